@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Classes.h"
+
+namespace {
+
+std::vector<std::string>* gLog = nullptr;
+
+class TLogged : public TComponent {
+public:
+  TLogged(TComponent* AOwner, const std::string& AName) : TComponent(AOwner) { SetName(AName); }
+  void BeforeDestruction() override {
+    if (gLog) gLog->push_back("destroy " + GetName() + (HasState(csDestroying) ? " (destroying)" : ""));
+    TComponent::BeforeDestruction();
+  }
+
+protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    if (gLog && Operation == opRemove && AComponent != this)
+      gLog->push_back(GetName() + " told " + AComponent->GetName() + " leaves");
+    TComponent::Notification(AComponent, Operation);
+  }
+};
+
+TEST(Component, OwnerDeletesOwnedLastCreatedFirst) {
+  std::vector<std::string> log;
+  gLog = &log;
+  auto* form = new TLogged(nullptr, "form");
+  new TLogged(form, "a");
+  new TLogged(form, "b");
+  EXPECT_EQ(form->GetComponentCount(), 2);
+  delete form;
+  gLog = nullptr;
+  // The owner's destruction runs first, then its components, last created first.
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "destroy form (destroying)");
+  auto pos = [&](const std::string& s) {
+    for (size_t i = 0; i < log.size(); ++i)
+      if (log[i] == s) return static_cast<int>(i);
+    return -1;
+  };
+  EXPECT_LT(pos("destroy b (destroying)"), pos("destroy a (destroying)"));
+}
+
+TEST(Component, FreeNotificationReachesTheOtherSide) {
+  std::vector<std::string> log;
+  gLog = &log;
+  auto* x = new TLogged(nullptr, "x");
+  auto* y = new TLogged(nullptr, "y");
+  x->FreeNotification(y);
+  delete y;
+  EXPECT_EQ(log, (std::vector<std::string>{"destroy y (destroying)", "x told y leaves"}));
+  log.clear();
+  delete x;  // y is gone: nothing must reach it
+  EXPECT_EQ(log, (std::vector<std::string>{"destroy x (destroying)"}));
+  gLog = nullptr;
+}
+
+TEST(Component, SiblingsHearOfRemovalThroughTheOwner) {
+  std::vector<std::string> log;
+  auto* form = new TLogged(nullptr, "form");
+  auto* a = new TLogged(form, "a");
+  new TLogged(form, "b");
+  gLog = &log;
+  delete a;
+  gLog = nullptr;
+  EXPECT_NE(std::find(log.begin(), log.end(), "b told a leaves"), log.end());
+  EXPECT_EQ(form->GetComponentCount(), 1);
+  EXPECT_EQ(form->FindComponent("B")->GetName(), "b");
+  delete form;
+}
+
+TEST(StringList, NamesAndValues) {
+  TStringList l;
+  l.Add("USER NAME=SYSDBA");
+  l.Add("novalue");
+  l.Add("a=b=c");
+  EXPECT_EQ(l.IndexOfName("user name"), 0);
+  EXPECT_EQ(l.GetValue("A"), "b=c");
+  EXPECT_EQ(l.GetName(1), "");
+  l.SetValue("a", "");
+  EXPECT_EQ(l.Count(), 2);
+  l.SetValue("new", "1");
+  EXPECT_EQ(l.Get(2), "new=1");
+}
+
+TEST(StringList, TextSplitsOnAnyLineBreak) {
+  TStringList l;
+  l.SetText("a\r\n\r\nb\nc\rd\r\n");
+  ASSERT_EQ(l.Count(), 5);
+  EXPECT_EQ(l.Get(1), "");
+  EXPECT_EQ(l.Get(4), "d");
+  EXPECT_EQ(l.GetText(), "a\r\n\r\nb\r\nc\r\nd\r\n");
+}
+
+TEST(StringList, CommaTextRoundTrip) {
+  TStringList l;
+  l.Add("plain");
+  l.Add("with space");
+  l.Add("with \"quote\"");
+  l.Add("a,b");
+  l.Add("");
+  std::string t = l.GetCommaText();
+  EXPECT_EQ(t, "plain,\"with space\",\"with \"\"quote\"\"\",\"a,b\",");
+  TStringList m;
+  m.SetCommaText("x, y ,\"z z\",,w");
+  ASSERT_EQ(m.Count(), 5);
+  EXPECT_EQ(m.Get(1), "y");
+  EXPECT_EQ(m.Get(2), "z z");
+  EXPECT_EQ(m.Get(3), "");
+  TStringList one;
+  one.Add("");
+  EXPECT_EQ(one.GetCommaText(), "\"\"");
+}
+
+TEST(StringList, SortedFindAndDuplicates) {
+  TStringList l;
+  l.SetSorted(true);
+  l.Add("b");
+  l.Add("A");
+  l.Add("c");
+  EXPECT_EQ(l.Get(0), "A");
+  EXPECT_EQ(l.Add("B"), 1);  // ignored duplicate: index of the existing one
+  EXPECT_EQ(l.Count(), 3);
+  int i = -1;
+  EXPECT_FALSE(l.Find("bb", i));
+  EXPECT_EQ(i, 2);
+  l.SetDuplicates(dupError);
+  EXPECT_THROW(l.Add("C"), EStringListError);
+  EXPECT_THROW(l.Insert(0, "x"), EStringListError);
+  l.SetDuplicates(dupAccept);
+  l.Add("a");
+  EXPECT_TRUE(l.Find("A", i));
+  EXPECT_EQ(i, 0);
+}
+
+TEST(StringList, ChangeEventsOncePerUpdate) {
+  TStringList l;
+  int changing = 0, changed = 0;
+  l.OnChanging = [&](TObject*) { ++changing; };
+  l.OnChange = [&](TObject*) { ++changed; };
+  l.Add("a");
+  EXPECT_EQ(changed, 1);
+  l.SetText("x\r\ny\r\nz");
+  EXPECT_EQ(changing, 2);
+  EXPECT_EQ(changed, 2);
+  l.Clear();
+  l.Clear();  // already empty: no event
+  EXPECT_EQ(changed, 3);
+  EXPECT_THROW(l.Get(5), EStringListError);
+}
+
+TEST(Format, SubstitutesValuesNeverFormatText) {
+  EXPECT_EQ(Format("Unable to locate DLL import %s", {std::string("isc_%s%d%n")}),
+            "Unable to locate DLL import isc_%s%d%n");
+  EXPECT_EQ(Format("Row# %d of %s", {int64_t(5)}), "Row# 5 of ");
+  EXPECT_EQ(Format("%5.2f|%-4s|%03d|%%", {3.14159, std::string("ab"), int64_t(7)}), " 3.14|ab  |007|%");
+  EXPECT_EQ(Format("%q stays", {}), "%q stays");
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("DBLIB_TEST_TMP");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/dblib-test-XXXXXX";
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
+  FPath = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(FPath, ec);
+}
+
+}  // namespace testsupport
