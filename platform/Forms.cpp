@@ -61,7 +61,7 @@ struct TThreadQueue {
   std::deque<std::function<void()>> Tasks;
   std::vector<TTimer> Timers;
   uint64_t NextSerial = 0;
-  TTickSource Tick;
+  TTimerClock Tick;
 
   uint64_t Now() const {
     if (Tick) return Tick();
@@ -198,7 +198,7 @@ void TApplication::RunDueTimers() {
   }
 }
 
-void TApplication::SetTickSource(TTickSource Source) { ThisThread().Tick = std::move(Source); }
+void TApplication::SetTimerClock(TTimerClock Source) { ThisThread().Tick = std::move(Source); }
 
 namespace {
 TApplication gApplication;

@@ -69,8 +69,8 @@ int64_t BeepCount();
 
 using TExceptionEvent = std::function<void(const std::exception& E)>;
 using TTimerProc = std::function<void()>;
-// A monotonic millisecond tick, for timers.
-using TTickSource = std::function<uint64_t()>;
+// A monotonic millisecond tick for one thread's timers.
+using TTimerClock = std::function<uint64_t()>;
 
 // The application: its title and program file, termination flag, exception sink and the
 // per-thread queue of posted tasks and timers.
@@ -106,10 +106,10 @@ public:
   bool KillTimer(const void* Owner, uintptr_t Id);
   // Number of the calling thread's timers.
   int TimerCount() const;
-  // Runs the calling thread's due timers only (tests drive timers with this and SetTickSource).
+  // Runs the calling thread's due timers only (tests drive timers with this and SetTimerClock).
   void RunDueTimers();
   // Replaces the calling thread's timer clock (empty: the monotonic system clock).
-  void SetTickSource(TTickSource Source);
+  void SetTimerClock(TTimerClock Source);
   // Most timers one thread may hold (default 10000); lower it to see a refused timer.
   void SetMaxTimers(int Value) { FMaxTimers.store(Value); }
 

@@ -12,12 +12,12 @@ namespace {
 class FormsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    Application->SetTickSource([this] { return FNow; });
+    Application->SetTimerClock([this] { return FNow; });
     Application->OnException = [this](const std::exception& e) { FErrors.push_back(e.what()); };
   }
   void TearDown() override {
     for (int i = 0; i < 8; ++i) Application->KillTimer(this, i);
-    Application->SetTickSource(nullptr);
+    Application->SetTimerClock(nullptr);
     Application->OnException = nullptr;
     Application->SetMaxTimers(10000);
     Application->ProcessMessages();  // drain anything a failed test left queued

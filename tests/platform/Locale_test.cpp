@@ -114,6 +114,9 @@ TEST_F(LocaleTest, FormatFloatPictures) {
   EXPECT_EQ(FormatFloat("0.00E+00", 12345), "1.23E+04");
   EXPECT_EQ(FormatFloat("0.00E-00", 12345), "1.23E04");
   EXPECT_EQ(FormatFloat("0.00E-00", 0.00012345), "1.23E-04");
+  EXPECT_EQ(FormatFloat("#.##############E-0", 1.5), "1.5E0");
+  EXPECT_EQ(FormatFloat("#.##############E-0", 1234.5), "1.2345E3");
+  EXPECT_EQ(FormatFloat("#.##############E-0", -0.00125), "-1.25E-3");
   EXPECT_EQ(FormatFloat("\"Total: \"0.0", 2), "Total: 2.0");
   EXPECT_EQ(FormatFloat("0.0;(0.0);'zero'", -2), "(2.0)");
   EXPECT_EQ(FormatFloat("0.0;(0.0);'zero'", 0), "zero");
