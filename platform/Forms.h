@@ -67,6 +67,9 @@ TBeepHook SetBeepHook(TBeepHook Hook);
 // Number of beeps the default hook has counted.
 int64_t BeepCount();
 
+// The message of the out-of-resources error raised when SetTimer refuses a timer.
+inline constexpr const char* SNoTimers = "Not enough timers available";
+
 using TExceptionEvent = std::function<void(const std::exception& E)>;
 using TTimerProc = std::function<void()>;
 // A monotonic millisecond tick for one thread's timers.
