@@ -111,7 +111,7 @@ public:
   int TimerCount() const;
   // Runs the calling thread's due timers only (tests drive timers with this and SetTimerClock).
   void RunDueTimers();
-  // Replaces the calling thread's timer clock (empty: the monotonic system clock).
+  // Replaces the calling thread's timer clock (empty: the clock module's GetTickCount64).
   void SetTimerClock(TTimerClock Source);
   // Most timers one thread may hold (default 10000); lower it to see a refused timer.
   void SetMaxTimers(int Value) { FMaxTimers.store(Value); }
