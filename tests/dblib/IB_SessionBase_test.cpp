@@ -256,10 +256,12 @@ TEST(CreateDatabase, RoundsThePageSizeWithoutOverflow) {
   EXPECT_EQ(CreateText(*s, "x", "", "", 65535, ""), "CREATE DATABASE 'x' PAGE_SIZE = 65536");
 }
 
-TEST(CreateDatabase, RefusesACharacterSetThatIsNotAnIdentifier) {
+TEST(CreateDatabase, RefusesACharacterSetThatIsNotAnIdentifierAndTextsWithNul) {
   SessionPtr s = NewSession();
   EXPECT_THROW(CreateText(*s, "x", "", "", 0, "UTF8; DROP"), EIB_Error);
   EXPECT_THROW(CreateText(*s, "x", "", "", 0, "1UTF"), EIB_Error);
+  EXPECT_THROW(CreateText(*s, std::string("/tmp/a\0b.fdb", 12), "", "", 0, ""), EIB_Error);
+  EXPECT_THROW(CreateText(*s, "x", "", std::string("pw\0x", 4), 0, ""), EIB_Error);
   EXPECT_TRUE(gCreateText.empty());
 }
 
