@@ -6,10 +6,6 @@
 
 #include "dblib/IB_Constants.h"
 
-// GCC 12 takes TObject's destroying operator delete, reached through unique_ptr once inlined, for a
-// mismatch with operator new; it is not one (it ends in ::operator delete).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 std::string ClientLibraryName = "libfbclient.so.2";
 
 namespace {
