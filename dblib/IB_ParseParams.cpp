@@ -27,14 +27,7 @@ public:
     FPendingBlank = false;
     if (FFirst) {
       FFirst = false;
-      for (const char* w : {"DISTINCT", "ALL"}) {
-        const size_t m = std::char_traits<char>::length(w);
-        if (t.size() >= m && SameText(std::string_view(t).substr(0, m), w) &&
-            (t.size() == m || !ib_parse::IsParamNameChar(t[m]))) {
-          t = TrimLeft(std::string_view(t).substr(m));
-          break;
-        }
-      }
+      StripLeadingWords(t);
     }
     const bool star = FStar;
     FStar = false;
@@ -47,6 +40,38 @@ public:
   }
 
 private:
+  // The words before the first column: FIRST n and SKIP n (Firebird's row limits) and DISTINCT or ALL.
+  static void StripLeadingWords(std::string& T) {
+    auto word = [&](const char* W) {
+      const size_t m = std::char_traits<char>::length(W);
+      return T.size() > m && SameText(std::string_view(T).substr(0, m), W) && !ib_parse::IsParamNameChar(T[m]);
+    };
+    for (const char* limit : {"FIRST", "SKIP"}) {
+      if (!word(limit)) continue;
+      // The argument: a parenthesised expression or one token; a column merely named FIRST stays.
+      std::string rest = TrimLeft(std::string_view(T).substr(std::char_traits<char>::length(limit)));
+      size_t p = 0;
+      if (!rest.empty() && rest[0] == '(') {
+        int depth = 0;
+        do {
+          if (rest[p] == '(') ++depth;
+          if (rest[p] == ')') --depth;
+          ++p;
+        } while (p < rest.size() && depth > 0);
+      } else {
+        while (p < rest.size() && static_cast<unsigned char>(rest[p]) > ' ') ++p;
+      }
+      std::string after = TrimLeft(std::string_view(rest).substr(p));
+      if (p > 0 && !after.empty()) T = after;
+    }
+    for (const char* w : {"DISTINCT", "ALL"}) {
+      if (word(w) || SameText(T, w)) {
+        T = TrimLeft(std::string_view(T).substr(std::char_traits<char>::length(w)));
+        break;
+      }
+    }
+  }
+
   TStrings* FItems;
   std::string FItem;
   bool FFirst = true, FPendingBlank = false, FStar = false;

@@ -347,6 +347,9 @@ TEST(IB_ParseParams, SelectItems) {
   ASSERT_EQ(p.Items.Count(), 2);
   EXPECT_EQ(p.Items[0], "distinct_x");
   EXPECT_EQ(p.Items[1], "y z");
+  Parse("SELECT FIRST (:N + 1) SKIP 2 DISTINCT *, FIRST FROM T", p);
+  EXPECT_EQ(p.Items.GetCommaText(), "<*>,*,FIRST");
+  EXPECT_EQ(p.Names.GetCommaText(), "N");
   Parse("UPDATE T SET A = :A", p);
   EXPECT_EQ(p.Items.Count(), 0);
 }
