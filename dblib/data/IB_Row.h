@@ -186,7 +186,7 @@ private:
   void AllocateBlobNodes(int Total);
   void ClearBlobNodes(bool AFreeCache);
   bool IsUnsavedCacheEntry(const TIB_BlobNode& Node);
-  void FreeUnsavedCacheEntries(bool ClearFirst);
+  void UnlinkCacheEntries(const std::function<bool(const TIB_BlobNode&)>& Which);
   Variant GetValuesOf(const std::string& Names, bool Old);
   std::vector<TIB_Column*> ColumnsOfList(const std::string& Names) const;
   void SetBufferFromHex(uint8_t* Buffer, const std::string& Text);

@@ -1,6 +1,8 @@
 // TIB_Row: the blob and array nodes of a row, written and reset around an execute, and the row's
 // exchange with the buffer node it shows.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_Row.h"
@@ -116,14 +118,12 @@ bool TIB_Row::IsUnsavedCacheEntry(const TIB_BlobNode& Node) {
   return IsZeroQuad(Node.BlobID) && GetBlobNode(Node.FieldNo) != nullptr;
 }
 
-void TIB_Row::FreeUnsavedCacheEntries(bool ClearFirst) {
+void TIB_Row::UnlinkCacheEntries(const std::function<bool(const TIB_BlobNode&)>& Which) {
   if (!FBufferNode) return;
   PIB_BlobNode* link = &FBufferNode->BlobNodes();
   while (*link) {
     TIB_BlobNode* cached = *link;
-    const bool unsaved = ClearFirst ? IsUnsavedCacheEntry(*cached)
-                                    : IsZeroQuad(cached->BlobID) && cached->BlobSize == 0 && !cached->BlobBuffer;
-    if (!unsaved) {
+    if (!Which(*cached)) {
       link = &cached->Next;
       continue;
     }
@@ -135,13 +135,17 @@ void TIB_Row::FreeUnsavedCacheEntries(bool ClearFirst) {
 
 void TIB_Row::LoadCachedBlobNodes() {
   if (FRowType != rtFields || !FBufferNode || FIsKeyRow || FNoBlobNodes) return;
+  std::vector<TIB_BlobNode*> moved;
   for (TIB_BlobNode* cached = FBufferNode->BlobNodes(); cached; cached = cached->Next) {
     if (!IsUnsavedCacheEntry(*cached)) continue;
     TIB_BlobNode* own = GetBlobNode(cached->FieldNo);
     CopyBlobNode(*cached, *own, true);
+    moved.push_back(cached);
   }
   // The entries moved out are now empty: unlink them.
-  FreeUnsavedCacheEntries(false);
+  UnlinkCacheEntries([&moved](const TIB_BlobNode& Node) {
+    return std::find(moved.begin(), moved.end(), &Node) != moved.end();
+  });
 }
 
 void TIB_Row::SaveToNode() {
@@ -165,7 +169,9 @@ void TIB_Row::CancelBlobNodes() {
   for (auto& node : FBlobNodes) {
     if (IsModified(node)) ClearBlobNode(node);
   }
-  if (FRowType == rtFields && FBufferNode) FreeUnsavedCacheEntries(true);
+  if (FRowType == rtFields && FBufferNode) {
+    UnlinkCacheEntries([this](const TIB_BlobNode& Node) { return IsUnsavedCacheEntry(Node); });
+  }
 }
 
 void TIB_Row::ClearBlobNodes(bool AFreeCache) {

@@ -332,4 +332,48 @@ TEST_F(RowTest, PostBlobNodesWritesModifiedNodes) {
   EXPECT_TRUE(IsZeroQuad(id));
 }
 
+class TFakeBufferNode : public TIB_RowBufferNode {
+public:
+  std::vector<uint8_t> Record;
+  PIB_BlobNode Cache = nullptr;
+  ~TFakeBufferNode() override { FreeBlobNodeList(Cache); }
+  bool HasRecordData() override { return !Record.empty(); }
+  bool HasOldRecordData() override { return false; }
+  void PackRow(TIB_Row& Row) override {
+    Record.assign(Row.GetRecordBuffer(), Row.GetRecordBuffer() + Row.GetRecordLength());
+  }
+  void UnpackRow(TIB_Row& Row, bool) override { std::memcpy(Row.GetRecordBuffer(), Record.data(), Record.size()); }
+  PIB_BlobNode& BlobNodes() override { return Cache; }
+};
+
+TEST_F(RowTest, BufferNodeKeepsRecordAndUnsavedBlobs) {
+  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG | 1, 4, "A"), MakeVar(SQL_BLOB | 1, 8, "B")});
+  TFakeBufferNode node;
+  row->SetBufferNode(&node);
+  try {
+    row->LoadFromNode(true, true);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "No record data to load");
+  }
+  row->ColumnByName("A")->SetAsInteger(11);
+  TIB_BlobNode* blob = row->GetBlobNode(1);
+  ReserveBlobNode(*blob, 3);
+  std::memcpy(blob->BlobBuffer, "xyz", 3);
+  blob->BlobSize = 3;
+  blob->BlobFlag |= bnfModified;
+  row->SaveToNode();
+  ASSERT_NE(node.Cache, nullptr);
+  EXPECT_EQ(node.Cache->FieldNo, 1);
+  EXPECT_EQ(blob->BlobSize, 0);  // moved into the cache
+  row->ClearRow(rsNone);
+  row->LoadFromNode(true, true);
+  EXPECT_EQ(row->ColumnByName("A")->GetAsInteger(), 11);
+  EXPECT_EQ(row->GetRowState(), rsUnmodified);
+  ASSERT_EQ(blob->BlobSize, 3);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(blob->BlobBuffer), 3), "xyz");
+  EXPECT_EQ(node.Cache, nullptr);  // the moved entry left the cache
+  row->SetBufferNode(nullptr);
+}
+
 }  // namespace
