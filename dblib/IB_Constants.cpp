@@ -1,0 +1,196 @@
+// The library's message table: its English texts by id. Ids 65184 and 65185 of the range are not the
+// library's and are absent.
+#include "dblib/IB_Constants.h"
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+struct TIB_Message {
+  int Id;
+  const char* Text;
+};
+
+// Sorted by id: looked up by binary search.
+constexpr TIB_Message kMessages[] = {
+    {65040, "Recall Last Search Criteria"},
+    {65041, "Search Dataset"},
+    {65042, "Save Criteria"},
+    {65043, "Clear Criteria"},
+    {65044, "Recall Criteria"},
+    {65045, "Count Rows in Dataset Matching Criteria"},
+    {65046, "Count Rows in Dataset"},
+    {65047, "Start Transaction"},
+    {65048, "Post Datasets"},
+    {65049, "Cancel Datasets"},
+    {65050, "Commit and Retain Current Transaction"},
+    {65051, "Post Datasets and Commit and Retain Current Transaction"},
+    {65052, "Commit and End Current Transaction"},
+    {65053, "Rollback and End Current Transaction"},
+    {65054, "Rollback and Retain Current Transaction"},
+    {65055, "Close Current Transaction"},
+    {65056, "Cancel search criteria"},
+    {65057, "Post edits"},
+    {65058, "Cancel edits"},
+    {65059, "Post insert"},
+    {65060, "Cancel insert"},
+    {65061, "Post delete"},
+    {65062, "Cancel delete"},
+    {65063, "Post changes"},
+    {65064, "Cancel changes"},
+    {65065, "First Row"},
+    {65066, "Prior Row"},
+    {65067, "Next Row"},
+    {65068, "Last Row"},
+    {65069, "Backwards"},
+    {65070, "Forwards"},
+    {65071, "Order Rows in Dataset"},
+    {65072, "Login Dialog"},
+    {65073, "Records counted: %d"},
+    {65074, "Save changes?"},
+    {65075, "Today"},
+    {65076, "Clear"},
+    {65077, "OK"},
+    {65078, "Cancel"},
+    {65079, "Ordering"},
+    {65080, "Word Wrap"},
+    {65081, "Edit Row"},
+    {65082, "Insert Row"},
+    {65083, "Delete Row"},
+    {65084, "Refresh all records"},
+    {65085, "Refresh record keys"},
+    {65086, "Refresh record rows"},
+    {65087, "Post search criteria"},
+    {65088, "Invalid RowNum"},
+    {65089, "Invalid syntax: extra or missing parenthesis"},
+    {65090, "PLAN ERROR!"},
+    {65091, "PLAN EXCEPTION!"},
+    {65092, "Not implemented at this level"},
+    {65093, "Invalid ColData"},
+    {65094, "Are you sure you want to abort?"},
+    {65095, "Fetching Query Results"},
+    {65096, "Row# %d"},
+    {65097, "Abort"},
+    {65098, "Database"},
+    {65099, "User"},
+    {65100, "Password"},
+    {65101, "OK"},
+    {65102, "Cancel"},
+    {65103, "&Help"},
+    {65104, "Could not load memo"},
+    {65105, "Invalid DPB: Contents over 255 characters"},
+    {65106, "Invalid custom DML column reference: %s"},
+    {65107, "Record was not located to update"},
+    {65108, "Record was not located to delete"},
+    {65109, "Unable to initialize default %s"},
+    {65110, "Stringlist must be sorted for this operation"},
+    {65111, "Invalid Internal IB_Transaction"},
+    {65112, "Multiple records updated"},
+    {65113, "Multiple records deleted"},
+    {65114, "Invalid DatabaseName"},
+    {65115, "Unable to perform search"},
+    {65116, "No records found"},
+    {65117, "Session is undefined"},
+    {65118, "Circular reference not allowed"},
+    {65119, "Invalid class type"},
+    {65120, "Unable to get generator value"},
+    {65121, "Must be of TIB_BDataset ancestry (IB_Query)"},
+    {65122, "Cannot change ReadOnly when started"},
+    {65123, "Cannot change Isolation when started"},
+    {65124, "Cannot change RecVersion when started"},
+    {65125, "Cannot change LockWait when started"},
+    {65126, "Invalid reference to Delete"},
+    {65127, "53bit integer overflow"},
+    {65128, "DatabaseName cannot be blank"},
+    {65129, "Record was not inserted"},
+    {65130, "Invalid KeyLinks entry: %s"},
+    {65131, "Unassigned BlobNode"},
+    {65132, "Unassigned Transaction"},
+    {65133, "Invalid RowsAffected buffer"},
+    {65134, "Unable to save to Graphic"},
+    {65135, "InterBase Client GDS32.DLL is not installed"},
+    {65136, "Cannot use pessimistic locking with LockWait"},
+    {65137, "Cannot Edit current Row"},
+    {65138, "Cannot Insert a new Row"},
+    {65139, "Cannot delete current Row"},
+    {65140, "Searching is not allowed"},
+    {65141, "Record is locked by another user"},
+    {65142, "%s is readonly"},
+    {65143, "%s is a required field"},
+    {65144, "Cannot Use PostRetaining with Cached Updates"},
+    {65145, "Multiple rows in singleton fetch"},
+    {65146, "Invalid RowsAffected buffer"},
+    {65147, "Invalid Bookmark String"},
+    {65148, "Cannot assign from %s"},
+    {65149, "Cannot assign to %s"},
+    {65150, "Value out of range"},
+    {65151, "Smallint overflow"},
+    {65152, "Attempt to execute an unknown statement"},
+    {65153, "Circular reference not allowed"},
+    {65154, "Cannot change while connected"},
+    {65155, "Login failed"},
+    {65156, "Cannot get connection characteristics"},
+    {65157, "Cannot cancel current Row"},
+    {65158, "Cannot Post current Row"},
+    {65159, "Dataset is inactive"},
+    {65160, "Dataset is currently open"},
+    {65161, "Dataset cannot scroll"},
+    {65162, "Dataset is readonly"},
+    {65163, "Dataset is currently fetching"},
+    {65164, "Invalid KeyRelation value"},
+    {65165, "RowNum is not implemented yet"},
+    {65166, "At end of Dataset"},
+    {65167, "At beginning of Dataset"},
+    {65168, "Failed to cancel all datasets"},
+    {65169, "Cannot update, %s is not owned by %s"},
+    {65170, "Blank SQL statement not allowed"},
+    {65171, "At end of dataset"},
+    {65172, "Unanticipated length in isc_dsql_sql_info"},
+    {65173, "Invalid data returned from isc_dsql_sql_info"},
+    {65174, "Cannot change RequestLive while active"},
+    {65175, "IB_CURSOR is unidirectional"},
+    {65176, "Unsupported Column type: %d"},
+    {65177, "FieldNo: %d not found"},
+    {65178, "FieldName: %s not found"},
+    {65179, "BETWEEN value AND value syntax error"},
+    {65180, "Unable to locate DLL import %s"},
+    {65181, "Cannot open cursor without key data"},
+    {65182, "Record key was lost\n\rFailed to open cursor"},
+    {65183, "Cannot Prepare a blank statement"},
+    {65186, "Connection has already been established"},
+    {65187, "Connection has not been established"},
+    {65188, "Transaction has already been started"},
+    {65189, "Transaction has no connections"},
+    {65190, "Transaction is Paused"},
+    {65191, "Statement has not been prepared"},
+    {65192, "Statement failed to prepare"},
+    {65193, "Statement has already been opened"},
+    {65194, "Statement must have an IB_Connection assigned"},
+    {65195, "No active transaction to execute with"},
+    {65196, "Explicit trans. not allowed with ServerAutoCommit"},
+    {65197, "Invalid transaction state. Cannot activate"},
+    {65198, "Transaction has pending changes"},
+    {65199, "Failed to post all datasets"},
+};
+
+static_assert(std::size(kMessages) == 158);
+
+}  // namespace
+
+const std::string& IB_LoadStr(int Id) {
+  // Built once, on first use; a function-local static is initialised thread-safely.
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> v;
+    v.reserve(std::size(kMessages));
+    for (const TIB_Message& m : kMessages) v.emplace_back(m.Text);
+    return v;
+  }();
+  static const std::string empty;
+  const TIB_Message* end = std::end(kMessages);
+  const TIB_Message* it =
+      std::lower_bound(std::begin(kMessages), end, Id, [](const TIB_Message& m, int id) { return m.Id < id; });
+  if (it == end || it->Id != Id) return empty;
+  return texts[static_cast<size_t>(it - std::begin(kMessages))];
+}

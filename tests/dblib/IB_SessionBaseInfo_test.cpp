@@ -1,0 +1,175 @@
+// Statement plan and row-count queries.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "dblib/IB_SessionBase.h"
+#include "support/TestDatabase.h"
+
+using testsupport::NewSession;
+using testsupport::SessionPtr;
+using testsupport::TestDatabase;
+
+namespace {
+
+TEST(StatementPlan, PlanOfAPreparedStatement) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s);
+  std::string plan = "stale";
+  s->GetStatementPlan(db.Prepare("SELECT * FROM RDB$DATABASE"), plan);
+  EXPECT_EQ(plan, "PLAN (RDB$DATABASE NATURAL)");
+  s->GetStatementPlan(0, plan);
+  EXPECT_EQ(plan, "");
+}
+
+// Replies that the untraced info entry hands back in place of the server's.
+std::string gReply;
+std::string gItems;
+int gInfoCalls = 0;
+ISC_STATUS CannedInfo(ISC_STATUS* Status, isc_stmt_handle*, short ItemLength, const ISC_SCHAR* Items, short BufferLength,
+                      ISC_SCHAR* Buffer) {
+  ++gInfoCalls;
+  gItems.assign(Items, static_cast<size_t>(ItemLength));
+  std::memcpy(Buffer, gReply.data(), std::min<size_t>(gReply.size(), static_cast<size_t>(BufferLength)));
+  Status[0] = isc_arg_gds;
+  Status[1] = 0;
+  Status[2] = isc_arg_end;
+  return 0;
+}
+ISC_STATUS FailingInfo(ISC_STATUS* Status, isc_stmt_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*) {
+  ++gInfoCalls;
+  Status[0] = isc_arg_gds;
+  Status[1] = isc_bad_stmt_handle;
+  Status[2] = isc_arg_end;
+  return Status[1];
+}
+
+std::string Reply(std::initializer_list<int> Bytes) {
+  std::string r;
+  for (int b : Bytes) r += static_cast<char>(b);
+  return r;
+}
+
+TEST(StatementPlan, TruncatedOrEmptyRepliesGiveAnEmptyPlan) {
+  SessionPtr s = NewSession();
+  s->Untraced.isc_dsql_sql_info = &CannedInfo;
+  std::string plan;
+  gReply = Reply({isc_info_truncated, isc_info_end});
+  s->GetStatementPlan(1, plan);
+  EXPECT_EQ(plan, "");
+  gReply = Reply({isc_info_end});
+  s->GetStatementPlan(1, plan);
+  EXPECT_EQ(plan, "");
+  EXPECT_EQ(gItems, Reply({isc_info_sql_get_plan, isc_info_end}));
+}
+
+TEST(StatementPlan, AnOverlongReplyIsCutAndNeverReadPastTheBuffer) {
+  SessionPtr s = NewSession();
+  s->Untraced.isc_dsql_sql_info = &CannedInfo;
+  gReply = Reply({isc_info_sql_get_plan, 0x40, 0x9C}) + "\n" + std::string(40000, 'P');  // claims 40,000 bytes
+  std::string plan;
+  s->GetStatementPlan(1, plan);
+  EXPECT_EQ(plan, std::string(32756, 'P'));
+}
+
+TEST(StatementPlan, AFailedQueryIsReportedInThePlanTextWithoutRaisingOrTouchingERRCODE) {
+  SessionPtr s = NewSession();
+  s->Untraced.isc_dsql_sql_info = &FailingInfo;
+  std::string plan;
+  EXPECT_NO_THROW(s->GetStatementPlan(1, plan));
+  EXPECT_EQ(plan, "PLAN ERROR!\r\n");
+  EXPECT_EQ(s->GetERRCODE(), 0);
+}
+
+TEST(StatementPlan, GoesThroughTheUntracedEntry) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s);
+  isc_stmt_handle st = db.Prepare("SELECT * FROM RDB$DATABASE");
+  s->Entries.isc_dsql_sql_info = &FailingInfo;  // a tracing wrapper that must not see the query
+  gInfoCalls = 0;
+  std::string plan;
+  s->GetStatementPlan(st, plan);
+  EXPECT_EQ(gInfoCalls, 0);
+  EXPECT_EQ(plan, "PLAN (RDB$DATABASE NATURAL)");
+}
+
+TEST(RowsAffected, CountsOfUpdateDeleteAndInsert) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s);
+  db.Execute("CREATE TABLE R (ID INTEGER)");
+  db.Commit();
+  std::array<int32_t, 4> counts{};
+  isc_stmt_handle ins = db.Prepare("INSERT INTO R SELECT RDB$RELATION_ID FROM RDB$RELATIONS ROWS 7");
+  db.ExecuteStatement(ins);
+  s->GetRowsAffected(&ins, counts);
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{0, 0, 7, 7}));
+
+  isc_stmt_handle upd = db.Prepare("UPDATE R SET ID = ID + 1 WHERE ID < 3");
+  db.ExecuteStatement(upd);
+  s->GetRowsAffected(&upd, counts);
+  EXPECT_EQ(counts[0], 3);
+  EXPECT_EQ(counts[1], 0);
+  EXPECT_EQ(counts[3], 0);
+
+  isc_stmt_handle del = db.Prepare("DELETE FROM R");
+  db.ExecuteStatement(del);
+  s->GetRowsAffected(&del, counts);
+  EXPECT_EQ(counts[0], 0);
+  EXPECT_EQ(counts[1], 7);
+  EXPECT_EQ(counts[3], 0);
+}
+
+TEST(RowsAffected, AsksForTheRecordCountsOnly) {
+  SessionPtr s = NewSession();
+  s->Untraced.isc_dsql_sql_info = &CannedInfo;
+  gReply = Reply({isc_info_end});
+  isc_stmt_handle h = 1;
+  std::array<int32_t, 4> counts{};
+  s->GetRowsAffected(&h, counts);
+  EXPECT_EQ(gItems, Reply({isc_info_sql_records, isc_info_end}));
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+}
+
+TEST(RowsAffected, NoHandleOrAFailedQueryKeepsEveryCountAtMinusOne) {
+  SessionPtr s = NewSession();
+  std::array<int32_t, 4> counts{};
+  s->GetRowsAffected(nullptr, counts);
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+  isc_stmt_handle zero = 0;
+  counts = {};
+  s->GetRowsAffected(&zero, counts);
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+  s->Untraced.isc_dsql_sql_info = &FailingInfo;
+  isc_stmt_handle h = 1;
+  counts = {};
+  EXPECT_NO_THROW(s->GetRowsAffected(&h, counts));
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+}
+
+TEST(RowsAffected, MalformedRepliesRaiseInsteadOfReadingPastThem) {
+  SessionPtr s = NewSession();
+  s->Untraced.isc_dsql_sql_info = &CannedInfo;
+  isc_stmt_handle h = 1;
+  std::array<int32_t, 4> counts{};
+  // A length over 255.
+  gReply = Reply({isc_info_sql_records, 0x00, 0x01});
+  EXPECT_THROW(s->GetRowsAffected(&h, counts), EIB_Error);
+  // An item whose value runs past the stated length.
+  gReply = Reply({isc_info_sql_records, 5, 0, isc_info_req_update_count, 4, 0, 1, 0});
+  EXPECT_THROW(s->GetRowsAffected(&h, counts), EIB_Error);
+  // An unknown item.
+  gReply = Reply({isc_info_sql_records, 4, 0, 99, 1, 0, 1, isc_info_end});
+  try {
+    s->GetRowsAffected(&h, counts);
+    FAIL();
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(e.Message(), "Invalid RowsAffected buffer");
+  }
+  // A well-formed reply with two-byte values.
+  gReply = Reply({isc_info_sql_records, 11, 0, isc_info_req_insert_count, 2, 0, 0x10, 0x27, isc_info_req_update_count,
+                  1, 0, 5, isc_info_end});
+  s->GetRowsAffected(&h, counts);
+  EXPECT_EQ(counts, (std::array<int32_t, 4>{5, -1, -1, 10000}));
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+#include "dblib/IB_SessionBase.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "dblib/IB_Constants.h"
+#include "support/TestDatabase.h"
+
+using testsupport::LibraryNameGuard;
+using testsupport::NewSession;
+using testsupport::SessionPtr;
+using testsupport::TestDatabase;
+
+namespace {
+
+// ---- binding ------------------------------------------------------------------------------------------------
+
+TEST(SessionBinding, LoadsTheDefaultClientLibraryAndBindsEveryEntry) {
+  EXPECT_EQ(ClientLibraryName, "libfbclient.so.2");
+  SessionPtr s = NewSession();
+  ASSERT_TRUE(s->GetLibraryLoaded()) << s->GetLibraryError();
+  EXPECT_NE(s->Entries.isc_attach_database, nullptr);
+  EXPECT_NE(s->Entries.isc_vtov, nullptr);
+  EXPECT_NE(s->Entries.fb_interpret, nullptr);
+  // Firebird 3 still exports the user-administration calls.
+  EXPECT_NE(s->Entries.isc_add_user, nullptr);
+  EXPECT_EQ(s->Cursor.isc_dsql_fetch, s->Entries.isc_dsql_fetch);
+  EXPECT_EQ(s->Cursor.isc_dsql_free_statement, s->Entries.isc_dsql_free_statement);
+  EXPECT_EQ(s->Untraced.isc_dsql_sql_info, s->Entries.isc_dsql_sql_info);
+  EXPECT_FALSE(s->GetMonitorHooked());
+}
+
+TEST(SessionBinding, StatusVectorIsPointerSizedAndDescriptorsUseTheClientLayout) {
+  SessionPtr s = NewSession();
+  static_assert(sizeof(ISC_STATUS) == sizeof(void*));
+  EXPECT_EQ(sizeof(ISC_STATUS_ARRAY), 20 * sizeof(void*));
+  EXPECT_EQ(sizeof(XSQLVAR), 160u);
+  EXPECT_EQ(XSQLDA_LENGTH(1), 24u + 160u);
+  EXPECT_EQ(XSQLDA_LENGTH(3), 24u + 3 * 160u);
+}
+
+TEST(SessionBinding, RebindingUndoesReplacedEntriesAndHooks) {
+  SessionPtr s = NewSession();
+  auto real = s->Entries.isc_dsql_prepare;
+  s->Entries.isc_dsql_prepare = nullptr;
+  s->Cursor.isc_dsql_fetch = nullptr;
+  s->SetMonitorOutputHook([](const std::string&) {});
+  EXPECT_TRUE(s->GetMonitorHooked());
+  s->BindEntryPoints();
+  EXPECT_EQ(s->Entries.isc_dsql_prepare, real);
+  EXPECT_NE(s->Cursor.isc_dsql_fetch, nullptr);
+  EXPECT_FALSE(s->GetMonitorHooked());
+}
+
+TEST(SessionBinding, MissingLibraryLeavesTheSessionUnboundAndEveryOperationRaises) {
+  LibraryNameGuard guard("libno-such-client.so.9");
+  SessionPtr s = NewSession();
+  EXPECT_FALSE(s->GetLibraryLoaded());
+  EXPECT_FALSE(s->GetLibraryError().empty());
+  EXPECT_EQ(s->Entries.isc_interprete, nullptr);
+  const std::string expected = "InterBase Client GDS32.DLL is not installed";
+  auto expectNotInstalled = [&](auto&& Operation) {
+    try {
+      Operation();
+      ADD_FAILURE() << "no exception";
+    } catch (const EIB_ISCError&) {
+      ADD_FAILURE() << "an ISC error where the library is missing";
+    } catch (const EIB_Error& e) {
+      EXPECT_EQ(e.Message(), expected);
+    }
+  };
+  expectNotInstalled([&] { s->CreateDatabase("/tmp/never.fdb", "", "", 4096, "", 3); });
+  expectNotInstalled([&] { s->HandleISCError(s.get()); });
+  isc_db_handle db = 0;
+  expectNotInstalled([&] { s->Call(s->Entries.isc_detach_database, &db); });
+  expectNotInstalled([&] { TIB_SessionBase::CallScratch(s->Entries.isc_detach_database, &db); });
+  expectNotInstalled([&] {
+    std::string plan;
+    s->GetStatementPlan(1, plan);
+  });
+  expectNotInstalled([&] {
+    isc_stmt_handle h = 1;
+    std::array<int32_t, 4> counts{};
+    s->GetRowsAffected(&h, counts);
+  });
+  TIB_BlobNode node;
+  XSQLVAR var{};
+  var.sqltype = SQL_BLOB + 1;
+  isc_tr_handle tr = 0;
+  expectNotInstalled([&] { s->LoadBlobNodeData(&db, &tr, nullptr, &node, nullptr, &var); });
+  expectNotInstalled([&] { s->StoreBlobNodeData(&db, &tr, nullptr, &node, nullptr, &var); });
+  ResetBlobNode(node);
+}
+
+TEST(SessionBinding, MissingRequiredEntryRaisesWithTheFirstMissingName) {
+  LibraryNameGuard guard(STUBCLIENT_PARTIAL);
+  // The dynamic SQL group is bound before the compiled requests: isc_dsql_prepare is reported, not isc_vtov.
+  try {
+    SessionPtr s = NewSession();
+    FAIL() << "no exception";
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(e.Message(), "Unable to locate DLL import isc_dsql_prepare");
+  }
+}
+
+TEST(SessionBinding, AbsentUserAdministrationEntriesGetStandByRoutinesThatRaise) {
+  LibraryNameGuard guard(STUBCLIENT_FULL);
+  SessionPtr s = NewSession();
+  ASSERT_TRUE(s->GetLibraryLoaded());
+  ISC_STATUS_ARRAY status{};
+  USER_SEC_DATA user{};
+  try {
+    s->Entries.isc_add_user(status, &user);
+    ADD_FAILURE();
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(e.Message(), "isc_add_user() not implemented in this session");
+  }
+  try {
+    s->Entries.isc_delete_user(status, &user);
+    ADD_FAILURE();
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(e.Message(), "isc_delete_user() not implemented in this session");
+  }
+  try {
+    s->Entries.isc_modify_user(status, &user);
+    ADD_FAILURE();
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(e.Message(), "isc_modify_user() not implemented in this session");
+  }
+  EXPECT_EQ(s->Entries.fb_interpret, nullptr);
+}
+
+// ---- the call helpers ---------------------------------------------------------------------------------------
+
+int gCalls = 0;
+ISC_STATUS FailingDetach(ISC_STATUS* Status, isc_db_handle*) {
+  ++gCalls;
+  Status[0] = isc_arg_gds;
+  Status[1] = isc_bad_db_handle;
+  Status[2] = isc_arg_end;
+  return Status[1];
+}
+
+TEST(SessionCalls, CallStoresTheResultAsERRCODEAndScratchCallsLeaveItAlone) {
+  SessionPtr s = NewSession();
+  gCalls = 0;
+  s->Entries.isc_detach_database = &FailingDetach;
+  isc_db_handle db = 0;
+  EXPECT_EQ(s->Call(s->Entries.isc_detach_database, &db), isc_bad_db_handle);
+  EXPECT_EQ(s->GetERRCODE(), isc_bad_db_handle);
+  EXPECT_EQ(s->GetStatusVector()[1], isc_bad_db_handle);
+  // A cleanup call on the real entry fails too, but must not overwrite what the first failure left.
+  EXPECT_NE(TIB_SessionBase::CallScratch(s->Untraced.isc_detach_database, &db), 0);
+  EXPECT_EQ(s->GetERRCODE(), isc_bad_db_handle);
+  EXPECT_EQ(s->GetStatusVector()[1], isc_bad_db_handle);
+  EXPECT_THROW(s->CallChecked(s.get(), s->Entries.isc_detach_database, &db), EIB_ISCError);
+  EXPECT_EQ(gCalls, 2);
+}
+
+// ---- creating a database ------------------------------------------------------------------------------------
+
+TEST(CreateDatabase, WritesPageSizeDialectAndCharacterSet) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s, 8192, "WIN1252", 3);
+  auto row = db.QueryRow(
+      "SELECT m.MON$PAGE_SIZE, m.MON$SQL_DIALECT, TRIM(d.RDB$CHARACTER_SET_NAME) "
+      "FROM MON$DATABASE m CROSS JOIN RDB$DATABASE d");
+  ASSERT_EQ(row.size(), 3u);
+  EXPECT_EQ(row[0].Text, "8192");
+  EXPECT_EQ(row[1].Text, "3");
+  EXPECT_EQ(row[2].Text, "WIN1252");
+}
+
+TEST(CreateDatabase, DialectOneAndAPageSizeRoundedToTheNearestKilobyte) {
+  SessionPtr s = NewSession();
+  // 4600 is nearer 5120 than 4096; the engine then takes the next size it supports at or below.
+  TestDatabase db(*s, 4600, "", 1);
+  auto row = db.QueryRow("SELECT m.MON$PAGE_SIZE, m.MON$SQL_DIALECT FROM MON$DATABASE m");
+  ASSERT_EQ(row.size(), 2u);
+  EXPECT_EQ(row[0].Text, "4096");
+  EXPECT_EQ(row[1].Text, "1");
+}
+
+// The statement text that CreateDatabase sends, caught by a wrapper in the entry table.
+std::string gCreateText;
+ISC_STATUS CaptureCreate(ISC_STATUS* Status, isc_db_handle*, isc_tr_handle*, unsigned short, const ISC_SCHAR* Text,
+                         unsigned short, const XSQLDA*) {
+  gCreateText = Text;
+  Status[0] = isc_arg_gds;
+  Status[1] = 0;
+  Status[2] = isc_arg_end;
+  return 0;
+}
+ISC_STATUS NoDetach(ISC_STATUS* Status, isc_db_handle*) {
+  Status[1] = 0;
+  return 0;
+}
+
+std::string CreateText(TIB_SessionBase& S, const std::string& Name, const std::string& User,
+                       const std::string& Password, uint16_t PageSize, const std::string& CharSet) {
+  S.Entries.isc_dsql_execute_immediate = &CaptureCreate;
+  S.Entries.isc_detach_database = &NoDetach;
+  gCreateText.clear();
+  S.CreateDatabase(Name, User, Password, PageSize, CharSet, 3);
+  return gCreateText;
+}
+
+TEST(CreateDatabase, BuildsTheStatementText) {
+  SessionPtr s = NewSession();
+  EXPECT_EQ(CreateText(*s, "/d/a.fdb", "", "", 0, ""), "CREATE DATABASE '/d/a.fdb'");
+  EXPECT_EQ(CreateText(*s, "/d/a.fdb", "SYSDBA", "masterkey", 4096, "UTF8"),
+            "CREATE DATABASE '/d/a.fdb' USER 'SYSDBA' PASSWORD 'masterkey' PAGE_SIZE = 4096 DEFAULT CHARACTER SET UTF8");
+  EXPECT_EQ(CreateText(*s, "/d/o'brien.fdb", "o'neil", "it's", 0, ""),
+            "CREATE DATABASE '/d/o''brien.fdb' USER 'o''neil' PASSWORD 'it''s'");
+}
+
+TEST(CreateDatabase, RoundsThePageSizeWithoutOverflow) {
+  SessionPtr s = NewSession();
+  EXPECT_EQ(CreateText(*s, "x", "", "", 1535, ""), "CREATE DATABASE 'x' PAGE_SIZE = 1024");
+  EXPECT_EQ(CreateText(*s, "x", "", "", 1536, ""), "CREATE DATABASE 'x' PAGE_SIZE = 2048");
+  EXPECT_EQ(CreateText(*s, "x", "", "", 1023, ""), "CREATE DATABASE 'x'");
+  EXPECT_EQ(CreateText(*s, "x", "", "", 65535, ""), "CREATE DATABASE 'x' PAGE_SIZE = 65536");
+}
+
+TEST(CreateDatabase, RefusesACharacterSetThatIsNotAnIdentifier) {
+  SessionPtr s = NewSession();
+  EXPECT_THROW(CreateText(*s, "x", "", "", 0, "UTF8; DROP"), EIB_Error);
+  EXPECT_THROW(CreateText(*s, "x", "", "", 0, "1UTF"), EIB_Error);
+  EXPECT_TRUE(gCreateText.empty());
+}
+
+TEST(CreateDatabase, AnExistingFileIsReportedAsAnISCError) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s);
+  try {
+    s->CreateDatabase(db.Path(), "", "", 0, "", 3);
+    FAIL() << "no exception";
+  } catch (const EIB_ISCError& e) {
+    EXPECT_NE(e.ERRCODE, 0);
+    EXPECT_EQ(e.Sender, s.get());
+    EXPECT_EQ(e.ERRCODE, s->GetERRCODE());
+  }
+}
+
+}  // namespace
