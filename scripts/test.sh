@@ -9,7 +9,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDBLIB_SANITIZE=
 cmake --build "$build" -j "$(nproc)"
 jobs=$(nproc)
 cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 600
+ctest_log="$build/ctest-summary.log"
+ctest --output-on-failure -j "$jobs" --timeout 600 | tee "$ctest_log"
 
 # Fuzz the SQL text toolkit for a bounded time (FUZZ_SECONDS, default 60) with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer; any crash, hang or sanitizer report fails the script.
@@ -29,3 +30,6 @@ if ! (cd "$fuzz_build" && ./fuzz/IB_Parse_fuzz -max_total_time="${FUZZ_SECONDS:-
 fi
 rm -rf "$fuzz_corpus"
 echo "IB_Parse_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$fuzz_log" | tail -n 1), no failure"
+
+# The tests' summary, last, where it is easy to find.
+grep -E "tests passed|tests failed out of|Total Test time" "$ctest_log" || true
