@@ -1,0 +1,586 @@
+// TIB_Statement: execution by statement type, execute immediate, statement type and row counts,
+// generator values and the tests on the SQL text.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Statement.h"
+#include "dblib/IB_StatementLinks.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+
+namespace {
+
+constexpr int kMsgUnableToGetGenerator = 65120;
+constexpr int kMsgUnassignedTransaction = 65132;
+constexpr int kMsgUnknownStatement = 65152;
+constexpr int kMsgUnanticipatedLength = 65172;
+constexpr int kMsgInvalidSqlInfo = 65173;
+constexpr int kMsgStatementFailedToPrepare = 65192;
+constexpr int kMsgNoActiveTransaction = 65195;
+
+constexpr ISC_STATUS kDsqlError = 335544569;
+constexpr ISC_STATUS kNoCursor = 335544358;
+constexpr ISC_STATUS kEndOfCursor = 100;
+
+// The words of a text, upper case, outside quotes and comments (enough for the short command texts).
+std::vector<std::string> Words(std::string_view S, size_t Max) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < S.size() && words.size() < Max) {
+    const unsigned char c = static_cast<unsigned char>(S[i]);
+    if (S.compare(i, 2, "/*") == 0) {
+      const size_t e = S.find("*/", i + 2);
+      i = e == std::string_view::npos ? S.size() : e + 2;
+    } else if (S.compare(i, 2, "--") == 0) {
+      const size_t e = S.find('\n', i);
+      i = e == std::string_view::npos ? S.size() : e + 1;
+    } else if (std::isalnum(c) || c == '_' || c == '$') {
+      size_t j = i;
+      while (j < S.size() && (std::isalnum(static_cast<unsigned char>(S[j])) || S[j] == '_' || S[j] == '$')) ++j;
+      words.push_back(UpperCase(S.substr(i, j - i)));
+      i = j;
+    } else if (c == '\'' || c == '"') {
+      const size_t e = S.find(static_cast<char>(c), i + 1);
+      words.emplace_back("?");
+      i = e == std::string_view::npos ? S.size() : e + 1;
+    } else {
+      ++i;
+    }
+  }
+  return words;
+}
+
+bool HasWord(const std::vector<std::string>& W, const char* Word) {
+  return std::find(W.begin(), W.end(), Word) != W.end();
+}
+
+bool IsDMLWord(const std::string& W) { return W == "INSERT" || W == "UPDATE" || W == "DELETE" || W == "MERGE"; }
+
+[[noreturn]] void RaiseSetTransaction() {
+  throw EIB_StatementError(
+      "SET TRANSACTION cannot run through a statement: its options would be lost. Set them on the "
+      "IB_Transaction and start it");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Execute
+
+void TIB_Statement::Execute() {
+  TIB_BusyBracket busy(this);
+  SysClose();
+  SysExecute();
+}
+
+void TIB_Statement::SetActive(bool Value) {
+  if (Value == GetActive()) return;
+  TIB_BusyBracket busy(this);
+  if (Value) {
+    SysExecute();
+  } else {
+    SysClose();
+  }
+}
+
+void TIB_Statement::SysClose() {
+  if (!FActive) return;
+  FActive = false;
+  DoActiveChange();
+}
+
+void TIB_Statement::DoActiveChange() {
+  ProcessLinkEvent(sleActiveChange);
+  Fire(OnActiveChange);
+}
+
+void TIB_Statement::DoBeforeExecute() {
+  Fire(BeforeExecute);
+  ProcessLinkEvent(sleBeforeExecute);
+  if (FParams->GetColumnCount() > 0) ProcessLinkEvent(sleBeforeExecuteWithParams);
+}
+
+void TIB_Statement::SysClearFieldBuffers() { FFields->ClearBuffers(true); }
+
+void TIB_Statement::SysActivate() {
+  if (FFieldsRowResetOnActivate) FFields->ResetRow(false, true, true);
+  FActive = true;
+  DoActiveChange();
+}
+
+void TIB_Statement::SysExecute() {
+  const bool loading = HasState(csLoading) || HasState(csReading) || HasState(csDestroying);
+  bool haveTransaction = false;
+  try {
+    haveTransaction = SysCheckTransaction(true);
+  } catch (const EIB_StatementError&) {
+    if (loading) return;
+    throw;
+  }
+  if (!haveTransaction) {
+    if (loading) return;
+    IB_Raise<EIB_StatementError>(kMsgNoActiveTransaction);
+  }
+  if (!PrepareCore()) IB_Raise<EIB_StatementError>(kMsgStatementFailedToPrepare);
+  DoBeforeExecute();
+  const uint8_t type = GetStatementType() & 0x7F;
+  if (FFields->GetColumnCount() > 0) SysClearFieldBuffers();
+  const bool hasParams = FParams->GetColumnCount() > 0;
+  // Blob and array values set on parameters go to the server first, whatever the statement type: a
+  // parameter of a SELECT or a procedure needs its id as much as one of an INSERT.
+  if (hasParams) FParams->PostBlobNodes();
+  FFieldsRowResetOnActivate = false;
+  SysExecuteStatement();
+  FExecutedSinceInfo = true;
+  TIB_Transaction* t = GetIB_Transaction();
+  const bool changesData = type == stInsert || type == stUpdate || type == stDelete || type == stDDL ||
+                           (type == stExecProcedure && FActivateTransactionForProcedures);
+  if (t && changesData && t->GetStarted()) t->Activate();
+  if (hasParams) FParams->ResetBlobNodes(false);
+  if (FFields->GetColumnCount() > 0) SysActivate();
+  ProcessLinkEvent(sleAfterExecute);
+  Fire(AfterExecute);
+}
+
+void TIB_Statement::SysExecuteStatement() {
+  const uint8_t type = GetStatementType() & 0x7F;
+  if (type != stStartTrans && type != stCommit && type != stRollback && type != stSetGenerator) {
+    SysCheckTransaction(true);
+  }
+  switch (type) {
+    case stSelect:
+    case stSelectForUpdate: SysOpenCursor(); break;
+    case stInsert:
+    case stUpdate:
+    case stDelete: ExecDML(); break;
+    case stDDL: ExecDDL(); break;
+    case stGetSegment:
+    case stPutSegment:
+    case stSetGenerator:
+    case stSavePoint: API_Execute(); break;
+    case stExecProcedure: API_Execute2(); break;
+    case stStartTrans:
+    case stCommit:
+    case stRollback: ExecTransactionControl(type); break;
+    default:
+      throw EIB_StatementError(IB_LoadStr(kMsgUnknownStatement) + ": " + std::to_string(type));
+  }
+}
+
+void TIB_Statement::SysOpenCursor() { ExecuteAndFetchOne(); }
+
+void TIB_Statement::ExecDML() {
+  Fire(BeforeExecDML);
+  ProcessLinkEvent(sleBeforeExecDML);
+  API_Execute();
+  Fire(AfterExecDML);
+  ProcessLinkEvent(sleAfterExecDML);
+}
+
+void TIB_Statement::ExecDDL() {
+  Fire(BeforeExecDDL);
+  ProcessLinkEvent(sleBeforeExecDDL);
+  TIB_Connection* c = GetIB_Connection();
+  if (c) c->SysBeforeExecDDL();
+  try {
+    API_Execute();
+  } catch (...) {
+    if (c) c->SysAfterExecDDL();
+    throw;
+  }
+  if (c) c->SysAfterExecDDL();
+  Fire(AfterExecDDL);
+  ProcessLinkEvent(sleAfterExecDDL);
+}
+
+void TIB_Statement::ExecTransactionControl(uint8_t Type) {
+  TIB_Transaction* t = GetIB_Transaction();
+  if (!t) IB_Raise<EIB_StatementError>(kMsgUnassignedTransaction);
+  const std::vector<std::string> words = Words(FServerSQL, 8);
+  const bool retain = HasWord(words, "RETAIN") || HasWord(words, "RETAINING");
+  switch (Type) {
+    case stStartTrans: RaiseSetTransaction();
+    case stCommit:
+      if (retain) {
+        t->CommitRetaining();
+      } else {
+        t->Commit();
+      }
+      break;
+    case stRollback:
+      if (retain) {
+        t->RollbackRetaining();
+      } else {
+        t->Rollback();
+      }
+      break;
+    default: break;
+  }
+}
+
+void TIB_Statement::API_Execute() {
+  TIB_Session& s = Session();
+  XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  const ISC_STATUS status = s.Call(s.Cursor.isc_dsql_execute, tr, &FStmtHandle,
+                                   static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(in));
+  if (status != 0) s.HandleISCError(this);
+  FExecutedSinceInfo = true;
+  FFieldsRowResetOnActivate = false;
+}
+
+void TIB_Statement::API_Execute2() {
+  TIB_Session& s = Session();
+  FExecutedSinceInfo = true;
+  XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
+  XSQLDA* out = FFieldsDescribed > 0 ? FFields->GetPSQLDA() : nullptr;
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  auto run = [&] {
+    return s.Call(s.Cursor.isc_dsql_execute2, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in), out);
+  };
+  // A successful execute2 leaves no cursor open: the server answers a close with an error.
+  ISC_STATUS status = run();
+  if (out && (status == kDsqlError || status == kNoCursor)) {
+    if (s.GetMonitorHooked()) {
+      std::string line;
+      if (GetOwner()) line += GetOwner()->GetName() + ".";
+      line += GetName() + " stHandle=" + std::to_string(FStmtHandle) + " #QF";
+      s.MonitorOutput(line);
+    }
+    if (!FActivateTransactionForProcedures) {
+      ISC_STATUS_ARRAY saved;
+      std::memcpy(saved, s.GetStatusVector(), sizeof saved);
+      const ISC_STATUS again = s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0),
+                                      FPreparedSQL.c_str(), dialect, static_cast<XSQLDA*>(nullptr));
+      if (again == 0) {
+        status = run();
+      } else {
+        std::memcpy(s.GetStatusVector(), saved, sizeof saved);
+      }
+    }
+  }
+  FFieldsRowResetOnActivate = true;
+  if (status != 0) s.HandleISCError(this);
+}
+
+void TIB_Statement::ExecuteAndFetchOne() {
+  TIB_Session& s = Session();
+  FExecutedSinceInfo = true;
+  XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
+  XSQLDA* out = FFieldsDescribed > 0 ? FFields->GetPSQLDA() : nullptr;
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  ISC_STATUS status = s.Call(s.Cursor.isc_dsql_execute, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in));
+  if (status != 0) {
+    s.HandleISCError(this);
+    return;
+  }
+  status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, dialect, static_cast<const XSQLDA*>(out));
+  if (status == kEndOfCursor) {
+    // No row: every column reads null.
+    for (int i = 0; i < FFields->GetColumnCount(); ++i) FFields->GetColumns(i)->SetIsNull(true);
+  } else if (status != 0) {
+    TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+    FFieldsRowResetOnActivate = true;
+    s.HandleISCError(this);
+    return;
+  }
+  FFieldsRowResetOnActivate = true;
+  s.CallChecked(this, s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Execute immediate
+
+namespace {
+
+// Lets the SQL text toolkit apply a CONNECT statement's settings to a connection.
+class TConnectionCommandTarget : public TIB_DatabaseCommandTarget {
+public:
+  explicit TConnectionCommandTarget(TIB_Connection& C) : FConnection(C) {}
+  bool GetConnected() override { return FConnection.GetConnected(); }
+  void SetDatabaseName(const std::string& Value) override { FConnection.SetDatabaseName(Value); }
+  void SetIndexedParam(int32_t Index, const std::string& Value) override { FConnection.SetIndexedParam(Index, Value); }
+
+private:
+  TIB_Connection& FConnection;
+};
+
+}  // namespace
+
+void TIB_Statement::ExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
+  TIB_BusyBracket busy(this);
+  SysExecuteImmediate(SQL, InRow, OutRow);
+}
+
+void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
+  SysCheckConnection(true);
+  const std::vector<std::string> words = Words(SQL, 8);
+  const std::string first = words.empty() ? std::string() : words[0];
+  if (first == "SET" && words.size() > 1 && words[1] == "TRANSACTION") RaiseSetTransaction();
+  SysCheckTransaction(true);
+  TIB_Connection* c = GetIB_Connection();
+  TIB_Transaction* t = GetIB_Transaction();
+  const bool wasStarted = t && t->GetStarted();
+  TIB_Session& s = Session();
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  ISC_STATUS status = s.Call(s.Entries.isc_dsql_exec_immed2, GetDbHandlePtr(), tr, static_cast<unsigned short>(0),
+                             SQL.c_str(), static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(InRow),
+                             static_cast<const XSQLDA*>(OutRow));
+  if (s.GetMonitorHooked()) {
+    std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.ISC_ExecImmed2()\r\n";
+    if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
+    line += GetName() + " stHandle=" + std::to_string(FStmtHandle);
+    s.MonitorOutput(line);
+  }
+  if (status == kDsqlError && c && c->GetConnected()) {
+    std::string verb, value;
+    if (FindCommandClause(SQL, "DATABASE", {"CONNECT", "DISCONNECT", "DROP"}, verb, value)) {
+      status = 0;
+      if (verb == "DISCONNECT") {
+        c->Disconnect();
+      } else if (verb == "DROP") {
+        c->DropDatabase();
+      } else if (verb == "CONNECT" && !SameText(value, c->GetDatabaseName())) {
+        c->Disconnect();
+        TConnectionCommandTarget target(*c);
+        std::string applied;
+        ApplyDatabaseCommand(target, SQL, applied);
+        c->Connect();
+      }
+      return;
+    }
+  }
+  if (status != 0) s.HandleISCError(this);
+  if (!t) return;
+  if (wasStarted && !t->GetStarted()) {
+    // The text ended the server transaction: the component ends its own bookkeeping the same way.
+    if (first == "ROLLBACK") {
+      t->Rollback();
+    } else {
+      t->Commit();
+    }
+    return;
+  }
+  // What a prepared statement of the same kind would do to the transaction: data and metadata
+  // changes make it active (and, with AutoCommit, saved at once).
+  const bool quiet = first.empty() || first == "SELECT" || first == "WITH" || first == "COMMIT" ||
+                     first == "ROLLBACK" || first == "SAVEPOINT" || first == "RELEASE" ||
+                     (first == "SET" && words.size() > 1 && words[1] == "TRANSACTION");
+  if (!quiet && t->GetStarted()) t->Activate();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Statement information
+
+uint8_t TIB_Statement::GetStatementType() {
+  if (!FStatementTypeStale) return FStatementType;
+  const std::string text = FSQL->GetText();
+  if (!GetSQLSelect(text).empty()) {
+    FStatementType = GetSQLForUpdate(text).empty() ? stSelect : stSelectForUpdate;
+  } else {
+    FStatementType = stUnknown;
+    if (FPrepared) {
+      TIB_Session& s = Session();
+      char items[11] = {isc_info_sql_stmt_type, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      char result[51] = {};
+      s.CallChecked(this, s.Entries.isc_dsql_sql_info, &FStmtHandle, static_cast<short>(sizeof items), items,
+                    static_cast<short>(sizeof result), result);
+      if (result[0] != isc_info_sql_stmt_type) IB_Raise<EIB_StatementError>(kMsgInvalidSqlInfo);
+      const int length = static_cast<unsigned char>(result[1]) | (static_cast<unsigned char>(result[2]) << 8);
+      if (length >= 256) IB_Raise<EIB_StatementError>(kMsgUnanticipatedLength);
+      FStatementType = static_cast<uint8_t>(result[3]);
+    }
+  }
+  FStatementTypeStale = false;
+  return FStatementType;
+}
+
+std::array<int32_t, 4> TIB_Statement::GetRecordCounts() {
+  if (FExecutedSinceInfo) {
+    Session().GetRowsAffected(&FStmtHandle, FCounts);
+    FExecutedSinceInfo = false;
+  }
+  return FCounts;
+}
+
+int32_t TIB_Statement::GetRowsAffected() {
+  const std::array<int32_t, 4> counts = GetRecordCounts();
+  const int32_t updates = counts[0], deletes = counts[1], selects = counts[2], inserts = counts[3];
+  auto changed = [&] {
+    int32_t sum = 0;
+    for (int32_t n : {inserts, updates, deletes}) sum += std::max<int32_t>(n, 0);
+    return sum;
+  };
+  switch (GetStatementType() & 0x7F) {
+    case stSelect:
+    case stSelectForUpdate: return selects;
+    // UPDATE OR INSERT and MERGE report one kind but may do another: the changed rows of all kinds count.
+    case stInsert:
+    case stUpdate:
+    case stDelete: return changed();
+    case stExecProcedure:
+      // INSERT ... RETURNING and its kin run as procedures.
+      if (IsDMLWord(Words(FServerSQL, 1).empty() ? std::string() : Words(FServerSQL, 1)[0])) return changed();
+      return -1;
+    default: return -1;
+  }
+}
+
+namespace {
+
+// Runs a one-row, one-column query through direct client calls on the given handles. The value is
+// read as a 64-bit integer; Found is false when the query returns no row. False on any failure.
+bool QueryInt64(TIB_Session& S, isc_db_handle* DB, isc_tr_handle* TR, int Dialect, const std::string& SQL,
+                const std::string* Param, int64_t& Value, bool& Found) {
+  isc_stmt_handle h = 0;
+  ISC_STATUS_ARRAY status{};
+  auto call = [&](auto Entry, auto... Args) {
+    TFpuGuard guard;
+    return Entry(status, Args...);
+  };
+  if (call(S.Entries.isc_dsql_allocate_statement, DB, &h) != 0) return false;
+  std::vector<std::byte> outBuf(XSQLDA_LENGTH(1)), inBuf(XSQLDA_LENGTH(1));
+  auto* out = reinterpret_cast<XSQLDA*>(outBuf.data());
+  auto* in = reinterpret_cast<XSQLDA*>(inBuf.data());
+  out->version = in->version = SQLDA_VERSION1;
+  out->sqln = in->sqln = 1;
+  bool ok = call(S.Entries.isc_dsql_prepare, TR, &h, static_cast<unsigned short>(0), SQL.c_str(),
+                 static_cast<unsigned short>(Dialect), out) == 0 &&
+            out->sqld == 1;
+  int64_t value = 0;
+  short ind = 0, inInd = 0;
+  std::string param = Param ? *Param : std::string();
+  if (ok) {
+    XSQLVAR& v = out->sqlvar[0];
+    v.sqltype = SQL_INT64 + 1;
+    v.sqlscale = 0;
+    v.sqllen = sizeof(int64_t);
+    v.sqldata = reinterpret_cast<char*>(&value);
+    v.sqlind = &ind;
+    if (Param) {
+      XSQLVAR& p = in->sqlvar[0];
+      in->sqld = 1;
+      p.sqltype = SQL_TEXT + 1;
+      p.sqllen = static_cast<short>(param.size());
+      p.sqldata = param.data();
+      p.sqlind = &inInd;
+    }
+    const ISC_STATUS r = call(S.Entries.isc_dsql_execute2, TR, &h, static_cast<unsigned short>(Dialect),
+                              static_cast<const XSQLDA*>(Param ? in : nullptr), out);
+    Found = r == 0 && ind == 0;
+    ok = r == 0 || r == kEndOfCursor;
+    if (r == kEndOfCursor) Found = false;
+  }
+  call(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
+  Value = value;
+  return ok;
+}
+
+}  // namespace
+
+int64_t TIB_Statement::Gen_ID(const std::string& GeneratorName, int64_t Increment) {
+  SysCheckTransaction(false);
+  std::string ident;
+  MakeSQLIdent(GetSQLDialect(), GeneratorName, ident);
+  TIB_Transaction* t = GetIB_Transaction();
+  TIB_Connection* c = GetIB_Connection();
+  int64_t value = 0;
+  bool found = false;
+  bool ok = false;
+  if (t && c && c->GetConnected()) {
+    if (!t->GetStarted()) t->SysStart();
+    if (t->GetStarted()) {
+      ok = QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
+                      "SELECT GEN_ID(" + ident + ", " + std::to_string(Increment) + ") FROM RDB$DATABASE", nullptr,
+                      value, found);
+    }
+  }
+  if (!ok || !found) IB_Raise<EIB_StatementError>(kMsgUnableToGetGenerator);
+  return value;
+}
+
+bool TIB_Statement::SQLIsAggregate() {
+  const std::string text = FSQL->GetText();
+  if (!GetSQLGroup(text).empty()) return true;
+  std::string select = GetSQLSelect(text);
+  for (char& ch : select) {
+    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
+  }
+  const std::string upper = UpperCase(select);
+  if (upper.find(" DISTINCT ") != std::string::npos || upper.find(" DISTINCT(") != std::string::npos) return true;
+  if (upper.find('(') == std::string::npos) return false;
+  TIB_StringList items;
+  const TStrings* list = &FSelectColumns;
+  if (FSelectColumns.Count() == 0) {
+    std::string server;
+    int32_t kept = 0;
+    ParseSQLParams(text, nullptr, &items, nullptr, server, FParamCheck ? FParamChar : '\0', false, kept);
+    list = &items;
+  }
+  auto isIdentChar = [](char ch) {
+    return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$' || ch == '"';
+  };
+  for (int i = 0; i < list->Count(); ++i) {
+    std::string item = UpperCase(list->Get(i));
+    for (char& ch : item) {
+      if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
+    }
+    // "COUNT (" and "COUNT(" alike.
+    std::string squeezed;
+    for (char ch : item) {
+      if (ch == '(') {
+        while (!squeezed.empty() && squeezed.back() == ' ') squeezed.pop_back();
+      }
+      squeezed += ch;
+    }
+    auto findCall = [&](const char* Name) {
+      size_t pos = squeezed.find(Name);
+      while (pos != std::string::npos && pos > 0 && isIdentChar(squeezed[pos - 1])) pos = squeezed.find(Name, pos + 1);
+      return pos;
+    };
+    size_t pos = std::string::npos;
+    for (const char* name : {"COUNT(", "MAX(", "MIN(", "AVG(", "SUM("}) {
+      pos = findCall(name);
+      if (pos != std::string::npos) break;
+    }
+    if (pos == std::string::npos) continue;
+    const size_t sel = squeezed.find("SELECT ");
+    if (sel == std::string::npos || sel > pos) return true;
+  }
+  return false;
+}
+
+bool TIB_Statement::SQLIsSelectProc() {
+  std::string from = GetSQLFrom(FSQL->GetText());
+  for (char& ch : from) {
+    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
+  }
+  const std::string upper = UpperCase(from);
+  if (upper.find('(') != std::string::npos && upper.find(" ON ") == std::string::npos &&
+      upper.find(" JOIN ") == std::string::npos) {
+    return true;
+  }
+  TIB_Connection* c = GetIB_Connection();
+  const std::string relation = GetKeyRelation();
+  if (!c || !c->GetConnected() || relation.empty()) return false;
+  TIB_Transaction* t = GetIB_Transaction();
+  if (!t || !t->GetStarted()) return false;
+  int64_t value = 0;
+  bool found = false;
+  return QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
+                    "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = CAST(? AS CHAR(63))", &relation,
+                    value, found) &&
+         found && value > 0;
+}

@@ -1,0 +1,416 @@
+// TIB_Statement: finding the connection and transaction, building the server text, preparing and
+// describing, unpreparing and giving the handle back.
+#include <algorithm>
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Statement.h"
+#include "dblib/IB_StatementLinks.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+
+namespace {
+
+constexpr int kMsgInvalidInternalTransaction = 65111;
+constexpr int kMsgBlankSQL = 65170;
+constexpr int kMsgMustHaveConnection = 65194;
+
+constexpr ISC_STATUS kDsqlError = 335544569;
+// A handle the connection has released: unusable until a new one is acquired.
+constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(-1);
+
+// Sizes Buffer for an XSQLDA of N variables (at least one) and sets its header.
+XSQLDA* SizeDA(std::vector<std::byte>& Buffer, int N) {
+  N = std::max(N, 1);
+  const size_t length = XSQLDA_LENGTH(N);
+  if (Buffer.size() < length) {
+    Buffer.assign(length, std::byte{0});
+  }
+  auto* da = reinterpret_cast<XSQLDA*>(Buffer.data());
+  da->version = SQLDA_VERSION1;
+  da->sqln = static_cast<ISC_SHORT>(N);
+  return da;
+}
+
+// Clears a flag when the scope ends, however it ends.
+struct TFlagGuard {
+  bool& Flag;
+  ~TFlagGuard() { Flag = false; }
+};
+
+// First word of a text, upper case.
+std::string FirstWord(std::string_view S) {
+  size_t i = 0;
+  while (i < S.size() && static_cast<unsigned char>(S[i]) <= ' ') ++i;
+  size_t j = i;
+  while (j < S.size() && (std::isalnum(static_cast<unsigned char>(S[j])) || S[j] == '_')) ++j;
+  return UpperCase(S.substr(i, j - i));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Connection and transaction on demand
+
+bool TIB_Statement::SysCheckConnection(bool Raise) {
+  TIB_Connection* c = GetIB_Connection();
+  if (!c) {
+    TIB_Session* s = GetSession();
+    if (s && !FDatabaseName.empty()) c = s->GetConnectionByDatabaseName(FDatabaseName);
+    if (!c && s && s->GetAllowDefaultConnection()) c = s->GetDefaultConnection();
+    if (c) SetIB_Connection(c);
+  }
+  if (Raise && !c && !HasState(csReading) && !HasState(csLoading)) {
+    IB_Raise<EIB_StatementError>(kMsgMustHaveConnection);
+  }
+  if (c && !c->GetConnected() && !HasState(csLoading) && !HasState(csReading)) c->Perform(cnConnect);
+  return GetIB_Connection() != nullptr;
+}
+
+bool TIB_Statement::SysCheckTransaction(bool Raise) {
+  TIB_Transaction* t = GetIB_Transaction();
+  if (!t) {
+    SysCheckConnection(false);
+    if (TIB_Connection* c = GetIB_Connection()) {
+      if (auto* def = dynamic_cast<TIB_Transaction*>(c->GetDefaultTransaction())) {
+        SetIB_Transaction(def);
+        t = def;
+      }
+    }
+  }
+  TIB_Session* s = GetSession();
+  if (!t && ((s && s->GetAllowDefaultTransaction()) || HasState(csDesigning))) {
+    const bool existed = FInternalTransaction != nullptr;
+    TIB_Transaction* it = InternalTransaction();
+    if (existed && it->GetAutoCommit() && it->GetStarted()) it->Commit();
+    SetIB_Transaction(it);
+    t = it;
+  }
+  if (FInternalTransaction) FInternalTransaction->SetIB_Connection(GetIB_Connection());
+  if (Raise && !(t && t->GetStarted())) {
+    if (!t) IB_Raise<EIB_StatementError>(kMsgInvalidInternalTransaction);
+    if (!t->GetConnection(0)) {
+      SysCheckConnection(false);
+      if (TIB_Connection* c = GetIB_Connection()) t->SetIB_Connection(c);
+    }
+    if (TIB_Connection* c = t->GetConnection(0)) {
+      if (!c->GetConnected() && c->GetConnectionStatus() != csNotConnected) c->SysConnect(false);
+    }
+    if (!t->SysStart()) t->SysStart();
+  }
+  return t && t->GetStarted();
+}
+
+bool TIB_Statement::SysAllocateHandle() {
+  if (FStmtHandle == 0 && SysCheckConnection(true)) {
+    TIB_Connection* c = GetIB_Connection();
+    c->AcquireStatementHandle(FStmtHandle);
+    FSQLDialect = static_cast<int16_t>(c->GetSQLDialect());
+  }
+  return FStmtHandle != 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Prepare
+
+bool TIB_Statement::PrepareCore() {
+  if (FPrepared && FSQLValid) return true;
+  if (FPrepared) {
+    if (GetActive()) SysClose();
+    SysPrepare();
+  } else if (HasState(csLoading) || HasState(csReading)) {
+    FDeferredPrepare = true;
+  } else if (SysAllocateHandle() && SysCheckTransaction(true)) {
+    SysPrepare();
+    // A building hook may have invalidated the text it just built.
+    if (FPrepared && !FSQLValid) SysPrepare();
+  }
+  return FPrepared;
+}
+
+bool TIB_Statement::UsesPSQLBody() const { return IsProcedureOrTriggerDDL(FSQL->GetText()); }
+
+void TIB_Statement::SysPrepare() {
+  if (FPreparing) return;
+  TFlagGuard repreparingGuard{FRepreparing};
+  if (FPrepared) {
+    FRepreparing = true;
+    KeepParamValues();
+  } else {
+    DoBeforePrepare();
+  }
+  TFlagGuard preparingGuard{FPreparing};
+  FPreparing = true;
+  FStatementTypeStale = true;
+  const std::string savedSQL = FSQL->GetText();
+  const std::string savedJoinLinks = FJoinLinks.GetText();
+  const bool savedValid = FSQLValid;
+
+  auto restoreTexts = [&] {
+    if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
+    if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
+  };
+  FSQL->BeginUpdate();
+  try {
+    FBuildParams.Clear();
+    FSQLValid = true;
+    SysPrepareSQL();
+  } catch (...) {
+    restoreTexts();
+    FSQL->EndUpdate();
+    FSQLValid = savedValid;
+    SysResetDescription();
+    throw;
+  }
+  restoreTexts();
+  FSQL->EndUpdate();
+
+  int32_t inCount = 0, outCount = 0;
+  ISC_STATUS status = API_Prepare(FServerSQL, inCount, outCount);
+  if (status == kDsqlError && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
+    // Stored code whose ':variables' were taken for parameters: send the text as it was written.
+    FServerSQL = FSQL->GetText();
+    FParamNames.Clear();
+    FParamNameCount = 0;
+    if (FPreparedSQL != FServerSQL && !SysNeedPlan()) FPreparedSQL = FServerSQL;
+    status = API_Prepare(FServerSQL, inCount, outCount);
+  }
+  if (status != 0) {
+    SysResetDescription();
+    Session().HandleISCError(this);
+    return;
+  }
+
+  const bool repreparing = FRepreparing;
+  FPrepared = true;
+  FParamsDescribed = static_cast<int16_t>(inCount);
+  FFieldsDescribed = static_cast<int16_t>(outCount);
+  try {
+    SysAllocateRows();
+  } catch (...) {
+    FSQLValid = savedValid;
+    SysResetDescription();
+    throw;
+  }
+  const bool hasLinks = !FStatementLinks.empty();
+  if (hasLinks && (FParams->GetColumnCount() > 0 || repreparing)) ProcessLinkEvent(sleColumnsReleased);
+  if (repreparing) {
+    DoLayoutChanged();
+  } else {
+    if (hasLinks) ProcessLinkEvent(sleColumnsRebind);
+    ApplyFieldsProperties();
+    if (FKeepSQLHistory) RecordSQLHistory();
+    if (FFields->GetColumnCount() > 0) SysClearFieldBuffers();
+    DoPreparedChanged();
+  }
+  if (FParams->GetColumnCount() > 0) RestoreParamValues();
+  DoAfterPrepare();
+}
+
+void TIB_Statement::SysPrepareSQL() {
+  const char marker = FParamCheck ? FParamChar : '\0';
+  const bool needPlan = SysNeedPlan();
+  SysBuildForUpdate();
+  if (OnMacroSubstitute) SysSubstituteMacros();
+  DoPrepareSQL();
+  SysBuildSelect();
+  int32_t kept = 0;
+  if (needPlan) {
+    ParseSQLParams(FSQL->GetText(), nullptr, nullptr, nullptr, FPreparedSQL, marker, false, kept);
+    FBuildingPlan = true;
+    TFlagGuard planGuard{FBuildingPlan};
+    SysBuildForUpdate();
+    SysBuildPlan();
+    SysBuildSelect();
+  }
+  const std::string text = FSQL->GetText();
+  FAnalysis.Clear();
+  if (IsProcedureOrTriggerDDL(text) && FirstWord(text) != "EXECUTE") {
+    // The engine does not parse stored code at prepare time: its ':variables' must reach it as written.
+    FServerSQL = text;
+    FParamNames.Clear();
+    FSelectColumns.Clear();
+    FParamNameCount = 0;
+  } else if (IsProcedureOrTriggerDDL(text)) {
+    // EXECUTE BLOCK: '?' inputs are parameters; the body's ':variables' are not.
+    FParamNameCount =
+        ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, '\0', true, kept);
+  } else {
+    FParamNameCount =
+        ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, marker, false, kept);
+  }
+  if (!needPlan) FPreparedSQL = FServerSQL;
+  FSourceSQL = text;
+}
+
+void TIB_Statement::SysSubstituteMacros() {
+  std::string result;
+  ExpandSQLMacros(FSQL->GetText(), FMacroBegin, FMacroEnd, result, [this](const std::string& Name) {
+    std::string text;
+    if (OnMacroSubstitute) OnMacroSubstitute(this, Name, text);
+    return text;
+  });
+  FSQL->SetText(result);
+}
+
+void TIB_Statement::DoPrepareSQL() {
+  Fire(OnPrepareSQL);
+  const std::vector<TIB_StatementLink*> snapshot = FStatementLinks;
+  for (TIB_StatementLink* link : snapshot) {
+    if (std::find(FStatementLinks.begin(), FStatementLinks.end(), link) == FStatementLinks.end()) continue;
+    link->DoPrepareSQL();
+  }
+}
+
+ISC_STATUS TIB_Statement::API_Prepare(const std::string& Text, int32_t& InCount, int32_t& OutCount) {
+  InCount = OutCount = 0;
+  if (Trim(Text).empty()) IB_Raise<EIB_StatementError>(kMsgBlankSQL);
+  TIB_Session& s = Session();
+  const int expected = FRepreparing ? FFields->GetColumnCount() : FSelectColumns.Count();
+  XSQLDA* out = SizeDA(FOutDA, expected);
+  if (FStmtHandle == kReleasedHandle || FStmtHandle == 0) {
+    if (TIB_Connection* c = GetIB_Connection()) c->AcquireStatementHandle(FStmtHandle);
+  }
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  ISC_STATUS status = s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0),
+                             Text.c_str(), dialect, out);
+  if (status != 0) return status;
+  if (s.GetMonitorHooked()) {
+    std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.API_Prepare()\r\n";
+    if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
+    line += GetName() + " stHandle=" + std::to_string(FStmtHandle);
+    s.MonitorOutput(line);
+  }
+  if (out->sqld > out->sqln) {
+    out = SizeDA(FOutDA, out->sqld);
+    status = s.Call(s.Entries.isc_dsql_describe, &FStmtHandle, dialect, out);
+    if (status != 0) return status;
+  }
+  XSQLDA* in = SizeDA(FInDA, std::max(FParamNames.Count(), 1));
+  status = s.Call(s.Entries.isc_dsql_describe_bind, &FStmtHandle, dialect, in);
+  if (status != 0) return status;
+  if (in->sqld > in->sqln) {
+    in = SizeDA(FInDA, in->sqld);
+    status = s.Call(s.Entries.isc_dsql_describe_bind, &FStmtHandle, dialect, in);
+    if (status != 0) return status;
+  }
+  InCount = in->sqld;
+  OutCount = out->sqld;
+  return 0;
+}
+
+void TIB_Statement::SysAllocateRows() {
+  FParams->AllocateXSQLDA(FParamsDescribed);
+  if (!FRowsShared) FFields->AllocateXSQLDA(FFieldsDescribed);
+  FRowsAllocated = true;
+}
+
+void TIB_Statement::SysDescribeFields(TIB_Row& Row) {
+  XSQLDA* dest = Row.GetPSQLDA();
+  if (!dest) return;
+  const bool params = Row.GetRowType() == rtParams;
+  const std::vector<std::byte>& from = params ? FInDA : FOutDA;
+  if (from.empty()) return;
+  const auto* src = reinterpret_cast<const XSQLDA*>(from.data());
+  const int n = std::min<int>(dest->sqld, src->sqld);
+  for (int i = 0; i < n; ++i) dest->sqlvar[i] = src->sqlvar[i];
+  if (params) Row.AssignParamNames();
+}
+
+void TIB_Statement::SysResetDescription() {
+  if (!FRowsShared) {
+    FParamsDescribed = 0;
+    FFieldsDescribed = 0;
+    FParams->AllocateXSQLDA(0);
+    FFields->AllocateXSQLDA(0);
+    FPrepared = false;
+  }
+  FParamNames.Clear();
+  FSelectColumns.Clear();
+  FAnalysis.Clear();
+}
+
+void TIB_Statement::DoBeforePrepare() {
+  Fire(BeforePrepare);
+  ProcessLinkEvent(sleBeforePrepare);
+}
+
+void TIB_Statement::DoAfterPrepare() {
+  ProcessLinkEvent(sleAfterPrepare);
+  Fire(AfterPrepare);
+}
+
+void TIB_Statement::DoBeforeUnprepare() {
+  Fire(BeforeUnprepare);
+  ProcessLinkEvent(sleBeforeUnprepare);
+}
+
+void TIB_Statement::DoAfterUnprepare() {
+  ProcessLinkEvent(sleAfterUnprepare);
+  Fire(AfterUnprepare);
+}
+
+void TIB_Statement::DoPreparedChanged() {
+  ProcessLinkEvent(slePreparedChanged);
+  Fire(OnPreparedChanged);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Unprepare and the handle
+
+void TIB_Statement::SysUnprepare() {
+  if (FUnpreparing || !FPrepared) return;
+  FUnpreparing = true;
+  TFlagGuard guard{FUnpreparing};
+  SysClose();
+  DoBeforeUnprepare();
+  KeepParamValues();
+  FPrepared = false;
+  FPreparedSQL.clear();
+  FParamNames.Clear();
+  FSelectColumns.Clear();
+  FAnalysis.Clear();
+  FParamsDescribed = 0;
+  FFieldsDescribed = 0;
+  FStatementTypeStale = true;
+  SysAllocateRows();
+  ProcessLinkEvent(sleColumnsReleased);
+  ProcessLinkEvent(sleColumnsRebind);
+  DoLayoutChanged();
+  DoAfterUnprepare();
+  DoPreparedChanged();
+}
+
+void TIB_Statement::SysDeallocate(bool CacheHandle) {
+  TIB_Connection* c = GetIB_Connection();
+  if (FStmtHandle != 0) {
+    SysUnprepare();
+    if (FStmtHandle != kReleasedHandle) {
+      if (CacheHandle && c) {
+        c->ReleaseStatementHandle(FStmtHandle);
+      } else {
+        TIB_Session& s = Session();
+        s.Call(s.Entries.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_drop));
+      }
+    }
+    FStmtHandle = 0;
+  }
+  if (FInternalTransaction && FInternalTransaction->GetStarted()) FInternalTransaction->Commit();
+  if (c) FSQLDialect = static_cast<int16_t>(c->GetSQLDialect());
+}
+
+void TIB_Statement::SysFreeHandle() {
+  if (FStmtHandle != 0 && FStmtHandle != kReleasedHandle) {
+    if (FPrepared) InvalidateSQL();
+    if (TIB_Connection* c = GetIB_Connection()) {
+      c->ReleaseStatementHandle(FStmtHandle);
+    } else {
+      TIB_Session& s = Session();
+      s.Call(s.Entries.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_drop));
+    }
+  }
+  FStmtHandle = kReleasedHandle;
+}
