@@ -11,6 +11,7 @@
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_ColumnTypes.h"
 #include "dblib/data/IB_RowNames.h"
 
 namespace {
@@ -29,7 +30,12 @@ std::mutex& RegistryMutex() {
 }
 
 std::array<TIB_ColumnCreator, TIB_ColumnClassCount>& Registry() {
-  static std::array<TIB_ColumnCreator, TIB_ColumnClassCount> creators;
+  // Starts with the library's scalar column classes; the blob and array classes register their own.
+  static std::array<TIB_ColumnCreator, TIB_ColumnClassCount> creators = [] {
+    std::array<TIB_ColumnCreator, TIB_ColumnClassCount> initial;
+    for (int i = 0; i < TIB_ColumnClassCount; ++i) initial[i] = TypedColumnCreator(static_cast<TIB_ColumnClass>(i));
+    return initial;
+  }();
   return creators;
 }
 
