@@ -61,6 +61,7 @@ TEST_F(NumericColumnTest, BigintKeepsEighteenDigits) {
   EXPECT_EQ(Stored<int64_t>(b), -123456789012345678);
   EXPECT_EQ(b->GetAsString(), "-1234567890123456.78");
   EXPECT_THROW(b->GetAsCurrency(), EOverflow);  // beyond the currency range
+  EXPECT_RAISES(b->GetAsInteger(), EIB_ColumnError, "Value out of range");  // not a wrapped value
 }
 
 TEST_F(NumericColumnTest, SmallintOverflowLeavesTheColumn) {
