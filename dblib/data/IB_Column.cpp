@@ -19,11 +19,6 @@
 
 namespace {
 
-constexpr int kMsgInvalidColData = 65093;
-constexpr int kMsgCannotAssignFrom = 65148;
-constexpr int kMsgCannotAssignTo = 65149;
-constexpr int kMsgValueOutOfRange = 65150;
-constexpr int kMsgUnsupportedColumnType = 65176;
 
 // The class name of Obj as the messages show it ("nil" for none).
 std::string ClassNameOf(const TObject* Obj) {
@@ -330,7 +325,7 @@ int16_t TIB_Column::GetAsSmallint() {
   const std::string text = Trim(GetAsString());
   if (text.empty()) return 0;
   const int64_t value = StrToInt64(text);
-  if (value < INT16_MIN || value > INT16_MAX) IB_Raise<EIB_ColumnError>(kMsgValueOutOfRange);
+  if (value < INT16_MIN || value > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   return static_cast<int16_t>(value);
 }
 
@@ -381,7 +376,7 @@ Variant TIB_Column::GetAsVariant() {
     case SQL_INT64:
       return scaled ? Variant(GetAsExtended()) : Variant::FromDecimal(GetAsInt64());
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -494,7 +489,7 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
       }
       break;
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -567,7 +562,7 @@ void TIB_Column::SetColData(const std::string& Bytes) {
     SetNullInd(-1);
     return;
   }
-  if (Bytes.size() != DataSize()) IB_Raise<EIB_ColumnError>(kMsgInvalidColData);
+  if (Bytes.size() != DataSize()) IB_Raise<EIB_ColumnError>(IBMsg::InvalidColData);
   uint8_t* data = Data();
   if (!data) return;
   SetNullInd(0);
@@ -728,7 +723,7 @@ void TIB_Column::InitDateTimeFormats() {
 void TIB_Column::Assign(TObject* Source) {
   auto* src = dynamic_cast<TIB_Column*>(Source);
   if (!src) {
-    IB_Raise<EIB_ColumnError>(kMsgCannotAssignTo, {ClassNameOf(Source)});
+    IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignTo, {ClassNameOf(Source)});
   }
   if (src->GetIsNull()) {
     if (!GetIsNull()) SetNull(true);
@@ -758,5 +753,5 @@ void TIB_Column::AssignTo(TObject* Dest) {
     list->SetText(GetAsString());
     return;
   }
-  IB_Raise<EIB_ColumnError>(kMsgCannotAssignFrom, {ClassNameOf(Dest)});
+  IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignFrom, {ClassNameOf(Dest)});
 }
