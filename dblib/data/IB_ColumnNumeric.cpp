@@ -12,11 +12,6 @@
 
 namespace {
 
-constexpr int kMsg53BitOverflow = 65127;
-constexpr int kMsgValueOutOfRange = 65150;
-constexpr int kMsgSmallintOverflow = 65151;
-constexpr int kMsgUnsupportedColumnType = 65176;
-
 constexpr long double kTwo63 = 9223372036854775808.0L;
 
 // 10^N exactly: every power up to 10^27 fits the 64-bit mantissa of an extended value.
@@ -35,7 +30,7 @@ int64_t IntPow10(int N) {
 // Rounded to the nearest integer, ties to even (the FPU's default mode).
 long double RoundEven(long double Value) { return std::nearbyintl(Value); }
 
-[[noreturn]] void RaiseOutOfRange() { IB_Raise<EIB_ColumnError>(kMsgValueOutOfRange); }
+[[noreturn]] void RaiseOutOfRange() { IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange); }
 
 // A whole extended value as a 64-bit integer; out of range (or not a number) raises.
 int64_t ToInt64Checked(long double Whole) {
@@ -65,7 +60,7 @@ float ToSingleChecked(long double Value) {
 
 // The whole-number doubles of CURR, COMP and NOROUNDERR columns must stay exact.
 void Check53Bit(double Value) {
-  if (!IsWholeNumber(Value)) IB_Raise<EIB_ColumnError>(kMsg53BitOverflow);
+  if (!IsWholeNumber(Value)) IB_Raise<EIB_ColumnError>(IBMsg::Integer53bitOverflow);
 }
 
 // Value / 10^N rounded to the nearest integer, ties to even, in exact integer arithmetic.
@@ -153,7 +148,7 @@ long double TIB_ColumnNumeric::GetAsExtended() {
     case SQL_INT64:
       return static_cast<long double>(ReadAs<int64_t>(data)) / Pow10(d);
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -202,7 +197,7 @@ Currency TIB_ColumnNumeric::GetAsCurrency() {
       return Currency::FromRaw(raw);
     }
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -223,9 +218,9 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
       } catch (const Exception&) {
         // Beyond the 32-bit range is beyond the 16-bit range too.
         if (d > MaxRoundingPrecision) throw;
-        IB_Raise<EIB_ColumnError>(kMsgSmallintOverflow);
+        IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
       }
-      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(kMsgSmallintOverflow);
+      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
       const int16_t s = static_cast<int16_t>(n);
       StoreBytes(&s, sizeof s);
       break;
@@ -259,7 +254,7 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
       break;
     }
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -291,7 +286,7 @@ void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
     case SQL_SHORT: {
       // The scaled value is c / 10^(4-d), rounded: never beyond 32 bits for a Currency.
       const int32_t n = RoundToScaledInt(d, units);
-      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(kMsgSmallintOverflow);
+      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
       const int16_t s = static_cast<int16_t>(n);
       StoreBytes(&s, sizeof s);
       break;
@@ -335,7 +330,7 @@ void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
       break;
     }
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -414,7 +409,7 @@ void TIB_ColumnSmallInt::SetAsString(const std::string& Value) {
     return;
   }
   const int64_t v = StrToInt64(Trim(text));
-  if (v < INT16_MIN || v > INT16_MAX) IB_Raise<EIB_ColumnError>(kMsgValueOutOfRange);
+  if (v < INT16_MIN || v > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   SetAsSmallint(static_cast<int16_t>(v));
 }
 
