@@ -323,3 +323,18 @@ TEST_F(NumericColumnTest, FactoryPicksTheClasses) {
 }
 
 }  // namespace
+
+TEST_F(NumericColumnTest, AVariantThatDoesNotConvertLeavesANullColumnNull) {
+  TIB_Column* i = Column(rtFields, MakeVar(SQL_LONG | 1, 4, "I"));
+  const Snapshot before = Take(i);
+  EXPECT_ANY_THROW(i->SetAsVariant(Variant("abc")));
+  EXPECT_ANY_THROW(i->SetAsVariant(Variant(1e300)));
+  ExpectSame(i, before);
+  EXPECT_TRUE(i->GetIsNull());
+  // A value equal to what a null column reads as is still stored: the column stops being null.
+  i->SetAsVariant(Variant(int32_t(0)));
+  EXPECT_FALSE(i->GetIsNull());
+  TIB_Column* s = Column(rtFields, MakeVar(SQL_VARYING | 1, 10, "S"));
+  s->SetAsVariant(Variant(""));
+  EXPECT_FALSE(s->GetIsNull());
+}
