@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kMsgPlanError = 65090;
 constexpr int kMsgPlanException = 65091;
+constexpr int kMsgInvalidDatabaseName = 65114;
 constexpr int kMsgInvalidRowsAffected = 65133;
 constexpr int kMsgNotInstalled = 65135;
 constexpr int kMsgUnableToLocateImport = 65180;
@@ -328,6 +329,10 @@ void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::strin
                                      uint16_t PageSize, const std::string& CharSet, int16_t SQLDialect) {
   if (!CharSet.empty() && !IsPlainIdentifier(CharSet))
     throw EIB_Error("Invalid character set name: " + CharSet);
+  // The text goes to the client as a C string: an embedded NUL would silently cut it short.
+  if (DBName.find('\0') != std::string::npos) IB_Raise<EIB_Error>(kMsgInvalidDatabaseName);
+  if (User.find('\0') != std::string::npos || Password.find('\0') != std::string::npos)
+    throw EIB_Error("Invalid user name or password");
   std::string text = "CREATE DATABASE '" + DoubleQuotes(DBName) + "'";
   if (!User.empty()) text += " USER '" + DoubleQuotes(User) + "'";
   if (!Password.empty()) text += " PASSWORD '" + DoubleQuotes(Password) + "'";

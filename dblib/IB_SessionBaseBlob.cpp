@@ -36,7 +36,6 @@ public:
       *FHandle = 0;
     }
   }
-  void Use(decltype(TIB_EntryTable::isc_close_blob) Close) { FClose = Close; }
   TBlobCleanup(const TBlobCleanup&) = delete;
   TBlobCleanup& operator=(const TBlobCleanup&) = delete;
 
@@ -163,7 +162,9 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
   int32_t maxSegment = 0, total = 0, segments = 0;
   status = GetBlobInfo(maxSegment, total, AVAR, &blob, segments);
   if (status != 0) return status;  // the cleanup closes the blob without touching ERRCODE
-  Node.BlobSize = total;
+  // The size is set once the data is in: a callback that throws half-way leaves no size claiming
+  // bytes the buffer does not hold.
+  Node.BlobSize = 0;
 
   if (total > 0) {
     int32_t segment = maxSegment;

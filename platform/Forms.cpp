@@ -1,9 +1,10 @@
 #include "platform/Forms.h"
 
+#include "platform/Clock.h"
+
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -64,10 +65,7 @@ struct TThreadQueue {
   TTimerClock Tick;
 
   uint64_t Now() const {
-    if (Tick) return Tick();
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    return Tick ? Tick() : GetTickCount64();
   }
   TTimer* Find(const void* Owner, uintptr_t Id) {
     for (auto& t : Timers)

@@ -67,6 +67,9 @@ TBeepHook SetBeepHook(TBeepHook Hook);
 // Number of beeps the default hook has counted.
 int64_t BeepCount();
 
+// The message of the out-of-resources error raised when SetTimer refuses a timer.
+inline constexpr const char* SNoTimers = "Not enough timers available";
+
 using TExceptionEvent = std::function<void(const std::exception& E)>;
 using TTimerProc = std::function<void()>;
 // A monotonic millisecond tick for one thread's timers.
@@ -108,7 +111,7 @@ public:
   int TimerCount() const;
   // Runs the calling thread's due timers only (tests drive timers with this and SetTimerClock).
   void RunDueTimers();
-  // Replaces the calling thread's timer clock (empty: the monotonic system clock).
+  // Replaces the calling thread's timer clock (empty: the clock module's GetTickCount64).
   void SetTimerClock(TTimerClock Source);
   // Most timers one thread may hold (default 10000); lower it to see a refused timer.
   void SetMaxTimers(int Value) { FMaxTimers.store(Value); }

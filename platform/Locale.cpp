@@ -1,12 +1,10 @@
 #include "platform/Locale.h"
 
 #include <cctype>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <locale.h>
 
 TFormatSettings FormatSettings;
@@ -1134,27 +1132,8 @@ TDateTime StrToDateTime(std::string_view S) {
 // ---------------------------------------------------------------------------------------------
 // Current date and time
 
-namespace {
-
-// The one place that reads the wall clock.
-TDateTime CurrentDateTime() {
-  auto now = std::chrono::system_clock::now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  time_t secs = static_cast<time_t>(ms / 1000);
-  struct tm lt;
-  localtime_r(&secs, &lt);
-  TDateTime d = EncodeDate(static_cast<uint16_t>(lt.tm_year + 1900), static_cast<uint16_t>(lt.tm_mon + 1),
-                           static_cast<uint16_t>(lt.tm_mday));
-  return d + EncodeTime(static_cast<uint16_t>(lt.tm_hour), static_cast<uint16_t>(lt.tm_min),
-                        static_cast<uint16_t>(std::min(lt.tm_sec, 59)), static_cast<uint16_t>(ms % 1000));
-}
-
-}  // namespace
-
-// The clock module, when linked in, gives the one replaceable Now() of the program; this weak
-// definition serves builds without it.
-__attribute__((weak)) TDateTime Now() { return CurrentDateTime(); }
 TDateTime Date() { return std::trunc(Now()); }
+
 TDateTime Time() {
   TDateTime n = Now();
   return n - std::trunc(n);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Clock.h"
 #include "platform/SysUtils.h"
 
 // Raised when an arithmetic result does not fit its type (currency overflow).
@@ -83,9 +84,8 @@ private:
   int64_t FValue = 0;
 };
 
-// Days since 1899-12-30 with the time of day as the fraction. Negative values count the time
-// part backwards: -1.25 is 1899-12-29 06:00.
-using TDateTime = double;
+// TDateTime (platform/Clock.h): days since 1899-12-30 with the time of day as the fraction.
+// Negative values count the time part backwards: -1.25 is 1899-12-29 06:00.
 
 inline constexpr double HoursPerDay = 24;
 inline constexpr double MinsPerDay = 24 * 60;
@@ -147,7 +147,6 @@ bool TryStrToDate(std::string_view S, TDateTime& Value);
 bool TryStrToTime(std::string_view S, TDateTime& Value);
 bool TryStrToDateTime(std::string_view S, TDateTime& Value);
 
-// The current local date and time.
+// Today and the time of day, from the clock module's Now().
 TDateTime Date();
 TDateTime Time();
-TDateTime Now();

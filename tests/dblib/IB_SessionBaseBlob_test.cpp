@@ -199,6 +199,25 @@ TEST_F(BlobTransfer, AFailedSegmentReadIsReportedAndTheBlobStillClosed) {
   EXPECT_EQ(gCloseCalls, 1);
 }
 
+TEST_F(BlobTransfer, ACallbackThatThrowsLeavesTheNodeConsistentAndTheBlobClosed) {
+  ASSERT_EQ(Store(Pattern(5000)), 0);
+  gSession = S.get();
+  gCloseCalls = 0;
+  S->Entries.isc_close_blob = &CountingClose;
+  TIB_BlobCallbackEvent throwing = [](XSQLVAR*, TIB_BlobCallbackStatus Status, int32_t, int32_t& MaxSegment) {
+    MaxSegment = 1000;
+    if (Status == bcsReadStep) throw EAbort();
+  };
+  Db->WithFirstColumn("SELECT B FROM T WHERE ID = 1", [&](XSQLVAR& Var) {
+    TIB_BlobNode node;
+    std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
+    EXPECT_THROW(S->LoadBlobNodeData(Db->DB(), Db->TR(), throwing, &node, nullptr, &Var), EAbort);
+    EXPECT_LE(node.BlobSize, node.BlobBufferSize);
+    ResetBlobNode(node);
+  });
+  EXPECT_EQ(gCloseCalls, 1);
+}
+
 TEST_F(BlobTransfer, SubType2IsReadAsTextWithALineBreakAfterEachSegment) {
   Db->Execute("CREATE PROCEDURE P_NOTHING AS BEGIN END");
   Db->Commit();

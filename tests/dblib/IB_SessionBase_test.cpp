@@ -158,6 +158,39 @@ TEST(SessionCalls, CallStoresTheResultAsERRCODEAndScratchCallsLeaveItAlone) {
   EXPECT_EQ(gCalls, 2);
 }
 
+#if defined(__x86_64__)
+// A client function that leaves the floating-point unit rounding toward zero, as some libraries do.
+ISC_STATUS DetachThatChangesRounding(ISC_STATUS* Status, isc_db_handle*) {
+  uint32_t mx = 0;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(mx));
+  mx |= 0x6000;
+  __asm__ __volatile__("ldmxcsr %0" : : "m"(mx));
+  uint16_t cw = 0;
+  __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+  cw |= 0x0C00;
+  __asm__ __volatile__("fldcw %0" : : "m"(cw));
+  Status[0] = isc_arg_gds;
+  Status[1] = 0;
+  Status[2] = isc_arg_end;
+  return 0;
+}
+
+TEST(SessionCalls, TheFloatingPointSettingsSurviveAClientCall) {
+  SessionPtr s = NewSession();
+  s->Entries.isc_detach_database = &DetachThatChangesRounding;
+  uint32_t mx0 = 0, mx1 = 0;
+  uint16_t cw0 = 0, cw1 = 0;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(mx0));
+  __asm__ __volatile__("fnstcw %0" : "=m"(cw0));
+  isc_db_handle db = 0;
+  s->Call(s->Entries.isc_detach_database, &db);
+  __asm__ __volatile__("stmxcsr %0" : "=m"(mx1));
+  __asm__ __volatile__("fnstcw %0" : "=m"(cw1));
+  EXPECT_EQ(mx1 & ~0x3Fu, mx0 & ~0x3Fu);
+  EXPECT_EQ(cw1, cw0);
+}
+#endif
+
 // ---- creating a database ------------------------------------------------------------------------------------
 
 TEST(CreateDatabase, WritesPageSizeDialectAndCharacterSet) {
@@ -223,10 +256,12 @@ TEST(CreateDatabase, RoundsThePageSizeWithoutOverflow) {
   EXPECT_EQ(CreateText(*s, "x", "", "", 65535, ""), "CREATE DATABASE 'x' PAGE_SIZE = 65536");
 }
 
-TEST(CreateDatabase, RefusesACharacterSetThatIsNotAnIdentifier) {
+TEST(CreateDatabase, RefusesACharacterSetThatIsNotAnIdentifierAndTextsWithNul) {
   SessionPtr s = NewSession();
   EXPECT_THROW(CreateText(*s, "x", "", "", 0, "UTF8; DROP"), EIB_Error);
   EXPECT_THROW(CreateText(*s, "x", "", "", 0, "1UTF"), EIB_Error);
+  EXPECT_THROW(CreateText(*s, std::string("/tmp/a\0b.fdb", 12), "", "", 0, ""), EIB_Error);
+  EXPECT_THROW(CreateText(*s, "x", "", std::string("pw\0x", 4), 0, ""), EIB_Error);
   EXPECT_TRUE(gCreateText.empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Clock.h"
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -160,6 +162,23 @@ TEST_F(FormsTest, DefaultExceptionSinkWritesToStderr) {
   testing::internal::CaptureStderr();
   Application->HandleException(Exception("Something broke"));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Something broke\n");
+}
+
+uint64_t gFakeTick = 0;
+
+TEST(Forms, TimersUseTheClockModuleByDefault) {
+  SetTickSource([] { return gFakeTick; });
+  int n = 0;
+  int owner;
+  Application->SetTimer(&owner, 1, 100, [&] { ++n; });
+  gFakeTick += 99;
+  Application->ProcessMessages();
+  EXPECT_EQ(n, 0);
+  gFakeTick += 1;
+  Application->ProcessMessages();
+  EXPECT_EQ(n, 1);
+  Application->KillTimer(&owner, 1);
+  SetTickSource(nullptr);
 }
 
 TEST(Forms, BeepHookCountsByDefault) {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "platform/Clock.h"
+
 namespace {
 
 // Every test starts from the default US settings and restores them afterwards.
@@ -265,12 +267,13 @@ TEST_F(LocaleTest, RoundTripsThroughTheLocale) {
   EXPECT_EQ(StrToFloat(FloatToStr(-12.75)), -12.75L);
 }
 
-TEST_F(LocaleTest, NowIsTodayPlusTime) {
-  TDateTime n = Now();
-  EXPECT_GT(n, EncodeDate(2020, 1, 1));
-  EXPECT_GE(Time(), 0);
-  EXPECT_LT(Time(), 1);
-  EXPECT_EQ(Date(), std::trunc(Date()));
+TEST_F(LocaleTest, DateAndTimeFollowTheClock) {
+  SetNowSource([] { return EncodeDate(2024, 3, 5) + EncodeTime(18, 0, 0, 0); });
+  EXPECT_EQ(Date(), EncodeDate(2024, 3, 5));
+  EXPECT_EQ(Time(), 0.75);
+  EXPECT_EQ(DateTimeToStr(Now()), "3/5/2024 18:00:00");
+  SetNowSource(nullptr);
+  EXPECT_GT(Date(), EncodeDate(2020, 1, 1));
 }
 
 }  // namespace
