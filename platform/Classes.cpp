@@ -551,10 +551,10 @@ void TStringList::Changing() {
   if (GetUpdateCount() == 0 && OnChanging) OnChanging(this);
 }
 
+// Goes through the virtual notifications, so that a derived list sees the start and end of an update.
 void TStringList::SetUpdateState(bool Updating) {
-  if (Updating) {
-    if (OnChanging) OnChanging(this);
-  } else {
-    if (OnChange) OnChange(this);
-  }
+  if (Updating)
+    Changing();
+  else
+    Changed();
 }

@@ -17,3 +17,22 @@ else
 fi
 cd "$build"
 ctest --output-on-failure -j "$jobs" --timeout 600
+
+# Fuzz the SQL text toolkit for a bounded time (FUZZ_SECONDS, default 60) with libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer; any crash, hang or sanitizer report fails the script.
+fuzz_build="$root/build/fuzz"
+cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DDBLIB_SANITIZE=OFF -DDBLIB_TESTS=OFF -DDBLIB_FUZZ=ON >/dev/null
+cmake --build "$fuzz_build" -j "$jobs" --target IB_Parse_fuzz
+fuzz_corpus=$(mktemp -d)
+cp "$root"/fuzz/corpus/IB_Parse/* "$fuzz_corpus"/
+fuzz_log="$fuzz_build/IB_Parse_fuzz.log"
+if ! (cd "$fuzz_build" && ./fuzz/IB_Parse_fuzz -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -max_len=4096 \
+      -rss_limit_mb=2048 "$fuzz_corpus" >"$fuzz_log" 2>&1); then
+  tail -n 60 "$fuzz_log"
+  echo "IB_Parse_fuzz found a failure (full log: $fuzz_log)"
+  rm -rf "$fuzz_corpus"
+  exit 1
+fi
+rm -rf "$fuzz_corpus"
+echo "IB_Parse_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$fuzz_log" | tail -n 1), no failure"

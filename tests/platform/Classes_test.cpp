@@ -153,6 +153,34 @@ TEST(StringList, ChangeEventsOncePerUpdate) {
   EXPECT_THROW(l.Get(5), EStringListError);
 }
 
+// A derived list overrides the notifications; the start and end of an update must reach them.
+class TCountingList : public TStringList {
+public:
+  int ChangingCalls = 0, ChangedCalls = 0;
+
+protected:
+  void Changing() override {
+    ++ChangingCalls;
+    TStringList::Changing();
+  }
+  void Changed() override {
+    ++ChangedCalls;
+    TStringList::Changed();
+  }
+};
+
+TEST(StringList, UpdateBracketGoesThroughTheVirtualNotifications) {
+  TCountingList l;
+  int changed = 0;
+  l.OnChange = [&](TObject*) { ++changed; };
+  l.BeginUpdate();
+  EXPECT_EQ(l.ChangingCalls, 1);
+  l.Add("a");
+  l.EndUpdate();
+  EXPECT_EQ(l.ChangedCalls, 2);  // the add, then the end of the update
+  EXPECT_EQ(changed, 1);         // only the end of the update reaches the event
+}
+
 TEST(Format, SubstitutesValuesNeverFormatText) {
   EXPECT_EQ(Format("Unable to locate DLL import %s", {std::string("isc_%s%d%n")}),
             "Unable to locate DLL import isc_%s%d%n");

@@ -1,0 +1,566 @@
+// The scanner, the clause search and the clause locators, getters and setters, statement kinds,
+// statement builders and database commands.
+#include "dblib/IB_Parse.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "dblib/IB_ParseInternal.h"
+#include "platform/SysUtils.h"
+
+namespace ib_parse {
+
+bool IsParamNameChar(char Ch) {
+  unsigned char u = static_cast<unsigned char>(Ch);
+  return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' ||
+         Ch == '$' || Ch == '.' || u >= 128;
+}
+
+std::string NextWord(std::string_view S, size_t& P) {
+  const size_t n = S.size();
+  for (;;) {
+    while (P < n && static_cast<unsigned char>(S[P]) <= ' ') ++P;
+    if (P + 1 < n && S[P] == '/' && S[P + 1] == '*') {
+      size_t e = S.find("*/", P + 2);
+      P = e == std::string_view::npos ? n : e + 2;
+    } else if (P + 1 < n && ((S[P] == '/' && S[P + 1] == '/') || (S[P] == '-' && S[P + 1] == '-'))) {
+      while (P < n && S[P] != '\n' && S[P] != '\r') ++P;
+    } else {
+      break;
+    }
+  }
+  size_t start = P;
+  while (P < n && (std::isalnum(static_cast<unsigned char>(S[P])) || S[P] == '_' || S[P] == '$')) ++P;
+  return UpperCase(S.substr(start, P - start));
+}
+
+}  // namespace ib_parse
+
+using ib_parse::NextWord;
+
+namespace {
+
+constexpr const char* CRLF = "\r\n";
+
+inline char Up(char Ch) { return (Ch >= 'a' && Ch <= 'z') ? static_cast<char>(Ch - 32) : Ch; }
+
+// W at Pos (case-insensitive, wholly within Limit); with NeedTrailing the character after it, when within
+// Limit, must be a word delimiter.
+bool MatchAt(std::string_view S, int32_t Pos, std::string_view W, int32_t Limit, bool NeedTrailing) {
+  const int32_t m = static_cast<int32_t>(W.size());
+  if (m == 0 || Pos + m - 1 > Limit) return false;
+  for (int32_t k = 0; k < m; ++k) {
+    if (Up(S[Pos - 1 + k]) != Up(W[k])) return false;
+  }
+  if (NeedTrailing && Pos + m <= Limit && !IsSQLWordDelimiter(S[Pos - 1 + m])) return false;
+  return true;
+}
+
+const std::vector<std::string> kSelectTerms{"FROM", "WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
+const std::vector<std::string> kFromTerms{"WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
+const std::vector<std::string> kWhereTerms{"ORDER", "GROUP", "HAVING", "UNION", "PLAN", "FOR", ";"};
+const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
+const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "FOR", ";"};
+const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "FOR", ";"};
+const std::vector<std::string> kPlanTerms{"ORDER", "FOR", ";"};
+const std::vector<std::string> kOrderTerms{"FOR", ";"};
+const std::vector<std::string> kForTerms{";"};
+
+void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms,
+            int32_t& StartPos, int32_t& EndPos, bool MustBeFirst) {
+  StartPos = 0;
+  EndPos = 0;
+  std::string matched;
+  FindSQLClause(SQL, Keyword, MustBeFirst, Terms, StartPos, EndPos, matched, false, false);
+  if (StartPos == 0) EndPos = 0;
+}
+
+// A clause of the first SELECT is never taken from the part behind UNION.
+void DiscardInsideUnion(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  if (StartPos == 0) return;
+  int32_t us, ue;
+  LocateSQLUnion(SQL, us, ue);
+  if (us > 0 && StartPos > us && EndPos <= ue) StartPos = EndPos = 0;
+}
+
+enum TClause { clSelect, clFrom, clWhere, clGroup, clHaving, clUnion, clPlan, clOrder, clFor };
+
+void LocateClause(TClause C, std::string_view SQL, int32_t& S, int32_t& E) {
+  switch (C) {
+    case clSelect: LocateSQLSelect(SQL, S, E, false); break;
+    case clFrom: LocateSQLFrom(SQL, S, E); break;
+    case clWhere: LocateSQLWhere(SQL, S, E); break;
+    case clGroup: LocateSQLGroup(SQL, S, E); break;
+    case clHaving: LocateSQLHaving(SQL, S, E); break;
+    case clUnion: LocateSQLUnion(SQL, S, E); break;
+    case clPlan: LocateSQLPlan(SQL, S, E); break;
+    case clOrder: LocateSQLOrder(SQL, S, E); break;
+    case clFor: LocateSQLForUpdate(SQL, S, E); break;
+  }
+}
+
+std::string GetClause(TClause C, std::string_view SQL) {
+  int32_t s, e;
+  LocateClause(C, SQL, s, e);
+  if (s == 0) return std::string();
+  return Trim(SQL.substr(static_cast<size_t>(s - 1), static_cast<size_t>(e - s)));
+}
+
+void SetClause(TClause C, std::string& SQL, std::string_view NewClause) {
+  int32_t s, e;
+  LocateClause(C, SQL, s, e);
+  if (s > 0) {
+    ReplaceSQLRange(SQL, NewClause, s, e);
+    return;
+  }
+  if (Trim(NewClause).empty()) return;  // nothing to remove
+  if (C == clFor) {
+    SQL += CRLF;
+    SQL += NewClause;
+    return;
+  }
+  if (C == clSelect) {
+    LocateSQLFrom(SQL, s, e);
+    ReplaceSQLRange(SQL, NewClause, 0, s > 0 ? s : 1);
+    return;
+  }
+  for (int k = static_cast<int>(C) - 1; k >= 0; --k) {
+    LocateClause(static_cast<TClause>(k), SQL, s, e);
+    if (s > 0) {
+      ReplaceSQLRange(SQL, NewClause, e, e);
+      return;
+    }
+  }
+  ReplaceSQLRange(SQL, NewClause, 0, 1);
+}
+
+bool ContainsLineCommentOrOr(std::string_view A, std::string_view B) {
+  for (std::string_view s : {A, B}) {
+    if (s.find("//") != std::string_view::npos || s.find("--") != std::string_view::npos) return true;
+    if (UpperCase(s).find("OR") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The first word of the select list, after the SELECT at StartPos.
+std::string FirstSelectWord(std::string_view SQL) {
+  int32_t s, e;
+  LocateSQLSelect(SQL, s, e, false);
+  if (s == 0) return std::string();
+  size_t p = static_cast<size_t>(s - 1 + 6);
+  return NextWord(SQL.substr(0, static_cast<size_t>(e - 1)), p);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Scanner
+
+bool IsSQLWordDelimiter(char Ch) {
+  return static_cast<unsigned char>(Ch) < 33 || Ch == '(' || Ch == ')' || Ch == ';';
+}
+
+bool IsNameDelimiter(char Ch) {
+  if (static_cast<unsigned char>(Ch) < 33) return true;
+  switch (Ch) {
+    case '!': case '(': case ')': case '*': case ',': case '/':
+    case ':': case ';': case '<': case '=': case '>': case '?':
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ScanSQLChar(std::string_view S, int32_t& Pos, bool& InSingle, int32_t& Skip, int32_t& BracketDepth,
+                 int32_t& ParenDepth, bool& InBlockComment, bool& InLineComment, bool& InDouble) {
+  Skip = 0;
+  const int32_t n = static_cast<int32_t>(S.size());
+  if (Pos < 1 || Pos > n) return;
+  const char c = S[Pos - 1];
+  const char next = Pos < n ? S[Pos] : '\0';
+  if (InLineComment) {
+    if (c == '\n' || c == '\r') InLineComment = false;
+    return;
+  }
+  if (InBlockComment) {
+    if (c == '*' && next == '/') {
+      InBlockComment = false;
+      Skip = 1;
+    }
+    return;
+  }
+  if (InSingle) {
+    if (c == '\'') InSingle = false;
+    return;
+  }
+  if (InDouble) {
+    if (c == '"') InDouble = false;
+    return;
+  }
+  switch (c) {
+    case '\'': InSingle = true; break;
+    case '"': InDouble = true; break;
+    case '/':
+      if (next == '/') {
+        InLineComment = true;
+        Skip = 1;
+      } else if (next == '*') {
+        InBlockComment = true;
+        Skip = 1;
+      }
+      break;
+    case '-':
+      if (next == '-') {
+        InLineComment = true;
+        Skip = 1;
+      }
+      break;
+    case '(': if (ParenDepth >= 0) ++ParenDepth; break;
+    case ')': if (ParenDepth >= 0) --ParenDepth; break;
+    case '[': if (BracketDepth >= 0) ++BracketDepth; break;
+    case ']': if (BracketDepth >= 0) --BracketDepth; break;
+    default: break;
+  }
+}
+
+bool FindSQLClause(std::string_view SQL, std::string_view Keyword, bool MustBeFirst,
+                   const std::vector<std::string>& Terminators, int32_t& StartPos, int32_t& EndPos,
+                   std::string& Matched, bool AnyPosition, bool NextWordOnly) {
+  Matched.clear();
+  if (SQL.empty()) return false;
+  const int32_t n = static_cast<int32_t>(SQL.size());
+  const int32_t limit = (EndPos <= 0 || EndPos > n) ? n : EndPos;
+  int32_t pos = StartPos <= 0 ? 1 : StartPos;
+  StartPos = 0;
+
+  bool freezeParen = false, freezeBracket = false, quotedTerms = false;
+  std::vector<bool> needTrailing;
+  needTrailing.reserve(Terminators.size());
+  for (const std::string& t : Terminators) {
+    if (t == "(" || t == ")") freezeParen = true;
+    if (t == "[" || t == "]") freezeBracket = true;
+    if (IsQuoted(t, ' ')) quotedTerms = true;
+    needTrailing.push_back(!(AnyPosition || (t.size() == 1 && IsSQLWordDelimiter(t[0]))));
+  }
+
+  bool inSingle = false, inDouble = false, inBlock = false, inLine = false, afterComment = false;
+  int32_t skip = 0, bracket = freezeBracket ? -1 : 0, paren = freezeParen ? -1 : 0;
+  bool found = Keyword.empty();
+  if (found) StartPos = pos;
+
+  while (pos <= limit) {
+    const bool wasComment = inBlock || inLine;
+    ScanSQLChar(SQL, pos, inSingle, skip, bracket, paren, inBlock, inLine, inDouble);
+    const char c = SQL[pos - 1];
+    const bool candidate = !wasComment && !inBlock && !inLine && paren <= 0 &&
+                           (!(inSingle || inDouble) || (found && quotedTerms)) &&
+                           (pos == 1 || (AnyPosition && found) || IsSQLWordDelimiter(c) ||
+                            IsSQLWordDelimiter(SQL[pos - 2]) || afterComment);
+    afterComment = wasComment && !inBlock && !inLine;
+    if (candidate) {
+      if (found) {
+        for (size_t k = 0; k < Terminators.size(); ++k) {
+          if (MatchAt(SQL, pos, Terminators[k], limit, needTrailing[k])) {
+            EndPos = pos;
+            Matched = Terminators[k];
+            return true;
+          }
+        }
+        if (NextWordOnly && !IsSQLWordDelimiter(c)) {
+          found = false;
+          StartPos = 0;
+        }
+      }
+      if (!found) {
+        if (MatchAt(SQL, pos, Keyword, limit, true)) {
+          StartPos = pos;
+          found = true;
+          pos += static_cast<int32_t>(Keyword.size());
+          continue;
+        }
+        if (MustBeFirst && !IsSQLWordDelimiter(c)) {
+          EndPos = limit + 1;
+          return false;
+        }
+      }
+    }
+    pos += 1 + skip;
+  }
+  EndPos = limit + 1;
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Locators, getters and setters
+
+void LocateSQLSelect(std::string_view SQL, int32_t& StartPos, int32_t& EndPos, bool MustBeFirst) {
+  Locate(SQL, "SELECT", kSelectTerms, StartPos, EndPos, MustBeFirst);
+  // The SELECT of a stored procedure's or trigger's body is not the statement's.
+  if (StartPos >= 2 && IsProcedureOrTriggerDDL(SQL.substr(0, static_cast<size_t>(StartPos - 1)))) {
+    StartPos = EndPos = 0;
+  }
+}
+
+void LocateSQLFrom(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "FROM", kFromTerms, StartPos, EndPos, false);
+  DiscardInsideUnion(SQL, StartPos, EndPos);
+}
+
+void LocateSQLWhere(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "WHERE", kWhereTerms, StartPos, EndPos, false);
+  DiscardInsideUnion(SQL, StartPos, EndPos);
+}
+
+void LocateSQLGroup(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "GROUP", kGroupTerms, StartPos, EndPos, false);
+  DiscardInsideUnion(SQL, StartPos, EndPos);
+}
+
+void LocateSQLHaving(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "HAVING", kHavingTerms, StartPos, EndPos, false);
+  DiscardInsideUnion(SQL, StartPos, EndPos);
+}
+
+void LocateSQLUnion(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "UNION", kUnionTerms, StartPos, EndPos, false);
+}
+
+void LocateSQLPlan(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "PLAN", kPlanTerms, StartPos, EndPos, false);
+}
+
+void LocateSQLOrder(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "ORDER", kOrderTerms, StartPos, EndPos, false);
+}
+
+void LocateSQLForUpdate(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "FOR", kForTerms, StartPos, EndPos, false);
+}
+
+std::string GetSQLSelect(std::string_view SQL) {
+  int32_t s, e;
+  LocateSQLSelect(SQL, s, e, true);
+  if (s == 0) return std::string();
+  if (s > 5) {
+    std::string_view head = SQL.substr(0, std::min(SQL.size(), static_cast<size_t>(s + 6)));
+    if (IsInsertInto(head) || IsGrantOrRevokeSelect(head)) return std::string();
+  }
+  return Trim(SQL.substr(static_cast<size_t>(s - 1), static_cast<size_t>(e - s)));
+}
+
+std::string GetSQLFrom(std::string_view SQL) { return GetClause(clFrom, SQL); }
+std::string GetSQLWhere(std::string_view SQL) { return GetClause(clWhere, SQL); }
+std::string GetSQLGroup(std::string_view SQL) { return GetClause(clGroup, SQL); }
+std::string GetSQLHaving(std::string_view SQL) { return GetClause(clHaving, SQL); }
+std::string GetSQLUnion(std::string_view SQL) { return GetClause(clUnion, SQL); }
+std::string GetSQLPlan(std::string_view SQL) { return GetClause(clPlan, SQL); }
+std::string GetSQLOrder(std::string_view SQL) { return GetClause(clOrder, SQL); }
+std::string GetSQLForUpdate(std::string_view SQL) { return GetClause(clFor, SQL); }
+
+void SetSQLSelect(std::string& SQL, std::string_view NewClause) { SetClause(clSelect, SQL, NewClause); }
+void SetSQLFrom(std::string& SQL, std::string_view NewClause) { SetClause(clFrom, SQL, NewClause); }
+void SetSQLWhere(std::string& SQL, std::string_view NewClause) { SetClause(clWhere, SQL, NewClause); }
+void SetSQLGroup(std::string& SQL, std::string_view NewClause) { SetClause(clGroup, SQL, NewClause); }
+void SetSQLHaving(std::string& SQL, std::string_view NewClause) { SetClause(clHaving, SQL, NewClause); }
+void SetSQLUnion(std::string& SQL, std::string_view NewClause) { SetClause(clUnion, SQL, NewClause); }
+void SetSQLPlan(std::string& SQL, std::string_view NewClause) { SetClause(clPlan, SQL, NewClause); }
+void SetSQLOrder(std::string& SQL, std::string_view NewClause) { SetClause(clOrder, SQL, NewClause); }
+void SetSQLForUpdate(std::string& SQL, std::string_view NewClause) { SetClause(clFor, SQL, NewClause); }
+
+void ReplaceSQLRange(std::string& SQL, std::string_view NewText, int32_t StartPos, int32_t EndPos) {
+  const int32_t n = static_cast<int32_t>(SQL.size());
+  std::string result;
+  if (StartPos != 0) {
+    result = Trim(std::string_view(SQL).substr(0, static_cast<size_t>(std::clamp(StartPos - 1, 0, n))));
+    result += CRLF;
+  }
+  result += Trim(NewText);
+  result += CRLF;
+  if (EndPos != 0) result += Trim(std::string_view(SQL).substr(static_cast<size_t>(std::clamp(EndPos - 1, 0, n))));
+  SQL = std::move(result);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Statement kinds
+
+bool IsProcedureOrTriggerDDL(std::string_view S) {
+  size_t p = 0;
+  std::string w = NextWord(S, p);
+  std::string obj;
+  if (w == "EXECUTE") return NextWord(S, p) == "BLOCK";
+  if (w == "CREATE") {
+    obj = NextWord(S, p);
+    if (obj == "OR") {
+      if (NextWord(S, p) != "ALTER") return false;
+      obj = NextWord(S, p);
+    }
+  } else if (w == "ALTER" || w == "RECREATE") {
+    obj = NextWord(S, p);
+  } else {
+    return false;
+  }
+  return obj == "PROCEDURE" || obj == "TRIGGER" || obj == "FUNCTION" || obj == "PACKAGE";
+}
+
+bool IsInsertInto(std::string_view S) {
+  size_t p = 0;
+  return NextWord(S, p) == "INSERT" && NextWord(S, p) == "INTO";
+}
+
+bool IsGrantOrRevokeSelect(std::string_view S) {
+  size_t p = 0;
+  std::string w = NextWord(S, p);
+  if (w != "REVOKE" && w != "GRANT") return false;
+  return UpperCase(S.substr(p)).find("SELECT") != std::string::npos;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Statement builders
+
+void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
+  std::string s(SQL);
+  const std::string first = FirstSelectWord(s);
+  // Rows folded by DISTINCT, GROUP BY, HAVING or UNION (or cut by FIRST / SKIP) are counted through a
+  // derived table, so the count is what the statement returns.
+  const bool derived = first == "DISTINCT" || first == "FIRST" || first == "SKIP" || !GetSQLGroup(s).empty() ||
+                       !GetSQLHaving(s).empty() || !GetSQLUnion(s).empty();
+  SetSQLPlan(s, "");
+  SetSQLOrder(s, "");
+  SetSQLForUpdate(s, "");
+  if (!derived) {
+    SetSQLSelect(s, "SELECT COUNT( * )");
+    Result = Trim(s);
+    return;
+  }
+  std::string inner = Trim(s);
+  // The engine wants every column of a derived table named, and named once: name them by position,
+  // unless a '*' item leaves the number of columns to the engine.
+  TStringList items;
+  std::string server;
+  int32_t kept = 0;
+  ParseSQLParams(inner, nullptr, &items, nullptr, server, '\0', false, kept);
+  std::string columns;
+  if (items.IndexOf("<*>") < 0 && items.Count() > 0) {
+    columns = " (";
+    for (int i = 0; i < items.Count(); ++i) columns += (i ? ", C" : "C") + IntToStr(i + 1);
+    columns += ")";
+  }
+  Result = std::string("SELECT COUNT( * ) FROM (") + CRLF + inner + CRLF + ")" +
+           (columns.empty() ? "" : " COUNTED_ROWS" + columns);
+}
+
+int32_t MakeKeyLookupSQL(std::string_view SQL, std::string_view NewSelect, const TStrings& KeyFields,
+                         int32_t& SelectParamCount, std::string& Result) {
+  std::string server;
+  int32_t kept = 0;
+  SelectParamCount = ParseSQLParams(SQL, nullptr, nullptr, nullptr, server, ':', false, kept);
+
+  std::string s(SQL);
+  SetSQLSelect(s, NewSelect);
+  SetSQLPlan(s, "");
+  SetSQLOrder(s, "");
+  SetSQLForUpdate(s, "");
+  std::string cond;
+  for (int i = 0; i < KeyFields.Count(); ++i) {
+    std::string item = KeyFields.Get(i);
+    size_t eq = item.find('=');
+    std::string name = Trim(eq == std::string::npos ? item : item.substr(0, eq));
+    if (!cond.empty()) cond += std::string(CRLF) + "  AND ";
+    cond += name + "=?";
+  }
+  std::string where = GetSQLWhere(s);
+  PrependWhereCondition(where, cond);
+  SetSQLWhere(s, where);
+  Result = s;
+
+  TStringList names;
+  ParseSQLParams(GetSQLFrom(s), &names, nullptr, nullptr, server, ':', false, kept);
+  return names.Count();
+}
+
+void AppendWhereCondition(std::string& Where, std::string_view Condition) {
+  const std::string w = Trim(Where), c = Trim(Condition);
+  if (c.empty()) return;
+  if (w.empty()) {
+    Where = "WHERE " + c;
+    return;
+  }
+  const std::string old = Trim(std::string_view(w).substr(std::min<size_t>(5, w.size())));
+  if (!ContainsLineCommentOrOr(old, c)) {
+    Where = w + CRLF + "  AND " + c;
+  } else {
+    Where = std::string(" WHERE (") + CRLF + "      " + old + CRLF + "      )" + CRLF + "  AND " + c;
+  }
+}
+
+void PrependWhereCondition(std::string& Where, std::string_view Condition) {
+  const std::string w = Trim(Where), c = Trim(Condition);
+  if (c.empty()) return;
+  if (w.empty()) {
+    Where = "WHERE " + c;
+    return;
+  }
+  const std::string old = Trim(std::string_view(w).substr(std::min<size_t>(5, w.size())));
+  if (!ContainsLineCommentOrOr(old, c)) {
+    Where = "WHERE " + c + CRLF + "  AND " + old;
+  } else {
+    // A condition that may end in a line comment gets its closing parenthesis on a line of its own.
+    const bool lineComment = c.find("//") != std::string::npos || c.find("--") != std::string::npos;
+    Where = "WHERE ( " + c + (lineComment ? std::string(CRLF) : std::string()) + " ) " + CRLF + "  AND " +
+            " ( " + old + CRLF + ")";
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Database commands
+
+bool FindCommandClause(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Verbs,
+                       std::string& Verb, std::string& Value) {
+  Verb.clear();
+  Value.clear();
+  size_t p = 0;
+  const std::string first = NextWord(SQL, p);
+  size_t afterObject = 0;
+  for (const std::string& v : Verbs) {
+    if (!SameText(first, v)) continue;
+    size_t q = p;
+    std::string obj = NextWord(SQL, q);
+    if (obj == "DATABASE" || obj == "SCHEMA") {
+      Verb = v;
+      afterObject = q;
+      break;
+    }
+  }
+  if (Verb.empty()) return false;
+  size_t from = afterObject;
+  if (!SameText(Keyword, "DATABASE")) {
+    int32_t s = static_cast<int32_t>(p) + 1, e = 0;
+    std::string matched;
+    FindSQLClause(SQL, Keyword, false, {}, s, e, matched, false, false);
+    if (s == 0) return true;
+    from = static_cast<size_t>(s - 1) + Keyword.size();
+  }
+  // The value is the literal that follows right after the word, never one further on.
+  while (from < SQL.size() && static_cast<unsigned char>(SQL[from]) <= ' ') ++from;
+  if (from < SQL.size() && (SQL[from] == '\'' || SQL[from] == '"')) {
+    ExtractQuotedText(SQL, static_cast<int32_t>(from) + 1, 0, Value);
+  }
+  return true;
+}
+
+bool ApplyDatabaseCommand(TIB_DatabaseCommandTarget& Connection, std::string_view SQL, std::string& Verb) {
+  static const std::vector<std::string> verbs{"CREATE", "CONNECT", "DISCONNECT", "DROP"};
+  std::string database;
+  if (!FindCommandClause(SQL, "DATABASE", verbs, Verb, database)) return false;
+  if (Verb == "DISCONNECT") return true;
+  const bool drop = Verb == "DROP";
+  if (drop && Connection.GetConnected()) return true;
+  if (!database.empty()) Connection.SetDatabaseName(database);
+  static const std::pair<const char*, int32_t> items[] = {{"USER", 1}, {"PASSWORD", 2}, {"ROLE", 4}};
+  for (const auto& [keyword, index] : items) {
+    std::string verb, value;
+    FindCommandClause(SQL, keyword, verbs, verb, value);
+    if (!value.empty() || !drop) Connection.SetIndexedParam(index, value);
+  }
+  return true;
+}

@@ -1,0 +1,103 @@
+// Fuzz target of the SQL text toolkit: the scanner and clause search, clause getters and setters,
+// parameter scanning, statement builders, and the list escapes (which must round-trip every input).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "dblib/IB_Parse.h"
+
+namespace {
+
+void Check(bool Condition) {
+  if (!Condition) __builtin_trap();
+}
+
+void Clauses(const std::string& SQL, const std::string& Clause) {
+  std::string s = SQL;
+  for (auto* get : {GetSQLSelect, GetSQLFrom, GetSQLWhere, GetSQLGroup, GetSQLHaving, GetSQLUnion, GetSQLPlan,
+                    GetSQLOrder, GetSQLForUpdate}) {
+    (void)get(s);
+  }
+  for (auto* set : {SetSQLSelect, SetSQLFrom, SetSQLWhere, SetSQLGroup, SetSQLHaving, SetSQLUnion, SetSQLPlan,
+                    SetSQLOrder, SetSQLForUpdate}) {
+    std::string t = SQL;
+    set(t, Clause);
+    set(t, "");
+  }
+  int32_t start = static_cast<int32_t>(Clause.size() % (SQL.size() + 2));
+  int32_t end = static_cast<int32_t>(SQL.size() % (Clause.size() + 3));
+  std::string matched;
+  FindSQLClause(SQL, Clause.substr(0, 8), Clause.size() % 2 == 0, {"(", "'X'", ";", "FROM"}, start, end, matched,
+                Clause.size() % 3 == 0, Clause.size() % 5 == 0);
+  std::string t = SQL;
+  ReplaceSQLRange(t, Clause, static_cast<int32_t>(Clause.size()) - 3, static_cast<int32_t>(SQL.size()) - 2);
+}
+
+void Params(const std::string& SQL) {
+  TStringList names, items;
+  std::string server;
+  int32_t kept = 0;
+  int32_t selectCount = ParseSQLParams(SQL, &names, &items, nullptr, server, ':', false, kept);
+  Check(selectCount >= 0 && selectCount <= names.Count() && kept == 0);
+  ParseSQLParams(SQL, &names, &items, nullptr, server, '?', true, kept);
+  Check(kept >= 0 && static_cast<size_t>(kept) <= SQL.size());
+  ConvertParamsToMarkers(SQL, server);
+  GetForUpdateColumns(SQL, names);
+}
+
+void Builders(const std::string& SQL, const std::string& Other) {
+  std::string r;
+  MakeRecordCountSQL(SQL, r);
+  TStringList keys;
+  keys.Add("ID");
+  keys.Add(Other);
+  int32_t selectParams = 0;
+  MakeKeyLookupSQL(SQL, Other, keys, selectParams, r);
+  std::string w = SQL;
+  AppendWhereCondition(w, Other);
+  w = SQL;
+  PrependWhereCondition(w, Other);
+  ExpandSQLMacros(SQL, '<', '>', r, [&](const std::string& Name) { return Name + Other; });
+  IsProcedureOrTriggerDDL(SQL);
+  MakeSQLIdent(3, SQL, r);
+  MakeSQLIdentExact(3, SQL, r);
+  RemoveParenthesesAndLiterals(SQL, 1, r);
+  XSQLVAR var{};
+  try {
+    XSQLVARFromDefString(SQL, 3, var);
+    Check(var.aliasname_length <= 31 && var.relname_length <= 31 && var.sqlname_length <= 31);
+  } catch (const Exception&) {
+  }
+}
+
+void Escapes(const std::string& Data, const std::string& Name) {
+  std::string escaped, back;
+  EscapeListText(Data, escaped);
+  UnescapeListText(escaped, back);
+  Check(back == Data);
+  // The escaped text carries no separator of its own, so it reads back whole as an attribute value.
+  std::string value;
+  int32_t namePos = 0, endPos = 0;
+  ParseAttributeText("A;V=" + escaped + ";B", "V", namePos, value, endPos);
+  Check(namePos == 3 && value == Data);
+  ParseAttributeText(Data, Name, namePos, value, endPos);
+  Check(endPos >= 0 && static_cast<size_t>(endPos) <= Data.size() + 1);
+  UnescapeListText(Data, back);
+  TStringList items;
+  SplitListText(Data, items);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  const std::string all(reinterpret_cast<const char*>(Data), Size);
+  // A 0x01 byte splits the input into a statement and a second text (a clause, a condition, a name).
+  const size_t cut = all.find('\x01');
+  const std::string sql = all.substr(0, cut);
+  const std::string other = cut == std::string::npos ? std::string() : all.substr(cut + 1);
+  Clauses(sql, other);
+  Params(sql);
+  Builders(sql, other);
+  Escapes(all, other);
+  return 0;
+}

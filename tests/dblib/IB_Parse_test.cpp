@@ -1,0 +1,515 @@
+// Clause search, getters and setters, statement kinds and builders, parameters, macros, database commands
+// and the XSQLVAR routines of the SQL text toolkit.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "dblib/IB_Parse.h"
+
+namespace {
+
+const std::string CRLF = "\r\n";
+
+struct TParsed {
+  int32_t SelectCount = 0;
+  int32_t Kept = 0;
+  std::string Server;
+  TStringList Names, Items;
+};
+
+void Parse(std::string_view SQL, TParsed& P, char Marker = ':', bool KeepComments = false) {
+  P.SelectCount = ParseSQLParams(SQL, &P.Names, &P.Items, nullptr, P.Server, Marker, KeepComments, P.Kept);
+}
+
+// ----- scanner and clause search
+
+TEST(IB_ParseScanner, CommentsQuotesAndDepths) {
+  const std::string s = "('a' \"b\" [x] /* c */ // d\n-- e\n)";
+  bool inS = false, inD = false, inB = false, inL = false;
+  int32_t skip = 0, br = 0, pa = 0, maxPa = 0, maxBr = 0;
+  std::string outside;
+  for (int32_t pos = 1; pos <= static_cast<int32_t>(s.size()); pos += 1 + skip) {
+    const bool wasComment = inB || inL, wasQuote = inS || inD;
+    ScanSQLChar(s, pos, inS, skip, br, pa, inB, inL, inD);
+    maxPa = std::max(maxPa, pa);
+    maxBr = std::max(maxBr, br);
+    if (!wasComment && !inB && !inL && !wasQuote && !inS && !inD) outside += s[pos - 1];
+  }
+  EXPECT_EQ(outside, "(  [x]  )");
+  EXPECT_EQ(maxPa, 1);
+  EXPECT_EQ(maxBr, 1);
+  EXPECT_EQ(pa, 0);
+  EXPECT_FALSE(inB || inL || inS || inD);
+}
+
+TEST(IB_ParseScanner, FrozenDepthStays) {
+  bool inS = false, inD = false, inB = false, inL = false;
+  int32_t skip = 0, br = -1, pa = -1;
+  std::string s = "([";
+  for (int32_t pos = 1; pos <= 2; ++pos) ScanSQLChar(s, pos, inS, skip, br, pa, inB, inL, inD);
+  EXPECT_EQ(pa, -1);
+  EXPECT_EQ(br, -1);
+}
+
+TEST(IB_ParseClauses, FindSQLClauseRules) {
+  int32_t s = 0, e = 0;
+  std::string m;
+  EXPECT_TRUE(FindSQLClause("SELECT A FROM T WHERE B", "FROM", false, {"WHERE", ";"}, s, e, m, false, false));
+  EXPECT_EQ(s, 10);
+  EXPECT_EQ(e, 17);
+  EXPECT_EQ(m, "WHERE");
+  s = e = 0;
+  EXPECT_FALSE(FindSQLClause("SELECT A FROM T", "FROM", false, {"WHERE"}, s, e, m, false, false));
+  EXPECT_EQ(s, 10);
+  EXPECT_EQ(e, 16);
+  s = e = 0;
+  EXPECT_FALSE(FindSQLClause("X SELECT A", "SELECT", true, {}, s, e, m, false, false));
+  EXPECT_EQ(s, 0);
+  s = e = 0;
+  EXPECT_TRUE(FindSQLClause("/* lead */ SELECT A;", "SELECT", true, {";"}, s, e, m, false, false));
+  EXPECT_EQ(s, 12);
+  EXPECT_EQ(e, 20);
+  // With NextWordOnly the keyword must be followed directly by a terminator.
+  s = e = 0;
+  EXPECT_TRUE(FindSQLClause("ORDER X ORDER BY A", "ORDER", false, {"BY"}, s, e, m, false, true));
+  EXPECT_EQ(s, 9);
+  EXPECT_EQ(e, 15);
+  // A quoted terminator makes quoted text searchable once the keyword is found.
+  s = e = 0;
+  EXPECT_TRUE(FindSQLClause("A 'x' B", "A", false, {"'x'"}, s, e, m, false, false));
+  EXPECT_EQ(e, 3);
+}
+
+TEST(IB_ParseClauses, OuterClausesIgnoreSubSelects) {
+  const std::string q = "SELECT A FROM T WHERE X IN (SELECT Y FROM U WHERE Z = 1) ORDER BY A";
+  EXPECT_EQ(GetSQLSelect(q), "SELECT A");
+  EXPECT_EQ(GetSQLFrom(q), "FROM T");
+  EXPECT_EQ(GetSQLWhere(q), "WHERE X IN (SELECT Y FROM U WHERE Z = 1)");
+  EXPECT_EQ(GetSQLOrder(q), "ORDER BY A");
+  EXPECT_EQ(GetSQLGroup(q), "");
+}
+
+TEST(IB_ParseClauses, KeywordsInLiteralsCommentsAndLongerNames) {
+  EXPECT_EQ(GetSQLWhere("SELECT 'WHERE' FROM T"), "");
+  EXPECT_EQ(GetSQLWhere("SELECT A FROM T /* WHERE X */"), "");
+  EXPECT_EQ(GetSQLWhere("SELECT A FROM T // WHERE X\r\n"), "");
+  EXPECT_EQ(GetSQLWhere("SELECT A FROM T -- WHERE X\r\nWHERE Y = 1"), "WHERE Y = 1");
+  EXPECT_EQ(GetSQLFrom("SELECT FROMAGE FROM T"), "FROM T");
+  EXPECT_EQ(GetSQLSelect("SELECT FROMAGE FROM T"), "SELECT FROMAGE");
+}
+
+TEST(IB_ParseClauses, AllNineClauses) {
+  const std::string q =
+      "SELECT A, COUNT(*) FROM T WHERE B = 1 GROUP BY A HAVING COUNT(*) > 1 UNION SELECT C, 1 FROM U "
+      "PLAN (T NATURAL) ORDER BY 1 FOR UPDATE OF A;";
+  EXPECT_EQ(GetSQLSelect(q), "SELECT A, COUNT(*)");
+  EXPECT_EQ(GetSQLFrom(q), "FROM T");
+  EXPECT_EQ(GetSQLWhere(q), "WHERE B = 1");
+  EXPECT_EQ(GetSQLGroup(q), "GROUP BY A");
+  EXPECT_EQ(GetSQLHaving(q), "HAVING COUNT(*) > 1");
+  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT C, 1 FROM U");
+  EXPECT_EQ(GetSQLPlan(q), "PLAN (T NATURAL)");
+  EXPECT_EQ(GetSQLOrder(q), "ORDER BY 1");
+  EXPECT_EQ(GetSQLForUpdate(q), "FOR UPDATE OF A");
+}
+
+TEST(IB_ParseClauses, ClausesBehindUnionBelongToTheUnion) {
+  const std::string q = "SELECT A FROM T UNION SELECT B FROM U WHERE X = 1 GROUP BY B";
+  EXPECT_EQ(GetSQLWhere(q), "");
+  EXPECT_EQ(GetSQLGroup(q), "");
+  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT B FROM U WHERE X = 1 GROUP BY B");
+  EXPECT_EQ(GetSQLWhere("SELECT A FROM T WHERE Y=2 UNION SELECT B FROM U WHERE X = 1"), "WHERE Y=2");
+}
+
+TEST(IB_ParseClauses, SelectOfStoredCodeAndOtherStatements) {
+  EXPECT_EQ(GetSQLSelect("CREATE PROCEDURE P AS BEGIN SELECT A FROM T INTO :A; END"), "");
+  EXPECT_EQ(GetSQLSelect("create or alter trigger tr for t before insert as begin select 1 from rdb$database "
+                         "into :x; end"),
+            "");
+  EXPECT_EQ(GetSQLSelect("EXECUTE BLOCK RETURNS (X INT) AS BEGIN SELECT 1 FROM RDB$DATABASE INTO :X; END"), "");
+  EXPECT_EQ(GetSQLSelect("INSERT INTO T SELECT A FROM U"), "");
+  EXPECT_EQ(GetSQLSelect("GRANT SELECT ON T TO U"), "");
+  EXPECT_EQ(GetSQLSelect("  SELECT A FROM U"), "SELECT A");
+}
+
+TEST(IB_ParseSetters, InsertReplaceRemove) {
+  std::string s = "SELECT * FROM T ORDER BY A";
+  SetSQLWhere(s, "WHERE B = 1");
+  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE B = 1" + CRLF + "ORDER BY A");
+  SetSQLWhere(s, "WHERE C = 2");
+  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "ORDER BY A");
+  SetSQLOrder(s, "");
+  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + CRLF);
+  EXPECT_EQ(GetSQLOrder(s), "");
+  SetSQLGroup(s, "GROUP BY A");
+  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
+  SetSQLPlan(s, "");  // absent and empty: nothing changes
+  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
+}
+
+TEST(IB_ParseSetters, SelectForUpdateAndStart) {
+  std::string s = "SELECT A FROM T";
+  SetSQLSelect(s, "SELECT B");
+  EXPECT_EQ(s, CRLF + "SELECT B" + CRLF + "FROM T");
+  s = "FROM T";
+  SetSQLSelect(s, "SELECT C");
+  EXPECT_EQ(s, "SELECT C" + CRLF + "FROM T");
+  s = "SELECT A FROM T";
+  SetSQLForUpdate(s, "FOR UPDATE");
+  EXPECT_EQ(s, "SELECT A FROM T" + CRLF + "FOR UPDATE");
+  s = "";
+  SetSQLWhere(s, "WHERE X");
+  EXPECT_EQ(s, "WHERE X" + CRLF);
+  std::string r = "abcdef";
+  ReplaceSQLRange(r, " X ", 3, 5);
+  EXPECT_EQ(r, "ab" + CRLF + "X" + CRLF + "ef");
+}
+
+// ----- statement kinds and builders
+
+TEST(IB_ParseKinds, StoredCodeOfFirebird3) {
+  for (const char* s : {"CREATE PROCEDURE P AS BEGIN END", "alter trigger t active", "CREATE OR ALTER PROCEDURE P",
+                        "RECREATE TRIGGER T", "EXECUTE BLOCK AS BEGIN END", "CREATE FUNCTION F RETURNS INT",
+                        "CREATE PACKAGE BODY PK AS", "recreate package pk", "/* x */ CREATE -- y\n PROCEDURE P"}) {
+    EXPECT_TRUE(IsProcedureOrTriggerDDL(s)) << s;
+  }
+  for (const char* s : {"CREATE TABLE T (A INT)", "EXECUTE PROCEDURE P", "SELECT 1 FROM RDB$DATABASE", "",
+                        "CREATE OR REPLACE PROCEDURE"}) {
+    EXPECT_FALSE(IsProcedureOrTriggerDDL(s)) << s;
+  }
+  EXPECT_TRUE(IsInsertInto(" insert  into T"));
+  EXPECT_FALSE(IsInsertInto("INSERT T"));
+  EXPECT_TRUE(IsGrantOrRevokeSelect("REVOKE SELECT ON T FROM U"));
+  EXPECT_TRUE(IsGrantOrRevokeSelect("GRANT INSERT, SELECT ON T TO U"));
+  EXPECT_FALSE(IsGrantOrRevokeSelect("GRANT INSERT ON T TO U"));
+}
+
+TEST(IB_ParseKinds, ForUpdateColumns) {
+  TStringList cols;
+  cols.Add("stale");
+  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF A, B WITH LOCK", cols);
+  ASSERT_EQ(cols.Count(), 2);
+  EXPECT_EQ(cols[0], "A");
+  EXPECT_EQ(cols[1], "B");
+  GetForUpdateColumns("SELECT * FROM T WHERE X = :X FOR UPDATE OF  C ,\r\n D", cols);
+  ASSERT_EQ(cols.Count(), 2);
+  EXPECT_EQ(cols[1], "D");
+  GetForUpdateColumns("SELECT * FROM T FOR UPDATE", cols);
+  EXPECT_EQ(cols.Count(), 0);
+  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF WITHHOLD", cols);
+  ASSERT_EQ(cols.Count(), 1);
+  EXPECT_EQ(cols[0], "WITHHOLD");
+}
+
+TEST(IB_ParseBuilders, RecordCountPlain) {
+  std::string r;
+  MakeRecordCountSQL("SELECT A, B FROM T WHERE X = 1 PLAN (T NATURAL) ORDER BY A FOR UPDATE", r);
+  EXPECT_EQ(r, "SELECT COUNT( * )" + CRLF + "FROM T WHERE X = 1");
+}
+
+TEST(IB_ParseBuilders, RecordCountThroughDerivedTable) {
+  std::string r;
+  MakeRecordCountSQL("SELECT DISTINCT A, B+1 FROM T WHERE X = 1 ORDER BY A", r);
+  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
+                   ") COUNTED_ROWS (C1, C2)");
+  MakeRecordCountSQL("SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)", r);
+  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" +
+                   CRLF + ") COUNTED_ROWS (C1, C2)");
+  MakeRecordCountSQL("SELECT A FROM T UNION SELECT B FROM U ORDER BY 1", r);
+  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF +
+                   ") COUNTED_ROWS (C1)");
+  MakeRecordCountSQL("SELECT DISTINCT * FROM T -- all", r);
+  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")");
+}
+
+TEST(IB_ParseBuilders, KeyLookup) {
+  TStringList keys;
+  keys.Add("ID");
+  keys.Add("K2=x");
+  int32_t selectParams = -1;
+  std::string r;
+  int32_t fromParams =
+      MakeKeyLookupSQL("SELECT :Z, A FROM P(:Q, :R) WHERE X = 1 ORDER BY A", "SELECT *", keys, selectParams, r);
+  EXPECT_EQ(fromParams, 2);
+  EXPECT_EQ(selectParams, 1);
+  EXPECT_EQ(r, "SELECT *" + CRLF + "FROM P(:Q, :R)" + CRLF + "WHERE ID=?" + CRLF + "  AND K2=?" + CRLF +
+                   "  AND X = 1" + CRLF);
+  keys.Clear();
+  keys.Add("ID");
+  MakeKeyLookupSQL("SELECT A FROM T", "SELECT A, B", keys, selectParams, r);
+  EXPECT_EQ(selectParams, 0);
+  EXPECT_EQ(r, "SELECT A, B" + CRLF + "FROM T" + CRLF + "WHERE ID=?" + CRLF);
+}
+
+TEST(IB_ParseBuilders, AppendWhere) {
+  std::string w;
+  AppendWhereCondition(w, " A = 1 ");
+  EXPECT_EQ(w, "WHERE A = 1");
+  AppendWhereCondition(w, "");
+  EXPECT_EQ(w, "WHERE A = 1");
+  AppendWhereCondition(w, "B = 2");
+  EXPECT_EQ(w, "WHERE A = 1" + CRLF + "  AND B = 2");
+  w = "WHERE A = 1 OR B = 2";
+  AppendWhereCondition(w, "C = 3");
+  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 OR B = 2" + CRLF + "      )" + CRLF + "  AND C = 3");
+  w = "WHERE COLOR = 1";  // the letters OR anywhere count
+  AppendWhereCondition(w, "C = 3");
+  EXPECT_EQ(w, " WHERE (" + CRLF + "      COLOR = 1" + CRLF + "      )" + CRLF + "  AND C = 3");
+  w = "WHERE A = 1 -- note";
+  AppendWhereCondition(w, "C = 3");
+  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 -- note" + CRLF + "      )" + CRLF + "  AND C = 3");
+}
+
+TEST(IB_ParseBuilders, PrependWhere) {
+  std::string w = "WHERE A = 1";
+  PrependWhereCondition(w, "B = 2");
+  EXPECT_EQ(w, "WHERE B = 2" + CRLF + "  AND A = 1");
+  w = "WHERE A = 1 OR B = 2";
+  PrependWhereCondition(w, "C = 3");
+  EXPECT_EQ(w, "WHERE ( C = 3 ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
+  // A trailing line comment in the condition must not swallow the closing parenthesis.
+  w = "WHERE A = 1 OR B = 2";
+  PrependWhereCondition(w, "C = 3 -- why");
+  EXPECT_EQ(w, "WHERE ( C = 3 -- why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
+  w = "WHERE A = 1 OR B = 2";
+  PrependWhereCondition(w, "C = 3 // why");
+  EXPECT_EQ(w, "WHERE ( C = 3 // why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
+  w = "";
+  PrependWhereCondition(w, "B = 2");
+  EXPECT_EQ(w, "WHERE B = 2");
+}
+
+// ----- parameters and macros
+
+TEST(IB_ParseParams, MarkersNamesAndNumbers) {
+  TParsed p;
+  Parse("SELECT * FROM T WHERE A = :A AND B = ?B AND C = ? AND D = ?", p);
+  EXPECT_EQ(p.Server,
+            "SELECT * FROM T WHERE A = ? /* A */  AND B = ? /* B */  AND C = ? /* PRM_2 */  AND D = ? /* PRM_3 */ ");
+  ASSERT_EQ(p.Names.Count(), 4);
+  EXPECT_EQ(p.Names.GetCommaText(), "A,B,PRM_2,PRM_3");
+  EXPECT_EQ(p.SelectCount, 0);
+}
+
+TEST(IB_ParseParams, NameEndsAtFirstNonIdentifierCharacter) {
+  TParsed p;
+  Parse("SELECT * FROM T WHERE N LIKE :P||'%' AND X = :A+1 AND Y = :B-1 AND Z=:T.C$_9 AND W = :\"my p\"", p);
+  EXPECT_EQ(p.Server,
+            "SELECT * FROM T WHERE N LIKE ? /* P */ ||'%' AND X = ? /* A */ +1 AND Y = ? /* B */ -1 AND Z=? /* T.C$_9 "
+            "*/  AND W = ? /* \"my p\" */ ");
+  EXPECT_EQ(p.Names.GetCommaText(), "P,A,B,T.C$_9,\"\"\"my p\"\"\"");
+}
+
+TEST(IB_ParseParams, NothingInsideLiteralsCommentsOrBrackets) {
+  TParsed p;
+  Parse("SELECT ':a', \"?b\" FROM T /* :c */ WHERE X[1:2] = 1 // :d\n -- ?e :f\n AND Y = :G", p);
+  EXPECT_EQ(p.Names.GetCommaText(), "G");
+  EXPECT_EQ(p.Server, "SELECT ':a', \"?b\" FROM T  WHERE X[1:2] = 1 \n \n AND Y = ? /* G */ ");
+  Parse("SELECT * FROM T WHERE A = :A", p, '\0');
+  EXPECT_EQ(p.Names.Count(), 0);
+  EXPECT_EQ(p.Server, "SELECT * FROM T WHERE A = :A");
+}
+
+TEST(IB_ParseParams, KeptComments) {
+  TParsed p;
+  Parse("SELECT A /* c */ FROM T -- x\n WHERE B = :B/*d*/", p, ':', true);
+  EXPECT_EQ(p.Server, "SELECT A /* c */ FROM T \n WHERE B = ? /* B */ /*d*/");
+  EXPECT_EQ(p.Kept, 12);
+  Parse("SELECT A/*c*/B FROM T", p);
+  EXPECT_EQ(p.Server, "SELECT A B FROM T");
+  EXPECT_EQ(p.Kept, 0);
+}
+
+TEST(IB_ParseParams, SelectClauseParametersGoLast) {
+  TParsed p;
+  Parse("SELECT :S AS X, A FROM P(:F) WHERE B = :W", p);
+  EXPECT_EQ(p.SelectCount, 1);
+  EXPECT_EQ(p.Names.GetCommaText(), "F,W,S");
+  std::string server;
+  EXPECT_EQ(ConvertParamsToMarkers("SELECT ? FROM T WHERE :A = ?", server), 1);
+  EXPECT_EQ(server, "SELECT ? /* PRM_0 */  FROM T WHERE :A = ? /* PRM_1 */ ");
+}
+
+TEST(IB_ParseParams, SelectItems) {
+  TParsed p;
+  Parse("SELECT DISTINCT A.X, B /* note */ Y, 'a;b' AS T, F(1, 2), A*B, \"q\".*, * FROM A", p);
+  ASSERT_EQ(p.Items.Count(), 9);
+  EXPECT_EQ(p.Items[0], "A.X");
+  EXPECT_EQ(p.Items[1], "B  Y");
+  EXPECT_EQ(p.Items[2], "'a\\;b' AS T");
+  EXPECT_EQ(p.Items[3], "F(1, 2)");
+  EXPECT_EQ(p.Items[4], "A*B");
+  EXPECT_EQ(p.Items[5], "<*>");
+  EXPECT_EQ(p.Items[6], "\"q\".*");
+  EXPECT_EQ(p.Items[7], "<*>");
+  EXPECT_EQ(p.Items[8], "*");
+  Parse("select all\r\n distinct_x, y/*c*/z from t", p);
+  ASSERT_EQ(p.Items.Count(), 2);
+  EXPECT_EQ(p.Items[0], "distinct_x");
+  EXPECT_EQ(p.Items[1], "y z");
+  Parse("SELECT FIRST (:N + 1) SKIP 2 DISTINCT *, FIRST FROM T", p);
+  EXPECT_EQ(p.Items.GetCommaText(), "<*>,*,FIRST");
+  EXPECT_EQ(p.Names.GetCommaText(), "N");
+  Parse("UPDATE T SET A = :A", p);
+  EXPECT_EQ(p.Items.Count(), 0);
+}
+
+TEST(IB_ParseParams, StoredCodeKeepsVariablesWithoutMarker) {
+  TParsed p;
+  const std::string body = "CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END";
+  ASSERT_TRUE(IsProcedureOrTriggerDDL(body));
+  Parse(body, p, '\0');
+  EXPECT_EQ(p.Server, body);
+  EXPECT_EQ(p.Names.Count(), 0);
+}
+
+TEST(IB_ParseMacros, ExpandsNamedMacros) {
+  std::string r;
+  ExpandSQLMacros("SELECT <<COLS>> FROM <<T.X_1>> WHERE A <<< 1 AND <<BAD X>> <<>> <<END", '<', '>', r,
+                  [](const std::string& n) { return "[" + n + "]"; });
+  EXPECT_EQ(r, "SELECT [COLS] FROM [T.X_1] WHERE A <<< 1 AND <<BAD X>> <<>> <<END");
+  ExpandSQLMacros("<<A>>", '<', '>', r, nullptr);
+  EXPECT_EQ(r, "");
+}
+
+// ----- database commands
+
+class TFakeConnection : public TIB_DatabaseCommandTarget {
+public:
+  bool Connected = false;
+  std::string DatabaseName = "old.fdb";
+  std::string Params[5] = {"", "olduser", "oldpass", "", "oldrole"};
+  bool GetConnected() override { return Connected; }
+  void SetDatabaseName(const std::string& Value) override { DatabaseName = Value; }
+  void SetIndexedParam(int32_t Index, const std::string& Value) override { Params[Index] = Value; }
+};
+
+TEST(IB_ParseCommands, FindCommandClause) {
+  std::string verb, value;
+  const std::vector<std::string> verbs{"CREATE", "DROP"};
+  EXPECT_TRUE(FindCommandClause("create schema '/tmp/a b.fdb' user 'SYSDBA' password 'x'", "DATABASE", verbs,
+                                verb, value));
+  EXPECT_EQ(verb, "CREATE");
+  EXPECT_EQ(value, "/tmp/a b.fdb");
+  EXPECT_TRUE(FindCommandClause("CREATE DATABASE '/tmp/user.fdb' USER 'SYSDBA'", "USER", verbs, verb, value));
+  EXPECT_EQ(value, "SYSDBA");
+  EXPECT_TRUE(FindCommandClause("CREATE DATABASE 'x.fdb' USER SYSDBA PASSWORD 'p'", "USER", verbs, verb, value));
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(FindCommandClause("CREATE TABLE T (A INT)", "DATABASE", verbs, verb, value));
+  EXPECT_EQ(verb, "");
+}
+
+TEST(IB_ParseCommands, ApplyDatabaseCommand) {
+  TFakeConnection c;
+  std::string verb;
+  EXPECT_FALSE(ApplyDatabaseCommand(c, "SELECT 1 FROM RDB$DATABASE", verb));
+  EXPECT_TRUE(ApplyDatabaseCommand(c, "CREATE DATABASE 'new.fdb' USER 'SYSDBA' PASSWORD 'it''s'", verb));
+  EXPECT_EQ(verb, "CREATE");
+  EXPECT_EQ(c.DatabaseName, "new.fdb");
+  EXPECT_EQ(c.Params[1], "SYSDBA");
+  EXPECT_EQ(c.Params[2], "it's");
+  EXPECT_EQ(c.Params[4], "");  // absent: cleared
+  c.Params[4] = "R";
+  EXPECT_TRUE(ApplyDatabaseCommand(c, "DROP DATABASE 'gone.fdb' PASSWORD 'pw'", verb));
+  EXPECT_EQ(c.DatabaseName, "gone.fdb");
+  EXPECT_EQ(c.Params[1], "SYSDBA");  // absent: left alone
+  EXPECT_EQ(c.Params[2], "pw");
+  EXPECT_EQ(c.Params[4], "R");
+  c.Connected = true;
+  EXPECT_TRUE(ApplyDatabaseCommand(c, "DROP DATABASE 'other.fdb'", verb));
+  EXPECT_EQ(c.DatabaseName, "gone.fdb");
+  EXPECT_TRUE(ApplyDatabaseCommand(c, "DISCONNECT DATABASE 'x.fdb' USER 'u'", verb));
+  EXPECT_EQ(verb, "DISCONNECT");
+  EXPECT_EQ(c.Params[1], "SYSDBA");
+}
+
+// ----- XSQLVAR routines
+
+std::string Name(const char* S, int16_t Len) { return std::string(S, static_cast<size_t>(Len)); }
+
+TEST(IB_ParseXSQLVAR, FromDefString) {
+  XSQLVAR v;
+  std::memset(&v, 0x5a, sizeof v);
+  XSQLVARFromDefString(" t.name varchar(30) not null ", 3, v);
+  EXPECT_EQ(v.sqltype, 448);
+  EXPECT_EQ(v.sqllen, 30);
+  EXPECT_EQ(v.sqlscale, 0);
+  EXPECT_EQ(v.sqlsubtype, 0);
+  EXPECT_EQ(Name(v.relname, v.relname_length), "T");
+  EXPECT_EQ(Name(v.sqlname, v.sqlname_length), "NAME");
+  EXPECT_EQ(Name(v.aliasname, v.aliasname_length), "NAME");
+  EXPECT_EQ(v.ownname_length, 0);
+
+  struct TCase {
+    const char* Def;
+    int Dialect, Type, Len, Scale, SubType;
+  };
+  for (const TCase& c : std::initializer_list<TCase>{{"AMT=NUMERIC(15,2)", 3, 581, 8, -2, 0},
+                                                     {"AMT NUMERIC(15,2)", 1, 481, 8, -2, 0},
+                                                     {"A DECIMAL(4,1)", 3, 501, 2, -1, 0},
+                                                     {"A DECIMAL(9)", 3, 497, 4, -2, 0},
+                                                     {"A DECIMAL", 3, 497, 4, -2, 0},
+                                                     {"D DATE", 3, 571, 4, 0, 0},
+                                                     {"D DATE", 1, 511, 8, 0, 0},
+                                                     {"T TIME", 3, 561, 4, 0, 0},
+                                                     {"T TIMESTAMP", 3, 511, 8, 0, 0},
+                                                     {"X DOUBLE PRECISION", 3, 481, 8, 0, 0},
+                                                     {"X FLOAT", 3, 483, 4, 0, 0},
+                                                     {"X SMALLINT", 3, 501, 2, 0, 0},
+                                                     {"X INTEGER NOT NULL", 3, 496, 4, 0, 0},
+                                                     {"C CHAR", 3, 453, 256, 0, 0},
+                                                     {"C CHARACTER(5)", 3, 453, 5, 0, 0},
+                                                     {"MYVAR CHAR(2)", 3, 453, 2, 0, 0},
+                                                     {"C CHARACTER VARYING(7)", 3, 449, 7, 0, 0},
+                                                     {"Q QUAD", 3, 551, 8, 0, 0},
+                                                     {"M MEMO", 3, 521, 8, 0, 1},
+                                                     {"B BLOB", 3, 521, 8, 0, 0}}) {
+    XSQLVARFromDefString(c.Def, c.Dialect, v);
+    EXPECT_EQ(v.sqltype, c.Type) << c.Def;
+    EXPECT_EQ(v.sqllen, c.Len) << c.Def;
+    EXPECT_EQ(v.sqlscale, c.Scale) << c.Def;
+    EXPECT_EQ(v.sqlsubtype, c.SubType) << c.Def;
+  }
+  XSQLVARFromDefString("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 INTEGER", 3, v);
+  EXPECT_EQ(v.aliasname_length, 31);
+  EXPECT_EQ(Name(v.aliasname, v.aliasname_length), "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
+  EXPECT_EQ(v.relname_length, 0);
+}
+
+TEST(IB_ParseXSQLVAR, BadDefinitionsRaise) {
+  XSQLVAR v{};
+  for (const char* d : {"X WHATEVER", "", "X", "X CHAR(", "X CHAR(0)", "X VARCHAR(99999)", "X DOUBLE",
+                        "X INTEGER(4)"}) {
+    try {
+      XSQLVARFromDefString(d, 3, v);
+      ADD_FAILURE() << d;
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), std::string("Invalid XSQLVAR Def string: ") + d);
+    }
+  }
+}
+
+TEST(IB_ParseXSQLVAR, TypesQuadsAndBuffers) {
+  EXPECT_TRUE(SQLTypesCompatible(496, 497));
+  EXPECT_TRUE(SQLTypesCompatible(500, 497));
+  EXPECT_TRUE(SQLTypesCompatible(481, 482));
+  EXPECT_FALSE(SQLTypesCompatible(448, 452));
+  ISC_QUAD a{1, 2}, b{1, 2}, c{1, 3}, z{0, 0};
+  EXPECT_TRUE(QuadsEqual(a, b));
+  EXPECT_FALSE(QuadsEqual(a, c));
+  EXPECT_TRUE(QuadIsNull(z));
+  EXPECT_FALSE(QuadIsNull(a));
+  char* p = nullptr;
+  ResizeBuffer(p, 0, 4);
+  ASSERT_NE(p, nullptr);
+  std::memcpy(p, "abcd", 4);
+  ResizeBuffer(p, 4, 8);
+  EXPECT_EQ(std::string(p, 4), "abcd");
+  EXPECT_EQ(p[7], 0);
+  ResizeBuffer(p, 8, 2);
+  EXPECT_EQ(std::string(p, 2), "ab");
+  ResizeBuffer(p, 2, 0);
+  EXPECT_EQ(p, nullptr);
+}
+
+}  // namespace
