@@ -1,10 +1,12 @@
 // XSQLVAR definitions from text, SQL type compatibility, ISC timestamps, quads and buffers.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_ParseInternal.h"
+#include "platform/Locale.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -138,6 +140,44 @@ bool SQLTypesCompatible(int32_t A, int32_t B) {
   if (A == B) return true;
   auto map = [](int32_t t) { return t == 500 ? 496 : t == 480 ? 482 : t; };
   return map(A) == map(B);
+}
+
+namespace {
+
+constexpr int64_t kIscDateDelta = 15018;           // 1858-11-17 .. 1899-12-30
+constexpr int64_t kIscUnitsPerDay = 864000000;     // 1/10000 s
+
+}  // namespace
+
+double IscTimestampToDateTime(const ISC_TIMESTAMP& Value) {
+  int64_t day = static_cast<int64_t>(Value.timestamp_date) - kIscDateDelta;
+  int64_t t = Value.timestamp_time;
+  day += t / kIscUnitsPerDay;  // a time past midnight belongs to the following days
+  t %= kIscUnitsPerDay;
+  const TDateTime time = EncodeTime(static_cast<uint16_t>(t / 36000000), static_cast<uint16_t>(t / 600000 % 60),
+                                    static_cast<uint16_t>(t / 10000 % 60), static_cast<uint16_t>(t % 10000 / 10));
+  // Before 1899-12-30 the time part counts backwards from the (negative) day.
+  return ComposeDateTime(static_cast<double>(day), time);
+}
+
+ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {
+  // Beyond what a TDateTime can name (years 1..9999) no ISC date is meant; refuse it rather than wrap.
+  if (!std::isfinite(Value) || Value < -693594.0 || Value > 2958466.0) {
+    throw EConvertError("Invalid date/time value: " + FloatToStr(Value));
+  }
+  const double whole = std::trunc(Value);
+  int64_t day = static_cast<int64_t>(whole);
+  int64_t ms = std::llround(std::fabs(Value - whole) * 86400000.0);
+  if (ms >= 86400000) {
+    // Rounded up to midnight: the next day, which lies further down for negative days.
+    ms -= 86400000;
+    day += whole < 0 ? -1 : 1;
+  }
+  const int64_t h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, milli = ms % 1000;
+  ISC_TIMESTAMP r;
+  r.timestamp_date = static_cast<ISC_DATE>(day + kIscDateDelta);
+  r.timestamp_time = static_cast<ISC_TIME>(h * 36000000 + m * 600000 + s * 10000 + milli * 10);
+  return r;
 }
 
 bool QuadsEqual(const ISC_QUAD& A, const ISC_QUAD& B) {

@@ -2,6 +2,7 @@
 // parameter scanning, statement builders, and the list escapes (which must round-trip every input).
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "dblib/IB_Parse.h"
@@ -62,6 +63,15 @@ void Builders(const std::string& SQL, const std::string& Other) {
   MakeSQLIdent(3, SQL, r);
   MakeSQLIdentExact(3, SQL, r);
   RemoveParenthesesAndLiterals(SQL, 1, r);
+  if (SQL.size() >= 8) {
+    ISC_TIMESTAMP ts;
+    std::memcpy(&ts, SQL.data(), sizeof ts);
+    ts.timestamp_time %= 864000000u;
+    if (ts.timestamp_date >= -678575 && ts.timestamp_date <= 2973483) {  // years 1..9999
+      const ISC_TIMESTAMP back = DateTimeToIscTimestamp(IscTimestampToDateTime(ts));
+      Check(back.timestamp_date == ts.timestamp_date && back.timestamp_time == ts.timestamp_time / 10 * 10);
+    }
+  }
   XSQLVAR var{};
   try {
     XSQLVARFromDefString(SQL, 3, var);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dblib/IB_Parse.h"
+#include "platform/Locale.h"
 
 namespace {
 
@@ -510,6 +511,64 @@ TEST(IB_ParseXSQLVAR, TypesQuadsAndBuffers) {
   EXPECT_EQ(std::string(p, 2), "ab");
   ResizeBuffer(p, 2, 0);
   EXPECT_EQ(p, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+ISC_TIMESTAMP Ts(int32_t Date, uint32_t Time) {
+  ISC_TIMESTAMP t;
+  t.timestamp_date = Date;
+  t.timestamp_time = Time;
+  return t;
+}
+
+TEST(IB_ParseTimestamps, ToDateTime) {
+  EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15018, 0)), 0.0);
+  EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15019, 6 * 36000000)), 1.25);
+  // Before 1899-12-30 the time counts backwards: 1899-12-29 06:00 is -1.25, 1899-12-28 18:00 is -2.75.
+  EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15017, 6 * 36000000)), -1.25);
+  EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15016, 18 * 36000000)), -2.75);
+  const double d = IscTimestampToDateTime(Ts(static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018,
+                                             13 * 36000000 + 45 * 600000 + 30 * 10000 + 1239));
+  uint16_t y, mo, da, h, mi, s, ms;
+  DecodeDate(d, y, mo, da);
+  DecodeTime(d, h, mi, s, ms);
+  EXPECT_EQ(std::vector<int>({y, mo, da, h, mi, s, ms}), std::vector<int>({2024, 2, 29, 13, 45, 30, 123}));
+  DecodeDate(IscTimestampToDateTime(Ts(0, 0)), y, mo, da);  // the ISC epoch
+  EXPECT_EQ(std::vector<int>({y, mo, da}), std::vector<int>({1858, 11, 17}));
+}
+
+TEST(IB_ParseTimestamps, FromDateTime) {
+  ISC_TIMESTAMP t = DateTimeToIscTimestamp(-1.25);
+  EXPECT_EQ(t.timestamp_date, 15017);
+  EXPECT_EQ(t.timestamp_time, 6u * 36000000);
+  t = DateTimeToIscTimestamp(-2.75);
+  EXPECT_EQ(t.timestamp_date, 15016);
+  EXPECT_EQ(t.timestamp_time, 18u * 36000000);
+  t = DateTimeToIscTimestamp(EncodeDate(2024, 2, 29) + EncodeTime(13, 45, 30, 123));
+  EXPECT_EQ(t.timestamp_date, static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018);
+  EXPECT_EQ(t.timestamp_time, 13u * 36000000 + 45 * 600000 + 30 * 10000 + 1230);
+  // Rounding up to midnight moves to the next day, downwards before 1899-12-30.
+  t = DateTimeToIscTimestamp(0.9999999999);
+  EXPECT_EQ(t.timestamp_date, 15019);
+  EXPECT_EQ(t.timestamp_time, 0u);
+  t = DateTimeToIscTimestamp(-1.9999999999);
+  EXPECT_EQ(t.timestamp_date, 15016);
+  EXPECT_EQ(t.timestamp_time, 0u);
+  EXPECT_THROW(DateTimeToIscTimestamp(1e300), EConvertError);
+}
+
+TEST(IB_ParseTimestamps, RoundTripEveryHourAroundTheEpoch) {
+  for (int32_t date = 15000; date < 15040; ++date) {
+    for (uint32_t hour = 0; hour < 24; ++hour) {
+      const ISC_TIMESTAMP in = Ts(date, hour * 36000000 + 12340);
+      const ISC_TIMESTAMP out = DateTimeToIscTimestamp(IscTimestampToDateTime(in));
+      EXPECT_EQ(out.timestamp_date, in.timestamp_date) << date << " " << hour;
+      EXPECT_EQ(out.timestamp_time, in.timestamp_time) << date << " " << hour;
+    }
+  }
 }
 
 }  // namespace
