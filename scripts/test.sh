@@ -16,7 +16,8 @@ else
   echo "test.sh: no private Firebird server; the TCP/IP tests will be skipped" >&2
 fi
 cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 600
+ctest_log="$build/ctest-summary.log"
+ctest --output-on-failure -j "$jobs" --timeout 600 | tee "$ctest_log"
 
 # Fuzz the SQL text toolkit for a bounded time (FUZZ_SECONDS, default 60) with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer; any crash, hang or sanitizer report fails the script.
@@ -36,3 +37,6 @@ if ! (cd "$fuzz_build" && ./fuzz/IB_Parse_fuzz -max_total_time="${FUZZ_SECONDS:-
 fi
 rm -rf "$fuzz_corpus"
 echo "IB_Parse_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$fuzz_log" | tail -n 1), no failure"
+
+# The tests' summary, last, where it is easy to find.
+grep -E "tests passed|tests failed out of|Total Test time" "$ctest_log" || true
