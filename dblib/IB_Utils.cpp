@@ -1,12 +1,203 @@
 #include "dblib/IB_Utils.h"
 
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "platform/Registry.h"
+
+bool BuffersEqual(const void* P1, const void* P2, size_t Count) {
+  if (Count == 0) return false;
+  return std::memcmp(P1, P2, Count) == 0;
+}
+
+// ---- timestamp text -------------------------------------------------------------------------------
+
+std::string DateTimeToTimestampText(TDateTime Value) {
+  if (Value > 0) {
+    uint16_t y, m, d, h, n, s, z;
+    DecodeDate(Value, y, m, d);
+    DecodeTime(Value, h, n, s, z);
+    return Format("%.4u/%.2u/%.2u %.2u:%.2u:%.2u.%.3u0", {int64_t{y}, int64_t{m}, int64_t{d}, int64_t{h},
+                                                           int64_t{n}, int64_t{s}, int64_t{z}});
+  }
+  // Quoted separators: the layout must not follow the locale's date and time separators.
+  if (std::isnan(Value)) Value = 0;
+  return FormatDateTime("yyyy\"/\"mm\"/\"dd hh\":\"nn\":\"ss", Value) + ".0000";
+}
 
 namespace {
 
-int HexValue(char C) {
+uint16_t FieldAt(std::string_view Text, size_t Pos, size_t Len) {
+  if (Pos + Len > Text.size()) throw EConvertError("timestamp text too short");
+  int32_t v;
+  std::string_view f = Text.substr(Pos, Len);
+  for (char c : f)
+    if (c < '0' || c > '9') throw EConvertError("invalid timestamp field");
+  v = StrToInt(f);
+  return static_cast<uint16_t>(v);
+}
+
+}  // namespace
+
+TDateTime TimestampTextToDateTime(std::string_view Text) {
+  if (Text == "12/30/1899 00:00") return 0;
+  try {
+    uint16_t y = FieldAt(Text, 0, 4), m = FieldAt(Text, 5, 2), d = FieldAt(Text, 8, 2);
+    uint16_t h = FieldAt(Text, 11, 2), n = FieldAt(Text, 14, 2), s = FieldAt(Text, 17, 2);
+    std::string frac = Text.size() > 20 ? Trim(Text.substr(20, 4)) : std::string();
+    frac = (frac + "0000").substr(0, 3);
+    uint16_t z = FieldAt(frac, 0, 3);
+    TDateTime date = EncodeDate(y, m, d);
+    TDateTime time = EncodeTime(h, n, s, z);
+    // Before day zero the time of day counts backwards.
+    return date >= 0 ? date + time : date - time;
+  } catch (const std::exception&) {
+    return StrToDateTime(Text);
+  }
+}
+
+// ---- wildcards -------------------------------------------------------------------------------------
+
+namespace {
+
+// Matches the set that starts at P[I] ('[') against C; I moves past the closing ']'.
+int MatchSet(const std::string& P, size_t& I, char C) {
+  ++I;
+  bool negate = false;
+  if (I < P.size() && (P[I] == '!' || P[I] == '^')) {
+    negate = true;
+    ++I;
+  }
+  if (I >= P.size() || P[I] == ']') return wcMalformedPattern;
+  bool found = false;
+  while (I < P.size() && P[I] != ']') {
+    char lo = P[I];
+    if (I + 1 < P.size() && P[I + 1] == '-') {
+      if (I + 2 >= P.size() || P[I + 2] == ']') return wcMalformedPattern;
+      char hi = P[I + 2];
+      unsigned char a = static_cast<unsigned char>(lo), b = static_cast<unsigned char>(hi);
+      if (a > b) std::swap(a, b);
+      unsigned char u = static_cast<unsigned char>(C);
+      if (u >= a && u <= b) found = true;
+      I += 3;
+    } else {
+      if (lo == C) found = true;
+      ++I;
+    }
+  }
+  if (I >= P.size()) return wcMalformedPattern;
+  ++I;  // past ']'
+  return found != negate ? wcMatch : wcSetMismatch;
+}
+
+int CompareFrom(const std::string& P, size_t I, const std::string& T, size_t J) {
+  for (;;) {
+    if (I >= P.size()) return J >= T.size() ? wcMatch : wcPatternEnded;
+    char c = P[I];
+    if (c == '*') {
+      ++I;
+      while (I < P.size() && (P[I] == '*' || P[I] == '?')) {
+        if (P[I] == '?') {
+          if (J >= T.size()) return wcTextEnded;
+          ++J;
+        }
+        ++I;
+      }
+      if (I >= P.size()) return wcMatch;  // a trailing "*" takes whatever is left, even nothing
+      if (J >= T.size()) return wcTextEnded;
+      char next = P[I];
+      size_t k = J;
+      while (k < T.size() && next != '[' && T[k] != next) ++k;
+      if (k >= T.size()) return wcTextEnded;
+      return CompareFrom(P, I, T, k);
+    }
+    if (J >= T.size()) return wcTextEnded;
+    if (c == '?') {
+      ++I;
+      ++J;
+    } else if (c == '[') {
+      int r = MatchSet(P, I, T[J]);
+      if (r != wcMatch) return r;
+      ++J;
+    } else {
+      if (c != T[J]) return wcCharMismatch;
+      ++I;
+      ++J;
+    }
+  }
+}
+
+}  // namespace
+
+int WildcardCompare(std::string_view Pattern, std::string_view Text) {
+  return CompareFrom(UpperCase(Pattern), 0, UpperCase(Text), 0);
+}
+
+bool WildcardMatch(std::string_view Pattern, std::string_view Text) {
+  return WildcardCompare(Pattern, Text) == wcMatch;
+}
+
+// ---- soundex ---------------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t LetterCode(unsigned char C) {
+  switch (C | 0x20) {
+    case 'b': case 'f': case 'p': case 'v': return 1;
+    case 'c': case 'g': case 'j': case 'k': case 'q': case 's': case 'x': case 'z': return 2;
+    case 'd': case 't': return 3;
+    case 'l': return 4;
+    case 'm': case 'n': return 5;
+    case 'r': return 6;
+    default: return 0;
+  }
+}
+
+uint32_t Soundex(std::string_view Text, bool Max) {
+  if (Text.empty()) return 0;
+  unsigned char first = static_cast<unsigned char>(Text[0]);
+  if (first >= 'a' && first <= 'z') first = static_cast<unsigned char>(first - 'a' + 'A');
+  uint32_t code = uint32_t{first} << 24;
+  uint32_t prev = 0;
+  int shift = 21;
+  for (size_t i = 1; i < Text.size() && shift >= 0; ++i) {
+    unsigned char c = static_cast<unsigned char>(Text[i]);
+    // Letter codes are case-blind; bytes outside the alphabet code 0.
+    uint32_t lc = ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) ? LetterCode(c) : 0;
+    if (lc != prev) {
+      code |= lc << shift;
+      shift -= 3;
+    }
+    prev = lc;
+  }
+  if (Max)
+    for (; shift >= 0; shift -= 3) code |= 7u << shift;
+  return code;
+}
+
+}  // namespace
+
+uint32_t SoundexCode(std::string_view Text) { return Soundex(Text, false); }
+uint32_t SoundexMaxCode(std::string_view Text) { return Soundex(Text, true); }
+
+// ---- hexadecimal text ------------------------------------------------------------------------------
+
+std::string BinaryToHexText(const void* Buffer, size_t Count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  const unsigned char* p = static_cast<const unsigned char*>(Buffer);
+  std::string out(Count * 2, '0');
+  for (size_t i = 0; i < Count; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 15];
+  }
+  return out;
+}
+
+namespace {
+
+int HexDigit(char C) {
   if (C >= '0' && C <= '9') return C - '0';
   if (C >= 'A' && C <= 'F') return C - 'A' + 10;
   if (C >= 'a' && C <= 'f') return C - 'a' + 10;
@@ -15,52 +206,118 @@ int HexValue(char C) {
 
 }  // namespace
 
-std::string BinaryToHexText(const void* Buffer, size_t Count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  const auto* bytes = static_cast<const uint8_t*>(Buffer);
-  std::string text(2 * Count, '0');
-  for (size_t i = 0; i < Count; ++i) {
-    text[2 * i] = kDigits[bytes[i] >> 4];
-    text[2 * i + 1] = kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 void HexTextToBinary(std::string_view Text, void* Buffer, size_t Count) {
-  if (Text.size() < 2 * Count) throw Exception("Invalid text in HexTextToBinary");
-  auto* bytes = static_cast<uint8_t*>(Buffer);
+  if (Text.size() / 2 < Count) throw Exception("Invalid text in HexTextToBinary");
+  // Decode fully before writing, so a bad digit leaves the buffer untouched.
+  std::string bytes(Count, '\0');
   for (size_t i = 0; i < Count; ++i) {
-    const int hi = HexValue(Text[2 * i]);
-    const int lo = HexValue(Text[2 * i + 1]);
+    int hi = HexDigit(Text[2 * i]), lo = HexDigit(Text[2 * i + 1]);
     if (hi < 0 || lo < 0) throw Exception("Invalid text in HexTextToBinary");
-    bytes[i] = static_cast<uint8_t>(hi << 4 | lo);
+    bytes[i] = static_cast<char>(hi << 4 | lo);
+  }
+  if (Count) std::memcpy(Buffer, bytes.data(), Count);
+}
+
+// ---- environment -----------------------------------------------------------------------------------
+
+std::string GetEnvVar(const std::string& Name) {
+  const char* v = std::getenv(Name.c_str());
+  return v ? std::string(v) : std::string();
+}
+
+// ---- 3-D cell edges --------------------------------------------------------------------------------
+
+void Draw3DCellLines(TCanvas& Canvas, const TRect& Rect, int32_t Sides) {
+  Canvas.SetPenStyle(psSolid);
+  Canvas.SetPenWidth(1);
+  Canvas.SetPenColor(clBtnShadow);
+  if (Sides & dclVertical) {
+    Canvas.MoveTo(Rect.Right, Rect.Bottom);
+    Canvas.LineTo(Rect.Right, Rect.Top);
+  }
+  if (Sides & dclHorizontal) {
+    Canvas.MoveTo(Rect.Left, Rect.Bottom);
+    Canvas.LineTo(Rect.Right + 1, Rect.Bottom);
+  }
+  Canvas.SetPenColor(clBtnHighlight);
+  if (Sides & dclVertical) {
+    Canvas.MoveTo(Rect.Left, Rect.Top);
+    Canvas.LineTo(Rect.Left, Rect.Bottom);
+  }
+  if (Sides & dclHorizontal) {
+    Canvas.MoveTo(Rect.Left, Rect.Top);
+    Canvas.LineTo(Rect.Right + 1, Rect.Top);
   }
 }
 
-std::string DateTimeToTimestampText(TDateTime Value) {
-  if (!(Value > 0)) return FormatDateTime("yyyy/mm/dd hh:nn:ss", Value) + ".0000";
-  uint16_t y, mo, d, h, mi, s, ms;
-  DecodeDate(Value, y, mo, d);
-  DecodeTime(Value, h, mi, s, ms);
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.4u/%.2u/%.2u %.2u:%.2u:%.2u.%.3u0", unsigned(y), unsigned(mo), unsigned(d),
-                unsigned(h), unsigned(mi), unsigned(s), unsigned(ms));
-  return text;
-}
+// ---- password scrambling ---------------------------------------------------------------------------
 
-TDateTime TimestampTextToDateTime(const std::string& Text) {
-  if (Text == "12/30/1899 00:00") return 0;
+const std::string IB_ScrambleMarker = ".QiVrOx.07.";
+
+namespace {
+
+constexpr const char* kSecurity = "Security";
+
+std::string EncodeKey(const std::string& Key) { return BinaryToHexText(Key.data(), Key.size()); }
+
+// Keys are kept as hexadecimal text so that every byte survives the settings file; a value that
+// is not hexadecimal is taken as it stands.
+std::string DecodeKey(const std::string& Stored) {
+  if (Stored.size() % 2 != 0) return Stored;
+  std::string key(Stored.size() / 2, '\0');
   try {
-    auto field = [&](size_t From, size_t Len) -> uint16_t {
-      if (Text.size() < From - 1 + Len) throw EConvertError("short");
-      return static_cast<uint16_t>(StrToInt(Text.substr(From - 1, Len)));
-    };
-    const TDateTime date = EncodeDate(field(1, 4), field(6, 2), field(9, 2));
-    std::string fraction = Text.size() > 20 ? Trim(Text.substr(20, 4)) : std::string();
-    fraction = (fraction + "0000").substr(0, 3);
-    const TDateTime time = EncodeTime(field(12, 2), field(15, 2), field(18, 2), static_cast<uint16_t>(StrToInt(fraction)));
-    return date >= 0 ? date + time : date - time;
+    HexTextToBinary(Stored, key.data(), key.size());
   } catch (const Exception&) {
-    return StrToDateTime(Text);
+    return Stored;
   }
+  return key;
+}
+
+std::string Combine(const std::string& Text, const std::string& Key) {
+  std::string out(Text);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ Key[i % Key.size()]);
+  return out;
+}
+
+}  // namespace
+
+std::string MakeRandomKey() {
+  std::random_device rd;
+  std::uniform_int_distribution<int> dist(1, 254);
+  std::string key(16, '\0');
+  for (char& c : key) c = static_cast<char>(dist(rd));
+  return key;
+}
+
+std::string GetScrambleKey(const std::string& Path) {
+  TRegIniFile reg(Path);
+  int32_t level = reg.ReadInteger(kSecurity, "Level", -1);
+  if (level < 0) {
+    level = 2;
+    reg.WriteInteger(kSecurity, "Level", level);
+    reg.WriteString(kSecurity, "JumbleKey", EncodeKey(MakeRandomKey()));
+  }
+  if (level == 0) return std::string();
+  if (level == 1) return IB_ScrambleMarker;
+  std::string key = DecodeKey(reg.ReadString(kSecurity, "JumbleKey", ""));
+  if (key.empty()) {
+    key = MakeRandomKey();
+    reg.WriteString(kSecurity, "JumbleKey", EncodeKey(key));
+  }
+  return key;
+}
+
+std::string ScramblePassword(const std::string& Text, const std::string& Key) {
+  if (Key.empty() || Text.starts_with(IB_ScrambleMarker)) return Text;
+  std::string mixed = Combine(Text, Key);
+  return IB_ScrambleMarker + BinaryToHexText(mixed.data(), mixed.size());
+}
+
+std::string UnscramblePassword(const std::string& Text, const std::string& Key) {
+  if (Key.empty() || !Text.starts_with(IB_ScrambleMarker)) return Text;
+  std::string_view hex = std::string_view(Text).substr(IB_ScrambleMarker.size());
+  if (hex.size() % 2 != 0) throw Exception("Invalid text in HexTextToBinary");
+  std::string bytes(hex.size() / 2, '\0');
+  HexTextToBinary(hex, bytes.data(), bytes.size());
+  return Combine(bytes, Key);
 }

@@ -8,6 +8,13 @@ build="$root/build/debug"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDBLIB_SANITIZE=ON -DDBLIB_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 jobs=$(nproc)
+# A private Firebird server on loopback for the TCP/IP tests; without it those tests report themselves skipped.
+if fbenv=$(bash "$root/scripts/fbserver.sh" start); then
+  eval "$fbenv"
+  trap 'bash "$root/scripts/fbserver.sh" stop "$DBLIB_FBSERVER_ROOT"' EXIT
+else
+  echo "test.sh: no private Firebird server; the TCP/IP tests will be skipped" >&2
+fi
 cd "$build"
 ctest_log="$build/ctest-summary.log"
 ctest --output-on-failure -j "$jobs" --timeout 600 | tee "$ctest_log"

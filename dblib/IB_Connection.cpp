@@ -1,0 +1,745 @@
+// TIB_Connection: construction, attach and detach, create and drop, notices, characteristics, the
+// statement-handle cache, lost connections, focus and registries; TIB_ConnectionLink.
+#include "dblib/IB_Connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
+#include "platform/Forms.h"
+
+namespace {
+
+constexpr int kMsgDatabaseNameBlank = 65128;
+constexpr int kMsgCannotGetCharacteristics = 65156;
+constexpr int kMsgAlreadyConnected = 65186;
+constexpr int kMsgNotConnected = 65187;
+
+constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(~0u);
+
+// Serialises attaching across the process.
+std::mutex& AttachLock() {
+  static std::mutex m;
+  return m;
+}
+
+// Status codes that mean the server connection is gone.
+bool IsLostConnectionCode(ISC_STATUS Code) {
+  switch (Code) {
+    case 335544721:  // network error
+    case 335544648:  // connection lost
+    case 335544528:  // database shut down
+    case 335544856:  // attachment shut down (the attachment was deleted or the engine is stopping)
+    case 335544741:  // connection lost to database
+      return true;
+    default: return false;
+  }
+}
+
+void ReportException(const std::exception& E) {
+  if (Application) Application->HandleException(E);
+}
+
+std::vector<char> MakeSQLDA(int N) {
+  std::vector<char> raw(XSQLDA_LENGTH(N), 0);
+  XSQLDA* d = reinterpret_cast<XSQLDA*>(raw.data());
+  d->version = SQLDA_VERSION1;
+  d->sqln = static_cast<ISC_SHORT>(N);
+  return raw;
+}
+
+int32_t ReadLE(const unsigned char* P, size_t Len) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < Len && i < 4; ++i) v |= uint32_t{P[i]} << (8 * i);
+  if (Len == 1) return static_cast<int8_t>(v);
+  if (Len == 2) return static_cast<int16_t>(v);
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+std::function<std::unique_ptr<TIB_ConnectionSchemaCache>(TIB_Connection*)> TIB_Connection::SchemaCacheFactory;
+
+// ---- construction ----------------------------------------------------------------------------------------
+
+TIB_Connection::TIB_Connection(TComponent* AOwner)
+    : TIB_Component(AOwner), FParams(std::make_unique<TIB_StringList>()), FSQLDA2(MakeSQLDA(2)), FSQLDA5(MakeSQLDA(5)) {
+  if (SchemaCacheFactory) FSchemaCache = SchemaCacheFactory(this);
+  FLastActivity = FLastDisconnect = Now();
+  if (TIB_Session* s = GetBoundSession(); s && !IsInternal()) {
+    JoinSessionRegistry(srConnections);
+    if (!s->GetDefaultConnection()) s->SetDefaultConnection(this);
+  }
+}
+
+TIB_Connection::~TIB_Connection() = default;
+
+void TIB_Connection::BeforeDestruction() {
+  IncludeState(csDestroying);
+  for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) {
+    try {
+      t->CloseForConnection();
+    } catch (const std::exception& e) {
+      ReportException(e);
+    }
+  }
+  try {
+    SysDisconnect();
+  } catch (const std::exception& e) {
+    ReportException(e);
+  }
+  for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) t->RemoveConnection(this);
+  FTransactions.clear();
+  for (TIB_ConnectionLink* l : std::vector(FLinks)) {
+    try {
+      l->SetIB_Connection(nullptr);
+    } catch (const std::exception& e) {
+      ReportException(e);
+    }
+  }
+  FLinks.clear();
+  if (FDefaultTransaction) FDefaultTransaction->RemoveFreeNotification(this);
+  FDefaultTransaction = nullptr;
+  TIB_Component::BeforeDestruction();
+}
+
+void TIB_Connection::SetSession(TIB_Session* ASession) {
+  TIB_Session* old = GetBoundSession();
+  if (ASession == old) return;
+  if (old && !IsInternal()) {
+    if (old->GetFocusedConnection() == this) old->SetFocusedConnection(nullptr);
+    if (old->GetDefaultConnection() == this) old->SetDefaultConnection(nullptr);
+    LeaveSessionRegistry(srConnections);
+  }
+  TIB_Component::SetSession(ASession);
+  if (ASession && !IsInternal()) {
+    JoinSessionRegistry(srConnections);
+    if (!ASession->GetDefaultConnection()) ASession->SetDefaultConnection(this);
+  }
+}
+
+void TIB_Connection::Notification(TComponent* AComponent, TOperation Operation) {
+  TIB_Component::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == FDefaultTransaction) FDefaultTransaction = nullptr;
+}
+
+void TIB_Connection::SetDefaultTransaction(TIB_Component* Value) {
+  if (Value == FDefaultTransaction) return;
+  if (FDefaultTransaction) FDefaultTransaction->RemoveFreeNotification(this);
+  FDefaultTransaction = Value;
+  if (Value) Value->FreeNotification(this);
+}
+
+void TIB_Connection::Loaded() {
+  TIB_Component::Loaded();
+  if (!FStreamedConnected) return;
+  try {
+    if (SysConnect(false)) {
+      FStreamedConnected = false;
+      for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) s->FinishDeferredPrepare();
+      for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) d->ApplyDeferredActive();
+    }
+  } catch (const std::exception& e) {
+    // The stored form is loaded all the same; the connection stays detached.
+    ReportException(e);
+  }
+}
+
+// ---- events and notices ------------------------------------------------------------------------------------
+
+bool TIB_Connection::CanFireEvents() const { return !IsDestroying() && !HasState(csDestroying); }
+
+void TIB_Connection::Fire(const TIB_ConnectionEvent& Event) {
+  if (Event && CanFireEvents()) Event(this);
+}
+
+void TIB_Connection::SendLinkNotice(int32_t AEvent) {
+  std::vector<TIB_ConnectionLink*> snapshot(FLinks);
+  for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+    if (std::find(FLinks.begin(), FLinks.end(), *it) != FLinks.end()) (*it)->ProcessEvent(AEvent);
+  }
+}
+
+void TIB_Connection::AddLink(TIB_ConnectionLink* Link) {
+  if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
+}
+
+void TIB_Connection::RemoveLink(TIB_ConnectionLink* Link) { std::erase(FLinks, Link); }
+
+// ---- connect -------------------------------------------------------------------------------------------------
+
+void TIB_Connection::SetConnected(bool Value) {
+  if (HasState(csLoading)) {
+    if (Value) SysConnect(false);
+    return;
+  }
+  TIB_BusyBracket busy(this);
+  if (Value)
+    SysConnect(false);
+  else
+    SysDisconnect();
+}
+
+bool TIB_Connection::IsConnectedStored() {
+  TIB_Session* s = GetBoundSession();
+  return s && s->GetStoreActive() && GetConnected();
+}
+
+void TIB_Connection::BeforeConnectStep() {
+  if (FStatus != csSQLConnecting) FStatus = csConnecting;
+  Fire(BeforeConnect);
+  SendLinkNotice(cevBeforeConnect);
+}
+
+void TIB_Connection::AfterConnectStep() {
+  if (FRegistryUsed) WriteLoginMemory();
+  FStatus = csConnected;
+  FCharacteristicsRead = false;
+  if (FSchemaCache) FSchemaCache->ClearLoadedLists();
+  SendLinkNotice(cevConnectedChanged);
+  SendLinkNotice(cevAfterConnect);
+  Fire(OnConnectedChanged);
+  Fire(AfterConnect);
+}
+
+bool TIB_Connection::SysConnect(bool FromSQLConnect) {
+  if (GetConnected()) return true;
+  FRegistryUsed = false;
+  if (HasState(csLoading)) {
+    FStatus = csConnecting;
+    FStreamedConnected = true;
+    return false;
+  }
+  if (FromSQLConnect) FStatus = csSQLConnecting;
+  BeforeConnectStep();
+  if (FromSQLConnect || !LoginPrompt)
+    ConnectCore();
+  else
+    LoginLoop();
+  if (GetConnected()) AfterConnectStep();
+  return GetConnected();
+}
+
+void TIB_Connection::ConnectCore() {
+  if (GetConnected()) return;
+  FAliasParams.reset();
+  TIB_Session* session = GetSession();
+  std::string name = FParams->GetValue("FORCED_DATABASE");
+  if (name.empty()) name = GetDatabaseName();
+  if (Trim(name).empty()) {
+    std::string serverName = FParams->GetValue("SERVER NAME");
+    if (!serverName.empty()) {
+      FParams->SetValue("SERVER NAME", "");
+      SplitDatabaseName(serverName);
+      name = GetDatabaseName();
+    } else if (!FAliasName.empty()) {
+      name = Trim(GetAliasParams().GetValue("SERVER NAME"));
+    }
+  }
+  std::string user = Trim(GetUsername()), password = GetPassword(), role = GetSQLRole();
+  if (!FAliasName.empty()) {
+    TStrings& alias = GetAliasParams();
+    if (user.empty()) user = Trim(alias.GetValue("USER NAME"));
+    if (password.empty()) password = Trim(alias.GetValue("PASSWORD"));
+    if (role.empty()) role = Trim(alias.GetValue("ROLE NAME"));
+  }
+  if (Trim(name).empty()) {
+    // The client library of Firebird 3 no longer reads ISC_DATABASE itself.
+    name = GetEnvVar("ISC_DATABASE");
+    if (Trim(name).empty()) IB_Raise<EIB_ConnectionError>(kMsgDatabaseNameBlank);
+  }
+  {
+    std::string path = GetPath();
+    bool quoted = false;
+    for (size_t i = 0; i + 1 < path.size(); ++i) {
+      if (path[i] == '"') quoted = !quoted;
+      if (!quoted && path[i] == ':' && path[i + 1] != '/' && path[i + 1] != '\\')
+        throw EIB_ConnectionError("Invalid connection path");
+    }
+  }
+  if (FStatus == csCreatingDatabase)
+    session->CreateDatabase(name, user, password, GetPageSize(), GetCharSet(), static_cast<int16_t>(GetSQLDialect()));
+  std::string dpb = BuildDPB(user, password, role);
+  if (dpb.size() > 32767) throw EIB_ConnectionError("Invalid DPB: Contents over 32767 bytes");
+  ISC_STATUS result;
+  {
+    std::lock_guard<std::mutex> lock(AttachLock());
+    result = session->Call(session->Entries.isc_attach_database, static_cast<short>(0), name.c_str(), &FHandle,
+                           static_cast<short>(dpb.size()), dpb.data());
+  }
+  if (result == 0)
+    FLastConnect = Now();
+  else {
+    FHandle = 0;
+    session->HandleISCError(this);
+  }
+  FLost = false;
+  FLastActivity = Now();
+}
+
+// ---- disconnect ----------------------------------------------------------------------------------------------
+
+void TIB_Connection::BeforeDisconnectStep() {
+  FStatus = csDisconnecting;
+  Fire(BeforeDisconnect);
+  for (size_t i = 0; i < FTransactions.size();) {
+    TIB_ConnectionTransactionSite* t = FTransactions[i];
+    t->CloseForConnection();
+    // Closing may change the list: start again from the first when the item here changed.
+    i = (i < FTransactions.size() && FTransactions[i] == t) ? i + 1 : 0;
+  }
+  for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) {
+    if (std::find(FStatements.begin(), FStatements.end(), s) != FStatements.end()) s->DeallocateForConnection();
+  }
+  FlushStatementHandleCache(0);
+  SendLinkNotice(cevBeforeDisconnect);
+}
+
+void TIB_Connection::AfterDisconnectStep() {
+  FStatus = csNotConnected;
+  if (FSchemaCache) FSchemaCache->ClearLoadedLists();
+  SendLinkNotice(cevConnectedChanged);
+  SendLinkNotice(cevAfterDisconnect);
+  Fire(OnConnectedChanged);
+  Fire(AfterDisconnect);
+}
+
+void TIB_Connection::DisconnectCore() {
+  TIB_Session* session = GetSession();
+  if (FLost) {
+    // The server side is gone; detaching still frees the client's handle.
+    if (session->Entries.isc_detach_database) TIB_SessionBase::CallScratch(session->Entries.isc_detach_database, &FHandle);
+  } else if (FStatus == csDroppingDatabase) {
+    if (session->Call(session->Entries.isc_drop_database, &FHandle) != 0) {
+      // The database is still there and still attached (in use by others, say).
+      FStatus = csConnected;
+      session->HandleISCError(this);
+      return;
+    }
+  } else if (session->Entries.isc_detach_database) {
+    // A failed detach must not keep the component attached; its status is not the caller's concern.
+    TIB_SessionBase::CallScratch(session->Entries.isc_detach_database, &FHandle);
+  }
+  FHandle = 0;
+  FLastDisconnect = Now();
+}
+
+void TIB_Connection::SysDisconnect() {
+  if (!GetConnected()) return;
+  std::exception_ptr failure;
+  try {
+    BeforeDisconnectStep();
+  } catch (...) {
+    // Detach all the same; the failure is raised once the connection is down.
+    failure = std::current_exception();
+  }
+  FStatus = csDisconnecting;
+  DisconnectCore();
+  try {
+    AfterDisconnectStep();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  FStatus = csNotConnected;
+  if (failure) std::rethrow_exception(failure);
+}
+
+// ---- create and drop -----------------------------------------------------------------------------------------
+
+void TIB_Connection::CreateDatabase() {
+  if (GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgAlreadyConnected);
+  TIB_BusyBracket busy(this);
+  SysCreateDatabase();
+}
+
+void TIB_Connection::DropDatabase() {
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgNotConnected);
+  TIB_BusyBracket busy(this);
+  SysDropDatabase();
+}
+
+void TIB_Connection::SysCreateDatabase() {
+  if (GetConnected()) return;
+  FRegistryUsed = false;
+  BeforeConnectStep();
+  FStatus = csCreatingDatabase;
+  Fire(BeforeCreateDatabase);
+  SendLinkNotice(cevBeforeCreateDatabase);
+  try {
+    ConnectCore();
+  } catch (...) {
+    // A later attach attempt must not create again.
+    FStatus = csConnecting;
+    throw;
+  }
+  FStatus = csConnected;
+  SendLinkNotice(cevAfterCreateDatabase);
+  Fire(AfterCreateDatabase);
+  AfterConnectStep();
+}
+
+void TIB_Connection::SysDropDatabase() {
+  if (!GetConnected()) return;
+  try {
+    BeforeDisconnectStep();
+    FStatus = csDroppingDatabase;
+    Fire(BeforeDropDatabase);
+    SendLinkNotice(cevBeforeDropDatabase);
+    DisconnectCore();
+  } catch (...) {
+    if (GetConnected()) FStatus = csConnected;
+    throw;
+  }
+  AfterDisconnectStep();
+  SendLinkNotice(cevAfterDropDatabase);
+  Fire(AfterDropDatabase);
+}
+
+// ---- numbered notifications ----------------------------------------------------------------------------------
+
+void TIB_Connection::Perform(int32_t Code) {
+  switch (Code) {
+    case cnConnect:
+      if (!GetConnected()) {
+        TIB_BusyBracket busy(this);
+        SysConnect(false);
+      } else {
+        SendLinkNotice(cevConnectedChanged);
+      }
+      break;
+    case cnDisconnect:
+      if (GetConnected()) {
+        TIB_BusyBracket busy(this);
+        SysDisconnect();
+      } else {
+        SendLinkNotice(cevConnectedChanged);
+      }
+      break;
+    case cnConnectCommand: Perform(cnConnect); break;
+    case cnDisconnectCommand: Perform(cnDisconnect); break;
+    case cnCreateDatabase: CreateDatabase(); break;
+    case cnDropDatabase: DropDatabase(); break;
+    case cnSetFocus: SetFocus(); break;
+    case cnCheckConnection: CheckConnection(); break;
+    default: break;
+  }
+}
+
+// ---- characteristics -----------------------------------------------------------------------------------------
+
+void ParseConnectCharacteristics(const char* Reply, size_t Length, TIB_ConnectCharacteristics& C) {
+  const auto* p = reinterpret_cast<const unsigned char*>(Reply);
+  size_t i = 0;
+  // A counted string at Pos within the item's value of Len bytes.
+  auto counted = [&](const unsigned char* V, size_t Len, size_t& Pos, std::string& Out) {
+    if (Pos >= Len) return;
+    size_t n = std::min<size_t>(V[Pos], Len - Pos - 1);
+    Out.assign(reinterpret_cast<const char*>(V + Pos + 1), n);
+    Pos += 1 + n;
+  };
+  while (i < Length) {
+    unsigned char code = p[i];
+    if (code == isc_info_end || code == isc_info_truncated) break;
+    if (i + 3 > Length) break;
+    size_t len = static_cast<size_t>(p[i + 1]) | static_cast<size_t>(p[i + 2]) << 8;
+    const unsigned char* v = p + i + 3;
+    if (i + 3 + len > Length) break;
+    switch (code) {
+      case isc_info_allocation: C.dbAllocation = ReadLE(v, len); break;
+      case isc_info_base_level:
+        for (size_t k = 0; k < 2 && k < len; ++k) C.dbBase_Level[k] = v[k];
+        break;
+      case isc_info_db_id: {
+        if (len < 1) break;
+        C.dbDB_Id_Count = v[0];
+        size_t pos = 1;
+        counted(v, len, pos, C.dbFile_Name);
+        counted(v, len, pos, C.dbSite_Name);
+        break;
+      }
+      case isc_info_implementation:
+        for (size_t k = 0; k < 3 && k < len; ++k) C.dbImplementation[k] = v[k];
+        break;
+      case isc_info_no_reserve: C.dbNo_Reserve = static_cast<uint8_t>(ReadLE(v, len)); break;
+      case isc_info_forced_writes: C.dbForced_Writes = static_cast<uint8_t>(ReadLE(v, len)); break;
+      case isc_info_ods_minor_version: C.dbODS_Minor_Version = static_cast<uint16_t>(ReadLE(v, len)); break;
+      case isc_info_ods_version: C.dbODS_Version = static_cast<uint16_t>(ReadLE(v, len)); break;
+      case isc_info_page_size: C.dbPage_Size = static_cast<uint16_t>(ReadLE(v, len)); break;
+      case isc_info_version: {
+        if (len < 1) break;
+        C.dbVersion_Count = v[0];
+        size_t pos = 1;
+        counted(v, len, pos, C.dbVersion);
+        break;
+      }
+      case isc_info_sweep_interval: C.dbSweep_Interval = ReadLE(v, len); break;
+      case isc_info_set_page_buffers: C.dbPage_Buffers = ReadLE(v, len); break;
+      case isc_info_db_sql_dialect: C.dbSQL_Dialect = ReadLE(v, len); break;
+      case isc_info_db_read_only: C.dbRead_Only = static_cast<uint8_t>(ReadLE(v, len)); break;
+      case isc_info_db_size_in_pages: C.dbSize_In_Pages = ReadLE(v, len); break;
+      default: break;
+    }
+    i += 3 + len;
+  }
+}
+
+void TIB_Connection::ReadCharacteristics() {
+  static const char kItems[] = {isc_info_allocation,       isc_info_base_level,      isc_info_db_id,
+                                isc_info_implementation,   isc_info_no_reserve,      isc_info_forced_writes,
+                                isc_info_ods_minor_version, isc_info_ods_version,    isc_info_page_size,
+                                isc_info_version,          isc_info_sweep_interval,  isc_info_set_page_buffers,
+                                isc_info_db_sql_dialect,   isc_info_db_read_only,    isc_info_db_size_in_pages,
+                                isc_info_end};
+  std::vector<char> reply(1024, 0);
+  TIB_Session* session = GetSession();
+  session->CallChecked(this, session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)),
+                       kItems, static_cast<short>(reply.size()), reply.data());
+  TIB_ConnectCharacteristics c;
+  ParseConnectCharacteristics(reply.data(), reply.size(), c);
+  FCharacteristics = c;
+  FCharacteristicsRead = true;
+}
+
+TIB_ConnectCharacteristics TIB_Connection::GetCharacteristics() {
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgCannotGetCharacteristics);
+  if (!FCharacteristicsRead) ReadCharacteristics();
+  return FCharacteristics;
+}
+
+// ---- statement handles ---------------------------------------------------------------------------------------
+
+void TIB_Connection::AcquireStatementHandle(isc_stmt_handle& Handle) {
+  if (Handle != 0 && Handle != kReleasedHandle) return;
+  if (!FHandleCache.empty()) {
+    Handle = FHandleCache.back();
+    FHandleCache.pop_back();
+    if (FHandleCacheCapacity - static_cast<int32_t>(FHandleCache.size()) > 10) FHandleCacheCapacity -= 10;
+    return;
+  }
+  Handle = 0;
+  TIB_Session* session = GetSession();
+  session->CallChecked(this, session->Entries.isc_dsql_alloc_statement2, &FHandle, &Handle);
+}
+
+void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
+  TIB_Session* session = GetSession();
+  if (session->Entries.isc_dsql_free_statement)
+    TIB_SessionBase::CallScratch(session->Entries.isc_dsql_free_statement, &Handle, static_cast<unsigned short>(DSQL_drop));
+  Handle = 0;
+}
+
+void TIB_Connection::ReleaseStatementHandle(isc_stmt_handle& Handle) {
+  if (Handle == 0 || Handle == kReleasedHandle) return;
+  if (FCacheStatementHandles) {
+    if (static_cast<int32_t>(FHandleCache.size()) >= FHandleCacheCapacity) FHandleCacheCapacity += 10;
+    FHandleCache.push_back(Handle);
+    Handle = 0;
+  } else {
+    FreeStatementHandle(Handle);
+  }
+}
+
+void TIB_Connection::FlushStatementHandleCache(int32_t KeepCount) {
+  KeepCount = std::max(KeepCount, 0);
+  if (KeepCount == 0 && FSchemaCache) FSchemaCache->FreeCursors();
+  while (static_cast<int32_t>(FHandleCache.size()) > KeepCount) {
+    isc_stmt_handle h = FHandleCache.back();
+    FHandleCache.pop_back();
+    FreeStatementHandle(h);
+  }
+  FHandleCacheCapacity = KeepCount;
+}
+
+void TIB_Connection::SetCacheStatementHandles(bool Value) {
+  FCacheStatementHandles = Value;
+  if (!Value) FlushStatementHandleCache(0);
+}
+
+// ---- lost connection and DDL ---------------------------------------------------------------------------------
+
+void TIB_Connection::CheckConnection() {
+  if (!GetConnected() || FLost) return;
+  static const char kItems[] = {isc_info_forced_writes, isc_info_end};
+  std::vector<char> reply(1024, 0);
+  TIB_Session* session = GetSession();
+  if (session->Call(session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)), kItems,
+                    static_cast<short>(reply.size()), reply.data()) != 0) {
+    const ISC_STATUS* status = session->GetStatusVector();
+    // The specific cause may follow a general one in the vector.
+    for (int i = 0; i < ISC_STATUS_LENGTH - 1 && status[i] != isc_arg_end; i += 2) {
+      if (status[i] == isc_arg_gds && IsLostConnectionCode(status[i + 1])) {
+        ConnectionLost();
+        break;
+      }
+      if (status[i] == isc_arg_cstring) ++i;
+    }
+  }
+}
+
+void TIB_Connection::ConnectionLost() {
+  FLost = true;
+  for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) t->ConnectionWasLost(this);
+}
+
+void TIB_Connection::SysBeforeExecDDL() {
+  Fire(BeforeExecDDL);
+  SendLinkNotice(cevBeforeExecDDL);
+}
+
+void TIB_Connection::SysAfterExecDDL() {
+  if (FSchemaCache) {
+    FSchemaCache->DeleteCacheFiles();
+    FSchemaCache->ClearLoadedLists();
+  }
+  SendLinkNotice(cevAfterExecDDL);
+  Fire(AfterExecDDL);
+  FlushStatementHandleCache(0);
+}
+
+// ---- focus, search helpers -----------------------------------------------------------------------------------
+
+void TIB_Connection::SetFocus() { GetSession()->SetFocusedConnection(this); }
+
+void TIB_Connection::DoGainFocus() {
+  if (OnGainFocus && CanFireEvents() && !HasState(csLoading)) OnGainFocus(this);
+}
+
+void TIB_Connection::DoLoseFocus() {
+  if (OnLoseFocus && CanFireEvents() && !HasState(csLoading)) OnLoseFocus(this);
+}
+
+void TIB_Connection::DoSoundExParse(const std::string& Value, std::string& Result) {
+  if (OnSoundExParse)
+    OnSoundExParse(this, Value, Result);
+  else
+    Result = IntToStr(SoundexCode(Value));
+}
+
+void TIB_Connection::DoSoundExMaxParse(const std::string& Value, std::string& Result) {
+  if (OnSoundExMaxParse)
+    OnSoundExMaxParse(this, Value, Result);
+  else if (OnSoundExParse)
+    OnSoundExParse(this, Value, Result);
+  else
+    Result = IntToStr(SoundexMaxCode(Value));
+}
+
+void TIB_Connection::DoProcessSearchBuffer(TIB_Column* IB_Field, std::string& SearchBuffer, TStrings* WhereClause,
+                                           TStrings* Parameters, TStrings* Macros, bool& DefaultHandling) {
+  if (OnProcessSearchBuffer)
+    OnProcessSearchBuffer(this, IB_Field, SearchBuffer, WhereClause, Parameters, Macros, DefaultHandling);
+}
+
+// ---- registries ----------------------------------------------------------------------------------------------
+
+namespace {
+
+template <class T>
+void AddOnce(std::vector<T*>& List, T* Item) {
+  if (Item && std::find(List.begin(), List.end(), Item) == List.end()) List.push_back(Item);
+}
+
+template <class T>
+T* ItemAt(const std::vector<T*>& List, int32_t Index) {
+  return Index >= 0 && static_cast<size_t>(Index) < List.size() ? List[static_cast<size_t>(Index)] : nullptr;
+}
+
+}  // namespace
+
+void TIB_Connection::RegisterTransaction(TIB_ConnectionTransactionSite* T) { AddOnce(FTransactions, T); }
+void TIB_Connection::UnregisterTransaction(TIB_ConnectionTransactionSite* T) { std::erase(FTransactions, T); }
+void TIB_Connection::RegisterStatement(TIB_ConnectionStatementSite* S) { AddOnce(FStatements, S); }
+void TIB_Connection::UnregisterStatement(TIB_ConnectionStatementSite* S) { std::erase(FStatements, S); }
+void TIB_Connection::RegisterDataset(TIB_ConnectionDatasetSite* D) { AddOnce(FDatasets, D); }
+void TIB_Connection::UnregisterDataset(TIB_ConnectionDatasetSite* D) { std::erase(FDatasets, D); }
+TIB_ConnectionLink* TIB_Connection::GetConnectionLink(int32_t Index) const { return ItemAt(FLinks, Index); }
+TIB_ConnectionTransactionSite* TIB_Connection::GetTransaction(int32_t Index) const {
+  return ItemAt(FTransactions, Index);
+}
+TIB_ConnectionStatementSite* TIB_Connection::GetStatement(int32_t Index) const { return ItemAt(FStatements, Index); }
+TIB_ConnectionDatasetSite* TIB_Connection::GetDataset(int32_t Index) const { return ItemAt(FDatasets, Index); }
+
+// ---- TIB_ConnectionLink --------------------------------------------------------------------------------------
+
+TIB_ConnectionLink::TIB_ConnectionLink(TComponent* AOwner) : TIB_Component(AOwner) {
+  if (GetBoundSession() && !IsInternal()) JoinSessionRegistry(srConnectionLinks);
+}
+
+TIB_ConnectionLink::~TIB_ConnectionLink() = default;
+
+void TIB_ConnectionLink::BeforeDestruction() {
+  try {
+    SetIB_Connection(nullptr);
+  } catch (const std::exception& e) {
+    ReportException(e);
+  }
+  TIB_Component::BeforeDestruction();
+}
+
+void TIB_ConnectionLink::SetIB_Connection(TIB_Connection* Value) {
+  if (Value == FConnection) return;
+  ProcessEvent(cevLinkLeaving);
+  if (FConnection) {
+    FConnection->RemoveLink(this);
+    FConnection->RemoveFreeNotification(this);
+  }
+  FConnection = Value;
+  if (Value) {
+    Value->AddLink(this);
+    Value->FreeNotification(this);
+  }
+  ProcessEvent(cevLinkJoined);
+}
+
+void TIB_ConnectionLink::Notification(TComponent* AComponent, TOperation Operation) {
+  TIB_Component::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == FConnection) {
+    FConnection->RemoveLink(this);
+    FConnection = nullptr;
+  }
+}
+
+void TIB_ConnectionLink::ProcessEvent(int32_t /*AEvent*/) {}
+
+void TIB_ConnectionLink::SetReceiveFocus(bool Value) {
+  if (Value == FReceiveFocus) return;
+  FReceiveFocus = Value;
+  if (Value) TakeFocusedConnection();
+}
+
+void TIB_ConnectionLink::DoReceiveFocus(TIB_Component* AFocused) {
+  if (!FReceiveFocus) return;
+  auto* connection = dynamic_cast<TIB_Connection*>(AFocused);
+  if (connection == FConnection) return;
+  if (OnReceiveFocus)
+    OnReceiveFocus(this, connection);
+  else
+    SetIB_Connection(connection);
+}
+
+void TIB_ConnectionLink::TakeFocusedConnection() {
+  if (!FReceiveFocus || HasState(csLoading)) return;
+  TIB_Session* s = GetBoundSession();
+  if (!s) return;
+  if (TIB_Connection* focused = s->GetFocusedConnection()) DoReceiveFocus(focused);
+}
+
+void TIB_ConnectionLink::Loaded() {
+  TIB_Component::Loaded();
+  TakeFocusedConnection();
+}
+
+void TIB_ConnectionLink::SetSession(TIB_Session* ASession) {
+  if (ASession == GetBoundSession()) return;
+  if (GetBoundSession()) LeaveSessionRegistry(srConnectionLinks);
+  TIB_Component::SetSession(ASession);
+  if (ASession) {
+    JoinSessionRegistry(srConnectionLinks);
+    if (!ASession->HasState(csLoading)) TakeFocusedConnection();
+  }
+}
+
+void TIB_ConnectionReceiverLink::ProcessEvent(int32_t AEvent) {
+  if (FReceiver) FReceiver->ProcessConnectionEvent(this, AEvent);
+}

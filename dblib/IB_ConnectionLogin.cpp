@@ -1,0 +1,152 @@
+// TIB_Connection: the login, the login memory in the settings store and the saved password.
+#include <filesystem>
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
+#include "platform/Dialogs.h"
+#include "platform/Forms.h"
+#include "platform/Registry.h"
+
+namespace {
+
+constexpr int kMsgLoginFailed = 65155;
+constexpr const char* kSettings = "Settings";
+constexpr const char* kScrambleKeyPath = "Software\\Zindor\\ZDB";
+
+std::string ProgramName() {
+  if (!Application) return std::string();
+  return std::filesystem::path(Application->GetExeName()).stem().string();
+}
+
+bool Unprefixed(const std::string& Name) {
+  return Name.empty() || SameText(Name, "SYSDBA") || SameText(Name, "PUBLIC");
+}
+
+}  // namespace
+
+// ---- prefixes ------------------------------------------------------------------------------------------
+
+std::string TIB_Connection::GetLoginUsername() {
+  std::string name = GetUsername();
+  if (Unprefixed(name) || LoginUsernamePrefix.empty()) return name;
+  size_t p = name.find(LoginUsernamePrefix);
+  return p == std::string::npos ? name : name.substr(p + LoginUsernamePrefix.size());
+}
+
+void TIB_Connection::SetLoginUsername(const std::string& Value) {
+  SetUsername(Unprefixed(Value) ? Value : LoginUsernamePrefix + Value);
+}
+
+std::string TIB_Connection::GetLoginSQLRole() {
+  std::string role = GetSQLRole();
+  if (role.empty() || LoginSQLRolePrefix.empty()) return role;
+  size_t p = role.find(LoginSQLRolePrefix);
+  return p == std::string::npos ? role : role.substr(p + LoginSQLRolePrefix.size());
+}
+
+void TIB_Connection::SetLoginSQLRole(const std::string& Value) {
+  SetSQLRole(Value.empty() ? Value : LoginSQLRolePrefix + Value);
+}
+
+// ---- saved password ------------------------------------------------------------------------------------
+
+std::string TIB_Connection::GetSavedPassword() {
+  return ScramblePassword(GetPassword(), GetScrambleKey(kScrambleKeyPath));
+}
+
+void TIB_Connection::SetSavedPassword(const std::string& Value) {
+  SetPassword(UnscramblePassword(Value, GetScrambleKey(kScrambleKeyPath)));
+}
+
+// ---- login memory --------------------------------------------------------------------------------------
+
+bool TIB_Connection::LoginRegistryAllowed() const {
+  if (LoginRegKey.empty()) return false;
+  // Inside the development environments the components run while forms are designed: leave the
+  // settings of the application being designed alone.
+  std::string program = ProgramName();
+  return !SameText(program, "delphi32") && !SameText(program, "bcb");
+}
+
+std::string TIB_Connection::LoginRegistryKey() const {
+  return LoginRegKey == "%DEFAULT%" ? "Software\\Apps\\" + ProgramName() : LoginRegKey;
+}
+
+void TIB_Connection::WriteLoginMemory() {
+  if (!FRegistryUsed) return;
+  FRegistryUsed = false;
+  TRegIniFile reg(LoginRegistryKey());
+  reg.WriteString(kSettings, "Database", GetDatabaseName());
+  reg.WriteString(kSettings, "LastUser", GetUsername());
+  reg.WriteString(kSettings, "LastRole", GetSQLRole());
+}
+
+// ---- login ---------------------------------------------------------------------------------------------
+
+void TIB_Connection::DoLogin() {
+  if (LoginRegistryAllowed()) {
+    TRegIniFile reg(LoginRegistryKey());
+    std::string user = reg.ReadString(kSettings, "LastUser", "");
+    std::string role = reg.ReadString(kSettings, "LastRole", "");
+    std::string database = reg.ReadString(kSettings, "Database", "<empty>");
+    if (database == "<empty>")
+      reg.WriteString(kSettings, "Database", GetDatabaseName());
+    else
+      SplitDatabaseName(database);
+    if (!user.empty()) SetUsername(user);
+    if (!role.empty()) SetSQLRole(role);
+    FRegistryUsed = true;
+  }
+  if (OnLogin) {
+    OnLogin(this, FLoginAborted);
+    return;
+  }
+  TLoginRequest request;
+  if (Application) request.Caption = Trim(Application->GetTitle()) + " " + IB_LoadStr(65072);
+  if (!LoginCaption.empty()) request.Caption = LoginCaption;
+  request.DatabaseReadOnly = LoginDBReadOnly;
+  request.Database = GetDatabaseName();
+  request.Username = GetLoginUsername();
+  request.SQLRole = GetLoginSQLRole();
+  request.Password = GetPassword();
+  request.HelpContext = LoginHelpContext;
+  for (size_t from = 0; from <= LoginSQLRoleList.size();) {
+    size_t comma = LoginSQLRoleList.find(',', from);
+    if (comma == std::string::npos) comma = LoginSQLRoleList.size();
+    std::string r = Trim(std::string_view(LoginSQLRoleList).substr(from, comma - from));
+    if (!r.empty()) request.SQLRoleList.push_back(r);
+    from = comma + 1;
+  }
+  if (Dialogs().Login(request) != mrOk) {
+    FLoginAborted = true;
+    return;
+  }
+  SplitDatabaseName(request.Database);
+  SetLoginUsername(request.Username);
+  SetPassword(request.Password);
+  SetLoginSQLRole(request.SQLRole);
+}
+
+void TIB_Connection::DoLoginFailure() {
+  if (OnLoginFailure)
+    OnLoginFailure(this);
+  else
+    IB_Raise<EIB_ConnectionError>(kMsgLoginFailed);
+}
+
+void TIB_Connection::LoginLoop() {
+  FLoginAborted = false;
+  for (int attempt = 0; attempt < LoginAttempts && !GetConnected() && !FLoginAborted; ++attempt) {
+    DoLogin();
+    if (FLoginAborted) break;
+    try {
+      ConnectCore();
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      if (Application) Application->HandleException(e);
+    }
+  }
+  if (!GetConnected()) DoLoginFailure();
+}
