@@ -16,7 +16,8 @@ class TIB_Statement;
 class TIB_StatementLink;
 class TIB_TransactionLink;
 
-using TIB_TransactionLinkEvent = std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
+// (TIB_TransactionLinkEvent names the transaction's event codes.)
+using TIB_TransactionLinkReceiveFocusEvent = std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
 using TIB_StmtLinkEvent = std::function<void(TIB_StatementLink* Sender, TIB_Statement* Statement)>;
 
 // Follows one transaction. Codes 0 (about to leave) and 1 (joined) are the link's own notices; the
@@ -41,7 +42,7 @@ public:
   void ProcessEvent(uint8_t AEvent) override;
   void TransactionDestroying(TIB_Transaction* ATransaction) override;
 
-  TIB_TransactionLinkEvent OnReceiveFocus;
+  TIB_TransactionLinkReceiveFocusEvent OnReceiveFocus;
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;

@@ -1,0 +1,167 @@
+#include "dblib/IB_StatementLinks.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "StatementTestSupport.h"
+
+namespace {
+
+using stmttest::StatementDbTest;
+
+struct RecordingLink : TIB_StatementLink {
+  std::vector<int32_t>* Log;
+  std::function<void(int32_t)> OnEvent;
+  RecordingLink(TComponent* Owner, std::vector<int32_t>* L) : TIB_StatementLink(Owner), Log(L) {}
+  void ProcessEvent(int32_t AEvent, intptr_t AArg) override {
+    Log->push_back(AEvent);
+    if (OnEvent) OnEvent(AEvent);
+    TIB_StatementLink::ProcessEvent(AEvent, AArg);
+  }
+};
+
+struct RecordingTransactionLink : TIB_TransactionLink {
+  std::vector<int>* Log;
+  RecordingTransactionLink(TComponent* Owner, std::vector<int>* L) : TIB_TransactionLink(Owner), Log(L) {}
+  void ProcessEvent(uint8_t AEvent) override { Log->push_back(AEvent); }
+};
+
+class LinksTest : public StatementDbTest {
+protected:
+  void SetUp() override {
+    StatementDbTest::SetUp();
+    Exec("CREATE TABLE T (ID INTEGER)");
+    Tr->Commit();
+  }
+};
+
+TEST_F(LinksTest, StatementLinkJoinsReceivesAndLeaves) {
+  std::vector<int32_t> log;
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T WHERE ID = :ID");
+  auto* link = new RecordingLink(Owner, &log);
+  int preparedChanged = 0;
+  link->OnPreparedChanged = [&](TIB_StatementLink* Sender, TIB_Statement* S) {
+    EXPECT_EQ(link, Sender);
+    EXPECT_EQ(q, S);
+    ++preparedChanged;
+  };
+  link->SetStatement(q);
+  EXPECT_EQ((std::vector<int32_t>{0, 1}), log);
+  link->SetStatement(q);
+  EXPECT_EQ(2u, log.size());
+  EXPECT_EQ(1, q->Get_StatementLinkCount());
+  log.clear();
+  q->Prepare();
+  EXPECT_EQ((std::vector<int32_t>{sleBeforePrepare, sleColumnsReleased, sleColumnsRebind, slePreparedChanged,
+                                  sleAfterPrepare}),
+            log);
+  EXPECT_EQ(1, preparedChanged);
+  EXPECT_TRUE(link->GetPrepared());
+  log.clear();
+  q->Execute();
+  EXPECT_EQ(sleBeforeExecute, log.front());
+  EXPECT_EQ(sleAfterExecute, log.back());
+  EXPECT_TRUE(link->GetActive());
+  delete link;
+  EXPECT_EQ(0, q->Get_StatementLinkCount());
+}
+
+TEST_F(LinksTest, DeletingTheStatementDetachesItsLinks) {
+  std::vector<int32_t> log;
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  auto* link = new RecordingLink(Owner, &log);
+  link->SetStatement(q);
+  delete q;
+  EXPECT_EQ(nullptr, link->GetStatement());
+  EXPECT_FALSE(link->GetPrepared());
+}
+
+TEST_F(LinksTest, ALinkLeavingDuringABroadcastIsNotCalledAfterwards) {
+  std::vector<int32_t> logA, logB, logC;
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  auto* a = new RecordingLink(Owner, &logA);
+  auto* b = new RecordingLink(Owner, &logB);
+  auto* c = new RecordingLink(Owner, &logC);
+  a->SetStatement(q);
+  b->SetStatement(q);
+  c->SetStatement(q);
+  // a removes b and then itself while the prepare notice is broadcast.
+  a->OnEvent = [&](int32_t Event) {
+    if (Event == sleBeforePrepare) {
+      delete b;
+      b = nullptr;
+      a->SetStatement(nullptr);
+    }
+  };
+  logA.clear();
+  logB.clear();
+  logC.clear();
+  q->Prepare();
+  EXPECT_TRUE(logB.empty());
+  EXPECT_EQ(sleBeforePrepare, logC.front());  // not skipped
+  EXPECT_EQ(1, q->Get_StatementLinkCount());
+  EXPECT_EQ(sleBeforePrepare, logA.front());
+}
+
+TEST_F(LinksTest, TransactionLinkMovesWithNoticesAndLeavesWhenDestroyed) {
+  std::vector<int> log;
+  auto* link = new RecordingTransactionLink(Owner, &log);
+  link->SetIB_Transaction(Tr);
+  EXPECT_EQ((std::vector<int>{0, 1}), log);
+  link->SetIB_Transaction(Tr);
+  EXPECT_EQ(2u, log.size());
+  const int count = Tr->Get_TransactionLinkCount();
+  log.clear();
+  Tr->StartTransaction();
+  Tr->SetStarted(true);
+  EXPECT_NE(log.end(), std::find(log.begin(), log.end(), tleAfterStart));
+  delete link;
+  EXPECT_EQ(count - 1, Tr->Get_TransactionLinkCount());
+}
+
+TEST_F(LinksTest, TransactionLinkFollowsTheFocusedTransactionWhenAsked) {
+  auto* link = new TIB_TransactionLink(Owner);
+  link->SetReceiveFocus(true);
+  Tr->SetAnnounceFocus(true);
+  EXPECT_EQ(Tr, link->GetIB_Transaction());
+  auto* other = new TIB_Transaction(Owner);
+  TIB_Transaction* offered = nullptr;
+  link->OnReceiveFocus = [&](TIB_TransactionLink*, TIB_Transaction* T) { offered = T; };
+  other->SetAnnounceFocus(true);
+  EXPECT_EQ(other, offered);
+  EXPECT_EQ(Tr, link->GetIB_Transaction());
+}
+
+TEST_F(LinksTest, DestroyingATransactionLetsTheStatementGo) {
+  auto* t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(Conn);
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  q->SetIB_Transaction(t);
+  q->Prepare();
+  delete t;
+  EXPECT_EQ(nullptr, q->GetIB_Transaction());
+  EXPECT_FALSE(q->GetPrepared());
+}
+
+TEST_F(LinksTest, MovingToATransactionOnTheSameConnectionKeepsThePrepare) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  q->Prepare();
+  auto* same = new TIB_Transaction(Owner);
+  same->SetIB_Connection(Conn);
+  q->SetIB_Transaction(same);
+  EXPECT_TRUE(q->GetPrepared());
+  EXPECT_EQ(1, same->Get_StatementCount());
+
+  testsupport::TempDir dir2;
+  auto* conn2 = new TIB_Connection(Owner);
+  conn2->SetDatabaseName(dir2.File("other.fdb"));
+  conn2->CreateDatabase();
+  auto* elsewhere = new TIB_Transaction(Owner);
+  elsewhere->SetIB_Connection(conn2);
+  q->SetIB_Transaction(elsewhere);
+  EXPECT_FALSE(q->GetPrepared());
+  delete conn2;
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+#include "dblib/IB_Statement.h"
+
+#include <gtest/gtest.h>
+
+#include "StatementTestSupport.h"
+#include "dblib/IB_DSQL.h"
+#include "platform/Locale.h"
+
+namespace {
+
+using stmttest::StatementDbTest;
+
+class StatementTest : public StatementDbTest {
+protected:
+  void SetUp() override {
+    StatementDbTest::SetUp();
+    Exec("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), AMOUNT NUMERIC(18,4))");
+    Tr->Commit();
+  }
+};
+
+TEST_F(StatementTest, PrepareTurnsNamedParametersIntoMarkersAndDescribesBothRows) {
+  TIB_DSQL* q = NewDSQL("SELECT ID, NAME FROM T WHERE ID = :KEY AND NAME = :WHO");
+  q->Prepare();
+  ASSERT_TRUE(q->GetPrepared());
+  EXPECT_EQ(2, q->GetParamCount());
+  EXPECT_EQ(2, q->GetFieldCount());
+  EXPECT_NE(std::string::npos, q->GetServerSQL().find("ID = ?"));
+  EXPECT_EQ(std::string::npos, q->GetServerSQL().find(":KEY"));
+  EXPECT_EQ("KEY", q->ParamByName("KEY")->GetColumnName());
+  EXPECT_EQ("NAME", q->FieldByName("NAME")->GetColumnName());
+  EXPECT_FALSE(q->GetSQLChanged());
+}
+
+TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  EXPECT_EQ(nullptr, q->FindField("ID"));
+  EXPECT_FALSE(q->GetPrepared());
+  EXPECT_NE(nullptr, q->FieldByName("ID"));
+  EXPECT_TRUE(q->GetPrepared());
+  try {
+    q->FieldByName("NOPE");
+    FAIL();
+  } catch (const EIB_StatementError& e) {
+    EXPECT_STREQ("FieldName: NOPE not found", e.what());
+  }
+  EXPECT_THROW(q->ParamByName("NOPE"), EIB_StatementError);
+  EXPECT_EQ(nullptr, q->FindParam("NOPE"));
+}
+
+TEST_F(StatementTest, SettingPreparedToItsValueDoesNothing) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  int before = 0, unprepare = 0;
+  q->BeforePrepare = [&](TIB_Statement*) { ++before; };
+  q->BeforeUnprepare = [&](TIB_Statement*) { ++unprepare; };
+  q->SetPrepared(false);
+  EXPECT_EQ(0, unprepare);
+  q->SetPrepared(true);
+  q->SetPrepared(true);
+  q->Prepare();
+  EXPECT_EQ(1, before);
+  q->Unprepare();
+  q->Unprepare();
+  EXPECT_EQ(1, unprepare);
+}
+
+TEST_F(StatementTest, ChangingTheSQLUnprepares) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  q->Prepare();
+  q->GetSQL().SetText("SELECT ID, NAME FROM T");
+  EXPECT_FALSE(q->GetPrepared());
+  q->Prepare();
+  EXPECT_EQ(2, q->GetFieldCount());
+}
+
+TEST_F(StatementTest, BlankSQLIsRefused) {
+  TIB_DSQL* q = NewDSQL("   ");
+  try {
+    q->Prepare();
+    FAIL();
+  } catch (const EIB_StatementError& e) {
+    EXPECT_STREQ("Blank SQL statement not allowed", e.what());
+  }
+  EXPECT_FALSE(q->GetPrepared());
+}
+
+TEST_F(StatementTest, FailedPrepareLeavesItUnpreparedAndNamesTheStatementInTheError) {
+  TIB_DSQL* q = NewDSQL("SELECT NOSUCH FROM T");
+  q->SetName("qBad");
+  try {
+    q->Prepare();
+    FAIL();
+  } catch (const EIB_ISCError& e) {
+    const std::string sql = e.SQL().GetText();
+    EXPECT_NE(std::string::npos, sql.find("STATEMENT:\r\nTIB_DSQL: \"qBad\""));
+    EXPECT_NE(std::string::npos, e.ErrorMessage().GetText().find("SELECT NOSUCH FROM T"));
+  }
+  EXPECT_FALSE(q->GetPrepared());
+  EXPECT_EQ(0, q->GetFieldCount());
+  EXPECT_NE(0u, q->GetStmtHandle());
+  q->GetSQL().SetText("SELECT ID FROM T");
+  q->Prepare();
+  EXPECT_TRUE(q->GetPrepared());
+}
+
+TEST_F(StatementTest, ParamCheckOffSendsTheTextUnchanged) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T WHERE ID = :KEY");
+  q->SetParamCheck(false);
+  EXPECT_THROW(q->Prepare(), EIB_ISCError);
+  EXPECT_NE(std::string::npos, q->GetServerSQL().find(":KEY"));
+  EXPECT_EQ(0, q->GetParamCount());
+}
+
+TEST_F(StatementTest, StoredCodeKeepsItsVariables) {
+  // The engine only parses a procedure's body when it runs the DDL, so ':variables' must stay.
+  const char* texts[] = {
+      "CREATE PROCEDURE ADD_ONE (X INTEGER) RETURNS (Y INTEGER) AS\nBEGIN\n  Y = :X + 1; -- keep this\n  "
+      "SUSPEND;\nEND",
+      "CREATE OR ALTER PROCEDURE TWICE (X INTEGER) RETURNS (Y INTEGER) AS BEGIN Y = :X * 2; END",
+      "RECREATE PROCEDURE THRICE (X INTEGER) RETURNS (Y INTEGER) AS BEGIN Y = :X * 3; END",
+      "CREATE FUNCTION F_INC (X INTEGER) RETURNS INTEGER AS DECLARE V INTEGER; BEGIN V = :X; RETURN :V + 1; END",
+      "CREATE OR ALTER TRIGGER T_BI FOR T BEFORE INSERT AS BEGIN IF (NEW.NAME IS NULL) THEN NEW.NAME = "
+      "'n' || NEW.ID; END",
+      "ALTER PROCEDURE TWICE (X INTEGER) RETURNS (Y INTEGER) AS DECLARE Z INTEGER; BEGIN Z = :X; Y = :Z + :Z; END",
+  };
+  for (const char* sql : texts) {
+    TIB_DSQL* q = NewDSQL(sql);
+    ASSERT_NO_THROW(q->Execute()) << sql;
+    EXPECT_EQ(0, q->GetParamCount()) << sql;
+    EXPECT_EQ(q->GetSQL().GetText(), q->GetServerSQL()) << sql;
+    delete q;
+  }
+  Tr->Commit();
+  EXPECT_EQ("8", Scalar("SELECT Y FROM ADD_ONE(7)"));
+  EXPECT_EQ("14", Scalar("SELECT F_INC(13) FROM RDB$DATABASE"));
+  TIB_DSQL* p = NewDSQL("EXECUTE PROCEDURE TWICE :X");
+  p->Prepare();
+  p->ParamByName("X")->SetAsInteger(21);
+  p->Execute();
+  EXPECT_EQ(42, p->FieldByName("Y")->GetAsInteger());
+  Exec("INSERT INTO T (ID) VALUES (5)");
+  EXPECT_EQ("n5", Scalar("SELECT NAME FROM T WHERE ID = 5"));
+  EXPECT_NE(std::string::npos, Scalar("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = "
+                                      "'ADD_ONE'").find("-- keep this"));
+}
+
+TEST_F(StatementTest, ExecuteBlockTakesQuestionMarkInputsAndKeepsBodyVariables) {
+  TIB_DSQL* q = NewDSQL("EXECUTE BLOCK (A INTEGER = ?) RETURNS (B INTEGER) AS DECLARE C INTEGER; BEGIN C = :A; "
+                        "B = :C * 10; SUSPEND; END");
+  q->Prepare();
+  ASSERT_EQ(1, q->GetParamCount());
+  q->GetParams()->GetColumns(0)->SetAsInteger(4);
+  q->Execute();
+  EXPECT_EQ(40, q->FieldByName("B")->GetAsInteger());
+}
+
+TEST_F(StatementTest, ReprepareKeepsParameterValuesExactlyByName) {
+  FormatSettings.DecimalSeparator = ',';
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T WHERE AMOUNT = :AMOUNT AND ID = :ID AND NAME = :GONE");
+  q->Prepare();
+  q->ParamByName("AMOUNT")->SetAsString("12345678901234,5678");
+  q->ParamByName("ID")->SetAsInteger(2147483647);
+  q->ParamByName("GONE")->SetAsString("x");
+  const std::string amountBytes = q->ParamByName("AMOUNT")->GetColData();
+  q->GetSQL().SetText("SELECT ID FROM T WHERE ID = :ID AND AMOUNT = :AMOUNT");
+  q->Prepare();
+  EXPECT_EQ(amountBytes, q->ParamByName("AMOUNT")->GetColData());
+  EXPECT_EQ(2147483647, q->ParamByName("ID")->GetAsInteger());
+  EXPECT_EQ(nullptr, q->FindParam("GONE"));
+  FormatSettings.DecimalSeparator = '.';
+}
+
+TEST_F(StatementTest, ParamValuesFromAStoredFormAreAppliedByName) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T WHERE ID = :ID AND NAME = :NAME");
+  TStringList stored;
+  stored.Add("ID=17");
+  stored.Add("NAME=abc");
+  q->ReadParamValues(stored);
+  q->Prepare();
+  EXPECT_EQ(17, q->ParamByName("ID")->GetAsInteger());
+  EXPECT_EQ("abc", q->ParamByName("NAME")->GetAsString());
+  TStringList written;
+  q->WriteParamValues(written);
+  EXPECT_EQ("ID=17\r\nNAME=abc\r\n", written.GetText());
+}
+
+TEST_F(StatementTest, AssigningAnotherStatementsSQLBringsItsValuesAndLists) {
+  TIB_DSQL* a = NewDSQL("SELECT ID FROM T WHERE ID = :ID");
+  a->GetFieldsDisplayLabel().Add("T.ID=Key");
+  a->Prepare();
+  a->ParamByName("ID")->SetAsInteger(99);
+  TIB_DSQL* b = NewDSQL();
+  b->SetSQL(&a->GetSQL());
+  b->Prepare();
+  EXPECT_EQ(99, b->ParamByName("ID")->GetAsInteger());
+  EXPECT_EQ("Key", b->FieldByName("ID")->GetDisplayLabel());
+  TStringList plain;
+  plain.Add("SELECT NAME FROM T");
+  b->SetSQL(&plain);
+  EXPECT_EQ(0, b->GetFieldsDisplayLabel().Count());
+  b->SetSQL(nullptr);
+  EXPECT_EQ(0, b->GetSQL().Count());
+}
+
+TEST_F(StatementTest, SQLHistoryRecordsEachNewText) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  q->SetKeepSQLHistory(true);
+  q->Prepare();
+  q->Unprepare();
+  q->Prepare();
+  q->GetSQL().SetText("SELECT NAME FROM T");
+  q->Prepare();
+  ASSERT_EQ(2, q->GetSQLHistory().Count());
+  EXPECT_EQ("SELECT ID FROM T", q->GetSQLHistory()[0]);
+  EXPECT_EQ("SELECT NAME FROM T", q->GetSQLHistory()[1]);
+}
+
+TEST_F(StatementTest, ColumnPropertyListsApplyAfterPrepareAndOnChange) {
+  TIB_DSQL* q = NewDSQL("SELECT ID, NAME FROM T");
+  q->GetFieldsVisible().Add("T.NAME=F");
+  q->GetFieldsAlignment().Add("T.NAME=R");
+  Conn->GetFieldsDisplayLabel().Add("T.ID=Identifier");
+  q->Prepare();
+  EXPECT_FALSE(q->FieldByName("NAME")->GetVisible());
+  EXPECT_EQ(1, q->FieldByName("NAME")->GetAlignment());
+  EXPECT_EQ("Identifier", q->FieldByName("ID")->GetDisplayLabel());
+  int layouts = 0;
+  q->OnLayoutChanged = [&](TIB_Statement*) { ++layouts; };
+  q->GetFieldsDisplayLabel().Add("T.ID=Own");
+  EXPECT_EQ("Own", q->FieldByName("ID")->GetDisplayLabel());
+  EXPECT_EQ(1, layouts);
+  q->GetFieldsIndex().Add("T.NAME=0");
+  EXPECT_EQ("NAME", q->GetFields()->GetColumns(0)->GetColumnName());
+}
+
+TEST_F(StatementTest, WithoutAnyTransactionTheErrorIsAStatementError) {
+  auto* q = new TIB_DSQL(Owner);
+  q->SetIB_Connection(Conn);
+  q->GetSQL().SetText("SELECT ID FROM T");
+  TIB_Session* s = q->GetSession();
+  s->SetAllowDefaultTransaction(false);
+  try {
+    q->Prepare();
+    ADD_FAILURE() << "prepared without a transaction";
+  } catch (const EIB_StatementError& e) {
+    EXPECT_STREQ("Invalid Internal IB_Transaction", e.what());
+  } catch (...) {
+    ADD_FAILURE() << "not a statement error";
+  }
+  s->SetAllowDefaultTransaction(true);
+  EXPECT_FALSE(q->GetPrepared());
+}
+
+TEST_F(StatementTest, MakesAnInternalTransactionWhenGivenNone) {
+  auto* q = new TIB_DSQL(Owner);
+  q->SetName("qInt");
+  q->SetIB_Connection(Conn);
+  q->GetSQL().SetText("SELECT ID FROM T");
+  q->Prepare();
+  ASSERT_NE(nullptr, q->GetInternalTransaction());
+  EXPECT_EQ(q->GetInternalTransaction(), q->GetIB_Transaction());
+  EXPECT_EQ("trqInt", q->GetInternalTransaction()->GetName());
+  EXPECT_TRUE(q->GetInternalTransaction()->GetAutoCommit());
+  EXPECT_EQ(nullptr, q->GetStoredIB_Transaction());
+  q->SetIB_Transaction(Tr);
+  EXPECT_EQ(nullptr, q->GetInternalTransaction());
+}
+
+TEST_F(StatementTest, StatementTypesComeFromTheTextOrTheServer) {
+  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
+  EXPECT_EQ(stSelect, q->GetStatementType());
+  EXPECT_FALSE(q->GetPrepared());
+  q->GetSQL().SetText("SELECT ID FROM T FOR UPDATE");
+  EXPECT_EQ(stSelectForUpdate, q->GetStatementType());
+  const std::pair<const char*, uint8_t> cases[] = {{"INSERT INTO T (ID) VALUES (1)", stInsert},
+                                                   {"UPDATE T SET NAME = 'a'", stUpdate},
+                                                   {"DELETE FROM T", stDelete},
+                                                   {"CREATE TABLE U (A INTEGER)", stDDL},
+                                                   {"SAVEPOINT S1", stSavePoint},
+                                                   {"INSERT INTO T (ID) VALUES (1) RETURNING ID", stExecProcedure}};
+  for (const auto& [sql, type] : cases) {
+    q->GetSQL().SetText(sql);
+    q->Prepare();
+    EXPECT_EQ(type, q->GetStatementType()) << sql;
+  }
+}
+
+}  // namespace
