@@ -24,18 +24,8 @@ std::mutex& AttachLock() {
   return m;
 }
 
-// Status codes that mean the server connection is gone.
-bool IsLostConnectionCode(ISC_STATUS Code) {
-  switch (Code) {
-    case 335544721:  // network error
-    case 335544648:  // connection lost
-    case 335544528:  // database shut down
-    case 335544856:  // attachment shut down (the attachment was deleted or the engine is stopping)
-    case 335544741:  // connection lost to database
-      return true;
-    default: return false;
-  }
-}
+// Status codes that mean the server connection is gone (the set shared with transactions).
+bool IsLostConnectionCode(ISC_STATUS Code) { return IB_IsConnectionLostCode(Code); }
 
 void ReportException(const std::exception& E) {
   if (Application) Application->HandleException(E);
