@@ -24,7 +24,7 @@ constexpr uint64_t kStartRetrySleepMs = 10;
 
 void TIB_Transaction::AddConnection(TIB_Connection* AConnection) {
   if (!AConnection || GetConnectionIndex(AConnection) >= 0) return;
-  auto* link = new TIB_ConnectionTransactionLink(nullptr, this);
+  auto* link = new TIB_ConnectionTransactionLink(this, this);
   try {
     link->SetIB_Connection(AConnection);
     FConnections.push_back(AConnection);

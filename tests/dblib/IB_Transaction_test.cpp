@@ -795,6 +795,19 @@ TEST_F(TransactionTest, DestructionUnderAutoCommitNeverThrows) {
   EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
 }
 
+TEST_F(TransactionTest, AConnectionGoingFirstClosesAndLeavesTheTransaction) {
+  TIB_Transaction* t = NewTransaction();
+  TIB_Connection* c = NewDatabase();
+  t->SetIB_Connection(c);
+  EXPECT_EQ(c->Get_TransactionCount(), 1);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  delete c;
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->Get_ConnectionCount(), 0);
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Close with confirmation, post and cancel, cached updates
 
