@@ -10,12 +10,6 @@ std::string ClientLibraryName = "libfbclient.so.2";
 
 namespace {
 
-constexpr int kMsgPlanError = 65090;
-constexpr int kMsgPlanException = 65091;
-constexpr int kMsgInvalidDatabaseName = 65114;
-constexpr int kMsgInvalidRowsAffected = 65133;
-constexpr int kMsgNotInstalled = 65135;
-constexpr int kMsgUnableToLocateImport = 65180;
 
 // Stand-by routines for the optional user-administration entries.
 ISC_STATUS StandbyAddUser(ISC_STATUS*, const USER_SEC_DATA*) {
@@ -101,11 +95,11 @@ TIB_SessionBase::TIB_SessionBase(TComponent* AOwner) : TComponent(AOwner), FLibr
 
 TIB_SessionBase::~TIB_SessionBase() = default;
 
-void TIB_SessionBase::RaiseNotInstalled() { IB_Raise<EIB_Error>(kMsgNotInstalled); }
+void TIB_SessionBase::RaiseNotInstalled() { IB_Raise<EIB_Error>(IBMsg::NotInstalled); }
 
 void* TIB_SessionBase::LookupEntryPoint(const char* Name, bool Required) {
   void* p = FLibrary.Symbol(Name);
-  if (!p && Required) IB_Raise<EIB_Error>(kMsgUnableToLocateImport, {std::string(Name)});
+  if (!p && Required) IB_Raise<EIB_Error>(IBMsg::UnableToLocateDLLImport, {std::string(Name)});
   return p;
 }
 
@@ -330,7 +324,7 @@ void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::strin
   if (!CharSet.empty() && !IsPlainIdentifier(CharSet))
     throw EIB_Error("Invalid character set name: " + CharSet);
   // The text goes to the client as a C string: an embedded NUL would silently cut it short.
-  if (DBName.find('\0') != std::string::npos) IB_Raise<EIB_Error>(kMsgInvalidDatabaseName);
+  if (DBName.find('\0') != std::string::npos) IB_Raise<EIB_Error>(IBMsg::InvalidDatabaseName);
   if (User.find('\0') != std::string::npos || Password.find('\0') != std::string::npos)
     throw EIB_Error("Invalid user name or password");
   std::string text = "CREATE DATABASE '" + DoubleQuotes(DBName) + "'";
@@ -363,7 +357,7 @@ void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::str
     const ISC_STATUS status = CallScratch(Untraced.isc_dsql_sql_info, &handle, static_cast<short>(sizeof items),
                                           items, static_cast<short>(kReplySize), reply.data());
     if (status != 0) {
-      Plan = IB_LoadStr(kMsgPlanError) + sLineBreak + Plan;
+      Plan = IB_LoadStr(IBMsg::PlanError) + sLineBreak + Plan;
       return;
     }
     // Anything but the plan item (an empty reply, or isc_info_truncated for a plan too long for the
@@ -374,7 +368,7 @@ void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::str
     if (length > kReplySize - 3) length = kReplySize - 3;  // never past the reply
     if (length >= 1) Plan.assign(&reply[4], length - 1);  // without the leading line break
   } catch (const std::exception&) {
-    Plan = IB_LoadStr(kMsgPlanException) + sLineBreak + Plan;
+    Plan = IB_LoadStr(IBMsg::PlanException) + sLineBreak + Plan;
   }
 }
 
@@ -388,16 +382,16 @@ void TIB_SessionBase::GetRowsAffected(const isc_stmt_handle* StatementHandle, st
                                         items, static_cast<short>(sizeof reply), reinterpret_cast<char*>(reply));
   if (status != 0 || reply[0] != isc_info_sql_records) return;
   const size_t length = static_cast<size_t>(PortableInteger(reply + 1, 2) & 0xFFFF);
-  if (length > 255) IB_Raise<EIB_Error>(kMsgInvalidRowsAffected);
+  if (length > 255) IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
   // The items lie in reply[3 .. 3 + length), and never beyond the reply buffer.
   const size_t end = std::min(sizeof reply, 3 + length);
   size_t pos = 3;
   while (pos < end && reply[pos] != isc_info_end) {
-    if (pos + 3 > end) IB_Raise<EIB_Error>(kMsgInvalidRowsAffected);
+    if (pos + 3 > end) IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
     const unsigned char code = reply[pos];
     const size_t itemLength = static_cast<size_t>(PortableInteger(reply + pos + 1, 2) & 0xFFFF);
     pos += 3;
-    if (pos + itemLength > end) IB_Raise<EIB_Error>(kMsgInvalidRowsAffected);
+    if (pos + itemLength > end) IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
     const int32_t value = ClampToInt32(PortableInteger(reply + pos, itemLength));
     pos += itemLength;
     switch (code) {
@@ -405,7 +399,7 @@ void TIB_SessionBase::GetRowsAffected(const isc_stmt_handle* StatementHandle, st
       case isc_info_req_delete_count: Counts[1] = value; break;
       case isc_info_req_select_count: Counts[2] = value; break;
       case isc_info_req_insert_count: Counts[3] = value; break;
-      default: IB_Raise<EIB_Error>(kMsgInvalidRowsAffected);
+      default: IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
     }
   }
 }

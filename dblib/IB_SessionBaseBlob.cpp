@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kMsgUnassignedBlobNode = 65131;
 constexpr int32_t kMaxSegment = 65535;  // segment lengths are 16-bit
 constexpr int32_t kDefaultSegment = 1024;
 
@@ -114,7 +113,7 @@ int32_t TIB_SessionBase::LookupSegmentSize(isc_db_handle* DBHandle, isc_tr_handl
 ISC_STATUS TIB_SessionBase::LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
                                              const TIB_BlobCallbackEvent& Callback, TIB_BlobNode* Node,
                                              const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR) {
-  if (!Node) IB_Raise<EIB_Error>(kMsgUnassignedBlobNode);
+  if (!Node) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);
   if (!AVAR) return 0;
   if (IsBlobType(*AVAR)) return ReadBlob(DBHandle, TRHandle, Callback, *Node, AVAR);
   if (!IsArrayType(*AVAR)) return 0;
@@ -131,7 +130,7 @@ ISC_STATUS TIB_SessionBase::LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_han
 ISC_STATUS TIB_SessionBase::StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
                                               const TIB_BlobCallbackEvent& Callback, TIB_BlobNode* Node,
                                               const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR) {
-  if (!Node) IB_Raise<EIB_Error>(kMsgUnassignedBlobNode);
+  if (!Node) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);
   if (!AVAR) return 0;
   if (IsBlobType(*AVAR)) return WriteBlob(DBHandle, TRHandle, Callback, *Node, AVAR);
   if (!IsArrayType(*AVAR)) return 0;

@@ -19,11 +19,6 @@
 
 namespace {
 
-constexpr int kMsgInvalidColData = 65093;
-constexpr int kMsgCannotAssignFrom = 65148;
-constexpr int kMsgCannotAssignTo = 65149;
-constexpr int kMsgValueOutOfRange = 65150;
-constexpr int kMsgUnsupportedColumnType = 65176;
 
 // The class name of Obj as the messages show it ("nil" for none).
 std::string ClassNameOf(const TObject* Obj) {
@@ -330,7 +325,7 @@ int16_t TIB_Column::GetAsSmallint() {
   const std::string text = Trim(GetAsString());
   if (text.empty()) return 0;
   const int64_t value = StrToInt64(text);
-  if (value < INT16_MIN || value > INT16_MAX) IB_Raise<EIB_ColumnError>(kMsgValueOutOfRange);
+  if (value < INT16_MIN || value > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   return static_cast<int16_t>(value);
 }
 
@@ -381,7 +376,7 @@ Variant TIB_Column::GetAsVariant() {
     case SQL_INT64:
       return scaled ? Variant(GetAsExtended()) : Variant::FromDecimal(GetAsInt64());
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -416,11 +411,13 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
     if (!GetIsNull()) SetNull(true);
     return;
   }
-  if (GetIsNull()) SetNull(false);
+  // Convert first and store through the typed setter, which clears the null flag itself: a value that
+  // does not convert leaves the column as it was, null included.
+  const bool wasNull = GetIsNull();
   const uint16_t vt = VarType(Value) & varTypeMask;
   if (vt == varString || vt == varOleStr) {
     const std::string text = Value.AsString();
-    if (GetAsString() != text) SetAsString(text);
+    if (wasNull || GetAsString() != text) SetAsString(text);
     return;
   }
   const bool scaled = GetSQLScale() != 0;
@@ -429,58 +426,58 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
     case SQL_TEXT:
     case SQL_BLOB: {
       const std::string text = VarToStr(Value);
-      if (GetAsString() != text) SetAsString(text);
+      if (wasNull || GetAsString() != text) SetAsString(text);
       break;
     }
     case SQL_DOUBLE: {
       const double v = Value.AsDouble();
-      if (GetAsDouble() != v) SetAsDouble(v);
+      if (wasNull || GetAsDouble() != v) SetAsDouble(v);
       break;
     }
     case SQL_FLOAT: {
       const double v = Value.AsDouble();
-      if (GetAsFloat() != v) SetAsFloat(v);
+      if (wasNull || GetAsFloat() != v) SetAsFloat(v);
       break;
     }
     case SQL_LONG:
       if (scaled) {
         const long double v = Value.AsExtended();
-        if (GetAsExtended() != v) SetAsExtended(v);
+        if (wasNull || GetAsExtended() != v) SetAsExtended(v);
       } else {
         const int32_t v = Value.AsInteger();
-        if (GetAsInteger() != v) SetAsInteger(v);
+        if (wasNull || GetAsInteger() != v) SetAsInteger(v);
       }
       break;
     case SQL_SHORT:
       if (scaled) {
         const long double v = Value.AsExtended();
-        if (GetAsExtended() != v) SetAsExtended(v);
+        if (wasNull || GetAsExtended() != v) SetAsExtended(v);
       } else {
         const int16_t v = Value.AsSmallint();
-        if (GetAsSmallint() != v) SetAsSmallint(v);
+        if (wasNull || GetAsSmallint() != v) SetAsSmallint(v);
       }
       break;
     case SQL_TIMESTAMP: {
       const TDateTime v = Value.AsDate();
-      if (GetAsDateTime() != v) SetAsDateTime(v);
+      if (wasNull || GetAsDateTime() != v) SetAsDateTime(v);
       break;
     }
     case SQL_TYPE_TIME: {
       const TDateTime v = Value.AsDate();
       const TDateTime t = v - std::trunc(v);
-      if (GetAsDateTime() != t) SetAsDateTime(t);
+      if (wasNull || GetAsDateTime() != t) SetAsDateTime(t);
       break;
     }
     case SQL_TYPE_DATE: {
       const TDateTime d = std::trunc(Value.AsDate());
-      if (GetAsDate() != d) SetAsDate(d);
+      if (wasNull || GetAsDate() != d) SetAsDate(d);
       break;
     }
     case SQL_QUAD:
     case SQL_INT64:
       if (scaled) {
         const long double v = Value.AsExtended();
-        if (GetAsExtended() != v) SetAsExtended(v);
+        if (wasNull || GetAsExtended() != v) SetAsExtended(v);
       } else {
         int64_t v;
         if (vt == varDecimal || vt == varInt64) {
@@ -490,11 +487,11 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
           if (!(x >= -9223372036854775808.0L && x < 9223372036854775808.0L)) throw EOverflow("Floating point overflow");
           v = static_cast<int64_t>(x);
         }
-        if (GetAsInt64() != v) SetAsInt64(v);
+        if (wasNull || GetAsInt64() != v) SetAsInt64(v);
       }
       break;
     default:
-      IB_Raise<EIB_Error>(kMsgUnsupportedColumnType, {int64_t(GetSQLType())});
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -567,7 +564,7 @@ void TIB_Column::SetColData(const std::string& Bytes) {
     SetNullInd(-1);
     return;
   }
-  if (Bytes.size() != DataSize()) IB_Raise<EIB_ColumnError>(kMsgInvalidColData);
+  if (Bytes.size() != DataSize()) IB_Raise<EIB_ColumnError>(IBMsg::InvalidColData);
   uint8_t* data = Data();
   if (!data) return;
   SetNullInd(0);
@@ -728,7 +725,7 @@ void TIB_Column::InitDateTimeFormats() {
 void TIB_Column::Assign(TObject* Source) {
   auto* src = dynamic_cast<TIB_Column*>(Source);
   if (!src) {
-    IB_Raise<EIB_ColumnError>(kMsgCannotAssignTo, {ClassNameOf(Source)});
+    IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignTo, {ClassNameOf(Source)});
   }
   if (src->GetIsNull()) {
     if (!GetIsNull()) SetNull(true);
@@ -758,5 +755,5 @@ void TIB_Column::AssignTo(TObject* Dest) {
     list->SetText(GetAsString());
     return;
   }
-  IB_Raise<EIB_ColumnError>(kMsgCannotAssignFrom, {ClassNameOf(Dest)});
+  IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignFrom, {ClassNameOf(Dest)});
 }

@@ -11,14 +11,11 @@
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_ColumnTypes.h"
 #include "dblib/data/IB_RowNames.h"
 
 namespace {
 
-constexpr int kMsgInvalidBookmarkString = 65147;
-constexpr int kMsgUnsupportedColumnType = 65176;
-constexpr int kMsgFieldNoNotFound = 65177;
-constexpr int kMsgFieldNameNotFound = 65178;
 
 // Length of the nameless VARCHAR that stands in for a parameter the server describes without a type.
 constexpr int16_t kNullParamLength = 255;
@@ -29,7 +26,12 @@ std::mutex& RegistryMutex() {
 }
 
 std::array<TIB_ColumnCreator, TIB_ColumnClassCount>& Registry() {
-  static std::array<TIB_ColumnCreator, TIB_ColumnClassCount> creators;
+  // Starts with the library's scalar column classes; the blob and array classes register their own.
+  static std::array<TIB_ColumnCreator, TIB_ColumnClassCount> creators = [] {
+    std::array<TIB_ColumnCreator, TIB_ColumnClassCount> initial;
+    for (int i = 0; i < TIB_ColumnClassCount; ++i) initial[i] = TypedColumnCreator(static_cast<TIB_ColumnClass>(i));
+    return initial;
+  }();
   return creators;
 }
 
@@ -106,7 +108,7 @@ void TIB_Row::AllocateXSQLDA(int N) {
     calculated = FStatement->GetCalculatedFields().Count();
   }
   const int total = N + calculated;
-  if (total > INT16_MAX) IB_Raise<EIB_StatementError>(kMsgUnsupportedColumnType, {int64_t(total)});
+  if (total > INT16_MAX) IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(total)});
   FCalculatedCount = static_cast<uint16_t>(calculated);
   // The header is the XSQLDA without its first XSQLVAR; sized like XSQLDA_LENGTH without its n - 1.
   const size_t length = sizeof(XSQLDA) - sizeof(XSQLVAR) + static_cast<size_t>(std::max(total, 1)) * sizeof(XSQLVAR);
@@ -421,7 +423,7 @@ TIB_ColumnClass TIB_Row::ChooseColumnClass(const XSQLVAR& Var, TIB_ColumnOptions
     case SQL_INT64:
       return TIB_ColumnClass::Int64;
     default:
-      IB_Raise<EIB_StatementError>(kMsgUnsupportedColumnType, {int64_t(Var.sqltype)});
+      IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(Var.sqltype)});
   }
 }
 
@@ -475,7 +477,7 @@ bool TIB_Row::FindByNumber(int FieldNo, TIB_Column*& Column) const {
 
 TIB_Column* TIB_Row::ColumnByNumber(int FieldNo) const {
   TIB_Column* col = nullptr;
-  if (!FindByNumber(FieldNo, col)) IB_Raise<EIB_Error>(kMsgFieldNoNotFound, {int64_t(FieldNo)});
+  if (!FindByNumber(FieldNo, col)) IB_Raise<EIB_Error>(IBMsg::FieldNoNotFound, {int64_t(FieldNo)});
   return col;
 }
 
@@ -535,7 +537,7 @@ bool TIB_Row::FindByName(const std::string& Name, TIB_Column*& Column) const {
 
 TIB_Column* TIB_Row::ColumnByName(const std::string& Name) const {
   TIB_Column* col = nullptr;
-  if (!FindByName(Name, col)) IB_Raise<EIB_StatementError>(kMsgFieldNameNotFound, {Name});
+  if (!FindByName(Name, col)) IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
   return col;
 }
 
@@ -703,12 +705,12 @@ void TIB_Row::SetBufferFromHex(uint8_t* Buffer, const std::string& Text) {
   // The text must describe exactly this record: a shorter or longer one comes from another layout.
   bool valid = Text.size() == 2 * FRecordLength;
   for (size_t i = 0; valid && i < Text.size(); ++i) valid = std::isxdigit(static_cast<unsigned char>(Text[i])) != 0;
-  if (!valid) IB_Raise<EIB_StatementError>(kMsgInvalidBookmarkString);
+  if (!valid) IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
   std::vector<uint8_t> bytes(FRecordLength);
   try {
     HexTextToBinary(Text, bytes.data(), FRecordLength);
   } catch (const Exception&) {
-    IB_Raise<EIB_StatementError>(kMsgInvalidBookmarkString);
+    IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
   }
   std::memcpy(Buffer, bytes.data(), FRecordLength);
   NormalizeVarLengths(Buffer);

@@ -1,0 +1,580 @@
+// The numeric column classes.
+#include "dblib/data/IB_ColumnNumeric.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Errors.h"
+#include "dblib/data/IB_Row.h"
+#include "dblib/uRounding.h"
+
+namespace {
+
+constexpr long double kTwo63 = 9223372036854775808.0L;
+
+// 10^N exactly: every power up to 10^27 fits the 64-bit mantissa of an extended value.
+long double Pow10(int N) {
+  long double r = 1;
+  for (int i = 0; i < N; ++i) r *= 10;
+  return r;
+}
+
+int64_t IntPow10(int N) {
+  int64_t r = 1;
+  for (int i = 0; i < N; ++i) r *= 10;
+  return r;
+}
+
+// Rounded to the nearest integer, ties to even (the FPU's default mode).
+long double RoundEven(long double Value) { return std::nearbyintl(Value); }
+
+[[noreturn]] void RaiseOutOfRange() { IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange); }
+
+// A whole extended value as a 64-bit integer; out of range (or not a number) raises.
+int64_t ToInt64Checked(long double Whole) {
+  if (!(Whole >= -kTwo63 && Whole < kTwo63)) RaiseOutOfRange();
+  return static_cast<int64_t>(Whole);
+}
+
+int32_t ToInt32Checked(long double Whole) {
+  if (!(Whole >= -2147483648.0L && Whole <= 2147483647.0L)) RaiseOutOfRange();
+  return static_cast<int32_t>(Whole);
+}
+
+// A double for storage; a finite value beyond the double range raises instead of becoming infinite.
+double ToDoubleChecked(long double Value) {
+  if (std::isfinite(Value) && std::fabs(Value) > static_cast<long double>(DBL_MAX)) {
+    throw EOverflow("Floating point overflow");
+  }
+  return static_cast<double>(Value);
+}
+
+float ToSingleChecked(long double Value) {
+  if (std::isfinite(Value) && std::fabs(Value) > static_cast<long double>(FLT_MAX)) {
+    throw EOverflow("Floating point overflow");
+  }
+  return static_cast<float>(Value);
+}
+
+// The whole-number doubles of CURR, COMP and NOROUNDERR columns must stay exact.
+void Check53Bit(double Value) {
+  if (!IsWholeNumber(Value)) IB_Raise<EIB_ColumnError>(IBMsg::Integer53bitOverflow);
+}
+
+// Value / 10^N rounded to the nearest integer, ties to even, in exact integer arithmetic.
+int64_t DivRoundEven(int64_t Value, int64_t Divisor) {
+  int64_t q = Value / Divisor;
+  const int64_t r = Value % Divisor;
+  const int64_t twice = 2 * (r < 0 ? -r : r);
+  if (twice > Divisor || (twice == Divisor && (q & 1) != 0)) q += Value < 0 ? -1 : 1;
+  return q;
+}
+
+template <typename T>
+T ReadAs(const uint8_t* Data) {
+  T value{};
+  if (Data) std::memcpy(&value, Data, sizeof(T));
+  return value;
+}
+
+}  // namespace
+
+// ---- TIB_ColumnNumBase ----------------------------------------------------------------------------
+
+TIB_ColumnNumBase::TIB_ColumnNumBase(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
+    : TIB_Column(ARow, AFieldNo, APSQLVAR) {
+  FIsNumericKind = true;
+}
+
+bool TIB_ColumnNumBase::BlankMakesNull() const {
+  if (GetIsNullable()) return true;
+  return GetRow() && GetRow()->GetRowType() == rtFields && GetBlankIsNull();
+}
+
+std::string TIB_ColumnNumBase::TakeSetText(const std::string& Value, bool TrimFirst, bool& Blank) {
+  std::string text = Value;
+  if (OnSetText) OnSetText(this, text);
+  if (TrimFirst) text = Trim(text);
+  Blank = text.empty();
+  return text;
+}
+
+void TIB_ColumnNumBase::StoreBytes(const void* Bytes, size_t Count) {
+  BeforeModify();
+  SetIsNull(false);
+  if (uint8_t* data = Data()) std::memcpy(data, Bytes, std::min(Count, DataSize()));
+  AfterModify();
+}
+
+std::string TIB_ColumnNumBase::FinishGetText(std::string Text) {
+  if (OnGetText) OnGetText(this, Text);
+  return Text;
+}
+
+// ---- TIB_ColumnNumeric ----------------------------------------------------------------------------
+
+TIB_ColumnNumeric::TIB_ColumnNumeric(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR, bool ANoRoundErr)
+    : TIB_ColumnNumBase(ARow, AFieldNo, APSQLVAR), FNoRoundErr(ANoRoundErr) {
+  const int d = GetScale();
+  FNumericFormat = std::string(static_cast<size_t>(std::max(0, 17 - d)), '#') + "0." +
+                   std::string(static_cast<size_t>(std::max(0, d)), '0');
+  FCurrencyDisplay = HasAttribute("CURRENCY");
+}
+
+long double TIB_ColumnNumeric::GetAsExtended() {
+  if (GetIsNull()) return 0;
+  const int d = GetScale();
+  const uint8_t* data = Data();
+  switch (GetSQLType() & ~1) {
+    case SQL_LONG:
+      return ScaledIntToFloat(ReadAs<int32_t>(data), d);
+    case SQL_SHORT:
+      return ScaledIntToFloat(ReadAs<int16_t>(data), d);
+    case SQL_DOUBLE:
+    case SQL_FLOAT: {
+      const long double stored =
+          (GetSQLType() & ~1) == SQL_DOUBLE ? ReadAs<double>(data) : static_cast<long double>(ReadAs<float>(data));
+      if (FNoRoundErr) return TruncToPrecision(0, stored) / Pow10(d);
+      return TruncToPrecision(d, stored);
+    }
+    case SQL_QUAD: {
+      const ISC_QUAD q = ReadAs<ISC_QUAD>(data);
+      const int64_t v = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
+                                             q.gds_quad_low);
+      return static_cast<long double>(v) / Pow10(d);
+    }
+    case SQL_INT64:
+      return static_cast<long double>(ReadAs<int64_t>(data)) / Pow10(d);
+    default:
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+  }
+}
+
+std::string TIB_ColumnNumeric::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : FormatFloat(FNumericFormat, GetAsExtended()));
+}
+
+int32_t TIB_ColumnNumeric::GetAsInteger() { return ToInt32Checked(std::trunc(GetAsExtended())); }
+
+Currency TIB_ColumnNumeric::GetAsCurrency() {
+  const int d = GetScale();
+  if (d > 4) return Currency::FromRaw(ToInt64Checked(RoundEven(GetAsExtended() * 10000)));
+  if (GetIsNull()) return Currency();
+  const uint8_t* data = Data();
+  switch (GetSQLType() & ~1) {
+    case SQL_DOUBLE:
+    case SQL_FLOAT: {
+      const long double stored =
+          (GetSQLType() & ~1) == SQL_DOUBLE ? ReadAs<double>(data) : static_cast<long double>(ReadAs<float>(data));
+      long double c = RoundEven(stored * 10000);
+      if (FNoRoundErr) {
+        c = RoundEven(TruncToPrecision(0, c / 10000) * 10000);
+        for (int i = 0; i < d; ++i) c = RoundEven(c / 10);
+      } else {
+        c = RoundEven(TruncToPrecision(d, c / 10000) * 10000);
+      }
+      return Currency::FromRaw(ToInt64Checked(c));
+    }
+    case SQL_LONG:
+      return Currency::FromRaw(ToInt64Checked(RoundEven(ScaledIntToFloat(ReadAs<int32_t>(data), d) * 10000)));
+    case SQL_SHORT:
+      return Currency::FromRaw(ToInt64Checked(RoundEven(ScaledIntToFloat(ReadAs<int16_t>(data), d) * 10000)));
+    case SQL_QUAD:
+    case SQL_INT64: {
+      int64_t v;
+      if ((GetSQLType() & ~1) == SQL_INT64) {
+        v = ReadAs<int64_t>(data);
+      } else {
+        const ISC_QUAD q = ReadAs<ISC_QUAD>(data);
+        v = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
+                                 q.gds_quad_low);
+      }
+      // v * 10000 / 10^d: exact, as d is at most 4 here.
+      int64_t raw;
+      if (__builtin_mul_overflow(v, IntPow10(4 - d), &raw)) throw EOverflow("Currency overflow");
+      return Currency::FromRaw(raw);
+    }
+    default:
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+  }
+}
+
+void TIB_ColumnNumeric::SetAsExtended(long double Value) {
+  const int d = GetScale();
+  switch (GetSQLType() & ~1) {
+    case SQL_LONG: {
+      const int32_t n = RoundToScaledInt(d, Value);
+      StoreBytes(&n, sizeof n);
+      break;
+    }
+    case SQL_SHORT: {
+      int32_t n;
+      try {
+        n = RoundToScaledInt(d, Value);
+      } catch (const EIB_Error&) {
+        throw;
+      } catch (const Exception&) {
+        // Beyond the 32-bit range is beyond the 16-bit range too.
+        if (d > MaxRoundingPrecision) throw;
+        IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
+      }
+      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
+      const int16_t s = static_cast<int16_t>(n);
+      StoreBytes(&s, sizeof s);
+      break;
+    }
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
+      const long double x = FNoRoundErr ? RoundToPrecision(0, Value * Pow10(d)) : RoundToPrecision(d, Value);
+      if ((GetSQLType() & ~1) == SQL_FLOAT) {
+        const float f = ToSingleChecked(x);
+        StoreBytes(&f, sizeof f);
+      } else {
+        const double v = ToDoubleChecked(x);
+        if (FNoRoundErr) Check53Bit(v);
+        StoreBytes(&v, sizeof v);
+      }
+      break;
+    }
+    case SQL_QUAD: {
+      const int64_t v = ToInt64Checked(RoundEven(Value * Pow10(d)));
+      ISC_QUAD q;
+      q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(v) >> 32);
+      q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(v) & 0xFFFFFFFFu);
+      StoreBytes(&q, sizeof q);
+      break;
+    }
+    case SQL_INT64: {
+      long double x = Value * Pow10(d);
+      if (x != std::trunc(x)) x = RoundEven(x);
+      const int64_t v = ToInt64Checked(x);
+      StoreBytes(&v, sizeof v);
+      break;
+    }
+    default:
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+  }
+}
+
+void TIB_ColumnNumeric::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+    } else {
+      SetAsExtended(0);
+    }
+    return;
+  }
+  SetAsExtended(StrToFloat(text));
+}
+
+void TIB_ColumnNumeric::SetAsInteger(int32_t Value) { SetAsExtended(Value); }
+
+void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
+  const int d = GetScale();
+  if (d >= 5) {
+    SetAsExtended(Value.ToExtended());
+    return;
+  }
+  const int64_t c = Value.Raw();
+  const long double units = static_cast<long double>(c) / 10000;
+  switch (GetSQLType() & ~1) {
+    case SQL_SHORT: {
+      // The scaled value is c / 10^(4-d), rounded: never beyond 32 bits for a Currency.
+      const int32_t n = RoundToScaledInt(d, units);
+      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
+      const int16_t s = static_cast<int16_t>(n);
+      StoreBytes(&s, sizeof s);
+      break;
+    }
+    case SQL_LONG: {
+      const int32_t n = RoundToScaledInt(d, units);
+      StoreBytes(&n, sizeof n);
+      break;
+    }
+    case SQL_QUAD:
+    case SQL_INT64: {
+      // c * 10^d / 10000, rounded, computed without the intermediate product.
+      const int64_t v = DivRoundEven(c, IntPow10(4 - d));
+      if ((GetSQLType() & ~1) == SQL_INT64) {
+        StoreBytes(&v, sizeof v);
+      } else {
+        ISC_QUAD q;
+        q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(v) >> 32);
+        q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(v) & 0xFFFFFFFFu);
+        StoreBytes(&q, sizeof q);
+      }
+      break;
+    }
+    case SQL_FLOAT:
+    case SQL_DOUBLE: {
+      long double scaled = c;
+      int p = d;
+      if (FNoRoundErr) {
+        scaled *= Pow10(d);
+        p = 0;
+      }
+      const long double x = RoundEven(RoundToPrecision(p, scaled / 10000) * 10000) / 10000;
+      if ((GetSQLType() & ~1) == SQL_FLOAT) {
+        const float f = ToSingleChecked(x);
+        StoreBytes(&f, sizeof f);
+      } else {
+        const double v = ToDoubleChecked(x);
+        if (FNoRoundErr) Check53Bit(v);
+        StoreBytes(&v, sizeof v);
+      }
+      break;
+    }
+    default:
+      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+  }
+}
+
+// ---- TIB_ColumnFloat ------------------------------------------------------------------------------
+
+std::string TIB_ColumnFloat::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : FloatToStr(ReadAs<float>(Data())));
+}
+
+double TIB_ColumnFloat::GetAsFloat() { return GetIsNull() ? 0 : ReadAs<float>(Data()); }
+
+void TIB_ColumnFloat::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    const float zero = 0;
+    StoreBytes(&zero, sizeof zero);
+    return;
+  }
+  const float f = ToSingleChecked(StrToFloat(text));
+  StoreBytes(&f, sizeof f);
+}
+
+void TIB_ColumnFloat::SetAsFloat(double Value) {
+  const float f = ToSingleChecked(Value);
+  StoreBytes(&f, sizeof f);
+}
+
+// ---- TIB_ColumnDouble -----------------------------------------------------------------------------
+
+std::string TIB_ColumnDouble::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : FloatToStr(ReadAs<double>(Data())));
+}
+
+double TIB_ColumnDouble::GetAsDouble() { return GetIsNull() ? 0 : ReadAs<double>(Data()); }
+
+void TIB_ColumnDouble::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    const double zero = 0;
+    StoreBytes(&zero, sizeof zero);
+    return;
+  }
+  const double v = ToDoubleChecked(StrToFloat(text));
+  StoreBytes(&v, sizeof v);
+}
+
+void TIB_ColumnDouble::SetAsDouble(double Value) { StoreBytes(&Value, sizeof Value); }
+
+// ---- TIB_ColumnSmallInt ---------------------------------------------------------------------------
+
+std::string TIB_ColumnSmallInt::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : IntToStr(ReadAs<int16_t>(Data())));
+}
+
+int16_t TIB_ColumnSmallInt::GetAsSmallint() { return GetIsNull() ? 0 : ReadAs<int16_t>(Data()); }
+
+void TIB_ColumnSmallInt::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    SetAsSmallint(0);
+    return;
+  }
+  const int64_t v = StrToInt64(Trim(text));
+  if (v < INT16_MIN || v > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
+  SetAsSmallint(static_cast<int16_t>(v));
+}
+
+void TIB_ColumnSmallInt::SetAsSmallint(int16_t Value) { StoreBytes(&Value, sizeof Value); }
+
+// ---- TIB_ColumnInteger ----------------------------------------------------------------------------
+
+std::string TIB_ColumnInteger::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : IntToStr(ReadAs<int32_t>(Data())));
+}
+
+int32_t TIB_ColumnInteger::GetAsInteger() { return GetIsNull() ? 0 : ReadAs<int32_t>(Data()); }
+
+void TIB_ColumnInteger::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, true, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    SetAsInteger(0);
+    return;
+  }
+  SetAsInteger(StrToInt(text));
+}
+
+void TIB_ColumnInteger::SetAsInteger(int32_t Value) { StoreBytes(&Value, sizeof Value); }
+
+// ---- TIB_ColumnInt64 and TIB_ColumnQuad -----------------------------------------------------------
+
+int64_t TIB_ColumnInt64::ReadInt64() { return GetIsNull() ? 0 : ReadAs<int64_t>(Data()); }
+
+void TIB_ColumnInt64::WriteInt64(int64_t Value, uint8_t* Bytes) { std::memcpy(Bytes, &Value, 8); }
+
+std::string TIB_ColumnInt64::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : IntToStr(ReadInt64()));
+}
+
+int32_t TIB_ColumnInt64::GetAsInteger() {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ReadInt64()) & 0xFFFFFFFFu));
+}
+
+void TIB_ColumnInt64::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, true, blank);
+  int64_t v = 0;
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+  } else {
+    v = StrToInt64(text);
+  }
+  uint8_t bytes[8];
+  WriteInt64(v, bytes);
+  StoreBytes(bytes, sizeof bytes);
+}
+
+void TIB_ColumnInt64::SetAsInteger(int32_t Value) {
+  uint8_t bytes[8];
+  WriteInt64(Value, bytes);
+  StoreBytes(bytes, sizeof bytes);
+}
+
+int64_t TIB_ColumnQuad::ReadInt64() {
+  if (GetIsNull()) return 0;
+  const ISC_QUAD q = ReadAs<ISC_QUAD>(Data());
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
+                              q.gds_quad_low);
+}
+
+void TIB_ColumnQuad::WriteInt64(int64_t Value, uint8_t* Bytes) {
+  ISC_QUAD q;
+  q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(Value) >> 32);
+  q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(Value) & 0xFFFFFFFFu);
+  std::memcpy(Bytes, &q, 8);
+}
+
+// ---- TIB_ColumnCurr -------------------------------------------------------------------------------
+
+Currency TIB_ColumnCurr::GetAsCurrency() {
+  if (GetIsNull()) return Currency();
+  return Currency::FromRaw(ToInt64Checked(TruncToPrecision(0, ReadAs<double>(Data()))));
+}
+
+std::string TIB_ColumnCurr::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : CurrToStr(GetAsCurrency()));
+}
+
+Variant TIB_ColumnCurr::GetAsVariant() { return GetIsNull() ? Variant::Null() : Variant(GetAsCurrency()); }
+
+void TIB_ColumnCurr::SetAsCurrency(Currency Value) {
+  const double v = static_cast<double>(Value.Raw());
+  Check53Bit(v);
+  StoreBytes(&v, sizeof v);
+}
+
+void TIB_ColumnCurr::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    SetAsCurrency(Currency());
+    return;
+  }
+  SetAsCurrency(StrToCurr(text));
+}
+
+void TIB_ColumnCurr::SetAsVariant(const Variant& Value) {
+  if (VarIsEmpty(Value) || VarIsNull(Value)) {
+    if (!GetIsNull()) SetNull(true);
+    return;
+  }
+  // Converted first: a value that is no amount leaves the column as it was.
+  const Currency c = Value.AsCurrency();
+  if (GetIsNull() || !(GetAsVariant() == Value)) SetAsCurrency(c);
+}
+
+// ---- TIB_ColumnComp -------------------------------------------------------------------------------
+
+int64_t TIB_ColumnComp::GetAsComp() {
+  if (GetIsNull()) return 0;
+  return ToInt64Checked(RoundEven(TruncToPrecision(0, ReadAs<double>(Data()))));
+}
+
+std::string TIB_ColumnComp::GetAsString() {
+  return FinishGetText(GetIsNull() ? std::string() : FloatToStr(ReadAs<double>(Data())));
+}
+
+Variant TIB_ColumnComp::GetAsVariant() {
+  return GetIsNull() ? Variant::Null() : Variant(ReadAs<double>(Data()));
+}
+
+void TIB_ColumnComp::StoreWhole(long double Value) {
+  const double v = ToDoubleChecked(RoundEven(Value));
+  Check53Bit(v);
+  StoreBytes(&v, sizeof v);
+}
+
+void TIB_ColumnComp::SetAsString(const std::string& Value) {
+  bool blank = false;
+  const std::string text = TakeSetText(Value, false, blank);
+  if (blank) {
+    if (BlankMakesNull()) {
+      Clear();
+      return;
+    }
+    StoreWhole(0);
+    return;
+  }
+  StoreWhole(StrToFloat(text));
+}
+
+void TIB_ColumnComp::SetAsComp(int64_t Value) { StoreWhole(static_cast<long double>(Value)); }
+
+void TIB_ColumnComp::SetAsVariant(const Variant& Value) {
+  if (VarIsEmpty(Value) || VarIsNull(Value)) {
+    if (!GetIsNull()) SetNull(true);
+    return;
+  }
+  const long double x = Value.AsExtended();
+  if (GetIsNull() || !(GetAsVariant() == Value)) StoreWhole(x);
+}

@@ -1,0 +1,170 @@
+// The text column classes.
+#include "dblib/data/IB_ColumnText.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dblib/IB_Utils.h"
+#include "dblib/data/IB_Row.h"
+
+namespace {
+
+// Character sets whose characters take several bytes: UNICODE_FSS and UTF8.
+bool IsMultiByteUtf8(int16_t SubType) {
+  const int charset = SubType & 0xFF;
+  return charset == 3 || charset == 4;
+}
+
+// The first Max bytes of Text; in a UTF-8 column the cut moves back to a character boundary, so that a
+// cut value is still a valid text the server accepts.
+std::string CutText(const std::string& Text, size_t Max, bool Utf8) {
+  if (Text.size() <= Max) return Text;
+  size_t n = Max;
+  if (Utf8) {
+    while (n > 0 && (static_cast<unsigned char>(Text[n]) & 0xC0) == 0x80) --n;
+  }
+  return Text.substr(0, n);
+}
+
+}  // namespace
+
+TIB_ColumnText::TIB_ColumnText(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
+    : TIB_Column(ARow, AFieldNo, APSQLVAR) {
+  FIsTextKind = true;
+  if (!ARow || ARow->GetRowType() != rtParams) FTrimming = 4;
+  FPadChar = HasAttribute("BINARY") ? 0 : ' ';
+  if (HasAttribute("NOCASE")) {
+    bool found = false;
+    FUpperExpression = GetAttributeParam("NOCASE", found);
+    if (FUpperExpression.empty()) FUpperExpression = "UPPER( " + GetFullName() + " )";
+  }
+}
+
+std::string TIB_ColumnText::GetTextValue() {
+  if (GetIsNull()) return std::string();
+  const uint8_t* data = Data();
+  if (!data) return std::string();
+  const char* start;
+  size_t max;
+  if (IsVarChar()) {
+    start = reinterpret_cast<const char*>(data) + 2;
+    max = GetVarLength();
+  } else {
+    start = reinterpret_cast<const char*>(data);
+    max = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
+  }
+  const void* zero = std::memchr(start, 0, max);
+  std::string text(start, zero ? static_cast<const char*>(zero) - start : max);
+  if (GetCharCase() == 1) {
+    text = UpperCase(text);
+  } else if (GetCharCase() == 2) {
+    text = LowerCase(text);
+  }
+  if (!GetRow()->GetIsKeyRow()) ApplyTrimming(text, GetTrimming());
+  return text;
+}
+
+void TIB_ColumnText::SetTextValue(const std::string& Text) {
+  std::string text = Text;
+  if (GetCharCase() == 1) {
+    text = UpperCase(text);
+  } else if (GetCharCase() == 2) {
+    text = LowerCase(text);
+  }
+  if (!GetRow()->GetIsKeyRow()) ApplyTrimming(text, GetTrimming());
+  BeforeModify();
+  if (text.empty() && GetBlankIsNull()) {
+    SetIsNull(true);
+    AfterModify();
+    return;
+  }
+  SetIsNull(false);
+  FillPad();
+  text = CutText(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+  if (uint8_t* data = Data()) {
+    if (IsVarChar()) {
+      std::memcpy(data + 2, text.data(), text.size());
+      SetVarLength(static_cast<uint16_t>(text.size()));
+    } else {
+      std::memcpy(data, text.data(), text.size());
+    }
+  }
+  AfterModify();
+}
+
+std::string TIB_ColumnText::GetAsString() {
+  std::string text = GetTextValue();
+  if (OnGetText) OnGetText(this, text);
+  return text;
+}
+
+void TIB_ColumnText::SetAsString(const std::string& Value) {
+  std::string text = Value;
+  if (OnSetText) OnSetText(this, text);
+  SetTextValue(text);
+}
+
+std::u16string TIB_ColumnText::GetAsRawText() {
+  if (GetIsNull()) return std::u16string();
+  const uint8_t* data = Data();
+  if (!data) return std::u16string();
+  size_t bytes;
+  if (IsVarChar()) {
+    bytes = GetVarLength();
+    data += 2;
+  } else {
+    bytes = DataSize();
+  }
+  std::u16string text(bytes / 2, u'\0');
+  std::memcpy(text.data(), data, text.size() * 2);
+  return text;
+}
+
+void TIB_ColumnText::SetAsRawText(const std::u16string& Value) {
+  BeforeModify();
+  SetIsNull(false);
+  FillPad();
+  if (uint8_t* data = Data()) {
+    if (IsVarChar()) {
+      const size_t bytes = std::min(2 * Value.size(), DataSize() - 2);
+      std::memcpy(data + 2, Value.data(), bytes);
+      SetVarLength(static_cast<uint16_t>(bytes));
+    } else {
+      std::memcpy(data, Value.data(), std::min(2 * Value.size(), DataSize()));
+    }
+  }
+  AfterModify();
+}
+
+// ---- TIB_ColumnDB_KEY -----------------------------------------------------------------------------
+
+std::string TIB_ColumnDB_KEY::GetAsString() {
+  std::string text;
+  if (!GetIsNull() && Data()) text = BinaryToHexText(Data(), DataSize());
+  if (OnGetText) OnGetText(this, text);
+  return text;
+}
+
+void TIB_ColumnDB_KEY::SetAsString(const std::string& Value) {
+  std::string text = Value;
+  if (OnSetText) OnSetText(this, text);
+  if (text.empty()) {
+    BeforeModify();
+    SetIsNull(true);
+    AfterModify();
+    return;
+  }
+  // Converted before the change starts: a text that is no key leaves the column as it was.
+  std::string bytes(DataSize(), '\0');
+  HexTextToBinary(text, bytes.data(), bytes.size());
+  BeforeModify();
+  SetIsNull(false);
+  if (uint8_t* data = Data()) std::memcpy(data, bytes.data(), bytes.size());
+  AfterModify();
+}
+
+int TIB_ColumnDB_KEY::GetDefaultWidth() {
+  const int label = static_cast<int>(Trim(GetDisplayLabel()).size());
+  const int width = std::max(2 * std::max<int>(GetSQLLen(), 0), label) * 8;
+  return std::clamp(width, 70, 200);
+}
