@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr int kMsgDatabaseNameBlank = 65128;
-constexpr int kMsgCannotGetCharacteristics = 65156;
-constexpr int kMsgAlreadyConnected = 65186;
-constexpr int kMsgNotConnected = 65187;
 
 constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(~0u);
 
@@ -237,7 +233,7 @@ void TIB_Connection::ConnectCore() {
   if (Trim(name).empty()) {
     // The client library of Firebird 3 no longer reads ISC_DATABASE itself.
     name = GetEnvVar("ISC_DATABASE");
-    if (Trim(name).empty()) IB_Raise<EIB_ConnectionError>(kMsgDatabaseNameBlank);
+    if (Trim(name).empty()) IB_Raise<EIB_ConnectionError>(IBMsg::DatabaseNameCannotBeBlank);
   }
   {
     std::string path = GetPath();
@@ -338,13 +334,13 @@ void TIB_Connection::SysDisconnect() {
 // ---- create and drop -----------------------------------------------------------------------------------------
 
 void TIB_Connection::CreateDatabase() {
-  if (GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgAlreadyConnected);
+  if (GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasAlreadyBeenEstablished);
   TIB_BusyBracket busy(this);
   SysCreateDatabase();
 }
 
 void TIB_Connection::DropDatabase() {
-  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgNotConnected);
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasNotBeenEstablished);
   TIB_BusyBracket busy(this);
   SysDropDatabase();
 }
@@ -492,7 +488,7 @@ void TIB_Connection::ReadCharacteristics() {
 }
 
 TIB_ConnectCharacteristics TIB_Connection::GetCharacteristics() {
-  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgCannotGetCharacteristics);
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::CannotGetConnectionCharacteristics);
   if (!FCharacteristicsRead) ReadCharacteristics();
   return FCharacteristics;
 }

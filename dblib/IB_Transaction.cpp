@@ -10,13 +10,6 @@
 
 namespace {
 
-constexpr int kMsgCannotChangeReadOnly = 65122;
-constexpr int kMsgCannotChangeIsolation = 65123;
-constexpr int kMsgCannotChangeRecVersion = 65124;
-constexpr int kMsgCannotChangeLockWait = 65125;
-constexpr int kMsgAlreadyStarted = 65188;
-constexpr int kMsgExplicitWithServerAutoCommit = 65196;
-constexpr int kMsgCannotActivate = 65197;
 
 template <class T>
 bool Contains(const std::vector<T*>& List, const T* Item) {
@@ -137,25 +130,25 @@ void TIB_Transaction::CheckOptionChange(int MessageId) {
 
 void TIB_Transaction::SetReadOnly(bool Value) {
   if (Value == FReadOnly) return;
-  CheckOptionChange(kMsgCannotChangeReadOnly);
+  CheckOptionChange(IBMsg::CannotChangeReadOnlyWhenStarted);
   FReadOnly = Value;
 }
 
 void TIB_Transaction::SetIsolation(TIB_Isolation Value) {
   if (Value == FIsolation) return;
-  CheckOptionChange(kMsgCannotChangeIsolation);
+  CheckOptionChange(IBMsg::CannotChangeIsolationWhenStarted);
   FIsolation = Value;
 }
 
 void TIB_Transaction::SetRecVersion(bool Value) {
   if (Value == FRecVersion) return;
-  CheckOptionChange(kMsgCannotChangeRecVersion);
+  CheckOptionChange(IBMsg::CannotChangeRecVersionWhenStarted);
   FRecVersion = Value;
 }
 
 void TIB_Transaction::SetLockWait(bool Value) {
   if (Value == FLockWait) return;
-  CheckOptionChange(kMsgCannotChangeLockWait);
+  CheckOptionChange(IBMsg::CannotChangeLockWaitWhenStarted);
   FLockWait = Value;
 }
 
@@ -323,7 +316,7 @@ void TIB_Transaction::Activate() {
     case tsInactive:
     case tsStarted:
     case tsPending: SetTransactionState(tsActive); break;
-    case tsStartRequested: IB_Raise<EIB_TransactionError>(kMsgCannotActivate);
+    case tsStartRequested: IB_Raise<EIB_TransactionError>(IBMsg::InvalidTransactionStateCannotActivate);
     default: break;
   }
   ++FActivationCount;
@@ -372,8 +365,8 @@ void TIB_Transaction::AddDMLCacheItem(TIB_TransactionDatasetIntf* Originator, co
 // Explicit start and the Started property
 
 void TIB_Transaction::StartTransaction() {
-  if (FExplicitStart) IB_Raise<EIB_TransactionError>(kMsgAlreadyStarted);
-  if (FServerAutoCommit) IB_Raise<EIB_TransactionError>(kMsgExplicitWithServerAutoCommit);
+  if (FExplicitStart) IB_Raise<EIB_TransactionError>(IBMsg::TransactionHasAlreadyBeenStarted);
+  if (FServerAutoCommit) IB_Raise<EIB_TransactionError>(IBMsg::ExplicitTransNotAllowedWithServerAutoCommit);
   FExplicitStart = true;
   ProcessLinkEvent(tleStateChanged);
 }

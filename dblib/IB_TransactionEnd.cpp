@@ -8,11 +8,6 @@
 
 namespace {
 
-constexpr int kMsgSaveChanges = 65074;
-constexpr int kMsgFailedToCancelAll = 65168;
-constexpr int kMsgNotOwned = 65169;
-constexpr int kMsgPendingChanges = 65198;
-constexpr int kMsgFailedToPostAll = 65199;
 
 // Raises the flag for the life of the object and restores its old value.
 class TFlagGuard {
@@ -40,7 +35,7 @@ void TIB_Transaction::PostDatasets(bool SkipCachedUpdates) {
   for (TIB_TransactionDatasetIntf* d : datasets)
     if (takesPart(d)) d->Post();
   if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
-    IB_Raise<EIB_TransactionError>(kMsgFailedToPostAll);
+    IB_Raise<EIB_TransactionError>(IBMsg::FailedToPostAllDatasets);
 }
 
 void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
@@ -51,7 +46,7 @@ void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
   for (TIB_TransactionDatasetIntf* d : datasets)
     if (takesPart(d)) d->Cancel();
   if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
-    IB_Raise<EIB_TransactionError>(kMsgFailedToCancelAll);
+    IB_Raise<EIB_TransactionError>(IBMsg::FailedToCancelAllDatasets);
 }
 
 void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
@@ -119,14 +114,14 @@ std::vector<TIB_TransactionDatasetIntf*> TIB_Transaction::BufferedDatasets(
   }
   for (TIB_TransactionDatasetIntf* d : Given) {
     if (!d) continue;
-    if (!HasDataset(d)) IB_Raise<EIB_TransactionError>(kMsgNotOwned, {d->GetDatasetName(), GetName()});
+    if (!HasDataset(d)) IB_Raise<EIB_TransactionError>(IBMsg::CannotUpdateIsNotOwnedBy, {d->GetDatasetName(), GetName()});
     result.push_back(d);
   }
   return result;
 }
 
 void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
-  if (FState == tsActive) IB_Raise<EIB_TransactionError>(kMsgPendingChanges);
+  if (FState == tsActive) IB_Raise<EIB_TransactionError>(IBMsg::TransactionHasPendingChanges);
   TIB_BusyBracket busy(this);
   // Every dataset is checked before anything is sent.
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
@@ -372,7 +367,7 @@ void TIB_Transaction::Close() {
 
 TModalResult TIB_Transaction::CloseWithConfirm() {
   if (GetTransactionIsActive()) {
-    std::string text = IB_LoadStr(kMsgSaveChanges);
+    std::string text = IB_LoadStr(IBMsg::SaveChanges);
     if (FConfirmClosePrompt.Count() > 0) {
       text = FConfirmClosePrompt.GetText();
       if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kMsgNoConnections = 65189;
 
 // How long the start keeps trying while the server answers isc_conn_lost, and the pause between
 // attempts (so that the retry does not spin on the processor).
@@ -170,7 +169,7 @@ void TIB_Transaction::StartCore() {
   if (FConnections.empty() && session->GetAllowDefaultConnection()) {
     if (TIB_Connection* def = session->GetDefaultConnection()) AddConnection(def);
   }
-  if (FConnections.empty()) IB_Raise<EIB_TransactionError>(kMsgNoConnections);
+  if (FConnections.empty()) IB_Raise<EIB_TransactionError>(IBMsg::TransactionHasNoConnections);
 
   bool readOnlyDatabase = false;
   for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections)) {
