@@ -11,7 +11,6 @@
 
 namespace {
 
-
 constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(~0u);
 
 // Serialises attaching across the process.

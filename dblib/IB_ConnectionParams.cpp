@@ -7,7 +7,6 @@
 
 namespace {
 
-
 const char* ItemName(int Index) {
   switch (Index) {
     case 1: return "USER NAME";

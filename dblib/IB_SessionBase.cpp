@@ -10,7 +10,6 @@ std::string ClientLibraryName = "libfbclient.so.2";
 
 namespace {
 
-
 // Stand-by routines for the optional user-administration entries.
 ISC_STATUS StandbyAddUser(ISC_STATUS*, const USER_SEC_DATA*) {
   throw EIB_Error("isc_add_user() not implemented in this session");

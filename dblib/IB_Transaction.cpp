@@ -10,7 +10,6 @@
 
 namespace {
 
-
 template <class T>
 bool Contains(const std::vector<T*>& List, const T* Item) {
   return std::find(List.begin(), List.end(), Item) != List.end();

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 // Raises the flag for the life of the object and restores its old value.
 class TFlagGuard {
 public:

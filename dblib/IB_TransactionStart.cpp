@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // How long the start keeps trying while the server answers isc_conn_lost, and the pause between
 // attempts (so that the retry does not spin on the processor).
 constexpr uint64_t kStartRetryMs = 2000;
