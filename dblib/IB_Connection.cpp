@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr int kMsgDatabaseNameBlank = 65128;
-constexpr int kMsgCannotGetCharacteristics = 65156;
-constexpr int kMsgAlreadyConnected = 65186;
-constexpr int kMsgNotConnected = 65187;
-
 constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(~0u);
 
 // Serialises attaching across the process.
@@ -24,18 +19,8 @@ std::mutex& AttachLock() {
   return m;
 }
 
-// Status codes that mean the server connection is gone.
-bool IsLostConnectionCode(ISC_STATUS Code) {
-  switch (Code) {
-    case 335544721:  // network error
-    case 335544648:  // connection lost
-    case 335544528:  // database shut down
-    case 335544856:  // attachment shut down (the attachment was deleted or the engine is stopping)
-    case 335544741:  // connection lost to database
-      return true;
-    default: return false;
-  }
-}
+// Status codes that mean the server connection is gone (the set shared with transactions).
+bool IsLostConnectionCode(ISC_STATUS Code) { return IB_IsConnectionLostCode(Code); }
 
 void ReportException(const std::exception& E) {
   if (Application) Application->HandleException(E);
@@ -247,7 +232,7 @@ void TIB_Connection::ConnectCore() {
   if (Trim(name).empty()) {
     // The client library of Firebird 3 no longer reads ISC_DATABASE itself.
     name = GetEnvVar("ISC_DATABASE");
-    if (Trim(name).empty()) IB_Raise<EIB_ConnectionError>(kMsgDatabaseNameBlank);
+    if (Trim(name).empty()) IB_Raise<EIB_ConnectionError>(IBMsg::DatabaseNameCannotBeBlank);
   }
   {
     std::string path = GetPath();
@@ -348,13 +333,13 @@ void TIB_Connection::SysDisconnect() {
 // ---- create and drop -----------------------------------------------------------------------------------------
 
 void TIB_Connection::CreateDatabase() {
-  if (GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgAlreadyConnected);
+  if (GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasAlreadyBeenEstablished);
   TIB_BusyBracket busy(this);
   SysCreateDatabase();
 }
 
 void TIB_Connection::DropDatabase() {
-  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgNotConnected);
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasNotBeenEstablished);
   TIB_BusyBracket busy(this);
   SysDropDatabase();
 }
@@ -502,7 +487,7 @@ void TIB_Connection::ReadCharacteristics() {
 }
 
 TIB_ConnectCharacteristics TIB_Connection::GetCharacteristics() {
-  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgCannotGetCharacteristics);
+  if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::CannotGetConnectionCharacteristics);
   if (!FCharacteristicsRead) ReadCharacteristics();
   return FCharacteristics;
 }

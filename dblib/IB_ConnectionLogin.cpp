@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kMsgLoginFailed = 65155;
 constexpr const char* kSettings = "Settings";
 constexpr const char* kScrambleKeyPath = "Software\\Zindor\\ZDB";
 
@@ -132,7 +131,7 @@ void TIB_Connection::DoLoginFailure() {
   if (OnLoginFailure)
     OnLoginFailure(this);
   else
-    IB_Raise<EIB_ConnectionError>(kMsgLoginFailed);
+    IB_Raise<EIB_ConnectionError>(IBMsg::LoginFailed);
 }
 
 void TIB_Connection::LoginLoop() {

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr int kMsgInvalidDPB = 65105;
-constexpr int kMsgInvalidDatabaseName = 65114;
-constexpr int kMsgCannotChangeWhileConnected = 65154;
-
 const char* ItemName(int Index) {
   switch (Index) {
     case 1: return "USER NAME";
@@ -36,7 +32,7 @@ bool IsValidIdent(const std::string& S) {
 }  // namespace
 
 void AddDPBString(int32_t& Length, std::string& Buffer, const std::string& Value, uint8_t Item) {
-  if (Value.size() > 255) IB_Raise<EIB_ConnectionError>(kMsgInvalidDPB);
+  if (Value.size() > 255) IB_Raise<EIB_ConnectionError>(IBMsg::InvalidDPBContentsOver255Characters);
   Buffer.resize(static_cast<size_t>(std::max<int32_t>(Length, 0)));
   if (!Value.empty()) {
     Buffer.push_back(static_cast<char>(Item));
@@ -68,7 +64,7 @@ void TIB_Connection::GetStoredParams(TStrings& Dest) const {
 
 void TIB_Connection::CheckNotConnected() {
   if (HasState(csDesigning) && GetConnected()) SysDisconnect();
-  if (GetConnected()) IB_Raise<EIB_ConnectionError>(kMsgCannotChangeWhileConnected);
+  if (GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::CannotChangeWhileConnected);
 }
 
 std::string TIB_Connection::GetIndexedParam(int Index) {
@@ -245,7 +241,7 @@ void TIB_Connection::SetDatabaseName(const std::string& Value) {
     SplitDatabaseName(Value);
     return;
   }
-  if (!IsValidIdent(Value)) IB_Raise<EIB_ConnectionError>(kMsgInvalidDatabaseName);
+  if (!IsValidIdent(Value)) IB_Raise<EIB_ConnectionError>(IBMsg::InvalidDatabaseName);
   std::string name = Value;
   if (TIB_Session* s = GetBoundSession()) {
     auto used = [&](const std::string& N) {

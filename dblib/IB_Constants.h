@@ -18,6 +18,7 @@ template <class E>
 // Ids of the messages the library raises (and a few it shows), named after their texts:
 // IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined).
 namespace IBMsg {
+inline constexpr int SaveChanges = 65074;  // "Save changes?"
 inline constexpr int InvalidRowNum = 65088;  // "Invalid RowNum"
 inline constexpr int InvalidSyntaxExtraOrMissingParenthesis = 65089;  // "Invalid syntax: extra or missing parenthesis"
 inline constexpr int PlanError = 65090;  // "PLAN ERROR!"

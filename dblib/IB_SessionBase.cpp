@@ -10,7 +10,6 @@ std::string ClientLibraryName = "libfbclient.so.2";
 
 namespace {
 
-
 // Stand-by routines for the optional user-administration entries.
 ISC_STATUS StandbyAddUser(ISC_STATUS*, const USER_SEC_DATA*) {
   throw EIB_Error("isc_add_user() not implemented in this session");
@@ -402,4 +401,29 @@ void TIB_SessionBase::GetRowsAffected(const isc_stmt_handle* StatementHandle, st
       default: IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
     }
   }
+}
+
+bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept {
+  switch (ERRCODE) {
+    case isc_shutdown:             // 335544528 database shut down
+    case isc_conn_lost:            // 335544648 connection lost to database
+    case isc_network_error:        // 335544721 unable to complete network request
+    case isc_net_read_err:         // 335544726 error reading data from the connection
+    case isc_net_write_err:        // 335544727 error writing data to the connection
+    case isc_lost_db_connection:   // 335544741 connection lost to database
+    case isc_att_shutdown:         // 335544856 connection shut down
+    case isc_net_server_shutdown:  // 335544971 the server is shutting down
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept {
+  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
+    const ISC_STATUS arg = Status[i];
+    if (arg == isc_arg_gds && IB_IsConnectionLostCode(Status[i + 1])) return true;
+    i += arg == isc_arg_cstring ? 3 : 2;  // a counted string takes a length and a pointer
+  }
+  return false;
 }

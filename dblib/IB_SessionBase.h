@@ -264,6 +264,13 @@ private:
   TIB_MonitorTextHook FMonitorStatsOutputHook;
 };
 
+// True for the client results that mean the server connection is gone (a network failure, a lost or
+// shut-down attachment), Firebird 3's included. Connections and transactions share this one set.
+bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept;
+// True when any error code of the status vector is one of those (the specific cause may follow a
+// general one).
+bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept;
+
 // Size in bytes of the slice that ArrayDesc describes (elements of varying types carry a 2-byte length).
 // Raises EIB_Error for a descriptor without dimensions, with more than 16, or a slice over 2 GiB.
 int32_t ArraySliceSize(const ISC_ARRAY_DESC& ArrayDesc);

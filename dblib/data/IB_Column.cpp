@@ -19,7 +19,6 @@
 
 namespace {
 
-
 // The class name of Obj as the messages show it ("nil" for none).
 std::string ClassNameOf(const TObject* Obj) {
   if (!Obj) return "nil";

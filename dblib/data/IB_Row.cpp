@@ -16,7 +16,6 @@
 
 namespace {
 
-
 // Length of the nameless VARCHAR that stands in for a parameter the server describes without a type.
 constexpr int16_t kNullParamLength = 255;
 

@@ -1,0 +1,82 @@
+#include "dblib/IB_DMLCache.h"
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_Transaction.h"
+
+// ---------------------------------------------------------------------------------------------------
+// TIB_TimeoutProps
+
+void TIB_TimeoutProps::Assign(const TIB_TimeoutProps& Source) {
+  const bool commitFailed = FCommitFailed;
+  *this = Source;
+  FCommitFailed = commitFailed;
+}
+
+void TIB_TimeoutProps::ResetForStart() {
+  FCommitFailed = false;
+  FNextAttempt = FAttempt;
+  FNextPrompt = static_cast<uint16_t>(FPromptUser & 0xFFFFu);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TIB_TransactionDMLCache
+
+void TIB_TransactionDMLCache::DeliverTo(TIB_TransactionDatasetIntf* Dataset, const TIB_DMLCacheItem& Item) {
+  if (!Dataset || Dataset->GetHasPartner()) return;
+  const TIB_DMLCacheFlags flags = Dataset->GetDMLCacheFlags();
+  if (flags == 0) return;
+  TIB_DMLCacheFlag wanted = dcfReceiveEdit;
+  switch (Item.GetDMLCacheItemType()) {
+    case ditEdit: wanted = dcfReceiveEdit; break;
+    case ditInsert: wanted = dcfReceiveInsert; break;
+    case ditDelete: wanted = dcfReceiveDelete; break;
+  }
+  if (flags & IB_DMLCacheFlag(wanted)) Dataset->ProcessDMLCacheItem(Item);
+}
+
+void TIB_TransactionDMLCache::DeliverToOthers(const TIB_DMLCacheItem& Item, const TIB_Transaction* Except) {
+  TIB_Connection* connection = Item.GetConnection();
+  if (!connection) return;
+  // The transactions on the item's connection, as they are now; a receiver may change them.
+  std::vector<TIB_Transaction*> transactions;
+  for (int32_t i = 0; i < connection->Get_TransactionCount(); ++i)
+    if (auto* t = dynamic_cast<TIB_Transaction*>(connection->GetTransaction(i))) transactions.push_back(t);
+  for (TIB_Transaction* t : transactions) {
+    if (t == Except || t->GetIsolation() != tiCommitted) continue;
+    bool stillThere = false;
+    for (int32_t i = 0; i < connection->Get_TransactionCount() && !stillThere; ++i)
+      stillThere = dynamic_cast<TIB_Transaction*>(connection->GetTransaction(i)) == t;
+    if (!stillThere) continue;
+    for (int i = 0; i < t->Get_DatasetCount(); ++i) {
+      TIB_TransactionDatasetIntf* d = t->GetDataset(i);
+      if (d->GetActive() && d->GetDatasetConnection() == connection) DeliverTo(d, Item);
+    }
+  }
+}
+
+void TIB_TransactionDMLCache::AddDMLCacheItem(TIB_Connection* AConnection, TIB_TransactionDatasetIntf* Originator,
+                                              TIB_DMLCacheItemType ItemType, const Variant& KeyValues,
+                                              const std::string& KeyFieldNames) {
+  TIB_Connection* connection = Originator ? Originator->GetDatasetConnection() : AConnection;
+  auto item = std::make_unique<TIB_DMLCacheItem>(connection, KeyFieldNames, KeyValues, ItemType);
+  if (!Originator) {
+    DeliverToOthers(*item, nullptr);
+    return;
+  }
+  FItems.push_back(std::move(item));
+  const TIB_DMLCacheItem& kept = *FItems.back();
+  for (int i = 0; i < FTransaction->Get_DatasetCount(); ++i) {
+    TIB_TransactionDatasetIntf* d = FTransaction->GetDataset(i);
+    if (d != Originator && d->GetActive()) DeliverTo(d, kept);
+  }
+}
+
+void TIB_TransactionDMLCache::Flush(bool Deliver) {
+  while (!FItems.empty()) {
+    // Taken out first: a receiver that announces changes of its own cannot disturb the walk.
+    std::unique_ptr<TIB_DMLCacheItem> item = std::move(FItems.front());
+    FItems.pop_front();
+    if (Deliver && FTransaction->GetConnectionIndex(item->GetConnection()) >= 0)
+      DeliverToOthers(*item, FTransaction);
+  }
+}

@@ -1,0 +1,404 @@
+// Ending a transaction: commit, rollback, their retaining forms, savepoints, close, the dataset
+// passes around each end, cached updates and the OAT check.
+#include <algorithm>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "platform/Forms.h"
+
+namespace {
+
+// Raises the flag for the life of the object and restores its old value.
+class TFlagGuard {
+public:
+  explicit TFlagGuard(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
+  ~TFlagGuard() { FFlag = FOld; }
+  TFlagGuard(const TFlagGuard&) = delete;
+  TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+  bool& FFlag;
+  bool FOld;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Datasets
+
+void TIB_Transaction::PostDatasets(bool SkipCachedUpdates) {
+  auto takesPart = [&](TIB_TransactionDatasetIntf* d) {
+    return HasDataset(d) && d->GetIsModifying() && !(SkipCachedUpdates && d->GetCachedUpdates());
+  };
+  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
+  for (TIB_TransactionDatasetIntf* d : datasets)
+    if (takesPart(d)) d->Post();
+  if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
+    IB_Raise<EIB_TransactionError>(IBMsg::FailedToPostAllDatasets);
+}
+
+void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
+  auto takesPart = [&](TIB_TransactionDatasetIntf* d) {
+    return HasDataset(d) && d->GetIsModifying() && !(SkipCachedUpdates && d->GetCachedUpdates());
+  };
+  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
+  for (TIB_TransactionDatasetIntf* d : datasets)
+    if (takesPart(d)) d->Cancel();
+  if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
+    IB_Raise<EIB_TransactionError>(IBMsg::FailedToCancelAllDatasets);
+}
+
+void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
+  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
+  for (TIB_TransactionDatasetIntf* d : datasets) {
+    if (!HasDataset(d)) continue;
+    // One dataset's failure is reported and the others still follow the transaction.
+    try {
+      if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
+        if (Committing) d->Post();
+        else d->Cancel();
+      }
+      if (FClosing || d->GetUnidirectional()) {
+        if (Before) d->Close();
+        continue;
+      }
+      switch (d->GetCommitAction()) {
+        case caClose:
+          if (Before && d->GetActive()) d->Close();
+          break;
+        case caInvalidateCursor:
+          if (d->GetCursorIsOpen()) {
+            if (Before) {
+              if (d->GetCachedUpdates() && d->GetUpdatesPending()) d->FetchAll();
+            } else {
+              d->RefreshKeys();
+            }
+          }
+          break;
+        case caFetchAll:
+          if (Before && d->GetActive()) d->FetchAll();
+          break;
+        case caRefreshKeys:
+          if (!Before && d->GetActive()) d->RefreshKeys();
+          break;
+        case caRefresh:
+          if (!Before && d->GetActive()) d->Refresh();
+          break;
+      }
+    } catch (const std::exception& e) {
+      IB_ReportException(e);
+    }
+  }
+}
+
+void TIB_Transaction::PostAll() {
+  if (IsIdle()) return;
+  TIB_BusyBracket busy(this);
+  PostDatasets(false);
+}
+
+void TIB_Transaction::CancelAll() {
+  if (IsIdle()) return;
+  TIB_BusyBracket busy(this);
+  CancelDatasets(false);
+}
+
+std::vector<TIB_TransactionDatasetIntf*> TIB_Transaction::BufferedDatasets(
+    const std::vector<TIB_TransactionDatasetIntf*>& Given) {
+  std::vector<TIB_TransactionDatasetIntf*> result;
+  if (Given.empty()) {
+    for (TIB_TransactionDatasetIntf* d : FDatasets)
+      if (d->GetBuffered()) result.push_back(d);
+    return result;
+  }
+  for (TIB_TransactionDatasetIntf* d : Given) {
+    if (!d) continue;
+    if (!HasDataset(d)) IB_Raise<EIB_TransactionError>(IBMsg::CannotUpdateIsNotOwnedBy, {d->GetDatasetName(), GetName()});
+    result.push_back(d);
+  }
+  return result;
+}
+
+void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
+  if (FState == tsActive) IB_Raise<EIB_TransactionError>(IBMsg::TransactionHasPendingChanges);
+  TIB_BusyBracket busy(this);
+  // Every dataset is checked before anything is sent.
+  const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
+  // A transaction the application started itself stays its own: starting again would raise.
+  if (!FExplicitStart) StartTransaction();
+  for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
+  Commit();
+  for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
+}
+
+void TIB_Transaction::CancelUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
+  TIB_BusyBracket busy(this);
+  const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
+  for (TIB_TransactionDatasetIntf* d : datasets) d->CancelUpdates();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Server calls
+
+void TIB_Transaction::ServerCommit(bool Retaining) {
+  TIB_Session* session = GetSession();
+  auto entry = Retaining ? session->Entries.isc_commit_retaining : session->Entries.isc_commit_transaction;
+  ISC_STATUS result = session->Call(entry, &FHandle);
+  if (result != 0 && !IB_StatusShowsConnectionLost(session->GetStatusVector())) {
+    // A commit can fail on what a DDL statement left behind in the connections (cached statement
+    // handles on changed metadata): they are cleared and the commit is tried once more.
+    ConnectionsAfterFailedCommit();
+    if (GetStarted()) result = session->Call(entry, &FHandle);
+  }
+  if (result != 0) {
+    if (IB_StatusShowsConnectionLost(session->GetStatusVector())) HandleLostConnection();
+    FTimeoutProps.SetCommitFailed(true);
+    session->HandleISCError(this);
+    return;
+  }
+  if (!Retaining) AfterServerEnd();
+}
+
+void TIB_Transaction::ServerRollback() {
+  if (!FConnectionLost && !AnyConnectionLost()) {
+    TIB_Session* session = GetSession();
+    const ISC_STATUS result = session->Call(session->Entries.isc_rollback_transaction, &FHandle);
+    if (result != 0) {
+      if (!IB_StatusShowsConnectionLost(session->GetStatusVector())) {
+        // The server still holds the transaction: say so and keep the handle for another try.
+        session->HandleISCError(this);
+        if (GetStarted()) return;  // a handler chose to suppress the error
+      } else {
+        HandleLostConnection();
+      }
+    }
+  }
+  // Gone at the server, or with the connection.
+  FHandle = 0;
+  AfterServerEnd();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Commit and rollback
+
+void TIB_Transaction::Commit() {
+  if (IsIdle()) {
+    ProcessLinkEvent(tleStateChanged);
+    return;
+  }
+  if (FState == tsCommitting || FState == tsRollingBack) return;
+  TIB_BusyBracket busy(this);
+  CommitEnd();
+}
+
+void TIB_Transaction::CommitEnd() {
+  const TIB_TransactionState prior = FState;
+  FState = tsCommitting;
+  Guarded(prior, [&] {
+    Fire(BeforeEnd);
+    ProcessLinkEvent(tleBeforeEnd);
+    Fire(BeforeCommit);
+    ProcessLinkEvent(tleBeforeCommit);
+    PostDatasets(true);
+    DatasetPass(true, true);
+    if (GetStarted()) ServerCommit(false);
+    FDMLCache.Flush(true);
+    DatasetPass(false, true);
+    ProcessLinkEvent(tleAfterCommit);
+    RecomputeState();
+    FExplicitStart = false;
+    Fire(AfterCommit);
+    ProcessLinkEvent(tleAfterEnd);
+    Fire(AfterEnd);
+    ProcessLinkEvent(tleStateChanged);
+  });
+}
+
+void TIB_Transaction::Rollback() {
+  if (IsIdle()) {
+    ProcessLinkEvent(tleStateChanged);
+    return;
+  }
+  if (FState == tsCommitting || FState == tsRollingBack) return;
+  TIB_BusyBracket busy(this);
+  RollbackEnd();
+}
+
+void TIB_Transaction::RollbackEnd() {
+  const TIB_TransactionState prior = FState;
+  FState = tsRollingBack;
+  Guarded(prior, [&] {
+    Fire(BeforeEnd);
+    ProcessLinkEvent(tleBeforeEnd);
+    Fire(BeforeRollback);
+    ProcessLinkEvent(tleBeforeRollback);
+    CancelDatasets(true);
+    DatasetPass(true, false);
+    if (GetStarted()) ServerRollback();
+    FDMLCache.Flush(false);
+    DatasetPass(false, false);
+    ProcessLinkEvent(tleAfterRollback);
+    RecomputeState();
+    FExplicitStart = false;
+    Fire(AfterRollback);
+    ProcessLinkEvent(tleAfterEnd);
+    Fire(AfterEnd);
+    ProcessLinkEvent(tleStateChanged);
+  });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Retaining forms
+
+void TIB_Transaction::CommitRetaining() {
+  if (IsIdle()) {
+    ProcessLinkEvent(tleStateChanged);
+    return;
+  }
+  TIB_BusyBracket busy(this);
+  CommitRetainingCore(false);
+}
+
+void TIB_Transaction::SavePoint() {
+  if (!GetStarted()) {
+    ProcessLinkEvent(tleStateChanged);
+    return;
+  }
+  TIB_BusyBracket busy(this);
+  CommitRetainingCore(true);
+}
+
+void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
+  const TIB_TransactionState prior = FState;
+  FState = IsSavePoint ? tsSavePoint : tsCommitRetaining;
+  Guarded(prior, [&] {
+    if (!IsSavePoint) {
+      Fire(BeforeCommitRetaining);
+      ProcessLinkEvent(tleBeforeCommitRetaining);
+      PostDatasets(true);
+    }
+    bool ended = false;
+    if ((FState == tsSavePoint || FState == tsCommitRetaining) && GetStarted()) {
+      // A read-committed transaction without open cursors that has run long enough is ended instead
+      // of retained, so that it stops holding back the oldest active transaction.
+      const bool fullCommit = FIsolation == tiCommitted && FOpenCursorCount == 0 &&
+                              !(IsSavePoint && FExplicitStart) &&
+                              GetElapsed() > FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay;
+      ServerCommit(!fullCommit);
+      ended = !GetStarted();
+      if (IsSavePoint) {
+        for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+          if (HasDataset(d) && d->GetHoldsRowLock()) {
+            d->ClearRowLock();
+            AdjustLockedRowCount(-1);
+          }
+        }
+      }
+      FDMLCache.Flush(true);
+    }
+    if (!IsSavePoint) ProcessLinkEvent(tleAfterCommitRetaining);
+    RecomputeState();
+    if (!IsSavePoint) {
+      FExplicitStart = false;
+      Fire(AfterCommitRetaining);
+    }
+    if (ended) {
+      ProcessLinkEvent(tleAfterEnd);
+      Fire(AfterEnd);
+    }
+    ProcessLinkEvent(tleStateChanged);
+  });
+}
+
+void TIB_Transaction::RollbackRetaining() {
+  if (IsIdle()) {
+    ProcessLinkEvent(tleStateChanged);
+    return;
+  }
+  TIB_BusyBracket busy(this);
+  RollbackRetainingCore();
+}
+
+void TIB_Transaction::RollbackRetainingCore() {
+  const TIB_TransactionState prior = FState;
+  FState = tsRollbackRetaining;
+  Guarded(prior, [&] {
+    Fire(BeforeRollbackRetaining);
+    ProcessLinkEvent(tleBeforeRollbackRetaining);
+    CancelDatasets(true);
+    if (FState == tsRollbackRetaining) {
+      if (GetStarted()) {
+        ServerRollback();
+        StartCore();
+        for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+          if (!HasDataset(d)) continue;
+          try {
+            if (d->GetUnidirectional()) d->Close();
+            else if (d->GetActive()) d->Refresh();
+          } catch (const std::exception& e) {
+            IB_ReportException(e);
+          }
+        }
+      }
+      // The changes were undone: nobody is told about them.
+      FDMLCache.Flush(false);
+    }
+    ProcessLinkEvent(tleAfterRollbackRetaining);
+    RecomputeState();
+    FExplicitStart = false;
+    Fire(AfterRollbackRetaining);
+    CheckOAT();
+    ProcessLinkEvent(tleStateChanged);
+  });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Close
+
+void TIB_Transaction::Close() {
+  if (IsIdle() || FClosing) return;
+  TIB_BusyBracket busy(this);
+  TFlagGuard closing(FClosing);
+  if (GetAutoCommit() && !FConnectionLost) Commit();
+  else Rollback();
+  FExplicitStart = false;
+}
+
+TModalResult TIB_Transaction::CloseWithConfirm() {
+  if (GetTransactionIsActive()) {
+    std::string text = IB_LoadStr(IBMsg::SaveChanges);
+    if (FConfirmClosePrompt.Count() > 0) {
+      text = FConfirmClosePrompt.GetText();
+      if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
+    }
+    const TModalResult answer = MessageDlg(text, mtConfirmation, {mbYes, mbNo, mbCancel}, 0);
+    if (answer == mrCancel) return mrCancel;
+    const bool cachedUpdates = FUpdatesPendingCount > 0;
+    if (answer == mrYes) {
+      if (cachedUpdates) ApplyUpdates();
+      else CommitRetaining();
+    } else if (answer == mrNo) {
+      if (cachedUpdates) CancelUpdates();
+      else RollbackRetaining();
+    }
+  } else if (FExplicitStart) {
+    CommitRetaining();
+  }
+  return mrOk;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The oldest active transaction
+
+void TIB_Transaction::CheckOAT() {
+  if (!GetStarted() || FIsolation != tiCommitted || FOpenCursorCount > 0 || FLockedRowCount > 0) return;
+  if (FState != tsInactive && FState != tsStarted && FState != tsPending) return;
+  if (GetElapsed() <= FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay) return;
+  if (FTimeoutProps.GetCommitFailed()) return;
+  // Pending client-side edits are left alone: they are posted later in a new transaction.
+  ServerCommit(false);
+  RecomputeState(false);
+  ProcessLinkEvent(tleAfterEnd);
+  Fire(AfterEnd);
+  ProcessLinkEvent(tleStateChanged);
+}

@@ -1,0 +1,912 @@
+#include "dblib/IB_Transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dblib/IB_Connection.h"
+#include "platform/Forms.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using TLog = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------------------------------
+// Test doubles: what datasets and links would do, recorded in a shared log.
+
+class TFakeDataset : public TIB_TransactionDatasetIntf {
+public:
+  TFakeDataset(std::string Name, TLog& Log) : FName(std::move(Name)), FLog(Log) {}
+
+  std::string GetDatasetName() const override { return FName; }
+  TIB_Connection* GetDatasetConnection() const override { return Connection; }
+  bool GetActive() const override { return Active; }
+  bool GetIsModifying() const override { return Modifying; }
+  bool GetCachedUpdates() const override { return CachedUpdates; }
+  bool GetUpdatesPending() const override { return UpdatesPending; }
+  bool GetBuffered() const override { return Buffered; }
+  bool GetUnidirectional() const override { return Unidirectional; }
+  bool GetCursorIsOpen() const override { return CursorOpen; }
+  TIB_CommitAction GetCommitAction() const override { return CommitAction; }
+  bool GetHoldsRowLock() const override { return RowLock; }
+  void ClearRowLock() override { RowLock = false; }
+  bool GetHasPartner() const override { return false; }
+  TIB_DMLCacheFlags GetDMLCacheFlags() const override { return Flags; }
+
+  void Post() override {
+    Do("Post");
+    if (PostFails) throw EIB_DatasetError("post refused");
+    if (!PostIsIgnored) EndEdit();
+  }
+  void Cancel() override {
+    Do("Cancel");
+    EndEdit();
+  }
+  void Close() override {
+    Do("Close");
+    Active = false;
+  }
+  void FetchAll() override { Do("FetchAll"); }
+  void RefreshKeys() override { Do("RefreshKeys"); }
+  void Refresh() override {
+    Do("Refresh");
+    if (RefreshFails) throw EIB_DatasetError("refresh failed");
+  }
+  void ApplyUpdates() override { Do("ApplyUpdates"); }
+  void CommitUpdates() override { Do("CommitUpdates"); }
+  void CancelUpdates() override { Do("CancelUpdates"); }
+  void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override {
+    Do("DML" + std::to_string(Item.GetDMLCacheItemType()) + ":" + Item.GetKeyFieldNames());
+  }
+
+  // Puts the dataset in edit state, as a dataset tells its transaction.
+  void BeginEdit() {
+    Modifying = true;
+    if (Transaction) Transaction->AdjustPostPendingCount(1);
+  }
+
+  TIB_Transaction* Transaction = nullptr;
+  TIB_Connection* Connection = nullptr;
+  bool Active = true, Modifying = false, CachedUpdates = false, UpdatesPending = false, Buffered = false;
+  bool Unidirectional = false, CursorOpen = false, RowLock = false;
+  bool PostFails = false, PostIsIgnored = false, RefreshFails = false;
+  TIB_CommitAction CommitAction = caClose;
+  TIB_DMLCacheFlags Flags = 0;
+
+private:
+  void Do(const std::string& What) { FLog.push_back(FName + "." + What); }
+  void EndEdit() {
+    if (!Modifying) return;
+    Modifying = false;
+    if (Transaction) Transaction->AdjustPostPendingCount(-1);
+  }
+  std::string FName;
+  TLog& FLog;
+};
+
+class TRecordingLink : public TIB_TransactionLinkIntf {
+public:
+  explicit TRecordingLink(TLog& Log) : FLog(Log) {}
+  void ProcessEvent(uint8_t AEvent) override { FLog.push_back("link" + std::to_string(AEvent)); }
+  void TransactionDestroying(TIB_Transaction* ATransaction) override {
+    FLog.push_back("destroying");
+    ATransaction->RemoveTransactionLink(this);
+  }
+
+private:
+  TLog& FLog;
+};
+
+void LogEvents(TIB_Transaction& T, TLog& Log) {
+  auto ev = [&Log](const char* Name) { return [&Log, Name](TIB_Transaction*) { Log.push_back(Name); }; };
+  T.BeforeStart = ev("BeforeStart");
+  T.AfterStart = ev("AfterStart");
+  T.BeforeCommit = ev("BeforeCommit");
+  T.AfterCommit = ev("AfterCommit");
+  T.BeforeCommitRetaining = ev("BeforeCommitRetaining");
+  T.AfterCommitRetaining = ev("AfterCommitRetaining");
+  T.BeforeRollback = ev("BeforeRollback");
+  T.AfterRollback = ev("AfterRollback");
+  T.BeforeRollbackRetaining = ev("BeforeRollbackRetaining");
+  T.AfterRollbackRetaining = ev("AfterRollbackRetaining");
+  T.BeforeEnd = ev("BeforeEnd");
+  T.AfterEnd = ev("AfterEnd");
+}
+
+// Collects what reaches the application's exception sink while it lives.
+class TExceptionSink {
+public:
+  TExceptionSink() {
+    Application->OnException = [this](const std::exception& E) { Messages.push_back(E.what()); };
+  }
+  ~TExceptionSink() { Application->OnException = nullptr; }
+  std::vector<std::string> Messages;
+};
+
+// Answers every confirmation with one result and keeps the text it was asked.
+class TAnsweringDialogs : public TDialogs {
+public:
+  explicit TAnsweringDialogs(TModalResult Answer) : FAnswer(Answer) { FPrevious = SetDialogs(this); }
+  ~TAnsweringDialogs() override { SetDialogs(FPrevious); }
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType, const TMsgDlgButtons& Buttons, int32_t,
+                          TMsgDlgBtn) override {
+    Asked.push_back(Msg);
+    AllThree = Buttons.Contains(mbYes) && Buttons.Contains(mbNo) && Buttons.Contains(mbCancel);
+    return FAnswer;
+  }
+  std::vector<std::string> Asked;
+  bool AllThree = false;
+
+private:
+  TModalResult FAnswer;
+  TDialogs* FPrevious;
+};
+
+std::string Expect(std::function<void()> Body) {
+  try {
+    Body();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Entry wrappers: count client calls and inject failures.
+
+struct TCallCounts {
+  int Start = 0, Commit = 0, CommitRetaining = 0, Rollback = 0;
+};
+TCallCounts gCalls;
+TIB_EntryTable gReal;
+int gStartFailures = 0;               // answers isc_conn_lost this many more times
+ISC_STATUS gCommitFailure = 0;        // when not 0, every commit (retaining or not) answers it
+ISC_STATUS gRollbackFailure = 0;      // when not 0, rollbacks answer it (without calling the server)
+
+ISC_STATUS Fail(ISC_STATUS* Status, ISC_STATUS Code) {
+  Status[0] = isc_arg_gds;
+  Status[1] = Code;
+  Status[2] = isc_arg_end;
+  return Code;
+}
+
+ISC_STATUS CountingStart(ISC_STATUS* S, isc_tr_handle* H, short N, void* T) {
+  ++gCalls.Start;
+  if (gStartFailures > 0) {
+    --gStartFailures;
+    return Fail(S, isc_conn_lost);
+  }
+  return gReal.isc_start_multiple(S, H, N, T);
+}
+ISC_STATUS CountingCommit(ISC_STATUS* S, isc_tr_handle* H) {
+  ++gCalls.Commit;
+  if (gCommitFailure) return Fail(S, gCommitFailure);
+  return gReal.isc_commit_transaction(S, H);
+}
+ISC_STATUS CountingCommitRetaining(ISC_STATUS* S, isc_tr_handle* H) {
+  ++gCalls.CommitRetaining;
+  if (gCommitFailure) return Fail(S, gCommitFailure);
+  return gReal.isc_commit_retaining(S, H);
+}
+ISC_STATUS CountingRollback(ISC_STATUS* S, isc_tr_handle* H) {
+  ++gCalls.Rollback;
+  if (gRollbackFailure) return Fail(S, gRollbackFailure);
+  return gReal.isc_rollback_transaction(S, H);
+}
+
+// A fake millisecond tick that moves on by a step each time it is read.
+uint64_t gTick = 0;
+uint64_t gTickStep = 0;
+uint64_t SteppingTick() { return gTick += gTickStep; }
+
+TDateTime gNow = 45000.0;
+TDateTime FakeNow() { return gNow; }
+
+// The first column of the first row of a query returning an integer, run in transaction TR.
+int64_t QueryInt(TIB_SessionBase* S, isc_db_handle* DB, isc_tr_handle* TR, const std::string& SQL) {
+  isc_stmt_handle st = 0;
+  S->CallChecked(S, S->Entries.isc_dsql_allocate_statement, DB, &st);
+  std::vector<char> raw(XSQLDA_LENGTH(1), 0);
+  auto* da = reinterpret_cast<XSQLDA*>(raw.data());
+  da->version = SQLDA_VERSION1;
+  da->sqln = 1;
+  int64_t value = 0;
+  short ind = 0;
+  S->CallChecked(S, S->Entries.isc_dsql_prepare, TR, &st, static_cast<unsigned short>(0), SQL.c_str(),
+                 static_cast<unsigned short>(3), da);
+  da->sqlvar[0].sqltype = SQL_INT64 | 1;
+  da->sqlvar[0].sqlscale = 0;
+  da->sqlvar[0].sqllen = 8;
+  da->sqlvar[0].sqldata = reinterpret_cast<char*>(&value);
+  da->sqlvar[0].sqlind = &ind;
+  S->CallChecked(S, S->Entries.isc_dsql_execute, TR, &st, static_cast<unsigned short>(SQLDA_VERSION1),
+                 static_cast<const XSQLDA*>(nullptr));
+  S->CallChecked(S, S->Entries.isc_dsql_fetch, &st, static_cast<unsigned short>(SQLDA_VERSION1), da);
+  TIB_SessionBase::CallScratch(S->Entries.isc_dsql_free_statement, &st, static_cast<unsigned short>(DSQL_drop));
+  return value;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Fresh attachments that look at the database files from outside the components under test.
+
+class TRawAttachment {
+public:
+  explicit TRawAttachment(const std::string& Path) : FSession(new TIB_SessionBase(nullptr)) {
+    const std::string dpb = {static_cast<char>(isc_dpb_version1)};
+    FSession->CallChecked(FSession, FSession->Entries.isc_attach_database, static_cast<short>(0), Path.c_str(), &FDB,
+                          static_cast<short>(dpb.size()), dpb.data());
+  }
+  ~TRawAttachment() {
+    if (FHeld) TIB_SessionBase::CallScratch(FSession->Entries.isc_dsql_free_statement, &FHeld,
+                                            static_cast<unsigned short>(DSQL_drop));
+    if (FTR) TIB_SessionBase::CallScratch(FSession->Entries.isc_rollback_transaction, &FTR);
+    if (FDB) TIB_SessionBase::CallScratch(FSession->Entries.isc_detach_database, &FDB);
+    delete FSession;
+  }
+  TRawAttachment(const TRawAttachment&) = delete;
+  TRawAttachment& operator=(const TRawAttachment&) = delete;
+
+  isc_tr_handle* TR() {
+    if (!FTR) {
+      static const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_nowait};
+      TIB_TEB teb{&FDB, static_cast<int32_t>(sizeof tpb), tpb};
+      FSession->CallChecked(FSession, FSession->Entries.isc_start_multiple, &FTR, static_cast<short>(1), &teb);
+    }
+    return &FTR;
+  }
+  void Execute(const std::string& SQL) {
+    FSession->CallChecked(FSession, FSession->Entries.isc_dsql_execute_immediate, &FDB, TR(),
+                          static_cast<unsigned short>(0), SQL.c_str(), static_cast<unsigned short>(3),
+                          static_cast<const XSQLDA*>(nullptr));
+  }
+  void Commit() {
+    if (FTR) FSession->CallChecked(FSession, FSession->Entries.isc_commit_transaction, &FTR);
+  }
+  int64_t QueryInt(const std::string& SQL) { return ::QueryInt(FSession, &FDB, TR(), SQL); }
+  // Keeps a prepared query on Table until the attachment goes, so that the table stays in use.
+  void HoldTable(const std::string& Table) {
+    FSession->CallChecked(FSession, FSession->Entries.isc_dsql_allocate_statement, &FDB, &FHeld);
+    FSession->CallChecked(FSession, FSession->Entries.isc_dsql_prepare, TR(), &FHeld, static_cast<unsigned short>(0),
+                          ("SELECT * FROM " + Table).c_str(), static_cast<unsigned short>(3),
+                          static_cast<XSQLDA*>(nullptr));
+  }
+
+private:
+  TIB_SessionBase* FSession;
+  isc_db_handle FDB = 0;
+  isc_tr_handle FTR = 0;
+  isc_stmt_handle FHeld = 0;
+};
+
+int64_t CountRows(const std::string& Path, const std::string& Table) {
+  TRawAttachment a(Path);
+  return a.QueryInt("SELECT COUNT(*) FROM " + Table);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The fixture: a form with its own session, database files made on demand, and the counting entries.
+
+class TransactionTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FForm = new TComponent(nullptr);
+    FSession = new TIB_Session(FForm);
+    gReal = FSession->Untraced;
+    gCalls = {};
+    gStartFailures = 0;
+    gCommitFailure = 0;
+    gRollbackFailure = 0;
+    FSession->Entries.isc_start_multiple = &CountingStart;
+    FSession->Entries.isc_commit_transaction = &CountingCommit;
+    FSession->Entries.isc_commit_retaining = &CountingCommitRetaining;
+    FSession->Entries.isc_rollback_transaction = &CountingRollback;
+  }
+  void TearDown() override {
+    gCommitFailure = 0;
+    gRollbackFailure = 0;
+    delete FForm;
+    SetTickSource(nullptr);
+    SetNowSource(nullptr);
+  }
+
+  // A new database file with table T1 (ID integer), and a connection to it (not yet attached).
+  TIB_Connection* NewDatabase(const std::string& Name = "test.fdb") {
+    const std::string path = FDir.File(Name);
+    FSession->CreateDatabase(path, "", "", 4096, "ISO8859_1", 3);
+    {
+      TRawAttachment a(path);
+      a.Execute("CREATE TABLE T1 (ID INTEGER)");
+      a.Commit();
+    }
+    auto* c = new TIB_Connection(FForm);
+    c->SetDatabaseName(path);
+    c->SetCharSet("ISO8859_1");
+    FPaths.push_back(path);
+    return c;
+  }
+  TIB_Transaction* NewTransaction(TIB_Connection* C = nullptr) {
+    auto* t = new TIB_Transaction(FForm);
+    t->SetName("Trans" + std::to_string(++FCount));
+    if (C) t->SetIB_Connection(C);
+    return t;
+  }
+  // Runs SQL in T (started on demand) on C, as a statement would, and marks the change.
+  void Exec(TIB_Transaction* T, TIB_Connection* C, const std::string& SQL, bool Activate = true) {
+    ASSERT_TRUE(T->SysStart());
+    FSession->CallChecked(T, FSession->Entries.isc_dsql_execute_immediate, C->GetdbHandle(), T->GetPtrHandle(),
+                          static_cast<unsigned short>(0), SQL.c_str(), static_cast<unsigned short>(3),
+                          static_cast<const XSQLDA*>(nullptr));
+    if (Activate) T->Activate();
+  }
+  // The TPB bytes of T's next start, seen through OnCustomizeTPB.
+  std::vector<int> CaptureTPB(TIB_Transaction* T) {
+    std::vector<int> bytes;
+    T->OnCustomizeTPB = [&bytes](TIB_Transaction*, TIB_Connection*, int32_t& BufInd, std::vector<char>& Buffer) {
+      bytes.assign(Buffer.begin(), Buffer.begin() + BufInd);
+    };
+    T->SysStart();
+    T->OnCustomizeTPB = nullptr;
+    return bytes;
+  }
+
+  testsupport::TempDir FDir;
+  TComponent* FForm = nullptr;
+  TIB_Session* FSession = nullptr;
+  std::vector<std::string> FPaths;
+  int FCount = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// The TPB and the TEBs
+
+TEST_F(TransactionTest, TPBBytesForEachIsolationAndOptionStartForReal) {
+  TIB_Connection* c = NewDatabase();
+  struct TCase {
+    TIB_Isolation Isolation;
+    bool ReadOnly, RecVersion, LockWait, ServerAutoCommit;
+    std::vector<int> Expected;
+  };
+  const std::vector<TCase> cases = {
+      {tiConcurrency, false, true, false, false, {3, 9, 2, 7}},
+      {tiConsistency, false, true, false, false, {3, 9, 1, 7}},
+      {tiCommitted, false, true, true, false, {3, 9, 15, 17, 6}},
+      {tiCommitted, false, false, false, false, {3, 9, 15, 18, 7}},
+      {tiConcurrency, true, true, false, false, {3, 8, 2, 7}},
+      {tiConcurrency, false, true, true, false, {3, 9, 2, 6}},
+      {tiCommitted, false, true, false, true, {3, 9, 15, 17, 7, 16}},
+  };
+  for (const TCase& k : cases) {
+    TIB_Transaction* t = NewTransaction(c);
+    t->SetIsolation(k.Isolation);
+    t->SetReadOnly(k.ReadOnly);
+    t->SetRecVersion(k.RecVersion);
+    t->SetLockWait(k.LockWait);
+    t->SetServerAutoCommit(k.ServerAutoCommit);
+    EXPECT_EQ(CaptureTPB(t), k.Expected);
+    EXPECT_TRUE(t->GetStarted());
+    EXPECT_EQ(t->GetTransactionState(), tsStarted);
+    t->Rollback();
+    EXPECT_FALSE(t->GetStarted());
+    delete t;
+  }
+}
+
+TEST_F(TransactionTest, CustomizeTPBGetsARoomyBufferAndItsAdditionsReachTheServer) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  t->SetLockWait(true);
+  size_t seenSize = 0;
+  t->OnCustomizeTPB = [&](TIB_Transaction*, TIB_Connection* AConnection, int32_t& BufInd, std::vector<char>& Buffer) {
+    EXPECT_EQ(AConnection, c);
+    seenSize = Buffer.size();
+    // isc_tpb_lock_timeout with a 4-byte value of 7 seconds, growing the buffer past its room.
+    Buffer.resize(static_cast<size_t>(IB_TPBBufferSize) * 2);
+    const char item[] = {static_cast<char>(isc_tpb_lock_timeout), 4, 7, 0, 0, 0};
+    std::copy(std::begin(item), std::end(item), Buffer.begin() + BufInd);
+    BufInd += static_cast<int32_t>(sizeof item);
+  };
+  ASSERT_TRUE(t->SysStart());
+  EXPECT_GE(seenSize, static_cast<size_t>(IB_TPBBufferSize));
+  EXPECT_EQ(QueryInt(FSession, c->GetdbHandle(), t->GetPtrHandle(),
+                     "SELECT MON$LOCK_TIMEOUT FROM MON$TRANSACTIONS WHERE MON$TRANSACTION_ID = CURRENT_TRANSACTION"),
+            7);
+  t->Rollback();
+  // A length that runs past the buffer is refused instead of sending what lies beyond it.
+  t->OnCustomizeTPB = [](TIB_Transaction*, TIB_Connection*, int32_t& BufInd, std::vector<char>& Buffer) {
+    BufInd = static_cast<int32_t>(Buffer.size()) + 1;
+  };
+  EXPECT_NE(Expect([&] { t->SysStart(); }).find("OnCustomizeTPB"), std::string::npos);
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+}
+
+TEST_F(TransactionTest, TEBsUseTheClients64BitLayout) {
+  EXPECT_EQ(sizeof(TIB_TEB), 24u);
+  EXPECT_EQ(offsetof(TIB_TEB, TPBLength), 8u);
+  EXPECT_EQ(offsetof(TIB_TEB, TPB), 16u);
+}
+
+TEST_F(TransactionTest, OneTransactionOverTwoDatabasesRollsBackAndCommitsBoth) {
+  TIB_Connection* c1 = NewDatabase("one.fdb");
+  TIB_Connection* c2 = NewDatabase("two.fdb");
+  TIB_Transaction* t = NewTransaction(c1);
+  t->SetIB_Connection1(c2);
+  EXPECT_EQ(t->Get_ConnectionCount(), 2);
+  std::vector<TIB_Connection*> customized;
+  t->OnCustomizeTPB = [&](TIB_Transaction*, TIB_Connection* AConnection, int32_t&, std::vector<char>&) {
+    customized.push_back(AConnection);
+  };
+  Exec(t, c1, "INSERT INTO T1 VALUES (1)");
+  Exec(t, c2, "INSERT INTO T1 VALUES (2)");
+  EXPECT_EQ(customized, (std::vector<TIB_Connection*>{nullptr, c1, c2}));
+  t->Rollback();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+  EXPECT_EQ(CountRows(FPaths[1], "T1"), 0);
+
+  Exec(t, c1, "INSERT INTO T1 VALUES (1)");
+  Exec(t, c2, "INSERT INTO T1 VALUES (2)");
+  t->Commit();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+  EXPECT_EQ(CountRows(FPaths[1], "T1"), 1);
+}
+
+TEST_F(TransactionTest, ReadOnlyDatabaseStartsReadOnly) {
+  TIB_Connection* c = NewDatabase();
+  const std::string command = "gfix -mode read_only '" + FPaths[0] + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  TIB_Transaction* t = NewTransaction(c);
+  EXPECT_EQ(CaptureTPB(t), (std::vector<int>{3, 8, 2, 7}));
+  EXPECT_TRUE(t->GetStarted());
+  t->Commit();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Settings and start errors
+
+TEST_F(TransactionTest, OptionsCannotChangeWhileStarted) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  ASSERT_TRUE(t->SysStart());
+  EXPECT_EQ(Expect([&] { t->SetReadOnly(true); }), "Cannot change ReadOnly when started");
+  EXPECT_EQ(Expect([&] { t->SetIsolation(tiCommitted); }), "Cannot change Isolation when started");
+  EXPECT_EQ(Expect([&] { t->SetRecVersion(false); }), "Cannot change RecVersion when started");
+  EXPECT_EQ(Expect([&] { t->SetLockWait(true); }), "Cannot change LockWait when started");
+  EXPECT_FALSE(t->GetReadOnly());
+  t->Commit();
+  t->SetIsolation(tiCommitted);
+  EXPECT_EQ(t->GetIsolation(), tiCommitted);
+}
+
+TEST_F(TransactionTest, DefaultsOfTheThreeClasses) {
+  TIB_Transaction* t = NewTransaction();
+  EXPECT_FALSE(t->GetAutoCommit());
+  EXPECT_EQ(t->GetIsolation(), tiConcurrency);
+  EXPECT_TRUE(t->GetRecVersion());
+  auto* d = new TIB_TransactionDefault(FForm);
+  EXPECT_TRUE(d->GetAutoCommit());
+  EXPECT_EQ(d->GetIsolation(), tiCommitted);
+  EXPECT_FALSE(d->GetReadOnly());
+  auto* i = new TIB_TransactionInternal(FForm);
+  EXPECT_TRUE(i->GetReadOnly());
+  EXPECT_TRUE(i->GetAutoCommit());
+}
+
+TEST_F(TransactionTest, StartErrors) {
+  TIB_Transaction* t = NewTransaction();
+  FSession->SetAllowDefaultConnection(false);
+  EXPECT_EQ(Expect([&] { t->SysStart(); }), "Transaction has no connections");
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+
+  t->StartTransaction();
+  EXPECT_EQ(Expect([&] { t->StartTransaction(); }), "Transaction has already been started");
+  t->Rollback();
+  EXPECT_FALSE(t->GetExplicitStart());
+
+  TIB_Transaction* s = NewTransaction();
+  s->SetServerAutoCommit(true);
+  EXPECT_EQ(Expect([&] { s->StartTransaction(); }), "Explicit trans. not allowed with ServerAutoCommit");
+
+  // While the start is under way the transaction cannot be made active.
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* u = NewTransaction(c);
+  std::string during;
+  u->BeforeStart = [&](TIB_Transaction* T) { during = Expect([&] { T->Activate(); }); };
+  ASSERT_TRUE(u->SysStart());
+  EXPECT_EQ(during, "Invalid transaction state. Cannot activate");
+  u->Commit();
+}
+
+TEST_F(TransactionTest, StartRetriesWithPausesWithinItsTimeBound) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  gTick = 0;
+  gTickStep = 100;
+  SetTickSource(&SteppingTick);
+  gStartFailures = 3;
+  ASSERT_TRUE(t->SysStart());
+  EXPECT_EQ(gCalls.Start, 4);
+  t->Commit();
+
+  // A server that keeps answering so is given up on after 2000 ms, with its error.
+  gCalls = {};
+  gTickStep = 500;
+  gStartFailures = 1000;
+  try {
+    t->SysStart();
+    FAIL() << "the start did not give up";
+  } catch (const EIB_ISCError& e) {
+    EXPECT_EQ(e.ERRCODE, isc_conn_lost);
+  }
+  EXPECT_GE(gCalls.Start, 2);
+  EXPECT_LE(gCalls.Start, 5);
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Ends
+
+TEST_F(TransactionTest, IdleEndsMakeNoClientCall) {
+  TIB_Transaction* t = NewTransaction(NewDatabase());
+  TLog log;
+  TRecordingLink link(log);
+  t->AddTransactionLink(&link);
+  t->Commit();
+  t->Rollback();
+  t->CommitRetaining();
+  t->RollbackRetaining();
+  t->Close();
+  EXPECT_EQ(gCalls.Start + gCalls.Commit + gCalls.CommitRetaining + gCalls.Rollback, 0);
+  EXPECT_EQ(log, (TLog{"link16", "link16", "link16", "link16"}));
+  t->RemoveTransactionLink(&link);
+}
+
+TEST_F(TransactionTest, CommitWithPendingWorkRunsEventsAndLinkCodesInOrder) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  TLog log;
+  TRecordingLink link(log);
+  t->AddTransactionLink(&link);
+  TFakeDataset ds("DS", log);
+  ds.Transaction = t;
+  ds.CommitAction = caRefresh;
+  t->AddDataset(&ds);
+  LogEvents(*t, log);
+
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  ds.BeginEdit();
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_TRUE(t->GetTransactionIsActive());
+  log.clear();
+  t->Commit();
+  EXPECT_EQ(log, (TLog{"BeforeEnd", "link12", "BeforeCommit", "link4", "DS.Post", "DS.Refresh", "link5", "link16",
+                       "AfterCommit", "link13", "AfterEnd", "link16"}));
+  EXPECT_EQ(gCalls.Commit, 1);
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+  t->RemoveDataset(&ds);
+  t->RemoveTransactionLink(&link);
+}
+
+TEST_F(TransactionTest, DatasetsFollowTheirCommitActionAndOneFailureDoesNotStopThePass) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  TLog log;
+  TFakeDataset closing("Closing", log), refreshed("Refreshed", log), cursor("Cursor", log), fetched("Fetched", log);
+  closing.CommitAction = caClose;
+  refreshed.CommitAction = caRefresh;
+  refreshed.RefreshFails = true;
+  cursor.CommitAction = caRefresh;
+  cursor.Unidirectional = true;
+  fetched.CommitAction = caFetchAll;
+  for (TFakeDataset* d : {&refreshed, &closing, &cursor, &fetched}) t->AddDataset(d);
+  TExceptionSink sink;
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  t->Commit();
+  EXPECT_EQ(log, (TLog{"Closing.Close", "Cursor.Close", "Fetched.FetchAll", "Refreshed.Refresh"}));
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"refresh failed"}));
+  for (TFakeDataset* d : {&refreshed, &closing, &cursor, &fetched}) t->RemoveDataset(d);
+}
+
+TEST_F(TransactionTest, FailedCommitLeavesNoEndInProgressAndRollbackStillWorks) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  // Another attachment uses the table, so the DROP cannot be committed.
+  TRawAttachment other(FPaths[0]);
+  other.HoldTable("T1");
+  Exec(t, c, "DROP TABLE T1");
+  EXPECT_THROW(t->Commit(), EIB_ISCError);
+  EXPECT_EQ(gCalls.Commit, 2);  // tried once more after the connection dropped its cached handles
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_TRUE(t->GetTimeoutProps().GetCommitFailed());
+  t->Rollback();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+}
+
+TEST_F(TransactionTest, FailuresInTheRetainingFormsLeaveNoEndInProgress) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  gCommitFailure = isc_lock_conflict;
+  EXPECT_THROW(t->CommitRetaining(), EIB_ISCError);
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  gCommitFailure = 0;
+
+  // A dataset that refuses to post stops the end before the server is asked.
+  TLog log;
+  TFakeDataset ds("DS", log);
+  ds.Transaction = t;
+  ds.PostFails = true;
+  t->AddDataset(&ds);
+  ds.BeginEdit();
+  EXPECT_EQ(Expect([&] { t->CommitRetaining(); }), "post refused");
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_EQ(Expect([&] { t->Commit(); }), "post refused");
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_TRUE(t->GetStarted());
+
+  // A refused rollback of the server is reported and the handle kept for another try.
+  gRollbackFailure = isc_bad_trans_handle;
+  EXPECT_THROW(t->RollbackRetaining(), EIB_ISCError);
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_THROW(t->Rollback(), EIB_ISCError);
+  EXPECT_TRUE(t->GetStarted());
+  gRollbackFailure = 0;
+  t->Rollback();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(ds.Modifying, false);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+  t->RemoveDataset(&ds);
+}
+
+TEST_F(TransactionTest, RollbackOverALostConnectionClearsTheHandleQuietly) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  ASSERT_TRUE(t->SysStart());
+  isc_tr_handle real = t->GetTrHandle();
+  gRollbackFailure = isc_net_read_err;
+  t->Rollback();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_TRUE(t->GetConnectionLost());
+  EXPECT_TRUE(c->GetConnectionWasLost());
+  gRollbackFailure = 0;
+  // The server transaction and the attachment are still there: end them through the client so the test
+  // leaves nothing behind.
+  TIB_SessionBase::CallScratch(gReal.isc_rollback_transaction, &real);
+  TIB_SessionBase::CallScratch(gReal.isc_detach_database, c->GetdbHandle());
+}
+
+TEST_F(TransactionTest, RetainingFormsKeepTheHandleAndRollbackRetainingDiscardsItsNotices) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  auto* other = new TIB_TransactionDefault(FForm);
+  other->SetIB_Connection(c);
+  TLog log;
+  TFakeDataset origin("Origin", log), receiver("Receiver", log);
+  origin.Connection = receiver.Connection = c;
+  receiver.Flags = IB_DMLCacheFlag(dcfReceiveInsert);
+  t->AddDataset(&origin);
+  other->AddDataset(&receiver);
+
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  t->AddDMLCacheItem(&origin, "ID", Variant(int32_t{1}), ditInsert);
+  t->RollbackRetaining();
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(t->GetDMLCache().GetCount(), 0);
+  EXPECT_EQ(log, (TLog{"Origin.Refresh"}));
+  log.clear();
+
+  Exec(t, c, "INSERT INTO T1 VALUES (2)");
+  t->AddDMLCacheItem(&origin, "ID", Variant(int32_t{2}), ditInsert);
+  t->CommitRetaining();
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(log, (TLog{"Receiver.DML1:ID"}));
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+  t->Commit();
+  t->RemoveDataset(&origin);
+  other->RemoveDataset(&receiver);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// AutoCommit
+
+TEST_F(TransactionTest, AutoCommitSavesEachChangeAndEndsOldTransactions) {
+  TIB_Connection* c = NewDatabase();
+  SetNowSource(&FakeNow);
+  gNow = 45000.0;
+  auto* t = new TIB_TransactionDefault(FForm);
+  t->SetIB_Connection(c);
+  TLog log;
+  LogEvents(*t, log);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(gCalls.CommitRetaining, 1);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+
+  // Past AllowCheckOAT the savepoint ends the transaction instead of retaining it.
+  log.clear();
+  gNow += 31 / IB_TimeoutUnitsPerDay;
+  Exec(t, c, "INSERT INTO T1 VALUES (2)");
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(gCalls.Commit, 1);
+  EXPECT_EQ(log, (TLog{"AfterEnd"}));
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 2);
+
+  // An explicitly started transaction keeps its changes until it is told.
+  t->StartTransaction();
+  Exec(t, c, "INSERT INTO T1 VALUES (3)");
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  t->Rollback();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 2);
+}
+
+TEST_F(TransactionTest, CheckOATCommitsAnIdleReadCommittedTransaction) {
+  TIB_Connection* c = NewDatabase();
+  SetNowSource(&FakeNow);
+  gNow = 45000.0;
+  TIB_Transaction* t = NewTransaction(c);
+  t->SetIsolation(tiCommitted);
+  ASSERT_TRUE(t->SysStart());
+  t->CheckOAT();
+  EXPECT_TRUE(t->GetStarted());
+  gNow += 31 / IB_TimeoutUnitsPerDay;
+  t->CheckOAT();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  // A snapshot transaction is left alone.
+  TIB_Transaction* s = NewTransaction(c);
+  ASSERT_TRUE(s->SysStart());
+  gNow += 100 / IB_TimeoutUnitsPerDay;
+  s->CheckOAT();
+  EXPECT_TRUE(s->GetStarted());
+  s->Commit();
+}
+
+TEST_F(TransactionTest, DestructionUnderAutoCommitNeverThrows) {
+  TIB_Connection* c = NewDatabase();
+  auto* t = new TIB_TransactionDefault(FForm);
+  t->SetIB_Connection(c);
+  t->SetAutoCommit(false);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  t->SetAutoCommit(true);  // saves at once
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+  t->StartTransaction();
+  Exec(t, c, "INSERT INTO T1 VALUES (2)");
+  TLog log;
+  TRecordingLink link(log);
+  t->AddTransactionLink(&link);
+  TExceptionSink sink;
+  gCommitFailure = isc_lock_conflict;
+  EXPECT_NO_THROW(delete t);
+  gCommitFailure = 0;
+  EXPECT_EQ(sink.Messages.size(), 1u);
+  EXPECT_EQ(log.back(), "destroying");
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+}
+
+TEST_F(TransactionTest, AConnectionGoingFirstClosesAndLeavesTheTransaction) {
+  TIB_Transaction* t = NewTransaction();
+  TIB_Connection* c = NewDatabase();
+  t->SetIB_Connection(c);
+  EXPECT_EQ(c->Get_TransactionCount(), 1);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  delete c;
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->Get_ConnectionCount(), 0);
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Close with confirmation, post and cancel, cached updates
+
+TEST_F(TransactionTest, CloseWithConfirmFollowsTheAnswer) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  {
+    TAnsweringDialogs dialogs(mrCancel);
+    Exec(t, c, "INSERT INTO T1 VALUES (1)");
+    EXPECT_EQ(t->CloseWithConfirm(), mrCancel);
+    EXPECT_EQ(dialogs.Asked, (std::vector<std::string>{"Save changes?"}));
+    EXPECT_TRUE(dialogs.AllThree);
+    EXPECT_EQ(t->GetTransactionState(), tsActive);
+  }
+  {
+    TAnsweringDialogs dialogs(mrNo);
+    EXPECT_EQ(t->CloseWithConfirm(), mrOk);
+    EXPECT_TRUE(t->GetStarted());
+    EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+  }
+  {
+    TAnsweringDialogs dialogs(mrYes);
+    t->GetConfirmClosePrompt().SetText("Keep the new flight plan?");
+    Exec(t, c, "INSERT INTO T1 VALUES (2)");
+    EXPECT_EQ(t->CloseWithConfirm(), mrOk);
+    EXPECT_EQ(dialogs.Asked, (std::vector<std::string>{"Keep the new flight plan?"}));
+    EXPECT_EQ(t->GetTransactionState(), tsStarted);
+    EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+  }
+  t->Commit();
+}
+
+TEST_F(TransactionTest, PostAllAndCancelAllReportDatasetsLeftPending) {
+  TIB_Transaction* t = NewTransaction();
+  TLog log;
+  TFakeDataset ds("DS", log);
+  ds.Transaction = t;
+  ds.PostIsIgnored = true;
+  t->AddDataset(&ds);
+  ds.BeginEdit();
+  EXPECT_EQ(t->GetTransactionState(), tsPending);
+  EXPECT_EQ(Expect([&] { t->PostAll(); }), "Failed to post all datasets");
+  t->CancelAll();
+  EXPECT_FALSE(ds.Modifying);
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  t->RemoveDataset(&ds);
+}
+
+TEST_F(TransactionTest, ApplyUpdatesKeepsAnExplicitStartAndChecksOwnership) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  TLog log;
+  TFakeDataset mine("Mine", log), stranger("Stranger", log);
+  mine.Buffered = stranger.Buffered = true;
+  mine.Active = false;
+  t->AddDataset(&mine);
+  EXPECT_EQ(Expect([&] { t->ApplyUpdates({&stranger}); }), "Cannot update, Stranger is not owned by " + t->GetName());
+  EXPECT_TRUE(log.empty());
+
+  t->StartTransaction();
+  t->ApplyUpdates();
+  EXPECT_EQ(log, (TLog{"Mine.ApplyUpdates", "Mine.CommitUpdates"}));
+  EXPECT_FALSE(t->GetExplicitStart());
+
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  EXPECT_EQ(Expect([&] { t->ApplyUpdates(); }), "Transaction has pending changes");
+  t->Rollback();
+  t->RemoveDataset(&mine);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// State machine
+
+TEST_F(TransactionTest, PendingCountsMoveTheStateAndWatchersGetTheirCodes) {
+  TIB_Transaction* t = NewTransaction();
+  TLog log;
+  TRecordingLink link(log);
+  t->AddTransactionLink(&link);
+  t->AdjustPostPendingCount(1);
+  t->AdjustPostPendingCount(-1);
+  EXPECT_EQ(log, (TLog{"link16", "link16"}));
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  log.clear();
+  t->IncPostPendingWatchers();
+  t->IncUpdatesPendingWatchers();
+  t->AdjustUpdatesPendingCount(1);
+  t->AdjustPostPendingCount(1);
+  EXPECT_EQ(log, (TLog{"link16", "link15", "link14"}));
+  EXPECT_EQ(t->GetTransactionState(), tsPending);
+  EXPECT_TRUE(t->GetTransactionIsActive());
+  t->RemoveTransactionLink(&link);
+}
+
+TEST(TransactionLostCodes, FirebirdThreesCodesCount) {
+  for (ISC_STATUS code : {isc_network_error, isc_conn_lost, isc_shutdown, isc_net_read_err, isc_net_write_err,
+                          isc_lost_db_connection, isc_att_shutdown})
+    EXPECT_TRUE(IB_IsConnectionLostCode(code)) << code;
+  EXPECT_FALSE(IB_IsConnectionLostCode(isc_lock_conflict));
+  EXPECT_FALSE(IB_IsConnectionLostCode(0));
+}
+
+}  // namespace
