@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     }
     std::string plan;
     db->GetSession()->GetStatementPlan(sel->GetStmtHandle(), plan);
-    std::printf("plan:%s", plan.c_str());
+    std::printf("plan: %s\n", Trim(plan).c_str());
     std::printf("rows selected: %d\n", sel->GetRowsAffected());
 
     auto* upd = new TIB_DSQL(form);
