@@ -74,6 +74,9 @@ TEST_F(NumericColumnTest, SmallintOverflowLeavesTheColumn) {
   EXPECT_RAISES(s->SetAsString("1e12"), EIB_ColumnError, "Smallint overflow");
   EXPECT_RAISES(s->SetAsCurrency(Currency(4000)), EIB_ColumnError, "Smallint overflow");
   ExpectSame(s, before);
+  // An amount whose scaled value is beyond 32 bits is beyond the SMALLINT too.
+  EXPECT_RAISES(s->SetAsCurrency(Currency(int64_t(1000000000))), EIB_ColumnError, "Smallint overflow");
+  ExpectSame(s, before);
   EXPECT_EQ(s->GetAsString(), "12.3");
 }
 
