@@ -730,18 +730,20 @@ void TIB_Column::Assign(TObject* Source) {
     if (!GetIsNull()) SetNull(true);
     return;
   }
-  if (GetIsNull()) SetNull(false);
+  // The typed setters clear the null flag themselves: a value that does not convert leaves a null column
+  // null instead of turning it into an empty value first.
+  const bool wasNull = GetIsNull();
   if (FIsBoolean && src->GetIsBoolean()) {
     const bool v = src->GetAsBoolean();
-    if (GetAsBoolean() != v) SetAsBoolean(v);
+    if (wasNull || GetAsBoolean() != v) SetAsBoolean(v);
   } else if (FIsDateTimeKind || GetNoTime() || GetNoDate()) {
     const TDateTime v = src->GetAsDateTime();
-    if (GetAsDateTime() != v) SetAsDateTime(v);
+    if (wasNull || GetAsDateTime() != v) SetAsDateTime(v);
   } else if (FIsArrayKind || src->GetIsArrayKind()) {
     SetAsVariant(src->GetAsVariant());
   } else {
     const std::string v = src->GetAsString();
-    if (GetAsString() != v) SetAsString(v);
+    if (wasNull || GetAsString() != v) SetAsString(v);
   }
 }
 

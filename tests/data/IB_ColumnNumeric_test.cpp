@@ -341,3 +341,25 @@ TEST_F(NumericColumnTest, AVariantThatDoesNotConvertLeavesANullColumnNull) {
   s->SetAsVariant(Variant(""));
   EXPECT_FALSE(s->GetIsNull());
 }
+
+namespace {
+
+TEST_F(NumericColumnTest, AnAssignThatDoesNotConvertLeavesANullColumnNull) {
+  TIB_Row* row = MakeRow(rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_VARYING | 1, 10, "T"),
+                                    MakeVar(SQL_LONG | 1, 4, "Z")});
+  TIB_Column* i = row->GetColumns(0);
+  TIB_Column* t = row->GetColumns(1);
+  t->SetAsString("abc");
+  const Snapshot before = Take(i);
+  EXPECT_RAISES(i->Assign(t), EConvertError, "'abc' is not a valid integer value");
+  ExpectSame(i, before);
+  EXPECT_TRUE(i->GetIsNull());
+  // A source whose value equals what a null column reads as is still copied: the column stops being null.
+  TIB_Column* z = row->GetColumns(2);
+  z->SetAsInteger(0);
+  i->Assign(z);
+  EXPECT_FALSE(i->GetIsNull());
+  EXPECT_EQ(i->GetAsInteger(), 0);
+}
+
+}  // namespace
