@@ -244,7 +244,15 @@ void TIB_Column::SetNull(bool Value) {
 void TIB_Column::SetIsNull(bool Value) {
   if (Value) {
     // A parameter described NOT NULL can only send a null once it is made nullable.
-    if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) FPSQLVAR->sqltype |= 1;
+    if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) {
+      FPSQLVAR->sqltype |= 1;
+      // Further occurrences of a shared parameter read the same indicator: they must send the null too.
+      if (XSQLDA* da = FRow->GetPSQLDA(); da && FPSQLVAR->sqlind) {
+        for (int i = 0; i < da->sqld; ++i) {
+          if (da->sqlvar[i].sqlind == FPSQLVAR->sqlind) da->sqlvar[i].sqltype |= 1;
+        }
+      }
+    }
     SetNullInd(-1);
     FillPad();
     return;
