@@ -169,9 +169,10 @@ ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {
   int64_t day = static_cast<int64_t>(whole);
   int64_t ms = std::llround(std::fabs(Value - whole) * 86400000.0);
   if (ms >= 86400000) {
-    // Rounded up to midnight: the next day, which lies further down for negative days.
+    // Rounded up to midnight: the next calendar day. Before 1899-12-30 too, as the time counts forward
+    // from the start of the (negative) day.
     ms -= 86400000;
-    day += whole < 0 ? -1 : 1;
+    day += 1;
   }
   const int64_t h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, milli = ms % 1000;
   ISC_TIMESTAMP r;

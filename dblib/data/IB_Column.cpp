@@ -244,7 +244,15 @@ void TIB_Column::SetNull(bool Value) {
 void TIB_Column::SetIsNull(bool Value) {
   if (Value) {
     // A parameter described NOT NULL can only send a null once it is made nullable.
-    if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) FPSQLVAR->sqltype |= 1;
+    if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) {
+      FPSQLVAR->sqltype |= 1;
+      // Further occurrences of a shared parameter read the same indicator: they must send the null too.
+      if (XSQLDA* da = FRow->GetPSQLDA(); da && FPSQLVAR->sqlind) {
+        for (int i = 0; i < da->sqld; ++i) {
+          if (da->sqlvar[i].sqlind == FPSQLVAR->sqlind) da->sqlvar[i].sqltype |= 1;
+        }
+      }
+    }
     SetNullInd(-1);
     FillPad();
     return;
@@ -730,18 +738,20 @@ void TIB_Column::Assign(TObject* Source) {
     if (!GetIsNull()) SetNull(true);
     return;
   }
-  if (GetIsNull()) SetNull(false);
+  // The typed setters clear the null flag themselves: a value that does not convert leaves a null column
+  // null instead of turning it into an empty value first.
+  const bool wasNull = GetIsNull();
   if (FIsBoolean && src->GetIsBoolean()) {
     const bool v = src->GetAsBoolean();
-    if (GetAsBoolean() != v) SetAsBoolean(v);
+    if (wasNull || GetAsBoolean() != v) SetAsBoolean(v);
   } else if (FIsDateTimeKind || GetNoTime() || GetNoDate()) {
     const TDateTime v = src->GetAsDateTime();
-    if (GetAsDateTime() != v) SetAsDateTime(v);
+    if (wasNull || GetAsDateTime() != v) SetAsDateTime(v);
   } else if (FIsArrayKind || src->GetIsArrayKind()) {
     SetAsVariant(src->GetAsVariant());
   } else {
     const std::string v = src->GetAsString();
-    if (GetAsString() != v) SetAsString(v);
+    if (wasNull || GetAsString() != v) SetAsString(v);
   }
 }
 

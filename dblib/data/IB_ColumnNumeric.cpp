@@ -72,6 +72,21 @@ int64_t DivRoundEven(int64_t Value, int64_t Divisor) {
   return q;
 }
 
+// The scaled SMALLINT of Value; beyond the 32-bit range is beyond the 16-bit range too.
+int16_t RoundToScaledSmallint(int Precision, long double Value) {
+  int32_t n;
+  try {
+    n = RoundToScaledInt(Precision, Value);
+  } catch (const EIB_Error&) {
+    throw;
+  } catch (const Exception&) {
+    if (Precision > MaxRoundingPrecision || Precision < 0) throw;
+    IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
+  }
+  if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
+  return static_cast<int16_t>(n);
+}
+
 template <typename T>
 T ReadAs(const uint8_t* Data) {
   T value{};
@@ -210,18 +225,7 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
       break;
     }
     case SQL_SHORT: {
-      int32_t n;
-      try {
-        n = RoundToScaledInt(d, Value);
-      } catch (const EIB_Error&) {
-        throw;
-      } catch (const Exception&) {
-        // Beyond the 32-bit range is beyond the 16-bit range too.
-        if (d > MaxRoundingPrecision) throw;
-        IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
-      }
-      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
-      const int16_t s = static_cast<int16_t>(n);
+      const int16_t s = RoundToScaledSmallint(d, Value);
       StoreBytes(&s, sizeof s);
       break;
     }
@@ -284,10 +288,7 @@ void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
   const long double units = static_cast<long double>(c) / 10000;
   switch (GetSQLType() & ~1) {
     case SQL_SHORT: {
-      // The scaled value is c / 10^(4-d), rounded: never beyond 32 bits for a Currency.
-      const int32_t n = RoundToScaledInt(d, units);
-      if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
-      const int16_t s = static_cast<int16_t>(n);
+      const int16_t s = RoundToScaledSmallint(d, units);
       StoreBytes(&s, sizeof s);
       break;
     }

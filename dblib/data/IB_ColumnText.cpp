@@ -156,6 +156,8 @@ void TIB_ColumnDB_KEY::SetAsString(const std::string& Value) {
   }
   // Converted before the change starts: a text that is no key leaves the column as it was.
   std::string bytes(DataSize(), '\0');
+  // The conversion reads as many digits as the key has bytes; a longer text would be cut silently.
+  if (text.size() > 2 * bytes.size()) throw Exception("Invalid text in HexTextToBinary");
   HexTextToBinary(text, bytes.data(), bytes.size());
   BeforeModify();
   SetIsNull(false);

@@ -74,6 +74,9 @@ TEST_F(NumericColumnTest, SmallintOverflowLeavesTheColumn) {
   EXPECT_RAISES(s->SetAsString("1e12"), EIB_ColumnError, "Smallint overflow");
   EXPECT_RAISES(s->SetAsCurrency(Currency(4000)), EIB_ColumnError, "Smallint overflow");
   ExpectSame(s, before);
+  // An amount whose scaled value is beyond 32 bits is beyond the SMALLINT too.
+  EXPECT_RAISES(s->SetAsCurrency(Currency(int64_t(1000000000))), EIB_ColumnError, "Smallint overflow");
+  ExpectSame(s, before);
   EXPECT_EQ(s->GetAsString(), "12.3");
 }
 
@@ -338,3 +341,25 @@ TEST_F(NumericColumnTest, AVariantThatDoesNotConvertLeavesANullColumnNull) {
   s->SetAsVariant(Variant(""));
   EXPECT_FALSE(s->GetIsNull());
 }
+
+namespace {
+
+TEST_F(NumericColumnTest, AnAssignThatDoesNotConvertLeavesANullColumnNull) {
+  TIB_Row* row = MakeRow(rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_VARYING | 1, 10, "T"),
+                                    MakeVar(SQL_LONG | 1, 4, "Z")});
+  TIB_Column* i = row->GetColumns(0);
+  TIB_Column* t = row->GetColumns(1);
+  t->SetAsString("abc");
+  const Snapshot before = Take(i);
+  EXPECT_RAISES(i->Assign(t), EConvertError, "'abc' is not a valid integer value");
+  ExpectSame(i, before);
+  EXPECT_TRUE(i->GetIsNull());
+  // A source whose value equals what a null column reads as is still copied: the column stops being null.
+  TIB_Column* z = row->GetColumns(2);
+  z->SetAsInteger(0);
+  i->Assign(z);
+  EXPECT_FALSE(i->GetIsNull());
+  EXPECT_EQ(i->GetAsInteger(), 0);
+}
+
+}  // namespace

@@ -102,6 +102,8 @@ TEST_F(TextColumnTest, DbKeyAsHexadecimal) {
   const Snapshot before = Take(k);
   EXPECT_RAISES(k->SetAsString("12"), Exception, "Invalid text in HexTextToBinary");
   EXPECT_RAISES(k->SetAsString("zz00000000000000"), Exception, "Invalid text in HexTextToBinary");
+  // A longer key (of another relation, or of a view's record) is not cut to a key of some other row.
+  EXPECT_RAISES(k->SetAsString("00ff10203040506a0102030405060708"), Exception, "Invalid text in HexTextToBinary");
   ExpectSame(k, before);
   k->SetAsString("");
   EXPECT_TRUE(k->GetIsNull());

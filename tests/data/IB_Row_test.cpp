@@ -69,6 +69,19 @@ TEST_F(RowTest, SameNamedParametersShareOneValue) {
   EXPECT_EQ(std::string(da->sqlvar[2].sqldata + 2, 5), "hello");
 }
 
+TEST_F(RowTest, SharedParameterSetNullIsSentNullAtEveryOccurrence) {
+  auto row = MakeRow(rtParams, {MakeVar(SQL_LONG, 4, "X"), MakeVar(SQL_LONG, 4, "Y"), MakeVar(SQL_LONG, 4, "X")});
+  ASSERT_EQ(row->GetColumnCount(), 2);
+  XSQLDA* da = row->GetPSQLDA();
+  TIB_Column* x = row->ColumnByName("X");
+  x->SetAsString("5");
+  x->Clear();
+  // The client reads the null indicator of nullable types only: every occurrence must be nullable.
+  EXPECT_EQ(da->sqlvar[0].sqltype, SQL_LONG | 1);
+  EXPECT_EQ(da->sqlvar[2].sqltype, SQL_LONG | 1);
+  EXPECT_EQ(da->sqlvar[1].sqltype, SQL_LONG);  // another parameter keeps its description
+}
+
 TEST_F(RowTest, SameNamedParametersOfDifferentScaleStayApart) {
   auto row = MakeRow(rtParams, {MakeVar(SQL_LONG, 4, "P", "", "", -2), MakeVar(SQL_LONG, 4, "P")});
   ASSERT_EQ(row->GetColumnCount(), 2);

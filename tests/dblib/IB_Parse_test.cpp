@@ -550,12 +550,19 @@ TEST(IB_ParseTimestamps, FromDateTime) {
   t = DateTimeToIscTimestamp(EncodeDate(2024, 2, 29) + EncodeTime(13, 45, 30, 123));
   EXPECT_EQ(t.timestamp_date, static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018);
   EXPECT_EQ(t.timestamp_time, 13u * 36000000 + 45 * 600000 + 30 * 10000 + 1230);
-  // Rounding up to midnight moves to the next day, downwards before 1899-12-30.
+  // Rounding up to midnight moves to the next calendar day, before 1899-12-30 too: -1.9999999999 is
+  // 1899-12-29 23:59:59.9999..., which rounds to 1899-12-30 00:00, not to 1899-12-28.
   t = DateTimeToIscTimestamp(0.9999999999);
   EXPECT_EQ(t.timestamp_date, 15019);
   EXPECT_EQ(t.timestamp_time, 0u);
   t = DateTimeToIscTimestamp(-1.9999999999);
-  EXPECT_EQ(t.timestamp_date, 15016);
+  EXPECT_EQ(t.timestamp_date, 15018);
+  EXPECT_EQ(t.timestamp_time, 0u);
+  t = DateTimeToIscTimestamp(-0.9999999999);  // 1899-12-30 23:59:59.9999...
+  EXPECT_EQ(t.timestamp_date, 15019);
+  EXPECT_EQ(t.timestamp_time, 0u);
+  t = DateTimeToIscTimestamp(-2.9999999999);  // 1899-12-28 23:59:59.9999...
+  EXPECT_EQ(t.timestamp_date, 15017);
   EXPECT_EQ(t.timestamp_time, 0u);
   EXPECT_THROW(DateTimeToIscTimestamp(1e300), EConvertError);
 }
