@@ -499,37 +499,47 @@ bool TIB_Row::FindByName(const std::string& Name, TIB_Column*& Column) const {
     }
     return UpperCase(p);
   };
-  const int dot = CharPosOutsideQuotes('.', name, 1);
-  if (dot == 0) {
-    const std::string n = normalize(name);
+  auto find = [&](const std::string& Text) -> bool {
+    const int dot = CharPosOutsideQuotes('.', Text, 1);
+    if (dot == 0) {
+      const std::string n = normalize(Text);
+      for (auto& col : FColumns) {
+        if (same(col->GetColumnName(), n)) {
+          Column = col.get();
+          return true;
+        }
+      }
+      if (n.empty()) return false;
+      for (auto& col : FColumns) {
+        if (same(col->GetSQLName(), n)) {
+          Column = col.get();
+          return true;
+        }
+      }
+      return false;
+    }
+    const std::string rel = normalize(Text.substr(0, static_cast<size_t>(dot - 1)));
+    const std::string fld = normalize(Text.substr(static_cast<size_t>(dot)));
     for (auto& col : FColumns) {
-      if (same(col->GetColumnName(), n)) {
+      if (same(col->GetRelName(), rel) && same(col->GetColumnName(), fld)) {
         Column = col.get();
         return true;
       }
     }
-    if (n.empty()) return false;
     for (auto& col : FColumns) {
-      if (same(col->GetSQLName(), n)) {
+      if (same(col->GetRelName(), rel) && same(col->GetSQLName(), fld)) {
         Column = col.get();
         return true;
       }
     }
     return false;
-  }
-  const std::string rel = normalize(name.substr(0, static_cast<size_t>(dot - 1)));
-  const std::string fld = normalize(name.substr(static_cast<size_t>(dot)));
-  for (auto& col : FColumns) {
-    if (same(col->GetRelName(), rel) && same(col->GetColumnName(), fld)) {
-      Column = col.get();
-      return true;
-    }
-  }
-  for (auto& col : FColumns) {
-    if (same(col->GetRelName(), rel) && same(col->GetSQLName(), fld)) {
-      Column = col.get();
-      return true;
-    }
+  };
+  if (find(name)) return true;
+  // A column whose name is a reserved word (a parameter :KEY, say) is spelled quoted; its plain
+  // name still finds it.
+  if (name.find('"') == std::string::npos && CharPosOutsideQuotes('.', name, 1) == 0) {
+    const std::string spelled = FormatSQLName(dialect, UpperCase(name));
+    if (spelled != UpperCase(name)) return find(spelled);
   }
   return false;
 }

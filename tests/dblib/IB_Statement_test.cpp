@@ -32,6 +32,18 @@ TEST_F(StatementTest, PrepareTurnsNamedParametersIntoMarkersAndDescribesBothRows
   EXPECT_FALSE(q->GetSQLChanged());
 }
 
+TEST_F(StatementTest, AParameterNamedByAReservedWordIsFoundByItsPlainName) {
+  Exec("INSERT INTO T (ID, NAME) VALUES (7, 'seven')");
+  TIB_DSQL* q = NewDSQL("SELECT NAME FROM T WHERE ID = :KEY");
+  q->Prepare();
+  TIB_Column* key = q->ParamByName("KEY");
+  EXPECT_EQ(key, q->ParamByName("key"));
+  EXPECT_EQ(key, q->ParamByName("\"KEY\""));
+  key->SetAsInteger(7);
+  q->Execute();
+  EXPECT_EQ("seven", q->FieldByName("NAME")->GetAsString());
+}
+
 TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
   EXPECT_EQ(nullptr, q->FindField("ID"));
