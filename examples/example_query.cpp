@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
     db->SetCharSet("ISO8859_1");
     db->SetSQLDialect(3);
     db->CreateDatabase();  // creates the file and attaches
+    const TIB_ConnectCharacteristics c = db->GetCharacteristics();
+    std::printf("created %s: page size %u, SQL dialect %d, ODS %u.%u, server %s\n", argv[1],
+                unsigned(c.dbPage_Size), int(c.dbSQL_Dialect), unsigned(c.dbODS_Version),
+                unsigned(c.dbODS_Minor_Version), c.dbVersion.c_str());
     auto* tr = new TIB_Transaction(form);
     tr->SetIB_Connection(db);
 
