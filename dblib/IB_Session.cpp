@@ -184,6 +184,7 @@ TIB_Session::~TIB_Session() = default;
 
 void TIB_Session::BeforeDestruction() {
   // Stopped at once, even inside a tick: no timer may call a freed session.
+  if (FTickAlive) *FTickAlive = false;
   FTimerInterval = 0;
   try {
     ApplyTimer(0);
@@ -377,18 +378,27 @@ void TIB_Session::Tick() {
   if (ApplicationGoneOrTerminating()) FTimerInterval = 0;
   bool Terminate = false;
   if (!IsBusy()) {
+    // A check or the event may free this session (say, the last component of a default session goes):
+    // the tick then stops touching it.
+    bool alive = true;
+    FTickAlive = &alive;
     FInTimer = true;
     try {
       std::vector<TIB_Component*> snapshot = FRegistries[srTransactions];
       for (TIB_Component* t : snapshot) {
-        if (Terminate) break;
+        if (Terminate || !alive) break;
         if (!InRegistry(srTransactions, t)) continue;
         t->TimeoutCheck(Terminate);
       }
-      if (!Terminate) Fire(OnSessionTimer);
+      if (alive && !Terminate) {
+        const TNotifyEvent event = OnSessionTimer;  // outlives the session should the handler free it
+        Fire(event);
+      }
     } catch (...) {
       ReportException(std::current_exception());
     }
+    if (!alive) return;
+    FTickAlive = nullptr;
     FInTimer = false;
   }
   if (FTimerInterval != FActiveInterval) {

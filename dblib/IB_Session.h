@@ -266,6 +266,7 @@ class TIB_Session : public TIB_SessionBase {
   bool FAllowDefaultTransaction = true;
   std::atomic<int32_t> FRefCount{0};
   bool FInTimer = false;
+  bool* FTickAlive = nullptr;  // the running tick's flag, cleared when the session goes
   uint32_t FTimerInterval = 0;   // what the caller set
   uint32_t FActiveInterval = 0;  // what the platform's timer runs with
   TApplication* FTimerApplication = nullptr;

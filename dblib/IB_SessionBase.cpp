@@ -338,9 +338,10 @@ void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::strin
 
   isc_db_handle db = 0;
   isc_tr_handle tr = 0;
-  CallChecked(this, Entries.isc_dsql_execute_immediate, &db, &tr, static_cast<unsigned short>(0), text.c_str(),
-              static_cast<unsigned short>(SQLDialect), static_cast<const XSQLDA*>(nullptr));
-  CallChecked(this, Entries.isc_detach_database, &db);
+  // A failure that a handler kept quiet gave no database to detach from.
+  if (CallChecked(this, Entries.isc_dsql_execute_immediate, &db, &tr, static_cast<unsigned short>(0), text.c_str(),
+                  static_cast<unsigned short>(SQLDialect), static_cast<const XSQLDA*>(nullptr)) == 0)
+    CallChecked(this, Entries.isc_detach_database, &db);
 }
 
 void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::string& Plan) {

@@ -253,6 +253,9 @@ private:
                       TIB_BlobNode& Node, XSQLVAR* AVAR);
   ISC_STATUS WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const TIB_BlobCallbackEvent& Callback,
                        TIB_BlobNode& Node, XSQLVAR* AVAR);
+  // Records a failure that the library detects itself in the status vector and ERRCODE, as a client
+  // call would, so that HandleISCError reports it; returns Code.
+  ISC_STATUS SetFailure(ISC_STATUS Code);
   int32_t LookupSegmentSize(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const XSQLVAR* AVAR);
 
   TDynLib FLibrary;

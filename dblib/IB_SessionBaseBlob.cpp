@@ -63,6 +63,14 @@ int32_t ArraySliceSize(const ISC_ARRAY_DESC& ArrayDesc) {
   return static_cast<int32_t>(size);
 }
 
+ISC_STATUS TIB_SessionBase::SetFailure(ISC_STATUS Code) {
+  FStatus[0] = isc_arg_gds;
+  FStatus[1] = Code;
+  FStatus[2] = isc_arg_end;
+  FERRCODE = static_cast<int32_t>(Code);
+  return Code;
+}
+
 ISC_STATUS TIB_SessionBase::GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLength, const XSQLVAR* AVAR,
                                         isc_blob_handle* BlobHandle, int32_t& NumSegments) {
   MaxSegment = 0;
@@ -90,9 +98,11 @@ ISC_STATUS TIB_SessionBase::GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLengt
     else TotalLength = value;
   }
   if (AVAR && IsBlrText(*AVAR) && TotalLength > 0) {
-    // Room for the CR LF that reading puts after each segment.
-    TotalLength += 2 * NumSegments;
-    MaxSegment += 2;
+    // Room for the CR LF that reading puts after each segment (in 64 bits: the server's counts are
+    // not to overflow here; a read that meets more data than fits fails as it goes).
+    auto capped = [](int64_t V) { return static_cast<int32_t>(std::min<int64_t>(V, INT32_MAX)); };
+    TotalLength = capped(int64_t{TotalLength} + 2 * int64_t{std::max(NumSegments, 0)});
+    MaxSegment = capped(int64_t{MaxSegment} + 2);
   }
   return 0;
 }
@@ -161,6 +171,9 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
   int32_t maxSegment = 0, total = 0, segments = 0;
   status = GetBlobInfo(maxSegment, total, AVAR, &blob, segments);
   if (status != 0) return status;  // the cleanup closes the blob without touching ERRCODE
+  // A length past 2 GiB reads as negative: such a blob cannot be held by a node, which is a failure,
+  // not an empty value.
+  if (total < 0) return SetFailure(isc_blobtoobig);
   // The size is set once the data is in: a callback that throws half-way leaves no size claiming
   // bytes the buffer does not hold.
   Node.BlobSize = 0;
@@ -180,7 +193,7 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
     for (;;) {
       if (placed >= Node.BlobBufferSize) {
         if (Node.BlobBufferSize > INT32_MAX / 2) {
-          status = isc_virmemexh;
+          status = SetFailure(isc_virmemexh);
           break;
         }
         ReserveBlobNode(Node, Node.BlobBufferSize * 2);

@@ -73,10 +73,17 @@ void TIB_StringList::Put(int Index, const std::string& S) {
     return;
   }
   TObject* Obj = GetObject(Index);
+  const std::string Old = Get(Index);
   // One bracket, so that nobody is told of the list while the item is out of it.
   TUpdateScope Update(*this);
   Delete(Index);
-  AddObject(S, Obj);
+  try {
+    AddObject(S, Obj);
+  } catch (...) {
+    // Refused (a duplicate): the item goes back as it was rather than being lost.
+    AddObject(Old, Obj);
+    throw;
+  }
 }
 
 void TIB_StringList::Changing() {

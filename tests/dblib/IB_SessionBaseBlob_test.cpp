@@ -199,6 +199,35 @@ TEST_F(BlobTransfer, AFailedSegmentReadIsReportedAndTheBlobStillClosed) {
   EXPECT_EQ(gCloseCalls, 1);
 }
 
+// The real reply, with the total length replaced by one past what a node can hold (over 2 GiB).
+ISC_STATUS InfoClaimsHugeBlob(ISC_STATUS* Status, isc_blob_handle* Blob, short ItemLength, const ISC_SCHAR* Items,
+                              short BufferLength, ISC_SCHAR* Buffer) {
+  const ISC_STATUS r = gSession->Untraced.isc_blob_info(Status, Blob, ItemLength, Items, BufferLength, Buffer);
+  for (int pos = 0; r == 0 && pos + 3 <= BufferLength && Buffer[pos] != isc_info_end;) {
+    const int length = static_cast<unsigned char>(Buffer[pos + 1]) | (static_cast<unsigned char>(Buffer[pos + 2]) << 8);
+    if (Buffer[pos] == isc_info_blob_total_length && length == 4) {
+      const uint32_t huge = 0x90000000u;
+      std::memcpy(Buffer + pos + 3, &huge, 4);  // little-endian, as the client writes it
+    }
+    pos += 3 + length;
+  }
+  return r;
+}
+
+TEST_F(BlobTransfer, ABlobTooLargeForANodeIsAFailureNotAnEmptyValue) {
+  ASSERT_EQ(Store("some data"), 0);
+  gSession = S.get();
+  gCloseCalls = 0;
+  S->Entries.isc_blob_info = &InfoClaimsHugeBlob;
+  S->Entries.isc_close_blob = &CountingClose;
+  ISC_STATUS status = 0;
+  Load(nullptr, &status);
+  EXPECT_EQ(status, isc_blobtoobig);
+  EXPECT_EQ(ErrCode, isc_blobtoobig);
+  EXPECT_EQ(Status1, isc_blobtoobig);
+  EXPECT_EQ(gCloseCalls, 1);
+}
+
 TEST_F(BlobTransfer, ACallbackThatThrowsLeavesTheNodeConsistentAndTheBlobClosed) {
   ASSERT_EQ(Store(Pattern(5000)), 0);
   gSession = S.get();

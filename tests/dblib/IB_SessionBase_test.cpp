@@ -278,4 +278,20 @@ TEST(CreateDatabase, AnExistingFileIsReportedAsAnISCError) {
   }
 }
 
+TEST(CreateDatabase, ASuppressedFailureIsNotFollowedByADetach) {
+  SessionPtr s = NewSession();
+  TestDatabase db(*s);
+  std::vector<int32_t> reported;
+  s->OnError = [&](TObject*, int32_t ERRCODE, TStrings&, TStrings&, int32_t, TStrings&, TStrings&,
+                   bool& RaiseException) {
+    reported.push_back(ERRCODE);
+    RaiseException = false;
+  };
+  s->CreateDatabase(db.Path(), "", "", 0, "", 3);
+  // Only the failure that happened: no detach of the handle that the failed statement never gave.
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0], isc_bad_db_handle);
+  EXPECT_EQ(s->GetERRCODE(), reported[0]);
+}
+
 }  // namespace

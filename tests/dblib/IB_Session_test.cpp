@@ -714,6 +714,30 @@ TEST_F(SessionTimer, FreedSessionLeavesNoTimer) {
   EXPECT_TRUE(log.empty());
 }
 
+TEST_F(SessionTimer, ASessionFreedByItsOwnTickIsLeftAlone) {
+  // A time-out check that frees the session ends the tick there: the rest of the walk, the event and
+  // the tick's own bookkeeping would all reach a freed session.
+  t1->OnCheck = [this] {
+    TIB_Session* s = session;
+    session = nullptr;
+    delete s;
+  };
+  Tick();
+  EXPECT_EQ(log, (TLog{"t1 checks"}));
+  log.clear();
+  t1->OnCheck = nullptr;
+  clock->Advance(5000);
+  EXPECT_TRUE(log.empty());
+
+  // The same from the timer event.
+  auto* other = new TIB_Session(form);
+  other->OnSessionTimer = [other](TObject*) { delete other; };
+  other->SetTimerInterval(1000);
+  const int timers = Application->TimerCount();
+  Tick();
+  EXPECT_EQ(Application->TimerCount(), timers - 1);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Session destruction, errors, version, colours
 

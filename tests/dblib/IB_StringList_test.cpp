@@ -178,6 +178,17 @@ TEST(StringListSorted, PutMovesTheItemAndKeepsItsObject) {
   EXPECT_EQ(Items(L), (V{"A=9", "C=3", "D=4"}));
 }
 
+TEST(StringListSorted, APutRefusedAsADuplicateKeepsTheOldItem) {
+  TIB_StringCache L;
+  L.SetDuplicates(dupError);
+  TDummy Obj;
+  L.Add("A=1");
+  L.AddObject("B=2", &Obj);
+  EXPECT_THROW(L.Put(1, "A=1"), EStringListError);
+  EXPECT_EQ(Items(L), (V{"A=1", "B=2"}));
+  EXPECT_EQ(L.GetObject(1), &Obj);
+}
+
 TEST(StringListBlanks, PropertyDropsBlankItemsAtTheNextChange) {
   TIB_StringProperty P;
   TEventCounter Events;
