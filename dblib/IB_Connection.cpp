@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
@@ -267,18 +268,31 @@ void TIB_Connection::ConnectCore() {
 
 void TIB_Connection::BeforeDisconnectStep() {
   FStatus = csDisconnecting;
-  Fire(BeforeDisconnect);
+  // Every part runs even when an earlier one fails: a detach that follows must not leave transactions,
+  // statements or cached statement handles behind on the gone attachment. The first failure is raised
+  // at the end.
+  std::exception_ptr failure;
+  auto attempt = [&failure](auto&& Part) {
+    try {
+      Part();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  attempt([&] { Fire(BeforeDisconnect); });
   for (size_t i = 0; i < FTransactions.size();) {
     TIB_ConnectionTransactionSite* t = FTransactions[i];
-    t->CloseForConnection();
+    attempt([&] { t->CloseForConnection(); });
     // Closing may change the list: start again from the first when the item here changed.
     i = (i < FTransactions.size() && FTransactions[i] == t) ? i + 1 : 0;
   }
   for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) {
-    if (std::find(FStatements.begin(), FStatements.end(), s) != FStatements.end()) s->DeallocateForConnection();
+    if (std::find(FStatements.begin(), FStatements.end(), s) != FStatements.end())
+      attempt([&] { s->DeallocateForConnection(); });
   }
-  FlushStatementHandleCache(0);
-  SendLinkNotice(cevBeforeDisconnect);
+  attempt([&] { FlushStatementHandleCache(0); });
+  attempt([&] { SendLinkNotice(cevBeforeDisconnect); });
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TIB_Connection::AfterDisconnectStep() {

@@ -282,6 +282,9 @@ private:
   // quietly; any other refusal is raised and the handle kept.
   void ServerRollback();
   void AfterServerEnd();
+  // Lets go of a server transaction that could not be ended the ordinary way (its connection
+  // detached, or the component goes): a quiet rollback, the handle cleared, the state at rest.
+  void AbandonServerTransaction() noexcept;
   void HandleLostConnection();
   // After a refused commit: each connection drops what DDL left behind (cached statement handles).
   void ConnectionsAfterFailedCommit();
