@@ -106,6 +106,11 @@ bool TIB_Transaction::SysStart() {
     if (!BeforeStartStep()) return;
     if (GetStarted() || FState == tsInactive) return;
     StartCore();
+    if (!GetStarted()) {
+      // A connection stayed detached, or a handler suppressed the start's error: no start to announce.
+      RecomputeState();
+      return;
+    }
     if (FState == tsStartRequested) FState = tsStarted;
     ProcessLinkEvent(tleAfterStart);
     Fire(AfterStart);

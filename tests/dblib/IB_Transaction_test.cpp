@@ -988,3 +988,26 @@ TEST_F(TransactionTest, ALostConnectionFreesTheClientsHandles) {
   EXPECT_FALSE(t->GetStarted());
   EXPECT_FALSE(ClientKnowsAttachment(FSession, db));
 }
+
+TEST_F(TransactionTest, AStartWhoseErrorAHandlerSuppressedIsNoStart) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  TLog log;
+  LogEvents(*t, log);
+  FSession->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& Raise) {
+    Raise = false;
+  };
+  gTick = 0;
+  gTickStep = 500;
+  SetTickSource(&SteppingTick);
+  gStartFailures = 1000;
+  EXPECT_FALSE(t->SysStart());
+  gStartFailures = 0;
+  FSession->OnError = nullptr;
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(log, (TLog{"BeforeStart"}));
+  ASSERT_TRUE(t->SysStart());
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  t->Commit();
+}
