@@ -518,7 +518,11 @@ void TIB_Connection::AcquireStatementHandle(isc_stmt_handle& Handle) {
   }
   Handle = 0;
   TIB_Session* session = GetSession();
-  session->CallChecked(this, session->Entries.isc_dsql_alloc_statement2, &FHandle, &Handle);
+  // Not isc_dsql_alloc_statement2: that one keeps the address of Handle and writes 0 there when the
+  // statement is dropped or the database detached. Cached handles move from one holder to the next,
+  // so that address may belong to something else, or to nothing, by then. Handles are freed before
+  // every detach instead.
+  session->CallChecked(this, session->Entries.isc_dsql_allocate_statement, &FHandle, &Handle);
 }
 
 void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
@@ -530,7 +534,8 @@ void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
 
 void TIB_Connection::ReleaseStatementHandle(isc_stmt_handle& Handle) {
   if (Handle == 0 || Handle == kReleasedHandle) return;
-  if (FCacheStatementHandles) {
+  // A handle given back after the detach went with the attachment: it is never handed out again.
+  if (FCacheStatementHandles && GetConnected()) {
     if (static_cast<int32_t>(FHandleCache.size()) >= FHandleCacheCapacity) FHandleCacheCapacity += 10;
     FHandleCache.push_back(Handle);
     Handle = 0;

@@ -423,6 +423,45 @@ TEST_F(ConnectionDbTest, StatementHandleCache) {
   EXPECT_EQ(1234u, kept);  // a held handle is used as it is
 }
 
+TEST_F(ConnectionDbTest, TheClientNeverWritesIntoAVariableThatGaveItsHandleBack) {
+  C->CreateDatabase();
+  // A handle moves through the cache from one holder to the next; the first holder's variable may be
+  // gone (or hold another handle) by the time the handle is dropped or the database detached.
+  isc_stmt_handle first = 0;
+  C->AcquireStatementHandle(first);
+  C->ReleaseStatementHandle(first);
+  first = 4242;  // the variable now serves something else
+  isc_stmt_handle second = 0;
+  C->AcquireStatementHandle(second);
+  C->ReleaseStatementHandle(second);
+  C->FlushStatementHandleCache(0);
+  EXPECT_EQ(4242u, first);
+  isc_stmt_handle third = 0;
+  C->AcquireStatementHandle(third);
+  C->ReleaseStatementHandle(third);
+  third = 4343;
+  C->Disconnect();
+  EXPECT_EQ(4343u, third);
+}
+
+TEST_F(ConnectionDbTest, AHandleReleasedAfterTheDetachIsNotCached) {
+  C->CreateDatabase();
+  isc_stmt_handle held = 0;
+  C->AcquireStatementHandle(held);
+  const isc_stmt_handle held0 = held;
+  C->Disconnect();
+  // The handle went with the attachment: it must never be handed out again.
+  C->ReleaseStatementHandle(held);
+  EXPECT_EQ(0u, held);
+  EXPECT_EQ(0, C->GetStatementHandleCacheCount());
+  C->Connect();
+  isc_stmt_handle fresh = 0;
+  C->AcquireStatementHandle(fresh);
+  EXPECT_NE(0u, fresh);
+  EXPECT_NE(held0, fresh);
+  C->ReleaseStatementHandle(fresh);
+}
+
 TEST_F(ConnectionDbTest, LostConnectionIsDetectedAndRecovered) {
   C->CreateDatabase();
   TIB_Session* s = C->GetSession();
