@@ -390,6 +390,11 @@ void TIB_Connection::SysDropDatabase() {
     if (GetConnected()) FStatus = csConnected;
     throw;
   }
+  // A refused drop whose error a handler suppressed: still attached, nothing was dropped.
+  if (GetConnected()) {
+    FStatus = csConnected;
+    return;
+  }
   AfterDisconnectStep();
   SendLinkNotice(cevAfterDropDatabase);
   Fire(AfterDropDatabase);

@@ -381,6 +381,26 @@ TEST_F(ConnectionDbTest, FailedDropLeavesTheConnectionAttached) {
   EXPECT_FALSE(std::filesystem::exists(Dir.File("test.fdb")));
 }
 
+TEST_F(ConnectionDbTest, AFailedDropWhoseErrorAHandlerSuppressedAnnouncesNoDrop) {
+  C->CreateDatabase();
+  TIB_Connection* other = F.NewConnection();
+  other->SetDatabaseName(C->GetDatabaseName());
+  other->Connect();
+  std::vector<std::string> log;
+  RecordEvents(C, log);
+  C->GetSession()->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&,
+                                bool& Raise) { Raise = false; };
+  C->DropDatabase();
+  C->GetSession()->OnError = nullptr;
+  EXPECT_TRUE(C->GetConnected());
+  EXPECT_EQ(csConnected, C->GetConnectionStatus());
+  EXPECT_EQ((std::vector<std::string>{"BeforeDisconnect", "BeforeDrop"}), log);
+  EXPECT_TRUE(std::filesystem::exists(Dir.File("test.fdb")));
+  other->Disconnect();
+  C->DropDatabase();
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("test.fdb")));
+}
+
 TEST_F(ConnectionDbTest, FailingHandlersStillDetach) {
   C->CreateDatabase();
   C->BeforeDisconnect = [](TIB_Connection*) { throw Exception("handler failed"); };
