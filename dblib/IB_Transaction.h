@@ -277,7 +277,8 @@ private:
   void CommitRetainingCore(bool IsSavePoint);
   void RollbackRetainingCore();
   // isc_commit_transaction / isc_commit_retaining with the one-time retry; raises what remains.
-  void ServerCommit(bool Retaining);
+  // False when it failed and a handler suppressed the error.
+  bool ServerCommit(bool Retaining);
   // isc_rollback_transaction unless the connection is lost. A lost connection clears the handle
   // quietly; any other refusal is raised and the handle kept.
   void ServerRollback();

@@ -1011,3 +1011,24 @@ TEST_F(TransactionTest, AStartWhoseErrorAHandlerSuppressedIsNoStart) {
   EXPECT_EQ(t->GetTransactionState(), tsStarted);
   t->Commit();
 }
+
+TEST_F(TransactionTest, ACommitWhoseErrorAHandlerSuppressedKeepsTheWorkPending) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  TLog log;
+  LogEvents(*t, log);
+  FSession->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& Raise) {
+    Raise = false;
+  };
+  gCommitFailure = isc_lock_conflict;
+  t->Commit();
+  t->CommitRetaining();
+  gCommitFailure = 0;
+  FSession->OnError = nullptr;
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_EQ(log, (TLog{"BeforeEnd", "BeforeCommit", "BeforeCommitRetaining"}));
+  t->Commit();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+}
