@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
@@ -267,18 +268,31 @@ void TIB_Connection::ConnectCore() {
 
 void TIB_Connection::BeforeDisconnectStep() {
   FStatus = csDisconnecting;
-  Fire(BeforeDisconnect);
+  // Every part runs even when an earlier one fails: a detach that follows must not leave transactions,
+  // statements or cached statement handles behind on the gone attachment. The first failure is raised
+  // at the end.
+  std::exception_ptr failure;
+  auto attempt = [&failure](auto&& Part) {
+    try {
+      Part();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  attempt([&] { Fire(BeforeDisconnect); });
   for (size_t i = 0; i < FTransactions.size();) {
     TIB_ConnectionTransactionSite* t = FTransactions[i];
-    t->CloseForConnection();
+    attempt([&] { t->CloseForConnection(); });
     // Closing may change the list: start again from the first when the item here changed.
     i = (i < FTransactions.size() && FTransactions[i] == t) ? i + 1 : 0;
   }
   for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) {
-    if (std::find(FStatements.begin(), FStatements.end(), s) != FStatements.end()) s->DeallocateForConnection();
+    if (std::find(FStatements.begin(), FStatements.end(), s) != FStatements.end())
+      attempt([&] { s->DeallocateForConnection(); });
   }
-  FlushStatementHandleCache(0);
-  SendLinkNotice(cevBeforeDisconnect);
+  attempt([&] { FlushStatementHandleCache(0); });
+  attempt([&] { SendLinkNotice(cevBeforeDisconnect); });
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TIB_Connection::AfterDisconnectStep() {
@@ -375,6 +389,11 @@ void TIB_Connection::SysDropDatabase() {
   } catch (...) {
     if (GetConnected()) FStatus = csConnected;
     throw;
+  }
+  // A refused drop whose error a handler suppressed: still attached, nothing was dropped.
+  if (GetConnected()) {
+    FStatus = csConnected;
+    return;
   }
   AfterDisconnectStep();
   SendLinkNotice(cevAfterDropDatabase);
@@ -504,7 +523,11 @@ void TIB_Connection::AcquireStatementHandle(isc_stmt_handle& Handle) {
   }
   Handle = 0;
   TIB_Session* session = GetSession();
-  session->CallChecked(this, session->Entries.isc_dsql_alloc_statement2, &FHandle, &Handle);
+  // Not isc_dsql_alloc_statement2: that one keeps the address of Handle and writes 0 there when the
+  // statement is dropped or the database detached. Cached handles move from one holder to the next,
+  // so that address may belong to something else, or to nothing, by then. Handles are freed before
+  // every detach instead.
+  session->CallChecked(this, session->Entries.isc_dsql_allocate_statement, &FHandle, &Handle);
 }
 
 void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
@@ -516,7 +539,8 @@ void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
 
 void TIB_Connection::ReleaseStatementHandle(isc_stmt_handle& Handle) {
   if (Handle == 0 || Handle == kReleasedHandle) return;
-  if (FCacheStatementHandles) {
+  // A handle given back after the detach went with the attachment: it is never handed out again.
+  if (FCacheStatementHandles && GetConnected()) {
     if (static_cast<int32_t>(FHandleCache.size()) >= FHandleCacheCapacity) FHandleCacheCapacity += 10;
     FHandleCache.push_back(Handle);
     Handle = 0;

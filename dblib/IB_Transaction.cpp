@@ -59,17 +59,7 @@ void TIB_Transaction::BeforeDestruction() {
     }
     // A close that failed (a refused commit under AutoCommit, say) must not leave the server
     // transaction behind the freed component: it is rolled back without further ado.
-    if (GetStarted()) {
-      try {
-        if (TIB_Session* session = GetBoundSession()) {
-          TIB_SessionBase::CallScratch(session->Entries.isc_rollback_transaction, &FHandle);
-        }
-      } catch (const std::exception& e) {
-        IB_ReportException(e);
-      }
-      FHandle = 0;
-      AfterServerEnd();
-    }
+    AbandonServerTransaction();
   }
   // Links let go of the transaction; each of them unregisters itself.
   const std::vector<TIB_TransactionLinkIntf*> links = FLinks;
@@ -92,6 +82,30 @@ void TIB_Transaction::BeforeDestruction() {
   FDatasets.clear();
   FStatements.clear();
   TIB_Component::BeforeDestruction();
+}
+
+void TIB_Transaction::AbandonServerTransaction() noexcept {
+  if (!GetStarted()) return;
+  try {
+    if (TIB_Session* session = GetBoundSession()) {
+      TIB_SessionBase::CallScratch(session->Entries.isc_rollback_transaction, &FHandle);
+    }
+  } catch (const std::exception& e) {
+    IB_ReportException(e);
+  }
+  FHandle = 0;
+  AfterServerEnd();
+  // The work is gone with the server transaction: so are its notices and its explicit start.
+  FDMLCache.Flush(false);
+  FExplicitStart = false;
+  if (HasState(csDestroying) || IsDestroying()) return;
+  try {
+    FState = tsRollingBack;
+    RecomputeState();
+  } catch (const std::exception& e) {
+    IB_ReportException(e);
+  }
+  if (FState >= tsSavePoint) FState = tsInactive;
 }
 
 void TIB_Transaction::SetSession(TIB_Session* ASession) {

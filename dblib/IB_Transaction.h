@@ -277,11 +277,15 @@ private:
   void CommitRetainingCore(bool IsSavePoint);
   void RollbackRetainingCore();
   // isc_commit_transaction / isc_commit_retaining with the one-time retry; raises what remains.
-  void ServerCommit(bool Retaining);
+  // False when it failed and a handler suppressed the error.
+  bool ServerCommit(bool Retaining);
   // isc_rollback_transaction unless the connection is lost. A lost connection clears the handle
   // quietly; any other refusal is raised and the handle kept.
   void ServerRollback();
   void AfterServerEnd();
+  // Lets go of a server transaction that could not be ended the ordinary way (its connection
+  // detached, or the component goes): a quiet rollback, the handle cleared, the state at rest.
+  void AbandonServerTransaction() noexcept;
   void HandleLostConnection();
   // After a refused commit: each connection drops what DDL left behind (cached statement handles).
   void ConnectionsAfterFailedCommit();

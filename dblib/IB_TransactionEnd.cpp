@@ -140,7 +140,7 @@ void TIB_Transaction::CancelUpdates(const std::vector<TIB_TransactionDatasetIntf
 // ---------------------------------------------------------------------------------------------------
 // Server calls
 
-void TIB_Transaction::ServerCommit(bool Retaining) {
+bool TIB_Transaction::ServerCommit(bool Retaining) {
   TIB_Session* session = GetSession();
   auto entry = Retaining ? session->Entries.isc_commit_retaining : session->Entries.isc_commit_transaction;
   ISC_STATUS result = session->Call(entry, &FHandle);
@@ -154,9 +154,10 @@ void TIB_Transaction::ServerCommit(bool Retaining) {
     if (IB_StatusShowsConnectionLost(session->GetStatusVector())) HandleLostConnection();
     FTimeoutProps.SetCommitFailed(true);
     session->HandleISCError(this);
-    return;
+    return false;  // a handler suppressed the error: nothing was committed
   }
   if (!Retaining) AfterServerEnd();
+  return true;
 }
 
 void TIB_Transaction::ServerRollback() {
@@ -201,7 +202,11 @@ void TIB_Transaction::CommitEnd() {
     ProcessLinkEvent(tleBeforeCommit);
     PostDatasets(true);
     DatasetPass(true, true);
-    if (GetStarted()) ServerCommit(false);
+    if (GetStarted() && !ServerCommit(false)) {
+      // Refused, with the error suppressed by a handler: the work is still there, and still pending.
+      RestoreStateAfterFailure(prior);
+      return;
+    }
     FDMLCache.Flush(true);
     DatasetPass(false, true);
     ProcessLinkEvent(tleAfterCommit);
@@ -284,7 +289,10 @@ void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
       const bool fullCommit = FIsolation == tiCommitted && FOpenCursorCount == 0 &&
                               !(IsSavePoint && FExplicitStart) &&
                               GetElapsed() > FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay;
-      ServerCommit(!fullCommit);
+      if (!ServerCommit(!fullCommit)) {
+        RestoreStateAfterFailure(prior);
+        return;
+      }
       ended = !GetStarted();
       if (IsSavePoint) {
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
@@ -396,7 +404,7 @@ void TIB_Transaction::CheckOAT() {
   if (GetElapsed() <= FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay) return;
   if (FTimeoutProps.GetCommitFailed()) return;
   // Pending client-side edits are left alone: they are posted later in a new transaction.
-  ServerCommit(false);
+  if (!ServerCommit(false)) return;
   RecomputeState(false);
   ProcessLinkEvent(tleAfterEnd);
   Fire(AfterEnd);

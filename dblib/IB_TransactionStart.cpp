@@ -53,7 +53,11 @@ void TIB_Transaction::CloseForConnection() { Close(); }
 
 void TIB_Transaction::ConnectionWasLost(TIB_Connection* /*AConnection*/) { FConnectionLost = true; }
 
-void TIB_Transaction::ProcessConnectionEvent(TIB_ConnectionLink* /*Link*/, int32_t /*AEvent*/) {}
+void TIB_Transaction::ProcessConnectionEvent(TIB_ConnectionLink* /*Link*/, int32_t AEvent) {
+  // A connection detaches even when closing this transaction failed before: the server transaction
+  // went with the attachment, and the handle must not outlive it.
+  if (AEvent == cevAfterDisconnect) AbandonServerTransaction();
+}
 
 bool TIB_Transaction::AnyConnectionLost() const {
   return std::any_of(FConnections.begin(), FConnections.end(),
@@ -102,6 +106,11 @@ bool TIB_Transaction::SysStart() {
     if (!BeforeStartStep()) return;
     if (GetStarted() || FState == tsInactive) return;
     StartCore();
+    if (!GetStarted()) {
+      // A connection stayed detached, or a handler suppressed the start's error: no start to announce.
+      RecomputeState();
+      return;
+    }
     if (FState == tsStartRequested) FState = tsStarted;
     ProcessLinkEvent(tleAfterStart);
     Fire(AfterStart);

@@ -381,6 +381,26 @@ TEST_F(ConnectionDbTest, FailedDropLeavesTheConnectionAttached) {
   EXPECT_FALSE(std::filesystem::exists(Dir.File("test.fdb")));
 }
 
+TEST_F(ConnectionDbTest, AFailedDropWhoseErrorAHandlerSuppressedAnnouncesNoDrop) {
+  C->CreateDatabase();
+  TIB_Connection* other = F.NewConnection();
+  other->SetDatabaseName(C->GetDatabaseName());
+  other->Connect();
+  std::vector<std::string> log;
+  RecordEvents(C, log);
+  C->GetSession()->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&,
+                                bool& Raise) { Raise = false; };
+  C->DropDatabase();
+  C->GetSession()->OnError = nullptr;
+  EXPECT_TRUE(C->GetConnected());
+  EXPECT_EQ(csConnected, C->GetConnectionStatus());
+  EXPECT_EQ((std::vector<std::string>{"BeforeDisconnect", "BeforeDrop"}), log);
+  EXPECT_TRUE(std::filesystem::exists(Dir.File("test.fdb")));
+  other->Disconnect();
+  C->DropDatabase();
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("test.fdb")));
+}
+
 TEST_F(ConnectionDbTest, FailingHandlersStillDetach) {
   C->CreateDatabase();
   C->BeforeDisconnect = [](TIB_Connection*) { throw Exception("handler failed"); };
@@ -421,6 +441,45 @@ TEST_F(ConnectionDbTest, StatementHandleCache) {
   isc_stmt_handle kept = 1234;
   C->AcquireStatementHandle(kept);
   EXPECT_EQ(1234u, kept);  // a held handle is used as it is
+}
+
+TEST_F(ConnectionDbTest, TheClientNeverWritesIntoAVariableThatGaveItsHandleBack) {
+  C->CreateDatabase();
+  // A handle moves through the cache from one holder to the next; the first holder's variable may be
+  // gone (or hold another handle) by the time the handle is dropped or the database detached.
+  isc_stmt_handle first = 0;
+  C->AcquireStatementHandle(first);
+  C->ReleaseStatementHandle(first);
+  first = 4242;  // the variable now serves something else
+  isc_stmt_handle second = 0;
+  C->AcquireStatementHandle(second);
+  C->ReleaseStatementHandle(second);
+  C->FlushStatementHandleCache(0);
+  EXPECT_EQ(4242u, first);
+  isc_stmt_handle third = 0;
+  C->AcquireStatementHandle(third);
+  C->ReleaseStatementHandle(third);
+  third = 4343;
+  C->Disconnect();
+  EXPECT_EQ(4343u, third);
+}
+
+TEST_F(ConnectionDbTest, AHandleReleasedAfterTheDetachIsNotCached) {
+  C->CreateDatabase();
+  isc_stmt_handle held = 0;
+  C->AcquireStatementHandle(held);
+  const isc_stmt_handle held0 = held;
+  C->Disconnect();
+  // The handle went with the attachment: it must never be handed out again.
+  C->ReleaseStatementHandle(held);
+  EXPECT_EQ(0u, held);
+  EXPECT_EQ(0, C->GetStatementHandleCacheCount());
+  C->Connect();
+  isc_stmt_handle fresh = 0;
+  C->AcquireStatementHandle(fresh);
+  EXPECT_NE(0u, fresh);
+  EXPECT_NE(held0, fresh);
+  C->ReleaseStatementHandle(fresh);
 }
 
 TEST_F(ConnectionDbTest, LostConnectionIsDetectedAndRecovered) {

@@ -910,3 +910,125 @@ TEST(TransactionLostCodes, FirebirdThreesCodesCount) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// A connection that detaches although something before it failed
+
+namespace {
+
+// True while the client library still knows the attachment handle H.
+bool ClientKnowsAttachment(TIB_SessionBase* S, isc_db_handle H) {
+  const char items[] = {isc_info_page_size, isc_info_end};
+  char reply[32] = {};
+  ISC_STATUS_ARRAY status{};
+  S->Untraced.isc_database_info(status, &H, static_cast<short>(sizeof items), items, static_cast<short>(sizeof reply),
+                                reply);
+  return status[1] != isc_bad_db_handle;
+}
+
+}  // namespace
+
+TEST_F(TransactionTest, AFailureBeforeDetachingStillReleasesTransactionsAndStatementHandles) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  isc_stmt_handle h = 0;
+  c->AcquireStatementHandle(h);
+  c->ReleaseStatementHandle(h);
+  ASSERT_EQ(c->GetStatementHandleCacheCount(), 1);
+  c->BeforeDisconnect = [](TIB_Connection*) { throw Exception("handler failed"); };
+  EXPECT_EQ(Expect([&] { c->Disconnect(); }), "handler failed");
+  EXPECT_FALSE(c->GetConnected());
+  // Nothing survives the attachment: no transaction handle, no cached statement handle.
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(c->GetStatementHandleCacheCount(), 0);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+  // Both work again after the next attach.
+  c->BeforeDisconnect = nullptr;
+  Exec(t, c, "INSERT INTO T1 VALUES (2)");
+  t->Commit();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+}
+
+TEST_F(TransactionTest, ACommitRefusedWhileDetachingStillLetsGoOfTheServerTransaction) {
+  TIB_Connection* c = NewDatabase();
+  auto* t = new TIB_TransactionDefault(FForm);
+  t->SetIB_Connection(c);
+  t->StartTransaction();
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  TExceptionSink sink;
+  gCommitFailure = isc_lock_conflict;
+  EXPECT_THROW(c->Disconnect(), EIB_ISCError);
+  gCommitFailure = 0;
+  EXPECT_FALSE(c->GetConnected());
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_NE(t->GetTransactionState(), tsActive);
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 0);
+  t->StartTransaction();
+  Exec(t, c, "INSERT INTO T1 VALUES (2)");
+  t->Commit();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+}
+
+TEST_F(TransactionTest, ALostConnectionFreesTheClientsHandles) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  const isc_db_handle db = *c->GetdbHandle();
+  {
+    TRawAttachment killer(FPaths[0]);
+    killer.Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+    killer.Commit();
+  }
+  c->CheckConnection();
+  ASSERT_TRUE(c->GetConnectionWasLost());
+  EXPECT_TRUE(t->GetConnectionLost());
+  c->Disconnect();
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_FALSE(ClientKnowsAttachment(FSession, db));
+}
+
+TEST_F(TransactionTest, AStartWhoseErrorAHandlerSuppressedIsNoStart) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  TLog log;
+  LogEvents(*t, log);
+  FSession->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& Raise) {
+    Raise = false;
+  };
+  gTick = 0;
+  gTickStep = 500;
+  SetTickSource(&SteppingTick);
+  gStartFailures = 1000;
+  EXPECT_FALSE(t->SysStart());
+  gStartFailures = 0;
+  FSession->OnError = nullptr;
+  EXPECT_FALSE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsInactive);
+  EXPECT_EQ(log, (TLog{"BeforeStart"}));
+  ASSERT_TRUE(t->SysStart());
+  EXPECT_EQ(t->GetTransactionState(), tsStarted);
+  t->Commit();
+}
+
+TEST_F(TransactionTest, ACommitWhoseErrorAHandlerSuppressedKeepsTheWorkPending) {
+  TIB_Connection* c = NewDatabase();
+  TIB_Transaction* t = NewTransaction(c);
+  Exec(t, c, "INSERT INTO T1 VALUES (1)");
+  TLog log;
+  LogEvents(*t, log);
+  FSession->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& Raise) {
+    Raise = false;
+  };
+  gCommitFailure = isc_lock_conflict;
+  t->Commit();
+  t->CommitRetaining();
+  gCommitFailure = 0;
+  FSession->OnError = nullptr;
+  EXPECT_TRUE(t->GetStarted());
+  EXPECT_EQ(t->GetTransactionState(), tsActive);
+  EXPECT_EQ(log, (TLog{"BeforeEnd", "BeforeCommit", "BeforeCommitRetaining"}));
+  t->Commit();
+  EXPECT_EQ(CountRows(FPaths[0], "T1"), 1);
+}
