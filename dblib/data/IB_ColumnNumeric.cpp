@@ -263,16 +263,8 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
 }
 
 void TIB_ColumnNumeric::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-    } else {
-      SetAsExtended(0);
-    }
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { SetAsExtended(0); })) return;
   SetAsExtended(StrToFloat(text));
 }
 
@@ -344,17 +336,8 @@ std::string TIB_ColumnFloat::GetAsString() {
 double TIB_ColumnFloat::GetAsFloat() { return GetIsNull() ? 0 : ReadAs<float>(Data()); }
 
 void TIB_ColumnFloat::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    const float zero = 0;
-    StoreBytes(&zero, sizeof zero);
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { SetAsFloat(0); })) return;
   const float f = ToSingleChecked(StrToFloat(text));
   StoreBytes(&f, sizeof f);
 }
@@ -373,17 +356,8 @@ std::string TIB_ColumnDouble::GetAsString() {
 double TIB_ColumnDouble::GetAsDouble() { return GetIsNull() ? 0 : ReadAs<double>(Data()); }
 
 void TIB_ColumnDouble::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    const double zero = 0;
-    StoreBytes(&zero, sizeof zero);
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { SetAsDouble(0); })) return;
   const double v = ToDoubleChecked(StrToFloat(text));
   StoreBytes(&v, sizeof v);
 }
@@ -399,16 +373,8 @@ std::string TIB_ColumnSmallInt::GetAsString() {
 int16_t TIB_ColumnSmallInt::GetAsSmallint() { return GetIsNull() ? 0 : ReadAs<int16_t>(Data()); }
 
 void TIB_ColumnSmallInt::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    SetAsSmallint(0);
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { SetAsSmallint(0); })) return;
   const int64_t v = StrToInt64(Trim(text));
   if (v < INT16_MIN || v > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   SetAsSmallint(static_cast<int16_t>(v));
@@ -425,16 +391,8 @@ std::string TIB_ColumnInteger::GetAsString() {
 int32_t TIB_ColumnInteger::GetAsInteger() { return GetIsNull() ? 0 : ReadAs<int32_t>(Data()); }
 
 void TIB_ColumnInteger::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, true, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    SetAsInteger(0);
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, true, text, [&] { SetAsInteger(0); })) return;
   SetAsInteger(StrToInt(text));
 }
 
@@ -451,21 +409,16 @@ std::string TIB_ColumnInt64::GetAsString() {
 }
 
 int32_t TIB_ColumnInt64::GetAsInteger() {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ReadInt64()) & 0xFFFFFFFFu));
+  // A value that does not fit 32 bits raises rather than reading as its low half (2^32 + 5 is not 5).
+  const int64_t v = ReadInt64();
+  if (v < INT32_MIN || v > INT32_MAX) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
+  return static_cast<int32_t>(v);
 }
 
 void TIB_ColumnInt64::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, true, blank);
-  int64_t v = 0;
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-  } else {
-    v = StrToInt64(text);
-  }
+  std::string text;
+  if (StoreBlankText(Value, true, text, [&] { SetAsInteger(0); })) return;
+  const int64_t v = StrToInt64(text);
   uint8_t bytes[8];
   WriteInt64(v, bytes);
   StoreBytes(bytes, sizeof bytes);
@@ -511,16 +464,8 @@ void TIB_ColumnCurr::SetAsCurrency(Currency Value) {
 }
 
 void TIB_ColumnCurr::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    SetAsCurrency(Currency());
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { SetAsCurrency(Currency()); })) return;
   SetAsCurrency(StrToCurr(text));
 }
 
@@ -556,16 +501,8 @@ void TIB_ColumnComp::StoreWhole(long double Value) {
 }
 
 void TIB_ColumnComp::SetAsString(const std::string& Value) {
-  bool blank = false;
-  const std::string text = TakeSetText(Value, false, blank);
-  if (blank) {
-    if (BlankMakesNull()) {
-      Clear();
-      return;
-    }
-    StoreWhole(0);
-    return;
-  }
+  std::string text;
+  if (StoreBlankText(Value, false, text, [&] { StoreWhole(0); })) return;
   StoreWhole(StrToFloat(text));
 }
 

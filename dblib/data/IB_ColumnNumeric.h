@@ -18,6 +18,19 @@ protected:
   bool BlankMakesNull() const;
   // The text after OnSetText; Blank is set when it is empty (after trimming with TrimFirst).
   std::string TakeSetText(const std::string& Value, bool TrimFirst, bool& Blank);
+  // The blank rule of a text store: when the text (after OnSetText) is blank, the column becomes null
+  // when BlankMakesNull, else StoreZero runs, and the result is true. Otherwise Text receives the text.
+  template <class F>
+  bool StoreBlankText(const std::string& Value, bool TrimFirst, std::string& Text, F StoreZero) {
+    bool blank = false;
+    Text = TakeSetText(Value, TrimFirst, blank);
+    if (!blank) return false;
+    if (BlankMakesNull())
+      Clear();
+    else
+      StoreZero();
+    return true;
+  }
   // Writes Count value bytes inside the change protocol. Callers convert and check first, so a value
   // that cannot be stored never reaches the protocol and the column stays exactly as it was.
   void StoreBytes(const void* Bytes, size_t Count);

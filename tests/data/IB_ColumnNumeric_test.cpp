@@ -205,7 +205,10 @@ TEST_F(NumericColumnTest, IntegerAndInt64) {
 
   TIB_Column* b = Column(rtFields, MakeVar(SQL_INT64 | 1, 8, "B"));
   b->SetAsString("4294967301");  // 2^32 + 5
-  EXPECT_EQ(b->GetAsInteger(), 5);
+  EXPECT_RAISES(b->GetAsInteger(), EIB_ColumnError, "Value out of range");  // not its low half
+  b->SetAsString("-2147483648");
+  EXPECT_EQ(b->GetAsInteger(), INT32_MIN);
+  b->SetAsString("4294967301");
   EXPECT_EQ(b->GetAsInt64(), 4294967301);
   EXPECT_EQ(b->GetAsString(), "4294967301");
   const Variant v = b->GetAsVariant();
@@ -224,7 +227,7 @@ TEST_F(NumericColumnTest, QuadIntegerByteOrder) {
   q->SetAsString("4294967301");
   EXPECT_EQ(Stored<ISC_QUAD>(q).gds_quad_high, 1);
   EXPECT_EQ(Stored<ISC_QUAD>(q).gds_quad_low, 5u);
-  EXPECT_EQ(q->GetAsInteger(), 5);
+  EXPECT_RAISES(q->GetAsInteger(), EIB_ColumnError, "Value out of range");
   EXPECT_EQ(q->GetAsString(), "4294967301");
   q->SetAsInteger(-2);
   EXPECT_EQ(q->GetAsString(), "-2");
