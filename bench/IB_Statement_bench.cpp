@@ -23,8 +23,8 @@
 
 namespace {
 
-int kRounds = 10;
-int kRowsPerRound = 10000;
+int kRounds = 50;
+int kRowsPerRound = 2000;
 
 // Wall time and the calling thread's CPU time (the embedded engine works in the caller's thread; the CPU
 // time is what other processes on a shared machine disturb least).
@@ -132,7 +132,7 @@ struct Totals {
 
 }  // namespace
 
-// Arguments: [rounds [rows per round]] (default 10 x 10000 per side). BENCH_ROUNDS=1 prints every round.
+// Arguments: [rounds [rows per round]] (default 50 x 2000 per side). BENCH_ROUNDS=1 prints every round.
 int main(int argc, char** argv) {
   if (argc > 1) kRounds = std::atoi(argv[1]);
   if (argc > 2) kRowsPerRound = std::atoi(argv[2]);
