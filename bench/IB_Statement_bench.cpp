@@ -168,15 +168,6 @@ int main(int argc, char** argv) {
     TIB_Column* id = ins->ParamByName("ID");
     TIB_Column* v = ins->ParamByName("V");
     Totals inserts;
-    if (std::getenv("BENCH_DUMP")) {
-      XSQLDA* x = ins->GetParams()->GetPSQLDA();
-      for (int i = 0; i < x->sqln; ++i) {
-        const XSQLVAR& w = x->sqlvar[i];
-        std::printf("var %d type %d len %d scale %d sub %d data %p ind %p\n", i, w.sqltype, w.sqllen, w.sqlscale,
-                    w.sqlsubtype, static_cast<void*>(w.sqldata), static_cast<void*>(w.sqlind));
-      }
-      std::printf("sqld %d sqln %d\n", x->sqld, x->sqln);
-    }
     {
       DirectStatement d(s, db->GetdbHandle(), tr->GetPtrHandle(), "INSERT INTO B (ID, V) VALUES (?, ?)");
       int next = 0;
