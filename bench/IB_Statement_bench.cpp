@@ -1,11 +1,18 @@
 // The same work through the library's statements and through direct client calls on the same entry
-// points: 100,000 parameterised INSERTs in one transaction and 100,000 prepared singleton SELECTs by
-// key. Prints each time and the ratio library / direct (the target is at most 1.10).
+// points of the same session: parameterised INSERTs (two INTEGER parameters each) and prepared singleton
+// SELECTs by key (one parameter, one column), both sides in the same server transaction.
+//
+// To give both sides the same table state, warm-up and index growth, the work runs in rounds that
+// alternate the sides (and which side goes first); each side does kRounds x kRowsPerRound rows. Prints
+// the per-round times, the totals, the median of the per-round ratios and the ratio of the totals
+// (library / direct; the target is at most 1.10).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -16,73 +23,119 @@
 
 namespace {
 
-constexpr int kRows = 100000;
+int kRounds = 50;
+int kRowsPerRound = 2000;
 
-double Seconds(std::chrono::steady_clock::time_point Start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+// Wall time and the calling thread's CPU time (the embedded engine works in the caller's thread; the CPU
+// time is what other processes on a shared machine disturb least).
+struct Clock {
+  std::chrono::steady_clock::time_point Wall = std::chrono::steady_clock::now();
+  double Cpu = ThreadCpu();
+  static double ThreadCpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+struct Time {
+  double Wall, Cpu;
+};
+Time Elapsed(const Clock& Start) {
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - Start.Wall).count(),
+          Clock::ThreadCpu() - Start.Cpu};
 }
 
-struct Direct {
-  TIB_Session* S;
-  isc_db_handle* DB;
-  isc_tr_handle TR = 0;
+double Median(std::vector<double> V) {
+  std::sort(V.begin(), V.end());
+  const size_t n = V.size();
+  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
+}
 
-  void Start() {
-    static const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
-                               isc_tpb_nowait};
-    struct {
-      isc_db_handle* Database;
-      long TpbLength;
-      const char* Tpb;
-    } teb{DB, static_cast<long>(sizeof tpb), tpb};
-    S->CallChecked(S, S->Entries.isc_start_multiple, &TR, static_cast<short>(1), &teb);
-  }
-  void Commit() { S->CallChecked(S, S->Entries.isc_commit_transaction, &TR); }
-
-  // One statement with one INTEGER parameter (and for a select, one INTEGER column).
-  double Run(const char* SQL, bool Select, int Offset) {
-    isc_stmt_handle h = 0;
-    S->CallChecked(S, S->Entries.isc_dsql_allocate_statement, DB, &h);
-    std::vector<char> inBuf(XSQLDA_LENGTH(1), 0), outBuf(XSQLDA_LENGTH(1), 0);
-    auto* in = reinterpret_cast<XSQLDA*>(inBuf.data());
-    auto* out = reinterpret_cast<XSQLDA*>(outBuf.data());
+// A statement prepared by hand through the session's entry table: input and output XSQLDA set up once
+// over fixed INTEGER buffers, then only values written and the statement executed.
+class DirectStatement {
+public:
+  DirectStatement(TIB_Session* S, isc_db_handle* DB, isc_tr_handle* TR, const char* SQL) : S(S), TR(TR) {
+    S->CallChecked(S, S->Entries.isc_dsql_allocate_statement, DB, &H);
+    auto* out = Out();
+    auto* in = In();
     in->version = out->version = SQLDA_VERSION1;
-    in->sqln = out->sqln = 1;
-    S->CallChecked(S, S->Entries.isc_dsql_prepare, &TR, &h, static_cast<unsigned short>(0), SQL,
+    in->sqln = out->sqln = 2;
+    S->CallChecked(S, S->Entries.isc_dsql_prepare, TR, &H, static_cast<unsigned short>(0), SQL,
                    static_cast<unsigned short>(3), out);
-    S->CallChecked(S, S->Entries.isc_dsql_describe_bind, &h, static_cast<unsigned short>(3), in);
-    int32_t key = 0, value = 0;
-    short keyInd = 0, valueInd = 0;
-    in->sqlvar[0].sqldata = reinterpret_cast<char*>(&key);
-    in->sqlvar[0].sqlind = &keyInd;
-    out->sqlvar[0].sqldata = reinterpret_cast<char*>(&value);
-    out->sqlvar[0].sqlind = &valueInd;
-    int64_t sum = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < kRows; ++i) {
-      key = Offset + i;
-      if (Select) {
-        // The library's road for a SELECT: execute, fetch one row, close the cursor.
-        S->CallChecked(S, S->Cursor.isc_dsql_execute, &TR, &h, static_cast<unsigned short>(3),
-                       static_cast<const XSQLDA*>(in));
-        S->CallChecked(S, S->Cursor.isc_dsql_fetch, &h, static_cast<unsigned short>(3), static_cast<const XSQLDA*>(out));
-        S->CallChecked(S, S->Cursor.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_close));
-        sum += value;
-      } else {
-        S->CallChecked(S, S->Cursor.isc_dsql_execute, &TR, &h, static_cast<unsigned short>(3),
-                       static_cast<const XSQLDA*>(in));
+    S->CallChecked(S, S->Entries.isc_dsql_describe_bind, &H, static_cast<unsigned short>(3), in);
+    // The described types are INTEGER (nullable or not) here; the buffers hold them as they are.
+    for (int i = 0; i < in->sqld; ++i) {
+      in->sqlvar[i].sqldata = reinterpret_cast<char*>(&Param[i]);
+      in->sqlvar[i].sqlind = &ParamInd[i];
+    }
+    for (int i = 0; i < out->sqld; ++i) {
+      out->sqlvar[i].sqldata = reinterpret_cast<char*>(&Value[i]);
+      out->sqlvar[i].sqlind = &ValueInd[i];
+    }
+  }
+  ~DirectStatement() { S->Call(S->Entries.isc_dsql_free_statement, &H, static_cast<unsigned short>(DSQL_drop)); }
+
+  void Execute() {
+    S->CallChecked(S, S->Cursor.isc_dsql_execute, TR, &H, static_cast<unsigned short>(3),
+                   static_cast<const XSQLDA*>(In()));
+  }
+  // Execute, fetch the one row, close the cursor: the road a singleton SELECT takes.
+  bool ExecuteAndFetchOne() {
+    Execute();
+    const ISC_STATUS st = S->Call(S->Cursor.isc_dsql_fetch, &H, static_cast<unsigned short>(3),
+                                  static_cast<const XSQLDA*>(Out()));
+    if (st != 0 && st != 100) S->HandleISCError(S);
+    S->CallChecked(S, S->Cursor.isc_dsql_free_statement, &H, static_cast<unsigned short>(DSQL_close));
+    return st == 0;
+  }
+
+  int32_t Param[2] = {};
+  short ParamInd[2] = {};
+  int32_t Value[2] = {};
+  short ValueInd[2] = {};
+
+private:
+  XSQLDA* In() { return reinterpret_cast<XSQLDA*>(InBuf.data()); }
+  XSQLDA* Out() { return reinterpret_cast<XSQLDA*>(OutBuf.data()); }
+
+  TIB_Session* S;
+  isc_tr_handle* TR;
+  isc_stmt_handle H = 0;
+  std::vector<char> InBuf = std::vector<char>(XSQLDA_LENGTH(2), 0);
+  std::vector<char> OutBuf = std::vector<char>(XSQLDA_LENGTH(2), 0);
+};
+
+struct Totals {
+  std::vector<Time> Lib, Direct;
+  void Print(const char* What, bool Rounds) const {
+    double lib = 0, direct = 0, libCpu = 0, directCpu = 0;
+    std::vector<double> ratios, cpuRatios;
+    for (size_t i = 0; i < Lib.size(); ++i) {
+      lib += Lib[i].Wall;
+      direct += Direct[i].Wall;
+      libCpu += Lib[i].Cpu;
+      directCpu += Direct[i].Cpu;
+      ratios.push_back(Lib[i].Wall / Direct[i].Wall);
+      cpuRatios.push_back(Lib[i].Cpu / Direct[i].Cpu);
+      if (Rounds) {
+        std::printf("  round %2zu: library %.3f s (cpu %.3f), direct %.3f s (cpu %.3f), ratio %.3f (cpu %.3f)\n",
+                    i + 1, Lib[i].Wall, Lib[i].Cpu, Direct[i].Wall, Direct[i].Cpu, ratios.back(), cpuRatios.back());
       }
     }
-    const double t = Seconds(t0);
-    S->CallChecked(S, S->Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
-    if (Select && sum == 0) std::printf("(no rows read)\n");
-    return t;
+    std::printf("%d %s\n  wall: library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n"
+                "  cpu:  library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n",
+                kRounds * kRowsPerRound, What, lib, direct, lib / direct, Median(ratios), libCpu, directCpu,
+                libCpu / directCpu, Median(cpuRatios));
   }
 };
 
 }  // namespace
 
-int main() {
+// Arguments: [rounds [rows per round]] (default 50 x 2000 per side). BENCH_ROUNDS=1 prints every round.
+int main(int argc, char** argv) {
+  if (argc > 1) kRounds = std::atoi(argv[1]);
+  if (argc > 2) kRowsPerRound = std::atoi(argv[2]);
   const std::string dir = (std::filesystem::temp_directory_path() / ("dblib_bench_" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
   auto* form = new TComponent(nullptr);
@@ -103,54 +156,103 @@ int main() {
     q->Execute();
     tr->Commit();
 
-    // Library: inserts.
+    // Both sides work in the library transaction's server transaction, started before any timing.
+    tr->SysStart();
+    TIB_Session* s = db->GetSession();
+
     auto* ins = new TIB_DSQL(form);
     ins->SetIB_Connection(db);
     ins->SetIB_Transaction(tr);
-    ins->GetSQL().SetText("INSERT INTO B (ID, V) VALUES (:ID, :ID)");
+    ins->GetSQL().SetText("INSERT INTO B (ID, V) VALUES (:ID, :V)");
     ins->Prepare();
     TIB_Column* id = ins->ParamByName("ID");
-    auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < kRows; ++i) {
-      id->SetAsInteger(i);
-      ins->Execute();
+    TIB_Column* v = ins->ParamByName("V");
+    Totals inserts;
+    {
+      DirectStatement d(s, db->GetdbHandle(), tr->GetPtrHandle(), "INSERT INTO B (ID, V) VALUES (?, ?)");
+      int next = 0;
+      for (int r = 0; r < kRounds; ++r) {
+        auto library = [&]() __attribute__((noinline)) {
+          const Clock t0;
+          for (int i = 0; i < kRowsPerRound; ++i, ++next) {
+            id->SetAsInteger(next);
+            v->SetAsInteger(next);
+            ins->Execute();
+          }
+          inserts.Lib.push_back(Elapsed(t0));
+        };
+        auto direct = [&]() __attribute__((noinline)) {
+          const Clock t0;
+          for (int i = 0; i < kRowsPerRound; ++i, ++next) {
+            d.Param[0] = next;
+            d.Param[1] = next;
+            d.Execute();
+          }
+          inserts.Direct.push_back(Elapsed(t0));
+        };
+        if (r % 2 == 0) {
+          library();
+          direct();
+        } else {
+          direct();
+          library();
+        }
+      }
     }
-    const double libInsert = Seconds(t0);
     tr->Commit();
+    const int rows = 2 * kRounds * kRowsPerRound;
 
-    // Direct: inserts of other keys, in one transaction.
-    Direct d{db->GetSession(), db->GetdbHandle()};
-    d.Start();
-    const double directInsert = d.Run("INSERT INTO B (ID, V) VALUES (?, 1)", false, kRows);
-    d.Commit();
-
-    // Library: singleton selects by key.
+    tr->SysStart();
     auto* sel = new TIB_DSQL(form);
     sel->SetIB_Connection(db);
     sel->SetIB_Transaction(tr);
     sel->GetSQL().SetText("SELECT V FROM B WHERE ID = :K");
     sel->Prepare();
     TIB_Column* k = sel->ParamByName("K");
-    TIB_Column* v = sel->FieldByName("V");
-    int64_t sum = 0;
-    t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < kRows; ++i) {
-      k->SetAsInteger(i);
-      sel->Execute();
-      sum += v->GetAsInteger();
+    TIB_Column* value = sel->FieldByName("V");
+    Totals selects;
+    int64_t libSum = 0, directSum = 0;
+    {
+      DirectStatement d(s, db->GetdbHandle(), tr->GetPtrHandle(), "SELECT V FROM B WHERE ID = ?");
+      for (int r = 0; r < kRounds; ++r) {
+        // Both sides read the same keys in a round, spread over the whole table.
+        const int first = (r * kRowsPerRound * 2) % rows;
+        auto library = [&]() __attribute__((noinline)) {
+          const Clock t0;
+          for (int i = 0; i < kRowsPerRound; ++i) {
+            k->SetAsInteger((first + i) % rows);
+            sel->Execute();
+            libSum += value->GetAsInteger();
+          }
+          selects.Lib.push_back(Elapsed(t0));
+        };
+        auto direct = [&]() __attribute__((noinline)) {
+          const Clock t0;
+          for (int i = 0; i < kRowsPerRound; ++i) {
+            d.Param[0] = (first + i) % rows;
+            if (d.ExecuteAndFetchOne() && d.ValueInd[0] == 0) directSum += d.Value[0];
+          }
+          selects.Direct.push_back(Elapsed(t0));
+        };
+        if (r % 2 == 0) {
+          library();
+          direct();
+        } else {
+          direct();
+          library();
+        }
+      }
     }
-    const double libSelect = Seconds(t0);
     tr->Commit();
 
-    d.Start();
-    const double directSelect = d.Run("SELECT V FROM B WHERE ID = ?", true, 0);
-    d.Commit();
-
-    std::printf("%d parameterised INSERTs: library %.3f s, direct %.3f s, ratio %.3f\n", kRows, libInsert,
-                directInsert, libInsert / directInsert);
-    std::printf("%d singleton SELECTs:     library %.3f s, direct %.3f s, ratio %.3f\n", kRows, libSelect,
-                directSelect, libSelect / directSelect);
-    if (sum == 0) std::printf("(no rows read)\n");
+    const bool rounds = std::getenv("BENCH_ROUNDS") != nullptr;
+    inserts.Print("parameterised INSERTs (ID, V), per side", rounds);
+    selects.Print("singleton SELECTs by key, per side", rounds);
+    if (libSum != directSum || libSum == 0) {
+      std::printf("error: the sides read different sums (%lld, %lld)\n", static_cast<long long>(libSum),
+                  static_cast<long long>(directSum));
+      rc = 1;
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "error: %s\n", e.what());
     rc = 1;

@@ -69,6 +69,9 @@ bool TIB_Statement::SysCheckConnection(bool Raise) {
 
 bool TIB_Statement::SysCheckTransaction(bool Raise) {
   TIB_Transaction* t = GetIB_Transaction();
+  // The common case on every execute: an assigned, started transaction of the caller's. Nothing below
+  // would change anything then.
+  if (t && !FInternalTransaction && t->GetStarted()) return true;
   if (!t) {
     SysCheckConnection(false);
     if (TIB_Connection* c = GetIB_Connection()) {

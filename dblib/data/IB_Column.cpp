@@ -628,8 +628,9 @@ void TIB_Column::BeforeModify() {
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FInModify) return;
   if (OnBeforeModify) OnBeforeModify(this);
-  TIB_RowStatement* st = GetStatement();
-  if (!(FFieldNo < 0 && st && st->GetCalculatingFields())) FRow->NotifyBeforeChange(this);
+  // Only a calculated column (negative number) asks its statement whether it is being calculated.
+  TIB_RowStatement* st = FFieldNo < 0 ? GetStatement() : nullptr;
+  if (!(st && st->GetCalculatingFields())) FRow->NotifyBeforeChange(this);
   if (FLaidOut && FRow->GetRecordBuffer()) std::memcpy(FSavedValue.get(), FRow->GetRecordBuffer() + FOffset, size);
 }
 
@@ -644,7 +645,7 @@ void TIB_Column::AfterModify() {
     if (TIB_RowStatement* st = GetStatement()) st->DoValidateField(*FRow, *this);
   }
   FRow->NotifyColumnChanged(this);
-  if (GetIsChanged() && OnAfterModify) OnAfterModify(this);
+  if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }
 
 // ---- attributes -----------------------------------------------------------------------------------

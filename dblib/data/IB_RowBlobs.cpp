@@ -53,7 +53,8 @@ TIB_BlobNode* TIB_Row::GetBlobNode(int VarIndex) {
 
 void TIB_Row::PostBlobNodes() {
   FNewBlobCount = 0;
-  if (FIsKeyRow || FNoBlobNodes || !FPSQLDA) return;
+  // Nodes exist only for blob and array columns: without any there is nothing to post.
+  if (FIsKeyRow || FNoBlobNodes || !FPSQLDA || FBlobNodes.empty()) return;
   for (int i = 0; i < FPSQLDA->sqln; ++i) {
     TIB_BlobNode* node = GetBlobNode(i);
     if (!node || !IsModified(*node)) continue;
@@ -75,7 +76,9 @@ void TIB_Row::PostBlobNodes() {
 void TIB_Row::ResetBlobNodes(bool AKeepCached) {
   if (!FPSQLDA) return;
   const bool keep = AKeepCached && FRowType == rtFields;
-  for (int i = 0; i < FPSQLDA->sqln; ++i) {
+  // Without blob or array columns no column has a node to reset (the cached list below still gets pruned).
+  const int vars = FBlobNodes.empty() ? 0 : FPSQLDA->sqln;
+  for (int i = 0; i < vars; ++i) {
     TIB_BlobNode* node = GetBlobNode(i);
     if (!node || !IsModified(*node)) continue;
     XSQLVAR& var = FPSQLDA->sqlvar[i];
