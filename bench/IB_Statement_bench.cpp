@@ -6,14 +6,15 @@
 // alternate the sides (and which side goes first); each side does kRounds x kRowsPerRound rows. Prints
 // the per-round times, the totals, the median of the per-round ratios and the ratio of the totals
 // (library / direct; the target is at most 1.10).
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
-#include <ctime>
-#include <unistd.h>
 #include <vector>
 
 #include "dblib/IB_Connection.h"
@@ -83,8 +84,8 @@ public:
   // Execute, fetch the one row, close the cursor: the road a singleton SELECT takes.
   bool ExecuteAndFetchOne() {
     Execute();
-    const ISC_STATUS st = S->Call(S->Cursor.isc_dsql_fetch, &H, static_cast<unsigned short>(3),
-                                  static_cast<const XSQLDA*>(Out()));
+    const ISC_STATUS st =
+        S->Call(S->Cursor.isc_dsql_fetch, &H, static_cast<unsigned short>(3), static_cast<const XSQLDA*>(Out()));
     if (st != 0 && st != 100) S->HandleISCError(S);
     S->CallChecked(S, S->Cursor.isc_dsql_free_statement, &H, static_cast<unsigned short>(DSQL_close));
     return st == 0;
@@ -119,14 +120,15 @@ struct Totals {
       ratios.push_back(Lib[i].Wall / Direct[i].Wall);
       cpuRatios.push_back(Lib[i].Cpu / Direct[i].Cpu);
       if (Rounds) {
-        std::printf("  round %2zu: library %.3f s (cpu %.3f), direct %.3f s (cpu %.3f), ratio %.3f (cpu %.3f)\n",
-                    i + 1, Lib[i].Wall, Lib[i].Cpu, Direct[i].Wall, Direct[i].Cpu, ratios.back(), cpuRatios.back());
+        std::printf("  round %2zu: library %.3f s (cpu %.3f), direct %.3f s (cpu %.3f), ratio %.3f (cpu %.3f)\n", i + 1,
+                    Lib[i].Wall, Lib[i].Cpu, Direct[i].Wall, Direct[i].Cpu, ratios.back(), cpuRatios.back());
       }
     }
-    std::printf("%d %s\n  wall: library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n"
-                "  cpu:  library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n",
-                kRounds * kRowsPerRound, What, lib, direct, lib / direct, Median(ratios), libCpu, directCpu,
-                libCpu / directCpu, Median(cpuRatios));
+    std::printf(
+        "%d %s\n  wall: library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n"
+        "  cpu:  library %.3f s, direct %.3f s; ratio of totals %.3f, median round ratio %.3f\n",
+        kRounds * kRowsPerRound, What, lib, direct, lib / direct, Median(ratios), libCpu, directCpu, libCpu / directCpu,
+        Median(cpuRatios));
   }
 };
 
@@ -136,7 +138,8 @@ struct Totals {
 int main(int argc, char** argv) {
   if (argc > 1) kRounds = std::atoi(argv[1]);
   if (argc > 2) kRowsPerRound = std::atoi(argv[2]);
-  const std::string dir = (std::filesystem::temp_directory_path() / ("dblib_bench_" + std::to_string(getpid()))).string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("dblib_bench_" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
   auto* form = new TComponent(nullptr);
   int rc = 0;

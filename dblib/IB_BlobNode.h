@@ -9,7 +9,7 @@
 // owns its data buffer (allocated with malloc/realloc, released with free by the routines below);
 // nodes of a list are created with new by AddBlobNode and freed by FreeBlobNodeList.
 struct TIB_BlobNode {
-  ISC_QUAD BlobID{};          // the blob or array id; zero when none
+  ISC_QUAD BlobID{};  // the blob or array id; zero when none
   uint8_t* BlobBuffer = nullptr;
   int32_t BlobBufferSize = 0;  // capacity of BlobBuffer
   int32_t BlobSize = 0;        // bytes of data in BlobBuffer

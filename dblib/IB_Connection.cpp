@@ -308,7 +308,8 @@ void TIB_Connection::DisconnectCore() {
   TIB_Session* session = GetSession();
   if (FLost) {
     // The server side is gone; detaching still frees the client's handle.
-    if (session->Entries.isc_detach_database) TIB_SessionBase::CallScratch(session->Entries.isc_detach_database, &FHandle);
+    if (session->Entries.isc_detach_database)
+      TIB_SessionBase::CallScratch(session->Entries.isc_detach_database, &FHandle);
   } else if (FStatus == csDroppingDatabase) {
     if (session->Call(session->Entries.isc_drop_database, &FHandle) != 0) {
       // The database is still there and still attached (in use by others, say).
@@ -489,16 +490,26 @@ void ParseConnectCharacteristics(const char* Reply, size_t Length, TIB_ConnectCh
 }
 
 void TIB_Connection::ReadCharacteristics() {
-  static const char kItems[] = {isc_info_allocation,       isc_info_base_level,      isc_info_db_id,
-                                isc_info_implementation,   isc_info_no_reserve,      isc_info_forced_writes,
-                                isc_info_ods_minor_version, isc_info_ods_version,    isc_info_page_size,
-                                isc_info_version,          isc_info_sweep_interval,  isc_info_set_page_buffers,
-                                isc_info_db_sql_dialect,   isc_info_db_read_only,    isc_info_db_size_in_pages,
+  static const char kItems[] = {isc_info_allocation,
+                                isc_info_base_level,
+                                isc_info_db_id,
+                                isc_info_implementation,
+                                isc_info_no_reserve,
+                                isc_info_forced_writes,
+                                isc_info_ods_minor_version,
+                                isc_info_ods_version,
+                                isc_info_page_size,
+                                isc_info_version,
+                                isc_info_sweep_interval,
+                                isc_info_set_page_buffers,
+                                isc_info_db_sql_dialect,
+                                isc_info_db_read_only,
+                                isc_info_db_size_in_pages,
                                 isc_info_end};
   std::vector<char> reply(1024, 0);
   TIB_Session* session = GetSession();
-  session->CallChecked(this, session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)),
-                       kItems, static_cast<short>(reply.size()), reply.data());
+  session->CallChecked(this, session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)), kItems,
+                       static_cast<short>(reply.size()), reply.data());
   TIB_ConnectCharacteristics c;
   ParseConnectCharacteristics(reply.data(), reply.size(), c);
   FCharacteristics = c;
@@ -533,7 +544,8 @@ void TIB_Connection::AcquireStatementHandle(isc_stmt_handle& Handle) {
 void TIB_Connection::FreeStatementHandle(isc_stmt_handle& Handle) {
   TIB_Session* session = GetSession();
   if (session->Entries.isc_dsql_free_statement)
-    TIB_SessionBase::CallScratch(session->Entries.isc_dsql_free_statement, &Handle, static_cast<unsigned short>(DSQL_drop));
+    TIB_SessionBase::CallScratch(session->Entries.isc_dsql_free_statement, &Handle,
+                                 static_cast<unsigned short>(DSQL_drop));
   Handle = 0;
 }
 

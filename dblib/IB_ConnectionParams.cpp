@@ -166,8 +166,8 @@ void TIB_Connection::SetPageSize(uint16_t Value) {
 }
 
 uint16_t TIB_Connection::GetSQLDialect() {
-  int32_t v = GetConnected() ? GetCharacteristics().dbSQL_Dialect
-                             : StrToIntDef(Trim(FParams->GetValue("SQL DIALECT")), 0);
+  int32_t v =
+      GetConnected() ? GetCharacteristics().dbSQL_Dialect : StrToIntDef(Trim(FParams->GetValue("SQL DIALECT")), 0);
   return static_cast<uint16_t>(std::clamp(v, 1, 65535));
 }
 

@@ -18,6 +18,7 @@ template <class E>
 // Ids of the messages the library raises (and a few it shows), named after their texts:
 // IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined).
 namespace IBMsg {
+// clang-format off
 inline constexpr int SaveChanges = 65074;  // "Save changes?"
 inline constexpr int InvalidRowNum = 65088;  // "Invalid RowNum"
 inline constexpr int InvalidSyntaxExtraOrMissingParenthesis = 65089;  // "Invalid syntax: extra or missing parenthesis"
@@ -129,4 +130,5 @@ inline constexpr int ExplicitTransNotAllowedWithServerAutoCommit = 65196;  // "E
 inline constexpr int InvalidTransactionStateCannotActivate = 65197;  // "Invalid transaction state. Cannot activate"
 inline constexpr int TransactionHasPendingChanges = 65198;  // "Transaction has pending changes"
 inline constexpr int FailedToPostAllDatasets = 65199;  // "Failed to post all datasets"
+// clang-format on
 }  // namespace IBMsg

@@ -76,7 +76,6 @@ void TIB_TransactionDMLCache::Flush(bool Deliver) {
     // Taken out first: a receiver that announces changes of its own cannot disturb the walk.
     std::unique_ptr<TIB_DMLCacheItem> item = std::move(FItems.front());
     FItems.pop_front();
-    if (Deliver && FTransaction->GetConnectionIndex(item->GetConnection()) >= 0)
-      DeliverToOthers(*item, FTransaction);
+    if (Deliver && FTransaction->GetConnectionIndex(item->GetConnection()) >= 0) DeliverToOthers(*item, FTransaction);
   }
 }

@@ -65,5 +65,5 @@ private:
 // The shape of every OnError event of the library. A handler clears RaiseException to suppress
 // the exception.
 using TIB_ErrorEvent =
-    std::function<void(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
-                       int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException)>;
+    std::function<void(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes, int32_t SQLCODE,
+                       TStrings& SQLMessage, TStrings& SQL, bool& RaiseException)>;

@@ -12,8 +12,8 @@ namespace ib_parse {
 
 bool IsParamNameChar(char Ch) {
   unsigned char u = static_cast<unsigned char>(Ch);
-  return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' ||
-         Ch == '$' || Ch == '.' || u >= 128;
+  return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' || Ch == '$' ||
+         Ch == '.' || u >= 128;
 }
 
 std::string NextWord(std::string_view S, size_t& P) {
@@ -66,8 +66,8 @@ const std::vector<std::string> kPlanTerms{"ORDER", "FOR", ";"};
 const std::vector<std::string> kOrderTerms{"FOR", ";"};
 const std::vector<std::string> kForTerms{";"};
 
-void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms,
-            int32_t& StartPos, int32_t& EndPos, bool MustBeFirst) {
+void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms, int32_t& StartPos,
+            int32_t& EndPos, bool MustBeFirst) {
   StartPos = 0;
   EndPos = 0;
   std::string matched;
@@ -156,18 +156,24 @@ std::string FirstSelectWord(std::string_view SQL) {
 // ---------------------------------------------------------------------------------------------------------
 // Scanner
 
-bool IsSQLWordDelimiter(char Ch) {
-  return static_cast<unsigned char>(Ch) < 33 || Ch == '(' || Ch == ')' || Ch == ';';
-}
+bool IsSQLWordDelimiter(char Ch) { return static_cast<unsigned char>(Ch) < 33 || Ch == '(' || Ch == ')' || Ch == ';'; }
 
 bool IsNameDelimiter(char Ch) {
   if (static_cast<unsigned char>(Ch) < 33) return true;
   switch (Ch) {
-    case '!': case '(': case ')': case '*': case ',': case '/':
-    case ':': case ';': case '<': case '=': case '>': case '?':
-      return true;
-    default:
-      return false;
+    case '!':
+    case '(':
+    case ')':
+    case '*':
+    case ',':
+    case '/':
+    case ':':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '?': return true;
+    default: return false;
   }
 }
 
@@ -215,10 +221,18 @@ void ScanSQLChar(std::string_view S, int32_t& Pos, bool& InSingle, int32_t& Skip
         Skip = 1;
       }
       break;
-    case '(': if (ParenDepth >= 0) ++ParenDepth; break;
-    case ')': if (ParenDepth >= 0) --ParenDepth; break;
-    case '[': if (BracketDepth >= 0) ++BracketDepth; break;
-    case ']': if (BracketDepth >= 0) --BracketDepth; break;
+    case '(':
+      if (ParenDepth >= 0) ++ParenDepth;
+      break;
+    case ')':
+      if (ParenDepth >= 0) --ParenDepth;
+      break;
+    case '[':
+      if (BracketDepth >= 0) ++BracketDepth;
+      break;
+    case ']':
+      if (BracketDepth >= 0) --BracketDepth;
+      break;
     default: break;
   }
 }
@@ -506,8 +520,8 @@ void PrependWhereCondition(std::string& Where, std::string_view Condition) {
   } else {
     // A condition that may end in a line comment gets its closing parenthesis on a line of its own.
     const bool lineComment = c.find("//") != std::string::npos || c.find("--") != std::string::npos;
-    Where = "WHERE ( " + c + (lineComment ? std::string(CRLF) : std::string()) + " ) " + CRLF + "  AND " +
-            " ( " + old + CRLF + ")";
+    Where = "WHERE ( " + c + (lineComment ? std::string(CRLF) : std::string()) + " ) " + CRLF + "  AND " + " ( " + old +
+            CRLF + ")";
   }
 }
 

@@ -13,6 +13,7 @@ inline bool IsAsciiLetter(char Ch) { return (Ch >= 'A' && Ch <= 'Z') || (Ch >= '
 inline bool IsDigit(char Ch) { return Ch >= '0' && Ch <= '9'; }
 
 // The reserved words, in their historical order (LENGTH appears twice). A hash set serves the lookups.
+// clang-format off
 constexpr const char* kReservedWords[] = {
     "ACTION", "ACTIVE", "ADD", "ADMIN", "AFTER", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "ASCENDING", "AT",
     "AUTO", "AUTODDL", "AVG", "BASE_NAME", "BASED", "BASENAME", "BEFORE", "BEGIN", "BETWEEN", "BLOB",
@@ -42,6 +43,7 @@ constexpr const char* kReservedWords[] = {
     "TRANSLATE", "TRANSLATION", "TRIGGER", "TRIM", "UNCOMMITTED", "UNION", "UNIQUE", "UPDATE", "UPPER",
     "USER", "USING", "VALUE", "VALUES", "VARCHAR", "VARIABLE", "VARYING", "VERSION", "VIEW", "WAIT",
     "WAIT_TIME", "WHEN", "WHENEVER", "WHERE", "WHILE", "WITH", "WORK", "WRITE"};
+// clang-format on
 static_assert(sizeof(kReservedWords) / sizeof(kReservedWords[0]) == 267);
 
 const std::unordered_set<std::string_view>& ReservedWordSet() {
@@ -274,8 +276,8 @@ std::string NextListItem(std::string_view S, int32_t& Pos) {
   if (Pos <= 0) Pos = 1;
   int32_t start = Pos;
   while (Pos <= n && S[Pos - 1] != ',' && S[Pos - 1] != ';' && S[Pos - 1] != '\n' && S[Pos - 1] != '\r') ++Pos;
-  std::string item(S.substr(static_cast<size_t>(std::min(start, n + 1) - 1),
-                            static_cast<size_t>(std::max(0, Pos - start))));
+  std::string item(
+      S.substr(static_cast<size_t>(std::min(start, n + 1) - 1), static_cast<size_t>(std::max(0, Pos - start))));
   for (char sep : {',', ';', '\n', '\r', '\n', '\r'}) {
     if (Pos <= n && S[Pos - 1] == sep) ++Pos;
   }

@@ -85,8 +85,10 @@ void XSQLVARFromDefString(std::string_view Def, int32_t Dialect, XSQLVAR& Var) {
   } else if (type == "INTEGER") {
     sqltype = 496, sqllen = 4;
   } else if (type == "DATE") {
-    if (Dialect >= 3) sqltype = 570, sqllen = 4;
-    else sqltype = 510, sqllen = 8;
+    if (Dialect >= 3)
+      sqltype = 570, sqllen = 4;
+    else
+      sqltype = 510, sqllen = 8;
   } else if (type == "TIME") {
     sqltype = 560, sqllen = 4;
   } else if (type == "TIMESTAMP") {
@@ -97,10 +99,14 @@ void XSQLVARFromDefString(std::string_view Def, int32_t Dialect, XSQLVAR& Var) {
     sqltype = 448, sqllen = textLength();
   } else if (type == "DECIMAL" || type == "NUMERIC") {
     if (hasArgs) {
-      if (len < 5) sqltype = 500, sqllen = 2;
-      else if (len <= 9) sqltype = 496, sqllen = 4;
-      else if (Dialect < 3) sqltype = 480, sqllen = 8;
-      else sqltype = 580, sqllen = 8;
+      if (len < 5)
+        sqltype = 500, sqllen = 2;
+      else if (len <= 9)
+        sqltype = 496, sqllen = 4;
+      else if (Dialect < 3)
+        sqltype = 480, sqllen = 8;
+      else
+        sqltype = 580, sqllen = 8;
       sqlscale = static_cast<int16_t>(hasScale ? -scale : -2);
     } else {
       sqltype = 496, sqllen = 4, sqlscale = -2;
@@ -144,8 +150,8 @@ bool SQLTypesCompatible(int32_t A, int32_t B) {
 
 namespace {
 
-constexpr int64_t kIscDateDelta = 15018;           // 1858-11-17 .. 1899-12-30
-constexpr int64_t kIscUnitsPerDay = 864000000;     // 1/10000 s
+constexpr int64_t kIscDateDelta = 15018;        // 1858-11-17 .. 1899-12-30
+constexpr int64_t kIscUnitsPerDay = 864000000;  // 1/10000 s
 
 }  // namespace
 

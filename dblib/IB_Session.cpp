@@ -124,8 +124,7 @@ void ModuleEnd() noexcept {
 
 // Calls F for each entry of Snapshot that is still in Live; entries that left meanwhile are skipped.
 template <class F>
-void ForEachStill(const std::vector<TIB_Component*>& Snapshot, const std::vector<TIB_Component*>& Live,
-                  F&& Fn) {
+void ForEachStill(const std::vector<TIB_Component*>& Snapshot, const std::vector<TIB_Component*>& Live, F&& Fn) {
   for (TIB_Component* c : Snapshot)
     if (std::find(Live.begin(), Live.end(), c) != Live.end()) Fn(c);
 }
@@ -215,14 +214,12 @@ void TIB_Session::BeforeDestruction() {
   TIB_SessionBase::BeforeDestruction();
 }
 
-void TIB_Session::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage,
-                                TStrings& ErrorCodes, int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL,
-                                bool& RaiseException) {
+void TIB_Session::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
+                                int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) {
   if (auto* c = dynamic_cast<TIB_Component*>(Sender))
     c->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
   if (RaiseException)
-    TIB_SessionBase::DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL,
-                                   RaiseException);
+    TIB_SessionBase::DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
 }
 
 bool TIB_Session::InRegistry(TIB_SessionRegistry Registry, const TIB_Component* AComponent) const {
@@ -256,21 +253,15 @@ void TIB_Session::Fire(const TNotifyEvent& Event) {
 
 void TIB_Session::SetFocused(TIB_FocusRole Role, TIB_Component* Value) {
   switch (Role) {
-    case frConnection:
-      SetFocusedHolder(frConnection, srConnectionLinks, Value);
-      break;
-    case frTransaction:
-      SetFocusedHolder(frTransaction, srTransactionLinks, Value);
-      break;
+    case frConnection: SetFocusedHolder(frConnection, srConnectionLinks, Value); break;
+    case frTransaction: SetFocusedHolder(frTransaction, srTransactionLinks, Value); break;
     case frDataset:
       if ((Value && Value->IsInternal()) || Value == FFocused[frDataset]) return;
       FFocused[frDataset] = Value;
       SetFocused(frConnection, Value ? Value->GetFocusPeer(frConnection) : nullptr);
       SetFocused(frTransaction, Value ? Value->GetFocusPeer(frTransaction) : nullptr);
       break;
-    case frDataSource:
-      SetFocusedHolder(frDataSource, srDataLinks, Value);
-      break;
+    case frDataSource: SetFocusedHolder(frDataSource, srDataLinks, Value); break;
   }
 }
 
@@ -539,9 +530,8 @@ void TIB_Component::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
 }
 
-void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage,
-                                  TStrings& ErrorCodes, int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL,
-                                  bool& RaiseException) {
+void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
+                                  int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) {
   if (OnError) OnError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
 }
 

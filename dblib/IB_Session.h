@@ -75,8 +75,7 @@ inline constexpr int IB_SessionRegistryCount = 9;
 // The four kinds of object that can hold a session's focus.
 enum TIB_FocusRole { frConnection, frTransaction, frDataset, frDataSource };
 
-using TIB_GetDataLinkColorEvent =
-    std::function<void(TIB_Session* Sender, TIB_DataLink* DataLink, TColor& StateColor)>;
+using TIB_GetDataLinkColorEvent = std::function<void(TIB_Session* Sender, TIB_DataLink* DataLink, TColor& StateColor)>;
 
 // The calling thread's session: its explicit session when one is set, else its default session,
 // which is made on first use (AutoCreated, named "DefaultSession", without owner).
@@ -93,7 +92,7 @@ void SetExplicitSession(TIB_Session* Session);
 // A thread's session of library components. Used by its own thread only, except for the
 // reference count. Owns its registries (the lists, not the components).
 class TIB_Session : public TIB_SessionBase {
- public:
+public:
   explicit TIB_Session(TComponent* AOwner);
   ~TIB_Session() override;
 
@@ -105,9 +104,7 @@ class TIB_Session : public TIB_SessionBase {
   int32_t GetRefCount() const noexcept { return FRefCount.load(); }
 
   // Registries (registry order; internal components are in none).
-  const std::vector<TIB_Component*>& GetRegistry(TIB_SessionRegistry Registry) const {
-    return FRegistries[Registry];
-  }
+  const std::vector<TIB_Component*>& GetRegistry(TIB_SessionRegistry Registry) const { return FRegistries[Registry]; }
   bool InRegistry(TIB_SessionRegistry Registry, const TIB_Component* AComponent) const;
 
   // The first registered connection whose DatabaseName equals Name ignoring case, else nil.
@@ -223,13 +220,13 @@ class TIB_Session : public TIB_SessionBase {
   TIB_GetDataLinkColorEvent OnGetDataLinkColor;
   TNotifyEvent OnSessionTimer;
 
- protected:
+protected:
   // The failing component's handlers first (its OnError), then, while RaiseException still holds,
   // the session's own.
-  void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
-                     int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) override;
+  void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes, int32_t SQLCODE,
+                     TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) override;
 
- private:
+private:
   friend class TIB_Component;
   friend TIB_Session* CurrentSession();
 
@@ -266,7 +263,7 @@ class TIB_Session : public TIB_SessionBase {
   bool FAllowDefaultTransaction = true;
   std::atomic<int32_t> FRefCount{0};
   bool FInTimer = false;
-  bool* FTickAlive = nullptr;  // the running tick's flag, cleared when the session goes
+  bool* FTickAlive = nullptr;    // the running tick's flag, cleared when the session goes
   uint32_t FTimerInterval = 0;   // what the caller set
   uint32_t FActiveInterval = 0;  // what the platform's timer runs with
   TApplication* FTimerApplication = nullptr;
@@ -278,7 +275,7 @@ class TIB_Session : public TIB_SessionBase {
 // A component is internal when it has no owner, or its owner is an internal library component;
 // internal components stay out of the session's registries and busy cursor.
 class TIB_Component : public TComponent {
- public:
+public:
   explicit TIB_Component(TComponent* AOwner);
   ~TIB_Component() override;
 
@@ -317,7 +314,7 @@ class TIB_Component : public TComponent {
 
   TIB_ErrorEvent OnError;
 
- protected:
+protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // Binds an owner-found session (or, with CreateDefault, CurrentSession) when unbound; true when
@@ -328,7 +325,7 @@ class TIB_Component : public TComponent {
   void JoinSessionRegistry(TIB_SessionRegistry Registry);
   void LeaveSessionRegistry(TIB_SessionRegistry Registry);
 
- private:
+private:
   friend class TIB_Session;
   TIB_Session* SessionFrom(TComponent* O);
   // Drops the binding to Old without events; frees a default session left by its last component
@@ -343,7 +340,7 @@ class TIB_Component : public TComponent {
 
 // Opens a busy bracket of a component for the life of the object.
 class TIB_BusyBracket {
- public:
+public:
   explicit TIB_BusyBracket(TIB_Component* AComponent, bool Yield = false) : FComponent(AComponent) {
     FComponent->BeginBusy(Yield);
   }
@@ -351,6 +348,6 @@ class TIB_BusyBracket {
   TIB_BusyBracket(const TIB_BusyBracket&) = delete;
   TIB_BusyBracket& operator=(const TIB_BusyBracket&) = delete;
 
- private:
+private:
   TIB_Component* FComponent;
 };

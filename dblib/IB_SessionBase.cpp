@@ -320,8 +320,7 @@ void TIB_SessionBase::MonitorStatsOutput(const std::string& Text) {
 
 void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::string& User, const std::string& Password,
                                      uint16_t PageSize, const std::string& CharSet, int16_t SQLDialect) {
-  if (!CharSet.empty() && !IsPlainIdentifier(CharSet))
-    throw EIB_Error("Invalid character set name: " + CharSet);
+  if (!CharSet.empty() && !IsPlainIdentifier(CharSet)) throw EIB_Error("Invalid character set name: " + CharSet);
   // The text goes to the client as a C string: an embedded NUL would silently cut it short.
   if (DBName.find('\0') != std::string::npos) IB_Raise<EIB_Error>(IBMsg::InvalidDatabaseName);
   if (User.find('\0') != std::string::npos || Password.find('\0') != std::string::npos)
@@ -354,8 +353,8 @@ void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::str
     const char items[] = {isc_info_sql_get_plan, isc_info_end};
     std::vector<char> reply(kReplySize, 0);
     isc_stmt_handle handle = StatementHandle;
-    const ISC_STATUS status = CallScratch(Untraced.isc_dsql_sql_info, &handle, static_cast<short>(sizeof items),
-                                          items, static_cast<short>(kReplySize), reply.data());
+    const ISC_STATUS status = CallScratch(Untraced.isc_dsql_sql_info, &handle, static_cast<short>(sizeof items), items,
+                                          static_cast<short>(kReplySize), reply.data());
     if (status != 0) {
       Plan = IB_LoadStr(IBMsg::PlanError) + sLineBreak + Plan;
       return;
@@ -366,7 +365,7 @@ void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::str
     size_t length = static_cast<size_t>(PortableInteger(reinterpret_cast<const unsigned char*>(&reply[1]), 2) & 0xFFFF);
     if (length > kMaxPlan) length = kMaxPlan;
     if (length > kReplySize - 3) length = kReplySize - 3;  // never past the reply
-    if (length >= 1) Plan.assign(&reply[4], length - 1);  // without the leading line break
+    if (length >= 1) Plan.assign(&reply[4], length - 1);   // without the leading line break
   } catch (const std::exception&) {
     Plan = IB_LoadStr(IBMsg::PlanException) + sLineBreak + Plan;
   }
@@ -378,8 +377,8 @@ void TIB_SessionBase::GetRowsAffected(const isc_stmt_handle* StatementHandle, st
   const char items[] = {isc_info_sql_records, isc_info_end};
   unsigned char reply[256] = {};
   isc_stmt_handle handle = *StatementHandle;
-  const ISC_STATUS status = CallScratch(Untraced.isc_dsql_sql_info, &handle, static_cast<short>(sizeof items),
-                                        items, static_cast<short>(sizeof reply), reinterpret_cast<char*>(reply));
+  const ISC_STATUS status = CallScratch(Untraced.isc_dsql_sql_info, &handle, static_cast<short>(sizeof items), items,
+                                        static_cast<short>(sizeof reply), reinterpret_cast<char*>(reply));
   if (status != 0 || reply[0] != isc_info_sql_records) return;
   const size_t length = static_cast<size_t>(PortableInteger(reply + 1, 2) & 0xFFFF);
   if (length > 255) IB_Raise<EIB_Error>(IBMsg::InvalidRowsAffectedBuffer);
@@ -415,8 +414,7 @@ bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept {
     case isc_att_shutdown:         // 335544856 connection shut down
     case isc_net_server_shutdown:  // 335544971 the server is shutting down
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

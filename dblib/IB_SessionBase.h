@@ -129,8 +129,8 @@ enum TIB_BlobCallbackStatus { bcsReadStart, bcsWriteStart, bcsReadStep, bcsWrite
 
 // Reports the progress of a blob transfer of column AVAR. At read start and write start the callback
 // may change MaxSegmentSize to choose the segment size.
-using TIB_BlobCallbackEvent = std::function<void(XSQLVAR* AVAR, TIB_BlobCallbackStatus AStatus, int32_t ABytes,
-                                                 int32_t& MaxSegmentSize)>;
+using TIB_BlobCallbackEvent =
+    std::function<void(XSQLVAR* AVAR, TIB_BlobCallbackStatus AStatus, int32_t ABytes, int32_t& MaxSegmentSize)>;
 
 // Receives a text of the client-call monitor.
 using TIB_MonitorTextHook = std::function<void(const std::string& Text)>;
@@ -160,9 +160,9 @@ public:
     Entry = reinterpret_cast<F>(LookupEntryPoint(Name, true));
   }
 
-  TIB_EntryTable Entries;     // the entries every client call goes through (the monitor may wrap them)
-  TIB_CursorEntries Cursor;   // the fetch path's entries
-  TIB_EntryTable Untraced;    // the library's own addresses, for wrappers and for untraced queries
+  TIB_EntryTable Entries;    // the entries every client call goes through (the monitor may wrap them)
+  TIB_CursorEntries Cursor;  // the fetch path's entries
+  TIB_EntryTable Untraced;   // the library's own addresses, for wrappers and for untraced queries
 
   // The status vector of the most recent call, its result, and the SQL code of the last failure.
   ISC_STATUS* GetStatusVector() noexcept { return FStatus; }
@@ -221,18 +221,16 @@ public:
   void GetRowsAffected(const isc_stmt_handle* StatementHandle, std::array<int32_t, 4>& Counts);
   // The largest segment, total length and number of segments of an open blob. For a sub-type 2 column
   // the sizes include room for the line breaks that reading inserts. Returns the client status.
-  ISC_STATUS GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLength, const XSQLVAR* AVAR,
-                         isc_blob_handle* BlobHandle, int32_t& NumSegments);
+  ISC_STATUS GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLength, const XSQLVAR* AVAR, isc_blob_handle* BlobHandle,
+                         int32_t& NumSegments);
   // Reads the blob (types 520/521) or the array slice (540/541) of column AVAR whose id is in Node into
   // Node's buffer. Returns the client status (0 = success) without raising; other types return 0.
-  ISC_STATUS LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
-                              const TIB_BlobCallbackEvent& Callback, TIB_BlobNode* Node,
-                              const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR);
+  ISC_STATUS LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const TIB_BlobCallbackEvent& Callback,
+                              TIB_BlobNode* Node, const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR);
   // Writes Node's data as a new blob (its id goes into Node) or as the array slice. An array node of
   // size 0 sets the column to NULL. Returns the client status without raising.
-  ISC_STATUS StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
-                               const TIB_BlobCallbackEvent& Callback, TIB_BlobNode* Node,
-                               const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR);
+  ISC_STATUS StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const TIB_BlobCallbackEvent& Callback,
+                               TIB_BlobNode* Node, const ISC_ARRAY_DESC* ArrayDesc, XSQLVAR* AVAR);
 
   // The monitor's hooks. Empty hooks stand for the session's own no-op receivers.
   void MonitorOutput(const std::string& Text);

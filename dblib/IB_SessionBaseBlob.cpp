@@ -50,8 +50,8 @@ int32_t ArraySliceSize(const ISC_ARRAY_DESC& ArrayDesc) {
   if (dims < 1 || dims > 16) throw EIB_Error("Invalid array descriptor: " + IntToStr(dims) + " dimensions");
   int64_t elements = 1;
   for (int i = 0; i < dims; ++i) {
-    const int64_t extent =
-        int64_t{ArrayDesc.array_desc_bounds[i].array_bound_upper} - ArrayDesc.array_desc_bounds[i].array_bound_lower + 1;
+    const int64_t extent = int64_t{ArrayDesc.array_desc_bounds[i].array_bound_upper} -
+                           ArrayDesc.array_desc_bounds[i].array_bound_lower + 1;
     if (extent <= 0) return 0;
     elements *= extent;
     if (elements > INT32_MAX) throw EIB_Error("Invalid array descriptor: slice too large");
@@ -85,17 +85,19 @@ ISC_STATUS TIB_SessionBase::GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLengt
   size_t pos = 0;
   while (pos + 3 <= sizeof reply) {
     const unsigned char code = reply[pos];
-    if (code != isc_info_blob_num_segments && code != isc_info_blob_max_segment &&
-        code != isc_info_blob_total_length)
+    if (code != isc_info_blob_num_segments && code != isc_info_blob_max_segment && code != isc_info_blob_total_length)
       break;
     const size_t length = static_cast<size_t>(reply[pos + 1]) | (static_cast<size_t>(reply[pos + 2]) << 8);
     pos += 3;
     if (pos + length > sizeof reply) break;
     const int32_t value = VaxInteger(reply + pos, length);
     pos += length;
-    if (code == isc_info_blob_num_segments) NumSegments = value;
-    else if (code == isc_info_blob_max_segment) MaxSegment = value;
-    else TotalLength = value;
+    if (code == isc_info_blob_num_segments)
+      NumSegments = value;
+    else if (code == isc_info_blob_max_segment)
+      MaxSegment = value;
+    else
+      TotalLength = value;
   }
   if (AVAR && IsBlrText(*AVAR) && TotalLength > 0) {
     // Room for the CR LF that reading puts after each segment (in 64 bits: the server's counts are
@@ -159,8 +161,8 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
                                      const TIB_BlobCallbackEvent& Callback, TIB_BlobNode& Node, XSQLVAR* AVAR) {
   const bool blrText = IsBlrText(*AVAR);
   // Opened through the server's filter from sub-type 2 to text.
-  static const char kBlrToText[] = {isc_bpb_version1, isc_bpb_target_type, 1, isc_blob_text,
-                                    isc_bpb_source_type, 1, isc_blob_blr};
+  static const char kBlrToText[] = {isc_bpb_version1, isc_bpb_target_type, 1, isc_blob_text, isc_bpb_source_type, 1,
+                                    isc_blob_blr};
   isc_blob_handle blob = 0;
   ISC_STATUS status = Call(Entries.isc_open_blob2, DBHandle, TRHandle, &blob, &Node.BlobID,
                            static_cast<ISC_USHORT>(blrText ? sizeof kBlrToText : 0),
@@ -200,8 +202,8 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
       }
       const auto request = static_cast<unsigned short>(std::min(segment, Node.BlobBufferSize - placed));
       unsigned short got = 0;
-      status = Call(Entries.isc_get_segment, &blob, &got, request,
-                    reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer + placed));
+      status =
+          Call(Entries.isc_get_segment, &blob, &got, request, reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer + placed));
       if (status != 0 && status != isc_segment && status != isc_segstr_eof) break;  // a failed read
       placed += got;
       if (blrText && (status == 0 || (status == isc_segstr_eof && got > 0))) {
@@ -238,8 +240,8 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
 ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
                                       const TIB_BlobCallbackEvent& Callback, TIB_BlobNode& Node, XSQLVAR* AVAR) {
   isc_blob_handle blob = 0;
-  ISC_STATUS status = Call(Entries.isc_create_blob2, DBHandle, TRHandle, &blob, &Node.BlobID,
-                           static_cast<short>(0), static_cast<const ISC_SCHAR*>(nullptr));
+  ISC_STATUS status = Call(Entries.isc_create_blob2, DBHandle, TRHandle, &blob, &Node.BlobID, static_cast<short>(0),
+                           static_cast<const ISC_SCHAR*>(nullptr));
   if (status != 0) return status;
   // A blob that failed half-way is cancelled, not closed: closing would store the part written.
   TBlobCleanup cleanup(Entries.isc_cancel_blob, &blob);

@@ -3,10 +3,11 @@
 // execution in IB_StatementExecute.cpp.
 #include "dblib/IB_Statement.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <cxxabi.h>
 #include <typeinfo>
 
 #include "dblib/IB_Constants.h"
@@ -742,9 +743,7 @@ void TIB_Statement::ApplyFieldsProperty(TIB_FieldsPropertyList List, TIB_Column&
         if (first == 'R') Column.SetAlignment(1);
       }
       break;
-    case fplCharCase:
-      Column.SetCharCase(first == 'U' ? 1 : first == 'L' ? 2 : first == 'P' ? 3 : 0);
-      break;
+    case fplCharCase: Column.SetCharCase(first == 'U' ? 1 : first == 'L' ? 2 : first == 'P' ? 3 : 0); break;
     case fplDisplayFormat: Column.SetDisplayFormat(value); break;
     case fplDisplayLabel: Column.SetDisplayLabel(value); break;
     case fplGridLabel: Column.SetGridLabel(value); break;
@@ -856,8 +855,7 @@ namespace {
 
 // Out of line so that the common case, a statement without links (several notices per execute), costs
 // a test and no call frame.
-[[gnu::noinline]] void DispatchLinkEvent(const std::vector<TIB_StatementLink*>& Links, int32_t AEvent,
-                                         intptr_t AArg) {
+[[gnu::noinline]] void DispatchLinkEvent(const std::vector<TIB_StatementLink*>& Links, int32_t AEvent, intptr_t AArg) {
   const std::vector<TIB_StatementLink*> snapshot = Links;
   for (TIB_StatementLink* link : snapshot) {
     // A link that an earlier one's handler removed hears nothing more.

@@ -290,8 +290,8 @@ public:
   void FinishDeferredPrepare() override;
   void ProcessConnectionEvent(TIB_ConnectionLink* Link, int32_t AEvent) override;
 
-  void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
-                     int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) override;
+  void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes, int32_t SQLCODE,
+                     TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) override;
 
   // ---- events --------------------------------------------------------------------------------------
   TIB_StatementEvent BeforePrepare, AfterPrepare, BeforeUnprepare, AfterUnprepare, BeforeExecute, AfterExecute,
@@ -455,13 +455,13 @@ protected:
 
   // The typed values behind ParamValues entries, by upper-case parameter name.
   struct TKeptParam {
-    std::string Text;      // the entry's text when it was kept
-    int16_t SQLType = 0;   // without the null bit
+    std::string Text;     // the entry's text when it was kept
+    int16_t SQLType = 0;  // without the null bit
     int16_t SQLScale = 0;
     int16_t SQLSubType = 0;
     int16_t SQLLen = 0;
-    std::string Data;      // the column's raw value bytes
-    Variant Value;         // for a parameter whose type changed
+    std::string Data;  // the column's raw value bytes
+    Variant Value;     // for a parameter whose type changed
   };
   std::map<std::string, TKeptParam> FKeptParams;
 };

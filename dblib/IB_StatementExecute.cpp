@@ -164,8 +164,7 @@ void TIB_Statement::SysExecuteStatement() {
     case stStartTrans:
     case stCommit:
     case stRollback: ExecTransactionControl(type); break;
-    default:
-      throw EIB_StatementError(IB_LoadStr(kMsgUnknownStatement) + ": " + std::to_string(type));
+    default: throw EIB_StatementError(IB_LoadStr(kMsgUnknownStatement) + ": " + std::to_string(type));
   }
 }
 
@@ -289,7 +288,8 @@ void TIB_Statement::ExecuteAndFetchOne() {
     // No row: every column reads null.
     for (int i = 0; i < FFields->GetColumnCount(); ++i) FFields->GetColumns(i)->SetIsNull(true);
   } else if (status != 0) {
-    TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+    TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                 static_cast<unsigned short>(DSQL_close));
     FFieldsRowResetOnActivate = true;
     s.HandleISCError(this);
     return;
@@ -336,8 +336,8 @@ void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, X
   isc_tr_handle* tr = GetTrHandlePtr();
   if (!tr) tr = &noTransaction;
   ISC_STATUS status = s.Call(s.Entries.isc_dsql_exec_immed2, GetDbHandlePtr(), tr, static_cast<unsigned short>(0),
-                             SQL.c_str(), static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(InRow),
-                             static_cast<const XSQLDA*>(OutRow));
+                             SQL.c_str(), static_cast<unsigned short>(GetSQLDialect()),
+                             static_cast<const XSQLDA*>(InRow), static_cast<const XSQLDA*>(OutRow));
   if (s.GetMonitorHooked()) {
     std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.ISC_ExecImmed2()\r\n";
     if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";

@@ -17,7 +17,8 @@ class TIB_StatementLink;
 class TIB_TransactionLink;
 
 // (TIB_TransactionLinkEvent names the transaction's event codes.)
-using TIB_TransactionLinkReceiveFocusEvent = std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
+using TIB_TransactionLinkReceiveFocusEvent =
+    std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
 using TIB_StmtLinkEvent = std::function<void(TIB_StatementLink* Sender, TIB_Statement* Statement)>;
 
 // Follows one transaction. Codes 0 (about to leave) and 1 (joined) are the link's own notices; the

@@ -236,11 +236,9 @@ void TIB_Statement::SysPrepareSQL() {
     FParamNameCount = 0;
   } else if (IsProcedureOrTriggerDDL(text)) {
     // EXECUTE BLOCK: '?' inputs are parameters; the body's ':variables' are not.
-    FParamNameCount =
-        ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, '\0', true, kept);
+    FParamNameCount = ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, '\0', true, kept);
   } else {
-    FParamNameCount =
-        ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, marker, false, kept);
+    FParamNameCount = ParseSQLParams(text, &FParamNames, &FSelectColumns, &FAnalysis, FServerSQL, marker, false, kept);
   }
   if (!needPlan) FPreparedSQL = FServerSQL;
   FSourceSQL = text;
@@ -278,8 +276,8 @@ ISC_STATUS TIB_Statement::API_Prepare(const std::string& Text, int32_t& InCount,
   isc_tr_handle* tr = GetTrHandlePtr();
   if (!tr) tr = &noTransaction;
   const auto dialect = static_cast<unsigned short>(GetSQLDialect());
-  ISC_STATUS status = s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0),
-                             Text.c_str(), dialect, out);
+  ISC_STATUS status =
+      s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0), Text.c_str(), dialect, out);
   if (status != 0) return status;
   if (s.GetMonitorHooked()) {
     std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.API_Prepare()\r\n";

@@ -32,16 +32,16 @@ enum TIB_Isolation { tiConcurrency, tiConsistency, tiCommitted };
 
 // The state byte of a transaction.
 enum TIB_TransactionState : uint8_t {
-  tsInactive = 0,            // nothing pending
-  tsStartRequested = 1,      // while loading, or just before the server start
-  tsStarted = 2,             // started, nothing pending
-  tsPending = 3,             // datasets hold unposted edits or unapplied cached updates
-  tsActive = 4,              // a statement changed data in this transaction
-  tsSavePoint = 5,           // a savepoint (quiet commit retaining) is running
-  tsCommitRetaining = 6,     // in progress
-  tsCommitting = 7,          // in progress
-  tsRollbackRetaining = 9,   // in progress
-  tsRollingBack = 10,        // in progress
+  tsInactive = 0,           // nothing pending
+  tsStartRequested = 1,     // while loading, or just before the server start
+  tsStarted = 2,            // started, nothing pending
+  tsPending = 3,            // datasets hold unposted edits or unapplied cached updates
+  tsActive = 4,             // a statement changed data in this transaction
+  tsSavePoint = 5,          // a savepoint (quiet commit retaining) is running
+  tsCommitRetaining = 6,    // in progress
+  tsCommitting = 7,         // in progress
+  tsRollbackRetaining = 9,  // in progress
+  tsRollingBack = 10,       // in progress
 };
 
 // The event codes a transaction sends to its links. (0 and 1 are a link's own notices when it moves
@@ -79,8 +79,8 @@ using TIB_TransactionEvent = std::function<void(TIB_Transaction* Sender)>;
 // Lets the application extend the TPB of one connection (AConnection nil: the common TPB of a
 // transaction over several connections). Buffer holds the TPB in its first BufInd bytes; a handler
 // may write beyond them (growing Buffer as needed) and must raise BufInd by what it added.
-using TIB_CustomizeTPBEvent =
-    std::function<void(TIB_Transaction* Sender, TIB_Connection* AConnection, int32_t& BufInd, std::vector<char>& Buffer)>;
+using TIB_CustomizeTPBEvent = std::function<void(TIB_Transaction* Sender, TIB_Connection* AConnection, int32_t& BufInd,
+                                                 std::vector<char>& Buffer)>;
 using TIB_TransactionCanPauseEvent = std::function<void(TIB_Transaction* Sender, bool& AllowPause)>;
 using TIB_SessionTimerEvent = std::function<void(TIB_Component* AIB_Component, bool& Terminate)>;
 

@@ -55,8 +55,10 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
     // One dataset's failure is reported and the others still follow the transaction.
     try {
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
-        if (Committing) d->Post();
-        else d->Cancel();
+        if (Committing)
+          d->Post();
+        else
+          d->Cancel();
       }
       if (FClosing || d->GetUnidirectional()) {
         if (Before) d->Close();
@@ -113,7 +115,8 @@ std::vector<TIB_TransactionDatasetIntf*> TIB_Transaction::BufferedDatasets(
   }
   for (TIB_TransactionDatasetIntf* d : Given) {
     if (!d) continue;
-    if (!HasDataset(d)) IB_Raise<EIB_TransactionError>(IBMsg::CannotUpdateIsNotOwnedBy, {d->GetDatasetName(), GetName()});
+    if (!HasDataset(d))
+      IB_Raise<EIB_TransactionError>(IBMsg::CannotUpdateIsNotOwnedBy, {d->GetDatasetName(), GetName()});
     result.push_back(d);
   }
   return result;
@@ -286,8 +289,7 @@ void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
     if ((FState == tsSavePoint || FState == tsCommitRetaining) && GetStarted()) {
       // A read-committed transaction without open cursors that has run long enough is ended instead
       // of retained, so that it stops holding back the oldest active transaction.
-      const bool fullCommit = FIsolation == tiCommitted && FOpenCursorCount == 0 &&
-                              !(IsSavePoint && FExplicitStart) &&
+      const bool fullCommit = FIsolation == tiCommitted && FOpenCursorCount == 0 && !(IsSavePoint && FExplicitStart) &&
                               GetElapsed() > FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay;
       if (!ServerCommit(!fullCommit)) {
         RestoreStateAfterFailure(prior);
@@ -341,8 +343,10 @@ void TIB_Transaction::RollbackRetainingCore() {
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
           if (!HasDataset(d)) continue;
           try {
-            if (d->GetUnidirectional()) d->Close();
-            else if (d->GetActive()) d->Refresh();
+            if (d->GetUnidirectional())
+              d->Close();
+            else if (d->GetActive())
+              d->Refresh();
           } catch (const std::exception& e) {
             IB_ReportException(e);
           }
@@ -367,8 +371,10 @@ void TIB_Transaction::Close() {
   if (IsIdle() || FClosing) return;
   TIB_BusyBracket busy(this);
   TFlagGuard closing(FClosing);
-  if (GetAutoCommit() && !FConnectionLost) Commit();
-  else Rollback();
+  if (GetAutoCommit() && !FConnectionLost)
+    Commit();
+  else
+    Rollback();
   FExplicitStart = false;
 }
 
@@ -383,11 +389,15 @@ TModalResult TIB_Transaction::CloseWithConfirm() {
     if (answer == mrCancel) return mrCancel;
     const bool cachedUpdates = FUpdatesPendingCount > 0;
     if (answer == mrYes) {
-      if (cachedUpdates) ApplyUpdates();
-      else CommitRetaining();
+      if (cachedUpdates)
+        ApplyUpdates();
+      else
+        CommitRetaining();
     } else if (answer == mrNo) {
-      if (cachedUpdates) CancelUpdates();
-      else RollbackRetaining();
+      if (cachedUpdates)
+        CancelUpdates();
+      else
+        RollbackRetaining();
     }
   } else if (FExplicitStart) {
     CommitRetaining();

@@ -24,7 +24,9 @@ enum TIB_DMLCacheFlag : uint8_t {
 };
 // A set of TIB_DMLCacheFlag values, bit n for value n.
 using TIB_DMLCacheFlags = uint8_t;
-constexpr TIB_DMLCacheFlags IB_DMLCacheFlag(TIB_DMLCacheFlag Flag) { return static_cast<TIB_DMLCacheFlags>(1u << Flag); }
+constexpr TIB_DMLCacheFlags IB_DMLCacheFlag(TIB_DMLCacheFlag Flag) {
+  return static_cast<TIB_DMLCacheFlags>(1u << Flag);
+}
 
 // A dataset as its transaction sees it. A dataset registers with TIB_Transaction::AddDataset and must
 // unregister (RemoveDataset) before it goes away.

@@ -19,8 +19,8 @@ std::string DateTimeToTimestampText(TDateTime Value) {
     uint16_t y, m, d, h, n, s, z;
     DecodeDate(Value, y, m, d);
     DecodeTime(Value, h, n, s, z);
-    return Format("%.4u/%.2u/%.2u %.2u:%.2u:%.2u.%.3u0", {int64_t{y}, int64_t{m}, int64_t{d}, int64_t{h},
-                                                           int64_t{n}, int64_t{s}, int64_t{z}});
+    return Format("%.4u/%.2u/%.2u %.2u:%.2u:%.2u.%.3u0",
+                  {int64_t{y}, int64_t{m}, int64_t{d}, int64_t{h}, int64_t{n}, int64_t{s}, int64_t{z}});
   }
   // Quoted separators: the layout must not follow the locale's date and time separators.
   if (std::isnan(Value)) Value = 0;
@@ -145,11 +145,23 @@ namespace {
 
 uint32_t LetterCode(unsigned char C) {
   switch (C | 0x20) {
-    case 'b': case 'f': case 'p': case 'v': return 1;
-    case 'c': case 'g': case 'j': case 'k': case 'q': case 's': case 'x': case 'z': return 2;
-    case 'd': case 't': return 3;
+    case 'b':
+    case 'f':
+    case 'p':
+    case 'v': return 1;
+    case 'c':
+    case 'g':
+    case 'j':
+    case 'k':
+    case 'q':
+    case 's':
+    case 'x':
+    case 'z': return 2;
+    case 'd':
+    case 't': return 3;
     case 'l': return 4;
-    case 'm': case 'n': return 5;
+    case 'm':
+    case 'n': return 5;
     case 'r': return 6;
     default: return 0;
   }

@@ -6,7 +6,7 @@
 
 namespace {
 
-const double PowersOfTen[MaxRoundingPrecision + 1] = {1e0, 1e1, 1e2, 1e3, 1e4,  1e5,  1e6,
+const double PowersOfTen[MaxRoundingPrecision + 1] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
                                                       1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
 constexpr double RoundingBias = 0.5;
 constexpr double RoundingTolerance = 0.001;

@@ -27,25 +27,26 @@ int main(int argc, char** argv) {
     db->SetSQLDialect(3);
     db->CreateDatabase();  // creates the file and attaches
     const TIB_ConnectCharacteristics c = db->GetCharacteristics();
-    std::printf("created %s: page size %u, SQL dialect %d, ODS %u.%u, server %s\n", argv[1],
-                unsigned(c.dbPage_Size), int(c.dbSQL_Dialect), unsigned(c.dbODS_Version),
-                unsigned(c.dbODS_Minor_Version), c.dbVersion.c_str());
+    std::printf("created %s: page size %u, SQL dialect %d, ODS %u.%u, server %s\n", argv[1], unsigned(c.dbPage_Size),
+                int(c.dbSQL_Dialect), unsigned(c.dbODS_Version), unsigned(c.dbODS_Minor_Version), c.dbVersion.c_str());
     auto* tr = new TIB_Transaction(form);
     tr->SetIB_Connection(db);
 
     auto* ddl = new TIB_DSQL(form);
     ddl->SetIB_Connection(db);
     ddl->SetIB_Transaction(tr);
-    ddl->GetSQL().SetText("CREATE TABLE FLIGHT (ID INTEGER NOT NULL PRIMARY KEY, ORIGIN CHAR(4), "
-                          "DEST CHAR(4), DISTANCE NUMERIC(9,1), DEPARTS TIMESTAMP)");
+    ddl->GetSQL().SetText(
+        "CREATE TABLE FLIGHT (ID INTEGER NOT NULL PRIMARY KEY, ORIGIN CHAR(4), "
+        "DEST CHAR(4), DISTANCE NUMERIC(9,1), DEPARTS TIMESTAMP)");
     ddl->Execute();
     tr->Commit();
 
     auto* ins = new TIB_DSQL(form);
     ins->SetIB_Connection(db);
     ins->SetIB_Transaction(tr);
-    ins->GetSQL().SetText("INSERT INTO FLIGHT (ID, ORIGIN, DEST, DISTANCE, DEPARTS) "
-                          "VALUES (:ID, :ORIGIN, :DEST, :DISTANCE, :DEPARTS)");
+    ins->GetSQL().SetText(
+        "INSERT INTO FLIGHT (ID, ORIGIN, DEST, DISTANCE, DEPARTS) "
+        "VALUES (:ID, :ORIGIN, :DEST, :DISTANCE, :DEPARTS)");
     ins->Prepare();
     const struct {
       int Id;

@@ -358,7 +358,7 @@ void TStrings::SetCommaText(std::string_view Value) {
         }
       } else {
         size_t start = p;
-        while (p < n && static_cast<unsigned char>(Value[p]) > ' ' && Value[p] != ',') ++p;
+        while (p<n&& static_cast<unsigned char>(Value[p])> ' ' && Value[p] != ',') ++p;
         s.assign(Value.substr(start, p - start));
         if (p == start && p < n && Value[p] != ',') {
           // A control character that is no separator: keep it rather than loop on it.
@@ -459,12 +459,9 @@ int TStringList::AddObject(const std::string& S, TObject* AObject) {
     index = Count();
   } else if (Find(S, index)) {
     switch (FDuplicates) {
-      case dupIgnore:
-        return index;
-      case dupError:
-        throw EStringListError(SDuplicateString);
-      case dupAccept:
-        break;
+      case dupIgnore: return index;
+      case dupError: throw EStringListError(SDuplicateString);
+      case dupAccept: break;
     }
   }
   InsertItem(index, S, AObject);

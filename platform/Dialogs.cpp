@@ -40,8 +40,10 @@ TModalResult TDialogs::MessageDlg(const std::string&, TMsgDlgType, const TMsgDlg
 void TDialogs::ShowMessage(const std::string& Msg) { std::fprintf(stderr, "%s\n", Msg.c_str()); }
 
 void TDialogs::ShowError(const std::string& Caption, const std::string& Text) {
-  if (Caption.empty()) std::fprintf(stderr, "%s\n", Text.c_str());
-  else std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
+  if (Caption.empty())
+    std::fprintf(stderr, "%s\n", Text.c_str());
+  else
+    std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
 }
 
 void TDialogs::CancelQueryShow(const TCancelQueryInfo&) {}

@@ -1,7 +1,5 @@
 #include "platform/Forms.h"
 
-#include "platform/Clock.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "platform/Clock.h"
 
 TScreen Screen;
 
@@ -30,8 +30,10 @@ void MessageBeep(uint32_t Type) {
     std::lock_guard<std::mutex> lock(gBeepLock);
     hook = gBeepHook;
   }
-  if (hook) hook(Type);
-  else gBeepCount.fetch_add(1);
+  if (hook)
+    hook(Type);
+  else
+    gBeepCount.fetch_add(1);
 }
 
 TBeepHook SetBeepHook(TBeepHook Hook) {
@@ -64,9 +66,7 @@ struct TThreadQueue {
   uint64_t NextSerial = 0;
   TTimerClock Tick;
 
-  uint64_t Now() const {
-    return Tick ? Tick() : GetTickCount64();
-  }
+  uint64_t Now() const { return Tick ? Tick() : GetTickCount64(); }
   TTimer* Find(const void* Owner, uintptr_t Id) {
     for (auto& t : Timers)
       if (t.Owner == Owner && t.Id == Id) return &t;
@@ -151,15 +151,15 @@ bool TApplication::SetTimer(const void* Owner, uintptr_t Id, uint32_t Interval, 
     return true;
   }
   if (static_cast<int>(q.Timers.size()) >= FMaxTimers.load()) return false;
-  q.Timers.push_back(TTimer{Owner, Id, Interval, now + Interval, q.NextSerial++,
-                            std::make_shared<TTimerProc>(std::move(Proc))});
+  q.Timers.push_back(
+      TTimer{Owner, Id, Interval, now + Interval, q.NextSerial++, std::make_shared<TTimerProc>(std::move(Proc))});
   return true;
 }
 
 bool TApplication::KillTimer(const void* Owner, uintptr_t Id) {
   TThreadQueue& q = ThisThread();
-  auto it = std::find_if(q.Timers.begin(), q.Timers.end(),
-                         [&](const TTimer& t) { return t.Owner == Owner && t.Id == Id; });
+  auto it =
+      std::find_if(q.Timers.begin(), q.Timers.end(), [&](const TTimer& t) { return t.Owner == Owner && t.Id == Id; });
   if (it == q.Timers.end()) return false;
   q.Timers.erase(it);
   return true;

@@ -1,11 +1,12 @@
 #include "platform/Locale.h"
 
+#include <locale.h>
+
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 
 TFormatSettings FormatSettings;
 
@@ -54,8 +55,10 @@ Currency& Currency::operator*=(Currency B) {
   __int128 p = static_cast<__int128>(FValue) * B.FValue;
   // Round half away from zero to ten-thousandths.
   __int128 q = p / Scale, r = p % Scale;
-  if (r * 2 >= Scale) ++q;
-  else if (r * 2 <= -Scale) --q;
+  if (r * 2 >= Scale)
+    ++q;
+  else if (r * 2 <= -Scale)
+    --q;
   if (q > INT64_MAX || q < INT64_MIN) CurrencyOverflow();
   FValue = static_cast<int64_t>(q);
   return *this;
@@ -109,10 +112,14 @@ bool ScanInteger(std::string_view S, int64_t Min, int64_t Max, int64_t& Out) {
   for (; i < S.size(); ++i) {
     int d;
     char c = S[i];
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * (hex ? 16 : 10) + d;
     if (v > (static_cast<unsigned __int128>(1) << 64)) return false;
   }
@@ -305,7 +312,8 @@ void RoundDecimal(TDecimal& D, int Precision, int Decimals) {
   if (up) {
     long i = keep - 1;
     while (i >= 0 && D.Digits[i] == '9') D.Digits[i--] = '0';
-    if (i >= 0) ++D.Digits[i];
+    if (i >= 0)
+      ++D.Digits[i];
     else {
       D.Digits.insert(D.Digits.begin(), '1');
       ++D.Exponent;
@@ -394,8 +402,7 @@ std::string DecimalToText(TDecimal D, TFloatFormat Fmt, int Precision, int Digit
     return s + FixedText(R, decimals, false);
   };
   switch (Fmt) {
-    case ffGeneral:
-      return general(D, Digits > 4 ? 4 : Digits);
+    case ffGeneral: return general(D, Digits > 4 ? 4 : Digits);
     case ffExponent: {
       RoundDecimal(D, Precision, 9999);
       std::string s = sign(D);
@@ -460,12 +467,15 @@ TSection AnalyseSection(std::string_view T) {
       if (c == quote) quote = 0;
       continue;
     }
-    if (c == '"' || c == '\'') quote = c;
+    if (c == '"' || c == '\'')
+      quote = c;
     else if ((c == 'E' || c == 'e') && i + 1 < T.size() && (T[i + 1] == '+' || T[i + 1] == '-')) {
       s.Scientific = true;
       break;  // what follows is the exponent's own digits and literals
-    } else if (c == '.') s.HasPoint = true;
-    else if (c == ',') s.Thousands = true;
+    } else if (c == '.')
+      s.HasPoint = true;
+    else if (c == ',')
+      s.Thousands = true;
     else if (c == '0' || c == '#') {
       if (s.HasPoint) {
         if (c == '0') s.LastDecZero = s.DecPlaces;
@@ -521,8 +531,10 @@ std::string ApplySection(const TSection& S, const TDecimal& R, int ExpValue) {
   for (size_t i = 0; i < T.size(); ++i) {
     char c = T[i];
     if (quote) {
-      if (c == quote) quote = 0;
-      else out += c;
+      if (c == quote)
+        quote = 0;
+      else
+        out += c;
       continue;
     }
     if (c == '"' || c == '\'') {
@@ -590,9 +602,7 @@ std::string FormatDecimal(std::string_view Fmt, const TDecimal& Value, int MaxPr
   std::string_view sections[3];
   int n = SplitSections(Fmt, sections);
   if (Fmt.empty() || n == 0) return DecimalToText(Value, ffGeneral, 15, 0, MaxPrecision);
-  auto pick = [&](int i) -> std::string_view {
-    return i < n && !sections[i].empty() ? sections[i] : sections[0];
-  };
+  auto pick = [&](int i) -> std::string_view { return i < n && !sections[i].empty() ? sections[i] : sections[0]; };
   bool negSection = n >= 2 && !sections[1].empty();
   TSection s = AnalyseSection(Value.Negative ? pick(1) : pick(0));
   // Classic limit: numbers of 1E18 and beyond are not shown in a picture without an exponent.
@@ -647,7 +657,7 @@ namespace {
 constexpr int64_t kDateDelta = 693594;  // days from 0001-01-01 (day 1) to 1899-12-30
 constexpr uint16_t kMonthDays[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
                                         {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
-constexpr double kMinDateTime = -693593.0;        // 0001-01-01
+constexpr double kMinDateTime = -693593.0;         // 0001-01-01
 constexpr double kMaxDateTime = 2958465.99999999;  // 9999-12-31 23:59:59.999
 
 // A date-time split into a day number (whole days from 1899-12-30, counted as the calendar goes)
@@ -708,8 +718,7 @@ uint16_t DaysInAMonth(uint16_t Year, uint16_t Month) {
 }
 
 bool TryEncodeDate(uint16_t Year, uint16_t Month, uint16_t Day, TDateTime& Date) {
-  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInAMonth(Year, Month))
-    return false;
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInAMonth(Year, Month)) return false;
   int64_t d = Day;
   for (int m = 1; m < Month; ++m) d += DaysInAMonth(Year, m);
   int64_t i = Year - 1;
@@ -790,7 +799,8 @@ bool AmPmFollows(std::string_view F, size_t Pos) {
       if (F[i] == quote) quote = 0;
       continue;
     }
-    if (F[i] == '"' || F[i] == '\'') quote = F[i];
+    if (F[i] == '"' || F[i] == '\'')
+      quote = F[i];
     else if (StartsWithCI(F, i, "am/pm") || StartsWithCI(F, i, "a/p") || StartsWithCI(F, i, "ampm"))
       return true;
   }
@@ -823,8 +833,7 @@ void AppendDateTime(std::string& Out, std::string_view F, TDateTime DT, int Dept
       if (e == std::string_view::npos) e = F.size();
       Out.append(F.substr(i + 1, e - i - 1));
       i = e + 1;
-    } else if (u == 'A' && (StartsWithCI(F, i, "am/pm") || StartsWithCI(F, i, "a/p") ||
-                            StartsWithCI(F, i, "ampm"))) {
+    } else if (u == 'A' && (StartsWithCI(F, i, "am/pm") || StartsWithCI(F, i, "a/p") || StartsWithCI(F, i, "ampm"))) {
       bool pm = h >= 12;
       if (StartsWithCI(F, i, "am/pm")) {
         std::string_view part = pm ? F.substr(i + 3, 2) : F.substr(i, 2);
@@ -902,9 +911,12 @@ void AppendDateTime(std::string& Out, std::string_view F, TDateTime DT, int Dept
       ++i;
     }
     // 'm' right after an hour (blanks and separators between do not count as letters) means minutes.
-    if (hourNow) lastWasHour = true;
-    else if (std::isalpha(static_cast<unsigned char>(u)) && u != 'M') lastWasHour = false;
-    else if (u == 'M') lastWasHour = false;
+    if (hourNow)
+      lastWasHour = true;
+    else if (std::isalpha(static_cast<unsigned char>(u)) && u != 'M')
+      lastWasHour = false;
+    else if (u == 'M')
+      lastWasHour = false;
   }
 }
 
@@ -971,9 +983,18 @@ bool ScanDate(TScanner& Sc, TDateTime& Out) {
   enum { MDY, DMY, YMD } order = MDY;
   for (char c : FormatSettings.ShortDateFormat) {
     char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (u == 'D') { order = DMY; break; }
-    if (u == 'M') { order = MDY; break; }
-    if (u == 'Y') { order = YMD; break; }
+    if (u == 'D') {
+      order = DMY;
+      break;
+    }
+    if (u == 'M') {
+      order = MDY;
+      break;
+    }
+    if (u == 'Y') {
+      order = YMD;
+      break;
+    }
   }
   const char sep = FormatSettings.DateSeparator;
   int v[3] = {0, 0, 0}, digits[3] = {0, 0, 0};
@@ -998,8 +1019,10 @@ bool ScanDate(TScanner& Sc, TDateTime& Out) {
   if (count == 2) {
     yearGiven = false;
     y = CurrentYear();
-    if (order == DMY) d = v[0], m = v[1];
-    else m = v[0], d = v[1];  // MDY and YMD take month then day
+    if (order == DMY)
+      d = v[0], m = v[1];
+    else
+      m = v[0], d = v[1];  // MDY and YMD take month then day
   } else {
     switch (order) {
       case MDY: m = v[0], d = v[1], y = v[2]; break;

@@ -37,15 +37,20 @@ std::string Escape(std::string_view S, bool IsName) {
     unsigned char c = static_cast<unsigned char>(S[i]);
     bool edgeBlank = c == ' ' && (i == 0 || i + 1 == S.size());
     bool special = IsName && (c == '=' || c == '[' || c == ']' || c == ';' || c == '#');
-    if (c == '\\') r += "\\\\";
-    else if (c == '\n') r += "\\n";
-    else if (c == '\r') r += "\\r";
-    else if (c == '\t') r += "\\t";
+    if (c == '\\')
+      r += "\\\\";
+    else if (c == '\n')
+      r += "\\n";
+    else if (c == '\r')
+      r += "\\r";
+    else if (c == '\t')
+      r += "\\t";
     else if (c < 0x20 || c == 0x7F || edgeBlank || special) {
       r += "\\x";
       r += Hex(c >> 4);
       r += Hex(c);
-    } else r += static_cast<char>(c);
+    } else
+      r += static_cast<char>(c);
   }
   return r;
 }
@@ -65,13 +70,17 @@ std::string Unescape(std::string_view S) {
       continue;
     }
     char n = S[++i];
-    if (n == 'n') r += '\n';
-    else if (n == 'r') r += '\r';
-    else if (n == 't') r += '\t';
+    if (n == 'n')
+      r += '\n';
+    else if (n == 'r')
+      r += '\r';
+    else if (n == 't')
+      r += '\t';
     else if (n == 'x' && i + 2 < S.size() && HexValue(S[i + 1]) >= 0 && HexValue(S[i + 2]) >= 0) {
       r += static_cast<char>(HexValue(S[i + 1]) * 16 + HexValue(S[i + 2]));
       i += 2;
-    } else r += n;  // "\\" and anything unknown
+    } else
+      r += n;  // "\\" and anything unknown
   }
   return r;
 }
@@ -155,8 +164,10 @@ bool Save(const std::string& Path, const std::string& Text) {
   while (ok && done < Text.size()) {
     ssize_t n = write(fd, Text.data() + done, Text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   ok = ok && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
@@ -172,9 +183,10 @@ std::string SegmentFileName(std::string_view Seg) {
   for (size_t i = 0; i < Seg.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(Seg[i]);
     if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    bool keep = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == ' ' ||
-                (c == '.' && i > 0);
-    if (keep) r += static_cast<char>(c);
+    bool keep =
+        (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == ' ' || (c == '.' && i > 0);
+    if (keep)
+      r += static_cast<char>(c);
     else {
       r += '%';
       r += Hex(c >> 4);
@@ -225,8 +237,7 @@ std::string TRegIniFile::GetPath() const {
   return SettingsRoot() + "/" + rel + ".ini";
 }
 
-std::string TRegIniFile::ReadString(std::string_view Section, std::string_view Name,
-                                    std::string_view Default) const {
+std::string TRegIniFile::ReadString(std::string_view Section, std::string_view Name, std::string_view Default) const {
   auto v = Lookup(GetPath(), Section, Name);
   return v ? *v : std::string(Default);
 }
@@ -259,8 +270,10 @@ void TRegIniFile::WriteString(std::string_view Section, std::string_view Name, s
   TIniData data = Load(path);
   TSection* s = FindSection(data, Section);
   if (!s) {
-    if (Section.empty()) data.insert(data.begin(), TSection{"", {}});
-    else data.push_back({std::string(Section), {}});
+    if (Section.empty())
+      data.insert(data.begin(), TSection{"", {}});
+    else
+      data.push_back({std::string(Section), {}});
     s = FindSection(data, Section);
   }
   bool found = false;

@@ -29,18 +29,24 @@ std::string FormatOne(char conv, const std::string& flags, int width, int prec, 
     case 'd':
     case 'u': {
       long long v = 0;
-      if (auto* i = std::get_if<int64_t>(&a)) v = *i;
-      else if (auto* d = std::get_if<double>(&a)) v = static_cast<long long>(*d);
-      else return std::get<std::string>(a);
+      if (auto* i = std::get_if<int64_t>(&a))
+        v = *i;
+      else if (auto* d = std::get_if<double>(&a))
+        v = static_cast<long long>(*d);
+      else
+        return std::get<std::string>(a);
       spec += conv == 'd' ? "lld" : "llu";
       std::snprintf(buf, sizeof buf, spec.c_str(), v);
       return buf;
     }
     case 'x': {
       long long v = 0;
-      if (auto* i = std::get_if<int64_t>(&a)) v = *i;
-      else if (auto* d = std::get_if<double>(&a)) v = static_cast<long long>(*d);
-      else return std::get<std::string>(a);
+      if (auto* i = std::get_if<int64_t>(&a))
+        v = *i;
+      else if (auto* d = std::get_if<double>(&a))
+        v = static_cast<long long>(*d);
+      else
+        return std::get<std::string>(a);
       spec += "llX";
       std::snprintf(buf, sizeof buf, spec.c_str(), v);
       return buf;
@@ -49,17 +55,22 @@ std::string FormatOne(char conv, const std::string& flags, int width, int prec, 
     case 'g':
     case 'e': {
       double v = 0;
-      if (auto* d = std::get_if<double>(&a)) v = *d;
-      else if (auto* i = std::get_if<int64_t>(&a)) v = static_cast<double>(*i);
-      else return std::get<std::string>(a);
+      if (auto* d = std::get_if<double>(&a))
+        v = *d;
+      else if (auto* i = std::get_if<int64_t>(&a))
+        v = static_cast<double>(*i);
+      else
+        return std::get<std::string>(a);
       spec += conv;
       std::snprintf(buf, sizeof buf, spec.c_str(), v);
       return buf;
     }
     default: {  // 's'
       std::string s;
-      if (auto* str = std::get_if<std::string>(&a)) s = *str;
-      else if (auto* i = std::get_if<int64_t>(&a)) s = std::to_string(*i);
+      if (auto* str = std::get_if<std::string>(&a))
+        s = *str;
+      else if (auto* i = std::get_if<int64_t>(&a))
+        s = std::to_string(*i);
       else {
         std::snprintf(buf, sizeof buf, "%g", std::get<double>(a));
         s = buf;
@@ -117,8 +128,7 @@ std::string Format(std::string_view Fmt, std::initializer_list<TFormatArg> Args)
     }
     if (j < Fmt.size()) {
       char conv = static_cast<char>(std::tolower(static_cast<unsigned char>(Fmt[j])));
-      if (conv == 's' || conv == 'd' || conv == 'u' || conv == 'x' || conv == 'f' || conv == 'g' ||
-          conv == 'e') {
+      if (conv == 's' || conv == 'd' || conv == 'u' || conv == 'x' || conv == 'f' || conv == 'g' || conv == 'e') {
         if (arg != Args.end()) {
           out += FormatOne(conv, flags, width, prec, *arg);
           ++arg;
@@ -179,9 +189,7 @@ int CompareText(std::string_view A, std::string_view B) {
   return A.size() < B.size() ? -1 : 1;
 }
 
-bool SameText(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && CompareText(A, B) == 0;
-}
+bool SameText(std::string_view A, std::string_view B) { return A.size() == B.size() && CompareText(A, B) == 0; }
 
 int CompareStr(std::string_view A, std::string_view B) {
   int c = A.compare(B);

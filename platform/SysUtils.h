@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <initializer_list>
 
 // Root of every class that takes part in the component model. Objects of classes derived
 // from TObject are deleted with plain `delete`; the deleting path first runs the virtual
@@ -87,12 +87,12 @@ std::string Format(std::string_view Fmt, std::initializer_list<TFormatArg> Args)
 // ASCII helpers with the classic semantics.
 std::string UpperCase(std::string_view S);
 std::string LowerCase(std::string_view S);
-std::string Trim(std::string_view S);       // removes bytes <= ' ' at both ends
+std::string Trim(std::string_view S);  // removes bytes <= ' ' at both ends
 std::string TrimLeft(std::string_view S);
 std::string TrimRight(std::string_view S);
 int CompareText(std::string_view A, std::string_view B);  // ASCII case-insensitive, <0, 0, >0
 bool SameText(std::string_view A, std::string_view B);
-int CompareStr(std::string_view A, std::string_view B);   // byte-wise
+int CompareStr(std::string_view A, std::string_view B);  // byte-wise
 std::string IntToStr(int64_t V);
 std::string IntToHex(uint64_t V, int Digits);
 // Quotes S with Quote, doubling every Quote inside.

@@ -18,9 +18,7 @@ constexpr const char* SVarNotArray = "Variant is not an array";
 constexpr const char* SVarTypeCast = "Could not convert variant of type (%s) into type (%s)";
 constexpr const char* SVarInvalidOp = "Invalid variant operation";
 
-bool IsIntegerKind(uint16_t T) {
-  return T == varSmallint || T == varInteger || T == varInt64 || T == varDecimal;
-}
+bool IsIntegerKind(uint16_t T) { return T == varSmallint || T == varInteger || T == varInt64 || T == varDecimal; }
 bool IsFloatKind(uint16_t T) { return T == varSingle || T == varDouble; }
 bool IsNumericKind(uint16_t T) { return IsIntegerKind(T) || IsFloatKind(T) || T == varCurrency; }
 
@@ -152,8 +150,10 @@ int64_t Variant::AsInt64() const {
     case varCurrency: {
       // Ten-thousandths to units, ties to even.
       int64_t q = FInt / 10000, r = FInt % 10000;
-      if (r > 5000 || (r == 5000 && (q & 1))) ++q;
-      else if (r < -5000 || (r == -5000 && (q & 1))) --q;
+      if (r > 5000 || (r == 5000 && (q & 1)))
+        ++q;
+      else if (r < -5000 || (r == -5000 && (q & 1)))
+        --q;
       return q;
     }
     case varBoolean: return FBool ? -1 : 0;

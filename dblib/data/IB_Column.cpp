@@ -66,11 +66,8 @@ TIB_Column::TIB_Column(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
     case SQL_LONG:
     case SQL_SHORT:
     case SQL_QUAD:
-    case SQL_INT64:
-      FAlignment = 1;
-      break;
-    default:
-      FAlignment = 0;
+    case SQL_INT64: FAlignment = 1; break;
+    default: FAlignment = 0;
   }
   if (FIsBoolean) FAlignment = 2;
 }
@@ -364,26 +361,17 @@ Variant TIB_Column::GetAsVariant() {
   switch (GetSQLType() & ~1) {
     case SQL_VARYING:
     case SQL_TEXT:
-    case SQL_BLOB:
-      return Variant(GetAsString());
-    case SQL_DOUBLE:
-      return Variant(GetAsDouble());
-    case SQL_FLOAT:
-      return Variant(static_cast<double>(GetAsFloat()));
-    case SQL_LONG:
-      return scaled ? Variant(GetAsExtended()) : Variant(GetAsInteger());
-    case SQL_SHORT:
-      return scaled ? Variant(GetAsExtended()) : Variant(GetAsSmallint());
+    case SQL_BLOB: return Variant(GetAsString());
+    case SQL_DOUBLE: return Variant(GetAsDouble());
+    case SQL_FLOAT: return Variant(static_cast<double>(GetAsFloat()));
+    case SQL_LONG: return scaled ? Variant(GetAsExtended()) : Variant(GetAsInteger());
+    case SQL_SHORT: return scaled ? Variant(GetAsExtended()) : Variant(GetAsSmallint());
     case SQL_TIMESTAMP:
-    case SQL_TYPE_TIME:
-      return Variant::FromDate(GetAsDateTime());
-    case SQL_TYPE_DATE:
-      return Variant::FromDate(GetAsDate());
+    case SQL_TYPE_TIME: return Variant::FromDate(GetAsDateTime());
+    case SQL_TYPE_DATE: return Variant::FromDate(GetAsDate());
     case SQL_QUAD:
-    case SQL_INT64:
-      return scaled ? Variant(GetAsExtended()) : Variant::FromDecimal(GetAsInt64());
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    case SQL_INT64: return scaled ? Variant(GetAsExtended()) : Variant::FromDecimal(GetAsInt64());
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -497,8 +485,7 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
         if (wasNull || GetAsInt64() != v) SetAsInt64(v);
       }
       break;
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -596,15 +583,9 @@ void TIB_Column::ApplyTrimming(std::string& Text, int Kind) {
       if (Text.size() >= 3) std::erase(Text, ' ');
       break;
     }
-    case 2:
-      Text = Trim(Text);
-      break;
-    case 3:
-      Text = TrimLeft(Text);
-      break;
-    case 4:
-      Text = TrimRight(Text);
-      break;
+    case 2: Text = Trim(Text); break;
+    case 3: Text = TrimLeft(Text); break;
+    case 4: Text = TrimRight(Text); break;
     case 5: {
       Text = Trim(Text);
       std::string out;
@@ -616,8 +597,7 @@ void TIB_Column::ApplyTrimming(std::string& Text, int Kind) {
       Text = out;
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -720,11 +700,15 @@ void TIB_Column::InitDateTimeFormats() {
   FTimeOnlyFormat.clear();
   if (HasAttribute("NOTIME")) {
     const std::string param = GetAttributeParam("NOTIME", found);
-    FDateOnlyFormat = !param.empty() ? param : !FDisplayFormat.empty() ? FDisplayFormat : FormatSettings.ShortDateFormat;
+    FDateOnlyFormat = !param.empty()            ? param
+                      : !FDisplayFormat.empty() ? FDisplayFormat
+                                                : FormatSettings.ShortDateFormat;
   }
   if (HasAttribute("NODATE")) {
     const std::string param = GetAttributeParam("NODATE", found);
-    FTimeOnlyFormat = !param.empty() ? param : !FDisplayFormat.empty() ? FDisplayFormat : FormatSettings.ShortTimeFormat;
+    FTimeOnlyFormat = !param.empty()            ? param
+                      : !FDisplayFormat.empty() ? FDisplayFormat
+                                                : FormatSettings.ShortTimeFormat;
   }
 }
 

@@ -22,8 +22,7 @@ std::string ReplaceTag(const std::string& Text, const char* Tag, char Ch) {
   std::string out;
   out.reserve(Text.size());
   for (size_t i = 0; i < Text.size();) {
-    if (i + 1 < Text.size() && Text[i] == Tag[0] &&
-        std::tolower(static_cast<unsigned char>(Text[i + 1])) == Tag[1]) {
+    if (i + 1 < Text.size() && Text[i] == Tag[0] && std::tolower(static_cast<unsigned char>(Text[i + 1])) == Tag[1]) {
       out.push_back(Ch);
       i += 2;
     } else {
@@ -61,11 +60,8 @@ int TIB_Column::GetDefaultWidth() {
   switch (GetSQLType() & ~1) {
     case SQL_TIMESTAMP:
     case SQL_QUAD:
-    case SQL_INT64:
-      width = 16;
-      break;
-    default:
-      width = GetSQLLen();
+    case SQL_INT64: width = 16; break;
+    default: width = GetSQLLen();
   }
   const int pixels = std::max(width, labelLength) * 8;
   return std::clamp(pixels, 70, 200);
@@ -91,64 +87,30 @@ std::string TIB_Column::GetSQLTypeSource() {
   if (GetSQLScale() != 0) {
     const std::string d = std::to_string(-GetSQLScale());
     switch (type) {
-      case SQL_SHORT:
-        result = "DECIMAL ( 4, " + d + " )";
-        break;
-      case SQL_LONG:
-        result = "DECIMAL ( 9, " + d + " )";
-        break;
-      case SQL_FLOAT:
-        result = "NUMERIC ( 9, " + d + " )";
-        break;
-      case SQL_DOUBLE:
-        result = "NUMERIC ( 15, " + d + " )";
-        break;
+      case SQL_SHORT: result = "DECIMAL ( 4, " + d + " )"; break;
+      case SQL_LONG: result = "DECIMAL ( 9, " + d + " )"; break;
+      case SQL_FLOAT: result = "NUMERIC ( 9, " + d + " )"; break;
+      case SQL_DOUBLE: result = "NUMERIC ( 15, " + d + " )"; break;
       case SQL_QUAD:
-      case SQL_INT64:
-        result = "DECIMAL ( 18, " + d + " )";
-        break;
-      default:
-        break;
+      case SQL_INT64: result = "DECIMAL ( 18, " + d + " )"; break;
+      default: break;
     }
   } else {
     const std::string len = std::to_string(GetSQLLen());
     switch (type) {
-      case SQL_VARYING:
-        result = "VARCHAR( " + len + " )";
-        break;
-      case SQL_TEXT:
-        result = "CHAR( " + len + " )";
-        break;
-      case SQL_DOUBLE:
-        result = "DOUBLE PRECISION";
-        break;
-      case SQL_FLOAT:
-        result = "FLOAT";
-        break;
-      case SQL_LONG:
-        result = "INTEGER";
-        break;
-      case SQL_SHORT:
-        result = "SMALLINT";
-        break;
-      case SQL_TIMESTAMP:
-        result = DialectOf(*this) < 3 ? "DATE" : "TIMESTAMP";
-        break;
-      case SQL_BLOB:
-        result = "BLOB( 65535, " + std::to_string(GetSQLSubType()) + " )";
-        break;
+      case SQL_VARYING: result = "VARCHAR( " + len + " )"; break;
+      case SQL_TEXT: result = "CHAR( " + len + " )"; break;
+      case SQL_DOUBLE: result = "DOUBLE PRECISION"; break;
+      case SQL_FLOAT: result = "FLOAT"; break;
+      case SQL_LONG: result = "INTEGER"; break;
+      case SQL_SHORT: result = "SMALLINT"; break;
+      case SQL_TIMESTAMP: result = DialectOf(*this) < 3 ? "DATE" : "TIMESTAMP"; break;
+      case SQL_BLOB: result = "BLOB( 65535, " + std::to_string(GetSQLSubType()) + " )"; break;
       case SQL_QUAD:
-      case SQL_INT64:
-        result = "DECIMAL ( 18, 0 )";
-        break;
-      case SQL_TYPE_TIME:
-        result = "TIME";
-        break;
-      case SQL_TYPE_DATE:
-        result = "DATE";
-        break;
-      default:
-        break;
+      case SQL_INT64: result = "DECIMAL ( 18, 0 )"; break;
+      case SQL_TYPE_TIME: result = "TIME"; break;
+      case SQL_TYPE_DATE: result = "DATE"; break;
+      default: break;
     }
   }
   if (FFieldNo < 0) result += " /* CLIENT CALCULATED */";
@@ -222,16 +184,12 @@ bool TIB_Column::IsValidChar(char Ch) const {
     case SQL_LONG:
     case SQL_SHORT:
     case SQL_QUAD:
-    case SQL_INT64:
-      return sign || digit;
-    case SQL_TYPE_TIME:
-      return Ch == ' ' || digit || letter || Ch == FormatSettings.TimeSeparator;
-    case SQL_TYPE_DATE:
-      return Ch == ' ' || digit || letter || Ch == FormatSettings.DateSeparator;
+    case SQL_INT64: return sign || digit;
+    case SQL_TYPE_TIME: return Ch == ' ' || digit || letter || Ch == FormatSettings.TimeSeparator;
+    case SQL_TYPE_DATE: return Ch == ' ' || digit || letter || Ch == FormatSettings.DateSeparator;
     case SQL_TIMESTAMP:
       return Ch == ' ' || digit || letter || Ch == FormatSettings.DateSeparator || Ch == FormatSettings.TimeSeparator;
-    default:
-      return true;
+    default: return true;
   }
 }
 

@@ -143,10 +143,8 @@ long double TIB_ColumnNumeric::GetAsExtended() {
   const int d = GetScale();
   const uint8_t* data = Data();
   switch (GetSQLType() & ~1) {
-    case SQL_LONG:
-      return ScaledIntToFloat(ReadAs<int32_t>(data), d);
-    case SQL_SHORT:
-      return ScaledIntToFloat(ReadAs<int16_t>(data), d);
+    case SQL_LONG: return ScaledIntToFloat(ReadAs<int32_t>(data), d);
+    case SQL_SHORT: return ScaledIntToFloat(ReadAs<int16_t>(data), d);
     case SQL_DOUBLE:
     case SQL_FLOAT: {
       const long double stored =
@@ -156,14 +154,12 @@ long double TIB_ColumnNumeric::GetAsExtended() {
     }
     case SQL_QUAD: {
       const ISC_QUAD q = ReadAs<ISC_QUAD>(data);
-      const int64_t v = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
-                                             q.gds_quad_low);
+      const int64_t v =
+          static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) | q.gds_quad_low);
       return static_cast<long double>(v) / Pow10(d);
     }
-    case SQL_INT64:
-      return static_cast<long double>(ReadAs<int64_t>(data)) / Pow10(d);
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    case SQL_INT64: return static_cast<long double>(ReadAs<int64_t>(data)) / Pow10(d);
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -211,8 +207,7 @@ Currency TIB_ColumnNumeric::GetAsCurrency() {
       if (__builtin_mul_overflow(v, IntPow10(4 - d), &raw)) throw EOverflow("Currency overflow");
       return Currency::FromRaw(raw);
     }
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -257,8 +252,7 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
       StoreBytes(&v, sizeof v);
       break;
     }
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -322,8 +316,7 @@ void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
       }
       break;
     }
-    default:
-      IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
+    default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
@@ -433,8 +426,7 @@ void TIB_ColumnInt64::SetAsInteger(int32_t Value) {
 int64_t TIB_ColumnQuad::ReadInt64() {
   if (GetIsNull()) return 0;
   const ISC_QUAD q = ReadAs<ISC_QUAD>(Data());
-  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
-                              q.gds_quad_low);
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) | q.gds_quad_low);
 }
 
 void TIB_ColumnQuad::WriteInt64(int64_t Value, uint8_t* Bytes) {
@@ -490,9 +482,7 @@ std::string TIB_ColumnComp::GetAsString() {
   return FinishGetText(GetIsNull() ? std::string() : FloatToStr(ReadAs<double>(Data())));
 }
 
-Variant TIB_ColumnComp::GetAsVariant() {
-  return GetIsNull() ? Variant::Null() : Variant(ReadAs<double>(Data()));
-}
+Variant TIB_ColumnComp::GetAsVariant() { return GetIsNull() ? Variant::Null() : Variant(ReadAs<double>(Data())); }
 
 void TIB_ColumnComp::StoreWhole(long double Value) {
   const double v = ToDoubleChecked(RoundEven(Value));

@@ -18,10 +18,16 @@ const TKindTag KindTags[] = {
 
 bool IsInputChar(char C) {
   switch (C) {
-    case 'L': case 'l': case 'A': case 'a': case 'C': case 'c': case '0': case '9': case '#':
-      return true;
-    default:
-      return false;
+    case 'L':
+    case 'l':
+    case 'A':
+    case 'a':
+    case 'C':
+    case 'c':
+    case '0':
+    case '9':
+    case '#': return true;
+    default: return false;
   }
 }
 
@@ -89,15 +95,12 @@ void TMaskEnh::SetMaskText(std::string_view Text) {
   FDecimalPoint = -1;
   switch (Kind) {
     case mkStandard:
-    case mkNumeric:
-      ParseStandard(FMask, true);
-      break;
+    case mkNumeric: ParseStandard(FMask, true); break;
     case mkStandardList:
     case mkExtendedList:
       if (!FMask.empty()) FMaskList = SplitUnescaped(FMask, ',', FMask.size() + 1);
       break;
-    default:
-      break;
+    default: break;
   }
   Clear();
 }
@@ -113,9 +116,7 @@ void TMaskEnh::ParseStandard(std::string_view Mask, bool LocalizeNumberSeparator
     const char C = M[I];
     TPosition P;
     switch (C) {
-      case '!':
-        FReverse = true;
-        continue;
+      case '!': FReverse = true; continue;
       case '>':
       case '<':
         if (I + 1 < M.size() && M[I + 1] == (C == '>' ? '<' : '>')) {
@@ -159,8 +160,7 @@ void TMaskEnh::ParseStandard(std::string_view Mask, bool LocalizeNumberSeparator
 }
 
 void TMaskEnh::Clear() {
-  for (TPosition& P : FPositions)
-    P.Value = P.Literal ? (P.Localized ? LocaleSeparator(P.MaskChar) : P.MaskChar) : 0;
+  for (TPosition& P : FPositions) P.Value = P.Literal ? (P.Localized ? LocaleSeparator(P.MaskChar) : P.MaskChar) : 0;
   FCursor = 0;
   FOverflow = false;
   FOverflowText.clear();

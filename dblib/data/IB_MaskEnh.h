@@ -81,7 +81,7 @@ private:
     bool Localized = false;  // a separator taken from the locale
     char MaskChar = 0;       // the mask character (input) or the literal's own character
     TCaseMode CaseMode = cmNone;
-    char Value = 0;          // entered or shown character; 0 while an input position is unfilled
+    char Value = 0;  // entered or shown character; 0 while an input position is unfilled
   };
 
   void ParseStandard(std::string_view Mask, bool LocalizeNumberSeparators);
@@ -98,8 +98,8 @@ private:
   bool FReverse = false;
   int FListIndex = -1;
   int FCursor = 0;
-  int FDecimalPoint = -1;   // position of a numeric mask's decimal point, -1 when it has none
-  bool FOverflow = false;   // a numeric text that did not fit; FOverflowText is shown instead
+  int FDecimalPoint = -1;  // position of a numeric mask's decimal point, -1 when it has none
+  bool FOverflow = false;  // a numeric text that did not fit; FOverflowText is shown instead
   std::string FOverflowText;
 };
 

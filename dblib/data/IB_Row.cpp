@@ -366,7 +366,8 @@ TIB_ColumnClass TIB_Row::ChooseColumnClass(const XSQLVAR& Var, TIB_ColumnOptions
     if (!rel.empty()) {
       std::string relIdent;
       MakeSQLIdent(dialect, rel, relIdent);
-      const std::string text = UpperCase(Trim(FStatement->GetColumnAttributesValue(alStatement, relIdent + "." + aliasIdent)));
+      const std::string text =
+          UpperCase(Trim(FStatement->GetColumnAttributesValue(alStatement, relIdent + "." + aliasIdent)));
       if (text.find(Word) != std::string::npos) return true;
     }
     const std::string text = UpperCase(Trim(FStatement->GetColumnAttributesValue(alStatement, aliasIdent)));
@@ -384,12 +385,10 @@ TIB_ColumnClass TIB_Row::ChooseColumnClass(const XSQLVAR& Var, TIB_ColumnOptions
         return TIB_ColumnClass::Numeric;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   switch (type) {
-    case SQL_VARYING:
-      return TIB_ColumnClass::VarText;
+    case SQL_VARYING: return TIB_ColumnClass::VarText;
     case SQL_TEXT: {
       const std::string sqlName = XSQLVARText(Var.sqlname, Var.sqlname_length);
       if (sqlName == "DB_KEY" || sqlName == "RDB$DB_KEY") return TIB_ColumnClass::DB_KEY;
@@ -399,30 +398,20 @@ TIB_ColumnClass TIB_Row::ChooseColumnClass(const XSQLVAR& Var, TIB_ColumnOptions
       if (hasWord("CURR")) return TIB_ColumnClass::Curr;
       if (hasWord("COMP")) return TIB_ColumnClass::Comp;
       return TIB_ColumnClass::Double;
-    case SQL_FLOAT:
-      return TIB_ColumnClass::Float;
-    case SQL_LONG:
-      return TIB_ColumnClass::Integer;
-    case SQL_SHORT:
-      return TIB_ColumnClass::SmallInt;
-    case SQL_TIMESTAMP:
-      return TIB_ColumnClass::TimeStamp;
+    case SQL_FLOAT: return TIB_ColumnClass::Float;
+    case SQL_LONG: return TIB_ColumnClass::Integer;
+    case SQL_SHORT: return TIB_ColumnClass::SmallInt;
+    case SQL_TIMESTAMP: return TIB_ColumnClass::TimeStamp;
     case SQL_BLOB:
       if (Var.sqlsubtype == 1) return TIB_ColumnClass::Memo;
       if (Var.sqlsubtype == 2) return TIB_ColumnClass::BLR;
       return TIB_ColumnClass::Binary;
-    case SQL_ARRAY:
-      return TIB_ColumnClass::Array;
-    case SQL_QUAD:
-      return TIB_ColumnClass::Quad;
-    case SQL_TYPE_TIME:
-      return TIB_ColumnClass::Time;
-    case SQL_TYPE_DATE:
-      return TIB_ColumnClass::Date;
-    case SQL_INT64:
-      return TIB_ColumnClass::Int64;
-    default:
-      IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(Var.sqltype)});
+    case SQL_ARRAY: return TIB_ColumnClass::Array;
+    case SQL_QUAD: return TIB_ColumnClass::Quad;
+    case SQL_TYPE_TIME: return TIB_ColumnClass::Time;
+    case SQL_TYPE_DATE: return TIB_ColumnClass::Date;
+    case SQL_INT64: return TIB_ColumnClass::Int64;
+    default: IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(Var.sqltype)});
   }
 }
 

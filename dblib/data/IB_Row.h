@@ -32,8 +32,25 @@ inline constexpr uint8_t rsModified = 2;
 
 // The classes the column factory chooses between, one per column class of the library.
 enum class TIB_ColumnClass : uint8_t {
-  Numeric, VarText, DB_KEY, Text, Curr, Comp, Double, Float, Integer, SmallInt, TimeStamp,
-  Memo, BLR, Binary, Array, Quad, Time, Date, Int64
+  Numeric,
+  VarText,
+  DB_KEY,
+  Text,
+  Curr,
+  Comp,
+  Double,
+  Float,
+  Integer,
+  SmallInt,
+  TimeStamp,
+  Memo,
+  BLR,
+  Binary,
+  Array,
+  Quad,
+  Time,
+  Date,
+  Int64
 };
 inline constexpr int TIB_ColumnClassCount = 19;
 

@@ -104,7 +104,8 @@ void TIB_Row::ResetBlobNodes(bool AKeepCached) {
     bool used = IsZeroQuad(cached->BlobID);
     for (int i = 0; !used && i < FPSQLDA->sqln; ++i) {
       const int type = FPSQLDA->sqlvar[i].sqltype & ~1;
-      if ((type == SQL_BLOB || type == SQL_ARRAY) && SameQuad(ReadQuad(FPSQLDA->sqlvar[i]), cached->BlobID)) used = true;
+      if ((type == SQL_BLOB || type == SQL_ARRAY) && SameQuad(ReadQuad(FPSQLDA->sqlvar[i]), cached->BlobID))
+        used = true;
     }
     if (used) {
       link = &cached->Next;
@@ -146,9 +147,8 @@ void TIB_Row::LoadCachedBlobNodes() {
     moved.push_back(cached);
   }
   // The entries moved out are now empty: unlink them.
-  UnlinkCacheEntries([&moved](const TIB_BlobNode& Node) {
-    return std::find(moved.begin(), moved.end(), &Node) != moved.end();
-  });
+  UnlinkCacheEntries(
+      [&moved](const TIB_BlobNode& Node) { return std::find(moved.begin(), moved.end(), &Node) != moved.end(); });
 }
 
 void TIB_Row::SaveToNode() {

@@ -60,7 +60,7 @@ TEST_F(NumericColumnTest, BigintKeepsEighteenDigits) {
   b->SetAsString("-1234567890123456.78");
   EXPECT_EQ(Stored<int64_t>(b), -123456789012345678);
   EXPECT_EQ(b->GetAsString(), "-1234567890123456.78");
-  EXPECT_THROW(b->GetAsCurrency(), EOverflow);  // beyond the currency range
+  EXPECT_THROW(b->GetAsCurrency(), EOverflow);                              // beyond the currency range
   EXPECT_RAISES(b->GetAsInteger(), EIB_ColumnError, "Value out of range");  // not a wrapped value
 }
 
@@ -204,7 +204,7 @@ TEST_F(NumericColumnTest, IntegerAndInt64) {
   EXPECT_EQ(VarType(i->GetAsVariant()), varInteger);
 
   TIB_Column* b = Column(rtFields, MakeVar(SQL_INT64 | 1, 8, "B"));
-  b->SetAsString("4294967301");  // 2^32 + 5
+  b->SetAsString("4294967301");                                             // 2^32 + 5
   EXPECT_RAISES(b->GetAsInteger(), EIB_ColumnError, "Value out of range");  // not its low half
   b->SetAsString("-2147483648");
   EXPECT_EQ(b->GetAsInteger(), INT32_MIN);
@@ -314,10 +314,10 @@ TEST_F(NumericColumnTest, TextHooksSeeTheValue) {
 }
 
 TEST_F(NumericColumnTest, FactoryPicksTheClasses) {
-  TIB_Row* row = MakeRow(rtFields, {MakeVar(SQL_SHORT | 1, 2, "A"), MakeVar(SQL_LONG | 1, 4, "B"),
-                                    MakeVar(SQL_INT64 | 1, 8, "C"), MakeVar(SQL_FLOAT | 1, 4, "D"),
-                                    MakeVar(SQL_DOUBLE | 1, 8, "E"), MakeVar(SQL_LONG | 1, 4, "F", "", "", -3),
-                                    MakeVar(SQL_FLOAT | 1, 4, "G", "", "", -2)});
+  TIB_Row* row =
+      MakeRow(rtFields, {MakeVar(SQL_SHORT | 1, 2, "A"), MakeVar(SQL_LONG | 1, 4, "B"), MakeVar(SQL_INT64 | 1, 8, "C"),
+                         MakeVar(SQL_FLOAT | 1, 4, "D"), MakeVar(SQL_DOUBLE | 1, 8, "E"),
+                         MakeVar(SQL_LONG | 1, 4, "F", "", "", -3), MakeVar(SQL_FLOAT | 1, 4, "G", "", "", -2)});
   EXPECT_NE(dynamic_cast<TIB_ColumnSmallInt*>(row->ColumnByName("A")), nullptr);
   EXPECT_NE(dynamic_cast<TIB_ColumnInteger*>(row->ColumnByName("B")), nullptr);
   EXPECT_NE(dynamic_cast<TIB_ColumnInt64*>(row->ColumnByName("C")), nullptr);
@@ -348,8 +348,8 @@ TEST_F(NumericColumnTest, AVariantThatDoesNotConvertLeavesANullColumnNull) {
 namespace {
 
 TEST_F(NumericColumnTest, AnAssignThatDoesNotConvertLeavesANullColumnNull) {
-  TIB_Row* row = MakeRow(rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_VARYING | 1, 10, "T"),
-                                    MakeVar(SQL_LONG | 1, 4, "Z")});
+  TIB_Row* row = MakeRow(
+      rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_VARYING | 1, 10, "T"), MakeVar(SQL_LONG | 1, 4, "Z")});
   TIB_Column* i = row->GetColumns(0);
   TIB_Column* t = row->GetColumns(1);
   t->SetAsString("abc");

@@ -179,8 +179,8 @@ TEST_F(ColumnTest, SetIndexClampsAndReports) {
 
 TEST_F(ColumnTest, TrimmingKinds) {
   const std::string text = "  a  b   c  ";
-  const std::vector<std::pair<int, std::string>> expected = {
-      {0, text}, {1, "abc"}, {2, "a  b   c"}, {3, "a  b   c  "}, {4, "  a  b   c"}, {5, "a b c"}};
+  const std::vector<std::pair<int, std::string>> expected = {{0, text},         {1, "abc"},        {2, "a  b   c"},
+                                                             {3, "a  b   c  "}, {4, "  a  b   c"}, {5, "a b c"}};
   for (const auto& [kind, result] : expected) {
     std::string t = text;
     TIB_Column::ApplyTrimming(t, kind);
@@ -225,8 +225,8 @@ TEST_F(ColumnTest, RawColumnData) {
 }
 
 TEST_F(ColumnTest, VariantsBySqlType) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_INT64 | 1, 8, "L"),
-                                MakeVar(SQL_VARYING | 1, 10, "S")});
+  auto row = MakeRow(
+      rtFields, {MakeVar(SQL_LONG | 1, 4, "I"), MakeVar(SQL_INT64 | 1, 8, "L"), MakeVar(SQL_VARYING | 1, 10, "S")});
   TIB_Column* i = row->ColumnByName("I");
   EXPECT_TRUE(VarIsNull(i->GetAsVariant()));
   i->SetAsVariant(Variant(int32_t(42)));

@@ -41,8 +41,8 @@ TEST_F(MaskEnhTest, StartsWithoutAMask) {
 TEST_F(MaskEnhTest, TagsSetTheKind) {
   TMaskEnh M;
   const std::pair<const char*, int> Cases[] = {
-      {"::SM::99", mkStandard},    {"::SL::99,00", mkStandardList}, {"::EM::x", mkExtended},
-      {"::EL::x,y", mkExtendedList}, {"::NM::#0.00", mkNumeric},    {"::NO::", mkNone},
+      {"::SM::99", mkStandard},      {"::SL::99,00", mkStandardList}, {"::EM::x", mkExtended},
+      {"::EL::x,y", mkExtendedList}, {"::NM::#0.00", mkNumeric},      {"::NO::", mkNone},
   };
   for (const auto& [Text, Kind] : Cases) {
     M.SetMaskText(Text);

@@ -44,7 +44,8 @@ TEST_F(RowTest, LongDuplicateNamesAreCutToThirtyOneCharacters) {
 }
 
 TEST_F(RowTest, ShortNamesAreUniqueWithinTenCharacters) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "CUSTOMER_NAME_FIRST"), MakeVar(SQL_LONG, 4, "CUSTOMER_NAME_LAST")});
+  auto row =
+      MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "CUSTOMER_NAME_FIRST"), MakeVar(SQL_LONG, 4, "CUSTOMER_NAME_LAST")});
   EXPECT_EQ(row->GetColumns(0)->GetShortName(), "CUSTOMER_N");
   EXPECT_EQ(row->GetColumns(1)->GetShortName(), "CUSTOMER_1");
 }
@@ -59,7 +60,8 @@ TEST_F(RowTest, NamelessColumnsAreNumberedUnderDialectOne) {
 }
 
 TEST_F(RowTest, SameNamedParametersShareOneValue) {
-  auto row = MakeRow(rtParams, {MakeVar(SQL_VARYING, 5, "A"), MakeVar(SQL_LONG, 4, "B"), MakeVar(SQL_VARYING, 10, "A")});
+  auto row =
+      MakeRow(rtParams, {MakeVar(SQL_VARYING, 5, "A"), MakeVar(SQL_LONG, 4, "B"), MakeVar(SQL_VARYING, 10, "A")});
   ASSERT_EQ(row->GetColumnCount(), 2);
   XSQLDA* da = row->GetPSQLDA();
   EXPECT_EQ(da->sqlvar[0].sqllen, 10);  // the larger description decides
@@ -89,8 +91,8 @@ TEST_F(RowTest, SameNamedParametersOfDifferentScaleStayApart) {
 }
 
 TEST_F(RowTest, HiddenParametersStayAtTheEnd) {
-  auto row = MakeRow(rtParams, {MakeVar(SQL_LONG, 4, "MLNK_1"), MakeVar(SQL_LONG, 4, "A"), MakeVar(SQL_LONG, 4, "QBE_X"),
-                                MakeVar(SQL_LONG, 4, "B")});
+  auto row = MakeRow(rtParams, {MakeVar(SQL_LONG, 4, "MLNK_1"), MakeVar(SQL_LONG, 4, "A"),
+                                MakeVar(SQL_LONG, 4, "QBE_X"), MakeVar(SQL_LONG, 4, "B")});
   EXPECT_EQ(UniqueNames(*row), (std::vector<std::string>{"A", "B", "MLNK_1", "QBE_X"}));
   EXPECT_EQ(row->GetHiddenParamCount(), 2);
 }
@@ -169,16 +171,26 @@ struct FactoryCase {
 
 TEST_F(RowTest, FactoryPicksTheClassBySqlTypeAndAttributes) {
   const std::vector<FactoryCase> cases = {
-      {SQL_LONG, -2, 0, "C", "", TIB_ColumnClass::Numeric},   {SQL_VARYING, 0, 0, "C", "", TIB_ColumnClass::VarText},
-      {SQL_TEXT, 0, 0, "DB_KEY", "", TIB_ColumnClass::DB_KEY}, {SQL_TEXT, 0, 0, "db_key", "", TIB_ColumnClass::Text},
-      {SQL_DOUBLE, 0, 0, "C", "CURRENCY", TIB_ColumnClass::Curr}, {SQL_DOUBLE, 0, 0, "C", "COMP", TIB_ColumnClass::Comp},
-      {SQL_DOUBLE, 0, 0, "C", "", TIB_ColumnClass::Double},   {SQL_FLOAT, -2, 0, "C", "", TIB_ColumnClass::Float},
-      {SQL_LONG, 0, 0, "C", "", TIB_ColumnClass::Integer},    {SQL_SHORT, 0, 0, "C", "", TIB_ColumnClass::SmallInt},
-      {SQL_TIMESTAMP, 0, 0, "C", "", TIB_ColumnClass::TimeStamp}, {SQL_BLOB, 0, 1, "C", "", TIB_ColumnClass::Memo},
-      {SQL_BLOB, 0, 2, "C", "", TIB_ColumnClass::BLR},        {SQL_BLOB, 0, 0, "C", "", TIB_ColumnClass::Binary},
-      {SQL_ARRAY, 0, 0, "C", "", TIB_ColumnClass::Array},     {SQL_QUAD, 0, 0, "C", "", TIB_ColumnClass::Quad},
-      {SQL_TYPE_TIME, 0, 0, "C", "", TIB_ColumnClass::Time},  {SQL_TYPE_DATE, 0, 0, "C", "", TIB_ColumnClass::Date},
-      {SQL_INT64, 0, 0, "C", "", TIB_ColumnClass::Int64},     {SQL_INT64, -4, 0, "C", "", TIB_ColumnClass::Numeric},
+      {SQL_LONG, -2, 0, "C", "", TIB_ColumnClass::Numeric},
+      {SQL_VARYING, 0, 0, "C", "", TIB_ColumnClass::VarText},
+      {SQL_TEXT, 0, 0, "DB_KEY", "", TIB_ColumnClass::DB_KEY},
+      {SQL_TEXT, 0, 0, "db_key", "", TIB_ColumnClass::Text},
+      {SQL_DOUBLE, 0, 0, "C", "CURRENCY", TIB_ColumnClass::Curr},
+      {SQL_DOUBLE, 0, 0, "C", "COMP", TIB_ColumnClass::Comp},
+      {SQL_DOUBLE, 0, 0, "C", "", TIB_ColumnClass::Double},
+      {SQL_FLOAT, -2, 0, "C", "", TIB_ColumnClass::Float},
+      {SQL_LONG, 0, 0, "C", "", TIB_ColumnClass::Integer},
+      {SQL_SHORT, 0, 0, "C", "", TIB_ColumnClass::SmallInt},
+      {SQL_TIMESTAMP, 0, 0, "C", "", TIB_ColumnClass::TimeStamp},
+      {SQL_BLOB, 0, 1, "C", "", TIB_ColumnClass::Memo},
+      {SQL_BLOB, 0, 2, "C", "", TIB_ColumnClass::BLR},
+      {SQL_BLOB, 0, 0, "C", "", TIB_ColumnClass::Binary},
+      {SQL_ARRAY, 0, 0, "C", "", TIB_ColumnClass::Array},
+      {SQL_QUAD, 0, 0, "C", "", TIB_ColumnClass::Quad},
+      {SQL_TYPE_TIME, 0, 0, "C", "", TIB_ColumnClass::Time},
+      {SQL_TYPE_DATE, 0, 0, "C", "", TIB_ColumnClass::Date},
+      {SQL_INT64, 0, 0, "C", "", TIB_ColumnClass::Int64},
+      {SQL_INT64, -4, 0, "C", "", TIB_ColumnClass::Numeric},
   };
   for (const auto& c : cases) {
     St.StatementAttributes.Clear();
@@ -236,8 +248,8 @@ TEST_F(RowTest, NullVarcharHasLengthZeroAfterClearing) {
 }
 
 TEST_F(RowTest, RowsLargerThan64KiBWork) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_TEXT, 32767, "A"), MakeVar(SQL_TEXT, 32767, "B"),
-                                MakeVar(SQL_TEXT, 32767, "C")});
+  auto row =
+      MakeRow(rtFields, {MakeVar(SQL_TEXT, 32767, "A"), MakeVar(SQL_TEXT, 32767, "B"), MakeVar(SQL_TEXT, 32767, "C")});
   EXPECT_EQ(row->GetRecordLength(), 3u * 32769);
   row->ColumnByName("C")->SetAsString("tail");
   EXPECT_EQ(row->ColumnByName("C")->GetAsString(), "tail");
@@ -265,7 +277,10 @@ TEST_F(RowTest, RowDataRoundTripsAsHexText) {
 
 TEST_F(RowTest, RawVarcharLengthIsClampedToTheDeclaredSize) {
   auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING, 3, "V")});
-  row->SetRowData("0000" "FF00" "414243");  // length word 255 for a VARCHAR(3)
+  row->SetRowData(
+      "0000"
+      "FF00"
+      "414243");  // length word 255 for a VARCHAR(3)
   row->SetRowState(rsUnmodified);
   EXPECT_EQ(row->ColumnByName("V")->GetAsString(), "ABC");
   row->ColumnByName("V")->SetColData(std::string("\x10\x00xyz", 5));

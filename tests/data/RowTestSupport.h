@@ -138,7 +138,9 @@ public:
   void GetColumnPreventChange(TIB_Column&, bool&) override {}
   bool GetCalculatingFields() override { return Calculating; }
   void DoCalculateField(TIB_Row&, TIB_Column& Column) override { Log.push_back("calc " + Column.GetColumnName()); }
-  void DoValidateField(TIB_Row&, TIB_Column& Column) override { Log.push_back("validatefield " + Column.GetColumnName()); }
+  void DoValidateField(TIB_Row&, TIB_Column& Column) override {
+    Log.push_back("validatefield " + Column.GetColumnName());
+  }
   void SetFieldsListValue(TIB_FieldsList List, const std::string& Key, const std::string& Value) override {
     FieldsWrites.emplace_back((List == flDisplayWidth ? "W:" : "M:") + Key, Value);
   }

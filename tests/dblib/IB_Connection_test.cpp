@@ -23,8 +23,10 @@ public:
     setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
   }
   ~SettingsRootGuard() {
-    if (FHad) setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
-    else unsetenv("DBLIB_SETTINGS_ROOT");
+    if (FHad)
+      setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
+    else
+      unsetenv("DBLIB_SETTINGS_ROOT");
   }
 
 private:
@@ -277,8 +279,8 @@ TEST_F(ConnectionDbTest, CreateConnectDisconnectDropInOrder) {
   C->CreateDatabase();
   EXPECT_TRUE(C->GetConnected());
   EXPECT_EQ(csConnected, C->GetConnectionStatus());
-  EXPECT_EQ((std::vector<std::string>{"BeforeConnect", "b7", "a7", "BeforeCreate", "b5", "a5", "b6", "a6", "AfterCreate",
-                                      "b4", "a4", "b8", "a8", "Changed", "AfterConnect"}),
+  EXPECT_EQ((std::vector<std::string>{"BeforeConnect", "b7", "a7", "BeforeCreate", "b5", "a5", "b6", "a6",
+                                      "AfterCreate", "b4", "a4", "b8", "a8", "Changed", "AfterConnect"}),
             log);
   log.clear();
   C->Disconnect();
@@ -388,8 +390,9 @@ TEST_F(ConnectionDbTest, AFailedDropWhoseErrorAHandlerSuppressedAnnouncesNoDrop)
   other->Connect();
   std::vector<std::string> log;
   RecordEvents(C, log);
-  C->GetSession()->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&,
-                                bool& Raise) { Raise = false; };
+  C->GetSession()->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& Raise) {
+    Raise = false;
+  };
   C->DropDatabase();
   C->GetSession()->OnError = nullptr;
   EXPECT_TRUE(C->GetConnected());

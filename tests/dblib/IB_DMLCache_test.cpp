@@ -85,8 +85,8 @@ TEST(DMLCacheDelivery, OnlyMatchingReceiveFlagsGetTheNotice) {
   const TIB_DMLCacheItem del(nullptr, "ID", Variant(int32_t{3}), ditDelete);
 
   TReceiver announcer;
-  announcer.Flags = IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) |
-                    IB_DMLCacheFlag(dcfAnnounceDelete);
+  announcer.Flags =
+      IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) | IB_DMLCacheFlag(dcfAnnounceDelete);
   for (const TIB_DMLCacheItem* i : {&edit, &insert, &del}) TIB_TransactionDMLCache::DeliverTo(&announcer, *i);
   EXPECT_TRUE(announcer.Received.empty());
 

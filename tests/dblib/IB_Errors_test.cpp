@@ -78,13 +78,9 @@ TEST(HandleISCError, SyntaxErrorGivesTheFullListsAndSQLCODE) {
     EXPECT_EQ(e.SQLCODE, -104);
     EXPECT_EQ(s->GetSQLCODE(), -104);
     EXPECT_EQ(e.Sender, s.get());
-    const std::vector<std::string> expected = {"ISC ERROR CODE:335544569",
-                                               "",
-                                               "ISC ERROR MESSAGE:",
-                                               "Dynamic SQL Error",
-                                               "SQL error code = -104",
-                                               "Token unknown - line 1, column 1",
-                                               "SELEC"};
+    const std::vector<std::string> expected = {
+        "ISC ERROR CODE:335544569",         "",     "ISC ERROR MESSAGE:", "Dynamic SQL Error", "SQL error code = -104",
+        "Token unknown - line 1, column 1", "SELEC"};
     EXPECT_EQ(Lines(e.ErrorMessage()), expected);
     // One line per call, each the code of the cluster that call read; the closing call reads the end.
     EXPECT_EQ(Lines(e.ErrorCodes()),
@@ -154,8 +150,8 @@ protected:
 
 TEST_F(PreparedError, RepeatedTextsAreListedOnceButEveryCallHasItsCode) {
   static const char same[] = "same text";
-  gStatus = {isc_arg_gds, isc_random, isc_arg_string, StringArg(same), isc_arg_gds, isc_random, isc_arg_string,
-             StringArg(same), isc_arg_gds, isc_bad_db_handle, isc_arg_end};
+  gStatus = {isc_arg_gds,    isc_random,      isc_arg_string, StringArg(same),   isc_arg_gds, isc_random,
+             isc_arg_string, StringArg(same), isc_arg_gds,    isc_bad_db_handle, isc_arg_end};
   auto e = Fail();
   ASSERT_TRUE(e);
   EXPECT_EQ(Lines(e->ErrorMessage()),

@@ -142,7 +142,7 @@ TEST(IB_ParseEscapes, EscapeRules) {
   EXPECT_EQ(Esc("\xe9"), "#233");
   EXPECT_EQ(Esc("plain text"), "plain text");
   EXPECT_EQ(Unesc("\\N\\K\\#x#65#"), "\r\n#xA");
-  EXPECT_EQ(Unesc("#0651"), "A1");  // at most three digits
+  EXPECT_EQ(Unesc("#0651"), "A1");   // at most three digits
   EXPECT_EQ(Unesc("#999"), "#999");  // no such byte: kept as written
 }
 

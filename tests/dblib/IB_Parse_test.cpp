@@ -1,10 +1,11 @@
 // Clause search, getters and setters, statement kinds and builders, parameters, macros, database commands
 // and the XSQLVAR routines of the SQL text toolkit.
+#include "dblib/IB_Parse.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "dblib/IB_Parse.h"
 #include "platform/Locale.h"
 
 namespace {
@@ -214,11 +215,11 @@ TEST(IB_ParseBuilders, RecordCountThroughDerivedTable) {
   EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
                    ") COUNTED_ROWS (C1, C2)");
   MakeRecordCountSQL("SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" +
-                   CRLF + ") COUNTED_ROWS (C1, C2)");
+  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" + CRLF +
+                   ") COUNTED_ROWS (C1, C2)");
   MakeRecordCountSQL("SELECT A FROM T UNION SELECT B FROM U ORDER BY 1", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF +
-                   ") COUNTED_ROWS (C1)");
+  EXPECT_EQ(r,
+            "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF + ") COUNTED_ROWS (C1)");
   MakeRecordCountSQL("SELECT DISTINCT * FROM T -- all", r);
   EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")");
 }
@@ -233,8 +234,8 @@ TEST(IB_ParseBuilders, KeyLookup) {
       MakeKeyLookupSQL("SELECT :Z, A FROM P(:Q, :R) WHERE X = 1 ORDER BY A", "SELECT *", keys, selectParams, r);
   EXPECT_EQ(fromParams, 2);
   EXPECT_EQ(selectParams, 1);
-  EXPECT_EQ(r, "SELECT *" + CRLF + "FROM P(:Q, :R)" + CRLF + "WHERE ID=?" + CRLF + "  AND K2=?" + CRLF +
-                   "  AND X = 1" + CRLF);
+  EXPECT_EQ(r, "SELECT *" + CRLF + "FROM P(:Q, :R)" + CRLF + "WHERE ID=?" + CRLF + "  AND K2=?" + CRLF + "  AND X = 1" +
+                   CRLF);
   keys.Clear();
   keys.Add("ID");
   MakeKeyLookupSQL("SELECT A FROM T", "SELECT A, B", keys, selectParams, r);
@@ -388,8 +389,8 @@ public:
 TEST(IB_ParseCommands, FindCommandClause) {
   std::string verb, value;
   const std::vector<std::string> verbs{"CREATE", "DROP"};
-  EXPECT_TRUE(FindCommandClause("create schema '/tmp/a b.fdb' user 'SYSDBA' password 'x'", "DATABASE", verbs,
-                                verb, value));
+  EXPECT_TRUE(
+      FindCommandClause("create schema '/tmp/a b.fdb' user 'SYSDBA' password 'x'", "DATABASE", verbs, verb, value));
   EXPECT_EQ(verb, "CREATE");
   EXPECT_EQ(value, "/tmp/a b.fdb");
   EXPECT_TRUE(FindCommandClause("CREATE DATABASE '/tmp/user.fdb' USER 'SYSDBA'", "USER", verbs, verb, value));
@@ -479,8 +480,8 @@ TEST(IB_ParseXSQLVAR, FromDefString) {
 
 TEST(IB_ParseXSQLVAR, BadDefinitionsRaise) {
   XSQLVAR v{};
-  for (const char* d : {"X WHATEVER", "", "X", "X CHAR(", "X CHAR(0)", "X VARCHAR(99999)", "X DOUBLE",
-                        "X INTEGER(4)"}) {
+  for (const char* d :
+       {"X WHATEVER", "", "X", "X CHAR(", "X CHAR(0)", "X VARCHAR(99999)", "X DOUBLE", "X INTEGER(4)"}) {
     try {
       XSQLVARFromDefString(d, 3, v);
       ADD_FAILURE() << d;
@@ -530,8 +531,8 @@ TEST(IB_ParseTimestamps, ToDateTime) {
   // Before 1899-12-30 the time counts backwards: 1899-12-29 06:00 is -1.25, 1899-12-28 18:00 is -2.75.
   EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15017, 6 * 36000000)), -1.25);
   EXPECT_DOUBLE_EQ(IscTimestampToDateTime(Ts(15016, 18 * 36000000)), -2.75);
-  const double d = IscTimestampToDateTime(Ts(static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018,
-                                             13 * 36000000 + 45 * 600000 + 30 * 10000 + 1239));
+  const double d = IscTimestampToDateTime(
+      Ts(static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018, 13 * 36000000 + 45 * 600000 + 30 * 10000 + 1239));
   uint16_t y, mo, da, h, mi, s, ms;
   DecodeDate(d, y, mo, da);
   DecodeTime(d, h, mi, s, ms);

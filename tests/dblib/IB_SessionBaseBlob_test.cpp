@@ -79,8 +79,10 @@ protected:
       const ISC_STATUS status = S->LoadBlobNodeData(Db->DB(), Db->TR(), Callback, &node, nullptr, &Var);
       ErrCode = S->GetERRCODE();
       Status1 = S->GetStatusVector()[1];
-      if (Status) *Status = status;
-      else EXPECT_EQ(status, 0);
+      if (Status)
+        *Status = status;
+      else
+        EXPECT_EQ(status, 0);
       data = NodeData(node);
       EXPECT_EQ(node.BlobBufferSize, node.BlobSize);  // shrunk to the data
       ResetBlobNode(node);
@@ -90,8 +92,8 @@ protected:
 
   SessionPtr S;
   std::unique_ptr<TestDatabase> Db;
-  int32_t ErrCode = 0;      // ERRCODE right after the last transfer
-  ISC_STATUS Status1 = 0;   // the status vector's error code right after it
+  int32_t ErrCode = 0;     // ERRCODE right after the last transfer
+  ISC_STATUS Status1 = 0;  // the status vector's error code right after it
 };
 
 TEST_F(BlobTransfer, EmptyBlobIsWrittenAndReadWithoutStepsOrReadCallbacks) {

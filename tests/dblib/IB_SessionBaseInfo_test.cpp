@@ -26,8 +26,8 @@ TEST(StatementPlan, PlanOfAPreparedStatement) {
 std::string gReply;
 std::string gItems;
 int gInfoCalls = 0;
-ISC_STATUS CannedInfo(ISC_STATUS* Status, isc_stmt_handle*, short ItemLength, const ISC_SCHAR* Items, short BufferLength,
-                      ISC_SCHAR* Buffer) {
+ISC_STATUS CannedInfo(ISC_STATUS* Status, isc_stmt_handle*, short ItemLength, const ISC_SCHAR* Items,
+                      short BufferLength, ISC_SCHAR* Buffer) {
   ++gInfoCalls;
   gItems.assign(Items, static_cast<size_t>(ItemLength));
   std::memcpy(Buffer, gReply.data(), std::min<size_t>(gReply.size(), static_cast<size_t>(BufferLength)));

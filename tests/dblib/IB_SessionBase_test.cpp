@@ -242,8 +242,9 @@ std::string CreateText(TIB_SessionBase& S, const std::string& Name, const std::s
 TEST(CreateDatabase, BuildsTheStatementText) {
   SessionPtr s = NewSession();
   EXPECT_EQ(CreateText(*s, "/d/a.fdb", "", "", 0, ""), "CREATE DATABASE '/d/a.fdb'");
-  EXPECT_EQ(CreateText(*s, "/d/a.fdb", "SYSDBA", "masterkey", 4096, "UTF8"),
-            "CREATE DATABASE '/d/a.fdb' USER 'SYSDBA' PASSWORD 'masterkey' PAGE_SIZE = 4096 DEFAULT CHARACTER SET UTF8");
+  EXPECT_EQ(
+      CreateText(*s, "/d/a.fdb", "SYSDBA", "masterkey", 4096, "UTF8"),
+      "CREATE DATABASE '/d/a.fdb' USER 'SYSDBA' PASSWORD 'masterkey' PAGE_SIZE = 4096 DEFAULT CHARACTER SET UTF8");
   EXPECT_EQ(CreateText(*s, "/d/o'brien.fdb", "o'neil", "it's", 0, ""),
             "CREATE DATABASE '/d/o''brien.fdb' USER 'o''neil' PASSWORD 'it''s'");
 }

@@ -22,7 +22,7 @@ void SetCursor(int Value) { Screen.SetCursor(static_cast<TCursor>(Value)); }
 
 // Collects what reaches the application's exception sink while it lives.
 class TExceptionSink {
- public:
+public:
   TExceptionSink() {
     Application->OnException = [this](const std::exception& E) { Messages.push_back(E.what()); };
   }
@@ -32,7 +32,7 @@ class TExceptionSink {
 
 // A hand-driven clock for the calling thread's timers.
 class TManualClock {
- public:
+public:
   TManualClock() {
     Application->SetTimerClock([this] { return FNow; });
   }
@@ -43,7 +43,7 @@ class TManualClock {
     App->ProcessMessages();
   }
 
- private:
+private:
   uint64_t FNow = 1000000;
 };
 
@@ -52,26 +52,24 @@ class TManualClock {
 
 // Tells when the component it watches is freed.
 class TWatcher : public TComponent {
- public:
-  explicit TWatcher(TComponent* Watched) : TComponent(nullptr), FWatched(Watched) {
-    Watched->FreeNotification(this);
-  }
+public:
+  explicit TWatcher(TComponent* Watched) : TComponent(nullptr), FWatched(Watched) { Watched->FreeNotification(this); }
   bool Freed() const { return FFreed; }
 
- protected:
+protected:
   void Notification(TComponent* AComponent, TOperation Operation) override {
     if (Operation == opRemove && AComponent == FWatched) FFreed = true;
     TComponent::Notification(AComponent, Operation);
   }
 
- private:
+private:
   TComponent* FWatched;
   bool FFreed = false;
 };
 
 // A component that logs its session changes and joins one registry, as the later classes do.
 class TRegistered : public TIB_Component {
- public:
+public:
   TRegistered(TComponent* AOwner, std::string AName, TIB_SessionRegistry ARegistry, TLog* ALog = nullptr)
       : TIB_Component(AOwner), FRegistry(ARegistry), FLog(ALog) {
     SetName(AName);
@@ -87,14 +85,14 @@ class TRegistered : public TIB_Component {
   }
   std::function<void()> OnLeave;
 
- private:
+private:
   TIB_SessionRegistry FRegistry;
   TLog* FLog;
 };
 
 // Plays a connection, transaction or data source in the focus protocol.
 class TFocusHolder : public TRegistered {
- public:
+public:
   TFocusHolder(TComponent* AOwner, std::string AName, TIB_SessionRegistry ARegistry, TLog& ALog)
       : TRegistered(AOwner, AName, ARegistry), FLog2(ALog) {}
   bool AnnounceFocus = true;
@@ -116,13 +114,13 @@ class TFocusHolder : public TRegistered {
     if (Terminates) Terminate = true;
   }
 
- private:
+private:
   TLog& FLog2;
 };
 
 // Plays a link that follows the focus.
 class TFocusLink : public TRegistered {
- public:
+public:
   TFocusLink(TComponent* AOwner, std::string AName, TIB_SessionRegistry ARegistry, TLog& ALog)
       : TRegistered(AOwner, AName, ARegistry), FLog2(ALog) {}
   bool ReceiveFocus = true;
@@ -131,7 +129,7 @@ class TFocusLink : public TRegistered {
     FLog2.push_back(GetName() + " receives " + (AFocused ? AFocused->GetName() : "nil"));
   }
 
- private:
+private:
   TLog& FLog2;
 };
 
@@ -346,7 +344,7 @@ TEST(SessionFinding, ComponentWithoutOwnerIsInternalAndOutOfTheRegistries) {
 // Busy brackets
 
 class SessionBusy : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     FSavedCursor = Cursor();
     SetCursor(7);
@@ -364,7 +362,7 @@ class SessionBusy : public ::testing::Test {
   TIB_Component* comp = nullptr;
   TLog log;
 
- private:
+private:
   int FSavedCursor = 0;
 };
 
@@ -490,7 +488,7 @@ TEST(SessionBusyUnbound, BeginBusyBindsTheDefaultSession) {
 // Focus
 
 class SessionFocus : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     form = NewForm();
     session = new TIB_Session(form);
@@ -514,8 +512,8 @@ TEST_F(SessionFocus, ConnectionFocusIsAnnouncedToReceivingLinksInOrder) {
   session->SetFocusedConnection<TFocusHolder>(c1);  // unchanged: nothing
   session->SetFocusedConnection<TFocusHolder>(c2);
   EXPECT_EQ(session->GetFocusedConnection<TFocusHolder>(), c2);
-  EXPECT_EQ(log, (TLog{"l1 receives c1", "l2 receives c1", "c1 gains", "c1 loses", "l1 receives c2",
-                       "l2 receives c2", "c2 gains"}));
+  EXPECT_EQ(log, (TLog{"l1 receives c1", "l2 receives c1", "c1 gains", "c1 loses", "l1 receives c2", "l2 receives c2",
+                       "c2 gains"}));
   log.clear();
   c1->AnnounceFocus = false;
   session->SetFocusedConnection<TFocusHolder>(c1);
@@ -573,7 +571,7 @@ TEST_F(SessionFocus, ALeavingComponentLeavesNoFocusOrDefaultBehind) {
 // Timer
 
 class SessionTimer : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     clock = std::make_unique<TManualClock>();
     form = NewForm();

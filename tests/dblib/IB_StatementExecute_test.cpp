@@ -181,12 +181,14 @@ class RoundTripTest : public StatementDbTest {
 protected:
   void SetUp() override {
     StatementDbTest::SetUp();
-    Exec("CREATE TABLE R (K INTEGER NOT NULL PRIMARY KEY, SI SMALLINT, I INTEGER, BI BIGINT, N1 NUMERIC(4,1), "
-         "N2 NUMERIC(9,2), N4 NUMERIC(18,4), D3 DECIMAL(18,3), F FLOAT, DB DOUBLE PRECISION, DT DATE, TM TIME, "
-         "TS TIMESTAMP, C CHAR(5), V VARCHAR(30), B BLOB SUB_TYPE 1)");
+    Exec(
+        "CREATE TABLE R (K INTEGER NOT NULL PRIMARY KEY, SI SMALLINT, I INTEGER, BI BIGINT, N1 NUMERIC(4,1), "
+        "N2 NUMERIC(9,2), N4 NUMERIC(18,4), D3 DECIMAL(18,3), F FLOAT, DB DOUBLE PRECISION, DT DATE, TM TIME, "
+        "TS TIMESTAMP, C CHAR(5), V VARCHAR(30), B BLOB SUB_TYPE 1)");
     Tr->Commit();
-    Ins = NewDSQL("INSERT INTO R (K, SI, I, BI, N1, N2, N4, D3, F, DB, DT, TM, TS, C, V) VALUES (:K, :SI, :I, :BI, "
-                  ":N1, :N2, :N4, :D3, :F, :DB, :DT, :TM, :TS, :C, :V)");
+    Ins = NewDSQL(
+        "INSERT INTO R (K, SI, I, BI, N1, N2, N4, D3, F, DB, DT, TM, TS, C, V) VALUES (:K, :SI, :I, :BI, "
+        ":N1, :N2, :N4, :D3, :F, :DB, :DT, :TM, :TS, :C, :V)");
     Ins->Prepare();
     Sel = NewDSQL("SELECT SI, I, BI, N1, N2, N4, D3, F, DB, DT, TM, TS, C, V FROM R WHERE K = :K");
     Sel->Prepare();

@@ -99,7 +99,7 @@ TEST_F(LinksTest, ALinkLeavingDuringABroadcastIsNotCalledAfterwards) {
   logC.clear();
   q->Prepare();
   EXPECT_EQ((std::vector<int32_t>{sleBeforeLeave, sleAfterJoin}), logB);  // its own notices of leaving only
-  EXPECT_EQ(sleBeforePrepare, logC.front());  // not skipped
+  EXPECT_EQ(sleBeforePrepare, logC.front());                              // not skipped
   EXPECT_EQ(1, q->Get_StatementLinkCount());
   EXPECT_EQ(sleBeforePrepare, logA.front());
 }

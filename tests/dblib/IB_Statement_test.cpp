@@ -157,8 +157,9 @@ TEST_F(StatementTest, StoredCodeKeepsItsVariables) {
 }
 
 TEST_F(StatementTest, ExecuteBlockTakesQuestionMarkInputsAndKeepsBodyVariables) {
-  TIB_DSQL* q = NewDSQL("EXECUTE BLOCK (A INTEGER = ?) RETURNS (B INTEGER) AS DECLARE C INTEGER; BEGIN C = :A; "
-                        "B = :C * 10; SUSPEND; END");
+  TIB_DSQL* q = NewDSQL(
+      "EXECUTE BLOCK (A INTEGER = ?) RETURNS (B INTEGER) AS DECLARE C INTEGER; BEGIN C = :A; "
+      "B = :C * 10; SUSPEND; END");
   q->Prepare();
   ASSERT_EQ(1, q->GetParamCount());
   q->GetParams()->GetColumns(0)->SetAsInteger(4);

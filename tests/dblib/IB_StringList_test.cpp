@@ -127,7 +127,7 @@ TEST(StringListSorted, FindNameSearchesNamesFollowedByEquals) {
   EXPECT_EQ(Index, 2);
   EXPECT_FALSE(L.FindName("BRAVO", Index));  // the item without '=' is not found this way
   EXPECT_EQ(Index, -1);
-  EXPECT_EQ(L.IndexOfLinkName("BRAVO"), 1);   // but the lookup falls back to the whole item
+  EXPECT_EQ(L.IndexOfLinkName("BRAVO"), 1);  // but the lookup falls back to the whole item
   std::string Value = "stale";
   EXPECT_TRUE(L.FindValue("delta", Value));
   EXPECT_EQ(Value, "4");

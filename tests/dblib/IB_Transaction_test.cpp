@@ -164,9 +164,9 @@ struct TCallCounts {
 };
 TCallCounts gCalls;
 TIB_EntryTable gReal;
-int gStartFailures = 0;               // answers isc_conn_lost this many more times
-ISC_STATUS gCommitFailure = 0;        // when not 0, every commit (retaining or not) answers it
-ISC_STATUS gRollbackFailure = 0;      // when not 0, rollbacks answer it (without calling the server)
+int gStartFailures = 0;           // answers isc_conn_lost this many more times
+ISC_STATUS gCommitFailure = 0;    // when not 0, every commit (retaining or not) answers it
+ISC_STATUS gRollbackFailure = 0;  // when not 0, rollbacks answer it (without calling the server)
 
 ISC_STATUS Fail(ISC_STATUS* Status, ISC_STATUS Code) {
   Status[0] = isc_arg_gds;
@@ -242,8 +242,9 @@ public:
                           static_cast<short>(dpb.size()), dpb.data());
   }
   ~TRawAttachment() {
-    if (FHeld) TIB_SessionBase::CallScratch(FSession->Entries.isc_dsql_free_statement, &FHeld,
-                                            static_cast<unsigned short>(DSQL_drop));
+    if (FHeld)
+      TIB_SessionBase::CallScratch(FSession->Entries.isc_dsql_free_statement, &FHeld,
+                                   static_cast<unsigned short>(DSQL_drop));
     if (FTR) TIB_SessionBase::CallScratch(FSession->Entries.isc_rollback_transaction, &FTR);
     if (FDB) TIB_SessionBase::CallScratch(FSession->Entries.isc_detach_database, &FDB);
     delete FSession;

@@ -22,8 +22,10 @@ public:
     setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
   }
   ~SettingsRootGuard() {
-    if (FHad) setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
-    else unsetenv("DBLIB_SETTINGS_ROOT");
+    if (FHad)
+      setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
+    else
+      unsetenv("DBLIB_SETTINGS_ROOT");
   }
   const std::string& Path() const { return FDir.Path(); }
 
@@ -175,7 +177,9 @@ TEST(GetEnvVarTest, ReadsLongValuesAndEmptyWhenAbsent) {
 class RecordingCanvas : public TCanvas {
 public:
   std::vector<std::string> Log;
-  void SetPenColor(TColor V) override { Log.push_back(V == clBtnShadow ? "shadow" : V == clBtnHighlight ? "light" : "?"); }
+  void SetPenColor(TColor V) override {
+    Log.push_back(V == clBtnShadow ? "shadow" : V == clBtnHighlight ? "light" : "?");
+  }
   void SetPenStyle(TPenStyle V) override { Log.push_back(V == psSolid ? "solid" : "style"); }
   void SetPenWidth(int32_t V) override { Log.push_back("width " + IntToStr(V)); }
   void MoveTo(int32_t X, int32_t Y) override { Log.push_back("move " + IntToStr(X) + "," + IntToStr(Y)); }
@@ -185,9 +189,8 @@ public:
 TEST(Draw3DCellLinesTest, DrawsShadowThenHighlightForTheChosenSides) {
   RecordingCanvas c;
   Draw3DCellLines(c, TRect{10, 20, 50, 40}, dclVertical | dclHorizontal);
-  std::vector<std::string> expected = {"solid",      "width 1",    "shadow",     "move 50,40", "line 50,20",
-                                       "move 10,40", "line 51,40", "light",      "move 10,20", "line 10,40",
-                                       "move 10,20", "line 51,20"};
+  std::vector<std::string> expected = {"solid",      "width 1", "shadow",     "move 50,40", "line 50,20", "move 10,40",
+                                       "line 51,40", "light",   "move 10,20", "line 10,40", "move 10,20", "line 51,20"};
   EXPECT_EQ(expected, c.Log);
   RecordingCanvas h;
   Draw3DCellLines(h, TRect{0, 0, 5, 5}, dclHorizontal);

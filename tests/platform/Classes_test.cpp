@@ -1,9 +1,9 @@
+#include "platform/Classes.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "platform/Classes.h"
 
 namespace {
 

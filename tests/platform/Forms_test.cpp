@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
-
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/Clock.h"
 
 namespace {
 

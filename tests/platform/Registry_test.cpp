@@ -56,9 +56,17 @@ TEST_F(RegistryTest, OverwriteDeleteAndErase) {
 
 TEST_F(RegistryTest, AnyTextSurvives) {
   TRegIniFile reg("Software\\Odd");
-  const std::string nasty[] = {
-      "  padded  ", "line1\r\nline2", "a=b;c#d", "[not a section]", "back\\slash\\x41", std::string("nul\0byte", 8),
-      "\x01\x7f\xff\xfe", "", "=", ";comment", "caf\xc3\xa9"};
+  const std::string nasty[] = {"  padded  ",
+                               "line1\r\nline2",
+                               "a=b;c#d",
+                               "[not a section]",
+                               "back\\slash\\x41",
+                               std::string("nul\0byte", 8),
+                               "\x01\x7f\xff\xfe",
+                               "",
+                               "=",
+                               ";comment",
+                               "caf\xc3\xa9"};
   int i = 0;
   for (const auto& v : nasty) reg.WriteString("Values", "v" + std::to_string(i++), v);
   for (const auto& name : nasty) reg.WriteString(name, name, "x");  // odd names as well
@@ -136,12 +144,16 @@ class EnvOverride {
 public:
   EnvOverride(const char* Name, const char* Value) : FName(Name) {
     if (const char* old = std::getenv(Name)) FOld = old, FHad = true;
-    if (Value) setenv(Name, Value, 1);
-    else unsetenv(Name);
+    if (Value)
+      setenv(Name, Value, 1);
+    else
+      unsetenv(Name);
   }
   ~EnvOverride() {
-    if (FHad) setenv(FName, FOld.c_str(), 1);
-    else unsetenv(FName);
+    if (FHad)
+      setenv(FName, FOld.c_str(), 1);
+    else
+      unsetenv(FName);
   }
 
 private:

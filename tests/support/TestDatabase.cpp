@@ -80,7 +80,9 @@ TestDatabase::TestDatabase(TIB_SessionBase& Session, uint16_t PageSize, const st
 TestDatabase::~TestDatabase() {
   // Cleanup never throws: the test has already reported what went wrong.
   for (isc_stmt_handle& s : FStatements)
-    if (s) TIB_SessionBase::CallScratch(FSession.Untraced.isc_dsql_free_statement, &s, static_cast<unsigned short>(DSQL_drop));
+    if (s)
+      TIB_SessionBase::CallScratch(FSession.Untraced.isc_dsql_free_statement, &s,
+                                   static_cast<unsigned short>(DSQL_drop));
   if (FTR) TIB_SessionBase::CallScratch(FSession.Untraced.isc_rollback_transaction, &FTR);
   if (FDB) TIB_SessionBase::CallScratch(FSession.Untraced.isc_detach_database, &FDB);
 }
@@ -152,8 +154,10 @@ std::vector<TestValue> TestDatabase::QueryRow(const std::string& SQL) {
       value.Null = (v.sqltype & 1) && *v.sqlind < 0;
       if (!value.Null) {
         const int type = v.sqltype & ~1;
-        if (type == SQL_BLOB || type == SQL_ARRAY) std::memcpy(&value.Quad, v.sqldata, sizeof(ISC_QUAD));
-        else value.Text = Text(v);
+        if (type == SQL_BLOB || type == SQL_ARRAY)
+          std::memcpy(&value.Quad, v.sqldata, sizeof(ISC_QUAD));
+        else
+          value.Text = Text(v);
       }
       row.push_back(value);
     }
