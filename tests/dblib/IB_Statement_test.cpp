@@ -44,6 +44,36 @@ TEST_F(StatementTest, AParameterNamedByAReservedWordIsFoundByItsPlainName) {
   EXPECT_EQ("seven", q->FieldByName("NAME")->GetAsString());
 }
 
+TEST_F(StatementTest, AnUntypedIsNullParameterTakesNullsAndValues) {
+  Exec("INSERT INTO T (ID, NAME) VALUES (1, 'one')");
+  Exec("INSERT INTO T (ID, NAME) VALUES (2, 'two')");
+  // The engine describes the marker of "? IS NULL" without a type; it becomes a nullable VARCHAR.
+  TIB_DSQL* q = NewDSQL("SELECT COUNT(*) FROM T WHERE :WHO IS NULL OR NAME = :WHO2");
+  q->Prepare();
+  TIB_Column* who = q->ParamByName("WHO");
+  EXPECT_EQ(SQL_VARYING | 1, who->GetSQLType());
+  who->SetIsNull(true);
+  q->ParamByName("WHO2")->SetAsString("none");
+  q->Execute();
+  EXPECT_EQ(2, q->GetFields()->GetColumns(0)->GetAsInteger());
+  who->SetAsString("x");
+  q->Execute();
+  EXPECT_EQ(0, q->GetFields()->GetColumns(0)->GetAsInteger());
+  q->ParamByName("WHO2")->SetAsString("two");
+  q->Execute();
+  EXPECT_EQ(1, q->GetFields()->GetColumns(0)->GetAsInteger());
+  // One name for both markers: the untyped one shares the typed one's value.
+  TIB_DSQL* shared = NewDSQL("SELECT COUNT(*) FROM T WHERE :WHO IS NULL OR NAME = :WHO");
+  shared->Prepare();
+  EXPECT_EQ(1, shared->GetParamCount());
+  shared->ParamByName("WHO")->SetIsNull(true);
+  shared->Execute();
+  EXPECT_EQ(2, shared->GetFields()->GetColumns(0)->GetAsInteger());
+  shared->ParamByName("WHO")->SetAsString("one");
+  shared->Execute();
+  EXPECT_EQ(1, shared->GetFields()->GetColumns(0)->GetAsInteger());
+}
+
 TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
   EXPECT_EQ(nullptr, q->FindField("ID"));
