@@ -77,6 +77,12 @@ TestDatabase::TestDatabase(TIB_SessionBase& Session, uint16_t PageSize, const st
                        static_cast<short>(dpb.size()), dpb.data());
 }
 
+TestDatabase::TestDatabase(TIB_SessionBase& Session, const std::string& Path) : FSession(Session), FPath(Path) {
+  const std::string dpb = {static_cast<char>(isc_dpb_version1)};
+  FSession.CallChecked(&FSession, FSession.Entries.isc_attach_database, static_cast<short>(0), FPath.c_str(), &FDB,
+                       static_cast<short>(dpb.size()), dpb.data());
+}
+
 TestDatabase::~TestDatabase() {
   // Cleanup never throws: the test has already reported what went wrong.
   for (isc_stmt_handle& s : FStatements)

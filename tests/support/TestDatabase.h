@@ -44,6 +44,8 @@ class TestDatabase {
 public:
   explicit TestDatabase(TIB_SessionBase& Session, uint16_t PageSize = 4096, const std::string& CharSet = "ISO8859_1",
                         int16_t Dialect = 3);
+  // Attaches to the existing database file at Path, which it leaves in place.
+  TestDatabase(TIB_SessionBase& Session, const std::string& Path);
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
