@@ -335,20 +335,10 @@ TEST(IB_ParseParams, SelectClauseParametersGoLast) {
 TEST(IB_ParseParams, SelectItems) {
   TParsed p;
   Parse("SELECT DISTINCT A.X, B /* note */ Y, 'a;b' AS T, F(1, 2), A*B, \"q\".*, * FROM A", p);
-  ASSERT_EQ(p.Items.Count(), 9);
-  EXPECT_EQ(p.Items[0], "A.X");
-  EXPECT_EQ(p.Items[1], "B  Y");
-  EXPECT_EQ(p.Items[2], "'a\\;b' AS T");
-  EXPECT_EQ(p.Items[3], "F(1, 2)");
-  EXPECT_EQ(p.Items[4], "A*B");
-  EXPECT_EQ(p.Items[5], "<*>");
-  EXPECT_EQ(p.Items[6], "\"q\".*");
-  EXPECT_EQ(p.Items[7], "<*>");
-  EXPECT_EQ(p.Items[8], "*");
+  EXPECT_EQ(p.Items.GetText(),
+            "A.X\r\nB  Y\r\n'a\\;b' AS T\r\nF(1, 2)\r\nA*B\r\n<*>\r\n\"q\".*\r\n<*>\r\n*\r\n");
   Parse("select all\r\n distinct_x, y/*c*/z from t", p);
-  ASSERT_EQ(p.Items.Count(), 2);
-  EXPECT_EQ(p.Items[0], "distinct_x");
-  EXPECT_EQ(p.Items[1], "y z");
+  EXPECT_EQ(p.Items.GetText(), "distinct_x\r\ny z\r\n");
   Parse("SELECT FIRST (:N + 1) SKIP 2 DISTINCT *, FIRST FROM T", p);
   EXPECT_EQ(p.Items.GetCommaText(), "<*>,*,FIRST");
   EXPECT_EQ(p.Names.GetCommaText(), "N");
@@ -542,29 +532,28 @@ TEST(IB_ParseTimestamps, ToDateTime) {
 }
 
 TEST(IB_ParseTimestamps, FromDateTime) {
-  ISC_TIMESTAMP t = DateTimeToIscTimestamp(-1.25);
-  EXPECT_EQ(t.timestamp_date, 15017);
-  EXPECT_EQ(t.timestamp_time, 6u * 36000000);
-  t = DateTimeToIscTimestamp(-2.75);
-  EXPECT_EQ(t.timestamp_date, 15016);
-  EXPECT_EQ(t.timestamp_time, 18u * 36000000);
-  t = DateTimeToIscTimestamp(EncodeDate(2024, 2, 29) + EncodeTime(13, 45, 30, 123));
-  EXPECT_EQ(t.timestamp_date, static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018);
-  EXPECT_EQ(t.timestamp_time, 13u * 36000000 + 45 * 600000 + 30 * 10000 + 1230);
+  const double leapDay = EncodeDate(2024, 2, 29);
   // Rounding up to midnight moves to the next calendar day, before 1899-12-30 too: -1.9999999999 is
   // 1899-12-29 23:59:59.9999..., which rounds to 1899-12-30 00:00, not to 1899-12-28.
-  t = DateTimeToIscTimestamp(0.9999999999);
-  EXPECT_EQ(t.timestamp_date, 15019);
-  EXPECT_EQ(t.timestamp_time, 0u);
-  t = DateTimeToIscTimestamp(-1.9999999999);
-  EXPECT_EQ(t.timestamp_date, 15018);
-  EXPECT_EQ(t.timestamp_time, 0u);
-  t = DateTimeToIscTimestamp(-0.9999999999);  // 1899-12-30 23:59:59.9999...
-  EXPECT_EQ(t.timestamp_date, 15019);
-  EXPECT_EQ(t.timestamp_time, 0u);
-  t = DateTimeToIscTimestamp(-2.9999999999);  // 1899-12-28 23:59:59.9999...
-  EXPECT_EQ(t.timestamp_date, 15017);
-  EXPECT_EQ(t.timestamp_time, 0u);
+  const struct {
+    double Value;
+    int32_t Date;
+    uint32_t Time;
+  } cases[] = {
+      {-1.25, 15017, 6u * 36000000},
+      {-2.75, 15016, 18u * 36000000},
+      {leapDay + EncodeTime(13, 45, 30, 123), static_cast<int32_t>(leapDay) + 15018,
+       13u * 36000000 + 45 * 600000 + 30 * 10000 + 1230},
+      {0.9999999999, 15019, 0},
+      {-1.9999999999, 15018, 0},
+      {-0.9999999999, 15019, 0},  // 1899-12-30 23:59:59.9999...
+      {-2.9999999999, 15017, 0},  // 1899-12-28 23:59:59.9999...
+  };
+  for (const auto& k : cases) {
+    const ISC_TIMESTAMP t = DateTimeToIscTimestamp(k.Value);
+    EXPECT_EQ(t.timestamp_date, k.Date) << k.Value;
+    EXPECT_EQ(t.timestamp_time, k.Time) << k.Value;
+  }
   EXPECT_THROW(DateTimeToIscTimestamp(1e300), EConvertError);
 }
 

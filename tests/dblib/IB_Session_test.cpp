@@ -166,8 +166,6 @@ TEST(SessionDefault, EachThreadGetsItsOwnDefaultSession) {
     EXPECT_TRUE(first->GetAutoCreated());
     EXPECT_EQ(first->GetName(), "DefaultSession");
     EXPECT_EQ(first, CurrentSession());
-    EXPECT_FALSE(first->GetUseCursor());
-    EXPECT_EQ(first->GetTimerInterval(), 0u);
     oneBound.set_value();
     ready.wait();
     delete c;
@@ -808,35 +806,6 @@ TEST(SessionErrors, FailingComponentHearsFirstAndCanKeepTheSessionQuiet) {
   EXPECT_THROW(session->CallChecked(c, session->Entries.isc_detach_database, &bad), EIB_ISCError);
   EXPECT_EQ(log, (TLog{"component c", "session"}));
   delete form;
-}
-
-TEST(SessionComponent, DefaultsOfANewSession) {
-  auto* s = new TIB_Session(nullptr);
-  EXPECT_FALSE(s->GetAutoCreated());
-  EXPECT_FALSE(s->GetUseCursor());
-  EXPECT_EQ(s->GetBusyCursor(), crSQLWait);
-  EXPECT_EQ(s->GetYieldCursor(), crAppStart);
-  EXPECT_EQ(s->GetYieldLevel(), -1);
-  EXPECT_TRUE(s->GetAllowDefaultConnection());
-  EXPECT_TRUE(s->GetAllowDefaultTransaction());
-  EXPECT_FALSE(s->GetStoreActive());
-  EXPECT_EQ(s->GetTimerInterval(), 0u);
-  EXPECT_EQ(s->GetEditingColor(), static_cast<TColor>(0x00FFFF));
-  EXPECT_EQ(s->GetInsertingColor(), static_cast<TColor>(0x00FF00));
-  EXPECT_EQ(s->GetDeletingColor(), static_cast<TColor>(0x0000FF));
-  EXPECT_EQ(s->GetSearchingColor(), static_cast<TColor>(0xFFFF00));
-  EXPECT_EQ(s->GetReadOnlyColor(), static_cast<TColor>(0xC0C0C0));
-  EXPECT_EQ(s->GetSelectedColor(), static_cast<TColor>(0xFF0000));
-  EXPECT_EQ(s->GetInvalidColor(), static_cast<TColor>(0x1FFFFFFF));
-  EXPECT_EQ(s->GetPreparedColor(), clGrayText);
-  EXPECT_EQ(s->GetBrowsingColor(), clWindow);
-  TColor color = clRed;
-  s->DoGetDataLinkColor(nullptr, color);
-  EXPECT_EQ(color, clRed);
-  s->OnGetDataLinkColor = [](TIB_Session*, TIB_DataLink*, TColor& C) { C = clBlue; };
-  s->DoGetDataLinkColor(nullptr, color);
-  EXPECT_EQ(color, clBlue);
-  delete s;
 }
 
 // ---------------------------------------------------------------------------------------------
