@@ -5,10 +5,13 @@
 #include "RowTestSupport.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/data/IB_MaskEnh.h"
+#include "support/TestSupport.h"
 
 using namespace rowtest;
 
 namespace {
+
+using testsupport::MessageOf;
 
 class ColumnTest : public ::testing::Test {
 protected:
@@ -81,12 +84,7 @@ TEST_F(ColumnTest, TextDefaultsOfTheTypedGetters) {
   t->SetAsString("   ");
   EXPECT_EQ(t->GetAsInteger(), 0);
   t->SetAsString("40000");
-  try {
-    t->GetAsSmallint();
-    FAIL();
-  } catch (const EIB_ColumnError& e) {
-    EXPECT_EQ(e.Message(), "Value out of range");
-  }
+  EXPECT_EQ(MessageOf<EIB_ColumnError>([&] { t->GetAsSmallint(); }), "Value out of range");
   t->SetAsString("-123");
   EXPECT_EQ(t->GetAsSmallint(), -123);
   t->SetAsString("2.5");
@@ -214,12 +212,7 @@ TEST_F(ColumnTest, RawColumnData) {
   EXPECT_EQ(a->GetAsInteger(), 5);
   row->SetRowState(rsUnmodified);
   EXPECT_EQ(a->GetColData(), std::string("\x05\x00\x00\x00", 4));
-  try {
-    a->SetColData("abc");
-    FAIL();
-  } catch (const EIB_ColumnError& e) {
-    EXPECT_EQ(e.Message(), "Invalid ColData");
-  }
+  EXPECT_EQ(MessageOf<EIB_ColumnError>([&] { a->SetColData("abc"); }), "Invalid ColData");
   a->SetColData("");
   EXPECT_TRUE(a->GetIsNull());
 }
@@ -269,12 +262,7 @@ TEST_F(ColumnTest, AssignCopiesValuesAndRejectsOtherObjects) {
   TStringList list;
   a->AssignTo(&list);
   EXPECT_EQ(list.Get(0), "copy");
-  try {
-    a->Assign(&list);
-    FAIL();
-  } catch (const EIB_ColumnError& e) {
-    EXPECT_EQ(e.Message(), "Cannot assign to TStringList");
-  }
+  EXPECT_EQ(MessageOf<EIB_ColumnError>([&] { a->Assign(&list); }), "Cannot assign to TStringList");
   EXPECT_EQ(a->GetAsXml(), "<a>\r\ncopy\r\n</a>\r\n");
 }
 

@@ -13,6 +13,8 @@
 
 namespace {
 
+using testsupport::MessageOf;
+
 using testsupport::TempDir;
 
 // Points the settings store at a private folder for the life of the object.
@@ -113,12 +115,7 @@ TEST(ConnectionNamesTest, AliasStyleNamesAreNumberedPerSession) {
   EXPECT_EQ("1_NAVDATA", b->GetDatabaseName());
   EXPECT_EQ("2_navdata", c->GetDatabaseName());
   EXPECT_TRUE(a->IsDatabaseNameStored());
-  try {
-    a->SetDatabaseName("9lives");
-    FAIL() << "an invalid identifier was accepted";
-  } catch (const EIB_ConnectionError& e) {
-    EXPECT_STREQ("Invalid DatabaseName", e.what());
-  }
+  EXPECT_EQ("Invalid DatabaseName", MessageOf<EIB_ConnectionError>([&] { a->SetDatabaseName("9lives"); }));
   a->SetDatabaseName("/data/x.fdb");
   EXPECT_FALSE(a->IsDatabaseNameStored());
 }
@@ -345,12 +342,7 @@ TEST_F(ConnectionDbTest, AttachesWithTheParameterBlock) {
 TEST_F(ConnectionDbTest, BlankNameAndBadPath) {
   C->SetDatabaseName("");
   unsetenv("ISC_DATABASE");
-  try {
-    C->Connect();
-    FAIL();
-  } catch (const EIB_ConnectionError& e) {
-    EXPECT_STREQ("DatabaseName cannot be blank", e.what());
-  }
+  EXPECT_EQ("DatabaseName cannot be blank", MessageOf<EIB_ConnectionError>([&] { C->Connect(); }));
   C->SetPath("/tmp/a:b.fdb");
   EXPECT_THROW(C->Connect(), EIB_ConnectionError);
 }
@@ -566,12 +558,7 @@ TEST_F(ConnectionDbTest, LoginLoopRetriesAndFails) {
   C->Disconnect();
   attempts = 0;
   C->LoginAttempts = 2;
-  try {
-    C->Connect();
-    FAIL();
-  } catch (const EIB_ConnectionError& e) {
-    EXPECT_STREQ("Login failed", e.what());
-  }
+  EXPECT_EQ("Login failed", MessageOf<EIB_ConnectionError>([&] { C->Connect(); }));
   int failures = 0;
   attempts = 0;
   C->OnLoginFailure = [&](TIB_Connection*) { ++failures; };

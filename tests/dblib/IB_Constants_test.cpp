@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "dblib/IB_Errors.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using testsupport::MessageOf;
 
 TEST(MessageTable, Holds158TextsFrom65040To65199WithoutThePlatformsTwo) {
   int count = 0;
@@ -31,18 +34,9 @@ TEST(MessageTable, TextsAreVerbatim) {
 }
 
 TEST(MessageTable, RaisingFillsPlaceholdersSafely) {
-  try {
-    IB_Raise<EIB_StatementError>(65178, {std::string("%s%n%d")});
-    FAIL();
-  } catch (const EIB_StatementError& e) {
-    EXPECT_EQ(e.Message(), "FieldName: %s%n%d not found");
-  }
-  try {
-    IB_Raise<EIB_Error>(65176, {int64_t{999}});
-    FAIL();
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "Unsupported Column type: 999");
-  }
+  EXPECT_EQ(MessageOf<EIB_StatementError>([&] { IB_Raise<EIB_StatementError>(65178, {std::string("%s%n%d")}); }),
+            "FieldName: %s%n%d not found");
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { IB_Raise<EIB_Error>(65176, {int64_t{999}}); }), "Unsupported Column type: 999");
 }
 
 }  // namespace

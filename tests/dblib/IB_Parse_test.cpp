@@ -7,8 +7,11 @@
 #include <cstring>
 
 #include "platform/Locale.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using testsupport::MessageOf;
 
 const std::string CRLF = "\r\n";
 
@@ -335,8 +338,7 @@ TEST(IB_ParseParams, SelectClauseParametersGoLast) {
 TEST(IB_ParseParams, SelectItems) {
   TParsed p;
   Parse("SELECT DISTINCT A.X, B /* note */ Y, 'a;b' AS T, F(1, 2), A*B, \"q\".*, * FROM A", p);
-  EXPECT_EQ(p.Items.GetText(),
-            "A.X\r\nB  Y\r\n'a\\;b' AS T\r\nF(1, 2)\r\nA*B\r\n<*>\r\n\"q\".*\r\n<*>\r\n*\r\n");
+  EXPECT_EQ(p.Items.GetText(), "A.X\r\nB  Y\r\n'a\\;b' AS T\r\nF(1, 2)\r\nA*B\r\n<*>\r\n\"q\".*\r\n<*>\r\n*\r\n");
   Parse("select all\r\n distinct_x, y/*c*/z from t", p);
   EXPECT_EQ(p.Items.GetText(), "distinct_x\r\ny z\r\n");
   Parse("SELECT FIRST (:N + 1) SKIP 2 DISTINCT *, FIRST FROM T", p);
@@ -472,12 +474,8 @@ TEST(IB_ParseXSQLVAR, BadDefinitionsRaise) {
   XSQLVAR v{};
   for (const char* d :
        {"X WHATEVER", "", "X", "X CHAR(", "X CHAR(0)", "X VARCHAR(99999)", "X DOUBLE", "X INTEGER(4)"}) {
-    try {
-      XSQLVARFromDefString(d, 3, v);
-      ADD_FAILURE() << d;
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), std::string("Invalid XSQLVAR Def string: ") + d);
-    }
+    EXPECT_EQ(MessageOf<Exception>([&] { XSQLVARFromDefString(d, 3, v); }),
+              std::string("Invalid XSQLVAR Def string: ") + d);
   }
 }
 

@@ -12,6 +12,8 @@ using testsupport::TestDatabase;
 
 namespace {
 
+using testsupport::MessageOf;
+
 TEST(StatementPlan, PlanOfAPreparedStatement) {
   SessionPtr s = NewSession();
   TestDatabase db(*s);
@@ -159,12 +161,7 @@ TEST(RowsAffected, MalformedRepliesRaiseInsteadOfReadingPastThem) {
   EXPECT_THROW(s->GetRowsAffected(&h, counts), EIB_Error);
   // An unknown item.
   gReply = Reply({isc_info_sql_records, 4, 0, 99, 1, 0, 1, isc_info_end});
-  try {
-    s->GetRowsAffected(&h, counts);
-    FAIL();
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "Invalid RowsAffected buffer");
-  }
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { s->GetRowsAffected(&h, counts); }), "Invalid RowsAffected buffer");
   // A well-formed reply with two-byte values.
   gReply = Reply({isc_info_sql_records, 11, 0, isc_info_req_insert_count, 2, 0, 0x10, 0x27, isc_info_req_update_count,
                   1, 0, 5, isc_info_end});

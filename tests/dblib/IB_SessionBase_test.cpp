@@ -14,6 +14,8 @@ using testsupport::TestDatabase;
 
 namespace {
 
+using testsupport::MessageOf;
+
 // ---- binding ------------------------------------------------------------------------------------------------
 
 TEST(SessionBinding, LoadsTheDefaultClientLibraryAndBindsEveryEntry) {
@@ -96,12 +98,7 @@ TEST(SessionBinding, MissingLibraryLeavesTheSessionUnboundAndEveryOperationRaise
 TEST(SessionBinding, MissingRequiredEntryRaisesWithTheFirstMissingName) {
   LibraryNameGuard guard(STUBCLIENT_PARTIAL);
   // The dynamic SQL group is bound before the compiled requests: isc_dsql_prepare is reported, not isc_vtov.
-  try {
-    SessionPtr s = NewSession();
-    FAIL() << "no exception";
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "Unable to locate DLL import isc_dsql_prepare");
-  }
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { SessionPtr s = NewSession(); }), "Unable to locate DLL import isc_dsql_prepare");
 }
 
 TEST(SessionBinding, AbsentUserAdministrationEntriesGetStandByRoutinesThatRaise) {
@@ -110,24 +107,12 @@ TEST(SessionBinding, AbsentUserAdministrationEntriesGetStandByRoutinesThatRaise)
   ASSERT_TRUE(s->GetLibraryLoaded());
   ISC_STATUS_ARRAY status{};
   USER_SEC_DATA user{};
-  try {
-    s->Entries.isc_add_user(status, &user);
-    ADD_FAILURE();
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "isc_add_user() not implemented in this session");
-  }
-  try {
-    s->Entries.isc_delete_user(status, &user);
-    ADD_FAILURE();
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "isc_delete_user() not implemented in this session");
-  }
-  try {
-    s->Entries.isc_modify_user(status, &user);
-    ADD_FAILURE();
-  } catch (const EIB_Error& e) {
-    EXPECT_EQ(e.Message(), "isc_modify_user() not implemented in this session");
-  }
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { s->Entries.isc_add_user(status, &user); }),
+            "isc_add_user() not implemented in this session");
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { s->Entries.isc_delete_user(status, &user); }),
+            "isc_delete_user() not implemented in this session");
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { s->Entries.isc_modify_user(status, &user); }),
+            "isc_modify_user() not implemented in this session");
   EXPECT_EQ(s->Entries.fb_interpret, nullptr);
 }
 

@@ -10,7 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace {
+
+using testsupport::MessageOf;
 
 using TLog = std::vector<std::string>;
 
@@ -270,12 +274,8 @@ TEST(SessionDefault, ReleasingAnotherThreadsDefaultSessionIsAnError) {
   });
   TIB_Component* c = made.get_future().get();
   TIB_Session* s = c->GetSession();
-  try {
-    c->SetSession(nullptr);
-    ADD_FAILURE() << "no error";
-  } catch (const EIB_Error& e) {
-    EXPECT_STREQ(e.what(), "The default session of another thread cannot be released here");
-  }
+  EXPECT_EQ(MessageOf<EIB_Error>([&] { c->SetSession(nullptr); }),
+            "The default session of another thread cannot be released here");
   EXPECT_EQ(c->GetSession(), s);
   EXPECT_THROW(FreeDefaultSession(s), EIB_Error);
   EXPECT_NE(s, nullptr);
@@ -691,12 +691,7 @@ TEST_F(SessionTimer, RefusedTimerLeavesTheIntervalAtZero) {
   session->SetTimerInterval(0);
   int before = Application->TimerCount();
   Application->SetMaxTimers(before);
-  try {
-    session->SetTimerInterval(500);
-    ADD_FAILURE() << "no error";
-  } catch (const EOutOfResources& e) {
-    EXPECT_STREQ(e.what(), "Not enough timers available");
-  }
+  EXPECT_EQ(MessageOf<EOutOfResources>([&] { session->SetTimerInterval(500); }), "Not enough timers available");
   Application->SetMaxTimers(10000);
   EXPECT_EQ(session->GetTimerInterval(), 0u);
   EXPECT_EQ(Application->TimerCount(), before);

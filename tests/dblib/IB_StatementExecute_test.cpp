@@ -7,8 +7,11 @@
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using testsupport::MessageOf;
 
 using stmttest::StatementDbTest;
 
@@ -141,12 +144,7 @@ TEST_F(ExecuteTest, GeneratorValues) {
   EXPECT_EQ(1, q->Gen_ID("G", 1));
   EXPECT_EQ(11, q->Gen_ID("g", 10));
   EXPECT_EQ(11, q->Gen_ID("G", 0));
-  try {
-    q->Gen_ID("NO_SUCH", 1);
-    FAIL();
-  } catch (const EIB_StatementError& e) {
-    EXPECT_STREQ("Unable to get generator value", e.what());
-  }
+  EXPECT_EQ("Unable to get generator value", MessageOf<EIB_StatementError>([&] { q->Gen_ID("NO_SUCH", 1); }));
 }
 
 TEST_F(ExecuteTest, AggregateAndSelectProcedureTests) {

@@ -5,8 +5,11 @@
 #include "StatementTestSupport.h"
 #include "dblib/IB_DSQL.h"
 #include "platform/Locale.h"
+#include "support/TestSupport.h"
 
 namespace {
+
+using testsupport::MessageOf;
 
 using stmttest::StatementDbTest;
 
@@ -80,12 +83,7 @@ TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   EXPECT_FALSE(q->GetPrepared());
   EXPECT_NE(nullptr, q->FieldByName("ID"));
   EXPECT_TRUE(q->GetPrepared());
-  try {
-    q->FieldByName("NOPE");
-    FAIL();
-  } catch (const EIB_StatementError& e) {
-    EXPECT_STREQ("FieldName: NOPE not found", e.what());
-  }
+  EXPECT_EQ("FieldName: NOPE not found", MessageOf<EIB_StatementError>([&] { q->FieldByName("NOPE"); }));
   EXPECT_THROW(q->ParamByName("NOPE"), EIB_StatementError);
   EXPECT_EQ(nullptr, q->FindParam("NOPE"));
 }
@@ -117,12 +115,7 @@ TEST_F(StatementTest, ChangingTheSQLUnprepares) {
 
 TEST_F(StatementTest, BlankSQLIsRefused) {
   TIB_DSQL* q = NewDSQL("   ");
-  try {
-    q->Prepare();
-    FAIL();
-  } catch (const EIB_StatementError& e) {
-    EXPECT_STREQ("Blank SQL statement not allowed", e.what());
-  }
+  EXPECT_EQ("Blank SQL statement not allowed", MessageOf<EIB_StatementError>([&] { q->Prepare(); }));
   EXPECT_FALSE(q->GetPrepared());
 }
 

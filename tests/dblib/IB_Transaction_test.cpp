@@ -14,6 +14,8 @@
 
 namespace {
 
+using testsupport::MessageOf;
+
 using TLog = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------------------------------
@@ -146,15 +148,6 @@ private:
   TModalResult FAnswer;
   TDialogs* FPrevious;
 };
-
-std::string Expect(std::function<void()> Body) {
-  try {
-    Body();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
 
 // ---------------------------------------------------------------------------------------------------
 // Entry wrappers: count client calls and inject failures.
@@ -339,15 +332,16 @@ TEST_F(TransactionTest, CustomizeTPBGetsARoomyBufferAndItsAdditionsReachTheServe
   };
   ASSERT_TRUE(t->SysStart());
   EXPECT_GE(seenSize, static_cast<size_t>(IB_TPBBufferSize));
-  EXPECT_EQ(QueryInt(FPaths[0], "SELECT MON$LOCK_TIMEOUT FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID <> "
-                                "CURRENT_CONNECTION"),
+  EXPECT_EQ(QueryInt(FPaths[0],
+                     "SELECT MON$LOCK_TIMEOUT FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID <> "
+                     "CURRENT_CONNECTION"),
             7);
   t->Rollback();
   // A length that runs past the buffer is refused instead of sending what lies beyond it.
   t->OnCustomizeTPB = [](TIB_Transaction*, TIB_Connection*, int32_t& BufInd, std::vector<char>& Buffer) {
     BufInd = static_cast<int32_t>(Buffer.size()) + 1;
   };
-  EXPECT_NE(Expect([&] { t->SysStart(); }).find("OnCustomizeTPB"), std::string::npos);
+  EXPECT_NE(MessageOf<Exception>([&] { t->SysStart(); }).find("OnCustomizeTPB"), std::string::npos);
   EXPECT_FALSE(t->GetStarted());
   EXPECT_EQ(t->GetTransactionState(), tsInactive);
 }
@@ -400,10 +394,10 @@ TEST_F(TransactionTest, OptionsCannotChangeWhileStarted) {
   TIB_Connection* c = NewDatabase();
   TIB_Transaction* t = NewTransaction(c);
   ASSERT_TRUE(t->SysStart());
-  EXPECT_EQ(Expect([&] { t->SetReadOnly(true); }), "Cannot change ReadOnly when started");
-  EXPECT_EQ(Expect([&] { t->SetIsolation(tiCommitted); }), "Cannot change Isolation when started");
-  EXPECT_EQ(Expect([&] { t->SetRecVersion(false); }), "Cannot change RecVersion when started");
-  EXPECT_EQ(Expect([&] { t->SetLockWait(true); }), "Cannot change LockWait when started");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->SetReadOnly(true); }), "Cannot change ReadOnly when started");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->SetIsolation(tiCommitted); }), "Cannot change Isolation when started");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->SetRecVersion(false); }), "Cannot change RecVersion when started");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->SetLockWait(true); }), "Cannot change LockWait when started");
   EXPECT_FALSE(t->GetReadOnly());
   t->Commit();
   t->SetIsolation(tiCommitted);
@@ -412,23 +406,23 @@ TEST_F(TransactionTest, OptionsCannotChangeWhileStarted) {
 TEST_F(TransactionTest, StartErrors) {
   TIB_Transaction* t = NewTransaction();
   FSession->SetAllowDefaultConnection(false);
-  EXPECT_EQ(Expect([&] { t->SysStart(); }), "Transaction has no connections");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->SysStart(); }), "Transaction has no connections");
   EXPECT_EQ(t->GetTransactionState(), tsInactive);
 
   t->StartTransaction();
-  EXPECT_EQ(Expect([&] { t->StartTransaction(); }), "Transaction has already been started");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->StartTransaction(); }), "Transaction has already been started");
   t->Rollback();
   EXPECT_FALSE(t->GetExplicitStart());
 
   TIB_Transaction* s = NewTransaction();
   s->SetServerAutoCommit(true);
-  EXPECT_EQ(Expect([&] { s->StartTransaction(); }), "Explicit trans. not allowed with ServerAutoCommit");
+  EXPECT_EQ(MessageOf<Exception>([&] { s->StartTransaction(); }), "Explicit trans. not allowed with ServerAutoCommit");
 
   // While the start is under way the transaction cannot be made active.
   TIB_Connection* c = NewDatabase();
   TIB_Transaction* u = NewTransaction(c);
   std::string during;
-  u->BeforeStart = [&](TIB_Transaction* T) { during = Expect([&] { T->Activate(); }); };
+  u->BeforeStart = [&](TIB_Transaction* T) { during = MessageOf<Exception>([&] { T->Activate(); }); };
   ASSERT_TRUE(u->SysStart());
   EXPECT_EQ(during, "Invalid transaction state. Cannot activate");
   u->Commit();
@@ -560,9 +554,9 @@ TEST_F(TransactionTest, FailuresInTheRetainingFormsLeaveNoEndInProgress) {
   ds.PostFails = true;
   t->AddDataset(&ds);
   ds.BeginEdit();
-  EXPECT_EQ(Expect([&] { t->CommitRetaining(); }), "post refused");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->CommitRetaining(); }), "post refused");
   EXPECT_EQ(t->GetTransactionState(), tsActive);
-  EXPECT_EQ(Expect([&] { t->Commit(); }), "post refused");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->Commit(); }), "post refused");
   EXPECT_EQ(t->GetTransactionState(), tsActive);
   EXPECT_TRUE(t->GetStarted());
 
@@ -761,7 +755,7 @@ TEST_F(TransactionTest, PostAllAndCancelAllReportDatasetsLeftPending) {
   t->AddDataset(&ds);
   ds.BeginEdit();
   EXPECT_EQ(t->GetTransactionState(), tsPending);
-  EXPECT_EQ(Expect([&] { t->PostAll(); }), "Failed to post all datasets");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->PostAll(); }), "Failed to post all datasets");
   t->CancelAll();
   EXPECT_FALSE(ds.Modifying);
   EXPECT_EQ(t->GetTransactionState(), tsStarted);
@@ -776,7 +770,8 @@ TEST_F(TransactionTest, ApplyUpdatesKeepsAnExplicitStartAndChecksOwnership) {
   mine.Buffered = stranger.Buffered = true;
   mine.Active = false;
   t->AddDataset(&mine);
-  EXPECT_EQ(Expect([&] { t->ApplyUpdates({&stranger}); }), "Cannot update, Stranger is not owned by " + t->GetName());
+  EXPECT_EQ(MessageOf<Exception>([&] { t->ApplyUpdates({&stranger}); }),
+            "Cannot update, Stranger is not owned by " + t->GetName());
   EXPECT_TRUE(log.empty());
 
   t->StartTransaction();
@@ -785,7 +780,7 @@ TEST_F(TransactionTest, ApplyUpdatesKeepsAnExplicitStartAndChecksOwnership) {
   EXPECT_FALSE(t->GetExplicitStart());
 
   Exec(t, c, "INSERT INTO T1 VALUES (1)");
-  EXPECT_EQ(Expect([&] { t->ApplyUpdates(); }), "Transaction has pending changes");
+  EXPECT_EQ(MessageOf<Exception>([&] { t->ApplyUpdates(); }), "Transaction has pending changes");
   t->Rollback();
   t->RemoveDataset(&mine);
 }
@@ -849,7 +844,7 @@ TEST_F(TransactionTest, AFailureBeforeDetachingStillReleasesTransactionsAndState
   c->ReleaseStatementHandle(h);
   ASSERT_EQ(c->GetStatementHandleCacheCount(), 1);
   c->BeforeDisconnect = [](TIB_Connection*) { throw Exception("handler failed"); };
-  EXPECT_EQ(Expect([&] { c->Disconnect(); }), "handler failed");
+  EXPECT_EQ(MessageOf<Exception>([&] { c->Disconnect(); }), "handler failed");
   EXPECT_FALSE(c->GetConnected());
   // Nothing survives the attachment: no transaction handle, no cached statement handle.
   EXPECT_FALSE(t->GetStarted());

@@ -13,6 +13,8 @@
 
 namespace {
 
+using testsupport::MessageOf;
+
 // Points the settings store at a private folder for the life of the object.
 class SettingsRootGuard {
 public:
@@ -155,12 +157,7 @@ TEST(HexTextTest, RoundTripAndErrors) {
   HexTextToBinary("007fa5FF", back, 4);
   EXPECT_TRUE(BuffersEqual(data, back, 4));
   unsigned char keep[2] = {1, 2};
-  try {
-    HexTextToBinary("0", keep, 1);
-    FAIL() << "short text accepted";
-  } catch (const Exception& e) {
-    EXPECT_STREQ("Invalid text in HexTextToBinary", e.what());
-  }
+  EXPECT_EQ("Invalid text in HexTextToBinary", MessageOf<Exception>([&] { HexTextToBinary("0", keep, 1); }));
   EXPECT_THROW(HexTextToBinary("0G12", keep, 2), Exception);
   EXPECT_EQ(1, keep[0]);  // nothing written on failure
 }

@@ -8,6 +8,8 @@
 
 namespace {
 
+using testsupport::MessageOf;
+
 std::string Contents(TMemoryStream& S) { return std::string(S.GetMemory(), static_cast<size_t>(S.GetSize())); }
 
 TEST(MemoryStream, WriteReadSeek) {
@@ -41,12 +43,7 @@ TEST(MemoryStream, ReadBufferRaisesOnShortRead) {
   m.WriteBuffer("abc", 3);
   m.SetPosition(1);
   char buf[4];
-  try {
-    m.ReadBuffer(buf, 4);
-    FAIL() << "no error";
-  } catch (const EReadError& e) {
-    EXPECT_EQ(e.Message(), "Stream read error");
-  }
+  EXPECT_EQ(MessageOf<EReadError>([&] { m.ReadBuffer(buf, 4); }), "Stream read error");
 }
 
 TEST(MemoryStream, CopyFromWholeAndPart) {
@@ -95,12 +92,8 @@ TEST(FileStream, CreateWriteReopenRead) {
 TEST(FileStream, OpenAndCreateFailuresNameTheFile) {
   testsupport::TempDir dir;
   std::string missing = dir.File("missing.bin");
-  try {
-    TFileStream f(missing, fmOpenRead);
-    FAIL() << "no error";
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), "Cannot open file \"" + missing + "\". No such file or directory");
-  }
+  EXPECT_EQ(MessageOf<EFOpenError>([&] { TFileStream f(missing, fmOpenRead); }),
+            "Cannot open file \"" + missing + "\". No such file or directory");
   EXPECT_THROW(TFileStream(dir.File("no/such/folder/x"), fmCreate), EFCreateError);
   EXPECT_THROW(TFileStream(dir.Path(), fmOpenRead), EFOpenError);
 }

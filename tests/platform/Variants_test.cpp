@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 namespace {
+
+using testsupport::MessageOf;
 
 class VariantTest : public ::testing::Test {
 protected:
@@ -52,18 +56,10 @@ TEST_F(VariantTest, NumbersDatesAndBooleansToText) {
 }
 
 TEST_F(VariantTest, FailedConversionsRaise) {
-  try {
-    Variant("abc").AsInteger();
-    FAIL() << "no error";
-  } catch (const EVariantTypeCastError& e) {
-    EXPECT_EQ(e.Message(), "Could not convert variant of type (String) into type (Integer)");
-  }
-  try {
-    Variant::Null().AsString();
-    FAIL() << "no error";
-  } catch (const EVariantTypeCastError& e) {
-    EXPECT_EQ(e.Message(), "Could not convert variant of type (Null) into type (String)");
-  }
+  EXPECT_EQ(MessageOf<EVariantTypeCastError>([&] { Variant("abc").AsInteger(); }),
+            "Could not convert variant of type (String) into type (Integer)");
+  EXPECT_EQ(MessageOf<EVariantTypeCastError>([&] { Variant::Null().AsString(); }),
+            "Could not convert variant of type (Null) into type (String)");
   EXPECT_THROW(Variant("x").AsDate(), EVariantTypeCastError);
   EXPECT_THROW(Variant(3e9).AsInteger(), EVariantError);
   EXPECT_THROW(Variant(40000).AsSmallint(), EVariantError);

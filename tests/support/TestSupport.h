@@ -1,6 +1,8 @@
 // Helpers shared by the tests: a private temporary folder per test and database file paths in it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace testsupport {
@@ -21,5 +23,18 @@ public:
 private:
   std::string FPath;
 };
+
+// The message of the E that Body raises; a test failure when it raises nothing. Another exception passes
+// through and fails the test.
+template <class E, class F>
+std::string MessageOf(F&& Body) {
+  try {
+    Body();
+  } catch (const E& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no exception";
+  return "(no exception)";
+}
 
 }  // namespace testsupport
