@@ -40,20 +40,8 @@ public:
   std::vector<int> Received;
 };
 
-TEST(TimeoutProps, DefaultsAndCopyKeepTheCommitFailedFlag) {
+TEST(TimeoutProps, CopyKeepsTheCommitFailedFlag) {
   TIB_TimeoutProps a;
-  EXPECT_EQ(a.GetAllowCheckOAT(), 30);
-  EXPECT_EQ(a.GetAttempt(), 300);
-  EXPECT_EQ(a.GetAttemptMaxRows(), 15000);
-  EXPECT_EQ(a.GetAttemptTicks(), 500);
-  EXPECT_EQ(a.GetAttemptRetry(), 5);
-  EXPECT_EQ(a.GetNextAttempt(), 300);
-  EXPECT_EQ(a.GetPromptUser(), 0u);
-  EXPECT_EQ(a.GetPromptUserDuration(), 15);
-  EXPECT_EQ(a.GetPromptUserRetry(), 60);
-  EXPECT_EQ(a.GetForceClosed(), 0u);
-  EXPECT_FALSE(a.GetCommitFailed());
-
   TIB_TimeoutProps b;
   b.SetAllowCheckOAT(7);
   b.SetForceClosed(99);
