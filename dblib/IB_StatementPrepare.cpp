@@ -38,10 +38,20 @@ struct TFlagGuard {
   ~TFlagGuard() { Flag = false; }
 };
 
-// First word of a text, upper case.
+// First word of a text, upper case, after any leading blanks and comments.
 std::string FirstWord(std::string_view S) {
   size_t i = 0;
-  while (i < S.size() && static_cast<unsigned char>(S[i]) <= ' ') ++i;
+  for (;;) {
+    while (i < S.size() && static_cast<unsigned char>(S[i]) <= ' ') ++i;
+    if (S.compare(i, 2, "/*") == 0) {
+      const size_t e = S.find("*/", i + 2);
+      i = e == std::string_view::npos ? S.size() : e + 2;
+    } else if (S.compare(i, 2, "--") == 0) {
+      while (i < S.size() && S[i] != '\n' && S[i] != '\r') ++i;
+    } else {
+      break;
+    }
+  }
   size_t j = i;
   while (j < S.size() && (std::isalnum(static_cast<unsigned char>(S[j])) || S[j] == '_')) ++j;
   return UpperCase(S.substr(i, j - i));

@@ -157,6 +157,10 @@ TEST_F(StatementTest, StoredCodeKeepsItsVariables) {
       "CREATE OR ALTER TRIGGER T_BI FOR T BEFORE INSERT AS BEGIN IF (NEW.NAME IS NULL) THEN NEW.NAME = "
       "'n' || NEW.ID; END",
       "ALTER PROCEDURE TWICE (X INTEGER) RETURNS (Y INTEGER) AS DECLARE Z INTEGER; BEGIN Z = :X; Y = :Z + :Z; END",
+      "RECREATE TRIGGER T_BU FOR T BEFORE UPDATE AS DECLARE V INTEGER; BEGIN V = NEW.ID; NEW.NAME = 'u' || :V; END",
+      "CREATE PACKAGE PK AS BEGIN FUNCTION HALF (X INTEGER) RETURNS INTEGER; END",
+      "CREATE PACKAGE BODY PK AS BEGIN FUNCTION HALF (X INTEGER) RETURNS INTEGER AS DECLARE V INTEGER; BEGIN "
+      "V = :X; RETURN :V / 2; END END",
   };
   for (const char* sql : texts) {
     TIB_DSQL* q = NewDSQL(sql);
@@ -168,6 +172,7 @@ TEST_F(StatementTest, StoredCodeKeepsItsVariables) {
   Tr->Commit();
   EXPECT_EQ("8", Scalar("SELECT Y FROM ADD_ONE(7)"));
   EXPECT_EQ("14", Scalar("SELECT F_INC(13) FROM RDB$DATABASE"));
+  EXPECT_EQ("21", Scalar("SELECT PK.HALF(42) FROM RDB$DATABASE"));
   TIB_DSQL* p = NewDSQL("EXECUTE PROCEDURE TWICE :X");
   p->Prepare();
   p->ParamByName("X")->SetAsInteger(21);
@@ -180,14 +185,23 @@ TEST_F(StatementTest, StoredCodeKeepsItsVariables) {
 }
 
 TEST_F(StatementTest, ExecuteBlockTakesQuestionMarkInputsAndKeepsBodyVariables) {
-  TIB_DSQL* q = NewDSQL(
+  const std::string block =
       "EXECUTE BLOCK (A INTEGER = ?) RETURNS (B INTEGER) AS DECLARE C INTEGER; BEGIN C = :A; "
-      "B = :C * 10; SUSPEND; END");
-  q->Prepare();
-  ASSERT_EQ(1, q->GetParamCount());
-  q->GetParams()->GetColumns(0)->SetAsInteger(4);
-  q->Execute();
-  EXPECT_EQ(40, q->FieldByName("B")->GetAsInteger());
+      "B = :C * 10; SUSPEND; END";
+  std::string plainNames;
+  // A leading comment changes nothing: the block's inputs are named as they are without it.
+  for (const std::string& sql : {block, "/* tens */ " + block, "-- tens\r\n" + block}) {
+    TIB_DSQL* q = NewDSQL(sql);
+    q->Prepare();
+    ASSERT_EQ(1, q->GetParamCount()) << sql;
+    if (plainNames.empty()) plainNames = q->GetParamNameList().GetText();
+    EXPECT_EQ(plainNames, q->GetParamNameList().GetText()) << sql;
+    q->GetParams()->GetColumns(0)->SetAsInteger(4);
+    q->Execute();
+    EXPECT_EQ(40, q->FieldByName("B")->GetAsInteger()) << sql;
+    delete q;
+  }
+  EXPECT_FALSE(plainNames.empty());
 }
 
 TEST_F(StatementTest, ReprepareKeepsParameterValuesExactlyByName) {
