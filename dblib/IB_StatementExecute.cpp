@@ -373,6 +373,16 @@ void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, X
     }
     return;
   }
+  if ((first == "COMMIT" || first == "ROLLBACK") && (HasWord(words, "RETAIN") || HasWord(words, "RETAINING"))) {
+    // The server kept the transaction open and ended its work: the component's own retaining end
+    // (which has nothing left to save or undo) brings its state and notices along.
+    if (first == "COMMIT") {
+      t->CommitRetaining();
+    } else {
+      t->RollbackRetaining();
+    }
+    return;
+  }
   // What a prepared statement of the same kind would do to the transaction: data and metadata
   // changes make it active (and, with AutoCommit, saved at once).
   const bool quiet = first.empty() || first == "SELECT" || first == "WITH" || first == "COMMIT" ||

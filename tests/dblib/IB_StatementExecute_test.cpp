@@ -139,6 +139,21 @@ TEST_F(ExecuteTest, ExecuteImmediateOfDMLActivatesTheTransaction) {
   EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
 }
 
+TEST_F(ExecuteTest, ExecuteImmediateOfARetainingEndBringsTheTransactionStateAlong) {
+  TIB_DSQL* q = NewDSQL();
+  q->ExecuteImmediate("INSERT INTO T (ID) VALUES (1)");
+  ASSERT_EQ(tsActive, Tr->GetTransactionState());
+  q->ExecuteImmediate("COMMIT RETAIN");
+  EXPECT_TRUE(Tr->GetStarted());
+  EXPECT_EQ(tsStarted, Tr->GetTransactionState());
+  q->ExecuteImmediate("INSERT INTO T (ID) VALUES (2)");
+  q->ExecuteImmediate("ROLLBACK RETAIN");
+  EXPECT_TRUE(Tr->GetStarted());
+  EXPECT_EQ(tsStarted, Tr->GetTransactionState());
+  Tr->Rollback();
+  EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
+}
+
 TEST_F(ExecuteTest, GeneratorValues) {
   TIB_DSQL* q = NewDSQL();
   EXPECT_EQ(1, q->Gen_ID("G", 1));
