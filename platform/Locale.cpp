@@ -15,14 +15,13 @@ TFormatSettings FormatSettings;
 
 namespace {
 
-constexpr long double kCurrMax = 922337203685477.5807L;
-
 [[noreturn]] void CurrencyOverflow() { throw EOverflow("Currency overflow"); }
 
 int64_t CheckedRound(long double V) {
-  // The largest long double below 2^63 is representable; anything at or above 2^63 overflows.
-  if (!(V >= -9223372036854775808.0L && V < 9223372036854775808.0L)) CurrencyOverflow();
-  return llrintl(V);
+  // Checked after rounding: a value just below 2^63 can round up to it, which no int64 holds.
+  long double r = nearbyintl(V);
+  if (!(r >= -9223372036854775808.0L && r < 9223372036854775808.0L)) CurrencyOverflow();
+  return static_cast<int64_t>(r);
 }
 
 }  // namespace
@@ -32,8 +31,7 @@ Currency::Currency(int64_t Units) {
 }
 
 Currency::Currency(long double Value) {
-  if (std::isnan(Value) || std::fabs(Value) > kCurrMax + 0.00005L) CurrencyOverflow();
-  FValue = CheckedRound(Value * Scale);
+  FValue = CheckedRound(Value * Scale);  // a NaN fails its range check
 }
 
 Currency Currency::operator-() const {
@@ -224,8 +222,12 @@ long double StrToFloatDef(std::string_view S, long double Default) {
 
 bool TryStrToCurr(std::string_view S, Currency& Value) {
   long double v;
-  if (!ScanFloat(S, v) || std::fabs(v) > kCurrMax) return false;
-  Value = Currency(v);
+  if (!ScanFloat(S, v)) return false;
+  try {
+    Value = Currency(v);  // the range check of the type itself: down to its most negative amount
+  } catch (const EOverflow&) {
+    return false;
+  }
   return true;
 }
 
@@ -416,7 +418,7 @@ std::string DecimalToText(TDecimal D, TFloatFormat Fmt, int Precision, int Digit
     case ffNumber:
     case ffCurrency: {
       if (D.Exponent > Precision) return general(D, 0);
-      RoundDecimal(D, MaxPrecision, Digits);
+      RoundDecimal(D, Precision, Digits);
       std::string num = FixedText(D, Digits, Fmt != ffFixed);
       if (Fmt == ffCurrency) return WithCurrency(num, D.Negative && !D.Digits.empty());
       return sign(D) + num;

@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +15,9 @@
 
 namespace {
 
-// Serialises read-modify-write cycles of this process; files are replaced atomically, so other
-// processes only ever see a whole old or a whole new file.
+// Serialises read-modify-write cycles of this process; files are replaced atomically, so readers
+// only ever see a whole old or a whole new file. Writers in other processes are kept apart by
+// TFolderLock.
 std::mutex gStoreLock;
 
 struct TEntry {
@@ -196,6 +198,29 @@ std::string SegmentFileName(std::string_view Seg) {
   return r;
 }
 
+// An exclusive lock on the folder of a key's file for one read-modify-write cycle, so that two
+// programs writing the same key at once do not drop each other's values. Readers need none.
+class TFolderLock {
+public:
+  // Create: make the folder when missing (a deletion from a key that has no folder needs no lock).
+  TFolderLock(const std::string& Path, bool Create) {
+    std::string dir = Path.substr(0, Path.find_last_of('/'));
+    if (Create && !MakeDirs(dir)) return;  // the write that follows fails and reports it
+    FFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (FFd >= 0)
+      while (flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~TFolderLock() {
+    if (FFd >= 0) close(FFd);  // releases the lock
+  }
+  TFolderLock(const TFolderLock&) = delete;
+  TFolderLock& operator=(const TFolderLock&) = delete;
+
+private:
+  int FFd = -1;
+};
+
 TSection* FindSection(TIniData& Data, std::string_view Name) {
   for (auto& s : Data)
     if (SameText(s.Name, Name)) return &s;
@@ -267,6 +292,7 @@ void TRegIniFile::WriteString(std::string_view Section, std::string_view Name, s
   auto fail = [&] { throw ERegistryException(Format("Failed to set data for '%s'", {std::string(Name)})); };
   if (path.empty()) fail();
   std::lock_guard<std::mutex> lock(gStoreLock);
+  TFolderLock folderLock(path, true);
   TIniData data = Load(path);
   TSection* s = FindSection(data, Section);
   if (!s) {
@@ -298,6 +324,7 @@ void TRegIniFile::DeleteKey(std::string_view Section, std::string_view Name) {
   std::string path = GetPath();
   if (path.empty()) return;
   std::lock_guard<std::mutex> lock(gStoreLock);
+  TFolderLock folderLock(path, false);
   TIniData data = Load(path);
   TSection* s = FindSection(data, Section);
   if (!s) return;
@@ -311,6 +338,7 @@ void TRegIniFile::EraseSection(std::string_view Section) {
   std::string path = GetPath();
   if (path.empty()) return;
   std::lock_guard<std::mutex> lock(gStoreLock);
+  TFolderLock folderLock(path, false);
   TIniData data = Load(path);
   size_t before = data.size();
   std::erase_if(data, [&](const TSection& s) { return SameText(s.Name, Section); });

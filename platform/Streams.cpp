@@ -76,8 +76,8 @@ int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
 }
 
 int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
-  if (Count <= 0) return 0;
-  int64_t end = FPosition + Count;
+  int64_t end;
+  if (Count <= 0 || __builtin_add_overflow(FPosition, Count, &end)) return 0;
   if (end > static_cast<int64_t>(FData.size())) FData.resize(static_cast<size_t>(end));  // gap bytes are zero
   std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
   FPosition = end;
@@ -86,9 +86,10 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPosition : static_cast<int64_t>(FData.size());
-  int64_t pos = base + Offset;
-  // A position before the start is refused; one beyond the end is allowed and grows on write.
-  if (pos < 0) throw EStreamError("Invalid stream position");
+  int64_t pos;
+  // A position before the start (or past the 64-bit range) is refused; one beyond the end is allowed
+  // and grows on write.
+  if (__builtin_add_overflow(base, Offset, &pos) || pos < 0) throw EStreamError("Invalid stream position");
   FPosition = pos;
   return FPosition;
 }

@@ -376,7 +376,8 @@ int Variant::LowBound(int Dim) const {
 int Variant::HighBound(int Dim) const {
   if (!FArray) throw EVariantError(SVarNotArray);
   if (Dim < 1 || Dim > DimCount()) throw EVariantError(SVarArrayBounds);
-  return FArray->Low[Dim - 1] + FArray->Count[Dim - 1] - 1;
+  // Widened: an array whose high bound is the largest int must not overflow on the way.
+  return static_cast<int>(static_cast<int64_t>(FArray->Low[Dim - 1]) + FArray->Count[Dim - 1] - 1);
 }
 
 size_t Variant::ElementIndex(const std::vector<int>& Indices) const {
@@ -393,7 +394,10 @@ size_t Variant::ElementIndex(const std::vector<int>& Indices) const {
   return index;
 }
 
-Variant Variant::GetElement(const std::vector<int>& Indices) const { return FArray->Elements[ElementIndex(Indices)]; }
+Variant Variant::GetElement(const std::vector<int>& Indices) const {
+  size_t i = ElementIndex(Indices);  // raises for a value that is not an array
+  return FArray->Elements[i];
+}
 
 void Variant::PutElement(const std::vector<int>& Indices, const Variant& Value) {
   size_t i = ElementIndex(Indices);
@@ -467,20 +471,23 @@ bool operator==(const Variant& A, const Variant& B) {
   if (A.IsArray() || B.IsArray()) {
     if (!A.IsArray() || !B.IsArray() || A.DimCount() != B.DimCount()) return false;
     std::vector<int> idx;
+    bool empty = false;
     for (int d = 1; d <= A.DimCount(); ++d) {
       if (A.LowBound(d) != B.LowBound(d) || A.HighBound(d) != B.HighBound(d)) return false;
-      if (A.HighBound(d) < A.LowBound(d)) return true;  // no elements
+      if (A.HighBound(d) < A.LowBound(d)) empty = true;
       idx.push_back(A.LowBound(d));
     }
+    if (empty) return true;  // equal bounds and no elements
     // Walk every position, first dimension fastest.
     for (;;) {
       if (!(A.GetElement(idx) == B.GetElement(idx))) return false;
       int d = 0;
-      while (d < A.DimCount() && ++idx[d] > A.HighBound(d + 1)) {
+      while (d < A.DimCount() && idx[d] == A.HighBound(d + 1)) {
         idx[d] = A.LowBound(d + 1);
         ++d;
       }
       if (d == A.DimCount()) return true;
+      ++idx[d];
     }
   }
   try {

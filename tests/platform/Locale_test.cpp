@@ -159,6 +159,24 @@ TEST_F(LocaleTest, CurrencyTexts) {
   EXPECT_THROW(StrToCurr("1e20"), EConvertError);
 }
 
+TEST_F(LocaleTest, CurrencyRangeEdges) {
+  // The whole range converts both ways, down to the most negative amount.
+  EXPECT_EQ(StrToCurr(CurrToStr(Currency::FromRaw(INT64_MIN))).Raw(), INT64_MIN);
+  EXPECT_EQ(StrToCurr(CurrToStr(Currency::FromRaw(INT64_MAX))).Raw(), INT64_MAX);
+  EXPECT_EQ(Currency(-922337203685477.5808L).Raw(), INT64_MIN);
+  // Just above the largest amount rounds past it: an overflow, never a wrapped negative amount.
+  EXPECT_THROW(Currency(922337203685477.58075L), EOverflow);
+  Currency c;
+  EXPECT_FALSE(TryStrToCurr("922337203685477.5809", c));
+  EXPECT_FALSE(TryStrToCurr("-922337203685477.5809", c));
+}
+
+TEST_F(LocaleTest, FixedFormatsKeepThePrecisionAsked) {
+  EXPECT_EQ(FloatToStrF(1.23456789, ffFixed, 3, 4), "1.2300");
+  EXPECT_EQ(FloatToStrF(1234.5678, ffNumber, 5, 2), "1,234.60");
+  EXPECT_EQ(FloatToStrF(-0.987654, ffCurrency, 2, 3), "($0.990)");
+}
+
 TEST_F(LocaleTest, EncodeAndDecodeDates) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0);
   EXPECT_EQ(EncodeDate(1900, 1, 1), 2);

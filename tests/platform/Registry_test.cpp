@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -125,6 +128,37 @@ TEST_F(RegistryTest, UnwritableRootRaises) {
   TRegIniFile reg("Software\\X");
   EXPECT_EQ(reg.ReadString("S", "N", "d"), "d");
   EXPECT_THROW(reg.WriteString("S", "N", "v"), ERegistryException);
+}
+
+TEST_F(RegistryTest, WritersInSeveralProcessesLoseNothing) {
+  // Each process adds its own values to one key at the same time; every value must survive.
+  constexpr int kProcesses = 4, kValues = 40;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int rc = 0;
+      try {
+        TRegIniFile reg("Software\\Shared");
+        for (int i = 0; i < kValues; ++i) reg.WriteString("S", Format("p%d_%d", {p, i}), "v");
+      } catch (...) {
+        rc = 1;
+      }
+      _exit(rc);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  TRegIniFile reg("Software\\Shared");
+  int missing = 0;
+  for (int p = 0; p < kProcesses; ++p)
+    for (int i = 0; i < kValues; ++i) missing += reg.ValueExists("S", Format("p%d_%d", {p, i})) ? 0 : 1;
+  EXPECT_EQ(missing, 0);
 }
 
 TEST_F(RegistryTest, NonNumericIntegerReadsTheDefault) {

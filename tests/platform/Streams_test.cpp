@@ -109,4 +109,14 @@ TEST(FileStream, MemoryStreamFileRoundTrip) {
   EXPECT_EQ(back.GetPosition(), 0);
 }
 
+TEST(MemoryStream, PositionsBeyondTheRangeAreRefused) {
+  TMemoryStream m;
+  m.WriteBuffer("abcd", 4);
+  EXPECT_EQ(m.Seek(INT64_MAX, soBeginning), INT64_MAX);
+  EXPECT_THROW(m.Seek(1, soCurrent), EStreamError);
+  EXPECT_THROW(m.Seek(INT64_MIN, soEnd), EStreamError);
+  EXPECT_EQ(MessageOf<EWriteError>([&] { m.WriteBuffer("x", 1); }), "Stream write error");
+  EXPECT_EQ(m.GetSize(), 4);
+}
+
 }  // namespace

@@ -154,4 +154,26 @@ TEST_F(VariantTest, ArraysAreValuesAndCompareByElements) {
   EXPECT_TRUE(VarIsArray(nested.GetElement({0})));
 }
 
+TEST_F(VariantTest, ElementAccessOnAScalarRaises) {
+  Variant v(5);
+  EXPECT_EQ(MessageOf<EVariantError>([&] { v.GetElement({0}); }), "Variant is not an array");
+  EXPECT_EQ(MessageOf<EVariantError>([&] { v.PutElement({0}, Variant(1)); }), "Variant is not an array");
+}
+
+TEST_F(VariantTest, BoundsAtTheEdgesOfTheIntegerRange) {
+  Variant top = VarArrayCreate({INT32_MAX - 1, INT32_MAX}, varInteger);
+  EXPECT_EQ(VarArrayHighBound(top, 1), INT32_MAX);
+  top.PutElement({INT32_MAX}, Variant(7));
+  EXPECT_EQ(top.GetElement({INT32_MAX}).AsInteger(), 7);
+  Variant copy = top;
+  EXPECT_TRUE(copy == top);  // walks every position up to the highest index
+  Variant bottom = VarArrayCreate({INT32_MIN, INT32_MIN}, varInteger);
+  EXPECT_EQ(VarArrayHighBound(bottom, 1), INT32_MIN);
+}
+
+TEST_F(VariantTest, EmptyArraysWithDifferentBoundsDiffer) {
+  EXPECT_FALSE(VarArrayCreate({0, -1, 0, 5}, varInteger) == VarArrayCreate({0, -1, 0, 3}, varInteger));
+  EXPECT_TRUE(VarArrayCreate({0, -1, 0, 5}, varInteger) == VarArrayCreate({0, -1, 0, 5}, varInteger));
+}
+
 }  // namespace
