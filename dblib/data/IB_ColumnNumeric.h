@@ -107,7 +107,7 @@ class TIB_ColumnInt64 : public TIB_ColumnNumBase {
 public:
   using TIB_ColumnNumBase::TIB_ColumnNumBase;
   std::string GetAsString() override;
-  // The low 32 bits of the value.
+  // The value as 32 bits; "Value out of range" when it does not fit.
   int32_t GetAsInteger() override;
   void SetAsString(const std::string& Value) override;
   void SetAsInteger(int32_t Value) override;
