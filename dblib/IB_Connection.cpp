@@ -23,9 +23,6 @@ std::mutex& AttachLock() {
 // Status codes that mean the server connection is gone (the set shared with transactions).
 bool IsLostConnectionCode(ISC_STATUS Code) { return IB_IsConnectionLostCode(Code); }
 
-void ReportException(const std::exception& E) {
-  if (Application) Application->HandleException(E);
-}
 
 std::vector<char> MakeSQLDA(int N) {
   std::vector<char> raw(XSQLDA_LENGTH(N), 0);

@@ -25,24 +25,6 @@ void SetScreenCursor(TCursor Value) { Screen.SetCursor(Value); }
 
 bool ApplicationGoneOrTerminating() { return !Application || Application->GetTerminated(); }
 
-// Hands an exception that must not escape (a timer tick, a teardown) to the application's sink.
-void ReportException(std::exception_ptr E) noexcept {
-  try {
-    std::rethrow_exception(E);
-  } catch (const std::exception& Ex) {
-    if (Application)
-      Application->HandleException(Ex);
-    else
-      std::fprintf(stderr, "%s\n", Ex.what());
-  } catch (...) {
-    Exception unknown("Unknown exception");
-    if (Application)
-      Application->HandleException(unknown);
-    else
-      std::fprintf(stderr, "%s\n", unknown.what());
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Per-thread slots and module start/end.
 

@@ -30,13 +30,6 @@ std::string ClassNameOf(const TObject& Obj) {
   return result;
 }
 
-void ReportNoThrow(const std::exception& e) noexcept {
-  try {
-    if (Application) Application->HandleException(e);
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -119,17 +112,17 @@ void TIB_Statement::BeforeDestruction() {
   try {
     SysDeallocate(true);
   } catch (const std::exception& e) {
-    ReportNoThrow(e);
+    ReportException(e);
   }
   try {
     SetIB_Connection(nullptr);
   } catch (const std::exception& e) {
-    ReportNoThrow(e);
+    ReportException(e);
   }
   try {
     SetIB_Transaction(nullptr);
   } catch (const std::exception& e) {
-    ReportNoThrow(e);
+    ReportException(e);
   }
   FreeInternalTransaction();
   const std::vector<TIB_StatementLink*> links = FStatementLinks;
@@ -138,7 +131,7 @@ void TIB_Statement::BeforeDestruction() {
     try {
       link->SetStatement(nullptr);
     } catch (const std::exception& e) {
-      ReportNoThrow(e);
+      ReportException(e);
     }
     // A link that refused to leave is taken off the list all the same.
     FStatementLinks.erase(std::remove(FStatementLinks.begin(), FStatementLinks.end(), link), FStatementLinks.end());

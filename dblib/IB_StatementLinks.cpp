@@ -5,21 +5,6 @@
 #include "dblib/IB_Statement.h"
 #include "platform/Forms.h"
 
-namespace {
-
-// Destructors and free notices never raise: what fails there goes to the application's sink.
-template <class F>
-void Reported(F&& Body) noexcept {
-  try {
-    Body();
-  } catch (const std::exception& e) {
-    if (Application) Application->HandleException(e);
-  } catch (...) {
-  }
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------------------
 // TIB_TransactionLink
 
@@ -30,7 +15,7 @@ TIB_TransactionLink::TIB_TransactionLink(TComponent* AOwner) : TIB_Component(AOw
 TIB_TransactionLink::~TIB_TransactionLink() = default;
 
 void TIB_TransactionLink::BeforeDestruction() {
-  Reported([&] { SetIB_Transaction(nullptr); });
+  RunReported([&] { SetIB_Transaction(nullptr); });
   if (FTransaction) {
     // A handler refused the move: leave the list all the same, the link is going away.
     FTransaction->RemoveTransactionLink(this);
@@ -101,7 +86,7 @@ void TIB_TransactionLink::TransactionDestroying(TIB_Transaction* ATransaction) {
 void TIB_TransactionLink::Notification(TComponent* AComponent, TOperation Operation) {
   TIB_Component::Notification(AComponent, Operation);
   if (Operation == opRemove && AComponent == FTransaction && FTransaction) {
-    Reported([&] { SetIB_Transaction(nullptr); });
+    RunReported([&] { SetIB_Transaction(nullptr); });
     FTransaction = nullptr;
   }
 }
@@ -124,7 +109,7 @@ TIB_StatementLink::TIB_StatementLink(TComponent* AOwner) : TIB_Component(AOwner)
 TIB_StatementLink::~TIB_StatementLink() = default;
 
 void TIB_StatementLink::BeforeDestruction() {
-  Reported([&] { SetStatement(nullptr); });
+  RunReported([&] { SetStatement(nullptr); });
   if (FStatement) {
     auto& links = FStatement->FStatementLinks;
     links.erase(std::remove(links.begin(), links.end(), this), links.end());
@@ -165,7 +150,7 @@ bool TIB_StatementLink::GetActive() const { return FStatement && FStatement->Get
 void TIB_StatementLink::Notification(TComponent* AComponent, TOperation Operation) {
   TIB_Component::Notification(AComponent, Operation);
   if (Operation == opRemove && FStatement && AComponent == static_cast<TComponent*>(FStatement)) {
-    Reported([&] { SetStatement(nullptr); });
+    RunReported([&] { SetStatement(nullptr); });
     FStatement = nullptr;
   }
 }

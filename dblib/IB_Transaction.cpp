@@ -23,17 +23,6 @@ void EraseItem(std::vector<T*>& List, const T* Item) {
 
 }  // namespace
 
-void IB_ReportException(const std::exception& E) noexcept {
-  try {
-    if (Application) {
-      Application->HandleException(E);
-      return;
-    }
-    std::cerr << E.what() << std::endl;
-  } catch (...) {
-  }
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Construction and destruction
 
@@ -53,9 +42,9 @@ void TIB_Transaction::BeforeDestruction() {
     try {
       Close();
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     } catch (...) {
-      IB_ReportException(Exception("Unknown exception while closing a transaction"));
+      ReportException(Exception("Unknown exception while closing a transaction"));
     }
     // A close that failed (a refused commit under AutoCommit, say) must not leave the server
     // transaction behind the freed component: it is rolled back without further ado.
@@ -68,7 +57,7 @@ void TIB_Transaction::BeforeDestruction() {
     try {
       link->TransactionDestroying(this);
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
     EraseItem(FLinks, link);
   }
@@ -76,7 +65,7 @@ void TIB_Transaction::BeforeDestruction() {
     try {
       RemoveConnection(GetConnection(Get_ConnectionCount() - 1));
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
   }
   FDatasets.clear();
@@ -91,7 +80,7 @@ void TIB_Transaction::AbandonServerTransaction() noexcept {
       TIB_SessionBase::CallScratch(session->Entries.isc_rollback_transaction, &FHandle);
     }
   } catch (const std::exception& e) {
-    IB_ReportException(e);
+    ReportException(e);
   }
   FHandle = 0;
   AfterServerEnd();
@@ -103,7 +92,7 @@ void TIB_Transaction::AbandonServerTransaction() noexcept {
     FState = tsRollingBack;
     RecomputeState();
   } catch (const std::exception& e) {
-    IB_ReportException(e);
+    ReportException(e);
   }
   if (FState >= tsSavePoint) FState = tsInactive;
 }
@@ -128,7 +117,7 @@ void TIB_Transaction::Loaded() {
       TIB_BusyBracket busy(this);
       SysStart();
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
   }
 }
@@ -317,7 +306,7 @@ void TIB_Transaction::RestoreStateAfterFailure(TIB_TransactionState Prior) noexc
       RecomputeState();
     }
   } catch (const std::exception& e) {
-    IB_ReportException(e);
+    ReportException(e);
   } catch (...) {
   }
   // Whatever a handler did, no "in progress" state survives.

@@ -342,10 +342,6 @@ private:
   bool FConnectionLost = false;
 };
 
-// Reports an exception that must not stop the operation around it: to the application's exception
-// handler (stderr without an application). Never throws.
-void IB_ReportException(const std::exception& E) noexcept;
-
 // The class of a connection's default transaction and of a statement's internal transaction:
 // AutoCommit on, read-committed.
 class TIB_TransactionDefault : public TIB_Transaction {

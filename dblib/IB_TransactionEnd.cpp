@@ -88,7 +88,7 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
           break;
       }
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
   }
 }
@@ -348,7 +348,7 @@ void TIB_Transaction::RollbackRetainingCore() {
             else if (d->GetActive())
               d->Refresh();
           } catch (const std::exception& e) {
-            IB_ReportException(e);
+            ReportException(e);
           }
         }
       }

@@ -75,7 +75,7 @@ void TIB_Transaction::HandleLostConnection() {
     try {
       c->CheckConnection();
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
   }
 }
@@ -85,7 +85,7 @@ void TIB_Transaction::ConnectionsAfterFailedCommit() {
     try {
       c->FlushStatementHandleCache(0);
     } catch (const std::exception& e) {
-      IB_ReportException(e);
+      ReportException(e);
     }
   }
 }
@@ -131,7 +131,7 @@ bool TIB_Transaction::BeforeStartStep() {
       try {
         c->SetConnected(true);
       } catch (const std::exception& e) {
-        IB_ReportException(e);
+        ReportException(e);
       }
       usable = c->GetConnected();
     }

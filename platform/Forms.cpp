@@ -93,19 +93,32 @@ std::string BaseNameWithoutExtension(const std::string& Path) {
   return name;
 }
 
-// Runs F, passing any exception to the application's sink.
-template <class F>
-void Guarded(F&& Fn) {
+}  // namespace
+
+void ReportException(const std::exception& E) noexcept {
   try {
-    Fn();
-  } catch (const std::exception& e) {
-    if (Application) Application->HandleException(e);
+    if (Application) {
+      Application->HandleException(E);
+      return;
+    }
+    if (dynamic_cast<const EAbort*>(&E)) return;
+    std::fprintf(stderr, "%s\n", E.what());
   } catch (...) {
-    if (Application) Application->HandleException(Exception("Unknown exception"));
+    // HandleException itself never throws; a failure in writing the message leaves only stderr.
+    std::fprintf(stderr, "%s\n", E.what());
   }
 }
 
-}  // namespace
+void ReportException(std::exception_ptr E) noexcept {
+  if (!E) return;
+  try {
+    std::rethrow_exception(E);
+  } catch (const std::exception& Ex) {
+    ReportException(Ex);
+  } catch (...) {
+    ReportException(Exception("Unknown exception"));
+  }
+}
 
 TApplication::TApplication() : FExeName(ProgramPath()) { FTitle = BaseNameWithoutExtension(FExeName); }
 
@@ -135,7 +148,7 @@ void TApplication::ProcessMessages() {
   for (size_t i = 0; i < n && !q.Tasks.empty(); ++i) {
     std::function<void()> task = std::move(q.Tasks.front());
     q.Tasks.pop_front();
-    Guarded(task);
+    RunReported(task);
   }
   RunDueTimers();
 }
@@ -189,7 +202,7 @@ void TApplication::RunDueTimers() {
     t->Due = now + t->Interval;
     t->Running = true;
     std::shared_ptr<TTimerProc> proc = t->Proc;  // survives a KillTimer from inside the callback
-    Guarded([&] {
+    RunReported([&] {
       if (*proc) (*proc)();
     });
     if (TTimer* again = q.Find(d.Owner, d.Id); again && again->Serial == d.Serial) again->Running = false;

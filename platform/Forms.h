@@ -124,3 +124,21 @@ private:
 
 // The application object; may be set to nullptr to act as if it were gone.
 extern TApplication* Application;
+
+// The one way to report an exception that must not travel further (a destructor, a free notice, a
+// timer tick, a failing event handler during teardown): to the application's sink, or to standard
+// error when there is no application. The silent abort is not reported. Never throws and never loses
+// the message.
+void ReportException(const std::exception& E) noexcept;
+// The same for a caught exception of any type (inside a catch block: std::current_exception()).
+void ReportException(std::exception_ptr E) noexcept;
+
+// Runs Body; whatever it throws is reported, never raised.
+template <class F>
+void RunReported(F&& Body) noexcept {
+  try {
+    Body();
+  } catch (...) {
+    ReportException(std::current_exception());
+  }
+}
