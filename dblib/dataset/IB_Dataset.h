@@ -472,5 +472,9 @@ private:
   // How the dataset's transaction sees it.
   class TTransactionSite;
   std::unique_ptr<TTransactionSite> FTransactionSite;
+  // The transaction the dataset is registered with (and counts its open cursor in).
   TIB_Transaction* FRegisteredTransaction = nullptr;
+  void UnregisterFromTransaction() noexcept;
+  // FRegisteredTransaction while the statement still follows it, else nil.
+  TIB_Transaction* RegisteredTransaction() noexcept;
 };

@@ -274,13 +274,13 @@ void TIB_Dataset::API_OpenCursor() {
     FCursorNamed = true;
   }
   FCursorOpen = true;
-  if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(1);
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(1);
 }
 
 void TIB_Dataset::API_CloseCursor() {
   if (!FCursorOpen) return;
   FCursorOpen = false;
-  if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(-1);
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
   if (FStmtHandle == 0 || FStmtHandle == static_cast<isc_stmt_handle>(-1)) return;
   TIB_Session& s = Session();
   const ISC_STATUS status =
@@ -306,7 +306,7 @@ void TIB_Dataset::FetchRow() {
       if (status != 0 && status != kEndOfCursor) {
         FEof = true;
         FCursorOpen = false;
-        if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(-1);
+        if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
         TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
                                      static_cast<unsigned short>(DSQL_close));
         s.HandleISCError(this);
