@@ -64,6 +64,9 @@ void TIB_Dataset::BeforeDestruction() {
   FAlive.Clear();
   IncludeState(csDestroying);
   FAbort = true;
+  // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
+  FOpening = false;
+  FClosing = false;
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
   if (FCancelDialogShown) {
