@@ -388,6 +388,8 @@ protected:
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;
+  // The SQL dialect the open cursor was executed with.
+  unsigned short FFetchDialect = 3;
   std::string FCursorName;
   // The name was given to the server since the last prepare.
   bool FCursorNamed = false;

@@ -282,6 +282,7 @@ void TIB_Dataset::API_OpenCursor() {
     FCursorNamed = true;
   }
   FCursorOpen = true;
+  FFetchDialect = static_cast<unsigned short>(GetSQLDialect());
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(1);
 }
 
@@ -310,7 +311,7 @@ void TIB_Dataset::FetchRow() {
                          (FMaxTicks > 0 && FFetchingDepth > 0 && GetTickCount64() - FFetchStart >= FMaxTicks);
     if (!limited && FCursorOpen && da && da->sqld > 0) {
       TIB_Session& s = Session();
-      status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, static_cast<unsigned short>(FSQLDialect), da);
+      status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, FFetchDialect, da);
       if (status != 0 && status != kEndOfCursor) {
         FEof = true;
         FCursorOpen = false;
