@@ -283,20 +283,22 @@ TDecimal FloatDigits(long double V) {
   return d;
 }
 
-TDecimal CurrencyDigits(Currency C) {
+// The digits of Raw / 10^Scale, all of them.
+TDecimal ScaledDigits(int64_t Raw, int Scale) {
   TDecimal d;
-  int64_t raw = C.Raw();
-  d.Negative = raw < 0;
-  uint64_t a = raw < 0 ? 0 - static_cast<uint64_t>(raw) : static_cast<uint64_t>(raw);
+  d.Negative = Raw < 0;
+  uint64_t a = Raw < 0 ? 0 - static_cast<uint64_t>(Raw) : static_cast<uint64_t>(Raw);
   if (a == 0) {
     d.Negative = false;
     return d;
   }
   d.Digits = std::to_string(a);
-  d.Exponent = static_cast<int>(d.Digits.size()) - 4;
+  d.Exponent = static_cast<int>(d.Digits.size()) - Scale;
   StripTrailingZeros(d);
   return d;
 }
+
+TDecimal CurrencyDigits(Currency C) { return ScaledDigits(C.Raw(), 4); }
 
 // Keeps at most Precision significant digits and at most Decimals digits after the point,
 // rounding half away from zero. A result of zero keeps the sign so callers can pick sections.
@@ -649,6 +651,14 @@ std::string CurrToStrF(Currency Value, TFloatFormat Format, int Digits) {
 
 std::string FormatCurr(std::string_view Format, Currency Value) {
   return FormatDecimal(Format, CurrencyDigits(Value), 19);
+}
+
+std::string FormatScaled(std::string_view Format, int64_t Value, int Scale) {
+  return FormatDecimal(Format, ScaledDigits(Value, Scale), 19);
+}
+
+std::string ScaledToStrF(int64_t Value, int Scale, TFloatFormat Format, int Digits) {
+  return DecimalToText(ScaledDigits(Value, Scale), Format, 19, Digits, 19);
 }
 
 // ---------------------------------------------------------------------------------------------
