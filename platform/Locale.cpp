@@ -609,8 +609,9 @@ std::string FormatDecimal(std::string_view Fmt, const TDecimal& Value, int MaxPr
   auto pick = [&](int i) -> std::string_view { return i < n && !sections[i].empty() ? sections[i] : sections[0]; };
   bool negSection = n >= 2 && !sections[1].empty();
   TSection s = AnalyseSection(Value.Negative ? pick(1) : pick(0));
-  // Classic limit: numbers of 1E18 and beyond are not shown in a picture without an exponent.
-  if (!s.Scientific && Value.Exponent > 18) return DecimalToText(Value, ffGeneral, 15, 0, MaxPrecision);
+  // Classic limit: numbers with more whole digits than the value type holds (18 for floats) are not
+  // shown in a picture without an exponent.
+  if (!s.Scientific && Value.Exponent > MaxPrecision) return DecimalToText(Value, ffGeneral, 15, 0, MaxPrecision);
   TDecimal r = Value;
   int expValue = 0;
   if (s.Scientific) {
