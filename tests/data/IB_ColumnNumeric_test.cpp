@@ -82,6 +82,12 @@ TEST_F(NumericColumnTest, ScaledTextIsStoredAsTheScaledIntegerAndShownWithEveryD
   i->SetDisplayFormat("#,##0");
   FormatSettings.ThousandSeparator = ' ';
   EXPECT_EQ(i->GetDisplayText(), "9 223 372 036 854 775 807");
+  // The CURRENCY attribute shows the amount in the locale's currency format with the column's decimals.
+  FormatSettings = TFormatSettings();
+  St.StatementAttributes.Add("N=CURRENCY");
+  TIB_Column* c = Column(rtFields, Scaled(SQL_INT64, -4));
+  c->SetAsString("-922337203685477.5807");
+  EXPECT_EQ(c->GetDisplayText(), "($922,337,203,685,477.5807)");
 }
 
 TEST_F(NumericColumnTest, ScaledValuesBeyondTheirStorageRaiseAndLeaveTheColumn) {

@@ -108,13 +108,18 @@ TEST_F(TextColumnTest, DbKeyAsHexadecimal) {
   EXPECT_EQ(k->GetDefaultWidth(), 128);
 }
 
-TEST_F(TextColumnTest, BooleanTextsOnAText) {
+TEST_F(TextColumnTest, BooleanTextsComeFromTheAttributeElseTheKindsDefaults) {
   St.StatementAttributes.Add("F=BOOLEAN=Y,N");
+  St.StatementAttributes.Add("G=BOOLEAN=,N");  // a parameter that begins with the comma sets neither text
   TIB_Column* f = Column(rtFields, MakeVar(SQL_TEXT | 1, 1, "F"));
+  EXPECT_EQ(f->GetAlignment(), 2);
   f->SetAsString("y");
   EXPECT_TRUE(f->GetAsBoolean());
   f->SetAsBoolean(false);
   EXPECT_EQ(Bytes(f), "N");
+  TIB_Column* g = Column(rtFields, MakeVar(SQL_TEXT | 1, 1, "G"));
+  g->SetAsBoolean(true);
+  EXPECT_EQ(g->GetAsString(), "T");
 }
 
 }  // namespace

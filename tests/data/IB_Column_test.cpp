@@ -101,21 +101,6 @@ TEST_F(ColumnTest, TextDefaultsOfTheTypedGetters) {
   EXPECT_THROW(t->SetAsTimestampText("not a date"), EConvertError);
 }
 
-TEST_F(ColumnTest, BooleanAttribute) {
-  St.StatementAttributes.Add("B=BOOLEAN=Y,N");
-  St.StatementAttributes.Add("C=BOOLEAN=,N");
-  auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING | 1, 4, "B"), MakeVar(SQL_VARYING | 1, 4, "C")});
-  TIB_Column* b = row->ColumnByName("B");
-  EXPECT_TRUE(b->GetIsBoolean());
-  EXPECT_EQ(b->GetAlignment(), 2);
-  b->SetAsString("y");
-  EXPECT_TRUE(b->GetAsBoolean());
-  b->SetAsBoolean(false);
-  EXPECT_EQ(b->GetAsString(), "N");
-  TIB_Column* c = row->ColumnByName("C");
-  EXPECT_EQ(c->GetTrueText(), "T");  // both texts empty: the text-kind default
-}
-
 TEST_F(ColumnTest, AttributesAndTheirNegations) {
   St.NoCaseDefault = true;
   St.StatementAttributes.Add("B=YESCASE");
@@ -221,23 +206,6 @@ TEST_F(ColumnTest, VariantsBySqlType) {
   EXPECT_EQ(l->GetAsVariant().AsInt64(), int64_t(1) << 40);
   row->ColumnByName("S")->SetAsVariant(Variant("x"));
   EXPECT_EQ(row->ColumnByName("S")->GetAsVariant().AsString(), "x");
-}
-
-TEST_F(ColumnTest, CurrencyDisplayShowsTheColumnsDecimals) {
-  // The typed numeric class sets CurrencyDisplay from the CURRENCY attribute; this one always does.
-  struct TCurrencyColumn : TTestColumn {
-    TCurrencyColumn(TIB_Row* Row, int16_t FieldNo, XSQLVAR* Var) : TTestColumn(Row, FieldNo, Var) {
-      FCurrencyDisplay = true;
-    }
-  };
-  St.CreateHook = [](TIB_Row& Row, int16_t FieldNo, XSQLVAR& Var, TIB_Column*& Column) {
-    Column = new TCurrencyColumn(&Row, FieldNo, &Var);
-    return true;
-  };
-  auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING | 1, 20, "N", "", "", -4)});
-  TIB_Column* n = row->ColumnByName("N");
-  n->SetAsString("1234.5678");
-  EXPECT_EQ(n->GetDisplayText(), "$1,234.5678");
 }
 
 TEST_F(ColumnTest, AssignCopiesValuesAndRejectsOtherObjects) {
