@@ -130,7 +130,8 @@ public:
   // Raw bytes of the value.
   std::string GetColData() const;
   void SetColData(const std::string& Bytes);
-  void Revert();
+  // Puts the old value back (a no-op when the value is not modified).
+  virtual void Revert();
   static void ApplyTrimming(std::string& Text, int Kind);
 
   // Display.

@@ -240,6 +240,16 @@ void TIB_ColumnNumeric::StoreScaled(int64_t Value) {
   }
 }
 
+void TIB_ColumnNumeric::Revert() {
+  const int type = GetSQLType() & ~1;
+  if ((type != SQL_INT64 && type != SQL_QUAD) || !GetIsModified() || GetOldIsNull()) {
+    TIB_Column::Revert();
+    return;
+  }
+  const uint8_t* old = OldData();
+  StoreScaled(type == SQL_INT64 ? ReadAs<int64_t>(old) : QuadToInt64(ReadAs<ISC_QUAD>(old)));
+}
+
 std::string TIB_ColumnNumeric::GetAsString() {
   if (GetIsNull()) return FinishGetText(std::string());
   // Integer storage is shown from its digits: a double cannot hold the 19 digits of a BIGINT.

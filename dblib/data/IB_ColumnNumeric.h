@@ -56,6 +56,8 @@ public:
   void SetAsInteger(int32_t Value) override;
   void SetAsCurrency(Currency Value) override;
   void SetAsExtended(long double Value) override;
+  // A BIGINT's old value goes back as it was stored: the variant of the base's revert holds 53 bits.
+  void Revert() override;
 
 protected:
   bool GetScaledValue(int64_t& Value, int& Scale) override;

@@ -68,6 +68,10 @@ TEST_F(NumericColumnTest, ScaledTextIsStoredAsTheScaledIntegerAndShownWithEveryD
     EXPECT_EQ(n->GetAsString(), c.Out);
     n->SetAsString(n->GetAsString());  // read, edit, write: nothing changes
     EXPECT_EQ(Raw(n), c.Stored);
+    n->GetRow()->ResetRow(false, false, false);  // the value becomes the old one
+    n->SetAsString("1");
+    n->Revert();
+    EXPECT_EQ(Raw(n), c.Stored);
   }
   // The locale's decimal separator, both ways, and display formats with every digit.
   FormatSettings.DecimalSeparator = ',';
