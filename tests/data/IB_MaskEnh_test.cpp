@@ -70,8 +70,12 @@ TEST_F(MaskEnhTest, TextIsLaidIntoTheMask) {
     M.SetMaskText(c.Mask);
     M.SetText(c.In);
     EXPECT_EQ(M.GetText(), c.Text);
-    if (c.Literals) EXPECT_EQ(Build(M, true, false), c.Literals);
-    if (c.Bare) EXPECT_EQ(Build(M, false, true), c.Bare);
+    if (c.Literals) {
+      EXPECT_EQ(Build(M, true, false), c.Literals);
+    }
+    if (c.Bare) {
+      EXPECT_EQ(Build(M, false, true), c.Bare);
+    }
   }
 }
 
