@@ -4,6 +4,7 @@
 
 #include "dblib/IB_Statement.h"
 #include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 // ---------------------------------------------------------------------------------------------------------
 // TIB_TransactionLink
@@ -35,11 +36,7 @@ void TIB_TransactionLink::SetSession(TIB_Session* ASession) {
 
 void TIB_TransactionLink::SetIB_Transaction(TIB_Transaction* Value) {
   if (Value == FTransaction) return;
-  struct TIncomingGuard {
-    TIB_Transaction*& Ref;
-    ~TIncomingGuard() { Ref = nullptr; }
-  } guard{FIncoming};
-  FIncoming = Value;
+  TValueRestorer<TIB_Transaction*> incoming(FIncoming, Value);
   ProcessEvent(0);
   if (TIB_Transaction* old = FTransaction) {
     old->RemoveTransactionLink(this);

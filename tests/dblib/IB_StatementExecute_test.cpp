@@ -159,7 +159,72 @@ TEST_F(ExecuteTest, GeneratorValues) {
   EXPECT_EQ(1, q->Gen_ID("G", 1));
   EXPECT_EQ(11, q->Gen_ID("g", 10));
   EXPECT_EQ(11, q->Gen_ID("G", 0));
-  EXPECT_EQ("Unable to get generator value", MessageOf<EIB_StatementError>([&] { q->Gen_ID("NO_SUCH", 1); }));
+}
+
+TEST_F(ExecuteTest, AFailedGeneratorQueryRaisesTheEnginesError) {
+  TIB_DSQL* q = NewDSQL();
+  q->SetName("qGen");
+  try {
+    q->Gen_ID("NO_SUCH", 1);
+    FAIL() << "no error";
+  } catch (const EIB_ISCError& e) {
+    EXPECT_NE(std::string::npos, std::string(e.what()).find("NO_SUCH")) << e.what();
+    EXPECT_NE(std::string::npos, e.SQL().GetText().find("qGen"));
+  }
+}
+
+// Texts the server would read differently from the caller's text are refused or sent whole: either way
+// no row is lost.
+TEST_F(ExecuteTest, TextsThatWouldLoseTheirConditionChangeNothing) {
+  const std::string nul("DELETE FROM T\0 WHERE ID = 1", 27);
+  const std::string unclosed = "DELETE FROM T /* WHERE ID = 1";
+  const std::string unclosedParam = "DELETE FROM T WHERE ID = :ID /* AND NAME = 'x'";
+  struct Case {
+    std::string SQL;
+    bool Immediate;
+  } cases[] = {{nul, false}, {nul, true}, {unclosed, false}, {unclosed, true}, {unclosedParam, false}};
+  Fill(3);
+  Tr->Commit();
+  for (const Case& c : cases) {
+    TIB_DSQL* q = NewDSQL();
+    if (c.Immediate) {
+      EXPECT_ANY_THROW(q->ExecuteImmediate(c.SQL)) << c.SQL;
+    } else {
+      q->GetSQL().SetText(c.SQL);
+      EXPECT_ANY_THROW(q->Execute()) << c.SQL;
+      EXPECT_FALSE(q->GetPrepared());
+    }
+    delete q;
+    EXPECT_EQ("3", Scalar("SELECT COUNT(*) FROM T")) << c.SQL;
+  }
+  TIB_DSQL* q = NewDSQL();
+  EXPECT_EQ(
+      "SQL text contains a NUL byte at position 14: the server would read only the text before it, so it "
+      "is not sent",
+      MessageOf<EIB_StatementError>([&] { q->ExecuteImmediate(nul); }));
+}
+
+ISC_STATUS FailingInfo(ISC_STATUS* Status, isc_stmt_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*) {
+  Status[0] = 1;
+  Status[1] = isc_network_error;
+  Status[2] = 0;
+  return isc_network_error;
+}
+
+TEST_F(ExecuteTest, AnUnknownRowCountReadsMinusOne) {
+  Fill(10);
+  TIB_Session* s = Conn->GetSession();
+  const auto real = s->Untraced.isc_dsql_sql_info;
+  const char* texts[] = {"INSERT INTO T (ID) VALUES (11)", "UPDATE T SET NAME = 'x'", "DELETE FROM T WHERE ID = 1",
+                         "SELECT ID FROM T"};
+  for (const char* sql : texts) {
+    TIB_DSQL* q = NewDSQL(sql);
+    q->Execute();
+    s->Untraced.isc_dsql_sql_info = &FailingInfo;
+    EXPECT_EQ(-1, q->GetRowsAffected()) << sql;
+    s->Untraced.isc_dsql_sql_info = real;
+    delete q;
+  }
 }
 
 TEST_F(ExecuteTest, AggregateAndSelectProcedureTests) {
@@ -180,6 +245,17 @@ TEST_F(ExecuteTest, AggregateAndSelectProcedureTests) {
   q->GetSQL().SetText("SELECT ID FROM T");
   q->Prepare();
   EXPECT_FALSE(q->SQLIsSelectProc());
+}
+
+TEST_F(ExecuteTest, ASelectableProcedureIsKnownWithoutAStartedTransaction) {
+  Exec("CREATE PROCEDURE P_ROWS RETURNS (R INTEGER) AS BEGIN R = 1; SUSPEND; END");
+  Tr->Commit();
+  TIB_DSQL* q = NewDSQL("SELECT R FROM P_ROWS");
+  q->Prepare();
+  Tr->Commit();
+  ASSERT_FALSE(Tr->GetStarted());
+  EXPECT_TRUE(q->SQLIsSelectProc());
+  EXPECT_FALSE(Tr->GetStarted());
 }
 
 TEST_F(ExecuteTest, ExecutingWithoutPreparableTextRaises) {
