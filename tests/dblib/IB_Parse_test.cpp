@@ -45,13 +45,9 @@ TEST(IB_ParseScanner, CommentsQuotesAndDepths) {
   EXPECT_EQ(maxBr, 1);
   EXPECT_EQ(pa, 0);
   EXPECT_FALSE(inB || inL || inS || inD);
-}
-
-TEST(IB_ParseScanner, FrozenDepthStays) {
-  bool inS = false, inD = false, inB = false, inL = false;
-  int32_t skip = 0, br = -1, pa = -1;
-  std::string s = "([";
-  for (int32_t pos = 1; pos <= 2; ++pos) ScanSQLChar(s, pos, inS, skip, br, pa, inB, inL, inD);
+  // A depth set to -1 is frozen.
+  br = pa = -1;
+  for (int32_t pos = 1; pos <= 2; ++pos) ScanSQLChar("([", pos, inS, skip, br, pa, inB, inL, inD);
   EXPECT_EQ(pa, -1);
   EXPECT_EQ(br, -1);
 }
@@ -85,56 +81,54 @@ TEST(IB_ParseClauses, FindSQLClauseRules) {
   EXPECT_EQ(e, 3);
 }
 
-TEST(IB_ParseClauses, OuterClausesIgnoreSubSelects) {
-  const std::string q = "SELECT A FROM T WHERE X IN (SELECT Y FROM U WHERE Z = 1) ORDER BY A";
-  EXPECT_EQ(GetSQLSelect(q), "SELECT A");
-  EXPECT_EQ(GetSQLFrom(q), "FROM T");
-  EXPECT_EQ(GetSQLWhere(q), "WHERE X IN (SELECT Y FROM U WHERE Z = 1)");
-  EXPECT_EQ(GetSQLOrder(q), "ORDER BY A");
-  EXPECT_EQ(GetSQLGroup(q), "");
-}
-
-TEST(IB_ParseClauses, KeywordsInLiteralsCommentsAndLongerNames) {
-  EXPECT_EQ(GetSQLWhere("SELECT 'WHERE' FROM T"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T /* WHERE X */"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T // WHERE X\r\n"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T -- WHERE X\r\nWHERE Y = 1"), "WHERE Y = 1");
-  EXPECT_EQ(GetSQLFrom("SELECT FROMAGE FROM T"), "FROM T");
-  EXPECT_EQ(GetSQLSelect("SELECT FROMAGE FROM T"), "SELECT FROMAGE");
-}
-
-TEST(IB_ParseClauses, AllNineClauses) {
-  const std::string q =
+TEST(IB_ParseClauses, GettersFindTheirClauseOnly) {
+  const std::string sub = "SELECT A FROM T WHERE X IN (SELECT Y FROM U WHERE Z = 1) ORDER BY A";
+  const std::string all =
       "SELECT A, COUNT(*) FROM T WHERE B = 1 GROUP BY A HAVING COUNT(*) > 1 UNION SELECT C, 1 FROM U "
       "PLAN (T NATURAL) ORDER BY 1 FOR UPDATE OF A;";
-  EXPECT_EQ(GetSQLSelect(q), "SELECT A, COUNT(*)");
-  EXPECT_EQ(GetSQLFrom(q), "FROM T");
-  EXPECT_EQ(GetSQLWhere(q), "WHERE B = 1");
-  EXPECT_EQ(GetSQLGroup(q), "GROUP BY A");
-  EXPECT_EQ(GetSQLHaving(q), "HAVING COUNT(*) > 1");
-  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT C, 1 FROM U");
-  EXPECT_EQ(GetSQLPlan(q), "PLAN (T NATURAL)");
-  EXPECT_EQ(GetSQLOrder(q), "ORDER BY 1");
-  EXPECT_EQ(GetSQLForUpdate(q), "FOR UPDATE OF A");
-}
-
-TEST(IB_ParseClauses, ClausesBehindUnionBelongToTheUnion) {
-  const std::string q = "SELECT A FROM T UNION SELECT B FROM U WHERE X = 1 GROUP BY B";
-  EXPECT_EQ(GetSQLWhere(q), "");
-  EXPECT_EQ(GetSQLGroup(q), "");
-  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT B FROM U WHERE X = 1 GROUP BY B");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T WHERE Y=2 UNION SELECT B FROM U WHERE X = 1"), "WHERE Y=2");
-}
-
-TEST(IB_ParseClauses, SelectOfStoredCodeAndOtherStatements) {
-  EXPECT_EQ(GetSQLSelect("CREATE PROCEDURE P AS BEGIN SELECT A FROM T INTO :A; END"), "");
-  EXPECT_EQ(GetSQLSelect("create or alter trigger tr for t before insert as begin select 1 from rdb$database "
-                         "into :x; end"),
-            "");
-  EXPECT_EQ(GetSQLSelect("EXECUTE BLOCK RETURNS (X INT) AS BEGIN SELECT 1 FROM RDB$DATABASE INTO :X; END"), "");
-  EXPECT_EQ(GetSQLSelect("INSERT INTO T SELECT A FROM U"), "");
-  EXPECT_EQ(GetSQLSelect("GRANT SELECT ON T TO U"), "");
-  EXPECT_EQ(GetSQLSelect("  SELECT A FROM U"), "SELECT A");
+  const std::string onion = "SELECT A FROM T UNION SELECT B FROM U WHERE X = 1 GROUP BY B";
+  const struct {
+    std::string SQL;
+    std::string (*Get)(std::string_view);
+    const char* Expected;
+  } cases[] = {
+      // Sub-selects stay inside the outer clause that holds them.
+      {sub, GetSQLSelect, "SELECT A"},
+      {sub, GetSQLFrom, "FROM T"},
+      {sub, GetSQLWhere, "WHERE X IN (SELECT Y FROM U WHERE Z = 1)"},
+      {sub, GetSQLOrder, "ORDER BY A"},
+      {sub, GetSQLGroup, ""},
+      {all, GetSQLSelect, "SELECT A, COUNT(*)"},
+      {all, GetSQLFrom, "FROM T"},
+      {all, GetSQLWhere, "WHERE B = 1"},
+      {all, GetSQLGroup, "GROUP BY A"},
+      {all, GetSQLHaving, "HAVING COUNT(*) > 1"},
+      {all, GetSQLUnion, "UNION SELECT C, 1 FROM U"},
+      {all, GetSQLPlan, "PLAN (T NATURAL)"},
+      {all, GetSQLOrder, "ORDER BY 1"},
+      {all, GetSQLForUpdate, "FOR UPDATE OF A"},
+      // Clauses behind UNION belong to the union.
+      {onion, GetSQLWhere, ""},
+      {onion, GetSQLGroup, ""},
+      {onion, GetSQLUnion, "UNION SELECT B FROM U WHERE X = 1 GROUP BY B"},
+      {"SELECT A FROM T WHERE Y=2 UNION SELECT B FROM U WHERE X = 1", GetSQLWhere, "WHERE Y=2"},
+      // Keywords in literals, comments and longer names are no keywords.
+      {"SELECT 'WHERE' FROM T", GetSQLWhere, ""},
+      {"SELECT A FROM T /* WHERE X */", GetSQLWhere, ""},
+      {"SELECT A FROM T // WHERE X\r\n", GetSQLWhere, ""},
+      {"SELECT A FROM T -- WHERE X\r\nWHERE Y = 1", GetSQLWhere, "WHERE Y = 1"},
+      {"SELECT FROMAGE FROM T", GetSQLFrom, "FROM T"},
+      {"SELECT FROMAGE FROM T", GetSQLSelect, "SELECT FROMAGE"},
+      // Only a statement that starts with SELECT has a SELECT clause.
+      {"CREATE PROCEDURE P AS BEGIN SELECT A FROM T INTO :A; END", GetSQLSelect, ""},
+      {"create or alter trigger tr for t before insert as begin select 1 from rdb$database into :x; end", GetSQLSelect,
+       ""},
+      {"EXECUTE BLOCK RETURNS (X INT) AS BEGIN SELECT 1 FROM RDB$DATABASE INTO :X; END", GetSQLSelect, ""},
+      {"INSERT INTO T SELECT A FROM U", GetSQLSelect, ""},
+      {"GRANT SELECT ON T TO U", GetSQLSelect, ""},
+      {"  /* lead */ SELECT A FROM U", GetSQLSelect, "SELECT A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Get(c.SQL)) << c.SQL;
 }
 
 TEST(IB_ParseSetters, InsertReplaceRemove) {
@@ -246,42 +240,35 @@ TEST(IB_ParseBuilders, KeyLookup) {
   EXPECT_EQ(r, "SELECT A, B" + CRLF + "FROM T" + CRLF + "WHERE ID=?" + CRLF);
 }
 
-TEST(IB_ParseBuilders, AppendWhere) {
-  std::string w;
-  AppendWhereCondition(w, " A = 1 ");
-  EXPECT_EQ(w, "WHERE A = 1");
-  AppendWhereCondition(w, "");
-  EXPECT_EQ(w, "WHERE A = 1");
-  AppendWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE A = 1" + CRLF + "  AND B = 2");
-  w = "WHERE A = 1 OR B = 2";
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 OR B = 2" + CRLF + "      )" + CRLF + "  AND C = 3");
-  w = "WHERE COLOR = 1";  // the letters OR anywhere count
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      COLOR = 1" + CRLF + "      )" + CRLF + "  AND C = 3");
-  w = "WHERE A = 1 -- note";
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 -- note" + CRLF + "      )" + CRLF + "  AND C = 3");
-}
-
-TEST(IB_ParseBuilders, PrependWhere) {
-  std::string w = "WHERE A = 1";
-  PrependWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE B = 2" + CRLF + "  AND A = 1");
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, "WHERE ( C = 3 ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  // A trailing line comment in the condition must not swallow the closing parenthesis.
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3 -- why");
-  EXPECT_EQ(w, "WHERE ( C = 3 -- why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3 // why");
-  EXPECT_EQ(w, "WHERE ( C = 3 // why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  w = "";
-  PrependWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE B = 2");
+TEST(IB_ParseBuilders, WhereConditions) {
+  const std::string guardedOld = "      A = 1 OR B = 2" + CRLF + "      )" + CRLF + "  AND C = 3";
+  const struct {
+    bool Append;
+    const char *Where, *Condition;
+    std::string Expected;
+  } cases[] = {
+      {true, "", " A = 1 ", "WHERE A = 1"},
+      {true, "WHERE A = 1", "", "WHERE A = 1"},
+      {true, "WHERE A = 1", "B = 2", "WHERE A = 1" + CRLF + "  AND B = 2"},
+      {true, "WHERE A = 1 OR B = 2", "C = 3", " WHERE (" + CRLF + guardedOld},
+      // The letters OR anywhere count, and a trailing line comment ends before the parenthesis.
+      {true, "WHERE COLOR = 1", "C = 3",
+       " WHERE (" + CRLF + "      COLOR = 1" + CRLF + "      )" + CRLF + "  AND C = 3"},
+      {true, "WHERE A = 1 -- note", "C = 3",
+       " WHERE (" + CRLF + "      A = 1 -- note" + CRLF + "      )" + CRLF + "  AND C = 3"},
+      {false, "", "B = 2", "WHERE B = 2"},
+      {false, "WHERE A = 1", "B = 2", "WHERE B = 2" + CRLF + "  AND A = 1"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3", "WHERE ( C = 3 ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3 -- why",
+       "WHERE ( C = 3 -- why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3 // why",
+       "WHERE ( C = 3 // why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+  };
+  for (const auto& c : cases) {
+    std::string w = c.Where;
+    (c.Append ? AppendWhereCondition : PrependWhereCondition)(w, c.Condition);
+    EXPECT_EQ(c.Expected, w) << c.Where << " + " << c.Condition;
+  }
 }
 
 // ----- parameters and macros
@@ -323,6 +310,10 @@ TEST(IB_ParseParams, KeptComments) {
   Parse("SELECT A/*c*/B FROM T", p);
   EXPECT_EQ(p.Server, "SELECT A B FROM T");
   EXPECT_EQ(p.Kept, 0);
+  // A comment the text never closes goes to the server as written, for it to refuse.
+  Parse("DELETE FROM T /* WHERE ID = :ID", p);
+  EXPECT_EQ(p.Server, "DELETE FROM T /* WHERE ID = :ID");
+  EXPECT_EQ(p.Names.Count(), 0);
 }
 
 TEST(IB_ParseParams, SelectClauseParametersGoLast) {
