@@ -77,6 +77,18 @@ TEST_F(StatementTest, AnUntypedIsNullParameterTakesNullsAndValues) {
   EXPECT_EQ(1, shared->GetFields()->GetColumns(0)->GetAsInteger());
 }
 
+TEST_F(StatementTest, TheSelectColumnListNamesEachColumnsAlias) {
+  TIB_DSQL* q = NewDSQL(
+      "SELECT ID AS K, NAME N, AMOUNT * 2 \"Twice\", CASE WHEN ID > 1 THEN 1 ELSE 0 END, ID - 1, NAME COLLATE "
+      "PT_BR, T.* FROM T");
+  q->Prepare();
+  EXPECT_EQ(
+      "K=ID\r\nN=NAME\r\n\"Twice\"=AMOUNT * 2\r\nCASE WHEN ID > 1 THEN 1 ELSE 0 END\r\nID - 1\r\nNAME COLLATE "
+      "PT_BR\r\n<*>\r\nT.*\r\n",
+      q->GetSelectColumnList().GetText());
+  EXPECT_EQ(9, q->GetFieldCount());
+}
+
 TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
   EXPECT_EQ(nullptr, q->FindField("ID"));
