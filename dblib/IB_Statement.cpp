@@ -501,7 +501,7 @@ void TIB_Statement::SysConnectionChanged(int Flag) {
 }
 
 void TIB_Statement::TransactionLinkEvent(uint8_t AEvent) {
-  if (AEvent == 0) SysTransactionChanged(false);
+  if (AEvent == tleLinkBeforeLeave) SysTransactionChanged(false);
 }
 
 void TIB_Statement::SysTransactionChanged(bool Keep) {

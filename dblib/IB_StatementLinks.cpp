@@ -37,7 +37,7 @@ void TIB_TransactionLink::SetSession(TIB_Session* ASession) {
 void TIB_TransactionLink::SetIB_Transaction(TIB_Transaction* Value) {
   if (Value == FTransaction) return;
   TValueRestorer<TIB_Transaction*> incoming(FIncoming, Value);
-  ProcessEvent(0);
+  ProcessEvent(tleLinkBeforeLeave);
   if (TIB_Transaction* old = FTransaction) {
     old->RemoveTransactionLink(this);
     old->RemoveFreeNotification(this);
@@ -47,7 +47,7 @@ void TIB_TransactionLink::SetIB_Transaction(TIB_Transaction* Value) {
     Value->AddTransactionLink(this);
     Value->FreeNotification(this);
   }
-  ProcessEvent(1);
+  ProcessEvent(tleLinkAfterJoin);
 }
 
 void TIB_TransactionLink::SetReceiveFocus(bool Value) {
