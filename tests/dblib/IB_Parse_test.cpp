@@ -131,34 +131,32 @@ TEST(IB_ParseClauses, GettersFindTheirClauseOnly) {
   for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Get(c.SQL)) << c.SQL;
 }
 
-TEST(IB_ParseSetters, InsertReplaceRemove) {
-  std::string s = "SELECT * FROM T ORDER BY A";
-  SetSQLWhere(s, "WHERE B = 1");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE B = 1" + CRLF + "ORDER BY A");
-  SetSQLWhere(s, "WHERE C = 2");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "ORDER BY A");
-  SetSQLOrder(s, "");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + CRLF);
-  EXPECT_EQ(GetSQLOrder(s), "");
-  SetSQLGroup(s, "GROUP BY A");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
-  SetSQLPlan(s, "");  // absent and empty: nothing changes
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
-}
-
-TEST(IB_ParseSetters, SelectForUpdateAndStart) {
-  std::string s = "SELECT A FROM T";
-  SetSQLSelect(s, "SELECT B");
-  EXPECT_EQ(s, CRLF + "SELECT B" + CRLF + "FROM T");
-  s = "FROM T";
-  SetSQLSelect(s, "SELECT C");
-  EXPECT_EQ(s, "SELECT C" + CRLF + "FROM T");
-  s = "SELECT A FROM T";
-  SetSQLForUpdate(s, "FOR UPDATE");
-  EXPECT_EQ(s, "SELECT A FROM T" + CRLF + "FOR UPDATE");
-  s = "";
-  SetSQLWhere(s, "WHERE X");
-  EXPECT_EQ(s, "WHERE X" + CRLF);
+TEST(IB_ParseSetters, ReplaceInsertAndRemoveClauses) {
+  using TSetter = void (*)(std::string&, std::string_view);
+  const struct {
+    const char* SQL;
+    TSetter Set;
+    const char* Clause;
+    std::string Expected;
+  } cases[] = {
+      {"SELECT * FROM T ORDER BY A", SetSQLWhere, "WHERE B = 1",
+       "SELECT * FROM T" + CRLF + "WHERE B = 1" + CRLF + "ORDER BY A"},
+      {"SELECT * FROM T WHERE B = 1 ORDER BY A", SetSQLWhere, "WHERE C = 2",
+       "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "ORDER BY A"},
+      {"SELECT * FROM T WHERE C = 2 ORDER BY A", SetSQLOrder, "", "SELECT * FROM T WHERE C = 2" + CRLF + CRLF},
+      {"SELECT * FROM T WHERE C = 2", SetSQLGroup, "GROUP BY A",
+       "SELECT * FROM T WHERE C = 2" + CRLF + "GROUP BY A" + CRLF},
+      {"SELECT * FROM T", SetSQLPlan, "", "SELECT * FROM T"},  // absent and empty: nothing changes
+      {"SELECT A FROM T", SetSQLSelect, "SELECT B", CRLF + "SELECT B" + CRLF + "FROM T"},
+      {"FROM T", SetSQLSelect, "SELECT C", "SELECT C" + CRLF + "FROM T"},
+      {"SELECT A FROM T", SetSQLForUpdate, "FOR UPDATE", "SELECT A FROM T" + CRLF + "FOR UPDATE"},
+      {"", SetSQLWhere, "WHERE X", "WHERE X" + CRLF},
+  };
+  for (const auto& c : cases) {
+    std::string s = c.SQL;
+    c.Set(s, c.Clause);
+    EXPECT_EQ(c.Expected, s) << c.SQL << " + " << c.Clause;
+  }
   std::string r = "abcdef";
   ReplaceSQLRange(r, " X ", 3, 5);
   EXPECT_EQ(r, "ab" + CRLF + "X" + CRLF + "ef");
@@ -184,41 +182,41 @@ TEST(IB_ParseKinds, StoredCodeOfFirebird3) {
 }
 
 TEST(IB_ParseKinds, ForUpdateColumns) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT * FROM T FOR UPDATE OF A, B WITH LOCK", "A,B"},
+      {"SELECT * FROM T WHERE X = :X FOR UPDATE OF  C ,\r\n D", "C,D"},
+      {"SELECT * FROM T FOR UPDATE", ""},
+      {"SELECT * FROM T FOR UPDATE OF WITHHOLD", "WITHHOLD"},
+  };
   TStringList cols;
-  cols.Add("stale");
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF A, B WITH LOCK", cols);
-  ASSERT_EQ(cols.Count(), 2);
-  EXPECT_EQ(cols[0], "A");
-  EXPECT_EQ(cols[1], "B");
-  GetForUpdateColumns("SELECT * FROM T WHERE X = :X FOR UPDATE OF  C ,\r\n D", cols);
-  ASSERT_EQ(cols.Count(), 2);
-  EXPECT_EQ(cols[1], "D");
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE", cols);
-  EXPECT_EQ(cols.Count(), 0);
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF WITHHOLD", cols);
-  ASSERT_EQ(cols.Count(), 1);
-  EXPECT_EQ(cols[0], "WITHHOLD");
+  for (const auto& [sql, expected] : cases) {
+    cols.Add("stale");
+    GetForUpdateColumns(sql, cols);
+    EXPECT_EQ(expected, cols.GetCommaText()) << sql;
+  }
 }
 
-TEST(IB_ParseBuilders, RecordCountPlain) {
+TEST(IB_ParseBuilders, RecordCount) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"SELECT A, B FROM T WHERE X = 1 PLAN (T NATURAL) ORDER BY A FOR UPDATE",
+       "SELECT COUNT( * )" + CRLF + "FROM T WHERE X = 1"},
+      // Statements whose rows are not the table's rows are counted through a derived table.
+      {"SELECT DISTINCT A, B+1 FROM T WHERE X = 1 ORDER BY A", "SELECT COUNT( * ) FROM (" + CRLF +
+                                                                   "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
+                                                                   ") COUNTED_ROWS (C1, C2)"},
+      {"SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" + CRLF +
+           ") COUNTED_ROWS (C1, C2)"},
+      {"SELECT A FROM T UNION SELECT B FROM U ORDER BY 1",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF + ") COUNTED_ROWS (C1)"},
+      {"SELECT DISTINCT * FROM T -- all",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")"},
+  };
   std::string r;
-  MakeRecordCountSQL("SELECT A, B FROM T WHERE X = 1 PLAN (T NATURAL) ORDER BY A FOR UPDATE", r);
-  EXPECT_EQ(r, "SELECT COUNT( * )" + CRLF + "FROM T WHERE X = 1");
-}
-
-TEST(IB_ParseBuilders, RecordCountThroughDerivedTable) {
-  std::string r;
-  MakeRecordCountSQL("SELECT DISTINCT A, B+1 FROM T WHERE X = 1 ORDER BY A", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
-                   ") COUNTED_ROWS (C1, C2)");
-  MakeRecordCountSQL("SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" + CRLF +
-                   ") COUNTED_ROWS (C1, C2)");
-  MakeRecordCountSQL("SELECT A FROM T UNION SELECT B FROM U ORDER BY 1", r);
-  EXPECT_EQ(r,
-            "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF + ") COUNTED_ROWS (C1)");
-  MakeRecordCountSQL("SELECT DISTINCT * FROM T -- all", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")");
+  for (const auto& [sql, expected] : cases) {
+    MakeRecordCountSQL(sql, r);
+    EXPECT_EQ(expected, r) << sql;
+  }
 }
 
 TEST(IB_ParseBuilders, KeyLookup) {
