@@ -37,16 +37,6 @@ protected:
   }
 };
 
-TEST_F(ExecuteTest, DMLMarksAStartedTransactionActive) {
-  TIB_DSQL* q = NewDSQL("INSERT INTO T (ID) VALUES (1)");
-  q->Execute();
-  EXPECT_EQ(tsActive, Tr->GetTransactionState());
-  EXPECT_EQ(1, q->GetRowsAffected());
-  EXPECT_FALSE(q->GetActive());
-  Tr->Rollback();
-  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM T"));
-}
-
 TEST_F(ExecuteTest, DMLOnAnAutoCommitTransactionIsSavedAtOnce) {
   Tr->SetAutoCommit(true);
   Exec("INSERT INTO T (ID) VALUES (1)");
@@ -98,54 +88,53 @@ TEST_F(ExecuteTest, AProcedureWithOutputRunsAgainWithoutACloseError) {
   }
 }
 
-TEST_F(ExecuteTest, SavepointsRun) {
-  Exec("INSERT INTO T (ID) VALUES (1)");
-  Exec("SAVEPOINT S1");
-  Exec("INSERT INTO T (ID) VALUES (2)");
-  Exec("ROLLBACK TO SAVEPOINT S1");
-  Exec("SAVEPOINT S2");
-  Exec("RELEASE SAVEPOINT S2");
-  EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
-}
-
-TEST_F(ExecuteTest, TransactionControlTextsDoWhatTheySay) {
-  Exec("INSERT INTO T (ID) VALUES (1)");
-  Exec("COMMIT RETAIN");
-  EXPECT_TRUE(Tr->GetStarted());
-  Exec("INSERT INTO T (ID) VALUES (2)");
-  Exec("ROLLBACK");
-  EXPECT_FALSE(Tr->GetStarted());
-  EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
-  Exec("COMMIT");
-  EXPECT_FALSE(Tr->GetStarted());
+TEST_F(ExecuteTest, TextsMoveTheTransactionAsTheServerDoes) {
+  const struct {
+    bool Immediate;
+    std::vector<const char*> Texts;
+    TIB_TransactionState State;
+    const char* Kept;
+  } cases[] = {
+      {false, {"INSERT INTO T (ID) VALUES (1)"}, tsActive, "0"},
+      {true, {"INSERT INTO T (ID) VALUES (1)"}, tsActive, "0"},
+      {false, {"INSERT INTO T (ID) VALUES (1)", "COMMIT RETAIN"}, tsStarted, "1"},
+      {true,
+       {"INSERT INTO T (ID) VALUES (1)", "COMMIT RETAIN", "INSERT INTO T (ID) VALUES (2)", "ROLLBACK RETAIN"},
+       tsStarted,
+       "1"},
+      {false,
+       {"INSERT INTO T (ID) VALUES (1)", "COMMIT RETAIN", "INSERT INTO T (ID) VALUES (2)", "ROLLBACK"},
+       tsInactive,
+       "1"},
+      {true, {"INSERT INTO T (ID) VALUES (7)", "COMMIT"}, tsInactive, "1"},
+      {false,
+       {"INSERT INTO T (ID) VALUES (1)", "SAVEPOINT S1", "INSERT INTO T (ID) VALUES (2)", "ROLLBACK TO SAVEPOINT S1",
+        "SAVEPOINT S2", "RELEASE SAVEPOINT S2", "COMMIT"},
+       tsInactive,
+       "1"},
+  };
+  for (const auto& c : cases) {
+    TIB_DSQL* q = NewDSQL();
+    for (const char* text : c.Texts) {
+      if (c.Immediate) {
+        q->ExecuteImmediate(text);
+      } else {
+        q->GetSQL().SetText(text);
+        q->Execute();
+      }
+    }
+    EXPECT_FALSE(q->GetActive());  // no cursor: the statement is done
+    EXPECT_EQ(c.State, Tr->GetTransactionState()) << c.Texts.back();
+    EXPECT_EQ(c.State != tsInactive, Tr->GetStarted()) << c.Texts.back();
+    if (Tr->GetStarted()) Tr->Rollback();
+    EXPECT_EQ(c.Kept, Scalar("SELECT COUNT(*) FROM T")) << c.Texts.back();
+    Exec("DELETE FROM T");
+    Tr->Commit();
+    delete q;
+  }
   TIB_DSQL* q = NewDSQL("SET TRANSACTION READ ONLY");
   EXPECT_THROW(q->Execute(), EIB_StatementError);
   EXPECT_THROW(q->ExecuteImmediate("SET TRANSACTION"), EIB_StatementError);
-}
-
-TEST_F(ExecuteTest, ExecuteImmediateOfDMLActivatesTheTransaction) {
-  TIB_DSQL* q = NewDSQL();
-  q->ExecuteImmediate("INSERT INTO T (ID) VALUES (7)");
-  EXPECT_EQ(tsActive, Tr->GetTransactionState());
-  q->ExecuteImmediate("COMMIT");
-  EXPECT_FALSE(Tr->GetStarted());
-  EXPECT_EQ(tsInactive, Tr->GetTransactionState());
-  EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
-}
-
-TEST_F(ExecuteTest, ExecuteImmediateOfARetainingEndBringsTheTransactionStateAlong) {
-  TIB_DSQL* q = NewDSQL();
-  q->ExecuteImmediate("INSERT INTO T (ID) VALUES (1)");
-  ASSERT_EQ(tsActive, Tr->GetTransactionState());
-  q->ExecuteImmediate("COMMIT RETAIN");
-  EXPECT_TRUE(Tr->GetStarted());
-  EXPECT_EQ(tsStarted, Tr->GetTransactionState());
-  q->ExecuteImmediate("INSERT INTO T (ID) VALUES (2)");
-  q->ExecuteImmediate("ROLLBACK RETAIN");
-  EXPECT_TRUE(Tr->GetStarted());
-  EXPECT_EQ(tsStarted, Tr->GetTransactionState());
-  Tr->Rollback();
-  EXPECT_EQ("1", Scalar("SELECT COUNT(*) FROM T"));
 }
 
 TEST_F(ExecuteTest, GeneratorValues) {
