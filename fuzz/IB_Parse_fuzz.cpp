@@ -19,9 +19,9 @@ void Check(bool Condition) {
 
 using TGetter = std::string (*)(std::string_view);
 using TSetter = void (*)(std::string&, std::string_view);
-constexpr TGetter kGetters[] = {GetSQLSelect, GetSQLFrom,  GetSQLWhere, GetSQLGroup,    GetSQLHaving,
+constexpr TGetter kGetters[] = {GetSQLSelect, GetSQLFrom, GetSQLWhere, GetSQLGroup,    GetSQLHaving,
                                 GetSQLUnion,  GetSQLPlan, GetSQLOrder, GetSQLForUpdate};
-constexpr TSetter kSetters[] = {SetSQLSelect, SetSQLFrom,  SetSQLWhere, SetSQLGroup,    SetSQLHaving,
+constexpr TSetter kSetters[] = {SetSQLSelect, SetSQLFrom, SetSQLWhere, SetSQLGroup,    SetSQLHaving,
                                 SetSQLUnion,  SetSQLPlan, SetSQLOrder, SetSQLForUpdate};
 constexpr int kClauseCount = sizeof kGetters / sizeof kGetters[0];
 
