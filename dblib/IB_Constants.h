@@ -132,3 +132,8 @@ inline constexpr int TransactionHasPendingChanges = 65198;  // "Transaction has 
 inline constexpr int FailedToPostAllDatasets = 65199;  // "Failed to post all datasets"
 // clang-format on
 }  // namespace IBMsg
+
+// Texts the library raises that the message table has no entry for, named like the ids above.
+namespace IBText {
+inline constexpr const char* TooManyColumns = "Too many columns: %d (a row holds at most %d)";
+}  // namespace IBText
