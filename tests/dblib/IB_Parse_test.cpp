@@ -53,32 +53,33 @@ TEST(IB_ParseScanner, CommentsQuotesAndDepths) {
 }
 
 TEST(IB_ParseClauses, FindSQLClauseRules) {
-  int32_t s = 0, e = 0;
-  std::string m;
-  EXPECT_TRUE(FindSQLClause("SELECT A FROM T WHERE B", "FROM", false, {"WHERE", ";"}, s, e, m, false, false));
-  EXPECT_EQ(s, 10);
-  EXPECT_EQ(e, 17);
-  EXPECT_EQ(m, "WHERE");
-  s = e = 0;
-  EXPECT_FALSE(FindSQLClause("SELECT A FROM T", "FROM", false, {"WHERE"}, s, e, m, false, false));
-  EXPECT_EQ(s, 10);
-  EXPECT_EQ(e, 16);
-  s = e = 0;
-  EXPECT_FALSE(FindSQLClause("X SELECT A", "SELECT", true, {}, s, e, m, false, false));
-  EXPECT_EQ(s, 0);
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("/* lead */ SELECT A;", "SELECT", true, {";"}, s, e, m, false, false));
-  EXPECT_EQ(s, 12);
-  EXPECT_EQ(e, 20);
-  // With NextWordOnly the keyword must be followed directly by a terminator.
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("ORDER X ORDER BY A", "ORDER", false, {"BY"}, s, e, m, false, true));
-  EXPECT_EQ(s, 9);
-  EXPECT_EQ(e, 15);
-  // A quoted terminator makes quoted text searchable once the keyword is found.
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("A 'x' B", "A", false, {"'x'"}, s, e, m, false, false));
-  EXPECT_EQ(e, 3);
+  const struct {
+    const char *SQL, *Keyword;
+    bool MustBeFirst, NextWordOnly;
+    std::vector<std::string> Terminators;
+    bool Found;
+    int32_t Start, End;
+  } cases[] = {
+      {"SELECT A FROM T WHERE B", "FROM", false, false, {"WHERE", ";"}, true, 10, 17},
+      // Without a terminator the clause runs to the end; the start tells that the keyword was found.
+      {"SELECT A FROM T", "FROM", false, false, {"WHERE"}, false, 10, 16},
+      {"X SELECT A", "SELECT", true, false, {}, false, 0, 11},
+      {"/* lead */ SELECT A;", "SELECT", true, false, {";"}, true, 12, 20},
+      // With NextWordOnly the keyword must be followed directly by a terminator.
+      {"ORDER X ORDER BY A", "ORDER", false, true, {"BY"}, true, 9, 15},
+      // A quoted terminator makes quoted text searchable once the keyword is found.
+      {"A 'x' B", "A", false, false, {"'x'"}, true, 1, 3},
+  };
+  for (const auto& c : cases) {
+    int32_t start = 0, end = 0;
+    std::string matched;
+    EXPECT_EQ(c.Found,
+              FindSQLClause(c.SQL, c.Keyword, c.MustBeFirst, c.Terminators, start, end, matched, false, c.NextWordOnly))
+        << c.SQL;
+    EXPECT_EQ(c.Start, start) << c.SQL;
+    if (c.Start != 0) EXPECT_EQ(c.End, end) << c.SQL;
+    if (c.Found) EXPECT_EQ(c.Terminators[0], matched) << c.SQL;
+  }
 }
 
 TEST(IB_ParseClauses, GettersFindTheirClauseOnly) {
@@ -271,54 +272,46 @@ TEST(IB_ParseBuilders, WhereConditions) {
 
 // ----- parameters and macros
 
-TEST(IB_ParseParams, MarkersNamesAndNumbers) {
-  TParsed p;
-  Parse("SELECT * FROM T WHERE A = :A AND B = ?B AND C = ? AND D = ?", p);
-  EXPECT_EQ(p.Server,
-            "SELECT * FROM T WHERE A = ? /* A */  AND B = ? /* B */  AND C = ? /* PRM_2 */  AND D = ? /* PRM_3 */ ");
-  ASSERT_EQ(p.Names.Count(), 4);
-  EXPECT_EQ(p.Names.GetCommaText(), "A,B,PRM_2,PRM_3");
-  EXPECT_EQ(p.SelectCount, 0);
-}
-
-TEST(IB_ParseParams, NameEndsAtFirstNonIdentifierCharacter) {
-  TParsed p;
-  Parse("SELECT * FROM T WHERE N LIKE :P||'%' AND X = :A+1 AND Y = :B-1 AND Z=:T.C$_9 AND W = :\"my p\"", p);
-  EXPECT_EQ(p.Server,
-            "SELECT * FROM T WHERE N LIKE ? /* P */ ||'%' AND X = ? /* A */ +1 AND Y = ? /* B */ -1 AND Z=? /* T.C$_9 "
-            "*/  AND W = ? /* \"my p\" */ ");
-  EXPECT_EQ(p.Names.GetCommaText(), "P,A,B,T.C$_9,\"\"\"my p\"\"\"");
-}
-
-TEST(IB_ParseParams, NothingInsideLiteralsCommentsOrBrackets) {
-  TParsed p;
-  Parse("SELECT ':a', \"?b\" FROM T /* :c */ WHERE X[1:2] = 1 // :d\n -- ?e :f\n AND Y = :G", p);
-  EXPECT_EQ(p.Names.GetCommaText(), "G");
-  EXPECT_EQ(p.Server, "SELECT ':a', \"?b\" FROM T  WHERE X[1:2] = 1 \n \n AND Y = ? /* G */ ");
-  Parse("SELECT * FROM T WHERE A = :A", p, '\0');
-  EXPECT_EQ(p.Names.Count(), 0);
-  EXPECT_EQ(p.Server, "SELECT * FROM T WHERE A = :A");
-}
-
-TEST(IB_ParseParams, KeptComments) {
-  TParsed p;
-  Parse("SELECT A /* c */ FROM T -- x\n WHERE B = :B/*d*/", p, ':', true);
-  EXPECT_EQ(p.Server, "SELECT A /* c */ FROM T \n WHERE B = ? /* B */ /*d*/");
-  EXPECT_EQ(p.Kept, 12);
-  Parse("SELECT A/*c*/B FROM T", p);
-  EXPECT_EQ(p.Server, "SELECT A B FROM T");
-  EXPECT_EQ(p.Kept, 0);
-  // A comment the text never closes goes to the server as written, for it to refuse.
-  Parse("DELETE FROM T /* WHERE ID = :ID", p);
-  EXPECT_EQ(p.Server, "DELETE FROM T /* WHERE ID = :ID");
-  EXPECT_EQ(p.Names.Count(), 0);
-}
-
-TEST(IB_ParseParams, SelectClauseParametersGoLast) {
-  TParsed p;
-  Parse("SELECT :S AS X, A FROM P(:F) WHERE B = :W", p);
-  EXPECT_EQ(p.SelectCount, 1);
-  EXPECT_EQ(p.Names.GetCommaText(), "F,W,S");
+TEST(IB_ParseParams, MarkersNamesAndServerText) {
+  const struct {
+    const char* SQL;
+    char Marker;
+    bool KeepComments;
+    const char *Server, *Names;
+    int32_t SelectCount, Kept;
+  } cases[] = {
+      {"SELECT * FROM T WHERE A = :A AND B = ?B AND C = ? AND D = ?", ':', false,
+       "SELECT * FROM T WHERE A = ? /* A */  AND B = ? /* B */  AND C = ? /* PRM_2 */  AND D = ? /* PRM_3 */ ",
+       "A,B,PRM_2,PRM_3", 0, 0},
+      // A name ends at the first character that cannot continue it.
+      {"SELECT * FROM T WHERE N LIKE :P||'%' AND X = :A+1 AND Y = :B-1 AND Z=:T.C$_9 AND W = :\"my p\"", ':', false,
+       "SELECT * FROM T WHERE N LIKE ? /* P */ ||'%' AND X = ? /* A */ +1 AND Y = ? /* B */ -1 AND Z=? /* T.C$_9 */ "
+       " AND W = ? /* \"my p\" */ ",
+       "P,A,B,T.C$_9,\"\"\"my p\"\"\"", 0, 0},
+      // Nothing inside literals, comments or array brackets; no marker, no parameters.
+      {"SELECT ':a', \"?b\" FROM T /* :c */ WHERE X[1:2] = 1 // :d\n -- ?e :f\n AND Y = :G", ':', false,
+       "SELECT ':a', \"?b\" FROM T  WHERE X[1:2] = 1 \n \n AND Y = ? /* G */ ", "G", 0, 0},
+      {"SELECT * FROM T WHERE A = :A", '\0', false, "SELECT * FROM T WHERE A = :A", "", 0, 0},
+      {"CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END", '\0', false,
+       "CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END", "", 0, 0},
+      // Block comments are kept on request (and counted); a dropped one still separates the words.
+      {"SELECT A /* c */ FROM T -- x\n WHERE B = :B/*d*/", ':', true,
+       "SELECT A /* c */ FROM T \n WHERE B = ? /* B */ /*d*/", "B", 0, 12},
+      {"SELECT A/*c*/B FROM T", ':', false, "SELECT A B FROM T", "", 0, 0},
+      // A comment the text never closes goes to the server as written, for it to refuse.
+      {"DELETE FROM T /* WHERE ID = :ID", ':', false, "DELETE FROM T /* WHERE ID = :ID", "", 0, 0},
+      // Parameters of the SELECT clause come last.
+      {"SELECT :S AS X, A FROM P(:F) WHERE B = :W", ':', false,
+       "SELECT ? /* S */  AS X, A FROM P(? /* F */ ) WHERE B = ? /* W */ ", "F,W,S", 1, 0},
+  };
+  for (const auto& c : cases) {
+    TParsed p;
+    Parse(c.SQL, p, c.Marker, c.KeepComments);
+    EXPECT_EQ(c.Server, p.Server) << c.SQL;
+    EXPECT_EQ(c.Names, p.Names.GetCommaText()) << c.SQL;
+    EXPECT_EQ(c.SelectCount, p.SelectCount) << c.SQL;
+    EXPECT_EQ(c.Kept, p.Kept) << c.SQL;
+  }
   std::string server;
   EXPECT_EQ(ConvertParamsToMarkers("SELECT ? FROM T WHERE :A = ?", server), 1);
   EXPECT_EQ(server, "SELECT ? /* PRM_0 */  FROM T WHERE :A = ? /* PRM_1 */ ");
@@ -335,15 +328,6 @@ TEST(IB_ParseParams, SelectItems) {
   EXPECT_EQ(p.Names.GetCommaText(), "N");
   Parse("UPDATE T SET A = :A", p);
   EXPECT_EQ(p.Items.Count(), 0);
-}
-
-TEST(IB_ParseParams, StoredCodeKeepsVariablesWithoutMarker) {
-  TParsed p;
-  const std::string body = "CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END";
-  ASSERT_TRUE(IsProcedureOrTriggerDDL(body));
-  Parse(body, p, '\0');
-  EXPECT_EQ(p.Server, body);
-  EXPECT_EQ(p.Names.Count(), 0);
 }
 
 TEST(IB_ParseMacros, ExpandsNamedMacros) {
