@@ -77,8 +77,12 @@ TEST(IB_ParseClauses, FindSQLClauseRules) {
               FindSQLClause(c.SQL, c.Keyword, c.MustBeFirst, c.Terminators, start, end, matched, false, c.NextWordOnly))
         << c.SQL;
     EXPECT_EQ(c.Start, start) << c.SQL;
-    if (c.Start != 0) EXPECT_EQ(c.End, end) << c.SQL;
-    if (c.Found) EXPECT_EQ(c.Terminators[0], matched) << c.SQL;
+    if (c.Start != 0) {
+      EXPECT_EQ(c.End, end) << c.SQL;
+    }
+    if (c.Found) {
+      EXPECT_EQ(c.Terminators[0], matched) << c.SQL;
+    }
   }
 }
 
