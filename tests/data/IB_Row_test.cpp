@@ -248,7 +248,7 @@ TEST_F(RowTest, RowDataRoundTripsAsHexText) {
   other->SetRowData("");  // nothing
   EXPECT_EQ(other->ColumnByName("A")->GetAsInteger(), 258);
   for (const std::string bad : {"0000020100", "0000020100000000", "00000201000G"}) {
-    EXPECT_EQ(MessageOf<EIB_StatementError>([&] { other->SetRowData(bad); }), "Invalid Bookmark String");
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { other->SetRowData(bad); }), "Invalid Bookmark String");
   }
 }
 

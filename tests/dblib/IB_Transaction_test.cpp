@@ -563,7 +563,7 @@ TEST_F(TransactionTest, FailuresInTheRetainingFormsLeaveNoEndInProgress) {
   EXPECT_TRUE(t->GetStarted());
 
   // A refused rollback of the server is reported and the handle kept for another try.
-  gRollbackFailure = isc_bad_trans_handle;
+  gRollbackFailure = isc_lock_conflict;
   EXPECT_THROW(t->RollbackRetaining(), EIB_ISCError);
   EXPECT_TRUE(t->GetStarted());
   EXPECT_EQ(t->GetTransactionState(), tsActive);
