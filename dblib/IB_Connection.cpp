@@ -391,21 +391,19 @@ void TIB_Connection::AfterCreateStep() {
 
 void TIB_Connection::SysDropDatabase() {
   if (!GetConnected()) return;
-  try {
+  {
+    // A drop that fails, or is refused with the error suppressed by a handler, leaves the connection
+    // attached and usable: nothing was dropped.
+    TScopeExit stillAttached([this] {
+      if (GetConnected()) FStatus = csConnected;
+    });
     BeforeDisconnectStep();
     FStatus = csDroppingDatabase;
     Fire(BeforeDropDatabase);
     SendLinkNotice(cevBeforeDropDatabase);
     DisconnectCore();
-  } catch (...) {
-    if (GetConnected()) FStatus = csConnected;
-    throw;
   }
-  // A refused drop whose error a handler suppressed: still attached, nothing was dropped.
-  if (GetConnected()) {
-    FStatus = csConnected;
-    return;
-  }
+  if (GetConnected()) return;
   AfterDisconnectStep();
   SendLinkNotice(cevAfterDropDatabase);
   Fire(AfterDropDatabase);

@@ -183,6 +183,7 @@ constexpr TIB_Message kMessages[] = {
     {65406, "Invalid array descriptor: %d dimensions"},
     {65407, "Invalid array descriptor: slice too large"},
     {65408, "Array descriptor is missing"},
+    {65409, "Invalid text in HexTextToBinary"},
 };
 
 }  // namespace

@@ -162,5 +162,6 @@ inline constexpr TIB_Msg<EIB_TransactionError> InvalidTPBLength{65405};  // "OnC
 inline constexpr TIB_Msg<EIB_Error> InvalidArrayDimensions{65406};  // "Invalid array descriptor: %d dimensions"
 inline constexpr TIB_Msg<EIB_Error> ArraySliceTooLarge{65407};  // "Invalid array descriptor: slice too large"
 inline constexpr TIB_Msg<EIB_Error> MissingArrayDescriptor{65408};  // "Array descriptor is missing"
+inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in HexTextToBinary"
 // clang-format on
 }  // namespace IBMsg

@@ -257,8 +257,6 @@ protected:
   void ProcessLinkEvent(uint8_t AEvent);
 
 private:
-  friend class TIB_TransactionTestAccess;
-
   bool IsIdle() const noexcept { return !GetStarted() && !FExplicitStart && !GetTransactionIsActive(); }
   bool CanFireEvents() const noexcept { return !HasState(csDestroying) && !IsDestroying(); }
   void Fire(const TIB_TransactionEvent& Event);

@@ -150,9 +150,11 @@ bool TIB_Transaction::ServerCommit(bool Retaining) {
     if (IB_StatusShowsConnectionLost(session->GetStatusVector())) {
       HandleLostConnection();
     } else if (ServerForgotTransaction(session->GetStatusVector())) {
-      // Nothing is left to commit, to retry or to roll back: the handle goes, the error is raised.
+      // Nothing is left to commit, to retry or to roll back: the handle goes with the work and its
+      // notices, and the error is raised.
       FHandle = 0;
       AfterServerEnd();
+      FDMLCache.Flush(false);
     }
     FTimeoutProps.SetCommitFailed(true);
     session->HandleISCError(this);
