@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TransactionTestSupport.h"
 #include "dblib/IB_Connection.h"
 #include "platform/Forms.h"
 #include "support/TestDatabase.h"
@@ -16,80 +17,8 @@ namespace {
 
 using testsupport::MessageOf;
 
-using TLog = std::vector<std::string>;
-
 // ---------------------------------------------------------------------------------------------------
-// Test doubles: what datasets and links would do, recorded in a shared log.
-
-class TFakeDataset : public TIB_TransactionDatasetIntf {
-public:
-  TFakeDataset(std::string Name, TLog& Log) : FName(std::move(Name)), FLog(Log) {}
-
-  std::string GetDatasetName() const override { return FName; }
-  TIB_Connection* GetDatasetConnection() const override { return Connection; }
-  bool GetActive() const override { return Active; }
-  bool GetIsModifying() const override { return Modifying; }
-  bool GetCachedUpdates() const override { return CachedUpdates; }
-  bool GetUpdatesPending() const override { return UpdatesPending; }
-  bool GetBuffered() const override { return Buffered; }
-  bool GetUnidirectional() const override { return Unidirectional; }
-  bool GetCursorIsOpen() const override { return CursorOpen; }
-  TIB_CommitAction GetCommitAction() const override { return CommitAction; }
-  bool GetHoldsRowLock() const override { return RowLock; }
-  void ClearRowLock() override { RowLock = false; }
-  bool GetHasPartner() const override { return false; }
-  TIB_DMLCacheFlags GetDMLCacheFlags() const override { return Flags; }
-
-  void Post() override {
-    Do("Post");
-    if (PostFails) throw EIB_DatasetError("post refused");
-    if (!PostIsIgnored) EndEdit();
-  }
-  void Cancel() override {
-    Do("Cancel");
-    EndEdit();
-  }
-  void Close() override {
-    Do("Close");
-    Active = false;
-  }
-  void FetchAll() override { Do("FetchAll"); }
-  void RefreshKeys() override { Do("RefreshKeys"); }
-  void Refresh() override {
-    Do("Refresh");
-    if (RefreshFails) throw EIB_DatasetError("refresh failed");
-  }
-  void ApplyUpdates() override { Do("ApplyUpdates"); }
-  void CommitUpdates() override { Do("CommitUpdates"); }
-  void CancelUpdates() override { Do("CancelUpdates"); }
-  void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override {
-    Do("DML" + std::to_string(Item.GetDMLCacheItemType()) + ":" + Item.GetKeyFieldNames());
-  }
-
-  // Puts the dataset in edit state, as a dataset tells its transaction.
-  void BeginEdit() {
-    Modifying = true;
-    if (Transaction) Transaction->AdjustPostPendingCount(1);
-  }
-
-  TIB_Transaction* Transaction = nullptr;
-  TIB_Connection* Connection = nullptr;
-  bool Active = true, Modifying = false, CachedUpdates = false, UpdatesPending = false, Buffered = false;
-  bool Unidirectional = false, CursorOpen = false, RowLock = false;
-  bool PostFails = false, PostIsIgnored = false, RefreshFails = false;
-  TIB_CommitAction CommitAction = caClose;
-  TIB_DMLCacheFlags Flags = 0;
-
-private:
-  void Do(const std::string& What) { FLog.push_back(FName + "." + What); }
-  void EndEdit() {
-    if (!Modifying) return;
-    Modifying = false;
-    if (Transaction) Transaction->AdjustPostPendingCount(-1);
-  }
-  std::string FName;
-  TLog& FLog;
-};
+// Test doubles: what links would do, recorded in a shared log (datasets: TransactionTestSupport.h).
 
 class TRecordingLink : public TIB_TransactionLinkIntf {
 public:
