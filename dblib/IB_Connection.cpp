@@ -520,6 +520,7 @@ void TIB_Connection::ReadCharacteristics() {
                     static_cast<short>(reply.size()), reply.data()) != 0) {
     // A server found gone is never asked again, not even by the detach.
     if (IB_StatusShowsConnectionLost(session->GetStatusVector())) ConnectionLost();
+    FCharacteristics = TIB_ConnectCharacteristics{};  // unknown, not the last attach's
     session->HandleISCError(this);
     return;
   }

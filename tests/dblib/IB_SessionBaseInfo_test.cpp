@@ -76,7 +76,9 @@ TEST(StatementPlan, OddRepliesAndFailuresNeverRaiseNorReadPastTheReply) {
     EXPECT_NO_THROW(s->GetStatementPlan(1, plan));
     EXPECT_EQ(plan, k.Plan);
     EXPECT_EQ(s->GetERRCODE(), 0);
-    if (!k.Fails) EXPECT_EQ(gItems, Reply({isc_info_sql_get_plan, isc_info_end}));
+    if (!k.Fails) {
+      EXPECT_EQ(gItems, Reply({isc_info_sql_get_plan, isc_info_end}));
+    }
   }
 }
 
