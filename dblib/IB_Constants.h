@@ -165,3 +165,8 @@ inline constexpr TIB_Msg<EIB_Error> MissingArrayDescriptor{65408};  // "Array de
 inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in HexTextToBinary"
 // clang-format on
 }  // namespace IBMsg
+
+// Texts the library raises that the message table has no entry for, named like the ids above.
+namespace IBText {
+inline constexpr const char* TooManyColumns = "Too many columns: %d (a row holds at most %d)";
+}  // namespace IBText
