@@ -28,10 +28,10 @@ template <class E, class... Raises>
   throw E(Format(IB_LoadStr(Id), Args));
 }
 
-// The same for an id given as a bare number, which nothing checks: name the id in IBMsg instead.
+// The same for an id given as a bare number, which nothing checks. Kept only for the call sites that
+// have not named their ids yet; name the id in IBMsg instead.
 template <class E>
-[[deprecated("raise by a named IBMsg id")]] [[noreturn]] void IB_Raise(int Id,
-                                                                       std::initializer_list<TFormatArg> Args = {}) {
+[[noreturn]] void IB_Raise(int Id, std::initializer_list<TFormatArg> Args = {}) {
   throw E(Format(IB_LoadStr(Id), Args));
 }
 
