@@ -452,6 +452,28 @@ TEST_F(ConnectionDbTest, AServerGoneRightAfterTheAttachLeavesTheConnectionDetach
   }
 }
 
+TEST_F(ConnectionDbTest, TheDDLBracketClosesAlsoWhenTheStatementFailsAndReportsItsOwnFailure) {
+  C->CreateDatabase();
+  TLog log;
+  C->BeforeExecDDL = [&](TIB_Connection*) { log.push_back("before"); };
+  C->AfterExecDDL = [&](TIB_Connection*) { log.push_back("after"); };
+  isc_stmt_handle h = 0;
+  C->AcquireStatementHandle(h);
+  C->ReleaseStatementHandle(h);
+  EXPECT_THROW(
+      {
+        TIB_ExecDDLBracket ddl(C);
+        throw Exception("DDL refused");
+      },
+      Exception);
+  EXPECT_EQ((TLog{"before", "after"}), log);
+  EXPECT_EQ(0, C->GetStatementHandleCacheCount());  // handles on the old metadata are dropped
+  ExceptionSink sink;
+  C->AfterExecDDL = [](TIB_Connection*) { throw Exception("after failed"); };
+  { TIB_ExecDDLBracket ddl(C); }
+  EXPECT_EQ((TLog{"after failed"}), sink.Messages);
+}
+
 TEST_F(ConnectionDbTest, StatementHandlesAreCachedAndReusedLastInFirstOut) {
   C->CreateDatabase();
   std::vector<isc_stmt_handle> h(10, 0);
