@@ -110,7 +110,7 @@ bool TIB_Statement::SysCheckTransaction(bool Raise) {
   }
   if (FInternalTransaction) FInternalTransaction->SetIB_Connection(GetIB_Connection());
   if (Raise && !(t && t->GetStarted())) {
-    if (!t) IB_Raise<EIB_StatementError>(IBMsg::InvalidInternalTransaction);
+    if (!t) IB_Raise<EIB_Error>(IBMsg::InvalidInternalTransaction);
     if (!t->GetConnection(0)) {
       SysCheckConnection(false);
       if (TIB_Connection* c = GetIB_Connection()) t->SetIB_Connection(c);

@@ -101,7 +101,7 @@ void TIB_StringList::SetLinkValue(int Index, const std::string& Value) {
 }
 
 bool TIB_StringList::FindName(std::string_view Name, int& Index) const {
-  if (!GetSorted()) IB_Raise<EIB_Error>(65110);
+  if (!GetSorted()) IB_Raise<EIB_Error>(IBMsg::StringlistMustBeSortedForThis);
   const std::string Key = std::string(Name) + "=";
   bool Found = false;
   int L = 0;

@@ -704,12 +704,12 @@ void TIB_Row::SetBufferFromHex(uint8_t* Buffer, const std::string& Text) {
   // The text must describe exactly this record: a shorter or longer one comes from another layout.
   bool valid = Text.size() == 2 * FRecordLength;
   for (size_t i = 0; valid && i < Text.size(); ++i) valid = std::isxdigit(static_cast<unsigned char>(Text[i])) != 0;
-  if (!valid) IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
+  if (!valid) IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
   std::vector<uint8_t> bytes(FRecordLength);
   try {
     HexTextToBinary(Text, bytes.data(), FRecordLength);
   } catch (const Exception&) {
-    IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
+    IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
   }
   std::memcpy(Buffer, bytes.data(), FRecordLength);
   NormalizeVarLengths(Buffer);

@@ -206,7 +206,7 @@ TEST_F(RowTest, RowDataRoundTripsAsHexTextAndRawLengthsAreClamped) {
   row->SetRowData("");  // nothing
   EXPECT_EQ(row->ColumnByName("A")->GetAsInteger(), 258);
   for (const std::string& bad : {std::string("0000020100"), std::string(40, '0'), std::string(23, '0') + "G"}) {
-    EXPECT_EQ(MessageOf<EIB_StatementError>([&] { row->SetRowData(bad); }), "Invalid Bookmark String");
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { row->SetRowData(bad); }), "Invalid Bookmark String");
   }
 }
 

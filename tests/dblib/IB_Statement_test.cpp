@@ -261,12 +261,18 @@ TEST_F(StatementTest, AColumnPropertyListChangedWhilePreparedAppliesAtOnce) {
   EXPECT_EQ("NAME", q->GetFields()->GetColumns(0)->GetColumnName());
 }
 
-TEST_F(StatementTest, WithoutAnyTransactionTheErrorIsAStatementError) {
+TEST_F(StatementTest, WithoutAnyTransactionTheErrorIsTheTablesPlainError) {
   auto* q = new TIB_DSQL(Owner);
   q->SetIB_Connection(Conn);
   q->GetSQL().SetText("SELECT ID FROM T");
   q->GetSession()->SetAllowDefaultTransaction(false);
-  EXPECT_EQ("Invalid Internal IB_Transaction", MessageOf<EIB_StatementError>([&] { q->Prepare(); }));
+  // The class the message table gives: EIB_Error itself.
+  EXPECT_EQ("Invalid Internal IB_Transaction", MessageOf<EIB_Error>([&] { q->Prepare(); }));
+  try {
+    q->Prepare();
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(typeid(e), typeid(EIB_Error));
+  }
   q->GetSession()->SetAllowDefaultTransaction(true);
   EXPECT_FALSE(q->GetPrepared());
 }

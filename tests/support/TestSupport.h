@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "platform/Forms.h"
 
 namespace testsupport {
 
@@ -36,5 +40,42 @@ std::string MessageOf(F&& Body) {
   ADD_FAILURE() << "no exception";
   return "(no exception)";
 }
+
+// Points the settings store at a private folder for the life of the object.
+class SettingsRootGuard {
+public:
+  SettingsRootGuard() {
+    if (const char* old = std::getenv("DBLIB_SETTINGS_ROOT")) FSaved = old, FHad = true;
+    setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
+  }
+  ~SettingsRootGuard() {
+    if (FHad)
+      setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
+    else
+      unsetenv("DBLIB_SETTINGS_ROOT");
+  }
+  SettingsRootGuard(const SettingsRootGuard&) = delete;
+  SettingsRootGuard& operator=(const SettingsRootGuard&) = delete;
+
+private:
+  TempDir FDir;
+  std::string FSaved;
+  bool FHad = false;
+};
+
+// Collects the messages that reach the application's exception sink while it lives.
+class ExceptionSink {
+public:
+  ExceptionSink() : FSaved(Application->OnException) {
+    Application->OnException = [this](const std::exception& E) { Messages.push_back(E.what()); };
+  }
+  ~ExceptionSink() { Application->OnException = FSaved; }
+  ExceptionSink(const ExceptionSink&) = delete;
+  ExceptionSink& operator=(const ExceptionSink&) = delete;
+  std::vector<std::string> Messages;
+
+private:
+  TExceptionEvent FSaved;
+};
 
 }  // namespace testsupport
