@@ -19,6 +19,7 @@ template <class E>
 // IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined).
 namespace IBMsg {
 // clang-format off
+inline constexpr int LoginDialog = 65072;  // "Login Dialog"
 inline constexpr int SaveChanges = 65074;  // "Save changes?"
 inline constexpr int InvalidRowNum = 65088;  // "Invalid RowNum"
 inline constexpr int InvalidSyntaxExtraOrMissingParenthesis = 65089;  // "Invalid syntax: extra or missing parenthesis"
@@ -132,3 +133,12 @@ inline constexpr int TransactionHasPendingChanges = 65198;  // "Transaction has 
 inline constexpr int FailedToPostAllDatasets = 65199;  // "Failed to post all datasets"
 // clang-format on
 }  // namespace IBMsg
+
+// The library's own texts that the message table does not hold, named like its ids.
+namespace IBText {
+inline constexpr const char* ForeignDefaultSession = "The default session of another thread cannot be released here";
+inline constexpr const char* SessionDestroying = "Cannot join a session that is being destroyed";
+inline constexpr const char* SessionOfAnotherThread =
+    "This component's session belongs to another thread: use one session per thread (make the thread's "
+    "components on that thread, or give them a TIB_Session made there)";
+}  // namespace IBText
