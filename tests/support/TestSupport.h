@@ -38,3 +38,22 @@ std::string MessageOf(F&& Body) {
 }
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+// Points the settings store (DBLIB_SETTINGS_ROOT) at a private folder for the life of the object.
+class SettingsRoot {
+public:
+  SettingsRoot();
+  ~SettingsRoot();
+  SettingsRoot(const SettingsRoot&) = delete;
+  SettingsRoot& operator=(const SettingsRoot&) = delete;
+  const std::string& Path() const { return FDir.Path(); }
+
+private:
+  TempDir FDir;
+  std::string FSaved;
+  bool FHad = false;
+};
+
+}  // namespace testsupport
