@@ -200,6 +200,7 @@ int TStrings::IndexOfObject(const TObject* AObject) const {
 
 void TStrings::Move(int CurIndex, int NewIndex) {
   if (CurIndex == NewIndex) return;
+  (void)Get(NewIndex);  // a bad place raises before the item leaves its own
   auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   std::string s = Get(CurIndex);
   TObject* o = GetObject(CurIndex);
@@ -405,6 +406,19 @@ void TStringList::InsertObject(int Index, const std::string& S, TObject* AObject
   if (FSorted) throw EStringListError(SSortedListError);
   CheckIndex(Index, true);
   InsertItem(Index, S, AObject);
+}
+
+void TStringList::Move(int CurIndex, int NewIndex) {
+  if (CurIndex == NewIndex) return;
+  // Everything is checked before the item leaves its place, so a refused move loses nothing.
+  CheckIndex(CurIndex, false);
+  CheckIndex(NewIndex, false);
+  if (FSorted) throw EStringListError(SSortedListError);
+  Changing();
+  TItem item = std::move(FItems[CurIndex]);
+  FItems.erase(FItems.begin() + CurIndex);
+  FItems.insert(FItems.begin() + NewIndex, std::move(item));
+  Changed();
 }
 
 void TStringList::InsertItem(int Index, const std::string& S, TObject* AObject) {
