@@ -354,45 +354,42 @@ private:
   int FSavedCursor = 0;
 };
 
-TEST_F(SessionBusy, NestedYieldShowsYieldCursorAndRestoresOnTheWayOut) {
-  session->SetUseCursor(true);
-  comp->BeginBusy(false);
-  comp->BeginBusy(false);  // inner brackets cost nothing visible
-  comp->BeginBusy(true);
-  EXPECT_EQ(Cursor(), crAppStart);
-  comp->EndBusy();
-  EXPECT_EQ(Cursor(), crSQLWait);
-  comp->EndBusy();
-  comp->EndBusy();
-  EXPECT_EQ(Cursor(), 7);
-  EXPECT_EQ(session->GetBusyLevel(), 0);
-  EXPECT_EQ(log, (TLog{"begin busy 7", "begin yield -17", "end yield -17", "end busy 7"}));
-}
-
-TEST_F(SessionBusy, ABusyCursorAlreadyShownIsRestoredAsTheDefaultCursor) {
-  session->SetUseCursor(true);
-  SetCursor(crSQLWait);
-  comp->BeginBusy(false);
-  comp->EndBusy();
-  EXPECT_EQ(Cursor(), crDefault);
-}
-
-TEST_F(SessionBusy, WithoutUseCursorEventsFireAndTheCursorStays) {
-  comp->BeginBusy(false);
-  comp->BeginBusy(true);
-  comp->EndBusy();
-  comp->EndBusy();
-  EXPECT_EQ(log, (TLog{"begin busy 7", "begin yield 7", "end yield 7", "end busy 7"}));
-}
-
-TEST_F(SessionBusy, DisabledBusyCursorLeavesTheScreenAlone) {
-  session->SetUseCursor(true);
-  session->DisableBusyCursor();
-  comp->BeginBusy(true);
-  EXPECT_EQ(Cursor(), 7);
-  comp->EndBusy();
+TEST_F(SessionBusy, OnlyTheOutermostBracketsFireAndChangeTheCursor) {
+  // Steps: 'b' a busy bracket opens, 'y' a yielding one, 'e' one ends, 'c' notes the screen cursor.
+  const struct {
+    bool UseCursor;
+    bool Disabled;
+    int Start;
+    const char* Steps;
+    TLog Expected;
+  } cases[] = {
+      // Inner brackets cost nothing visible; a yield inside shows the yield cursor, then the busy one.
+      {true,
+       false,
+       7,
+       "bbyceceec",
+       {"begin busy 7", "begin yield -17", "c -19", "end yield -17", "c -17", "end busy 7", "c 7"}},
+      // A busy cursor already on the screen comes back as the default cursor.
+      {true, false, crSQLWait, "bec", {"begin busy -17", "end busy 0", "c 0"}},
+      // Without UseCursor, or with the busy cursor disabled, the events fire and the cursor stays.
+      {false, false, 7, "byeec", {"begin busy 7", "begin yield 7", "end yield 7", "end busy 7", "c 7"}},
+      {true, true, 7, "ycec", {"begin busy 7", "begin yield 7", "c 7", "end yield 7", "end busy 7", "c 7"}},
+  };
+  for (const auto& c : cases) {
+    session->SetUseCursor(c.UseCursor);
+    if (c.Disabled) session->DisableBusyCursor();
+    SetCursor(c.Start);
+    log.clear();
+    for (const char* p = c.Steps; *p; ++p) {
+      if (*p == 'c') log.push_back("c " + std::to_string(Cursor()));
+      if (*p == 'e') comp->EndBusy();
+      if (*p == 'b' || *p == 'y') comp->BeginBusy(*p == 'y');
+    }
+    EXPECT_EQ(log, c.Expected) << c.Steps;
+    if (c.Disabled) session->EnableBusyCursor();
+  }
+  // An unbalanced enable keeps the count at 0: the cursor shows again.
   session->EnableBusyCursor();
-  session->EnableBusyCursor();  // unbalanced: stays at 0
   comp->BeginBusy(false);
   EXPECT_EQ(Cursor(), crSQLWait);
   comp->EndBusy();
