@@ -88,8 +88,8 @@ using TIB_GetDataLinkColorEvent = std::function<void(TIB_Session* Sender, TIB_Da
 // which is made on first use (AutoCreated, named "DefaultSession", without owner).
 TIB_Session* CurrentSession();
 // Frees Session (when not null) and sets it to nil; when it is the calling thread's default session
-// the thread's slot is cleared first. The default session of another thread is refused with
-// EIB_Error, since that thread's slot would be left pointing at a freed session.
+// the thread's slot is cleared first. The default session of another thread that still runs is
+// refused with EIB_Error, since that thread's slot would be left pointing at a freed session.
 void FreeDefaultSession(TIB_Session*& Session);
 // The session a thread chose for itself, consulted by CurrentSession before the default session.
 // The library never sets it; it is cleared when that session is destroyed on this thread.
@@ -300,7 +300,8 @@ public:
   virtual void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
                              int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException);
 
-  // Every public operation that may take time or call the server runs inside a bracket.
+  // Every public operation that may take time or call the server runs inside a bracket. A bracket
+  // opened on another thread than the session's (while that thread runs) raises EIB_Error instead.
   void BeginBusy(bool Yield);
   void EndBusy();
   int32_t GetBusyDepth() const noexcept { return FBusyDepth; }
