@@ -495,7 +495,7 @@ void TIB_Component::UnbindFrom(TIB_Session* Old, bool AllowFree) noexcept {
     std::lock_guard<std::mutex> lock(gThreadEndMutex);
     freeHere = Old->FRefCount.fetch_sub(1) == 1 && mayFree && Old->ThreadEnded();
   }
-  if (freeHere) delete Old;
+  if (freeHere) RunReported([Old] { delete Old; });
 }
 
 void TIB_Component::Notification(TComponent* AComponent, TOperation Operation) {
