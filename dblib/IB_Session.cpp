@@ -479,9 +479,9 @@ void TIB_Component::UnbindFrom(TIB_Session* Old, bool AllowFree) noexcept {
   Old->Forget(this);
   Old->RemoveFreeNotification(this);
   // The last component of a default session frees it, unless the session is already on its way out.
-  const bool mayFree = AllowFree && Old->GetAutoCreated() && !Old->IsDestroying();
+  const bool defaultSession = Old->GetAutoCreated() && !Old->IsDestroying();
   if (Old->OnOwnThread()) {
-    if (Old->FRefCount.fetch_sub(1) == 1 && mayFree)
+    if (Old->FRefCount.fetch_sub(1) == 1 && AllowFree && defaultSession)
       RunReported([Old] {
         TIB_Session* s = Old;
         FreeDefaultSession(s);
@@ -489,11 +489,12 @@ void TIB_Component::UnbindFrom(TIB_Session* Old, bool AllowFree) noexcept {
     return;
   }
   // On another thread: the session's thread may be ending right now; the lock decides which of the two
-  // frees a session that nothing holds. While its thread runs, that thread frees it when it ends.
+  // frees a session that nothing holds. While its thread runs, that thread frees it when it ends; once
+  // it has ended nobody else will, whatever the caller allowed.
   bool freeHere = false;
   {
     std::lock_guard<std::mutex> lock(gThreadEndMutex);
-    freeHere = Old->FRefCount.fetch_sub(1) == 1 && mayFree && Old->ThreadEnded();
+    freeHere = Old->FRefCount.fetch_sub(1) == 1 && defaultSession && Old->ThreadEnded();
   }
   if (freeHere) RunReported([Old] { delete Old; });
 }
