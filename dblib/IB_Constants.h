@@ -134,8 +134,9 @@ inline constexpr int FailedToPostAllDatasets = 65199;  // "Failed to post all da
 // clang-format on
 }  // namespace IBMsg
 
-// The library's own texts that the message table does not hold, named like its ids.
+// Texts the library raises that the message table has no entry for, named like the ids above.
 namespace IBText {
+inline constexpr const char* TooManyColumns = "Too many columns: %d (a row holds at most %d)";
 inline constexpr const char* ForeignDefaultSession = "The default session of another thread cannot be released here";
 inline constexpr const char* SessionDestroying = "Cannot join a session that is being destroyed";
 inline constexpr const char* SessionOfAnotherThread =

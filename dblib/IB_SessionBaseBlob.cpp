@@ -134,7 +134,7 @@ ISC_STATUS TIB_SessionBase::LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_han
   ReserveBlobNode(*Node, size);
   ISC_LONG length = size;
   const ISC_STATUS status =
-      Call(Entries.isc_array_get_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer, &length);
+      Call(Entries.isc_array_get_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer.get(), &length);
   Node->BlobSize = status == 0 ? size : 0;
   return status;
 }
@@ -154,7 +154,7 @@ ISC_STATUS TIB_SessionBase::StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_ha
   }
   if (!ArrayDesc) throw EIB_Error("Array descriptor is missing");
   ISC_LONG length = Node->BlobSize;
-  return Call(Entries.isc_array_put_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer, &length);
+  return Call(Entries.isc_array_put_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer.get(), &length);
 }
 
 ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
@@ -203,7 +203,7 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
       const auto request = static_cast<unsigned short>(std::min(segment, Node.BlobBufferSize - placed));
       unsigned short got = 0;
       status =
-          Call(Entries.isc_get_segment, &blob, &got, request, reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer + placed));
+          Call(Entries.isc_get_segment, &blob, &got, request, reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer.get() + placed));
       if (status != 0 && status != isc_segment && status != isc_segstr_eof) break;  // a failed read
       placed += got;
       if (blrText && (status == 0 || (status == isc_segstr_eof && got > 0))) {
@@ -257,7 +257,7 @@ ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TR
   if (size > 0 && segment > 0) {
     while (size - written >= segment) {
       status = Call(Entries.isc_put_segment, &blob, static_cast<unsigned short>(segment),
-                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer + written));
+                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer.get() + written));
       if (status != 0) break;
       written += segment;
       if (Callback) {
@@ -267,7 +267,7 @@ ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TR
     }
     if (status == 0 && written < size) {
       status = Call(Entries.isc_put_segment, &blob, static_cast<unsigned short>(size - written),
-                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer + written));
+                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer.get() + written));
       if (status == 0) {
         written = size;
         if (Callback) {

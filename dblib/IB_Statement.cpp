@@ -818,6 +818,10 @@ void TIB_Statement::ApplyFieldsProperties(int OnlyList) {
       if (OnlyList >= 0 && l != OnlyList) continue;
       for (TIB_Column* c : columns) ApplyFieldsProperty(static_cast<TIB_FieldsPropertyList>(l), *c);
     }
+    // The NOTIME / NODATE formats fall back on the display format applied just above.
+    if (OnlyList < 0 || OnlyList == fplDisplayFormat) {
+      for (TIB_Column* c : columns) c->InitDateTimeFormats();
+    }
   } catch (...) {
     --FLayoutHold;
     throw;

@@ -107,7 +107,8 @@ void TIB_Row::AllocateXSQLDA(int N) {
     calculated = FStatement->GetCalculatedFields().Count();
   }
   const int total = N + calculated;
-  if (total > INT16_MAX) IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(total)});
+  // The client counts a row's XSQLVARs in 16 bits.
+  if (total > INT16_MAX) throw EIB_StatementError(Format(IBText::TooManyColumns, {int64_t(total), int64_t(INT16_MAX)}));
   FCalculatedCount = static_cast<uint16_t>(calculated);
   // The header is the XSQLDA without its first XSQLVAR; sized like XSQLDA_LENGTH without its n - 1.
   const size_t length = sizeof(XSQLDA) - sizeof(XSQLVAR) + static_cast<size_t>(std::max(total, 1)) * sizeof(XSQLVAR);

@@ -33,12 +33,12 @@ std::string Pattern(size_t N) {
 
 void SetNodeData(TIB_BlobNode& Node, const std::string& Data) {
   ReserveBlobNode(Node, static_cast<int32_t>(Data.size()));
-  if (!Data.empty()) std::memcpy(Node.BlobBuffer, Data.data(), Data.size());
+  if (!Data.empty()) std::memcpy(Node.BlobBuffer.get(), Data.data(), Data.size());
   Node.BlobSize = static_cast<int32_t>(Data.size());
 }
 
 std::string NodeData(const TIB_BlobNode& Node) {
-  return std::string(reinterpret_cast<const char*>(Node.BlobBuffer), static_cast<size_t>(Node.BlobSize));
+  return std::string(reinterpret_cast<const char*>(Node.BlobBuffer.get()), static_cast<size_t>(Node.BlobSize));
 }
 
 class BlobTransfer : public ::testing::Test {
@@ -314,7 +314,7 @@ TEST_F(ArrayTransfer, SliceRoundTrips) {
     std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
     ASSERT_EQ(S->LoadBlobNodeData(Db->DB(), Db->TR(), nullptr, &node, &desc, &Var), 0);
     ASSERT_EQ(node.BlobSize, 20);
-    EXPECT_EQ(std::memcmp(node.BlobBuffer, values, sizeof values), 0);
+    EXPECT_EQ(std::memcmp(node.BlobBuffer.get(), values, sizeof values), 0);
     ResetBlobNode(node);
   });
 }
