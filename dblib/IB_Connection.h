@@ -165,6 +165,11 @@ public:
   virtual void ProcessConnectionEvent(TIB_ConnectionLink* Link, int32_t AEvent) = 0;
 };
 
+// Program names (file name without extension, compared ignoring case) of development environments that
+// run the components while a form is designed: the login memory is neither read nor written inside them.
+// Empty by default; a program that hosts such a designer fills it before any login.
+extern std::vector<std::string> LoginMemorySkippedPrograms;
+
 // Attaches one database. Owns its parameter list, column-default lists, statement-handle cache,
 // internal descriptor blocks and (when a factory is installed) its schema cache. Links,
 // transactions, statements and datasets are registered, not owned.

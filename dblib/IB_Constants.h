@@ -169,4 +169,9 @@ inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in 
 // Texts the library raises that the message table has no entry for, named like the ids above.
 namespace IBText {
 inline constexpr const char* TooManyColumns = "Too many columns: %d (a row holds at most %d)";
+inline constexpr const char* ForeignDefaultSession = "The default session of another thread cannot be released here";
+inline constexpr const char* SessionDestroying = "Cannot join a session that is being destroyed";
+inline constexpr const char* SessionOfAnotherThread =
+    "This component's session belongs to another thread: use one session per thread (make the thread's "
+    "components on that thread, or give them a TIB_Session made there)";
 }  // namespace IBText

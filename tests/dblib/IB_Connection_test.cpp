@@ -15,7 +15,7 @@ namespace {
 
 using testsupport::ExceptionSink;
 using testsupport::MessageOf;
-using testsupport::SettingsRootGuard;
+using testsupport::SettingsRoot;
 using testsupport::TempDir;
 using TLog = std::vector<std::string>;
 
@@ -622,7 +622,7 @@ TEST_F(ConnectionDbTest, LoginLoopRetriesAndFails) {
 }
 
 TEST_F(ConnectionDbTest, LoginDialogAndLoginMemory) {
-  SettingsRootGuard root;
+  SettingsRoot root;
   C->CreateDatabase();
   C->Disconnect();
   ScriptedDialogs dialogs;
@@ -657,7 +657,7 @@ TEST_F(ConnectionDbTest, LoginDialogAndLoginMemory) {
 }
 
 TEST(ConnectionSavedPasswordTest, RoundTripThroughTheScrambleKey) {
-  SettingsRootGuard root;
+  SettingsRoot root;
   Form f;
   TIB_Connection* c = f.NewConnection();
   c->SetPassword("masterkey");

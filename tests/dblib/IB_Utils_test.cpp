@@ -12,7 +12,7 @@
 namespace {
 
 using testsupport::MessageOf;
-using testsupport::SettingsRootGuard;
+using testsupport::SettingsRoot;
 
 // Sets the locale's separators for the life of the object.
 struct LocaleGuard {
@@ -191,7 +191,7 @@ TEST(ScrambleTest, RandomKeysAreSixteenBytesOneTo254AndDiffer) {
 }
 
 TEST(ScrambleKeyTest, EachLevelGivesItsKeyAndANewKeyIsStoredAsHexText) {
-  SettingsRootGuard root;
+  SettingsRoot root;
   TRegIniFile reg("Software\\Test\\Keys");
   const std::string key = GetScrambleKey("Software\\Test\\Keys");  // first use: level 2 and a new key
   EXPECT_EQ(16u, key.size());

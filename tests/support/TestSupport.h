@@ -41,28 +41,6 @@ std::string MessageOf(F&& Body) {
   return "(no exception)";
 }
 
-// Points the settings store at a private folder for the life of the object.
-class SettingsRootGuard {
-public:
-  SettingsRootGuard() {
-    if (const char* old = std::getenv("DBLIB_SETTINGS_ROOT")) FSaved = old, FHad = true;
-    setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
-  }
-  ~SettingsRootGuard() {
-    if (FHad)
-      setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
-    else
-      unsetenv("DBLIB_SETTINGS_ROOT");
-  }
-  SettingsRootGuard(const SettingsRootGuard&) = delete;
-  SettingsRootGuard& operator=(const SettingsRootGuard&) = delete;
-
-private:
-  TempDir FDir;
-  std::string FSaved;
-  bool FHad = false;
-};
-
 // Collects the messages that reach the application's exception sink while it lives.
 class ExceptionSink {
 public:
@@ -76,6 +54,21 @@ public:
 
 private:
   TExceptionEvent FSaved;
+};
+
+// Points the settings store (DBLIB_SETTINGS_ROOT) at a private folder for the life of the object.
+class SettingsRoot {
+public:
+  SettingsRoot();
+  ~SettingsRoot();
+  SettingsRoot(const SettingsRoot&) = delete;
+  SettingsRoot& operator=(const SettingsRoot&) = delete;
+  const std::string& Path() const { return FDir.Path(); }
+
+private:
+  TempDir FDir;
+  std::string FSaved;
+  bool FHad = false;
 };
 
 }  // namespace testsupport
