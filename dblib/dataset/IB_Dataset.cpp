@@ -46,11 +46,23 @@ private:
   TIB_Dataset& FD;
 };
 
+// What the connection sees: an Active setting may wait for the attach that ends its loading.
+class TIB_Dataset::TConnectionSite : public TIB_ConnectionDatasetSite {
+public:
+  explicit TConnectionSite(TIB_Dataset& D) : FD(D) {}
+  void ApplyDeferredActive() override { FD.ApplyPendingActive(); }
+
+private:
+  TIB_Dataset& FD;
+};
+
 // ---------------------------------------------------------------------------------------------------------
 // Construction and teardown
 
 TIB_Dataset::TIB_Dataset(TComponent* AOwner)
-    : TIB_Statement(AOwner), FTransactionSite(std::make_unique<TTransactionSite>(*this)) {
+    : TIB_Statement(AOwner),
+      FTransactionSite(std::make_unique<TTransactionSite>(*this)),
+      FConnectionSite(std::make_unique<TConnectionSite>(*this)) {
   FMasterSearchFlags =
       static_cast<TIB_MasterSearchFlags>((1u << msfOpenMasterOnOpen) | (1u << msfSearchAppliesToMasterOnly));
   FParamChar = ':';
@@ -87,10 +99,15 @@ void TIB_Dataset::BeforeDestruction() {
 void TIB_Dataset::Loaded() {
   TIB_Statement::Loaded();
   SysUpdateState();
-  if (FPendingActive) {
-    FPendingActive = false;
-    if (!FActive) RunReported([&] { SetActive(true); });
-  }
+  // A connection that attaches at the end of its own loading applies the setting then.
+  TIB_Connection* c = GetIB_Connection();
+  if (!c || c->GetConnected()) ApplyPendingActive();
+}
+
+void TIB_Dataset::ApplyPendingActive() {
+  if (!FPendingActive) return;
+  FPendingActive = false;
+  if (!FActive) RunReported([&] { SetActive(true); });
 }
 
 void TIB_Dataset::SetSession(TIB_Session* ASession) {
@@ -114,7 +131,15 @@ void TIB_Dataset::FireEvent(const TIB_DatasetEvent& Event) {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// Transaction
+// Connection and transaction
+
+void TIB_Dataset::SetIB_Connection(TIB_Connection* Value) {
+  TIB_Connection* old = GetIB_Connection();
+  if (Value == old) return;
+  if (old) old->UnregisterDataset(FConnectionSite.get());
+  TIB_Statement::SetIB_Connection(Value);
+  if (TIB_Connection* now = GetIB_Connection()) now->RegisterDataset(FConnectionSite.get());
+}
 
 void TIB_Dataset::SetIB_Transaction(TIB_Transaction* Value) {
   // Leave the old transaction first: the statement may free it (its internal transaction) on the way.
@@ -143,16 +168,6 @@ void TIB_Dataset::UnregisterFromTransaction() noexcept {
     if (FCursorOpen) t->AdjustOpenCursorCount(-1);
     t->RemoveDataset(FTransactionSite.get());
   }
-}
-
-void TIB_Dataset::SysFreeHandle() {
-  // The connection dropped its handles: whatever cursor there was is gone with them.
-  if (FCursorOpen) {
-    FCursorOpen = false;
-    if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
-  }
-  FCursorNamed = false;
-  TIB_Statement::SysFreeHandle();
 }
 
 bool TIB_Dataset::GetReadOnly() {

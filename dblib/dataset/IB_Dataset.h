@@ -315,10 +315,10 @@ public:
 
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
+  void SetIB_Connection(TIB_Connection* Value) override;
   bool GetCalculatingFields() override { return false; }
   void SysClose() override;
   void SysUnprepare() override;
-  void SysFreeHandle() override;
 
 protected:
   // Statement hooks.
@@ -473,7 +473,11 @@ protected:
 private:
   // How the dataset's transaction sees it.
   class TTransactionSite;
+  class TConnectionSite;
   std::unique_ptr<TTransactionSite> FTransactionSite;
+  std::unique_ptr<TConnectionSite> FConnectionSite;
+  // Opens when Active was set while loading (at the end of loading, or once the connection attached).
+  void ApplyPendingActive();
   // The transaction the dataset is registered with (and counts its open cursor in).
   TIB_Transaction* FRegisteredTransaction = nullptr;
   void UnregisterFromTransaction() noexcept;

@@ -88,4 +88,15 @@ TEST_F(DatasetTest, ATransactionCommitClosesItsCursors) {
   delete c;
 }
 
+TEST_F(DatasetTest, ActiveSetWhileLoadingOpensWhenLoadingEnds) {
+  Fill(2);
+  TIB_Cursor* c = NewCursor();
+  c->BeginLoading();
+  c->SetActive(true);
+  EXPECT_FALSE(c->GetActive());
+  c->EndLoading();
+  EXPECT_TRUE(c->GetActive());
+  EXPECT_EQ(1, c->GetRowNum());
+}
+
 }  // namespace
