@@ -148,6 +148,8 @@ public:
   virtual ~TIB_ConnectionSchemaCache() = default;
   virtual void ClearLoadedLists() = 0;
   virtual void DeleteCacheFiles() = 0;
+  virtual const std::string& GetSchemaCacheDir() const = 0;
+  virtual void SetSchemaCacheDir(const std::string& Dir) = 0;
   // Frees the cache's own statement handles before the handle cache is emptied.
   virtual void FreeCursors() = 0;
 };
@@ -170,7 +172,7 @@ public:
   void Loaded() override;
   void SetSession(TIB_Session* ASession) override;
 
-  // Makes the schema cache of a new connection; installed by the schema cache's unit.
+  // Makes the schema cache of a new connection in place of the library's TIB_SchemaCache (for tests).
   static std::function<std::unique_ptr<TIB_ConnectionSchemaCache>(TIB_Connection*)> SchemaCacheFactory;
 
   // ---- parameters ----------------------------------------------------------------------------------
@@ -350,8 +352,11 @@ public:
   bool DefaultNoCase = false;
   bool DefaultNoTrailing = false;
   bool KeepConnection = true;
-  const std::string& GetSchemaCacheDir() const { return FSchemaCacheDir; }
-  void SetSchemaCacheDir(const std::string& Value) { FSchemaCacheDir = Value; }
+  const std::string& GetSchemaCacheDir() const { return FSchemaCache ? FSchemaCache->GetSchemaCacheDir() : FSchemaCacheDir; }
+  void SetSchemaCacheDir(const std::string& Value) {
+    if (FSchemaCache) FSchemaCache->SetSchemaCacheDir(Value);
+    else FSchemaCacheDir = Value;
+  }
   TIB_ConnectionSchemaCache* GetSchemaCache() const { return FSchemaCache.get(); }
 
   TIB_Component* GetDefaultTransaction() const { return FDefaultTransaction; }

@@ -9,6 +9,8 @@
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/schema/IB_Schema.h"
+#include "dblib/schema/IB_SchemaCache.h"
 
 namespace {
 
@@ -448,76 +450,13 @@ int32_t TIB_Statement::GetRowsAffected() {
   }
 }
 
-namespace {
-
-// Runs a one-row, one-column query through direct client calls on the given handles. The value is
-// read as a 64-bit integer; Found is false when the query returns no row. False on any failure.
-bool QueryInt64(TIB_Session& S, isc_db_handle* DB, isc_tr_handle* TR, int Dialect, const std::string& SQL,
-                const std::string* Param, int64_t& Value, bool& Found) {
-  isc_stmt_handle h = 0;
-  ISC_STATUS_ARRAY status{};
-  auto call = [&](auto Entry, auto... Args) {
-    TFpuGuard guard;
-    return Entry(status, Args...);
-  };
-  if (call(S.Entries.isc_dsql_allocate_statement, DB, &h) != 0) return false;
-  std::vector<std::byte> outBuf(XSQLDA_LENGTH(1)), inBuf(XSQLDA_LENGTH(1));
-  auto* out = reinterpret_cast<XSQLDA*>(outBuf.data());
-  auto* in = reinterpret_cast<XSQLDA*>(inBuf.data());
-  out->version = in->version = SQLDA_VERSION1;
-  out->sqln = in->sqln = 1;
-  bool ok = call(S.Entries.isc_dsql_prepare, TR, &h, static_cast<unsigned short>(0), SQL.c_str(),
-                 static_cast<unsigned short>(Dialect), out) == 0 &&
-            out->sqld == 1;
-  int64_t value = 0;
-  short ind = 0, inInd = 0;
-  std::string param = Param ? *Param : std::string();
-  if (ok) {
-    XSQLVAR& v = out->sqlvar[0];
-    v.sqltype = SQL_INT64 + 1;
-    v.sqlscale = 0;
-    v.sqllen = sizeof(int64_t);
-    v.sqldata = reinterpret_cast<char*>(&value);
-    v.sqlind = &ind;
-    if (Param) {
-      XSQLVAR& p = in->sqlvar[0];
-      in->sqld = 1;
-      p.sqltype = SQL_TEXT + 1;
-      p.sqllen = static_cast<short>(param.size());
-      p.sqldata = param.data();
-      p.sqlind = &inInd;
-    }
-    const ISC_STATUS r = call(S.Entries.isc_dsql_execute2, TR, &h, static_cast<unsigned short>(Dialect),
-                              static_cast<const XSQLDA*>(Param ? in : nullptr), out);
-    Found = r == 0 && ind == 0;
-    ok = r == 0 || r == kEndOfCursor;
-    if (r == kEndOfCursor) Found = false;
-  }
-  call(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
-  Value = value;
-  return ok;
-}
-
-}  // namespace
-
 int64_t TIB_Statement::Gen_ID(const std::string& GeneratorName, int64_t Increment) {
   SysCheckTransaction(false);
   std::string ident;
   MakeSQLIdent(GetSQLDialect(), GeneratorName, ident);
-  TIB_Transaction* t = GetIB_Transaction();
-  TIB_Connection* c = GetIB_Connection();
-  int64_t value = 0;
-  bool found = false;
-  bool ok = false;
-  if (t && c && c->GetConnected()) {
-    if (!t->GetStarted()) t->SysStart();
-    if (t->GetStarted()) {
-      ok = QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
-                      "SELECT GEN_ID(" + ident + ", " + std::to_string(Increment) + ") FROM RDB$DATABASE", nullptr,
-                      value, found);
-    }
-  }
-  if (!ok || !found) IB_Raise<EIB_StatementError>(kMsgUnableToGetGenerator);
+  int64_t value = -1;
+  if (!GetGeneratorValue(GetIB_Connection(), GetIB_Transaction(), ident, Increment, value))
+    IB_Raise<EIB_StatementError>(kMsgUnableToGetGenerator);
   return value;
 }
 
@@ -583,14 +522,7 @@ bool TIB_Statement::SQLIsSelectProc() {
     return true;
   }
   TIB_Connection* c = GetIB_Connection();
+  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
   const std::string relation = GetKeyRelation();
-  if (!c || !c->GetConnected() || relation.empty()) return false;
-  TIB_Transaction* t = GetIB_Transaction();
-  if (!t || !t->GetStarted()) return false;
-  int64_t value = 0;
-  bool found = false;
-  return QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
-                    "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = CAST(? AS CHAR(63))", &relation,
-                    value, found) &&
-         found && value > 0;
+  return cache && !relation.empty() && cache->IsProcedure(relation);
 }
