@@ -352,10 +352,14 @@ public:
   bool DefaultNoCase = false;
   bool DefaultNoTrailing = false;
   bool KeepConnection = true;
-  const std::string& GetSchemaCacheDir() const { return FSchemaCache ? FSchemaCache->GetSchemaCacheDir() : FSchemaCacheDir; }
+  const std::string& GetSchemaCacheDir() const {
+    return FSchemaCache ? FSchemaCache->GetSchemaCacheDir() : FSchemaCacheDir;
+  }
   void SetSchemaCacheDir(const std::string& Value) {
-    if (FSchemaCache) FSchemaCache->SetSchemaCacheDir(Value);
-    else FSchemaCacheDir = Value;
+    if (FSchemaCache)
+      FSchemaCache->SetSchemaCacheDir(Value);
+    else
+      FSchemaCacheDir = Value;
   }
   TIB_ConnectionSchemaCache* GetSchemaCache() const { return FSchemaCache.get(); }
 

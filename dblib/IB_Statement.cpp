@@ -1,7 +1,6 @@
 // TIB_Statement: construction, the SQL text and the lists, connection and transaction, columns,
 // statement links, kept parameter values and error decoration. Preparing is in IB_StatementPrepare.cpp,
 // execution in IB_StatementExecute.cpp.
-#include "dblib/schema/IB_SchemaCache.h"
 #include "dblib/IB_Statement.h"
 
 #include <cxxabi.h>
@@ -16,6 +15,7 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 
 namespace {
