@@ -269,7 +269,9 @@ void GetRelationFields(TIB_Connection* C, TIB_Transaction* T, TStrings* List, co
   if (!C) return;
   const bool byTable = Relation == IB_ByTable;
   std::vector<std::string> lines{"SELECT R.RDB$RELATION_NAME, RDB$FIELD_NAME", "FROM RDB$RELATION_FIELDS R",
-                                 "WHERE R.RDB$RELATION_NAME NOT STARTING WITH 'RDB$'"};
+                                 "WHERE R.RDB$RELATION_NAME NOT STARTING WITH 'RDB$'",
+                                 // The monitoring and security tables are system tables too.
+                                 "  AND ( R.RDB$SYSTEM_FLAG <> 1 OR R.RDB$SYSTEM_FLAG IS NULL )"};
   if (!Relation.empty() && !byTable) {
     lines.push_back("  AND R.RDB$RELATION_NAME = " + RelationLiteral(DialectOf(C), Relation));
     lines.emplace_back("ORDER BY R.RDB$FIELD_POSITION");
@@ -435,6 +437,9 @@ void GetIndexDefinitions(TIB_Connection* C, TIB_Transaction* T, bool IncludeSyst
                                  "     , ( SELECT C.RDB$CONSTRAINT_NAME",
                                  "         FROM RDB$RELATION_CONSTRAINTS C",
                                  "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CNST",
+                                 "     , ( SELECT C.RDB$CONSTRAINT_TYPE",
+                                 "         FROM RDB$RELATION_CONSTRAINTS C",
+                                 "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CTYPE",
                                  "     , ( SELECT R.RDB$UPDATE_RULE",
                                  "         FROM RDB$REF_CONSTRAINTS R",
                                  "         WHERE R.RDB$CONSTRAINT_NAME = ",
@@ -453,7 +458,8 @@ void GetIndexDefinitions(TIB_Connection* C, TIB_Transaction* T, bool IncludeSyst
   ForEachRow(*indexes, [&] {
     const std::string name = indexes->FieldText("RDB$INDEX_NAME");
     std::string item = name + "=";
-    if (name.compare(0, 11, "RDB$PRIMARY") == 0)
+    // A primary key declared with a name of its own has an index of that name.
+    if (name.compare(0, 11, "RDB$PRIMARY") == 0 || indexes->FieldText("CTYPE") == "PRIMARY KEY")
       item += "PK;";
     else if (indexes->FieldText("RDB$UNIQUE_FLAG") == "1")
       item += "UN;";
