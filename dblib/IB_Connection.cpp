@@ -609,10 +609,7 @@ void TIB_Connection::SysBeforeExecDDL() {
 }
 
 void TIB_Connection::SysAfterExecDDL() {
-  if (FSchemaCache) {
-    FSchemaCache->DeleteCacheFiles();
-    FSchemaCache->ClearLoadedLists();
-  }
+  if (FSchemaCache) FSchemaCache->SchemaChanged();
   SendLinkNotice(cevAfterExecDDL);
   Fire(AfterExecDDL);
   FlushStatementHandleCache(0);

@@ -152,6 +152,11 @@ public:
   virtual void SetSchemaCacheDir(const std::string& Dir) = 0;
   // Frees the cache's own statement handles before the handle cache is emptied.
   virtual void FreeCursors() = 0;
+  // A DDL statement ran: what the cache holds is stale, and so is what it reads until the change is
+  // committed.
+  virtual void SchemaChanged() = 0;
+  // Transaction committed (or rolled back) its work: a schema change in it is now seen by all.
+  virtual void TransactionEnded(TIB_Component* Transaction) = 0;
 };
 
 // Receives the notices of a connection link owned by a transaction or statement.

@@ -132,12 +132,15 @@ TIB_StringList* TIB_SchemaCache::GetSchemaList(int N) {
   auto update = MakeBracket(*list, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   list->Clear();
   if (!Connected()) return list.get();
-  if (FSchemaCacheDir.empty() || !LoadListFromFile(N)) {
+  if (FSchemaCacheDir.empty() || FChangePending || !LoadListFromFile(N)) {
     RunListQuery(N, *list);
-    if (!FSchemaCacheDir.empty()) SaveListToFile(N);
+    if (!FSchemaCacheDir.empty() && !FChangePending) SaveListToFile(N);
   }
-  FLoaded |= bit;
-  filled = true;
+  // A list read while a schema change may be uncommitted is read again on its next use.
+  if (!FChangePending) {
+    FLoaded |= bit;
+    filled = true;
+  }
   return list.get();
 }
 
@@ -165,6 +168,19 @@ void TIB_SchemaCache::RunListQuery(int N, TStrings& L) {
     case slDatabaseSchemaVer: GetSchemaVersions(c, nullptr, &L); break;
     default: break;  // ProcedureParams stays empty; ClientSchemaVer comes only from its file
   }
+}
+
+void TIB_SchemaCache::SchemaChanged() {
+  FChangePending = true;
+  DeleteCacheFiles();
+  ClearLoadedLists();
+}
+
+void TIB_SchemaCache::TransactionEnded(TIB_Component* Transaction) {
+  if (!FChangePending || Transaction == FTransaction) return;
+  FChangePending = false;
+  DeleteCacheFiles();
+  ClearLoadedLists();
 }
 
 void TIB_SchemaCache::ClearLoadedLists() {

@@ -92,6 +92,10 @@ public:
   void ClearLoadedLists() override;
   // Frees the five cursors and rolls back the cache's transaction when it is started.
   void FreeCursors() override;
+  // Deletes the files and clears the lists; until a transaction of the connection ends, lists are read
+  // from the server each time (the change may not be committed yet) and no file is written.
+  void SchemaChanged() override;
+  void TransactionEnded(TIB_Component* Transaction) override;
 
   // The read-only transaction of the schema reading, made on first use.
   TIB_Transaction* GetTransaction();
@@ -119,4 +123,5 @@ private:
   std::array<TIB_SchemaCursor*, ckCount> FCursors{};
   std::string FSchemaCacheDir;
   std::string FIdentity;
+  bool FChangePending = false;
 };
