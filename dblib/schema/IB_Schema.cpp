@@ -14,15 +14,7 @@
 #include "platform/ScopeGuards.h"
 #include "platform/Streams.h"
 
-namespace {
-
-constexpr ISC_STATUS kEndOfCursor = 100;
-
-// ---- the cursor ------------------------------------------------------------------------------------------
-
-}  // namespace
-
-TIB_SchemaCursor::TIB_SchemaCursor(TComponent* AOwner) : TIB_Statement(AOwner) {}
+TIB_SchemaCursor::TIB_SchemaCursor(TComponent* AOwner) : TIB_Dataset(AOwner) {}
 
 bool TIB_SchemaCursor::SysCheckTransaction(bool Raise) {
   if (!GetIB_Transaction()) {
@@ -31,51 +23,6 @@ bool TIB_SchemaCursor::SysCheckTransaction(bool Raise) {
     }
   }
   return TIB_Statement::SysCheckTransaction(Raise);
-}
-
-void TIB_SchemaCursor::First() {
-  SysClose();
-  Execute();
-}
-
-void TIB_SchemaCursor::Next() {
-  if (FCursorOpen && !FEof) Fetch();
-}
-
-void TIB_SchemaCursor::SysOpenCursor() {
-  TIB_Session& s = Session();
-  XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
-  FEof = true;
-  if (s.CallChecked(this, s.Cursor.isc_dsql_execute, GetTrHandlePtr(), &FStmtHandle,
-                    static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(in)) != 0) {
-    return;
-  }
-  FCursorOpen = true;
-  FEof = false;
-  Fetch();
-}
-
-void TIB_SchemaCursor::Fetch() {
-  TIB_Session& s = Session();
-  XSQLDA* out = FFieldsDescribed > 0 ? FFields->GetPSQLDA() : nullptr;
-  const ISC_STATUS status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, static_cast<unsigned short>(GetSQLDialect()),
-                                   static_cast<const XSQLDA*>(out));
-  if (status == 0) return;
-  FEof = true;
-  if (status == kEndOfCursor) return;
-  FCursorOpen = false;
-  TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
-  s.HandleISCError(this);
-}
-
-void TIB_SchemaCursor::SysClose() {
-  if (FCursorOpen) {
-    FCursorOpen = false;
-    FEof = true;
-    TIB_Session& s = Session();
-    s.CallChecked(this, s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
-  }
-  TIB_Statement::SysClose();
 }
 
 std::string TIB_SchemaCursor::ColumnText(int Index) {

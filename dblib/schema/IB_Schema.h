@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dblib/IB_Statement.h"
+#include "dblib/dataset/IB_Dataset.h"
 
 class TIB_Connection;
 class TIB_Transaction;
@@ -24,30 +24,15 @@ class TStream;
 // A read-only forward cursor over one SELECT, for the library's schema reading. Without a transaction
 // of its own it runs in the read-only transaction of its connection's schema cache. Column values are
 // valid until the next Next, First or Close.
-class TIB_SchemaCursor : public TIB_Statement {
+class TIB_SchemaCursor : public TIB_Dataset {
 public:
   explicit TIB_SchemaCursor(TComponent* AOwner);
 
   bool SysCheckTransaction(bool Raise) override;
 
-  // Prepares when needed, opens the cursor and reads the first row (Eof when there is none).
-  void First();
-  void Next();
-  bool GetEof() const noexcept { return FEof; }
-  void Close() { SysClose(); }
   // The text of column Index of the current row with trailing blanks removed; empty for null.
   std::string ColumnText(int Index);
   std::string FieldText(const std::string& Name);
-
-protected:
-  void SysOpenCursor() override;
-  void SysClose() override;
-
-private:
-  void Fetch();
-
-  bool FEof = true;
-  bool FCursorOpen = false;
 };
 
 // The relation argument "<BY TABLE>" of GetRelationFields and GetPrimaryKeyFields: one item per
