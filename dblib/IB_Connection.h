@@ -231,9 +231,10 @@ public:
   bool IsDatabaseNameStored() const { return !FDatabaseName.empty(); }
   const std::string& GetAliasName() const { return FAliasName; }
   void SetAliasName(const std::string& Value);
-  // The parameters of AliasName from the desktop engine's configuration (empty without a reader).
+  // The parameters of AliasName from the desktop engine's configuration (GetBDEAliasParams, unless a
+  // reader is installed).
   TStrings& GetAliasParams();
-  // Reads the parameters of an alias; installed by the schema-query unit.
+  // Reads the parameters of an alias in place of GetBDEAliasParams (for tests).
   static std::function<void(const std::string& AliasName, TStrings& Params)> AliasParamsReader;
 
   // ---- login ---------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "SchemaTestSupport.h"
 #include "dblib/data/IB_Column.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -106,6 +107,29 @@ TEST_F(SchemaCacheTest, KeysFieldsAndDomainsAnswerAlikeFromTheListsAndFromTheSer
     EXPECT_EQ("RDB$", Cache().GetFieldSource("Mixed", "Q").substr(0, 4));
     EXPECT_EQ("", Cache().GetFieldSource("P", "N"));
   }
+}
+
+ISC_STATUS gInjected = 0;
+ISC_STATUS FailingPrepare(ISC_STATUS* Status, isc_tr_handle*, isc_stmt_handle*, unsigned short, const ISC_SCHAR*,
+                          unsigned short, XSQLDA*) {
+  Status[0] = isc_arg_gds;
+  Status[1] = gInjected;
+  Status[2] = isc_arg_end;
+  return gInjected;
+}
+
+TEST_F(SchemaCacheTest, ALookupCursorsServerErrorIsTheCachesOwn) {
+  for (int n : {slProcedureNames, slFieldDomains, slTableKeys, slTableFields}) Cache().GetSchemaList(n);
+  TIB_Session& s = *Conn->GetSession();
+  TValueRestorer failing(s.Entries.isc_dsql_prepare, decltype(s.Entries.isc_dsql_prepare){&FailingPrepare});
+  TStringList target;
+  gInjected = isc_network_error;
+  Cache().GetTableKeys("NOPE", target);
+  EXPECT_EQ(0, target.Count());
+  gInjected = isc_dsql_error;
+  EXPECT_EQ("", Cache().GetFieldSource("NOPE", "X"));
+  EXPECT_EQ("Internal SchemaCache ERRCODE: 335544569",
+            testsupport::MessageOf<EIB_Error>([&] { Cache().GetTableFields("NOPE", target); }));
 }
 
 TEST_F(SchemaCacheTest, ColumnsLearnDomainsComputedAndDefaultsFromTheCache) {
