@@ -410,6 +410,7 @@ void TIB_SchemaCache::GetTableFields(const std::string& Relation, TStrings& Targ
 
 // ---- cursors ---------------------------------------------------------------------------------------------------
 
+// The default sources are text blobs: read as VARCHAR they arrive with the row, with no blob calls.
 TIB_SchemaCursor* TIB_SchemaCache::GetCursor(TCursorKind Kind) {
   static const std::vector<std::string> kLines[ckCount] = {
       {"SELECT RDB$FIELD_SOURCE", "FROM RDB$RELATION_FIELDS", "WHERE RDB$RELATION_NAME = ?RDB$RELATION_NAME",
@@ -420,9 +421,10 @@ TIB_SchemaCursor* TIB_SchemaCache::GetCursor(TCursorKind Kind) {
        "  AND I.RDB$RELATION_NAME = ?RDB$RELATION_NAME", "ORDER BY S.RDB$FIELD_POSITION"},
       {"SELECT RDB$FIELD_NAME", "FROM RDB$RELATION_FIELDS", "WHERE RDB$RELATION_NAME = ?RDB$RELATION_NAME",
        "ORDER BY RDB$FIELD_POSITION"},
-      {"SELECT RDB$DEFAULT_SOURCE", "FROM RDB$RELATION_FIELDS", "WHERE RDB$DEFAULT_SOURCE IS NOT NULL",
-       "  AND RDB$RELATION_NAME = ?RDB$RELATION_NAME", "  AND RDB$FIELD_NAME = ?RDB$FIELD_NAME"},
-      {"SELECT F.RDB$DEFAULT_SOURCE", "FROM RDB$FIELDS F JOIN RDB$RELATION_FIELDS R",
+      {"SELECT CAST(RDB$DEFAULT_SOURCE AS VARCHAR(8191))", "FROM RDB$RELATION_FIELDS",
+       "WHERE RDB$DEFAULT_SOURCE IS NOT NULL", "  AND RDB$RELATION_NAME = ?RDB$RELATION_NAME",
+       "  AND RDB$FIELD_NAME = ?RDB$FIELD_NAME"},
+      {"SELECT CAST(F.RDB$DEFAULT_SOURCE AS VARCHAR(8191))", "FROM RDB$FIELDS F JOIN RDB$RELATION_FIELDS R",
        "ON F.RDB$FIELD_NAME = R.RDB$FIELD_SOURCE", "WHERE R.RDB$RELATION_NAME = ?RDB$RELATION_NAME",
        "  AND R.RDB$FIELD_NAME = ?RDB$FIELD_NAME", "  AND F.RDB$DEFAULT_SOURCE IS NOT NULL"}};
   TIB_SchemaCursor*& cursor = FCursors[Kind];

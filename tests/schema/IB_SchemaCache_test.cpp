@@ -109,6 +109,26 @@ TEST_F(SchemaCacheTest, KeysFieldsAndDomainsAnswerAlikeFromTheListsAndFromTheSer
   }
 }
 
+TEST_F(SchemaCacheTest, DefaultCursorsGiveTheSourceOfAColumnsOrItsDomainsDefault) {
+  struct {
+    const char* Relation;
+    const char* Field;
+    const char* Column;
+    const char* Domain;
+  } const cases[] = {{"A", "mixed", "DEFAULT 5", ""}, {"A", "ALPHA", "", "DEFAULT 'x'"}, {"A", "ZED", "", ""}};
+  for (const auto& c : cases) {
+    std::vector<std::string> found;
+    for (TIB_SchemaCursor* cursor : {Cache().GetColumnDefaultCursor(), Cache().GetDomainDefaultCursor()}) {
+      cursor->ParamByName("RDB$RELATION_NAME")->SetAsString(c.Relation);
+      cursor->ParamByName("RDB$FIELD_NAME")->SetAsString(c.Field);
+      cursor->First();
+      found.push_back(cursor->GetEof() ? "" : cursor->ColumnText(0));
+      cursor->Close();
+    }
+    EXPECT_EQ((std::vector<std::string>{c.Column, c.Domain}), found) << c.Field;
+  }
+}
+
 ISC_STATUS gInjected = 0;
 ISC_STATUS FailingPrepare(ISC_STATUS* Status, isc_tr_handle*, isc_stmt_handle*, unsigned short, const ISC_SCHAR*,
                           unsigned short, XSQLDA*) {
