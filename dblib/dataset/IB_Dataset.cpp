@@ -61,7 +61,7 @@ TIB_Dataset::~TIB_Dataset() = default;
 
 void TIB_Dataset::BeforeDestruction() {
   // Any fetch loop further up the stack sees this and leaves without touching the dataset.
-  *FAlive = false;
+  FAlive.Clear();
   IncludeState(csDestroying);
   FAbort = true;
   RunReported([&] { SysClose(); });
@@ -101,15 +101,15 @@ void TIB_Dataset::SetSession(TIB_Session* ASession) {
   JoinSessionRegistry(srDatasets);
 }
 
-void TIB_Dataset::CheckAlive(const std::shared_ptr<bool>& Alive) {
-  if (!*Alive) throw EAbort();
+void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
+  if (!Alive.Get()) throw EAbort();
 }
 
 void TIB_Dataset::FireEvent(const TIB_DatasetEvent& Event) {
   if (!Event || !CanFireEvents()) return;
   // A copy: the handler may destroy the dataset and with it the event it runs from.
   const TIB_DatasetEvent handler = Event;
-  const std::shared_ptr<bool> alive = FAlive;
+  const TIB_AliveFlag alive = FAlive;
   handler(this);
   CheckAlive(alive);
 }

@@ -28,6 +28,28 @@
 
 class TIB_Dataset;
 
+// A flag shared between an object and the frames of its running operations: the object clears it when
+// it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
+// Single-threaded, like the objects that use it (its count is not atomic).
+class TIB_AliveFlag {
+public:
+  TIB_AliveFlag() : FBlock(new TBlock) {}
+  TIB_AliveFlag(const TIB_AliveFlag& Other) noexcept : FBlock(Other.FBlock) { ++FBlock->Refs; }
+  TIB_AliveFlag& operator=(const TIB_AliveFlag&) = delete;
+  ~TIB_AliveFlag() {
+    if (--FBlock->Refs == 0) delete FBlock;
+  }
+  bool Get() const noexcept { return FBlock->Alive; }
+  void Clear() noexcept { FBlock->Alive = false; }
+
+private:
+  struct TBlock {
+    int32_t Refs = 1;
+    bool Alive = true;
+  };
+  TBlock* FBlock;
+};
+
 // The row state of a dataset; 4 to 6 are the modifying states.
 enum TIB_DatasetState : uint8_t { dssInactive, dssPrepared, dssSearch, dssBrowse, dssEdit, dssInsert, dssDelete };
 // Where a refresh puts the dataset: at its first row, at the same row number, or at the same row.
@@ -357,7 +379,7 @@ protected:
   void FireEvent(const TIB_DatasetEvent& Event);
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
-  static void CheckAlive(const std::shared_ptr<bool>& Alive);
+  static void CheckAlive(const TIB_AliveFlag& Alive);
 
   // State.
   TIB_DatasetState FState = dssInactive;
@@ -406,7 +428,7 @@ protected:
   bool FRecordCountValid = false;
   std::vector<TIB_DatasetSourceIntf*> FDataSources;
   bool FCancelDialogShown = false;
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  TIB_AliveFlag FAlive;
 
   // Properties.
   bool FAutoFetchFirst = true;

@@ -36,25 +36,23 @@ thread_local uint32_t CursorCounter = 0;
 // teardown ended the bracket with the session already).
 class TLiveBusy {
 public:
-  TLiveBusy(TIB_Component* C, const std::shared_ptr<bool>& Alive, bool Yield) : FC(C), FAlive(Alive) {
-    C->BeginBusy(Yield);
-  }
+  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC(C), FAlive(Alive) { C->BeginBusy(Yield); }
   ~TLiveBusy() {
-    if (*FAlive) FC->EndBusy();
+    if (FAlive.Get()) FC->EndBusy();
   }
   TLiveBusy(const TLiveBusy&) = delete;
   TLiveBusy& operator=(const TLiveBusy&) = delete;
 
 private:
   TIB_Component* FC;
-  std::shared_ptr<bool> FAlive;
+  TIB_AliveFlag FAlive;
 };
 
 // Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
 template <class F>
-auto AtEndIfAlive(std::shared_ptr<bool> Alive, F End) {
-  auto fn = [Alive = std::move(Alive), End = std::move(End)] {
-    if (*Alive) RunReported(End);
+auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
+  auto fn = [Alive, End = std::move(End)] {
+    if (Alive.Get()) RunReported(End);
   };
   return TScopeExit<decltype(fn)>(std::move(fn));
 }
@@ -400,11 +398,11 @@ void TIB_Dataset::BeginFetching() {
   BeginBusy(callbacks);
   FFetchBusy = true;
   if (!callbacks) return;
-  const std::shared_ptr<bool> alive = FAlive;
+  const TIB_AliveFlag alive = FAlive;
   try {
     DoCallbackEvent(cbsStart);
   } catch (...) {
-    if (*alive) EndFetching();
+    if (alive.Get()) EndFetching();
     throw;
   }
 }
@@ -445,7 +443,7 @@ void TIB_Dataset::DoCallback() {
 
 void TIB_Dataset::ProcessCallbackMessages() {
   if (FAbort || FCallbackFreeze > 0 || !Application) return;
-  const std::shared_ptr<bool> alive = FAlive;
+  const TIB_AliveFlag alive = FAlive;
   Application->ProcessMessages();
   CheckAlive(alive);
 }
@@ -457,7 +455,7 @@ void TIB_Dataset::DoCallbackEvent(TIB_CallbackStatus Status) {
   }
   // The handler and its Abort answer live outside the dataset: the handler may destroy it.
   const TIB_CallbackEvent handler = OnCallback;
-  const std::shared_ptr<bool> alive = FAlive;
+  const TIB_AliveFlag alive = FAlive;
   bool abort = FAbort;
   handler(this, Status, FRowNum, abort);
   CheckAlive(alive);
@@ -469,11 +467,10 @@ void TIB_Dataset::DefaultCallback(TIB_CallbackStatus Status) {
     TCancelQueryInfo info;
     info.Caption = FCallbackCaption.empty() && Application ? Application->GetTitle() : FCallbackCaption;
     info.RowNum = FRowNum;
-    info.AbortFetching = [this, alive = std::weak_ptr<bool>(FAlive)] {
-      const std::shared_ptr<bool> a = alive.lock();
-      if (a && *a) AbortFetching();
+    info.AbortFetching = [this, alive = FAlive] {
+      if (alive.Get()) AbortFetching();
     };
-    const std::shared_ptr<bool> alive = FAlive;
+    const TIB_AliveFlag alive = FAlive;
     FCancelDialogShown = true;
     Dialogs().CancelQueryShow(info);
     CheckAlive(alive);

@@ -14,10 +14,10 @@
 
 bool TIB_Dataset::RefreshAll() {
   if (FActive) {
-    const std::shared_ptr<bool> alive = FAlive;
+    const TIB_AliveFlag alive = FAlive;
     BeginBusy(true);
     TScopeExit end([this, alive] {
-      if (*alive) EndBusy();
+      if (alive.Get()) EndBusy();
     });
     return SysRefresh(true, true);
   }
@@ -49,9 +49,9 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   ++FRefreshDepth;
   ++FRefreshSeq;
   BeginDeferEvents();
-  const std::shared_ptr<bool> alive = FAlive;
+  const TIB_AliveFlag alive = FAlive;
   TScopeExit end([this, alive] {
-    if (!*alive) return;
+    if (!alive.Get()) return;
     --FRefreshDepth;
     RunReported([this] { EndDeferEvents(); });
   });
