@@ -9,6 +9,7 @@
 #include "dblib/StatementTestSupport.h"
 #include "dblib/schema/IB_Schema.h"
 #include "dblib/schema/IB_SchemaCache.h"
+#include "platform/ScopeGuards.h"
 
 namespace schematest {
 
@@ -46,8 +47,7 @@ inline std::vector<std::string> Items(const TStrings& L) {
   return r;
 }
 
-// Counts the client calls of a session while it lives: the statement, transaction, database-info and
-// fetch entries are wrapped around the library's own addresses.
+// Counts the calls through the entries that every query or fetch of a session uses, while it lives.
 inline int CalledCount = 0;
 inline TIB_EntryTable RealEntries;
 
@@ -60,48 +60,27 @@ struct Counted<Member, ISC_STATUS (*)(ISC_STATUS*, A...)> {
     return (RealEntries.*Member)(Status, Args...);
   }
 };
+#define SCHEMATEST_COUNTED(Name) &Counted<&TIB_EntryTable::Name, decltype(TIB_EntryTable::Name)>::Call
 
 class CallCounter {
 public:
-  explicit CallCounter(TIB_SessionBase& S) : FSession(S), FEntries(S.Entries), FCursor(S.Cursor) {
-    RealEntries = S.Untraced;
+  explicit CallCounter(TIB_SessionBase& S)
+      : FEntries(S.Entries, S.Entries), FCursor(S.Cursor, S.Cursor), FReal(RealEntries, S.Untraced) {
     CalledCount = 0;
-#define SCHEMATEST_WRAP(Table, Name) \
-  S.Table.Name = &Counted<&TIB_EntryTable::Name, decltype(TIB_EntryTable::Name)>::Call
-    SCHEMATEST_WRAP(Entries, isc_database_info);
-    SCHEMATEST_WRAP(Entries, isc_start_multiple);
-    SCHEMATEST_WRAP(Entries, isc_commit_transaction);
-    SCHEMATEST_WRAP(Entries, isc_rollback_transaction);
-    SCHEMATEST_WRAP(Entries, isc_dsql_execute_immediate);
-    SCHEMATEST_WRAP(Entries, isc_dsql_exec_immed2);
-    SCHEMATEST_WRAP(Entries, isc_dsql_execute);
-    SCHEMATEST_WRAP(Entries, isc_dsql_execute2);
-    SCHEMATEST_WRAP(Entries, isc_dsql_allocate_statement);
-    SCHEMATEST_WRAP(Entries, isc_dsql_alloc_statement2);
-    SCHEMATEST_WRAP(Entries, isc_dsql_prepare);
-    SCHEMATEST_WRAP(Entries, isc_dsql_describe);
-    SCHEMATEST_WRAP(Entries, isc_dsql_describe_bind);
-    SCHEMATEST_WRAP(Entries, isc_dsql_fetch);
-    SCHEMATEST_WRAP(Entries, isc_dsql_free_statement);
-    SCHEMATEST_WRAP(Entries, isc_dsql_sql_info);
-    SCHEMATEST_WRAP(Cursor, isc_dsql_fetch);
-    SCHEMATEST_WRAP(Cursor, isc_dsql_execute);
-    SCHEMATEST_WRAP(Cursor, isc_dsql_execute2);
-    SCHEMATEST_WRAP(Cursor, isc_dsql_free_statement);
-#undef SCHEMATEST_WRAP
+    S.Entries.isc_database_info = SCHEMATEST_COUNTED(isc_database_info);
+    S.Entries.isc_start_multiple = SCHEMATEST_COUNTED(isc_start_multiple);
+    S.Entries.isc_dsql_alloc_statement2 = SCHEMATEST_COUNTED(isc_dsql_alloc_statement2);
+    S.Entries.isc_dsql_prepare = SCHEMATEST_COUNTED(isc_dsql_prepare);
+    S.Entries.isc_dsql_execute2 = S.Cursor.isc_dsql_execute2 = SCHEMATEST_COUNTED(isc_dsql_execute2);
+    S.Entries.isc_dsql_execute = S.Cursor.isc_dsql_execute = SCHEMATEST_COUNTED(isc_dsql_execute);
+    S.Entries.isc_dsql_fetch = S.Cursor.isc_dsql_fetch = SCHEMATEST_COUNTED(isc_dsql_fetch);
   }
-  ~CallCounter() {
-    FSession.Entries = FEntries;
-    FSession.Cursor = FCursor;
-  }
-  CallCounter(const CallCounter&) = delete;
-  CallCounter& operator=(const CallCounter&) = delete;
   int Count() const { return CalledCount; }
 
 private:
-  TIB_SessionBase& FSession;
-  TIB_EntryTable FEntries;
-  TIB_CursorEntries FCursor;
+  TValueRestorer<TIB_EntryTable> FEntries;
+  TValueRestorer<TIB_CursorEntries> FCursor;
+  TValueRestorer<TIB_EntryTable> FReal;
 };
 
 }  // namespace schematest
