@@ -95,15 +95,28 @@ void FillList(TIB_Connection* C, TIB_Transaction* T, TStrings* List, const std::
   ForEachRow(*cursor, [&] { List->Add(Item(*cursor)); });
 }
 
-// Fills List with REL=F1,F2,... items: rows of one relation come together, in their order. A sorted
-// list is filled unsorted and sorted at the end, so the fields keep their order within an item.
+// Keeps a sorted list unsorted while it is filled, so that the rows keep their order within an item; it
+// is sorted again at the end.
+class TUnsorted {
+public:
+  explicit TUnsorted(TStrings& List) : FList(dynamic_cast<TStringList*>(&List)) {
+    FWasSorted = FList && FList->GetSorted();
+    if (FWasSorted) FList->SetSorted(false);
+  }
+  ~TUnsorted() {
+    if (FWasSorted) FList->SetSorted(true);
+  }
+  TUnsorted(const TUnsorted&) = delete;
+  TUnsorted& operator=(const TUnsorted&) = delete;
+
+private:
+  TStringList* FList;
+  bool FWasSorted = false;
+};
+
+// Fills List with REL=F1,F2,... items: rows of one relation come together, in their order.
 void FillGrouped(TIB_SchemaCursor& Cursor, TStrings& List, int FieldCol, int RelCol) {
-  auto* sorted = dynamic_cast<TStringList*>(&List);
-  const bool wasSorted = sorted && sorted->GetSorted();
-  if (wasSorted) sorted->SetSorted(false);
-  TScopeExit restore([&] {
-    if (wasSorted) sorted->SetSorted(true);
-  });
+  TUnsorted unsorted(List);
   const int dialect = Cursor.GetSQLDialect();
   std::string lastRel;
   bool any = false;
@@ -230,12 +243,7 @@ void GetRelationFields(TIB_Connection* C, TIB_Transaction* T, TStrings* List, co
     FillGrouped(*cursor, *List, 1, 0);
     return;
   }
-  auto* sorted = dynamic_cast<TStringList*>(List);
-  const bool wasSorted = sorted && sorted->GetSorted();
-  if (wasSorted) sorted->SetSorted(false);
-  TScopeExit restore([&] {
-    if (wasSorted) sorted->SetSorted(true);
-  });
+  TUnsorted unsorted(*List);
   const int d = cursor->GetSQLDialect();
   ForEachRow(*cursor, [&] {
     const std::string field = Ident(d, cursor->ColumnText(1));
@@ -336,12 +344,7 @@ void GetPrimaryKeyFields(TIB_Connection* C, TIB_Transaction* T, const std::strin
     FillGrouped(*cursor, *List, 0, 1);
     return;
   }
-  auto* sorted = dynamic_cast<TStringList*>(List);
-  const bool wasSorted = sorted && sorted->GetSorted();
-  if (wasSorted) sorted->SetSorted(false);
-  TScopeExit restore([&] {
-    if (wasSorted) sorted->SetSorted(true);
-  });
+  TUnsorted unsorted(*List);
   const int d = cursor->GetSQLDialect();
   ForEachRow(*cursor, [&] {
     const std::string field = Ident(d, cursor->ColumnText(0));
