@@ -193,6 +193,8 @@ void TIB_SchemaCache::ClearLoadedLists() {
 void TIB_SchemaCache::SetSchemaCacheDir(const std::string& Dir) {
   std::string d = Trim(Dir);
   while (!d.empty() && d.back() == '\\') d.pop_back();
+  // The versions of the files written belong to the folder they were written to.
+  if (d != FSchemaCacheDir) FLoaded &= ~(1u << slClientSchemaVer);
   FSchemaCacheDir = d;
 }
 
@@ -334,6 +336,7 @@ void RunLookup(bool Quiet, F&& Body) {
 }  // namespace
 
 std::string TIB_SchemaCache::GetFieldSource(const std::string& Relation, const std::string& Field) {
+  if (Trim(Relation).empty() || Trim(Field).empty()) return std::string();
   const std::string rel = Ident(Dialect(), Relation);
   const std::string key = rel + "." + Ident(Dialect(), Field);
   TIB_StringList* domains = GetSchemaList(slFieldDomains);
@@ -357,6 +360,7 @@ std::string TIB_SchemaCache::GetFieldSource(const std::string& Relation, const s
 void TIB_SchemaCache::GetTableKeys(const std::string& Relation, TStrings& Target) {
   auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Target.Clear();
+  if (Trim(Relation).empty()) return;
   const std::string rel = Ident(Dialect(), Relation);
   TIB_StringList* keys = GetSchemaList(slTableKeys);
   std::string value;
@@ -384,6 +388,7 @@ void TIB_SchemaCache::GetTableKeys(const std::string& Relation, TStrings& Target
 void TIB_SchemaCache::GetTableFields(const std::string& Relation, TStrings& Target) {
   auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Target.Clear();
+  if (Trim(Relation).empty()) return;
   const std::string rel = Ident(Dialect(), Relation);
   TIB_StringList* tables = GetSchemaList(slTableFields);
   std::string value;

@@ -93,7 +93,8 @@ TEST_F(SchemaCacheTest, KeysFieldsAndDomainsAnswerAlikeFromTheListsAndFromTheSer
                      {"N", {"N.\"b\"", "N.A"}, {"\"b\"", "A"}},
                      {"\"Mixed\"", {}, {"Q"}},
                      {"Mixed", {}, {"Q"}},
-                     {"P", {}, {}}};
+                     {"P", {}, {}},
+                     {"", {}, {}}};
   for (int round = 0; round < 2; ++round) {
     for (const auto& c : cases) {
       TStringList keys, fields;
