@@ -100,6 +100,11 @@ TEST_F(FetchTest, MoveByLastAndFetchAllCountRows) {
   c->FetchAll();
   EXPECT_TRUE(c->GetEof());
   EXPECT_EQ(10, c->GetRowNum());
+  c->Close();
+  c->SetAutoFetchAll(true);
+  c->Open();
+  EXPECT_TRUE(c->GetEof());
+  EXPECT_EQ(10, c->GetRowNum());
 }
 
 TEST_F(FetchTest, WrongMovesAreRefused) {
@@ -313,6 +318,20 @@ TEST_F(FetchTest, CursorNamesServeWhereCurrentOfAcrossReopens) {
     c->Open();  // the same prepared statement takes its name again
   }
   EXPECT_EQ("cur1", c->FieldByName("NAME")->GetAsString());
+  // A new text is prepared again (on the handle the connection hands back): the name holds there too,
+  // and another dataset that takes over the freed handle names its own cursor.
+  const std::string name = c->GetCursorName();
+  c->GetSQL().SetText("SELECT ID, NAME FROM T WHERE ID > 1 ORDER BY ID FOR UPDATE");
+  c->Open();
+  EXPECT_EQ(name, c->GetCursorName());
+  Exec("UPDATE T SET NAME = 'again' WHERE CURRENT OF " + name);
+  delete c;
+  TIB_Cursor* next = NewCursor("SELECT ID, NAME FROM T WHERE ID = 3 FOR UPDATE");
+  next->Open();
+  Exec("UPDATE T SET NAME = 'next' WHERE CURRENT OF " + next->GetCursorName());
+  next->Close();
+  next->Open();
+  EXPECT_EQ("next", next->FieldByName("NAME")->GetAsString());
 }
 
 TEST_F(FetchTest, ACursorTheServerClosedClosesWithoutError) {

@@ -67,7 +67,10 @@ TEST_F(RefreshTest, TheCountIsCachedUntilReopenUnlessReadCommitted) {
     c->Close();
     c->Open();
     EXPECT_EQ(6, c->GetRecordCount());
-    Exec("DELETE FROM T WHERE ID = 100");
+    Exec("INSERT INTO T (ID) VALUES (101)");
+    c->Perform(dnAfterPost);  // what the dataset's own post announces
+    EXPECT_EQ(7, c->GetRecordCount());
+    Exec("DELETE FROM T WHERE ID >= 100");
     Tr->Commit();
     delete c;
   }
