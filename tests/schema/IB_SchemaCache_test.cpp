@@ -257,6 +257,8 @@ TEST_F(SchemaCacheTest, EveryListWrittenKeepsItsVersionBesideTheOthers) {
   CreateVersionTable("1");
   Conn->SetSchemaCacheDir(CacheDir.Path());
   Cache().GetSchemaList(slTableNames);
+  EXPECT_EQ((std::vector<std::string>{"TableNames=1", "ViewNames=1"}),
+            Items(*Cache().GetSchemaList(slDatabaseSchemaVer)));
   TIB_Connection* other = Reconnect(true);
   CacheOf(other).GetSchemaList(slViewNames);
   EXPECT_EQ((std::vector<std::string>{"TableNames=1", "ViewNames=1"}),

@@ -100,17 +100,6 @@ TEST_F(SchemaDbTest, WithoutListOrConnectionNothingIsRead) {
   GetIndexDefinitions(Conn, nullptr, false, nullptr);
 }
 
-TEST_F(SchemaDbTest, SchemaVersionsAreReadFromTheVersionTable) {
-  Exec("CREATE TABLE ZDB$SCHEMA_VERSION (SCHEMA_ITEM VARCHAR(31), VERSION_NUMBER VARCHAR(20))");
-  Tr->Commit();
-  Exec("INSERT INTO ZDB$SCHEMA_VERSION VALUES ('TableNames', '7')");
-  Exec("INSERT INTO ZDB$SCHEMA_VERSION VALUES ('DomainNames', 'b')");
-  Tr->Commit();
-  TStringList list;
-  GetSchemaVersions(Conn, Tr, &list);
-  EXPECT_EQ((std::vector<std::string>{"DomainNames=b", "TableNames=7"}), Items(list));
-}
-
 TEST_F(SchemaDbTest, GeneratorValuesAndTheirFailures) {
   struct {
     const char* Name;
