@@ -64,6 +64,9 @@ void TIB_Dataset::BeforeDestruction() {
   FAlive.Clear();
   IncludeState(csDestroying);
   FAbort = true;
+  // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
+  FOpening = false;
+  FClosing = false;
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
   if (FCancelDialogShown) {
@@ -76,11 +79,7 @@ void TIB_Dataset::BeforeDestruction() {
     RunReported([&] { s->DatasetDestroying(this); });
   }
   FDataSources.clear();
-  RunReported([&] { SetIB_Transaction(nullptr); });
-  if (FRegisteredTransaction) {
-    FRegisteredTransaction->RemoveDataset(FTransactionSite.get());
-    FRegisteredTransaction = nullptr;
-  }
+  UnregisterFromTransaction();
   LeaveSessionRegistry(srDatasets);
   TIB_Statement::BeforeDestruction();
 }
@@ -118,19 +117,39 @@ void TIB_Dataset::FireEvent(const TIB_DatasetEvent& Event) {
 // Transaction
 
 void TIB_Dataset::SetIB_Transaction(TIB_Transaction* Value) {
+  // Leave the old transaction first: the statement may free it (its internal transaction) on the way.
+  if (Value != FRegisteredTransaction) UnregisterFromTransaction();
   TIB_Statement::SetIB_Transaction(Value);
   TIB_Transaction* now = GetIB_Transaction();
-  if (now == FRegisteredTransaction) return;
-  if (FRegisteredTransaction) FRegisteredTransaction->RemoveDataset(FTransactionSite.get());
-  FRegisteredTransaction = now;
-  if (now) now->AddDataset(FTransactionSite.get());
+  if (now && now != FRegisteredTransaction) {
+    UnregisterFromTransaction();
+    FRegisteredTransaction = now;
+    now->AddDataset(FTransactionSite.get());
+    if (FCursorOpen) now->AdjustOpenCursorCount(1);
+  }
+}
+
+TIB_Transaction* TIB_Dataset::RegisteredTransaction() noexcept {
+  if (FRegisteredTransaction && GetIB_Transaction() != FRegisteredTransaction) FRegisteredTransaction = nullptr;
+  return FRegisteredTransaction;
+}
+
+void TIB_Dataset::UnregisterFromTransaction() noexcept {
+  TIB_Transaction* t = FRegisteredTransaction;
+  FRegisteredTransaction = nullptr;
+  // A transaction the statement no longer follows has gone (destroyed, or freed as its internal one) and
+  // took its list of datasets with it.
+  if (t && GetIB_Transaction() == t) {
+    if (FCursorOpen) t->AdjustOpenCursorCount(-1);
+    t->RemoveDataset(FTransactionSite.get());
+  }
 }
 
 void TIB_Dataset::SysFreeHandle() {
   // The connection dropped its handles: whatever cursor there was is gone with them.
   if (FCursorOpen) {
     FCursorOpen = false;
-    if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(-1);
+    if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
   }
   FCursorNamed = false;
   TIB_Statement::SysFreeHandle();

@@ -388,6 +388,8 @@ protected:
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;
+  // The SQL dialect the open cursor was executed with.
+  unsigned short FFetchDialect = 3;
   std::string FCursorName;
   // The name was given to the server since the last prepare.
   bool FCursorNamed = false;
@@ -472,5 +474,9 @@ private:
   // How the dataset's transaction sees it.
   class TTransactionSite;
   std::unique_ptr<TTransactionSite> FTransactionSite;
+  // The transaction the dataset is registered with (and counts its open cursor in).
   TIB_Transaction* FRegisteredTransaction = nullptr;
+  void UnregisterFromTransaction() noexcept;
+  // FRegisteredTransaction while the statement still follows it, else nil.
+  TIB_Transaction* RegisteredTransaction() noexcept;
 };

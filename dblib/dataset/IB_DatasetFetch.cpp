@@ -57,6 +57,14 @@ auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
   return TScopeExit<decltype(fn)>(std::move(fn));
 }
 
+// Sets Target to Value for the length of a scope, unless the dataset is gone by its end.
+template <class T>
+auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
+  T old = Target;
+  Target = Value;
+  return AtEndIfAlive(Alive, [&Target, old] { Target = old; });
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -96,7 +104,7 @@ void TIB_Dataset::Execute() {
 bool TIB_Dataset::SysOpen() {
   const bool remembered = FReturnToSearch;
   if (!FActive && !FOpening) {
-    TValueRestorer<bool> opening(FOpening, true);
+    auto opening = SetWhileAlive(FAlive, FOpening, true);
     if (HasState(csLoading) || HasState(csReading)) {
       FPendingActive = true;
       return false;
@@ -171,7 +179,7 @@ void TIB_Dataset::SysNotifyDyn20() {
 
 void TIB_Dataset::SysClose() {
   if (FClosing) return;
-  TValueRestorer<bool> closing(FClosing, true);
+  auto closing = SetWhileAlive(FAlive, FClosing, true);
   const bool wasActive = GetIsActiveOrBuffered();
   if (wasActive && FRefreshDepth == 0) Perform(dnBeforeClose);
   TIB_Transaction* t = GetIB_Transaction();
@@ -274,13 +282,14 @@ void TIB_Dataset::API_OpenCursor() {
     FCursorNamed = true;
   }
   FCursorOpen = true;
-  if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(1);
+  FFetchDialect = static_cast<unsigned short>(GetSQLDialect());
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(1);
 }
 
 void TIB_Dataset::API_CloseCursor() {
   if (!FCursorOpen) return;
   FCursorOpen = false;
-  if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(-1);
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
   if (FStmtHandle == 0 || FStmtHandle == static_cast<isc_stmt_handle>(-1)) return;
   TIB_Session& s = Session();
   const ISC_STATUS status =
@@ -302,11 +311,11 @@ void TIB_Dataset::FetchRow() {
                          (FMaxTicks > 0 && FFetchingDepth > 0 && GetTickCount64() - FFetchStart >= FMaxTicks);
     if (!limited && FCursorOpen && da && da->sqld > 0) {
       TIB_Session& s = Session();
-      status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, static_cast<unsigned short>(FSQLDialect), da);
+      status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, FFetchDialect, da);
       if (status != 0 && status != kEndOfCursor) {
         FEof = true;
         FCursorOpen = false;
-        if (FRegisteredTransaction) FRegisteredTransaction->AdjustOpenCursorCount(-1);
+        if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
         TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
                                      static_cast<unsigned short>(DSQL_close));
         s.HandleISCError(this);
@@ -354,7 +363,7 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
     FetchRow();
     return 1;
   }
-  TCountGuard<int32_t> multi(FMultiRowCount);
+  auto multi = SetWhileAlive(FAlive, FMultiRowCount, FMultiRowCount + 1);
   BeginFetching();
   auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
   BeginDeferEvents();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "DatasetTestSupport.h"
@@ -278,30 +279,62 @@ TEST_F(FetchTest, AbortInTheCallbackStopsTheFetchAndAllowsClose) {
   EXPECT_EQ(0, Tr->GetOpenCursorCount());
 }
 
-TEST_F(FetchTest, DestroyingTheDatasetInsideItsFetchEndsTheFetchQuietly) {
+TEST_F(FetchTest, DestroyingTheDatasetFromItsOwnHandlersEndsTheOperationQuietly) {
   Fill(20);
-  for (bool viaPump : {false, true}) {
-    SCOPED_TRACE(viaPump);
-    TestClock clock(1, 1);
-    TIB_Cursor* c = NewCursor();
-    c->SetCallbackInc(viaPump ? 0 : 1);
+  TestClock clock(1, 1);
+  TIB_Cursor* victim = nullptr;
+  auto destroy = [&] { FreeAndNil(victim); };
+  struct Case {
+    const char* Where;
+    std::function<void(TIB_Cursor*)> Arm;
+    std::function<void(TIB_Cursor*)> Run;
+  } cases[] = {
+      {"the fetch callback",
+       [&](TIB_Cursor* c) {
+         c->SetCallbackInc(1);
+         c->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+       },
+       [](TIB_Cursor* c) { c->FetchAll(); }},
+      {"the message pump",
+       [&](TIB_Cursor* c) {
+         c->AfterFetchRow = [&](TIB_Dataset* D) {
+           if (D->GetRowNum() == 4) Application->Post(destroy);
+         };
+       },
+       [](TIB_Cursor* c) { c->FetchAll(); }},
+      {"a row of a multi-row move",
+       [&](TIB_Cursor* c) {
+         c->AfterFetchRow = [&](TIB_Dataset* D) {
+           if (D->GetRowNum() == 3) destroy();
+         };
+       },
+       [](TIB_Cursor* c) { c->MoveBy(5); }},
+      {"AfterOpen", [&](TIB_Cursor* c) { c->AfterOpen = [&](TIB_Dataset*) { destroy(); }; },
+       [](TIB_Cursor* c) { c->Open(); }},
+      {"BeforeClose",
+       [&](TIB_Cursor* c) {
+         c->Open();
+         c->BeforeClose = [&](TIB_Dataset*) { destroy(); };
+       },
+       [](TIB_Cursor* c) { c->Close(); }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Where);
+    TIB_Cursor* c = victim = NewCursor();
+    c->SetCallbackInc(0);
     c->SetCallbackInitInt(0);
     c->SetCallbackRefreshInt(0);
-    TIB_Cursor* victim = c;
-    auto destroy = [&] { FreeAndNil(victim); };
-    if (viaPump) {
-      c->AfterFetchRow = [&](TIB_Dataset* D) {
-        if (D->GetRowNum() == 4) Application->Post(destroy);
-      };
-    } else {
-      c->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
-        if (S == cbsProgress) destroy();
-      };
-    }
-    EXPECT_THROW(c->FetchAll(), EAbort);
+    k.Arm(c);
+    EXPECT_THROW(k.Run(c), EAbort);
     EXPECT_EQ(nullptr, victim);
     EXPECT_EQ(0, Tr->GetOpenCursorCount());
   }
+  // The handles went back to the connection with their cursors closed: they serve new cursors.
+  TIB_Cursor* c = NewCursor();
+  c->Open();
+  EXPECT_EQ(20, Walk(c));
 }
 
 TEST_F(FetchTest, CursorNamesServeWhereCurrentOfAcrossReopens) {
