@@ -78,7 +78,8 @@ void QuadText(const ISC_QUAD& Quad, std::string& Result) {
 }
 
 void DumpXSQLVAR(const XSQLVAR& Var, std::string& Result) {
-  const bool indicatorNull = Var.sqlind && *Var.sqlind == -1;
+  // Rows may place an indicator at any address: it is read bytewise.
+  const bool indicatorNull = Var.sqlind && ReadAs<ISC_SHORT>(reinterpret_cast<const char*>(Var.sqlind)) == -1;
   const bool nullable = (Var.sqltype & 1) != 0;
   if (nullable && indicatorNull) {
     Result = "<NULL>";

@@ -1,10 +1,11 @@
+#include "dblib/trace/IB_Profiler.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "dblib/StatementTestSupport.h"
-#include "dblib/trace/IB_Profiler.h"
 #include "platform/ScopeGuards.h"
 
 namespace {
@@ -94,18 +95,20 @@ TEST_F(ProfilerTest, RepliesAreReadByTheirLengthsAndTags) {
   const std::vector<unsigned char> end{isc_info_end};
   // relation 40000 (an unsigned id) inserted 5, then 4,294,967,280 rows (an unsigned count); an 8-byte
   // memory counter; a truncated reply ends at its tag.
-  const auto start = Item(isc_info_insert_count, {0x40, 0x9C, 5, 0, 0, 0}) + Item(isc_info_current_memory, {1, 0}) + end;
+  const auto start =
+      Item(isc_info_insert_count, {0x40, 0x9C, 5, 0, 0, 0}) + Item(isc_info_current_memory, {1, 0}) + end;
   const auto later = Item(isc_info_insert_count, {0x40, 0x9C, 0xF0, 0xFF, 0xFF, 0xFF}) +
                      Item(isc_info_current_memory, {0x00, 0xF2, 0x05, 0x2A, 0x01, 0, 0, 0}) +
                      std::vector<unsigned char>{isc_info_truncated, 0xFF, 0xFF, 0xFF};
   gReply = start;
   EXPECT_EQ("PROFILE MARKED START\r\n", Report());
   gReply = later;
-  EXPECT_EQ("PROFILE DIFF REPORT\r\n*** OVERALL SERVER PROCESS ***\r\n"
-            "  Current Memory = 5,000,000,000 (+4,999,999,999)\r\n"
-            "*** INSERT COUNT ***  4,294,967,275\r\n  4,294,967,275  RELATION_ID=40000\r\n"
-            "PROFILE DATA MARKED AS START\r\n",
-            Report());
+  EXPECT_EQ(
+      "PROFILE DIFF REPORT\r\n*** OVERALL SERVER PROCESS ***\r\n"
+      "  Current Memory = 5,000,000,000 (+4,999,999,999)\r\n"
+      "*** INSERT COUNT ***  4,294,967,275\r\n  4,294,967,275  RELATION_ID=40000\r\n"
+      "PROFILE DATA MARKED AS START\r\n",
+      Report());
 
   const std::pair<std::vector<unsigned char>, const char*> broken[] = {
       {Item(isc_info_insert_count, {1, 0, 5, 0, 0, 0, 0}) + end,
