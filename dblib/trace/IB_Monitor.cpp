@@ -38,11 +38,13 @@ thread_local std::weak_ptr<TIB_MonitorThread> tThread;
 std::mutex gStatesMutex;
 std::vector<std::weak_ptr<TIB_TraceState>> gStates;
 
-// The state of the session whose status vector is Status; a call made with a scratch status vector (or
-// with none) goes through the first wrapped session, whose saved entries are the same library's.
+// The state of the session whose status vector is Status. A call made with a scratch status vector (or
+// with none) goes through a session wrapped by the calling thread's monitors, else the first wrapped
+// session: their saved entries are the same library's.
 std::shared_ptr<TIB_TraceState> FindState(const ISC_STATUS* Status) {
+  const TIB_MonitorThread* thread = tThread.lock().get();
   std::lock_guard lock(gStatesMutex);
-  std::shared_ptr<TIB_TraceState> first;
+  std::shared_ptr<TIB_TraceState> fallback;
   for (auto it = gStates.begin(); it != gStates.end();) {
     auto st = it->lock();
     if (!st) {
@@ -50,10 +52,10 @@ std::shared_ptr<TIB_TraceState> FindState(const ISC_STATUS* Status) {
       continue;
     }
     if (Status && st->Session->GetStatusVector() == Status) return st;
-    if (!first) first = st;
+    if (!fallback || (st->Owner == thread && fallback->Owner != thread)) fallback = st;
     ++it;
   }
-  return first;
+  return fallback;
 }
 
 ISC_STATUS Unavailable(ISC_STATUS* Status) {

@@ -122,6 +122,8 @@ TEST_F(MonitorTest, WrappersStayOnlyWhileAMonitorIsEnabled) {
   EXPECT_EQ(std::pair(true, false), wrapped());
   M->SetMonitorGroups(Bit(mgRow));
   EXPECT_EQ(std::pair(true, true), wrapped());
+  S->BindEntryPoints();  // the table rebound under an enabled monitor: the next change wraps it again
+  EXPECT_EQ(std::pair(false, false), wrapped());
   M->SetMonitorGroups(Bit(mgConnection));
   EXPECT_EQ(std::pair(true, false), wrapped());
   M->SetEnabled(false);
@@ -210,6 +212,24 @@ TEST_F(MonitorTest, ClosingAStatementIsShownByItsGroups) {
     S->CallChecked(S, S->Entries.isc_dsql_free_statement, &h, c.Option);
     EXPECT_EQ(*c.Expected ? std::vector<std::string>{c.Expected} : std::vector<std::string>{}, Items) << c.Expected;
     if (c.Option == DSQL_close) S->CallChecked(S, S->Entries.isc_dsql_free_statement, &h, DSQL_drop);
+  }
+}
+
+TEST_F(MonitorTest, AnImmediateStatementIsShownByItsLength) {
+  M->SetMonitorGroups(Bit(mgStatement));
+  M->SetEnabled(true);
+  Tr->SysStart();
+  const char* sql = "CREATE TABLE U (A INTEGER)garbage";
+  const std::pair<unsigned short, const char*> cases[] = {{26, "CREATE TABLE U (A INTEGER)"},
+                                                          {0, "CREATE TABLE U (A INTEGER)garbage"}};
+  for (const auto& [length, shown] : cases) {
+    Items.clear();
+    S->Call(S->Entries.isc_dsql_execute_immediate, Conn->GetdbHandle(), Tr->GetPtrHandle(), length, sql,
+            static_cast<unsigned short>(3), static_cast<const XSQLDA*>(nullptr));
+    ASSERT_EQ(1u, Items.size());
+    EXPECT_EQ(0u, Items[0].find(std::string("/*---\r\nEXECUTE IMMEDIATE\r\nDB_HANDLE = #\r\nTR_HANDLE = #\r\n\r\n") +
+                                shown + "\r\n\r\nPARAMS = [  ]\r\n"))
+        << Items[0];
   }
 }
 
