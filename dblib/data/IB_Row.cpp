@@ -493,10 +493,10 @@ TIB_Column* TIB_Row::ColumnByNumber(int FieldNo) const {
 void TIB_Row::IndexNames(int Dialect) const {
   const size_t n = FColumns.size();
   const bool caseInsensitive = Dialect < 3;
-  FByColumnName.Reset(n, caseInsensitive);
-  FBySQLName.Reset(n, caseInsensitive);
-  FByRelColumnName.Reset(n, caseInsensitive);
-  FByRelSQLName.Reset(n, caseInsensitive);
+  FByColumnName.Reset(n, caseInsensitive, false);
+  FBySQLName.Reset(n, caseInsensitive, false);
+  FByRelColumnName.Reset(n, caseInsensitive, true);
+  FByRelSQLName.Reset(n, caseInsensitive, true);
   for (size_t i = 0; i < n; ++i) {
     const TIB_Column& col = *FColumns[i];
     const std::string name = col.GetColumnName();
@@ -514,16 +514,36 @@ void TIB_Row::IndexNames(int Dialect) const {
 
 namespace {
 
-// A name without quotes, dots or blanks at its ends: looked up in upper case, it needs no other rule.
-bool IsPlainName(std::string_view Name) {
-  if (Name.empty() || static_cast<unsigned char>(Name.front()) <= ' ' ||
-      static_cast<unsigned char>(Name.back()) <= ' ') {
-    return false;
+// Per byte: its ASCII upper case, or 0 for a byte that a plain name does not hold (a quote, a dot, a
+// blank or control character, which the full rules handle).
+struct TPlainNameBytes {
+  unsigned char Upper[256];
+  constexpr TPlainNameBytes() : Upper() {
+    for (int c = 0; c < 256; ++c) {
+      const bool breaks = c <= ' ' || c == '"' || c == '.';
+      Upper[c] = static_cast<unsigned char>(breaks ? 0 : c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+    }
   }
-  for (char c : Name) {
-    if (c == '"' || c == '.') return false;
+};
+constexpr TPlainNameBytes kPlainNameBytes;
+
+// A name of 1 to 16 bytes of which none is a quote, a dot, a blank or a control character needs no
+// other rule than upper case: Words receives it in upper case as TIB_NameIndex::FindShort takes it.
+// False for any other name.
+bool PlainShortName(const std::string& Name, uint64_t (&Words)[2]) {
+  const size_t n = Name.size();
+  if (n - 1 >= TIB_NameIndex::kShortKey) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(Name.data());
+  uint64_t w[2] = {0, 0};
+  unsigned char all = 0xFF;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = kPlainNameBytes.Upper[p[i]];
+    all = c < all ? c : all;
+    w[i / 8] |= static_cast<uint64_t>(c) << (8 * (i % 8));
   }
-  return true;
+  Words[0] = w[0];
+  Words[1] = w[1];
+  return all != 0;
 }
 
 }  // namespace
@@ -534,9 +554,12 @@ bool TIB_Row::FindByName(const std::string& Name, TIB_Column*& Column) const {
   const int dialect = FStatement->GetSQLDialect();
   if (!FNamesIndexed || FIndexedDialect != dialect) IndexNames(dialect);
   int32_t pos = -1;
-  if (IsPlainName(Name)) {
-    pos = FByColumnName.FindUpper(Name);
-    if (pos < 0) pos = FBySQLName.FindUpper(Name);
+  // The common case: by ColumnName, then by SQLName, the name in upper case.
+  uint64_t words[2];
+  if (PlainShortName(Name, words)) {
+    const auto length = static_cast<uint32_t>(Name.size());
+    pos = FByColumnName.FindShort(words[0], words[1], length);
+    if (pos < 0) pos = FBySQLName.FindShort(words[0], words[1], length);
   }
   if (pos < 0 && !FindByNameRules(Name, dialect, pos)) return false;
   Column = FColumns[static_cast<size_t>(pos)].get();

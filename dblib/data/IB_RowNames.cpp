@@ -36,35 +36,12 @@ std::string Candidate(const std::string& Base, int K, size_t Limit) {
   return name;
 }
 
-inline char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; }
-
-constexpr uint64_t kFnvOffset = 14695981039346656037ull;
-constexpr uint64_t kFnvPrime = 1099511628211ull;
-
-// FNV-1a over the bytes of S, upper-cased when Fold is set.
-inline uint64_t HashBytes(uint64_t H, std::string_view S, bool Fold) {
-  for (char c : S) {
-    H ^= static_cast<unsigned char>(Fold ? AsciiUpper(c) : c);
-    H *= kFnvPrime;
-  }
-  return H;
-}
-
-// The hash of a key (A, B); a one-part key has an empty B.
-inline uint64_t HashKey(std::string_view A, std::string_view B, bool Fold) {
-  uint64_t h = HashBytes(kFnvOffset, A, Fold);
-  h = (h ^ 0x100) * kFnvPrime;  // keeps ("AB", "") apart from ("A", "B")
-  return HashBytes(h, B, Fold);
-}
-
-// Stored (already folded when the index folds) against a query folded when Fold is set.
-inline bool SameKeyPart(const std::string& Stored, std::string_view Query, bool Fold) {
-  if (Stored.size() != Query.size()) return false;
-  if (!Fold) return Stored == Query;
-  for (size_t i = 0; i < Query.size(); ++i) {
-    if (Stored[i] != AsciiUpper(Query[i])) return false;
-  }
-  return true;
+// The first 8 bytes of S as a word of TIB_NameIndex::FindShort.
+uint64_t HeadWord(std::string_view S) {
+  uint64_t w = 0;
+  for (size_t i = 0; i < S.size() && i < 8; ++i)
+    w |= static_cast<uint64_t>(static_cast<unsigned char>(S[i])) << (8 * i);
+  return w;
 }
 
 }  // namespace
@@ -108,62 +85,75 @@ void MakeNamesUnique(std::vector<std::string>& Names, const std::vector<std::str
 
 // ---- name index -----------------------------------------------------------------------------------
 
-void TIB_NameIndex::Reset(size_t Count, bool CaseInsensitive) {
-  FCaseInsensitive = CaseInsensitive;
-  FEntries.clear();
-  FEntries.reserve(Count);
-  size_t slots = 8;
-  while (slots < 2 * Count) slots *= 2;
-  FSlots.assign(slots, 0);
+uint64_t TIB_NameIndex::Hash(std::string_view A, std::string_view B) const {
+  auto one = [](std::string_view S) {
+    if (!S.empty() && S.size() <= kShortKey) {
+      return ShortHash(HeadWord(S), S.size() > 8 ? HeadWord(S.substr(8)) : 0, static_cast<uint32_t>(S.size()));
+    }
+    uint64_t h = S.size();
+    for (size_t i = 0; i < S.size(); i += 8) h = Mix(h ^ HeadWord(S.substr(i)));
+    return h;
+  };
+  return FPairs ? Mix(one(A)) ^ one(B) : one(A);
 }
 
-std::string TIB_NameIndex::Key(std::string_view Name) const {
-  return FCaseInsensitive ? UpperCase(Name) : std::string(Name);
+void TIB_NameIndex::Reset(size_t Count, bool CaseInsensitive, bool Pairs) {
+  FCaseInsensitive = CaseInsensitive;
+  FPairs = Pairs;
+  FKeys.clear();
+  FKeys.reserve(Count);
+  size_t slots = 8;
+  FShift = 61;
+  while (slots < 2 * Count) {
+    slots *= 2;
+    --FShift;
+  }
+  FSlots.assign(slots, TSlot{});
+  FMask = slots - 1;
 }
 
 int32_t TIB_NameIndex::Probe(uint64_t Hash, std::string_view A, std::string_view B) const {
-  if (FSlots.empty()) return -1;
-  const size_t mask = FSlots.size() - 1;
-  for (size_t s = Hash & mask;; s = (s + 1) & mask) {
-    const uint32_t slot = FSlots[s];
-    if (slot == 0) return -1;
-    const TEntry& e = FEntries[slot - 1];
-    if (e.Hash == Hash && SameKeyPart(e.A, A, FCaseInsensitive) && SameKeyPart(e.B, B, FCaseInsensitive)) {
-      return e.Position;
-    }
+  for (size_t s = Hash >> FShift;; s = (s + 1) & FMask) {
+    const TSlot& slot = FSlots[s];
+    if (slot.Entry == 0) return -1;
+    const TKey& key = FKeys[slot.Entry - 1];
+    if (slot.Hash == Hash && key.A == A && key.B == B) return slot.Position;
   }
 }
 
 void TIB_NameIndex::Add(std::string_view A, std::string_view B, int32_t Position) {
-  const uint64_t hash = HashKey(A, B, FCaseInsensitive);
-  if (Probe(hash, A, B) >= 0) return;  // the first position keeps the key
-  if (2 * (FEntries.size() + 1) > FSlots.size()) {
-    // More positions than announced: grow and place the entries again.
-    const std::vector<TEntry> entries = std::move(FEntries);
-    Reset(entries.size() + 1, FCaseInsensitive);
-    for (const TEntry& e : entries) Add(e.A, e.B, e.Position);
+  TKey key{FCaseInsensitive ? UpperCase(A) : std::string(A), !FPairs            ? std::string()
+                                                             : FCaseInsensitive ? UpperCase(B)
+                                                                                : std::string(B)};
+  const uint64_t hash = Hash(key.A, key.B);
+  if (Probe(hash, key.A, key.B) >= 0) return;  // the first position keeps the key
+  if (2 * (FKeys.size() + 1) > FSlots.size()) {
+    // More positions than announced: a larger table, the keys placed again.
+    std::vector<TKey> keys = std::move(FKeys);
+    std::vector<int32_t> positions;
+    for (const TSlot& slot : FSlots) {
+      if (slot.Entry != 0) positions.resize(std::max<size_t>(positions.size(), slot.Entry), 0);
+      if (slot.Entry != 0) positions[slot.Entry - 1] = slot.Position;
+    }
+    Reset(keys.size() + 1, FCaseInsensitive, FPairs);
+    for (size_t i = 0; i < keys.size(); ++i) Add(keys[i].A, keys[i].B, positions[i]);
   }
-  FEntries.push_back(TEntry{Key(A), Key(B), hash, Position});
-  const size_t mask = FSlots.size() - 1;
-  size_t s = hash & mask;
-  while (FSlots[s] != 0) s = (s + 1) & mask;
-  FSlots[s] = static_cast<uint32_t>(FEntries.size());
+  TSlot slot;
+  slot.Hash = hash;
+  slot.Word0 = HeadWord(key.A);
+  slot.Word1 = key.A.size() > 8 ? HeadWord(std::string_view(key.A).substr(8)) : 0;
+  slot.Length = static_cast<uint32_t>(key.A.size());
+  slot.Position = Position;
+  FKeys.push_back(std::move(key));
+  slot.Entry = static_cast<uint32_t>(FKeys.size());
+  size_t s = hash >> FShift;
+  while (FSlots[s].Entry != 0) s = (s + 1) & FMask;
+  FSlots[s] = slot;
 }
 
 int32_t TIB_NameIndex::Find(std::string_view A, std::string_view B) const {
-  return Probe(HashKey(A, B, FCaseInsensitive), A, B);
-}
-
-int32_t TIB_NameIndex::FindUpper(std::string_view Name) const {
-  // Name in upper case, without building it: folded when hashed and when compared. Under exact
-  // comparison a stored name equals it only when it is in upper case itself.
-  if (FSlots.empty()) return -1;
-  const uint64_t hash = HashKey(Name, {}, true);
-  const size_t mask = FSlots.size() - 1;
-  for (size_t s = hash & mask;; s = (s + 1) & mask) {
-    const uint32_t slot = FSlots[s];
-    if (slot == 0) return -1;
-    const TEntry& e = FEntries[slot - 1];
-    if (e.Hash == hash && e.B.empty() && SameKeyPart(e.A, Name, true)) return e.Position;
-  }
+  if (!FCaseInsensitive) return Probe(Hash(A, FPairs ? B : std::string_view()), A, FPairs ? B : std::string_view());
+  const std::string a = UpperCase(A);
+  const std::string b = FPairs ? UpperCase(B) : std::string();
+  return Probe(Hash(a, b), a, b);
 }
