@@ -14,6 +14,7 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_ColumnTypes.h"
 #include "dblib/data/IB_RowNames.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -631,21 +632,25 @@ void TIB_Row::SetRowState(uint8_t State) {
 }
 
 void TIB_Row::ClearBuffers(bool ANotNull) {
-  uint8_t* buf = FRecordBuffer.get();
-  if (!buf) return;
-  for (auto& col : FColumns) {
-    if (ANotNull && !col->GetIsNullable() && col->NullInd() == -1) {
+  if (!FRecordBuffer) return;
+  for (auto& c : FColumns) {
+    TIB_Column& col = *c;
+    if (col.NullInd() == -1) {
       // A NOT NULL column starts from an empty value, never from what the buffer held before.
-      col->SetNullInd(0);
-      col->FillPad();
-      continue;
-    }
-    if (col->NullInd() == -1) {
-      col->FillPad();
-    } else if (col->IsVarChar()) {
-      const uint16_t len = col->GetVarLength();
-      col->SetVarLength(len);
-      std::memset(col->Data() + 2 + len, col->GetPadChar(), static_cast<size_t>(col->GetSQLLen()) - len);
+      if (ANotNull && !col.GetIsNullable()) col.SetNullInd(0);
+      col.FillPad();
+    } else if (col.IsVarChar()) {
+      // The bytes after the value are padded; a length beyond the declared size is cut to it.
+      uint8_t* data = col.Data();
+      if (!data) continue;
+      const auto max = static_cast<uint16_t>(std::max<int16_t>(col.GetSQLLen(), 0));
+      uint16_t len;
+      std::memcpy(&len, data, 2);
+      if (len > max) {
+        len = max;
+        std::memcpy(data, &len, 2);
+      }
+      std::memset(data + 2 + len, col.GetPadChar(), max - len);
     }
   }
 }
@@ -687,11 +692,7 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
 
 void TIB_Row::CalculateFields() {
   if (FCalculating) return;
-  struct TGuard {
-    bool& Flag;
-    ~TGuard() { Flag = false; }
-  } guard{FCalculating};
-  FCalculating = true;
+  const TValueRestorer<bool> calculating(FCalculating, true);
   for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) FStatement->DoCalculateField(*this, *col);
 }
 
@@ -748,10 +749,6 @@ void TIB_Row::NotifyDataChange(TIB_Column* Column) {
     FAllChanged = true;
     if (FRowChanged) FHeldRowChanged = true;
   }
-}
-
-void TIB_Row::NotifyBeforeChange(TIB_Column* Column) {
-  if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
 }
 
 void TIB_Row::NotifyColumnChanged(TIB_Column* Column) {

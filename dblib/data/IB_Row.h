@@ -168,7 +168,9 @@ public:
   // Lowers the update count without firing the held notices (for brackets left by an exception).
   void EndUpdateSilently();
   void NotifyDataChange(TIB_Column* Column);
-  void NotifyBeforeChange(TIB_Column* Column);
+  void NotifyBeforeChange(TIB_Column* Column) {
+    if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
+  }
   void NotifyColumnChanged(TIB_Column* Column);
 
   // The record buffers as upper-case hexadecimal text.
