@@ -122,21 +122,15 @@ int32_t TIB_NameIndex::Probe(uint64_t Hash, std::string_view A, std::string_view
 }
 
 void TIB_NameIndex::Add(std::string_view A, std::string_view B, int32_t Position) {
-  TKey key{FCaseInsensitive ? UpperCase(A) : std::string(A), !FPairs            ? std::string()
-                                                             : FCaseInsensitive ? UpperCase(B)
-                                                                                : std::string(B)};
+  auto kept = [this](std::string_view Part) { return FCaseInsensitive ? UpperCase(Part) : std::string(Part); };
+  TKey key{kept(A), FPairs ? kept(B) : std::string(), Position};
   const uint64_t hash = Hash(key.A, key.B);
   if (Probe(hash, key.A, key.B) >= 0) return;  // the first position keeps the key
   if (2 * (FKeys.size() + 1) > FSlots.size()) {
     // More positions than announced: a larger table, the keys placed again.
-    std::vector<TKey> keys = std::move(FKeys);
-    std::vector<int32_t> positions;
-    for (const TSlot& slot : FSlots) {
-      if (slot.Entry != 0) positions.resize(std::max<size_t>(positions.size(), slot.Entry), 0);
-      if (slot.Entry != 0) positions[slot.Entry - 1] = slot.Position;
-    }
+    const std::vector<TKey> keys = std::move(FKeys);
     Reset(keys.size() + 1, FCaseInsensitive, FPairs);
-    for (size_t i = 0; i < keys.size(); ++i) Add(keys[i].A, keys[i].B, positions[i]);
+    for (const TKey& k : keys) Add(k.A, k.B, k.Position);
   }
   TSlot slot;
   slot.Hash = hash;

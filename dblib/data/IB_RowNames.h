@@ -65,6 +65,7 @@ private:
   };
   struct TKey {
     std::string A, B;
+    int32_t Position;
   };
   // The position of the key (A, B), both as the index keeps keys, of hash Hash; -1 when absent.
   int32_t Probe(uint64_t Hash, std::string_view A, std::string_view B) const;

@@ -175,6 +175,15 @@ TEST_F(RowTest, ColumnsAreFoundByNameUnderTheDialectsRulesAndByNumber) {
   EXPECT_EQ(find(*row, "t.NAME"), 0);
 }
 
+TEST(NameIndex, KeepsTheFirstPositionOfAKeyAlsoPastItsAnnouncedSize) {
+  TIB_NameIndex index;
+  index.Reset(1, true, true);  // pairs, case-insensitive, one position announced
+  for (int i = 0; i < 40; ++i) index.Add("REL", "NAME_" + std::to_string(i % 20), i);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(index.Find("rel", "name_" + std::to_string(i)), i);
+  EXPECT_EQ(index.Find("REL", "NAME_20"), -1);
+  EXPECT_EQ(index.Find("RELNAME_1", ""), -1);
+}
+
 TEST_F(RowTest, FactoryPicksTheClassBySqlTypeAndAttributes) {
   struct Case {
     short Type, Scale, SubType;
