@@ -138,6 +138,7 @@ TEST_F(RowTest, ColumnsAreFoundByNameUnderTheDialectsRulesAndByNumber) {
       rtFields, {MakeVar(SQL_LONG, 4, "ID", "T"), MakeVar(SQL_LONG, 4, "Name", "T"), MakeVar(SQL_LONG, 4, "NAME", "T"),
                  MakeVar(SQL_LONG, 4, "KEY", "U"), MakeVar(SQL_LONG, 4, "A_LONGER_NAME_OF_A_COLUMN", "U"),
                  MakeVar(SQL_LONG, 4, "ALIAS", "U", "X"), MakeVar(SQL_LONG, 4, "ID", "U")});
+  // Each name and the position of the column it finds (-1: none).
   const std::vector<std::pair<std::string, int>> cases = {
       {"ID", 0},
       {"id", 0},
@@ -162,7 +163,7 @@ TEST_F(RowTest, ColumnsAreFoundByNameUnderTheDialectsRulesAndByNumber) {
     TIB_Column* col = nullptr;
     return Row.FindByName(Name, col) ? Row.IndexOfColumn(col) : -1;
   };
-  for (const auto& [name, expected] : cases) EXPECT_EQ(find(*row, name), expected) << name;
+  for (const auto& [name, position] : cases) EXPECT_EQ(find(*row, name), position) << name;
   EXPECT_EQ(MessageOf<EIB_StatementError>([&] { row->ColumnByName("MISSING"); }), "FieldName: MISSING not found");
   EXPECT_EQ(row->ColumnByNumber(1), row->GetColumns(1));
   EXPECT_EQ(MessageOf<EIB_Error>([&] { row->ColumnByNumber(7); }), "FieldNo: 7 not found");
