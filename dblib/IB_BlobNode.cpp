@@ -38,6 +38,7 @@ PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo
         return n;
       }
     }
+    return nullptr;  // another value of the same field is never this one
   }
   for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next) {
     if (n->FieldNo == FieldNo) {

@@ -1,0 +1,98 @@
+// TIB_Statement: blob and array values of its columns: reading and writing them through the session,
+// asking a blob's length, finding an array column's bounds, and streams over a column's value.
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Statement.h"
+#include "dblib/data/IB_BlobStream.h"
+#include "dblib/data/IB_ColumnArray.h"
+#include "dblib/data/IB_RowNames.h"
+
+namespace {
+
+const ISC_ARRAY_DESC* ArrayDescOf(TIB_Column& Column) {
+  auto* array = dynamic_cast<TIB_ColumnArray*>(&Column);
+  return array ? &array->GetArrayDesc() : nullptr;
+}
+
+// The relation and field names of a described variable.
+bool SourceOf(const XSQLVAR& Var, std::string& Relation, std::string& Field) {
+  Relation = XSQLVARText(Var.relname, Var.relname_length);
+  Field = XSQLVARText(Var.sqlname, Var.sqlname_length);
+  return !Relation.empty() && !Field.empty();
+}
+
+const XSQLDA* DescribedArea(const std::vector<std::byte>& Area) {
+  return Area.size() >= XSQLDA_LENGTH(1) ? reinterpret_cast<const XSQLDA*>(Area.data()) : nullptr;
+}
+
+}  // namespace
+
+void TIB_Statement::LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) {
+  if (!Node) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);
+  SysCheckTransaction(true);
+  TIB_Session& s = Session();
+  const ISC_STATUS status = s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, Node,
+                                               ArrayDescOf(Column), Column.GetPSQLVAR());
+  if (status != 0) s.HandleISCError(this);
+}
+
+void TIB_Statement::StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) {
+  SysCheckTransaction(true);
+  TIB_Session& s = Session();
+  const ISC_STATUS status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &Node,
+                                                ArrayDescOf(Column), Column.GetPSQLVAR());
+  if (status != 0) s.HandleISCError(this);
+}
+
+int64_t TIB_Statement::GetBlobLength(TIB_Column& Column, const ISC_QUAD& Id) {
+  SysCheckTransaction(true);
+  TIB_Session& s = Session();
+  isc_blob_handle blob = 0;
+  ISC_QUAD id = Id;
+  // A blob that cannot be opened is an error, not a length of 0.
+  s.CallChecked(this, s.Entries.isc_open_blob2, GetDbHandlePtr(), GetTrHandlePtr(), &blob, &id,
+                static_cast<ISC_USHORT>(0), static_cast<const ISC_UCHAR*>(nullptr));
+  int32_t maxSegment = 0, total = 0, segments = 0;
+  const ISC_STATUS status = s.GetBlobInfo(maxSegment, total, Column.GetPSQLVAR(), &blob, segments);
+  if (status != 0) {
+    s.CallScratch(s.Entries.isc_close_blob, &blob);  // the failure reported stays the info call's
+    s.HandleISCError(this);
+    return 0;
+  }
+  s.CallChecked(this, s.Entries.isc_close_blob, &blob);
+  return total;
+}
+
+bool TIB_Statement::LookupArrayBounds(TIB_Column& Column, ISC_ARRAY_DESC& Desc) {
+  Desc = ISC_ARRAY_DESC{};
+  const XSQLVAR& var = *Column.GetPSQLVAR();
+  std::string relation, field;
+  bool found = SourceOf(var, relation, field);
+  TIB_Row* row = Column.GetRow();
+  if (!found && row && row->GetRowType() == rtParams) {
+    // A parameter is named after its marker; the server described the column it stands for.
+    relation = XSQLVARText(var.relname, var.relname_length);
+    field = XSQLVARText(var.aliasname, var.aliasname_length);
+    found = !relation.empty() && !field.empty();
+    const XSQLDA* in = DescribedArea(FInDA);
+    if (!found && in && Column.GetFieldNo() >= 0 && Column.GetFieldNo() < in->sqld)
+      found = SourceOf(in->sqlvar[Column.GetFieldNo()], relation, field);
+    // Else an output column of the same name, as in "... WHERE A = :A".
+    const XSQLDA* out = DescribedArea(FOutDA);
+    const std::string name = XSQLVARText(var.aliasname, var.aliasname_length);
+    for (int i = 0; !found && out && i < out->sqld; ++i) {
+      const XSQLVAR& o = out->sqlvar[i];
+      if ((o.sqltype & ~1) == SQL_ARRAY && CompareText(XSQLVARText(o.aliasname, o.aliasname_length), name) == 0)
+        found = SourceOf(o, relation, field);
+    }
+  }
+  if (!found || !SysCheckTransaction(false)) return false;
+  TIB_Session& s = Session();
+  // The status stays with the session for whoever asks; an unknown array is not an error here.
+  return s.Call(s.Entries.isc_array_lookup_bounds, GetDbHandlePtr(), GetTrHandlePtr(), relation.c_str(), field.c_str(),
+                &Desc) == 0;
+}
+
+std::unique_ptr<TIB_BlobStream> TIB_Statement::CreateBlobStream(TIB_Column* Column, uint8_t Mode) {
+  if (!Column) throw EIB_StatementError("CreateBlobStream needs a column");
+  return std::make_unique<TIB_BlobStream>(*Column, Mode);
+}
