@@ -1,5 +1,8 @@
 // TIB_Statement: blob and array values of its columns: reading and writing them through the session,
 // asking a blob's length, finding an array column's bounds, and streams over a column's value.
+#include <algorithm>
+#include <cstring>
+
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/data/IB_BlobStream.h"
@@ -11,6 +14,52 @@ namespace {
 const ISC_ARRAY_DESC* ArrayDescOf(TIB_Column& Column) {
   auto* array = dynamic_cast<TIB_ColumnArray*>(&Column);
   return array ? &array->GetArrayDesc() : nullptr;
+}
+
+// Firebird 3's client stores the lengths of VARCHAR array elements but drops their text. Such a slice
+// travels as NUL-terminated strings instead; in a node it keeps the layout of a 2-byte length before
+// each element's bytes.
+bool IsVaryingSlice(const ISC_ARRAY_DESC* Desc) {
+  return Desc && (Desc->array_desc_dtype == blr_varying || Desc->array_desc_dtype == blr_varying2);
+}
+
+ISC_ARRAY_DESC CStringDesc(const ISC_ARRAY_DESC& Desc) {
+  ISC_ARRAY_DESC d = Desc;
+  d.array_desc_dtype = blr_cstring;
+  d.array_desc_length = static_cast<unsigned short>(Desc.array_desc_length + 1);
+  return d;
+}
+
+// A node of its own for the travelling form, freed whatever happens.
+struct TScratchNode {
+  TIB_BlobNode Node;
+  ~TScratchNode() { ResetBlobNode(Node); }
+};
+
+// Between the node's layout (From: length + bytes) and the travelling one (To: bytes + NUL).
+void VaryingToCString(const TIB_BlobNode& From, TIB_BlobNode& To, size_t Length, size_t Count) {
+  ReserveBlobNode(To, static_cast<int32_t>(Count * (Length + 1)));
+  std::memset(To.BlobBuffer, 0, Count * (Length + 1));
+  for (size_t i = 0; i < Count; ++i) {
+    const uint8_t* from = From.BlobBuffer + i * (Length + 2);
+    uint16_t n;
+    std::memcpy(&n, from, 2);
+    std::memcpy(To.BlobBuffer + i * (Length + 1), from + 2, std::min<size_t>(n, Length));
+  }
+  To.BlobSize = static_cast<int32_t>(Count * (Length + 1));
+}
+
+void CStringToVarying(const TIB_BlobNode& From, TIB_BlobNode& To, size_t Length, size_t Count) {
+  ReserveBlobNode(To, static_cast<int32_t>(Count * (Length + 2)));
+  std::memset(To.BlobBuffer, 0, Count * (Length + 2));
+  for (size_t i = 0; i < Count && From.BlobSize > 0; ++i) {
+    const char* from = reinterpret_cast<const char*>(From.BlobBuffer) + i * (Length + 1);
+    const auto n = static_cast<uint16_t>(strnlen(from, Length));
+    uint8_t* to = To.BlobBuffer + i * (Length + 2);
+    std::memcpy(to, &n, 2);
+    std::memcpy(to + 2, from, n);
+  }
+  To.BlobSize = static_cast<int32_t>(Count * (Length + 2));
 }
 
 // The relation and field names of a described variable.
@@ -30,16 +79,40 @@ void TIB_Statement::LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) {
   if (!Node) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);
   SysCheckTransaction(true);
   TIB_Session& s = Session();
-  const ISC_STATUS status = s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, Node,
-                                               ArrayDescOf(Column), Column.GetPSQLVAR());
+  const ISC_ARRAY_DESC* desc = ArrayDescOf(Column);
+  ISC_STATUS status;
+  if (IsVaryingSlice(desc) && (Column.GetSQLType() & ~1) == SQL_ARRAY) {
+    const ISC_ARRAY_DESC travel = CStringDesc(*desc);
+    TScratchNode scratch;
+    scratch.Node.BlobID = Node->BlobID;
+    status = s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch.Node, &travel,
+                                Column.GetPSQLVAR());
+    if (status == 0) {
+      CStringToVarying(scratch.Node, *Node, desc->array_desc_length,
+                       static_cast<size_t>(ArraySliceSize(travel) / travel.array_desc_length));
+    }
+  } else {
+    status = s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, Node, desc, Column.GetPSQLVAR());
+  }
   if (status != 0) s.HandleISCError(this);
 }
 
 void TIB_Statement::StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) {
   SysCheckTransaction(true);
   TIB_Session& s = Session();
-  const ISC_STATUS status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &Node,
-                                                ArrayDescOf(Column), Column.GetPSQLVAR());
+  const ISC_ARRAY_DESC* desc = ArrayDescOf(Column);
+  ISC_STATUS status;
+  if (IsVaryingSlice(desc) && (Column.GetSQLType() & ~1) == SQL_ARRAY && Node.BlobSize > 0) {
+    const ISC_ARRAY_DESC travel = CStringDesc(*desc);
+    TScratchNode scratch;
+    VaryingToCString(Node, scratch.Node, desc->array_desc_length,
+                     static_cast<size_t>(Node.BlobSize) / (desc->array_desc_length + 2u));
+    status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch.Node, &travel,
+                                 Column.GetPSQLVAR());
+    Node.BlobID = scratch.Node.BlobID;
+  } else {
+    status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &Node, desc, Column.GetPSQLVAR());
+  }
   if (status != 0) s.HandleISCError(this);
 }
 

@@ -265,11 +265,11 @@ std::vector<uint8_t> TIB_ColumnArray::EncodeSlice(const Variant& Value) const {
 }
 
 void TIB_ColumnArray::SetAsVariant(const Variant& Value) {
-  if (VarIsEmpty(Value) || VarIsNull(Value)) {
+  if (!VarIsArray(Value)) {
+    if (!VarIsEmpty(Value) && !VarIsNull(Value)) throw Exception("Variant must be of an array type");
     Clear();
     return;
   }
-  if (!VarIsArray(Value)) throw Exception("Variant must be of an array type");
   // Every element is converted before the value changes: one that does not convert leaves it as it was.
   const std::vector<uint8_t> slice = EncodeSlice(Value);
   TIB_BlobStream stream(*this, bsmWrite);
