@@ -57,7 +57,7 @@ double ThreadCpu() {
 
 struct Sample {
   double Seconds;
-  double Cpu;  // the calling thread's CPU time (the embedded engine works in it)
+  double Cpu;        // the calling thread's CPU time (the embedded engine works in it)
   double PeakRatio;  // added peak memory / blob size; negative when unknown
 };
 
@@ -101,7 +101,8 @@ void Report(const char* What, const Series& Lib, const Series& Direct) {
       "%s: median wall library %.3f s, direct %.3f s, ratio %.3f; median cpu library %.3f s, direct %.3f s, "
       "ratio %.3f; peak memory x blob size: library %.2f, direct %.2f\n",
       What, lib, direct, lib / direct, libCpu, directCpu, libCpu / directCpu,
-      *std::max_element(Lib.Peaks.begin(), Lib.Peaks.end()), *std::max_element(Direct.Peaks.begin(), Direct.Peaks.end()));
+      *std::max_element(Lib.Peaks.begin(), Lib.Peaks.end()),
+      *std::max_element(Direct.Peaks.begin(), Direct.Peaks.end()));
 }
 
 }  // namespace

@@ -102,8 +102,9 @@ TIB_BlobStream::TIB_BlobStream(TIB_Column& Column, uint8_t Mode)
     ClearBlobNode(*own);
     own->FieldNo = FFieldNo;
     FNode = own;
+    // Null the column's way: a parameter described NOT NULL becomes nullable, so an empty stream sends NULL.
+    FColumn->SetIsNull(true);
     MarkWriteStarted();
-    SetNullIndicator(-1);
     return;
   }
   if (FMode == bsmReadWrite && !own) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);

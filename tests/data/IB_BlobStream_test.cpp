@@ -107,3 +107,15 @@ TEST_F(BlobStreamTest, StreamsNeedAColumnNode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BlobStreamTest, AnEmptyWriteSendsNullEvenToANotNullParameter) {
+  Exec("CREATE TABLE N (ID INTEGER, B BLOB SUB_TYPE 0 NOT NULL)");
+  Tr->Commit();
+  TIB_DSQL* ins = Prepared("INSERT INTO N (ID, B) VALUES (1, :B)");
+  ins->ParamByName("B")->Clear();
+  EXPECT_NE(MessageOf<EIB_ISCError>([&] { ins->Execute(); }).find("validation error"), std::string::npos);
+}
+
+}  // namespace

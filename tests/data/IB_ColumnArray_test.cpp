@@ -161,11 +161,15 @@ TEST_F(ColumnArrayTest, AValueThatDoesNotFitIsRefusedAndNothingChanges) {
   EXPECT_EQ(a->GetAsString(), "(array)");
 }
 
-TEST_F(ColumnArrayTest, TypeSourceNamesTheBounds) {
+// Parameters are named after their markers: their bounds come from the column the server described them
+// as (INSERT, UPDATE), else from an output column of the same name.
+TEST_F(ColumnArrayTest, ParametersTakeTheBoundsOfTheirColumn) {
   const Variant v = VarArrayCreate({1, 10, 1, 5}, varInteger);
   EXPECT_EQ(Insert("T1", "INTEGER[10, 5]", v)->GetSQLTypeSource(), "INTEGER[ 10, 5 ]");
   EXPECT_EQ(Insert("T2", "VARCHAR(7)[0:2]", VarArrayCreate({0, 2}, varVariant))->GetSQLTypeSource(),
             "VARCHAR( 7 )[ 0:2 ]");
+  TIB_DSQL* q = Prepared("SELECT A FROM T2 WHERE A = :A");
+  EXPECT_EQ(q->ParamByName("A")->GetSQLTypeSource(), "VARCHAR( 7 )[ 0:2 ]");
 }
 
 }  // namespace
