@@ -122,8 +122,10 @@ int64_t TIB_Statement::GetBlobLength(TIB_Column& Column, const ISC_QUAD& Id) {
   isc_blob_handle blob = 0;
   ISC_QUAD id = Id;
   // A blob that cannot be opened is an error, not a length of 0.
-  s.CallChecked(this, s.Entries.isc_open_blob2, GetDbHandlePtr(), GetTrHandlePtr(), &blob, &id,
-                static_cast<ISC_USHORT>(0), static_cast<const ISC_UCHAR*>(nullptr));
+  if (s.CallChecked(this, s.Entries.isc_open_blob2, GetDbHandlePtr(), GetTrHandlePtr(), &blob, &id,
+                    static_cast<ISC_USHORT>(0), static_cast<const ISC_UCHAR*>(nullptr)) != 0) {
+    return 0;  // an error handler chose not to raise
+  }
   int32_t maxSegment = 0, total = 0, segments = 0;
   const ISC_STATUS status = s.GetBlobInfo(maxSegment, total, Column.GetPSQLVAR(), &blob, segments);
   if (status != 0) {
@@ -161,8 +163,12 @@ bool TIB_Statement::LookupArrayBounds(TIB_Column& Column, ISC_ARRAY_DESC& Desc) 
   if (!found || !SysCheckTransaction(false)) return false;
   TIB_Session& s = Session();
   // The status stays with the session for whoever asks; an unknown array is not an error here.
-  return s.Call(s.Entries.isc_array_lookup_bounds, GetDbHandlePtr(), GetTrHandlePtr(), relation.c_str(), field.c_str(),
-                &Desc) == 0;
+  if (s.Call(s.Entries.isc_array_lookup_bounds, GetDbHandlePtr(), GetTrHandlePtr(), relation.c_str(), field.c_str(),
+             &Desc) == 0) {
+    return true;
+  }
+  Desc = ISC_ARRAY_DESC{};
+  return false;
 }
 
 std::unique_ptr<TIB_BlobStream> TIB_Statement::CreateBlobStream(TIB_Column* Column, uint8_t Mode) {

@@ -94,7 +94,7 @@ TIB_ColumnArray::TIB_ColumnArray(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQL
   FIsArrayKind = true;
   FPadChar = HasAttribute("BINARY") ? 0 : ' ';
   // Without bounds the descriptor stays empty; reading or writing the value then fails clearly.
-  if (TIB_RowStatement* st = GetStatement(); st && !st->LookupArrayBounds(*this, FArrayDesc)) FArrayDesc = {};
+  if (TIB_RowStatement* st = GetStatement()) st->LookupArrayBounds(*this, FArrayDesc);
 }
 
 TIB_BlobNode* TIB_ColumnArray::GetBlobNode() const { return GetRow()->GetBlobNode(GetFieldNo()); }

@@ -71,6 +71,11 @@ TEST_F(BlobStreamTest, ReadAndModifyEditsTheStoredValue) {
   }
   EXPECT_TRUE(b->GetIsModified());
   EXPECT_EQ(Value(b), "0123456789!");
+  // A refused change leaves the value as it was.
+  b->OnBeforeModify = [](TIB_Column*) { throw EAbort("refused"); };
+  EXPECT_THROW(b->SetAsString("x"), EAbort);
+  EXPECT_EQ(Value(b), "0123456789!");
+  b->OnBeforeModify = nullptr;
   EXPECT_EQ(b->GetOldAsString(), "0123456789");
   // The edited value goes back as a new blob.
   TIB_DSQL* upd = Prepared("UPDATE T SET B = :B WHERE ID = 1");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "BlobTestSupport.h"
 #include "dblib/IB_Errors.h"
 
@@ -28,39 +30,34 @@ protected:
   }
 };
 
-// A variant array with the given bounds (low, high pairs) whose elements, in the server's order (the
-// last dimension fastest), are Values.
+// Calls Visit with the position of every element of array V in the server's order (the last dimension
+// varies fastest).
+void ForEach(const Variant& V, const std::function<void(const std::vector<int>&)>& Visit) {
+  const int dims = VarArrayDimCount(V);
+  std::vector<int> at(static_cast<size_t>(dims));
+  for (int d = 0; d < dims; ++d) at[d] = VarArrayLowBound(V, d + 1);
+  for (;;) {
+    Visit(at);
+    int d = dims - 1;
+    for (; d >= 0 && at[d] == VarArrayHighBound(V, d + 1); --d) at[d] = VarArrayLowBound(V, d + 1);
+    if (d < 0) return;
+    ++at[d];
+  }
+}
+
+// A variant array with the given bounds (low, high pairs) holding Values in the server's order.
 Variant Filled(const std::vector<int>& Bounds, uint16_t Type, const std::vector<Variant>& Values) {
   Variant v = VarArrayCreate(Bounds, Type);
-  const size_t dims = Bounds.size() / 2;
-  std::vector<int> at(dims);
-  for (size_t d = 0; d < dims; ++d) at[d] = Bounds[2 * d];
-  for (const Variant& value : Values) {
-    v.PutElement(at, value);
-    for (size_t d = dims; d-- > 0;) {
-      if (at[d] < Bounds[2 * d + 1]) {
-        ++at[d];
-        break;
-      }
-      at[d] = Bounds[2 * d];
-    }
-  }
+  size_t k = 0;
+  ForEach(v, [&](const std::vector<int>& At) { v.PutElement(At, Values.at(k++)); });
   return v;
 }
 
 // The elements' texts (right-trimmed) in the server's order.
 std::vector<std::string> Flat(const Variant& V) {
   std::vector<std::string> texts;
-  const int dims = VarArrayDimCount(V);
-  std::vector<int> at(static_cast<size_t>(dims));
-  for (int d = 0; d < dims; ++d) at[d] = VarArrayLowBound(V, d + 1);
-  for (;;) {
-    texts.push_back(TrimRight(VarToStr(V.GetElement(at))));
-    int d = dims - 1;
-    while (d >= 0 && at[d] == VarArrayHighBound(V, d + 1)) at[d] = VarArrayLowBound(V, d + 1), --d;
-    if (d < 0) return texts;
-    ++at[d];
-  }
+  ForEach(V, [&](const std::vector<int>& At) { texts.push_back(TrimRight(VarToStr(V.GetElement(At)))); });
+  return texts;
 }
 
 TEST_F(ColumnArrayTest, ElementsRoundTripInTheServersOrder) {
