@@ -121,9 +121,13 @@ int64_t TIB_Statement::GetBlobLength(TIB_Column& Column, const ISC_QUAD& Id) {
   TIB_Session& s = Session();
   isc_blob_handle blob = 0;
   ISC_QUAD id = Id;
+  // BLR is read as text through the server's filter: its length is the text's, asked the same way.
+  static const ISC_UCHAR kBlrToText[] = {
+      isc_bpb_version1, isc_bpb_target_type, 1, isc_blob_text, isc_bpb_source_type, 1, isc_blob_blr};
+  const bool blr = Column.GetSQLSubType() == isc_blob_blr;
   // A blob that cannot be opened is an error, not a length of 0.
   if (s.CallChecked(this, s.Entries.isc_open_blob2, GetDbHandlePtr(), GetTrHandlePtr(), &blob, &id,
-                    static_cast<ISC_USHORT>(0), static_cast<const ISC_UCHAR*>(nullptr)) != 0) {
+                    static_cast<ISC_USHORT>(blr ? sizeof kBlrToText : 0), blr ? kBlrToText : nullptr) != 0) {
     return 0;  // an error handler chose not to raise
   }
   int32_t maxSegment = 0, total = 0, segments = 0;

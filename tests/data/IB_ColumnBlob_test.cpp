@@ -169,6 +169,18 @@ TEST_F(ColumnBlobTest, TextEmptyValuesOldValuesAndDisplay) {
   EXPECT_EQ(m->GetDisplayText(), "");
 }
 
+TEST_F(ColumnBlobTest, BlrReadsAsTextOfTheLengthTheServerReports) {
+  Exec("CREATE PROCEDURE P RETURNS (X INTEGER) AS BEGIN X = 1; SUSPEND; END");
+  Tr->Commit();
+  TIB_DSQL* sel = Prepared("SELECT RDB$PROCEDURE_BLR FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'P'");
+  sel->Execute();
+  ASSERT_NE(dynamic_cast<TIB_ColumnBLR*>(Blob(sel)), nullptr);
+  const int64_t size = Blob(sel)->GetBlobSize();
+  const std::string text = Blob(sel)->GetAsString();
+  EXPECT_NE(text.find("blr_begin"), std::string::npos);
+  EXPECT_EQ(size, static_cast<int64_t>(text.size()));
+}
+
 TEST_F(ColumnBlobTest, ABlobThatCannotBeReadRaisesTheEngineError) {
   MakeTable("B BLOB SUB_TYPE 0");
   Exec("INSERT INTO T VALUES (1, 'abc')");
