@@ -134,7 +134,12 @@ TIB_BlobStream::TIB_BlobStream(TIB_Column& Column, uint8_t Mode)
       ClearBlobNode(*own);
       own->FieldNo = FFieldNo;
     } else {
-      Column.GetStatement()->LoadBlobNode(Column, own);
+      try {
+        Column.GetStatement()->LoadBlobNode(Column, own);
+      } catch (...) {
+        ClearBlobNode(*own);  // a part read is not the value
+        throw;
+      }
     }
   }
   FNode = own;

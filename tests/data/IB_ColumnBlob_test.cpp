@@ -189,6 +189,7 @@ TEST_F(ColumnBlobTest, ABlobThatCannotBeReadRaisesTheEngineError) {
   std::memcpy(Blob(sel)->GetPSQLVAR()->sqldata, &bogus, sizeof bogus);
   EXPECT_THROW(Blob(sel)->GetBlobSize(), EIB_ISCError);
   EXPECT_THROW(Blob(sel)->GetAsString(), EIB_ISCError);
+  EXPECT_THROW(Blob(sel)->CreateBlobStream(bsmReadWrite), EIB_ISCError);
   EXPECT_EQ(CachedValues(*sel->GetFields()), 0);
 }
 
