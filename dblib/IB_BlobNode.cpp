@@ -1,8 +1,14 @@
 #include "dblib/IB_BlobNode.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
+
+TIB_BlobNode::~TIB_BlobNode() {
+  // The rest of a list goes node by node: letting each node free the next would recurse once per node.
+  std::unique_ptr<TIB_BlobNode> next = std::move(Next);
+  while (next) next = std::move(next->Next);
+}
 
 void ClearBlobNode(TIB_BlobNode& Node) {
   Node.BlobID = ISC_QUAD{};
@@ -13,26 +19,16 @@ void ClearBlobNode(TIB_BlobNode& Node) {
 
 void ResetBlobNode(TIB_BlobNode& Node) {
   ClearBlobNode(Node);
-  std::free(Node.BlobBuffer);
-  Node.BlobBuffer = nullptr;
+  Node.BlobBuffer.reset();
   Node.BlobBufferSize = 0;
 }
 
-void FreeBlobNodeList(PIB_BlobNode& List) {
-  PIB_BlobNode node = List;
-  List = nullptr;
-  while (node) {
-    PIB_BlobNode next = node->Next;
-    std::free(node->BlobBuffer);
-    delete node;
-    node = next;
-  }
-}
+void FreeBlobNodeList(TIB_BlobNodeList& List) { List.reset(); }
 
 PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo, PIB_BlobNode& Prior) {
   Prior = nullptr;
   if (!IsZeroQuad(Id)) {
-    for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next) {
+    for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next.get()) {
       if (SameQuad(n->BlobID, Id)) {
         Prior = prior;
         return n;
@@ -40,7 +36,7 @@ PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo
     }
     return nullptr;  // another value of the same field is never this one
   }
-  for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next) {
+  for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next.get()) {
     if (n->FieldNo == FieldNo) {
       Prior = prior;
       return n;
@@ -49,13 +45,14 @@ PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo
   return nullptr;
 }
 
-PIB_BlobNode AddBlobNode(PIB_BlobNode& List, TIB_BlobNode& Node, bool Move) {
+PIB_BlobNode AddBlobNode(TIB_BlobNodeList& List, TIB_BlobNode& Node, bool Move) {
   PIB_BlobNode prior = nullptr;
-  PIB_BlobNode target = FindBlobNode(List, Node.BlobID, Node.FieldNo, prior);
+  PIB_BlobNode target = FindBlobNode(List.get(), Node.BlobID, Node.FieldNo, prior);
   if (!target) {
-    target = new TIB_BlobNode();
-    target->Next = List;
-    List = target;
+    auto fresh = std::make_unique<TIB_BlobNode>();
+    fresh->Next = std::move(List);
+    List = std::move(fresh);
+    target = List.get();
   }
   if (target != &Node) CopyBlobNode(Node, *target, Move);
   return target;
@@ -73,21 +70,18 @@ void CopyBlobNode(TIB_BlobNode& Source, TIB_BlobNode& Dest, bool Move) {
   if (&Source == &Dest) return;
   if (Move) {
     ResetBlobNode(Dest);
-    Dest.BlobBuffer = Source.BlobBuffer;
-    Dest.BlobBufferSize = Source.BlobBufferSize;
-    Source.BlobBuffer = nullptr;
-    Source.BlobBufferSize = 0;
+    Dest.BlobBuffer = std::move(Source.BlobBuffer);
+    Dest.BlobBufferSize = std::exchange(Source.BlobBufferSize, 0);
   } else {
     // Allocate before releasing anything, so a failed allocation leaves Dest as it was.
-    uint8_t* copy = nullptr;
+    std::unique_ptr<uint8_t[]> copy;
     if (Source.BlobSize > 0) {
-      copy = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(Source.BlobSize)));
-      if (!copy) throw std::bad_alloc();
-      std::memcpy(copy, Source.BlobBuffer, static_cast<size_t>(Source.BlobSize));
+      copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(Source.BlobSize));
+      std::memcpy(copy.get(), Source.BlobBuffer.get(), static_cast<size_t>(Source.BlobSize));
     }
     ResetBlobNode(Dest);
-    Dest.BlobBuffer = copy;
     Dest.BlobBufferSize = copy ? Source.BlobSize : 0;
+    Dest.BlobBuffer = std::move(copy);
   }
   Dest.BlobID = Source.BlobID;
   Dest.FieldNo = Source.FieldNo;
@@ -98,22 +92,23 @@ void CopyBlobNode(TIB_BlobNode& Source, TIB_BlobNode& Dest, bool Move) {
 
 void ReserveBlobNode(TIB_BlobNode& Node, int32_t Capacity) {
   if (Capacity <= Node.BlobBufferSize) return;
-  void* grown = std::realloc(Node.BlobBuffer, static_cast<size_t>(Capacity));
-  if (!grown) throw std::bad_alloc();
-  Node.BlobBuffer = static_cast<uint8_t*>(grown);
+  auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(Capacity));
+  if (Node.BlobBufferSize > 0)
+    std::memcpy(grown.get(), Node.BlobBuffer.get(), static_cast<size_t>(Node.BlobBufferSize));
+  Node.BlobBuffer = std::move(grown);
   Node.BlobBufferSize = Capacity;
 }
 
 void ShrinkBlobNode(TIB_BlobNode& Node) {
   if (Node.BlobBufferSize <= Node.BlobSize) return;
   if (Node.BlobSize <= 0) {
-    std::free(Node.BlobBuffer);
-    Node.BlobBuffer = nullptr;
+    Node.BlobBuffer.reset();
     Node.BlobBufferSize = 0;
     return;
   }
-  void* shrunk = std::realloc(Node.BlobBuffer, static_cast<size_t>(Node.BlobSize));
+  std::unique_ptr<uint8_t[]> shrunk(new (std::nothrow) uint8_t[static_cast<size_t>(Node.BlobSize)]);
   if (!shrunk) return;  // keeping the larger buffer is harmless
-  Node.BlobBuffer = static_cast<uint8_t*>(shrunk);
+  std::memcpy(shrunk.get(), Node.BlobBuffer.get(), static_cast<size_t>(Node.BlobSize));
+  Node.BlobBuffer = std::move(shrunk);
   Node.BlobBufferSize = Node.BlobSize;
 }

@@ -2,22 +2,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "dblib/IB_Header.h"
 
 // One blob or array value: its id at the server and, once read or before writing, its bytes. A node
-// owns its data buffer (allocated with malloc/realloc, released with free by the routines below);
-// nodes of a list are created with new by AddBlobNode and freed by FreeBlobNodeList.
+// owns its data buffer and, in a list, the rest of the list after it (Next). Nodes move; they are
+// never copied (CopyBlobNode copies a value between nodes on purpose).
 struct TIB_BlobNode {
+  TIB_BlobNode() = default;
+  TIB_BlobNode(TIB_BlobNode&&) noexcept = default;
+  TIB_BlobNode& operator=(TIB_BlobNode&&) noexcept = default;
+  ~TIB_BlobNode();
+
   ISC_QUAD BlobID{};  // the blob or array id; zero when none
-  uint8_t* BlobBuffer = nullptr;
+  std::unique_ptr<uint8_t[]> BlobBuffer;
   int32_t BlobBufferSize = 0;  // capacity of BlobBuffer
   int32_t BlobSize = 0;        // bytes of data in BlobBuffer
   uint8_t BlobFlag = 0;
   int16_t FieldNo = 0;
-  TIB_BlobNode* Next = nullptr;
+  std::unique_ptr<TIB_BlobNode> Next;
 };
 using PIB_BlobNode = TIB_BlobNode*;
+// The head of a list of blob nodes; it owns the whole list.
+using TIB_BlobNodeList = std::unique_ptr<TIB_BlobNode>;
 
 inline bool IsZeroQuad(const ISC_QUAD& Q) { return Q.gds_quad_high == 0 && Q.gds_quad_low == 0; }
 inline bool SameQuad(const ISC_QUAD& A, const ISC_QUAD& B) {
@@ -28,15 +36,15 @@ inline bool SameQuad(const ISC_QUAD& A, const ISC_QUAD& B) {
 void ClearBlobNode(TIB_BlobNode& Node);
 // ClearBlobNode, then frees the buffer.
 void ResetBlobNode(TIB_BlobNode& Node);
-// Frees every node of List with its buffer, from the head, and leaves List empty.
-void FreeBlobNodeList(PIB_BlobNode& List);
+// Frees every node of List with its buffer and leaves List empty.
+void FreeBlobNodeList(TIB_BlobNodeList& List);
 // With a non-zero Id the first node with that id; with a zero Id the first node with FieldNo; nullptr
 // when none is found. Prior receives the node before the result (nullptr for the head).
 PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo, PIB_BlobNode& Prior);
 // Stores a copy of Node in List: into the node found for Node's id and field number, else into a new
 // node put at the head. With Move the data buffer changes hands instead of being copied. Returns the
 // list's node.
-PIB_BlobNode AddBlobNode(PIB_BlobNode& List, TIB_BlobNode& Node, bool Move);
+PIB_BlobNode AddBlobNode(TIB_BlobNodeList& List, TIB_BlobNode& Node, bool Move);
 // Copies the list's node for Node's id or field number (data included) into Node; false when none.
 bool RestoreBlobNode(PIB_BlobNode List, TIB_BlobNode& Node);
 // Resets Dest and copies id, field number, size and flag. With Move, Dest takes over Source's buffer

@@ -9,6 +9,7 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
 #include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ std::mutex& AttachLock() {
   static std::mutex m;
   return m;
 }
-
-// Status codes that mean the server connection is gone (the set shared with transactions).
-bool IsLostConnectionCode(ISC_STATUS Code) { return IB_IsConnectionLostCode(Code); }
-
 
 std::vector<char> MakeSQLDA(int N) {
   std::vector<char> raw(XSQLDA_LENGTH(N), 0);
@@ -60,27 +57,11 @@ TIB_Connection::~TIB_Connection() = default;
 
 void TIB_Connection::BeforeDestruction() {
   IncludeState(csDestroying);
-  for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) {
-    try {
-      t->CloseForConnection();
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
-  }
-  try {
-    SysDisconnect();
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
+  for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) RunReported([&] { t->CloseForConnection(); });
+  RunReported([&] { SysDisconnect(); });
   for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) t->RemoveConnection(this);
   FTransactions.clear();
-  for (TIB_ConnectionLink* l : std::vector(FLinks)) {
-    try {
-      l->SetIB_Connection(nullptr);
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
-  }
+  for (TIB_ConnectionLink* l : std::vector(FLinks)) RunReported([&] { l->SetIB_Connection(nullptr); });
   FLinks.clear();
   if (FDefaultTransaction) FDefaultTransaction->RemoveFreeNotification(this);
   FDefaultTransaction = nullptr;
@@ -117,16 +98,14 @@ void TIB_Connection::SetDefaultTransaction(TIB_Component* Value) {
 void TIB_Connection::Loaded() {
   TIB_Component::Loaded();
   if (!FStreamedConnected) return;
-  try {
+  // The stored form is loaded all the same: a failure is reported and the connection stays detached.
+  RunReported([&] {
     if (SysConnect(false)) {
       FStreamedConnected = false;
       for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) s->FinishDeferredPrepare();
       for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) d->ApplyDeferredActive();
     }
-  } catch (const std::exception& e) {
-    // The stored form is loaded all the same; the connection stays detached.
-    ReportException(e);
-  }
+  });
 }
 
 // ---- events and notices ------------------------------------------------------------------------------------
@@ -200,8 +179,19 @@ bool TIB_Connection::SysConnect(bool FromSQLConnect) {
     ConnectCore();
   else
     LoginLoop();
-  if (GetConnected()) AfterConnectStep();
+  if (GetConnected()) FinishConnect(&TIB_Connection::AfterConnectStep);
   return GetConnected();
+}
+
+void TIB_Connection::FinishConnect(void (TIB_Connection::*Step)()) {
+  try {
+    (this->*Step)();
+  } catch (...) {
+    // A connect that raises leaves the connection detached (a server that died right after the attach
+    // fails the first request of a follower): what got attached is let go again.
+    RunReported([&] { SysDisconnect(); });
+    throw;
+  }
 }
 
 void TIB_Connection::ConnectCore() {
@@ -238,17 +228,30 @@ void TIB_Connection::ConnectCore() {
     for (size_t i = 0; i + 1 < path.size(); ++i) {
       if (path[i] == '"') quoted = !quoted;
       if (!quoted && path[i] == ':' && path[i + 1] != '/' && path[i + 1] != '\\')
-        throw EIB_ConnectionError("Invalid connection path");
+        IB_Raise<EIB_ConnectionError>(IBMsg::InvalidConnectionPath);
     }
   }
-  if (FStatus == csCreatingDatabase)
-    session->CreateDatabase(name, user, password, GetPageSize(), GetCharSet(), static_cast<int16_t>(GetSQLDialect()));
+  // The file name ends up a C string for the engine and the system, and the parameter block's texts
+  // are names the engine reads as C strings: a NUL would silently cut any of them short.
+  IB_CheckNoNul<EIB_ConnectionError>(name, "The database name");
+  IB_CheckNoNul<EIB_ConnectionError>(user, "The user name");
+  IB_CheckNoNul<EIB_ConnectionError>(password, "The password");
+  IB_CheckNoNul<EIB_ConnectionError>(role, "The role name");
+  IB_CheckNoNul<EIB_ConnectionError>(GetCharSet(), "The character set");
+  IB_CheckNoNul<EIB_ConnectionError>(GetSysDBA(), "The system user name");
+  IB_CheckNoNul<EIB_ConnectionError>(GetMessageFile(), "The message file");
+  // A create whose error a handler suppressed made no database: nothing to attach to.
+  if (FStatus == csCreatingDatabase && !session->CreateDatabase(name, user, password, GetPageSize(), GetCharSet(),
+                                                                static_cast<int16_t>(GetSQLDialect())))
+    return;
   std::string dpb = BuildDPB(user, password, role);
-  if (dpb.size() > 32767) throw EIB_ConnectionError("Invalid DPB: Contents over 32767 bytes");
+  if (dpb.size() > 32767) IB_Raise<EIB_ConnectionError>(IBMsg::InvalidDPBLength, {int64_t(dpb.size()), int64_t{32767}});
+  // Passed with its length (a name too long to count goes as the C string it can be: it holds no NUL).
+  const auto nameLength = static_cast<short>(name.size() <= 32767 ? name.size() : 0);
   ISC_STATUS result;
   {
     std::lock_guard<std::mutex> lock(AttachLock());
-    result = session->Call(session->Entries.isc_attach_database, static_cast<short>(0), name.c_str(), &FHandle,
+    result = session->Call(session->Entries.isc_attach_database, nameLength, name.c_str(), &FHandle,
                            static_cast<short>(dpb.size()), dpb.data());
   }
   if (result == 0)
@@ -273,7 +276,10 @@ void TIB_Connection::BeforeDisconnectStep() {
     try {
       Part();
     } catch (...) {
-      if (!failure) failure = std::current_exception();
+      if (failure)
+        ReportException(std::current_exception());
+      else
+        failure = std::current_exception();
     }
   };
   attempt([&] { Fire(BeforeDisconnect); });
@@ -336,7 +342,10 @@ void TIB_Connection::SysDisconnect() {
   try {
     AfterDisconnectStep();
   } catch (...) {
-    if (!failure) failure = std::current_exception();
+    if (failure)
+      ReportException(std::current_exception());
+    else
+      failure = std::current_exception();
   }
   FStatus = csNotConnected;
   if (failure) std::rethrow_exception(failure);
@@ -363,14 +372,18 @@ void TIB_Connection::SysCreateDatabase() {
   FStatus = csCreatingDatabase;
   Fire(BeforeCreateDatabase);
   SendLinkNotice(cevBeforeCreateDatabase);
-  try {
-    ConnectCore();
-  } catch (...) {
-    // A later attach attempt must not create again.
-    FStatus = csConnecting;
-    throw;
-  }
+  // A later attach attempt must not create again.
+  TScopeExit notCreating([this] {
+    if (FStatus == csCreatingDatabase) FStatus = csConnecting;
+  });
+  ConnectCore();
+  // Refused with the error suppressed by a handler: nothing was created, nothing is announced.
+  if (!GetConnected()) return;
   FStatus = csConnected;
+  FinishConnect(&TIB_Connection::AfterCreateStep);
+}
+
+void TIB_Connection::AfterCreateStep() {
   SendLinkNotice(cevAfterCreateDatabase);
   Fire(AfterCreateDatabase);
   AfterConnectStep();
@@ -378,21 +391,19 @@ void TIB_Connection::SysCreateDatabase() {
 
 void TIB_Connection::SysDropDatabase() {
   if (!GetConnected()) return;
-  try {
+  {
+    // A drop that fails, or is refused with the error suppressed by a handler, leaves the connection
+    // attached and usable: nothing was dropped.
+    TScopeExit stillAttached([this] {
+      if (GetConnected()) FStatus = csConnected;
+    });
     BeforeDisconnectStep();
     FStatus = csDroppingDatabase;
     Fire(BeforeDropDatabase);
     SendLinkNotice(cevBeforeDropDatabase);
     DisconnectCore();
-  } catch (...) {
-    if (GetConnected()) FStatus = csConnected;
-    throw;
   }
-  // A refused drop whose error a handler suppressed: still attached, nothing was dropped.
-  if (GetConnected()) {
-    FStatus = csConnected;
-    return;
-  }
+  if (GetConnected()) return;
   AfterDisconnectStep();
   SendLinkNotice(cevAfterDropDatabase);
   Fire(AfterDropDatabase);
@@ -505,8 +516,14 @@ void TIB_Connection::ReadCharacteristics() {
                                 isc_info_end};
   std::vector<char> reply(1024, 0);
   TIB_Session* session = GetSession();
-  session->CallChecked(this, session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)), kItems,
-                       static_cast<short>(reply.size()), reply.data());
+  if (session->Call(session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)), kItems,
+                    static_cast<short>(reply.size()), reply.data()) != 0) {
+    // A server found gone is never asked again, not even by the detach.
+    if (IB_StatusShowsConnectionLost(session->GetStatusVector())) ConnectionLost();
+    FCharacteristics = TIB_ConnectCharacteristics{};  // unknown, not the last attach's
+    session->HandleISCError(this);
+    return;
+  }
   TIB_ConnectCharacteristics c;
   ParseConnectCharacteristics(reply.data(), reply.size(), c);
   FCharacteristics = c;
@@ -517,6 +534,16 @@ TIB_ConnectCharacteristics TIB_Connection::GetCharacteristics() {
   if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::CannotGetConnectionCharacteristics);
   if (!FCharacteristicsRead) ReadCharacteristics();
   return FCharacteristics;
+}
+
+const TIB_ConnectCharacteristics* TIB_Connection::KnownCharacteristics() {
+  if (!GetConnected()) return nullptr;
+  if (!FCharacteristicsRead) {
+    if (FLost || FStatus == csDisconnecting || FStatus == csDroppingDatabase) return nullptr;
+    ReadCharacteristics();
+    if (!FCharacteristicsRead) return nullptr;  // failed, with the error suppressed by a handler
+  }
+  return &FCharacteristics;
 }
 
 // ---- statement handles ---------------------------------------------------------------------------------------
@@ -582,17 +609,9 @@ void TIB_Connection::CheckConnection() {
   std::vector<char> reply(1024, 0);
   TIB_Session* session = GetSession();
   if (session->Call(session->Entries.isc_database_info, &FHandle, static_cast<short>(sizeof(kItems)), kItems,
-                    static_cast<short>(reply.size()), reply.data()) != 0) {
-    const ISC_STATUS* status = session->GetStatusVector();
-    // The specific cause may follow a general one in the vector.
-    for (int i = 0; i < ISC_STATUS_LENGTH - 1 && status[i] != isc_arg_end; i += 2) {
-      if (status[i] == isc_arg_gds && IsLostConnectionCode(status[i + 1])) {
-        ConnectionLost();
-        break;
-      }
-      if (status[i] == isc_arg_cstring) ++i;
-    }
-  }
+                    static_cast<short>(reply.size()), reply.data()) != 0 &&
+      IB_StatusShowsConnectionLost(session->GetStatusVector()))
+    ConnectionLost();
 }
 
 void TIB_Connection::ConnectionLost() {
@@ -613,6 +632,14 @@ void TIB_Connection::SysAfterExecDDL() {
   SendLinkNotice(cevAfterExecDDL);
   Fire(AfterExecDDL);
   FlushStatementHandleCache(0);
+}
+
+TIB_ExecDDLBracket::TIB_ExecDDLBracket(TIB_Connection* AConnection) : FConnection(AConnection) {
+  if (FConnection) FConnection->SysBeforeExecDDL();
+}
+
+TIB_ExecDDLBracket::~TIB_ExecDDLBracket() {
+  if (FConnection) RunReported([this] { FConnection->SysAfterExecDDL(); });
 }
 
 // ---- focus, search helpers -----------------------------------------------------------------------------------
@@ -641,6 +668,15 @@ void TIB_Connection::DoSoundExMaxParse(const std::string& Value, std::string& Re
     OnSoundExParse(this, Value, Result);
   else
     Result = IntToStr(SoundexMaxCode(Value));
+}
+
+void TIB_Connection::DoReceiveDMLCache(const TIB_DMLCacheItem& Item) {
+  if (OnReceiveDMLCache && CanFireEvents()) OnReceiveDMLCache(this, Item);
+}
+
+int32_t TIB_Connection::GetStartedTransactionCount() const {
+  return static_cast<int32_t>(std::count_if(FTransactions.begin(), FTransactions.end(),
+                                            [](TIB_ConnectionTransactionSite* t) { return t->GetServerStarted(); }));
 }
 
 void TIB_Connection::DoProcessSearchBuffer(TIB_Column* IB_Field, std::string& SearchBuffer, TStrings* WhereClause,
@@ -687,11 +723,7 @@ TIB_ConnectionLink::TIB_ConnectionLink(TComponent* AOwner) : TIB_Component(AOwne
 TIB_ConnectionLink::~TIB_ConnectionLink() = default;
 
 void TIB_ConnectionLink::BeforeDestruction() {
-  try {
-    SetIB_Connection(nullptr);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
+  RunReported([&] { SetIB_Connection(nullptr); });
   TIB_Component::BeforeDestruction();
 }
 

@@ -27,6 +27,7 @@
 class TIB_Connection;
 class TIB_ConnectionLink;
 class TIB_Column;
+class TIB_DMLCacheItem;
 
 enum TIB_Protocol { cpLocal, cpNetBEUI, cpTCP_IP, cpNovell };
 enum TIB_DPBFlag { dpbDefault, dpbTrue, dpbFalse };
@@ -85,6 +86,9 @@ using TIB_ProcessSearchBuffer =
                        TStrings* Parameters, TStrings* Macros, bool& DefaultHandling)>;
 using TIB_CompareTextEvent = std::function<int32_t(TIB_Column* IB_Field, const std::string& S1, const std::string& S2)>;
 using TIB_ConnectionLinkEvent = std::function<void(TIB_ConnectionLink* Sender, TIB_Connection* AConnection)>;
+// Hears every DML notice delivered on the connection: a row changed through a dataset of one of its
+// transactions, now visible to the others.
+using TIB_ReceiveDMLCacheEvent = std::function<void(TIB_Connection* Sender, const TIB_DMLCacheItem& Item)>;
 
 // What the database reports about itself (isc_database_info).
 struct TIB_ConnectCharacteristics {
@@ -122,6 +126,8 @@ public:
   virtual void ConnectionWasLost(TIB_Connection* AConnection) = 0;
   // AConnection is going away: the transaction drops it from its connections.
   virtual void RemoveConnection(TIB_Connection* AConnection) = 0;
+  // The server transaction is started (it has a handle).
+  virtual bool GetServerStarted() const = 0;
 };
 
 // What a connection needs of a statement registered with it (implemented by the statement).
@@ -158,6 +164,11 @@ public:
   virtual ~TIB_ConnectionNoticeReceiver() = default;
   virtual void ProcessConnectionEvent(TIB_ConnectionLink* Link, int32_t AEvent) = 0;
 };
+
+// Program names (file name without extension, compared ignoring case) of development environments that
+// run the components while a form is designed: the login memory is neither read nor written inside them.
+// Empty by default; a program that hosts such a designer fills it before any login.
+extern std::vector<std::string> LoginMemorySkippedPrograms;
 
 // Attaches one database. Owns its parameter list, column-default lists, statement-handle cache,
 // internal descriptor blocks and (when a factory is installed) its schema cache. Links,
@@ -278,6 +289,9 @@ public:
   bool GetConnectionWasLost() const { return FLost; }
 
   TIB_ConnectCharacteristics GetCharacteristics();
+  // How many of the transactions on this connection are started at the server: one more at each
+  // start, one less at each commit or rollback that ends one.
+  int32_t GetStartedTransactionCount() const;
 
   // ---- statement handles ---------------------------------------------------------------------------
   void AcquireStatementHandle(isc_stmt_handle& Handle);
@@ -370,6 +384,8 @@ public:
   void DoSoundExMaxParse(const std::string& Value, std::string& Result);
   void DoProcessSearchBuffer(TIB_Column* IB_Field, std::string& SearchBuffer, TStrings* WhereClause,
                              TStrings* Parameters, TStrings* Macros, bool& DefaultHandling);
+  // Fires OnReceiveDMLCache; the DML cache calls it for each notice it delivers on this connection.
+  void DoReceiveDMLCache(const TIB_DMLCacheItem& Item);
 
   // ---- events --------------------------------------------------------------------------------------
   TIB_ConnectionEvent BeforeExecDDL, AfterExecDDL, BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect,
@@ -380,6 +396,7 @@ public:
   TIB_ProcessSearchBuffer OnProcessSearchBuffer;
   TIB_SoundExParse OnSoundExParse, OnSoundExMaxParse;
   TIB_CompareTextEvent OnCustomCompareText, OnCustomCompareStr;
+  TIB_ReceiveDMLCacheEvent OnReceiveDMLCache;
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -401,6 +418,12 @@ private:
   void SendLinkNotice(int32_t AEvent);
   void BeforeConnectStep();
   void AfterConnectStep();
+  void AfterCreateStep();
+  // Runs the closing Step of an attach; when it raises, the connection detaches before the error passes.
+  void FinishConnect(void (TIB_Connection::*Step)());
+  // The characteristics while attached, read on first use. Nullptr when they cannot be known without
+  // asking a server that is going or gone (detaching, dropping, lost): callers then use their settings.
+  const TIB_ConnectCharacteristics* KnownCharacteristics();
   void BeforeDisconnectStep();
   void AfterDisconnectStep();
   void LoginLoop();
@@ -440,6 +463,20 @@ private:
   TIB_ConnectCharacteristics FCharacteristics;
   bool FCharacteristicsRead = false;
   bool FLost = false;
+};
+
+// Brackets a DDL statement on a connection (which may be nil): SysBeforeExecDDL now, SysAfterExecDDL
+// when the scope ends, also when the statement failed. A failure of the closing step is reported
+// (ReportException), never raised from the destructor.
+class [[nodiscard]] TIB_ExecDDLBracket {
+public:
+  explicit TIB_ExecDDLBracket(TIB_Connection* AConnection);
+  ~TIB_ExecDDLBracket();
+  TIB_ExecDDLBracket(const TIB_ExecDDLBracket&) = delete;
+  TIB_ExecDDLBracket& operator=(const TIB_ExecDDLBracket&) = delete;
+
+private:
+  TIB_Connection* FConnection;
 };
 
 // Adds one string item to a parameter block: the item byte, the length byte and the text. Buffer is

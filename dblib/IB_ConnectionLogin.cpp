@@ -60,12 +60,16 @@ void TIB_Connection::SetSavedPassword(const std::string& Value) {
 
 // ---- login memory --------------------------------------------------------------------------------------
 
+std::vector<std::string> LoginMemorySkippedPrograms;
+
 bool TIB_Connection::LoginRegistryAllowed() const {
   if (LoginRegKey.empty()) return false;
-  // Inside the development environments the components run while forms are designed: leave the
+  // Inside a development environment that runs the components while forms are designed: leave the
   // settings of the application being designed alone.
-  std::string program = ProgramName();
-  return !SameText(program, "delphi32") && !SameText(program, "bcb");
+  const std::string program = ProgramName();
+  for (const std::string& skipped : LoginMemorySkippedPrograms)
+    if (SameText(program, skipped)) return false;
+  return true;
 }
 
 std::string TIB_Connection::LoginRegistryKey() const {
@@ -102,7 +106,7 @@ void TIB_Connection::DoLogin() {
     return;
   }
   TLoginRequest request;
-  if (Application) request.Caption = Trim(Application->GetTitle()) + " " + IB_LoadStr(65072);
+  if (Application) request.Caption = Trim(Application->GetTitle()) + " " + IB_LoadStr(IBMsg::LoginDialog);
   if (!LoginCaption.empty()) request.Caption = LoginCaption;
   request.DatabaseReadOnly = LoginDBReadOnly;
   request.Database = GetDatabaseName();
@@ -139,12 +143,13 @@ void TIB_Connection::LoginLoop() {
   for (int attempt = 0; attempt < LoginAttempts && !GetConnected() && !FLoginAborted; ++attempt) {
     DoLogin();
     if (FLoginAborted) break;
+    // A failed attach is shown by the application's exception handler and the loop goes on.
     try {
       ConnectCore();
     } catch (const EAbort&) {
       throw;
-    } catch (const std::exception& e) {
-      if (Application) Application->HandleException(e);
+    } catch (...) {
+      ReportException(std::current_exception());
     }
   }
   if (!GetConnected()) DoLoginFailure();

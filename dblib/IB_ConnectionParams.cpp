@@ -154,7 +154,7 @@ void TIB_Connection::SetBuffers(uint8_t Value) {
 }
 
 uint16_t TIB_Connection::GetPageSize() {
-  if (GetConnected()) return GetCharacteristics().dbPage_Size;
+  if (const TIB_ConnectCharacteristics* c = KnownCharacteristics()) return c->dbPage_Size;
   int32_t v = StrToIntDef(Trim(FParams->GetValue("PAGE SIZE")), 1024);
   return static_cast<uint16_t>(std::clamp(v, 0, 65535));
 }
@@ -166,8 +166,8 @@ void TIB_Connection::SetPageSize(uint16_t Value) {
 }
 
 uint16_t TIB_Connection::GetSQLDialect() {
-  int32_t v =
-      GetConnected() ? GetCharacteristics().dbSQL_Dialect : StrToIntDef(Trim(FParams->GetValue("SQL DIALECT")), 0);
+  const TIB_ConnectCharacteristics* c = KnownCharacteristics();
+  const int32_t v = c ? c->dbSQL_Dialect : StrToIntDef(Trim(FParams->GetValue("SQL DIALECT")), 0);
   return static_cast<uint16_t>(std::clamp(v, 1, 65535));
 }
 
@@ -177,8 +177,8 @@ void TIB_Connection::SetSQLDialect(uint16_t Value) {
 }
 
 uint16_t TIB_Connection::GetSweepInterval() {
-  int32_t v = GetConnected() ? GetCharacteristics().dbSweep_Interval
-                             : StrToIntDef(Trim(FParams->GetValue("SWEEP INTERVAL")), 0);
+  const TIB_ConnectCharacteristics* c = KnownCharacteristics();
+  const int32_t v = c ? c->dbSweep_Interval : StrToIntDef(Trim(FParams->GetValue("SWEEP INTERVAL")), 0);
   return static_cast<uint16_t>(std::clamp(v, 0, 65535));
 }
 
@@ -298,7 +298,7 @@ std::string TIB_Connection::BuildDPB(const std::string& User, const std::string&
   if (OnCustomizeDPB) {
     OnCustomizeDPB(this, len, dpb);
     if (len < 1 || static_cast<size_t>(len) > dpb.size())
-      throw EIB_ConnectionError("Invalid DPB: length outside the buffer");
+      IB_Raise<EIB_ConnectionError>(IBMsg::InvalidDPBLength, {int64_t{len}, int64_t(dpb.size())});
     dpb.resize(static_cast<size_t>(len));
   }
   return dpb;

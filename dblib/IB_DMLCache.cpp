@@ -1,5 +1,8 @@
 #include "dblib/IB_DMLCache.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Transaction.h"
 
@@ -34,30 +37,39 @@ void TIB_TransactionDMLCache::DeliverTo(TIB_TransactionDatasetIntf* Dataset, con
   if (flags & IB_DMLCacheFlag(wanted)) Dataset->ProcessDMLCacheItem(Item);
 }
 
+namespace {
+
+std::vector<TIB_Transaction*> TransactionsOf(TIB_Connection* Connection) {
+  std::vector<TIB_Transaction*> result;
+  for (int32_t i = 0; i < Connection->Get_TransactionCount(); ++i)
+    if (auto* t = dynamic_cast<TIB_Transaction*>(Connection->GetTransaction(i))) result.push_back(t);
+  return result;
+}
+
+}  // namespace
+
 void TIB_TransactionDMLCache::DeliverToOthers(const TIB_DMLCacheItem& Item, const TIB_Transaction* Except) {
   TIB_Connection* connection = Item.GetConnection();
   if (!connection) return;
-  // The transactions on the item's connection, as they are now; a receiver may change them.
-  std::vector<TIB_Transaction*> transactions;
-  for (int32_t i = 0; i < connection->Get_TransactionCount(); ++i)
-    if (auto* t = dynamic_cast<TIB_Transaction*>(connection->GetTransaction(i))) transactions.push_back(t);
+  connection->DoReceiveDMLCache(Item);
+  // Receivers may change the transactions and their datasets: walk snapshots, skipping what has left.
+  const std::vector<TIB_Transaction*> transactions = TransactionsOf(connection);
   for (TIB_Transaction* t : transactions) {
     if (t == Except || t->GetIsolation() != tiCommitted) continue;
-    bool stillThere = false;
-    for (int32_t i = 0; i < connection->Get_TransactionCount() && !stillThere; ++i)
-      stillThere = dynamic_cast<TIB_Transaction*>(connection->GetTransaction(i)) == t;
-    if (!stillThere) continue;
-    for (int i = 0; i < t->Get_DatasetCount(); ++i) {
-      TIB_TransactionDatasetIntf* d = t->GetDataset(i);
-      if (d->GetActive() && d->GetDatasetConnection() == connection) DeliverTo(d, Item);
-    }
+    const std::vector<TIB_Transaction*> now = TransactionsOf(connection);
+    if (std::find(now.begin(), now.end(), t) == now.end()) continue;
+    std::vector<TIB_TransactionDatasetIntf*> datasets;
+    for (int i = 0; i < t->Get_DatasetCount(); ++i) datasets.push_back(t->GetDataset(i));
+    for (TIB_TransactionDatasetIntf* d : datasets)
+      if (t->HasDataset(d) && d->GetActive() && d->GetDatasetConnection() == connection) DeliverTo(d, Item);
   }
 }
 
 void TIB_TransactionDMLCache::AddDMLCacheItem(TIB_Connection* AConnection, TIB_TransactionDatasetIntf* Originator,
                                               TIB_DMLCacheItemType ItemType, const Variant& KeyValues,
                                               const std::string& KeyFieldNames) {
-  TIB_Connection* connection = Originator ? Originator->GetDatasetConnection() : AConnection;
+  TIB_Connection* connection = Originator ? Originator->GetDatasetConnection() : nullptr;
+  if (!connection) connection = AConnection;
   auto item = std::make_unique<TIB_DMLCacheItem>(connection, KeyFieldNames, KeyValues, ItemType);
   if (!Originator) {
     DeliverToOthers(*item, nullptr);

@@ -104,14 +104,16 @@ public:
   int GetCount() const noexcept { return static_cast<int>(FItems.size()); }
   const TIB_DMLCacheItem& GetItem(int Index) const { return *FItems.at(static_cast<size_t>(Index)); }
 
-  // Announces a change. With an originating dataset the item takes that dataset's connection, stays
-  // in the cache and is offered at once to the other active datasets of this transaction. Without one
-  // it is offered at once to every active dataset on AConnection whose transaction is read-committed,
+  // Announces a change. The item takes the originating dataset's connection (AConnection when there is
+  // no originator or it has none). With an originator the item stays in the cache and is offered at
+  // once to the other active datasets of this transaction. Without one it is delivered at once on its
+  // connection (OnReceiveDMLCache, then every active dataset there whose transaction is read-committed)
   // and not kept.
   void AddDMLCacheItem(TIB_Connection* AConnection, TIB_TransactionDatasetIntf* Originator,
                        TIB_DMLCacheItemType ItemType, const Variant& KeyValues, const std::string& KeyFieldNames);
-  // Empties the cache. With Deliver, each item made on one of the transaction's connections is offered
-  // to the active datasets on that connection that belong to other read-committed transactions.
+  // Empties the cache. With Deliver, each item made on one of the transaction's connections is
+  // delivered there: the connection's OnReceiveDMLCache, then the active datasets on that connection
+  // that belong to other read-committed transactions.
   void Flush(bool Deliver);
   // Offers Item to one dataset: only when it wants notices of that kind.
   static void DeliverTo(TIB_TransactionDatasetIntf* Dataset, const TIB_DMLCacheItem& Item);

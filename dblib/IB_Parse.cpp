@@ -354,11 +354,8 @@ void LocateSQLForUpdate(std::string_view SQL, int32_t& StartPos, int32_t& EndPos
 std::string GetSQLSelect(std::string_view SQL) {
   int32_t s, e;
   LocateSQLSelect(SQL, s, e, true);
+  // SELECT must be the first word, so an INSERT ... SELECT or a GRANT SELECT never gets here.
   if (s == 0) return std::string();
-  if (s > 5) {
-    std::string_view head = SQL.substr(0, std::min(SQL.size(), static_cast<size_t>(s + 6)));
-    if (IsInsertInto(head) || IsGrantOrRevokeSelect(head)) return std::string();
-  }
   return Trim(SQL.substr(static_cast<size_t>(s - 1), static_cast<size_t>(e - s)));
 }
 

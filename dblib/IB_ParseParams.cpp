@@ -3,6 +3,7 @@
 
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_ParseInternal.h"
+#include "platform/ScopeGuards.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -115,6 +116,7 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
 
   bool inSingle = false, inDouble = false, inBlock = false, inLine = false;
   int32_t skip = 0, bracket = 0, paren = 0;
+  int32_t blockStart = 0;
   const int32_t n = static_cast<int32_t>(SQL.size());
   int32_t pos = 1;
   while (pos <= n) {
@@ -135,6 +137,7 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
 
     if (wasBlock || inBlock || inLine) {
       // Comment characters: opener, body and closer.
+      if (!wasBlock && inBlock) blockStart = pos;
       if (collecting) finishName();
       if (wasBlock || inBlock) {
         if (KeepComments) {
@@ -178,12 +181,14 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
   }
   if (collecting) finishName();
   if (!itemsDone) items.Finish();
+  // A block comment the text never closes is sent as written: dropping it would hand the server a
+  // shorter statement (DELETE FROM T /* WHERE ...) where the engine refuses the text as it stands.
+  if (inBlock && !KeepComments) out.append(SQL.substr(static_cast<size_t>(blockStart - 1)));
 
   if (ParamNames) {
-    ParamNames->BeginUpdate();
+    auto update = MakeBracket(*ParamNames, &TStrings::BeginUpdate, &TStrings::EndUpdate);
     for (const std::string& p : others) ParamNames->Add(p);
     for (const std::string& p : selectParams) ParamNames->Add(p);
-    ParamNames->EndUpdate();
   }
   ServerSQL = std::move(out);
   return static_cast<int32_t>(selectParams.size());
@@ -195,8 +200,8 @@ int32_t ConvertParamsToMarkers(std::string_view SQL, std::string& ServerSQL) {
 }
 
 void GetForUpdateColumns(std::string_view SQL, TStrings& Columns) {
-  Columns.BeginUpdate();
-  try {
+  auto update = MakeBracket(Columns, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  {
     Columns.Clear();
     std::string server;
     ConvertParamsToMarkers(SQL, server);
@@ -220,11 +225,7 @@ void GetForUpdateColumns(std::string_view SQL, TStrings& Columns) {
       }
       Columns.SetCommaText(list);
     }
-  } catch (...) {
-    Columns.EndUpdate();
-    throw;
   }
-  Columns.EndUpdate();
 }
 
 void ExpandSQLMacros(std::string_view Text, char BeginChar, char EndChar, std::string& Result,

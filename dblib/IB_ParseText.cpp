@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "dblib/IB_Parse.h"
+#include "platform/ScopeGuards.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -285,20 +286,14 @@ std::string NextListItem(std::string_view S, int32_t& Pos) {
 }
 
 void SplitListText(std::string_view S, TStrings& Items) {
-  Items.BeginUpdate();
-  try {
-    Items.Clear();
-    int32_t pos = 1;
-    while (pos <= static_cast<int32_t>(S.size())) {
-      std::string item = Trim(NextListItem(S, pos));
-      if (item.empty()) break;
-      Items.Add(item);
-    }
-  } catch (...) {
-    Items.EndUpdate();
-    throw;
+  auto update = MakeBracket(Items, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  Items.Clear();
+  int32_t pos = 1;
+  while (pos <= static_cast<int32_t>(S.size())) {
+    std::string item = Trim(NextListItem(S, pos));
+    if (item.empty()) break;
+    Items.Add(item);
   }
-  Items.EndUpdate();
 }
 
 void ReplaceChars(std::string& S, std::string_view Chars, char NewChar) {

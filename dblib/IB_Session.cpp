@@ -4,15 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
+#include <mutex>
 
 #include "dblib/IB_Constants.h"
+#include "platform/ScopeGuards.h"
+
+// Whether a thread has ended: shared by the thread's slots and every session the thread made.
+struct TIB_ThreadLife {
+  std::atomic<bool> Ended{false};
+};
 
 namespace {
-
-const char* const SForeignDefaultSession = "The default session of another thread cannot be released here";
-const char* const SSessionDestroying = "Cannot join a session that is being destroyed";
 
 // ---------------------------------------------------------------------------------------------
 // Platform seams: the screen cursor, the application, the per-thread timer service.
@@ -41,11 +44,17 @@ bool gModuleEnded = false;
 
 void ModuleEnd() noexcept;
 
-// The thread's two session slots. When the thread ends, a default session that nothing holds any
-// more is freed; on the main thread the library's own module ends first.
+// Orders a thread's end against the last component of its default session leaving on another
+// thread, so that exactly one of them frees the session.
+std::mutex gThreadEndMutex;
+
+// The thread's two session slots and the record of its end. When the thread ends, a default session
+// that nothing holds any more is freed; one still held is freed by its last component, wherever that
+// leaves. On the main thread the library's own module ends first.
 struct TThreadSlots {
   TIB_Session* Explicit = nullptr;
   TIB_Session* Default = nullptr;
+  std::shared_ptr<TIB_ThreadLife> Life = std::make_shared<TIB_ThreadLife>();
   ~TThreadSlots();
 };
 
@@ -68,14 +77,24 @@ TThreadSlots* Slots() {
 
 TThreadSlots::~TThreadSlots() {
   if (IsMainThread()) ModuleEnd();
-  if (Default && Default->GetRefCount() == 0) {
-    TIB_Session* s = Default;
-    Default = nullptr;
-    delete s;
+  TIB_Session* unheld = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gThreadEndMutex);
+    Life->Ended = true;
+    if (Default && Default->GetRefCount() == 0) unheld = Default;
   }
   Explicit = nullptr;
   Default = nullptr;
+  delete unheld;
   tlsSlotsGone = true;
+}
+
+// The record of the calling thread's end; during the thread's last teardown, one that says it ended.
+std::shared_ptr<TIB_ThreadLife> ThisThreadLife() {
+  if (TThreadSlots* slots = Slots()) return slots->Life;
+  auto ended = std::make_shared<TIB_ThreadLife>();
+  ended->Ended = true;
+  return ended;
 }
 
 // The library's own initialisation, on first use on the main thread: an internal component bound to
@@ -83,17 +102,13 @@ TThreadSlots::~TThreadSlots() {
 void ModuleStart() {
   if (gModuleStarted || gModuleEnded || !IsMainThread()) return;
   gModuleStarted = true;
-  auto* c = new TIB_Component(nullptr);
-  try {
-    TIB_Session* s = c->GetSession();
-    s->SetUseCursor(true);
-    s->SetTimerInterval(5000);
-  } catch (...) {
-    delete c;
-    gModuleStarted = false;
-    throw;
-  }
-  gModuleComponent = c;
+  TScopeExit failed([] { gModuleStarted = false; });
+  std::unique_ptr<TIB_Component> c(new TIB_Component(nullptr));
+  TIB_Session* s = c->GetSession();
+  s->SetUseCursor(true);
+  s->SetTimerInterval(5000);
+  gModuleComponent = c.release();
+  failed.Release();
 }
 
 void ModuleEnd() noexcept {
@@ -129,7 +144,8 @@ TIB_Session* CurrentSession() {
 void FreeDefaultSession(TIB_Session*& Session) {
   if (!Session) return;
   TThreadSlots* slots = Slots();
-  if (Session->GetAutoCreated() && !Session->OnOwnThread()) throw EIB_Error(SForeignDefaultSession);
+  if (Session->GetAutoCreated() && !Session->OnOwnThread() && !Session->ThreadEnded())
+    throw EIB_Error(IBText::ForeignDefaultSession);
   TIB_Session* s = Session;
   if (slots && slots->Default == s) slots->Default = nullptr;
   Session = nullptr;
@@ -159,28 +175,23 @@ TIB_Session::TIB_Session(TComponent* AOwner)
       FInvalidColor(clNone),
       FPreparedColor(clGrayText),
       FBrowsingColor(clWindow),
-      FThreadId(std::this_thread::get_id()) {}
+      FThreadId(std::this_thread::get_id()),
+      FThreadLife(ThisThreadLife()) {}
 
 TIB_Session::~TIB_Session() = default;
+
+bool TIB_Session::ThreadEnded() const noexcept { return FThreadLife->Ended; }
 
 void TIB_Session::BeforeDestruction() {
   // Stopped at once, even inside a tick: no timer may call a freed session.
   if (FTickAlive) *FTickAlive = false;
   FTimerInterval = 0;
-  try {
-    ApplyTimer(0);
-  } catch (...) {
-    ReportException(std::current_exception());
-  }
+  RunReported([this] { ApplyTimer(0); });
   // Components leave first to last; each one's SetSession takes it out of its registries.
   std::vector<TIB_Component*> snapshot = FRegistries[srComponents];
   for (TIB_Component* c : snapshot) {
     if (!InRegistry(srComponents, c)) continue;
-    try {
-      c->SetSession(nullptr);
-    } catch (...) {
-      ReportException(std::current_exception());
-    }
+    RunReported([c] { c->SetSession(nullptr); });
     // A component whose override failed must still not keep a dangling session.
     if (c->FSession == this) c->UnbindFrom(this, false);
   }
@@ -269,26 +280,23 @@ void TIB_Session::SetFocusedHolder(TIB_FocusRole Role, TIB_SessionRegistry Links
 void TIB_Session::BeginBusy(bool Yield) {
   const int32_t oldYieldLevel = FYieldLevel;
   if (Yield && FYieldLevel == -1) FYieldLevel = FBusyLevel;
-  try {
-    if (FBusyLevel == 0) {
-      Fire(OnBeginBusy);
-      if (Yield) Fire(OnBeginYield);
-      if (FUseCursor) {
-        int current = GetScreenCursor();
-        FSavedCursor = (current == FBusyCursor || current == FYieldCursor) ? crDefault : current;
-        if (FBusyCursorDisabled == 0) SetScreenCursor(Yield ? FYieldCursor : FBusyCursor);
-      } else {
-        FSavedCursor = -1;
-      }
-    } else if (FBusyLevel == FYieldLevel) {
-      Fire(OnBeginYield);
-      if (FSavedCursor != -1 && FBusyCursorDisabled == 0) SetScreenCursor(FYieldCursor);
+  // A handler that raises leaves no bracket open.
+  TScopeExit undo([&] { FYieldLevel = oldYieldLevel; });
+  if (FBusyLevel == 0) {
+    Fire(OnBeginBusy);
+    if (Yield) Fire(OnBeginYield);
+    if (FUseCursor) {
+      int current = GetScreenCursor();
+      FSavedCursor = (current == FBusyCursor || current == FYieldCursor) ? crDefault : current;
+      if (FBusyCursorDisabled == 0) SetScreenCursor(Yield ? FYieldCursor : FBusyCursor);
+    } else {
+      FSavedCursor = -1;
     }
-  } catch (...) {
-    // A handler that raised leaves no bracket open.
-    FYieldLevel = oldYieldLevel;
-    throw;
+  } else if (FBusyLevel == FYieldLevel) {
+    Fire(OnBeginYield);
+    if (FSavedCursor != -1 && FBusyCursorDisabled == 0) SetScreenCursor(FYieldCursor);
   }
+  undo.Release();
   ++FBusyLevel;
 }
 
@@ -296,22 +304,18 @@ void TIB_Session::EndBusy() {
   // An end without a matching begin changes nothing (and fires nothing).
   if (FBusyLevel <= 0) return;
   --FBusyLevel;
-  std::exception_ptr failure;
-  if (FYieldLevel == FBusyLevel) {
-    FYieldLevel = -1;
-    if (FSavedCursor != -1 && FBusyLevel >= 1 && FBusyCursorDisabled == 0) SetScreenCursor(FBusyCursor);
-    try {
+  {
+    // At the outermost end the cursor comes back, even when a handler of the yield's end raised.
+    TScopeExit restoreCursor([this] {
+      if (FBusyLevel == 0 && FSavedCursor != -1 && FSavedCursor != GetScreenCursor()) SetScreenCursor(FSavedCursor);
+    });
+    if (FYieldLevel == FBusyLevel) {
+      FYieldLevel = -1;
+      if (FSavedCursor != -1 && FBusyLevel >= 1 && FBusyCursorDisabled == 0) SetScreenCursor(FBusyCursor);
       Fire(OnEndYield);
-    } catch (...) {
-      failure = std::current_exception();
     }
   }
-  if (FBusyLevel == 0) {
-    // The cursor comes back even when a handler of the yield's end raised.
-    if (FSavedCursor != -1 && FSavedCursor != GetScreenCursor()) SetScreenCursor(FSavedCursor);
-    if (!failure) Fire(OnEndBusy);
-  }
-  if (failure) std::rethrow_exception(failure);
+  if (FBusyLevel == 0) Fire(OnEndBusy);
 }
 
 void TIB_Session::DoGetDataLinkColor(TIB_DataLink* DataLink, TColor& Color) {
@@ -354,33 +358,30 @@ void TIB_Session::Tick() {
     // A check or the event may free this session (say, the last component of a default session goes):
     // the tick then stops touching it.
     bool alive = true;
-    FTickAlive = &alive;
-    FInTimer = true;
-    try {
-      std::vector<TIB_Component*> snapshot = FRegistries[srTransactions];
-      for (TIB_Component* t : snapshot) {
-        if (Terminate || !alive) break;
-        if (!InRegistry(srTransactions, t)) continue;
-        t->TimeoutCheck(Terminate);
-      }
-      if (alive && !Terminate) {
-        const TNotifyEvent event = OnSessionTimer;  // outlives the session should the handler free it
-        Fire(event);
-      }
-    } catch (...) {
-      ReportException(std::current_exception());
+    {
+      FTickAlive = &alive;
+      FInTimer = true;
+      TScopeExit endTick([&] {
+        if (!alive) return;
+        FTickAlive = nullptr;
+        FInTimer = false;
+      });
+      RunReported([&] {
+        std::vector<TIB_Component*> snapshot = FRegistries[srTransactions];
+        for (TIB_Component* t : snapshot) {
+          if (Terminate || !alive) break;
+          if (!InRegistry(srTransactions, t)) continue;
+          t->TimeoutCheck(Terminate);
+        }
+        if (alive && !Terminate) {
+          const TNotifyEvent event = OnSessionTimer;  // outlives the session should the handler free it
+          Fire(event);
+        }
+      });
     }
     if (!alive) return;
-    FTickAlive = nullptr;
-    FInTimer = false;
   }
-  if (FTimerInterval != FActiveInterval) {
-    try {
-      ApplyTimer(FTimerInterval);
-    } catch (...) {
-      ReportException(std::current_exception());
-    }
-  }
+  if (FTimerInterval != FActiveInterval) RunReported([this] { ApplyTimer(FTimerInterval); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -395,11 +396,7 @@ TIB_Component::TIB_Component(TComponent* AOwner) : TComponent(AOwner) {
 TIB_Component::~TIB_Component() = default;
 
 void TIB_Component::BeforeDestruction() {
-  try {
-    SetSession(nullptr);
-  } catch (...) {
-    ReportException(std::current_exception());
-  }
+  RunReported([this] { SetSession(nullptr); });
   // Left on another thread than its default session's: reported above; the component still goes,
   // but the session stays for its own thread to reuse or free.
   if (FSession) UnbindFrom(FSession, false);
@@ -419,8 +416,8 @@ TIB_Session* TIB_Component::SessionFrom(TComponent* O) {
 
 bool TIB_Component::FindSession(bool CreateDefault) {
   if (FSession || FSearching) return FSession != nullptr;
-  FSearching = true;
-  try {
+  TValueRestorer<bool> searching(FSearching, true);
+  {
     TIB_Session* found = nullptr;
     TComponent* from = this;
     for (TComponent* o = GetOwner(); o && !found; from = o, o = o->GetOwner()) {
@@ -434,32 +431,31 @@ bool TIB_Component::FindSession(bool CreateDefault) {
       SetSession(found);
     else if (CreateDefault)
       SetSession(CurrentSession());
-  } catch (...) {
-    FSearching = false;
-    throw;
   }
-  FSearching = false;
   return FSession != nullptr;
 }
 
 void TIB_Component::SetSession(TIB_Session* ASession) {
   if (ASession == FSession) return;
   TIB_Session* old = FSession;
-  if (ASession && ASession->IsDestroying()) throw EIB_Error(SSessionDestroying);
-  // Leaving another thread's default session would race with that thread and could free the session
-  // while its thread's slot still names it.
-  if (old && !old->IsDestroying() && old->GetAutoCreated() && !old->OnOwnThread())
-    throw EIB_Error(SForeignDefaultSession);
+  if (ASession && ASession->IsDestroying()) throw EIB_Error(IBText::SessionDestroying);
+  // Leaving the default session of a thread that still runs would race with that thread and could free
+  // the session while its thread's slot still names it.
+  if (old && !old->IsDestroying() && old->GetAutoCreated() && !old->OnOwnThread() && !old->ThreadEnded())
+    throw EIB_Error(IBText::ForeignDefaultSession);
   const int32_t depth = FBusyDepth;
   std::exception_ptr failure;  // the first handler failure; the move completes regardless
-  if (old) {
-    while (FBusyDepth > 0) {
-      try {
-        EndBusy();
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
+  auto keepFirstFailure = [&failure](auto&& Step) {
+    try {
+      Step();
+      return true;
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+      return false;
     }
+  };
+  if (old) {
+    while (FBusyDepth > 0) keepFirstFailure([this] { EndBusy(); });
     UnbindFrom(old, true);
   }
   if (ASession) {
@@ -468,13 +464,7 @@ void TIB_Component::SetSession(TIB_Session* ASession) {
     if (!FInternal) ASession->Join(srComponents, this);
     // Every session, default or not, gives notice of its end, so no component keeps a dangling one.
     ASession->FreeNotification(this);
-    while (FBusyDepth < depth) {
-      try {
-        BeginBusy(true);
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-        break;
-      }
+    while (FBusyDepth < depth && keepFirstFailure([this] { BeginBusy(true); })) {
     }
   }
   if (failure) std::rethrow_exception(failure);
@@ -489,24 +479,29 @@ void TIB_Component::UnbindFrom(TIB_Session* Old, bool AllowFree) noexcept {
   Old->Forget(this);
   Old->RemoveFreeNotification(this);
   // The last component of a default session frees it, unless the session is already on its way out.
-  if (Old->FRefCount.fetch_sub(1) == 1 && AllowFree && Old->GetAutoCreated() && !Old->IsDestroying() &&
-      Old->OnOwnThread()) {
-    try {
-      TIB_Session* s = Old;
-      FreeDefaultSession(s);
-    } catch (...) {
-      ReportException(std::current_exception());
-    }
+  const bool defaultSession = Old->GetAutoCreated() && !Old->IsDestroying();
+  if (Old->OnOwnThread()) {
+    if (Old->FRefCount.fetch_sub(1) == 1 && AllowFree && defaultSession)
+      RunReported([Old] {
+        TIB_Session* s = Old;
+        FreeDefaultSession(s);
+      });
+    return;
   }
+  // On another thread: the session's thread may be ending right now; the lock decides which of the two
+  // frees a session that nothing holds. While its thread runs, that thread frees it when it ends; once
+  // it has ended nobody else will, whatever the caller allowed.
+  bool freeHere = false;
+  {
+    std::lock_guard<std::mutex> lock(gThreadEndMutex);
+    freeHere = Old->FRefCount.fetch_sub(1) == 1 && defaultSession && Old->ThreadEnded();
+  }
+  if (freeHere) RunReported([Old] { delete Old; });
 }
 
 void TIB_Component::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent && AComponent == FSession) {
-    try {
-      SetSession(nullptr);
-    } catch (...) {
-      ReportException(std::current_exception());
-    }
+    RunReported([this] { SetSession(nullptr); });
     if (FSession == AComponent) UnbindFrom(FSession, false);
   }
   TComponent::Notification(AComponent, Operation);
@@ -518,7 +513,9 @@ void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& Er
 }
 
 void TIB_Component::BeginBusy(bool Yield) {
-  if (!FSession && !GetSession()) IB_Raise<EIB_Error>(65117);
+  if (!FSession && !GetSession()) IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined);
+  // A session is unguarded: used from a second thread at once it would corrupt silently.
+  if (!FSession->OnOwnThread() && !FSession->ThreadEnded()) throw EIB_Error(IBText::SessionOfAnotherThread);
   if (!FInternal) FSession->BeginBusy(Yield);
   ++FBusyDepth;
 }
@@ -539,9 +536,5 @@ void TIB_Component::LeaveSessionRegistry(TIB_SessionRegistry Registry) {
 }
 
 TIB_BusyBracket::~TIB_BusyBracket() noexcept {
-  try {
-    FComponent->EndBusy();
-  } catch (...) {
-    ReportException(std::current_exception());
-  }
+  RunReported([this] { FComponent->EndBusy(); });
 }

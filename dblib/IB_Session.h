@@ -26,16 +26,22 @@
 //   this unit needs only forward declarations.
 // * Timer. Each session timer tick calls TimeoutCheck(Terminate) of every registered transaction.
 //
-// Threads: a session belongs to the thread that made it. A component bound to another thread's
-// default session cannot leave it (SetSession raises EIB_Error; a destruction there reports the
-// error to the application and leaves the session to its own thread). When a thread ends, its
-// default session is freed if no component holds it; on the main thread the library's own module
-// (started on the first CurrentSession there) ends first.
+// Threads: a session belongs to the thread that made it, and only that thread may use its
+// components: a component whose busy bracket opens on another thread raises EIB_Error (one session
+// per thread). A session records its thread's end; from then on its components may be used and freed
+// on any thread (one at a time: the application hands them over, say after joining the thread), and
+// a default session is freed when its last component leaves, on whichever thread that happens. While
+// its thread still runs, a component bound to its default session cannot leave it from another thread
+// (SetSession raises EIB_Error; a destruction there reports the error to the application and leaves
+// the session to its own thread). When a thread ends, its default session is freed if no component
+// holds it; on the main thread the library's own module (started on the first CurrentSession there)
+// ends first.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -57,6 +63,7 @@ class TIB_Statement;
 class TIB_Dataset;
 class TIB_DataSource;
 class TIB_DataLink;
+struct TIB_ThreadLife;
 
 // The nine registries of a session, in their order.
 enum TIB_SessionRegistry {
@@ -81,8 +88,8 @@ using TIB_GetDataLinkColorEvent = std::function<void(TIB_Session* Sender, TIB_Da
 // which is made on first use (AutoCreated, named "DefaultSession", without owner).
 TIB_Session* CurrentSession();
 // Frees Session (when not null) and sets it to nil; when it is the calling thread's default session
-// the thread's slot is cleared first. The default session of another thread is refused with
-// EIB_Error, since that thread's slot would be left pointing at a freed session.
+// the thread's slot is cleared first. The default session of another thread that still runs is
+// refused with EIB_Error, since that thread's slot would be left pointing at a freed session.
 void FreeDefaultSession(TIB_Session*& Session);
 // The session a thread chose for itself, consulted by CurrentSession before the default session.
 // The library never sets it; it is cleared when that session is destroyed on this thread.
@@ -101,6 +108,8 @@ public:
   bool GetAutoCreated() const noexcept { return FAutoCreated; }
   // True on the thread that made the session.
   bool OnOwnThread() const noexcept { return std::this_thread::get_id() == FThreadId; }
+  // True once the thread that made the session has ended.
+  bool ThreadEnded() const noexcept;
   int32_t GetRefCount() const noexcept { return FRefCount.load(); }
 
   // Registries (registry order; internal components are in none).
@@ -269,6 +278,7 @@ private:
   TApplication* FTimerApplication = nullptr;
   std::vector<TIB_Component*> FRegistries[IB_SessionRegistryCount];
   std::thread::id FThreadId;
+  std::shared_ptr<TIB_ThreadLife> FThreadLife;  // shared with the making thread, which marks its end
 };
 
 // Base of every library component: session binding, busy bracket and its own error event.
@@ -290,7 +300,8 @@ public:
   virtual void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
                              int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException);
 
-  // Every public operation that may take time or call the server runs inside a bracket.
+  // Every public operation that may take time or call the server runs inside a bracket. A bracket
+  // opened on another thread than the session's (while that thread runs) raises EIB_Error instead.
   void BeginBusy(bool Yield);
   void EndBusy();
   int32_t GetBusyDepth() const noexcept { return FBusyDepth; }

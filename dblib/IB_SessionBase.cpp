@@ -12,13 +12,13 @@ namespace {
 
 // Stand-by routines for the optional user-administration entries.
 ISC_STATUS StandbyAddUser(ISC_STATUS*, const USER_SEC_DATA*) {
-  throw EIB_Error("isc_add_user() not implemented in this session");
+  IB_Raise<EIB_Error>(IBMsg::NotImplementedInThisSession, {std::string("isc_add_user")});
 }
 ISC_STATUS StandbyDeleteUser(ISC_STATUS*, const USER_SEC_DATA*) {
-  throw EIB_Error("isc_delete_user() not implemented in this session");
+  IB_Raise<EIB_Error>(IBMsg::NotImplementedInThisSession, {std::string("isc_delete_user")});
 }
 ISC_STATUS StandbyModifyUser(ISC_STATUS*, const USER_SEC_DATA*) {
-  throw EIB_Error("isc_modify_user() not implemented in this session");
+  IB_Raise<EIB_Error>(IBMsg::NotImplementedInThisSession, {std::string("isc_modify_user")});
 }
 
 // Little-endian integer of Length bytes (at most 8) at P: the client's portable integer format.
@@ -318,13 +318,13 @@ void TIB_SessionBase::MonitorStatsOutput(const std::string& Text) {
 
 // ---- database-wide operations ---------------------------------------------------------------------------
 
-void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::string& User, const std::string& Password,
+bool TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::string& User, const std::string& Password,
                                      uint16_t PageSize, const std::string& CharSet, int16_t SQLDialect) {
-  if (!CharSet.empty() && !IsPlainIdentifier(CharSet)) throw EIB_Error("Invalid character set name: " + CharSet);
-  // The text goes to the client as a C string: an embedded NUL would silently cut it short.
-  if (DBName.find('\0') != std::string::npos) IB_Raise<EIB_Error>(IBMsg::InvalidDatabaseName);
-  if (User.find('\0') != std::string::npos || Password.find('\0') != std::string::npos)
-    throw EIB_Error("Invalid user name or password");
+  if (!CharSet.empty() && !IsPlainIdentifier(CharSet)) IB_Raise<EIB_Error>(IBMsg::InvalidCharacterSetName, {CharSet});
+  // The engine takes the names as C strings: a NUL inside a quoted literal would cut the name short.
+  IB_CheckNoNul(DBName, "The database name");
+  IB_CheckNoNul(User, "The user name");
+  IB_CheckNoNul(Password, "The password");
   std::string text = "CREATE DATABASE '" + DoubleQuotes(DBName) + "'";
   if (!User.empty()) text += " USER '" + DoubleQuotes(User) + "'";
   if (!Password.empty()) text += " PASSWORD '" + DoubleQuotes(Password) + "'";
@@ -337,10 +337,14 @@ void TIB_SessionBase::CreateDatabase(const std::string& DBName, const std::strin
 
   isc_db_handle db = 0;
   isc_tr_handle tr = 0;
+  // Passed with its length (a text too long to count goes as the C string it can be: it holds no NUL).
+  const auto length = static_cast<unsigned short>(text.size() <= 0xFFFF ? text.size() : 0);
   // A failure that a handler kept quiet gave no database to detach from.
-  if (CallChecked(this, Entries.isc_dsql_execute_immediate, &db, &tr, static_cast<unsigned short>(0), text.c_str(),
-                  static_cast<unsigned short>(SQLDialect), static_cast<const XSQLDA*>(nullptr)) == 0)
-    CallChecked(this, Entries.isc_detach_database, &db);
+  if (CallChecked(this, Entries.isc_dsql_execute_immediate, &db, &tr, length, text.c_str(),
+                  static_cast<unsigned short>(SQLDialect), static_cast<const XSQLDA*>(nullptr)) != 0)
+    return false;
+  CallChecked(this, Entries.isc_detach_database, &db);
+  return true;
 }
 
 void TIB_SessionBase::GetStatementPlan(isc_stmt_handle StatementHandle, std::string& Plan) {

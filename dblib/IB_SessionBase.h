@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dblib/IB_BlobNode.h"
+#include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/IB_Header.h"
 #include "platform/Classes.h"
@@ -210,8 +211,8 @@ public:
 
   // Creates the database file DBName with the given settings and detaches from it again. PageSize is
   // rounded to the nearest multiple of 1024 (below 1024 the engine's default is used); an empty User,
-  // Password or CharSet is left out.
-  void CreateDatabase(const std::string& DBName, const std::string& User, const std::string& Password,
+  // Password or CharSet is left out. False when the server refused and a handler suppressed the error.
+  bool CreateDatabase(const std::string& DBName, const std::string& User, const std::string& Password,
                       uint16_t PageSize, const std::string& CharSet, int16_t SQLDialect);
   // The access plan of a prepared statement; empty for handle 0. Never raises: a failed query gives
   // "PLAN ERROR!" and a CR LF.
@@ -264,6 +265,14 @@ private:
   TIB_MonitorTextHook FMonitorOutputHook;
   TIB_MonitorTextHook FMonitorStatsOutputHook;
 };
+
+// Raises E "<What> contains a NUL character" when Text holds a NUL byte. For every text the client
+// takes as a C string (a database name, an SQL text passed without its length): a NUL would silently
+// cut it short, and the server would act on the part before it.
+template <class E = EIB_Error>
+void IB_CheckNoNul(const std::string& Text, const char* What) {
+  if (Text.find('\0') != std::string::npos) IB_Raise<E>(IBMsg::TextContainsNul, {std::string(What)});
+}
 
 // True for the client results that mean the server connection is gone (a network failure, a lost or
 // shut-down attachment), Firebird 3's included. Connections and transactions share this one set.

@@ -47,19 +47,19 @@ private:
 
 int32_t ArraySliceSize(const ISC_ARRAY_DESC& ArrayDesc) {
   const int dims = ArrayDesc.array_desc_dimensions;
-  if (dims < 1 || dims > 16) throw EIB_Error("Invalid array descriptor: " + IntToStr(dims) + " dimensions");
+  if (dims < 1 || dims > 16) IB_Raise<EIB_Error>(IBMsg::InvalidArrayDimensions, {int64_t{dims}});
   int64_t elements = 1;
   for (int i = 0; i < dims; ++i) {
     const int64_t extent = int64_t{ArrayDesc.array_desc_bounds[i].array_bound_upper} -
                            ArrayDesc.array_desc_bounds[i].array_bound_lower + 1;
     if (extent <= 0) return 0;
     elements *= extent;
-    if (elements > INT32_MAX) throw EIB_Error("Invalid array descriptor: slice too large");
+    if (elements > INT32_MAX) IB_Raise<EIB_Error>(IBMsg::ArraySliceTooLarge);
   }
   int64_t element = ArrayDesc.array_desc_length;
   if (ArrayDesc.array_desc_dtype == blr_varying || ArrayDesc.array_desc_dtype == blr_varying2) element += 2;
   const int64_t size = elements * element;
-  if (size > INT32_MAX) throw EIB_Error("Invalid array descriptor: slice too large");
+  if (size > INT32_MAX) IB_Raise<EIB_Error>(IBMsg::ArraySliceTooLarge);
   return static_cast<int32_t>(size);
 }
 
@@ -129,12 +129,12 @@ ISC_STATUS TIB_SessionBase::LoadBlobNodeData(isc_db_handle* DBHandle, isc_tr_han
   if (!AVAR) return 0;
   if (IsBlobType(*AVAR)) return ReadBlob(DBHandle, TRHandle, Callback, *Node, AVAR);
   if (!IsArrayType(*AVAR)) return 0;
-  if (!ArrayDesc) throw EIB_Error("Array descriptor is missing");
+  if (!ArrayDesc) IB_Raise<EIB_Error>(IBMsg::MissingArrayDescriptor);
   const int32_t size = ArraySliceSize(*ArrayDesc);
   ReserveBlobNode(*Node, size);
   ISC_LONG length = size;
   const ISC_STATUS status =
-      Call(Entries.isc_array_get_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer, &length);
+      Call(Entries.isc_array_get_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer.get(), &length);
   Node->BlobSize = status == 0 ? size : 0;
   return status;
 }
@@ -152,9 +152,9 @@ ISC_STATUS TIB_SessionBase::StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_ha
     if (AVAR->sqlind) *AVAR->sqlind = -1;
     return 0;
   }
-  if (!ArrayDesc) throw EIB_Error("Array descriptor is missing");
+  if (!ArrayDesc) IB_Raise<EIB_Error>(IBMsg::MissingArrayDescriptor);
   ISC_LONG length = Node->BlobSize;
-  return Call(Entries.isc_array_put_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer, &length);
+  return Call(Entries.isc_array_put_slice, DBHandle, TRHandle, &Node->BlobID, ArrayDesc, Node->BlobBuffer.get(), &length);
 }
 
 ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,
@@ -203,7 +203,7 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
       const auto request = static_cast<unsigned short>(std::min(segment, Node.BlobBufferSize - placed));
       unsigned short got = 0;
       status =
-          Call(Entries.isc_get_segment, &blob, &got, request, reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer + placed));
+          Call(Entries.isc_get_segment, &blob, &got, request, reinterpret_cast<ISC_SCHAR*>(Node.BlobBuffer.get() + placed));
       if (status != 0 && status != isc_segment && status != isc_segstr_eof) break;  // a failed read
       placed += got;
       if (blrText && (status == 0 || (status == isc_segstr_eof && got > 0))) {
@@ -257,7 +257,7 @@ ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TR
   if (size > 0 && segment > 0) {
     while (size - written >= segment) {
       status = Call(Entries.isc_put_segment, &blob, static_cast<unsigned short>(segment),
-                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer + written));
+                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer.get() + written));
       if (status != 0) break;
       written += segment;
       if (Callback) {
@@ -267,7 +267,7 @@ ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TR
     }
     if (status == 0 && written < size) {
       status = Call(Entries.isc_put_segment, &blob, static_cast<unsigned short>(size - written),
-                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer + written));
+                    reinterpret_cast<const ISC_SCHAR*>(Node.BlobBuffer.get() + written));
       if (status == 0) {
         written = size;
         if (Callback) {

@@ -16,11 +16,9 @@
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
-
-constexpr int kMsgFieldNameNotFound = 65178;
-constexpr int kMsgUnassignedBlobNode = 65131;
 
 std::string ClassNameOf(const TObject& Obj) {
   int status = 0;
@@ -109,30 +107,14 @@ TIB_Statement::~TIB_Statement() = default;
 
 void TIB_Statement::BeforeDestruction() {
   IncludeState(csDestroying);
-  try {
-    SysDeallocate(true);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
-  try {
-    SetIB_Connection(nullptr);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
-  try {
-    SetIB_Transaction(nullptr);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
+  RunReported([&] { SysDeallocate(true); });
+  RunReported([&] { SetIB_Connection(nullptr); });
+  RunReported([&] { SetIB_Transaction(nullptr); });
   FreeInternalTransaction();
   const std::vector<TIB_StatementLink*> links = FStatementLinks;
   for (TIB_StatementLink* link : links) {
     if (std::find(FStatementLinks.begin(), FStatementLinks.end(), link) == FStatementLinks.end()) continue;
-    try {
-      link->SetStatement(nullptr);
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
+    RunReported([&] { link->SetStatement(nullptr); });
     // A link that refused to leave is taken off the list all the same.
     FStatementLinks.erase(std::remove(FStatementLinks.begin(), FStatementLinks.end(), link), FStatementLinks.end());
   }
@@ -249,8 +231,8 @@ bool IsDateTimeType(const TIB_Column& Column) {
 
 void TIB_Statement::KeepParamValues() {
   if (FParams->GetColumnCount() == 0) return;
-  FParamValues.BeginUpdate();
-  try {
+  auto update = MakeBracket(FParamValues, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  {
     FParamValues.Clear();
     FKeptParams.clear();
     for (int i = 0; i < FParams->GetColumnCount(); ++i) {
@@ -268,11 +250,7 @@ void TIB_Statement::KeepParamValues() {
       FParamValues.Add(name + "=" + kept.Text);
       FKeptParams[UpperCase(name)] = std::move(kept);
     }
-  } catch (...) {
-    FParamValues.EndUpdate();
-    throw;
   }
-  FParamValues.EndUpdate();
 }
 
 void TIB_Statement::RestoreParamValues() {
@@ -320,7 +298,7 @@ void TIB_Statement::RestoreParamValues() {
 
 void TIB_Statement::WriteParamValues(TStrings& Dest) {
   if (FPrepared && FParams->GetColumnCount() > 0) {
-    Dest.BeginUpdate();
+    auto update = MakeBracket(Dest, &TStrings::BeginUpdate, &TStrings::EndUpdate);
     Dest.Clear();
     for (int i = 0; i < FParams->GetColumnCount(); ++i) {
       TIB_Column* c = FParams->GetColumns(i);
@@ -328,7 +306,6 @@ void TIB_Statement::WriteParamValues(TStrings& Dest) {
       Dest.Add(c->GetBestName() + "=" +
                (IsDateTimeType(*c) ? DateTimeToTimestampText(c->GetAsDateTime()) : c->GetAsString()));
     }
-    Dest.EndUpdate();
     return;
   }
   Dest.Assign(FParamValues);
@@ -371,7 +348,7 @@ bool TIB_Statement::IsPreparedStored() {
 TIB_Column* TIB_Statement::FieldByName(const std::string& Name) {
   SetPrepared(true);
   TIB_Column* c = nullptr;
-  if (!GetFields()->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(kMsgFieldNameNotFound, {Name});
+  if (!GetFields()->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
   return c;
 }
 
@@ -383,7 +360,7 @@ TIB_Column* TIB_Statement::FindField(const std::string& Name) {
 TIB_Column* TIB_Statement::ParamByName(const std::string& Name) {
   SetPrepared(true);
   TIB_Column* c = nullptr;
-  if (!FParams->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(kMsgFieldNameNotFound, {Name});
+  if (!FParams->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
   return c;
 }
 
@@ -524,7 +501,7 @@ void TIB_Statement::SysConnectionChanged(int Flag) {
 }
 
 void TIB_Statement::TransactionLinkEvent(uint8_t AEvent) {
-  if (AEvent == 0) SysTransactionChanged(false);
+  if (AEvent == tleLinkBeforeLeave) SysTransactionChanged(false);
 }
 
 void TIB_Statement::SysTransactionChanged(bool Keep) {
@@ -616,26 +593,19 @@ void TIB_Statement::SysCalculateFields() {
 
 void TIB_Statement::SetFieldsListValue(TIB_FieldsList List, const std::string& Key, const std::string& Value) {
   TIB_StringProperty& list = FFieldsLists[List == flDisplayWidth ? fplDisplayWidth : fplEditMask];
-  // The column already carries the value: the list only records it.
-  auto saved = std::move(list.OnChange);
-  try {
-    list.SetLinkValueByName(Key, Value);
-  } catch (...) {
-    list.OnChange = std::move(saved);
-    throw;
-  }
-  list.OnChange = std::move(saved);
+  // The column already carries the value: the list only records it, with its change handler set aside.
+  TValueRestorer<TNotifyEvent> quiet(list.OnChange, nullptr);
+  list.SetLinkValueByName(Key, Value);
 }
 
 void TIB_Statement::ColumnOrderChanged(TIB_Row& Row) {
   if (!FWritingFieldsIndex && &Row == FFields.get()) {
+    // The list records the order the row already has: its change handler is set aside meanwhile.
     TIB_StringProperty& list = FFieldsLists[fplIndex];
-    auto saved = std::move(list.OnChange);
-    list.BeginUpdate();
+    TValueRestorer<TNotifyEvent> quiet(list.OnChange, nullptr);
+    auto update = MakeBracket(list, &TStrings::BeginUpdate, &TStrings::EndUpdate);
     list.Clear();
     for (int i = 0; i < Row.GetColumnCount(); ++i) list.Add(Row.GetColumns(i)->GetFullName() + "=" + IntToStr(i));
-    list.EndUpdate();
-    list.OnChange = std::move(saved);
   }
   DoLayoutChanged();
 }
@@ -645,7 +615,9 @@ bool TIB_Statement::FindOrderingLink(const std::string&, std::string& Value) {
   return false;
 }
 
-void TIB_Statement::FocusColumn(TIB_Column& Column) { ProcessLinkEvent(27, reinterpret_cast<intptr_t>(&Column)); }
+void TIB_Statement::FocusColumn(TIB_Column& Column) {
+  ProcessLinkEvent(sleFocusColumn, reinterpret_cast<intptr_t>(&Column));
+}
 
 void TIB_Statement::SysParamsChanged(TIB_Column*) {}
 
@@ -735,14 +707,8 @@ void TIB_Statement::ApplyFieldsProperty(TIB_FieldsPropertyList List, TIB_Column&
         const int32_t index = StrToIntDef(Trim(value), -1);
         const int cur = FFields->IndexOfColumn(&Column);
         if (index >= 0 && index < FFields->GetColumnCount() && cur >= 0 && cur != index) {
-          FWritingFieldsIndex = true;
-          try {
-            FFields->MoveColumn(cur, index);
-          } catch (...) {
-            FWritingFieldsIndex = false;
-            throw;
-          }
-          FWritingFieldsIndex = false;
+          TValueRestorer<bool> writing(FWritingFieldsIndex, true);
+          FFields->MoveColumn(cur, index);
         }
       }
       break;
@@ -790,8 +756,9 @@ void TIB_Statement::ApplyFieldsProperty(TIB_FieldsPropertyList List, TIB_Column&
 void TIB_Statement::ApplyFieldsProperties(int OnlyList) {
   TIB_Row* row = FFields.get();
   if (row->GetColumnCount() == 0) return;
-  ++FLayoutHold;
-  try {
+  {
+    // The layout notice waits until every list is applied: the last one out sends it.
+    TCountGuard<int32_t> hold(FLayoutHold);
     const std::vector<TIB_Column*> columns = [&] {
       std::vector<TIB_Column*> v;
       for (int i = 0; i < row->GetColumnCount(); ++i) v.push_back(row->GetColumns(i));
@@ -801,11 +768,12 @@ void TIB_Statement::ApplyFieldsProperties(int OnlyList) {
       if (OnlyList >= 0 && l != OnlyList) continue;
       for (TIB_Column* c : columns) ApplyFieldsProperty(static_cast<TIB_FieldsPropertyList>(l), *c);
     }
-  } catch (...) {
-    --FLayoutHold;
-    throw;
+    // The NOTIME / NODATE formats fall back on the display format applied just above.
+    if (OnlyList < 0 || OnlyList == fplDisplayFormat) {
+      for (TIB_Column* c : columns) c->InitDateTimeFormats();
+    }
   }
-  if (--FLayoutHold == 0) DoLayoutChanged();
+  if (FLayoutHold == 0) DoLayoutChanged();
 }
 
 void TIB_Statement::FieldsPropertyChanged(TIB_FieldsPropertyList List) {

@@ -40,6 +40,11 @@ using TIB_RowFieldEvent = std::function<void(TIB_Statement* Sender, TIB_Row* ARo
 using TIB_MacroSubstituteEvent =
     std::function<void(TIB_Statement* Sender, const std::string& MacroName, std::string& TextResult)>;
 
+// The statement's own message for a text the client would cut short at a NUL byte (%d: its position).
+inline constexpr const char* SSQLTextHasNulByte =
+    "SQL text contains a NUL byte at position %d: the server would read only the text before it, so it "
+    "is not sent";
+
 // isc_info_sql_stmt codes of the client API: the kinds of statement the server reports.
 enum : uint8_t {
   stUnknown = 0,
@@ -83,6 +88,7 @@ enum : int32_t {
   sleDataChange = 22,
   sleUpdateData = 23,
   sleColumnsRebind = 24,
+  sleFocusColumn = 27,  // a column asks the control that shows it to take the focus (argument: the column)
   sleHintsChanged = 32,
 };
 
@@ -318,8 +324,6 @@ public:
   void SysDeallocate(bool CacheHandle);
   virtual void SysClose();
   virtual void SysUnprepare();
-  // The connection dropped its statement handles: this one is unusable from now on.
-  virtual void SysFreeHandle();
 
 protected:
   friend class TIB_SQLStrings;
@@ -351,6 +355,8 @@ protected:
   virtual void DoPreparedChanged();
   virtual void DoLayoutChanged();
   // Change hooks of the SQL and the lists.
+  // A change of the SQL or a list that shapes it is about to unprepare the statement (datasets may
+  // veto by raising).
   virtual void SysHook31() {}
   virtual void FieldsPropertyChanged(TIB_FieldsPropertyList List);
   void SQLChanged();
@@ -374,9 +380,11 @@ protected:
   void ExecTransactionControl(uint8_t Type);
 
   // Row hooks.
+  // A parameter is about to change (the params row's before-change hook; nothing here).
   virtual void SysHook60(TIB_Column* /*Column*/) {}
   virtual void SysParamsChanged(TIB_Column* Column);
   virtual void SysCheckCanModify(TIB_Column* /*Column*/) {}
+  // A column of the fields row changed its data: statement-link event sleDataChange with the column.
   virtual void DoLinkEvent22(TIB_Column* Column);
   virtual void SysCalculateFields();
 
@@ -394,8 +402,12 @@ protected:
   void KeepParamValues();
   void RestoreParamValues();
   void RecordSQLHistory();
+  // Splits the select-column list's items into ALIAS=EXPRESSION where an item names its column.
   void ExpandSelectColumns();
-  bool UsesPSQLBody() const;
+  // Refuses a text with a NUL byte before anything is sent (the server would stop reading there).
+  static void CheckSQLTextSendable(const std::string& Text);
+  // The length passed with Text to the client.
+  static unsigned short SQLTextLength(const std::string& Text) noexcept;
 
   TIB_Session& Session() { return *GetSession(); }
   TIB_Transaction* InternalTransaction();

@@ -30,32 +30,26 @@ ISC_ARRAY_DESC CStringDesc(const ISC_ARRAY_DESC& Desc) {
   return d;
 }
 
-// A node of its own for the travelling form, freed whatever happens.
-struct TScratchNode {
-  TIB_BlobNode Node;
-  ~TScratchNode() { ResetBlobNode(Node); }
-};
-
 // Between the node's layout (From: length + bytes) and the travelling one (To: bytes + NUL).
 void VaryingToCString(const TIB_BlobNode& From, TIB_BlobNode& To, size_t Length, size_t Count) {
   ReserveBlobNode(To, static_cast<int32_t>(Count * (Length + 1)));
-  std::memset(To.BlobBuffer, 0, Count * (Length + 1));
+  std::memset(To.BlobBuffer.get(), 0, Count * (Length + 1));
   for (size_t i = 0; i < Count; ++i) {
-    const uint8_t* from = From.BlobBuffer + i * (Length + 2);
+    const uint8_t* from = From.BlobBuffer.get() + i * (Length + 2);
     uint16_t n;
     std::memcpy(&n, from, 2);
-    std::memcpy(To.BlobBuffer + i * (Length + 1), from + 2, std::min<size_t>(n, Length));
+    std::memcpy(To.BlobBuffer.get() + i * (Length + 1), from + 2, std::min<size_t>(n, Length));
   }
   To.BlobSize = static_cast<int32_t>(Count * (Length + 1));
 }
 
 void CStringToVarying(const TIB_BlobNode& From, TIB_BlobNode& To, size_t Length, size_t Count) {
   ReserveBlobNode(To, static_cast<int32_t>(Count * (Length + 2)));
-  std::memset(To.BlobBuffer, 0, Count * (Length + 2));
+  std::memset(To.BlobBuffer.get(), 0, Count * (Length + 2));
   for (size_t i = 0; i < Count && From.BlobSize > 0; ++i) {
-    const char* from = reinterpret_cast<const char*>(From.BlobBuffer) + i * (Length + 1);
+    const char* from = reinterpret_cast<const char*>(From.BlobBuffer.get()) + i * (Length + 1);
     const auto n = static_cast<uint16_t>(strnlen(from, Length));
-    uint8_t* to = To.BlobBuffer + i * (Length + 2);
+    uint8_t* to = To.BlobBuffer.get() + i * (Length + 2);
     std::memcpy(to, &n, 2);
     std::memcpy(to + 2, from, n);
   }
@@ -83,12 +77,12 @@ void TIB_Statement::LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) {
   ISC_STATUS status;
   if (IsVaryingSlice(desc) && (Column.GetSQLType() & ~1) == SQL_ARRAY) {
     const ISC_ARRAY_DESC travel = CStringDesc(*desc);
-    TScratchNode scratch;
-    scratch.Node.BlobID = Node->BlobID;
-    status = s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch.Node, &travel,
-                                Column.GetPSQLVAR());
+    TIB_BlobNode scratch;  // the travelling form
+    scratch.BlobID = Node->BlobID;
+    status =
+        s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch, &travel, Column.GetPSQLVAR());
     if (status == 0) {
-      CStringToVarying(scratch.Node, *Node, desc->array_desc_length,
+      CStringToVarying(scratch, *Node, desc->array_desc_length,
                        static_cast<size_t>(ArraySliceSize(travel) / travel.array_desc_length));
     }
   } else {
@@ -104,12 +98,12 @@ void TIB_Statement::StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) {
   ISC_STATUS status;
   if (IsVaryingSlice(desc) && (Column.GetSQLType() & ~1) == SQL_ARRAY && Node.BlobSize > 0) {
     const ISC_ARRAY_DESC travel = CStringDesc(*desc);
-    TScratchNode scratch;
-    VaryingToCString(Node, scratch.Node, desc->array_desc_length,
+    TIB_BlobNode scratch;  // the travelling form
+    VaryingToCString(Node, scratch, desc->array_desc_length,
                      static_cast<size_t>(Node.BlobSize) / (desc->array_desc_length + 2u));
-    status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch.Node, &travel,
-                                 Column.GetPSQLVAR());
-    Node.BlobID = scratch.Node.BlobID;
+    status =
+        s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &scratch, &travel, Column.GetPSQLVAR());
+    Node.BlobID = scratch.BlobID;
   } else {
     status = s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &Node, desc, Column.GetPSQLVAR());
   }

@@ -9,16 +9,10 @@
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
-
-constexpr int kMsgUnableToGetGenerator = 65120;
-constexpr int kMsgUnassignedTransaction = 65132;
-constexpr int kMsgUnknownStatement = 65152;
-constexpr int kMsgUnanticipatedLength = 65172;
-constexpr int kMsgInvalidSqlInfo = 65173;
-constexpr int kMsgStatementFailedToPrepare = 65192;
-constexpr int kMsgNoActiveTransaction = 65195;
 
 constexpr ISC_STATUS kDsqlError = 335544569;
 constexpr ISC_STATUS kNoCursor = 335544358;
@@ -121,9 +115,9 @@ void TIB_Statement::SysExecute() {
   }
   if (!haveTransaction) {
     if (loading) return;
-    IB_Raise<EIB_StatementError>(kMsgNoActiveTransaction);
+    IB_Raise<EIB_StatementError>(IBMsg::NoActiveTransactionToExecuteWith);
   }
-  if (!PrepareCore()) IB_Raise<EIB_StatementError>(kMsgStatementFailedToPrepare);
+  if (!PrepareCore()) IB_Raise<EIB_StatementError>(IBMsg::StatementFailedToPrepare);
   DoBeforeExecute();
   const uint8_t type = GetStatementType() & 0x7F;
   if (FFields->GetColumnCount() > 0) SysClearFieldBuffers();
@@ -164,7 +158,8 @@ void TIB_Statement::SysExecuteStatement() {
     case stStartTrans:
     case stCommit:
     case stRollback: ExecTransactionControl(type); break;
-    default: throw EIB_StatementError(IB_LoadStr(kMsgUnknownStatement) + ": " + std::to_string(type));
+    default:
+      throw EIB_StatementError(IB_LoadStr(IBMsg::AttemptToExecuteAnUnknownStatement) + ": " + std::to_string(type));
   }
 }
 
@@ -183,11 +178,13 @@ void TIB_Statement::ExecDDL() {
   ProcessLinkEvent(sleBeforeExecDDL);
   TIB_Connection* c = GetIB_Connection();
   if (c) c->SysBeforeExecDDL();
-  try {
+  {
+    // A failed execute still closes the connection's DDL bracket; the execute's error is the one raised.
+    TScopeExit closeBracket([&] {
+      if (c) RunReported([&] { c->SysAfterExecDDL(); });
+    });
     API_Execute();
-  } catch (...) {
-    if (c) c->SysAfterExecDDL();
-    throw;
+    closeBracket.Release();
   }
   if (c) c->SysAfterExecDDL();
   Fire(AfterExecDDL);
@@ -196,7 +193,7 @@ void TIB_Statement::ExecDDL() {
 
 void TIB_Statement::ExecTransactionControl(uint8_t Type) {
   TIB_Transaction* t = GetIB_Transaction();
-  if (!t) IB_Raise<EIB_StatementError>(kMsgUnassignedTransaction);
+  if (!t) IB_Raise<EIB_StatementError>(IBMsg::UnassignedTransaction);
   const std::vector<std::string> words = Words(FServerSQL, 8);
   const bool retain = HasWord(words, "RETAIN") || HasWord(words, "RETAINING");
   switch (Type) {
@@ -256,7 +253,7 @@ void TIB_Statement::API_Execute2() {
     if (!FActivateTransactionForProcedures) {
       ISC_STATUS_ARRAY saved;
       std::memcpy(saved, s.GetStatusVector(), sizeof saved);
-      const ISC_STATUS again = s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0),
+      const ISC_STATUS again = s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, SQLTextLength(FPreparedSQL),
                                       FPreparedSQL.c_str(), dialect, static_cast<XSQLDA*>(nullptr));
       if (again == 0) {
         status = run();
@@ -323,6 +320,7 @@ void TIB_Statement::ExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQL
 }
 
 void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
+  CheckSQLTextSendable(SQL);
   SysCheckConnection(true);
   const std::vector<std::string> words = Words(SQL, 8);
   const std::string first = words.empty() ? std::string() : words[0];
@@ -335,9 +333,9 @@ void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, X
   isc_tr_handle noTransaction = 0;
   isc_tr_handle* tr = GetTrHandlePtr();
   if (!tr) tr = &noTransaction;
-  ISC_STATUS status = s.Call(s.Entries.isc_dsql_exec_immed2, GetDbHandlePtr(), tr, static_cast<unsigned short>(0),
-                             SQL.c_str(), static_cast<unsigned short>(GetSQLDialect()),
-                             static_cast<const XSQLDA*>(InRow), static_cast<const XSQLDA*>(OutRow));
+  ISC_STATUS status = s.Call(s.Entries.isc_dsql_exec_immed2, GetDbHandlePtr(), tr, SQLTextLength(SQL), SQL.c_str(),
+                             static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(InRow),
+                             static_cast<const XSQLDA*>(OutRow));
   if (s.GetMonitorHooked()) {
     std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.ISC_ExecImmed2()\r\n";
     if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
@@ -407,9 +405,9 @@ uint8_t TIB_Statement::GetStatementType() {
       char result[51] = {};
       s.CallChecked(this, s.Entries.isc_dsql_sql_info, &FStmtHandle, static_cast<short>(sizeof items), items,
                     static_cast<short>(sizeof result), result);
-      if (result[0] != isc_info_sql_stmt_type) IB_Raise<EIB_StatementError>(kMsgInvalidSqlInfo);
+      if (result[0] != isc_info_sql_stmt_type) IB_Raise<EIB_StatementError>(IBMsg::InvalidDataReturnedFromIscDsql);
       const int length = static_cast<unsigned char>(result[1]) | (static_cast<unsigned char>(result[2]) << 8);
-      if (length >= 256) IB_Raise<EIB_StatementError>(kMsgUnanticipatedLength);
+      if (length >= 256) IB_Raise<EIB_StatementError>(IBMsg::UnanticipatedLengthInIscDsqlSql);
       FStatementType = static_cast<uint8_t>(result[3]);
     }
   }
@@ -428,9 +426,12 @@ std::array<int32_t, 4> TIB_Statement::GetRecordCounts() {
 int32_t TIB_Statement::GetRowsAffected() {
   const std::array<int32_t, 4> counts = GetRecordCounts();
   const int32_t updates = counts[0], deletes = counts[1], selects = counts[2], inserts = counts[3];
+  // -1 when the server gave no count (the request failed): an unknown count is never read as 0.
   auto changed = [&] {
-    int32_t sum = 0;
-    for (int32_t n : {inserts, updates, deletes}) sum += std::max<int32_t>(n, 0);
+    int32_t sum = -1;
+    for (int32_t n : {inserts, updates, deletes}) {
+      if (n >= 0) sum = std::max<int32_t>(sum, 0) + n;
+    }
     return sum;
   };
   switch (GetStatementType() & 0x7F) {
@@ -450,52 +451,59 @@ int32_t TIB_Statement::GetRowsAffected() {
 
 namespace {
 
-// Runs a one-row, one-column query through direct client calls on the given handles. The value is
-// read as a 64-bit integer; Found is false when the query returns no row. False on any failure.
-bool QueryInt64(TIB_Session& S, isc_db_handle* DB, isc_tr_handle* TR, int Dialect, const std::string& SQL,
-                const std::string* Param, int64_t& Value, bool& Found) {
-  isc_stmt_handle h = 0;
-  ISC_STATUS_ARRAY status{};
+// Runs a one-row, one-column query through direct client calls on the given handles; the value is read
+// as a 64-bit integer. Answers false when the query gives no row or a null. A failing client call is
+// raised as the engine's error through the session's handler when Sender is given; without Sender
+// (a quiet look-up) it answers false and leaves the session's status alone.
+bool QueryInt64(TIB_Session& S, TObject* Sender, isc_db_handle* DB, isc_tr_handle* TR, int Dialect,
+                const std::string& SQL, const std::string* Param, int64_t& Value) {
   auto call = [&](auto Entry, auto... Args) {
-    TFpuGuard guard;
-    return Entry(status, Args...);
+    return Sender ? S.Call(Entry, Args...) : TIB_SessionBase::CallScratch(Entry, Args...);
   };
-  if (call(S.Entries.isc_dsql_allocate_statement, DB, &h) != 0) return false;
+  isc_stmt_handle h = 0;
+  auto fail = [&] {
+    if (h != 0)
+      TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
+    if (Sender) S.HandleISCError(Sender);
+    return false;
+  };
+  if (call(S.Entries.isc_dsql_allocate_statement, DB, &h) != 0) return fail();
   std::vector<std::byte> outBuf(XSQLDA_LENGTH(1)), inBuf(XSQLDA_LENGTH(1));
   auto* out = reinterpret_cast<XSQLDA*>(outBuf.data());
   auto* in = reinterpret_cast<XSQLDA*>(inBuf.data());
   out->version = in->version = SQLDA_VERSION1;
   out->sqln = in->sqln = 1;
-  bool ok = call(S.Entries.isc_dsql_prepare, TR, &h, static_cast<unsigned short>(0), SQL.c_str(),
-                 static_cast<unsigned short>(Dialect), out) == 0 &&
-            out->sqld == 1;
+  if (call(S.Entries.isc_dsql_prepare, TR, &h, static_cast<unsigned short>(SQL.size()), SQL.c_str(),
+           static_cast<unsigned short>(Dialect), out) != 0) {
+    return fail();
+  }
+  if (out->sqld != 1) {
+    TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
+    return false;
+  }
   int64_t value = 0;
   short ind = 0, inInd = 0;
   std::string param = Param ? *Param : std::string();
-  if (ok) {
-    XSQLVAR& v = out->sqlvar[0];
-    v.sqltype = SQL_INT64 + 1;
-    v.sqlscale = 0;
-    v.sqllen = sizeof(int64_t);
-    v.sqldata = reinterpret_cast<char*>(&value);
-    v.sqlind = &ind;
-    if (Param) {
-      XSQLVAR& p = in->sqlvar[0];
-      in->sqld = 1;
-      p.sqltype = SQL_TEXT + 1;
-      p.sqllen = static_cast<short>(param.size());
-      p.sqldata = param.data();
-      p.sqlind = &inInd;
-    }
-    const ISC_STATUS r = call(S.Entries.isc_dsql_execute2, TR, &h, static_cast<unsigned short>(Dialect),
-                              static_cast<const XSQLDA*>(Param ? in : nullptr), out);
-    Found = r == 0 && ind == 0;
-    ok = r == 0 || r == kEndOfCursor;
-    if (r == kEndOfCursor) Found = false;
+  XSQLVAR& v = out->sqlvar[0];
+  v.sqltype = SQL_INT64 + 1;
+  v.sqlscale = 0;
+  v.sqllen = sizeof(int64_t);
+  v.sqldata = reinterpret_cast<char*>(&value);
+  v.sqlind = &ind;
+  if (Param) {
+    XSQLVAR& p = in->sqlvar[0];
+    in->sqld = 1;
+    p.sqltype = SQL_TEXT + 1;
+    p.sqllen = static_cast<short>(param.size());
+    p.sqldata = param.data();
+    p.sqlind = &inInd;
   }
-  call(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
+  const ISC_STATUS r = call(S.Entries.isc_dsql_execute2, TR, &h, static_cast<unsigned short>(Dialect),
+                            static_cast<const XSQLDA*>(Param ? in : nullptr), out);
+  if (r != 0 && r != kEndOfCursor) return fail();
+  TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
   Value = value;
-  return ok;
+  return r == 0 && ind == 0;
 }
 
 }  // namespace
@@ -506,18 +514,16 @@ int64_t TIB_Statement::Gen_ID(const std::string& GeneratorName, int64_t Incremen
   MakeSQLIdent(GetSQLDialect(), GeneratorName, ident);
   TIB_Transaction* t = GetIB_Transaction();
   TIB_Connection* c = GetIB_Connection();
+  if (!t || !c || !c->GetConnected()) IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
+  if (!t->GetStarted()) t->SysStart();
+  if (!t->GetStarted()) IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
+  // A refused query raises the engine's error (an unknown generator, a lost connection ...).
   int64_t value = 0;
-  bool found = false;
-  bool ok = false;
-  if (t && c && c->GetConnected()) {
-    if (!t->GetStarted()) t->SysStart();
-    if (t->GetStarted()) {
-      ok = QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
-                      "SELECT GEN_ID(" + ident + ", " + std::to_string(Increment) + ") FROM RDB$DATABASE", nullptr,
-                      value, found);
-    }
+  if (!QueryInt64(Session(), this, c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
+                  "SELECT GEN_ID(" + ident + ", " + std::to_string(Increment) + ") FROM RDB$DATABASE", nullptr,
+                  value)) {
+    IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
   }
-  if (!ok || !found) IB_Raise<EIB_StatementError>(kMsgUnableToGetGenerator);
   return value;
 }
 
@@ -585,12 +591,26 @@ bool TIB_Statement::SQLIsSelectProc() {
   TIB_Connection* c = GetIB_Connection();
   const std::string relation = GetKeyRelation();
   if (!c || !c->GetConnected() || relation.empty()) return false;
-  TIB_Transaction* t = GetIB_Transaction();
-  if (!t || !t->GetStarted()) return false;
+  const std::string sql = "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = CAST(? AS CHAR(63))";
   int64_t value = 0;
-  bool found = false;
-  return QueryInt64(Session(), c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
-                    "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = CAST(? AS CHAR(63))", &relation,
-                    value, found) &&
-         found && value > 0;
+  TIB_Transaction* t = GetIB_Transaction();
+  if (t && t->GetStarted() && t->GetConnectionIndex(c) >= 0) {
+    return QueryInt64(Session(), nullptr, c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(), sql, &relation,
+                      value) &&
+           value > 0;
+  }
+  // No started transaction to ask in: a short read-only one of its own, so that asking starts nothing
+  // of the application's.
+  TIB_Session& s = Session();
+  static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version};
+  isc_tr_handle own = 0;
+  TIB_TEB teb{c->GetdbHandle(), static_cast<int32_t>(sizeof tpb), tpb};
+  if (TIB_SessionBase::CallScratch(s.Entries.isc_start_multiple, &own, static_cast<short>(1),
+                                   static_cast<void*>(&teb)) != 0) {
+    return false;
+  }
+  const bool found =
+      QueryInt64(s, nullptr, c->GetdbHandle(), &own, GetSQLDialect(), sql, &relation, value) && value > 0;
+  TIB_SessionBase::CallScratch(s.Entries.isc_commit_transaction, &own);
+  return found;
 }

@@ -4,6 +4,7 @@
 
 #include "dblib/IB_Statement.h"
 #include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 // ---------------------------------------------------------------------------------------------------------
 // TIB_TransactionLink
@@ -35,12 +36,8 @@ void TIB_TransactionLink::SetSession(TIB_Session* ASession) {
 
 void TIB_TransactionLink::SetIB_Transaction(TIB_Transaction* Value) {
   if (Value == FTransaction) return;
-  struct TIncomingGuard {
-    TIB_Transaction*& Ref;
-    ~TIncomingGuard() { Ref = nullptr; }
-  } guard{FIncoming};
-  FIncoming = Value;
-  ProcessEvent(0);
+  TValueRestorer<TIB_Transaction*> incoming(FIncoming, Value);
+  ProcessEvent(tleLinkBeforeLeave);
   if (TIB_Transaction* old = FTransaction) {
     old->RemoveTransactionLink(this);
     old->RemoveFreeNotification(this);
@@ -50,7 +47,7 @@ void TIB_TransactionLink::SetIB_Transaction(TIB_Transaction* Value) {
     Value->AddTransactionLink(this);
     Value->FreeNotification(this);
   }
-  ProcessEvent(1);
+  ProcessEvent(tleLinkAfterJoin);
 }
 
 void TIB_TransactionLink::SetReceiveFocus(bool Value) {

@@ -21,8 +21,13 @@ using TIB_TransactionLinkReceiveFocusEvent =
     std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
 using TIB_StmtLinkEvent = std::function<void(TIB_StatementLink* Sender, TIB_Statement* Statement)>;
 
-// Follows one transaction. Codes 0 (about to leave) and 1 (joined) are the link's own notices; the
-// transaction sends 2 to 16.
+// A transaction link's own notices as it moves between transactions (the transaction sends 2 to 16).
+enum : uint8_t {
+  tleLinkBeforeLeave = 0,  // about to leave its transaction (GetIncomingTransaction tells where it goes)
+  tleLinkAfterJoin = 1,    // joined its new transaction
+};
+
+// Follows one transaction. Besides its own two notices it receives the transaction's event codes.
 class TIB_TransactionLink : public TIB_Component, public TIB_TransactionLinkIntf {
 public:
   explicit TIB_TransactionLink(TComponent* AOwner);

@@ -1,6 +1,7 @@
 // TIB_Statement: finding the connection and transaction, building the server text, preparing and
 // describing, unpreparing and giving the handle back.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -8,12 +9,10 @@
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
-
-constexpr int kMsgInvalidInternalTransaction = 65111;
-constexpr int kMsgBlankSQL = 65170;
-constexpr int kMsgMustHaveConnection = 65194;
 
 constexpr ISC_STATUS kDsqlError = 335544569;
 // A handle the connection has released: unusable until a new one is acquired.
@@ -31,12 +30,6 @@ XSQLDA* SizeDA(std::vector<std::byte>& Buffer, int N) {
   da->sqln = static_cast<ISC_SHORT>(N);
   return da;
 }
-
-// Clears a flag when the scope ends, however it ends.
-struct TFlagGuard {
-  bool& Flag;
-  ~TFlagGuard() { Flag = false; }
-};
 
 // First word of a text, upper case, after any leading blanks and comments.
 std::string FirstWord(std::string_view S) {
@@ -60,6 +53,22 @@ std::string FirstWord(std::string_view S) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
+// SQL text handed to the client
+
+void TIB_Statement::CheckSQLTextSendable(const std::string& Text) {
+  const size_t nul = Text.find('\0');
+  if (nul != std::string::npos) {
+    throw EIB_StatementError(Format(SSQLTextHasNulByte, {static_cast<int32_t>(nul + 1)}));
+  }
+}
+
+unsigned short TIB_Statement::SQLTextLength(const std::string& Text) noexcept {
+  // Past what the length can hold the client reads up to the terminating NUL, which the text (checked
+  // by CheckSQLTextSendable) holds nowhere else.
+  return Text.size() <= 0xFFFF ? static_cast<unsigned short>(Text.size()) : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------
 // Connection and transaction on demand
 
 bool TIB_Statement::SysCheckConnection(bool Raise) {
@@ -71,7 +80,7 @@ bool TIB_Statement::SysCheckConnection(bool Raise) {
     if (c) SetIB_Connection(c);
   }
   if (Raise && !c && !HasState(csReading) && !HasState(csLoading)) {
-    IB_Raise<EIB_StatementError>(kMsgMustHaveConnection);
+    IB_Raise<EIB_StatementError>(IBMsg::StatementMustHaveAConnection);
   }
   if (c && !c->GetConnected() && !HasState(csLoading) && !HasState(csReading)) c->Perform(cnConnect);
   return GetIB_Connection() != nullptr;
@@ -101,7 +110,7 @@ bool TIB_Statement::SysCheckTransaction(bool Raise) {
   }
   if (FInternalTransaction) FInternalTransaction->SetIB_Connection(GetIB_Connection());
   if (Raise && !(t && t->GetStarted())) {
-    if (!t) IB_Raise<EIB_StatementError>(kMsgInvalidInternalTransaction);
+    if (!t) IB_Raise<EIB_Error>(IBMsg::InvalidInternalTransaction);
     if (!t->GetConnection(0)) {
       SysCheckConnection(false);
       if (TIB_Connection* c = GetIB_Connection()) t->SetIB_Connection(c);
@@ -141,47 +150,46 @@ bool TIB_Statement::PrepareCore() {
   return FPrepared;
 }
 
-bool TIB_Statement::UsesPSQLBody() const { return IsProcedureOrTriggerDDL(FSQL->GetText()); }
-
 void TIB_Statement::SysPrepare() {
   if (FPreparing) return;
-  TFlagGuard repreparingGuard{FRepreparing};
+  TValueRestorer<bool> repreparing(FRepreparing, FPrepared);
   if (FPrepared) {
-    FRepreparing = true;
     KeepParamValues();
   } else {
     DoBeforePrepare();
   }
-  TFlagGuard preparingGuard{FPreparing};
-  FPreparing = true;
+  TValueRestorer<bool> preparing(FPreparing, true);
   FStatementTypeStale = true;
-  const std::string savedSQL = FSQL->GetText();
-  const std::string savedJoinLinks = FJoinLinks.GetText();
   const bool savedValid = FSQLValid;
-
-  auto restoreTexts = [&] {
-    if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
-    if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
-  };
-  FSQL->BeginUpdate();
-  try {
+  // Whatever fails from here to the described rows leaves the statement unprepared with empty rows.
+  TScopeExit resetOnFailure([&] {
+    FSQLValid = savedValid;
+    RunReported([&] { SysResetDescription(); });
+  });
+  {
+    // The building hooks may change the SQL and JoinLinks texts: they are put back however the
+    // build ends, inside the SQL's update bracket.
+    const std::string savedSQL = FSQL->GetText();
+    const std::string savedJoinLinks = FJoinLinks.GetText();
+    auto update = MakeBracket(*FSQL, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+    TScopeExit restoreTexts([&] {
+      RunReported([&] {
+        if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
+        if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
+      });
+    });
     FBuildParams.Clear();
     FSQLValid = true;
     SysPrepareSQL();
-  } catch (...) {
-    restoreTexts();
-    FSQL->EndUpdate();
-    FSQLValid = savedValid;
-    SysResetDescription();
-    throw;
   }
-  restoreTexts();
-  FSQL->EndUpdate();
 
   int32_t inCount = 0, outCount = 0;
   ISC_STATUS status = API_Prepare(FServerSQL, inCount, outCount);
   if (status == kDsqlError && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
     // Stored code whose ':variables' were taken for parameters: send the text as it was written.
+    // (No other text is scanned again: with ParamCheck on the same scan would give the same text, and
+    // with it off a scan for markers would turn the ':names' the caller wants sent as written into
+    // parameters.)
     FServerSQL = FSQL->GetText();
     FParamNames.Clear();
     FParamNameCount = 0;
@@ -189,25 +197,20 @@ void TIB_Statement::SysPrepare() {
     status = API_Prepare(FServerSQL, inCount, outCount);
   }
   if (status != 0) {
+    resetOnFailure.Release();
     SysResetDescription();
     Session().HandleISCError(this);
     return;
   }
 
-  const bool repreparing = FRepreparing;
   FPrepared = true;
   FParamsDescribed = static_cast<int16_t>(inCount);
   FFieldsDescribed = static_cast<int16_t>(outCount);
-  try {
-    SysAllocateRows();
-  } catch (...) {
-    FSQLValid = savedValid;
-    SysResetDescription();
-    throw;
-  }
+  SysAllocateRows();
+  resetOnFailure.Release();
   const bool hasLinks = !FStatementLinks.empty();
-  if (hasLinks && (FParams->GetColumnCount() > 0 || repreparing)) ProcessLinkEvent(sleColumnsReleased);
-  if (repreparing) {
+  if (hasLinks && (FParams->GetColumnCount() > 0 || FRepreparing)) ProcessLinkEvent(sleColumnsReleased);
+  if (FRepreparing) {
     DoLayoutChanged();
   } else {
     if (hasLinks) ProcessLinkEvent(sleColumnsRebind);
@@ -230,8 +233,7 @@ void TIB_Statement::SysPrepareSQL() {
   int32_t kept = 0;
   if (needPlan) {
     ParseSQLParams(FSQL->GetText(), nullptr, nullptr, nullptr, FPreparedSQL, marker, false, kept);
-    FBuildingPlan = true;
-    TFlagGuard planGuard{FBuildingPlan};
+    TValueRestorer<bool> buildingPlan(FBuildingPlan, true);
     SysBuildForUpdate();
     SysBuildPlan();
     SysBuildSelect();
@@ -252,6 +254,93 @@ void TIB_Statement::SysPrepareSQL() {
   }
   if (!needPlan) FPreparedSQL = FServerSQL;
   FSourceSQL = text;
+  if (!FRepreparing) ExpandSelectColumns();
+}
+
+namespace {
+
+bool IsIdentChar(char C) {
+  const auto u = static_cast<unsigned char>(C);
+  return std::isalnum(u) || C == '_' || C == '$' || u >= 128;
+}
+
+// Splits one select item (control characters taken as blanks) into its expression and the alias that
+// names its column: after a top-level AS, else the last top-level word when what stands before it can
+// end an expression. False when the item gives its column no alias of its own.
+bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias) {
+  for (char& ch : Item) {
+    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
+  }
+  Item = Trim(Item);
+  // Top-level blanks: outside parentheses and quotes.
+  size_t lastBlank = std::string::npos, asAt = std::string::npos;
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = 0; i < Item.size(); ++i) {
+    const char c = Item[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth != 0 || c != ' ') continue;
+    lastBlank = i;
+    if (i + 3 < Item.size() && SameText(std::string_view(Item).substr(i + 1, 2), "AS") && Item[i + 3] == ' ') {
+      asAt = i;
+    }
+  }
+  if (asAt != std::string::npos) {
+    Expression = Trim(std::string_view(Item).substr(0, asAt));
+    Alias = Trim(std::string_view(Item).substr(asAt + 3));
+    return !Expression.empty() && !Alias.empty();
+  }
+  if (lastBlank == std::string::npos) return false;
+  Expression = Trim(std::string_view(Item).substr(0, lastBlank));
+  Alias = Trim(std::string_view(Item).substr(lastBlank + 1));
+  if (Expression.empty() || Alias.empty()) return false;
+  // The alias is a name: a quoted one, or a word that is no reserved word (END of a CASE, a collation).
+  const bool quoted = Alias.size() >= 2 && Alias.front() == '"' && Alias.back() == '"';
+  if (!quoted) {
+    for (char c : Alias) {
+      if (!IsIdentChar(c)) return false;
+    }
+    if (std::isdigit(static_cast<unsigned char>(Alias[0])) || IsReservedWord(Alias)) return false;
+  }
+  // What stands before must end an expression: a name, a literal or a closing parenthesis.
+  const char last = Expression.back();
+  if (!IsIdentChar(last) && last != ')' && last != '\'' && last != '"') return false;
+  size_t w = Expression.size();
+  while (w > 0 && IsIdentChar(Expression[w - 1])) --w;
+  const std::string lastWord = Expression.substr(w);
+  return lastWord.empty() || !IsReservedWord(lastWord) || SameText(lastWord, "NULL");
+}
+
+}  // namespace
+
+void TIB_Statement::ExpandSelectColumns() {
+  // "<*>" and the "*" or "relation.*" after it stay as they are: the relation's column names come
+  // from the schema cache, which this library does not have yet.
+  bool afterStar = false;
+  for (int i = 0; i < FSelectColumns.Count(); ++i) {
+    const std::string item = FSelectColumns.Get(i);
+    if (item == "<*>") {
+      afterStar = true;
+      continue;
+    }
+    if (afterStar) {
+      afterStar = false;
+      continue;
+    }
+    std::string text, expression, alias;
+    UnescapeListText(item, text);
+    if (!SplitSelectItem(text, expression, alias)) continue;
+    std::string escapedAlias, escapedExpression;
+    EscapeListText(alias, escapedAlias);
+    EscapeListText(expression, escapedExpression);
+    FSelectColumns.Put(i, escapedAlias + "=" + escapedExpression);
+  }
 }
 
 void TIB_Statement::SysSubstituteMacros() {
@@ -275,7 +364,8 @@ void TIB_Statement::DoPrepareSQL() {
 
 ISC_STATUS TIB_Statement::API_Prepare(const std::string& Text, int32_t& InCount, int32_t& OutCount) {
   InCount = OutCount = 0;
-  if (Trim(Text).empty()) IB_Raise<EIB_StatementError>(kMsgBlankSQL);
+  if (Trim(Text).empty()) IB_Raise<EIB_StatementError>(IBMsg::BlankSQLStatementNotAllowed);
+  CheckSQLTextSendable(Text);
   TIB_Session& s = Session();
   const int expected = FRepreparing ? FFields->GetColumnCount() : FSelectColumns.Count();
   XSQLDA* out = SizeDA(FOutDA, expected);
@@ -287,7 +377,7 @@ ISC_STATUS TIB_Statement::API_Prepare(const std::string& Text, int32_t& InCount,
   if (!tr) tr = &noTransaction;
   const auto dialect = static_cast<unsigned short>(GetSQLDialect());
   ISC_STATUS status =
-      s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, static_cast<unsigned short>(0), Text.c_str(), dialect, out);
+      s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, SQLTextLength(Text), Text.c_str(), dialect, out);
   if (status != 0) return status;
   if (s.GetMonitorHooked()) {
     std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.API_Prepare()\r\n";
@@ -374,8 +464,7 @@ void TIB_Statement::DoPreparedChanged() {
 
 void TIB_Statement::SysUnprepare() {
   if (FUnpreparing || !FPrepared) return;
-  FUnpreparing = true;
-  TFlagGuard guard{FUnpreparing};
+  TValueRestorer<bool> unpreparing(FUnpreparing, true);
   SysClose();
   DoBeforeUnprepare();
   KeepParamValues();
@@ -411,17 +500,4 @@ void TIB_Statement::SysDeallocate(bool CacheHandle) {
   }
   if (FInternalTransaction && FInternalTransaction->GetStarted()) FInternalTransaction->Commit();
   if (c) FSQLDialect = static_cast<int16_t>(c->GetSQLDialect());
-}
-
-void TIB_Statement::SysFreeHandle() {
-  if (FStmtHandle != 0 && FStmtHandle != kReleasedHandle) {
-    if (FPrepared) InvalidateSQL();
-    if (TIB_Connection* c = GetIB_Connection()) {
-      c->ReleaseStatementHandle(FStmtHandle);
-    } else {
-      TIB_Session& s = Session();
-      s.Call(s.Entries.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_drop));
-    }
-  }
-  FStmtHandle = kReleasedHandle;
 }

@@ -3,34 +3,10 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/IB_Parse.h"
+#include "platform/ScopeGuards.h"
 #include "platform/Streams.h"
 
 namespace {
-
-// Sets a flag for a scope and gives back its earlier value, also when a handler raises.
-class TFlagScope {
-public:
-  explicit TFlagScope(bool& Flag) : FFlag(Flag), FSaved(Flag) { FFlag = true; }
-  ~TFlagScope() { FFlag = FSaved; }
-  TFlagScope(const TFlagScope&) = delete;
-  TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-  bool& FFlag;
-  bool FSaved;
-};
-
-// Holds a list in an update for a scope.
-class TUpdateScope {
-public:
-  explicit TUpdateScope(TStrings& List) : FList(List) { FList.BeginUpdate(); }
-  ~TUpdateScope() { FList.EndUpdate(); }
-  TUpdateScope(const TUpdateScope&) = delete;
-  TUpdateScope& operator=(const TUpdateScope&) = delete;
-
-private:
-  TStrings& FList;
-};
 
 bool IsBlank(std::string_view S) { return Trim(S).empty(); }
 
@@ -61,7 +37,7 @@ int TIB_StringList::Add(const std::string& S) { return AddObject(S, nullptr); }
 
 int TIB_StringList::AddObject(const std::string& S, TObject* AObject) {
   if (!FInternalChange && IsBlank(S)) {
-    TFlagScope Internal(FInternalChange);
+    TValueRestorer<bool> internal(FInternalChange, true);
     return TStringList::AddObject(S, AObject);
   }
   return TStringList::AddObject(S, AObject);
@@ -75,7 +51,7 @@ void TIB_StringList::Put(int Index, const std::string& S) {
   TObject* Obj = GetObject(Index);
   const std::string Old = Get(Index);
   // One bracket, so that nobody is told of the list while the item is out of it.
-  TUpdateScope Update(*this);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Delete(Index);
   try {
     AddObject(S, Obj);
@@ -102,7 +78,7 @@ void TIB_StringList::SetUpdateState(bool Updating) {
 }
 
 void TIB_StringList::RemoveBlankLines() {
-  TFlagScope Internal(FInternalChange);
+  TValueRestorer<bool> internal(FInternalChange, true);
   for (int I = Count() - 1; I >= 0; --I)
     if (I < Count() && IsBlank(Get(I))) Delete(I);
 }
@@ -125,7 +101,7 @@ void TIB_StringList::SetLinkValue(int Index, const std::string& Value) {
 }
 
 bool TIB_StringList::FindName(std::string_view Name, int& Index) const {
-  if (!GetSorted()) IB_Raise<EIB_Error>(65110);
+  if (!GetSorted()) IB_Raise<EIB_Error>(IBMsg::StringlistMustBeSortedForThis);
   const std::string Key = std::string(Name) + "=";
   bool Found = false;
   int L = 0;
@@ -219,7 +195,7 @@ void TIB_StringList::SetLinkValueByName(std::string_view Name, const std::string
       if (SplitQualified(GetLinkName(I), ItemField) && CompareText(ItemField, Key) == 0) Matches.push_back(I);
     }
     if (!Matches.empty()) {
-      TUpdateScope Update(*this);
+      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
       if (!GetSorted()) {
         for (int I : Matches) SetLinkValue(I, Value);
       } else {
@@ -276,7 +252,7 @@ void TIB_StringList::SaveToStream(TStream* Stream) const {
 }
 
 void TIB_StringList::SetCommaList(std::string_view Text) {
-  TUpdateScope Update(*this);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Clear();
   if (Text.empty()) return;
   size_t Start = 0;

@@ -3,7 +3,6 @@
 #include "dblib/IB_Transaction.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "dblib/IB_Constants.h"
 #include "platform/Forms.h"
@@ -39,13 +38,7 @@ TIB_Transaction::~TIB_Transaction() = default;
 
 void TIB_Transaction::BeforeDestruction() {
   if (GetStarted() || FExplicitStart || GetTransactionIsActive()) {
-    try {
-      Close();
-    } catch (const std::exception& e) {
-      ReportException(e);
-    } catch (...) {
-      ReportException(Exception("Unknown exception while closing a transaction"));
-    }
+    RunReported([&] { Close(); });
     // A close that failed (a refused commit under AutoCommit, say) must not leave the server
     // transaction behind the freed component: it is rolled back without further ado.
     AbandonServerTransaction();
@@ -54,20 +47,10 @@ void TIB_Transaction::BeforeDestruction() {
   const std::vector<TIB_TransactionLinkIntf*> links = FLinks;
   for (TIB_TransactionLinkIntf* link : links) {
     if (!Contains(FLinks, link)) continue;
-    try {
-      link->TransactionDestroying(this);
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
+    RunReported([&] { link->TransactionDestroying(this); });
     EraseItem(FLinks, link);
   }
-  while (!FConnections.empty()) {
-    try {
-      RemoveConnection(GetConnection(Get_ConnectionCount() - 1));
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
-  }
+  while (!FConnections.empty()) RunReported([&] { RemoveConnection(GetConnection(Get_ConnectionCount() - 1)); });
   FDatasets.clear();
   FStatements.clear();
   TIB_Component::BeforeDestruction();
@@ -75,25 +58,18 @@ void TIB_Transaction::BeforeDestruction() {
 
 void TIB_Transaction::AbandonServerTransaction() noexcept {
   if (!GetStarted()) return;
-  try {
-    if (TIB_Session* session = GetBoundSession()) {
+  RunReported([&] {
+    if (TIB_Session* session = GetBoundSession())
       TIB_SessionBase::CallScratch(session->Entries.isc_rollback_transaction, &FHandle);
-    }
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
+  });
   FHandle = 0;
   AfterServerEnd();
   // The work is gone with the server transaction: so are its notices and its explicit start.
   FDMLCache.Flush(false);
   FExplicitStart = false;
   if (HasState(csDestroying) || IsDestroying()) return;
-  try {
-    FState = tsRollingBack;
-    RecomputeState();
-  } catch (const std::exception& e) {
-    ReportException(e);
-  }
+  FState = tsRollingBack;
+  RunReported([&] { RecomputeState(); });
   if (FState >= tsSavePoint) FState = tsInactive;
 }
 
@@ -113,22 +89,15 @@ void TIB_Transaction::Loaded() {
   // A start asked for while the component was read from its stored form happens now.
   if (FState == tsStartRequested && !GetStarted()) {
     FState = tsInactive;
-    try {
+    RunReported([&] {
       TIB_BusyBracket busy(this);
       SysStart();
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
+    });
   }
 }
 
 // ---------------------------------------------------------------------------------------------------
 // Settings
-
-void TIB_Transaction::CheckOptionChange(int MessageId) {
-  CheckOAT();
-  if (GetStarted()) IB_Raise<EIB_TransactionError>(MessageId);
-}
 
 void TIB_Transaction::SetReadOnly(bool Value) {
   if (Value == FReadOnly) return;
@@ -294,7 +263,7 @@ void TIB_Transaction::RecomputeState(bool AfterOperation) {
 }
 
 void TIB_Transaction::RestoreStateAfterFailure(TIB_TransactionState Prior) noexcept {
-  try {
+  RunReported([&] {
     // A transaction that held changes and is still started still holds them: it stays active, so
     // that a following commit or rollback deals with them. Everything else is recomputed.
     if (Prior == tsActive && GetStarted()) {
@@ -305,10 +274,7 @@ void TIB_Transaction::RestoreStateAfterFailure(TIB_TransactionState Prior) noexc
     } else {
       RecomputeState();
     }
-  } catch (const std::exception& e) {
-    ReportException(e);
-  } catch (...) {
-  }
+  });
   // Whatever a handler did, no "in progress" state survives.
   if (FState == tsStartRequested || FState >= tsSavePoint) FState = GetStarted() ? tsStarted : tsInactive;
 }
@@ -360,7 +326,10 @@ void TIB_Transaction::DecUpdatesPendingWatchers() {
 
 void TIB_Transaction::AddDMLCacheItem(TIB_TransactionDatasetIntf* Originator, const std::string& KeyFieldNames,
                                       const Variant& KeyValues, TIB_DMLCacheItemType ItemType) {
-  FDMLCache.AddDMLCacheItem(nullptr, Originator, ItemType, KeyValues, KeyFieldNames);
+  // The originator's connection, else this transaction's: a notice without one would reach nobody.
+  TIB_Connection* connection = Originator ? Originator->GetDatasetConnection() : nullptr;
+  if (!connection) connection = GetConnection(0);
+  FDMLCache.AddDMLCacheItem(connection, Originator, ItemType, KeyValues, KeyFieldNames);
 }
 
 // ---------------------------------------------------------------------------------------------------

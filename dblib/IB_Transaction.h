@@ -141,6 +141,8 @@ public:
   void DecPostPendingWatchers();
   void IncUpdatesPendingWatchers() { ++FUpdatesPendingWatchers; }
   void DecUpdatesPendingWatchers();
+  // Announces a change made through Originator (which may be nil) on the originator's connection, else
+  // on this transaction's first connection.
   void AddDMLCacheItem(TIB_TransactionDatasetIntf* Originator, const std::string& KeyFieldNames,
                        const Variant& KeyValues, TIB_DMLCacheItemType ItemType);
 
@@ -178,6 +180,7 @@ public:
   // transaction), or it found its server connection broken.
   void CloseForConnection() override;
   void ConnectionWasLost(TIB_Connection* AConnection) override;
+  bool GetServerStarted() const override { return GetStarted(); }
   void ProcessConnectionEvent(TIB_ConnectionLink* Link, int32_t AEvent) override;
 
   // --- registrations
@@ -254,12 +257,14 @@ protected:
   void ProcessLinkEvent(uint8_t AEvent);
 
 private:
-  friend class TIB_TransactionTestAccess;
-
   bool IsIdle() const noexcept { return !GetStarted() && !FExplicitStart && !GetTransactionIsActive(); }
   bool CanFireEvents() const noexcept { return !HasState(csDestroying) && !IsDestroying(); }
   void Fire(const TIB_TransactionEvent& Event);
-  void CheckOptionChange(int MessageId);
+  template <class Msg>
+  void CheckOptionChange(Msg MessageId) {
+    CheckOAT();
+    if (GetStarted()) IB_Raise<EIB_TransactionError>(MessageId);
+  }
   void SetConnectionAt(int Index, TIB_Connection* Value);
 
   // Start.
@@ -279,8 +284,9 @@ private:
   // isc_commit_transaction / isc_commit_retaining with the one-time retry; raises what remains.
   // False when it failed and a handler suppressed the error.
   bool ServerCommit(bool Retaining);
-  // isc_rollback_transaction unless the connection is lost. A lost connection clears the handle
-  // quietly; any other refusal is raised and the handle kept.
+  // isc_rollback_transaction unless the connection is lost. A lost connection, or a server that no
+  // longer knows the transaction, clears the handle quietly; any other refusal is raised and the
+  // handle kept.
   void ServerRollback();
   void AfterServerEnd();
   // Lets go of a server transaction that could not be ended the ordinary way (its connection

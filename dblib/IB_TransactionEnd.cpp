@@ -5,21 +5,15 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Transaction.h"
 #include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
-// Raises the flag for the life of the object and restores its old value.
-class TFlagGuard {
-public:
-  explicit TFlagGuard(bool& Flag) : FFlag(Flag), FOld(Flag) { FFlag = true; }
-  ~TFlagGuard() { FFlag = FOld; }
-  TFlagGuard(const TFlagGuard&) = delete;
-  TFlagGuard& operator=(const TFlagGuard&) = delete;
-
-private:
-  bool& FFlag;
-  bool FOld;
-};
+// True when the server answered that it does not know the transaction (it ended without this
+// component: by a COMMIT or ROLLBACK statement text, say).
+bool ServerForgotTransaction(const ISC_STATUS* Status) {
+  return Status[0] == isc_arg_gds && Status[1] == isc_bad_trans_handle;
+}
 
 }  // namespace
 
@@ -53,7 +47,7 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
   for (TIB_TransactionDatasetIntf* d : datasets) {
     if (!HasDataset(d)) continue;
     // One dataset's failure is reported and the others still follow the transaction.
-    try {
+    RunReported([&] {
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
         if (Committing)
           d->Post();
@@ -62,7 +56,7 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
       }
       if (FClosing || d->GetUnidirectional()) {
         if (Before) d->Close();
-        continue;
+        return;
       }
       switch (d->GetCommitAction()) {
         case caClose:
@@ -87,9 +81,7 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
           if (!Before && d->GetActive()) d->Refresh();
           break;
       }
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
+    });
   }
 }
 
@@ -147,14 +139,23 @@ bool TIB_Transaction::ServerCommit(bool Retaining) {
   TIB_Session* session = GetSession();
   auto entry = Retaining ? session->Entries.isc_commit_retaining : session->Entries.isc_commit_transaction;
   ISC_STATUS result = session->Call(entry, &FHandle);
-  if (result != 0 && !IB_StatusShowsConnectionLost(session->GetStatusVector())) {
+  if (result != 0 && !IB_StatusShowsConnectionLost(session->GetStatusVector()) &&
+      !ServerForgotTransaction(session->GetStatusVector())) {
     // A commit can fail on what a DDL statement left behind in the connections (cached statement
     // handles on changed metadata): they are cleared and the commit is tried once more.
     ConnectionsAfterFailedCommit();
     if (GetStarted()) result = session->Call(entry, &FHandle);
   }
   if (result != 0) {
-    if (IB_StatusShowsConnectionLost(session->GetStatusVector())) HandleLostConnection();
+    if (IB_StatusShowsConnectionLost(session->GetStatusVector())) {
+      HandleLostConnection();
+    } else if (ServerForgotTransaction(session->GetStatusVector())) {
+      // Nothing is left to commit, to retry or to roll back: the handle goes with the work and its
+      // notices, and the error is raised.
+      FHandle = 0;
+      AfterServerEnd();
+      FDMLCache.Flush(false);
+    }
     FTimeoutProps.SetCommitFailed(true);
     session->HandleISCError(this);
     return false;  // a handler suppressed the error: nothing was committed
@@ -167,7 +168,8 @@ void TIB_Transaction::ServerRollback() {
   if (!FConnectionLost && !AnyConnectionLost()) {
     TIB_Session* session = GetSession();
     const ISC_STATUS result = session->Call(session->Entries.isc_rollback_transaction, &FHandle);
-    if (result != 0) {
+    // A transaction the server no longer knows has nothing left to undo.
+    if (result != 0 && !ServerForgotTransaction(session->GetStatusVector())) {
       if (!IB_StatusShowsConnectionLost(session->GetStatusVector())) {
         // The server still holds the transaction: say so and keep the handle for another try.
         session->HandleISCError(this);
@@ -342,14 +344,12 @@ void TIB_Transaction::RollbackRetainingCore() {
         StartCore();
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
           if (!HasDataset(d)) continue;
-          try {
+          RunReported([&] {
             if (d->GetUnidirectional())
               d->Close();
             else if (d->GetActive())
               d->Refresh();
-          } catch (const std::exception& e) {
-            ReportException(e);
-          }
+          });
         }
       }
       // The changes were undone: nobody is told about them.
@@ -370,7 +370,7 @@ void TIB_Transaction::RollbackRetainingCore() {
 void TIB_Transaction::Close() {
   if (IsIdle() || FClosing) return;
   TIB_BusyBracket busy(this);
-  TFlagGuard closing(FClosing);
+  TValueRestorer<bool> closing(FClosing, true);
   if (GetAutoCommit() && !FConnectionLost)
     Commit();
   else

@@ -2,11 +2,13 @@
 // the transaction has to do with its connections.
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Transaction.h"
+#include "platform/Forms.h"
 
 namespace {
 
@@ -22,21 +24,14 @@ constexpr uint64_t kStartRetrySleepMs = 10;
 
 void TIB_Transaction::AddConnection(TIB_Connection* AConnection) {
   if (!AConnection || GetConnectionIndex(AConnection) >= 0) return;
-  auto* link = new TIB_ConnectionTransactionLink(this, this);
-  try {
-    link->SetIB_Connection(AConnection);
-    FConnections.push_back(AConnection);
-    FConnectionLinks.push_back(link);
-    AConnection->RegisterTransaction(this);
-  } catch (...) {
-    auto it = std::find(FConnections.begin(), FConnections.end(), AConnection);
-    if (it != FConnections.end()) {
-      FConnectionLinks.erase(FConnectionLinks.begin() + (it - FConnections.begin()));
-      FConnections.erase(it);
-    }
-    delete link;
-    throw;
-  }
+  // Owned here until it is in the lists: a link that failed to join goes again.
+  std::unique_ptr<TIB_ConnectionTransactionLink> link(new TIB_ConnectionTransactionLink(this, this));
+  link->SetIB_Connection(AConnection);
+  FConnections.reserve(FConnections.size() + 1);
+  FConnectionLinks.reserve(FConnectionLinks.size() + 1);
+  AConnection->RegisterTransaction(this);
+  FConnections.push_back(AConnection);
+  FConnectionLinks.push_back(link.release());
 }
 
 void TIB_Transaction::RemoveConnection(TIB_Connection* AConnection) {
@@ -71,23 +66,12 @@ void TIB_Transaction::HandleLostConnection() {
     return;
   }
   // With several connections only the broken ones are marked: each checks its own.
-  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections)) {
-    try {
-      c->CheckConnection();
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
-  }
+  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections)) RunReported([&] { c->CheckConnection(); });
 }
 
 void TIB_Transaction::ConnectionsAfterFailedCommit() {
-  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections)) {
-    try {
-      c->FlushStatementHandleCache(0);
-    } catch (const std::exception& e) {
-      ReportException(e);
-    }
-  }
+  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections))
+    RunReported([&] { c->FlushStatementHandleCache(0); });
 }
 
 void TIB_Transaction::AfterServerEnd() { FEndTime = Now(); }
@@ -128,11 +112,7 @@ bool TIB_Transaction::BeforeStartStep() {
     bool usable = !((status == csDisconnecting || status == csDroppingDatabase) && !FReadOnly);
     if (usable && !c->GetConnected()) {
       // Connecting here never raises: a failure is reported and the start does not happen.
-      try {
-        c->SetConnected(true);
-      } catch (const std::exception& e) {
-        ReportException(e);
-      }
+      RunReported([&] { c->SetConnected(true); });
       usable = c->GetConnected();
     }
     if (!usable) {
@@ -168,8 +148,7 @@ void TIB_Transaction::FireCustomizeTPB(TIB_Connection* AConnection, std::vector<
   if (Buffer.size() < static_cast<size_t>(IB_TPBBufferSize)) Buffer.resize(IB_TPBBufferSize);
   OnCustomizeTPB(this, AConnection, Length, Buffer);
   if (Length < 1 || static_cast<size_t>(Length) > Buffer.size())
-    throw EIB_TransactionError("OnCustomizeTPB left a TPB length of " + IntToStr(Length) + " for a buffer of " +
-                               IntToStr(static_cast<int64_t>(Buffer.size())) + " bytes");
+    IB_Raise<EIB_TransactionError>(IBMsg::InvalidTPBLength, {int64_t{Length}, static_cast<int64_t>(Buffer.size())});
 }
 
 void TIB_Transaction::StartCore() {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "dblib/IB_Constants.h"
 #include "platform/Registry.h"
 
 bool BuffersEqual(const void* P1, const void* P2, size_t Count) {
@@ -219,12 +220,12 @@ int HexDigit(char C) {
 }  // namespace
 
 void HexTextToBinary(std::string_view Text, void* Buffer, size_t Count) {
-  if (Text.size() / 2 < Count) throw Exception("Invalid text in HexTextToBinary");
+  if (Text.size() / 2 < Count) IB_Raise<Exception>(IBMsg::InvalidHexText);
   // Decode fully before writing, so a bad digit leaves the buffer untouched.
   std::string bytes(Count, '\0');
   for (size_t i = 0; i < Count; ++i) {
     int hi = HexDigit(Text[2 * i]), lo = HexDigit(Text[2 * i + 1]);
-    if (hi < 0 || lo < 0) throw Exception("Invalid text in HexTextToBinary");
+    if (hi < 0 || lo < 0) IB_Raise<Exception>(IBMsg::InvalidHexText);
     bytes[i] = static_cast<char>(hi << 4 | lo);
   }
   if (Count) std::memcpy(Buffer, bytes.data(), Count);
@@ -328,7 +329,7 @@ std::string ScramblePassword(const std::string& Text, const std::string& Key) {
 std::string UnscramblePassword(const std::string& Text, const std::string& Key) {
   if (Key.empty() || !Text.starts_with(IB_ScrambleMarker)) return Text;
   std::string_view hex = std::string_view(Text).substr(IB_ScrambleMarker.size());
-  if (hex.size() % 2 != 0) throw Exception("Invalid text in HexTextToBinary");
+  if (hex.size() % 2 != 0) IB_Raise<Exception>(IBMsg::InvalidHexText);
   std::string bytes(hex.size() / 2, '\0');
   HexTextToBinary(hex, bytes.data(), bytes.size());
   return Combine(bytes, Key);

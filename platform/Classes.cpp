@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ScopeGuards.h"
+
 // ---------------------------------------------------------------------------------------------
 // TComponent
 
@@ -158,37 +160,21 @@ void TStrings::AddStrings(const TStrings& Strings) {
   if (&Strings == this) {
     std::vector<std::pair<std::string, TObject*>> copy;
     for (int i = 0; i < Strings.Count(); ++i) copy.emplace_back(Strings.Get(i), Strings.GetObject(i));
-    BeginUpdate();
-    try {
+    {
+      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
       for (auto& [s, o] : copy) AddObject(s, o);
-    } catch (...) {
-      EndUpdate();
-      throw;
     }
-    EndUpdate();
     return;
   }
-  BeginUpdate();
-  try {
-    for (int i = 0; i < Strings.Count(); ++i) AddObject(Strings.Get(i), Strings.GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  for (int i = 0; i < Strings.Count(); ++i) AddObject(Strings.Get(i), Strings.GetObject(i));
 }
 
 void TStrings::Assign(const TStrings& Source) {
   if (&Source == this) return;
-  BeginUpdate();
-  try {
-    Clear();
-    AddStrings(Source);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  Clear();
+  AddStrings(Source);
 }
 
 int TStrings::IndexOf(std::string_view S) const {
@@ -214,33 +200,22 @@ int TStrings::IndexOfObject(const TObject* AObject) const {
 
 void TStrings::Move(int CurIndex, int NewIndex) {
   if (CurIndex == NewIndex) return;
-  BeginUpdate();
-  try {
-    std::string s = Get(CurIndex);
-    TObject* o = GetObject(CurIndex);
-    Delete(CurIndex);
-    InsertObject(NewIndex, s, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  (void)Get(NewIndex);  // a bad place raises before the item leaves its own
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  std::string s = Get(CurIndex);
+  TObject* o = GetObject(CurIndex);
+  Delete(CurIndex);
+  InsertObject(NewIndex, s, o);
 }
 
 void TStrings::Exchange(int Index1, int Index2) {
-  BeginUpdate();
-  try {
-    std::string s = Get(Index1);
-    TObject* o = GetObject(Index1);
-    Put(Index1, Get(Index2));
-    PutObject(Index1, GetObject(Index2));
-    Put(Index2, s);
-    PutObject(Index2, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  std::string s = Get(Index1);
+  TObject* o = GetObject(Index1);
+  Put(Index1, Get(Index2));
+  PutObject(Index1, GetObject(Index2));
+  Put(Index2, s);
+  PutObject(Index2, o);
 }
 
 bool TStrings::Equals(const TStrings& Other) const {
@@ -296,22 +271,16 @@ std::string TStrings::GetText() const {
 }
 
 void TStrings::SetText(std::string_view Value) {
-  BeginUpdate();
-  try {
-    Clear();
-    size_t p = 0;
-    while (p < Value.size()) {
-      size_t start = p;
-      while (p < Value.size() && Value[p] != '\r' && Value[p] != '\n') ++p;
-      Add(std::string(Value.substr(start, p - start)));
-      if (p < Value.size() && Value[p] == '\r') ++p;
-      if (p < Value.size() && Value[p] == '\n') ++p;
-    }
-  } catch (...) {
-    EndUpdate();
-    throw;
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  Clear();
+  size_t p = 0;
+  while (p < Value.size()) {
+    size_t start = p;
+    while (p < Value.size() && Value[p] != '\r' && Value[p] != '\n') ++p;
+    Add(std::string(Value.substr(start, p - start)));
+    if (p < Value.size() && Value[p] == '\r') ++p;
+    if (p < Value.size() && Value[p] == '\n') ++p;
   }
-  EndUpdate();
 }
 
 std::string TStrings::GetCommaText() const {
@@ -335,48 +304,42 @@ std::string TStrings::GetCommaText() const {
 
 void TStrings::SetCommaText(std::string_view Value) {
   auto blank = [](char ch) { return ch != '\0' && static_cast<unsigned char>(ch) <= ' '; };
-  BeginUpdate();
-  try {
-    Clear();
-    size_t p = 0, n = Value.size();
-    while (p < n && blank(Value[p])) ++p;
-    while (p < n) {
-      std::string s;
-      if (Value[p] == '"') {
-        ++p;
-        while (p < n) {
-          if (Value[p] == '"') {
-            if (p + 1 < n && Value[p + 1] == '"') {
-              s += '"';
-              p += 2;
-              continue;
-            }
-            ++p;
-            break;
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  Clear();
+  size_t p = 0, n = Value.size();
+  while (p < n && blank(Value[p])) ++p;
+  while (p < n) {
+    std::string s;
+    if (Value[p] == '"') {
+      ++p;
+      while (p < n) {
+        if (Value[p] == '"') {
+          if (p + 1 < n && Value[p + 1] == '"') {
+            s += '"';
+            p += 2;
+            continue;
           }
-          s += Value[p++];
+          ++p;
+          break;
         }
-      } else {
-        size_t start = p;
-        while (p<n&& static_cast<unsigned char>(Value[p])> ' ' && Value[p] != ',') ++p;
-        s.assign(Value.substr(start, p - start));
-        if (p == start && p < n && Value[p] != ',') {
-          // A control character that is no separator: keep it rather than loop on it.
-          s += Value[p++];
-        }
+        s += Value[p++];
       }
-      Add(s);
-      while (p < n && blank(Value[p])) ++p;
-      if (p < n && Value[p] == ',') {
-        do ++p;
-        while (p < n && blank(Value[p]));
+    } else {
+      size_t start = p;
+      while (p<n&& static_cast<unsigned char>(Value[p])> ' ' && Value[p] != ',') ++p;
+      s.assign(Value.substr(start, p - start));
+      if (p == start && p < n && Value[p] != ',') {
+        // A control character that is no separator: keep it rather than loop on it.
+        s += Value[p++];
       }
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
+    Add(s);
+    while (p < n && blank(Value[p])) ++p;
+    if (p < n && Value[p] == ',') {
+      do ++p;
+      while (p < n && blank(Value[p]));
+    }
   }
-  EndUpdate();
 }
 
 void TStrings::BeginUpdate() {
@@ -443,6 +406,19 @@ void TStringList::InsertObject(int Index, const std::string& S, TObject* AObject
   if (FSorted) throw EStringListError(SSortedListError);
   CheckIndex(Index, true);
   InsertItem(Index, S, AObject);
+}
+
+void TStringList::Move(int CurIndex, int NewIndex) {
+  if (CurIndex == NewIndex) return;
+  // Everything is checked before the item leaves its place, so a refused move loses nothing.
+  CheckIndex(CurIndex, false);
+  CheckIndex(NewIndex, false);
+  if (FSorted) throw EStringListError(SSortedListError);
+  Changing();
+  TItem item = std::move(FItems[CurIndex]);
+  FItems.erase(FItems.begin() + CurIndex);
+  FItems.insert(FItems.begin() + NewIndex, std::move(item));
+  Changed();
 }
 
 void TStringList::InsertItem(int Index, const std::string& S, TObject* AObject) {

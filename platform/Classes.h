@@ -166,6 +166,7 @@ public:
   int AddObject(const std::string& S, TObject* AObject) override;
   int IndexOf(std::string_view S) const override;
   void Exchange(int Index1, int Index2) override;
+  void Move(int CurIndex, int NewIndex) override;
   void Assign(const TStrings& Source) override;
   void SetText(std::string_view Value) override;
 

@@ -132,6 +132,7 @@ void TApplication::HandleException(const std::exception& E) {
       // A failing handler must not take the program down; report both to stderr.
       std::fprintf(stderr, "%s\n", inner.what());
     } catch (...) {
+      std::fprintf(stderr, "Unknown exception in the application's exception handler\n");
     }
   }
   std::fprintf(stderr, "%s\n", E.what());

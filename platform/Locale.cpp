@@ -283,20 +283,22 @@ TDecimal FloatDigits(long double V) {
   return d;
 }
 
-TDecimal CurrencyDigits(Currency C) {
+// The digits of Raw / 10^Scale, all of them.
+TDecimal ScaledDigits(int64_t Raw, int Scale) {
   TDecimal d;
-  int64_t raw = C.Raw();
-  d.Negative = raw < 0;
-  uint64_t a = raw < 0 ? 0 - static_cast<uint64_t>(raw) : static_cast<uint64_t>(raw);
+  d.Negative = Raw < 0;
+  uint64_t a = Raw < 0 ? 0 - static_cast<uint64_t>(Raw) : static_cast<uint64_t>(Raw);
   if (a == 0) {
     d.Negative = false;
     return d;
   }
   d.Digits = std::to_string(a);
-  d.Exponent = static_cast<int>(d.Digits.size()) - 4;
+  d.Exponent = static_cast<int>(d.Digits.size()) - Scale;
   StripTrailingZeros(d);
   return d;
 }
+
+TDecimal CurrencyDigits(Currency C) { return ScaledDigits(C.Raw(), 4); }
 
 // Keeps at most Precision significant digits and at most Decimals digits after the point,
 // rounding half away from zero. A result of zero keeps the sign so callers can pick sections.
@@ -607,8 +609,9 @@ std::string FormatDecimal(std::string_view Fmt, const TDecimal& Value, int MaxPr
   auto pick = [&](int i) -> std::string_view { return i < n && !sections[i].empty() ? sections[i] : sections[0]; };
   bool negSection = n >= 2 && !sections[1].empty();
   TSection s = AnalyseSection(Value.Negative ? pick(1) : pick(0));
-  // Classic limit: numbers of 1E18 and beyond are not shown in a picture without an exponent.
-  if (!s.Scientific && Value.Exponent > 18) return DecimalToText(Value, ffGeneral, 15, 0, MaxPrecision);
+  // Classic limit: numbers with more whole digits than the value type holds (18 for floats) are not
+  // shown in a picture without an exponent.
+  if (!s.Scientific && Value.Exponent > MaxPrecision) return DecimalToText(Value, ffGeneral, 15, 0, MaxPrecision);
   TDecimal r = Value;
   int expValue = 0;
   if (s.Scientific) {
@@ -649,6 +652,14 @@ std::string CurrToStrF(Currency Value, TFloatFormat Format, int Digits) {
 
 std::string FormatCurr(std::string_view Format, Currency Value) {
   return FormatDecimal(Format, CurrencyDigits(Value), 19);
+}
+
+std::string FormatScaled(std::string_view Format, int64_t Value, int Scale) {
+  return FormatDecimal(Format, ScaledDigits(Value, Scale), 19);
+}
+
+std::string ScaledToStrF(int64_t Value, int Scale, TFloatFormat Format, int Digits) {
+  return DecimalToText(ScaledDigits(Value, Scale), Format, 19, Digits, 19);
 }
 
 // ---------------------------------------------------------------------------------------------

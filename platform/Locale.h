@@ -120,6 +120,10 @@ std::string FormatFloat(std::string_view Format, long double Value);
 std::string CurrToStr(Currency Value);
 std::string CurrToStrF(Currency Value, TFloatFormat Format, int Digits);
 std::string FormatCurr(std::string_view Format, Currency Value);
+// A 64-bit integer that stands for Value / 10^Scale (Scale 0..18), as FormatFloat and FloatToStrF
+// would show that number, with all of its digits: nothing goes through floating point.
+std::string FormatScaled(std::string_view Format, int64_t Value, int Scale);
+std::string ScaledToStrF(int64_t Value, int Scale, TFloatFormat Format, int Digits);
 
 // Calendar.
 bool IsLeapYear(uint16_t Year);

@@ -53,16 +53,30 @@ private:
   bool FActive = true;
 };
 
+void ReportException(std::exception_ptr E) noexcept;  // platform/Forms.h
+
 // Brackets a scope with two calls on one object: Begin now, End at the end of the scope
 // (BeginUpdate/EndUpdate, BeginBusy/EndBusy, BeginDeferEvents/EndDeferEvents ...).
 //   auto update = MakeBracket(List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+// End may raise (an OnChange handler, say): on a normal exit its exception reaches the caller; while
+// another exception leaves the scope, End's own is reported and the first one goes on.
 template <class Obj, class End>
 class [[nodiscard]] TBracket {
 public:
   TBracket(Obj& Target, End EndFn) : FTarget(&Target), FEnd(EndFn) {}
-  TBracket(TBracket&& Other) noexcept : FTarget(std::exchange(Other.FTarget, nullptr)), FEnd(Other.FEnd) {}
-  ~TBracket() {
-    if (FTarget) (FTarget->*FEnd)();
+  TBracket(TBracket&& Other) noexcept
+      : FTarget(std::exchange(Other.FTarget, nullptr)), FEnd(Other.FEnd), FUncaught(Other.FUncaught) {}
+  ~TBracket() noexcept(false) {
+    if (!FTarget) return;
+    if (std::uncaught_exceptions() <= FUncaught) {
+      (FTarget->*FEnd)();
+      return;
+    }
+    try {
+      (FTarget->*FEnd)();
+    } catch (...) {
+      ReportException(std::current_exception());
+    }
   }
   TBracket(const TBracket&) = delete;
   TBracket& operator=(const TBracket&) = delete;
@@ -71,6 +85,7 @@ public:
 private:
   Obj* FTarget;
   End FEnd;
+  int FUncaught = std::uncaught_exceptions();
 };
 
 template <class Obj, class Begin, class End>

@@ -34,9 +34,14 @@ start() {
   local root port
   root=$(mktemp -d "${TMPDIR:-/tmp}/dblib-fbserver-XXXXXX")
   chmod 755 "$root"
-  for item in plugins intl UDF lib include firebird.msg plugins.conf; do
+  for item in plugins UDF lib include firebird.msg plugins.conf; do
     [[ -e $lib/$item ]] && ln -s "$lib/$item" "$root/$item"
   done
+  # The character sets beyond NONE, OCTETS, ASCII, UNICODE_FSS and UTF8 (ISO8859_1, WIN1252 ...) come
+  # from the international module, which the engine loads only from a real file under its root: through
+  # a symbolic link the module loads, but every other character set then reads "is not installed".
+  mkdir "$root/intl"
+  cp "$lib/intl/libfbintl.so" "$lib/intl/fbintl.conf" "$root/intl/"
   cp "$security" "$root/security3.fdb"
   mkdir -p "$root/lock"
   port=$(free_port)

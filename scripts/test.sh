@@ -19,6 +19,10 @@ cd "$build"
 ctest_log="$build/ctest-summary.log"
 ctest --output-on-failure -j "$jobs" --timeout 600 | tee "$ctest_log"
 
+# A program of another project builds and runs against the library, through add_subdirectory and through
+# find_package after an install.
+bash "$root/scripts/consumer_check.sh"
+
 # Fuzz the SQL text toolkit for a bounded time (FUZZ_SECONDS, default 60) with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer; any crash, hang or sanitizer report fails the script.
 fuzz_build="$root/build/fuzz"

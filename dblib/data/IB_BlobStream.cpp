@@ -13,7 +13,7 @@
 namespace {
 
 // The node's bytes and capacity: the only two places that know how a node holds its buffer.
-uint8_t* NodeBytes(TIB_BlobNode& Node) { return Node.BlobBuffer; }
+uint8_t* NodeBytes(TIB_BlobNode& Node) { return Node.BlobBuffer.get(); }
 int32_t NodeCapacity(const TIB_BlobNode& Node) { return Node.BlobBufferSize; }
 
 bool IsBlobOrArray(const XSQLVAR& Var) {
@@ -52,16 +52,14 @@ bool RowHoldsId(TIB_Row& Row, const ISC_QUAD& Id) {
 // statement that fetches row after row must not grow with the rows.
 void DropValuesOfOtherRows(TIB_Row& Row) {
   if (Row.GetBufferNode()) return;
-  PIB_BlobNode* link = &Row.GetBlobNodeList();
+  TIB_BlobNodeList* link = &Row.GetBlobNodeList();
   while (*link) {
-    TIB_BlobNode* cached = *link;
+    TIB_BlobNode* cached = link->get();
     if (IsZeroQuad(cached->BlobID) || RowHoldsId(Row, cached->BlobID)) {
       link = &cached->Next;
       continue;
     }
-    *link = cached->Next;
-    cached->Next = nullptr;
-    FreeBlobNodeList(cached);
+    *link = std::move(cached->Next);  // frees the node, the rest of the list stays
   }
 }
 
@@ -78,7 +76,7 @@ ISC_QUAD ReadBlobID(const TIB_Column& Column, bool Old) {
 TIB_BlobNode* TIB_BlobStream::CachedNode(TIB_Column& Column, const ISC_QUAD& Id) {
   TIB_Row& row = *Column.GetRow();
   PIB_BlobNode prior = nullptr;
-  if (TIB_BlobNode* found = FindBlobNode(row.GetBlobNodeList(), Id, Column.GetFieldNo(), prior)) return found;
+  if (TIB_BlobNode* found = FindBlobNode(row.GetBlobNodeList().get(), Id, Column.GetFieldNo(), prior)) return found;
   if (IsZeroQuad(Id)) return nullptr;
   auto node = std::make_unique<TIB_BlobNode>();
   node->BlobID = Id;
@@ -86,10 +84,10 @@ TIB_BlobNode* TIB_BlobStream::CachedNode(TIB_Column& Column, const ISC_QUAD& Id)
   // A blob that cannot be read raises here: it never reads as an empty value.
   Column.GetStatement()->LoadBlobNode(Column, node.get());
   DropValuesOfOtherRows(row);
-  PIB_BlobNode& list = row.GetBlobNodeList();
-  node->Next = list;
-  list = node.release();
-  return list;
+  TIB_BlobNodeList& list = row.GetBlobNodeList();
+  node->Next = std::move(list);
+  list = std::move(node);
+  return list.get();
 }
 
 TIB_BlobStream::TIB_BlobStream(TIB_Column& Column, uint8_t Mode)
@@ -129,7 +127,7 @@ TIB_BlobStream::TIB_BlobStream(TIB_Column& Column, uint8_t Mode)
   }
   own->BlobID = id;
   own->FieldNo = FFieldNo;
-  if (!RestoreBlobNode(FRow->GetBlobNodeList(), *own)) {
+  if (!RestoreBlobNode(FRow->GetBlobNodeList().get(), *own)) {
     if (IsZeroQuad(id)) {
       ClearBlobNode(*own);
       own->FieldNo = FFieldNo;

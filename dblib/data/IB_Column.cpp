@@ -16,6 +16,7 @@
 #include "dblib/data/IB_MaskEnh.h"
 #include "dblib/data/IB_Row.h"
 #include "dblib/data/IB_RowNames.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -31,21 +32,6 @@ std::string ClassNameOf(const TObject* Obj) {
 }
 
 }  // namespace
-
-// Switches a column onto the old record buffer for the length of a read, and back whatever happens.
-class TIB_OldValueScope {
-public:
-  explicit TIB_OldValueScope(TIB_Column& Column) : FColumn(Column), FWas(Column.FReadingOld) {
-    FColumn.FReadingOld = true;
-  }
-  ~TIB_OldValueScope() { FColumn.FReadingOld = FWas; }
-  TIB_OldValueScope(const TIB_OldValueScope&) = delete;
-  TIB_OldValueScope& operator=(const TIB_OldValueScope&) = delete;
-
-private:
-  TIB_Column& FColumn;
-  bool FWas;
-};
 
 TIB_Column::TIB_Column(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
     : FRow(ARow), FFieldNo(AFieldNo), FPSQLVAR(APSQLVAR) {
@@ -277,13 +263,14 @@ bool TIB_Column::GetIsModified() {
 
 std::string TIB_Column::GetOldAsString() {
   if (OldNullInd() == -1) return std::string();
-  TIB_OldValueScope scope(*this);
+  // The column reads the old record buffer for the length of the read.
+  TValueRestorer<bool> old(FReadingOld, true);
   return GetAsString();
 }
 
 Variant TIB_Column::GetOldAsVariant() {
   if (OldNullInd() == -1) return Variant::Null();
-  TIB_OldValueScope scope(*this);
+  TValueRestorer<bool> old(FReadingOld, true);
   return GetAsVariant();
 }
 
@@ -503,6 +490,13 @@ void TIB_Column::SetFromBuffer(const void* Buffer, int Count) {
   }
   SetAsString(std::string(static_cast<const char*>(Buffer), static_cast<size_t>(Count)));
 }
+
+void TIB_Column::Perform(int32_t Code) {
+  if (Code == cnColumnReserved1 || Code == cnColumnReserved2)
+    throw Exception(IB_LoadStr(IBMsg::NotImplementedAtThisLevel));
+}
+
+bool TIB_Column::GetScaledValue(int64_t&, int&) { return false; }
 
 // ---- further typed access -------------------------------------------------------------------------
 

@@ -19,6 +19,11 @@
 class TIB_Row;
 class TMaskEnh;
 
+// The two numbered notifications that the column base reserves (as 16-bit codes, -1 and -2). The base
+// takes neither: it raises "Not implemented at this level"; a column class may answer them.
+inline constexpr int32_t cnColumnReserved1 = 65535;
+inline constexpr int32_t cnColumnReserved2 = 65534;
+
 using TIB_ColumnEvent = std::function<void(TIB_Column* Column)>;
 using TIB_ColumnTextEvent = std::function<void(TIB_Column* Column, std::string& Text)>;
 
@@ -109,6 +114,9 @@ public:
   virtual void Assign(TObject* Source);
   virtual void AssignTo(TObject* Dest);
   virtual void SetFromBuffer(const void* Buffer, int Count);
+  // Takes a numbered notification: the base raises Exception "Not implemented at this level" for the
+  // two codes it reserves (cnColumnReserved1, cnColumnReserved2) and ignores every other code.
+  virtual void Perform(int32_t Code);
 
   // Further typed access through the text.
   bool GetAsBoolean();
@@ -122,7 +130,8 @@ public:
   // Raw bytes of the value.
   std::string GetColData() const;
   void SetColData(const std::string& Bytes);
-  void Revert();
+  // Puts the old value back (a no-op when the value is not modified).
+  virtual void Revert();
   static void ApplyTrimming(std::string& Text, int Kind);
 
   // Display.
@@ -219,6 +228,10 @@ protected:
   bool IsVarChar() const noexcept { return (FPSQLVAR->sqltype & ~1) == SQL_VARYING; }
   // Fills the value bytes with PadChar (a VARCHAR's length word becomes 0).
   void FillPad();
+  // The value as an integer that stands for value / 10^Scale, for the classes whose storage is one
+  // (16-, 32- and 64-bit integers, scaled or not); false for the others and for null. Display texts
+  // use it to show every digit, which no floating value holds past 18.
+  virtual bool GetScaledValue(int64_t& Value, int& Scale);
 
   bool FIsTextKind = false;
   bool FIsNumericKind = false;
@@ -232,7 +245,6 @@ protected:
 
 private:
   friend class TIB_Row;
-  friend class TIB_OldValueScope;
 
   int16_t ReadInd(size_t Offset, bool Old) const;
 

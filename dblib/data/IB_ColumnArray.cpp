@@ -140,7 +140,7 @@ Variant TIB_ColumnArray::GetOldAsVariant() {
   if (GetOldIsNull()) return Variant::Null();
   if (!GetIsModified()) return GetAsVariant();
   const TIB_BlobNode* node = TIB_BlobStream::CachedNode(*this, ReadBlobID(*this, true));
-  return node ? DecodeSlice(node->BlobBuffer, static_cast<size_t>(node->BlobSize)) : DecodeSlice(nullptr, 0);
+  return node ? DecodeSlice(node->BlobBuffer.get(), static_cast<size_t>(node->BlobSize)) : DecodeSlice(nullptr, 0);
 }
 
 Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {

@@ -70,7 +70,7 @@ bool TIB_ColumnBlob::GetIsLoaded() {
   const TIB_BlobNode* own = GetBlobNode();
   if (own && own->BlobSize > 0 && SameQuad(own->BlobID, id)) return true;
   PIB_BlobNode prior = nullptr;
-  return FindBlobNode(GetRow()->GetBlobNodeList(), id, GetFieldNo(), prior) != nullptr;
+  return FindBlobNode(GetRow()->GetBlobNodeList().get(), id, GetFieldNo(), prior) != nullptr;
 }
 
 bool TIB_ColumnBlob::GetIsModified() {
@@ -82,7 +82,7 @@ std::string TIB_ColumnBlob::GetOldAsString() {
   if (!GetIsModified()) return GetAsString();
   if (GetOldIsNull()) return std::string();
   const TIB_BlobNode* node = TIB_BlobStream::CachedNode(*this, ReadBlobID(*this, true));
-  return node && node->BlobSize > 0 ? std::string(reinterpret_cast<const char*>(node->BlobBuffer), node->BlobSize)
+  return node && node->BlobSize > 0 ? std::string(reinterpret_cast<const char*>(node->BlobBuffer.get()), node->BlobSize)
                                     : std::string();
 }
 

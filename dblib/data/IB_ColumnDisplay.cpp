@@ -119,8 +119,13 @@ std::string TIB_Column::GetSQLTypeSource() {
 
 std::string TIB_Column::GetDisplayText() {
   if (GetIsNull()) return std::string();
+  int64_t scaled = 0;
+  int scale = 0;
   if (!FDisplayFormat.empty()) {
-    if (FIsNumericKind) return FormatFloat(FDisplayFormat, GetAsExtended());
+    if (FIsNumericKind) {
+      return GetScaledValue(scaled, scale) ? FormatScaled(FDisplayFormat, scaled, scale)
+                                           : FormatFloat(FDisplayFormat, GetAsExtended());
+    }
     if (FIsDateTimeKind) return FormatDateTime(FDisplayFormat, GetAsDateTime());
     return FormatMaskedText(GetAsString());
   }
@@ -128,7 +133,8 @@ std::string TIB_Column::GetDisplayText() {
   if (FCurrencyDisplay) {
     // As many decimals as the column has; an unscaled column takes the locale's currency decimals.
     const int digits = GetSQLScale() < 0 ? -GetSQLScale() : FormatSettings.CurrencyDecimals;
-    return FloatToStrF(GetAsExtended(), ffCurrency, 18, digits);
+    return GetScaledValue(scaled, scale) ? ScaledToStrF(scaled, scale, ffCurrency, digits)
+                                         : FloatToStrF(GetAsExtended(), ffCurrency, 18, digits);
   }
   return GetAsString();
 }

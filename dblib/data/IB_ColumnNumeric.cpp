@@ -94,6 +94,65 @@ T ReadAs(const uint8_t* Data) {
   return value;
 }
 
+int64_t QuadToInt64(const ISC_QUAD& Q) {
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(Q.gds_quad_high)) << 32) | Q.gds_quad_low);
+}
+
+ISC_QUAD Int64ToQuad(int64_t Value) {
+  ISC_QUAD q;
+  q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(Value) >> 32);
+  q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(Value) & 0xFFFFFFFFu);
+  return q;
+}
+
+// Text that StrToFloat accepts ([blanks][sign]digits[separator digits][e[sign]digits][blanks]) as
+// Value * 10^Scale, in exact decimal arithmetic: digits past Scale places round to the nearest, ties to
+// even. A result beyond 64 bits raises "Value out of range".
+int64_t ParseScaled(const std::string& Text, int Scale) {
+  size_t i = 0, n = Text.size();
+  while (i < n && static_cast<unsigned char>(Text[i]) <= ' ') ++i;
+  while (n > i && static_cast<unsigned char>(Text[n - 1]) <= ' ') --n;
+  bool negative = false;
+  if (i < n && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+  std::string digits;
+  long shift = Scale;
+  for (bool fraction = false; i < n; ++i) {
+    const char c = Text[i];
+    if (c >= '0' && c <= '9') {
+      if (!(digits.empty() && c == '0')) digits += c;  // leading zeros carry nothing
+      if (fraction) --shift;
+    } else if (!fraction && c == FormatSettings.DecimalSeparator) {
+      fraction = true;
+    } else {
+      break;
+    }
+  }
+  if (i < n && (Text[i] == 'e' || Text[i] == 'E')) {
+    ++i;
+    bool expNegative = false;
+    if (i < n && (Text[i] == '+' || Text[i] == '-')) expNegative = Text[i++] == '-';
+    long exponent = 0;
+    for (; i < n && Text[i] >= '0' && Text[i] <= '9'; ++i)
+      exponent = std::min(exponent * 10 + (Text[i] - '0'), 100000L);
+    shift += expNegative ? -exponent : exponent;
+  }
+  if (digits.empty()) return 0;
+  // The whole part: the digits that stay left of the point after the shift, then zeros for the rest.
+  const long whole = static_cast<long>(digits.size()) + shift;
+  if (whole > 19) RaiseOutOfRange();
+  unsigned __int128 value = 0;
+  for (long k = 0; k < whole; ++k) value = value * 10 + (k < static_cast<long>(digits.size()) ? digits[k] - '0' : 0);
+  if (whole >= 0 && whole < static_cast<long>(digits.size())) {
+    // Round on what is cut off: above half up, below half down, exactly half to the even neighbour.
+    const char first = digits[static_cast<size_t>(whole)];
+    const bool restZero = digits.find_first_not_of('0', static_cast<size_t>(whole) + 1) == std::string::npos;
+    if (first > '5' || (first == '5' && (!restZero || (value & 1) != 0))) ++value;
+  }
+  const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX) + (negative ? 1 : 0);
+  if (value > limit) RaiseOutOfRange();
+  return negative ? static_cast<int64_t>(0 - static_cast<uint64_t>(value)) : static_cast<int64_t>(value);
+}
+
 }  // namespace
 
 // ---- TIB_ColumnNumBase ----------------------------------------------------------------------------
@@ -152,19 +211,52 @@ long double TIB_ColumnNumeric::GetAsExtended() {
       if (FNoRoundErr) return TruncToPrecision(0, stored) / Pow10(d);
       return TruncToPrecision(d, stored);
     }
-    case SQL_QUAD: {
-      const ISC_QUAD q = ReadAs<ISC_QUAD>(data);
-      const int64_t v =
-          static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) | q.gds_quad_low);
-      return static_cast<long double>(v) / Pow10(d);
-    }
+    case SQL_QUAD: return static_cast<long double>(QuadToInt64(ReadAs<ISC_QUAD>(data))) / Pow10(d);
     case SQL_INT64: return static_cast<long double>(ReadAs<int64_t>(data)) / Pow10(d);
     default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
   }
 }
 
+bool TIB_ColumnNumeric::GetScaledValue(int64_t& Value, int& Scale) {
+  if (GetIsNull() || GetScale() < 0 || GetScale() > 18) return false;
+  const uint8_t* data = Data();
+  switch (GetSQLType() & ~1) {
+    case SQL_SHORT: Value = ReadAs<int16_t>(data); break;
+    case SQL_LONG: Value = ReadAs<int32_t>(data); break;
+    case SQL_INT64: Value = ReadAs<int64_t>(data); break;
+    case SQL_QUAD: Value = QuadToInt64(ReadAs<ISC_QUAD>(data)); break;
+    default: return false;
+  }
+  Scale = GetScale();
+  return true;
+}
+
+void TIB_ColumnNumeric::StoreScaled(int64_t Value) {
+  if ((GetSQLType() & ~1) == SQL_QUAD) {
+    const ISC_QUAD q = Int64ToQuad(Value);
+    StoreBytes(&q, sizeof q);
+  } else {
+    StoreBytes(&Value, sizeof Value);
+  }
+}
+
+void TIB_ColumnNumeric::Revert() {
+  const int type = GetSQLType() & ~1;
+  if ((type != SQL_INT64 && type != SQL_QUAD) || !GetIsModified() || GetOldIsNull()) {
+    TIB_Column::Revert();
+    return;
+  }
+  const uint8_t* old = OldData();
+  StoreScaled(type == SQL_INT64 ? ReadAs<int64_t>(old) : QuadToInt64(ReadAs<ISC_QUAD>(old)));
+}
+
 std::string TIB_ColumnNumeric::GetAsString() {
-  return FinishGetText(GetIsNull() ? std::string() : FormatFloat(FNumericFormat, GetAsExtended()));
+  if (GetIsNull()) return FinishGetText(std::string());
+  // Integer storage is shown from its digits: a double cannot hold the 19 digits of a BIGINT.
+  int64_t value;
+  int scale;
+  if (GetScaledValue(value, scale)) return FinishGetText(FormatScaled(FNumericFormat, value, scale));
+  return FinishGetText(FormatFloat(FNumericFormat, GetAsExtended()));
 }
 
 int32_t TIB_ColumnNumeric::GetAsInteger() { return ToInt32Checked(std::trunc(GetAsExtended())); }
@@ -194,14 +286,7 @@ Currency TIB_ColumnNumeric::GetAsCurrency() {
       return Currency::FromRaw(ToInt64Checked(RoundEven(ScaledIntToFloat(ReadAs<int16_t>(data), d) * 10000)));
     case SQL_QUAD:
     case SQL_INT64: {
-      int64_t v;
-      if ((GetSQLType() & ~1) == SQL_INT64) {
-        v = ReadAs<int64_t>(data);
-      } else {
-        const ISC_QUAD q = ReadAs<ISC_QUAD>(data);
-        v = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) |
-                                 q.gds_quad_low);
-      }
+      const int64_t v = (GetSQLType() & ~1) == SQL_INT64 ? ReadAs<int64_t>(data) : QuadToInt64(ReadAs<ISC_QUAD>(data));
       // v * 10000 / 10^d: exact, as d is at most 4 here.
       int64_t raw;
       if (__builtin_mul_overflow(v, IntPow10(4 - d), &raw)) throw EOverflow("Currency overflow");
@@ -237,19 +322,11 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
       }
       break;
     }
-    case SQL_QUAD: {
-      const int64_t v = ToInt64Checked(RoundEven(Value * Pow10(d)));
-      ISC_QUAD q;
-      q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(v) >> 32);
-      q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(v) & 0xFFFFFFFFu);
-      StoreBytes(&q, sizeof q);
-      break;
-    }
+    case SQL_QUAD: StoreScaled(ToInt64Checked(RoundEven(Value * Pow10(d)))); break;
     case SQL_INT64: {
       long double x = Value * Pow10(d);
       if (x != std::trunc(x)) x = RoundEven(x);
-      const int64_t v = ToInt64Checked(x);
-      StoreBytes(&v, sizeof v);
+      StoreScaled(ToInt64Checked(x));
       break;
     }
     default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});
@@ -259,7 +336,14 @@ void TIB_ColumnNumeric::SetAsExtended(long double Value) {
 void TIB_ColumnNumeric::SetAsString(const std::string& Value) {
   std::string text;
   if (StoreBlankText(Value, false, text, [&] { SetAsExtended(0); })) return;
-  SetAsExtended(StrToFloat(text));
+  const long double approximate = StrToFloat(text);  // the platform's check of the text, and its error
+  const int type = GetSQLType() & ~1;
+  if (type == SQL_INT64 || type == SQL_QUAD) {
+    // The text goes to the scaled integer digit by digit: every BIGINT value has a text that stores it.
+    StoreScaled(ParseScaled(text, GetScale()));
+  } else {
+    SetAsExtended(approximate);
+  }
 }
 
 void TIB_ColumnNumeric::SetAsInteger(int32_t Value) { SetAsExtended(Value); }
@@ -286,15 +370,7 @@ void TIB_ColumnNumeric::SetAsCurrency(Currency Value) {
     case SQL_QUAD:
     case SQL_INT64: {
       // c * 10^d / 10000, rounded, computed without the intermediate product.
-      const int64_t v = DivRoundEven(c, IntPow10(4 - d));
-      if ((GetSQLType() & ~1) == SQL_INT64) {
-        StoreBytes(&v, sizeof v);
-      } else {
-        ISC_QUAD q;
-        q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(v) >> 32);
-        q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(v) & 0xFFFFFFFFu);
-        StoreBytes(&q, sizeof q);
-      }
+      StoreScaled(DivRoundEven(c, IntPow10(4 - d)));
       break;
     }
     case SQL_FLOAT:
@@ -365,6 +441,12 @@ std::string TIB_ColumnSmallInt::GetAsString() {
 
 int16_t TIB_ColumnSmallInt::GetAsSmallint() { return GetIsNull() ? 0 : ReadAs<int16_t>(Data()); }
 
+bool TIB_ColumnSmallInt::GetScaledValue(int64_t& Value, int& Scale) {
+  Value = GetAsSmallint();
+  Scale = 0;
+  return !GetIsNull();
+}
+
 void TIB_ColumnSmallInt::SetAsString(const std::string& Value) {
   std::string text;
   if (StoreBlankText(Value, false, text, [&] { SetAsSmallint(0); })) return;
@@ -383,6 +465,12 @@ std::string TIB_ColumnInteger::GetAsString() {
 
 int32_t TIB_ColumnInteger::GetAsInteger() { return GetIsNull() ? 0 : ReadAs<int32_t>(Data()); }
 
+bool TIB_ColumnInteger::GetScaledValue(int64_t& Value, int& Scale) {
+  Value = GetAsInteger();
+  Scale = 0;
+  return !GetIsNull();
+}
+
 void TIB_ColumnInteger::SetAsString(const std::string& Value) {
   std::string text;
   if (StoreBlankText(Value, true, text, [&] { SetAsInteger(0); })) return;
@@ -396,6 +484,12 @@ void TIB_ColumnInteger::SetAsInteger(int32_t Value) { StoreBytes(&Value, sizeof 
 int64_t TIB_ColumnInt64::ReadInt64() { return GetIsNull() ? 0 : ReadAs<int64_t>(Data()); }
 
 void TIB_ColumnInt64::WriteInt64(int64_t Value, uint8_t* Bytes) { std::memcpy(Bytes, &Value, 8); }
+
+bool TIB_ColumnInt64::GetScaledValue(int64_t& Value, int& Scale) {
+  Value = ReadInt64();
+  Scale = 0;
+  return !GetIsNull();
+}
 
 std::string TIB_ColumnInt64::GetAsString() {
   return FinishGetText(GetIsNull() ? std::string() : IntToStr(ReadInt64()));
@@ -423,16 +517,10 @@ void TIB_ColumnInt64::SetAsInteger(int32_t Value) {
   StoreBytes(bytes, sizeof bytes);
 }
 
-int64_t TIB_ColumnQuad::ReadInt64() {
-  if (GetIsNull()) return 0;
-  const ISC_QUAD q = ReadAs<ISC_QUAD>(Data());
-  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(q.gds_quad_high)) << 32) | q.gds_quad_low);
-}
+int64_t TIB_ColumnQuad::ReadInt64() { return GetIsNull() ? 0 : QuadToInt64(ReadAs<ISC_QUAD>(Data())); }
 
 void TIB_ColumnQuad::WriteInt64(int64_t Value, uint8_t* Bytes) {
-  ISC_QUAD q;
-  q.gds_quad_high = static_cast<ISC_LONG>(static_cast<uint64_t>(Value) >> 32);
-  q.gds_quad_low = static_cast<ISC_ULONG>(static_cast<uint64_t>(Value) & 0xFFFFFFFFu);
+  const ISC_QUAD q = Int64ToQuad(Value);
   std::memcpy(Bytes, &q, 8);
 }
 

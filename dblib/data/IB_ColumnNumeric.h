@@ -56,8 +56,16 @@ public:
   void SetAsInteger(int32_t Value) override;
   void SetAsCurrency(Currency Value) override;
   void SetAsExtended(long double Value) override;
+  // A BIGINT's old value goes back as it was stored: the variant of the base's revert holds 53 bits.
+  void Revert() override;
+
+protected:
+  bool GetScaledValue(int64_t& Value, int& Scale) override;
 
 private:
+  // Stores the scaled integer of a BIGINT or ISC_QUAD column.
+  void StoreScaled(int64_t Value);
+
   std::string FNumericFormat;
   bool FNoRoundErr;
 };
@@ -90,6 +98,9 @@ public:
   int16_t GetAsSmallint() override;
   void SetAsString(const std::string& Value) override;
   void SetAsSmallint(int16_t Value) override;
+
+protected:
+  bool GetScaledValue(int64_t& Value, int& Scale) override;
 };
 
 // INTEGER: 32-bit signed.
@@ -100,6 +111,9 @@ public:
   int32_t GetAsInteger() override;
   void SetAsString(const std::string& Value) override;
   void SetAsInteger(int32_t Value) override;
+
+protected:
+  bool GetScaledValue(int64_t& Value, int& Scale) override;
 };
 
 // BIGINT: 64-bit signed, low half first.
@@ -113,6 +127,7 @@ public:
   void SetAsInteger(int32_t Value) override;
 
 protected:
+  bool GetScaledValue(int64_t& Value, int& Scale) override;
   virtual int64_t ReadInt64();
   virtual void WriteInt64(int64_t Value, uint8_t* Bytes);
 };

@@ -107,7 +107,8 @@ void TIB_Row::AllocateXSQLDA(int N) {
     calculated = FStatement->GetCalculatedFields().Count();
   }
   const int total = N + calculated;
-  if (total > INT16_MAX) IB_Raise<EIB_StatementError>(IBMsg::UnsupportedColumnType, {int64_t(total)});
+  // The client counts a row's XSQLVARs in 16 bits.
+  if (total > INT16_MAX) throw EIB_StatementError(Format(IBText::TooManyColumns, {int64_t(total), int64_t(INT16_MAX)}));
   FCalculatedCount = static_cast<uint16_t>(calculated);
   // The header is the XSQLDA without its first XSQLVAR; sized like XSQLDA_LENGTH without its n - 1.
   const size_t length = sizeof(XSQLDA) - sizeof(XSQLVAR) + static_cast<size_t>(std::max(total, 1)) * sizeof(XSQLVAR);
@@ -703,12 +704,12 @@ void TIB_Row::SetBufferFromHex(uint8_t* Buffer, const std::string& Text) {
   // The text must describe exactly this record: a shorter or longer one comes from another layout.
   bool valid = Text.size() == 2 * FRecordLength;
   for (size_t i = 0; valid && i < Text.size(); ++i) valid = std::isxdigit(static_cast<unsigned char>(Text[i])) != 0;
-  if (!valid) IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
+  if (!valid) IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
   std::vector<uint8_t> bytes(FRecordLength);
   try {
     HexTextToBinary(Text, bytes.data(), FRecordLength);
   } catch (const Exception&) {
-    IB_Raise<EIB_StatementError>(IBMsg::InvalidBookmarkString);
+    IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
   }
   std::memcpy(Buffer, bytes.data(), FRecordLength);
   NormalizeVarLengths(Buffer);

@@ -78,7 +78,7 @@ public:
   // current record buffer.
   virtual void UnpackRow(TIB_Row& Row, bool Old) = 0;
   // The node's cache of blob values.
-  virtual PIB_BlobNode& BlobNodes() = 0;
+  virtual TIB_BlobNodeList& BlobNodes() = 0;
 };
 
 // Registers the constructor of a column class; the typed column units register theirs. Replacing a
@@ -143,7 +143,7 @@ public:
   // Blob nodes.
   TIB_RowBufferNode* GetBufferNode() const noexcept { return FBufferNode; }
   void SetBufferNode(TIB_RowBufferNode* Value) { FBufferNode = Value; }
-  PIB_BlobNode& GetBlobNodeList();
+  TIB_BlobNodeList& GetBlobNodeList();
   TIB_BlobNode* GetBlobNode(int VarIndex);
   int32_t GetNewBlobCount() const noexcept { return FNewBlobCount; }
   void PostBlobNodes();
@@ -236,7 +236,7 @@ private:
   bool FRowChanged = false;
   bool FHeldRowChanged = false;
   TIB_RowBufferNode* FBufferNode = nullptr;
-  PIB_BlobNode FBlobNodeList = nullptr;
+  TIB_BlobNodeList FBlobNodeList;
   std::vector<TIB_BlobNode> FBlobNodes;
   std::vector<int32_t> FBlobIndex;
   int32_t FNewBlobCount = 0;

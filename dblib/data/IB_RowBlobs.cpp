@@ -38,10 +38,11 @@ void TIB_Row::AllocateBlobNodes(int Total) {
     if (type == SQL_ARRAY) ++FArrayCount;
     if (type == SQL_BLOB || type == SQL_ARRAY) FBlobIndex[static_cast<size_t>(i)] = count++;
   }
-  FBlobNodes.assign(static_cast<size_t>(count), TIB_BlobNode{});
+  FBlobNodes.clear();
+  FBlobNodes.resize(static_cast<size_t>(count));
 }
 
-PIB_BlobNode& TIB_Row::GetBlobNodeList() { return FBufferNode ? FBufferNode->BlobNodes() : FBlobNodeList; }
+TIB_BlobNodeList& TIB_Row::GetBlobNodeList() { return FBufferNode ? FBufferNode->BlobNodes() : FBlobNodeList; }
 
 TIB_BlobNode* TIB_Row::GetBlobNode(int VarIndex) {
   if (!FPSQLDA || VarIndex < 0 || VarIndex >= FPSQLDA->sqln || static_cast<size_t>(VarIndex) >= FBlobIndex.size()) {
@@ -97,10 +98,9 @@ void TIB_Row::ResetBlobNodes(bool AKeepCached) {
   }
   if (!keep) return;
   // Drop cached values whose id no row column holds any more; unsaved entries (zero id) stay.
-  PIB_BlobNode& list = GetBlobNodeList();
-  PIB_BlobNode* link = &list;
+  TIB_BlobNodeList* link = &GetBlobNodeList();
   while (*link) {
-    TIB_BlobNode* cached = *link;
+    TIB_BlobNode* cached = link->get();
     bool used = IsZeroQuad(cached->BlobID);
     for (int i = 0; !used && i < FPSQLDA->sqln; ++i) {
       const int type = FPSQLDA->sqlvar[i].sqltype & ~1;
@@ -110,9 +110,7 @@ void TIB_Row::ResetBlobNodes(bool AKeepCached) {
     if (used) {
       link = &cached->Next;
     } else {
-      *link = cached->Next;
-      cached->Next = nullptr;
-      FreeBlobNodeList(cached);
+      *link = std::move(cached->Next);  // frees the entry
     }
   }
 }
@@ -124,23 +122,21 @@ bool TIB_Row::IsUnsavedCacheEntry(const TIB_BlobNode& Node) {
 
 void TIB_Row::UnlinkCacheEntries(const std::function<bool(const TIB_BlobNode&)>& Which) {
   if (!FBufferNode) return;
-  PIB_BlobNode* link = &FBufferNode->BlobNodes();
+  TIB_BlobNodeList* link = &FBufferNode->BlobNodes();
   while (*link) {
-    TIB_BlobNode* cached = *link;
+    TIB_BlobNode* cached = link->get();
     if (!Which(*cached)) {
       link = &cached->Next;
       continue;
     }
-    *link = cached->Next;
-    cached->Next = nullptr;
-    FreeBlobNodeList(cached);
+    *link = std::move(cached->Next);  // frees the entry
   }
 }
 
 void TIB_Row::LoadCachedBlobNodes() {
   if (FRowType != rtFields || !FBufferNode || FIsKeyRow || FNoBlobNodes) return;
   std::vector<TIB_BlobNode*> moved;
-  for (TIB_BlobNode* cached = FBufferNode->BlobNodes(); cached; cached = cached->Next) {
+  for (TIB_BlobNode* cached = FBufferNode->BlobNodes().get(); cached; cached = cached->Next.get()) {
     if (!IsUnsavedCacheEntry(*cached)) continue;
     TIB_BlobNode* own = GetBlobNode(cached->FieldNo);
     CopyBlobNode(*cached, *own, true);

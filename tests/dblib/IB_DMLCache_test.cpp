@@ -2,47 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "TransactionTestSupport.h"
 
 namespace {
 
-// A receiver that records the notices it is handed.
-class TReceiver : public TIB_TransactionDatasetIntf {
-public:
-  std::string GetDatasetName() const override { return "R"; }
-  TIB_Connection* GetDatasetConnection() const override { return nullptr; }
-  bool GetActive() const override { return true; }
-  bool GetIsModifying() const override { return false; }
-  bool GetCachedUpdates() const override { return false; }
-  bool GetUpdatesPending() const override { return false; }
-  bool GetBuffered() const override { return false; }
-  bool GetUnidirectional() const override { return false; }
-  bool GetCursorIsOpen() const override { return false; }
-  TIB_CommitAction GetCommitAction() const override { return caClose; }
-  bool GetHoldsRowLock() const override { return false; }
-  void ClearRowLock() override {}
-  bool GetHasPartner() const override { return Partner; }
-  TIB_DMLCacheFlags GetDMLCacheFlags() const override { return Flags; }
-  void Post() override {}
-  void Cancel() override {}
-  void Close() override {}
-  void FetchAll() override {}
-  void RefreshKeys() override {}
-  void Refresh() override {}
-  void ApplyUpdates() override {}
-  void CommitUpdates() override {}
-  void CancelUpdates() override {}
-  void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { Received.push_back(Item.GetDMLCacheItemType()); }
-
-  TIB_DMLCacheFlags Flags = 0;
-  bool Partner = false;
-  std::vector<int> Received;
-};
-
 TEST(TimeoutProps, CopyKeepsTheCommitFailedFlag) {
-  TIB_TimeoutProps a;
-  TIB_TimeoutProps b;
+  TIB_TimeoutProps a, b;
   b.SetAllowCheckOAT(7);
   b.SetForceClosed(99);
   b.SetCommitFailed(true);
@@ -67,28 +32,31 @@ TEST(TimeoutProps, StartResetsTheNextTimesFromTheSettings) {
   EXPECT_FALSE(p.GetCommitFailed());
 }
 
-TEST(DMLCacheDelivery, OnlyMatchingReceiveFlagsGetTheNotice) {
-  const TIB_DMLCacheItem edit(nullptr, "ID", Variant(int32_t{1}), ditEdit);
-  const TIB_DMLCacheItem insert(nullptr, "ID", Variant(int32_t{2}), ditInsert);
-  const TIB_DMLCacheItem del(nullptr, "ID", Variant(int32_t{3}), ditDelete);
-
-  TReceiver announcer;
-  announcer.Flags =
-      IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) | IB_DMLCacheFlag(dcfAnnounceDelete);
-  for (const TIB_DMLCacheItem* i : {&edit, &insert, &del}) TIB_TransactionDMLCache::DeliverTo(&announcer, *i);
-  EXPECT_TRUE(announcer.Received.empty());
-
-  TReceiver inserts;
-  inserts.Flags = IB_DMLCacheFlag(dcfReceiveInsert) | IB_DMLCacheFlag(dcfReceiveDelete);
-  for (const TIB_DMLCacheItem* i : {&edit, &insert, &del}) TIB_TransactionDMLCache::DeliverTo(&inserts, *i);
-  EXPECT_EQ(inserts.Received, (std::vector<int>{ditInsert, ditDelete}));
-
-  TReceiver partner;
-  partner.Flags = IB_DMLCacheFlag(dcfReceiveEdit);
-  partner.Partner = true;
-  TIB_TransactionDMLCache::DeliverTo(&partner, edit);
-  TIB_TransactionDMLCache::DeliverTo(nullptr, edit);
-  EXPECT_TRUE(partner.Received.empty());
+TEST(DMLCacheDelivery, OnlyMatchingReceiveFlagsGetTheNoticeAndPartnersNone) {
+  const TIB_DMLCacheItem items[] = {{nullptr, "E", Variant(int32_t{1}), ditEdit},
+                                    {nullptr, "I", Variant(int32_t{2}), ditInsert},
+                                    {nullptr, "D", Variant(int32_t{3}), ditDelete}};
+  const struct {
+    TIB_DMLCacheFlags Flags;
+    bool Partner;
+    TLog Received;
+  } cases[] = {
+      {IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) | IB_DMLCacheFlag(dcfAnnounceDelete),
+       false,
+       {}},
+      {IB_DMLCacheFlag(dcfReceiveInsert) | IB_DMLCacheFlag(dcfReceiveDelete), false, {"R.DML1:I", "R.DML2:D"}},
+      {IB_DMLCacheFlag(dcfReceiveEdit), false, {"R.DML0:E"}},
+      {IB_DMLCacheFlag(dcfReceiveEdit), true, {}},
+  };
+  for (const auto& k : cases) {
+    TLog log;
+    TFakeDataset receiver("R", log);
+    receiver.Flags = k.Flags;
+    receiver.Partner = k.Partner;
+    for (const TIB_DMLCacheItem& i : items) TIB_TransactionDMLCache::DeliverTo(&receiver, i);
+    EXPECT_EQ(log, k.Received);
+  }
+  TIB_TransactionDMLCache::DeliverTo(nullptr, items[0]);
 }
 
 }  // namespace

@@ -148,51 +148,47 @@ protected:
   SessionPtr S;
 };
 
-TEST_F(PreparedError, RepeatedTextsAreListedOnceButEveryCallHasItsCode) {
+ISC_LONG SqlCodeUnknown(const ISC_STATUS*) { return -999; }
+ISC_LONG SqlCodeUserException(const ISC_STATUS*) { return -836; }
+void SqlTextLikeServer(short, ISC_SCHAR* Buffer, short) { strcpy(Buffer, "  same text "); }
+
+TEST_F(PreparedError, TextsCodesAndTheSQLMessageFollowTheStatusVector) {
   static const char same[] = "same text";
-  gStatus = {isc_arg_gds,    isc_random,      isc_arg_string, StringArg(same),   isc_arg_gds, isc_random,
-             isc_arg_string, StringArg(same), isc_arg_gds,    isc_bad_db_handle, isc_arg_end};
+  const std::vector<ISC_STATUS> repeated = {isc_arg_gds, isc_random,        isc_arg_string, StringArg(same),
+                                            isc_arg_gds, isc_random,        isc_arg_string, StringArg(same),
+                                            isc_arg_gds, isc_bad_db_handle, isc_arg_end};
+  const std::vector<ISC_STATUS> badHandle = {isc_arg_gds, isc_bad_db_handle, isc_arg_end};
+  const std::vector<ISC_STATUS> sameText = {isc_arg_gds, isc_random, isc_arg_string, StringArg(same), isc_arg_end};
+  // A repeated text is listed once, but every call of the walk has its code line.
+  gStatus = repeated;
   auto e = Fail();
   ASSERT_TRUE(e);
   EXPECT_EQ(Lines(e->ErrorMessage()),
             (std::vector<std::string>{"ISC ERROR CODE:335544382", "", "ISC ERROR MESSAGE:", "same text",
                                       "invalid database handle (no active connection)"}));
   EXPECT_EQ(Lines(e->ErrorCodes()), (std::vector<std::string>{"335544382", "335544382", "335544324", "0"}));
-}
-
-ISC_LONG SqlCodeUnknown(const ISC_STATUS*) { return -999; }
-ISC_LONG SqlCodeUserException(const ISC_STATUS*) { return -836; }
-void SqlTextLikeServer(short, ISC_SCHAR* Buffer, short) { strcpy(Buffer, "  same text "); }
-
-TEST_F(PreparedError, UnknownSQLCODEGivesNoSQLMessage) {
-  gStatus = {isc_arg_gds, isc_bad_db_handle, isc_arg_end};
+  // An unknown SQL code gives no SQL message.
+  gStatus = badHandle;
   S->Entries.isc_sqlcode = &SqlCodeUnknown;
-  auto e = Fail();
-  ASSERT_TRUE(e);
+  e = Fail();
   EXPECT_EQ(e->SQLCODE, -999);
   EXPECT_EQ(e->SQLMessage().Count(), 0);
-}
-
-TEST_F(PreparedError, SQLTextEqualToTheLastServerTextGivesNoSQLMessage) {
-  static const char same[] = "same text";
-  gStatus = {isc_arg_gds, isc_random, isc_arg_string, StringArg(same), isc_arg_end};
+  // A user exception's code with only four lines uses the whole text.
+  S->Entries.isc_sqlcode = &SqlCodeUserException;
+  e = Fail();
+  EXPECT_EQ(e->ErrorMessage().Count(), 4);
+  EXPECT_EQ(e->Message(), e->ErrorMessage().GetText());
+  // An SQL text equal to the last server text gives no SQL message.
+  S->BindEntryPoints();
+  S->Entries.isc_detach_database = &PreparedFailure;
   S->Entries.isc_sql_interprete = &SqlTextLikeServer;
-  auto e = Fail();
-  ASSERT_TRUE(e);
+  gStatus = sameText;
+  e = Fail();
   EXPECT_EQ(e->SQLCODE, -901);
   EXPECT_EQ(e->SQLMessage().Count(), 0);
 }
 
-TEST_F(PreparedError, UserExceptionCodeWithFourLinesUsesTheWholeText) {
-  gStatus = {isc_arg_gds, isc_bad_db_handle, isc_arg_end};
-  S->Entries.isc_sqlcode = &SqlCodeUserException;
-  auto e = Fail();
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->ErrorMessage().Count(), 4);
-  EXPECT_EQ(e->Message(), e->ErrorMessage().GetText());
-}
-
-TEST_F(PreparedError, SessionOnErrorCanSuppressTheException) {
+TEST_F(PreparedError, HandlersSeeTheTextsAndMaySuppressOrReplaceTheError) {
   gStatus = {isc_arg_gds, isc_bad_db_handle, isc_arg_end};
   int fired = 0;
   TObject* seenSender = nullptr;
@@ -211,15 +207,27 @@ TEST_F(PreparedError, SessionOnErrorCanSuppressTheException) {
   EXPECT_EQ(fired, 1);
   EXPECT_EQ(seenSender, S.get());
   EXPECT_EQ(S->GetERRCODE(), isc_bad_db_handle);
-}
-
-TEST_F(PreparedError, AHandlersOwnExceptionReplacesTheError) {
-  gStatus = {isc_arg_gds, isc_bad_db_handle, isc_arg_end};
   S->OnError = [](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool&) {
     throw EIB_ConnectionError("handled differently");
   };
-  isc_db_handle db = 0;
   EXPECT_THROW(S->CallChecked(S.get(), S->Entries.isc_detach_database, &db), EIB_ConnectionError);
+}
+
+TEST_F(PreparedError, ZeroERRCODEFiresTheEventsButRaisesNothingUnlessAHandlerAsks) {
+  gStatus = {isc_arg_gds, 0, isc_arg_end};
+  int fired = 0;
+  bool ask = false;
+  S->OnError = [&](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& RaiseException) {
+    ++fired;
+    EXPECT_FALSE(RaiseException);
+    RaiseException = ask;
+  };
+  isc_db_handle db = 0;
+  S->Call(S->Entries.isc_detach_database, &db);
+  EXPECT_NO_THROW(S->HandleISCError(S.get()));
+  EXPECT_EQ(fired, 1);
+  ask = true;
+  EXPECT_THROW(S->HandleISCError(S.get()), EIB_ISCError);
 }
 
 // A session whose handler runs after a handler of its own, as a derived session lets the failing
@@ -275,24 +283,6 @@ TEST(HandleISCErrorOrder, AnOverrideRunsFirstAndTheMonitorSeesItsLines) {
   EXPECT_NO_THROW(s->CallChecked(s.get(), s->Entries.isc_detach_database, &db));
   EXPECT_EQ(log, (std::vector<std::string>{"component"}));
   EXPECT_FALSE(monitor.empty());
-}
-
-TEST_F(PreparedError, ZeroERRCODEFiresTheEventsButRaisesNothingUnlessAHandlerAsks) {
-  gStatus = {isc_arg_gds, 0, isc_arg_end};
-  int fired = 0;
-  bool ask = false;
-  S->OnError = [&](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool& RaiseException) {
-    ++fired;
-    EXPECT_FALSE(RaiseException);
-    RaiseException = ask;
-  };
-  isc_db_handle db = 0;
-  S->Call(S->Entries.isc_detach_database, &db);
-  EXPECT_EQ(S->GetERRCODE(), 0);
-  EXPECT_NO_THROW(S->HandleISCError(S.get()));
-  EXPECT_EQ(fired, 1);
-  ask = true;
-  EXPECT_THROW(S->HandleISCError(S.get()), EIB_ISCError);
 }
 
 }  // namespace

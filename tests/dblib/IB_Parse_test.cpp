@@ -45,126 +45,123 @@ TEST(IB_ParseScanner, CommentsQuotesAndDepths) {
   EXPECT_EQ(maxBr, 1);
   EXPECT_EQ(pa, 0);
   EXPECT_FALSE(inB || inL || inS || inD);
-}
-
-TEST(IB_ParseScanner, FrozenDepthStays) {
-  bool inS = false, inD = false, inB = false, inL = false;
-  int32_t skip = 0, br = -1, pa = -1;
-  std::string s = "([";
-  for (int32_t pos = 1; pos <= 2; ++pos) ScanSQLChar(s, pos, inS, skip, br, pa, inB, inL, inD);
+  // A depth set to -1 is frozen.
+  br = pa = -1;
+  for (int32_t pos = 1; pos <= 2; ++pos) ScanSQLChar("([", pos, inS, skip, br, pa, inB, inL, inD);
   EXPECT_EQ(pa, -1);
   EXPECT_EQ(br, -1);
 }
 
 TEST(IB_ParseClauses, FindSQLClauseRules) {
-  int32_t s = 0, e = 0;
-  std::string m;
-  EXPECT_TRUE(FindSQLClause("SELECT A FROM T WHERE B", "FROM", false, {"WHERE", ";"}, s, e, m, false, false));
-  EXPECT_EQ(s, 10);
-  EXPECT_EQ(e, 17);
-  EXPECT_EQ(m, "WHERE");
-  s = e = 0;
-  EXPECT_FALSE(FindSQLClause("SELECT A FROM T", "FROM", false, {"WHERE"}, s, e, m, false, false));
-  EXPECT_EQ(s, 10);
-  EXPECT_EQ(e, 16);
-  s = e = 0;
-  EXPECT_FALSE(FindSQLClause("X SELECT A", "SELECT", true, {}, s, e, m, false, false));
-  EXPECT_EQ(s, 0);
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("/* lead */ SELECT A;", "SELECT", true, {";"}, s, e, m, false, false));
-  EXPECT_EQ(s, 12);
-  EXPECT_EQ(e, 20);
-  // With NextWordOnly the keyword must be followed directly by a terminator.
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("ORDER X ORDER BY A", "ORDER", false, {"BY"}, s, e, m, false, true));
-  EXPECT_EQ(s, 9);
-  EXPECT_EQ(e, 15);
-  // A quoted terminator makes quoted text searchable once the keyword is found.
-  s = e = 0;
-  EXPECT_TRUE(FindSQLClause("A 'x' B", "A", false, {"'x'"}, s, e, m, false, false));
-  EXPECT_EQ(e, 3);
+  const struct {
+    const char *SQL, *Keyword;
+    bool MustBeFirst, NextWordOnly;
+    std::vector<std::string> Terminators;
+    bool Found;
+    int32_t Start, End;
+  } cases[] = {
+      {"SELECT A FROM T WHERE B", "FROM", false, false, {"WHERE", ";"}, true, 10, 17},
+      // Without a terminator the clause runs to the end; the start tells that the keyword was found.
+      {"SELECT A FROM T", "FROM", false, false, {"WHERE"}, false, 10, 16},
+      {"X SELECT A", "SELECT", true, false, {}, false, 0, 11},
+      {"/* lead */ SELECT A;", "SELECT", true, false, {";"}, true, 12, 20},
+      // With NextWordOnly the keyword must be followed directly by a terminator.
+      {"ORDER X ORDER BY A", "ORDER", false, true, {"BY"}, true, 9, 15},
+      // A quoted terminator makes quoted text searchable once the keyword is found.
+      {"A 'x' B", "A", false, false, {"'x'"}, true, 1, 3},
+  };
+  for (const auto& c : cases) {
+    int32_t start = 0, end = 0;
+    std::string matched;
+    EXPECT_EQ(c.Found,
+              FindSQLClause(c.SQL, c.Keyword, c.MustBeFirst, c.Terminators, start, end, matched, false, c.NextWordOnly))
+        << c.SQL;
+    EXPECT_EQ(c.Start, start) << c.SQL;
+    if (c.Start != 0) {
+      EXPECT_EQ(c.End, end) << c.SQL;
+    }
+    if (c.Found) {
+      EXPECT_EQ(c.Terminators[0], matched) << c.SQL;
+    }
+  }
 }
 
-TEST(IB_ParseClauses, OuterClausesIgnoreSubSelects) {
-  const std::string q = "SELECT A FROM T WHERE X IN (SELECT Y FROM U WHERE Z = 1) ORDER BY A";
-  EXPECT_EQ(GetSQLSelect(q), "SELECT A");
-  EXPECT_EQ(GetSQLFrom(q), "FROM T");
-  EXPECT_EQ(GetSQLWhere(q), "WHERE X IN (SELECT Y FROM U WHERE Z = 1)");
-  EXPECT_EQ(GetSQLOrder(q), "ORDER BY A");
-  EXPECT_EQ(GetSQLGroup(q), "");
-}
-
-TEST(IB_ParseClauses, KeywordsInLiteralsCommentsAndLongerNames) {
-  EXPECT_EQ(GetSQLWhere("SELECT 'WHERE' FROM T"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T /* WHERE X */"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T // WHERE X\r\n"), "");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T -- WHERE X\r\nWHERE Y = 1"), "WHERE Y = 1");
-  EXPECT_EQ(GetSQLFrom("SELECT FROMAGE FROM T"), "FROM T");
-  EXPECT_EQ(GetSQLSelect("SELECT FROMAGE FROM T"), "SELECT FROMAGE");
-}
-
-TEST(IB_ParseClauses, AllNineClauses) {
-  const std::string q =
+TEST(IB_ParseClauses, GettersFindTheirClauseOnly) {
+  const std::string sub = "SELECT A FROM T WHERE X IN (SELECT Y FROM U WHERE Z = 1) ORDER BY A";
+  const std::string all =
       "SELECT A, COUNT(*) FROM T WHERE B = 1 GROUP BY A HAVING COUNT(*) > 1 UNION SELECT C, 1 FROM U "
       "PLAN (T NATURAL) ORDER BY 1 FOR UPDATE OF A;";
-  EXPECT_EQ(GetSQLSelect(q), "SELECT A, COUNT(*)");
-  EXPECT_EQ(GetSQLFrom(q), "FROM T");
-  EXPECT_EQ(GetSQLWhere(q), "WHERE B = 1");
-  EXPECT_EQ(GetSQLGroup(q), "GROUP BY A");
-  EXPECT_EQ(GetSQLHaving(q), "HAVING COUNT(*) > 1");
-  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT C, 1 FROM U");
-  EXPECT_EQ(GetSQLPlan(q), "PLAN (T NATURAL)");
-  EXPECT_EQ(GetSQLOrder(q), "ORDER BY 1");
-  EXPECT_EQ(GetSQLForUpdate(q), "FOR UPDATE OF A");
+  const std::string onion = "SELECT A FROM T UNION SELECT B FROM U WHERE X = 1 GROUP BY B";
+  const struct {
+    std::string SQL;
+    std::string (*Get)(std::string_view);
+    const char* Expected;
+  } cases[] = {
+      // Sub-selects stay inside the outer clause that holds them.
+      {sub, GetSQLSelect, "SELECT A"},
+      {sub, GetSQLFrom, "FROM T"},
+      {sub, GetSQLWhere, "WHERE X IN (SELECT Y FROM U WHERE Z = 1)"},
+      {sub, GetSQLOrder, "ORDER BY A"},
+      {sub, GetSQLGroup, ""},
+      {all, GetSQLSelect, "SELECT A, COUNT(*)"},
+      {all, GetSQLFrom, "FROM T"},
+      {all, GetSQLWhere, "WHERE B = 1"},
+      {all, GetSQLGroup, "GROUP BY A"},
+      {all, GetSQLHaving, "HAVING COUNT(*) > 1"},
+      {all, GetSQLUnion, "UNION SELECT C, 1 FROM U"},
+      {all, GetSQLPlan, "PLAN (T NATURAL)"},
+      {all, GetSQLOrder, "ORDER BY 1"},
+      {all, GetSQLForUpdate, "FOR UPDATE OF A"},
+      // Clauses behind UNION belong to the union.
+      {onion, GetSQLWhere, ""},
+      {onion, GetSQLGroup, ""},
+      {onion, GetSQLUnion, "UNION SELECT B FROM U WHERE X = 1 GROUP BY B"},
+      {"SELECT A FROM T WHERE Y=2 UNION SELECT B FROM U WHERE X = 1", GetSQLWhere, "WHERE Y=2"},
+      // Keywords in literals, comments and longer names are no keywords.
+      {"SELECT 'WHERE' FROM T", GetSQLWhere, ""},
+      {"SELECT A FROM T /* WHERE X */", GetSQLWhere, ""},
+      {"SELECT A FROM T // WHERE X\r\n", GetSQLWhere, ""},
+      {"SELECT A FROM T -- WHERE X\r\nWHERE Y = 1", GetSQLWhere, "WHERE Y = 1"},
+      {"SELECT FROMAGE FROM T", GetSQLFrom, "FROM T"},
+      {"SELECT FROMAGE FROM T", GetSQLSelect, "SELECT FROMAGE"},
+      // Only a statement that starts with SELECT has a SELECT clause.
+      {"CREATE PROCEDURE P AS BEGIN SELECT A FROM T INTO :A; END", GetSQLSelect, ""},
+      {"create or alter trigger tr for t before insert as begin select 1 from rdb$database into :x; end", GetSQLSelect,
+       ""},
+      {"EXECUTE BLOCK RETURNS (X INT) AS BEGIN SELECT 1 FROM RDB$DATABASE INTO :X; END", GetSQLSelect, ""},
+      {"INSERT INTO T SELECT A FROM U", GetSQLSelect, ""},
+      {"GRANT SELECT ON T TO U", GetSQLSelect, ""},
+      {"  /* lead */ SELECT A FROM U", GetSQLSelect, "SELECT A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, c.Get(c.SQL)) << c.SQL;
 }
 
-TEST(IB_ParseClauses, ClausesBehindUnionBelongToTheUnion) {
-  const std::string q = "SELECT A FROM T UNION SELECT B FROM U WHERE X = 1 GROUP BY B";
-  EXPECT_EQ(GetSQLWhere(q), "");
-  EXPECT_EQ(GetSQLGroup(q), "");
-  EXPECT_EQ(GetSQLUnion(q), "UNION SELECT B FROM U WHERE X = 1 GROUP BY B");
-  EXPECT_EQ(GetSQLWhere("SELECT A FROM T WHERE Y=2 UNION SELECT B FROM U WHERE X = 1"), "WHERE Y=2");
-}
-
-TEST(IB_ParseClauses, SelectOfStoredCodeAndOtherStatements) {
-  EXPECT_EQ(GetSQLSelect("CREATE PROCEDURE P AS BEGIN SELECT A FROM T INTO :A; END"), "");
-  EXPECT_EQ(GetSQLSelect("create or alter trigger tr for t before insert as begin select 1 from rdb$database "
-                         "into :x; end"),
-            "");
-  EXPECT_EQ(GetSQLSelect("EXECUTE BLOCK RETURNS (X INT) AS BEGIN SELECT 1 FROM RDB$DATABASE INTO :X; END"), "");
-  EXPECT_EQ(GetSQLSelect("INSERT INTO T SELECT A FROM U"), "");
-  EXPECT_EQ(GetSQLSelect("GRANT SELECT ON T TO U"), "");
-  EXPECT_EQ(GetSQLSelect("  SELECT A FROM U"), "SELECT A");
-}
-
-TEST(IB_ParseSetters, InsertReplaceRemove) {
-  std::string s = "SELECT * FROM T ORDER BY A";
-  SetSQLWhere(s, "WHERE B = 1");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE B = 1" + CRLF + "ORDER BY A");
-  SetSQLWhere(s, "WHERE C = 2");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "ORDER BY A");
-  SetSQLOrder(s, "");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + CRLF);
-  EXPECT_EQ(GetSQLOrder(s), "");
-  SetSQLGroup(s, "GROUP BY A");
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
-  SetSQLPlan(s, "");  // absent and empty: nothing changes
-  EXPECT_EQ(s, "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "GROUP BY A" + CRLF);
-}
-
-TEST(IB_ParseSetters, SelectForUpdateAndStart) {
-  std::string s = "SELECT A FROM T";
-  SetSQLSelect(s, "SELECT B");
-  EXPECT_EQ(s, CRLF + "SELECT B" + CRLF + "FROM T");
-  s = "FROM T";
-  SetSQLSelect(s, "SELECT C");
-  EXPECT_EQ(s, "SELECT C" + CRLF + "FROM T");
-  s = "SELECT A FROM T";
-  SetSQLForUpdate(s, "FOR UPDATE");
-  EXPECT_EQ(s, "SELECT A FROM T" + CRLF + "FOR UPDATE");
-  s = "";
-  SetSQLWhere(s, "WHERE X");
-  EXPECT_EQ(s, "WHERE X" + CRLF);
+TEST(IB_ParseSetters, ReplaceInsertAndRemoveClauses) {
+  using TSetter = void (*)(std::string&, std::string_view);
+  const struct {
+    const char* SQL;
+    TSetter Set;
+    const char* Clause;
+    std::string Expected;
+  } cases[] = {
+      {"SELECT * FROM T ORDER BY A", SetSQLWhere, "WHERE B = 1",
+       "SELECT * FROM T" + CRLF + "WHERE B = 1" + CRLF + "ORDER BY A"},
+      {"SELECT * FROM T WHERE B = 1 ORDER BY A", SetSQLWhere, "WHERE C = 2",
+       "SELECT * FROM T" + CRLF + "WHERE C = 2" + CRLF + "ORDER BY A"},
+      {"SELECT * FROM T WHERE C = 2 ORDER BY A", SetSQLOrder, "", "SELECT * FROM T WHERE C = 2" + CRLF + CRLF},
+      {"SELECT * FROM T WHERE C = 2", SetSQLGroup, "GROUP BY A",
+       "SELECT * FROM T WHERE C = 2" + CRLF + "GROUP BY A" + CRLF},
+      {"SELECT * FROM T", SetSQLPlan, "", "SELECT * FROM T"},  // absent and empty: nothing changes
+      {"SELECT A FROM T", SetSQLSelect, "SELECT B", CRLF + "SELECT B" + CRLF + "FROM T"},
+      {"FROM T", SetSQLSelect, "SELECT C", "SELECT C" + CRLF + "FROM T"},
+      {"SELECT A FROM T", SetSQLForUpdate, "FOR UPDATE", "SELECT A FROM T" + CRLF + "FOR UPDATE"},
+      {"", SetSQLWhere, "WHERE X", "WHERE X" + CRLF},
+  };
+  for (const auto& c : cases) {
+    std::string s = c.SQL;
+    c.Set(s, c.Clause);
+    EXPECT_EQ(c.Expected, s) << c.SQL << " + " << c.Clause;
+  }
   std::string r = "abcdef";
   ReplaceSQLRange(r, " X ", 3, 5);
   EXPECT_EQ(r, "ab" + CRLF + "X" + CRLF + "ef");
@@ -190,41 +187,41 @@ TEST(IB_ParseKinds, StoredCodeOfFirebird3) {
 }
 
 TEST(IB_ParseKinds, ForUpdateColumns) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT * FROM T FOR UPDATE OF A, B WITH LOCK", "A,B"},
+      {"SELECT * FROM T WHERE X = :X FOR UPDATE OF  C ,\r\n D", "C,D"},
+      {"SELECT * FROM T FOR UPDATE", ""},
+      {"SELECT * FROM T FOR UPDATE OF WITHHOLD", "WITHHOLD"},
+  };
   TStringList cols;
-  cols.Add("stale");
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF A, B WITH LOCK", cols);
-  ASSERT_EQ(cols.Count(), 2);
-  EXPECT_EQ(cols[0], "A");
-  EXPECT_EQ(cols[1], "B");
-  GetForUpdateColumns("SELECT * FROM T WHERE X = :X FOR UPDATE OF  C ,\r\n D", cols);
-  ASSERT_EQ(cols.Count(), 2);
-  EXPECT_EQ(cols[1], "D");
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE", cols);
-  EXPECT_EQ(cols.Count(), 0);
-  GetForUpdateColumns("SELECT * FROM T FOR UPDATE OF WITHHOLD", cols);
-  ASSERT_EQ(cols.Count(), 1);
-  EXPECT_EQ(cols[0], "WITHHOLD");
+  for (const auto& [sql, expected] : cases) {
+    cols.Add("stale");
+    GetForUpdateColumns(sql, cols);
+    EXPECT_EQ(expected, cols.GetCommaText()) << sql;
+  }
 }
 
-TEST(IB_ParseBuilders, RecordCountPlain) {
+TEST(IB_ParseBuilders, RecordCount) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"SELECT A, B FROM T WHERE X = 1 PLAN (T NATURAL) ORDER BY A FOR UPDATE",
+       "SELECT COUNT( * )" + CRLF + "FROM T WHERE X = 1"},
+      // Statements whose rows are not the table's rows are counted through a derived table.
+      {"SELECT DISTINCT A, B+1 FROM T WHERE X = 1 ORDER BY A", "SELECT COUNT( * ) FROM (" + CRLF +
+                                                                   "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
+                                                                   ") COUNTED_ROWS (C1, C2)"},
+      {"SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" + CRLF +
+           ") COUNTED_ROWS (C1, C2)"},
+      {"SELECT A FROM T UNION SELECT B FROM U ORDER BY 1",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF + ") COUNTED_ROWS (C1)"},
+      {"SELECT DISTINCT * FROM T -- all",
+       "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")"},
+  };
   std::string r;
-  MakeRecordCountSQL("SELECT A, B FROM T WHERE X = 1 PLAN (T NATURAL) ORDER BY A FOR UPDATE", r);
-  EXPECT_EQ(r, "SELECT COUNT( * )" + CRLF + "FROM T WHERE X = 1");
-}
-
-TEST(IB_ParseBuilders, RecordCountThroughDerivedTable) {
-  std::string r;
-  MakeRecordCountSQL("SELECT DISTINCT A, B+1 FROM T WHERE X = 1 ORDER BY A", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT A, B+1 FROM T WHERE X = 1" + CRLF +
-                   ") COUNTED_ROWS (C1, C2)");
-  MakeRecordCountSQL("SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1 PLAN (T NATURAL)", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A, COUNT(*) FROM T GROUP BY A HAVING COUNT(*) > 1" + CRLF +
-                   ") COUNTED_ROWS (C1, C2)");
-  MakeRecordCountSQL("SELECT A FROM T UNION SELECT B FROM U ORDER BY 1", r);
-  EXPECT_EQ(r,
-            "SELECT COUNT( * ) FROM (" + CRLF + "SELECT A FROM T UNION SELECT B FROM U" + CRLF + ") COUNTED_ROWS (C1)");
-  MakeRecordCountSQL("SELECT DISTINCT * FROM T -- all", r);
-  EXPECT_EQ(r, "SELECT COUNT( * ) FROM (" + CRLF + "SELECT DISTINCT * FROM T -- all" + CRLF + ")");
+  for (const auto& [sql, expected] : cases) {
+    MakeRecordCountSQL(sql, r);
+    EXPECT_EQ(expected, r) << sql;
+  }
 }
 
 TEST(IB_ParseBuilders, KeyLookup) {
@@ -246,90 +243,79 @@ TEST(IB_ParseBuilders, KeyLookup) {
   EXPECT_EQ(r, "SELECT A, B" + CRLF + "FROM T" + CRLF + "WHERE ID=?" + CRLF);
 }
 
-TEST(IB_ParseBuilders, AppendWhere) {
-  std::string w;
-  AppendWhereCondition(w, " A = 1 ");
-  EXPECT_EQ(w, "WHERE A = 1");
-  AppendWhereCondition(w, "");
-  EXPECT_EQ(w, "WHERE A = 1");
-  AppendWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE A = 1" + CRLF + "  AND B = 2");
-  w = "WHERE A = 1 OR B = 2";
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 OR B = 2" + CRLF + "      )" + CRLF + "  AND C = 3");
-  w = "WHERE COLOR = 1";  // the letters OR anywhere count
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      COLOR = 1" + CRLF + "      )" + CRLF + "  AND C = 3");
-  w = "WHERE A = 1 -- note";
-  AppendWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, " WHERE (" + CRLF + "      A = 1 -- note" + CRLF + "      )" + CRLF + "  AND C = 3");
-}
-
-TEST(IB_ParseBuilders, PrependWhere) {
-  std::string w = "WHERE A = 1";
-  PrependWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE B = 2" + CRLF + "  AND A = 1");
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3");
-  EXPECT_EQ(w, "WHERE ( C = 3 ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  // A trailing line comment in the condition must not swallow the closing parenthesis.
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3 -- why");
-  EXPECT_EQ(w, "WHERE ( C = 3 -- why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  w = "WHERE A = 1 OR B = 2";
-  PrependWhereCondition(w, "C = 3 // why");
-  EXPECT_EQ(w, "WHERE ( C = 3 // why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")");
-  w = "";
-  PrependWhereCondition(w, "B = 2");
-  EXPECT_EQ(w, "WHERE B = 2");
+TEST(IB_ParseBuilders, WhereConditions) {
+  const std::string guardedOld = "      A = 1 OR B = 2" + CRLF + "      )" + CRLF + "  AND C = 3";
+  const struct {
+    bool Append;
+    const char *Where, *Condition;
+    std::string Expected;
+  } cases[] = {
+      {true, "", " A = 1 ", "WHERE A = 1"},
+      {true, "WHERE A = 1", "", "WHERE A = 1"},
+      {true, "WHERE A = 1", "B = 2", "WHERE A = 1" + CRLF + "  AND B = 2"},
+      {true, "WHERE A = 1 OR B = 2", "C = 3", " WHERE (" + CRLF + guardedOld},
+      // The letters OR anywhere count, and a trailing line comment ends before the parenthesis.
+      {true, "WHERE COLOR = 1", "C = 3",
+       " WHERE (" + CRLF + "      COLOR = 1" + CRLF + "      )" + CRLF + "  AND C = 3"},
+      {true, "WHERE A = 1 -- note", "C = 3",
+       " WHERE (" + CRLF + "      A = 1 -- note" + CRLF + "      )" + CRLF + "  AND C = 3"},
+      {false, "", "B = 2", "WHERE B = 2"},
+      {false, "WHERE A = 1", "B = 2", "WHERE B = 2" + CRLF + "  AND A = 1"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3", "WHERE ( C = 3 ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3 -- why",
+       "WHERE ( C = 3 -- why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+      {false, "WHERE A = 1 OR B = 2", "C = 3 // why",
+       "WHERE ( C = 3 // why" + CRLF + " ) " + CRLF + "  AND  ( A = 1 OR B = 2" + CRLF + ")"},
+  };
+  for (const auto& c : cases) {
+    std::string w = c.Where;
+    (c.Append ? AppendWhereCondition : PrependWhereCondition)(w, c.Condition);
+    EXPECT_EQ(c.Expected, w) << c.Where << " + " << c.Condition;
+  }
 }
 
 // ----- parameters and macros
 
-TEST(IB_ParseParams, MarkersNamesAndNumbers) {
-  TParsed p;
-  Parse("SELECT * FROM T WHERE A = :A AND B = ?B AND C = ? AND D = ?", p);
-  EXPECT_EQ(p.Server,
-            "SELECT * FROM T WHERE A = ? /* A */  AND B = ? /* B */  AND C = ? /* PRM_2 */  AND D = ? /* PRM_3 */ ");
-  ASSERT_EQ(p.Names.Count(), 4);
-  EXPECT_EQ(p.Names.GetCommaText(), "A,B,PRM_2,PRM_3");
-  EXPECT_EQ(p.SelectCount, 0);
-}
-
-TEST(IB_ParseParams, NameEndsAtFirstNonIdentifierCharacter) {
-  TParsed p;
-  Parse("SELECT * FROM T WHERE N LIKE :P||'%' AND X = :A+1 AND Y = :B-1 AND Z=:T.C$_9 AND W = :\"my p\"", p);
-  EXPECT_EQ(p.Server,
-            "SELECT * FROM T WHERE N LIKE ? /* P */ ||'%' AND X = ? /* A */ +1 AND Y = ? /* B */ -1 AND Z=? /* T.C$_9 "
-            "*/  AND W = ? /* \"my p\" */ ");
-  EXPECT_EQ(p.Names.GetCommaText(), "P,A,B,T.C$_9,\"\"\"my p\"\"\"");
-}
-
-TEST(IB_ParseParams, NothingInsideLiteralsCommentsOrBrackets) {
-  TParsed p;
-  Parse("SELECT ':a', \"?b\" FROM T /* :c */ WHERE X[1:2] = 1 // :d\n -- ?e :f\n AND Y = :G", p);
-  EXPECT_EQ(p.Names.GetCommaText(), "G");
-  EXPECT_EQ(p.Server, "SELECT ':a', \"?b\" FROM T  WHERE X[1:2] = 1 \n \n AND Y = ? /* G */ ");
-  Parse("SELECT * FROM T WHERE A = :A", p, '\0');
-  EXPECT_EQ(p.Names.Count(), 0);
-  EXPECT_EQ(p.Server, "SELECT * FROM T WHERE A = :A");
-}
-
-TEST(IB_ParseParams, KeptComments) {
-  TParsed p;
-  Parse("SELECT A /* c */ FROM T -- x\n WHERE B = :B/*d*/", p, ':', true);
-  EXPECT_EQ(p.Server, "SELECT A /* c */ FROM T \n WHERE B = ? /* B */ /*d*/");
-  EXPECT_EQ(p.Kept, 12);
-  Parse("SELECT A/*c*/B FROM T", p);
-  EXPECT_EQ(p.Server, "SELECT A B FROM T");
-  EXPECT_EQ(p.Kept, 0);
-}
-
-TEST(IB_ParseParams, SelectClauseParametersGoLast) {
-  TParsed p;
-  Parse("SELECT :S AS X, A FROM P(:F) WHERE B = :W", p);
-  EXPECT_EQ(p.SelectCount, 1);
-  EXPECT_EQ(p.Names.GetCommaText(), "F,W,S");
+TEST(IB_ParseParams, MarkersNamesAndServerText) {
+  const struct {
+    const char* SQL;
+    char Marker;
+    bool KeepComments;
+    const char *Server, *Names;
+    int32_t SelectCount, Kept;
+  } cases[] = {
+      {"SELECT * FROM T WHERE A = :A AND B = ?B AND C = ? AND D = ?", ':', false,
+       "SELECT * FROM T WHERE A = ? /* A */  AND B = ? /* B */  AND C = ? /* PRM_2 */  AND D = ? /* PRM_3 */ ",
+       "A,B,PRM_2,PRM_3", 0, 0},
+      // A name ends at the first character that cannot continue it.
+      {"SELECT * FROM T WHERE N LIKE :P||'%' AND X = :A+1 AND Y = :B-1 AND Z=:T.C$_9 AND W = :\"my p\"", ':', false,
+       "SELECT * FROM T WHERE N LIKE ? /* P */ ||'%' AND X = ? /* A */ +1 AND Y = ? /* B */ -1 AND Z=? /* T.C$_9 */ "
+       " AND W = ? /* \"my p\" */ ",
+       "P,A,B,T.C$_9,\"\"\"my p\"\"\"", 0, 0},
+      // Nothing inside literals, comments or array brackets; no marker, no parameters.
+      {"SELECT ':a', \"?b\" FROM T /* :c */ WHERE X[1:2] = 1 // :d\n -- ?e :f\n AND Y = :G", ':', false,
+       "SELECT ':a', \"?b\" FROM T  WHERE X[1:2] = 1 \n \n AND Y = ? /* G */ ", "G", 0, 0},
+      {"SELECT * FROM T WHERE A = :A", '\0', false, "SELECT * FROM T WHERE A = :A", "", 0, 0},
+      {"CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END", '\0', false,
+       "CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END", "", 0, 0},
+      // Block comments are kept on request (and counted); a dropped one still separates the words.
+      {"SELECT A /* c */ FROM T -- x\n WHERE B = :B/*d*/", ':', true,
+       "SELECT A /* c */ FROM T \n WHERE B = ? /* B */ /*d*/", "B", 0, 12},
+      {"SELECT A/*c*/B FROM T", ':', false, "SELECT A B FROM T", "", 0, 0},
+      // A comment the text never closes goes to the server as written, for it to refuse.
+      {"DELETE FROM T /* WHERE ID = :ID", ':', false, "DELETE FROM T /* WHERE ID = :ID", "", 0, 0},
+      // Parameters of the SELECT clause come last.
+      {"SELECT :S AS X, A FROM P(:F) WHERE B = :W", ':', false,
+       "SELECT ? /* S */  AS X, A FROM P(? /* F */ ) WHERE B = ? /* W */ ", "F,W,S", 1, 0},
+  };
+  for (const auto& c : cases) {
+    TParsed p;
+    Parse(c.SQL, p, c.Marker, c.KeepComments);
+    EXPECT_EQ(c.Server, p.Server) << c.SQL;
+    EXPECT_EQ(c.Names, p.Names.GetCommaText()) << c.SQL;
+    EXPECT_EQ(c.SelectCount, p.SelectCount) << c.SQL;
+    EXPECT_EQ(c.Kept, p.Kept) << c.SQL;
+  }
   std::string server;
   EXPECT_EQ(ConvertParamsToMarkers("SELECT ? FROM T WHERE :A = ?", server), 1);
   EXPECT_EQ(server, "SELECT ? /* PRM_0 */  FROM T WHERE :A = ? /* PRM_1 */ ");
@@ -346,15 +332,6 @@ TEST(IB_ParseParams, SelectItems) {
   EXPECT_EQ(p.Names.GetCommaText(), "N");
   Parse("UPDATE T SET A = :A", p);
   EXPECT_EQ(p.Items.Count(), 0);
-}
-
-TEST(IB_ParseParams, StoredCodeKeepsVariablesWithoutMarker) {
-  TParsed p;
-  const std::string body = "CREATE OR ALTER PROCEDURE P AS DECLARE X INT; BEGIN SELECT A FROM T INTO :X; END";
-  ASSERT_TRUE(IsProcedureOrTriggerDDL(body));
-  Parse(body, p, '\0');
-  EXPECT_EQ(p.Server, body);
-  EXPECT_EQ(p.Names.Count(), 0);
 }
 
 TEST(IB_ParseMacros, ExpandsNamedMacros) {

@@ -14,16 +14,6 @@ namespace {
 
 using testsupport::MessageOf;
 
-TEST(StatementPlan, PlanOfAPreparedStatement) {
-  SessionPtr s = NewSession();
-  TestDatabase db(*s);
-  std::string plan = "stale";
-  s->GetStatementPlan(db.Prepare("SELECT * FROM RDB$DATABASE"), plan);
-  EXPECT_EQ(plan, "PLAN (RDB$DATABASE NATURAL)");
-  s->GetStatementPlan(0, plan);
-  EXPECT_EQ(plan, "");
-}
-
 // Replies that the untraced info entry hands back in place of the server's.
 std::string gReply;
 std::string gItems;
@@ -52,47 +42,44 @@ std::string Reply(std::initializer_list<int> Bytes) {
   return r;
 }
 
-TEST(StatementPlan, TruncatedOrEmptyRepliesGiveAnEmptyPlan) {
-  SessionPtr s = NewSession();
-  s->Untraced.isc_dsql_sql_info = &CannedInfo;
-  std::string plan;
-  gReply = Reply({isc_info_truncated, isc_info_end});
-  s->GetStatementPlan(1, plan);
-  EXPECT_EQ(plan, "");
-  gReply = Reply({isc_info_end});
-  s->GetStatementPlan(1, plan);
-  EXPECT_EQ(plan, "");
-  EXPECT_EQ(gItems, Reply({isc_info_sql_get_plan, isc_info_end}));
-}
-
-TEST(StatementPlan, AnOverlongReplyIsCutAndNeverReadPastTheBuffer) {
-  SessionPtr s = NewSession();
-  s->Untraced.isc_dsql_sql_info = &CannedInfo;
-  gReply = Reply({isc_info_sql_get_plan, 0x40, 0x9C}) + "\n" + std::string(40000, 'P');  // claims 40,000 bytes
-  std::string plan;
-  s->GetStatementPlan(1, plan);
-  EXPECT_EQ(plan, std::string(32756, 'P'));
-}
-
-TEST(StatementPlan, AFailedQueryIsReportedInThePlanTextWithoutRaisingOrTouchingERRCODE) {
-  SessionPtr s = NewSession();
-  s->Untraced.isc_dsql_sql_info = &FailingInfo;
-  std::string plan;
-  EXPECT_NO_THROW(s->GetStatementPlan(1, plan));
-  EXPECT_EQ(plan, "PLAN ERROR!\r\n");
-  EXPECT_EQ(s->GetERRCODE(), 0);
-}
-
-TEST(StatementPlan, GoesThroughTheUntracedEntry) {
+TEST(StatementPlan, PlanOfAPreparedStatementThroughTheUntracedEntry) {
   SessionPtr s = NewSession();
   TestDatabase db(*s);
   isc_stmt_handle st = db.Prepare("SELECT * FROM RDB$DATABASE");
   s->Entries.isc_dsql_sql_info = &FailingInfo;  // a tracing wrapper that must not see the query
   gInfoCalls = 0;
-  std::string plan;
+  std::string plan = "stale";
   s->GetStatementPlan(st, plan);
   EXPECT_EQ(gInfoCalls, 0);
   EXPECT_EQ(plan, "PLAN (RDB$DATABASE NATURAL)");
+  s->GetStatementPlan(0, plan);
+  EXPECT_EQ(plan, "");
+}
+
+TEST(StatementPlan, OddRepliesAndFailuresNeverRaiseNorReadPastTheReply) {
+  SessionPtr s = NewSession();
+  const struct {
+    std::string Reply;
+    bool Fails;
+    std::string Plan;
+  } cases[] = {
+      {Reply({isc_info_truncated, isc_info_end}), false, ""},
+      {Reply({isc_info_end}), false, ""},
+      // claims 40,000 bytes: cut to what a plan may hold
+      {Reply({isc_info_sql_get_plan, 0x40, 0x9C}) + "\n" + std::string(40000, 'P'), false, std::string(32756, 'P')},
+      {"", true, "PLAN ERROR!\r\n"},
+  };
+  for (const auto& k : cases) {
+    s->Untraced.isc_dsql_sql_info = k.Fails ? &FailingInfo : &CannedInfo;
+    gReply = k.Reply;
+    std::string plan;
+    EXPECT_NO_THROW(s->GetStatementPlan(1, plan));
+    EXPECT_EQ(plan, k.Plan);
+    EXPECT_EQ(s->GetERRCODE(), 0);
+    if (!k.Fails) {
+      EXPECT_EQ(gItems, Reply({isc_info_sql_get_plan, isc_info_end}));
+    }
+  }
 }
 
 TEST(RowsAffected, CountsOfUpdateDeleteAndInsert) {
@@ -121,31 +108,26 @@ TEST(RowsAffected, CountsOfUpdateDeleteAndInsert) {
   EXPECT_EQ(counts[3], 0);
 }
 
-TEST(RowsAffected, AsksForTheRecordCountsOnly) {
+TEST(RowsAffected, NoHandleAFailedQueryOrNoCountsKeepEveryCountAtMinusOne) {
   SessionPtr s = NewSession();
-  s->Untraced.isc_dsql_sql_info = &CannedInfo;
-  gReply = Reply({isc_info_end});
-  isc_stmt_handle h = 1;
-  std::array<int32_t, 4> counts{};
-  s->GetRowsAffected(&h, counts);
-  EXPECT_EQ(gItems, Reply({isc_info_sql_records, isc_info_end}));
-  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
-}
-
-TEST(RowsAffected, NoHandleOrAFailedQueryKeepsEveryCountAtMinusOne) {
-  SessionPtr s = NewSession();
+  const std::array<int32_t, 4> unknown{-1, -1, -1, -1};
   std::array<int32_t, 4> counts{};
   s->GetRowsAffected(nullptr, counts);
-  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
-  isc_stmt_handle zero = 0;
+  EXPECT_EQ(counts, unknown);
+  isc_stmt_handle zero = 0, h = 1;
   counts = {};
   s->GetRowsAffected(&zero, counts);
-  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+  EXPECT_EQ(counts, unknown);
   s->Untraced.isc_dsql_sql_info = &FailingInfo;
-  isc_stmt_handle h = 1;
   counts = {};
   EXPECT_NO_THROW(s->GetRowsAffected(&h, counts));
-  EXPECT_EQ(counts, (std::array<int32_t, 4>{-1, -1, -1, -1}));
+  EXPECT_EQ(counts, unknown);
+  s->Untraced.isc_dsql_sql_info = &CannedInfo;
+  gReply = Reply({isc_info_end});
+  counts = {};
+  s->GetRowsAffected(&h, counts);
+  EXPECT_EQ(gItems, Reply({isc_info_sql_records, isc_info_end}));
+  EXPECT_EQ(counts, unknown);
 }
 
 TEST(RowsAffected, MalformedRepliesRaiseInsteadOfReadingPastThem) {

@@ -77,6 +77,18 @@ TEST_F(StatementTest, AnUntypedIsNullParameterTakesNullsAndValues) {
   EXPECT_EQ(1, shared->GetFields()->GetColumns(0)->GetAsInteger());
 }
 
+TEST_F(StatementTest, TheSelectColumnListNamesEachColumnsAlias) {
+  TIB_DSQL* q = NewDSQL(
+      "SELECT ID AS K, NAME N, AMOUNT * 2 \"Twice\", CASE WHEN ID > 1 THEN 1 ELSE 0 END, ID - 1, NAME COLLATE "
+      "PT_BR, T.* FROM T");
+  q->Prepare();
+  EXPECT_EQ(
+      "K=ID\r\nN=NAME\r\n\"Twice\"=AMOUNT * 2\r\nCASE WHEN ID > 1 THEN 1 ELSE 0 END\r\nID - 1\r\nNAME COLLATE "
+      "PT_BR\r\n<*>\r\nT.*\r\n",
+      q->GetSelectColumnList().GetText());
+  EXPECT_EQ(9, q->GetFieldCount());
+}
+
 TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
   EXPECT_EQ(nullptr, q->FindField("ID"));
@@ -86,31 +98,6 @@ TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {
   EXPECT_EQ("FieldName: NOPE not found", MessageOf<EIB_StatementError>([&] { q->FieldByName("NOPE"); }));
   EXPECT_THROW(q->ParamByName("NOPE"), EIB_StatementError);
   EXPECT_EQ(nullptr, q->FindParam("NOPE"));
-}
-
-TEST_F(StatementTest, SettingPreparedToItsValueDoesNothing) {
-  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
-  int before = 0, unprepare = 0;
-  q->BeforePrepare = [&](TIB_Statement*) { ++before; };
-  q->BeforeUnprepare = [&](TIB_Statement*) { ++unprepare; };
-  q->SetPrepared(false);
-  EXPECT_EQ(0, unprepare);
-  q->SetPrepared(true);
-  q->SetPrepared(true);
-  q->Prepare();
-  EXPECT_EQ(1, before);
-  q->Unprepare();
-  q->Unprepare();
-  EXPECT_EQ(1, unprepare);
-}
-
-TEST_F(StatementTest, ChangingTheSQLUnprepares) {
-  TIB_DSQL* q = NewDSQL("SELECT ID FROM T");
-  q->Prepare();
-  q->GetSQL().SetText("SELECT ID, NAME FROM T");
-  EXPECT_FALSE(q->GetPrepared());
-  q->Prepare();
-  EXPECT_EQ(2, q->GetFieldCount());
 }
 
 TEST_F(StatementTest, BlankSQLIsRefused) {
@@ -265,39 +252,28 @@ TEST_F(StatementTest, SQLHistoryRecordsEachNewText) {
   EXPECT_EQ("SELECT NAME FROM T", q->GetSQLHistory()[1]);
 }
 
-TEST_F(StatementTest, ColumnPropertyListsApplyAfterPrepareAndOnChange) {
+TEST_F(StatementTest, AColumnPropertyListChangedWhilePreparedAppliesAtOnce) {
   TIB_DSQL* q = NewDSQL("SELECT ID, NAME FROM T");
-  q->GetFieldsVisible().Add("T.NAME=F");
-  q->GetFieldsAlignment().Add("T.NAME=R");
-  Conn->GetFieldsDisplayLabel().Add("T.ID=Identifier");
   q->Prepare();
-  EXPECT_FALSE(q->FieldByName("NAME")->GetVisible());
-  EXPECT_EQ(1, q->FieldByName("NAME")->GetAlignment());
-  EXPECT_EQ("Identifier", q->FieldByName("ID")->GetDisplayLabel());
-  int layouts = 0;
-  q->OnLayoutChanged = [&](TIB_Statement*) { ++layouts; };
   q->GetFieldsDisplayLabel().Add("T.ID=Own");
   EXPECT_EQ("Own", q->FieldByName("ID")->GetDisplayLabel());
-  EXPECT_EQ(1, layouts);
   q->GetFieldsIndex().Add("T.NAME=0");
   EXPECT_EQ("NAME", q->GetFields()->GetColumns(0)->GetColumnName());
 }
 
-TEST_F(StatementTest, WithoutAnyTransactionTheErrorIsAStatementError) {
+TEST_F(StatementTest, WithoutAnyTransactionTheErrorIsTheTablesPlainError) {
   auto* q = new TIB_DSQL(Owner);
   q->SetIB_Connection(Conn);
   q->GetSQL().SetText("SELECT ID FROM T");
-  TIB_Session* s = q->GetSession();
-  s->SetAllowDefaultTransaction(false);
+  q->GetSession()->SetAllowDefaultTransaction(false);
+  // The class the message table gives: EIB_Error itself.
+  EXPECT_EQ("Invalid Internal IB_Transaction", MessageOf<EIB_Error>([&] { q->Prepare(); }));
   try {
     q->Prepare();
-    ADD_FAILURE() << "prepared without a transaction";
-  } catch (const EIB_StatementError& e) {
-    EXPECT_STREQ("Invalid Internal IB_Transaction", e.what());
-  } catch (...) {
-    ADD_FAILURE() << "not a statement error";
+  } catch (const EIB_Error& e) {
+    EXPECT_EQ(typeid(e), typeid(EIB_Error));
   }
-  s->SetAllowDefaultTransaction(true);
+  q->GetSession()->SetAllowDefaultTransaction(true);
   EXPECT_FALSE(q->GetPrepared());
 }
 
@@ -332,6 +308,155 @@ TEST_F(StatementTest, StatementTypesComeFromTheTextOrTheServer) {
     q->GetSQL().SetText(sql);
     q->Prepare();
     EXPECT_EQ(type, q->GetStatementType()) << sql;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the fifteen statement events ---------------------------------------------------------------------------
+
+// Records every statement event by name, in the order fired.
+struct TEventLog {
+  std::vector<std::string> Names;
+  void Attach(TIB_Statement& Q) {
+    const std::pair<TIB_StatementEvent TIB_Statement::*, const char*> events[] = {
+        {&TIB_Statement::BeforePrepare, "BeforePrepare"},     {&TIB_Statement::AfterPrepare, "AfterPrepare"},
+        {&TIB_Statement::BeforeUnprepare, "BeforeUnprepare"}, {&TIB_Statement::AfterUnprepare, "AfterUnprepare"},
+        {&TIB_Statement::BeforeExecute, "BeforeExecute"},     {&TIB_Statement::AfterExecute, "AfterExecute"},
+        {&TIB_Statement::BeforeExecDDL, "BeforeExecDDL"},     {&TIB_Statement::AfterExecDDL, "AfterExecDDL"},
+        {&TIB_Statement::BeforeExecDML, "BeforeExecDML"},     {&TIB_Statement::AfterExecDML, "AfterExecDML"},
+        {&TIB_Statement::OnPrepareSQL, "OnPrepareSQL"},       {&TIB_Statement::OnPreparedChanged, "OnPreparedChanged"},
+        {&TIB_Statement::OnActiveChange, "OnActiveChange"},   {&TIB_Statement::OnLayoutChanged, "OnLayoutChanged"},
+        {&TIB_Statement::OnInvalidateSQL, "OnInvalidateSQL"}};
+    for (const auto& [member, name] : events) {
+      Q.*member = [this, name = name](TIB_Statement* Sender) {
+        EXPECT_NE(nullptr, Sender);
+        Names.emplace_back(name);
+      };
+    }
+  }
+  std::string Take() {
+    std::string r;
+    for (const std::string& n : Names) r += (r.empty() ? "" : " ") + n;
+    Names.clear();
+    return r;
+  }
+};
+
+TEST_F(StatementTest, EventsFireInTheirOrderForEachStep) {
+  struct Case {
+    const char* Step;
+    const char* SQL;
+    std::function<void(TIB_DSQL&)> Before, Action;
+    const char* Expected;
+  };
+  auto prepare = [](TIB_DSQL& Q) { Q.Prepare(); };
+  auto execute = [](TIB_DSQL& Q) { Q.Execute(); };
+  const Case cases[] = {
+      {"prepare", "SELECT ID FROM T", nullptr, prepare,
+       "BeforePrepare OnPrepareSQL OnLayoutChanged OnPreparedChanged AfterPrepare"},
+      {"re-prepare", "SELECT ID FROM T", [](TIB_DSQL& Q) { Q.Prepare(), Q.InvalidateSQL(); }, prepare,
+       "OnPrepareSQL OnLayoutChanged AfterPrepare"},
+      {"select", "SELECT ID FROM T", prepare, execute, "BeforeExecute OnActiveChange AfterExecute"},
+      {"DML", "INSERT INTO T (ID) VALUES (1)", prepare, execute,
+       "BeforeExecute BeforeExecDML AfterExecDML AfterExecute"},
+      {"DDL", "CREATE TABLE U (A INTEGER)", prepare, execute, "BeforeExecute BeforeExecDDL AfterExecDDL AfterExecute"},
+      {"unprepare", "SELECT ID FROM T", execute, [](TIB_DSQL& Q) { Q.Unprepare(); },
+       "OnActiveChange BeforeUnprepare OnLayoutChanged AfterUnprepare OnPreparedChanged"},
+      {"SQL change", "SELECT ID FROM T", prepare, [](TIB_DSQL& Q) { Q.GetSQL().SetText("SELECT NAME FROM T"); },
+       "OnInvalidateSQL BeforeUnprepare OnLayoutChanged AfterUnprepare OnPreparedChanged"},
+      {"list change", "SELECT ID FROM T", prepare, [](TIB_DSQL& Q) { Q.GetFieldsVisible().Add("T.ID=F"); },
+       "OnLayoutChanged"},
+      {"prepare when prepared", "SELECT ID FROM T", prepare, [](TIB_DSQL& Q) { Q.SetPrepared(true), Q.Prepare(); }, ""},
+      {"unprepare when unprepared", "SELECT ID FROM T", nullptr,
+       [](TIB_DSQL& Q) { Q.SetPrepared(false), Q.Unprepare(); }, ""},
+  };
+  for (const Case& c : cases) {
+    TIB_DSQL* q = NewDSQL(c.SQL);
+    TEventLog log;
+    log.Attach(*q);
+    if (c.Before) c.Before(*q);
+    log.Names.clear();
+    c.Action(*q);
+    EXPECT_EQ(c.Expected, log.Take()) << c.Step;
+    delete q;
+    Tr->Rollback();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the eleven column property lists ---------------------------------------------------------------------
+
+TEST_F(StatementTest, EachColumnPropertyListShapesItsColumn) {
+  Exec("ALTER TABLE T ADD CODE CHAR(3)");
+  Tr->Commit();
+  using Read = std::function<std::string(TIB_Statement&)>;
+  auto col = [](TIB_Statement& Q, const char* Name) { return Q.FieldByName(Name); };
+  struct Case {
+    TIB_FieldsPropertyList List;
+    bool OnConnection;  // the entry sits in the connection's list of the same name
+    const char* Entry;
+    Read Value;
+    const char* Expected;
+  };
+  const Case cases[] = {
+      {fplAlignment, false, "T.NAME=Centre", [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetAlignment()); },
+       "2"},
+      {fplCharCase, false, "T.NAME=upper", [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetCharCase()); },
+       "1"},
+      {fplCharCase, true, "T.NAME=Proper", [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetCharCase()); },
+       "3"},
+      {fplDisplayFormat, false, "T.AMOUNT=#,##0.00",
+       [&](TIB_Statement& Q) { return col(Q, "AMOUNT")->GetDisplayFormat(); }, "#,##0.00"},
+      {fplDisplayLabel, true, "T.ID=Key", [&](TIB_Statement& Q) { return col(Q, "ID")->GetDisplayLabel(); }, "Key"},
+      {fplGridLabel, false, "T.ID=#", [&](TIB_Statement& Q) { return col(Q, "ID")->GetGridLabel(); }, "#"},
+      {fplDisplayWidth, false, "T.NAME=12",
+       [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetDisplayWidthSetting()); }, "12"},
+      {fplEditMask, true, "T.CODE=>LLL", [&](TIB_Statement& Q) { return col(Q, "CODE")->GetEditMask(); }, ">LLL"},
+      {fplIndex, false, "T.CODE=0", [](TIB_Statement& Q) { return Q.GetFields()->GetColumns(0)->GetColumnName(); },
+       "CODE"},
+      {fplReadOnly, false, "T.NAME=True NOINSERT",
+       [&](TIB_Statement& Q) {
+         TIB_Column* c = col(Q, "NAME");
+         return IntToStr(c->GetReadOnly()) + IntToStr(c->GetPreventEditing()) + IntToStr(c->GetPreventInserting()) +
+                IntToStr(c->GetPreventSearching());
+       },
+       "1010"},
+      {fplReadOnly, true, "T.NAME=NOSEARCH",
+       [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetPreventSearching()); }, "1"},
+      {fplTrimming, false, "T.NAME=Sentence", [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetTrimming()); },
+       "5"},
+      // Without an entry a fixed-length text column is trimmed on the right, anything else not at all.
+      {fplTrimming, false, "T.ID=L",
+       [&](TIB_Statement& Q) {
+         return IntToStr(col(Q, "ID")->GetTrimming()) + IntToStr(col(Q, "CODE")->GetTrimming()) +
+                IntToStr(col(Q, "NAME")->GetTrimming());
+       },
+       "340"},
+      {fplVisible, true, "T.NAME=False", [&](TIB_Statement& Q) { return IntToStr(col(Q, "NAME")->GetVisible()); }, "0"},
+  };
+  auto connectionList = [&](TIB_FieldsPropertyList List) -> TIB_StringProperty& {
+    switch (List) {
+      case fplCharCase: return Conn->GetFieldsCharCase();
+      case fplDisplayLabel: return Conn->GetFieldsDisplayLabel();
+      case fplEditMask: return Conn->GetFieldsEditMask();
+      case fplReadOnly: return Conn->GetFieldsReadOnly();
+      default: return Conn->GetFieldsVisible();
+    }
+  };
+  for (const Case& c : cases) {
+    TIB_DSQL* q = NewDSQL("SELECT ID, NAME, AMOUNT, CODE FROM T");
+    TIB_StringProperty& list = c.OnConnection ? connectionList(c.List) : q->GetFieldsList(c.List);
+    list.Add(c.Entry);
+    q->Prepare();
+    EXPECT_EQ(c.Expected, c.Value(*q)) << c.Entry;
+    list.Clear();
+    delete q;
   }
 }
 

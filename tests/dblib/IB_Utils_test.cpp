@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -14,27 +12,17 @@
 namespace {
 
 using testsupport::MessageOf;
+using testsupport::SettingsRoot;
 
-// Points the settings store at a private folder for the life of the object.
-class SettingsRootGuard {
-public:
-  SettingsRootGuard() {
-    const char* old = std::getenv("DBLIB_SETTINGS_ROOT");
-    if (old) FSaved = old, FHad = true;
-    setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
+// Sets the locale's separators for the life of the object.
+struct LocaleGuard {
+  TFormatSettings Saved = FormatSettings;
+  LocaleGuard(char Date, char Time) {
+    FormatSettings.DateSeparator = Date;
+    FormatSettings.TimeSeparator = Time;
+    FormatSettings.ShortDateFormat = "m/d/yyyy";
   }
-  ~SettingsRootGuard() {
-    if (FHad)
-      setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
-    else
-      unsetenv("DBLIB_SETTINGS_ROOT");
-  }
-  const std::string& Path() const { return FDir.Path(); }
-
-private:
-  testsupport::TempDir FDir;
-  std::string FSaved;
-  bool FHad = false;
+  ~LocaleGuard() { FormatSettings = Saved; }
 };
 
 TEST(BuffersEqualTest, ComparesBytesAndTreatsZeroCountAsUnequal) {
@@ -44,104 +32,83 @@ TEST(BuffersEqualTest, ComparesBytesAndTreatsZeroCountAsUnequal) {
   EXPECT_FALSE(BuffersEqual(a, a, 0));
 }
 
-TEST(TimestampTextTest, WritesTheFixedLayout) {
-  TDateTime v = EncodeDate(2021, 3, 4) + EncodeTime(5, 6, 7, 89);
-  EXPECT_EQ("2021/03/04 05:06:07.0890", DateTimeToTimestampText(v));
+TEST(TimestampTextTest, TheFixedLayoutIgnoresTheLocaleAndCountsTimeBackwardsBeforeDayZero) {
+  LocaleGuard locale('-', '.');
+  const struct {
+    TDateTime Value;
+    const char* Text;
+  } cases[] = {
+      {EncodeDate(2021, 3, 4) + EncodeTime(5, 6, 7, 89), "2021/03/04 05:06:07.0890"},
+      {EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 58, 123), "1999/12/31 23:59:58.1230"},
+      {0, "1899/12/30 00:00:00.0000"},
+      {-1.25, "1899/12/29 06:00:00.0000"},
+  };
+  for (const auto& k : cases) {
+    EXPECT_EQ(k.Text, DateTimeToTimestampText(k.Value));
+    EXPECT_NEAR(k.Value, TimestampTextToDateTime(k.Text), 1e-9) << k.Text;
+  }
 }
 
-TEST(TimestampTextTest, ZeroAndNegativeValuesIgnoreTheLocaleSeparators) {
-  TFormatSettings saved = FormatSettings;
-  FormatSettings.DateSeparator = '-';
-  FormatSettings.TimeSeparator = '.';
-  EXPECT_EQ("1899/12/30 00:00:00.0000", DateTimeToTimestampText(0));
-  EXPECT_EQ("1899/12/29 06:00:00.0000", DateTimeToTimestampText(-1.25));
-  FormatSettings = saved;
-}
-
-TEST(TimestampTextTest, ReadsBackWhatItWrites) {
-  TDateTime v = EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 58, 123);
-  EXPECT_NEAR(v, TimestampTextToDateTime(DateTimeToTimestampText(v)), 1e-9);
-  EXPECT_EQ(0, TimestampTextToDateTime("12/30/1899 00:00"));
-}
-
-TEST(TimestampTextTest, DateBeforeDayZeroKeepsItsTimeOfDay) {
-  TDateTime v = TimestampTextToDateTime("1899/12/29 06:00:00.0000");
-  EXPECT_DOUBLE_EQ(-1.25, v);
+TEST(TimestampTextTest, ShortFractionsArePaddedAndOtherTextsGoThroughTheLocale) {
+  LocaleGuard locale('/', ':');
   uint16_t h, n, s, z;
-  DecodeTime(v, h, n, s, z);
-  EXPECT_EQ(6, h);
-}
-
-TEST(TimestampTextTest, ShortFractionIsPaddedAndOtherTextFallsBackToTheLocale) {
-  TDateTime v = TimestampTextToDateTime("2020/01/02 03:04:05.5");
-  uint16_t h, n, s, z;
-  DecodeTime(v, h, n, s, z);
+  DecodeTime(TimestampTextToDateTime("2020/01/02 03:04:05.5"), h, n, s, z);
   EXPECT_EQ(500, z);
-  TFormatSettings saved = FormatSettings;
-  FormatSettings.ShortDateFormat = "m/d/yyyy";
-  FormatSettings.DateSeparator = '/';
+  EXPECT_EQ(0, TimestampTextToDateTime("12/30/1899 00:00"));
   EXPECT_DOUBLE_EQ(EncodeDate(2020, 1, 2), TimestampTextToDateTime("1/2/2020"));
   EXPECT_THROW(TimestampTextToDateTime("not a date"), EConvertError);
-  FormatSettings = saved;
 }
 
-TEST(WildcardTest, BasicPatternsIgnoreCase) {
-  EXPECT_TRUE(WildcardMatch("A*", "ABC"));
-  EXPECT_TRUE(WildcardMatch("A?C", "abc"));
-  EXPECT_TRUE(WildcardMatch("[a-c]x", "BX"));
-  EXPECT_TRUE(WildcardMatch("[c-a]x", "BX"));  // bounds in either order
-  EXPECT_TRUE(WildcardMatch("[^a-c]x", "DX"));
-  EXPECT_EQ(wcSetMismatch, WildcardCompare("[!A-C]X", "BX"));
-  EXPECT_EQ(wcCharMismatch, WildcardCompare("ABD", "ABC"));
+TEST(WildcardTest, EveryResultCode) {
+  const struct {
+    const char *Pattern, *Text;
+    int Result;
+  } cases[] = {
+      {"A*", "ABC", wcMatch},
+      {"A?C", "abc", wcMatch},
+      {"[a-c]x", "BX", wcMatch},
+      {"[c-a]x", "BX", wcMatch},  // bounds in either order
+      {"[^a-c]x", "DX", wcMatch},
+      {"[!A-C]X", "BX", wcSetMismatch},
+      {"ABD", "ABC", wcCharMismatch},
+      {"AB", "ABC", wcPatternEnded},
+      {"", "A", wcPatternEnded},
+      {"", "", wcMatch},
+      {"ABC", "AB", wcTextEnded},
+      {"AB*", "AB", wcMatch},
+      {"*", "", wcMatch},
+      {"**", "xyz", wcMatch},
+      {"*?", "", wcTextEnded},
+      {"*B", "AAA", wcTextEnded},
+      // A literal or a set after '*' is tried at its first place only.
+      {"*AB", "AAB", wcCharMismatch},
+      {"*B", "AAB", wcMatch},
+      {"*[B]C", "ABC", wcSetMismatch},
+      {"*[A]BC", "ABC", wcMatch},
+      {"[A-", "A", wcMalformedPattern},
+      {"[A-]", "A", wcMalformedPattern},
+      {"[]", "A", wcMalformedPattern},
+      {"[!]", "A", wcMalformedPattern},
+      {"[AB", "A", wcMalformedPattern},
+  };
+  for (const auto& k : cases) {
+    EXPECT_EQ(k.Result, WildcardCompare(k.Pattern, k.Text)) << k.Pattern << " / " << k.Text;
+    EXPECT_EQ(k.Result == wcMatch, WildcardMatch(k.Pattern, k.Text)) << k.Pattern << " / " << k.Text;
+  }
 }
 
-TEST(WildcardTest, EndsOfPatternAndText) {
-  EXPECT_EQ(wcPatternEnded, WildcardCompare("AB", "ABC"));
-  EXPECT_EQ(wcPatternEnded, WildcardCompare("", "A"));
-  EXPECT_EQ(wcMatch, WildcardCompare("", ""));
-  EXPECT_EQ(wcTextEnded, WildcardCompare("ABC", "AB"));
-  EXPECT_EQ(wcMatch, WildcardCompare("AB*", "AB"));
-  EXPECT_EQ(wcMatch, WildcardCompare("*", ""));
-  EXPECT_EQ(wcMatch, WildcardCompare("**", "xyz"));
-  EXPECT_EQ(wcTextEnded, WildcardCompare("*?", ""));
-  EXPECT_EQ(wcTextEnded, WildcardCompare("*B", "AAA"));
-}
-
-TEST(WildcardTest, StarTriesOnlyTheFirstPlaceOfTheNextLiteral) {
-  EXPECT_EQ(wcCharMismatch, WildcardCompare("*AB", "AAB"));
-  EXPECT_EQ(wcMatch, WildcardCompare("*B", "AAB"));
-  // A set after '*' is tried at the first remaining character only.
-  EXPECT_EQ(wcSetMismatch, WildcardCompare("*[B]C", "ABC"));
-  EXPECT_EQ(wcMatch, WildcardCompare("*[A]BC", "ABC"));
-}
-
-TEST(WildcardTest, MalformedSets) {
-  EXPECT_EQ(wcMalformedPattern, WildcardCompare("[A-", "A"));
-  EXPECT_EQ(wcMalformedPattern, WildcardCompare("[A-]", "A"));
-  EXPECT_EQ(wcMalformedPattern, WildcardCompare("[]", "A"));
-  EXPECT_EQ(wcMalformedPattern, WildcardCompare("[!]", "A"));
-  EXPECT_EQ(wcMalformedPattern, WildcardCompare("[AB", "A"));
-}
-
-TEST(SoundexTest, SimilarNamesShareTheirCode) {
+TEST(SoundexTest, SimilarNamesShareTheirCodeInTheirPackedForm) {
   EXPECT_EQ(SoundexCode("Robert"), SoundexCode("Rupert"));
   EXPECT_EQ(SoundexCode("robert"), SoundexCode("ROBERT"));
   EXPECT_EQ(0u, SoundexCode(""));
   EXPECT_EQ(0u, SoundexMaxCode(""));
-}
-
-TEST(SoundexTest, VowelTakesAPositionAndRepeatsDoNot) {
-  uint32_t c = SoundexCode("Tymczak");
-  EXPECT_EQ(uint32_t{'T'} << 24, c & 0xFF000000u);
-  EXPECT_EQ(5u, (c >> 21) & 7);
-  EXPECT_EQ(2u, (c >> 18) & 7);
-  EXPECT_EQ(0u, (c >> 15) & 7);
-  EXPECT_EQ(2u, (c >> 12) & 7);
-  EXPECT_EQ(0u, c & 0xFFF);
+  // A vowel takes a position, a repeated code does not.
+  const uint32_t c = SoundexCode("Tymczak");
+  EXPECT_EQ((uint32_t{'T'} << 24) | (5u << 21) | (2u << 18) | (0u << 15) | (2u << 12), c);
 }
 
 TEST(SoundexTest, MaxCodeBoundsEveryLongerText) {
-  uint32_t lo = SoundexCode("Rob"), hi = SoundexMaxCode("Rob");
+  const uint32_t lo = SoundexCode("Rob"), hi = SoundexMaxCode("Rob");
   for (const char* s : {"Robert", "Rob", "Robinson", "Rupp"}) {
     EXPECT_LE(lo, SoundexCode(s)) << s;
     EXPECT_GE(hi, SoundexCode(s)) << s;
@@ -163,7 +130,7 @@ TEST(HexTextTest, RoundTripAndErrors) {
 }
 
 TEST(GetEnvVarTest, ReadsLongValuesAndEmptyWhenAbsent) {
-  std::string longValue(1000, 'x');
+  const std::string longValue(1000, 'x');
   setenv("DBLIB_UTILS_TEST_VAR", longValue.c_str(), 1);
   EXPECT_EQ(longValue, GetEnvVar("DBLIB_UTILS_TEST_VAR"));
   unsetenv("DBLIB_UTILS_TEST_VAR");
@@ -186,31 +153,28 @@ public:
 TEST(Draw3DCellLinesTest, DrawsShadowThenHighlightForTheChosenSides) {
   RecordingCanvas c;
   Draw3DCellLines(c, TRect{10, 20, 50, 40}, dclVertical | dclHorizontal);
-  std::vector<std::string> expected = {"solid",      "width 1", "shadow",     "move 50,40", "line 50,20", "move 10,40",
-                                       "line 51,40", "light",   "move 10,20", "line 10,40", "move 10,20", "line 51,20"};
-  EXPECT_EQ(expected, c.Log);
+  EXPECT_EQ((std::vector<std::string>{"solid", "width 1", "shadow", "move 50,40", "line 50,20", "move 10,40",
+                                      "line 51,40", "light", "move 10,20", "line 10,40", "move 10,20", "line 51,20"}),
+            c.Log);
   RecordingCanvas h;
   Draw3DCellLines(h, TRect{0, 0, 5, 5}, dclHorizontal);
-  expected = {"solid", "width 1", "shadow", "move 0,5", "line 6,5", "light", "move 0,0", "line 6,0"};
-  EXPECT_EQ(expected, h.Log);
+  EXPECT_EQ(
+      (std::vector<std::string>{"solid", "width 1", "shadow", "move 0,5", "line 6,5", "light", "move 0,0", "line 6,0"}),
+      h.Log);
 }
 
 TEST(ScrambleTest, RoundTripWithEveryByteOfTheKey) {
   std::string key;
   for (int i = 1; i <= 254; ++i) key += static_cast<char>(i);
-  std::string plain = "masterkey";
-  std::string s = ScramblePassword(plain, key);
+  const std::string s = ScramblePassword("masterkey", key);
   EXPECT_TRUE(s.starts_with(".QiVrOx.07."));
-  EXPECT_EQ(11u + 2 * plain.size(), s.size());
-  EXPECT_EQ(plain, UnscramblePassword(s, key));
+  EXPECT_EQ(11u + 2 * 9, s.size());
+  EXPECT_EQ("masterkey", UnscramblePassword(s, key));
   EXPECT_EQ(s, ScramblePassword(s, key));  // already scrambled
   EXPECT_EQ("plain", UnscramblePassword("plain", key));
   EXPECT_EQ("plain", ScramblePassword("plain", ""));
   EXPECT_EQ("", UnscramblePassword(".QiVrOx.07.", key));
   EXPECT_EQ("abc", UnscramblePassword(ScramblePassword("abc", "k"), "k"));  // the key repeats
-}
-
-TEST(ScrambleTest, MalformedScrambledTextRaises) {
   EXPECT_THROW(UnscramblePassword(".QiVrOx.07.ZZ", "key"), Exception);
   EXPECT_THROW(UnscramblePassword(".QiVrOx.07.ABC", "key"), Exception);
 }
@@ -218,40 +182,31 @@ TEST(ScrambleTest, MalformedScrambledTextRaises) {
 TEST(ScrambleTest, RandomKeysAreSixteenBytesOneTo254AndDiffer) {
   std::set<std::string> seen;
   for (int i = 0; i < 20; ++i) {
-    std::string k = MakeRandomKey();
+    const std::string k = MakeRandomKey();
     ASSERT_EQ(16u, k.size());
-    for (char c : k) {
-      unsigned char u = static_cast<unsigned char>(c);
-      EXPECT_GE(u, 1);
-      EXPECT_LE(u, 254);
-    }
+    for (unsigned char u : k) EXPECT_TRUE(u >= 1 && u <= 254) << int{u};
     seen.insert(k);
   }
   EXPECT_EQ(20u, seen.size());
 }
 
-TEST(ScrambleKeyTest, FirstUseMakesLevelTwoWithAStoredKeyThatSurvivesTheFile) {
-  SettingsRootGuard root;
-  std::string key = GetScrambleKey("Software\\Zindor\\ZDB");
-  EXPECT_EQ(16u, key.size());
-  TRegIniFile reg("Software\\Zindor\\ZDB");
-  EXPECT_EQ(2, reg.ReadInteger("Security", "Level", -1));
-  std::string stored = reg.ReadString("Security", "JumbleKey", "");
-  EXPECT_EQ(BinaryToHexText(key.data(), key.size()), stored);
-  EXPECT_EQ(key, GetScrambleKey("Software\\Zindor\\ZDB"));
-}
-
-TEST(ScrambleKeyTest, LevelsZeroAndOneAndAnEmptyStoredKey) {
-  SettingsRootGuard root;
+TEST(ScrambleKeyTest, EachLevelGivesItsKeyAndANewKeyIsStoredAsHexText) {
+  SettingsRoot root;
   TRegIniFile reg("Software\\Test\\Keys");
+  const std::string key = GetScrambleKey("Software\\Test\\Keys");  // first use: level 2 and a new key
+  EXPECT_EQ(16u, key.size());
+  EXPECT_EQ(2, reg.ReadInteger("Security", "Level", -1));
+  EXPECT_EQ(BinaryToHexText(key.data(), key.size()), reg.ReadString("Security", "JumbleKey", ""));
+  EXPECT_EQ(key, GetScrambleKey("Software\\Test\\Keys"));
   reg.WriteInteger("Security", "Level", 0);
   EXPECT_EQ("", GetScrambleKey("Software\\Test\\Keys"));
   reg.WriteInteger("Security", "Level", 1);
   EXPECT_EQ(".QiVrOx.07.", GetScrambleKey("Software\\Test\\Keys"));
   reg.WriteInteger("Security", "Level", 3);
-  std::string key = GetScrambleKey("Software\\Test\\Keys");
-  EXPECT_EQ(16u, key.size());
-  EXPECT_EQ(BinaryToHexText(key.data(), key.size()), reg.ReadString("Security", "JumbleKey", ""));
+  reg.WriteString("Security", "JumbleKey", "");  // an empty stored key is made anew
+  const std::string fresh = GetScrambleKey("Software\\Test\\Keys");
+  EXPECT_EQ(16u, fresh.size());
+  EXPECT_EQ(BinaryToHexText(fresh.data(), fresh.size()), reg.ReadString("Security", "JumbleKey", ""));
 }
 
 }  // namespace

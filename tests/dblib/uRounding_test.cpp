@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cfenv>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "platform/SysUtils.h"
 
 namespace {
 
-double R(int Precision, long double Value) { return static_cast<double>(RoundToPrecision(Precision, Value)); }
-double T(int Precision, long double Value) { return static_cast<double>(TruncToPrecision(Precision, Value)); }
+constexpr long double kInf = std::numeric_limits<long double>::infinity();
+constexpr long double kNaN = std::numeric_limits<long double>::quiet_NaN();
 
-std::string MessageOf(void (*Call)()) {
+std::string MessageOf(const std::function<void()>& Call) {
   try {
     Call();
   } catch (const Exception& E) {
@@ -22,172 +22,96 @@ std::string MessageOf(void (*Call)()) {
   return "(no exception)";
 }
 
-TEST(RoundToPrecision, RoundsHalfAwayFromZeroWhereBinaryValuesFallShort) {
-  // Each of these is stored just below the half step, so double arithmetic rounds it down.
-  EXPECT_EQ(R(2, 2.675), 2.68);
-  EXPECT_EQ(R(2, 1.005), 1.01);
-  EXPECT_EQ(R(2, 0.285), 0.29);
-  EXPECT_EQ(R(2, 1.115), 1.12);
-  EXPECT_EQ(R(1, 0.35), 0.4);
-  EXPECT_EQ(R(3, 1.0005), 1.001);
-  EXPECT_EQ(R(2, -2.675), -2.68);
-  EXPECT_EQ(R(2, -1.005), -1.01);
-  EXPECT_EQ(R(2, -0.285), -0.29);
-  EXPECT_EQ(R(0, 0.5), 1.0);
-  EXPECT_EQ(R(0, -0.5), -1.0);
-  EXPECT_EQ(R(0, 2.5), 3.0);
-  EXPECT_EQ(R(0, -2.5), -3.0);
-}
+struct Case {
+  int Precision;
+  long double Value;
+  double Expected;
+};
 
-TEST(RoundToPrecision, RoundsScaledFractionsFromPoint499Away) {
-  EXPECT_EQ(R(3, 0.4995), 0.5);
-  EXPECT_EQ(R(0, 0.4992), 1.0);
-  EXPECT_EQ(R(0, 0.4985), 0.0);
-  EXPECT_EQ(R(0, -0.4992), -1.0);
-  EXPECT_EQ(R(2, 2.674), 2.67);
-  EXPECT_EQ(R(2, -2.674), -2.67);
-  EXPECT_EQ(R(2, 12.344995), 12.35);
-  EXPECT_EQ(R(2, 12.3449), 12.34);
-  EXPECT_EQ(R(2, 12.3448), 12.34);
-}
-
-TEST(RoundToPrecision, ResultIsTheNearestExtendedToTheDecimal) {
+TEST(RoundToPrecision, RoundsHalfAwayFromZeroFromScaledFractionsOfPoint499) {
+  // Most of these are stored just below the half step, where double arithmetic rounds down.
+  const Case cases[] = {{2, 2.675, 2.68},
+                        {2, 1.005, 1.01},
+                        {2, 0.285, 0.29},
+                        {1, 0.35, 0.4},
+                        {3, 1.0005, 1.001},
+                        {2, -2.675, -2.68},
+                        {0, 0.5, 1},
+                        {0, -2.5, -3},
+                        {3, 0.4995, 0.5},
+                        {0, 0.4992, 1},
+                        {0, 0.4985, 0},
+                        {0, -0.4992, -1},
+                        {2, 2.674, 2.67},
+                        {2, 12.344995, 12.35},
+                        {2, 12.3448, 12.34},
+                        {2, 0.004, 0},
+                        {12, 0.1234567890125, 0.123456789013},
+                        {0, 4503599627370495.5, 4503599627370496.0},
+                        {2, 9007199254740991.0, 9007199254740991.0},
+                        {2, 1e300, 1e300},
+                        {12, std::numeric_limits<double>::denorm_min(), 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Precision << " " << static_cast<double>(c.Value));
+    EXPECT_EQ(static_cast<double>(RoundToPrecision(c.Precision, c.Value)), c.Expected);
+  }
+  // The result is the extended value nearest to the decimal.
   EXPECT_EQ(RoundToPrecision(2, 2.675), 268.0L / 100);
-  EXPECT_EQ(RoundToPrecision(4, 1.23456), 12346.0L / 10000);
 }
 
-TEST(RoundToPrecision, KeepsZeroNanAndInfinitiesUnchanged) {
-  EXPECT_EQ(RoundToPrecision(2, 0.0L), 0.0L);
-  EXPECT_TRUE(std::signbit(RoundToPrecision(2, -0.0L)));
-  EXPECT_TRUE(std::isnan(RoundToPrecision(2, std::numeric_limits<long double>::quiet_NaN())));
-  EXPECT_EQ(RoundToPrecision(2, std::numeric_limits<long double>::infinity()),
-            std::numeric_limits<long double>::infinity());
-  EXPECT_EQ(RoundToPrecision(2, -std::numeric_limits<long double>::infinity()),
-            -std::numeric_limits<long double>::infinity());
-}
-
-TEST(RoundToPrecision, LeavesLargeWholeValuesAlone) {
-  const double Big = 9007199254740991.0;  // 2^53 - 1
-  EXPECT_EQ(R(2, Big), Big);
-  EXPECT_EQ(R(12, Big), Big);
-  EXPECT_EQ(R(0, -Big), -Big);
-  EXPECT_EQ(R(0, 4503599627370495.5), 4503599627370496.0);
-  EXPECT_EQ(R(2, 1e300), 1e300);
-  EXPECT_EQ(R(12, -std::numeric_limits<double>::max()), -std::numeric_limits<double>::max());
-  // Scaling the largest extended values would overflow: they come back as they are.
-  const long double Huge = std::numeric_limits<long double>::max();
-  EXPECT_EQ(RoundToPrecision(12, Huge), Huge);
-  EXPECT_EQ(TruncToPrecision(12, -Huge), -Huge);
-}
-
-TEST(RoundToPrecision, HandlesTinyValues) {
-  EXPECT_EQ(R(2, 0.004), 0.0);
-  EXPECT_EQ(R(2, 0.004995), 0.01);
-  EXPECT_EQ(R(12, std::numeric_limits<double>::denorm_min()), 0.0);
-  EXPECT_EQ(R(12, -std::numeric_limits<double>::denorm_min()), 0.0);
-}
-
-TEST(TruncToPrecision, CutsTowardZero) {
-  EXPECT_EQ(T(2, 2.679), 2.67);
-  EXPECT_EQ(T(2, -2.679), -2.67);
-  EXPECT_EQ(T(0, 1.998), 1.0);
-  EXPECT_EQ(T(0, -1.5), -1.0);
-  EXPECT_EQ(T(2, 2.6798), 2.67);
-}
-
-TEST(TruncToPrecision, CountsValuesJustBelowAStepAsThatStep) {
-  EXPECT_EQ(T(2, 2.67999), 2.68);
-  EXPECT_EQ(T(2, -2.67999), -2.68);
-  // Stored just below the decimal: a naive cut loses a cent.
-  EXPECT_EQ(T(2, 0.29), 0.29);
-  EXPECT_EQ(T(2, 1.15), 1.15);
-  EXPECT_EQ(T(2, 4.35), 4.35);
-  EXPECT_EQ(T(2, -0.29), -0.29);
-  EXPECT_EQ(T(0, 8.9999999), 9.0);
-}
-
-TEST(TruncToPrecision, KeepsZeroNanAndInfinitiesUnchanged) {
-  EXPECT_EQ(TruncToPrecision(4, 0.0L), 0.0L);
-  EXPECT_TRUE(std::isnan(TruncToPrecision(4, std::numeric_limits<long double>::quiet_NaN())));
-  EXPECT_EQ(TruncToPrecision(4, std::numeric_limits<long double>::infinity()),
-            std::numeric_limits<long double>::infinity());
-}
-
-TEST(RoundToScaledInt, ReturnsTheRoundedScaledValue) {
-  EXPECT_EQ(RoundToScaledInt(2, 12.345), 1235);
-  EXPECT_EQ(RoundToScaledInt(2, -12.345), -1235);
-  EXPECT_EQ(RoundToScaledInt(2, 1.005), 101);
-  EXPECT_EQ(RoundToScaledInt(0, 0.5), 1);
-  EXPECT_EQ(RoundToScaledInt(4, 0.0), 0);
-  EXPECT_EQ(RoundToScaledInt(9, 2.147483647), 2147483647);
-  EXPECT_EQ(RoundToScaledInt(0, -2147483648.0), -2147483647 - 1);
-  EXPECT_EQ(RoundToScaledInt(0, 2147483646.6), 2147483647);
-}
-
-TEST(RoundToScaledInt, RaisesOutsideTheIntegerRangeInsteadOfWrapping) {
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(0, 2147483647.5); }), "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(2, 21474836.48); }), "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(0, -2147483648.5); }), "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(12, 1e300); }), "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(0, 9007199254740993.0); }), "Scaled value out of Integer range");
-}
-
-TEST(RoundToScaledInt, RaisesForNanAndInfinities) {
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(2, std::numeric_limits<long double>::quiet_NaN()); }),
-            "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(2, std::numeric_limits<long double>::infinity()); }),
-            "Scaled value out of Integer range");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(2, -std::numeric_limits<long double>::infinity()); }),
-            "Scaled value out of Integer range");
-}
-
-TEST(ScaledIntToFloat, DividesByThePowerOfTen) {
-  EXPECT_EQ(ScaledIntToFloat(1235, 2), 12.35L);
-  EXPECT_EQ(ScaledIntToFloat(-1235, 2), -12.35L);
-  EXPECT_EQ(ScaledIntToFloat(5, 0), 5.0L);
-  EXPECT_EQ(ScaledIntToFloat(2147483647, 12), 2147483647.0L / 1e12L);
-  EXPECT_EQ(static_cast<double>(ScaledIntToFloat(-2147483647 - 1, 4)), -214748.3648);
-}
-
-TEST(Precision, TwelveIsTheLargest) {
-  EXPECT_EQ(R(12, 0.1234567890125), 0.123456789013);
-  EXPECT_EQ(T(12, 0.1234567890125), 0.123456789012);
-  EXPECT_EQ(RoundToScaledInt(12, 0.0012345678905), 1234567891);
-  EXPECT_EQ(ScaledIntToFloat(1, 12), 1.0L / 1e12L);
-  for (int Precision = 13; Precision <= 18; ++Precision) {
-    SCOPED_TRACE(Precision);
-    auto Expect = [](auto Call) {
-      try {
-        Call();
-        ADD_FAILURE() << "no exception";
-      } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "Rounding precision too large");
-      }
-    };
-    Expect([&] { RoundToPrecision(Precision, 1.5); });
-    Expect([&] { TruncToPrecision(Precision, 1.5); });
-    Expect([&] { RoundToScaledInt(Precision, 1.5); });
-    Expect([&] { ScaledIntToFloat(15, Precision); });
-    // The precision is checked before the value is looked at.
-    Expect([&] { RoundToPrecision(Precision, 0.0L); });
+TEST(TruncToPrecision, CutsTowardZeroButCountsValuesJustBelowAStepAsThatStep) {
+  const Case cases[] = {{2, 2.679, 2.67},   {2, -2.679, -2.67},
+                        {0, -1.5, -1},      {2, 2.6798, 2.67},
+                        {2, 2.67999, 2.68}, {2, -2.67999, -2.68},
+                        {2, 0.29, 0.29},    {2, 4.35, 4.35},
+                        {0, 8.9999999, 9},  {12, 0.1234567890125, 0.123456789012}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Precision << " " << static_cast<double>(c.Value));
+    EXPECT_EQ(static_cast<double>(TruncToPrecision(c.Precision, c.Value)), c.Expected);
   }
 }
 
-TEST(Precision, NegativeIsRejected) {
-  EXPECT_EQ(MessageOf([] { RoundToPrecision(-1, 1.5); }), "Rounding precision negative");
-  EXPECT_EQ(MessageOf([] { TruncToPrecision(-1, 1.5); }), "Rounding precision negative");
-  EXPECT_EQ(MessageOf([] { RoundToScaledInt(-3, 1.5); }), "Rounding precision negative");
-  EXPECT_EQ(MessageOf([] { ScaledIntToFloat(1, -1); }), "Rounding precision negative");
+TEST(Rounding, ZeroNanInfinitiesAndHugeValuesComeBackAsTheyAre) {
+  const long double huge = std::numeric_limits<long double>::max();
+  for (auto* fn : {&RoundToPrecision, &TruncToPrecision}) {
+    EXPECT_TRUE(std::signbit(fn(2, -0.0L)));
+    EXPECT_TRUE(std::isnan(fn(2, kNaN)));
+    EXPECT_EQ(fn(2, -kInf), -kInf);
+    EXPECT_EQ(fn(12, huge), huge);  // scaling would overflow
+  }
 }
 
-TEST(Precision, EveryPrecisionRoundsAHalfStepAway) {
-  for (int Precision = 0; Precision <= 12; ++Precision) {
-    SCOPED_TRACE(Precision);
-    const long double Step = 1.0L / std::pow(10.0L, Precision);
-    const double Value = static_cast<double>(3 * Step + Step / 2);  // 3.5 steps
-    EXPECT_EQ(RoundToScaledInt(Precision, Value), 4);
-    EXPECT_EQ(RoundToScaledInt(Precision, -Value), -4);
-    EXPECT_EQ(static_cast<double>(TruncToPrecision(Precision, Value) * std::pow(10.0L, Precision)), 3.0);
+TEST(RoundToScaledInt, GivesTheRoundedScaledValueAndRaisesOutsideTheIntegerRange) {
+  const std::pair<Case, int32_t> cases[] = {{{2, 12.345, 0}, 1235},
+                                            {{2, -12.345, 0}, -1235},
+                                            {{2, 1.005, 0}, 101},
+                                            {{9, 2.147483647, 0}, 2147483647},
+                                            {{0, -2147483648.0, 0}, INT32_MIN},
+                                            {{12, 0.0012345678905, 0}, 1234567891}};
+  for (const auto& [c, expected] : cases) EXPECT_EQ(RoundToScaledInt(c.Precision, c.Value), expected);
+  for (long double bad : {2147483647.5L, -2147483648.5L, 1e300L, 9007199254740993.0L, kNaN, kInf, -kInf}) {
+    EXPECT_EQ(MessageOf([&] { RoundToScaledInt(0, bad); }), "Scaled value out of Integer range");
+  }
+}
+
+TEST(ScaledIntToFloat, DividesByThePowerOfTen) {
+  EXPECT_EQ(ScaledIntToFloat(-1235, 2), -12.35L);
+  EXPECT_EQ(ScaledIntToFloat(2147483647, 12), 2147483647.0L / 1e12L);
+}
+
+TEST(Precision, FromZeroToTwelveRoundsAHalfStepAwayAndOthersAreRefused) {
+  for (int p = 0; p <= 12; ++p) {
+    const long double step = 1.0L / std::pow(10.0L, p);
+    const double value = static_cast<double>(3.5L * step);
+    EXPECT_EQ(RoundToScaledInt(p, value), 4) << p;
+    EXPECT_EQ(RoundToScaledInt(p, -value), -4) << p;
+  }
+  const std::function<void(int)> calls[] = {
+      [](int p) { RoundToPrecision(p, 0.0L); }, [](int p) { TruncToPrecision(p, 1.5); },
+      [](int p) { RoundToScaledInt(p, 1.5); }, [](int p) { ScaledIntToFloat(15, p); }};
+  for (const auto& call : calls) {
+    EXPECT_EQ(MessageOf([&] { call(13); }), "Rounding precision too large");
+    EXPECT_EQ(MessageOf([&] { call(-1); }), "Rounding precision negative");
   }
 }
 
@@ -200,54 +124,34 @@ uint16_t ControlWord() {
 void SetControlWord(uint16_t Cw) { asm volatile("fldcw %0" : : "m"(Cw)); }
 
 TEST(ControlWord, ResultsDoNotDependOnTheCallersControlWordWhichIsKept) {
-  const uint16_t Saved = ControlWord();
+  const uint16_t saved = ControlWord();
   // Double precision and rounding toward plus infinity, as a foreign library might leave them.
-  const uint16_t Foreign = static_cast<uint16_t>((Saved & ~0x0F00u) | 0x0200u | 0x0800u);
-  SetControlWord(Foreign);
-  const long double Rounded = RoundToPrecision(2, 2.675);
-  const long double Cut = TruncToPrecision(2, 0.29);
-  const int32_t Scaled = RoundToScaledInt(2, -2.675);
-  const long double Back = ScaledIntToFloat(1235, 2);
-  const uint16_t After = ControlWord();
-  SetControlWord(Saved);
-  EXPECT_EQ(After, Foreign);
-  EXPECT_EQ(Rounded, 268.0L / 100);
-  EXPECT_EQ(Cut, 29.0L / 100);
-  EXPECT_EQ(Scaled, -268);
-  EXPECT_EQ(Back, 12.35L);
-}
-
-TEST(ControlWord, IsRestoredWhenAPrecisionIsRefused) {
-  const uint16_t Saved = ControlWord();
-  EXPECT_THROW(RoundToPrecision(13, 1.0), Exception);
-  EXPECT_THROW(RoundToScaledInt(0, 1e20), Exception);
-  EXPECT_EQ(ControlWord(), Saved);
+  const uint16_t foreign = static_cast<uint16_t>((saved & ~0x0F00u) | 0x0200u | 0x0800u);
+  SetControlWord(foreign);
+  const long double rounded = RoundToPrecision(2, 2.675);
+  const int32_t scaled = RoundToScaledInt(2, -2.675);
+  bool refused = false;
+  try {
+    RoundToPrecision(13, 1.0);
+  } catch (const Exception&) {
+    refused = true;
+  }
+  const uint16_t after = ControlWord();
+  SetControlWord(saved);
+  EXPECT_EQ(after, foreign);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(rounded, 268.0L / 100);
+  EXPECT_EQ(scaled, -268);
 }
 #endif
 
-TEST(IsWholeNumber, AcceptsWholeValuesBelowTwoTo53) {
-  EXPECT_TRUE(IsWholeNumber(0.0));
-  EXPECT_TRUE(IsWholeNumber(-0.0));
-  EXPECT_TRUE(IsWholeNumber(1.0));
-  EXPECT_TRUE(IsWholeNumber(3.0));
-  EXPECT_TRUE(IsWholeNumber(-3.0));
-  EXPECT_TRUE(IsWholeNumber(9007199254740991.0));
-  EXPECT_TRUE(IsWholeNumber(-9007199254740991.0));
-  EXPECT_TRUE(IsWholeNumber(4503599627370496.0));
-}
-
-TEST(IsWholeNumber, RejectsFractionsSmallMagnitudesAndTwoTo53AndMore) {
-  EXPECT_FALSE(IsWholeNumber(0.5));
-  EXPECT_FALSE(IsWholeNumber(-0.5));
-  EXPECT_FALSE(IsWholeNumber(1.5));
-  EXPECT_FALSE(IsWholeNumber(4503599627370495.5));
-  EXPECT_FALSE(IsWholeNumber(9007199254740992.0));
-  EXPECT_FALSE(IsWholeNumber(-9007199254740992.0));
-  EXPECT_FALSE(IsWholeNumber(1e300));
-  EXPECT_FALSE(IsWholeNumber(std::numeric_limits<double>::denorm_min()));
-  EXPECT_FALSE(IsWholeNumber(std::numeric_limits<double>::quiet_NaN()));
-  EXPECT_FALSE(IsWholeNumber(std::numeric_limits<double>::infinity()));
-  EXPECT_FALSE(IsWholeNumber(-std::numeric_limits<double>::infinity()));
+TEST(IsWholeNumber, OnlyWholeValuesBelowTwoTo53) {
+  for (double v : {0.0, -0.0, 3.0, 9007199254740991.0, -9007199254740991.0}) EXPECT_TRUE(IsWholeNumber(v)) << v;
+  for (double v : {0.5, 4503599627370495.5, 9007199254740992.0, -9007199254740992.0, 1e300,
+                   std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::quiet_NaN(),
+                   std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(IsWholeNumber(v)) << v;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Forms.h"
+
 namespace {
 
 std::vector<std::string>* gLog = nullptr;
@@ -179,6 +181,36 @@ TEST(StringList, UpdateBracketGoesThroughTheVirtualNotifications) {
   l.EndUpdate();
   EXPECT_EQ(l.ChangedCalls, 2);  // the add, then the end of the update
   EXPECT_EQ(changed, 1);         // only the end of the update reaches the event
+}
+
+TEST(StringList, AnOnChangeThatRaisesAtTheEndOfAnUpdateIsNeverLost) {
+  TStringList l;
+  l.OnChange = [](TObject*) { throw Exception("change refused"); };
+  TStringList source;
+  source.Add("a");
+  // On a normal exit the handler's exception reaches the caller.
+  EXPECT_THROW(l.Assign(source), Exception);
+  EXPECT_EQ(l.Count(), 1);
+  // While another exception leaves the update, that one goes on and the handler's is reported.
+  std::vector<std::string> reported;
+  Application->OnException = [&](const std::exception& E) { reported.push_back(E.what()); };
+  l.SetSorted(true);
+  l.SetDuplicates(dupError);
+  source.Add("a");
+  EXPECT_THROW(l.Assign(source), EStringListError);
+  Application->OnException = nullptr;
+  EXPECT_EQ(reported, std::vector<std::string>{"change refused"});
+}
+
+TEST(StringList, AMoveToABadIndexLosesNothing) {
+  TStringList l;
+  l.SetText("a\r\nb");
+  EXPECT_THROW(l.Move(0, 5), EStringListError);
+  l.Move(0, 1);
+  EXPECT_EQ(l.GetText(), "b\r\na\r\n");
+  l.SetSorted(true);
+  EXPECT_THROW(l.Move(0, 1), EStringListError);
+  EXPECT_EQ(l.GetText(), "a\r\nb\r\n");
 }
 
 TEST(Format, SubstitutesValuesNeverFormatText) {

@@ -9,12 +9,6 @@ namespace {
 uint64_t FixedTick() { return 123456; }
 TDateTime FixedNow() { return 45000.5; }
 
-TEST(Clock, TickNeverGoesBackwards) {
-  const uint64_t a = GetTickCount64();
-  const uint64_t b = GetTickCount64();
-  EXPECT_GE(b, a);
-}
-
 TEST(Clock, NowCountsDaysSince18991230InLocalTime) {
   const time_t t = time(nullptr);
   tm local{};

@@ -20,15 +20,13 @@ using testsupport::MessageOf;
 // Points the settings root at a private temporary folder.
 class RegistryTest : public ::testing::Test {
 protected:
-  void SetUp() override { setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1); }
-  void TearDown() override { unsetenv("DBLIB_SETTINGS_ROOT"); }
   std::string FileText(const std::string& Path) {
     std::ifstream in(Path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
   }
-  testsupport::TempDir FDir;
+  testsupport::SettingsRoot FDir;
 };
 
 TEST_F(RegistryTest, ValuesRoundTripByKeySectionAndName) {
@@ -43,7 +41,10 @@ TEST_F(RegistryTest, ValuesRoundTripByKeySectionAndName) {
   EXPECT_EQ(again.ReadString("Settings", "Database", ""), "<empty>");
   EXPECT_EQ(again.ReadInteger("Security", "Level", -1), 2);
   EXPECT_EQ(reg.GetPath(), FDir.Path() + "/software/apps/planner.ini");
-  EXPECT_EQ(FileText(reg.GetPath()), "[Settings]\nLastUser=SYSDBA\nDatabase=<empty>\n\n[Security]\nLevel=2\n");
+  // The key's own values live in the empty section, at the top of the file.
+  reg.WriteString("", "Default", "own");
+  EXPECT_EQ(FileText(reg.GetPath()),
+            "Default=own\n\n[Settings]\nLastUser=SYSDBA\nDatabase=<empty>\n\n[Security]\nLevel=2\n");
 }
 
 TEST_F(RegistryTest, OverwriteDeleteAndErase) {
@@ -80,15 +81,6 @@ TEST_F(RegistryTest, AnyTextSurvives) {
   for (const auto& name : nasty) EXPECT_EQ(reg.ReadString(name, name, "?"), "x") << name;
 }
 
-TEST_F(RegistryTest, KeyOwnValuesLiveInTheEmptySection) {
-  TRegIniFile reg("Software\\Own");
-  reg.WriteString("Sub", "X", "1");
-  reg.WriteString("", "Default", "own");
-  EXPECT_EQ(reg.ReadString("", "Default", ""), "own");
-  EXPECT_EQ(reg.ReadString("Sub", "X", ""), "1");
-  EXPECT_EQ(FileText(reg.GetPath()), "Default=own\n\n[Sub]\nX=1\n");
-}
-
 TEST_F(RegistryTest, FilesAreWrittenAtomicallyAndPrivately) {
   TRegIniFile reg("Software\\Private");
   reg.WriteString("S", "Password", "secret");
@@ -122,7 +114,7 @@ TEST_F(RegistryTest, MachineKeysReadEmptyAndRefuseWrites) {
 }
 
 TEST_F(RegistryTest, UnwritableRootRaises) {
-  std::string file = FDir.File("plain-file");
+  std::string file = FDir.Path() + "/plain-file";
   std::ofstream(file) << "x";
   setenv("DBLIB_SETTINGS_ROOT", file.c_str(), 1);  // a file where a folder should be
   TRegIniFile reg("Software\\X");

@@ -18,4 +18,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(FPath, ec);
 }
 
+SettingsRoot::SettingsRoot() {
+  if (const char* old = std::getenv("DBLIB_SETTINGS_ROOT")) FSaved = old, FHad = true;
+  setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
+}
+
+SettingsRoot::~SettingsRoot() {
+  if (FHad)
+    setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
+  else
+    unsetenv("DBLIB_SETTINGS_ROOT");
+}
+
 }  // namespace testsupport

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "platform/Forms.h"
 
 namespace testsupport {
 
@@ -36,5 +40,35 @@ std::string MessageOf(F&& Body) {
   ADD_FAILURE() << "no exception";
   return "(no exception)";
 }
+
+// Collects the messages that reach the application's exception sink while it lives.
+class ExceptionSink {
+public:
+  ExceptionSink() : FSaved(Application->OnException) {
+    Application->OnException = [this](const std::exception& E) { Messages.push_back(E.what()); };
+  }
+  ~ExceptionSink() { Application->OnException = FSaved; }
+  ExceptionSink(const ExceptionSink&) = delete;
+  ExceptionSink& operator=(const ExceptionSink&) = delete;
+  std::vector<std::string> Messages;
+
+private:
+  TExceptionEvent FSaved;
+};
+
+// Points the settings store (DBLIB_SETTINGS_ROOT) at a private folder for the life of the object.
+class SettingsRoot {
+public:
+  SettingsRoot();
+  ~SettingsRoot();
+  SettingsRoot(const SettingsRoot&) = delete;
+  SettingsRoot& operator=(const SettingsRoot&) = delete;
+  const std::string& Path() const { return FDir.Path(); }
+
+private:
+  TempDir FDir;
+  std::string FSaved;
+  bool FHad = false;
+};
 
 }  // namespace testsupport

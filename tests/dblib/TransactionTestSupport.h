@@ -1,0 +1,80 @@
+// A stand-in for a dataset as its transaction sees it: it does what a dataset would and records each
+// step ("Name.Post", "Name.DML1:ID" ...) in a log shared by the test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dblib/IB_Transaction.h"
+
+using TLog = std::vector<std::string>;
+
+class TFakeDataset : public TIB_TransactionDatasetIntf {
+public:
+  TFakeDataset(std::string Name, TLog& Log) : FName(std::move(Name)), FLog(Log) {}
+
+  std::string GetDatasetName() const override { return FName; }
+  TIB_Connection* GetDatasetConnection() const override { return Connection; }
+  bool GetActive() const override { return Active; }
+  bool GetIsModifying() const override { return Modifying; }
+  bool GetCachedUpdates() const override { return CachedUpdates; }
+  bool GetUpdatesPending() const override { return UpdatesPending; }
+  bool GetBuffered() const override { return Buffered; }
+  bool GetUnidirectional() const override { return Unidirectional; }
+  bool GetCursorIsOpen() const override { return CursorOpen; }
+  TIB_CommitAction GetCommitAction() const override { return CommitAction; }
+  bool GetHoldsRowLock() const override { return RowLock; }
+  void ClearRowLock() override { RowLock = false; }
+  bool GetHasPartner() const override { return Partner; }
+  TIB_DMLCacheFlags GetDMLCacheFlags() const override { return Flags; }
+
+  void Post() override {
+    Do("Post");
+    if (PostFails) throw EIB_DatasetError("post refused");
+    if (!PostIsIgnored) EndEdit();
+  }
+  void Cancel() override {
+    Do("Cancel");
+    EndEdit();
+  }
+  void Close() override {
+    Do("Close");
+    Active = false;
+  }
+  void FetchAll() override { Do("FetchAll"); }
+  void RefreshKeys() override { Do("RefreshKeys"); }
+  void Refresh() override {
+    Do("Refresh");
+    if (RefreshFails) throw EIB_DatasetError("refresh failed");
+  }
+  void ApplyUpdates() override { Do("ApplyUpdates"); }
+  void CommitUpdates() override { Do("CommitUpdates"); }
+  void CancelUpdates() override { Do("CancelUpdates"); }
+  void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override {
+    Do("DML" + std::to_string(Item.GetDMLCacheItemType()) + ":" + Item.GetKeyFieldNames());
+  }
+
+  // Puts the dataset in edit state, as a dataset tells its transaction.
+  void BeginEdit() {
+    Modifying = true;
+    if (Transaction) Transaction->AdjustPostPendingCount(1);
+  }
+
+  TIB_Transaction* Transaction = nullptr;
+  TIB_Connection* Connection = nullptr;
+  bool Active = true, Modifying = false, CachedUpdates = false, UpdatesPending = false, Buffered = false;
+  bool Unidirectional = false, CursorOpen = false, RowLock = false, Partner = false;
+  bool PostFails = false, PostIsIgnored = false, RefreshFails = false;
+  TIB_CommitAction CommitAction = caClose;
+  TIB_DMLCacheFlags Flags = 0;
+
+private:
+  void Do(const std::string& What) { FLog.push_back(FName + "." + What); }
+  void EndEdit() {
+    if (!Modifying) return;
+    Modifying = false;
+    if (Transaction) Transaction->AdjustPostPendingCount(-1);
+  }
+  std::string FName;
+  TLog& FLog;
+};
