@@ -100,7 +100,9 @@ void ReserveBlobNode(TIB_BlobNode& Node, int32_t Capacity) {
 }
 
 void ShrinkBlobNode(TIB_BlobNode& Node) {
-  if (Node.BlobBufferSize <= Node.BlobSize) return;
+  // Shrinking copies the data: giving back an eighth of the buffer or less is not worth a second copy
+  // of a large value (a read reserves one segment more than the blob's length).
+  if (Node.BlobBufferSize - Node.BlobSize <= Node.BlobBufferSize / 8) return;
   if (Node.BlobSize <= 0) {
     Node.BlobBuffer.reset();
     Node.BlobBufferSize = 0;

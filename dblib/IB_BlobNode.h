@@ -55,5 +55,5 @@ void CopyBlobNode(TIB_BlobNode& Source, TIB_BlobNode& Dest, bool Move);
 // Makes the buffer hold at least Capacity bytes, keeping its data. Throws std::bad_alloc when memory
 // runs out.
 void ReserveBlobNode(TIB_BlobNode& Node, int32_t Capacity);
-// Shrinks the buffer to the data size when it is larger.
+// Shrinks the buffer to the data size when more than an eighth of it is unused.
 void ShrinkBlobNode(TIB_BlobNode& Node);
