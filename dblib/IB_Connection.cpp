@@ -8,6 +8,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
+#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -45,7 +46,7 @@ std::function<std::unique_ptr<TIB_ConnectionSchemaCache>(TIB_Connection*)> TIB_C
 
 TIB_Connection::TIB_Connection(TComponent* AOwner)
     : TIB_Component(AOwner), FParams(std::make_unique<TIB_StringList>()), FSQLDA2(MakeSQLDA(2)), FSQLDA5(MakeSQLDA(5)) {
-  if (SchemaCacheFactory) FSchemaCache = SchemaCacheFactory(this);
+  FSchemaCache = SchemaCacheFactory ? SchemaCacheFactory(this) : std::make_unique<TIB_SchemaCache>(this);
   FLastActivity = FLastDisconnect = Now();
   if (TIB_Session* s = GetBoundSession(); s && !IsInternal()) {
     JoinSessionRegistry(srConnections);
@@ -57,6 +58,8 @@ TIB_Connection::~TIB_Connection() = default;
 
 void TIB_Connection::BeforeDestruction() {
   IncludeState(csDestroying);
+  // The cache's cursors and transaction go while the connection is whole.
+  FSchemaCache.reset();
   for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) RunReported([&] { t->CloseForConnection(); });
   RunReported([&] { SysDisconnect(); });
   for (TIB_ConnectionTransactionSite* t : std::vector(FTransactions)) t->RemoveConnection(this);
@@ -625,10 +628,7 @@ void TIB_Connection::SysBeforeExecDDL() {
 }
 
 void TIB_Connection::SysAfterExecDDL() {
-  if (FSchemaCache) {
-    FSchemaCache->DeleteCacheFiles();
-    FSchemaCache->ClearLoadedLists();
-  }
+  if (FSchemaCache) FSchemaCache->SchemaChanged();
   SendLinkNotice(cevAfterExecDDL);
   Fire(AfterExecDDL);
   FlushStatementHandleCache(0);

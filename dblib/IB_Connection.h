@@ -154,8 +154,15 @@ public:
   virtual ~TIB_ConnectionSchemaCache() = default;
   virtual void ClearLoadedLists() = 0;
   virtual void DeleteCacheFiles() = 0;
+  virtual const std::string& GetSchemaCacheDir() const = 0;
+  virtual void SetSchemaCacheDir(const std::string& Dir) = 0;
   // Frees the cache's own statement handles before the handle cache is emptied.
   virtual void FreeCursors() = 0;
+  // A DDL statement ran: what the cache holds is stale, and so is what it reads until the change is
+  // committed.
+  virtual void SchemaChanged() = 0;
+  // Transaction committed (or rolled back) its work: a schema change in it is now seen by all.
+  virtual void TransactionEnded(TIB_Component* Transaction) = 0;
 };
 
 // Receives the notices of a connection link owned by a transaction or statement.
@@ -181,7 +188,7 @@ public:
   void Loaded() override;
   void SetSession(TIB_Session* ASession) override;
 
-  // Makes the schema cache of a new connection; installed by the schema cache's unit.
+  // Makes the schema cache of a new connection in place of the library's TIB_SchemaCache (for tests).
   static std::function<std::unique_ptr<TIB_ConnectionSchemaCache>(TIB_Connection*)> SchemaCacheFactory;
 
   // ---- parameters ----------------------------------------------------------------------------------
@@ -235,9 +242,10 @@ public:
   bool IsDatabaseNameStored() const { return !FDatabaseName.empty(); }
   const std::string& GetAliasName() const { return FAliasName; }
   void SetAliasName(const std::string& Value);
-  // The parameters of AliasName from the desktop engine's configuration (empty without a reader).
+  // The parameters of AliasName from the desktop engine's configuration (GetBDEAliasParams, unless a
+  // reader is installed).
   TStrings& GetAliasParams();
-  // Reads the parameters of an alias; installed by the schema-query unit.
+  // Reads the parameters of an alias in place of GetBDEAliasParams (for tests).
   static std::function<void(const std::string& AliasName, TStrings& Params)> AliasParamsReader;
 
   // ---- login ---------------------------------------------------------------------------------------
@@ -364,8 +372,15 @@ public:
   bool DefaultNoCase = false;
   bool DefaultNoTrailing = false;
   bool KeepConnection = true;
-  const std::string& GetSchemaCacheDir() const { return FSchemaCacheDir; }
-  void SetSchemaCacheDir(const std::string& Value) { FSchemaCacheDir = Value; }
+  const std::string& GetSchemaCacheDir() const {
+    return FSchemaCache ? FSchemaCache->GetSchemaCacheDir() : FSchemaCacheDir;
+  }
+  void SetSchemaCacheDir(const std::string& Value) {
+    if (FSchemaCache)
+      FSchemaCache->SetSchemaCacheDir(Value);
+    else
+      FSchemaCacheDir = Value;
+  }
   TIB_ConnectionSchemaCache* GetSchemaCache() const { return FSchemaCache.get(); }
 
   TIB_Component* GetDefaultTransaction() const { return FDefaultTransaction; }

@@ -3,6 +3,7 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
+#include "dblib/schema/IB_Schema.h"
 #include "platform/Locale.h"
 
 namespace {
@@ -265,7 +266,10 @@ void TIB_Connection::SetAliasName(const std::string& Value) {
 TStrings& TIB_Connection::GetAliasParams() {
   if (!FAliasParams) {
     FAliasParams = std::make_unique<TStringList>();
-    if (!FAliasName.empty() && AliasParamsReader) AliasParamsReader(FAliasName, *FAliasParams);
+    if (!FAliasName.empty() && AliasParamsReader)
+      AliasParamsReader(FAliasName, *FAliasParams);
+    else if (!FAliasName.empty())
+      GetBDEAliasParams("ALIAS", FAliasName, FAliasParams.get());
   }
   return *FAliasParams;
 }

@@ -433,8 +433,12 @@ void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
   const std::string first = FirstSelectWord(s);
   // Rows folded by DISTINCT, GROUP BY, HAVING or UNION (or cut by FIRST / SKIP) are counted through a
   // derived table, so the count is what the statement returns.
+  // Parameters in the SELECT list stay with their list, or the count statement would take fewer.
+  std::string server;
+  int32_t kept = 0;
+  const bool selectParams = ParseSQLParams(s, nullptr, nullptr, nullptr, server, ':', false, kept) > 0;
   const bool derived = first == "DISTINCT" || first == "FIRST" || first == "SKIP" || !GetSQLGroup(s).empty() ||
-                       !GetSQLHaving(s).empty() || !GetSQLUnion(s).empty();
+                       !GetSQLHaving(s).empty() || !GetSQLUnion(s).empty() || selectParams;
   SetSQLPlan(s, "");
   SetSQLOrder(s, "");
   SetSQLForUpdate(s, "");
@@ -447,8 +451,6 @@ void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
   // The engine wants every column of a derived table named, and named once: name them by position,
   // unless a '*' item leaves the number of columns to the engine.
   TStringList items;
-  std::string server;
-  int32_t kept = 0;
   ParseSQLParams(inner, nullptr, &items, nullptr, server, '\0', false, kept);
   std::string columns;
   if (items.IndexOf("<*>") < 0 && items.Count() > 0) {

@@ -15,6 +15,7 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -558,11 +559,22 @@ bool TIB_Statement::HasColumnAttribute(TIB_Column& Column, const std::string& At
   return Column.HasAttribute(Attribute);
 }
 
-// Domain names and the computed/defaulted lists come from the schema cache, which this library does not
-// have yet: without it a column has no domain and is neither computed nor defaulted.
-std::string TIB_Statement::GetFieldDomain(const std::string&, const std::string&) { return std::string(); }
+// Domain names and the computed/defaulted lists come from the connection's schema cache.
+std::string TIB_Statement::GetFieldDomain(const std::string& RelName, const std::string& SQLName) {
+  TIB_Connection* c = GetIB_Connection();
+  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
+  return cache ? cache->GetFieldSource(RelName, SQLName) : std::string();
+}
 
-bool TIB_Statement::SchemaListContains(TIB_SchemaColumnList, const std::string&) { return false; }
+// Entry is FIELD,RELATION.
+bool TIB_Statement::SchemaListContains(TIB_SchemaColumnList List, const std::string& Entry) {
+  TIB_Connection* c = GetIB_Connection();
+  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
+  const size_t comma = Entry.rfind(',');
+  if (!cache || comma == std::string::npos) return false;
+  return cache->IsColumnListed(List == sclComputed ? slComputed : slDefaults, Entry.substr(comma + 1),
+                               Entry.substr(0, comma));
+}
 
 void TIB_Statement::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
   if (ReadOnly) return;

@@ -11,6 +11,8 @@
 #include "dblib/data/IB_Column.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
+#include "dblib/schema/IB_Schema.h"
+#include "dblib/schema/IB_SchemaCache.h"
 
 namespace {
 
@@ -449,79 +451,15 @@ int32_t TIB_Statement::GetRowsAffected() {
   }
 }
 
-namespace {
-
-// Runs a one-row, one-column query through direct client calls on the given handles; the value is read
-// as a 64-bit integer. Answers false when the query gives no row or a null. A failing client call is
-// raised as the engine's error through the session's handler when Sender is given; without Sender
-// (a quiet look-up) it answers false and leaves the session's status alone.
-bool QueryInt64(TIB_Session& S, TObject* Sender, isc_db_handle* DB, isc_tr_handle* TR, int Dialect,
-                const std::string& SQL, const std::string* Param, int64_t& Value) {
-  auto call = [&](auto Entry, auto... Args) {
-    return Sender ? S.Call(Entry, Args...) : TIB_SessionBase::CallScratch(Entry, Args...);
-  };
-  isc_stmt_handle h = 0;
-  auto fail = [&] {
-    if (h != 0)
-      TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
-    if (Sender) S.HandleISCError(Sender);
-    return false;
-  };
-  if (call(S.Entries.isc_dsql_allocate_statement, DB, &h) != 0) return fail();
-  std::vector<std::byte> outBuf(XSQLDA_LENGTH(1)), inBuf(XSQLDA_LENGTH(1));
-  auto* out = reinterpret_cast<XSQLDA*>(outBuf.data());
-  auto* in = reinterpret_cast<XSQLDA*>(inBuf.data());
-  out->version = in->version = SQLDA_VERSION1;
-  out->sqln = in->sqln = 1;
-  if (call(S.Entries.isc_dsql_prepare, TR, &h, static_cast<unsigned short>(SQL.size()), SQL.c_str(),
-           static_cast<unsigned short>(Dialect), out) != 0) {
-    return fail();
-  }
-  if (out->sqld != 1) {
-    TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
-    return false;
-  }
-  int64_t value = 0;
-  short ind = 0, inInd = 0;
-  std::string param = Param ? *Param : std::string();
-  XSQLVAR& v = out->sqlvar[0];
-  v.sqltype = SQL_INT64 + 1;
-  v.sqlscale = 0;
-  v.sqllen = sizeof(int64_t);
-  v.sqldata = reinterpret_cast<char*>(&value);
-  v.sqlind = &ind;
-  if (Param) {
-    XSQLVAR& p = in->sqlvar[0];
-    in->sqld = 1;
-    p.sqltype = SQL_TEXT + 1;
-    p.sqllen = static_cast<short>(param.size());
-    p.sqldata = param.data();
-    p.sqlind = &inInd;
-  }
-  const ISC_STATUS r = call(S.Entries.isc_dsql_execute2, TR, &h, static_cast<unsigned short>(Dialect),
-                            static_cast<const XSQLDA*>(Param ? in : nullptr), out);
-  if (r != 0 && r != kEndOfCursor) return fail();
-  TIB_SessionBase::CallScratch(S.Entries.isc_dsql_free_statement, &h, static_cast<unsigned short>(DSQL_drop));
-  Value = value;
-  return r == 0 && ind == 0;
-}
-
-}  // namespace
-
 int64_t TIB_Statement::Gen_ID(const std::string& GeneratorName, int64_t Increment) {
   SysCheckTransaction(false);
   std::string ident;
   MakeSQLIdent(GetSQLDialect(), GeneratorName, ident);
-  TIB_Transaction* t = GetIB_Transaction();
-  TIB_Connection* c = GetIB_Connection();
-  if (!t || !c || !c->GetConnected()) IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
-  if (!t->GetStarted()) t->SysStart();
-  if (!t->GetStarted()) IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
-  // A refused query raises the engine's error (an unknown generator, a lost connection ...).
-  int64_t value = 0;
-  if (!QueryInt64(Session(), this, c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(),
-                  "SELECT GEN_ID(" + ident + ", " + std::to_string(Increment) + ") FROM RDB$DATABASE", nullptr,
-                  value)) {
+  std::exception_ptr failure;
+  int64_t value = -1;
+  if (!GetGeneratorValue(GetIB_Connection(), GetIB_Transaction(), ident, Increment, value, &failure)) {
+    // A refused query raises the engine's error (an unknown generator, a lost connection ...).
+    if (failure) std::rethrow_exception(failure);
     IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
   }
   return value;
@@ -589,28 +527,7 @@ bool TIB_Statement::SQLIsSelectProc() {
     return true;
   }
   TIB_Connection* c = GetIB_Connection();
+  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
   const std::string relation = GetKeyRelation();
-  if (!c || !c->GetConnected() || relation.empty()) return false;
-  const std::string sql = "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = CAST(? AS CHAR(63))";
-  int64_t value = 0;
-  TIB_Transaction* t = GetIB_Transaction();
-  if (t && t->GetStarted() && t->GetConnectionIndex(c) >= 0) {
-    return QueryInt64(Session(), nullptr, c->GetdbHandle(), t->GetPtrHandle(), GetSQLDialect(), sql, &relation,
-                      value) &&
-           value > 0;
-  }
-  // No started transaction to ask in: a short read-only one of its own, so that asking starts nothing
-  // of the application's.
-  TIB_Session& s = Session();
-  static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version};
-  isc_tr_handle own = 0;
-  TIB_TEB teb{c->GetdbHandle(), static_cast<int32_t>(sizeof tpb), tpb};
-  if (TIB_SessionBase::CallScratch(s.Entries.isc_start_multiple, &own, static_cast<short>(1),
-                                   static_cast<void*>(&teb)) != 0) {
-    return false;
-  }
-  const bool found =
-      QueryInt64(s, nullptr, c->GetdbHandle(), &own, GetSQLDialect(), sql, &relation, value) && value > 0;
-  TIB_SessionBase::CallScratch(s.Entries.isc_commit_transaction, &own);
-  return found;
+  return cache && !relation.empty() && cache->IsProcedure(relation);
 }

@@ -160,6 +160,8 @@ bool TIB_Transaction::ServerCommit(bool Retaining) {
     session->HandleISCError(this);
     return false;  // a handler suppressed the error: nothing was committed
   }
+  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections))
+    if (TIB_ConnectionSchemaCache* cache = c->GetSchemaCache()) cache->TransactionEnded(this);
   if (!Retaining) AfterServerEnd();
   return true;
 }
@@ -181,6 +183,8 @@ void TIB_Transaction::ServerRollback() {
   }
   // Gone at the server, or with the connection.
   FHandle = 0;
+  for (TIB_Connection* c : std::vector<TIB_Connection*>(FConnections))
+    if (TIB_ConnectionSchemaCache* cache = c->GetSchemaCache()) cache->TransactionEnded(this);
   AfterServerEnd();
 }
 

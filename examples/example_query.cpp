@@ -1,6 +1,6 @@
 // The road of one query on an embedded database file: create the database, create a table, insert rows
 // with parameters in a transaction, commit, read a row back through a statement, and print the values,
-// the plan and the row counts.
+// the plan and the row counts; then walk all rows of a query through a forward-only cursor.
 //
 //   example_query /path/to/new.fdb
 //
@@ -12,6 +12,7 @@
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_Cursor.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -82,6 +83,19 @@ int main(int argc, char** argv) {
     db->GetSession()->GetStatementPlan(sel->GetStmtHandle(), plan);
     std::printf("plan: %s\n", Trim(plan).c_str());
     std::printf("rows selected: %d\n", sel->GetRowsAffected());
+
+    // Every row of a query, forward only: the cursor fetches one row at a time into its fields.
+    auto* cur = new TIB_Cursor(form);
+    cur->SetIB_Connection(db);
+    cur->SetIB_Transaction(tr);
+    cur->GetSQL().SetText("SELECT ID, ORIGIN, DEST, DISTANCE FROM FLIGHT ORDER BY ID");
+    std::printf("flights (%d):\n", cur->GetRecordCount());
+    for (cur->First(); !cur->GetEof(); cur->Next()) {
+      std::printf("  %d %s-%s %s\n", cur->FieldByName("ID")->GetAsInteger(),
+                  cur->FieldByName("ORIGIN")->GetAsString().c_str(), cur->FieldByName("DEST")->GetAsString().c_str(),
+                  cur->FieldByName("DISTANCE")->GetAsString().c_str());
+    }
+    cur->Close();
 
     auto* upd = new TIB_DSQL(form);
     upd->SetIB_Connection(db);

@@ -1,0 +1,379 @@
+// TIB_Dataset: construction and teardown, row state and the deferred notices, the numbered
+// notifications, the data-source list, the buffer view of a cursor and what its transaction asks.
+// Opening and fetching are in IB_DatasetFetch.cpp, refresh and record count in IB_DatasetRefresh.cpp.
+#include "dblib/dataset/IB_Dataset.h"
+
+#include <algorithm>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+// ---------------------------------------------------------------------------------------------------------
+// What the transaction sees
+
+class TIB_Dataset::TTransactionSite : public TIB_TransactionDatasetIntf {
+public:
+  explicit TTransactionSite(TIB_Dataset& D) : FD(D) {}
+  std::string GetDatasetName() const override { return FD.GetName(); }
+  TIB_Connection* GetDatasetConnection() const override { return FD.GetIB_Connection(); }
+  bool GetActive() const override { return FD.FActive; }
+  bool GetIsModifying() const override { return FD.GetIsModifying(); }
+  bool GetCachedUpdates() const override { return FD.FCachedUpdates; }
+  bool GetUpdatesPending() const override { return FD.GetUpdatesPending(); }
+  bool GetBuffered() const override { return false; }
+  bool GetUnidirectional() const override { return FD.GetIsUnidirectional(); }
+  bool GetCursorIsOpen() const override { return FD.FCursorOpen; }
+  TIB_CommitAction GetCommitAction() const override { return FD.FCommitAction; }
+  bool GetHoldsRowLock() const override { return false; }
+  void ClearRowLock() override {}
+  bool GetHasPartner() const override { return false; }
+  TIB_DMLCacheFlags GetDMLCacheFlags() const override { return FD.FDMLCacheFlags; }
+  void Post() override { FD.Post(); }
+  void Cancel() override { FD.Cancel(); }
+  void Close() override { FD.Close(); }
+  void FetchAll() override { FD.FetchAll(); }
+  void RefreshKeys() override { FD.RefreshKeys(); }
+  void Refresh() override { FD.Refresh(); }
+  void ApplyUpdates() override {}
+  void CommitUpdates() override {}
+  void CancelUpdates() override {}
+  void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { FD.ProcessDMLCacheItem(Item); }
+
+private:
+  TIB_Dataset& FD;
+};
+
+// What the connection sees: an Active setting may wait for the attach that ends its loading.
+class TIB_Dataset::TConnectionSite : public TIB_ConnectionDatasetSite {
+public:
+  explicit TConnectionSite(TIB_Dataset& D) : FD(D) {}
+  void ApplyDeferredActive() override { FD.ApplyPendingActive(); }
+
+private:
+  TIB_Dataset& FD;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Construction and teardown
+
+TIB_Dataset::TIB_Dataset(TComponent* AOwner)
+    : TIB_Statement(AOwner),
+      FTransactionSite(std::make_unique<TTransactionSite>(*this)),
+      FConnectionSite(std::make_unique<TConnectionSite>(*this)) {
+  FMasterSearchFlags =
+      static_cast<TIB_MasterSearchFlags>((1u << msfOpenMasterOnOpen) | (1u << msfSearchAppliesToMasterOnly));
+  FParamChar = ':';
+  if (GetBoundSession()) JoinSessionRegistry(srDatasets);
+}
+
+TIB_Dataset::~TIB_Dataset() = default;
+
+void TIB_Dataset::BeforeDestruction() {
+  // Any fetch loop further up the stack sees this and leaves without touching the dataset.
+  FAlive.Clear();
+  IncludeState(csDestroying);
+  FAbort = true;
+  // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
+  FOpening = false;
+  FClosing = false;
+  RunReported([&] { SysClose(); });
+  RunReported([&] { SysUnprepare(); });
+  if (FCancelDialogShown) {
+    FCancelDialogShown = false;
+    RunReported([] { Dialogs().CancelQueryHide(); });
+  }
+  const std::vector<TIB_DatasetSourceIntf*> sources = FDataSources;
+  for (TIB_DatasetSourceIntf* s : sources) {
+    if (std::find(FDataSources.begin(), FDataSources.end(), s) == FDataSources.end()) continue;
+    RunReported([&] { s->DatasetDestroying(this); });
+  }
+  FDataSources.clear();
+  UnregisterFromTransaction();
+  LeaveSessionRegistry(srDatasets);
+  TIB_Statement::BeforeDestruction();
+}
+
+void TIB_Dataset::Loaded() {
+  TIB_Statement::Loaded();
+  SysUpdateState();
+  // A connection that attaches at the end of its own loading applies the setting then.
+  TIB_Connection* c = GetIB_Connection();
+  if (!c || c->GetConnected()) ApplyPendingActive();
+}
+
+void TIB_Dataset::ApplyPendingActive() {
+  if (!FPendingActive) return;
+  FPendingActive = false;
+  if (!FActive) RunReported([&] { SetActive(true); });
+}
+
+void TIB_Dataset::SetSession(TIB_Session* ASession) {
+  if (ASession == GetBoundSession()) return;
+  LeaveSessionRegistry(srDatasets);
+  TIB_Statement::SetSession(ASession);
+  JoinSessionRegistry(srDatasets);
+}
+
+void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
+  if (!Alive.Get()) throw EAbort();
+}
+
+void TIB_Dataset::FireEvent(const TIB_DatasetEvent& Event) {
+  if (!Event || !CanFireEvents()) return;
+  // A copy: the handler may destroy the dataset and with it the event it runs from.
+  const TIB_DatasetEvent handler = Event;
+  const TIB_AliveFlag alive = FAlive;
+  handler(this);
+  CheckAlive(alive);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Connection and transaction
+
+void TIB_Dataset::SetIB_Connection(TIB_Connection* Value) {
+  TIB_Connection* old = GetIB_Connection();
+  if (Value == old) return;
+  if (old) old->UnregisterDataset(FConnectionSite.get());
+  TIB_Statement::SetIB_Connection(Value);
+  if (TIB_Connection* now = GetIB_Connection()) now->RegisterDataset(FConnectionSite.get());
+}
+
+void TIB_Dataset::SetIB_Transaction(TIB_Transaction* Value) {
+  // Leave the old transaction first: the statement may free it (its internal transaction) on the way.
+  if (Value != FRegisteredTransaction) UnregisterFromTransaction();
+  TIB_Statement::SetIB_Transaction(Value);
+  TIB_Transaction* now = GetIB_Transaction();
+  if (now && now != FRegisteredTransaction) {
+    UnregisterFromTransaction();
+    FRegisteredTransaction = now;
+    now->AddDataset(FTransactionSite.get());
+    if (FCursorOpen) now->AdjustOpenCursorCount(1);
+  }
+}
+
+TIB_Transaction* TIB_Dataset::RegisteredTransaction() noexcept {
+  if (FRegisteredTransaction && GetIB_Transaction() != FRegisteredTransaction) FRegisteredTransaction = nullptr;
+  return FRegisteredTransaction;
+}
+
+void TIB_Dataset::UnregisterFromTransaction() noexcept {
+  TIB_Transaction* t = FRegisteredTransaction;
+  FRegisteredTransaction = nullptr;
+  // A transaction the statement no longer follows has gone (destroyed, or freed as its internal one) and
+  // took its list of datasets with it.
+  if (t && GetIB_Transaction() == t) {
+    if (FCursorOpen) t->AdjustOpenCursorCount(-1);
+    t->RemoveDataset(FTransactionSite.get());
+  }
+}
+
+bool TIB_Dataset::GetReadOnly() {
+  if (FReadOnly) return true;
+  if (HasState(csDesigning)) return false;
+  TIB_Transaction* t = GetIB_Transaction();
+  return !t || t->GetReadOnly();
+}
+
+void TIB_Dataset::SetRequestLive(bool Value) {
+  if (Value == FRequestLive) return;
+  if (FActive) IB_Raise<EIB_DatasetError>(IBMsg::CannotChangeRequestLiveWhileActive);
+  FRequestLive = Value;
+  InvalidateSQL();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// State
+
+void TIB_Dataset::SysUpdateState() {
+  if (FActive) {
+    SetState(dssBrowse);
+  } else if (FPrepared) {
+    SetState(dssPrepared);
+  } else {
+    SetState(dssInactive);
+  }
+}
+
+void TIB_Dataset::SetState(TIB_DatasetState Value) {
+  if (Value == FState) return;
+  const TIB_DatasetState old = FState;
+  TIB_Transaction* t = GetIB_Transaction();
+  if (old >= dssEdit && t) t->AdjustPostPendingCount(-1);
+  FState = Value;
+  RunReported([&] { StateChanged(); });
+  if (Value >= dssEdit && t) t->AdjustPostPendingCount(1);
+  if (old == dssSearch || Value == dssSearch || (HasState(csDesigning) && Value < dssSearch)) {
+    ProcessLinkEvent(sleDataChange);
+  }
+}
+
+void TIB_Dataset::StateChanged() {
+  if (HasState(csDestroying)) return;
+  if (!GetIsUnidirectional() && FDeferCount > 0) {
+    FStateChangePending = true;
+    return;
+  }
+  FStateChangePending = false;
+  if (FState == dssPrepared) FLastHadRecord = false;
+  const std::vector<TIB_DatasetSourceIntf*> sources = FDataSources;
+  for (TIB_DatasetSourceIntf* s : sources) {
+    if (std::find(FDataSources.begin(), FDataSources.end(), s) == FDataSources.end()) continue;
+    s->DatasetStateChanged(this);
+  }
+}
+
+void TIB_Dataset::EndDeferEvents() {
+  if (FDeferCount > 0) --FDeferCount;
+  if (FDeferCount > 0) return;
+  if (FStateChangePending) {
+    StateChanged();
+    ProcessLinkEvent(sleDataChange);
+  } else if (FDataChangePending) {
+    FDataChangePending = false;
+    ProcessLinkEvent(sleDataChange);
+  }
+  if (FAfterScrollPending) {
+    FAfterScrollPending = false;
+    SysEndScroll();
+  }
+}
+
+void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
+  if (HasState(csDestroying)) return;
+  if (!GetIsUnidirectional() && FDeferCount > 0) {
+    FDataChangePending = true;
+    return;
+  }
+  TIB_Statement::DoLinkEvent22(Column);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Notifications
+
+void TIB_Dataset::Perform(int32_t Code) {
+  switch (Code) {
+    case dnInvalidateSQL: InvalidateSQL(); break;
+    case dnBeforeOpen: FireEvent(BeforeOpen); break;
+    case dnAfterOpen: FireEvent(AfterOpen); break;
+    case dnBeforeClose: FireEvent(BeforeClose); break;
+    case dnAfterClose: FireEvent(AfterClose); break;
+    case dnBeforeSearch: FireEvent(BeforeSearch); break;
+    case dnAfterSearch: FireEvent(AfterSearch); break;
+    case dnBeforeEdit: FireEvent(BeforeEdit); break;
+    case dnAfterEdit: FireEvent(AfterEdit); break;
+    case dnBeforeInsert: FireEvent(BeforeInsert); break;
+    case dnAfterInsert: FireEvent(AfterInsert); break;
+    case dnAfterDelete: FireEvent(AfterDelete); break;
+    case dnBeforeDelete: FireEvent(BeforeDelete); break;
+    case dnBeforePost: FireEvent(BeforePost); break;
+    case dnAfterPost:
+      // The dataset's own post changed what the count statement would find.
+      FRecordCountValid = false;
+      FireEvent(AfterPost);
+      break;
+    case dnBeforeCancel: FireEvent(BeforeCancel); break;
+    case dnAfterCancel: FireEvent(AfterCancel); break;
+    case dnKeySourceSync: break;
+    case dnNewRecord: FireEvent(OnNewRecord); break;
+    case dnOrderingChanged: FireEvent(OnOrderingChanged); break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Data sources
+
+void TIB_Dataset::AttachDataSource(TIB_DatasetSourceIntf* ASource) {
+  if (ASource && std::find(FDataSources.begin(), FDataSources.end(), ASource) == FDataSources.end()) {
+    FDataSources.push_back(ASource);
+  }
+}
+
+void TIB_Dataset::DetachDataSource(TIB_DatasetSourceIntf* ASource) {
+  FDataSources.erase(std::remove(FDataSources.begin(), FDataSources.end(), ASource), FDataSources.end());
+}
+
+TIB_DatasetSourceIntf* TIB_Dataset::GetDataSource(int32_t Index) const {
+  if (Index < 0 || Index >= Get_DataSourceCount()) return nullptr;
+  return FDataSources[static_cast<size_t>(Index)];
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Buffer view of a cursor
+
+bool TIB_Dataset::HasCustomDML(int Kind) {
+  switch (Kind) {
+    case 0: return FEditSQL.Count() > 0;
+    case 1: return FInsertSQL.Count() > 0;
+    case 2: return FDeleteSQL.Count() > 0;
+    default: return false;
+  }
+}
+
+int32_t TIB_Dataset::GetBufferCount() { return FFields->GetRowState() != rsNone ? 1 : 0; }
+
+bool TIB_Dataset::GetBufferEof() { return FEof || FPreparing; }
+
+bool TIB_Dataset::GetBufferAtEnd() {
+  if (FEof) return true;
+  if (FActive) return false;
+  const int32_t count = GetBufferCount();
+  return count == 0 || GetBufferRowNum() > count;
+}
+
+std::string TIB_Dataset::GetBookmark() {
+  TIB_Row* key = GetKeyFieldsRow();
+  if (!key || key->GetRowState() == rsNone) return std::string();
+  return key->GetRowData();
+}
+
+void TIB_Dataset::SetBookmark(const std::string&) { throw Exception("Not implemented"); }
+void TIB_Dataset::SetBufferBookmark(const std::string&) { throw Exception("Not implemented"); }
+void TIB_Dataset::SysFetchRowRange(int32_t, int32_t) { throw EIB_DatasetError("Not implemented"); }
+
+void TIB_Dataset::SetRowNum(int32_t) { IB_Raise<EIB_DatasetError>(IBMsg::RowNumIsNotImplementedYet); }
+
+TIB_Row* TIB_Dataset::GetKeyFieldsRow() {
+  TIB_Row* key = TIB_Statement::GetKeyFields();
+  return key && key->GetColumnCount() > 0 ? key : GetFields();
+}
+
+TIB_Column* TIB_Dataset::FindKeyField(const std::string& Name) {
+  TIB_Column* c = nullptr;
+  GetKeyFieldsRow()->FindByName(Name, c);
+  return c;
+}
+
+TIB_Column* TIB_Dataset::BufferFieldByName(const std::string& Name) { return GetBufferFields()->ColumnByName(Name); }
+
+TIB_Column* TIB_Dataset::FindBufferField(const std::string& Name) {
+  TIB_Column* c = nullptr;
+  GetBufferFields()->FindByName(Name, c);
+  return c;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Editing: a cursor of this class never holds a change
+
+void TIB_Dataset::Post() {
+  if (GetIsModifying()) SysPost(false, false);
+}
+
+void TIB_Dataset::Cancel() {
+  if (GetIsModifying()) SysCancel();
+}
+
+void TIB_Dataset::SysPost(bool, bool) {}
+
+void TIB_Dataset::SysCancel() {}
+
+void TIB_Dataset::SysCloseIfUnidirectional() {
+  if (GetIsUnidirectional()) TIB_Dataset::SysClose();
+}
+
+void TIB_Dataset::ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) {
+  if (OnDMLCacheReceivedItem && CanFireEvents()) OnDMLCacheReceivedItem(this, Item);
+}

@@ -1,0 +1,641 @@
+// TIB_Dataset: opening and closing the cursor, its name at the server, fetching rows (limits, callbacks,
+// the message pump between rows, aborting) and moving forward.
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_Dataset.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/Forms.h"
+#include "platform/Locale.h"
+#include "platform/ScopeGuards.h"
+
+namespace {
+
+constexpr ISC_STATUS kEndOfCursor = 100;
+// "Attempt to reclose a closed cursor": the server closed it already (a hard commit closes them all).
+constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
+// The longest cursor name the server accepts in WHERE CURRENT OF.
+constexpr size_t kMaxCursorName = 31;
+
+bool StatusHas(const ISC_STATUS* Status, ISC_STATUS Code) {
+  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
+    const ISC_STATUS kind = Status[i];
+    if (kind == isc_arg_gds && Status[i + 1] == Code) return true;
+    i += kind == isc_arg_cstring ? 3 : 2;
+  }
+  return false;
+}
+
+// Each thread's sessions number their cursors; the number makes names given in the same millisecond differ.
+thread_local uint32_t CursorCounter = 0;
+
+// A busy bracket of the dataset that is not closed when the dataset was destroyed inside it (its
+// teardown ended the bracket with the session already).
+class TLiveBusy {
+public:
+  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC(C), FAlive(Alive) { C->BeginBusy(Yield); }
+  ~TLiveBusy() {
+    if (FAlive.Get()) FC->EndBusy();
+  }
+  TLiveBusy(const TLiveBusy&) = delete;
+  TLiveBusy& operator=(const TLiveBusy&) = delete;
+
+private:
+  TIB_Component* FC;
+  TIB_AliveFlag FAlive;
+};
+
+// Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
+template <class F>
+auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
+  auto fn = [Alive, End = std::move(End)] {
+    if (Alive.Get()) RunReported(End);
+  };
+  return TScopeExit<decltype(fn)>(std::move(fn));
+}
+
+// Sets Target to Value for the length of a scope, unless the dataset is gone by its end.
+template <class T>
+auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
+  T old = Target;
+  Target = Value;
+  return AtEndIfAlive(Alive, [&Target, old] { Target = old; });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Open and close
+
+void TIB_Dataset::Open() {
+  if (FActive) return;
+  TLiveBusy busy(this, FAlive, false);
+  BeginDeferEvents();
+  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  SysOpen();
+  if (FActive && FAutoFetchFirst && GetBof()) SysMoveBy(1);
+}
+
+void TIB_Dataset::SetActive(bool Value) {
+  if (Value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TIB_Dataset::Close() {
+  if (!GetIsActiveOrBuffered()) return;
+  TLiveBusy busy(this, FAlive, false);
+  if (FFetching && !FAbort && FRefreshDepth == 0) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
+  SysClose();
+}
+
+void TIB_Dataset::Execute() {
+  if (FActive && GetIsSelectSQL()) IB_Raise<EIB_StatementError>(IBMsg::StatementHasAlreadyBeenOpened);
+  TLiveBusy busy(this, FAlive, false);
+  SysClose();
+  SysExecute();
+}
+
+bool TIB_Dataset::SysOpen() {
+  const bool remembered = FReturnToSearch;
+  if (!FActive && !FOpening) {
+    auto opening = SetWhileAlive(FAlive, FOpening, true);
+    if (HasState(csLoading) || HasState(csReading)) {
+      FPendingActive = true;
+      return false;
+    }
+    SysCheckTransaction(false);
+    BeginDeferEvents();
+    auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+    FReturnToSearch = FState == dssSearch || (FRefreshDepth > 0 && remembered);
+    SysExecute();
+  }
+  return FActive;
+}
+
+void TIB_Dataset::SysExecute() {
+  if (FActive) IB_Raise<EIB_Error>(IBMsg::DatasetIsCurrentlyOpen);
+  TIB_Statement::SysExecute();
+}
+
+void TIB_Dataset::SysClearFieldBuffers() {
+  // The statement also clears the buffers when it prepares: only an execute opens.
+  if (!FPreparing && GetIsSelectSQL()) SysBeforeOpen();
+  TIB_Statement::SysClearFieldBuffers();
+}
+
+void TIB_Dataset::SysBeforeOpen() {
+  if (FRefreshDepth == 0) Perform(dnBeforeOpen);
+}
+
+void TIB_Dataset::SysOpenCursor() {
+  API_Execute();
+  API_OpenCursor();
+}
+
+void TIB_Dataset::SysActivate() {
+  // Every activation is a new cursor: counts from another query are stale, an abort meant the old one,
+  // and a fetch loop still running over the old cursor sees the generation change and stops.
+  FParamsChanged = false;
+  FRecordCountValid = false;
+  ++FCursorGen;
+  FAbort = false;
+  TIB_Statement::SysActivate();
+  const bool select = GetIsSelectSQL();
+  if (select && FAutoFetchAll) {
+    if (GetIsUnidirectional()) {
+      SysLast();
+    } else {
+      FetchLoop(0);
+    }
+  }
+  if (select) SysNotifyDyn18();
+}
+
+void TIB_Dataset::DoActiveChange() {
+  FRowNum = 0;
+  FEof = false;
+  // A procedure's output row holds its values; a cursor's row holds nothing until the first fetch.
+  if (!FFieldsRowResetOnActivate) {
+    FFields->SetRowState(rsNone);
+    if (TIB_Row* f = GetFields(); f != FFields.get()) f->SetRowState(rsNone);
+  }
+  SysUpdateState();
+  if (FRefreshDepth == 0) TIB_Statement::DoActiveChange();
+}
+
+void TIB_Dataset::SysNotifyDyn18() {
+  if (FRefreshDepth == 0) Perform(dnAfterOpen);
+}
+
+void TIB_Dataset::SysNotifyDyn20() {
+  if (FRefreshDepth == 0) Perform(dnAfterClose);
+}
+
+void TIB_Dataset::SysClose() {
+  if (FClosing) return;
+  auto closing = SetWhileAlive(FAlive, FClosing, true);
+  const bool wasActive = GetIsActiveOrBuffered();
+  if (wasActive && FRefreshDepth == 0) Perform(dnBeforeClose);
+  TIB_Transaction* t = GetIB_Transaction();
+  if (wasActive) {
+    const TIB_TransactionState ts = t ? t->GetTransactionState() : tsInactive;
+    if (ts == tsRollbackRetaining || ts == tsRollingBack) {
+      Cancel();
+    } else if (GetIsModifying()) {
+      CheckBrowseMode();
+    }
+    if (!FOpening && !FKeepSavedPosition) {
+      FSavedEof = FEof;
+      FSavedRowNum = FRowNum;
+      FSavedBookmark = GetBookmark();
+    }
+  }
+  if (FCursorOpen) {
+    API_CloseCursor();
+    if (t) t->CheckOAT();
+  }
+  TIB_Statement::SysClose();
+  if (wasActive) SysNotifyDyn20();
+}
+
+void TIB_Dataset::SysUnprepare() {
+  TIB_Statement::SysUnprepare();
+  FCursorNamed = false;
+  FRecordCountValid = false;
+}
+
+void TIB_Dataset::DoPreparedChanged() {
+  SysUpdateState();
+  TIB_Statement::DoPreparedChanged();
+}
+
+void TIB_Dataset::SysAllocateRows() {
+  TIB_Statement::SysAllocateRows();
+  FRecordCountValid = false;
+}
+
+void TIB_Dataset::SysParamsChanged(TIB_Column* Column) {
+  FParamsChanged = true;
+  FRecordCountValid = false;
+  TIB_Statement::SysParamsChanged(Column);
+  if (FRefreshOnParamChange && FActive && !FOpening && FRefreshDepth == 0) RefreshAll();
+}
+
+bool TIB_Dataset::GetIsActiveOrBuffered() { return FActive || (FPrepared && GetBufferCount() >= 1); }
+
+void TIB_Dataset::CheckActive() {
+  if (!GetIsActiveOrBuffered()) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsInactive);
+}
+
+void TIB_Dataset::CheckPrepared() {
+  if (!FPrepared) IB_Raise<EIB_DatasetError>(IBMsg::StatementHasNotBeenPrepared);
+}
+
+void TIB_Dataset::CheckBrowseMode() {
+  if (!(FState == dssInsert && GetIsUnidirectional())) CheckActive();
+  if (FState == dssSearch || FState == dssEdit || FState == dssInsert) ProcessLinkEvent(sleUpdateData);
+  ProcessLinkEvent(sleRefreshState);
+  if (GetIsModifying()) SysPost(true, false);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The cursor at the server
+
+void TIB_Dataset::DoAfterPrepare() {
+  // A new server statement: its cursor has no name yet. The dataset keeps the name it was given at its
+  // first prepare; the server refuses a second, different name for one prepared statement.
+  FCursorNamed = false;
+  if (FCursorName.empty()) {
+    uint32_t n = ++CursorCounter;
+    if (n == 0) n = CursorCounter = 1;
+    uint16_t h = 0, m = 0, s = 0, ms = 0;
+    DecodeTime(Now(), h, m, s, ms);
+    std::string name = "C" + IntToHex(reinterpret_cast<uintptr_t>(this), 1) + std::to_string(ms) + std::to_string(s) +
+                       std::to_string(m) + IntToHex(n, 1);
+    // The server takes longer names but then refuses them in WHERE CURRENT OF: keep the distinct tail.
+    if (name.size() > kMaxCursorName) name = "C" + name.substr(name.size() - (kMaxCursorName - 1));
+    FCursorName = name;
+  }
+  TIB_Statement::DoAfterPrepare();
+}
+
+void TIB_Dataset::API_OpenCursor() {
+  if (FCursorOpen) throw EIB_DatasetError("Cursor is already open");
+  TIB_Session& s = Session();
+  if (!FCursorNamed) {
+    const ISC_STATUS status =
+        s.Call(s.Cursor.isc_dsql_set_cursor_name, &FStmtHandle, FCursorName.c_str(), static_cast<unsigned short>(0));
+    if (status != 0) {
+      // The execute opened the cursor: close it before the error goes out.
+      TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                   static_cast<unsigned short>(DSQL_close));
+      FEof = true;
+      s.HandleISCError(this);
+      return;
+    }
+    FCursorNamed = true;
+  }
+  FCursorOpen = true;
+  FFetchDialect = static_cast<unsigned short>(GetSQLDialect());
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(1);
+}
+
+void TIB_Dataset::API_CloseCursor() {
+  if (!FCursorOpen) return;
+  FCursorOpen = false;
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
+  if (FStmtHandle == 0 || FStmtHandle == static_cast<isc_stmt_handle>(-1)) return;
+  TIB_Session& s = Session();
+  const ISC_STATUS status =
+      s.Call(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  if (status != 0 && !StatusHas(s.GetStatusVector(), kCursorAlreadyClosed)) s.HandleISCError(this);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Fetching
+
+void TIB_Dataset::FetchRow() {
+  for (;;) {
+    if (FAbort) return;
+    const XSQLDA* da = FFields->GetPSQLDA();
+    ISC_STATUS status = kEndOfCursor;
+    // The time limit counts from the start of the fetch that is running: outside one there is no limit
+    // (a start left from an earlier fetch must not end this one).
+    const bool limited = (FMaxRows > 0 && FRowNum >= FMaxRows) ||
+                         (FMaxTicks > 0 && FFetchingDepth > 0 && GetTickCount64() - FFetchStart >= FMaxTicks);
+    if (!limited && FCursorOpen && da && da->sqld > 0) {
+      TIB_Session& s = Session();
+      status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, FFetchDialect, da);
+      if (status != 0 && status != kEndOfCursor) {
+        FEof = true;
+        FCursorOpen = false;
+        if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
+        TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                     static_cast<unsigned short>(DSQL_close));
+        s.HandleISCError(this);
+        return;
+      }
+    }
+    if (status == kEndOfCursor) {
+      FEof = true;
+      API_CloseCursor();
+      if (TIB_Transaction* t = GetIB_Transaction()) t->CheckOAT();
+      FFields->ClearRow(rsNone);
+      DoAfterFetchEof();
+      if (FFetching) DoCallback();
+      return;
+    }
+    ++FRowNum;
+    FFields->ResetRow(false, true, true);
+    if (FAbort || DoAfterFetchRow()) {
+      if (FFetching) DoCallback();
+      return;
+    }
+    // A row the dataset refused: it does not count.
+    --FRowNum;
+    if (FFetching) DoCallback();
+  }
+}
+
+bool TIB_Dataset::DoAfterFetchRow() {
+  FireEvent(AfterFetchRow);
+  if (GetIsUnidirectional() && FDeferCount > 0) TIB_Statement::DoLinkEvent22(nullptr);
+  return true;
+}
+
+void TIB_Dataset::DoAfterFetchEof() { FireEvent(AfterFetchEof); }
+
+int32_t TIB_Dataset::FetchRows(int32_t n) {
+  if (n < 0) IB_Raise<EIB_StatementError>(IBMsg::CursorIsUnidirectional);
+  if (n == 0) {
+    FFields->NotifyDataChange(nullptr);
+    return 0;
+  }
+  if (!FActive && !SysOpen()) return 0;
+  if (FEof) return 0;
+  if (n == 1) {
+    FetchRow();
+    return 1;
+  }
+  auto multi = SetWhileAlive(FAlive, FMultiRowCount, FMultiRowCount + 1);
+  BeginFetching();
+  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
+  BeginDeferEvents();
+  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  const uint32_t gen = FCursorGen;
+  int32_t count = 0;
+  while (count < n && FActive && !FEof && !FAbort && FCursorGen == gen) {
+    FetchRow();
+    ++count;
+  }
+  return count;
+}
+
+void TIB_Dataset::FetchLoop(uint32_t Limit) {
+  if (!GetCanScroll() && GetIsUnidirectional()) return;
+  if (GetIsUnidirectional() && GetIsModifying()) CheckBrowseMode();
+  const uint32_t gen = FCursorGen;
+  if (Limit > 0) {
+    const uint64_t start = GetTickCount64();
+    while (FActive && !FEof && !FAbort && FCursorGen == gen) {
+      if (GetTickCount64() - start >= Limit) break;
+      FetchRow();
+    }
+    return;
+  }
+  BeginFetching();
+  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
+  while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
+  // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
+  if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
+}
+
+void TIB_Dataset::BeginFetching() {
+  if (FFetchingDepth == 0) FFetchStart = GetTickCount64();
+  ++FFetchingDepth;
+  if (FFetching) return;
+  FFetching = true;
+  FAbort = false;
+  FLastCallback = FFetchStart;
+  const bool callbacks = FCallbackInc >= 0 && FCallbackFreeze == 0;
+  BeginBusy(callbacks);
+  FFetchBusy = true;
+  if (!callbacks) return;
+  const TIB_AliveFlag alive = FAlive;
+  try {
+    DoCallbackEvent(cbsStart);
+  } catch (...) {
+    if (alive.Get()) EndFetching();
+    throw;
+  }
+}
+
+void TIB_Dataset::EndFetching() {
+  if (FFetchingDepth > 0) --FFetchingDepth;
+  if (FFetchingDepth > 0 || !FFetching) return;
+  FFetching = false;
+  if (FFetchBusy) {
+    FFetchBusy = false;
+    EndBusy();
+  }
+  if (FCallbackInc >= 0 && FCallbackFreeze == 0) DoCallbackEvent(cbsEnd);
+  if (FAbort) {
+    FAbort = false;
+    StateChanged();
+  }
+}
+
+void TIB_Dataset::AbortFetching() noexcept {
+  if (FFetching) FAbort = true;
+}
+
+void TIB_Dataset::DoCallback() {
+  if (!FFetching || FCallbackInc < 0 || FCallbackFreeze > 0) return;
+  if (FCallbackInc == 0) {
+    ProcessCallbackMessages();
+    return;
+  }
+  if (FRowNum % FCallbackInc != 0) return;
+  const uint64_t now = GetTickCount64();
+  if (now - FFetchStart > FCallbackInitInt && now - FLastCallback >= FCallbackRefreshInt) {
+    FLastCallback = now;
+    DoCallbackEvent(cbsProgress);
+  }
+  ProcessCallbackMessages();
+}
+
+void TIB_Dataset::ProcessCallbackMessages() {
+  if (FAbort || FCallbackFreeze > 0 || !Application) return;
+  const TIB_AliveFlag alive = FAlive;
+  Application->ProcessMessages();
+  CheckAlive(alive);
+}
+
+void TIB_Dataset::DoCallbackEvent(TIB_CallbackStatus Status) {
+  if (!OnCallback || !CanFireEvents()) {
+    DefaultCallback(Status);
+    return;
+  }
+  // The handler and its Abort answer live outside the dataset: the handler may destroy it.
+  const TIB_CallbackEvent handler = OnCallback;
+  const TIB_AliveFlag alive = FAlive;
+  bool abort = FAbort;
+  handler(this, Status, FRowNum, abort);
+  CheckAlive(alive);
+  if (abort && FFetching) FAbort = true;
+}
+
+void TIB_Dataset::DefaultCallback(TIB_CallbackStatus Status) {
+  if (Status == cbsProgress) {
+    TCancelQueryInfo info;
+    info.Caption = FCallbackCaption.empty() && Application ? Application->GetTitle() : FCallbackCaption;
+    info.RowNum = FRowNum;
+    info.AbortFetching = [this, alive = FAlive] {
+      if (alive.Get()) AbortFetching();
+    };
+    const TIB_AliveFlag alive = FAlive;
+    FCancelDialogShown = true;
+    Dialogs().CancelQueryShow(info);
+    CheckAlive(alive);
+  } else if (Status == cbsEnd && FCancelDialogShown) {
+    FCancelDialogShown = false;
+    Dialogs().CancelQueryHide();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Scrolling
+
+bool TIB_Dataset::SysGetCanScroll() { return FActive || GetBufferCount() > 0 || FState == dssSearch; }
+
+bool TIB_Dataset::GetCanScroll() {
+  if (FRefreshDepth > 0) return true;
+  bool can = SysGetCanScroll();
+  if (can && OnGetCanScroll && CanFireEvents()) OnGetCanScroll(this, can);
+  return can;
+}
+
+void TIB_Dataset::DoBeforeScroll() { FireEvent(BeforeScroll); }
+void TIB_Dataset::DoAfterScroll() { FireEvent(AfterScroll); }
+
+void TIB_Dataset::SysBeginScroll() {
+  if (!FPrepared) return;
+  DoBeforeScroll();
+  if (FActive && !GetCanScroll()) IB_Raise<EIB_DatasetError>(IBMsg::DatasetCannotScroll);
+  if (GetIsModifying()) {
+    if (FActive) {
+      CheckBrowseMode();
+    } else {
+      SysPost(true, false);
+    }
+  }
+}
+
+void TIB_Dataset::SysEndScroll() {
+  const bool scrollable = !GetIsUnidirectional();
+  if (scrollable && FDeferCount > 0) {
+    FAfterScrollPending = true;
+    return;
+  }
+  if (scrollable && FRefreshDepth > 0) return;
+  const bool hasRecord = FFields->GetRowState() != rsNone;
+  if (hasRecord != FLastHadRecord && !FFetching) {
+    StateChanged();
+    FLastHadRecord = hasRecord;
+    if (!scrollable) {
+      ProcessLinkEvent(sleScrolled);
+      ProcessLinkEvent(sleDataChange);
+    }
+  }
+  DoAfterScroll();
+}
+
+int32_t TIB_Dataset::SysMoveBy(int32_t n) {
+  SysBeginScroll();
+  const int32_t r = FetchRows(n);
+  if (r >= 1) SysEndScroll();
+  return r;
+}
+
+void TIB_Dataset::SysFirst() {
+  SysBeginScroll();
+  if (FActive) TIB_Dataset::SysClose();
+  SysOpen();
+  if (FRowNum == 0 && !FEof) FetchRow();
+  SysEndScroll();
+}
+
+void TIB_Dataset::SysLast() {
+  SysBeginScroll();
+  SysOpen();
+  FetchLoop(0);
+  SysEndScroll();
+}
+
+void TIB_Dataset::SysInvalidateRows() {
+  if (FRefreshDepth > 0) return;
+  if (!GetIsModifying()) SysMoveBy(0);
+  ProcessLinkEvent(sleRowNumChanged, -1);
+}
+
+void TIB_Dataset::SysRowNumChanged(int32_t n) {
+  if (n == FRowNum && !GetIsModifying()) SysMoveBy(0);
+  ProcessLinkEvent(sleRowNumChanged, n);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Navigation
+
+int32_t TIB_Dataset::MoveBy(int32_t n) {
+  TLiveBusy busy(this, FAlive, false);
+  BeginDeferEvents();
+  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  if (FPrepared) {
+    // A post may shift the rows: the move still counts from the row that was current before it.
+    const int32_t before = FRowNum;
+    CheckBrowseMode();
+    n += before - FRowNum;
+  } else {
+    SetPrepared(true);
+  }
+  // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
+  const int32_t start = FRowNum;
+  SysMoveBy(n);
+  return FRowNum - start;
+}
+
+void TIB_Dataset::First() {
+  TLiveBusy busy(this, FAlive, false);
+  BeginDeferEvents();
+  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  if (FActive) {
+    CheckBrowseMode();
+  } else {
+    SetPrepared(true);
+  }
+  SysFirst();
+}
+
+void TIB_Dataset::Next() {
+  if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
+  MoveBy(1);
+}
+
+void TIB_Dataset::Prior() {
+  if (GetBof()) IB_Raise<EIB_DatasetError>(IBMsg::AtBeginningOfDataset);
+  MoveBy(-1);
+}
+
+void TIB_Dataset::Last() {
+  if (FEof && GetIsUnidirectional()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset_65171);
+  TLiveBusy busy(this, FAlive, false);
+  BeginDeferEvents();
+  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  if (!FActive) {
+    SetPrepared(true);
+  } else {
+    CheckBrowseMode();
+  }
+  SysLast();
+}
+
+void TIB_Dataset::FetchNext() {
+  if (!FActive && !SysOpen()) return;
+  if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
+  TLiveBusy busy(this, FAlive, false);
+  SysBeginScroll();
+  FetchRow();
+  SysEndScroll();
+}
+
+void TIB_Dataset::FetchAll() {
+  TLiveBusy busy(this, FAlive, true);
+  SysOpen();
+  FetchLoop(0);
+}

@@ -1,0 +1,151 @@
+// TIB_Dataset: refreshing (reopening at the same place where the dataset can find it again) and the
+// record count (a count statement built from the query, cached until the cursor is reopened).
+#include <vector>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/dataset/IB_Dataset.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+// ---------------------------------------------------------------------------------------------------------
+// Refresh
+
+bool TIB_Dataset::RefreshAll() {
+  if (FActive) {
+    const TIB_AliveFlag alive = FAlive;
+    BeginBusy(true);
+    TScopeExit end([this, alive] {
+      if (alive.Get()) EndBusy();
+    });
+    return SysRefresh(true, true);
+  }
+  return RefreshRows();
+}
+
+bool TIB_Dataset::RefreshKeys() { return FActive && SysRefresh(false, true); }
+
+bool TIB_Dataset::RefreshRows() { return GetIsActiveOrBuffered() && SysRefresh(true, false); }
+
+bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
+  if (KeepRows && !Reopen) {
+    SysInvalidateRows();
+    return true;
+  }
+  if (!GetIsActiveOrBuffered()) return false;
+  if (TIB_Transaction* t = GetIB_Transaction()) {
+    const TIB_TransactionState ts = t->GetTransactionState();
+    if ((ts == tsCommitting || ts == tsRollingBack) && FCommitAction == caClose) {
+      AbortFetching();
+      Close();
+      return false;
+    }
+  }
+  if (FRefreshDepth == 0) {
+    FRefreshSeq = 0;
+    FPositionChanged = false;
+  }
+  ++FRefreshDepth;
+  ++FRefreshSeq;
+  BeginDeferEvents();
+  const TIB_AliveFlag alive = FAlive;
+  TScopeExit end([this, alive] {
+    if (!alive.Get()) return;
+    --FRefreshDepth;
+    RunReported([this] { EndDeferEvents(); });
+  });
+  const bool outermost = FRefreshDepth == 1;
+  if (FFetching) {
+    AbortFetching();
+  } else {
+    SysBeginScroll();
+  }
+  TIB_Dataset::SysClose();
+  if (outermost) {
+    FRefreshEof = FSavedEof;
+    FRefreshRowNum = FSavedRowNum;
+    FRefreshBookmark = FSavedBookmark;
+    FPositionFound = false;
+  }
+  if (KeepRows) SysInvalidateRows();
+  // No refresh ran inside this one meanwhile.
+  auto unchanged = [this] { return FRefreshDepth == FRefreshSeq; };
+  const bool scrollable = !GetIsUnidirectional();
+  if (FParamsChanged) {
+    Open();
+    if (unchanged()) FPositionFound = FActive && !FEof && !GetBof();
+    FPositionChanged = false;
+  } else if (scrollable && !FRefreshBookmark.empty() && FRefreshAction == raKeepDataPos) {
+    SysOpen();
+    if (unchanged()) SetBookmark(FRefreshBookmark);
+    if (unchanged()) FPositionFound = GetBookmark() == FRefreshBookmark && !FEof && !GetBof();
+    if (!FPositionFound && !FRefreshEof) SysFirst();
+    if (unchanged() && GetBookmark() != FRefreshBookmark) FPositionChanged = true;
+  } else if (FRefreshAction == raKeepRowNum) {
+    SysOpen();
+    if (unchanged()) SetRowNum(FRefreshRowNum);
+    if (unchanged() && scrollable && FEof && !FRefreshEof) SysLast();
+    FPositionFound = FRowNum == FRefreshRowNum && !FEof && !GetBof();
+    FPositionChanged = GetBookmark() != FRefreshBookmark;
+  } else {
+    Open();
+    if (unchanged()) FPositionFound = FActive && !FEof && !GetBof();
+  }
+  const bool found = FPositionFound;
+  end.Release();
+  --FRefreshDepth;
+  EndDeferEvents();
+  if (FRefreshDepth == 0 && !FFetching && FPositionChanged) SysEndScroll();
+  return found;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Record count
+
+int32_t TIB_Dataset::GetRecordCount() {
+  TIB_BusyBracket busy(this);
+  return SysRecordCount();
+}
+
+int32_t TIB_Dataset::SysRecordCount() {
+  if (!FActive) PrepareCore();
+  if (!FPrepared) return -1;
+  if (!FRecordCountValid) {
+    FRecordCount = DoGetRecordCount();
+    // Under read committed another transaction's commit changes the count at any time.
+    TIB_Transaction* t = GetIB_Transaction();
+    FRecordCountValid = !(t && t->GetIsolation() == tiCommitted);
+  }
+  return FRecordCount;
+}
+
+int32_t TIB_Dataset::DoGetRecordCount() {
+  if (!FPrepared) return -1;
+  SysCheckTransaction(true);
+  DoBeforeExecute();
+  if (OnGetRecordCount && CanFireEvents()) {
+    int32_t count = 0;
+    OnGetRecordCount(this, count);
+    return count;
+  }
+  std::string sql;
+  MakeRecordCountSQL(FPreparedSQL, sql);
+  std::vector<std::byte> buffer(XSQLDA_LENGTH(1));
+  auto* out = reinterpret_cast<XSQLDA*>(buffer.data());
+  out->version = SQLDA_VERSION1;
+  out->sqln = 1;
+  out->sqld = 1;
+  int32_t count = 0;
+  short ind = 0;
+  XSQLVAR& v = out->sqlvar[0];
+  v.sqltype = SQL_LONG;
+  v.sqlscale = 0;
+  v.sqllen = sizeof count;
+  v.sqldata = reinterpret_cast<char*>(&count);
+  v.sqlind = &ind;
+  XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
+  if (in) FParams->PostBlobNodes();
+  SysExecuteImmediate(sql, in, out);
+  return ind == 0 ? count : 0;
+}

@@ -1,0 +1,85 @@
+// A form with a connection to a fresh embedded database, a transaction and a table T of numbered rows,
+// for the dataset tests; plus a clock the tests drive and counters of client calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_DSQL.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_Cursor.h"
+#include "platform/Clock.h"
+#include "support/TestSupport.h"
+
+namespace datasettest {
+
+// A tick source the test sets and advances by Step at every reading.
+struct TestClock {
+  static inline uint64_t Now = 0;
+  static inline uint64_t Step = 0;
+  static uint64_t Read() {
+    const uint64_t t = Now;
+    Now += Step;
+    return t;
+  }
+  TestClock(uint64_t Start, uint64_t AStep) {
+    Now = Start;
+    Step = AStep;
+    SetTickSource(&Read);
+  }
+  ~TestClock() { SetTickSource(nullptr); }
+};
+
+class DatasetDbTest : public ::testing::Test {
+protected:
+  testsupport::TempDir Dir;
+  TComponent* Owner = new TComponent(nullptr);
+  TIB_Connection* Conn = new TIB_Connection(Owner);
+  TIB_Transaction* Tr = new TIB_Transaction(Owner);
+
+  void SetUp() override {
+    Conn->SetDatabaseName(Dir.File("ds.fdb"));
+    Conn->SetCharSet("ISO8859_1");
+    Conn->SetSQLDialect(3);
+    Conn->SetPageSize(8192);
+    Conn->CreateDatabase();
+    Tr->SetIB_Connection(Conn);
+    Tr->SetIsolation(tiConcurrency);
+    Exec("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), GRP INTEGER)");
+    Tr->Commit();
+  }
+  void TearDown() override { delete Owner; }
+
+  // Rows 1..N: NAME 'n<i>', GRP i mod 3.
+  void Fill(int N) {
+    Exec("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= " + std::to_string(N) +
+         ") DO BEGIN INSERT INTO T VALUES (:I, 'n' || :I, MOD(:I, 3)); I = I + 1; END END");
+    Tr->Commit();
+  }
+  void Exec(const std::string& SQL) {
+    auto* q = new TIB_DSQL(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(SQL);
+    q->Execute();
+    delete q;
+  }
+  TIB_Cursor* NewCursor(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    auto* c = new TIB_Cursor(Owner);
+    c->SetIB_Connection(Conn);
+    c->SetIB_Transaction(Tr);
+    c->GetSQL().SetText(SQL);
+    return c;
+  }
+  // Rows fetched by walking the open cursor to its end.
+  static int Walk(TIB_Dataset* D) {
+    int n = 0;
+    for (; !D->GetEof(); D->Next()) ++n;
+    return n;
+  }
+};
+
+}  // namespace datasettest
