@@ -4,6 +4,7 @@
 
 #include "BlobTestSupport.h"
 #include "dblib/IB_Errors.h"
+#include "dblib/dataset/IB_Cursor.h"
 #include "platform/Graphics.h"
 
 namespace {
@@ -195,15 +196,22 @@ TEST_F(ColumnBlobTest, ABlobThatCannotBeReadRaisesTheEngineError) {
 
 TEST_F(ColumnBlobTest, ACursorKeepsOnlyTheBlobsOfItsCurrentRow) {
   MakeTable("B BLOB SUB_TYPE 1");
-  TIB_DSQL* sel = Prepared("SELECT B FROM T WHERE ID = :ID");
-  for (int i = 1; i <= 40; ++i) {
-    Exec("INSERT INTO T VALUES (" + std::to_string(i) + ", 'value " + std::to_string(i) + "')");
-    sel->ParamByName("ID")->SetAsInteger(i);
-    sel->Execute();
+  Exec(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 40) DO BEGIN "
+      "INSERT INTO T VALUES (:I, 'value ' || :I); I = I + 1; END END");
+  auto* cursor = new TIB_Cursor(Owner);
+  cursor->SetIB_Connection(Conn);
+  cursor->SetIB_Transaction(Tr);
+  cursor->GetSQL().SetText("SELECT ID, B FROM T ORDER BY ID");
+  int rows = 0;
+  for (cursor->First(); !cursor->GetEof(); cursor->Next()) {
+    const int id = cursor->FieldByName("ID")->GetAsInteger();
     // Another row's value of the same column is never taken for this one.
-    ASSERT_EQ(Blob(sel)->GetAsString(), "value " + std::to_string(i));
-    ASSERT_EQ(CachedValues(*sel->GetFields()), 1);
+    ASSERT_EQ(cursor->FieldByName("B")->GetAsString(), "value " + std::to_string(id));
+    ASSERT_EQ(CachedValues(*cursor->GetFields()), 1);
+    ++rows;
   }
+  EXPECT_EQ(rows, 40);
 }
 
 }  // namespace
