@@ -6,15 +6,13 @@
 // thread; wall time beside it). The target for the disabled monitor is at most 1.02.
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
@@ -25,18 +23,6 @@ namespace {
 
 int kRounds = 30;
 int kStepsPerRound = 1000;
-
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const size_t n = V.size();
-  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
-}
 
 enum TVariant { vNone, vDisabled, vEnabled };
 const char* const kNames[] = {"no monitor", "monitor disabled", "monitor enabled, null sink"};
@@ -98,8 +84,7 @@ int main(int argc, char** argv) {
           monitor->OnMonitorOutputItem = [&items](TObject*, const std::string&) { ++items; };
           monitor->SetEnabled(variant == vEnabled);
         }
-        const auto wall0 = std::chrono::steady_clock::now();
-        const double cpu0 = ThreadCpu();
+        const bench::Clock t0;
         for (int i = 0; i < kStepsPerRound; ++i, ++next) {
           id->SetAsInteger(next);
           v->SetAsInteger(next);
@@ -108,15 +93,13 @@ int main(int argc, char** argv) {
           sel->Execute();
           sum += value->GetAsInteger();
         }
-        const double roundCpuTime = ThreadCpu() - cpu0;
-        const double roundWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        const bench::Time t = bench::Elapsed(t0);
         delete monitor;
         if (r < 0) continue;
-        roundCpu[variant].push_back(roundCpuTime);
+        roundCpu[variant].push_back(t.Cpu);
         cpu[variant] += roundCpu[variant].back();
-        wall[variant] += roundWall;
-        if (std::getenv("BENCH_ROUNDS"))
-          std::printf("  round %2d %-28s wall %.3f s\n", r + 1, kNames[variant], roundWall);
+        wall[variant] += t.Wall;
+        if (std::getenv("BENCH_ROUNDS")) std::printf("  round %2d %-28s wall %.3f s\n", r + 1, kNames[variant], t.Wall);
       }
     }
     tr->Commit();
@@ -128,7 +111,7 @@ int main(int argc, char** argv) {
       std::vector<double> ratios;
       for (int r = 0; r < kRounds; ++r) ratios.push_back(roundCpu[i][r] / roundCpu[vNone][r]);
       std::printf("  %-28s cpu %.3f s, wall %.3f s; ratio to no monitor: cpu %.3f (median round %.3f), wall %.3f\n",
-                  kNames[i], cpu[i], wall[i], cpu[i] / cpu[vNone], Median(ratios), wall[i] / wall[vNone]);
+                  kNames[i], cpu[i], wall[i], cpu[i] / cpu[vNone], bench::Median(ratios), wall[i] / wall[vNone]);
     }
     std::printf("  (%lld items written by the enabled monitor)\n", static_cast<long long>(items));
     const int64_t expected = static_cast<int64_t>(next) * (next - 1) / 2;
