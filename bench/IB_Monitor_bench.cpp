@@ -31,8 +31,9 @@ const char* const kNames[] = {"no monitor", "monitor disabled", "monitor enabled
 
 // Arguments: [rounds [steps per round]] (default 30 x 1000 per variant). BENCH_ROUNDS=1 prints every round.
 int main(int argc, char** argv) {
-  if (argc > 1) kRounds = std::atoi(argv[1]);
-  if (argc > 2) kStepsPerRound = std::atoi(argv[2]);
+  // Other arguments (Google Benchmark flags that scripts/bench.sh passes to every benchmark) are ignored.
+  if (argc > 1 && std::atoi(argv[1]) > 0) kRounds = std::atoi(argv[1]);
+  if (argc > 2 && std::atoi(argv[2]) > 0) kStepsPerRound = std::atoi(argv[2]);
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("dblib_monitor_bench_" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
