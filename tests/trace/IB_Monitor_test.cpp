@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <thread>
 #include <vector>
 
 #include "dblib/StatementTestSupport.h"
@@ -183,6 +184,41 @@ TEST_F(MonitorTest, EachMonitorGetsTheItemsOfItsGroupsInListOrder) {
       1u,
       ItemsOf("/*---\r\nFETCH\r\nSTMT_HANDLE = #\r\nFIELDS = [  Version 1 SQLd 1 SQLn 1\r\n  T.NAME = 'a' ]").size());
   EXPECT_TRUE(ItemsOf("/*---\r\nPREPARE").empty());
+}
+
+TEST_F(MonitorTest, AMonitorServesTheCallsOfItsOwnThread) {
+  M->SetMonitorGroups(Bit(mgTransaction));
+  M->SetEnabled(true);
+  std::vector<std::string> workerItems;
+  bool workerWrapped = true;
+  std::thread worker([&] {
+    // The worker's components live in the worker's own session.
+    auto* owner = new TComponent(nullptr);
+    auto* conn = new TIB_Connection(owner);
+    conn->SetDatabaseName(Dir.File("worker.fdb"));
+    conn->CreateDatabase();
+    auto* tr = new TIB_Transaction(owner);
+    tr->SetIB_Connection(conn);
+    workerWrapped = IB_CallHooksInstalled(*conn->GetSession());
+    tr->SysStart();
+    tr->Commit();
+    auto* own = new TIB_Monitor(owner);
+    own->SetMinTicks(UINT32_MAX);
+    own->OnMonitorOutputItem = [&](TObject*, const std::string& Item) { workerItems.push_back(Plain(Item)); };
+    own->SetMonitorGroups(Bit(mgTransaction));
+    own->SetEnabled(true);
+    tr->SysStart();
+    tr->Commit();
+    delete owner;
+  });
+  worker.join();
+  EXPECT_FALSE(workerWrapped);
+  EXPECT_TRUE(Items.empty());
+  EXPECT_EQ((std::vector<std::string>{"/*---\r\nSTART TRANSACTION\r\nDB HANDLE COUNT 1\r\nTR_HANDLE = #\r\n----*/",
+                                      "/*---\r\nCOMMIT\r\nTR_HANDLE = #\r\n----*/"}),
+            workerItems);
+  Tr->SysStart();
+  EXPECT_EQ(1u, Items.size());
 }
 
 TEST_F(MonitorTest, ClosingAStatementIsShownByItsGroups) {
