@@ -9,10 +9,10 @@
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
-#include "dblib/schema/IB_Schema.h"
-#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
+#include "dblib/schema/IB_Schema.h"
+#include "dblib/schema/IB_SchemaCache.h"
 
 namespace {
 

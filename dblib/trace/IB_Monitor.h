@@ -119,6 +119,6 @@ private:
   int32_t FLastErrorCode = 0;
 };
 
-// True when the session's general entries (respectively its cursor group) hold the monitor's wrappers.
+// True when the session's general entries hold the monitor's wrappers; the second: when its cursor group does.
 bool IB_CallHooksInstalled(const TIB_SessionBase& Session);
 bool IB_RowHooksInstalled(const TIB_SessionBase& Session);
