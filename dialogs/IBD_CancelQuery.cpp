@@ -24,10 +24,14 @@ TdlgCancelQuery::TdlgCancelQuery(QWidget* Parent) : QDialog(Parent) {
   Bevel1->setGeometry(8, 8, 297, 81);
   lbFetchingMessage = new QLabel(IBD_Msg(IBMsg::FetchingQueryResults), this);
   lbFetchingMessage->setObjectName("lbFetchingMessage");
-  QFont big = font();
-  big.setPixelSize(21);
-  lbFetchingMessage->setFont(big);
   lbFetchingMessage->setGeometry(58, 22, 197, 24);
+  // 21 pixels high, or smaller where this system's font would not fit the text in the label.
+  QFont big = font();
+  for (int height = 21; height >= 8; --height) {
+    big.setPixelSize(height);
+    if (QFontMetrics(big).horizontalAdvance(lbFetchingMessage->text()) <= lbFetchingMessage->width()) break;
+  }
+  lbFetchingMessage->setFont(big);
   lbRowNum = new QLabel("Row#", this);
   lbRowNum->setObjectName("lbRowNum");
   lbRowNum->setAlignment(Qt::AlignCenter);

@@ -68,9 +68,8 @@ bool TakePosition(std::string_view S, size_t Pos, int32_t& Line, int32_t& Column
   return true;
 }
 
-// Line breaks made uniform (LF) and blanks trimmed at both ends. LeadingLines counts the line
-// breaks trimmed away before the first text.
-QString Tidy(const std::string& Text, int* LeadingLines = nullptr) {
+// Line breaks made uniform (LF) and blanks trimmed at both ends.
+QString Tidy(const std::string& Text) {
   std::string s;
   s.reserve(Text.size());
   for (size_t i = 0; i < Text.size(); ++i) {
@@ -84,7 +83,6 @@ QString Tidy(const std::string& Text, int* LeadingLines = nullptr) {
   size_t first = 0, last = s.size();
   while (first < last && static_cast<unsigned char>(s[first]) <= ' ') ++first;
   while (last > first && static_cast<unsigned char>(s[last - 1]) <= ' ') --last;
-  if (LeadingLines) *LeadingLines = static_cast<int>(std::count(s.begin(), s.begin() + first, '\n'));
   return IBD_ToQString(s.substr(first, last - first));
 }
 
@@ -175,10 +173,9 @@ void TdlgError::SetError(const EIB_ISCError& E) {
 }
 
 void TdlgError::SetTexts(const std::string& ErrorMessage, const std::string& SQLMessage, const std::string& SQL) {
-  int sqlLeadingLines = 0;
   meError->setPlainText(Tidy(ErrorMessage));
   meSQLMsg->setPlainText(Tidy(SQLMessage));
-  meSQL->setPlainText(Tidy(SQL, &sqlLeadingLines));
+  meSQL->setPlainText(Tidy(SQL));
   {
     const QSignalBlocker quiet(pcError);  // filling the pages is no page change of the user's
     pcError->setTabVisible(pcError->indexOf(tsSQLMsg), !meSQLMsg->document()->isEmpty());
@@ -188,9 +185,9 @@ void TdlgError::SetTexts(const std::string& ErrorMessage, const std::string& SQL
   int32_t line = 0, column = 0;
   if (!meSQL->document()->isEmpty() && FindErrorPosition(IBD_FromQString(meError->toPlainText()), line, column) &&
       line >= 1 && column >= 1) {
-    // The server counts lines of the text it was sent; the memo lost the blank lines above the text.
+    // A position beyond the text's end goes to the nearest place inside it.
     QTextDocument* doc = meSQL->document();
-    const int block = std::clamp(line - 1 - sqlLeadingLines, 0, doc->blockCount() - 1);
+    const int block = std::min(line, doc->blockCount()) - 1;
     const QTextBlock b = doc->findBlockByNumber(block);
     QTextCursor caret(doc);
     caret.setPosition(b.position() + std::min(column, b.length() - 1));
