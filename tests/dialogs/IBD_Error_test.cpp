@@ -105,9 +105,11 @@ TEST(ErrorDialog, ControlsAndTexts) {
     EXPECT_TRUE(memo->isReadOnly());
     EXPECT_EQ(Qt::ScrollBarAlwaysOn, memo->horizontalScrollBarPolicy());
     EXPECT_EQ("Courier New", memo->font().family());
-    EXPECT_EQ(8, memo->font().pointSize());
   }
   EXPECT_EQ(QPlainTextEdit::NoWrap, dlg.meSQL->lineWrapMode());
+  // A server text in a single-byte character set keeps every character.
+  dlg.SetTexts("Tabelle Z\xFCrich", "", "");
+  EXPECT_EQ(QString::fromUtf8("Tabelle Z\u00FCrich"), dlg.meError->toPlainText());
 }
 
 // A real error of the engine in the dialog, closed with its OK button.
