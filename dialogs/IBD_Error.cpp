@@ -107,9 +107,14 @@ QPlainTextEdit* NewMemo(QWidget* Page, const char* Name, bool WordWrap) {
 
 bool FindErrorPosition(const std::string& ErrorText, int32_t& Line, int32_t& Column) noexcept {
   const std::string_view text(ErrorText);
-  for (size_t pos = 0; pos + 4 <= text.size(); ++pos) {
+  bool namedModule = false;  // the line so far names a stored procedure, trigger or function
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (c == '\n' || c == '\r') namedModule = false;
+    if (c == '\'' || c == '"') namedModule = true;
     size_t after = pos;
-    if (!TakeWord(text, after, "line")) continue;
+    // "At procedure 'P' line: 3, col: 3" is a place in P's own source, not in the statement's text.
+    if (namedModule || !TakeWord(text, after, "line")) continue;
     if (pos > 0 && IsLetter(text[pos - 1])) continue;  // "deadline", "inline"
     if (TakePosition(text, after, Line, Column)) return true;
   }

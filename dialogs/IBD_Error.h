@@ -17,7 +17,9 @@ class QWidget;
 
 // Finds the first position a server message names, on any of its lines: a line number followed by
 // "column", "char" or "col" and the column ("line 2, column 5", "At block line: 1, col: 24",
-// "line 3, char 7"). False, with Line and Column untouched, when no line names one.
+// "line 3, char 7"). Places in the source of a named stored procedure, trigger or function ("At
+// procedure 'P' line: 3, col: 3") are not places in the statement and are passed over. False, with
+// Line and Column untouched, when no line names one.
 bool FindErrorPosition(const std::string& ErrorText, int32_t& Line, int32_t& Column) noexcept;
 
 class TdlgError : public QDialog {

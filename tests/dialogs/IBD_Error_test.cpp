@@ -33,6 +33,8 @@ TEST(ErrorDialog, FindsThePositionOnAnyLineInEachWayTheServerWritesIt) {
       {"line 2, column", false, 0, 0},             // cut short
       {"line 9999999999, column 1", false, 0, 0},  // no number the dialog can place
       {"line two, col 1\nAt line 5, column 6", true, 5, 6},
+      {"divide by zero.\nAt procedure 'P' line: 3, col: 3\nAt block line: 4, col: 5", true, 4, 5},
+      {"At trigger \"T\" line: 3, col: 3", false, 0, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.Text);
@@ -122,19 +124,29 @@ TEST(ErrorDialog, ShowsTheEnginesErrorAndClosesWithOK) {
   db->CreateDatabase();
   auto* tr = new TIB_Transaction(form.get());
   tr->SetIB_Connection(db);
+  auto statement = [&](const char* SQL) {
+    auto* q = new TIB_DSQL(form.get());
+    q->SetIB_Connection(db);
+    q->SetIB_Transaction(tr);
+    q->GetSQL().SetText(SQL);
+    return q;
+  };
+  statement("CREATE PROCEDURE P RETURNS (R INTEGER) AS\nBEGIN\n  R = 1 / 0;\n  SUSPEND;\nEND")->Execute();
+  tr->Commit();
+  // The statement names itself on the SQL page (two lines, the second 12 characters long); the caret
+  // lands inside that text.
   struct Case {
     const char* SQL;
     const char* CursorPos;
   } cases[] = {
-      {"SELECT 1\nFROMM RDB$DATABASE", "2: 7"},                                    // "line 2, column 7"
-      {"EXECUTE BLOCK AS\nDECLARE I INTEGER;\nBEGIN\n  I = 1 / 0;\nEND", "2: 3"},  // "At block line: 4, col: 3"
+      {"SELECT 1\nFROMM RDB$DATABASE", "2: 7"},  // "line 2, column 7"
+      // "At procedure 'P' line: 3, col: 3" is passed over for "At block line: 4, col: 5"
+      {"EXECUTE BLOCK RETURNS (X INTEGER) AS\nBEGIN\n  X = 0;\n    SELECT R FROM P INTO :X;\n  SUSPEND;\nEND", "2: 5"},
+      {"SELECT R FROM P", "1: 0"},  // only a place in P's source
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.SQL);
-    auto* q = new TIB_DSQL(form.get());
-    q->SetIB_Connection(db);
-    q->SetIB_Transaction(tr);
-    q->GetSQL().SetText(k.SQL);
+    TIB_DSQL* q = statement(k.SQL);
     try {
       q->Execute();
       ADD_FAILURE() << "no error";
@@ -145,7 +157,6 @@ TEST(ErrorDialog, ShowsTheEnginesErrorAndClosesWithOK) {
         shown = true;
         EXPECT_TRUE(dlg->meError->toPlainText().startsWith("ISC ERROR CODE:"));
         EXPECT_EQ(dlg->tsErrorMsg, dlg->pcError->currentWidget());
-        // The statement names itself on the SQL page; the caret lands inside that text.
         EXPECT_EQ(k.CursorPos, dlg->lbCursorPos->text());
         QTest::mouseClick(dlg->OKBtn, Qt::LeftButton);
       });
