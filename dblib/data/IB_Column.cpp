@@ -603,22 +603,25 @@ void TIB_Column::BeforeModify() {
   if (FInModify) return;
   if (OnBeforeModify) OnBeforeModify(this);
   // Only a calculated column (negative number) asks its statement whether it is being calculated.
-  TIB_RowStatement* st = FFieldNo < 0 ? GetStatement() : nullptr;
-  if (!(st && st->GetCalculatingFields())) FRow->NotifyBeforeChange(this);
-  if (FLaidOut && FRow->GetRecordBuffer()) std::memcpy(FSavedValue.get(), FRow->GetRecordBuffer() + FOffset, size);
+  if (FFieldNo >= 0) {
+    FRow->NotifyBeforeChange(this);
+  } else if (TIB_RowStatement* st = GetStatement(); !(st && st->GetCalculatingFields())) {
+    FRow->NotifyBeforeChange(this);
+  }
+  // The old value, for GetIsChanged.
+  if (const uint8_t* record = FLaidOut ? FRow->GetRecordBuffer() : nullptr) {
+    std::memcpy(FSavedValue.get(), record + FOffset, size);
+  }
 }
 
 void TIB_Column::AfterModify() {
   if (!FInModify) {
-    struct TGuard {
-      bool& Flag;
-      ~TGuard() { Flag = false; }
-    } guard{FInModify};
-    FInModify = true;
+    const TValueRestorer<bool> inModify(FInModify, true);
     if (OnValidate) OnValidate(this);
     if (TIB_RowStatement* st = GetStatement()) st->DoValidateField(*FRow, *this);
   }
   FRow->NotifyColumnChanged(this);
+  // Changed against the value saved before the change: only asked when someone listens.
   if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }
 

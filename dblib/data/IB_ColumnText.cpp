@@ -15,15 +15,15 @@ bool IsMultiByteUtf8(int16_t SubType) {
   return charset == 3 || charset == 4;
 }
 
-// The first Max bytes of Text; in a UTF-8 column the cut moves back to a character boundary, so that a
-// cut value is still a valid text the server accepts.
-std::string CutText(const std::string& Text, size_t Max, bool Utf8) {
-  if (Text.size() <= Max) return Text;
+// How many bytes of Text fit Max; in a UTF-8 column the cut moves back to a character boundary, so that
+// a cut value is still a valid text the server accepts.
+size_t CutLength(const std::string& Text, size_t Max, bool Utf8) {
+  if (Text.size() <= Max) return Text.size();
   size_t n = Max;
   if (Utf8) {
     while (n > 0 && (static_cast<unsigned char>(Text[n]) & 0xC0) == 0x80) --n;
   }
-  return Text.substr(0, n);
+  return n;
 }
 
 }  // namespace
@@ -65,13 +65,14 @@ std::string TIB_ColumnText::GetTextValue() {
 }
 
 void TIB_ColumnText::SetTextValue(const std::string& Text) {
-  std::string text = Text;
-  if (GetCharCase() == 1) {
-    text = UpperCase(text);
-  } else if (GetCharCase() == 2) {
-    text = LowerCase(text);
+  // A copy only when case or trimming may change the text.
+  const bool trims = !GetRow()->GetIsKeyRow() && GetTrimming() != 0;
+  std::string changed;
+  if (GetCharCase() == 1 || GetCharCase() == 2 || trims) {
+    changed = GetCharCase() == 1 ? UpperCase(Text) : GetCharCase() == 2 ? LowerCase(Text) : Text;
+    if (trims) ApplyTrimming(changed, GetTrimming());
   }
-  if (!GetRow()->GetIsKeyRow()) ApplyTrimming(text, GetTrimming());
+  const std::string& text = GetCharCase() == 1 || GetCharCase() == 2 || trims ? changed : Text;
   BeforeModify();
   if (text.empty() && GetBlankIsNull()) {
     SetIsNull(true);
@@ -80,13 +81,14 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
   }
   SetIsNull(false);
   FillPad();
-  text = CutText(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+  const size_t n =
+      CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
   if (uint8_t* data = Data()) {
     if (IsVarChar()) {
-      std::memcpy(data + 2, text.data(), text.size());
-      SetVarLength(static_cast<uint16_t>(text.size()));
+      std::memcpy(data + 2, text.data(), n);
+      SetVarLength(static_cast<uint16_t>(n));
     } else {
-      std::memcpy(data, text.data(), text.size());
+      std::memcpy(data, text.data(), n);
     }
   }
   AfterModify();
@@ -99,8 +101,12 @@ std::string TIB_ColumnText::GetAsString() {
 }
 
 void TIB_ColumnText::SetAsString(const std::string& Value) {
+  if (!OnSetText) {
+    SetTextValue(Value);
+    return;
+  }
   std::string text = Value;
-  if (OnSetText) OnSetText(this, text);
+  OnSetText(this, text);
   SetTextValue(text);
 }
 

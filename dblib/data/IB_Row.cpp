@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
@@ -13,6 +14,7 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_ColumnTypes.h"
 #include "dblib/data/IB_RowNames.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -92,6 +94,7 @@ void TIB_Row::ClearDescription() {
   FColumns.clear();
   FArrayCount = FBlobCount = FCalculatedCount = FHiddenParamCount = 0;
   FRelationNames->Clear();
+  FNamesIndexed = false;
   FPSQLDA = nullptr;
   FSQLDAMemory.reset();
   FRecordLength = 0;
@@ -120,9 +123,11 @@ void TIB_Row::AllocateXSQLDA(int N) {
   if (N > 0) {
     try {
       FStatement->SysDescribeFields(*this);
+      TParamGroups groups;
       if (FRowType == rtParams) {
-        ConvertNullTypeParams(N);
-        UnifyParams(N);
+        groups = GroupParamsByName(N);
+        ConvertNullTypeParams(groups);
+        UnifyParams(groups);
       }
       // Calculated XSQLVARs are read from their definitions before anything counts or lays out.
       const TStrings& defs = FStatement->GetCalculatedFields();
@@ -134,7 +139,7 @@ void TIB_Row::AllocateXSQLDA(int N) {
       FVarColumns.assign(static_cast<size_t>(total), nullptr);
       for (int i = 0; i < N; ++i) {
         TIB_Column* shared = nullptr;
-        if (FRowType == rtParams && SharesParamColumn(i, shared)) {
+        if (FRowType == rtParams && SharesParamColumn(groups, i, shared)) {
           FVarColumns[i] = shared;
           continue;
         }
@@ -146,6 +151,7 @@ void TIB_Row::AllocateXSQLDA(int N) {
         if (!rel.empty()) FRelationNames->Add(rel);
       }
       NameColumns();
+      FNamesIndexed = false;
       LayoutBuffers(N);
       InitBuffers();
     } catch (...) {
@@ -156,16 +162,23 @@ void TIB_Row::AllocateXSQLDA(int N) {
   if (FRowState != rsNone) SetRowState(rsNone);
 }
 
-std::string TIB_Row::VarAliasName(int Index) const {
-  const XSQLVAR& v = FPSQLDA->sqlvar[Index];
-  return XSQLVARText(v.aliasname, v.aliasname_length);
-}
-
-bool TIB_Row::SameParamName(int A, int B) const {
+TIB_Row::TParamGroups TIB_Row::GroupParamsByName(int N) const {
+  // Each name is spelled once; names compare as FindByName compares them.
   const int dialect = FStatement->GetSQLDialect();
-  const std::string a = FormatSQLName(dialect, VarAliasName(A));
-  const std::string b = FormatSQLName(dialect, VarAliasName(B));
-  return dialect < 3 ? CompareText(a, b) == 0 : a == b;
+  TParamGroups groups;
+  groups.GroupOf.resize(static_cast<size_t>(N));
+  std::unordered_map<std::string, int> ids;
+  ids.reserve(static_cast<size_t>(N));
+  for (int i = 0; i < N; ++i) {
+    const XSQLVAR& v = FPSQLDA->sqlvar[i];
+    std::string key = FormatSQLName(dialect, XSQLVARText(v.aliasname, v.aliasname_length));
+    if (dialect < 3) key = UpperCase(key);
+    const auto [it, added] = ids.emplace(std::move(key), static_cast<int>(groups.Members.size()));
+    if (added) groups.Members.emplace_back();
+    groups.GroupOf[static_cast<size_t>(i)] = it->second;
+    groups.Members[static_cast<size_t>(it->second)].push_back(i);
+  }
+  return groups;
 }
 
 bool TIB_Row::ParamsCanShare(const XSQLVAR& A, const XSQLVAR& B) {
@@ -173,15 +186,19 @@ bool TIB_Row::ParamsCanShare(const XSQLVAR& A, const XSQLVAR& B) {
   return SQLTypesCompatible(A.sqltype, B.sqltype) && A.sqlscale == B.sqlscale;
 }
 
-void TIB_Row::ConvertNullTypeParams(int N) {
+void TIB_Row::ConvertNullTypeParams(const TParamGroups& Groups) {
   // Firebird describes a parameter whose type the statement does not fix (as in "? IS NULL") with the
-  // type SQL_NULL. It takes the description of a same-named typed parameter, else a VARCHAR.
-  for (int i = 0; i < N; ++i) {
+  // type SQL_NULL. It takes the description of the first same-named typed parameter, else a VARCHAR.
+  const int n = static_cast<int>(Groups.GroupOf.size());
+  for (int i = 0; i < n; ++i) {
     XSQLVAR& var = FPSQLDA->sqlvar[i];
     if (BaseType(var) != SQL_NULL) continue;
     const XSQLVAR* model = nullptr;
-    for (int j = 0; j < N && !model; ++j) {
-      if (j != i && BaseType(FPSQLDA->sqlvar[j]) != SQL_NULL && SameParamName(i, j)) model = &FPSQLDA->sqlvar[j];
+    for (int j : Groups.Members[static_cast<size_t>(Groups.GroupOf[static_cast<size_t>(i)])]) {
+      if (j != i && BaseType(FPSQLDA->sqlvar[j]) != SQL_NULL) {
+        model = &FPSQLDA->sqlvar[j];
+        break;
+      }
     }
     if (model) {
       var.sqltype = static_cast<ISC_SHORT>(BaseType(*model) | 1);
@@ -197,12 +214,15 @@ void TIB_Row::ConvertNullTypeParams(int N) {
   }
 }
 
-void TIB_Row::UnifyParams(int N) {
-  for (int i = 0; i < N; ++i) {
-    for (int j = i + 1; j < N; ++j) {
+void TIB_Row::UnifyParams(const TParamGroups& Groups) {
+  // Every pair of same-named parameters, in order: the larger description wins.
+  const int n = static_cast<int>(Groups.GroupOf.size());
+  for (int i = 0; i < n; ++i) {
+    for (int j : Groups.Members[static_cast<size_t>(Groups.GroupOf[static_cast<size_t>(i)])]) {
+      if (j <= i) continue;
       XSQLVAR& a = FPSQLDA->sqlvar[i];
       XSQLVAR& b = FPSQLDA->sqlvar[j];
-      if (!SameParamName(i, j) || !ParamsCanShare(a, b)) continue;
+      if (!ParamsCanShare(a, b)) continue;
       const bool nullable = ((a.sqltype | b.sqltype) & 1) != 0;
       if (a.sqllen > b.sqllen) {
         b = a;
@@ -218,12 +238,13 @@ void TIB_Row::UnifyParams(int N) {
   }
 }
 
-bool TIB_Row::SharesParamColumn(int VarIndex, TIB_Column*& Shared) const {
+bool TIB_Row::SharesParamColumn(const TParamGroups& Groups, int VarIndex, TIB_Column*& Shared) const {
   Shared = nullptr;
-  for (int j = 0; j < VarIndex; ++j) {
-    TIB_Column* col = FVarColumns[j];
+  for (int j : Groups.Members[static_cast<size_t>(Groups.GroupOf[static_cast<size_t>(VarIndex)])]) {
+    if (j >= VarIndex) break;
+    TIB_Column* col = FVarColumns[static_cast<size_t>(j)];
     if (!col || col->GetFieldNo() != j) continue;
-    if (SameParamName(VarIndex, j) && ParamsCanShare(FPSQLDA->sqlvar[VarIndex], FPSQLDA->sqlvar[j])) {
+    if (ParamsCanShare(FPSQLDA->sqlvar[VarIndex], FPSQLDA->sqlvar[j])) {
       Shared = col;
       return true;
     }
@@ -445,6 +466,7 @@ int TIB_Row::IndexOfColumn(const TIB_Column* Column) const {
 void TIB_Row::MoveColumn(int CurIndex, int NewIndex) {
   const int count = GetColumnCount();
   if (CurIndex < 0 || CurIndex >= count || NewIndex < 0 || NewIndex >= count || CurIndex == NewIndex) return;
+  FNamesIndexed = false;
   auto first = FColumns.begin();
   if (CurIndex < NewIndex) {
     std::rotate(first + CurIndex, first + CurIndex + 1, first + NewIndex + 1);
@@ -470,65 +492,120 @@ TIB_Column* TIB_Row::ColumnByNumber(int FieldNo) const {
   return col;
 }
 
+void TIB_Row::IndexNames(int Dialect) const {
+  const size_t n = FColumns.size();
+  const bool caseInsensitive = Dialect < 3;
+  FByColumnName.Reset(n, caseInsensitive, false);
+  FBySQLName.Reset(n, caseInsensitive, false);
+  FByRelColumnName.Reset(n, caseInsensitive, true);
+  FByRelSQLName.Reset(n, caseInsensitive, true);
+  for (size_t i = 0; i < n; ++i) {
+    const TIB_Column& col = *FColumns[i];
+    const std::string name = col.GetColumnName();
+    const std::string sqlName = col.GetSQLName();
+    const std::string rel = col.GetRelName();
+    const auto pos = static_cast<int32_t>(i);
+    FByColumnName.Add(name, {}, pos);
+    FBySQLName.Add(sqlName, {}, pos);
+    FByRelColumnName.Add(rel, name, pos);
+    FByRelSQLName.Add(rel, sqlName, pos);
+  }
+  FIndexedDialect = Dialect;
+  FNamesIndexed = true;
+}
+
+namespace {
+
+// Per byte: its ASCII upper case, or 0 for a byte that a plain name does not hold (a quote, a dot, a
+// blank or control character, which the full rules handle).
+struct TPlainNameBytes {
+  unsigned char Upper[256];
+  constexpr TPlainNameBytes() : Upper() {
+    for (int c = 0; c < 256; ++c) {
+      const bool breaks = c <= ' ' || c == '"' || c == '.';
+      Upper[c] = static_cast<unsigned char>(breaks ? 0 : c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+    }
+  }
+};
+constexpr TPlainNameBytes kPlainNameBytes;
+
+// A name of 1 to 16 bytes of which none is a quote, a dot, a blank or a control character needs no
+// other rule than upper case: Words receives it in upper case as TIB_NameIndex::FindShort takes it.
+// False for any other name.
+bool PlainShortName(const std::string& Name, uint64_t (&Words)[2]) {
+  const size_t n = Name.size();
+  if (n - 1 >= TIB_NameIndex::kShortKey) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(Name.data());
+  uint64_t w[2] = {0, 0};
+  unsigned char all = 0xFF;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = kPlainNameBytes.Upper[p[i]];
+    all = c < all ? c : all;
+    w[i / 8] |= static_cast<uint64_t>(c) << (8 * (i % 8));
+  }
+  Words[0] = w[0];
+  Words[1] = w[1];
+  return all != 0;
+}
+
+}  // namespace
+
 bool TIB_Row::FindByName(const std::string& Name, TIB_Column*& Column) const {
   Column = nullptr;
-  const std::string name = Trim(Name);
-  if (FColumns.empty() || name.empty()) return false;
+  if (FColumns.empty()) return false;
   const int dialect = FStatement->GetSQLDialect();
-  auto same = [dialect](const std::string& A, const std::string& B) {
-    return dialect < 3 ? CompareText(A, B) == 0 : CompareStr(A, B) == 0;
-  };
+  if (!FNamesIndexed || FIndexedDialect != dialect) IndexNames(dialect);
+  int32_t pos = -1;
+  // The common case: by ColumnName, then by SQLName, the name in upper case.
+  uint64_t words[2];
+  if (PlainShortName(Name, words)) {
+    const auto length = static_cast<uint32_t>(Name.size());
+    pos = FByColumnName.FindShort(words[0], words[1], length);
+    if (pos < 0) pos = FBySQLName.FindShort(words[0], words[1], length);
+  }
+  if (pos < 0 && !FindByNameRules(Name, dialect, pos)) return false;
+  Column = FColumns[static_cast<size_t>(pos)].get();
+  return true;
+}
+
+bool TIB_Row::FindByNameRules(const std::string& Name, int Dialect, int32_t& Position) const {
+  Position = -1;
+  const std::string name = Trim(Name);
+  if (name.empty()) return false;
   // A quoted part is spelled as the columns spell their names; an unquoted one is upper-cased.
-  auto normalize = [dialect](const std::string& Part) -> std::string {
+  auto normalize = [Dialect](const std::string& Part) -> std::string {
     const std::string p = Trim(Part);
     if (p == "\"\"") return std::string();
     if (IsQuoted(p, '"')) {
       std::string stripped;
       StripQuotes(p, stripped);
-      return FormatSQLName(dialect, stripped);
+      return FormatSQLName(Dialect, stripped);
     }
     return UpperCase(p);
   };
+  // First by ColumnName, then by SQLName; with a relation part, among the columns of that relation.
   auto find = [&](const std::string& Text) -> bool {
     const int dot = CharPosOutsideQuotes('.', Text, 1);
     if (dot == 0) {
       const std::string n = normalize(Text);
-      for (auto& col : FColumns) {
-        if (same(col->GetColumnName(), n)) {
-          Column = col.get();
-          return true;
-        }
-      }
+      Position = FByColumnName.Find(n);
+      if (Position >= 0) return true;
       if (n.empty()) return false;
-      for (auto& col : FColumns) {
-        if (same(col->GetSQLName(), n)) {
-          Column = col.get();
-          return true;
-        }
-      }
-      return false;
+      Position = FBySQLName.Find(n);
+      return Position >= 0;
     }
     const std::string rel = normalize(Text.substr(0, static_cast<size_t>(dot - 1)));
     const std::string fld = normalize(Text.substr(static_cast<size_t>(dot)));
-    for (auto& col : FColumns) {
-      if (same(col->GetRelName(), rel) && same(col->GetColumnName(), fld)) {
-        Column = col.get();
-        return true;
-      }
-    }
-    for (auto& col : FColumns) {
-      if (same(col->GetRelName(), rel) && same(col->GetSQLName(), fld)) {
-        Column = col.get();
-        return true;
-      }
-    }
-    return false;
+    Position = FByRelColumnName.Find(rel, fld);
+    if (Position >= 0) return true;
+    Position = FByRelSQLName.Find(rel, fld);
+    return Position >= 0;
   };
   if (find(name)) return true;
   // A column whose name is a reserved word (a parameter :KEY, say) is spelled quoted; its plain
   // name still finds it.
   if (name.find('"') == std::string::npos && CharPosOutsideQuotes('.', name, 1) == 0) {
-    const std::string spelled = FormatSQLName(dialect, UpperCase(name));
+    const std::string spelled = FormatSQLName(Dialect, UpperCase(name));
     if (spelled != UpperCase(name)) return find(spelled);
   }
   return false;
@@ -556,21 +633,25 @@ void TIB_Row::SetRowState(uint8_t State) {
 }
 
 void TIB_Row::ClearBuffers(bool ANotNull) {
-  uint8_t* buf = FRecordBuffer.get();
-  if (!buf) return;
-  for (auto& col : FColumns) {
-    if (ANotNull && !col->GetIsNullable() && col->NullInd() == -1) {
+  if (!FRecordBuffer) return;
+  for (auto& c : FColumns) {
+    TIB_Column& col = *c;
+    if (col.NullInd() == -1) {
       // A NOT NULL column starts from an empty value, never from what the buffer held before.
-      col->SetNullInd(0);
-      col->FillPad();
-      continue;
-    }
-    if (col->NullInd() == -1) {
-      col->FillPad();
-    } else if (col->IsVarChar()) {
-      const uint16_t len = col->GetVarLength();
-      col->SetVarLength(len);
-      std::memset(col->Data() + 2 + len, col->GetPadChar(), static_cast<size_t>(col->GetSQLLen()) - len);
+      if (ANotNull && !col.GetIsNullable()) col.SetNullInd(0);
+      col.FillPad();
+    } else if (col.IsVarChar()) {
+      // The bytes after the value are padded; a length beyond the declared size is cut to it.
+      uint8_t* data = col.Data();
+      if (!data) continue;
+      const auto max = static_cast<uint16_t>(std::max<int16_t>(col.GetSQLLen(), 0));
+      uint16_t len;
+      std::memcpy(&len, data, 2);
+      if (len > max) {
+        len = max;
+        std::memcpy(data, &len, 2);
+      }
+      std::memset(data + 2 + len, col.GetPadChar(), max - len);
     }
   }
 }
@@ -612,11 +693,7 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
 
 void TIB_Row::CalculateFields() {
   if (FCalculating) return;
-  struct TGuard {
-    bool& Flag;
-    ~TGuard() { Flag = false; }
-  } guard{FCalculating};
-  FCalculating = true;
+  const TValueRestorer<bool> calculating(FCalculating, true);
   for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) FStatement->DoCalculateField(*this, *col);
 }
 
@@ -673,10 +750,6 @@ void TIB_Row::NotifyDataChange(TIB_Column* Column) {
     FAllChanged = true;
     if (FRowChanged) FHeldRowChanged = true;
   }
-}
-
-void TIB_Row::NotifyBeforeChange(TIB_Column* Column) {
-  if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
 }
 
 void TIB_Row::NotifyColumnChanged(TIB_Column* Column) {

@@ -11,6 +11,7 @@
 
 #include "dblib/IB_BlobNode.h"
 #include "dblib/IB_Header.h"
+#include "dblib/data/IB_RowNames.h"
 #include "dblib/data/IB_RowStatement.h"
 #include "platform/Classes.h"
 #include "platform/Variants.h"
@@ -167,7 +168,9 @@ public:
   // Lowers the update count without firing the held notices (for brackets left by an exception).
   void EndUpdateSilently();
   void NotifyDataChange(TIB_Column* Column);
-  void NotifyBeforeChange(TIB_Column* Column);
+  void NotifyBeforeChange(TIB_Column* Column) {
+    if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
+  }
   void NotifyColumnChanged(TIB_Column* Column);
 
   // The record buffers as upper-case hexadecimal text.
@@ -188,13 +191,22 @@ public:
 private:
   friend class TIB_Column;
 
+  // The described parameters by name: for each XSQLVAR the positions (ascending) of all XSQLVARs of
+  // its name, the name compared as the dialect compares names.
+  struct TParamGroups {
+    std::vector<int> GroupOf;
+    std::vector<std::vector<int>> Members;
+  };
+
   void ClearDescription();
-  std::string VarAliasName(int Index) const;
-  bool SameParamName(int A, int B) const;
+  TParamGroups GroupParamsByName(int N) const;
   static bool ParamsCanShare(const XSQLVAR& A, const XSQLVAR& B);
-  void ConvertNullTypeParams(int N);
-  void UnifyParams(int N);
-  bool SharesParamColumn(int VarIndex, TIB_Column*& Shared) const;
+  void ConvertNullTypeParams(const TParamGroups& Groups);
+  void UnifyParams(const TParamGroups& Groups);
+  bool SharesParamColumn(const TParamGroups& Groups, int VarIndex, TIB_Column*& Shared) const;
+  // Builds the name indexes for Dialect (each column's names read once).
+  void IndexNames(int Dialect) const;
+  bool FindByNameRules(const std::string& Name, int Dialect, int32_t& Position) const;
   void AddColumn(int16_t FieldNo, XSQLVAR* Var);
   void NameColumns();
   void LayoutBuffers(int N);
@@ -227,6 +239,11 @@ private:
   // Per XSQLVAR: the column that stands for it (shared parameters point at one column), or null.
   std::vector<TIB_Column*> FVarColumns;
   std::unique_ptr<TStringList> FRelationNames;
+  // The columns' names as FindByName compares them, by column position: built at the first lookup of a
+  // description and again when the columns move or the dialect changes.
+  mutable bool FNamesIndexed = false;
+  mutable int FIndexedDialect = 0;
+  mutable TIB_NameIndex FByColumnName, FBySQLName, FByRelColumnName, FByRelSQLName;
   bool FAllChanged = false;
   uint8_t FUpdateCount = 0;
   bool FIsKeyRow = false;

@@ -30,24 +30,13 @@ class TIB_Dataset;
 
 // A flag shared between an object and the frames of its running operations: the object clears it when
 // it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
-// Single-threaded, like the objects that use it (its count is not atomic).
 class TIB_AliveFlag {
 public:
-  TIB_AliveFlag() : FBlock(new TBlock) {}
-  TIB_AliveFlag(const TIB_AliveFlag& Other) noexcept : FBlock(Other.FBlock) { ++FBlock->Refs; }
-  TIB_AliveFlag& operator=(const TIB_AliveFlag&) = delete;
-  ~TIB_AliveFlag() {
-    if (--FBlock->Refs == 0) delete FBlock;
-  }
-  bool Get() const noexcept { return FBlock->Alive; }
-  void Clear() noexcept { FBlock->Alive = false; }
+  bool Get() const noexcept { return *FAlive; }
+  void Clear() noexcept { *FAlive = false; }
 
 private:
-  struct TBlock {
-    int32_t Refs = 1;
-    bool Alive = true;
-  };
-  TBlock* FBlock;
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 // The row state of a dataset; 4 to 6 are the modifying states.

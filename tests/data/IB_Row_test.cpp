@@ -33,10 +33,16 @@ protected:
 };
 
 TEST_F(RowTest, ColumnsGetUniqueNamesAndShortNames) {
-  for (const char* second : {"ID", "ID_1"}) {  // a renamed column never meets an existing name
-    auto row =
-        MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "ID"), MakeVar(SQL_LONG, 4, second), MakeVar(SQL_LONG, 4, "ID")});
-    EXPECT_EQ(UniqueNames(*row), (Names{"ID", "ID_1", "ID_2"})) << second;
+  // A renamed column never meets an existing name.
+  const std::pair<Names, Names> cases[] = {
+      {{"ID", "ID", "ID"}, {"ID", "ID_1", "ID_2"}},
+      {{"ID", "ID_1", "ID"}, {"ID", "ID_1", "ID_2"}},
+      {{"ID", "ID", "ID_1", "ID"}, {"ID", "ID_2", "ID_1", "ID_3"}},
+  };
+  for (const auto& [names, expected] : cases) {
+    std::vector<XSQLVAR> vars;
+    for (const std::string& n : names) vars.push_back(MakeVar(SQL_LONG, 4, n));
+    EXPECT_EQ(UniqueNames(*MakeRow(rtFields, vars)), expected) << names[1];
   }
   const std::string name(31, 'N');
   auto row =
@@ -66,6 +72,33 @@ TEST_F(RowTest, ParametersOfOneNameAndCompatibleTypeShareOneValue) {
   EXPECT_EQ(da->sqlvar[0].sqltype, SQL_VARYING | 1);
   EXPECT_EQ(da->sqlvar[2].sqltype, SQL_VARYING | 1);
   EXPECT_EQ(da->sqlvar[1].sqltype, SQL_LONG);
+}
+
+TEST_F(RowTest, ManyParametersShareByNameTypeAndScale) {
+  // Per name: a VARCHAR(5), an untyped one, a VARCHAR(9) and, for odd numbers, a scaled INTEGER.
+  std::vector<XSQLVAR> vars;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "P" + std::to_string(i);
+    vars.push_back(MakeVar(SQL_VARYING, 5, name));
+    vars.push_back(MakeVar(SQL_NULL | 1, 0, name));
+    vars.push_back(MakeVar(SQL_VARYING, 9, name));
+    if (i % 2) vars.push_back(MakeVar(SQL_LONG, 4, name, "", "", -2));
+  }
+  auto row = MakeRow(rtParams, vars);
+  EXPECT_EQ(row->GetColumnCount(), 450);
+  const XSQLDA* da = row->GetPSQLDA();
+  for (int v = 0, i = 0; i < 300; ++i) {
+    const XSQLVAR& text = da->sqlvar[v];
+    for (int k = 1; k < 3; ++k) {
+      EXPECT_EQ(da->sqlvar[v + k].sqldata, text.sqldata) << i;
+      EXPECT_EQ(da->sqlvar[v + k].sqllen, 9) << i;
+    }
+    EXPECT_EQ(text.sqllen, 9) << i;
+    v += 3;
+    if (i % 2) {
+      EXPECT_NE(da->sqlvar[v++].sqldata, text.sqldata) << i;
+    }
+  }
 }
 
 TEST_F(RowTest, UntypedNullParametersTakeTheirNamesakesTypeElseNullableVarchar) {
@@ -100,19 +133,56 @@ TEST_F(RowTest, ParameterNamesComeFromTheScan) {
 }
 
 TEST_F(RowTest, ColumnsAreFoundByNameUnderTheDialectsRulesAndByNumber) {
-  auto row = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "Name", "T"), MakeVar(SQL_LONG, 4, "NAME", "T")});
-  TIB_Column* col = nullptr;
-  ASSERT_TRUE(row->FindByName("T.\"Name\"", col));
-  EXPECT_EQ(col, row->GetColumns(0));
-  ASSERT_TRUE(row->FindByName("name", col));
-  EXPECT_EQ(col, row->GetColumns(1));
-  EXPECT_FALSE(row->FindByName("  ", col));
+  St.Dialect = 3;
+  auto row = MakeRow(
+      rtFields, {MakeVar(SQL_LONG, 4, "ID", "T"), MakeVar(SQL_LONG, 4, "Name", "T"), MakeVar(SQL_LONG, 4, "NAME", "T"),
+                 MakeVar(SQL_LONG, 4, "KEY", "U"), MakeVar(SQL_LONG, 4, "A_LONGER_NAME_OF_A_COLUMN", "U"),
+                 MakeVar(SQL_LONG, 4, "ALIAS", "U", "X"), MakeVar(SQL_LONG, 4, "ID", "U")});
+  // Each name and the position of the column it finds (-1: none).
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"ID", 0},
+      {"id", 0},
+      {" id ", 0},
+      {"\"Name\"", 1},
+      {"name", 2},
+      {"T.\"Name\"", 1},
+      {"t.name", 2},
+      {"KEY", 3},
+      {"key", 3},
+      {"\"KEY\"", 3},
+      {"a_longer_name_of_a_column", 4},
+      {"X", 5},
+      {"U.X", 5},
+      {"U.ID", 6},
+      {"T.KEY", -1},
+      {"MISSING", -1},
+      {"  ", -1},
+      {"\"\"", -1},
+  };
+  auto find = [](TIB_Row& Row, const std::string& Name) {
+    TIB_Column* col = nullptr;
+    return Row.FindByName(Name, col) ? Row.IndexOfColumn(col) : -1;
+  };
+  for (const auto& [name, position] : cases) EXPECT_EQ(find(*row, name), position) << name;
   EXPECT_EQ(MessageOf<EIB_StatementError>([&] { row->ColumnByName("MISSING"); }), "FieldName: MISSING not found");
   EXPECT_EQ(row->ColumnByNumber(1), row->GetColumns(1));
   EXPECT_EQ(MessageOf<EIB_Error>([&] { row->ColumnByNumber(7); }), "FieldNo: 7 not found");
+  // The first column of a name in the current order, after the columns moved.
+  row->MoveColumn(0, 6);
+  EXPECT_EQ(row->GetColumns(find(*row, "ID"))->GetRelName(), "U");
+  // Below dialect 3 names compare case-insensitively: "Name" (now first) and "NAME" are one name.
   St.Dialect = 1;
-  auto row1 = MakeRow(rtFields, {MakeVar(SQL_LONG, 4, "NAME", "T")});
-  EXPECT_TRUE(row1->FindByName("t.name", col));
+  EXPECT_EQ(find(*row, "name"), 0);
+  EXPECT_EQ(find(*row, "t.NAME"), 0);
+}
+
+TEST(NameIndex, KeepsTheFirstPositionOfAKeyAlsoPastItsAnnouncedSize) {
+  TIB_NameIndex index;
+  index.Reset(1, true, true);  // pairs, case-insensitive, one position announced
+  for (int i = 0; i < 40; ++i) index.Add("REL", "NAME_" + std::to_string(i % 20), i);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(index.Find("rel", "name_" + std::to_string(i)), i);
+  EXPECT_EQ(index.Find("REL", "NAME_20"), -1);
+  EXPECT_EQ(index.Find("RELNAME_1", ""), -1);
 }
 
 TEST_F(RowTest, FactoryPicksTheClassBySqlTypeAndAttributes) {
