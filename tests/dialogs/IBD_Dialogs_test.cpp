@@ -39,6 +39,7 @@ TEST(QtDialogs, AMessageBoxAnswersWithTheButtonChosen) {
   }
 }
 
+// Widgets live on the QApplication's thread only: elsewhere the answers are the headless ones.
 TEST(QtDialogs, OffTheWidgetThreadTheyGiveTheHeadlessAnswers) {
   TQtDialogs dialogs;
   TLoginRequest r;

@@ -7,7 +7,6 @@
 #include <QTabWidget>
 #include <QtTest/QTest>
 #include <memory>
-#include <thread>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
@@ -164,12 +163,6 @@ TEST(ErrorDialog, ShowsTheEnginesErrorAndClosesWithOK) {
       EXPECT_TRUE(shown);
     }
   }
-}
-
-TEST(ErrorDialog, FromAnotherThreadTheErrorGoesToStderr) {
-  testing::internal::CaptureStderr();
-  std::thread([] { ShowErrorDialog("Error Dialog", "lock conflict"); }).join();
-  EXPECT_EQ("Error Dialog: lock conflict\n", testing::internal::GetCapturedStderr());
 }
 
 }  // namespace
