@@ -80,6 +80,10 @@ TEST_F(DatasetEditTest, EditsInsertsAndDeletesReachTheTableByEveryPath) {
     c->SetSearchedEdits(k.Searched);
     c->SetSearchedDeletes(k.Searched);
     c->SetPreparedEdits(k.Prepared);
+    c->SetDMLCacheFlags(IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) |
+                        IB_DMLCacheFlag(dcfAnnounceDelete));
+    std::vector<TIB_DMLCacheItemType> announced;
+    c->OnDMLCacheAnnounceItem = [&](TIB_Dataset*, TIB_DMLCacheItemType T) { announced.push_back(T); };
     c->Open();
     c->Next();  // row 2
     c->Edit();
@@ -99,6 +103,7 @@ TEST_F(DatasetEditTest, EditsInsertsAndDeletesReachTheTableByEveryPath) {
     EXPECT_EQ(dssPrepared, c->GetState());  // a cursor that inserts is closed
     Tr->Commit();
     EXPECT_EQ("2,O'Brien;3,n3;9,new", Read());
+    EXPECT_EQ((std::vector<TIB_DMLCacheItemType>{ditEdit, ditDelete, ditInsert}), announced);
     // The values went as parameters, never into the text.
     EXPECT_EQ(std::string::npos, c->GetUpdateSQL()->GetLastOneOffSQL().find("Brien"));
     delete c;
@@ -123,10 +128,16 @@ TEST_F(DatasetEditTest, ARefusedChangeNamesWhatWasRefused) {
   EXPECT_THROW(plain->Cancel(), EIB_DatasetError);
   // A control's change of a browsing row asks for the edit and is refused the same way.
   EXPECT_THROW(plain->FieldByName("NAME")->SetAsString("x"), EIB_DatasetError);
-  CachedCursor* c = Live();
+  CachedCursor* c = Live("SELECT ID, NAME, ID + 1 AS NEXT_ID FROM T");
   c->SetPreventDeleting(true);
   c->Open();
   EXPECT_THROW(c->Delete(), EIB_DatasetError);
+  try {
+    c->FieldByName("NEXT_ID")->SetAsInteger(5);
+    FAIL() << "changed a column of no relation";
+  } catch (const EIB_DatasetError& e) {
+    EXPECT_STREQ("NEXT_ID is readonly", e.what());
+  }
   c->OnGetCanModify = [](TIB_Dataset*, TIB_DatasetCanModify A, bool& Can) { Can = A != cmEdit; };
   EXPECT_THROW(c->Edit(), EIB_DatasetError);
   EXPECT_EQ(dssBrowse, c->GetState());
@@ -287,9 +298,10 @@ TEST_F(DatasetEditTest, NewRowsTakeGeneratorAndServerDefaultValues) {
   Exec("CREATE GENERATOR G");
   Exec(
       "CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, I INTEGER DEFAULT NULL, J INTEGER DEFAULT 5, "
-      "S VARCHAR(20) DEFAULT 'it''s', K SMALLINT DEFAULT 70000, U VARCHAR(31) DEFAULT CURRENT_USER)");
+      "S VARCHAR(20) DEFAULT 'it''s', K SMALLINT DEFAULT 70000, U VARCHAR(31) DEFAULT CURRENT_USER, "
+      "DT DATE DEFAULT 'TODAY')");
   Tr->Commit();
-  CachedCursor* c = Live("SELECT ID, I, J, S, K, U FROM N");
+  CachedCursor* c = Live("SELECT ID, I, J, S, K, U, DT FROM N");
   c->GetGeneratorLinks().SetText("ID=G");
   c->SetGetServerDefaults(true);
   for (int round = 1; round <= 2; ++round) {
@@ -300,9 +312,10 @@ TEST_F(DatasetEditTest, NewRowsTakeGeneratorAndServerDefaultValues) {
     EXPECT_EQ("it's", c->FieldByName("S")->GetAsString());
     EXPECT_TRUE(c->FieldByName("K")->GetIsNull());
     EXPECT_TRUE(c->FieldByName("U")->GetIsNull());
+    EXPECT_EQ(static_cast<int>(Date()), static_cast<int>(c->FieldByName("DT")->GetAsDate()));
     c->Post();
   }
-  EXPECT_EQ(2, c->GetDefaultValues().Count());  // updated in place, not grown per insert
+  EXPECT_EQ(3, c->GetDefaultValues().Count());  // updated in place, not grown per insert
   Tr->Commit();
   EXPECT_EQ("1,null,5,it's;2,null,5,it's", Read("SELECT ID, I, J, S FROM N ORDER BY ID"));
 }
@@ -352,6 +365,109 @@ TEST_F(DatasetEditTest, ADetailTakesItsMastersValuesByTheQualifiedColumnFirst) {
   detail->Cancel();
   MasterSource back(detail);
   EXPECT_THROW(master->SetMasterSource(&back), EIB_DatasetError);
+}
+
+TEST_F(DatasetEditTest, ARetainedInsertIsWrittenThenEditedOrDeletedByItsKey) {
+  struct {
+    bool Cancel;
+    const char* Table;
+  } cases[] = {{false, "5,second"}, {true, ""}};
+  for (const auto& k : cases) {
+    Exec("DELETE FROM T");
+    Tr->Commit();
+    CachedCursor* c = Live();
+    c->SetSearchedEdits(true);
+    c->SetSearchedDeletes(true);
+    c->SetPreparedEdits(true);
+    c->Insert();
+    c->FieldByName("ID")->SetAsInteger(5);
+    c->FieldByName("NAME")->SetAsString("first");
+    c->PostRetaining();
+    EXPECT_EQ(dssInsert, c->GetState());
+    EXPECT_TRUE(c->GetModified());
+    c->FieldByName("NAME")->SetAsString("second");
+    if (k.Cancel) {
+      c->Cancel();
+    } else {
+      c->Post();
+    }
+    Tr->Commit();
+    EXPECT_EQ(k.Table, Read());
+    delete c;
+  }
+}
+
+TEST_F(DatasetEditTest, APessimisticEditLocksTheRowOrSaysWhoHasIt) {
+  Fill(2);
+  Read();  // the second connection is attached
+  auto* other = new TIB_DSQL(Owner);
+  other->SetIB_Connection(Conn2);
+  other->SetIB_Transaction(Tr2);
+  other->GetSQL().SetText("UPDATE T SET NAME = 'theirs' WHERE ID = 1");
+  other->Execute();  // uncommitted: the row is theirs
+  CachedCursor* c = Live();
+  c->SetPessimisticLocking(true);
+  c->Open();
+  try {
+    c->Edit();
+    FAIL() << "edited a row another transaction holds";
+  } catch (const EIB_DatasetError& e) {
+    EXPECT_STREQ("Record is locked by another user", e.what());
+  }
+  EXPECT_EQ(dssBrowse, c->GetState());
+  c->Next();
+  c->Edit();  // row 2 is free
+  EXPECT_EQ(dssEdit, c->GetState());
+  c->Cancel();
+  Tr2->Rollback();
+  c->Close();
+  Tr->Commit();
+  Tr->SetLockWait(true);
+  c->Open();
+  EXPECT_THROW(c->Edit(), EIB_DatasetError);
+}
+
+TEST_F(DatasetEditTest, ALookupListWritesTheChosenKeyIntoItsKeySource) {
+  Fill(3);
+  Exec("CREATE TABLE L (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10))");
+  Tr->Commit();
+  Exec("INSERT INTO L VALUES (10, 'ten')");
+  Exec("INSERT INTO L VALUES (20, 'twenty')");
+  Tr->Commit();
+  CachedCursor* target = Live("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+  target->Open();
+  MasterSource src(target);
+  TIB_Cursor* lookup = NewCursor("SELECT ID, NAME FROM L ORDER BY ID");
+  lookup->GetKeyLinks().SetText("ID=GRP");
+  lookup->SetKeySource(&src);
+  lookup->Open();
+  lookup->Next();
+  EXPECT_EQ(dssEdit, target->GetState());
+  EXPECT_EQ(20, target->FieldByName("GRP")->GetAsInteger());
+  target->Post();
+  Tr->Commit();
+  EXPECT_EQ("1,20;2,2;3,0", Read("SELECT ID, GRP FROM T ORDER BY ID"));
+  MasterSource back(lookup);
+  EXPECT_THROW(target->SetKeySource(&back), EIB_DatasetError);
+}
+
+TEST_F(DatasetEditTest, ARowWithoutPrimaryKeyIsEditedByItsDbKey) {
+  Exec("CREATE TABLE NOPK (A INTEGER, B VARCHAR(5))");
+  Tr->Commit();
+  Exec("INSERT INTO NOPK VALUES (1, 'x')");
+  Exec("INSERT INTO NOPK VALUES (1, 'y')");
+  Tr->Commit();
+  CachedCursor* c = Live("SELECT RDB$DB_KEY, A, B FROM NOPK ORDER BY B");
+  c->GetKeyLinks().Clear();
+  c->SetKeyLinksAutoDefine(true);
+  c->SetSearchedEdits(true);
+  c->SetPreparedEdits(true);
+  c->Open();
+  c->Edit();
+  c->FieldByName("A")->SetAsInteger(2);
+  c->Post();
+  Tr->Commit();
+  EXPECT_EQ("2,x;1,y", Read("SELECT A, B FROM NOPK ORDER BY B"));
 }
 
 }  // namespace
