@@ -325,6 +325,9 @@ TEST_F(DatasetEditTest, CustomStatementsBindNewOldAndKeyValues) {
   CachedCursor* c = Live();
   c->GetEditSQL().SetText("UPDATE T SET NAME = :NAME || '/' || :OLD_NAME WHERE ID = :OLD_ID");
   c->Open();
+  // Only the columns the custom statement sets may change.
+  EXPECT_TRUE(c->FieldByName("ID")->GetReadOnly());
+  EXPECT_FALSE(c->FieldByName("NAME")->GetReadOnly());
   c->Edit();
   c->FieldByName("NAME")->SetAsString("x");
   c->Post();
@@ -365,6 +368,31 @@ TEST_F(DatasetEditTest, ADetailTakesItsMastersValuesByTheQualifiedColumnFirst) {
   detail->Cancel();
   MasterSource back(detail);
   EXPECT_THROW(master->SetMasterSource(&back), EIB_DatasetError);
+}
+
+TEST_F(DatasetEditTest, PostingADetailUnderAMasterInInsertWritesTheMasterFirst) {
+  Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10))");
+  Exec("CREATE TABLE O (ID INTEGER NOT NULL PRIMARY KEY, CUST_ID INTEGER NOT NULL)");
+  Tr->Commit();
+  CachedCursor* master = Live("SELECT ID, NAME FROM C");
+  master->SetSearchedEdits(true);
+  master->SetSearchedDeletes(true);
+  master->SetPreparedEdits(true);
+  MasterSource src(master);
+  CachedCursor* detail = Live("SELECT ID, CUST_ID FROM O");
+  detail->GetMasterLinks().SetText("CUST_ID=C.ID");
+  detail->SetMasterSource(&src);
+  master->Insert();
+  master->FieldByName("ID")->SetAsInteger(8);
+  master->FieldByName("NAME")->SetAsString("eight");
+  detail->Insert();
+  detail->FieldByName("ID")->SetAsInteger(3);
+  detail->Post();
+  EXPECT_EQ(dssInsert, master->GetState());
+  master->Post();
+  Tr->Commit();
+  EXPECT_EQ("8,eight", Read("SELECT ID, NAME FROM C"));
+  EXPECT_EQ("3,8", Read("SELECT ID, CUST_ID FROM O"));
 }
 
 TEST_F(DatasetEditTest, ARetainedInsertIsWrittenThenEditedOrDeletedByItsKey) {

@@ -51,7 +51,7 @@ TEST_F(DatasetSQLTest, OrderingItemsChooseTheOrderByNumber) {
     EXPECT_EQ(k.First, c->FieldByName("NAME")->GetAsString());
     c->Close();
   }
-  EXPECT_EQ(2, changed);
+  EXPECT_EQ(4, changed);  // at each setting and after each prepare
   EXPECT_EQ("", c->GetOrderingSQL(-2));
 }
 
