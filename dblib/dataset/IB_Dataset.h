@@ -643,6 +643,9 @@ protected:
   bool FDBKeyUsed = false;
   bool FDefiningKeyLinks = false;
   bool FRebuildingSQL = false;
+  // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
+  bool FKeyCopyValid = false;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;

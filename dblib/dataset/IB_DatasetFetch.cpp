@@ -225,6 +225,7 @@ void TIB_Dataset::DoPreparedChanged() {
 void TIB_Dataset::SysAllocateRows() {
   // The rows are laid out again: statements bound to the old buffers are built again at their next use.
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
+  FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
   if (!FRowsShared) {
     const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0;
