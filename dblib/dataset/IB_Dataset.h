@@ -416,7 +416,7 @@ public:
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
-  bool GetCalculatingFields() override { return false; }
+  bool GetCalculatingFields() override { return FFields->GetCalculating(); }
   void SysClose() override;
   void SysUnprepare() override;
 
