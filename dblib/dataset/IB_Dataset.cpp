@@ -27,8 +27,12 @@ public:
   bool GetUnidirectional() const override { return FD.GetIsUnidirectional(); }
   bool GetCursorIsOpen() const override { return FD.FCursorOpen; }
   TIB_CommitAction GetCommitAction() const override { return FD.FCommitAction; }
-  bool GetHoldsRowLock() const override { return false; }
-  void ClearRowLock() override {}
+  bool GetHoldsRowLock() const override { return FD.FRowLockHeld; }
+  // The transaction released the lock with a savepoint and lowered its count itself.
+  void ClearRowLock() override {
+    FD.FRowLockHeld = false;
+    FD.FRowLockTransaction = nullptr;
+  }
   bool GetHasPartner() const override { return false; }
   TIB_DMLCacheFlags GetDMLCacheFlags() const override { return FD.FDMLCacheFlags; }
   void Post() override { FD.Post(); }
@@ -79,6 +83,7 @@ void TIB_Dataset::BeforeDestruction() {
   // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
   FOpening = false;
   FClosing = false;
+  ReleaseRowLock();
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
   if (FCancelDialogShown) {
@@ -243,6 +248,7 @@ void TIB_Dataset::EndDeferEvents() {
 
 void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
   if (HasState(csDestroying)) return;
+  SyncKeySourceCriteria();
   if (!GetIsUnidirectional() && FDeferCount > 0) {
     FDataChangePending = true;
     return;
@@ -359,11 +365,19 @@ TIB_Column* TIB_Dataset::FindBufferField(const std::string& Name) {
 // Editing: a cursor of this class never holds a change
 
 void TIB_Dataset::Post() {
-  if (GetIsModifying()) SysPost(false, false);
+  if (FState == dssSearch) {
+    PostSearch(true);
+  } else if (GetIsModifying()) {
+    SysPost(false, false);
+  }
 }
 
 void TIB_Dataset::Cancel() {
-  if (GetIsModifying()) SysCancel();
+  if (FState == dssSearch) {
+    CancelSearch();
+  } else if (GetIsModifying()) {
+    SysCancel();
+  }
 }
 
 void TIB_Dataset::SysPost(bool, bool) {}

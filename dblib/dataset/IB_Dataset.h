@@ -313,6 +313,55 @@ public:
   // A DML notice of another dataset that matched the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item);
 
+  // ---- data sources, links, search mode and row locks (IB_DatasetSearch.cpp) ----------------------------
+  // Puts a data source first in the list (a detail's master link hears every event first).
+  void MoveDataSourceToFront(TIB_DatasetSourceIntf* ASource);
+  int32_t GetDeferEventsCount() const noexcept { return FDeferCount; }
+  // A search is being posted (its criteria become conditions and the query opens).
+  bool GetPostingSearch() const noexcept { return FSearchPostCount > 0; }
+  // Raises "Searching is not allowed" with PreventSearching; else closes, prepares and enters dssSearch.
+  void EnterSearchMode();
+  // Posts the search: the criteria become conditions and, with Open, the query opens.
+  void PostSearch(bool Open = true);
+  void CancelSearch();
+  void SaveSearch();
+  void ClearSearch();
+  void RecallSearch();
+  void RecallLastSearch();
+  // The links' criteria as NAME=VALUE items of List, and back.
+  void WriteSearchToList(TStrings* List);
+  void ReadSearchFromList(TStrings* List);
+  // The list criteria are written to or read from while WriteSearchToList or ReadSearchFromList runs.
+  TStrings* GetSearchTransferList() const noexcept { return FSearchTransfer; }
+  // A free search condition kept across prepares; cleared by ClearSearch.
+  const std::string& GetSearchText() const noexcept { return FSearchText; }
+  void SetSearchText(const std::string& Value);
+  // Called by the data links while the dataset prepares: Condition joins the WHERE clause.
+  void AddSearchCondition(const std::string& Condition);
+  const TIB_StringList& GetSearchConditions() const noexcept { return FSearchConditions; }
+  // This dataset, and every master up its chain that it searches with, is in search mode.
+  bool IsSearchChain();
+  // Runs a search action on every dataset whose master source shows this dataset (0-6 only on those
+  // with MasterSearch; 7 post, 8 cancel an insert).
+  void CascadeToDetails(int32_t Action);
+  void FollowMasterSearch();
+  // The dataset behind the master source (nil without one).
+  TIB_Dataset* GetMasterDataset() const;
+  // Parameters named in MasterParamLinks take the master's columns.
+  void ApplyMasterParamLinks();
+  // The master moved to another row: parameters follow it and an open detail runs again.
+  void FollowMasterRow();
+  // Edit and insert on request of a data source: nothing when the dataset cannot (see GetCanEdit).
+  void Edit();
+  void Insert();
+  bool GetRowLockHeld() const noexcept { return FRowLockHeld; }
+  // Takes the row lock for an edit (with PessimisticLocking and without CachedUpdates).
+  virtual void SysLockRow();
+  // Drops a held row lock (the transaction's lock count falls only when a lock was taken).
+  void ReleaseRowLock() noexcept;
+  using TIB_CustomLockRowEvent = std::function<void(TIB_Dataset* Sender)>;
+  TIB_CustomLockRowEvent OnCustomLockRow;
+
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
@@ -332,6 +381,27 @@ protected:
   void SysAllocateRows() override;
   void SysParamsChanged(TIB_Column* Column) override;
   void DoLinkEvent22(TIB_Column* Column) override;
+
+  // Search mode and row locks.
+  void DoPrepareSQL() override;
+  // After a commit or rollback retaining and at the transaction's end the row lock is gone.
+  void SysTransactionNotice(uint8_t AEvent) override;
+  virtual void SysEnterSearch();
+  virtual void SysPostSearch(bool Open);
+  virtual void SysEdit();
+  virtual void SysInsert();
+  // Locks the current row: OnCustomLockRow, else LockSQL or "UPDATE R SET C = C WHERE key"; true
+  // when a row was locked.
+  virtual bool SysExecLockRow();
+  // With a key source in search mode, the current row becomes its criteria.
+  void SyncKeySourceCriteria();
+  TStrings* FSearchTransfer = nullptr;
+  std::string FSearchText;
+  TIB_StringList FSearchConditions;
+  int32_t FSearchPostCount = 0;
+  bool FWasActiveBeforeMasterSearch = false;
+  bool FRowLockHeld = false;
+  TIB_Transaction* FRowLockTransaction = nullptr;
 
   // Open and close.
   bool SysOpen();

@@ -524,6 +524,8 @@ void TIB_Dataset::SysEndScroll() {
     return;
   }
   if (scrollable && FRefreshDepth > 0) return;
+  ReleaseRowLock();
+  SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
     StateChanged();
