@@ -360,7 +360,7 @@ void TIB_DataLink::DoAfterAssignment() {
 
 void TIB_DataLink::SysPrepareSQL() {
   DoPrepareSQL();
-  if (TIB_Dataset* d = GetDataset(); d && !FSearchWhere.empty()) d->AddSearchCondition(FSearchWhere);
+  if (TIB_Dataset* d = GetDataset(); d && !FSearchWhere.empty()) d->GetSearchConditions().Add(FSearchWhere);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -584,31 +584,7 @@ TColor TIB_ControlDataLink::GetInvalidColor() {
   return TIB_DataLink::GetInvalidColor();
 }
 
-// ---------------------------------------------------------------------------------------------------------
-// Registries of the key and master links: each dataset has at most one of each.
-
 namespace {
-
-template <class L>
-std::vector<L*>& LinksOf() {
-  thread_local std::vector<L*> links;
-  return links;
-}
-
-template <class L>
-L* LinkFor(const TIB_Dataset* D) {
-  if (!D) return nullptr;
-  for (L* l : LinksOf<L>()) {
-    if (l->GetOwningDataset() == D) return l;
-  }
-  return nullptr;
-}
-
-template <class L>
-void Forget(L* Link) {
-  auto& links = LinksOf<L>();
-  links.erase(std::remove(links.begin(), links.end(), Link), links.end());
-}
 
 // The stored integer and its decimal places of an exact numeric column (SMALLINT, INTEGER, BIGINT,
 // NUMERIC, DECIMAL); false for floating-point storage.
@@ -675,13 +651,11 @@ std::string SQLLiteral(TIB_Column& C) {
 // TIB_KeyDataLink
 
 TIB_KeyDataLink::TIB_KeyDataLink(TComponent* AOwner, TIB_Dataset* ADataset)
-    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {
-  LinksOf<TIB_KeyDataLink>().push_back(this);
+    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {}
+
+TIB_KeyDataLink* TIB_KeyDataLink::ForDataset(const TIB_Dataset* ADataset) {
+  return ADataset ? ADataset->GetKeyDataLink() : nullptr;
 }
-
-TIB_KeyDataLink::~TIB_KeyDataLink() { Forget(this); }
-
-TIB_KeyDataLink* TIB_KeyDataLink::ForDataset(const TIB_Dataset* ADataset) { return LinkFor<TIB_KeyDataLink>(ADataset); }
 
 std::string TIB_KeyDataLink::GetLinkName() {
   if (!FOwningDataset) return std::string();
@@ -692,11 +666,7 @@ std::string TIB_KeyDataLink::GetLinkName() {
 void TIB_KeyDataLink::OwnerStateChanged() {
   if (FStateNesting >= 2) return;
   TCountGuard<int32_t> nesting(FStateNesting);
-  if (OnOwnerStateChanged) {
-    OnOwnerStateChanged();
-  } else {
-    FOwningDataset->StateChanged();
-  }
+  FOwningDataset->StateChanged();
 }
 
 void TIB_KeyDataLink::DoBeforeAssignment() {
@@ -717,6 +687,7 @@ void TIB_KeyDataLink::DoBeforeAssignment() {
 
 void TIB_KeyDataLink::DoAfterAssignment() {
   TIB_DataLink::DoAfterAssignment();
+  if (FOwningDataset->HasState(csDestroying)) return;
   OwnerStateChanged();
   FOwningDataset->Perform(dnKeySourceSync);
 }
@@ -736,7 +707,7 @@ void TIB_KeyDataLink::MoveOwnerToSearchData() {
 
 void TIB_KeyDataLink::StateChanged() {
   TIB_DataLink::StateChanged();
-  if (!FOwningDataset->GetPrepared()) return;
+  if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
   OwnerStateChanged();
   if (GetDataState() != dssSearch) return;
   TCountGuard<int32_t> level(FCriteriaLevel);
@@ -812,19 +783,14 @@ bool TIB_KeyDataLink::Modify() {
 // TIB_MasterDataLink
 
 TIB_MasterDataLink::TIB_MasterDataLink(TComponent* AOwner, TIB_Dataset* ADataset)
-    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {
-  LinksOf<TIB_MasterDataLink>().push_back(this);
-}
-
-TIB_MasterDataLink::~TIB_MasterDataLink() { Forget(this); }
+    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {}
 
 TIB_MasterDataLink* TIB_MasterDataLink::ForDataset(const TIB_Dataset* ADataset) {
-  return LinkFor<TIB_MasterDataLink>(ADataset);
+  return ADataset ? ADataset->GetMasterDataLink() : nullptr;
 }
 
 TIB_DataSource* TIB_MasterDataLink::MasterSourceOf(const TIB_Dataset* ADataset) {
-  TIB_MasterDataLink* l = ForDataset(ADataset);
-  return l ? l->GetDataSource() : nullptr;
+  return ADataset ? dynamic_cast<TIB_DataSource*>(ADataset->GetMasterSource()) : nullptr;
 }
 
 void TIB_MasterDataLink::DoAfterAssignment() {
@@ -832,23 +798,15 @@ void TIB_MasterDataLink::DoAfterAssignment() {
     s->MoveDataLinkToFront(this);
     if (TIB_Dataset* m = s->GetDataset()) m->MoveDataSourceToFront(s);
   }
-  if (OnApplyMasterParams) {
-    OnApplyMasterParams();
-  } else {
-    FOwningDataset->ApplyMasterParamLinks();
-  }
+  if (!FOwningDataset->HasState(csDestroying)) FOwningDataset->ApplyMasterParams();
   TIB_DataLink::DoAfterAssignment();
 }
 
 void TIB_MasterDataLink::StateChanged() {
   TIB_DataLink::StateChanged();
-  if (FNesting >= 2) return;
+  if (FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
   TCountGuard<int32_t> nesting(FNesting);
-  if (OnOwnerStateChanged) {
-    OnOwnerStateChanged();
-  } else {
-    FOwningDataset->StateChanged();
-  }
+  FOwningDataset->StateChanged();
 }
 
 void TIB_MasterDataLink::SysBeforeRowChange() {
@@ -860,13 +818,9 @@ void TIB_MasterDataLink::SysBeforeRowChange() {
 void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
   TIB_DataLink::DataChange(Field);
   // A change of a single column is an edit of the master's row, not a move to another one.
-  if (Field || FNesting >= 2 || GetDataState() == dssSearch) return;
+  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying)) return;
   TCountGuard<int32_t> nesting(FNesting);
-  if (OnMasterRowChanged) {
-    OnMasterRowChanged();
-  } else {
-    FOwningDataset->FollowMasterRow();
-  }
+  FOwningDataset->FollowMasterRow();
 }
 
 void TIB_MasterDataLink::SysPrepareSQL() {}

@@ -256,7 +256,6 @@ private:
 class TIB_KeyDataLink : public TIB_DataLink {
 public:
   TIB_KeyDataLink(TComponent* AOwner, TIB_Dataset* ADataset);
-  ~TIB_KeyDataLink() override;
   TIB_Dataset* GetOwningDataset() const noexcept { return FOwningDataset; }
   // The key link that serves ADataset (nil without one).
   static TIB_KeyDataLink* ForDataset(const TIB_Dataset* ADataset);
@@ -273,10 +272,8 @@ public:
   // SQL literals: numbers with a '.' whatever the locale, NULL as IS NULL, text quoted safely.
   std::string BuildKeyWhere();
 
-  // The dataset's KeySource synchronisation count: raised while D copies its key into the key source.
+  // Raised while the link clears its criteria on leaving its source (no bookmark moves meanwhile).
   int32_t FSyncCount = 0;
-  // D re-sends its state to its data sources (D's notice; empty without a handler: D's StateChanged).
-  std::function<void()> OnOwnerStateChanged;
 
 protected:
   void DoBeforeAssignment() override;
@@ -297,7 +294,6 @@ private:
 class TIB_MasterDataLink : public TIB_DataLink {
 public:
   TIB_MasterDataLink(TComponent* AOwner, TIB_Dataset* ADataset);
-  ~TIB_MasterDataLink() override;
   TIB_Dataset* GetOwningDataset() const noexcept { return FOwningDataset; }
   // The master link that serves ADataset (nil without one), and its data source.
   static TIB_MasterDataLink* ForDataset(const TIB_Dataset* ADataset);
@@ -306,12 +302,6 @@ public:
   void StateChanged() override;
   void DataChange(TIB_Column* Field) override;
   void SysPrepareSQL() override;
-
-  // D copies the master's values into its parameters (ApplyMasterParams); D re-sends its state; the
-  // master moved to another row and D follows it. Unset hooks fall back to what the dataset offers.
-  std::function<void()> OnApplyMasterParams;
-  std::function<void()> OnOwnerStateChanged;
-  std::function<void()> OnMasterRowChanged;
 
 protected:
   void DoAfterAssignment() override;

@@ -28,6 +28,16 @@ TIB_DataSource::TIB_DataSource(TComponent* AOwner) : TIB_StatementLink(AOwner) {
 TIB_DataSource::~TIB_DataSource() = default;
 
 void TIB_DataSource::BeforeDestruction() {
+  // Datasets that name this source as their KeySource or MasterSource let go of it first.
+  const std::vector<TIB_DataLink*> links = FDataLinks;
+  for (TIB_DataLink* l : links) {
+    if (!HasDataLink(l)) continue;
+    if (auto* k = dynamic_cast<TIB_KeyDataLink*>(l); k && k->GetOwningDataset()->GetKeySource() == this) {
+      RunReported([&] { k->GetOwningDataset()->SetKeySource(nullptr); });
+    } else if (auto* m = dynamic_cast<TIB_MasterDataLink*>(l); m && m->GetOwningDataset()->GetMasterSource() == this) {
+      RunReported([&] { m->GetOwningDataset()->SetMasterSource(nullptr); });
+    }
+  }
   RunReported([&] { SetDataset(nullptr); });
   // Each link takes itself out of the list; one that refuses is dropped all the same.
   while (!FDataLinks.empty()) {
@@ -60,21 +70,20 @@ TIB_Dataset* TIB_DataSource::GetDataset() const { return static_cast<TIB_Dataset
 bool TIB_DataSource::LeadsBackHere(TIB_Dataset* Value) const {
   std::set<const TIB_Dataset*> visited;
   for (TIB_Dataset* d = Value; d && visited.insert(d).second;) {
-    TIB_DataSource* master = TIB_MasterDataLink::MasterSourceOf(d);
+    TIB_DatasetLinkSource* master = d->GetMasterSource();
     if (master == this) return true;
-    d = master ? master->GetDataset() : nullptr;
+    d = master ? master->GetLinkDataset() : nullptr;
   }
   return false;
 }
 
-void TIB_DataSource::SetDataset(TIB_Dataset* Value) {
-  if (LeadsBackHere(Value)) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
-  SetStatement(Value);
-}
+void TIB_DataSource::SetDataset(TIB_Dataset* Value) { SetStatement(Value); }
 
 void TIB_DataSource::SetStatement(TIB_Statement* AStatement) {
   auto* dataset = dynamic_cast<TIB_Dataset*>(AStatement);
   if (AStatement && !dataset) IB_Raise<EIB_DatasetError>(IBMsg::InvalidClassType);
+  // Checked here too: a statement set directly must not close a master-detail circle either.
+  if (LeadsBackHere(dataset)) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
   if (AStatement == GetStatement()) return;
   if (TIB_Dataset* old = GetDataset()) old->DetachDataSource(this);
   TIB_StatementLink::SetStatement(AStatement);

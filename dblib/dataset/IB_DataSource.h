@@ -40,7 +40,7 @@ enum : int32_t {
 // Statement-link codes a data source and its links handle besides the statement's own.
 enum : int32_t { sleBeforeRowChange = 14, sleSearchAction = 31 };
 
-class TIB_DataSource : public TIB_StatementLink, public TIB_DatasetSourceIntf {
+class TIB_DataSource : public TIB_StatementLink, public TIB_DatasetSourceIntf, public TIB_DatasetLinkSource {
 public:
   explicit TIB_DataSource(TComponent* AOwner);
   ~TIB_DataSource() override;
@@ -105,6 +105,8 @@ public:
   // ---- what the dataset asks -------------------------------------------------------------------------
   void DatasetStateChanged(TIB_Dataset* ADataset) override;
   void DatasetDestroying(TIB_Dataset* ADataset) override;
+  // What a dataset that names this source as its KeySource or MasterSource asks.
+  TIB_Dataset* GetLinkDataset() override { return GetDataset(); }
 
   TIB_DataSourceEvent BeforeAssignment, AfterAssignment, OnGainFocus, OnLoseFocus, OnStateChanged;
   TIB_ColLinkEvent OnDataChange, OnUpdateData;

@@ -91,31 +91,37 @@ TEST_F(DataSourceTest, LinksThatLeaveOrJoinDuringAWalkAreToldExactlyOnce) {
   EXPECT_EQ((Log{"B:22", "B:0", "B:1", "C:22", "D:22"}), Events);
 }
 
+// A master source whose dataset the test chooses after it was set (the setters refuse a cycle made at once).
+struct MovableSource : TIB_DatasetLinkSource {
+  TIB_Dataset* Target = nullptr;
+  TIB_Dataset* GetLinkDataset() override { return Target; }
+};
+
 TEST_F(DataSourceTest, AMasterChainLeadingBackIsRefusedAndACycleElsewhereEndsTheWalk) {
   TIB_Cursor* a = NewCursor();
   TIB_Cursor* b = NewCursor();
-  auto* sa = new TIB_DataSource(Owner);
-  auto* sb = new TIB_DataSource(Owner);
-  sa->SetDataset(a);
-  sb->SetDataset(b);
-  // a is the detail of b and b the detail of a: a cycle the dataset side would refuse, made by hand.
-  auto* ma = new TIB_MasterDataLink(a, a);
-  auto* mb = new TIB_MasterDataLink(b, b);
-  ma->SetDataSource(sb);
-  mb->SetDataSource(sa);
+  MovableSource ma, mb;
+  a->SetMasterSource(&ma);
+  b->SetMasterSource(&mb);
+  ma.Target = b;
+  mb.Target = a;
   Source->SetDataset(a);
   EXPECT_EQ(a, Source->GetDataset());
 
   TIB_Cursor* detail = NewCursor();
-  auto* link = new TIB_MasterDataLink(detail, detail);
-  link->SetDataSource(Source);
-  try {
-    Source->SetDataset(detail);
-    FAIL() << "a circular master chain was accepted";
-  } catch (const EIB_DatasetError& e) {
-    EXPECT_STREQ("Circular reference not allowed", e.what());
+  detail->SetMasterSource(Source);
+  for (auto set : {+[](TIB_DataSource*S, TIB_Dataset*D) { S->SetDataset(D); },
+                   +[](TIB_DataSource*S, TIB_Dataset*D) { S->SetStatement(D); }}) {
+    try {
+      set(Source, detail);
+      ADD_FAILURE() << "a circular master chain was accepted";
+    } catch (const EIB_DatasetError& e) {
+      EXPECT_STREQ("Circular reference not allowed", e.what());
+    }
+    EXPECT_EQ(a, Source->GetDataset());
   }
-  EXPECT_EQ(a, Source->GetDataset());
+  a->SetMasterSource(nullptr);
+  b->SetMasterSource(nullptr);
 }
 
 TEST_F(DataSourceTest, AStatementThatIsNoDatasetIsRefusedBeforeTheSourceLeavesItsDataset) {
