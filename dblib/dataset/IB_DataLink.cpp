@@ -631,7 +631,11 @@ std::string SQLLiteral(TIB_Column& C) {
   if (C.GetIsNumericKind()) {
     char buf[40];
     const auto r = std::to_chars(buf, buf + sizeof buf, C.GetAsDouble());
-    return std::string(buf, r.ptr);
+    std::string text(buf, r.ptr);
+    // The engine reads an exponent only behind a mantissa with a decimal point.
+    const size_t e = text.find('e');
+    if (e != std::string::npos && text.find('.') == std::string::npos) text.insert(e, ".0");
+    return text;
   }
   if (C.GetIsDateTimeKind()) {
     const TDateTime v = C.GetAsDateTime();
