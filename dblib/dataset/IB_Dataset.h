@@ -453,7 +453,7 @@ public:
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
-  bool GetCalculatingFields() override { return false; }
+  bool GetCalculatingFields() override { return FFields->GetCalculating(); }
   void SysClose() override;
   void SysUnprepare() override;
 
@@ -697,6 +697,9 @@ protected:
   bool FDBKeyUsed = false;
   bool FDefiningKeyLinks = false;
   bool FRebuildingSQL = false;
+  // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
+  bool FKeyCopyValid = false;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;

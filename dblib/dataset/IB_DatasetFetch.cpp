@@ -225,6 +225,7 @@ void TIB_Dataset::DoPreparedChanged() {
 void TIB_Dataset::SysAllocateRows() {
   // The rows are laid out again: statements bound to the old buffers are built again at their next use.
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
+  FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
   if (!FRowsShared) {
     const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0;
@@ -276,6 +277,14 @@ void TIB_Dataset::DoAfterPrepare() {
     FCursorName = name;
   }
   TIB_Statement::DoAfterPrepare();
+  if (FRefreshDepth == 0) {
+    // A new prepare starts with no search values.
+    for (int i = 0; i < FSearchingLinks.Count(); ++i) {
+      TIB_Column* p = nullptr;
+      if (FParams->FindByName(Trim(FSearchingLinks.GetValueFromIndex(i)), p)) p->Clear();
+    }
+    Perform(dnOrderingChanged);
+  }
 }
 
 void TIB_Dataset::API_OpenCursor() {

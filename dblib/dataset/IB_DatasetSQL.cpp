@@ -263,11 +263,16 @@ void TIB_Dataset::FillKeyRow() {
     std::memcpy(v.sqldata, &n, sizeof n);
     return;
   }
-  for (int i = 0; i < key->GetColumnCount(); ++i) {
-    TIB_Column* k = key->GetColumns(i);
-    const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
-    TIB_Column* f = nullptr;
-    if (!FFields->FindByName(name, f)) continue;
+  if (!FKeyCopyValid) {
+    FKeyCopy.clear();
+    for (int i = 0; i < key->GetColumnCount() && i < FKeyLinks.Count(); ++i) {
+      const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
+      TIB_Column* f = nullptr;
+      if (FFields->FindByName(name, f)) FKeyCopy.emplace_back(f, key->GetColumns(i));
+    }
+    FKeyCopyValid = true;
+  }
+  for (const auto& [f, k] : FKeyCopy) {
     const XSQLVAR& from = *f->GetPSQLVAR();
     XSQLVAR& to = *k->GetPSQLVAR();
     const size_t size = static_cast<size_t>(from.sqllen) + ((from.sqltype & ~1) == SQL_VARYING ? 2 : 0);
@@ -526,6 +531,7 @@ void TIB_Dataset::SysBuildSelect() {
 
 void TIB_Dataset::SysResetDescription() {
   TIB_Statement::SysResetDescription();
+  FKeyCopyValid = false;
   FFrontConditions.Clear();
   FSearchConditions.Clear();
   FAddedConditions.Clear();
