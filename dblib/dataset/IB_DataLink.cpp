@@ -827,4 +827,21 @@ void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
   FOwningDataset->FollowMasterRow();
 }
 
-void TIB_MasterDataLink::SysPrepareSQL() {}
+void TIB_MasterDataLink::SysPrepareSQL() {
+  TIB_Dataset* d = FOwningDataset;
+  TIB_Dataset* m = GetDataset();
+  if (!m || d->HasState(csDestroying) || !d->GetMasterSearch() || d->GetState() != dssSearch) return;
+  // The detail's criteria as they stand now: its base WHERE holds them.
+  if (!d->PrepareCore() || d->GetSearchConditions().Count() == 0) return;
+  std::string where;
+  for (TStrings* lines : {static_cast<TStrings*>(&d->GetMasterLinks()), static_cast<TStrings*>(&d->GetJoinLinks())}) {
+    for (int i = 0; i < lines->Count(); ++i) {
+      where += where.empty() ? "WHERE " : "\r\n  AND ";
+      where += (*lines)[i];
+    }
+  }
+  if (where.empty()) return;
+  if (!d->GetBaseWhere().empty()) AppendWhereCondition(where, d->GetBaseWhere());
+  m->GetAddedConditions().Add("EXISTS ( \r\n\r\nSELECT * " + Trim(GetSQLFrom(d->GetSQL().GetText())) + "\r\n" +
+                              Trim(where) + ")\r\n\r\n");
+}

@@ -290,7 +290,11 @@ void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
 
 void TIB_Dataset::Perform(int32_t Code) {
   switch (Code) {
-    case dnInvalidateSQL: InvalidateSQL(); break;
+    case dnInvalidateSQL:
+      InvalidateSQL();
+      // A detail that searches with its master changes the master's EXISTS condition too.
+      if (TIB_Dataset* m = GetMasterDataset(); FMasterSearch && m && m->FState == dssSearch) m->Perform(Code);
+      break;
     case dnBeforeOpen: FireEvent(BeforeOpen); break;
     case dnAfterOpen: FireEvent(AfterOpen); break;
     case dnBeforeClose: FireEvent(BeforeClose); break;

@@ -117,6 +117,31 @@ TEST_F(DatasetSearchTest, ADetailWithMasterSearchSearchesAndOpensWithItsMaster) 
   EXPECT_EQ((std::vector<int>{2, 5}), Ids(detail));
 }
 
+TEST_F(DatasetSearchTest, ADetailsCriteriaSearchItsMasterThroughAnExistsCondition) {
+  Fill(6);
+  Exec("CREATE TABLE G (GRP INTEGER NOT NULL PRIMARY KEY)");
+  Tr->Commit();
+  Exec("INSERT INTO G SELECT DISTINCT GRP FROM T");
+  Tr->Commit();
+  TIB_Cursor* master = Searchable("SELECT GRP FROM G ORDER BY GRP");
+  TIB_Cursor* detail = NewCursor("SELECT ID FROM T ORDER BY ID");
+  detail->GetMasterLinks().SetText("GRP=G.GRP");
+  detail->SetMasterSource(Source);
+  detail->SetMasterSearch(true);
+  auto* detailSource = new TIB_DataSource(Owner);
+  detailSource->SetDataset(detail);
+  auto* detailCriteria = new TIB_DataLink(Owner);
+  detailCriteria->SetDataSource(detailSource);
+  master->EnterSearchMode();
+  detailCriteria->SetSearchWhere("ID = 5");
+  master->Post();
+  EXPECT_EQ(2, master->FieldByName("GRP")->GetAsInteger());
+  // The criteria chose the master's rows; the detail shows its master's row whole.
+  EXPECT_EQ((std::vector<int>{2, 5}), Ids(detail));
+  master->Next();
+  EXPECT_TRUE(master->GetEof());
+}
+
 TEST_F(DatasetSearchTest, ALookupRowBecomesTheSearchOfItsKeySource) {
   Fill(6);
   Exec("CREATE TABLE G (GRP INTEGER NOT NULL PRIMARY KEY)");
