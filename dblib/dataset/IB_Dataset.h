@@ -482,6 +482,9 @@ protected:
   void DoAfterUnprepare() override;
   void SysHook31() override;
   void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
+  // A binding cursor of a buffered dataset: its master conditions use "BIND_" parameters and it has no
+  // key row or key links of its own.
+  virtual bool GetIsBindingCursor() { return false; }
   // Auto-defines KeyLinks while the SQL is built; returns KeyLinks.
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.

@@ -228,7 +228,7 @@ void TIB_Dataset::SysAllocateRows() {
   FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
   if (!FRowsShared) {
-    const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0;
+    const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0 && !GetIsBindingCursor();
     FKeyFields->AllocateXSQLDA(keyed ? std::max(1, FKeyLinks.Count()) : 0);
   }
   FRecordCountValid = false;

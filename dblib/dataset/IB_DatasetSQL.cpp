@@ -156,7 +156,9 @@ void TIB_Dataset::SetKeyLinks(const TStrings& Value) {
 }
 
 TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
-  if (!FPreparing || !FKeyLinksAutoDefine || FDefiningKeyLinks || FKeyLinks.Count() > 0) return FKeyLinks;
+  if (!FPreparing || !FKeyLinksAutoDefine || FDefiningKeyLinks || FKeyLinks.Count() > 0 || GetIsBindingCursor()) {
+    return FKeyLinks;
+  }
   TValueRestorer<bool> guard(FDefiningKeyLinks, true);
   const std::string sql = FSQL->GetText();
   const std::string select = UpperCase(GetSQLSelect(sql));
@@ -476,7 +478,8 @@ void TIB_Dataset::SysBuildSelect() {
   addList(FFrontConditions, true);
   if (!FBuildingPlan && master) {
     for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
-      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + MasterParamName(i));
+      const std::string param = GetIsBindingCursor() ? "BIND_" + std::to_string(i) : MasterParamName(i);
+      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + param);
     }
   }
   addList(FSearchConditions, false);
