@@ -121,6 +121,8 @@ bool TIB_Dataset::SysOpen() {
 
 void TIB_Dataset::SysExecute() {
   if (FActive) IB_Raise<EIB_Error>(IBMsg::DatasetIsCurrentlyOpen);
+  // Opened from search mode: the criteria become conditions first.
+  if (FState == dssSearch && FSearchPostCount == 0) SysPostSearch(false);
   if (FMasterSource) {
     PrepareCore();
     ApplyMasterParams();
