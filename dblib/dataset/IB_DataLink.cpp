@@ -706,6 +706,8 @@ void TIB_KeyDataLink::SysBeforeRowChange() {
 }
 
 void TIB_KeyDataLink::MoveOwnerToSearchData() {
+  // Only a dataset that can seek moves, and only to a row the criteria name.
+  if (FSearchData.empty() || FOwningDataset->GetIsUnidirectional()) return;
   if (FOwningDataset->GetBookmark() != FSearchData) FOwningDataset->SetBookmark(FSearchData);
 }
 
@@ -733,7 +735,7 @@ void TIB_KeyDataLink::SetSearchData(const std::string& Value) {
   TCountGuard<int32_t> level(FCriteriaLevel);
   if (FOwningDataset->GetBookmark() == FSearchData) return;
   if (GetDataState() == dssSearch) {
-    FOwningDataset->SetBookmark(FSearchData);
+    MoveOwnerToSearchData();
   } else if (GetPrepared()) {
     InvalidateDatasetSQL();
   }

@@ -96,9 +96,17 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   TCountGuard<int32_t> posting(FSearchPostCount);
   ProcessLinkEvent(sleUpdateData);
   const std::string before = GetSQLWhere(FServerSQL);
+  bool remembered = false;
+  // The criteria that changed the WHERE clause are remembered as the last executed search.
+  auto rememberExecuted = [&] {
+    if (!remembered && FPrepared && GetIsSelectSQL() && GetSQLWhere(FServerSQL) != before) {
+      remembered = true;
+      ProcessLinkEvent(sleSearchAction, 3);
+    }
+  };
   TIB_Transaction* t = GetIB_Transaction();
   if (t && t->GetStarted()) PrepareCore();
-  if (GetIsSelectSQL() && GetSQLWhere(FServerSQL) != before) ProcessLinkEvent(sleSearchAction, 3);
+  rememberExecuted();
   if (!Open) return;
   if (FOpening) {
     SetState(dssPrepared);
@@ -106,6 +114,7 @@ void TIB_Dataset::SysPostSearch(bool Open) {
     auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
     // The criteria are final: the query is prepared with them and opened.
     PrepareCore();
+    rememberExecuted();
     TIB_Dataset::Open();
     if (!GetIsUnidirectional()) SysFetchRowRange(1, 1);
     if (!GetMasterDataset() && GetBufferAtEnd() && GetBufferCount() == 0) {
