@@ -103,9 +103,9 @@ void TIB_DataLink::ProcessEvent(int32_t AEvent, intptr_t AArg) {
     case sleUpdateData: UpdateData(reinterpret_cast<TIB_Column*>(AArg)); break;
     case sleColumnsRebind: SysRebindField(); break;
     case sleFocusColumn: Perform(dlnFocusControl, AArg); break;
-    case 28: Fire(OnOrderingChanged); break;
-    case 29: Fire(OnOrderingLinkChanged); break;
-    case 30: Fire(OnSearchingLinkChanged); break;
+    case sleOrderingChanged: Fire(OnOrderingChanged); break;
+    case sleOrderingLinkChanged: Fire(OnOrderingLinkChanged); break;
+    case sleSearchingLinkChanged: Fire(OnSearchingLinkChanged); break;
     case sleSearchAction: SearchAction(static_cast<int32_t>(AArg)); break;
     default: break;
   }
@@ -419,6 +419,14 @@ void TIB_DataLink::ClearCriteria() {
     SetSearchData(std::string());
   }
   ApplyCriteria(GetField());
+}
+
+void TIB_DataLink::ForgetCriteria() {
+  ClearCriteria();
+  FSavedBuffer.clear();
+  FSavedDisplay.clear();
+  FSavedWhere.clear();
+  FSavedData.clear();
 }
 
 void TIB_DataLink::SaveCriteria() {

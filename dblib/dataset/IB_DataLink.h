@@ -123,6 +123,8 @@ public:
   const std::string& GetSearchData() const noexcept { return FSearchData; }
   virtual void SetSearchData(const std::string& Value);
   void ClearCriteria();
+  // Clears the criteria and the saved criteria (the dataset was unprepared).
+  void ForgetCriteria();
   void SaveCriteria();
   void RecallCriteria();
   void SaveLastCriteria();

@@ -38,7 +38,13 @@ enum : int32_t {
 };
 
 // Statement-link codes a data source and its links handle besides the statement's own.
-enum : int32_t { sleBeforeRowChange = 14, sleSearchAction = 31 };
+enum : int32_t {
+  sleBeforeRowChange = 14,
+  sleOrderingChanged = 28,
+  sleOrderingLinkChanged = 29,
+  sleSearchingLinkChanged = 30,
+  sleSearchAction = 31,
+};
 
 class TIB_DataSource : public TIB_StatementLink, public TIB_DatasetSourceIntf, public TIB_DatasetLinkSource {
 public:

@@ -534,6 +534,8 @@ protected:
   virtual void SysPostSearch(bool Open);
   // With a key source in search mode, the current row becomes its criteria.
   void SyncKeySourceCriteria();
+  // Unpreparing: the links drop their criteria and their saved criteria.
+  void ForgetLinkCriteria();
   // The owned key or master data link follows the source just set.
   void LinkKeySource();
   void LinkMasterSource();

@@ -217,6 +217,7 @@ void TIB_Dataset::SysUnprepare() {
   TIB_Statement::SysUnprepare();
   FCursorNamed = false;
   FRecordCountValid = false;
+  if (!HasState(csDestroying)) ForgetLinkCriteria();
 }
 
 void TIB_Dataset::DoPreparedChanged() {

@@ -101,7 +101,7 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   auto rememberExecuted = [&] {
     if (!remembered && FPrepared && GetIsSelectSQL() && GetSQLWhere(FServerSQL) != before) {
       remembered = true;
-      ProcessLinkEvent(sleSearchAction, 3);
+      ProcessLinkEvent(sleSearchAction, saSaveLast);
     }
   };
   TIB_Transaction* t = GetIB_Transaction();
@@ -138,23 +138,23 @@ void TIB_Dataset::CancelSearch() {
 }
 
 void TIB_Dataset::SaveSearch() {
-  ProcessLinkEvent(sleSearchAction, 1);
+  ProcessLinkEvent(sleSearchAction, saSave);
   CascadeSearch(0);
 }
 
 void TIB_Dataset::ClearSearch() {
   FSearchText.clear();
-  ProcessLinkEvent(sleSearchAction, 0);
+  ProcessLinkEvent(sleSearchAction, saClear);
   CascadeSearch(1);
 }
 
 void TIB_Dataset::RecallSearch() {
-  ProcessLinkEvent(sleSearchAction, 2);
+  ProcessLinkEvent(sleSearchAction, saRecall);
   CascadeSearch(2);
 }
 
 void TIB_Dataset::RecallLastSearch() {
-  ProcessLinkEvent(sleSearchAction, 4);
+  ProcessLinkEvent(sleSearchAction, saRecallLast);
   CascadeSearch(3);
 }
 
@@ -164,14 +164,14 @@ void TIB_Dataset::WriteSearchToList(TStrings* List) {
   TIB_Dataset* m = GetMasterDataset();
   if (!m || !m->GetSearchTransferList()) List->Clear();
   TValueRestorer<TStrings*> transfer(FSearchTransfer, List);
-  ProcessLinkEvent(sleSearchAction, 5);
+  ProcessLinkEvent(sleSearchAction, saWriteToList);
   CascadeSearch(4);
 }
 
 void TIB_Dataset::ReadSearchFromList(TStrings* List) {
   if (!List) return;
   TValueRestorer<TStrings*> transfer(FSearchTransfer, List);
-  ProcessLinkEvent(sleSearchAction, 6);
+  ProcessLinkEvent(sleSearchAction, saReadFromList);
   CascadeSearch(5);
 }
 
@@ -231,6 +231,15 @@ void TIB_Dataset::FollowMasterSearch() {
 
 // ---------------------------------------------------------------------------------------------------------
 // Row locks
+
+void TIB_Dataset::ForgetLinkCriteria() {
+  const std::vector<TIB_DatasetSourceIntf*> sources = FDataSources;
+  for (TIB_DatasetSourceIntf* i : sources) {
+    auto* s = dynamic_cast<TIB_DataSource*>(i);
+    if (!s || std::find(FDataSources.begin(), FDataSources.end(), i) == FDataSources.end()) continue;
+    for (int32_t k = 0; k < s->Get_DataLinkCount(); ++k) s->GetDataLink(k)->ForgetCriteria();
+  }
+}
 
 void TIB_Dataset::ReleaseRowLock() noexcept {
   if (!FRowLockHeld) return;

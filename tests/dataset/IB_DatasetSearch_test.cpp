@@ -102,6 +102,11 @@ TEST_F(DatasetSearchTest, SavedAndLastExecutedCriteriaComeBackAsTheyWere) {
   c->Open();  // opening from search mode applies the criteria as a post does
   EXPECT_EQ(dssBrowse, c->GetState());
   EXPECT_EQ((std::vector<int>{1}), Ids(c));
+  // Unpreparing forgets the criteria and the saved ones.
+  c->Unprepare();
+  EXPECT_EQ("", Criteria->GetSearchWhere());
+  c->RecallSearch();
+  EXPECT_EQ("", Criteria->GetSearchWhere());
 }
 
 TEST_F(DatasetSearchTest, ADetailWithMasterSearchSearchesAndOpensWithItsMaster) {
