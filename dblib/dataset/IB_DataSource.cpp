@@ -239,13 +239,8 @@ bool TIB_DataSource::GetModifying() const { return GetPrepared() && GetDataset()
 bool TIB_DataSource::GetCanModify() {
   if (!GetPrepared()) return false;
   if (Perform(dsnModifying)) return true;
-  TIB_Dataset* d = GetDataset();
-  if (d->GetReadOnly()) return false;
-  if (d->GetPreventEditing() && d->GetPreventInserting() && d->GetPreventDeleting()) return false;
-  const bool hasRow = GetRowState() != 0;
-  const TIB_DatasetState s = d->GetState();
-  if (s != dssEdit && s != dssInsert && !(hasRow ? d->GetCanEdit() : d->GetCanInsert())) return false;
-  return hasRow ? FAutoEdit : FAutoInsert;
+  if (!GetDataset()->GetCanModify()) return false;
+  return GetRowState() != 0 ? FAutoEdit : FAutoInsert;
 }
 
 // ---------------------------------------------------------------------------------------------------------

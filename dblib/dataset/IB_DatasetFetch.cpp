@@ -121,8 +121,15 @@ bool TIB_Dataset::SysOpen() {
 
 void TIB_Dataset::SysExecute() {
   if (FActive) IB_Raise<EIB_Error>(IBMsg::DatasetIsCurrentlyOpen);
-  // Opened from search mode: the criteria become conditions first.
-  if (FState == dssSearch && FSearchPostCount == 0) SysPostSearch(false);
+  // Opened from search mode: a master that is searched with posts its search (and opens) first, and
+  // this dataset's criteria become conditions.
+  if (FState == dssSearch && FSearchPostCount == 0) {
+    TIB_Dataset* m = GetMasterDataset();
+    if (FMasterSearch && m && m->FState == dssSearch && (FMasterSearchFlags & (1u << msfOpenMasterOnOpen))) {
+      m->SysPostSearch(true);
+    }
+    if (FState == dssSearch) SysPostSearch(false);
+  }
   if (FMasterSource) {
     PrepareCore();
     ApplyMasterParams();

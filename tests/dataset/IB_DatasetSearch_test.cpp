@@ -126,6 +126,22 @@ TEST_F(DatasetSearchTest, ADetailWithMasterSearchSearchesAndOpensWithItsMaster) 
   EXPECT_EQ((std::vector<int>{2, 5}), Ids(detail));
 }
 
+TEST_F(DatasetSearchTest, OpeningASearchingDetailPostsItsMastersSearchFirst) {
+  Fill(6);
+  TIB_Cursor* master = Searchable();
+  TIB_Cursor* detail = NewCursor("SELECT ID FROM T ORDER BY ID");
+  detail->GetMasterLinks().SetText("GRP=T.GRP");
+  detail->SetMasterSource(Source);
+  detail->SetMasterSearch(true);
+  master->EnterSearchMode();
+  EXPECT_EQ(dssSearch, detail->GetState());
+  Criteria->SetSearchWhere("ID = 4");
+  detail->Open();
+  EXPECT_EQ(dssBrowse, master->GetState());
+  EXPECT_EQ(4, master->FieldByName("ID")->GetAsInteger());
+  EXPECT_EQ((std::vector<int>{1, 4}), Ids(detail));
+}
+
 TEST_F(DatasetSearchTest, ADetailsCriteriaSearchItsMasterThroughAnExistsCondition) {
   Fill(6);
   Exec("CREATE TABLE G (GRP INTEGER NOT NULL PRIMARY KEY)");
