@@ -135,6 +135,12 @@ TEST_F(DatasetSearchTest, OpeningASearchingDetailPostsItsMastersSearchFirst) {
   detail->SetMasterSearch(true);
   master->EnterSearchMode();
   EXPECT_EQ(dssSearch, detail->GetState());
+  // Counting in search mode counts what the criteria find now; the detail counts its master's rows.
+  Criteria->SetSearchWhere("ID > 4");
+  EXPECT_EQ(2, master->GetRecordCount());
+  Criteria->SetSearchWhere("ID > 2");
+  EXPECT_EQ(4, detail->GetRecordCount());
+  EXPECT_EQ(dssSearch, master->GetState());
   Criteria->SetSearchWhere("ID = 4");
   detail->Open();
   EXPECT_EQ(dssBrowse, master->GetState());
