@@ -650,7 +650,7 @@ std::string SQLLiteral(TIB_Column& C) {
     uint16_t y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, ms = 0;
     DecodeDate(v, y, m, d);
     DecodeTime(v, h, n, s, ms);
-    char buf[40];
+    char buf[64];
     std::snprintf(buf, sizeof buf, "'%04u-%02u-%02u %02u:%02u:%02u.%03u'", y, m, d, h, n, s, ms);
     return buf;
   }
