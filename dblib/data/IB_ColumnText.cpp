@@ -41,8 +41,10 @@ TIB_ColumnText::TIB_ColumnText(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVA
 }
 
 std::string TIB_ColumnText::GetTextValue() {
+  // One named result for every return, so the text is built in place and never moved.
+  std::string text;
   const uint8_t* data = Data();
-  if (!data || NullInd() == -1) return std::string();
+  if (!data || NullInd() == -1) return text;
   const char* start;
   size_t max = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
   if (IsVarChar()) {
@@ -65,7 +67,7 @@ std::string TIB_ColumnText::GetTextValue() {
   if (trimming == 2 || trimming == 4) {
     while (end > begin && static_cast<unsigned char>(start[end - 1]) <= ' ') --end;
   }
-  std::string text(start + begin, end - begin);
+  text.assign(start + begin, end - begin);
   if (GetCharCase() == 1) {
     text = UpperCase(text);
   } else if (GetCharCase() == 2) {
