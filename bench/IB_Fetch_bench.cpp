@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
@@ -29,39 +30,16 @@
 
 namespace {
 
+using bench::Clock;
+using bench::Elapsed;
+using bench::Median;
+using bench::Time;
+using bench::PeakRssMB;
+
 int kRounds = 5;
 int kRows = 1000000;
 
 const char* const kQuery = "SELECT ID, NAME, AMOUNT, TS, NOTE FROM F";
-
-struct Clock {
-  std::chrono::steady_clock::time_point Wall = std::chrono::steady_clock::now();
-  double Cpu = ThreadCpu();
-  static double ThreadCpu() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-  }
-};
-struct Time {
-  double Wall, Cpu;
-};
-Time Elapsed(const Clock& Start) {
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - Start.Wall).count(),
-          Clock::ThreadCpu() - Start.Cpu};
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const size_t n = V.size();
-  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
-}
-
-double PeakRssMB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
 
 // What each side adds up from the values it read.
 struct Sums {

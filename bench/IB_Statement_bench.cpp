@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Header.h"
@@ -37,34 +38,14 @@
 
 namespace {
 
+using bench::Clock;
+using bench::Elapsed;
+using bench::Median;
+using bench::Time;
+using bench::RunInTurn;
+
 int kRounds = 50;
 int kRowsPerRound = 2000;
-
-// ---- timing ---------------------------------------------------------------------------------------
-
-// Wall time and the calling thread's CPU time (the embedded engine works in the caller's thread).
-struct Clock {
-  std::chrono::steady_clock::time_point Wall = std::chrono::steady_clock::now();
-  double Cpu = ThreadCpu();
-  static double ThreadCpu() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-  }
-};
-struct Time {
-  double Wall, Cpu;
-};
-Time Elapsed(const Clock& Start) {
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - Start.Wall).count(),
-          Clock::ThreadCpu() - Start.Cpu};
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  const size_t n = V.size();
-  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
-}
 
 struct Totals {
   std::vector<Time> Lib, Plain;
@@ -89,18 +70,6 @@ struct Totals {
         kRounds * kRowsPerRound, What, lib, plain, Median(ratios), libCpu, plainCpu, Median(cpuRatios));
   }
 };
-
-// Runs both sides of a round, the side that goes first swapping from round to round.
-template <class A, class B>
-void RunInTurn(int Round, A& Library, B& Plain) {
-  if (Round % 2 == 0) {
-    Library();
-    Plain();
-  } else {
-    Plain();
-    Library();
-  }
-}
 
 // ---- the input values -----------------------------------------------------------------------------
 

@@ -34,6 +34,7 @@ PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo
         return n;
       }
     }
+    return nullptr;  // another value of the same field is never this one
   }
   for (PIB_BlobNode prior = nullptr, n = List; n; prior = n, n = n->Next.get()) {
     if (n->FieldNo == FieldNo) {
@@ -99,7 +100,9 @@ void ReserveBlobNode(TIB_BlobNode& Node, int32_t Capacity) {
 }
 
 void ShrinkBlobNode(TIB_BlobNode& Node) {
-  if (Node.BlobBufferSize <= Node.BlobSize) return;
+  // Shrinking copies the data: giving back an eighth of the buffer or less is not worth a second copy
+  // of a large value (a read reserves one segment more than the blob's length).
+  if (Node.BlobBufferSize - Node.BlobSize <= Node.BlobBufferSize / 8) return;
   if (Node.BlobSize <= 0) {
     Node.BlobBuffer.reset();
     Node.BlobBufferSize = 0;

@@ -38,8 +38,8 @@ void ClearBlobNode(TIB_BlobNode& Node);
 void ResetBlobNode(TIB_BlobNode& Node);
 // Frees every node of List with its buffer and leaves List empty.
 void FreeBlobNodeList(TIB_BlobNodeList& List);
-// With a non-zero Id the first node with that id; otherwise, or when none has it, the first node with
-// FieldNo; nullptr when neither is found. Prior receives the node before the result (nullptr for the head).
+// With a non-zero Id the first node with that id; with a zero Id the first node with FieldNo; nullptr
+// when none is found. Prior receives the node before the result (nullptr for the head).
 PIB_BlobNode FindBlobNode(PIB_BlobNode List, const ISC_QUAD& Id, int16_t FieldNo, PIB_BlobNode& Prior);
 // Stores a copy of Node in List: into the node found for Node's id and field number, else into a new
 // node put at the head. With Move the data buffer changes hands instead of being copied. Returns the
@@ -55,5 +55,5 @@ void CopyBlobNode(TIB_BlobNode& Source, TIB_BlobNode& Dest, bool Move);
 // Makes the buffer hold at least Capacity bytes, keeping its data. Throws std::bad_alloc when memory
 // runs out.
 void ReserveBlobNode(TIB_BlobNode& Node, int32_t Capacity);
-// Shrinks the buffer to the data size when it is larger.
+// Shrinks the buffer to the data size when more than an eighth of it is unused.
 void ShrinkBlobNode(TIB_BlobNode& Node);

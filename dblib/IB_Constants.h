@@ -174,4 +174,11 @@ inline constexpr const char* SessionDestroying = "Cannot join a session that is 
 inline constexpr const char* SessionOfAnotherThread =
     "This component's session belongs to another thread: use one session per thread (make the thread's "
     "components on that thread, or give them a TIB_Session made there)";
+inline constexpr const char* ProfilerNotConnected = "Profiler not connected!";
+inline constexpr const char* ProfilerNoRequestItems = "Profiler has no request items";
+inline constexpr const char* ProfilerReplyOutsideBuffer =
+    "TIB_Profiler.Grab():\r\nResultPtr + ItemLen would go outside of Buffer";
+inline constexpr const char* ProfilerPairLength =
+    "TIB_Profiler.Grab.TranslateValuePairs():\r\nItemLen not an exact value pair multiple";
+inline constexpr const char* UnsupportedDumpType = "Unsupported column type";
 }  // namespace IBText

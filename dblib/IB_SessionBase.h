@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "dblib/IB_BlobNode.h"
@@ -133,6 +134,9 @@ enum TIB_BlobCallbackStatus { bcsReadStart, bcsWriteStart, bcsReadStep, bcsWrite
 using TIB_BlobCallbackEvent =
     std::function<void(XSQLVAR* AVAR, TIB_BlobCallbackStatus AStatus, int32_t ABytes, int32_t& MaxSegmentSize)>;
 
+// Per-session bookkeeping of the client-call monitor's wrappers (dblib/trace/IB_Monitor.cpp).
+struct TIB_TraceState;
+
 // Receives a text of the client-call monitor.
 using TIB_MonitorTextHook = std::function<void(const std::string& Text)>;
 
@@ -164,6 +168,8 @@ public:
   TIB_EntryTable Entries;    // the entries every client call goes through (the monitor may wrap them)
   TIB_CursorEntries Cursor;  // the fetch path's entries
   TIB_EntryTable Untraced;   // the library's own addresses, for wrappers and for untraced queries
+  // What the call monitor's wrappers call through; made by the monitor, released with the session.
+  std::shared_ptr<TIB_TraceState> TraceState;
 
   // The status vector of the most recent call, its result, and the SQL code of the last failure.
   ISC_STATUS* GetStatusVector() noexcept { return FStatus; }

@@ -637,23 +637,6 @@ void TIB_Statement::DoLinkEvent22(TIB_Column* Column) {
   ProcessLinkEvent(sleDataChange, reinterpret_cast<intptr_t>(Column));
 }
 
-void TIB_Statement::LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) {
-  if (!Node) IB_Raise<EIB_Error>(IBMsg::UnassignedBlobNode);
-  SysCheckTransaction(true);
-  TIB_Session& s = Session();
-  const ISC_STATUS status =
-      s.LoadBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, Node, nullptr, Column.GetPSQLVAR());
-  if (status != 0) s.HandleISCError(this);
-}
-
-void TIB_Statement::StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) {
-  SysCheckTransaction(true);
-  TIB_Session& s = Session();
-  const ISC_STATUS status =
-      s.StoreBlobNodeData(GetDbHandlePtr(), GetTrHandlePtr(), OnBlobCallback, &Node, nullptr, Column.GetPSQLVAR());
-  if (status != 0) s.HandleISCError(this);
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Column property lists
 

@@ -32,6 +32,7 @@ class TIB_StatementLink;
 class TIB_Transaction;
 class TIB_TransactionStatementLink;
 class TIB_Column;
+class TIB_BlobStream;
 
 using TIB_StatementEvent = std::function<void(TIB_Statement* Sender)>;
 using TIB_RowFieldEvent = std::function<void(TIB_Statement* Sender, TIB_Row* ARow, TIB_Column* AField)>;
@@ -257,8 +258,14 @@ public:
   std::string GetColumnAttributeValue(TIB_Column& Column, const std::string& Attribute);
   bool HasColumnAttribute(TIB_Column& Column, const std::string& Attribute);
   void CalculateFields() { SysCalculateFields(); }
-  void LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node);
+  // Blob and array values (IB_StatementBlob.cpp).
+  void LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) override;
   void StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) override;
+  int64_t GetBlobLength(TIB_Column& Column, const ISC_QUAD& Id) override;
+  bool LookupArrayBounds(TIB_Column& Column, ISC_ARRAY_DESC& Desc) override;
+  // A stream over the value of blob or array column Column: Mode 0 reads, 1 replaces the value, 2 reads
+  // and modifies. The stream must be freed before Column's row moves to another value or is described again.
+  std::unique_ptr<TIB_BlobStream> CreateBlobStream(TIB_Column* Column, uint8_t Mode);
 
   // ---- statement links -----------------------------------------------------------------------------
   int32_t Get_StatementLinkCount() const noexcept { return static_cast<int32_t>(FStatementLinks.size()); }

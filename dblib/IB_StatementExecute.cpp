@@ -224,7 +224,9 @@ void TIB_Statement::API_Execute() {
   isc_tr_handle noTransaction = 0;
   isc_tr_handle* tr = GetTrHandlePtr();
   if (!tr) tr = &noTransaction;
-  const ISC_STATUS status = s.Call(s.Cursor.isc_dsql_execute, tr, &FStmtHandle,
+  // A statement's execution goes through the general entry (the call monitor shows it with its row
+  // counts); the cursor group serves the row-fetching path.
+  const ISC_STATUS status = s.Call(s.Entries.isc_dsql_execute, tr, &FStmtHandle,
                                    static_cast<unsigned short>(GetSQLDialect()), static_cast<const XSQLDA*>(in));
   if (status != 0) s.HandleISCError(this);
   FExecutedSinceInfo = true;
@@ -241,7 +243,7 @@ void TIB_Statement::API_Execute2() {
   if (!tr) tr = &noTransaction;
   const auto dialect = static_cast<unsigned short>(GetSQLDialect());
   auto run = [&] {
-    return s.Call(s.Cursor.isc_dsql_execute2, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in), out);
+    return s.Call(s.Entries.isc_dsql_execute2, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in), out);
   };
   // A successful execute2 leaves no cursor open: the server answers a close with an error.
   ISC_STATUS status = run();

@@ -1,6 +1,9 @@
 // The factory entries of the scalar column classes.
 #include "dblib/data/IB_ColumnTypes.h"
 
+#include "dblib/data/IB_ColumnArray.h"
+#include "dblib/data/IB_ColumnBlob.h"
+
 namespace {
 
 template <typename T>
@@ -32,6 +35,10 @@ TIB_ColumnCreator TypedColumnCreator(TIB_ColumnClass Class) {
     case TIB_ColumnClass::Time: return Creator<TIB_ColumnTime>();
     case TIB_ColumnClass::Date: return Creator<TIB_ColumnDate>();
     case TIB_ColumnClass::Int64: return Creator<TIB_ColumnInt64>();
-    default: return TIB_ColumnCreator();
+    case TIB_ColumnClass::Memo: return Creator<TIB_ColumnMemo>();
+    case TIB_ColumnClass::BLR: return Creator<TIB_ColumnBLR>();
+    case TIB_ColumnClass::Binary: return Creator<TIB_ColumnBinary>();
+    case TIB_ColumnClass::Array: return Creator<TIB_ColumnArray>();
   }
+  return TIB_ColumnCreator();
 }

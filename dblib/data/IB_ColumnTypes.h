@@ -1,4 +1,4 @@
-// The column classes of the scalar SQL types, as the row's column factory creates them.
+// The column classes of every SQL type, as the row's column factory creates them.
 #pragma once
 
 #include "dblib/data/IB_ColumnDateTime.h"
@@ -6,6 +6,5 @@
 #include "dblib/data/IB_ColumnText.h"
 #include "dblib/data/IB_Row.h"
 
-// The constructor of Class when it is one of the scalar classes (numbers, dates and times, text,
-// DB_KEY); an empty creator for the blob and array classes.
+// The constructor of the library's column class Class.
 TIB_ColumnCreator TypedColumnCreator(TIB_ColumnClass Class);

@@ -77,4 +77,10 @@ public:
 
   // Writes a modified blob or array node to the server; the node receives its new id.
   virtual void StoreBlobNode(TIB_Column& Column, TIB_BlobNode& Node) = 0;
+  // Reads the blob or array value whose id Node holds into Node; raises the engine's error.
+  virtual void LoadBlobNode(TIB_Column& Column, TIB_BlobNode* Node) = 0;
+  // The length of Column's blob Id as the server reports it, without reading the blob.
+  virtual int64_t GetBlobLength(TIB_Column& Column, const ISC_QUAD& Id) = 0;
+  // Fills Desc with the element type and bounds of array column Column; false when they are not found.
+  virtual bool LookupArrayBounds(TIB_Column& Column, ISC_ARRAY_DESC& Desc) = 0;
 };

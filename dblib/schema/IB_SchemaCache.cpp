@@ -357,60 +357,47 @@ std::string TIB_SchemaCache::GetFieldSource(const std::string& Relation, const s
   return result;
 }
 
+bool TIB_SchemaCache::RelationColumns(const std::string& Relation, int List, TCursorKind Cursor, std::string& Rel,
+                                      TIB_StringList& Fields) {
+  if (Trim(Relation).empty()) return false;
+  Rel = Ident(Dialect(), Relation);
+  TIB_StringList* cached = GetSchemaList(List);
+  std::string value;
+  if (cached->FindValue(Rel, value)) {
+    Fields.SetCommaList(value);
+    return true;
+  }
+  if (!FSchemaCacheDir.empty() || !Connected() || IsProcedure(Rel)) return false;
+  bool found = false;
+  RunLookup(false, [&] {
+    TIB_SchemaCursor* cursor = GetCursor(Cursor);
+    cursor->ParamByName("RDB$RELATION_NAME")->SetAsString(Bare(Rel));
+    for (cursor->First(); !cursor->GetEof(); cursor->Next()) Fields.Add(Ident(Dialect(), cursor->ColumnText(0)));
+    cursor->Close();
+    found = true;
+  });
+  if (!found) return false;
+  std::string list;
+  for (int i = 0; i < Fields.Count(); ++i) list += (i ? "," : "") + Fields.Get(i);
+  cached->Add(Rel + "=" + list);
+  return true;
+}
+
 void TIB_SchemaCache::GetTableKeys(const std::string& Relation, TStrings& Target) {
   auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Target.Clear();
-  if (Trim(Relation).empty()) return;
-  const std::string rel = Ident(Dialect(), Relation);
-  TIB_StringList* keys = GetSchemaList(slTableKeys);
-  std::string value;
+  std::string rel;
   TIB_StringList fields;
-  if (keys->FindValue(rel, value)) {
-    fields.SetCommaList(value);
-  } else {
-    if (!FSchemaCacheDir.empty() || !Connected() || IsProcedure(rel)) return;
-    bool found = false;
-    RunLookup(false, [&] {
-      TIB_SchemaCursor* cursor = GetCursor(ckPrimaryKey);
-      cursor->ParamByName("RDB$RELATION_NAME")->SetAsString(Bare(rel));
-      for (cursor->First(); !cursor->GetEof(); cursor->Next()) fields.Add(Ident(Dialect(), cursor->ColumnText(0)));
-      cursor->Close();
-      found = true;
-    });
-    if (!found) return;
-    std::string list;
-    for (int i = 0; i < fields.Count(); ++i) list += (i ? "," : "") + fields.Get(i);
-    keys->Add(rel + "=" + list);
-  }
+  if (!RelationColumns(Relation, slTableKeys, ckPrimaryKey, rel, fields)) return;
   for (int i = 0; i < fields.Count(); ++i) Target.Add(rel + "." + fields.Get(i));
 }
 
 void TIB_SchemaCache::GetTableFields(const std::string& Relation, TStrings& Target) {
   auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
   Target.Clear();
-  if (Trim(Relation).empty()) return;
-  const std::string rel = Ident(Dialect(), Relation);
-  TIB_StringList* tables = GetSchemaList(slTableFields);
-  std::string value;
+  std::string rel;
   TIB_StringList fields;
-  if (tables->FindValue(rel, value)) {
-    fields.SetCommaList(value);
-  } else {
-    if (!FSchemaCacheDir.empty() || !Connected() || IsProcedure(rel)) return;
-    bool found = false;
-    RunLookup(false, [&] {
-      TIB_SchemaCursor* cursor = GetCursor(ckRelationFields);
-      cursor->ParamByName("RDB$RELATION_NAME")->SetAsString(Bare(rel));
-      for (cursor->First(); !cursor->GetEof(); cursor->Next()) fields.Add(Ident(Dialect(), cursor->ColumnText(0)));
-      cursor->Close();
-      found = true;
-    });
-    if (!found) return;
-    std::string list;
-    for (int i = 0; i < fields.Count(); ++i) list += (i ? "," : "") + fields.Get(i);
-    tables->Add(rel + "=" + list);
-  }
-  Target.AddStrings(fields);
+  if (RelationColumns(Relation, slTableFields, ckRelationFields, rel, fields)) Target.AddStrings(fields);
 }
 
 // ---- cursors ---------------------------------------------------------------------------------------------------

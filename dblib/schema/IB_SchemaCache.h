@@ -108,6 +108,10 @@ private:
   int Dialect() const;
   TIB_SchemaCursor* GetCursor(TCursorKind Kind);
   void RunListQuery(int N, TStrings& List);
+  // The columns of Relation from cached list List, else read through cursor Cursor and added to the list.
+  // Rel gets the relation's identifier. False when it could not be known.
+  bool RelationColumns(const std::string& Relation, int List, TCursorKind Cursor, std::string& Rel,
+                       TIB_StringList& Fields);
   bool IsCacheFileCurrent(int N);
   bool LoadListFromFile(int N);
   void SaveListToFile(int N);

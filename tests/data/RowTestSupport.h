@@ -154,6 +154,9 @@ public:
     Node.BlobID.gds_quad_high = 0;
     Node.BlobID.gds_quad_low = 77;
   }
+  void LoadBlobNode(TIB_Column&, TIB_BlobNode*) override { throw Exception("no server"); }
+  int64_t GetBlobLength(TIB_Column&, const ISC_QUAD&) override { throw Exception("no server"); }
+  bool LookupArrayBounds(TIB_Column&, ISC_ARRAY_DESC&) override { return false; }
 };
 
 // Registers TTestColumn for every column class while a test runs, remembering the class chosen last.

@@ -1,0 +1,60 @@
+// What the benchmarks share: wall and CPU clocks, medians, peak memory and the alternating turns of the
+// two sides of a comparison.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <vector>
+
+namespace bench {
+
+// Wall time and the calling thread's CPU time (the embedded engine works in the caller's thread).
+struct Clock {
+  std::chrono::steady_clock::time_point Wall = std::chrono::steady_clock::now();
+  double Cpu = ThreadCpu();
+  static double ThreadCpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+
+struct Time {
+  double Wall, Cpu;
+};
+
+inline Time Elapsed(const Clock& Start) {
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - Start.Wall).count(),
+          Clock::ThreadCpu() - Start.Cpu};
+}
+
+inline double Median(std::vector<double> V) {
+  if (V.empty()) return 0;
+  std::sort(V.begin(), V.end());
+  const size_t n = V.size();
+  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
+}
+
+// The process's peak resident memory so far, in MB.
+inline double PeakRssMB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+// Runs both sides of a round, the side that goes first swapping from round to round.
+template <class A, class B>
+void RunInTurn(int Round, A& First, B& Second) {
+  if (Round % 2 == 0) {
+    First();
+    Second();
+  } else {
+    Second();
+    First();
+  }
+}
+
+}  // namespace bench
