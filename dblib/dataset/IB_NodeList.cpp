@@ -811,13 +811,13 @@ void TIB_NodeList::ClearAll() {
   Reset(true);
 }
 
-// A row with a pending cached edit or insert keeps its records: its values are the change. A deleted row
-// keeps the values it had before an edit, so that reverting the delete brings the edit back.
+// A row with a pending cached change keeps its records: they are the change (the edited or inserted
+// values, or the row a delete must find at the server).
 void TIB_NodeList::InvalidateNode(TIB_Node* Node) {
-  if (!Node || Node->IsSentinel() || Node->Has(nfInserted | nfModified)) return;
+  if (!Node || Node->IsSentinel() || Node->Has(kChangeFlags)) return;
   FreeRecord(Node);
   TIB_NodeExtra* x = Node->Extra;
-  if (!x || Node->Has(nfDeleted)) return;
+  if (!x) return;
   x->OldRecordData.reset();
   x->OldRecordLength = 0;
   if (x->OldKeyData) {

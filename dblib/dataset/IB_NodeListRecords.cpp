@@ -3,7 +3,7 @@
 // A packed record holds, per column in description order, the 2-byte null indicator and, unless the
 // column is nullable and null, its value: a VARCHAR as its length word and that many bytes, any other
 // type as its declared length of bytes. Lengths are clamped to the declared length when packing, and
-// every read is checked against the record's length when unpacking: a record that does not fit the
+// NOT NULL columns are stored with indicator 0. Every read is checked against the record's length when unpacking: a record that does not fit the
 // row's columns raises and nothing is read or written out of bounds.
 #include <cstring>
 
@@ -71,7 +71,9 @@ void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
   uint8_t* p = Node->RecordData;
   for (int i = 0; i < da->sqld; ++i) {
     const XSQLVAR& v = da->sqlvar[i];
-    const int16_t ind = ReadInd(v);
+    // A NOT NULL column is never null, whatever a cleared buffer left in its indicator (the server does
+    // not write it).
+    const int16_t ind = IsNullable(v) ? ReadInd(v) : 0;
     WriteWord(p, static_cast<uint16_t>(ind));
     p += 2;
     if (IsNullable(v) && ind == -1) continue;
@@ -133,7 +135,7 @@ void TIB_NodeList::UnpackRow(const TIB_Node* Node, TIB_Row& Row) const {
   pos = 0;
   for (int i = 0; i < da->sqld; ++i) {
     const XSQLVAR& v = da->sqlvar[i];
-    const auto ind = static_cast<int16_t>(ReadWord(rec + pos));
+    const auto ind = IsNullable(v) ? static_cast<int16_t>(ReadWord(rec + pos)) : int16_t{0};
     pos += 2;
     if (v.sqlind) WriteWord(v.sqlind, static_cast<uint16_t>(ind));
     if (IsNullable(v) && ind == -1) continue;
