@@ -400,7 +400,10 @@ void TIB_Dataset::SysPostInsert() {
   DoCustomInsert();
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
-  if (GetIsUnidirectional()) FFields->ClearRow(rsNone);
+  // The written row is now named by its key: a retained insert is later edited or deleted by it.
+  FillKeyRow();
+  // A row written by a retaining post stays in the row, still being inserted.
+  if (GetIsUnidirectional() && FRetainingCount == 0) FFields->ClearRow(rsNone);
 }
 
 void TIB_Dataset::SysRevertRow() {
@@ -630,16 +633,18 @@ bool TIB_Dataset::ServerDefaultText(TIB_Column& Column, std::string& Text) {
     case SQL_TYPE_DATE: {
       const int type = Column.GetSQLType() & ~1;
       if (type != SQL_TIMESTAMP && dialect < 3) return false;
+      // Given as the words the date and time columns take (a quoted word or CURRENT_DATE would be
+      // refused by the column and fail the insert).
       if (upper == "CURRENT_TIMESTAMP" || upper == "CURRENT_DATE" || upper == "CURRENT_TIME") {
         if (upper != "CURRENT_TIMESTAMP" && dialect < 3) return false;
-        Text = upper;
+        Text = upper == "CURRENT_DATE" ? "TODAY" : "NOW";
         return true;
       }
       std::string word;
       if (UnquoteDefault(source, word)) {
         word = UpperCase(Trim(word));
         if (word == "NOW" || word == "TODAY" || word == "YESTERDAY" || word == "TOMORROW") {
-          Text = "'" + word + "'";
+          Text = word;
           return true;
         }
       }

@@ -276,6 +276,14 @@ void TIB_Dataset::DoAfterPrepare() {
     FCursorName = name;
   }
   TIB_Statement::DoAfterPrepare();
+  if (FRefreshDepth == 0) {
+    // A new prepare starts with no search values.
+    for (int i = 0; i < FSearchingLinks.Count(); ++i) {
+      TIB_Column* p = nullptr;
+      if (FParams->FindByName(Trim(FSearchingLinks.GetValueFromIndex(i)), p)) p->Clear();
+    }
+    Perform(dnOrderingChanged);
+  }
 }
 
 void TIB_Dataset::API_OpenCursor() {
