@@ -8,10 +8,12 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BindingCursor.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
-TIB_BDataset::TIB_BDataset(TComponent* AOwner) : TIB_Dataset(AOwner), FNodeList(std::make_unique<TIB_NodeList>()) {
+TIB_BDataset::TIB_BDataset(TComponent* AOwner)
+    : TIB_Dataset(AOwner), FNodeList(std::make_unique<TIB_NodeList>()), FFieldsCursor(new TIB_BindingCursor(this)) {
   FRefreshAction = raKeepRowNum;
   FRefreshOnParamChange = true;
   FKeyLinksAutoDefine = true;
@@ -94,6 +96,7 @@ void TIB_BDataset::SysAllocateRows() {
 }
 
 void TIB_BDataset::SysUnprepare() {
+  RunReported([&] { FFieldsCursor->Unprepare(); });
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -194,19 +197,58 @@ int32_t TIB_BDataset::GetRowNum() {
 int32_t TIB_BDataset::GetBufferCount() { return FNodeList->GetCount() - FNodeList->HiddenCount(); }
 
 void TIB_BDataset::LoadCurrentRow() {
-  TIB_Node* n = FNodeList->GetRowCursor().Node;
   TIB_Row* key = GetKeyFields();
-  if (n->IsSentinel() || n->Has(nfDeleted)) {
-    FFields->ClearRow(rsNone);
-    if (key && key->GetColumnCount() > 0) key->SetRowState(rsNone);
+  for (;;) {
+    TIB_Node* n = FNodeList->GetRowCursor().Node;
+    if (n->IsSentinel() || n->Has(nfDeleted)) {
+      FFields->ClearRow(rsNone);
+      if (key && key->GetColumnCount() > 0) key->SetRowState(rsNone);
+      return;
+    }
+    // A row whose values were dropped (invalidated) is read again by its key; gone at the server, it
+    // leaves the buffer and the next row is shown.
+    if (n->RecordLength == 0 && !n->Has(nfInserted) && !GetIsModifying() && FReloadDepth == 0 &&
+        !FFieldsCursor->BuildSQL().empty()) {
+      TCountGuard reloading(FReloadDepth);
+      if (!FFieldsCursor->FetchNode(n, true, false)) {
+        FNodeList->RemoveNode(n);
+        continue;
+      }
+    }
+    FNodeList->UnpackRow(n, *FFields);
+    FFields->ResetRow(false, true, true);
+    if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+      std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
+      key->SetRowState(rsUnmodified);
+    }
     return;
   }
-  FNodeList->UnpackRow(n, *FFields);
-  FFields->ResetRow(false, true, true);
-  if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
-    std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
-    key->SetRowState(rsUnmodified);
+}
+
+bool TIB_BDataset::RefreshRow() {
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel()) return false;
+  const int32_t row = GetRowNum();
+  bool found = false;
+  try {
+    found = FFieldsCursor->FetchNode(n, true, true);
+  } catch (...) {
+    // The row keeps the values it had.
+    RunReported([&] { LoadCurrentRow(); });
+    throw;
   }
+  if (!found) {
+    // Gone at the server: the row after it takes its place (fetched when not buffered yet).
+    FNodeList->RemoveNode(n);
+    FetchUntil(row);
+    const int32_t visible = GetBufferCount();
+    MoveToNode(row <= visible ? FNodeList->LocateVisibleRow(row) : FNodeList->LocateVisibleRow(visible));
+    ProcessLinkEvent(sleRowNumChanged, -1);
+    return false;
+  }
+  LoadCurrentRow();
+  SyncPosition();
+  return true;
 }
 
 void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {

@@ -20,6 +20,7 @@
 #include "dblib/dataset/IB_NodeList.h"
 
 class TIB_BDataset;
+class TIB_BindingCursor;
 
 // What a cached change is: a modification, an insert, a delete.
 enum TIB_UpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
@@ -88,6 +89,12 @@ public:
   void SetRowSelected(bool Value);
   void SelectAll(bool Value);
 
+  // Reads the current row again from the server; false when it is gone there (its node then leaves
+  // the buffer and the next row is shown).
+  bool RefreshRow();
+  // Reads the current row's key columns' rows again by key, one row at a time.
+  TIB_BindingCursor* GetFieldsCursor() const noexcept { return FFieldsCursor; }
+
   // The row buffer (for the data-aware controls and tests): do not keep its nodes across a refresh.
   TIB_NodeList& GetNodeList() noexcept { return *FNodeList; }
 
@@ -145,6 +152,9 @@ private:
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;
+  // Owned as a component.
+  TIB_BindingCursor* FFieldsCursor;
+  int32_t FReloadDepth = 0;
   // Rows read from the cursor since it opened, and whether it reached its end.
   int32_t FFetchedRows = 0;
   bool FCursorDone = true;
