@@ -416,7 +416,7 @@ public:
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
-  bool GetCalculatingFields() override { return false; }
+  bool GetCalculatingFields() override { return FFields->GetCalculating(); }
   void SysClose() override;
   void SysUnprepare() override;
 
@@ -445,6 +445,9 @@ protected:
   void DoAfterUnprepare() override;
   void SysHook31() override;
   void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
+  // A binding cursor of a buffered dataset: its master conditions use "BIND_" parameters and it has no
+  // key row or key links of its own.
+  virtual bool GetIsBindingCursor() { return false; }
   // Auto-defines KeyLinks while the SQL is built; returns KeyLinks.
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.
@@ -650,6 +653,9 @@ protected:
   bool FDBKeyUsed = false;
   bool FDefiningKeyLinks = false;
   bool FRebuildingSQL = false;
+  // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
+  bool FKeyCopyValid = false;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;
