@@ -193,4 +193,86 @@ TEST_F(BDatasetTest, AFailedApplyLosesNoChange) {
   }
 }
 
+// Edits, inserts and deletes stay in the buffer with their status until applied; the server then holds
+// exactly them.
+TEST_F(BDatasetTest, CachedEditsInsertsAndDeletesAreAppliedAsTheyShow) {
+  Fill(4);
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->Open();
+  q->SetRowNum(2);
+  q->Edit();
+  q->GetFields()->ColumnByName("NAME")->SetAsString("edited");
+  q->Post();
+  EXPECT_EQ(q->GetUpdateStatus(), usModified);
+  q->SetRowNum(3);
+  q->Delete();
+  q->Insert();
+  q->GetFields()->ColumnByName("ID")->SetAsInteger(100);
+  q->GetFields()->ColumnByName("NAME")->SetAsString("new");
+  q->Post();
+  EXPECT_EQ(q->GetUpdateStatus(), usInserted);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  EXPECT_EQ(Count("NAME = 'edited' OR ID IN (3, 100)"), 1);  // only the fetched row 3
+  Tr->ApplyUpdates();
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
+  EXPECT_EQ(Count("ID = 2 AND NAME = 'edited'"), 1);
+  EXPECT_EQ(Count("ID = 3"), 0);
+  EXPECT_EQ(Count("ID = 100 AND NAME = 'new'"), 1);
+}
+
+// Counts the commits that reach the client library and fails them while Fail is set.
+struct FailingCommit {
+  static inline bool Fail = false;
+  static inline decltype(TIB_EntryTable::isc_commit_transaction) Real = nullptr;
+  static ISC_STATUS Run(ISC_STATUS* S, isc_tr_handle* H) {
+    if (!Fail) return Real(S, H);
+    S[0] = isc_arg_gds;
+    S[1] = isc_lock_conflict;
+    S[2] = isc_arg_end;
+    return S[1];
+  }
+  TIB_Session* Session;
+  explicit FailingCommit(TIB_Session* S) : Session(S) {
+    Real = S->Entries.isc_commit_transaction;
+    S->Entries.isc_commit_transaction = &Run;
+  }
+  ~FailingCommit() { Session->Entries.isc_commit_transaction = Real; }
+};
+
+// A commit that fails after the apply leaves every change pending (and nothing of it at the server),
+// so that the next apply writes it; a re-prepare drops pending changes without leaving the
+// transaction counting them.
+TEST_F(BDatasetTest, PendingChangesSurviveAFailedCommitAndLeaveTheCountRightOnReprepare) {
+  Fill(5);
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->Open();
+  for (int i = 0; i < 2; ++i) q->Delete();
+  FailingCommit failing(q->GetSession());
+  FailingCommit::Fail = true;
+  EXPECT_THROW(Tr->ApplyUpdates(), EIB_ISCError);
+  FailingCommit::Fail = false;
+  EXPECT_TRUE(q->GetUpdatesPending());
+  EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 2);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  EXPECT_EQ(Count("1 = 1"), 5);
+  if (Tr->GetStarted()) Tr->Rollback();
+  q->Last();
+  EXPECT_EQ(q->GetBufferCount(), 3);  // the deletes are still pending after the reopen
+  Tr->ApplyUpdates();
+  EXPECT_EQ(Count("1 = 1"), 3);
+  TIB_Query* r = NewQuery();
+  r->SetCachedUpdates(true);
+  r->SetRequestLive(true);
+  r->Open();
+  r->Delete();
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  r->Unprepare();
+  EXPECT_FALSE(r->GetUpdatesPending());
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
+}
+
 }  // namespace
