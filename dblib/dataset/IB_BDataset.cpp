@@ -13,7 +13,10 @@
 #include "platform/ScopeGuards.h"
 
 TIB_BDataset::TIB_BDataset(TComponent* AOwner)
-    : TIB_Dataset(AOwner), FNodeList(std::make_unique<TIB_NodeList>()), FFieldsCursor(new TIB_BindingCursor(this)) {
+    : TIB_Dataset(AOwner),
+      FNodeList(std::make_unique<TIB_NodeList>()),
+      FFieldsCursor(new TIB_BindingCursor(this)),
+      FBufferFieldsCursor(new TIB_BindingCursor(this)) {
   FRefreshAction = raKeepRowNum;
   FRefreshOnParamChange = true;
   FKeyLinksAutoDefine = true;
@@ -96,7 +99,9 @@ void TIB_BDataset::SysAllocateRows() {
 }
 
 void TIB_BDataset::SysUnprepare() {
+  FBufferLoaded = nullptr;
   RunReported([&] { FFieldsCursor->Unprepare(); });
+  RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -117,6 +122,7 @@ void TIB_BDataset::SysNotifyDyn20() {
   // Rows with state (cached changes, selection) stay for the next open to find again.
   const bool keep = FNodeList->GetUpdateListCount() > 0 || GetRefreshing();
   FNodeList->Clear(keep, true);
+  FBufferLoaded = nullptr;
   FCursorDone = true;
   FFetchedRows = 0;
   FRowNum = 0;
@@ -181,6 +187,8 @@ TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
 // Positions
 
 void TIB_BDataset::SyncPosition() {
+  // Anything that moved the current row may have changed the buffer row's values too.
+  FBufferLoaded = nullptr;
   FRowNum = GetRowNum();
   FEof = FCursorDone;
 }
@@ -306,6 +314,7 @@ int32_t TIB_BDataset::GetBufferRowNum() {
 }
 
 void TIB_BDataset::SetBufferRowNum(int32_t Value) {
+  FBufferLoaded = nullptr;
   if (Value > GetBufferCount()) FetchUntil(Value);
   const int32_t visible = GetBufferCount();
   TIB_NodeList::TCursor c;
@@ -317,6 +326,26 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
     c = FNodeList->LocateVisibleRow(Value);
   }
   FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
+}
+
+TIB_Row* TIB_BDataset::GetBufferFields() {
+  TIB_Node* b = FNodeList->GetBufferCursor().Node;
+  if (!FPrepared || b == FNodeList->GetRowCursor().Node) return GetFields();
+  FBufferFieldsCursor->PrepareDescription();
+  TIB_Row* row = FBufferFieldsCursor->GetFields();
+  if (b->IsSentinel() || b->Has(nfDeleted)) {
+    row->ClearRow(rsNone);
+    FBufferLoaded = nullptr;
+  } else if (b != FBufferLoaded || b->RecordLength == 0) {
+    // A row whose values were dropped is read again by its key.
+    if (b->RecordLength == 0 && !b->Has(nfInserted) && !FBufferFieldsCursor->BuildSQL().empty()) {
+      FBufferFieldsCursor->FetchNode(b, true, false, row);
+    }
+    FNodeList->UnpackRow(b, *row);
+    row->ResetRow(false, true, true);
+    FBufferLoaded = b;
+  }
+  return row;
 }
 
 bool TIB_BDataset::GetBufferBof() { return FNodeList->BufferAtStart(); }
@@ -370,6 +399,7 @@ std::string TIB_BDataset::GetBufferBookmark() {
 }
 
 void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
+  FBufferLoaded = nullptr;
   if (Value.empty()) {
     FNodeList->SetBufferCursor(0);
     return;

@@ -56,6 +56,8 @@ public:
   void SetBufferRowNum(int32_t Value) override;
   bool GetBufferBof() override;
   bool GetBufferAtEnd() override;
+  // The row under the buffer position: the Fields row when that is the current row.
+  TIB_Row* GetBufferFields() override;
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The current row's key as hex text; empty before the first or after the last row.
@@ -154,6 +156,9 @@ private:
   std::unique_ptr<TIB_NodeList> FNodeList;
   // Owned as a component.
   TIB_BindingCursor* FFieldsCursor;
+  TIB_BindingCursor* FBufferFieldsCursor;
+  // The buffer row as last unpacked into BufferFieldsCursor's row.
+  TIB_Node* FBufferLoaded = nullptr;
   int32_t FReloadDepth = 0;
   // Rows read from the cursor since it opened, and whether it reached its end.
   int32_t FFetchedRows = 0;

@@ -70,6 +70,16 @@ std::string TIB_BindingCursor::BuildSQL() {
 void TIB_BindingCursor::PrepareOwn() {
   const std::string sql = BuildSQL();
   if (sql.empty()) IB_Raise<EIB_DatasetError>(IBMsg::CannotOpenCursorWithoutKeyData);
+  PrepareText(sql);
+}
+
+void TIB_BindingCursor::PrepareDescription() {
+  std::string sql = BuildSQL();
+  if (sql.empty()) sql = "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW";
+  PrepareText(sql);
+}
+
+void TIB_BindingCursor::PrepareText(const std::string& sql) {
   if (GetPrepared() && sql == FSourceSQL) return;
   if (GetActive()) Close();
   SetIB_Connection(FBDataset->GetIB_Connection());
@@ -115,8 +125,8 @@ void TIB_BindingCursor::BindParams(const TIB_Node* Node) {
   GetParams()->SetRowState(rsUnmodified);
 }
 
-bool TIB_BindingCursor::FetchNode(TIB_Node* Node, bool Force, bool Raise) {
-  TIB_Row& fields = *FBDataset->GetFields();
+bool TIB_BindingCursor::FetchNode(TIB_Node* Node, bool Force, bool Raise, TIB_Row* Into) {
+  TIB_Row& fields = Into ? *Into : *FBDataset->GetFields();
   TIB_NodeList& list = FBDataset->GetNodeList();
   if (!Node || Node->IsSentinel()) {
     if (Raise) IB_Raise<EIB_DatasetError>(IBMsg::CannotOpenCursorWithoutKeyData);

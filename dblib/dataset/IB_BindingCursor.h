@@ -24,12 +24,17 @@ public:
   // sentinel, or a dataset without key columns in its select list, raises EIB_DatasetError "Cannot
   // open cursor without key data" when Raise, else answers false. A key that finds two rows raises
   // "Multiple rows in singleton fetch" followed by a blank line and the SQL text.
-  bool FetchNode(TIB_Node* Node, bool Force, bool Raise);
+  // Into receives the row (the dataset's Fields row when nil).
+  bool FetchNode(TIB_Node* Node, bool Force, bool Raise, TIB_Row* Into = nullptr);
+  // Prepares the cursor so that its Fields row has the dataset's columns: by key when the dataset's key
+  // can select its rows, else the dataset's SELECT as it is (for the description only).
+  void PrepareDescription();
   // The text of the single-row SELECT (empty when the dataset's key cannot select its rows).
   std::string BuildSQL();
 
 private:
   void PrepareOwn();
+  void PrepareText(const std::string& SQL);
   void BindParams(const TIB_Node* Node);
   TIB_BDataset* FBDataset;
   std::string FSourceSQL;

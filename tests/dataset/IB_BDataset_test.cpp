@@ -90,6 +90,26 @@ TEST_F(BDatasetTest, BookmarksFindRowsAgainAndAreCheckedStrictly) {
   }
 }
 
+// The buffer position walks rows without moving the current one and shows their values.
+TEST_F(BDatasetTest, TheBufferPositionShowsOtherRowsWithoutMovingTheCurrentOne) {
+  Fill(20);
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->SetRowNum(2);
+  q->SetBufferRowNum(15);  // fetched on demand
+  EXPECT_EQ(q->GetBufferRowNum(), 15);
+  EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 15);
+  EXPECT_EQ(Id(q), 2);
+  const std::string mark = q->GetBufferBookmark();
+  q->SetBufferRowNum(2);
+  EXPECT_EQ(q->GetBufferFields(), q->GetFields());
+  q->SetBufferBookmark(mark);
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "n15");
+  q->SetBufferRowNum(0);
+  EXPECT_TRUE(q->GetBufferBof());
+  EXPECT_TRUE(q->BufferFieldByName("ID")->GetIsNull());
+}
+
 // A refresh keeps the current row number and the rows with state (a selection here): the same rows come
 // back flagged.
 TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {
@@ -107,6 +127,37 @@ TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {
   EXPECT_TRUE(q->GetRowSelected());
   q->SetRowNum(6);
   EXPECT_FALSE(q->GetRowSelected());
+}
+
+// What a commit does to an open query, by its CommitAction.
+TEST_F(BDatasetTest, ACommitLeavesTheQueryAsItsCommitActionSays) {
+  Fill(30);
+  struct Case {
+    TIB_CommitAction Action;
+    bool Active;
+    int32_t RowNum;
+    int32_t Buffered;
+  } cases[] = {{caClose, false, 0, 0},
+               {caFetchAll, true, 3, 30},
+               {caRefreshKeys, true, 3, 3},
+               {caRefresh, true, 3, 3},
+               {caInvalidateCursor, true, 3, 3}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(static_cast<int>(k.Action));
+    TIB_Query* q = NewQuery();
+    q->SetCommitAction(k.Action);
+    q->Open();
+    q->SetRowNum(3);
+    Tr->Commit();
+    EXPECT_EQ(q->GetActive(), k.Active);
+    EXPECT_EQ(q->GetRowNum(), k.RowNum);
+    EXPECT_EQ(q->GetBufferCount(), k.Buffered);
+    if (k.Active) {
+      q->Last();
+      EXPECT_EQ(Id(q), 30);
+    }
+    delete q;
+  }
 }
 
 // Cached deletes hide rows at once, cancelling brings them back at their place; applying writes them
