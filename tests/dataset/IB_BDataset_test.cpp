@@ -310,7 +310,11 @@ TEST_F(BDatasetTest, PendingChangesSurviveAFailedCommitAndLeaveTheCountRightOnRe
   EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 2);
   EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
   EXPECT_EQ(Count("1 = 1"), 5);
-  if (Tr->GetStarted()) Tr->Rollback();
+  q->ApplyUpdates();  // applied by hand, then rolled back: pending again
+  EXPECT_FALSE(q->GetUpdatesPending());
+  Tr->Rollback();
+  EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 2);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
   q->Last();
   EXPECT_EQ(q->GetBufferCount(), 3);  // the deletes are still pending after the reopen
   Tr->ApplyUpdates();
