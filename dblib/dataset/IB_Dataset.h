@@ -4,10 +4,13 @@
 // the cursor (naming it at the server), fetches rows with row and time limits and progress callbacks,
 // moves forward, refreshes, closes, counts the rows of its query with a cached count statement, keeps a
 // row state (inactive, prepared, browse ...) and tells the data sources attached to it when that state
-// changes. Editing, SQL rewriting, search mode and buffered rows are built on top of it by the classes
-// derived from it; on this class they behave as a read-only, forward-only cursor.
+// changes. At each prepare it rewrites its SELECT from its key, master, join, search and ordering links
+// and keeps a key row that names each fetched row (IB_DatasetSQL.cpp). It edits, inserts and deletes
+// the current row through its update SQL (IB_UpdateSQL.h) or the custom events (IB_DatasetEdit.cpp).
+// Search mode and buffered rows are built on top of it by the classes derived from it.
 //
-// Ownership: a dataset owns what the statement owns plus its link and clause lists. It does not own the
+// Ownership: a dataset owns what the statement owns plus its link and clause lists and its update SQL.
+// It does not own its KeySource or MasterSource. It does not own the
 // data sources attached to it; each one detaches before it goes, and the dataset tells the rest when
 // it goes itself. The fields row shows one row at a time: its values change with every fetch and are
 // gone after close, so read them before moving on.

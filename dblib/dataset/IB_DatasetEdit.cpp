@@ -394,6 +394,8 @@ void TIB_Dataset::SysPostEdit() {
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
   FillKeyRow();
+  // The last write of a retained insert ends the insert: a cursor's row then goes as after any insert.
+  if (FState == dssInsert && FRetainingCount == 0 && GetIsUnidirectional()) FFields->ClearRow(rsNone);
 }
 
 void TIB_Dataset::SysPostInsert() {

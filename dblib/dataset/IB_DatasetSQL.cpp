@@ -468,7 +468,8 @@ void TIB_Dataset::SysBuildSelect() {
   auto addList = [&](const TStrings& List, bool InFront) {
     if (List.Count() == 0) return;
     if (FBuildingPlan) {
-      AddConditionsToWhere(List, where, InFront);
+      // The first pass wrote the front and search conditions already: only the plan's own are new.
+      if (&List == &FAddedConditions) AddConditionsToWhere(List, where, InFront);
       return;
     }
     if (!masterOnly) AddConditionsToWhere(List, where, InFront);

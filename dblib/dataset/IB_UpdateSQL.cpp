@@ -115,11 +115,17 @@ TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateKind Kind) {
   TEntry& e = FEntries[Kind];
   if (!e.Statement) e.Statement = NewStatement();
   if (!FDataset->GetPrepared()) return e.Statement;
+  // The statement runs where the dataset runs, also after the dataset was given another transaction.
+  if (e.Statement->GetIB_Connection() != FDataset->GetIB_Connection()) {
+    Release(e, false);
+    e.Statement->SetIB_Connection(FDataset->GetIB_Connection());
+  }
+  if (e.Statement->GetIB_Transaction() != FDataset->GetIB_Transaction()) {
+    e.Statement->SetIB_Transaction(FDataset->GetIB_Transaction());
+  }
   // A statement that re-prepared itself lost its bindings: built again.
   if (e.Bound && !(e.Statement->GetPrepared() && e.Statement->GetSQLIsValid())) Release(e, false);
   if (!e.Bound) {
-    e.Statement->SetIB_Connection(FDataset->GetIB_Connection());
-    e.Statement->SetIB_Transaction(FDataset->GetIB_Transaction());
     e.Bindings.clear();
     BuildStatement(Kind, e);
     e.Bound = true;
