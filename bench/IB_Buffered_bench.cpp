@@ -9,7 +9,7 @@
 // nodes, 100,000 cached deletes then cancel, and then apply and commit. Each size runs in a process of
 // its own (the program runs itself with the row count), so that peak memory is measured cleanly, and
 // every operation's time at 1,000,000 rows over its time at 100,000 rows is printed with its target.
-// Ten refreshes in a row must leave peak memory within 5% of one.
+// Ten refreshes in a row must leave resident memory within 5% of one.
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -41,6 +41,17 @@ double PeakRssBytes() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_maxrss) * 1024.0;
+}
+
+// Resident memory now: the peak of the process is set by the plain side's vector of rows, so growth
+// across refreshes is measured on what stays resident.
+double RssBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
 double Median(std::vector<double> V) {
@@ -273,12 +284,14 @@ int RunSize(int Rows, int Rounds) {
     q->Refresh();
     q->Last();
     print("refresh_retained", Now() - t0);
-    const double peakOne = PeakRssBytes();
+    const double one = RssBytes();
+    double most = one;
     for (int i = 0; i < 10; ++i) {
       q->Refresh();
       q->Last();
+      most = std::max(most, RssBytes());
     }
-    print("refresh_peak_ratio", PeakRssBytes() / peakOne);
+    print("refresh_peak_ratio", most / one);
 
     // Cached updates: 100,000 deletes, cancelled; then deleted again, applied and committed.
     q->SetCachedUpdates(true);
@@ -349,7 +362,7 @@ int main(int argc, char** argv) {
                              "refresh_retained", "cached_delete_cancel", "apply_commit"}) {
         std::printf("%-62s %10.3f s\n", op, r->at(op));
       }
-      line("peak memory after ten refreshes / after one", r->at("refresh_peak_ratio"), 1.05);
+      line("highest resident memory over ten refreshes / after one", r->at("refresh_peak_ratio"), 1.05);
     }
     std::printf("---- growth: time at 1,000,000 rows / time at 100,000 rows ----\n");
     for (const char* op : {"open_last", "next_walk", "grid_pages", "rownum_moves", "bookmark_seeks", "refresh_retained",
