@@ -358,9 +358,14 @@ std::string TIB_BDataset::GetBookmark() {
   const TIB_Node* n = FNodeList->GetRowCursor().Node;
   if (!FPrepared || FNodeList->IsEmpty() || n->IsSentinel() || FNodeList->GetKeyLength() == 0) return {};
   if (GetIsModifying() && FState == dssEdit) {
-    // The key as edited so far.
+    // The key as edited so far; the key row itself keeps the key the server knows the row by.
+    TIB_Row* key = GetKeyFields();
+    std::vector<uint8_t> saved;
+    if (key && key->GetColumnCount() > 0)
+      saved.assign(key->GetRecordBuffer(), key->GetRecordBuffer() + key->GetRecordLength());
     FillKeyRow();
     KeyFromKeyRow(FKeyScratch);
+    if (!saved.empty()) std::memcpy(key->GetRecordBuffer(), saved.data(), saved.size());
     return BinaryToHexText(FKeyScratch.data(), FKeyScratch.size());
   }
   return BinaryToHexText(n->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));

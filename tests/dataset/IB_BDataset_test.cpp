@@ -83,6 +83,29 @@ TEST_F(BDatasetTest, BookmarksFindRowsAgainAndAreCheckedStrictly) {
   EXPECT_EQ(Id(q), 35);
   q->SetBookmark("");
   EXPECT_TRUE(q->GetBof());
+  // Keys are canonical: a bookmark taken while a VARCHAR key is edited shorter equals the bookmark of the
+  // row fetched with that key.
+  Exec("UPDATE T SET NAME = 'a long name' WHERE ID = 2");
+  TStringList links;
+  links.SetText("T.NAME");
+  std::string marks[2];
+  for (int i = 0; i < 2; ++i) {
+    TIB_Query* k = NewQuery();
+    k->SetKeyLinks(links);
+    k->SetRequestLive(true);
+    k->Open();
+    k->SetRowNum(2);
+    if (i == 0) {
+      k->Edit();
+      k->GetFields()->ColumnByName("NAME")->SetAsString("x");
+      marks[0] = k->GetBookmark();
+      k->Post();
+    } else {
+      marks[1] = k->GetBookmark();
+    }
+    delete k;
+  }
+  EXPECT_EQ(marks[0], marks[1]);
   const std::string bad[] = {mark.substr(1), mark + "00", std::string(mark.size(), 'G'), "0x" + mark.substr(2)};
   for (const std::string& b : bad) {
     SCOPED_TRACE(b);
