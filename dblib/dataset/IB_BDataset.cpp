@@ -432,6 +432,39 @@ void TIB_BDataset::SysInvalidateRows() {
   TIB_Dataset::SysInvalidateRows();
 }
 
+void TIB_BDataset::SysFetchRowRange(int32_t From, int32_t To) {
+  if (!FPrepared) return;
+  if (From > To) std::swap(From, To);
+  From = std::max(From, 1);
+  FetchUntil(To);
+  To = std::min(To, GetBufferCount());
+  if (From > To || FBufferFieldsCursor->BuildSQL().empty()) return;
+  TIB_Row* row = FBufferFieldsCursor->GetFields();
+  TIB_Node* n = FNodeList->LocateVisibleRow(From).Node;
+  TIB_Node* current = FNodeList->GetRowCursor().Node;
+  bool removed = false;
+  for (int32_t v = From; v <= To && !n->IsSentinel();) {
+    TIB_Node* next = n->Next;
+    if (!n->Has(nfDeleted)) {
+      if (n->RecordLength == 0 && !n->Has(nfInserted) && !(n == current && GetIsModifying())) {
+        FBufferFieldsCursor->PrepareDescription();
+        if (!FBufferFieldsCursor->FetchNode(n, true, false, row)) {
+          FNodeList->RemoveNode(n);
+          removed = true;
+        }
+      }
+      ++v;
+    }
+    n = next;
+  }
+  FBufferLoaded = nullptr;
+  if (removed) {
+    LoadCurrentRow();
+    SyncPosition();
+    ProcessLinkEvent(sleRowNumChanged, -1);
+  }
+}
+
 int32_t TIB_BDataset::DoGetRecordCount() {
   const int32_t correction = FNodeList->GetDeletedCount() - FNodeList->GetInsertedCount();
   if (FActive && FCursorDone) return GetBufferCount() + correction;

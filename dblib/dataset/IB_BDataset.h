@@ -114,6 +114,9 @@ protected:
   int32_t DoGetRecordCount() override;
   int32_t SysRecordCount() override;
   void SysInvalidateRows() override;
+  // Buffers the visible rows From..To (fetching on) and reads those whose values were dropped again by
+  // key; rows gone at the server leave the buffer. What a grid asks for before it paints.
+  void SysFetchRowRange(int32_t From, int32_t To) override;
   void SysCloseIfUnidirectional() override;
   void SysPost(bool CancelUnmodified, bool Retaining) override;
   void SysApplyUpdate(bool CancelUnmodified) override;

@@ -71,4 +71,32 @@ TEST_F(BindingCursorTest, AKeyThatFindsTwoRowsRaisesWithTheStatement) {
   EXPECT_EQ(Name(q), "n2");
 }
 
+// What a grid does before it paints: the visible rows are buffered, those whose values were dropped
+// are read again, and rows gone at the server leave.
+TEST_F(BindingCursorTest, ARowRangeIsLoadedForPainting) {
+  Fill(30);
+  struct Grid : TIB_Query {
+    using TIB_Query::SysFetchRowRange;
+    using TIB_Query::TIB_Query;
+  };
+  auto* q = new Grid(Owner);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(Tr);
+  q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  q->Open();
+  q->SysFetchRowRange(20, 11);
+  EXPECT_EQ(q->GetBufferCount(), 20);
+  Exec("UPDATE T SET NAME = 'new' WHERE ID = 12");
+  Exec("DELETE FROM T WHERE ID = 13");
+  q->RefreshRows();  // every row's values dropped
+  q->SysFetchRowRange(11, 20);
+  EXPECT_EQ(q->GetBufferCount(), 19);
+  EXPECT_GT(q->GetNodeList().LocateVisibleRow(19).Node->RecordLength, 0);
+  EXPECT_EQ(q->GetNodeList().LocateVisibleRow(5).Node->RecordLength, 0);  // outside the range: not read
+  q->SetBufferRowNum(12);
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "new");
+  q->SetBufferRowNum(13);
+  EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 14);
+}
+
 }  // namespace
