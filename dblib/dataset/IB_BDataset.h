@@ -27,6 +27,15 @@ enum TIB_UpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
 // What to do with a cached change being applied: fail (raise), abort the apply silently, skip the row
 // (it stays pending), retry the write, or count it as applied.
 enum TIB_UpdateAction : uint8_t { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+// When the buffered dataset reads a row again from the server around a write (without cached
+// updates): before an edit begins, after an edit is posted, after an insert is posted. A set of them is
+// bit n for value n.
+enum TIB_BufferSynchroFlag : uint8_t { bsBeforeEdit, bsAfterEdit, bsAfterInsert };
+using TIB_BufferSynchroFlags = uint8_t;
+constexpr TIB_BufferSynchroFlags IB_BufferSynchroFlag(TIB_BufferSynchroFlag Flag) {
+  return static_cast<TIB_BufferSynchroFlags>(1u << Flag);
+}
+
 // The values of GetUpdateStatus.
 enum TIB_UpdateStatus : uint8_t { usUnmodified, usModified, usInserted, usDeleted };
 
@@ -86,6 +95,11 @@ public:
   TIB_UpdateRecordEvent OnUpdateRecord;
   TIB_UpdateErrorEvent OnUpdateError;
 
+  // What the server changed in a row (triggers, computed columns, other users) shows at once when the
+  // row is read again around writes; a row that no longer matches leaves the buffer after an edit.
+  TIB_BufferSynchroFlags GetBufferSynchroFlags() const noexcept { return FBufferSynchroFlags; }
+  void SetBufferSynchroFlags(TIB_BufferSynchroFlags Value) { FBufferSynchroFlags = Value; }
+
   // ---- selection -----------------------------------------------------------------------------------
   bool GetRowSelected();
   void SetRowSelected(bool Value);
@@ -105,6 +119,7 @@ protected:
   void SysAllocateRows() override;
   void SysUnprepare() override;
   void SysActivate() override;
+  void SysNotifyDyn18() override;
   void SysNotifyDyn20() override;
   bool DoAfterFetchRow() override;
   void DoAfterFetchEof() override;
@@ -124,6 +139,7 @@ protected:
   void SysPostInsert() override;
   void SysRevertRow() override;
   void DoCustomDelete() override;
+  void SysLockRow() override;
   bool SysIsBuffered() override { return true; }
   void SysApplyCachedUpdates() override { ApplyUpdates(); }
   void SysCommitCachedUpdates() override { CommitUpdates(); }
@@ -152,8 +168,13 @@ private:
   void MoveOffCurrent();
   // Tells the transaction when updates start or stop being pending.
   void SyncPendingNotice();
+  // After a reopen: rows inserted under cached updates that belong under the master's current row (all
+  // of them without a master) are shown again, after the fetched rows.
+  void RestoreCachedInserts();
   void DropUpdatesForReprepare();
   bool ApplyOne(TIB_Node* Node);
+  // Reads the posted row again when Flag is set (without cached updates).
+  void SynchroAfterPost(TIB_BufferSynchroFlag Flag);
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;
@@ -170,6 +191,7 @@ private:
   // Keys of rows inserted under cached updates when the query has no key columns.
   int32_t FInsertKey = 0;
   bool FApplying = false;
+  TIB_BufferSynchroFlags FBufferSynchroFlags = 0;
   TIB_Transaction* FPendingNotified = nullptr;
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;

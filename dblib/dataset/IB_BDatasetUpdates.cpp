@@ -1,11 +1,14 @@
 // TIB_BDataset: keeping the buffer in step with edits, inserts and deletes, and cached updates (held
 // in the buffer, applied inside a savepoint, then accepted after the commit or cancelled).
+#include <algorithm>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_BindingCursor.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -34,8 +37,10 @@ void TIB_BDataset::WriteBackNode(TIB_Node* Node, bool KeepOldKey) {
 }
 
 void TIB_BDataset::SysCloseIfUnidirectional() {
-  // An insert begins: the new row gets its node at the current row.
+  // An insert begins: the new row gets its node at the current row, or after the last row when appended.
   if (!FPrepared) return;
+  if (GetAppending())
+    FNodeList->SetRowPosition(FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount());
   FNodeList->InsertAtRow();
   SyncPosition();
 }
@@ -50,11 +55,35 @@ void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
 void TIB_BDataset::SysPostEdit() {
   TIB_Dataset::SysPostEdit();
   WriteBackNode(FNodeList->GetRowCursor().Node, false);
+  SynchroAfterPost(bsAfterEdit);
 }
 
 void TIB_BDataset::SysPostInsert() {
   TIB_Dataset::SysPostInsert();
   WriteBackNode(FNodeList->GetRowCursor().Node, false);
+  SynchroAfterPost(bsAfterInsert);
+}
+
+void TIB_BDataset::SynchroAfterPost(TIB_BufferSynchroFlag Flag) {
+  if (FCachedUpdates || FApplying || !(FBufferSynchroFlags & IB_BufferSynchroFlag(Flag))) return;
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel() || FFieldsCursor->BuildSQL().empty()) return;
+  // Read by the key just written (the node already carries it). An edited row that no longer matches
+  // the query leaves the buffer; an inserted one stays as posted, so nothing the user typed is lost.
+  if (Flag == bsAfterEdit) {
+    RefreshRow();
+  } else if (FFieldsCursor->FetchNode(n, true, false)) {
+    LoadCurrentRow();
+  }
+}
+
+void TIB_BDataset::SysLockRow() {
+  if (!FCachedUpdates && ((FBufferSynchroFlags & IB_BufferSynchroFlag(bsBeforeEdit)) || !FSearchedEdits) &&
+      !FNodeList->GetRowCursor().Node->IsSentinel() && !FFieldsCursor->BuildSQL().empty()) {
+    // The edit starts from the row as the server has it now; a row gone there cannot be edited.
+    if (!RefreshRow()) IB_Raise<EIB_DatasetError>(IBMsg::RecordKeyWasLostFailedTo);
+  }
+  TIB_Dataset::SysLockRow();
 }
 
 void TIB_BDataset::SysRevertRow() {
@@ -112,6 +141,67 @@ int32_t TIB_BDataset::GetUpdateStatus() {
   if (n->Has(nfInserted)) return usInserted;
   if (n->Has(nfModified)) return usModified;
   return usUnmodified;
+}
+
+void TIB_BDataset::SysNotifyDyn18() {
+  RestoreCachedInserts();
+  TIB_Dataset::SysNotifyDyn18();
+}
+
+void TIB_BDataset::RestoreCachedInserts() {
+  if (FNodeList->GetInsertedCount() == 0 || FNodeList->GetRetainedCount() == 0) return;
+  std::vector<TIB_Node*> inserted;
+  for (TIB_Node* n = FNodeList->GetRetained(); n; n = n->Next) {
+    if (n->Has(nfInserted) && n->RecordLength > 0) inserted.push_back(n);
+  }
+  if (inserted.empty()) return;
+  // The retained list holds the newest first: put them back in the order they were shown.
+  std::reverse(inserted.begin(), inserted.end());
+  TIB_Dataset* m = GetMasterDataset();
+  TIB_Row* mf = m && m->GetPrepared() && FMasterLinks.Count() > 0 ? m->GetFields() : nullptr;
+  auto underMaster = [&](TIB_Node* n) {
+    if (!mf) return true;
+    FNodeList->UnpackRow(n, *FFields);
+    for (int i = 0; i < FMasterLinks.Count(); ++i) {
+      TIB_Column *d = nullptr, *c = nullptr;
+      const std::string master = Trim(FMasterLinks.GetValueFromIndex(i));
+      const int dot = CharPosOutsideQuotes('.', master, 1);
+      if (!FFields->FindByName(Trim(FMasterLinks.GetName(i)), d) ||
+          !(mf->FindByName(master, c) || (dot > 0 && mf->FindByName(master.substr(static_cast<size_t>(dot)), c)))) {
+        continue;
+      }
+      if (d->GetIsNull() != c->GetIsNull() || (!d->GetIsNull() && d->GetAsString() != c->GetAsString())) return false;
+    }
+    return true;
+  };
+  const TIB_Node* row = FNodeList->GetRowCursor().Node;
+  const TIB_Node* buffer = FNodeList->GetBufferCursor().Node;
+  std::vector<TIB_Node*> restore;
+  for (TIB_Node* n : inserted) {
+    if (underMaster(n)) restore.push_back(n);
+  }
+  const bool restored = !restore.empty();
+  // They go after the last fetched row, where they were appended: the rest of the result comes first
+  // (only when there are such rows, a detail's handful as a rule).
+  if (restored) FetchUntil(-1);
+  for (TIB_Node* n : restore) FNodeList->RestoreRetained(n);
+  if (!restored) {
+    if (mf) LoadCurrentRow();
+    return;
+  }
+  // The cursors keep their nodes; a dataset that had no row shows the first one.
+  int32_t r = 0, db = 0;
+  if (!buffer->IsSentinel()) {
+    FNodeList->IndexOfNode(const_cast<TIB_Node*>(buffer), r, db);
+    FNodeList->SetBufferPosition(const_cast<TIB_Node*>(buffer), r, db);
+  }
+  if (row->IsSentinel()) {
+    MoveToNode(FNodeList->IsEmpty() ? TIB_NodeList::TCursor{FNodeList->GetHead(), 0, 0}
+                                    : FNodeList->LocateVisibleRow(1));
+  } else {
+    LoadCurrentRow();
+    SyncPosition();
+  }
 }
 
 void TIB_BDataset::SyncPendingNotice() {

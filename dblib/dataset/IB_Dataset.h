@@ -387,6 +387,8 @@ public:
   void Edit();
   void Insert();
   void Append();
+  // True while Append sets up its new row (a buffered dataset then puts it after the last row).
+  bool GetAppending() const noexcept { return FAppending; }
   void Delete();
   void Post();
   // Writes the row and stays in dssEdit/dssInsert.
@@ -597,6 +599,7 @@ protected:
   TIB_DatasetState FState = dssInactive;
   TIB_DatasetState FOldState = dssInactive;
   bool FLastHadRecord = false;
+  bool FAppending = false;
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;

@@ -221,6 +221,7 @@ void TIB_Dataset::Insert() {
 
 void TIB_Dataset::Append() {
   TIB_BusyBracket busy(this);
+  TValueRestorer<bool> appending(FAppending, true);
   if (!FPrepared) PrepareCore();
   if (!GetCanInsert()) Refuse(IBMsg::CannotInsertANewRow);
   if (!GetIsUnidirectional()) {

@@ -432,6 +432,16 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
   return n;
 }
 
+void TIB_NodeList::RestoreRetained(TIB_Node* Node) {
+  if (!Node || !Node->Has(nfInRetained)) return;
+  const bool wasBuffer = FBufferCursor.Node == Node;
+  TakeFromRetained(Node);
+  LinkBefore(Node, FTail);
+  IndexAppended(Node);
+  Node->Flags |= nfOutOfOrder;
+  if (wasBuffer && FBufferCursor.Row < 0) FBufferCursor = {FHead, 0, 0};
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Removing
 

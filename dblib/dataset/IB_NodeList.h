@@ -130,6 +130,9 @@ public:
   // The node for a fetched key, appended: a retained node of that key is reused. Nil when a locally
   // inserted row already stands for the key.
   TIB_Node* AddKey(const uint8_t* Key);
+  // Puts a retained node back after the last row, flagged out of order (a row whose key the cursor
+  // will not bring back, such as a cached insert).
+  void RestoreRetained(TIB_Node* Node);
   // Takes the node out of every list and pools it, keeping both cursors and every count right.
   void RemoveNode(TIB_Node* Node);
   // The same for many nodes of the main list at once (one pass, whatever their number).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DatasetTestSupport.h"
+#include "dblib/dataset/IB_DataSource.h"
 #include "platform/Forms.h"
 
 namespace {
@@ -351,6 +352,115 @@ TEST_F(BDatasetTest, PendingChangesSurviveAFailedCommitAndLeaveTheCountRightOnRe
   r->Unprepare();
   EXPECT_FALSE(r->GetUpdatesPending());
   EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
+}
+
+// Append puts the new row after the last one, whatever the current row, with or without cached updates.
+TEST_F(BDatasetTest, AppendAddsTheRowAfterTheLastOne) {
+  Fill(10);
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached);
+    TIB_Query* q = NewQuery();
+    q->SetCachedUpdates(cached);
+    q->SetRequestLive(true);
+    q->Open();
+    q->SetRowNum(3);
+    q->Append();
+    q->GetFields()->ColumnByName("ID")->SetAsInteger(cached ? 101 : 100);
+    q->Post();
+    EXPECT_EQ(q->GetRowNum(), 11);
+    q->SetRowNum(3);
+    EXPECT_EQ(Id(q), 3);
+    q->Last();
+    EXPECT_EQ(Id(q), cached ? 101 : 100);
+    delete q;
+    Tr->Rollback();
+  }
+}
+
+// Rows are read again around writes as BufferSynchroFlags asks: the server's trigger values show after
+// a post, another change shows when an edit begins; a row gone or no longer matching leaves the buffer.
+TEST_F(BDatasetTest, BufferSynchroFlagsReadTheRowAgainAroundWrites) {
+  Fill(5);
+  Exec("CREATE TRIGGER T_BIU FOR T BEFORE INSERT OR UPDATE AS BEGIN NEW.GRP = 100 + NEW.ID; END");
+  Tr->Commit();
+  const std::string sql = "SELECT ID, NAME, GRP FROM T WHERE NAME STARTING 'n' ORDER BY ID";
+  auto grp = [](TIB_Dataset* D) { return D->GetFields()->ColumnByName("GRP")->GetAsInteger(); };
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on);
+    TIB_Query* q = NewQuery(sql);
+    q->SetRequestLive(true);
+    if (on)
+      q->SetBufferSynchroFlags(IB_BufferSynchroFlag(bsBeforeEdit) | IB_BufferSynchroFlag(bsAfterEdit) |
+                               IB_BufferSynchroFlag(bsAfterInsert));
+    q->Open();
+    Exec("UPDATE T SET NAME = 'nn' WHERE ID = 1");
+    q->Edit();
+    EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), on ? "nn" : "n1");
+    q->GetFields()->ColumnByName("GRP")->SetAsInteger(7);
+    q->Post();
+    EXPECT_EQ(grp(q), on ? 101 : 7);
+    q->Append();
+    q->GetFields()->ColumnByName("ID")->SetAsInteger(50 + on);
+    q->GetFields()->ColumnByName("NAME")->SetAsString("new");  // does not match the query: stays shown
+    q->Post();
+    EXPECT_EQ(Id(q), 50 + on);
+    EXPECT_EQ(grp(q), on ? 151 : 0);
+    q->SetRowNum(2);
+    q->Edit();
+    q->GetFields()->ColumnByName("NAME")->SetAsString("gone");
+    q->Post();
+    EXPECT_EQ(Id(q), on ? 3 : 2);  // no longer matching: the next row takes its place
+    Exec("DELETE FROM T WHERE ID = 4");
+    q->SetRowNum(on ? 3 : 4);
+    EXPECT_EQ(Id(q), 4);
+    if (on) {
+      EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { q->Edit(); }), "Record key was lost\n\rFailed to open cursor");
+      EXPECT_EQ(q->GetState(), dssBrowse);
+    }
+    delete q;
+    Tr->Rollback();
+  }
+}
+
+// Rows inserted under cached updates show again after a reopen: under their master row only, after
+// the fetched rows; without a master after any refresh. Applying then writes each once.
+TEST_F(BDatasetTest, CachedInsertsComeBackUnderTheirMasterAfterAReopen) {
+  Fill(6);
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* master = NewQuery("SELECT ID, GRP FROM T WHERE ID <= 2 ORDER BY ID");  // groups 1, 2
+  source->SetDataset(master);
+  master->Open();
+  TIB_Query* detail = NewQuery("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+  detail->GetMasterLinks().SetText("GRP=T.GRP");
+  detail->SetMasterSource(source);
+  detail->SetCachedUpdates(true);
+  detail->SetRequestLive(true);
+  detail->Open();
+  auto ids = [](TIB_Query* D) {
+    std::vector<int32_t> r;
+    for (D->First(); !D->GetEof(); D->Next()) r.push_back(Id(D));
+    return r;
+  };
+  detail->Append();
+  detail->GetFields()->ColumnByName("ID")->SetAsInteger(100);
+  detail->Post();
+  EXPECT_EQ(ids(detail), (std::vector<int32_t>{1, 4, 100}));
+  master->Next();
+  EXPECT_EQ(ids(detail), (std::vector<int32_t>{2, 5}));
+  master->Prior();
+  EXPECT_EQ(ids(detail), (std::vector<int32_t>{1, 4, 100}));
+  EXPECT_EQ(detail->GetRecordCount(), 3);
+  TIB_Query* plain = NewQuery();
+  plain->SetCachedUpdates(true);
+  plain->SetRequestLive(true);
+  plain->Open();
+  plain->Insert();
+  plain->GetFields()->ColumnByName("ID")->SetAsInteger(200);
+  plain->Post();
+  plain->Refresh();
+  EXPECT_EQ(ids(plain).back(), 200);
+  Tr->ApplyUpdates();
+  EXPECT_EQ(Count("ID IN (100, 200)"), 2);
 }
 
 }  // namespace
