@@ -16,7 +16,8 @@ TIB_BDataset::TIB_BDataset(TComponent* AOwner)
     : TIB_Dataset(AOwner),
       FNodeList(std::make_unique<TIB_NodeList>()),
       FFieldsCursor(new TIB_BindingCursor(this)),
-      FBufferFieldsCursor(new TIB_BindingCursor(this)) {
+      FBufferFieldsCursor(new TIB_BindingCursor(this)),
+      FSeekCursor(new TIB_BindingCursor(this)) {
   FRefreshAction = raKeepRowNum;
   FRefreshOnParamChange = true;
   FKeyLinksAutoDefine = true;
@@ -94,6 +95,11 @@ std::vector<uint8_t> TIB_BDataset::BookmarkKey(const std::string& Value) {
 
 void TIB_BDataset::SysAllocateRows() {
   TIB_Dataset::SysAllocateRows();
+  FNotNullVars.clear();
+  for (int i = 0; i < FFields->GetColumnCount(); ++i) {
+    XSQLVAR* v = FFields->GetColumns(i)->GetPSQLVAR();
+    if (!(v->sqltype & 1) && v->sqlind) FNotNullVars.push_back(v);
+  }
   DropUpdatesForReprepare();
   FNodeList->SetKeyLength(KeyLength());
 }
@@ -102,6 +108,7 @@ void TIB_BDataset::SysUnprepare() {
   FBufferLoaded = nullptr;
   RunReported([&] { FFieldsCursor->Unprepare(); });
   RunReported([&] { FBufferFieldsCursor->Unprepare(); });
+  RunReported([&] { FSeekCursor->Unprepare(); });
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -133,6 +140,19 @@ bool TIB_BDataset::DoAfterFetchRow() {
   // The base class counted the row into FRowNum; outside a fetch of this class that is the current row.
   if (!FInFetch) --FRowNum;
   ++FFetchedRows;
+  // The client writes no indicator for a NOT NULL column: one left at null by a cleared row (before the
+  // first row, after an insert was cancelled) would make every row fetched from then on null there,
+  // and their keys all alike.
+  bool cleared = false;
+  for (XSQLVAR* v : FNotNullVars) {
+    if (*v->sqlind != -1) continue;
+    *v->sqlind = 0;
+    cleared = true;
+  }
+  if (cleared) {
+    FFields->ResetRow(false, false, false);
+    FillKeyRow();
+  }
   KeyFromKeyRow(FKeyScratch);
   TIB_Node* n = FNodeList->AddKey(FKeyScratch.data());
   if (!n) return true;  // a row inserted here already stands for it
@@ -176,6 +196,8 @@ TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
   TIB_Node* n = nullptr;
   int32_t row = 0, db = 0;
   if (FNodeList->FindKey(Key, false, n, row, db)) return n;
+  // A key the result does not hold is not looked for by fetching every row.
+  if (FActive && !FCursorDone && !FEof && !FSeekCursor->SeekKey(Key)) return nullptr;
   while (FActive && !FCursorDone && !FEof && !FAbort) {
     FetchUntil(GetBufferCount() + 256);
     if (FNodeList->FindKey(Key, false, n, row, db)) return n;

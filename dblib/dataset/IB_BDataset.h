@@ -181,6 +181,8 @@ private:
   // Owned as a component.
   TIB_BindingCursor* FFieldsCursor;
   TIB_BindingCursor* FBufferFieldsCursor;
+  // Asks the server whether a key not buffered yet is in the result at all (before fetching on for it).
+  TIB_BindingCursor* FSeekCursor;
   // The buffer row as last unpacked into BufferFieldsCursor's row.
   TIB_Node* FBufferLoaded = nullptr;
   int32_t FReloadDepth = 0;
@@ -196,6 +198,8 @@ private:
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;
   std::vector<uint8_t> FKeyScratch;
+  // The Fields row's NOT NULL columns (their indicators are set before a fetched row is stored).
+  std::vector<XSQLVAR*> FNotNullVars;
 };
 
 // The query the application uses: the buffered dataset.

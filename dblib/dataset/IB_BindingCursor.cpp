@@ -89,7 +89,7 @@ void TIB_BindingCursor::PrepareText(const std::string& sql) {
   FSourceSQL = sql;
 }
 
-void TIB_BindingCursor::BindParams(const TIB_Node* Node) {
+void TIB_BindingCursor::BindParams(const uint8_t* key) {
   XSQLDA* to = GetParams()->GetPSQLDA();
   const XSQLDA* from = FBDataset->GetParams()->GetPSQLDA();
   const int own = from ? from->sqld : 0;
@@ -104,7 +104,6 @@ void TIB_BindingCursor::BindParams(const TIB_Node* Node) {
     if (s.sqldata && d.sqldata && s.sqllen == d.sqllen) std::memcpy(d.sqldata, s.sqldata, s.sqllen + extra);
   }
   // The key values, laid out in the key bytes as in the key row's buffer.
-  const uint8_t* key = Node->ServerKey();
   const auto keyLength = static_cast<size_t>(FBDataset->GetNodeList().GetKeyLength());
   for (size_t i = 0; i < FKeyParts.size(); ++i) {
     const TKeyPart& p = FKeyParts[i];
@@ -143,7 +142,7 @@ bool TIB_BindingCursor::FetchNode(TIB_Node* Node, bool Force, bool Raise, TIB_Ro
   }
   PrepareOwn();
   if (GetActive()) Close();
-  BindParams(Node);
+  BindParams(Node->ServerKey());
   Open();
   if (GetEof() || GetFields()->GetRowState() == rsNone) {
     Close();
@@ -162,4 +161,15 @@ bool TIB_BindingCursor::FetchNode(TIB_Node* Node, bool Force, bool Raise, TIB_Ro
   }
   list.UnpackRow(Node, fields);
   return true;
+}
+
+bool TIB_BindingCursor::SeekKey(const uint8_t* Key) {
+  if (BuildSQL().empty()) return true;
+  PrepareOwn();
+  if (GetActive()) Close();
+  BindParams(Key);
+  Open();
+  const bool found = !GetEof() && GetFields()->GetRowState() != rsNone;
+  Close();
+  return found;
 }

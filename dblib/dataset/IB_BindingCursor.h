@@ -26,6 +26,9 @@ public:
   // "Multiple rows in singleton fetch" followed by a blank line and the SQL text.
   // Into receives the row (the dataset's Fields row when nil).
   bool FetchNode(TIB_Node* Node, bool Force, bool Raise, TIB_Row* Into = nullptr);
+  // Whether the dataset's SELECT has a row of this key (the key row's bytes), asked of the server; true
+  // when the dataset's key cannot select its rows (the caller must then look by fetching).
+  bool SeekKey(const uint8_t* Key);
   // Prepares the cursor so that its Fields row has the dataset's columns: by key when the dataset's key
   // can select its rows, else the dataset's SELECT as it is (for the description only).
   void PrepareDescription();
@@ -35,7 +38,7 @@ public:
 private:
   void PrepareOwn();
   void PrepareText(const std::string& SQL);
-  void BindParams(const TIB_Node* Node);
+  void BindParams(const uint8_t* Key);
   TIB_BDataset* FBDataset;
   std::string FSourceSQL;
   // Per key column: the offset and size of its value in the key bytes.

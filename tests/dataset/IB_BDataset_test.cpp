@@ -463,4 +463,22 @@ TEST_F(BDatasetTest, CachedInsertsComeBackUnderTheirMasterAfterAReopen) {
   EXPECT_EQ(Count("ID IN (100, 200)"), 2);
 }
 
+// Rows fetched after the current row was cleared (moved before the first row) keep their NOT NULL key
+// values: the client writes no indicator for such a column.
+TEST_F(BDatasetTest, RowsFetchedAfterTheRowWasClearedKeepTheirKeys) {
+  Fill(30);
+  TIB_Query* ref = NewQuery();
+  ref->Open();
+  ref->SetRowNum(20);
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->SetRowNum(0);
+  q->SetRowNum(20);
+  EXPECT_EQ(Id(q), 20);
+  EXPECT_EQ(q->GetBookmark(), ref->GetBookmark());
+  q->SetRowNum(5);
+  q->SetBookmark(ref->GetBookmark());
+  EXPECT_EQ(q->GetRowNum(), 20);
+}
+
 }  // namespace
