@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
@@ -92,6 +93,25 @@ std::vector<uint8_t> TIB_BDataset::BookmarkKey(const std::string& Value) {
 
 // ---------------------------------------------------------------------------------------------------------
 // Preparing, opening and closing
+
+void TIB_BDataset::SysBuildSelect() {
+  TIB_Dataset::SysBuildSelect();
+  if (FKeyLinks.Count() != 1) return;
+  const std::string link = Trim(FKeyLinks.GetName(0).empty() ? FKeyLinks.Get(0) : FKeyLinks.GetName(0));
+  const int32_t dot = CharPosOutsideQuotes('.', link, 1);
+  if (dot <= 1 || !SameText(Trim(link.substr(static_cast<size_t>(dot))), "RDB$DB_KEY")) return;
+  const std::string rel = Trim(link.substr(0, static_cast<size_t>(dot - 1)));
+  std::string sql = FSQL->GetText();
+  std::string select = Trim(GetSQLSelect(sql));
+  if (select.empty() || UpperCase(select).find("DB_KEY") != std::string::npos) return;
+  for (char& c : select) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  }
+  for (size_t at; (at = select.find("  ")) != std::string::npos;) select.erase(at, 1);
+  if (SameText(select, "SELECT *")) select = "SELECT " + rel + ".*";
+  SetSQLSelect(sql, select + "\r\n     , " + rel + ".RDB$DB_KEY");
+  FSQL->SetText(sql);
+}
 
 void TIB_BDataset::SysAllocateRows() {
   TIB_Dataset::SysAllocateRows();

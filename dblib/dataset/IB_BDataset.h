@@ -116,6 +116,9 @@ public:
 
 protected:
   // Statement and dataset hooks.
+  // A key named as a relation's DB_KEY (KeyLinks "REL.RDB$DB_KEY") is added to the select list when
+  // the SELECT does not name it: "SELECT *" becomes "SELECT REL.*", then ", REL.RDB$DB_KEY".
+  void SysBuildSelect() override;
   void SysAllocateRows() override;
   void SysUnprepare() override;
   void SysActivate() override;

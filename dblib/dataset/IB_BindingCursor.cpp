@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"
 #include "platform/Forms.h"
@@ -46,8 +47,17 @@ std::string TIB_BindingCursor::BuildSQL() {
   TIB_Row* fields = FBDataset->GetFields();
   if (!key || key->GetColumnCount() == 0 || FBDataset->GetKeyLinks().Count() == 0) return {};
   const bool quote = FBDataset->GetSQLDialect() >= 3;
+  // The engine refuses an unnamed DB_KEY column in a derived table: a key of DB_KEYs is put into the
+  // dataset's own WHERE clause instead, by the key links' names.
+  bool dbKey = false;
+  for (int i = 0; i < key->GetColumnCount(); ++i) {
+    const std::string name = key->GetColumns(i)->GetSQLName();
+    dbKey = dbKey || SameText(name, "DB_KEY") || SameText(name, "RDB$DB_KEY");
+  }
+  std::string linked;
   std::string where;
   const uint8_t* base = key->GetRecordBuffer();
+  TIB_StringProperty& links = FBDataset->GetKeyLinks();
   for (int i = 0; i < key->GetColumnCount(); ++i) {
     TIB_Column* k = key->GetColumns(i);
     // The key column as the select list shows it: same relation and column name.
@@ -63,6 +73,17 @@ std::string TIB_BindingCursor::BuildSQL() {
     FKeyParts.push_back({static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqlind) - base), k->DataSize()});
     if (quote) alias = "\"" + alias + "\"";
     where += (where.empty() ? "" : " AND ") + alias + " = ?";
+    if (i < links.Count()) {
+      linked +=
+          (linked.empty() ? "" : " AND ") + Trim(links.GetName(i).empty() ? links.Get(i) : links.GetName(i)) + " = ?";
+    }
+  }
+  if (dbKey) {
+    if (links.Count() != key->GetColumnCount()) return {};
+    std::string sql = InnerSelect(FBDataset->GetServerSQL());
+    const std::string own = Trim(GetSQLWhere(sql));
+    SetSQLWhere(sql, own.size() > 5 ? "WHERE (" + Trim(own.substr(5)) + ")\r\n  AND " + linked : "WHERE " + linked);
+    return sql;
   }
   return "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW\r\nWHERE " + where;
 }

@@ -481,4 +481,40 @@ TEST_F(BDatasetTest, RowsFetchedAfterTheRowWasClearedKeepTheirKeys) {
   EXPECT_EQ(q->GetRowNum(), 20);
 }
 
+// A table without a primary key is keyed by its DB_KEY when KeyLinks names it: the select list gets the
+// DB_KEY, and rows are edited, found by bookmark and read again by it.
+TEST_F(BDatasetTest, ADBKeyNamedAsTheKeyIsAddedToTheSelectList) {
+  Exec("CREATE TABLE NOPK (A INTEGER, B VARCHAR(10))");
+  Tr->Commit();
+  Exec("INSERT INTO NOPK VALUES (1, 'one')");
+  Exec("INSERT INTO NOPK VALUES (2, 'two')");
+  TStringList links;
+  links.SetText("NOPK.RDB$DB_KEY");
+  for (const char* sql : {"SELECT * FROM NOPK ORDER BY A", "SELECT   A,\r\n B FROM NOPK WHERE A > 0 ORDER BY A"}) {
+    SCOPED_TRACE(sql);
+    TIB_Query* q = NewQuery(sql);
+    q->SetKeyLinks(links);
+    q->SetRequestLive(true);
+    q->Open();
+    EXPECT_NE(q->GetServerSQL().find(std::string(sql[7] == '*' ? "SELECT NOPK.*" : "SELECT A, B") +
+                                     "\r\n     , NOPK.RDB$DB_KEY"),
+              std::string::npos)
+        << q->GetServerSQL();
+    q->SetRowNum(2);
+    const std::string mark = q->GetBookmark();
+    q->Edit();
+    q->GetFields()->ColumnByName("B")->SetAsString(sql[7] == '*' ? "x" : "y");
+    q->Post();
+    q->SetRowNum(1);
+    q->SetBookmark(mark);
+    EXPECT_EQ(q->GetFields()->ColumnByName("A")->GetAsInteger(), 2);
+    q->InvalidateBookmark(mark);
+    EXPECT_EQ(q->GetFields()->ColumnByName("B")->GetAsString(), sql[7] == '*' ? "x" : "y");
+    delete q;
+  }
+  TIB_Cursor* c = NewCursor("SELECT B FROM NOPK WHERE A = 2");
+  c->First();
+  EXPECT_EQ(c->GetFields()->GetColumns(0)->GetAsString(), "y");
+}
+
 }  // namespace
