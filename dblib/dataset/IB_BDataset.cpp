@@ -467,6 +467,70 @@ void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
 }
 
 // ---------------------------------------------------------------------------------------------------------
+// Following the KeySource
+
+void TIB_BDataset::Perform(int32_t Code) {
+  if (Code == dnKeySourceSync) {
+    SyncToKeySource();
+    return;
+  }
+  TIB_Dataset::Perform(Code);
+}
+
+void TIB_BDataset::SyncToKeySource() {
+  // While this dataset writes its key into the KeySource (or follows it already) it does not follow.
+  if (FKeySyncCount > 0 || HasState(csDestroying) || !FPrepared || !FActive || GetIsModifying()) return;
+  TCountGuard syncing(FKeySyncCount);
+  TIB_Dataset* k = GetKeyDataset();
+  TIB_Row* from = k && k->GetPrepared() && k->GetState() != dssSearch ? k->GetFields() : nullptr;
+  TIB_Row* key = GetKeyFields();
+  auto none = [&] {
+    if (FKeySeeking) {
+      SetRowNum(0);
+    } else {
+      SetBufferRowNum(0);
+    }
+  };
+  if (!from || from->GetRowState() == rsNone || !key || key->GetColumnCount() == 0 ||
+      key->GetColumnCount() != FKeyLinks.Count()) {
+    if (FKeySeeking) SetRowNum(0);
+    return;
+  }
+  // The key row is filled from the KeySource's columns; it holds the current row's key again after.
+  const std::vector<uint8_t> saved(key->GetRecordBuffer(), key->GetRecordBuffer() + key->GetRecordLength());
+  bool usable = true;
+  for (int i = 0; i < FKeyLinks.Count() && usable; ++i) {
+    const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetValueFromIndex(i));
+    TIB_Column* c = nullptr;
+    usable = from->FindByName(name, c) && !c->GetIsNull();
+    if (usable) key->GetColumns(i)->Assign(c);
+  }
+  if (usable) KeyFromKeyRow(FKeyScratch);
+  std::memcpy(key->GetRecordBuffer(), saved.data(), saved.size());
+  if (!usable) {
+    none();
+    return;
+  }
+  const std::vector<uint8_t> sought = FKeyScratch;
+  TIB_Node* n = FetchUntilKey(sought.data());
+  if (!n || n->Has(nfDeleted)) {
+    none();
+    return;
+  }
+  TIB_NodeList::TCursor c{n, 0, 0};
+  FNodeList->IndexOfNode(n, c.Row, c.DeletedBefore);
+  if (!FKeySeeking) {
+    FBufferLoaded = nullptr;
+    FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
+    return;
+  }
+  if (n == FNodeList->GetRowCursor().Node) return;
+  SysBeginScroll();
+  MoveToNode(c);
+  SysEndScroll();
+}
+
+// ---------------------------------------------------------------------------------------------------------
 // Refresh and record count
 
 void TIB_BDataset::SysInvalidateRows() {

@@ -115,6 +115,9 @@ public:
   TIB_NodeList& GetNodeList() noexcept { return *FNodeList; }
 
 protected:
+  // Notification -33: the KeySource's row changed; this dataset finds the row of its key (the current
+  // row with KeySeeking, else the buffer row), row 0 when there is none.
+  void Perform(int32_t Code) override;
   // Statement and dataset hooks.
   // A key named as a relation's DB_KEY (KeyLinks "REL.RDB$DB_KEY") is added to the select list when
   // the SELECT does not name it: "SELECT *" becomes "SELECT REL.*", then ", REL.RDB$DB_KEY".
@@ -171,6 +174,7 @@ private:
   void MoveOffCurrent();
   // Tells the transaction when updates start or stop being pending.
   void SyncPendingNotice();
+  void SyncToKeySource();
   // After a reopen: rows inserted under cached updates that belong under the master's current row (all
   // of them without a master) are shown again, after the fetched rows.
   void RestoreCachedInserts();

@@ -517,4 +517,32 @@ TEST_F(BDatasetTest, ADBKeyNamedAsTheKeyIsAddedToTheSelectList) {
   EXPECT_EQ(c->GetFields()->GetColumns(0)->GetAsString(), "y");
 }
 
+// A lookup query joined to its KeySource finds the row whose key the source's row names: as its current
+// row with KeySeeking, as its buffer row without; no such row, or a null key, means row 0.
+TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
+  Fill(6);
+  Exec("UPDATE T SET GRP = NULL WHERE ID = 4");
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, GRP FROM T ORDER BY ID");  // GRP 1 2 0 null 2 0
+  source->SetDataset(s);
+  s->Open();
+  for (bool seeking : {true, false}) {
+    SCOPED_TRACE(seeking);
+    TIB_Query* l = NewQuery();
+    TStringList links;
+    links.SetText("T.ID=GRP");
+    l->SetKeyLinks(links);
+    l->SetKeySeeking(seeking);
+    l->Open();
+    const int32_t expected[] = {1, 2, 0, 0, 2};
+    for (int32_t row = 1; row <= 5; ++row) {
+      s->SetRowNum(row);
+      l->SetKeySource(source);
+      EXPECT_EQ(seeking ? l->GetRowNum() : l->GetBufferRowNum(), expected[row - 1]) << row;
+      if (!seeking) EXPECT_EQ(l->GetRowNum(), 1);
+      l->SetKeySource(nullptr);
+    }
+  }
+}
+
 }  // namespace
