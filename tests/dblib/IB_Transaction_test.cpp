@@ -116,9 +116,6 @@ uint64_t gTick = 0;
 uint64_t gTickStep = 0;
 uint64_t SteppingTick() { return gTick += gTickStep; }
 
-TDateTime gNow = 45000.0;
-TDateTime FakeNow() { return gNow; }
-
 // ---------------------------------------------------------------------------------------------------
 // The fixture: a form with its own session, database files made on demand, and the counting entries.
 
@@ -142,7 +139,6 @@ protected:
     gRollbackFailure = 0;
     delete FForm;
     SetTickSource(nullptr);
-    SetNowSource(nullptr);
   }
 
   // A new database file with table T1 (ID integer), and a connection to it (not yet attached).
@@ -629,8 +625,8 @@ TEST_F(TransactionTest, DMLNoticesReachTheConnectionAndOtherReadCommittedTransac
 
 TEST_F(TransactionTest, AutoCommitSavesEachChangeAndEndsOldTransactions) {
   TIB_Connection* c = NewDatabase();
-  SetNowSource(&FakeNow);
-  gNow = 45000.0;
+  SetTickSource(&SteppingTick);
+  gTickStep = 0;
   auto* t = new TIB_TransactionDefault(FForm);
   t->SetIB_Connection(c);
   TLog log;
@@ -643,7 +639,7 @@ TEST_F(TransactionTest, AutoCommitSavesEachChangeAndEndsOldTransactions) {
 
   // Past AllowCheckOAT the savepoint ends the transaction instead of retaining it.
   log.clear();
-  gNow += 31 / IB_TimeoutUnitsPerDay;
+  gTick += 31ull * 86'400'000 / 88'400;
   Exec(t, c, "INSERT INTO T1 VALUES (2)");
   EXPECT_FALSE(t->GetStarted());
   EXPECT_EQ(gCalls.Commit, 1);
@@ -656,28 +652,6 @@ TEST_F(TransactionTest, AutoCommitSavesEachChangeAndEndsOldTransactions) {
   EXPECT_EQ(t->GetTransactionState(), tsActive);
   t->Rollback();
   EXPECT_EQ(CountRows(0), 2);
-}
-
-TEST_F(TransactionTest, CheckOATCommitsAnIdleReadCommittedTransaction) {
-  TIB_Connection* c = NewDatabase();
-  SetNowSource(&FakeNow);
-  gNow = 45000.0;
-  TIB_Transaction* t = NewTransaction(c);
-  t->SetIsolation(tiCommitted);
-  ASSERT_TRUE(t->SysStart());
-  t->CheckOAT();
-  EXPECT_TRUE(t->GetStarted());
-  gNow += 31 / IB_TimeoutUnitsPerDay;
-  t->CheckOAT();
-  EXPECT_FALSE(t->GetStarted());
-  EXPECT_EQ(t->GetTransactionState(), tsStarted);
-  // A snapshot transaction is left alone.
-  TIB_Transaction* s = NewTransaction(c);
-  ASSERT_TRUE(s->SysStart());
-  gNow += 100 / IB_TimeoutUnitsPerDay;
-  s->CheckOAT();
-  EXPECT_TRUE(s->GetStarted());
-  s->Commit();
 }
 
 TEST_F(TransactionTest, DestructionUnderAutoCommitNeverThrows) {

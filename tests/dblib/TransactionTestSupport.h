@@ -2,6 +2,7 @@
 // step ("Name.Post", "Name.DML1:ID" ...) in a log shared by the test.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,15 @@ public:
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override {
     Do("DML" + std::to_string(Item.GetDMLCacheItemType()) + ":" + Item.GetKeyFieldNames());
   }
+  int32_t GetBufferedRowCount() const override { return Rows; }
+  // Logs the limit; a fetch that reaches the end closes the cursor, as a dataset tells its transaction.
+  void FetchForTicks(uint32_t Ticks) override {
+    Do("Fetch" + std::to_string(Ticks));
+    if (OnFetch) OnFetch(Ticks);
+    if (!FetchReachesEnd || !CursorOpen) return;
+    CursorOpen = false;
+    if (Transaction) Transaction->AdjustOpenCursorCount(-1);
+  }
 
   // Puts the dataset in edit state, as a dataset tells its transaction.
   void BeginEdit() {
@@ -67,6 +77,9 @@ public:
   bool PostFails = false, PostIsIgnored = false, RefreshFails = false;
   TIB_CommitAction CommitAction = caClose;
   TIB_DMLCacheFlags Flags = 0;
+  int32_t Rows = 0;
+  bool FetchReachesEnd = false;
+  std::function<void(uint32_t Ticks)> OnFetch;
 
 private:
   void Do(const std::string& What) { FLog.push_back(FName + "." + What); }
