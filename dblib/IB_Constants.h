@@ -163,6 +163,11 @@ inline constexpr TIB_Msg<EIB_Error> InvalidArrayDimensions{65406};  // "Invalid 
 inline constexpr TIB_Msg<EIB_Error> ArraySliceTooLarge{65407};  // "Invalid array descriptor: slice too large"
 inline constexpr TIB_Msg<EIB_Error> MissingArrayDescriptor{65408};  // "Array descriptor is missing"
 inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in HexTextToBinary"
+inline constexpr TIB_Msg<EIB_Error> InvalidANode{65440};  // "Invalid ANode"
+inline constexpr TIB_Msg<Exception> UnsupportedHere{65441};  // "Unsupported here"
+inline constexpr TIB_Msg<Exception> ThisShouldntHappen{65442};  // "This shouldn't happen %d"
+inline constexpr TIB_Msg<EIB_Error> CorruptRowNode{65443};  // "Corrupt row node data"
+inline constexpr TIB_Msg<Exception> ProblemInBindingCursor{65444};  // "Problem in BindingCursor"
 // clang-format on
 }  // namespace IBMsg
 

@@ -48,6 +48,8 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
     if (!HasDataset(d)) continue;
     // One dataset's failure is reported and the others still follow the transaction.
     RunReported([&] {
+      // Applied cached updates that are rolled back count as pending again.
+      if (Before && !Committing) d->UndoApply();
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
         if (Committing)
           d->Post();
@@ -121,8 +123,14 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   // A transaction the application started itself stays its own: starting again would raise.
   if (!FExplicitStart) StartTransaction();
-  for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
-  Commit();
+  try {
+    for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
+    Commit();
+  } catch (...) {
+    // Nothing was committed: every dataset takes its changes back as pending.
+    for (TIB_TransactionDatasetIntf* d : datasets) RunReported([&] { d->UndoApply(); });
+    throw;
+  }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
 }
 

@@ -24,7 +24,7 @@ public:
   bool GetIsModifying() const override { return FD.GetIsModifying(); }
   bool GetCachedUpdates() const override { return FD.FCachedUpdates; }
   bool GetUpdatesPending() const override { return FD.GetUpdatesPending(); }
-  bool GetBuffered() const override { return false; }
+  bool GetBuffered() const override { return FD.SysIsBuffered(); }
   bool GetUnidirectional() const override { return FD.GetIsUnidirectional(); }
   bool GetCursorIsOpen() const override { return FD.FCursorOpen; }
   TIB_CommitAction GetCommitAction() const override { return FD.FCommitAction; }
@@ -42,9 +42,10 @@ public:
   void FetchAll() override { FD.FetchAll(); }
   void RefreshKeys() override { FD.RefreshKeys(); }
   void Refresh() override { FD.Refresh(); }
-  void ApplyUpdates() override {}
-  void CommitUpdates() override {}
-  void CancelUpdates() override {}
+  void ApplyUpdates() override { FD.SysApplyCachedUpdates(); }
+  void CommitUpdates() override { FD.SysCommitCachedUpdates(); }
+  void CancelUpdates() override { FD.SysCancelCachedUpdates(); }
+  void UndoApply() override { FD.SysUndoApply(); }
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { FD.ProcessDMLCacheItem(Item); }
   int32_t GetBufferedRowCount() const override { return FD.GetBufferCount(); }
   void FetchForTicks(uint32_t Ticks) override {

@@ -467,6 +467,13 @@ protected:
   virtual bool SysExecLockRow();
   virtual void SysLockRow();
   virtual void SysDMLCacheReceivedItem(const TIB_DMLCacheItem&) {}
+  // The buffered dataset's answers to its transaction: whether it buffers rows, and its cached-update
+  // walks (apply, accept after the commit, cancel, and undo an apply whose commit failed).
+  virtual bool SysIsBuffered() { return false; }
+  virtual void SysApplyCachedUpdates() {}
+  virtual void SysCommitCachedUpdates() {}
+  virtual void SysCancelCachedUpdates() {}
+  virtual void SysUndoApply() {}
   void CheckRequiredFields();
   bool ConfirmDelete();
   // Runs Step; an EIB_Error goes to Event, whose answer fails (re-raise), aborts or retries.

@@ -631,7 +631,7 @@ void TIB_Dataset::First() {
 }
 
 void TIB_Dataset::Next() {
-  if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
+  if (GetEof()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
   MoveBy(1);
 }
 
