@@ -129,6 +129,9 @@ protected:
   void SysCommitCachedUpdates() override { CommitUpdates(); }
   void SysCancelCachedUpdates() override { CancelUpdates(); }
   void SysUndoApply() override;
+  // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
+  void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
+  void SysFetchForTicks(uint32_t Ticks) override;
 
 private:
   // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).

@@ -51,7 +51,7 @@ public:
   void FetchForTicks(uint32_t Ticks) override {
     if (Ticks == 0 || !FD.FActive) return;  // a limit of 0 would fetch without one
     TIB_BusyBracket busy(&FD);
-    FD.FetchLoop(Ticks);
+    FD.SysFetchForTicks(Ticks);
   }
 
 private:

@@ -6,6 +6,7 @@
 
 #include "TransactionTestSupport.h"
 #include "dataset/DatasetTestSupport.h"
+#include "dblib/dataset/IB_BDataset.h"
 
 namespace {
 
@@ -172,6 +173,79 @@ TEST_F(DMLCacheDatasetTest, PostedChangesReachReadCommittedDatasetsOfTheConnecti
   };
   step([&] { origin->Delete(); }, [&] { Tr->Commit(); });
   EXPECT_EQ(Log, TLog{"handler2"});
+}
+
+// A receiving query reads an edited row again, finds an inserted one and drops a deleted one; a row
+// it holds a cached change of stays as the user left it.
+TEST_F(DMLCacheDatasetTest, AReceivingQueryFollowsTheRowsOtherDatasetsChanged) {
+  Fill(5);
+  Tr->SetIsolation(tiCommitted);
+  auto* trQuery = new TIB_Transaction(Owner);
+  trQuery->SetIB_Connection(Conn);
+  trQuery->SetIsolation(tiCommitted);
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(trQuery);
+  q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  q->GetKeyLinks().SetText("ID");
+  q->SetDMLCacheFlags(kReceiveAll);
+  q->SetRequestLive(true);
+  q->FetchAll();
+  q->SetRowNum(3);
+  // The query's rows ("*" marks the current one), each read as a control would show it.
+  auto rows = [q] {
+    const int32_t current = q->GetRowNum();
+    std::string out;
+    for (int32_t i = 1;; ++i) {
+      q->SetRowNum(i);
+      if (q->GetEof()) break;
+      out += (i == current ? "*" : "") + q->FieldByName("NAME")->GetAsString() + " ";
+    }
+    q->SetRowNum(current);
+    return out;
+  };
+  auto* origin = NewCursor();
+  origin->SetRequestLive(true);
+  origin->GetKeyLinks().SetText("ID");
+  origin->SetDMLCacheFlags(kAnnounceAll);
+  auto change = [&](TIB_DMLCacheItemType Kind, int Id, const std::string& Name) {
+    origin->GetSQL().SetText(Kind == ditInsert ? "SELECT ID, NAME FROM T"
+                                               : "SELECT ID, NAME FROM T WHERE ID = " + std::to_string(Id));
+    origin->Open();
+    if (Kind == ditDelete) {
+      origin->Delete();
+    } else {
+      Kind == ditEdit ? origin->Edit() : origin->Insert();
+      origin->FieldByName("ID")->SetAsInteger(Id);
+      origin->FieldByName("NAME")->SetAsString(Name);
+      origin->Post();
+    }
+    Tr->Commit();
+  };
+  const struct {
+    TIB_DMLCacheItemType Kind;
+    int Id;
+    const char* Name;
+    const char* Rows;
+  } steps[] = {
+      {ditEdit, 3, "three", "n1 n2 *three n4 n5 "}, {ditEdit, 5, "five", "n1 n2 *three n4 five "},
+      {ditDelete, 2, "", "n1 *three n4 five "},     {ditDelete, 3, "", "n1 *n4 five "},
+      {ditInsert, 9, "nine", "n1 *n4 five nine "},
+  };
+  for (const auto& s : steps) {
+    change(s.Kind, s.Id, s.Name);
+    EXPECT_EQ(rows(), s.Rows) << "after " << int(s.Kind) << " of " << s.Id;
+  }
+  // A row with a cached change keeps it, whatever others did to the row.
+  q->SetCachedUpdates(true);
+  q->SetRowNum(1);
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("mine");
+  q->Post();
+  change(ditEdit, 1, "theirs");
+  change(ditDelete, 1, "");
+  EXPECT_EQ(rows(), "*mine n4 five nine ");
+  q->CancelUpdates();
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "TransactionTestSupport.h"
 #include "dblib/IB_DSQL.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BDataset.h"
 #include "platform/Forms.h"
 #include "support/TestDatabase.h"
 
@@ -328,6 +330,41 @@ TEST_F(TransactionTimeoutTest, ForceClosedEndsTheTransactionAsCloseDoes) {
     Datasets.clear();
     Tr->AdjustOpenCursorCount(-100);
   }
+}
+
+// A query fetched to its end by an attempt keeps its rows (and its current row) while the server
+// transaction ends under it; a forced close closes it.
+TEST_F(TransactionTimeoutTest, AnAttemptLetsAQueryKeepItsRowsAndAForcedCloseClosesIt) {
+  Exec(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 300) DO BEGIN INSERT INTO T VALUES (:I); "
+      "I = I + 1; END END",
+      false);
+  Tr->Commit();
+  TIB_TimeoutProps& p = Tr->GetTimeoutProps();
+  p.SetAllowCheckOAT(1);
+  p.SetAttempt(2);
+  p.SetForceClosed(10);
+  auto* q = new TIB_Query(Form);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(Tr);
+  q->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+  q->GetKeyLinks().SetText("ID");
+  q->Open();
+  q->SetRowNum(2);
+  ASSERT_LT(q->GetBufferCount(), 300);
+  After(3);
+  EXPECT_FALSE(Tr->GetStarted());
+  EXPECT_TRUE(q->GetActive());
+  EXPECT_EQ(q->GetBufferCount(), 300);
+  EXPECT_EQ(q->FieldByName("ID")->GetAsInteger(), 2);
+  p.SetAttempt(0);
+  q->Refresh();
+  ASSERT_TRUE(Tr->GetStarted());
+  After(9);
+  EXPECT_TRUE(q->GetActive());
+  After(2);
+  EXPECT_FALSE(Tr->GetStarted());
+  EXPECT_FALSE(q->GetActive());
 }
 
 }  // namespace
