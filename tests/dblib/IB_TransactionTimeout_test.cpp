@@ -12,6 +12,7 @@
 #include "dblib/dataset/IB_BDataset.h"
 #include "platform/Forms.h"
 #include "support/TestDatabase.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -365,6 +366,26 @@ TEST_F(TransactionTimeoutTest, AnAttemptLetsAQueryKeepItsRowsAndAForcedCloseClos
   After(2);
   EXPECT_FALSE(Tr->GetStarted());
   EXPECT_FALSE(q->GetActive());
+}
+
+TEST_F(TransactionTimeoutTest, ATransactionWhoseCheckFailsLeavesTheOthersChecked) {
+  Tr->SetAutoCommit(true);
+  Tr->GetTimeoutProps().SetAllowCheckOAT(1);
+  Tr->GetTimeoutProps().SetForceClosed(1);
+  ASSERT_TRUE(Tr->SysStart());
+  TFakeDataset& d = AddFake("A", caClose);
+  d.PostFails = true;
+  d.BeginEdit();
+  TIB_Transaction* idle = NewTransaction(tiCommitted);
+  idle->GetTimeoutProps().SetAllowCheckOAT(1);
+  ASSERT_TRUE(idle->SysStart());
+  testsupport::ExceptionSink sink;
+  After(2);
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"post refused"}));
+  EXPECT_TRUE(Tr->GetStarted());
+  EXPECT_FALSE(idle->GetStarted());
+  d.PostFails = false;
+  Tr->Rollback();
 }
 
 }  // namespace
