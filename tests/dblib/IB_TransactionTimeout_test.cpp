@@ -31,25 +31,6 @@ private:
   TLog& FLog;
 };
 
-// Answers every confirmation with one result (mrNone: as nobody would) and runs Inside first.
-class TPromptDialogs : public TDialogs {
-public:
-  explicit TPromptDialogs(TModalResult Answer) : FAnswer(Answer) { FPrevious = SetDialogs(this); }
-  ~TPromptDialogs() override { SetDialogs(FPrevious); }
-  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType T, const TMsgDlgButtons& B, int32_t H,
-                          TMsgDlgBtn Default) override {
-    ++Asked;
-    if (Inside) Inside();
-    return FAnswer != mrNone ? FAnswer : TDialogs::MessageDlg(Msg, T, B, H, Default);
-  }
-  int Asked = 0;
-  std::function<void()> Inside;
-
-private:
-  TModalResult FAnswer;
-  TDialogs* FPrevious;
-};
-
 class TransactionTimeoutTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -267,14 +248,14 @@ TEST_F(TransactionTimeoutTest, ThePromptFollowsTheAnswerAndNobodysAnswerKeepsThe
     Tr->GetTimeoutProps().SetAllowCheckOAT(0);
     Tr->GetTimeoutProps().SetPromptUser(2);
     Tr->GetTimeoutProps().SetPromptUserRetry(1);
-    TPromptDialogs dialogs(k.Answer);
+    TAnsweringDialogs dialogs(k.Answer);
     ASSERT_TRUE(Tr->SysStart());
     After(3);
-    EXPECT_EQ(dialogs.Asked, 0);  // nothing held: nothing to ask
+    EXPECT_EQ(dialogs.Asked.size(), 0u);  // nothing held: nothing to ask
     Exec("INSERT INTO T VALUES (1)");
     const int64_t beeps = BeepCount();
     After(3);
-    EXPECT_EQ(dialogs.Asked, 1);
+    EXPECT_EQ(dialogs.Asked.size(), 1u);
     EXPECT_EQ(BeepCount(), beeps + 1);
     EXPECT_EQ(Committed(), k.Committed);
     EXPECT_EQ(Tr->GetTransactionIsActive(), k.StillActive);
@@ -288,7 +269,7 @@ TEST_F(TransactionTimeoutTest, APromptThatRunsTheApplicationsMessagesStartsNoSec
   Tr->SetIsolation(tiConcurrency);
   int checks = 0;
   Tr->OnSessionTimer = [&](TIB_Component*, bool&) { ++checks; };
-  TPromptDialogs dialogs(mrCancel);
+  TAnsweringDialogs dialogs(mrCancel);
   dialogs.Inside = [this] {
     gTick += 10'000;
     Application->ProcessMessages();
@@ -297,7 +278,7 @@ TEST_F(TransactionTimeoutTest, APromptThatRunsTheApplicationsMessagesStartsNoSec
   };
   Exec("INSERT INTO T VALUES (1)");
   After(2);
-  EXPECT_EQ(dialogs.Asked, 1);
+  EXPECT_EQ(dialogs.Asked.size(), 1u);
   EXPECT_EQ(checks, 1);
   After(2);  // the next tick runs as usual
   EXPECT_EQ(checks, 2);

@@ -49,25 +49,6 @@ void LogEvents(TIB_Transaction& T, TLog& Log) {
   T.AfterEnd = ev("AfterEnd");
 }
 
-// Answers every confirmation with one result and keeps the text it was asked.
-class TAnsweringDialogs : public TDialogs {
-public:
-  explicit TAnsweringDialogs(TModalResult Answer) : FAnswer(Answer) { FPrevious = SetDialogs(this); }
-  ~TAnsweringDialogs() override { SetDialogs(FPrevious); }
-  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType, const TMsgDlgButtons& Buttons, int32_t,
-                          TMsgDlgBtn) override {
-    Asked.push_back(Msg);
-    AllThree = Buttons.Contains(mbYes) && Buttons.Contains(mbNo) && Buttons.Contains(mbCancel);
-    return FAnswer;
-  }
-  std::vector<std::string> Asked;
-  bool AllThree = false;
-
-private:
-  TModalResult FAnswer;
-  TDialogs* FPrevious;
-};
-
 // ---------------------------------------------------------------------------------------------------
 // Entry wrappers: count client calls and inject failures.
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dblib/IB_Transaction.h"
+#include "platform/Dialogs.h"
 
 using TLog = std::vector<std::string>;
 
@@ -90,4 +91,26 @@ private:
   }
   std::string FName;
   TLog& FLog;
+};
+
+// Answers every confirmation with one result (mrNone: the headless dialogs' answer, as when nobody is
+// there), keeps the texts it was asked and runs Inside while the box shows.
+class TAnsweringDialogs : public TDialogs {
+public:
+  explicit TAnsweringDialogs(TModalResult Answer) : FAnswer(Answer) { FPrevious = SetDialogs(this); }
+  ~TAnsweringDialogs() override { SetDialogs(FPrevious); }
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType Type, const TMsgDlgButtons& Buttons, int32_t Help,
+                          TMsgDlgBtn Default) override {
+    Asked.push_back(Msg);
+    AllThree = Buttons.Contains(mbYes) && Buttons.Contains(mbNo) && Buttons.Contains(mbCancel);
+    if (Inside) Inside();
+    return FAnswer != mrNone ? FAnswer : TDialogs::MessageDlg(Msg, Type, Buttons, Help, Default);
+  }
+  std::vector<std::string> Asked;
+  bool AllThree = false;
+  std::function<void()> Inside;
+
+private:
+  TModalResult FAnswer;
+  TDialogs* FPrevious;
 };
