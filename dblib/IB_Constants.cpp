@@ -184,6 +184,13 @@ constexpr TIB_Message kMessages[] = {
     {65407, "Invalid array descriptor: slice too large"},
     {65408, "Array descriptor is missing"},
     {65409, "Invalid text in HexTextToBinary"},
+    {65440, "Invalid SearchBuffer IN() clause"},
+    {65441, "Invalid Filter syntax"},
+    {65442, "Invalid Filter syntax: BETWEEN"},
+    {65443, "Invalid Filter syntax: IN()"},
+    {65444, "Invalid Filter Syntax: %s"},
+    {65445, "Invalid Filter syntax: %s"},
+    {65446, "Invalid number for %s: %s"},
 };
 
 }  // namespace

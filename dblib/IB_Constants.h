@@ -163,6 +163,13 @@ inline constexpr TIB_Msg<EIB_Error> InvalidArrayDimensions{65406};  // "Invalid 
 inline constexpr TIB_Msg<EIB_Error> ArraySliceTooLarge{65407};  // "Invalid array descriptor: slice too large"
 inline constexpr TIB_Msg<EIB_Error> MissingArrayDescriptor{65408};  // "Array descriptor is missing"
 inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in HexTextToBinary"
+inline constexpr TIB_Msg<Exception> InvalidSearchBufferIn{65440};  // "Invalid SearchBuffer IN() clause"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntax{65441};  // "Invalid Filter syntax"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxBetween{65442};  // "Invalid Filter syntax: BETWEEN"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxIn{65443};  // "Invalid Filter syntax: IN()"
+inline constexpr TIB_Msg<Exception> InvalidFilterSyntaxRest{65444};  // "Invalid Filter Syntax: %s"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxAt{65445};  // "Invalid Filter syntax: %s"
+inline constexpr TIB_Msg<EIB_Error> InvalidNumberForColumn{65446};  // "Invalid number for %s: %s"
 // clang-format on
 }  // namespace IBMsg
 
