@@ -1,0 +1,21 @@
+// Filtering, row selection and incremental search of the buffered dataset: the comparisons the client
+// makes on buffered values, which must agree with the order the server gives the same values.
+//
+// The routines here keep no state; they read the bytes of a text column in the column's own character
+// set (a text column's sqlsubtype holds the character set id in its low byte).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// True for the character sets of one byte per character (0xFF is then an ordinary character, the
+// highest one); false for UNICODE_FSS, UTF8 and the multi-byte Asian sets.
+bool IsSingleByteCharSet(int32_t CharSetId);
+
+// Compares two text values the way the server's default collation orders them, byte by byte. NONE,
+// OCTETS, UNICODE_FSS and UTF8 pad the shorter value (with NUL for OCTETS, else with blanks), so "a" and
+// "a " are equal and "a" sorts after "a" + #1; the named collations of the other sets drop trailing
+// blanks and count a shorter value as lower. With CaseInsensitive the values are compared as UPPER()
+// gives them: ASCII letters for every set but OCTETS, and the Latin-1 letters of ISO8859_1, WIN1252 and
+// UTF8 as well (other UTF8 letters are compared as they are). Result < 0, 0 or > 0.
+int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_view B, bool CaseInsensitive);
