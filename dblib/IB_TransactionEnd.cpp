@@ -121,8 +121,14 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   // A transaction the application started itself stays its own: starting again would raise.
   if (!FExplicitStart) StartTransaction();
-  for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
-  Commit();
+  try {
+    for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
+    Commit();
+  } catch (...) {
+    // Nothing was committed: every dataset takes its changes back as pending.
+    for (TIB_TransactionDatasetIntf* d : datasets) RunReported([&] { d->UndoApply(); });
+    throw;
+  }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
 }
 

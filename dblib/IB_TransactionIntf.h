@@ -68,6 +68,8 @@ public:
   virtual void ApplyUpdates() = 0;
   virtual void CommitUpdates() = 0;
   virtual void CancelUpdates() = 0;
+  // The commit that followed ApplyUpdates failed: the applied changes count as pending again.
+  virtual void UndoApply() {}
   // A DML notice that matched one of the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) = 0;
 };

@@ -8,6 +8,7 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_UpdateSQL.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -23,23 +24,28 @@ public:
   bool GetIsModifying() const override { return FD.GetIsModifying(); }
   bool GetCachedUpdates() const override { return FD.FCachedUpdates; }
   bool GetUpdatesPending() const override { return FD.GetUpdatesPending(); }
-  bool GetBuffered() const override { return false; }
+  bool GetBuffered() const override { return FD.SysIsBuffered(); }
   bool GetUnidirectional() const override { return FD.GetIsUnidirectional(); }
   bool GetCursorIsOpen() const override { return FD.FCursorOpen; }
   TIB_CommitAction GetCommitAction() const override { return FD.FCommitAction; }
-  bool GetHoldsRowLock() const override { return false; }
-  void ClearRowLock() override {}
+  bool GetHoldsRowLock() const override { return FD.FRowLockHeld; }
+  void ClearRowLock() override { FD.FRowLockHeld = false; }
   bool GetHasPartner() const override { return false; }
   TIB_DMLCacheFlags GetDMLCacheFlags() const override { return FD.FDMLCacheFlags; }
-  void Post() override { FD.Post(); }
-  void Cancel() override { FD.Cancel(); }
+  void Post() override {
+    if (FD.GetIsModifying()) FD.Post();
+  }
+  void Cancel() override {
+    if (FD.GetIsModifying()) FD.Cancel();
+  }
   void Close() override { FD.Close(); }
   void FetchAll() override { FD.FetchAll(); }
   void RefreshKeys() override { FD.RefreshKeys(); }
   void Refresh() override { FD.Refresh(); }
-  void ApplyUpdates() override {}
-  void CommitUpdates() override {}
-  void CancelUpdates() override {}
+  void ApplyUpdates() override { FD.SysApplyCachedUpdates(); }
+  void CommitUpdates() override { FD.SysCommitCachedUpdates(); }
+  void CancelUpdates() override { FD.SysCancelCachedUpdates(); }
+  void UndoApply() override { FD.SysUndoApply(); }
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { FD.ProcessDMLCacheItem(Item); }
 
 private:
@@ -66,10 +72,17 @@ TIB_Dataset::TIB_Dataset(TComponent* AOwner)
   FMasterSearchFlags =
       static_cast<TIB_MasterSearchFlags>((1u << msfOpenMasterOnOpen) | (1u << msfSearchAppliesToMasterOnly));
   FParamChar = ':';
+  FUpdateSQL = new TIB_UpdateSQL(this);
+  for (TIB_StringProperty* l : {&FKeyLinks, &FKeyDescLinks, &FJoinLinks, &FMasterLinks, &FMasterParamLinks,
+                                &FOrderingItems, &FOrderingLinks, &FSearchingLinks}) {
+    l->OnChange = [this, l](TObject*) { ListChanged(*l); };
+  }
   if (GetBoundSession()) JoinSessionRegistry(srDatasets);
 }
 
 TIB_Dataset::~TIB_Dataset() = default;
+
+TIB_TransactionDatasetIntf* TIB_Dataset::GetTransactionSite() const { return FTransactionSite.get(); }
 
 void TIB_Dataset::BeforeDestruction() {
   // Any fetch loop further up the stack sees this and leaves without touching the dataset.
@@ -81,6 +94,13 @@ void TIB_Dataset::BeforeDestruction() {
   FClosing = false;
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
+  RunReported([&] { FUpdateSQL->DeallocateAll(); });
+  FKeySource = nullptr;
+  FMasterSource = nullptr;
+  for (TIB_StringProperty* l : {&FKeyLinks, &FKeyDescLinks, &FJoinLinks, &FMasterLinks, &FMasterParamLinks,
+                                &FOrderingItems, &FOrderingLinks, &FSearchingLinks}) {
+    l->OnChange = nullptr;
+  }
   if (FCancelDialogShown) {
     FCancelDialogShown = false;
     RunReported([] { Dialogs().CancelQueryHide(); });
@@ -179,9 +199,16 @@ bool TIB_Dataset::GetReadOnly() {
 
 void TIB_Dataset::SetRequestLive(bool Value) {
   if (Value == FRequestLive) return;
-  if (FActive) IB_Raise<EIB_DatasetError>(IBMsg::CannotChangeRequestLiveWhileActive);
+  if (FActive && !HasState(csLoading)) IB_Raise<EIB_DatasetError>(IBMsg::CannotChangeRequestLiveWhileActive);
   FRequestLive = Value;
-  InvalidateSQL();
+  if (Value) {
+    // "FOR UPDATE" is added at the next prepare.
+    if (Trim(GetSQLForUpdate(FSQL->GetText())).empty() && !(FSearchedEdits && FSearchedDeletes)) InvalidateSQL();
+  } else if (!Trim(GetSQLForUpdate(FSQL->GetText())).empty()) {
+    SetSQLClause(9, "");
+  } else {
+    InvalidateSQL();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -277,7 +304,11 @@ void TIB_Dataset::Perform(int32_t Code) {
     case dnBeforeCancel: FireEvent(BeforeCancel); break;
     case dnAfterCancel: FireEvent(AfterCancel); break;
     case dnKeySourceSync: break;
-    case dnNewRecord: FireEvent(OnNewRecord); break;
+    case dnNewRecord:
+      ApplyGeneratorsAndServerDefaults();
+      ApplyDefaultValues();
+      FireEvent(OnNewRecord);
+      break;
     case dnOrderingChanged: FireEvent(OnOrderingChanged); break;
     default: break;
   }
@@ -303,15 +334,6 @@ TIB_DatasetSourceIntf* TIB_Dataset::GetDataSource(int32_t Index) const {
 
 // ---------------------------------------------------------------------------------------------------------
 // Buffer view of a cursor
-
-bool TIB_Dataset::HasCustomDML(int Kind) {
-  switch (Kind) {
-    case 0: return FEditSQL.Count() > 0;
-    case 1: return FInsertSQL.Count() > 0;
-    case 2: return FDeleteSQL.Count() > 0;
-    default: return false;
-  }
-}
 
 int32_t TIB_Dataset::GetBufferCount() { return FFields->GetRowState() != rsNone ? 1 : 0; }
 
@@ -356,24 +378,16 @@ TIB_Column* TIB_Dataset::FindBufferField(const std::string& Name) {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// Editing: a cursor of this class never holds a change
-
-void TIB_Dataset::Post() {
-  if (GetIsModifying()) SysPost(false, false);
-}
-
-void TIB_Dataset::Cancel() {
-  if (GetIsModifying()) SysCancel();
-}
-
-void TIB_Dataset::SysPost(bool, bool) {}
-
-void TIB_Dataset::SysCancel() {}
+// Editing helpers of the cursor
 
 void TIB_Dataset::SysCloseIfUnidirectional() {
   if (GetIsUnidirectional()) TIB_Dataset::SysClose();
 }
 
 void TIB_Dataset::ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) {
-  if (OnDMLCacheReceivedItem && CanFireEvents()) OnDMLCacheReceivedItem(this, Item);
+  if (OnDMLCacheReceivedItem && CanFireEvents()) {
+    OnDMLCacheReceivedItem(this, Item);
+  } else {
+    SysDMLCacheReceivedItem(Item);
+  }
 }

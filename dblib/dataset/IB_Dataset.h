@@ -22,11 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/IB_DMLCache.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/IB_TransactionIntf.h"
 
 class TIB_Dataset;
+class TIB_UpdateSQL;
 
 // A flag shared between an object and the frames of its running operations: the object clears it when
 // it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
@@ -113,6 +115,19 @@ public:
   virtual void DatasetDestroying(TIB_Dataset* ADataset) = 0;
 };
 
+// What a dataset asks of the data source named as its KeySource or MasterSource. The data source
+// implements it and clears itself from the dataset (SetKeySource / SetMasterSource with nil) before it
+// goes; the dataset does not own it.
+class TIB_DatasetLinkSource {
+public:
+  virtual ~TIB_DatasetLinkSource() = default;
+  // The dataset the data source shows, or nil.
+  virtual TIB_Dataset* GetLinkDataset() = 0;
+};
+
+// A custom write of the current row in place of the update SQL's statement.
+using TIB_CustomDMLEvent = std::function<void(TIB_Dataset* IB_Dataset)>;
+
 class TIB_Dataset : public TIB_Statement {
 public:
   explicit TIB_Dataset(TComponent* AOwner);
@@ -186,9 +201,9 @@ public:
   virtual void SetBookmark(const std::string& Value);
   virtual std::string GetBufferBookmark() { return std::string(); }
   virtual void SetBufferBookmark(const std::string& Value);
-  virtual bool GetCanEdit() { return false; }
-  virtual bool GetCanInsert() { return false; }
-  virtual bool GetCanDelete() { return false; }
+  virtual bool GetCanEdit();
+  virtual bool GetCanInsert();
+  virtual bool GetCanDelete();
   virtual bool GetReadOnly();
   // The key row when its description has a column, else the fields row.
   virtual TIB_Row* GetKeyFieldsRow();
@@ -219,7 +234,8 @@ public:
   bool GetAutoFetchAll() const noexcept { return FAutoFetchAll; }
   void SetAutoFetchAll(bool Value) { FAutoFetchAll = Value; }
   bool GetAutoPostDelete() const noexcept { return FAutoPostDelete; }
-  void SetAutoPostDelete(bool Value) { FAutoPostDelete = Value; }
+  // Turned on in dssDelete, the waiting delete is posted at once.
+  void SetAutoPostDelete(bool Value);
   int32_t GetCallbackInc() const noexcept { return FCallbackInc; }
   void SetCallbackInc(int32_t Value) { FCallbackInc = Value; }
   uint32_t GetCallbackInitInt() const noexcept { return FCallbackInitInt; }
@@ -250,11 +266,11 @@ public:
   bool GetPessimisticLocking() const noexcept { return FPessimisticLocking; }
   void SetPessimisticLocking(bool Value) { FPessimisticLocking = Value; }
   bool GetPreparedEdits() const noexcept { return FPreparedEdits; }
-  void SetPreparedEdits(bool Value) { FPreparedEdits = Value; }
+  void SetPreparedEdits(bool Value);
   bool GetSearchedEdits() const noexcept { return FSearchedEdits; }
-  void SetSearchedEdits(bool Value) { FSearchedEdits = Value; }
+  void SetSearchedEdits(bool Value);
   bool GetSearchedDeletes() const noexcept { return FSearchedDeletes; }
-  void SetSearchedDeletes(bool Value) { FSearchedDeletes = Value; }
+  void SetSearchedDeletes(bool Value);
   bool GetPreventEditing() const noexcept { return FPreventEditing; }
   void SetPreventEditing(bool Value) { FPreventEditing = Value; }
   bool GetPreventInserting() const noexcept { return FPreventInserting; }
@@ -270,6 +286,7 @@ public:
   void SetRefreshOnParamChange(bool Value) { FRefreshOnParamChange = Value; }
   bool GetRequestLive() const noexcept { return FRequestLive; }
   void SetRequestLive(bool Value);
+  // ReadOnly, CachedUpdates, or both PreventEditing and PreventDeleting: no FOR UPDATE is asked for.
   TIB_CommitAction GetCommitAction() const noexcept { return FCommitAction; }
   void SetCommitAction(TIB_CommitAction Value) { FCommitAction = Value; }
   bool GetCachedUpdates() const noexcept { return FCachedUpdates; }
@@ -292,7 +309,71 @@ public:
   TIB_StringList& GetInsertSQL() noexcept { return FInsertSQL; }
   TIB_StringList& GetDeleteSQL() noexcept { return FDeleteSQL; }
   TIB_StringList& GetLockSQL() noexcept { return FLockSQL; }
+  // The writer of the dataset's changes (owned by the dataset).
+  TIB_UpdateSQL* GetUpdateSQL() const noexcept { return FUpdateSQL; }
+  // List setters: KeyLinks loses its blank lines; the master, ordering, searching and generator lists
+  // take the given text trimmed.
+  void SetKeyLinks(const TStrings& Value);
+  void SetKeyDescLinks(const TStrings& Value) { FKeyDescLinks.Assign(Value); }
+  void SetJoinLinks(const TStrings& Value) { FJoinLinks.Assign(Value); }
+  void SetMasterLinks(const TStrings& Value) { FMasterLinks.SetText(Trim(Value.GetText())); }
+  void SetMasterParamLinks(const TStrings& Value) { FMasterParamLinks.SetText(Trim(Value.GetText())); }
+  void SetOrderingItems(const TStrings& Value) { FOrderingItems.SetText(Trim(Value.GetText())); }
+  void SetOrderingLinks(const TStrings& Value) { FOrderingLinks.SetText(Trim(Value.GetText())); }
+  void SetSearchingLinks(const TStrings& Value) { FSearchingLinks.SetText(Trim(Value.GetText())); }
+  void SetGeneratorLinks(const TStrings& Value) { FGeneratorLinks.SetText(Trim(Value.GetText())); }
 
+  // ---- SQL building ------------------------------------------------------------------------------------
+  // KeyRelation, the only relation of the fields row, or the table of a one-table FROM clause.
+  std::string GetKeyRelation() override;
+  // KeyRelation as set (empty when not set).
+  const std::string& GetOwnKeyRelation() const noexcept { return FKeyRelation; }
+  // Clause N of the SQL: 1 SELECT, 2 FROM, 3 WHERE, 4 GROUP, 5 HAVING, 6 UNION, 7 PLAN, 8 ORDER, 9 FOR.
+  // The list is refilled from the SQL text at each call.
+  TIB_StringList& GetSQLClause(int N);
+  void SetSQLClause(int N, const std::string& Text);
+  // 0 none; n > 0 OrderingItems entry n ascending, n < 0 entry -n descending.
+  void SetOrderingItemNo(int32_t Value);
+  const std::string& GetOrderingLink() const noexcept { return FOrderingLink; }
+  void SetOrderingLink(const std::string& Column);
+  const std::string& GetSearchingLink() const noexcept { return FSearchingLink; }
+  void SetSearchingLink(const std::string& Column);
+  // "ORDER BY ..." of ordering number N (0: the ORDER clause); empty when there is none.
+  std::string GetOrderingSQL(int32_t N);
+  void GetOrderingItemNames(TStrings& Names);
+  // The final ordering of the last prepare, COLUMN=ASC or COLUMN=DESC per ORDER BY item.
+  const TIB_StringList& GetOrderingWorkList() const noexcept { return FOrderWork; }
+  // Conditions added at each prepare: in front of the WHERE, the search criteria, and behind them.
+  TIB_StringList& GetFrontConditions() noexcept { return FFrontConditions; }
+  TIB_StringList& GetSearchConditions() noexcept { return FSearchConditions; }
+  TIB_StringList& GetAddedConditions() noexcept { return FAddedConditions; }
+  // A free condition text applied as a search criterion at each prepare.
+  const std::string& GetSearchText() const noexcept { return FSearchText; }
+  void SetSearchText(const std::string& Value);
+  // The WHERE text before the search and ordering conditions, without "WHERE ".
+  const std::string& GetBaseWhere() const noexcept { return FBaseWhere; }
+  bool GetKeyLinksAutoDefined() const noexcept { return FKeyLinksAutoDefined; }
+  bool GetDBKeyUsed() const noexcept { return FDBKeyUsed; }
+  // The parameter the master link Index fills: MLNK_<column>_<Index>.
+  std::string MasterParamName(int Index);
+  // Adds the condition lines of List ("(", ")", "AND", "OR" lines group them) to the WHERE text Where.
+  void AddConditionsToWhere(const TStrings& List, std::string& Where, bool InFront);
+
+  // ---- key and master sources ----------------------------------------------------------------------
+  TIB_DatasetLinkSource* GetKeySource() const noexcept { return FKeySource; }
+  // "Circular reference not allowed" when the source leads back to this dataset.
+  void SetKeySource(TIB_DatasetLinkSource* Value);
+  TIB_DatasetLinkSource* GetMasterSource() const noexcept { return FMasterSource; }
+  void SetMasterSource(TIB_DatasetLinkSource* Value);
+  TIB_Dataset* GetKeyDataset() const;
+  TIB_Dataset* GetMasterDataset() const;
+  // Writes the key (and, while the key source's dataset is modifying, the description columns) of
+  // this dataset's row into the key source's dataset.
+  void SyncKeySource();
+  // Fills the master-link parameters from the master's row (before each execute with a master).
+  void ApplyMasterParams();
+  // Copies the master's values into the detail columns of a row being edited or inserted.
+  void ApplyMasterLinksToRow();
   // ---- events ----------------------------------------------------------------------------------------
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeSearch, AfterSearch, BeforeEdit, AfterEdit,
       BeforeInsert, AfterInsert, BeforeDelete, AfterDelete, BeforePost, AfterPost, BeforeCancel, AfterCancel,
@@ -306,10 +387,29 @@ public:
   TIB_AnnounceDMLCacheItemEvent OnDMLCacheAnnounceItem;
   TIB_ReceiveDMLCacheItemEvent OnDMLCacheReceivedItem;
 
-  // ---- editing (on this class a read-only cursor: nothing is ever pending) ------------------------------
+  // ---- editing -------------------------------------------------------------------------------------------
   bool GetIsModifying() const noexcept { return FState >= dssEdit; }
+  // Edit inserts instead when the row holds no record and inserting is allowed.
+  void Edit();
+  void Insert();
+  void Append();
+  void Delete();
   void Post();
+  // Writes the row and stays in dssEdit/dssInsert.
+  void PostRetaining();
   void Cancel();
+  // The row differs from the record as fetched (values compared, not buffer bytes), or was written by
+  // a retaining post.
+  bool GetModified();
+  bool GetCanModify();
+  // The value of Column differs from its old value: null states, a VARCHAR's text, other types' bytes.
+  static bool ColumnValueChanged(TIB_Column& Column);
+  // Announces the change just written (OnDMLCacheAnnounceItem, else the transaction's DML cache).
+  void AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
+  void GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) override;
+  void GetColumnPreventChange(TIB_Column& Column, bool& Prevent) override;
+  void SysDescribeFields(TIB_Row& Row) override;
+  TIB_CustomDMLEvent OnCustomEdit, OnCustomInsert, OnCustomDelete, OnCustomLockRow;
   // A DML notice of another dataset that matched the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item);
 
@@ -332,6 +432,67 @@ protected:
   void SysAllocateRows() override;
   void SysParamsChanged(TIB_Column* Column) override;
   void DoLinkEvent22(TIB_Column* Column) override;
+  void SysCheckCanModify(TIB_Column* Column) override;
+
+  // SQL building.
+  void SysBuildForUpdate() override;
+  void SysSubstituteMacros() override;
+  void DoPrepareSQL() override;
+  bool SysNeedPlan() override;
+  void SysBuildPlan() override;
+  void SysBuildSelect() override;
+  void SysResetDescription() override;
+  void DoAfterUnprepare() override;
+  void SysHook31() override;
+  void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
+  // Auto-defines KeyLinks while the SQL is built; returns KeyLinks.
+  TIB_StringProperty& DefineKeyLinks();
+  // Copies the key values of the current fields-row record into the key row.
+  void FillKeyRow();
+  bool KeyColumnsFromKeyRelation();
+  void DeriveOrderingLink();
+  void DeriveSearchingLink();
+  void ListChanged(TIB_StringProperty& List);
+
+  // Editing.
+  virtual void SysEdit();
+  virtual void SysInsert();
+  virtual void SysDelete();
+  virtual void SysApplyUpdate(bool CancelUnmodified);
+  virtual void SysPostEdit();
+  virtual void SysPostInsert();
+  virtual void SysRevertRow();
+  virtual void SysBeforeWriteBack(bool) {}
+  virtual void DoCustomEdit();
+  virtual void DoCustomInsert();
+  virtual void DoCustomDelete();
+  virtual void SysExecEdit();
+  virtual void SysExecInsert();
+  virtual void SysExecDelete();
+  virtual bool SysExecLockRow();
+  virtual void SysLockRow();
+  virtual void SysDMLCacheReceivedItem(const TIB_DMLCacheItem&) {}
+  // The buffered dataset's answers to its transaction: whether it buffers rows, and its cached-update
+  // walks (apply, accept after the commit, cancel, and undo an apply whose commit failed).
+  virtual bool SysIsBuffered() { return false; }
+  virtual void SysApplyCachedUpdates() {}
+  virtual void SysCommitCachedUpdates() {}
+  virtual void SysCancelCachedUpdates() {}
+  virtual void SysUndoApply() {}
+  void CheckRequiredFields();
+  bool ConfirmDelete();
+  // Runs Step; an EIB_Error goes to Event, whose answer fails (re-raise), aborts or retries.
+  void RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const std::function<void()>& Step);
+  void ApplyGeneratorsAndServerDefaults();
+  void ApplyDefaultValues();
+  // The server default of Column as a text the column takes; false when it gives none.
+  bool ServerDefaultText(TIB_Column& Column, std::string& Text);
+  // 7: every detail posts; 8: every detail in dssInsert cancels.
+  void CascadeToDetails(int Action);
+  // Refuses a change and tells the data sources the true state first.
+  [[noreturn]] void Refuse(TIB_Msg<EIB_DatasetError> Id);
+  // How the dataset's transaction sees it.
+  TIB_TransactionDatasetIntf* GetTransactionSite() const;
 
   // Open and close.
   bool SysOpen();
@@ -469,6 +630,38 @@ protected:
       FSearchingLinks, FGeneratorLinks, FDefaultValues;
   TIB_StringList FConfirmDeletePrompt;
   TIB_StringList FEditSQL, FInsertSQL, FDeleteSQL, FLockSQL;
+
+  // SQL building.
+  TIB_UpdateSQL* FUpdateSQL = nullptr;
+  TIB_StringList FClauses[9];
+  TIB_StringList FFrontConditions, FSearchConditions, FAddedConditions, FOrderWork;
+  std::string FBaseWhere;
+  std::string FSearchText;
+  std::string FOrderingLink;
+  std::string FSearchingLink;
+  std::string FSearchParamName;
+  int32_t FOrderingChangeCount = 0;
+  int32_t FOrderingLinkCount = 0;
+  int32_t FSearchingLinkCount = 0;
+  bool FWhereChanged = false;
+  bool FOrderChanged = false;
+  int FClauseWriting = 0;
+  bool FKeyLinksAutoDefined = false;
+  bool FDBKeyUsed = false;
+  bool FDefiningKeyLinks = false;
+  bool FRebuildingSQL = false;
+  TIB_DatasetLinkSource* FKeySource = nullptr;
+  TIB_DatasetLinkSource* FMasterSource = nullptr;
+  int32_t FKeySyncCount = 0;
+  int32_t FMasterUpdateCount = 0;
+
+  // Editing.
+  int32_t FPostCount = 0;
+  int32_t FRetainingCount = 0;
+  bool FRetainedInsert = false;
+  bool FInserting = false;
+  bool FCancelling = false;
+  bool FRowLockHeld = false;
 
 private:
   // How the dataset's transaction sees it.

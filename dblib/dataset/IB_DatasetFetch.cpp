@@ -6,6 +6,7 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_Dataset.h"
+#include "dblib/dataset/IB_UpdateSQL.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
@@ -120,6 +121,10 @@ bool TIB_Dataset::SysOpen() {
 
 void TIB_Dataset::SysExecute() {
   if (FActive) IB_Raise<EIB_Error>(IBMsg::DatasetIsCurrentlyOpen);
+  if (FMasterSource) {
+    PrepareCore();
+    ApplyMasterParams();
+  }
   TIB_Statement::SysExecute();
 }
 
@@ -205,6 +210,8 @@ void TIB_Dataset::SysClose() {
 }
 
 void TIB_Dataset::SysUnprepare() {
+  // The update statements read the rows about to go.
+  if (FUpdateSQL) FUpdateSQL->DeallocateAll();
   TIB_Statement::SysUnprepare();
   FCursorNamed = false;
   FRecordCountValid = false;
@@ -216,7 +223,13 @@ void TIB_Dataset::DoPreparedChanged() {
 }
 
 void TIB_Dataset::SysAllocateRows() {
+  // The rows are laid out again: statements bound to the old buffers are built again at their next use.
+  if (FUpdateSQL) FUpdateSQL->UnprepareAll();
   TIB_Statement::SysAllocateRows();
+  if (!FRowsShared) {
+    const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0;
+    FKeyFields->AllocateXSQLDA(keyed ? std::max(1, FKeyLinks.Count()) : 0);
+  }
   FRecordCountValid = false;
 }
 
@@ -263,6 +276,14 @@ void TIB_Dataset::DoAfterPrepare() {
     FCursorName = name;
   }
   TIB_Statement::DoAfterPrepare();
+  if (FRefreshDepth == 0) {
+    // A new prepare starts with no search values.
+    for (int i = 0; i < FSearchingLinks.Count(); ++i) {
+      TIB_Column* p = nullptr;
+      if (FParams->FindByName(Trim(FSearchingLinks.GetValueFromIndex(i)), p)) p->Clear();
+    }
+    Perform(dnOrderingChanged);
+  }
 }
 
 void TIB_Dataset::API_OpenCursor() {
@@ -327,12 +348,14 @@ void TIB_Dataset::FetchRow() {
       API_CloseCursor();
       if (TIB_Transaction* t = GetIB_Transaction()) t->CheckOAT();
       FFields->ClearRow(rsNone);
+      if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
       DoAfterFetchEof();
       if (FFetching) DoCallback();
       return;
     }
     ++FRowNum;
     FFields->ResetRow(false, true, true);
+    FillKeyRow();
     if (FAbort || DoAfterFetchRow()) {
       if (FFetching) DoCallback();
       return;
@@ -518,6 +541,8 @@ void TIB_Dataset::SysBeginScroll() {
 }
 
 void TIB_Dataset::SysEndScroll() {
+  // A row lock lasts until the next scroll ends.
+  FRowLockHeld = false;
   const bool scrollable = !GetIsUnidirectional();
   if (scrollable && FDeferCount > 0) {
     FAfterScrollPending = true;
@@ -533,6 +558,7 @@ void TIB_Dataset::SysEndScroll() {
       ProcessLinkEvent(sleDataChange);
     }
   }
+  SyncKeySource();
   DoAfterScroll();
 }
 
@@ -603,7 +629,7 @@ void TIB_Dataset::First() {
 }
 
 void TIB_Dataset::Next() {
-  if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
+  if (GetEof()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
   MoveBy(1);
 }
 

@@ -1,0 +1,385 @@
+// TIB_BDataset: construction, storing fetched rows as nodes, row numbers and scrolling, the buffer
+// position, bookmarks and the record count. Editing and cached updates are in IB_BDatasetUpdates.cpp.
+#include "dblib/dataset/IB_BDataset.h"
+
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/IB_Utils.h"
+#include "dblib/data/IB_Column.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+TIB_BDataset::TIB_BDataset(TComponent* AOwner) : TIB_Dataset(AOwner), FNodeList(std::make_unique<TIB_NodeList>()) {
+  FRefreshAction = raKeepRowNum;
+  FRefreshOnParamChange = true;
+  FKeyLinksAutoDefine = true;
+  FSearchedEdits = true;
+  FSearchedDeletes = true;
+  FPreparedEdits = true;
+}
+
+TIB_BDataset::~TIB_BDataset() = default;
+
+void TIB_BDataset::BeforeDestruction() {
+  // Pending cached changes go with the dataset: the transaction stops counting them.
+  RunReported([&] { TIB_Dataset::SysClose(); });
+  FNodeList->ClearAll();
+  RunReported([&] { SyncPendingNotice(); });
+  TIB_Dataset::BeforeDestruction();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Keys
+
+int32_t TIB_BDataset::KeyLength() {
+  TIB_Row* key = GetKeyFields();
+  if (key && key->GetColumnCount() > 0) return static_cast<int32_t>(key->GetRecordLength());
+  return static_cast<int32_t>(sizeof(int32_t));
+}
+
+void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
+  TIB_Row* key = GetKeyFields();
+  const auto len = static_cast<size_t>(KeyLength());
+  Key.assign(len, 0);
+  if (!key || key->GetColumnCount() == 0) {
+    std::memcpy(Key.data(), &FFetchedRows, sizeof FFetchedRows);
+    return;
+  }
+  const uint8_t* base = key->GetRecordBuffer();
+  std::memcpy(Key.data(), base, len);
+  // Equal keys must be equal bytes: what lies beyond a VARCHAR's text and under a null is zeroed.
+  for (int i = 0; i < key->GetColumnCount(); ++i) {
+    const XSQLVAR& v = *key->GetColumns(i)->GetPSQLVAR();
+    if (!v.sqldata || !v.sqlind) continue;
+    const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
+    const size_t size = key->GetColumns(i)->DataSize();
+    if (data > len || size > len - data) continue;
+    int16_t ind;
+    std::memcpy(&ind, v.sqlind, sizeof ind);
+    if (ind == -1) {
+      std::memset(Key.data() + data, 0, size);
+    } else if ((v.sqltype & ~1) == SQL_VARYING && size >= 2) {
+      uint16_t l;
+      std::memcpy(&l, Key.data() + data, 2);
+      if (l > size - 2) {
+        l = static_cast<uint16_t>(size - 2);
+        std::memcpy(Key.data() + data, &l, 2);
+      }
+      std::memset(Key.data() + data + 2 + l, 0, size - 2 - l);
+    }
+  }
+}
+
+std::vector<uint8_t> TIB_BDataset::BookmarkKey(const std::string& Value) {
+  const auto len = static_cast<size_t>(FNodeList->GetKeyLength());
+  if (len == 0 || Value.size() != 2 * len) IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
+  std::vector<uint8_t> key(len);
+  try {
+    HexTextToBinary(Value, key.data(), len);
+  } catch (const Exception&) {
+    IB_Raise<EIB_DatasetError>(IBMsg::InvalidBookmarkString);
+  }
+  return key;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Preparing, opening and closing
+
+void TIB_BDataset::SysAllocateRows() {
+  TIB_Dataset::SysAllocateRows();
+  DropUpdatesForReprepare();
+  FNodeList->SetKeyLength(KeyLength());
+}
+
+void TIB_BDataset::SysUnprepare() {
+  TIB_Dataset::SysUnprepare();
+  DropUpdatesForReprepare();
+  FNodeList->ClearAll();
+}
+
+void TIB_BDataset::SysActivate() {
+  FFetchedRows = 0;
+  FCursorDone = false;
+  FNodeList->SetBufferCursor(0);
+  {
+    TValueRestorer<bool> fetching(FInFetch, true);
+    TIB_Dataset::SysActivate();
+  }
+  SyncPosition();
+}
+
+void TIB_BDataset::SysNotifyDyn20() {
+  // Rows with state (cached changes, selection) stay for the next open to find again.
+  const bool keep = FNodeList->GetUpdateListCount() > 0 || GetRefreshing();
+  FNodeList->Clear(keep, true);
+  FCursorDone = true;
+  FFetchedRows = 0;
+  FRowNum = 0;
+  TIB_Dataset::SysNotifyDyn20();
+}
+
+bool TIB_BDataset::DoAfterFetchRow() {
+  // The base class counted the row into FRowNum; outside a fetch of this class that is the current row.
+  if (!FInFetch) --FRowNum;
+  ++FFetchedRows;
+  KeyFromKeyRow(FKeyScratch);
+  TIB_Node* n = FNodeList->AddKey(FKeyScratch.data());
+  if (!n) return true;  // a row inserted here already stands for it
+  if (!n->Has(nfModified)) FNodeList->PackRow(n, *FFields);
+  if (n->Has(nfDeleted)) {
+    // A row deleted under cached updates stays hidden.
+    if (!FInFetch) ++FRowNum;
+    return false;
+  }
+  const bool accept = TIB_Dataset::DoAfterFetchRow();
+  if (!accept) {
+    FNodeList->RemoveNode(n);
+    if (!FInFetch) ++FRowNum;
+  }
+  return accept;
+}
+
+void TIB_BDataset::DoAfterFetchEof() {
+  FCursorDone = true;
+  FNodeList->ClearPendingInserts();
+  TIB_Dataset::DoAfterFetchEof();
+}
+
+void TIB_BDataset::FetchUntil(int32_t Rows) {
+  if (!FActive || FCursorDone || FEof) return;
+  TValueRestorer<bool> fetching(FInFetch, true);
+  TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
+  // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
+  TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+  const int32_t want = Rows < 0 ? INT32_MAX : Rows;
+  if (want - GetBufferCount() > 1) {
+    BeginFetching();
+    TScopeExit end([this] { EndFetching(); });
+    while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
+  } else {
+    while (FActive && !FEof && GetBufferCount() < want) FetchRow();
+  }
+}
+
+TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
+  TIB_Node* n = nullptr;
+  int32_t row = 0, db = 0;
+  if (FNodeList->FindKey(Key, false, n, row, db)) return n;
+  while (FActive && !FCursorDone && !FEof && !FAbort) {
+    FetchUntil(GetBufferCount() + 256);
+    if (FNodeList->FindKey(Key, false, n, row, db)) return n;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Positions
+
+void TIB_BDataset::SyncPosition() {
+  FRowNum = GetRowNum();
+  FEof = FCursorDone;
+}
+
+bool TIB_BDataset::GetEof() { return (FCursorDone || !FActive) && FNodeList->RowAtEnd(); }
+bool TIB_BDataset::GetBof() { return FNodeList->RowAtStart(); }
+
+int32_t TIB_BDataset::GetRowNum() {
+  const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
+  if (c.Row < 0 || c.Node->Has(nfDeleted)) return 0;
+  return c.Row - c.DeletedBefore;
+}
+
+int32_t TIB_BDataset::GetBufferCount() { return FNodeList->GetCount() - FNodeList->HiddenCount(); }
+
+void TIB_BDataset::LoadCurrentRow() {
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  TIB_Row* key = GetKeyFields();
+  if (n->IsSentinel() || n->Has(nfDeleted)) {
+    FFields->ClearRow(rsNone);
+    if (key && key->GetColumnCount() > 0) key->SetRowState(rsNone);
+    return;
+  }
+  FNodeList->UnpackRow(n, *FFields);
+  FFields->ResetRow(false, true, true);
+  if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+    std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
+    key->SetRowState(rsUnmodified);
+  }
+}
+
+void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {
+  FNodeList->SetRowPosition(C.Node, C.Row, C.DeletedBefore);
+  LoadCurrentRow();
+  SyncPosition();
+}
+
+void TIB_BDataset::SetRowNum(int32_t Value) {
+  if (!FPrepared) SetPrepared(true);
+  if (Value > GetBufferCount()) FetchUntil(Value);
+  const int32_t visible = GetBufferCount();
+  if (Value > visible) Value = visible + 1;
+  if (Value < 0) Value = 0;
+  const bool moves = Value != GetRowNum() || FNodeList->GetRowCursor().Node->Has(nfDeleted);
+  if (moves) SysBeginScroll();
+  TIB_NodeList::TCursor c;
+  if (Value == 0) {
+    c = {FNodeList->GetHead(), 0, 0};
+  } else if (Value > visible) {
+    c = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
+  } else {
+    c = FNodeList->LocateVisibleRow(Value);
+  }
+  MoveToNode(c);
+  if (moves) SysEndScroll();
+}
+
+int32_t TIB_BDataset::SysMoveBy(int32_t n) {
+  const int32_t before = GetRowNum();
+  const bool atEnd = FNodeList->RowAtEnd() && !FNodeList->IsEmpty();
+  const int32_t from = atEnd ? GetBufferCount() + 1 : before;
+  SetRowNum(from + n);
+  return GetRowNum() - before;
+}
+
+void TIB_BDataset::SysFirst() {
+  if (!FActive) SysOpen();
+  SetRowNum(1);
+}
+
+void TIB_BDataset::SysLast() {
+  if (!FActive) SysOpen();
+  const int32_t row = GetRowNum();
+  FetchUntil(-1);
+  if (GetRowNum() == row) SetRowNum(GetBufferCount());
+}
+
+bool TIB_BDataset::GetBufferEof() { return !FActive || FCursorDone; }
+
+int32_t TIB_BDataset::GetBufferRowNum() {
+  const TIB_NodeList::TCursor& c = FNodeList->GetBufferCursor();
+  if (c.Row < 0 || c.Node->Has(nfDeleted)) return 0;
+  return c.Row - c.DeletedBefore;
+}
+
+void TIB_BDataset::SetBufferRowNum(int32_t Value) {
+  if (Value > GetBufferCount()) FetchUntil(Value);
+  const int32_t visible = GetBufferCount();
+  TIB_NodeList::TCursor c;
+  if (Value <= 0) {
+    c = {FNodeList->GetHead(), 0, 0};
+  } else if (Value > visible) {
+    c = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
+  } else {
+    c = FNodeList->LocateVisibleRow(Value);
+  }
+  FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
+}
+
+bool TIB_BDataset::GetBufferBof() { return FNodeList->BufferAtStart(); }
+bool TIB_BDataset::GetBufferAtEnd() { return FNodeList->BufferAtEnd() && GetBufferEof(); }
+
+// ---------------------------------------------------------------------------------------------------------
+// Bookmarks
+
+std::string TIB_BDataset::GetBookmark() {
+  const TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (!FPrepared || FNodeList->IsEmpty() || n->IsSentinel() || FNodeList->GetKeyLength() == 0) return {};
+  if (GetIsModifying() && FState == dssEdit) {
+    // The key as edited so far.
+    FillKeyRow();
+    KeyFromKeyRow(FKeyScratch);
+    return BinaryToHexText(FKeyScratch.data(), FKeyScratch.size());
+  }
+  return BinaryToHexText(n->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));
+}
+
+void TIB_BDataset::SetBookmark(const std::string& Value) {
+  if (HasState(csDestroying)) return;
+  CheckBrowseMode();
+  if (Value == GetBookmark()) return;
+  if (Value.empty()) {
+    SetRowNum(0);
+    return;
+  }
+  const std::vector<uint8_t> key = BookmarkKey(Value);
+  TIB_Node* n = FetchUntilKey(key.data());
+  if (!n) {
+    SetRowNum(0);
+    return;
+  }
+  TIB_NodeList::TCursor c{n, 0, 0};
+  FNodeList->IndexOfNode(n, c.Row, c.DeletedBefore);
+  if (n->Has(nfDeleted)) {
+    SetRowNum(0);
+    return;
+  }
+  SysBeginScroll();
+  MoveToNode(c);
+  SysEndScroll();
+}
+
+std::string TIB_BDataset::GetBufferBookmark() {
+  const TIB_NodeList::TCursor& c = FNodeList->GetBufferCursor();
+  if (c.Node == FNodeList->GetRowCursor().Node) return GetBookmark();
+  if (c.Node->IsSentinel() || FNodeList->GetKeyLength() == 0) return {};
+  return BinaryToHexText(c.Node->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));
+}
+
+void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
+  if (Value.empty()) {
+    FNodeList->SetBufferCursor(0);
+    return;
+  }
+  const std::vector<uint8_t> key = BookmarkKey(Value);
+  if (!FetchUntilKey(key.data())) {
+    FNodeList->SetBufferCursor(0);
+    return;
+  }
+  FNodeList->SeekKey(key.data());
+}
+
+void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
+  const std::vector<uint8_t> key = BookmarkKey(Value);
+  const int32_t row = FNodeList->InvalidateKey(key.data());
+  if (row > 0 && row == FNodeList->GetRowCursor().Row && !GetIsModifying()) LoadCurrentRow();
+  if (row > 0) ProcessLinkEvent(sleRowNumChanged, row);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Refresh and record count
+
+void TIB_BDataset::SysInvalidateRows() {
+  FNodeList->InvalidateAll();
+  TIB_Dataset::SysInvalidateRows();
+}
+
+int32_t TIB_BDataset::DoGetRecordCount() {
+  const int32_t correction = FNodeList->GetDeletedCount() - FNodeList->GetInsertedCount();
+  if (FActive && FCursorDone) return GetBufferCount() + correction;
+  return TIB_Dataset::DoGetRecordCount();
+}
+
+int32_t TIB_BDataset::SysRecordCount() {
+  const int32_t count = TIB_Dataset::SysRecordCount();
+  if (count < 0) return count;
+  const int32_t result = count + FNodeList->GetInsertedCount() - FNodeList->GetDeletedCount();
+  return std::max(result, GetBufferCount());
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Selection
+
+bool TIB_BDataset::GetRowSelected() {
+  const TIB_Node* n = FNodeList->GetRowCursor().Node;
+  return !n->IsSentinel() && n->Has(nfSelected);
+}
+
+void TIB_BDataset::SetRowSelected(bool Value) {
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel()) return;
+  n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
+}
+
+void TIB_BDataset::SelectAll(bool Value) { FNodeList->SetAllSelected(Value); }

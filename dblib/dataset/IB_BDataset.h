@@ -1,0 +1,165 @@
+// The buffered dataset: a scrollable SELECT whose rows are kept in memory as packed row nodes.
+//
+// TIB_BDataset stores every row its cursor returns as a node of a TIB_NodeList: the row's key (the
+// key row's bytes, or its fetch number when the query has no key) and its packed column values. On
+// top of that buffer it gives random access by row number in both directions, a second "buffer"
+// position for controls that walk the rows without moving the current one, bookmarks (the key as
+// upper-case hex text), refreshes that keep rows with state (cached changes, selection) and find them
+// again by key, and cached updates: posts stay in the buffer until ApplyUpdates writes them in one go
+// (inside a savepoint of the dataset's own) and CommitUpdates or CancelUpdates settles them.
+// TIB_Query is the buffered dataset the application uses.
+//
+// Ownership: the dataset owns its node list. The Fields row shows the current row, unpacked from its
+// node at each move; its values are gone after close, so read them before moving on. Node pointers are
+// internal: rows are remembered by bookmark.
+#pragma once
+
+#include <memory>
+
+#include "dblib/dataset/IB_Dataset.h"
+#include "dblib/dataset/IB_NodeList.h"
+
+class TIB_BDataset;
+
+// What a cached change is: a modification, an insert, a delete.
+enum TIB_UpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
+// What to do with a cached change being applied: fail (raise), abort the apply silently, skip the row
+// (it stays pending), retry the write, or count it as applied.
+enum TIB_UpdateAction : uint8_t { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+// The values of GetUpdateStatus.
+enum TIB_UpdateStatus : uint8_t { usUnmodified, usModified, usInserted, usDeleted };
+
+using TIB_UpdateRecordEvent =
+    std::function<void(TIB_Dataset* DataSet, TIB_UpdateKind UpdateKind, TIB_UpdateAction& UpdateAction)>;
+using TIB_UpdateErrorEvent = std::function<void(TIB_Dataset* DataSet, const EIB_Error& E, TIB_UpdateKind UpdateKind,
+                                                TIB_UpdateAction& UpdateAction)>;
+
+class TIB_BDataset : public TIB_Dataset {
+public:
+  explicit TIB_BDataset(TComponent* AOwner);
+  ~TIB_BDataset() override;
+  void BeforeDestruction() override;
+
+  // ---- positions -----------------------------------------------------------------------------------
+  bool GetEof() override;
+  bool GetBof() override;
+  // Visible rows are numbered from 1, deleted cached rows left out; 0 before the first row.
+  int32_t GetRowNum() override;
+  // Rows beyond those buffered are fetched first; beyond the last row the dataset is at Eof.
+  void SetRowNum(int32_t Value) override;
+  bool GetIsUnidirectional() override { return false; }
+  int32_t GetBufferCount() override;
+  bool GetAllRowsBuffered() override { return true; }
+  bool GetBufferEof() override;
+  int32_t GetBufferRowNum() override;
+  void SetBufferRowNum(int32_t Value) override;
+  bool GetBufferBof() override;
+  bool GetBufferAtEnd() override;
+
+  // ---- bookmarks -----------------------------------------------------------------------------------
+  // The current row's key as hex text; empty before the first or after the last row.
+  std::string GetBookmark() override;
+  // Moves to the row of the bookmark (fetching until it is found); row 0 when there is none. An empty
+  // text moves to row 0. EIB_DatasetError "Invalid Bookmark String" for text that is not exactly twice
+  // the key length of hex digits.
+  void SetBookmark(const std::string& Value) override;
+  std::string GetBufferBookmark() override;
+  void SetBufferBookmark(const std::string& Value) override;
+  // Drops the buffered values of the bookmark's row so that it is read again.
+  void InvalidateBookmark(const std::string& Value);
+
+  // ---- cached updates ------------------------------------------------------------------------------
+  void SetCachedUpdates(bool Value);
+  bool GetUpdatesPending() override;
+  int32_t GetUpdateStatus() override;
+  // Writes every pending change inside a savepoint; on any failure the savepoint is rolled back and
+  // every change is pending again.
+  void ApplyUpdates();
+  // After the transaction committed: applied rows become plain rows, skipped ones pending again.
+  void CommitUpdates();
+  void CancelUpdates();
+  // The default write of one cached change (what OnUpdateRecord may call).
+  void SysUpdateRecord(TIB_UpdateKind UpdateKind);
+  TIB_UpdateRecordEvent OnUpdateRecord;
+  TIB_UpdateErrorEvent OnUpdateError;
+
+  // ---- selection -----------------------------------------------------------------------------------
+  bool GetRowSelected();
+  void SetRowSelected(bool Value);
+  void SelectAll(bool Value);
+
+  // The row buffer (for the data-aware controls and tests): do not keep its nodes across a refresh.
+  TIB_NodeList& GetNodeList() noexcept { return *FNodeList; }
+
+protected:
+  // Statement and dataset hooks.
+  void SysAllocateRows() override;
+  void SysUnprepare() override;
+  void SysActivate() override;
+  void SysNotifyDyn20() override;
+  bool DoAfterFetchRow() override;
+  void DoAfterFetchEof() override;
+  void SysFirst() override;
+  void SysLast() override;
+  int32_t SysMoveBy(int32_t n) override;
+  int32_t DoGetRecordCount() override;
+  int32_t SysRecordCount() override;
+  void SysInvalidateRows() override;
+  void SysCloseIfUnidirectional() override;
+  void SysPost(bool CancelUnmodified, bool Retaining) override;
+  void SysApplyUpdate(bool CancelUnmodified) override;
+  void SysPostEdit() override;
+  void SysPostInsert() override;
+  void SysRevertRow() override;
+  void DoCustomDelete() override;
+  bool SysIsBuffered() override { return true; }
+  void SysApplyCachedUpdates() override { ApplyUpdates(); }
+  void SysCommitCachedUpdates() override { CommitUpdates(); }
+  void SysCancelCachedUpdates() override { CancelUpdates(); }
+  void SysUndoApply() override;
+
+private:
+  // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).
+  void FetchUntil(int32_t Rows);
+  // Fetches until the key is buffered or the cursor ends.
+  TIB_Node* FetchUntilKey(const uint8_t* Key);
+  // Unpacks the current row into the Fields row and the key row.
+  void LoadCurrentRow();
+  // The base class's row number and end flag follow the row cursor between fetches.
+  void SyncPosition();
+  void MoveToNode(const TIB_NodeList::TCursor& C);
+  // The current row's key bytes from the key row (canonical: VARCHAR tails and null data zeroed).
+  void KeyFromKeyRow(std::vector<uint8_t>& Key);
+  int32_t KeyLength();
+  // Checks and converts a bookmark; EIB_DatasetError for bad text.
+  std::vector<uint8_t> BookmarkKey(const std::string& Value);
+  // Writes the Fields row into the current node: values, and the key (kept as the old key when
+  // KeepOldKey and the key changed).
+  void WriteBackNode(TIB_Node* Node, bool KeepOldKey);
+  // Moves off a row that left the view (deleted): to the next visible row, else the previous one.
+  void MoveOffCurrent();
+  // Tells the transaction when updates start or stop being pending.
+  void SyncPendingNotice();
+  void DropUpdatesForReprepare();
+  bool ApplyOne(TIB_Node* Node);
+  std::string SavepointName();
+
+  std::unique_ptr<TIB_NodeList> FNodeList;
+  // Rows read from the cursor since it opened, and whether it reached its end.
+  int32_t FFetchedRows = 0;
+  bool FCursorDone = true;
+  bool FInFetch = false;
+  // Keys of rows inserted under cached updates when the query has no key columns.
+  int32_t FInsertKey = 0;
+  bool FApplying = false;
+  TIB_Transaction* FPendingNotified = nullptr;
+  // Nodes marked by the last apply whose commit has not confirmed them yet.
+  std::vector<TIB_Node*> FAppliedNodes;
+  std::vector<uint8_t> FKeyScratch;
+};
+
+// The query the application uses: the buffered dataset.
+class TIB_Query : public TIB_BDataset {
+public:
+  explicit TIB_Query(TComponent* AOwner) : TIB_BDataset(AOwner) {}
+};

@@ -1,0 +1,320 @@
+// TIB_BDataset: keeping the buffer in step with edits, inserts and deletes, and cached updates (held
+// in the buffer, applied inside a savepoint, then accepted after the commit or cancelled).
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+// ---------------------------------------------------------------------------------------------------------
+// The buffer follows the dataset's writes
+
+void TIB_BDataset::WriteBackNode(TIB_Node* Node, bool KeepOldKey) {
+  if (!Node || Node->IsSentinel()) return;
+  FNodeList->PackRow(Node, *FFields);
+  TIB_Row* key = GetKeyFields();
+  if (!key || key->GetColumnCount() == 0) {
+    if (Node->Has(nfInserted) || FState == dssInsert) {
+      // Without key columns an inserted row is keyed by a number no fetched row has.
+      const int32_t k = --FInsertKey;
+      std::vector<uint8_t> bytes(static_cast<size_t>(FNodeList->GetKeyLength()), 0);
+      std::memcpy(bytes.data(), &k, std::min(bytes.size(), sizeof k));
+      FNodeList->SetNodeKey(Node, bytes.data());
+    }
+    return;
+  }
+  FillKeyRow();
+  KeyFromKeyRow(FKeyScratch);
+  if (std::memcmp(FKeyScratch.data(), Node->KeyData(), FKeyScratch.size()) == 0) return;
+  if (KeepOldKey && !Node->Has(nfInserted)) FNodeList->KeepOldKey(Node);
+  FNodeList->SetNodeKey(Node, FKeyScratch.data());
+}
+
+void TIB_BDataset::SysCloseIfUnidirectional() {
+  // An insert begins: the new row gets its node at the current row.
+  if (!FPrepared) return;
+  FNodeList->InsertAtRow();
+  SyncPosition();
+}
+
+void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
+  if (Retaining && FCachedUpdates && GetIsModifying()) {
+    IB_Raise<EIB_DatasetError>(IBMsg::CannotUsePostRetainingWithCachedUpdates);
+  }
+  TIB_Dataset::SysPost(CancelUnmodified, Retaining);
+}
+
+void TIB_BDataset::SysPostEdit() {
+  TIB_Dataset::SysPostEdit();
+  WriteBackNode(FNodeList->GetRowCursor().Node, false);
+}
+
+void TIB_BDataset::SysPostInsert() {
+  TIB_Dataset::SysPostInsert();
+  WriteBackNode(FNodeList->GetRowCursor().Node, false);
+}
+
+void TIB_BDataset::SysRevertRow() {
+  // A cancelled insert: its node goes and the row after it is shown.
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (!n->IsSentinel() && n->RecordLength == 0 && !n->Has(nfInserted | nfModified | nfDeleted)) {
+    FNodeList->RemoveNode(n);
+  }
+  LoadCurrentRow();
+  SyncPosition();
+}
+
+void TIB_BDataset::DoCustomDelete() {
+  TIB_Dataset::DoCustomDelete();
+  if (FCachedUpdates || FApplying) return;
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (!n->IsSentinel()) FNodeList->RemoveNode(n);
+  LoadCurrentRow();
+  SyncPosition();
+}
+
+void TIB_BDataset::MoveOffCurrent() {
+  TIB_NodeList::TCursor c = FNodeList->GetRowCursor();
+  while (!c.Node->IsSentinel() && c.Node->Has(nfDeleted)) {
+    c.Node = c.Node->Next;
+    ++c.Row;
+    if (c.Node->Has(nfDeleted)) ++c.DeletedBefore;
+  }
+  if (c.Node->Has(nfTail) && FCursorDone && FNodeList->GetCount() > FNodeList->HiddenCount()) {
+    c = FNodeList->LocateVisibleRow(GetBufferCount());
+  }
+  MoveToNode(c);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Cached updates
+
+void TIB_BDataset::SetCachedUpdates(bool Value) {
+  if (Value == FCachedUpdates) return;
+  if (!Value) CancelUpdates();
+  FCachedUpdates = Value;
+}
+
+bool TIB_BDataset::GetUpdatesPending() {
+  return FNodeList->GetModifiedCount() > 0 || FNodeList->GetInsertedCount() > 0 || FNodeList->GetDeletedCount() > 0;
+}
+
+int32_t TIB_BDataset::GetUpdateStatus() {
+  const TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel()) return usUnmodified;
+  if (n->Has(nfDeleted)) return usDeleted;
+  if (n->Has(nfInserted)) return usInserted;
+  if (n->Has(nfModified)) return usModified;
+  return usUnmodified;
+}
+
+void TIB_BDataset::SyncPendingNotice() {
+  TIB_Transaction* now = GetUpdatesPending() ? GetIB_Transaction() : nullptr;
+  if (now == FPendingNotified) return;
+  if (FPendingNotified) FPendingNotified->AdjustUpdatesPendingCount(-1);
+  FPendingNotified = nullptr;
+  if (now) {
+    now->AdjustUpdatesPendingCount(1);
+    FPendingNotified = now;
+  }
+}
+
+void TIB_BDataset::DropUpdatesForReprepare() {
+  // A new description makes the buffered changes meaningless: they are dropped and no longer counted.
+  if (FNodeList->GetUpdateListCount() == 0 && !FPendingNotified) return;
+  FAppliedNodes.clear();
+  FNodeList->ClearAll();
+  SyncPendingNotice();
+}
+
+void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
+  if (!FCachedUpdates || FApplying) {
+    TIB_Dataset::SysApplyUpdate(CancelUnmodified);
+    return;
+  }
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel()) return;
+  switch (FState) {
+    case dssEdit:
+      FNodeList->MarkChanged(n, nfModified);
+      WriteBackNode(n, true);
+      FFields->ResetRow(false, false, false);
+      break;
+    case dssInsert:
+      FNodeList->MarkChanged(n, nfInserted);
+      WriteBackNode(n, false);
+      FFields->ResetRow(false, false, false);
+      break;
+    case dssDelete:
+      if (!ConfirmDelete()) throw EAbort();
+      if (n->Has(nfInserted)) {
+        FNodeList->RemoveNode(n);
+        LoadCurrentRow();
+        SyncPosition();
+      } else {
+        FNodeList->MarkDeleted(n, true);
+        MoveOffCurrent();
+      }
+      break;
+    default: break;
+  }
+  SyncPendingNotice();
+}
+
+void TIB_BDataset::SysUpdateRecord(TIB_UpdateKind UpdateKind) {
+  switch (UpdateKind) {
+    case ukModify: TIB_Dataset::SysPostEdit(); break;
+    case ukInsert: TIB_Dataset::SysPostInsert(); break;
+    case ukDelete: TIB_Dataset::DoCustomDelete(); break;
+  }
+}
+
+std::string TIB_BDataset::SavepointName() {
+  std::string name = "S" + GetCursorName();
+  if (name.size() > 31) name = "S" + name.substr(name.size() - 30);
+  return name;
+}
+
+bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
+  const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
+  TValueRestorer<TIB_DatasetState> state(FState, kind == ukModify ? dssEdit : kind == ukInsert ? dssInsert : dssDelete);
+  // The row as the server knows it: the values before an edit as the old values, the node's values as
+  // the new ones, and the key the server still has.
+  if (kind == ukModify && Node->OldRecordData()) {
+    TIB_Node old{};
+    old.RecordData = Node->OldRecordData();
+    old.RecordLength = std::abs(Node->OldRecordLength());
+    FNodeList->UnpackRow(&old, *FFields);
+  } else {
+    FNodeList->UnpackRow(Node, *FFields);
+  }
+  FFields->ResetRow(false, false, false);
+  FNodeList->UnpackRow(Node, *FFields);
+  if (TIB_Row* key = GetKeyFields();
+      key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+    std::memcpy(key->GetRecordBuffer(), Node->ServerKey(), key->GetRecordLength());
+    key->SetRowState(rsUnmodified);
+  }
+  for (;;) {
+    TIB_UpdateAction action = uaFail;
+    try {
+      if (OnUpdateRecord && CanFireEvents()) {
+        OnUpdateRecord(this, kind, action);
+      } else {
+        SysUpdateRecord(kind);
+        action = uaApplied;
+      }
+    } catch (const EIB_Error& e) {
+      // The engine's errors and the library's own reach the handler alike; unhandled they go on.
+      action = uaFail;
+      if (OnUpdateError && CanFireEvents()) OnUpdateError(this, e, kind, action);
+      if (action == uaFail) throw;
+      if (action == uaAbort) throw EAbort();
+      if (action == uaRetry) continue;
+    }
+    if (action == uaRetry) continue;
+    if (action == uaAbort) throw EAbort();
+    if (action == uaApplied) {
+      FNodeList->MarkApplied(Node, nfApplied);
+      if (Node->Extra) Node->Extra->OldKeyData.reset();
+      return true;
+    }
+    if (action == uaSkip) FNodeList->MarkApplied(Node, nfApplyFailed);
+    return action == uaSkip;
+  }
+}
+
+void TIB_BDataset::ApplyUpdates() {
+  if (!FCachedUpdates) return;
+  if (GetIsModifying()) Post();
+  if (!GetUpdatesPending() || FApplying) return;
+  TValueRestorer<bool> applying(FApplying, true);
+  TIB_Transaction* t = GetIB_Transaction();
+  if (t && !t->GetStarted()) t->StartTransaction();
+  const std::string savepoint = SavepointName();
+  SysExecuteImmediate("SAVEPOINT " + savepoint, nullptr, nullptr);
+  std::vector<TIB_Node*> nodes;
+  for (TIB_Node* n = FNodeList->GetUpdateListFirst(); n; n = n->Extra->UpdNext) {
+    if (!n->Has(nfApplied | nfApplyFailed)) nodes.push_back(n);
+  }
+  const TIB_NodeList::TCursor where = FNodeList->GetRowCursor();
+  std::vector<TIB_Node*> marked;
+  try {
+    for (TIB_Node* n : nodes) {
+      const bool wasMarked = ApplyOne(n);
+      if (wasMarked) marked.push_back(n);
+    }
+  } catch (...) {
+    // Nothing of this apply stays at the server, and every change is pending again.
+    RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
+    for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);
+    FNodeList->SetRowPosition(where.Node, where.Row, where.DeletedBefore);
+    RunReported([&] { LoadCurrentRow(); });
+    SyncPosition();
+    SyncPendingNotice();
+    throw;
+  }
+  FAppliedNodes.insert(FAppliedNodes.end(), marked.begin(), marked.end());
+  FNodeList->SetRowPosition(where.Node, where.Row, where.DeletedBefore);
+  LoadCurrentRow();
+  SyncPosition();
+  SyncPendingNotice();
+}
+
+void TIB_BDataset::SysUndoApply() {
+  // The commit after the apply failed: the changes count as pending again and are applied next time.
+  TIB_Transaction* t = GetIB_Transaction();
+  if (t && t->GetStarted() && !FAppliedNodes.empty()) {
+    RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + SavepointName(), nullptr, nullptr); });
+  }
+  for (TIB_Node* n : FAppliedNodes) FNodeList->ClearApplyMark(n);
+  FAppliedNodes.clear();
+  SyncPendingNotice();
+}
+
+void TIB_BDataset::CommitUpdates() {
+  FAppliedNodes.clear();
+  std::vector<TIB_Node*> removed;
+  for (TIB_Node* n = FNodeList->GetUpdateListFirst(); n;) {
+    TIB_Node* next = n->Extra->UpdNext;
+    if (n->Has(nfApplied)) {
+      if (n->Has(nfDeleted)) {
+        removed.push_back(n);
+      } else {
+        FNodeList->AcceptNode(n);
+      }
+    } else if (n->Has(nfApplyFailed)) {
+      FNodeList->ClearApplyMark(n);
+    }
+    n = next;
+  }
+  FNodeList->RemoveNodes(removed);
+  LoadCurrentRow();
+  SyncPosition();
+  SyncPendingNotice();
+}
+
+void TIB_BDataset::CancelUpdates() {
+  if (!FCachedUpdates) return;
+  if (GetIsModifying()) Cancel();
+  if (FNodeList->GetUpdateListCount() == 0) return;
+  std::vector<TIB_Node*> removed;
+  for (TIB_Node* n = FNodeList->GetUpdateListFirst(); n;) {
+    TIB_Node* next = n->Extra->UpdNext;
+    if (!n->Has(nfApplied | nfApplyFailed)) {
+      if (n->Has(nfInserted)) {
+        removed.push_back(n);
+      } else {
+        FNodeList->RevertNode(n, false);
+      }
+    }
+    n = next;
+  }
+  FNodeList->RemoveNodes(removed);
+  LoadCurrentRow();
+  SyncPosition();
+  SyncPendingNotice();
+}

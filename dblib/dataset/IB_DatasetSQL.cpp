@@ -1,0 +1,815 @@
+// TIB_Dataset: rewriting the SELECT at each prepare (join, master, search and ordering conditions, the
+// ORDER BY, the FOR clause, the PLAN), the key relation, the key links and the key row, the ordering
+// and searching links, and the key and master sources.
+#include <algorithm>
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Transaction.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_RowNames.h"
+#include "dblib/dataset/IB_Dataset.h"
+#include "dblib/dataset/IB_UpdateSQL.h"
+#include "dblib/schema/IB_SchemaCache.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+namespace {
+
+const char* const kOrderSeparator = "\r\n       , ";
+
+// Control characters become blanks.
+std::string Blanked(std::string S) {
+  for (char& c : S) {
+    if (static_cast<unsigned char>(c) < ' ') c = ' ';
+  }
+  return S;
+}
+
+// Splits S at the commas outside quotes and parentheses.
+std::vector<std::string> SplitTopLevel(const std::string& S) {
+  std::vector<std::string> items;
+  std::string cur;
+  int depth = 0;
+  char quote = 0;
+  for (char c : S) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (c == ',' && depth == 0) {
+      items.push_back(Trim(cur));
+      cur.clear();
+      continue;
+    }
+    cur += c;
+  }
+  if (!Trim(cur).empty() || !items.empty()) items.push_back(Trim(cur));
+  return items;
+}
+
+// Cuts a trailing direction off an ORDER BY item. Direction receives "ASC" or "DESC" (empty when the
+// item has none); Nulls receives a trailing NULLS FIRST / NULLS LAST, which Firebird wants after it.
+void SplitOrderItem(std::string& Item, std::string& Direction, std::string& Nulls) {
+  Direction.clear();
+  Nulls.clear();
+  auto endsWith = [&](const char* Word) {
+    const size_t n = std::strlen(Word);
+    if (Item.size() <= n) return false;
+    const char before = Item[Item.size() - n - 1];
+    return (before == ' ' || before == ')') && SameText(std::string_view(Item).substr(Item.size() - n), Word);
+  };
+  auto cut = [&](size_t n) { Item = Trim(std::string_view(Item).substr(0, Item.size() - n)); };
+  for (const char* w : {"NULLS FIRST", "NULLS LAST"}) {
+    if (endsWith(w)) {
+      Nulls = w;
+      cut(std::strlen(w));
+      break;
+    }
+  }
+  static const struct {
+    const char* Word;
+    const char* Dir;
+  } dirs[] = {{"DESCENDING", "DESC"}, {"ASCENDING", "ASC"}, {"DESC", "DESC"}, {"ASC", "ASC"}};
+  for (const auto& d : dirs) {
+    if (endsWith(d.Word)) {
+      Direction = d.Dir;
+      cut(std::strlen(d.Word));
+      break;
+    }
+  }
+}
+
+bool IsSelectText(const std::string& SQL) {
+  const std::string t = UpperCase(Trim(SQL));
+  return t.compare(0, 6, "SELECT") == 0 && (t.size() == 6 || !std::isalnum(static_cast<unsigned char>(t[6])));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Clauses
+
+TIB_StringList& TIB_Dataset::GetSQLClause(int N) {
+  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  TIB_StringList& list = FClauses[N - 1];
+  const std::string sql = FSQL->GetText();
+  static std::string (*const getters[9])(std::string_view) = {GetSQLSelect, GetSQLFrom,   GetSQLWhere,
+                                                              GetSQLGroup,  GetSQLHaving, GetSQLUnion,
+                                                              GetSQLPlan,   GetSQLOrder,  GetSQLForUpdate};
+  const TNotifyEvent saved = list.OnChange;
+  list.OnChange = nullptr;
+  list.SetText(getters[N - 1](sql));
+  list.OnChange = saved;
+  return list;
+}
+
+void TIB_Dataset::SetSQLClause(int N, const std::string& Text) {
+  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  static void (*const setters[9])(std::string&, std::string_view) = {SetSQLSelect, SetSQLFrom,   SetSQLWhere,
+                                                                     SetSQLGroup,  SetSQLHaving, SetSQLUnion,
+                                                                     SetSQLPlan,   SetSQLOrder,  SetSQLForUpdate};
+  std::string sql = FSQL->GetText();
+  setters[N - 1](sql, Text);
+  TValueRestorer<int> writing(FClauseWriting, N);
+  FSQL->SetText(sql);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Key relation and key links
+
+std::string TIB_Dataset::GetKeyRelation() {
+  std::string r = TIB_Statement::GetKeyRelation();
+  if (!r.empty()) return r;
+  std::string from = Trim(GetSQLFrom(FSQL->GetText()));
+  if (from.size() < 5) return std::string();
+  std::string text;
+  ConvertParamsToMarkers(Trim(std::string_view(from).substr(5)), text);
+  text = Trim(Blanked(text));
+  const std::string upper = UpperCase(text);
+  if (StrPosOutsideQuotes(" JOIN ", upper, 1) > 0 || CharPosOutsideQuotes(',', upper, 1) > 0) return std::string();
+  // The table without its alias; a quoted name keeps its exact spelling.
+  size_t end = 0;
+  if (!text.empty() && text[0] == '"') {
+    end = text.find('"', 1);
+    end = end == std::string::npos ? text.size() : end + 1;
+  } else {
+    end = text.find(' ');
+    if (end == std::string::npos) end = text.size();
+  }
+  r = text.substr(0, end);
+  if (r.empty() || r[0] != '"' || GetSQLDialect() < 3) r = UpperCase(r);
+  return r;
+}
+
+void TIB_Dataset::SetKeyLinks(const TStrings& Value) {
+  TIB_StringList copy;
+  copy.Assign(Value);
+  for (int i = copy.Count() - 1; i >= 0; --i) {
+    if (Trim(copy.Get(i)).empty()) copy.Delete(i);
+  }
+  FKeyLinks.Assign(copy);
+}
+
+TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
+  if (!FPreparing || !FKeyLinksAutoDefine || FDefiningKeyLinks || FKeyLinks.Count() > 0) return FKeyLinks;
+  TValueRestorer<bool> guard(FDefiningKeyLinks, true);
+  const std::string sql = FSQL->GetText();
+  const std::string select = UpperCase(GetSQLSelect(sql));
+  if (select.find("DISTINCT") != std::string::npos || SQLIsAggregate() || SQLIsSelectProc() ||
+      !Trim(GetSQLUnion(sql)).empty()) {
+    return FKeyLinks;
+  }
+  const std::string rel = GetKeyRelation();
+  if (rel.empty()) return FKeyLinks;
+  TIB_StringList keys;
+  auto* cache = dynamic_cast<TIB_SchemaCache*>(GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr);
+  std::string bare;
+  StripQuotes(rel, bare);
+  if (cache) cache->GetTableKeys(rel[0] == '"' ? bare : rel, keys);
+  // The SELECT list as words: the key columns must be among them (unless it selects "*").
+  std::string list;
+  ConvertParamsToMarkers(GetSQLSelect(sql), list);
+  std::string plain;
+  RemoveParenthesesAndLiterals(list, GetSQLDialect(), plain);
+  plain = UpperCase(plain);
+  auto selects = [&](const std::string& Column) {
+    std::string col = UpperCase(Column);
+    // Whole identifiers only: a column named ID is not found inside ID2 or GRID.
+    size_t pos = 0;
+    while ((pos = plain.find(col, pos)) != std::string::npos) {
+      const auto isIdent = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; };
+      const bool startOk = pos == 0 || (!isIdent(plain[pos - 1]) && plain[pos - 1] != '"');
+      const size_t e = pos + col.size();
+      const bool endOk = e >= plain.size() || (!isIdent(plain[e]) && plain[e] != '"');
+      if (startOk && endOk) return true;
+      pos = e;
+    }
+    return false;
+  };
+  const bool star = plain.find('*') != std::string::npos;
+  TIB_StringList links;
+  for (int i = 0; i < keys.Count(); ++i) {
+    const std::string item = keys.Get(i);
+    const size_t dot = item.find('.');
+    const std::string column = dot == std::string::npos ? item : item.substr(dot + 1);
+    if (!star && !selects(column)) {
+      links.Clear();
+      break;
+    }
+    links.Add(rel + "." + FormatSQLName(GetSQLDialect(), column));
+  }
+  FDBKeyUsed = false;
+  if (links.Count() == 0) {
+    // Rows of a relation without a usable primary key are named by their DB_KEY, when it is selected.
+    if (!star && (selects("RDB$DB_KEY") || selects("DB_KEY"))) {
+      links.Add(rel + ".RDB$DB_KEY");
+      FDBKeyUsed = true;
+    }
+  }
+  {
+    const TNotifyEvent saved = FKeyLinks.OnChange;
+    FKeyLinks.OnChange = nullptr;
+    FKeyLinks.Assign(links);
+    FKeyLinks.OnChange = saved;
+  }
+  FKeyLinksAutoDefined = FKeyLinks.Count() > 0;
+  return FKeyLinks;
+}
+
+void TIB_Dataset::SysDescribeFields(TIB_Row& Row) {
+  if (Row.GetRowType() != rtKey) {
+    TIB_Statement::SysDescribeFields(Row);
+    return;
+  }
+  XSQLDA* da = Row.GetPSQLDA();
+  if (!da) return;
+  if (FKeyLinks.Count() > 0) {
+    for (int i = 0; i < da->sqld && i < FKeyLinks.Count(); ++i) {
+      const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
+      TIB_Column* c = nullptr;
+      if (!FFields->FindByName(name, c)) IB_Raise<EIB_Error>(IBMsg::InvalidKeyLinksEntry, {FKeyLinks.Get(i)});
+      XSQLVAR& var = da->sqlvar[i];
+      var = *c->GetPSQLVAR();
+      var.sqldata = nullptr;
+      var.sqlind = nullptr;
+      if (XSQLVARText(var.sqlname, var.sqlname_length) == "DB_KEY")
+        SetXSQLVARText(var.sqlname, var.sqlname_length, "RDB$DB_KEY");
+    }
+    return;
+  }
+  if (da->sqld != 1) IB_Raise<EIB_Error>(IBMsg::InvalidKeyLinksEntry, {"<BLANK>"});
+  XSQLVAR& var = da->sqlvar[0];
+  var = XSQLVAR{};
+  var.sqltype = SQL_LONG;
+  var.sqllen = 4;
+  var.sqlname_length = var.relname_length = var.ownname_length = -1;
+  SetXSQLVARText(var.aliasname, var.aliasname_length, "KEYROWNUM");
+}
+
+void TIB_Dataset::FillKeyRow() {
+  TIB_Row* key = FKeyFields.get();
+  if (!key || key->GetColumnCount() == 0 || FRowsShared) return;
+  key->SetRowState(rsUnmodified);
+  if (FKeyLinks.Count() == 0) {
+    const int32_t n = FRowNum;
+    const XSQLVAR& v = *key->GetColumns(0)->GetPSQLVAR();
+    const ISC_SHORT notNull = 0;
+    std::memcpy(v.sqlind, &notNull, sizeof notNull);
+    std::memcpy(v.sqldata, &n, sizeof n);
+    return;
+  }
+  for (int i = 0; i < key->GetColumnCount(); ++i) {
+    TIB_Column* k = key->GetColumns(i);
+    const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
+    TIB_Column* f = nullptr;
+    if (!FFields->FindByName(name, f)) continue;
+    const XSQLVAR& from = *f->GetPSQLVAR();
+    XSQLVAR& to = *k->GetPSQLVAR();
+    const size_t size = static_cast<size_t>(from.sqllen) + ((from.sqltype & ~1) == SQL_VARYING ? 2 : 0);
+    std::memcpy(to.sqlind, from.sqlind, sizeof(ISC_SHORT));
+    std::memcpy(to.sqldata, from.sqldata, size);
+  }
+}
+
+bool TIB_Dataset::KeyColumnsFromKeyRelation() {
+  const std::string rel = GetKeyRelation();
+  TIB_Row* keys = GetKeyFieldsRow();
+  if (rel.empty() || keys->GetColumnCount() == 0) return false;
+  const std::string first = keys->GetColumns(0)->GetRelName();
+  for (int i = 0; i < keys->GetColumnCount(); ++i) {
+    const std::string r = keys->GetColumns(i)->GetRelName();
+    if (r.empty() || !SameText(r, first)) return false;
+  }
+  std::string a, b;
+  StripQuotes(first, a);
+  StripQuotes(rel, b);
+  return SameText(a, b);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The prepare's building hooks
+
+void TIB_Dataset::SysBuildForUpdate() {
+  TIB_Statement::SysBuildForUpdate();
+  if (FBuildingPlan) return;
+  FAddedConditions.Clear();
+  FSearchConditions.Clear();
+  FWhereChanged = false;
+  FOrderChanged = false;
+  std::string sql = FSQL->GetText();
+  const bool forClause = !Trim(GetSQLForUpdate(sql)).empty();
+  if (GetReadOnly() || FCachedUpdates || (FPreventEditing && FPreventDeleting)) {
+    if (forClause) {
+      SetSQLForUpdate(sql, "");
+      FSQL->SetText(sql);
+    }
+    return;
+  }
+  if (FRequestLive && !(FSearchedEdits && FSearchedDeletes) && !forClause && IsSelectText(sql)) {
+    SetSQLForUpdate(sql, "FOR UPDATE");
+    FSQL->SetText(sql);
+  }
+}
+
+void TIB_Dataset::SysSubstituteMacros() {
+  TIB_Statement::SysSubstituteMacros();
+  auto expand = [this](const std::string& Text) {
+    std::string result;
+    ExpandSQLMacros(Text, FMacroBegin, FMacroEnd, result, [this](const std::string& Name) {
+      std::string text;
+      if (OnMacroSubstitute) OnMacroSubstitute(this, Name, text);
+      return text;
+    });
+    return result;
+  };
+  if (!FKeyRelation.empty()) FKeyRelation = expand(FKeyRelation);
+  for (TIB_StringProperty* l : {&FKeyLinks, &FKeyDescLinks, &FJoinLinks, &FMasterLinks, &FMasterParamLinks,
+                                &FOrderingItems, &FOrderingLinks, &FSearchingLinks}) {
+    const std::string text = l->GetText();
+    const std::string expanded = expand(text);
+    if (expanded != text) {
+      const TNotifyEvent saved = l->OnChange;
+      l->OnChange = nullptr;
+      l->SetText(expanded);
+      l->OnChange = saved;
+    }
+  }
+}
+
+void TIB_Dataset::DoPrepareSQL() {
+  TIB_Statement::DoPrepareSQL();
+  if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + Blanked(FSearchText) + " )");
+}
+
+bool TIB_Dataset::SysNeedPlan() {
+  if (TIB_Statement::SysNeedPlan()) return true;
+  if (FOrderingItemNo == 0 || FOrderingLink.empty()) return false;
+  const int i = FOrderingLinks.IndexOfLinkName(FOrderingLink);
+  if (i < 0) return false;
+  std::string value;
+  FOrderingLinks.GetLinkAttributeAt(i, "POS", value);
+  bool pos = false;
+  std::string unused;
+  FOrderingLinks.FindLinkAttribute(FOrderingLink, "POS", unused, pos);
+  FOrderingLinks.GetLinkAttributeAt(i, FOrderingItemNo > 0 ? "PLANASC" : "PLANDESC", value);
+  return pos || !Trim(value).empty();
+}
+
+void TIB_Dataset::SysBuildPlan() {
+  if (FOrderingItemNo == 0 || FOrderingLink.empty()) return;
+  const int i = FOrderingLinks.IndexOfLinkName(FOrderingLink);
+  if (i < 0) return;
+  const bool asc = FOrderingItemNo > 0;
+  bool pos = false;
+  std::string unused;
+  FOrderingLinks.FindLinkAttribute(FOrderingLink, "POS", unused, pos);
+  if (pos) {
+    std::string expr = FOrderingLink;
+    TIB_Column* c = nullptr;
+    if (FFields->FindByName(FOrderingLink, c) && HasColumnAttribute(*c, "NOCASE")) {
+      const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
+      expr = v.empty() ? "UPPER( " + FOrderingLink + " )" : v;
+    }
+    std::string bare;
+    StripQuotes(FOrderingLink, bare);
+    FAddedConditions.Add(expr + (asc ? " /*<*/ >= ?" : " /*>*/ <= ?") + "OLNK_" + bare);
+  }
+  std::string plan;
+  FOrderingLinks.GetLinkAttributeAt(i, asc ? "PLANASC" : "PLANDESC", plan);
+  plan = Trim(plan);
+  if (!plan.empty()) {
+    std::string sql = FSQL->GetText();
+    SetSQLPlan(sql, "PLAN " + plan);
+    FSQL->SetText(sql);
+  }
+}
+
+void TIB_Dataset::AddConditionsToWhere(const TStrings& List, std::string& Where, bool InFront) {
+  int depth = 0;
+  std::string item;
+  std::string connector = " AND ";
+  bool pending = false;
+  for (int i = 0; i < List.Count(); ++i) {
+    const std::string line = Trim(List.Get(i));
+    if (line.empty()) continue;
+    if (line == "(") {
+      if (pending) item += connector;
+      connector = " AND ";
+      ++depth;
+      item += "(";
+      pending = false;
+    } else if (line == ")") {
+      --depth;
+      if (depth < 0) IB_Raise<EIB_Error>(IBMsg::InvalidSyntaxExtraOrMissingParenthesis);
+      item += ")";
+      pending = true;
+    } else if (depth > 0 && (SameText(line, "AND") || SameText(line, "OR"))) {
+      connector = SameText(line, "AND") ? " AND " : " OR ";
+    } else {
+      if (pending) item += connector;
+      connector = " AND ";
+      item += line;
+      pending = true;
+    }
+    if (depth == 0 && !item.empty()) {
+      if (InFront) {
+        PrependWhereCondition(Where, item);
+      } else {
+        AppendWhereCondition(Where, item);
+      }
+      item.clear();
+      pending = false;
+    }
+  }
+  if (depth != 0) IB_Raise<EIB_Error>(IBMsg::InvalidSyntaxExtraOrMissingParenthesis);
+}
+
+std::string TIB_Dataset::MasterParamName(int Index) {
+  std::string name = Trim(FMasterLinks.GetName(Index));
+  const int dot = CharPosOutsideQuotes('.', name, 1);
+  if (dot > 0) name = name.substr(static_cast<size_t>(dot));
+  if (IsQuoted(name, '"')) {
+    std::string bare;
+    StripQuotes(name, bare);
+    name = bare;
+  } else {
+    name = UpperCase(name);
+  }
+  name = "MLNK_" + name.substr(0, 30) + "_" + std::to_string(Index);
+  return FormatSQLName(GetSQLDialect(), name);
+}
+
+void TIB_Dataset::SysBuildSelect() {
+  TIB_Statement::SysBuildSelect();
+  std::string sql = FSQL->GetText();
+  if (!IsSelectText(sql)) return;
+  std::string where = Trim(GetSQLWhere(sql));
+  const std::string original = where;
+  TIB_Dataset* master = GetMasterDataset();
+  const bool masterOnly = FMasterSearch && master && master->FState == dssSearch &&
+                          (FMasterSearchFlags & (1u << msfSearchAppliesToMasterOnly)) != 0;
+  std::string base;
+  if (!FBuildingPlan) {
+    base = where;
+    if (FJoinLinks.Count() > 0) AddConditionsToWhere(FJoinLinks, where, true);
+  }
+  auto addList = [&](const TStrings& List, bool InFront) {
+    if (List.Count() == 0) return;
+    if (FBuildingPlan) {
+      AddConditionsToWhere(List, where, InFront);
+      return;
+    }
+    if (!masterOnly) AddConditionsToWhere(List, where, InFront);
+    AddConditionsToWhere(List, base, InFront);
+    FWhereChanged = true;
+  };
+  addList(FFrontConditions, true);
+  if (!FBuildingPlan && master) {
+    for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
+      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + MasterParamName(i));
+    }
+  }
+  addList(FSearchConditions, false);
+  addList(FAddedConditions, false);
+  if (FBuildingPlan) {
+    if (Trim(where) != Trim(GetSQLWhere(sql))) SetSQLWhere(sql, where);
+  } else {
+    SetSQLWhere(sql, where);
+    if (FWhereChanged) {
+      FBaseWhere = Trim(base.size() >= 6 ? base.substr(6) : std::string());
+    } else {
+      FBaseWhere = Trim(original.size() >= 6 ? original.substr(6) : std::string());
+    }
+    // The ORDER BY, from the ordering number or the clause as written.
+    std::string text = FOrderingItemNo == 0 ? GetSQLOrder(sql) : GetOrderingSQL(FOrderingItemNo);
+    text = Trim(Blanked(text));
+    if (text.size() >= 5 && SameText(text.substr(0, 5), "ORDER")) text = Trim(text.substr(5));
+    if (text.size() >= 2 && SameText(text.substr(0, 2), "BY")) text = Trim(text.substr(2));
+    while (!text.empty() && text.back() == ';') text = Trim(text.substr(0, text.size() - 1));
+    FOrderWork.Clear();
+    std::string order;
+    if (!text.empty()) {
+      for (std::string item : SplitTopLevel(text)) {
+        if (item.empty()) continue;
+        std::string dir, nulls;
+        SplitOrderItem(item, dir, nulls);
+        std::string column;
+        ConvertParamsToMarkers(item, column);
+        column = Trim(column);
+        std::string expr = column;
+        TIB_Column* c = nullptr;
+        if (FFields->FindByName(column, c) && HasColumnAttribute(*c, "NOCASE")) {
+          const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
+          if (!v.empty()) expr = v;
+        }
+        if (dir.empty()) dir = "ASC";
+        order +=
+            (order.empty() ? "ORDER BY " : kOrderSeparator) + expr + " " + dir + (nulls.empty() ? "" : " " + nulls);
+        FOrderWork.Add(column + "=" + dir);
+      }
+    }
+    if (Trim(order) != Trim(GetSQLOrder(sql))) FOrderChanged = true;
+    SetSQLOrder(sql, order);
+    const bool editsSearched = FSearchedEdits || FEditSQL.Count() > 0;
+    const bool deletesSearched = FSearchedDeletes || FDeleteSQL.Count() > 0;
+    if (editsSearched && deletesSearched) SetSQLForUpdate(sql, "");
+  }
+  if (sql != FSQL->GetText()) FSQL->SetText(sql);
+  // The key links are settled while the SQL is built (the fields row is described after it).
+  DefineKeyLinks();
+}
+
+void TIB_Dataset::SysResetDescription() {
+  TIB_Statement::SysResetDescription();
+  FFrontConditions.Clear();
+  FSearchConditions.Clear();
+  FAddedConditions.Clear();
+  if (!FRowsShared) FKeyFields->AllocateXSQLDA(0);
+}
+
+void TIB_Dataset::DoAfterUnprepare() {
+  if (FKeyLinksAutoDefined) {
+    const TNotifyEvent saved = FKeyLinks.OnChange;
+    FKeyLinks.OnChange = nullptr;
+    FKeyLinks.Clear();
+    FKeyLinks.OnChange = saved;
+    FKeyLinksAutoDefined = false;
+    FDBKeyUsed = false;
+  }
+  FOrderWork.Clear();
+  TIB_Statement::DoAfterUnprepare();
+}
+
+void TIB_Dataset::SysHook31() {
+  TIB_Statement::SysHook31();
+  // A FOR clause written into the SQL asks for a live result set.
+  if (!FRebuildingSQL && !Trim(GetSQLForUpdate(FSQL->GetText())).empty()) FRequestLive = true;
+}
+
+void TIB_Dataset::FieldsPropertyChanged(TIB_FieldsPropertyList List) {
+  TIB_Statement::FieldsPropertyChanged(List);
+  if (List == fplReadOnly) {
+    if (FUpdateSQL) FUpdateSQL->UnprepareAll();
+    RunReported([&] { StateChanged(); });
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Ordering and searching
+
+std::string TIB_Dataset::GetOrderingSQL(int32_t N) {
+  if (N == 0) return GetSQLOrder(FSQL->GetText());
+  const int index = (N < 0 ? -N : N) - 1;
+  if (index >= FOrderingItems.Count()) return std::string();
+  const std::string value = FOrderingItems.GetValueFromIndex(index);
+  const int semi = CharPosOutsideQuotes(';', value, 1);
+  std::string text;
+  if (semi > 0) {
+    text = N > 0 ? value.substr(0, static_cast<size_t>(semi - 1)) : value.substr(static_cast<size_t>(semi));
+  } else if (N > 0) {
+    text = value;
+  }
+  text = Trim(text);
+  return text.empty() ? std::string() : "ORDER BY " + text;
+}
+
+void TIB_Dataset::GetOrderingItemNames(TStrings& Names) {
+  Names.Clear();
+  for (int i = 0; i < FOrderingItems.Count(); ++i) Names.Add(FOrderingItems.GetName(i));
+}
+
+void TIB_Dataset::SetOrderingItemNo(int32_t Value) {
+  if (Value == FOrderingItemNo) return;
+  FOrderingItemNo = Value;
+  ++FOrderingChangeCount;
+  TScopeExit done([this] {
+    if (--FOrderingChangeCount == 0) RunReported([this] { Perform(dnOrderingChanged); });
+  });
+  if (!FRebuildingSQL) Perform(dnInvalidateSQL);
+  ProcessLinkEvent(28);
+  if (FOrderingLinkCount == 0) DeriveOrderingLink();
+  if (FActive && FOrderingLinkCount == 0 && FSearchingLinkCount == 0) RefreshKeys();
+}
+
+void TIB_Dataset::DeriveOrderingLink() {
+  const int32_t n = FOrderingItemNo < 0 ? -FOrderingItemNo : FOrderingItemNo;
+  std::string link;
+  if (n != 0) {
+    for (int i = 0; i < FOrderingLinks.Count(); ++i) {
+      std::string item;
+      FOrderingLinks.GetLinkAttributeAt(i, "ITEM", item);
+      if (Trim(item).empty()) item = FOrderingLinks.GetLinkValue(i);
+      if (StrToIntDef(Trim(item), 0) == n) {
+        link = Trim(FOrderingLinks.GetLinkName(i));
+        break;
+      }
+    }
+  }
+  SetOrderingLink(link);
+}
+
+void TIB_Dataset::SetOrderingLink(const std::string& Column) {
+  if (Column == FOrderingLink || FOrderingLinkCount > 0) return;
+  TCountGuard guard(FOrderingLinkCount);
+  int32_t n = 0;
+  const int i = Column.empty() ? -1 : FOrderingLinks.IndexOfLinkName(Column);
+  if (i >= 0) {
+    std::string item;
+    FOrderingLinks.GetLinkAttributeAt(i, "ITEM", item);
+    if (Trim(item).empty()) item = FOrderingLinks.GetLinkValue(i);
+    n = StrToIntDef(Trim(item), 0);
+  }
+  const std::string old = FOrderingLink;
+  FOrderingLink = i >= 0 ? Column : std::string();
+  const int32_t current = FOrderingItemNo < 0 ? -FOrderingItemNo : FOrderingItemNo;
+  if (n != current && FOrderingChangeCount == 0) SetOrderingItemNo(n);
+  if (old != FOrderingLink) ProcessLinkEvent(29);
+  DeriveSearchingLink();
+  if (FActive && !FPreparing && FOrderingChangeCount == 0 && FSearchingLinkCount == 0 && old != FOrderingLink) {
+    RefreshKeys();
+  }
+}
+
+void TIB_Dataset::DeriveSearchingLink() {
+  std::string link;
+  for (int i = 0; i < FSearchingLinks.Count() && !FOrderingLink.empty(); ++i) {
+    if (SameText(Trim(FSearchingLinks.GetLinkName(i)), FOrderingLink)) link = Trim(FSearchingLinks.GetLinkName(i));
+  }
+  SetSearchingLink(link);
+}
+
+void TIB_Dataset::SetSearchingLink(const std::string& Column) {
+  if (Column == FSearchingLink || FSearchingLinkCount > 0) return;
+  TCountGuard guard(FSearchingLinkCount);
+  const int i = Column.empty() ? -1 : FSearchingLinks.IndexOfLinkName(Column);
+  const std::string param = i >= 0 ? Trim(FSearchingLinks.GetLinkValue(i)) : std::string();
+  const std::string old = FSearchingLink;
+  FSearchingLink = param.empty() ? std::string() : Column;
+  FSearchParamName = param;
+  if (!FSearchingLink.empty() && FOrderingLinkCount == 0) SetOrderingLink(FSearchingLink);
+  if (old != FSearchingLink) ProcessLinkEvent(30);
+  if (FActive && !FPreparing && FOrderingChangeCount == 0 && FOrderingLinkCount == 0 && old != FSearchingLink) {
+    RefreshKeys();
+  }
+}
+
+void TIB_Dataset::SetSearchText(const std::string& Value) {
+  if (Value == FSearchText) return;
+  FSearchText = Value;
+  InvalidateSQL();
+}
+
+void TIB_Dataset::ListChanged(TIB_StringProperty& List) {
+  if (&List == &FOrderingItems) {
+    const int32_t n = FOrderingItemNo;
+    if (n != 0) {
+      SetOrderingItemNo(0);
+      SetOrderingItemNo(n);
+    }
+    return;
+  }
+  if (&List == &FOrderingLinks) {
+    if (FOrderingItemNo != 0) {
+      const std::string keep = FOrderingLink;
+      FOrderingLink.clear();
+      DeriveOrderingLink();
+      if (FOrderingLink.empty() && !keep.empty()) ProcessLinkEvent(29);
+    }
+    return;
+  }
+  if (&List == &FSearchingLinks) {
+    const std::string keep = FSearchingLink;
+    FSearchingLink.clear();
+    DeriveSearchingLink();
+    if (FSearchingLink.empty() && !keep.empty()) ProcessLinkEvent(30);
+    return;
+  }
+  // Key, master and join lists shape the SQL: it is built again at the next prepare.
+  if (FPrepared && !FPreparing && !FRebuildingSQL) {
+    if (&List == &FKeyLinks && FDefiningKeyLinks) return;
+    InvalidateSQL();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Key and master sources
+
+namespace {
+
+// The dataset behind a source, or nil.
+TIB_Dataset* DatasetOf(TIB_DatasetLinkSource* S) { return S ? S->GetLinkDataset() : nullptr; }
+
+// The master column of a MasterLinks value: its full qualified name first, then the bare name after
+// the first '.' (a bare name alone may stand for another relation's column of a joined master).
+bool FindMasterColumn(TIB_Row* Master, const std::string& Value, TIB_Column*& Column) {
+  const std::string v = Trim(Value);
+  if (Master->FindByName(v, Column)) return true;
+  const int dot = CharPosOutsideQuotes('.', v, 1);
+  return dot > 0 && Master->FindByName(v.substr(static_cast<size_t>(dot)), Column);
+}
+
+}  // namespace
+
+TIB_Dataset* TIB_Dataset::GetKeyDataset() const { return DatasetOf(FKeySource); }
+TIB_Dataset* TIB_Dataset::GetMasterDataset() const { return DatasetOf(FMasterSource); }
+
+void TIB_Dataset::SetKeySource(TIB_DatasetLinkSource* Value) {
+  if (Value == FKeySource) return;
+  for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetKeyDataset()) {
+    if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
+  }
+  FKeySource = Value;
+  if (FKeySource && FKeySeeking && FPrepared) Perform(dnKeySourceSync);
+}
+
+void TIB_Dataset::SetMasterSource(TIB_DatasetLinkSource* Value) {
+  if (Value == FMasterSource) return;
+  for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetMasterDataset()) {
+    if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
+  }
+  const bool had = FMasterSource != nullptr;
+  FMasterSource = Value;
+  // The master conditions come and go with the master.
+  if ((had || Value) && FMasterLinks.Count() > 0) InvalidateSQL();
+}
+
+void TIB_Dataset::SyncKeySource() {
+  if (HasState(csDestroying) || HasState(csDesigning) || !FPrepared || FRefreshDepth > 0) return;
+  TIB_Dataset* k = GetKeyDataset();
+  if (!k || !k->GetPrepared()) return;
+  if (k->FState == dssSearch) {
+    k->Perform(dnInvalidateSQL);
+    return;
+  }
+  if (FKeySyncCount > 0) return;
+  TCountGuard syncing(FKeySyncCount);
+  TIB_Row* target = k->GetFields();
+  auto copy = [&](const TStrings& Links) {
+    target->BeginUpdate();
+    TScopeExit end([&] { target->EndUpdate(true); });
+    for (int i = 0; i < Links.Count(); ++i) {
+      const std::string name = Trim(Links.GetName(i).empty() ? Links.Get(i) : Links.GetName(i));
+      const std::string dest = Trim(Links.GetName(i).empty() ? name : Links.GetValueFromIndex(i));
+      if (&Links == &FKeyLinks && FMasterLinks.IndexOfName(name) >= 0) continue;
+      TIB_Column *from = nullptr, *to = nullptr;
+      if (FFields->FindByName(name, from) && target->FindByName(dest, to)) to->Assign(from);
+    }
+  };
+  copy(FKeyLinks);
+  if (k->GetIsModifying()) copy(FKeyDescLinks);
+}
+
+void TIB_Dataset::ApplyMasterParams() {
+  TIB_Dataset* m = GetMasterDataset();
+  if (!FPrepared || !m || !m->GetPrepared()) return;
+  TCountGuard updating(FMasterUpdateCount);
+  TIB_Row* params = FParams.get();
+  params->BeginUpdate();
+  TScopeExit end([&] { params->EndUpdate(true); });
+  TIB_Row* mf = m->GetFields();
+  for (int i = 0; i < FMasterLinks.Count(); ++i) {
+    TIB_Column *p = nullptr, *c = nullptr;
+    if (!params->FindByName(MasterParamName(i), p) || !FindMasterColumn(mf, FMasterLinks.GetValueFromIndex(i), c)) {
+      continue;
+    }
+    if (c->GetIsNull() || mf->GetRowState() == rsNone) {
+      p->Clear();
+    } else {
+      p->Assign(c);
+    }
+  }
+  for (int i = 0; i < FMasterParamLinks.Count(); ++i) {
+    TIB_Column *p = nullptr, *c = nullptr;
+    if (!params->FindByName(Trim(FMasterParamLinks.GetName(i)), p)) continue;
+    if (!mf->FindByName(Trim(FMasterParamLinks.GetValueFromIndex(i)), c)) continue;
+    p->Assign(c);
+  }
+}
+
+void TIB_Dataset::ApplyMasterLinksToRow() {
+  TIB_Dataset* m = GetMasterDataset();
+  if (!FPrepared || !m || !m->GetPrepared()) return;
+  if (FState == dssInsert && m->FState == dssInsert && FPostCount > 0 && !m->GetCachedUpdates()) {
+    m->PostRetaining();
+  }
+  TIB_Row* mf = m->GetFields();
+  auto copy = [&](const TStrings& Links, bool Qualified) {
+    for (int i = 0; i < Links.Count(); ++i) {
+      TIB_Column *d = nullptr, *c = nullptr;
+      if (!FFields->FindByName(Trim(Links.GetName(i)), d)) continue;
+      if (Qualified ? !FindMasterColumn(mf, Links.GetValueFromIndex(i), c)
+                    : !mf->FindByName(Trim(Links.GetValueFromIndex(i)), c)) {
+        continue;
+      }
+      if (FState != dssInsert && ColumnValueChanged(*d)) continue;
+      d->Assign(c);
+    }
+  };
+  copy(FMasterLinks, true);
+  copy(FMasterParamLinks, false);
+}

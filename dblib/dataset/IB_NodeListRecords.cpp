@@ -1,0 +1,156 @@
+// TIB_NodeList: packing a row's column values into a node and unpacking them again.
+//
+// A packed record holds, per column in description order, the 2-byte null indicator and, unless the
+// column is nullable and null, its value: a VARCHAR as its length word and that many bytes, any other
+// type as its declared length of bytes. Lengths are clamped to the declared length when packing, and
+// NOT NULL columns are stored with indicator 0. Every read is checked against the record's length when unpacking: a record that does not fit the
+// row's columns raises and nothing is read or written out of bounds.
+#include <cstring>
+
+#include "dblib/IB_Constants.h"
+#include "dblib/data/IB_Row.h"
+#include "dblib/dataset/IB_NodeList.h"
+
+namespace {
+
+bool IsVarying(const XSQLVAR& V) { return (V.sqltype & ~1) == SQL_VARYING; }
+bool IsNullable(const XSQLVAR& V) { return (V.sqltype & 1) != 0; }
+
+int16_t ReadInd(const XSQLVAR& V) {
+  if (!V.sqlind) return 0;
+  int16_t ind;
+  std::memcpy(&ind, V.sqlind, 2);
+  return ind;
+}
+
+uint16_t ReadWord(const void* P) {
+  const auto* b = static_cast<const uint8_t*>(P);
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+void WriteWord(void* P, uint16_t W) {
+  auto* b = static_cast<uint8_t*>(P);
+  b[0] = static_cast<uint8_t>(W & 0xFF);
+  b[1] = static_cast<uint8_t>(W >> 8);
+}
+
+// The text length of a VARCHAR buffer, never more than its declared length.
+uint16_t VarLength(const XSQLVAR& V) {
+  const uint16_t len = V.sqldata ? ReadWord(V.sqldata) : 0;
+  const auto cap = static_cast<uint16_t>(V.sqllen < 0 ? 0 : V.sqllen);
+  return len > cap ? cap : len;
+}
+
+int32_t ColumnPacked(const XSQLVAR& V) {
+  if (IsNullable(V) && ReadInd(V) == -1) return 2;
+  if (IsVarying(V)) return 2 + 2 + VarLength(V);
+  return 2 + (V.sqllen < 0 ? 0 : V.sqllen);
+}
+
+[[noreturn]] void Corrupt() { IB_Raise<EIB_Error>(IBMsg::CorruptRowNode); }
+
+}  // namespace
+
+int32_t TIB_NodeList::PackedLength(const TIB_Row& Row) {
+  const XSQLDA* da = Row.GetPSQLDA();
+  if (!da) return 0;
+  int32_t len = 0;
+  for (int i = 0; i < da->sqld; ++i) len += ColumnPacked(da->sqlvar[i]);
+  return len;
+}
+
+void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
+  const XSQLDA* da = Row.GetPSQLDA();
+  if (!Node || Node->IsSentinel() || !da) return;
+  const int32_t len = PackedLength(Row);
+  if (len != Node->RecordLength) {
+    FreeRecord(Node);
+    if (len > 0) Node->RecordData = StoreAlloc(len);
+    Node->RecordLength = len;
+  }
+  uint8_t* p = Node->RecordData;
+  for (int i = 0; i < da->sqld; ++i) {
+    const XSQLVAR& v = da->sqlvar[i];
+    // A NOT NULL column is never null, whatever a cleared buffer left in its indicator (the server does
+    // not write it).
+    const int16_t ind = IsNullable(v) ? ReadInd(v) : 0;
+    WriteWord(p, static_cast<uint16_t>(ind));
+    p += 2;
+    if (IsNullable(v) && ind == -1) continue;
+    if (IsVarying(v)) {
+      const uint16_t l = VarLength(v);
+      WriteWord(p, l);
+      if (l > 0) std::memcpy(p + 2, v.sqldata + 2, l);
+      p += 2 + l;
+    } else if (v.sqllen > 0) {
+      if (v.sqldata) {
+        std::memcpy(p, v.sqldata, static_cast<size_t>(v.sqllen));
+      } else {
+        std::memset(p, 0, static_cast<size_t>(v.sqllen));
+      }
+      p += v.sqllen;
+    }
+  }
+}
+
+void TIB_NodeList::UnpackRow(const TIB_Node* Node, TIB_Row& Row) const {
+  const XSQLDA* da = Row.GetPSQLDA();
+  if (!da) return;
+  if (!Node || !Node->RecordData || Node->RecordLength <= 0) {
+    for (int i = 0; i < da->sqld; ++i) {
+      const XSQLVAR& v = da->sqlvar[i];
+      if (v.sqlind) WriteWord(v.sqlind, 0xFFFF);
+      if (!v.sqldata || v.sqllen <= 0) continue;
+      const auto n = static_cast<size_t>(v.sqllen);
+      if (IsVarying(v)) {
+        WriteWord(v.sqldata, 0);
+        std::memset(v.sqldata + 2, ' ', n);
+      } else {
+        std::memset(v.sqldata, (v.sqltype & ~1) == SQL_TEXT ? ' ' : 0, n);
+      }
+    }
+    return;
+  }
+  const uint8_t* rec = Node->RecordData;
+  const auto end = static_cast<size_t>(Node->RecordLength);
+  // First check that the record fits the columns, so a corrupt one changes nothing.
+  size_t pos = 0;
+  for (int i = 0; i < da->sqld; ++i) {
+    const XSQLVAR& v = da->sqlvar[i];
+    if (end - pos < 2) Corrupt();
+    const auto ind = static_cast<int16_t>(ReadWord(rec + pos));
+    pos += 2;
+    if (IsNullable(v) && ind == -1) continue;
+    size_t need;
+    if (IsVarying(v)) {
+      if (end - pos < 2) Corrupt();
+      need = 2 + static_cast<size_t>(ReadWord(rec + pos));
+    } else {
+      need = v.sqllen < 0 ? 0 : static_cast<size_t>(v.sqllen);
+    }
+    if (end - pos < need) Corrupt();
+    pos += need;
+  }
+  if (pos != end) Corrupt();
+  pos = 0;
+  for (int i = 0; i < da->sqld; ++i) {
+    const XSQLVAR& v = da->sqlvar[i];
+    const auto ind = IsNullable(v) ? static_cast<int16_t>(ReadWord(rec + pos)) : int16_t{0};
+    pos += 2;
+    if (v.sqlind) WriteWord(v.sqlind, static_cast<uint16_t>(ind));
+    if (IsNullable(v) && ind == -1) continue;
+    if (IsVarying(v)) {
+      const uint16_t stored = ReadWord(rec + pos);
+      const uint16_t cap = static_cast<uint16_t>(v.sqllen < 0 ? 0 : v.sqllen);
+      const uint16_t l = stored > cap ? cap : stored;
+      if (v.sqldata) {
+        WriteWord(v.sqldata, l);
+        if (l > 0) std::memcpy(v.sqldata + 2, rec + pos + 2, l);
+      }
+      pos += 2 + static_cast<size_t>(stored);
+    } else if (v.sqllen > 0) {
+      if (v.sqldata) std::memcpy(v.sqldata, rec + pos, static_cast<size_t>(v.sqllen));
+      pos += static_cast<size_t>(v.sqllen);
+    }
+  }
+}

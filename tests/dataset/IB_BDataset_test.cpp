@@ -1,0 +1,196 @@
+#include "dblib/dataset/IB_BDataset.h"
+
+#include <gtest/gtest.h>
+
+#include "DatasetTestSupport.h"
+#include "platform/Forms.h"
+
+namespace {
+
+using datasettest::DatasetDbTest;
+using testsupport::MessageOf;
+
+class BDatasetTest : public DatasetDbTest {
+protected:
+  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(SQL);
+    return q;
+  }
+  static int32_t Id(TIB_Dataset* D) { return D->GetFields()->ColumnByName("ID")->GetAsInteger(); }
+  int32_t Count(const std::string& Where) {
+    TIB_Cursor* c = NewCursor("SELECT COUNT(*) FROM T WHERE " + Where);
+    c->First();
+    const int32_t n = c->GetFields()->GetColumns(0)->GetAsInteger();
+    delete c;
+    return n;
+  }
+};
+
+// Row numbers, moves in both directions and the ends, whether the rows are keyed by the table's key or
+// by their fetch order.
+TEST_F(BDatasetTest, ScrollsInBothDirectionsByRowNumber) {
+  Fill(50);
+  for (const char* sql : {"SELECT ID, NAME FROM T ORDER BY ID",
+                          "SELECT ID, NAME FROM T UNION ALL SELECT 0, '' FROM "
+                          "RDB$DATABASE WHERE 1 = 0 ORDER BY 1"}) {
+    SCOPED_TRACE(sql);
+    TIB_Query* q = NewQuery(sql);
+    q->Open();
+    EXPECT_EQ(q->GetRowNum(), 1);
+    EXPECT_EQ(q->GetBufferCount(), 1);
+    q->SetRowNum(30);
+    EXPECT_EQ(Id(q), 30);
+    EXPECT_EQ(q->MoveBy(-10), -10);
+    EXPECT_EQ(Id(q), 20);
+    q->Prior();
+    EXPECT_EQ(Id(q), 19);
+    q->Last();
+    EXPECT_EQ(Id(q), 50);
+    EXPECT_FALSE(q->GetEof());
+    q->Next();
+    EXPECT_TRUE(q->GetEof());
+    EXPECT_EQ(q->MoveBy(-2), -2);
+    EXPECT_EQ(Id(q), 49);
+    q->SetRowNum(0);
+    EXPECT_TRUE(q->GetBof());
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { q->Prior(); }), "At beginning of Dataset");
+    q->SetRowNum(1000);  // beyond the last row: at the end
+    EXPECT_TRUE(q->GetEof());
+    EXPECT_EQ(q->GetRecordCount(), 50);
+    delete q;
+  }
+}
+
+TEST_F(BDatasetTest, BookmarksFindRowsAgainAndAreCheckedStrictly) {
+  Fill(40);
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->SetRowNum(7);
+  const std::string mark = q->GetBookmark();
+  EXPECT_EQ(mark.size(), 2u * q->GetNodeList().GetKeyLength());
+  q->SetRowNum(1);
+  q->SetBookmark(mark);
+  EXPECT_EQ(Id(q), 7);
+  // A bookmark of a row not fetched yet is found by fetching on.
+  TIB_Query* all = NewQuery();
+  all->Last();
+  all->SetRowNum(35);
+  const std::string far = all->GetBookmark();
+  q->SetBookmark(far);
+  EXPECT_EQ(Id(q), 35);
+  q->SetBookmark("");
+  EXPECT_TRUE(q->GetBof());
+  const std::string bad[] = {mark.substr(1), mark + "00", std::string(mark.size(), 'G'), "0x" + mark.substr(2)};
+  for (const std::string& b : bad) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { q->SetBookmark(b); }), "Invalid Bookmark String");
+  }
+}
+
+// A refresh keeps the current row number and the rows with state (a selection here): the same rows come
+// back flagged.
+TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {
+  Fill(20);
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->SetRowNum(5);
+  q->SetRowSelected(true);
+  q->SetRowNum(12);
+  Exec("UPDATE T SET NAME = 'changed' WHERE ID = 12");
+  q->Refresh();
+  EXPECT_EQ(q->GetRowNum(), 12);
+  EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), "changed");
+  q->SetRowNum(5);
+  EXPECT_TRUE(q->GetRowSelected());
+  q->SetRowNum(6);
+  EXPECT_FALSE(q->GetRowSelected());
+}
+
+// Cached deletes hide rows at once, cancelling brings them back at their place; applying writes them
+// and the commit settles them.
+TEST_F(BDatasetTest, CachedDeletesCancelAndApply) {
+  Fill(10);
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->SetCommitAction(caRefresh);
+  q->Open();
+  q->Last();
+  for (int32_t row : {2, 4, 4}) {  // rows 2, 5 and 6 of the table
+    q->SetRowNum(row);
+    q->Delete();
+  }
+  EXPECT_EQ(q->GetBufferCount(), 7);
+  EXPECT_TRUE(q->GetUpdatesPending());
+  q->SetRowNum(2);
+  EXPECT_EQ(Id(q), 3);
+  q->CancelUpdates();
+  EXPECT_FALSE(q->GetUpdatesPending());
+  EXPECT_EQ(q->GetBufferCount(), 10);
+  q->SetRowNum(5);
+  EXPECT_EQ(Id(q), 5);
+  q->Delete();
+  q->Delete();
+  Tr->ApplyUpdates();
+  EXPECT_FALSE(q->GetUpdatesPending());
+  EXPECT_EQ(Count("1 = 1"), 8);
+  EXPECT_EQ(q->GetRowNum(), 5);  // refreshed after the commit, at the same row
+  q->Last();
+  EXPECT_EQ(q->GetRowNum(), 8);
+}
+
+// An engine error while applying reaches OnUpdateError; unhandled it is raised, the savepoint is rolled
+// back and every change stays pending.
+TEST_F(BDatasetTest, AFailedApplyLosesNoChange) {
+  Fill(5);
+  Exec("CREATE EXCEPTION NO_DELETE 'not this row'");
+  Exec("CREATE TRIGGER T_BD FOR T BEFORE DELETE AS BEGIN IF (OLD.ID = 4) THEN EXCEPTION NO_DELETE; END");
+  Tr->Commit();
+  struct Case {
+    bool Handle;
+    TIB_UpdateAction Answer;
+    const char* Message;
+  } cases[] = {{false, uaFail, "not this row"}, {true, uaFail, "not this row"}, {true, uaSkip, ""}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Message);
+    TIB_Query* q = NewQuery();
+    q->SetCachedUpdates(true);
+    q->SetRequestLive(true);
+    int errors = 0;
+    if (k.Handle) {
+      q->OnUpdateError = [&](TIB_Dataset*, const EIB_Error&, TIB_UpdateKind Kind, TIB_UpdateAction& Action) {
+        ++errors;
+        EXPECT_EQ(Kind, ukDelete);
+        Action = k.Answer;
+      };
+    }
+    q->Open();
+    for (int i = 0; i < 3; ++i) {
+      q->SetRowNum(2);
+      q->Delete();  // ids 2, 3, 4
+    }
+    std::string message;
+    try {
+      Tr->ApplyUpdates();
+    } catch (const Exception& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(k.Message), std::string::npos) << message;
+    EXPECT_EQ(errors, k.Handle ? 1 : 0);
+    if (k.Answer == uaSkip) {
+      EXPECT_EQ(Count("1 = 1"), 3);  // 2 and 3 went, 4 is pending again
+      EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 1);
+    } else {
+      EXPECT_EQ(Count("1 = 1"), 5);
+      EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 3);
+      EXPECT_TRUE(q->GetUpdatesPending());
+    }
+    if (Tr->GetStarted()) Tr->Rollback();
+    delete q;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,296 @@
+#include "dblib/dataset/IB_NodeList.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "DatasetTestSupport.h"
+#include "dblib/data/IB_Row.h"
+
+namespace {
+
+using datasettest::DatasetDbTest;
+using testsupport::MessageOf;
+
+std::vector<uint8_t> Key(int32_t K) {
+  std::vector<uint8_t> b(4);
+  std::memcpy(b.data(), &K, 4);
+  return b;
+}
+int32_t KeyOf(const TIB_Node* N) {
+  int32_t k;
+  std::memcpy(&k, N->KeyData(), 4);
+  return k;
+}
+
+// The list against a plain vector model through a long random run of appends, inserts, removals,
+// cached deletes and reverts: every row number, deleted-before count, visible row, key lookup and
+// cursor must agree with the model after each step.
+TEST(NodeListTest, PositionsCountsAndKeysFollowEveryChange) {
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  struct M {
+    int32_t Key;
+    bool Deleted;
+  };
+  std::vector<M> model;
+  std::mt19937 rng(7);
+  int32_t next = 1;
+  auto check = [&](int step) {
+    SCOPED_TRACE(step);
+    ASSERT_EQ(L.GetCount(), static_cast<int32_t>(model.size()));
+    int32_t hidden = 0;
+    for (const M& m : model) hidden += m.Deleted;
+    ASSERT_EQ(L.HiddenCount(), hidden);
+    for (int probe = 0; probe < 8 && !model.empty(); ++probe) {
+      const auto row = static_cast<int32_t>(rng() % model.size()) + 1;
+      int32_t db = -1;
+      TIB_Node* n = L.NodeAt(row, db);
+      ASSERT_NE(n, nullptr);
+      int32_t expectDb = 0;
+      for (int32_t i = 0; i < row; ++i) expectDb += model[static_cast<size_t>(i)].Deleted;
+      ASSERT_EQ(KeyOf(n), model[static_cast<size_t>(row - 1)].Key);
+      ASSERT_EQ(db, expectDb);
+      TIB_Node* found = nullptr;
+      int32_t frow = 0, fdb = 0;
+      ASSERT_TRUE(L.FindKey(Key(KeyOf(n)).data(), false, found, frow, fdb));
+      ASSERT_EQ(found, n);
+      ASSERT_EQ(frow, row);
+      ASSERT_EQ(fdb, expectDb);
+      if (!model[static_cast<size_t>(row - 1)].Deleted) {
+        const TIB_NodeList::TCursor c = L.LocateVisibleRow(row - expectDb);
+        ASSERT_EQ(c.Node, n);
+      }
+    }
+    for (const TIB_NodeList::TCursor* c : {&L.GetRowCursor(), &L.GetBufferCursor()}) {
+      int32_t db = -1;
+      ASSERT_EQ(L.NodeAt(c->Row, db), c->Node);
+      ASSERT_EQ(db, c->DeletedBefore);
+    }
+  };
+  for (int step = 0; step < 3000; ++step) {
+    const unsigned op = rng() % 10;
+    const auto size = static_cast<int32_t>(model.size());
+    const int32_t row = size > 0 ? static_cast<int32_t>(rng() % size) + 1 : 0;
+    if (op < 4 || size == 0) {
+      ASSERT_NE(L.AddKey(Key(next).data()), nullptr);
+      model.push_back({next++, false});
+    } else if (op == 4) {
+      L.SetRowCursor(row);
+      TIB_Node* n = L.InsertAtRow();
+      L.SetNodeKey(n, Key(next).data());
+      model.insert(model.begin() + (row - 1), {next++, false});
+      L.ClearPendingInserts();
+    } else if (op == 5) {
+      int32_t db;
+      L.RemoveNode(L.NodeAt(row, db));
+      model.erase(model.begin() + (row - 1));
+    } else if (op == 6 || op == 7) {
+      int32_t db;
+      TIB_Node* n = L.NodeAt(row, db);
+      if (n->Has(nfDeleted)) {
+        L.RevertNode(n, false);
+      } else {
+        L.MarkDeleted(n, true);
+      }
+      model[static_cast<size_t>(row - 1)].Deleted = !model[static_cast<size_t>(row - 1)].Deleted;
+    } else if (op == 8) {
+      L.SetBufferCursor(row);
+      L.MoveBufferBy(static_cast<int32_t>(rng() % 7) - 3);
+    } else {
+      L.SetRowCursor(row);
+      L.MoveRowBy(static_cast<int32_t>(rng() % 7) - 3);
+    }
+    check(step);
+    ASSERT_EQ(L.GetDeletedCount(), L.HiddenCount());
+    ASSERT_EQ(L.GetUpdateListCount(), L.GetDeletedCount());
+  }
+}
+
+TEST(NodeListTest, MovesPassOverDeletedRowsAndRemovalsKeepTheCursorsOnRows) {
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  for (int32_t k = 1; k <= 5; ++k) L.AddKey(Key(k).data());
+  int32_t db;
+  L.MarkDeleted(L.NodeAt(2, db), true);
+  L.SetRowCursor(1);
+  L.MoveRowBy(2);  // visible, deleted, visible: lands on the second visible row
+  EXPECT_EQ(KeyOf(L.GetRowCursor().Node), 4);
+  EXPECT_EQ(L.GetRowCursor().DeletedBefore, 1);
+  L.SetRowCursor(3);
+  L.DeleteAtRow();  // the row under the cursor goes: the cursor takes the next row
+  EXPECT_EQ(KeyOf(L.GetRowCursor().Node), 4);
+  EXPECT_EQ(L.GetRowCursor().Row, 3);
+  L.SetRowCursor(L.GetCount());
+  L.DeleteAtRow();  // the last row goes: back to the new last row
+  EXPECT_EQ(KeyOf(L.GetRowCursor().Node), 4);
+  EXPECT_EQ(L.GetRowCursor().Row, L.GetCount());
+  L.SetBufferCursor(0);
+  EXPECT_EQ(MessageOf<Exception>([&] { L.DeleteAtBuffer(); }), "Invalid reference to Delete");
+  L.ClearAll();
+  EXPECT_EQ(L.GetHead()->Flags, 3);
+  EXPECT_EQ(L.NodeAt(1, db), nullptr);
+  EXPECT_EQ(MessageOf<Exception>([&] { L.DeleteAtRow(); }), "Invalid reference to Delete");
+}
+
+// A trim keeps the nodes with state; fetching their keys again brings the same nodes back, and
+// removing a retained deleted node keeps the retained counts and the buffer cursor right.
+TEST(NodeListTest, TrimRetainsNodesWithStateAndReusesThem) {
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  for (int32_t k = 1; k <= 6; ++k) L.AddKey(Key(k).data());
+  int32_t db;
+  TIB_Node* selected = L.NodeAt(2, db);
+  selected->Flags |= nfSelected;
+  TIB_Node* deleted = L.NodeAt(4, db);
+  L.MarkDeleted(deleted, true);
+  TIB_Node* gone = L.NodeAt(5, db);
+  L.MarkDeleted(gone, true);
+  L.Clear(true, true);
+  EXPECT_EQ(L.GetCount(), 0);
+  EXPECT_EQ(L.GetRetainedCount(), 3);
+  EXPECT_EQ(L.GetRetainedDeleted(), 2);
+  EXPECT_EQ(L.HiddenCount(), 0);
+  L.SeekKey(Key(5).data());
+  EXPECT_EQ(L.GetBufferCursor().Node, gone);
+  EXPECT_EQ(L.GetBufferCursor().Row, -1);
+  L.RemoveNode(gone);
+  EXPECT_EQ(L.GetRetainedDeleted(), 1);
+  EXPECT_EQ(L.GetDeletedTotal(), 1);
+  EXPECT_EQ(L.GetBufferCursor().Node, L.GetHead());
+  for (int32_t k = 1; k <= 6; ++k) L.AddKey(Key(k).data());
+  EXPECT_EQ(L.NodeAt(2, db), selected);
+  EXPECT_TRUE(selected->Has(nfSelected));
+  EXPECT_EQ(L.NodeAt(4, db), deleted);
+  EXPECT_EQ(L.GetRetainedDeleted(), 0);
+  EXPECT_EQ(L.HiddenCount(), 1);
+  EXPECT_EQ(L.GetRetainedCount(), 0);
+  // A locally inserted row stands for its key: the server's row is not listed twice.
+  L.SetRowCursor(1);
+  L.SetNodeKey(L.InsertAtRow(), Key(99).data());
+  EXPECT_EQ(L.AddKey(Key(99).data()), nullptr);
+}
+
+TEST(NodeListTest, RevertingRestoresTheRowAsItWas) {
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  TIB_Node* n = L.AddKey(Key(1).data());
+  const uint8_t before[] = {1, 2, 3}, after[] = {9, 9};
+  L.SetRecord(n, before, 3);
+  L.MarkChanged(n, nfModified);
+  L.KeepOldKey(n);
+  L.SetNodeKey(n, Key(2).data());
+  L.SetRecord(n, after, 2);
+  L.MarkDeleted(n, true);
+  EXPECT_EQ(L.GetModifiedCount(), 0);
+  L.RevertNode(n, false);  // deleted after an edit: back to modified, old record kept
+  EXPECT_EQ(n->GetFlags(), nfModified);
+  EXPECT_EQ(L.GetModifiedCount(), 1);
+  EXPECT_EQ(L.GetDeletedTotal(), 0);
+  L.RevertNode(n, false);
+  EXPECT_EQ(n->GetFlags(), 0);
+  ASSERT_EQ(n->RecordLength, 3);
+  EXPECT_EQ(std::memcmp(n->RecordData, before, 3), 0);
+  EXPECT_EQ(KeyOf(n), 1);  // the key the server knows
+  EXPECT_EQ(L.GetUpdateListCount(), 0);
+  // Invalidating a modified row keeps its pending change and the row it replaces.
+  L.SetRecord(n, before, 3);
+  L.MarkChanged(n, nfModified);
+  L.SetRecord(n, after, 2);
+  L.InvalidateNode(n);
+  EXPECT_EQ(n->RecordLength, 2);
+  EXPECT_EQ(n->OldRecordLength(), 3);
+  EXPECT_EQ(L.GetModifiedCount(), 1);
+  TIB_Node* ins = L.Append();
+  L.MarkChanged(ins, nfInserted);
+  EXPECT_EQ(MessageOf<Exception>([&] { L.RevertNode(ins, false); }), "Unsupported here");
+}
+
+using NodeListRowTest = DatasetDbTest;
+
+TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
+  TIB_Cursor* c = NewCursor(
+      "SELECT CAST(NULL AS INTEGER) N, CAST(7 AS INTEGER) I, CAST('abc' AS VARCHAR(5)) V, CAST('x' AS CHAR(3)) C, "
+      "ID FROM T");
+  c->Prepare();
+  TIB_Row& row = *c->GetFields();
+  XSQLDA* da = row.GetPSQLDA();
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  TIB_Node* n = L.AddKey(Key(1).data());
+  L.UnpackRow(n, row);  // no record: all null, blanks in text areas, zeros elsewhere
+  auto ind = [&](int i) {
+    int16_t v;
+    std::memcpy(&v, da->sqlvar[i].sqlind, 2);
+    return v;
+  };
+  for (int i = 0; i < da->sqld; ++i) EXPECT_EQ(ind(i), -1);
+  EXPECT_EQ(std::string(da->sqlvar[3].sqldata, 3), "   ");
+  EXPECT_EQ(std::string(da->sqlvar[2].sqldata + 2, 5), "     ");
+  EXPECT_EQ(da->sqlvar[1].sqldata[0], 0);
+  // Values: a null nullable column takes 2 bytes; the NOT NULL ID keeps its value whatever its indicator.
+  std::memset(da->sqlvar[1].sqlind, 0, 2);
+  int32_t seven = 7, id = 42;
+  std::memcpy(da->sqlvar[1].sqldata, &seven, 4);
+  std::memset(da->sqlvar[2].sqlind, 0, 2);
+  da->sqlvar[2].sqldata[0] = 99;  // a length beyond the declared 5 is clamped
+  da->sqlvar[2].sqldata[1] = 0;
+  std::memcpy(da->sqlvar[2].sqldata + 2, "hello", 5);
+  std::memset(da->sqlvar[3].sqlind, 0, 2);
+  std::memcpy(da->sqlvar[4].sqldata, &id, 4);
+  const int32_t expected = 2 + (2 + 4) + (2 + 2 + 5) + (2 + 3) + (2 + 4);
+  EXPECT_EQ(TIB_NodeList::PackedLength(row), expected);
+  L.PackRow(n, row);
+  EXPECT_EQ(n->RecordLength, expected);
+  std::memset(da->sqlvar[4].sqldata, 0, 4);
+  L.UnpackRow(n, row);
+  EXPECT_EQ(std::memcmp(da->sqlvar[4].sqldata, &id, 4), 0);
+  EXPECT_EQ(da->sqlvar[2].sqldata[0], 5);
+  EXPECT_EQ(ind(0), -1);
+  // Corrupt records raise and never read past their end.
+  std::vector<uint8_t> good(n->RecordData, n->RecordData + n->RecordLength);
+  struct Case {
+    const char* Name;
+    std::vector<uint8_t> Data;
+  };
+  std::vector<uint8_t> longVar = good;
+  longVar[2 + 6 + 2] = 200;  // the VARCHAR's stored length runs past the record
+  std::vector<uint8_t> extra = good;
+  extra.push_back(0);
+  const Case cases[] = {{"truncated", std::vector<uint8_t>(good.begin(), good.end() - 1)},
+                        {"varchar length", longVar},
+                        {"trailing bytes", extra},
+                        {"indicator only", {0}}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Name);
+    L.SetRecord(n, k.Data.data(), static_cast<int32_t>(k.Data.size()));
+    EXPECT_EQ(MessageOf<Exception>([&] { L.UnpackRow(n, row); }), "Corrupt row node data");
+  }
+}
+
+// Refreshing many times over reuses node and record memory: the record store stays the size of what
+// is live.
+TEST(NodeListTest, RepeatedTrimsReuseMemory) {
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  std::vector<uint8_t> rec(100, 1);
+  size_t first = 0;
+  for (int round = 0; round < 10; ++round) {
+    for (int32_t k = 1; k <= 20000; ++k) L.SetRecord(L.AddKey(Key(k).data()), rec.data(), 100);
+    if (round == 0) first = L.GetStoreCapacity();
+    EXPECT_EQ(L.GetRecordBytes(), 20000u * 100u);
+    EXPECT_LE(L.GetStoreCapacity(), first);
+    // Rewriting every record at another length wastes the old space until the store is compacted.
+    for (int32_t k = 1; k <= 20000; ++k) {
+      int32_t db;
+      L.SetRecord(L.NodeAt(k, db), rec.data(), 50 + round % 2);
+    }
+    EXPECT_LE(L.GetStoreCapacity(), first * 2);
+    L.Clear(true, true);
+    EXPECT_EQ(L.GetPoolCount(), 20000);
+  }
+}
+
+}  // namespace
