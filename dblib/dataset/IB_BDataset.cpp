@@ -133,7 +133,7 @@ bool TIB_BDataset::DoAfterFetchRow() {
     if (!FInFetch) ++FRowNum;
     return false;
   }
-  const bool accept = TIB_Dataset::DoAfterFetchRow();
+  const bool accept = FilterAccepts() && TIB_Dataset::DoAfterFetchRow();
   if (!accept) {
     FNodeList->RemoveNode(n);
     if (!FInFetch) ++FRowNum;
@@ -382,4 +382,4 @@ void TIB_BDataset::SetRowSelected(bool Value) {
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
 }
 
-void TIB_BDataset::SelectAll(bool Value) { FNodeList->SetAllSelected(Value); }
+

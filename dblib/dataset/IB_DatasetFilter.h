@@ -19,3 +19,17 @@ bool IsSingleByteCharSet(int32_t CharSetId);
 // gives them: ASCII letters for every set but OCTETS, and the Latin-1 letters of ISO8859_1, WIN1252 and
 // UTF8 as well (other UTF8 letters are compared as they are). Result < 0, 0 or > 0.
 int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_view B, bool CaseInsensitive);
+
+// Link events of filtering and searching: a row's selection changed (argument: the row, -1 for many), and
+// an incremental search found a partial match or the row it is on (argument: the match or row number).
+enum : int32_t { sleIncSearchMatch = 26, sleRowSelectedChanged = 33 };
+
+class TIB_Column;
+
+// The value SetOrderingSearchText gives the ordering column's search value for Text. Descending order: a
+// text is padded to the column's length with its character set's highest character (0xFF for single-byte
+// sets, U+10FFFF for UTF8, U+FFFF for UNICODE_FSS; no padding for the other multi-byte sets). An empty
+// text becomes the lowest value of the column's type (ascending) or the highest (descending) for SMALLINT,
+// INTEGER, BIGINT, NUMERIC, FLOAT, DOUBLE, DATE, TIME and TIMESTAMP; for another type Drop is set and the
+// condition must not be used. Ascending order pads a CHAR value with NUL.
+std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop);

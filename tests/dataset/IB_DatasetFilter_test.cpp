@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "../dblib/StatementTestSupport.h"
+#include "DatasetTestSupport.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "platform/Forms.h"
 
 namespace {
 
@@ -76,6 +79,197 @@ TEST_F(DatasetFilterTest, TextComparisonAgreesWithTheServersOrder) {
       EXPECT_EQ(client, server);
     }
   }
+}
+
+// The rows of an open query, as comma-separated ids.
+std::string Ids(TIB_Dataset* D) {
+  std::string r;
+  for (D->First(); !D->GetEof(); D->Next()) r += (r.empty() ? "" : ",") + D->GetFields()->GetColumns(0)->GetAsString();
+  return r;
+}
+
+TIB_Query* NewQuery(TComponent* Owner, TIB_Connection* Conn, TIB_Transaction* Tr, const std::string& SQL) {
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(Tr);
+  q->GetSQL().SetText(SQL);
+  return q;
+}
+
+// A filter written by the client (OnFilterRecord comparing as the server does) keeps the rows the server
+// keeps for the same condition, for each character set.
+TEST_F(DatasetFilterTest, ClientFilterAgreesWithTheServersFilter) {
+  Exec(
+      "CREATE TABLE U (ID INTEGER NOT NULL PRIMARY KEY, A VARCHAR(10) CHARACTER SET NONE, "
+      "B VARCHAR(10) CHARACTER SET OCTETS, C VARCHAR(10) CHARACTER SET UTF8)");
+  Tr->Commit();
+  const char* values[] = {"a", "B", "b", "a ", "ab", "", "z", "Z", "\xc3\xa9", "\xc3\x89t", "\xe2\x82\xac", "A"};
+  int id = 0;
+  for (const char* v : values) {
+    const std::string lit = "'" + std::string(v) + "'";
+    Exec("INSERT INTO U VALUES (" + std::to_string(++id) + ", " + lit + ", " + lit + ", " + lit + ")");
+  }
+  Tr->Commit();
+  for (const char* column : {"A", "B", "C"}) {
+    for (const char* bound : {"a", "B", "\xc3\xa9", "a "}) {
+      SCOPED_TRACE(std::string(column) + " >= " + bound);
+      TIB_Query* q = NewQuery(Owner, Conn, Tr, "SELECT ID, A, B, C FROM U ORDER BY ID");
+      q->SetFilter(std::string(column) + " >= '" + bound + "'");
+      q->SetFiltered(true);
+      q->Open();
+      const std::string server = Ids(q);
+      q->SetFiltered(false);
+      q->SetOnFilterRecord([&](TIB_Row* Row, bool& Accept) {
+        TIB_Column* c = Row->ColumnByName(column);
+        // The bytes as fetched (the text getter trims trailing blanks, which OCTETS keeps as data).
+        const XSQLVAR* v = c->GetPSQLVAR();
+        const std::string raw(v->sqldata + 2, static_cast<uint8_t>(v->sqldata[0]) | (v->sqldata[1] << 8));
+        Accept = !c->GetIsNull() && CompareTextAsServer(c->GetSQLSubType(), raw, bound, false) >= 0;
+      });
+      q->SetFiltered(true);
+      q->SetFilter("");
+      EXPECT_EQ(Ids(q), server);
+      delete q;
+    }
+  }
+}
+
+class QueryFilterTest : public datasettest::DatasetDbTest {
+protected:
+  void SetUp() override {
+    DatasetDbTest::SetUp();
+    Fill(12);
+  }
+  TIB_Query* Query(const std::string& SQL = "SELECT ID, NAME, GRP FROM T ORDER BY ID") {
+    return NewQuery(Owner, Conn, Tr, SQL);
+  }
+};
+
+TEST_F(QueryFilterTest, FilterTextSelectsTheRowsOnTheServer) {
+  constexpr TIB_FilterOptions ci = 1 << fopCaseInsensitive, np = 1 << fopNoPartialCompare;
+  struct TCase {
+    const char* Filter;
+    TIB_FilterOptions Options;
+    const char* Plan;
+    const char* Ids;
+  };
+  const TCase cases[] = {
+      {"GRP = 1", 0, "", "1,4,7,10"},
+      {"NAME = 'n1*'", 0, "", "1,10,11,12"},
+      {"NAME = 'n1*'", np, "", ""},
+      {"NAME = 'N2'", ci, "", "2"},
+      {"(GRP = 0 OR ID < 3) AND NAME <> 'n6'", 0, "", "1,2,3,9,12"},
+      {"ID BETWEEN 3 AND 5", 0, "(T NATURAL)", "3,4,5"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Filter);
+    TIB_Query* q = Query();
+    q->SetFilter(c.Filter);
+    q->SetFilterOptions(c.Options);
+    q->SetFilterPlan(c.Plan);
+    q->SetFiltered(true);
+    q->Open();
+    EXPECT_EQ(Ids(q), c.Ids);
+    delete q;
+  }
+}
+
+TEST_F(QueryFilterTest, ChangingTheFilterReopensOnlyWhileFiltered) {
+  TIB_Query* q = Query();
+  q->Open();
+  q->SetFilter("ID > 10");
+  EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
+  q->SetFiltered(true);
+  EXPECT_EQ(Ids(q), "11,12");
+  q->SetFilter("ID < 3");
+  EXPECT_EQ(Ids(q), "1,2");
+  q->SetOnFilterRecord([](TIB_Row* Row, bool& Accept) { Accept = Row->ColumnByName("ID")->GetAsInteger() != 1; });
+  EXPECT_EQ(Ids(q), "2");
+  q->SetFiltered(false);
+  EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
+  delete q;
+}
+
+TEST_F(QueryFilterTest, RowsAreSelectedOneByOneOrTogether) {
+  TIB_Query* q = Query();
+  std::string events;
+  q->OnRowSelectedChanged = [&](TIB_BDataset*, int32_t Row, const std::string& Bookmark, bool On) {
+    events += std::to_string(Row) + (On ? "+" : "-") + Bookmark + " ";
+  };
+  int multi = 0;
+  q->OnMultiSelect = [&](TObject*) { ++multi; };
+  q->Open();
+  q->SetRowNum(3);
+  const std::string mark3 = q->GetBookmark();
+  q->SetRowNum(2);
+  const std::string mark2 = q->GetBookmark();
+  q->SetRowSelected(3, true);
+  q->SetRowSelected(2, true);
+  EXPECT_TRUE(q->GetRowSelected(3));
+  EXPECT_FALSE(q->GetRowSelected(4));
+  EXPECT_EQ(q->GetRowNum(), 2);
+  EXPECT_THROW(q->SetRowSelected(3, true), EIB_DatasetError);
+  q->SetRowSelected(3, false);
+  q->SetRowSelected(99, true);  // no such row: nothing
+  EXPECT_EQ(events, "3+" + mark3 + " 2+" + mark2 + " 3-" + mark3 + " ");
+  q->SelectRange(5, 4, true, true);
+  std::string selected;
+  for (int r = 1; r <= 12; ++r) selected += q->GetRowSelected(r) ? '1' : '0';
+  EXPECT_EQ(selected, "000110000000");
+  q->SelectAll(true);
+  EXPECT_TRUE(q->GetRowSelected(12));
+  EXPECT_EQ(multi, 2);
+  delete q;
+}
+
+TEST_F(QueryFilterTest, IncrementalSearchFindsTheRowAsTheUserTypes) {
+  Exec(
+      "UPDATE T SET NAME = CASE ID WHEN 1 THEN 'apple' WHEN 2 THEN 'apricot' WHEN 3 THEN 'banana' WHEN 4 THEN "
+      "'blueberry' WHEN 5 THEN 'cherry' ELSE 'x' || ID END");
+  Tr->Commit();
+  datasettest::TestClock clock(100000, 0);
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+  q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+  q->GetOrderingLinks().SetText("NAME=ITEM=1");
+  q->SetOrderingItemNo(1);
+  q->Open();
+  ASSERT_EQ(q->GetOrderingLink(), "NAME");
+  struct TCase {
+    char Key;
+    uint64_t After;  // ms since the previous key
+    bool Found;
+    const char* Text;
+    const char* Name;  // the current row's name afterwards
+  };
+  const TCase cases[] = {
+      {'b', 10, true, "b", "banana"},   {'l', 10, true, "bl", "blueberry"}, {'q', 10, false, "blq", "blueberry"},
+      {8, 10, true, "bl", "blueberry"}, {'c', 4000, true, "c", "cherry"},   {1, 10, false, "c", "cherry"},
+      {'h', 10, true, "ch", "cherry"},  {27, 10, true, "", "cherry"},       {'a', 10, true, "a", "apple"},
+      {'p', 10, true, "ap", "apple"},   {'r', 10, true, "apr", "apricot"},  {'z', 10, false, "aprz", "apricot"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string("key ") + std::to_string(static_cast<int>(c.Key)));
+    clock.Now += c.After;
+    EXPECT_EQ(q->IncSearchKey(c.Key, true, false, true), c.Found);
+    EXPECT_EQ(q->GetIncSearchText(), c.Text);
+    EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), c.Name);
+  }
+  // Seek nearest stops on the first row after the text; descending order searches the other way.
+  EXPECT_FALSE(q->IncSearchString("bz", 1, true));
+  EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), "cherry");
+  q->SetOrderingItemNo(-1);
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString("banana", 1, false));
+  EXPECT_EQ(q->GetFields()->ColumnByName("ID")->GetAsInteger(), 3);
+  delete q;
+}
+
+TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
+  TIB_Query* q = Query();
+  q->Open();
+  EXPECT_FALSE(q->IncSearchKey('a', true, false, false));
+  EXPECT_THROW(q->IncSearchString("a", 1, false), EIB_DatasetError);
+  delete q;
 }
 
 }  // namespace
