@@ -79,6 +79,7 @@ int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_v
 // TIB_BDataset: filter, selection by row and incremental search
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -206,9 +207,9 @@ std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, boo
                                                             : "";
       if (!high.empty())
         while (r.size() + high.size() <= len) r += high;
-    } else if (t == SQL_TEXT) {
-      r.resize(len, '\0');
     }
+    // (Ascending text is not padded with NUL: the named collations drop trailing blanks and then count a
+    // shorter value as lower, so 'b' + NULs would leave out the row 'b' itself.)
     return r;
   }
   if (!Trim(Text).empty()) return Text;
@@ -229,11 +230,39 @@ std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, boo
     case SQL_INT64: return scaled("9223372036854775807", "-9223372036854775808");
     case SQL_FLOAT: return Descending ? "3.4e38" : "-3.4e38";
     case SQL_DOUBLE: return Descending ? "1.7976931348623157e308" : "-1.7976931348623157e308";
-    case SQL_TYPE_DATE: return Descending ? "9999-12-31" : "0001-01-01";
-    case SQL_TYPE_TIME: return Descending ? "23:59:59.9999" : "00:00:00.0000";
+    case SQL_TYPE_DATE: return Descending ? "9999-12-31 00:00:00.0000" : "0001-01-01 00:00:00.0000";
+    case SQL_TYPE_TIME: return Descending ? "1899-12-30 23:59:59.9999" : "1899-12-30 00:00:00.0000";
     case SQL_TIMESTAMP: return Descending ? "9999-12-31 23:59:59.9999" : "0001-01-01 00:00:00.0000";
     default: Drop = true; return {};
   }
+}
+
+void AssignOrderingSearchValue(TIB_Column& Param, const std::string& Value) {
+  const int16_t t = BaseType(Param);
+  unsigned y, m, d, hh, nn, ss, frac;
+  char tail;
+  if ((t == SQL_TYPE_DATE || t == SQL_TYPE_TIME || t == SQL_TIMESTAMP) &&
+      std::sscanf(Value.c_str(), "%4u-%2u-%2u %2u:%2u:%2u.%4u%c", &y, &m, &d, &hh, &nn, &ss, &frac, &tail) == 7) {
+    // Written straight into the parameter, so that the last ten-thousandth of a second is kept.
+    ISC_TIMESTAMP ts = DateTimeToIscTimestamp(
+        EncodeDate(static_cast<uint16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(d)));
+    ts.timestamp_time = ((hh * 60 + nn) * 60 + ss) * 10000 + frac;
+    Param.SetAsDateTime(IscTimestampToDateTime(ts));
+    XSQLVAR& v = *Param.GetPSQLVAR();
+    if (t == SQL_TIMESTAMP) std::memcpy(v.sqldata, &ts, sizeof ts);
+    if (t == SQL_TYPE_DATE) std::memcpy(v.sqldata, &ts.timestamp_date, 4);
+    if (t == SQL_TYPE_TIME) std::memcpy(v.sqldata, &ts.timestamp_time, 4);
+    return;
+  }
+  if ((t == SQL_SHORT || t == SQL_LONG || t == SQL_INT64) && Param.GetSQLScale() == 0) {
+    Param.SetAsInt64(StrToInt64(Value));
+    return;
+  }
+  std::string text = Value;
+  if (Param.GetIsNumericKind())
+    for (char& c : text)
+      if (c == '.') c = FormatSettings.DecimalSeparator;
+  Param.SetAsString(text);
 }
 
 // ---- filter ------------------------------------------------------------------------------------------------
@@ -609,10 +638,10 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   StripQuotes(GetOrderingLink(), bare);
   TIB_Column* param = nullptr;
   if (drop || !GetParams() || !GetParams()->FindByName("OLNK_" + bare, param)) return;
-  if (!param->GetIsNull() && param->GetAsString() == value) return;
+  if (!param->GetIsNull() && param->GetAsString() == value && IsTextType(BaseType(*c))) return;
   const bool wasActive = FActive;
   if (wasActive) Close();
-  param->SetAsString(value);
+  AssignOrderingSearchValue(*param, value);
   if (wasActive) Open();
   FMatchNumber = 0;
   FSeekPosition = 0;

@@ -31,5 +31,8 @@ class TIB_Column;
 // sets, U+10FFFF for UTF8, U+FFFF for UNICODE_FSS; no padding for the other multi-byte sets). An empty
 // text becomes the lowest value of the column's type (ascending) or the highest (descending) for SMALLINT,
 // INTEGER, BIGINT, NUMERIC, FLOAT, DOUBLE, DATE, TIME and TIMESTAMP; for another type Drop is set and the
-// condition must not be used. Ascending order pads a CHAR value with NUL.
+// condition must not be used. Ascending text is not padded.
+// Dates and times are written "yyyy-mm-dd hh:nn:ss.zzzz" and numbers with '.', whatever the locale.
 std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop);
+// Gives Param (a parameter of the column's type) a value of OrderingSearchValue.
+void AssignOrderingSearchValue(TIB_Column& Param, const std::string& Value);

@@ -14,10 +14,38 @@ namespace {
 
 class DatasetFilterTest : public stmttest::StatementDbTest {
 protected:
+  // NONE: values travel as the bytes of their columns' own character sets.
+  explicit DatasetFilterTest(const char* CharSet = "NONE") : FCharSet(CharSet) {}
   void SetUp() override {
-    Conn->SetCharSet("NONE");  // values travel as the bytes of their columns' own character sets
     StatementDbTest::SetUp();
+    Conn->Disconnect();
+    Conn->SetCharSet(FCharSet);
+    Conn->Connect();
   }
+  const char* FCharSet;
+  // How many rows of W lie at or after the search value of Text in each direction.
+  void CheckBounds(const char* Column, const char* Text, int Expected) {
+    TIB_DSQL* all = NewDSQL("SELECT * FROM W");
+    all->Prepare();
+    for (bool descending : {false, true}) {
+      SCOPED_TRACE(std::string(Column) + (descending ? " desc" : " asc"));
+      bool drop = true;
+      const std::string value = OrderingSearchValue(*all->FieldByName(Column), Text, descending, drop);
+      ASSERT_FALSE(drop);
+      TIB_DSQL* q = NewDSQL(std::string("SELECT COUNT(*) FROM W WHERE ") + Column + (descending ? " <= ?" : " >= ?"));
+      q->Prepare();
+      AssignOrderingSearchValue(*q->GetParams()->GetColumns(0), value);
+      q->Execute();
+      EXPECT_EQ(q->GetFields()->GetColumns(0)->GetAsInteger(), Expected) << value;
+      delete q;
+    }
+    delete all;
+  }
+};
+
+class Utf8FilterTest : public DatasetFilterTest {
+protected:
+  Utf8FilterTest() : DatasetFilterTest("UTF8") {}
 };
 
 // The server's dense rank of every value (ORDER BY Expr) against the client's, for each character set.
@@ -270,6 +298,36 @@ TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
   EXPECT_FALSE(q->IncSearchKey('a', true, false, false));
   EXPECT_THROW(q->IncSearchString("a", 1, false), EIB_DatasetError);
   delete q;
+}
+
+// The search value of an empty or partial text bounds every row: range sentinels per type, and the
+// highest character of the column's set (never 0xFF in UTF8, which the server refuses as malformed).
+TEST_F(DatasetFilterTest, OrderingSearchValuesBoundEveryRow) {
+  Exec(
+      "CREATE TABLE W (ID INTEGER, BIG BIGINT, AMT NUMERIC(15,2), SM SMALLINT, DBL DOUBLE PRECISION, D DATE, "
+      "TS TIMESTAMP, TM TIME, U VARCHAR(4) CHARACTER SET UTF8, S CHAR(4) CHARACTER SET ISO8859_1)");
+  Tr->Commit();
+  Exec(
+      "INSERT INTO W VALUES (1, -9223372036854775808, -9999999999999.99, -32768, -1e300, '0001-01-01', "
+      "'0001-01-01 00:00', '00:00', 'b', 'b')");
+  Exec(
+      "INSERT INTO W VALUES (2, 9223372036854775807, 9999999999999.99, 32767, 1e300, '9999-12-31', "
+      "'9999-12-31 23:59:59.9999', '23:59:59.9999', _UTF8 x'62F48FBFBF', _ISO8859_1 x'62FF')");
+  Exec("INSERT INTO W VALUES (3, 0, 0, 0, 0, '2002-05-01', '2002-05-01', '12:00', 'bz', 'bz')");
+  Tr->Commit();
+  for (const char* column : {"BIG", "AMT", "SM", "DBL", "D", "TS", "TM", "S"}) CheckBounds(column, "", 3);
+  CheckBounds("S", "b", 3);
+}
+
+// In UTF8 a descending text is padded with U+10FFFF: 0xFF would be refused as malformed.
+TEST_F(Utf8FilterTest, OrderingSearchValuesOfUtf8TextAreWellFormed) {
+  Exec("CREATE TABLE W (ID INTEGER, U VARCHAR(4) CHARACTER SET UTF8)");
+  Tr->Commit();
+  for (const char* v : {"'b'", "_UTF8 x'62F48FBFBF'", "'bz'", "_UTF8 x'62C3BF'"})
+    Exec(std::string("INSERT INTO W VALUES (1, ") + v + ")");
+  Tr->Commit();
+  CheckBounds("U", "b", 4);
+  CheckBounds("U", "", 4);
 }
 
 }  // namespace
