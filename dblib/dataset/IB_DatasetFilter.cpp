@@ -561,7 +561,9 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   };
   const uint64_t started = GetTickCount64();
   int32_t pos = FSeekPosition, step = 1, moves = 0;
-  const int32_t maxStep = 100;
+  // Steps grow tenfold up to 100 while rows may still have to be fetched (a longer step would fetch rows
+  // the search may not need); over a complete buffer nothing is fetched, and they grow up to 10000.
+  const int32_t maxStep = FCursorDone ? 10000 : 100;
   if (GetBufferCount() > 1000 || !GetBufferAtEnd()) step = 10;
   while (true) {
     if (FAbort) return false;
