@@ -282,6 +282,19 @@ TEST_F(QueryFilterTest, IncrementalSearchFindsTheRowAsTheUserTypes) {
     EXPECT_EQ(q->GetIncSearchText(), c.Text);
     EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), c.Name);
   }
+  // A seek that runs out of time beeps and, seeking the nearest, stops on the row it reached.
+  int beeps = 0;
+  const TBeepHook saved = SetBeepHook([&](uint32_t) { ++beeps; });
+  q->SetIncSearchSeekInt(3);
+  clock.Step = 1;
+  q->First();
+  EXPECT_FALSE(q->IncSearchString("x9", 1, true));
+  EXPECT_EQ(beeps, 1);
+  EXPECT_GT(q->GetRowNum(), 1);
+  EXPECT_LT(q->GetRowNum(), 12);
+  SetBeepHook(saved);
+  clock.Step = 0;
+  q->SetIncSearchSeekInt(0);
   // Seek nearest stops on the first row after the text; descending order searches the other way.
   EXPECT_FALSE(q->IncSearchString("bz", 1, true));
   EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), "cherry");
