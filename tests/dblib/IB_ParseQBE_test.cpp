@@ -83,7 +83,13 @@ struct TSearchCase {
 };
 
 TEST_F(QBETest, SearchTextsSelectTheRowsTheyDescribe) {
+  // The connection's soundex: the length of the text, which SX holds for every name.
+  Conn->OnSoundExParse = [](TIB_Connection*, const std::string& S, std::string& R) { R = IntToStr(S.size()); };
+  Conn->OnSoundExMaxParse = [](TIB_Connection*, const std::string& S, std::string& R) { R = IntToStr(S.size() + 1); };
   const TSearchCase cases[] = {
+      {"NAME", "NAME=SOUNDEX=SX", "Pears", "1", "SX = 5"},
+      {"NAME", "NAME=SOUNDEX=SX;NOTRAILING", "Pears", "1,5", "SX >= 5 AND SX <= 6"},
+      {"NAME", "NAME=SOUNDEX=SX;NOSOUNDEX", "Pears", "", "T.NAME = 'Pears'"},
       {"ID", "", "3", "3", "ID = 3"},
       {"ID", "", ">=3", "3,4,5,6,7", "ID >= 3"},
       {"ID", "", "in(1,3)", "1,3", "ID IN( 1, 3 )"},
@@ -137,53 +143,6 @@ TEST_F(QBETest, SearchTextsSelectTheRowsTheyDescribe) {
       EXPECT_EQ(Joined(lines), c.Lines);
     }
     EXPECT_EQ(Ids(lines, params), c.Ids) << Joined(lines);
-    delete q;
-  }
-}
-
-TEST_F(QBETest, SoundexSearchComparesTheSoundexColumn) {
-  // The connection's soundex: the length of the text, which SX holds for every name.
-  Conn->OnSoundExParse = [](TIB_Connection*, const std::string& S, std::string& R) { R = IntToStr(S.size()); };
-  Conn->OnSoundExMaxParse = [](TIB_Connection*, const std::string& S, std::string& R) { R = IntToStr(S.size() + 1); };
-  const TSearchCase cases[] = {
-      {"NAME", "NAME=SOUNDEX=SX", "Pears", "1", "SX = 5"},
-      {"NAME", "NAME=SOUNDEX=SX;NOTRAILING", "Pears", "1,5", "SX >= 5 AND SX <= 6"},
-      {"NAME", "NAME=SOUNDEX=SX;NOSOUNDEX", "Pears", "", "T.NAME = 'Pears'"},
-  };
-  for (const TSearchCase& c : cases) {
-    SCOPED_TRACE(c.Attributes);
-    TIB_DSQL* q = Query(c.Attributes);
-    TStringList lines, params;
-    SearchBufferToSQL(q->FieldByName(c.Column), c.Text, &lines, nullptr, &params);
-    EXPECT_EQ(Joined(lines), c.Lines);
-    EXPECT_EQ(Ids(lines, params), c.Ids);
-    delete q;
-  }
-}
-
-TEST_F(QBETest, BadSearchTextsAreRefusedWithAClearMessage) {
-  struct TCase {
-    const char* Column;
-    const char* Text;
-    const char* Message;
-  };
-  const TCase cases[] = {
-      {"ID", "1 OR 1=1", "Invalid number for ID: 1 OR 1=1"},
-      {"AMT", "=abc", "Invalid number for AMT: abc"},
-      {"ID", "in(1,x)", "Invalid number for ID: X"},
-      {"ID", "in(1,2", "Invalid SearchBuffer IN() clause"},
-      {"NAME", "in('a'", "Invalid SearchBuffer IN() clause"},
-      {"ID", "between 1", "BETWEEN value AND value syntax error"},
-  };
-  for (const TCase& c : cases) {
-    TIB_DSQL* q = Query();
-    TStringList lines, params;
-    try {
-      SearchBufferToSQL(q->FieldByName(c.Column), c.Text, &lines, nullptr, &params);
-      ADD_FAILURE() << c.Text << " gave " << Joined(lines);
-    } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), c.Message);
-    }
     delete q;
   }
 }
@@ -252,34 +211,46 @@ TEST_F(QBETest, FiltersSelectTheRowsTheyDescribe) {
   }
 }
 
-TEST_F(QBETest, BadFiltersAreRefusedWithAClearMessage) {
+// Search texts (for a column) and filters (no column) that are refused, with the message.
+TEST_F(QBETest, BadInputIsRefusedWithAClearMessage) {
   struct TCase {
-    const char* Filter;
+    const char* Column;  // nullptr: a filter
+    const char* Text;
     const char* Message;
   };
   const TCase cases[] = {
-      {"ID = 1) OR (1 = 1", "Invalid Filter syntax: )"},
-      {"NAME = 'x'; DELETE FROM T", "Invalid Filter Syntax: DELETE FROM T"},
-      {"NAME = 'x' DELETE FROM T", "Invalid Filter Syntax: DELETE FROM T"},
-      {"NAME -- = 'x'", "Invalid Filter syntax: --"},
-      {"NAME = 'x", "Invalid Filter syntax"},
-      {"ID = abc", "Invalid number for ID: abc"},
-      {"ID BETWEEN 1 2", "Invalid Filter syntax: BETWEEN"},
-      {"ID IN 1", "Invalid Filter syntax: IN()"},
-      {"ID IN (1, 2", "Invalid Filter syntax: ("},
-      {"ID = 1 AND", "Invalid Filter Syntax: ID = 1 AND"},
-      {"NA'ME' = 1", "Invalid Filter syntax: NA'ME'"},
-      {"NAME IN ('a', x(, 'b'))", "Invalid Filter syntax: x("},
-      {"NAME LIKE 'a%' ESCAPE x", "Invalid Filter syntax: ESCAPE"},
+      {"ID", "1 OR 1=1", "Invalid number for ID: 1 OR 1=1"},
+      {"AMT", "=abc", "Invalid number for AMT: abc"},
+      {"ID", "in(1,x)", "Invalid number for ID: X"},
+      {"ID", "in(1,2", "Invalid SearchBuffer IN() clause"},
+      {"NAME", "in('a'", "Invalid SearchBuffer IN() clause"},
+      {"ID", "between 1", "BETWEEN value AND value syntax error"},
+      {nullptr, "ID = 1) OR (1 = 1", "Invalid Filter syntax: )"},
+      {nullptr, "NAME = 'x'; DELETE FROM T", "Invalid Filter Syntax: DELETE FROM T"},
+      {nullptr, "NAME = 'x' DELETE FROM T", "Invalid Filter Syntax: DELETE FROM T"},
+      {nullptr, "NAME -- = 'x'", "Invalid Filter syntax: --"},
+      {nullptr, "NAME = 'x", "Invalid Filter syntax"},
+      {nullptr, "ID = abc", "Invalid number for ID: abc"},
+      {nullptr, "ID BETWEEN 1 2", "Invalid Filter syntax: BETWEEN"},
+      {nullptr, "ID IN 1", "Invalid Filter syntax: IN()"},
+      {nullptr, "ID IN (1, 2", "Invalid Filter syntax: ("},
+      {nullptr, "ID = 1 AND", "Invalid Filter Syntax: ID = 1 AND"},
+      {nullptr, "NA'ME' = 1", "Invalid Filter syntax: NA'ME'"},
+      {nullptr, "NAME IN ('a', x(, 'b'))", "Invalid Filter syntax: x("},
+      {nullptr, "NAME LIKE 'a%' ESCAPE x", "Invalid Filter syntax: ESCAPE"},
   };
   for (const TCase& c : cases) {
     TIB_DSQL* q = Query();
-    TStringList lines;
+    TStringList lines, params;
     try {
-      FilterToSQL(c.Filter, 0, Finder(q), lines);
-      ADD_FAILURE() << c.Filter << " gave " << Joined(lines);
+      if (c.Column) {
+        SearchBufferToSQL(q->FieldByName(c.Column), c.Text, &lines, nullptr, &params);
+      } else {
+        FilterToSQL(c.Text, 0, Finder(q), lines);
+      }
+      ADD_FAILURE() << c.Text << " gave " << Joined(lines);
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), c.Message) << c.Filter;
+      EXPECT_EQ(std::string(e.what()), c.Message) << c.Text;
     }
     delete q;
   }
