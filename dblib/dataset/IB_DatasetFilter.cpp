@@ -2,6 +2,22 @@
 #include "dblib/dataset/IB_DatasetFilter.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_DSQL.h"
+#include "dblib/IB_Parse.h"
+#include "dblib/IB_SearchBuffer.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_Row.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "platform/Clock.h"
+#include "platform/Forms.h"
+#include "platform/Locale.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -77,22 +93,6 @@ int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_v
 
 // ---------------------------------------------------------------------------------------------------------
 // TIB_BDataset: filter, selection by row and incremental search
-
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-
-#include "dblib/IB_Constants.h"
-#include "dblib/IB_DSQL.h"
-#include "dblib/IB_Parse.h"
-#include "dblib/IB_SearchBuffer.h"
-#include "dblib/data/IB_Column.h"
-#include "dblib/data/IB_Row.h"
-#include "dblib/dataset/IB_BDataset.h"
-#include "platform/Clock.h"
-#include "platform/Forms.h"
-#include "platform/Locale.h"
-#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -536,6 +536,9 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   const int32_t charset = Column->GetSQLSubType() & 0xFF;
   const bool caseInsensitive = Column->HasAttribute("NOCASE");
   const bool descending = GetOrderingItemNo() < 0;
+  TIB_Connection* conn = GetIB_Connection();
+  const TIB_CompareTextEvent customText = conn ? conn->OnCustomCompareText : nullptr;
+  const TIB_CompareTextEvent customStr = conn ? conn->OnCustomCompareStr : nullptr;
   long double target = 0;
   if (numeric) target = StrToFloat(text);
   if (dateTime) target = StrToDateTime(text);
@@ -551,6 +554,9 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
     if (isText) {
       std::string_view v(reinterpret_cast<const char*>(data), len);
       if (Partial && v.size() > text.size()) v = v.substr(0, text.size());
+      // The connection's own comparison when it has one, else the server's order.
+      const TIB_CompareTextEvent& hook = caseInsensitive ? customText : customStr;
+      if (hook) return static_cast<int>(hook(Column, std::string(v), text));
       return CompareTextAsServer(charset, v, text, caseInsensitive);
     }
     if (numeric || dateTime) {

@@ -305,6 +305,26 @@ TEST_F(QueryFilterTest, IncrementalSearchFindsTheRowAsTheUserTypes) {
   delete q;
 }
 
+// With POS on the ordering link the dataset starts at the search text on the server.
+TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+  q->GetOrderingItems().SetText("By id=ID;ID DESC");
+  q->GetOrderingLinks().SetText("ID=ITEM=1;POS");
+  q->SetOrderingItemNo(1);
+  q->Open();
+  q->SetOrderingSearchText("");
+  EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
+  q->SetOrderingSearchText("10");
+  EXPECT_EQ(Ids(q), "10,11,12");
+  q->First();
+  EXPECT_EQ(q->GetOrderingColumnText(), "10");
+  q->SetOrderingItemNo(-1);
+  q->Open();
+  q->SetOrderingSearchText("");
+  EXPECT_EQ(Ids(q), "12,11,10,9,8,7,6,5,4,3,2,1");
+  delete q;
+}
+
 TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
   TIB_Query* q = Query();
   q->Open();
