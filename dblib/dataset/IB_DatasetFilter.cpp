@@ -496,6 +496,23 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
   if (!c || (FSearchNesting == 0 && GetFetching())) IB_Raise<EIB_DatasetError>(IBMsg::UnableToPerformSearch);
   FFoundRow = 0;
   FSeekPosition = std::max(StartAtMatch, 1) - 1;
+  // With a position condition on the ordering link the dataset first restarts at the text (cut to POS
+  // characters) on the server, when it does not start there already.
+  std::string bare;
+  StripQuotes(GetOrderingLink(), bare);
+  TIB_Column* param = nullptr;
+  if (!Text.empty() && FSearchNesting == 0 && GetParams() && GetParams()->FindByName("OLNK_" + bare, param)) {
+    std::string at = Text;
+    const int32_t pos = OrderingPos(*this);
+    if (IsTextType(BaseType(*c)) && pos >= 1 && static_cast<int32_t>(at.size()) > pos)
+      at.resize(static_cast<size_t>(pos));
+    if (c->HasAttribute("NOCASE")) at = UpperCase(at);
+    bool drop = false;
+    if (param->GetIsNull() || param->GetAsString() != OrderingSearchValue(*c, at, GetOrderingItemNo() < 0, drop)) {
+      SetOrderingSearchText(at);
+      FSeekPosition = 0;
+    }
+  }
   BeginFetching();
   TScopeExit endFetching([this] { EndFetching(); });
   TCountGuard nesting(FSearchNesting);

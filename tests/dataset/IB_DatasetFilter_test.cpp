@@ -318,6 +318,9 @@ TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
   EXPECT_EQ(Ids(q), "10,11,12");
   q->First();
   EXPECT_EQ(q->GetOrderingColumnText(), "10");
+  EXPECT_TRUE(q->IncSearchString("5", 1, false));
+  EXPECT_EQ(q->GetOrderingColumnText(), "5");
+  EXPECT_EQ(Ids(q), "5,6,7,8,9,10,11,12");
   q->SetOrderingItemNo(-1);
   q->Open();
   q->SetOrderingSearchText("");
