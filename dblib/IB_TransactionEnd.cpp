@@ -48,6 +48,8 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
     if (!HasDataset(d)) continue;
     // One dataset's failure is reported and the others still follow the transaction.
     RunReported([&] {
+      // Applied cached updates that are rolled back count as pending again.
+      if (Before && !Committing) d->UndoApply();
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
         if (Committing)
           d->Post();

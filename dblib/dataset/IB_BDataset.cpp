@@ -8,10 +8,15 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BindingCursor.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
-TIB_BDataset::TIB_BDataset(TComponent* AOwner) : TIB_Dataset(AOwner), FNodeList(std::make_unique<TIB_NodeList>()) {
+TIB_BDataset::TIB_BDataset(TComponent* AOwner)
+    : TIB_Dataset(AOwner),
+      FNodeList(std::make_unique<TIB_NodeList>()),
+      FFieldsCursor(new TIB_BindingCursor(this)),
+      FBufferFieldsCursor(new TIB_BindingCursor(this)) {
   FRefreshAction = raKeepRowNum;
   FRefreshOnParamChange = true;
   FKeyLinksAutoDefine = true;
@@ -94,6 +99,9 @@ void TIB_BDataset::SysAllocateRows() {
 }
 
 void TIB_BDataset::SysUnprepare() {
+  FBufferLoaded = nullptr;
+  RunReported([&] { FFieldsCursor->Unprepare(); });
+  RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -114,6 +122,7 @@ void TIB_BDataset::SysNotifyDyn20() {
   // Rows with state (cached changes, selection) stay for the next open to find again.
   const bool keep = FNodeList->GetUpdateListCount() > 0 || GetRefreshing();
   FNodeList->Clear(keep, true);
+  FBufferLoaded = nullptr;
   FCursorDone = true;
   FFetchedRows = 0;
   FRowNum = 0;
@@ -178,6 +187,8 @@ TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
 // Positions
 
 void TIB_BDataset::SyncPosition() {
+  // Anything that moved the current row may have changed the buffer row's values too.
+  FBufferLoaded = nullptr;
   FRowNum = GetRowNum();
   FEof = FCursorDone;
 }
@@ -194,19 +205,58 @@ int32_t TIB_BDataset::GetRowNum() {
 int32_t TIB_BDataset::GetBufferCount() { return FNodeList->GetCount() - FNodeList->HiddenCount(); }
 
 void TIB_BDataset::LoadCurrentRow() {
-  TIB_Node* n = FNodeList->GetRowCursor().Node;
   TIB_Row* key = GetKeyFields();
-  if (n->IsSentinel() || n->Has(nfDeleted)) {
-    FFields->ClearRow(rsNone);
-    if (key && key->GetColumnCount() > 0) key->SetRowState(rsNone);
+  for (;;) {
+    TIB_Node* n = FNodeList->GetRowCursor().Node;
+    if (n->IsSentinel() || n->Has(nfDeleted)) {
+      FFields->ClearRow(rsNone);
+      if (key && key->GetColumnCount() > 0) key->SetRowState(rsNone);
+      return;
+    }
+    // A row whose values were dropped (invalidated) is read again by its key; gone at the server, it
+    // leaves the buffer and the next row is shown.
+    if (n->RecordLength == 0 && !n->Has(nfInserted) && !GetIsModifying() && FReloadDepth == 0 &&
+        !FFieldsCursor->BuildSQL().empty()) {
+      TCountGuard reloading(FReloadDepth);
+      if (!FFieldsCursor->FetchNode(n, true, false)) {
+        FNodeList->RemoveNode(n);
+        continue;
+      }
+    }
+    FNodeList->UnpackRow(n, *FFields);
+    FFields->ResetRow(false, true, true);
+    if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+      std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
+      key->SetRowState(rsUnmodified);
+    }
     return;
   }
-  FNodeList->UnpackRow(n, *FFields);
-  FFields->ResetRow(false, true, true);
-  if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
-    std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
-    key->SetRowState(rsUnmodified);
+}
+
+bool TIB_BDataset::RefreshRow() {
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (n->IsSentinel()) return false;
+  const int32_t row = GetRowNum();
+  bool found = false;
+  try {
+    found = FFieldsCursor->FetchNode(n, true, true);
+  } catch (...) {
+    // The row keeps the values it had.
+    RunReported([&] { LoadCurrentRow(); });
+    throw;
   }
+  if (!found) {
+    // Gone at the server: the row after it takes its place (fetched when not buffered yet).
+    FNodeList->RemoveNode(n);
+    FetchUntil(row);
+    const int32_t visible = GetBufferCount();
+    MoveToNode(row <= visible ? FNodeList->LocateVisibleRow(row) : FNodeList->LocateVisibleRow(visible));
+    ProcessLinkEvent(sleRowNumChanged, -1);
+    return false;
+  }
+  LoadCurrentRow();
+  SyncPosition();
+  return true;
 }
 
 void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {
@@ -264,6 +314,7 @@ int32_t TIB_BDataset::GetBufferRowNum() {
 }
 
 void TIB_BDataset::SetBufferRowNum(int32_t Value) {
+  FBufferLoaded = nullptr;
   if (Value > GetBufferCount()) FetchUntil(Value);
   const int32_t visible = GetBufferCount();
   TIB_NodeList::TCursor c;
@@ -277,6 +328,26 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
   FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
 }
 
+TIB_Row* TIB_BDataset::GetBufferFields() {
+  TIB_Node* b = FNodeList->GetBufferCursor().Node;
+  if (!FPrepared || b == FNodeList->GetRowCursor().Node) return GetFields();
+  FBufferFieldsCursor->PrepareDescription();
+  TIB_Row* row = FBufferFieldsCursor->GetFields();
+  if (b->IsSentinel() || b->Has(nfDeleted)) {
+    row->ClearRow(rsNone);
+    FBufferLoaded = nullptr;
+  } else if (b != FBufferLoaded || b->RecordLength == 0) {
+    // A row whose values were dropped is read again by its key.
+    if (b->RecordLength == 0 && !b->Has(nfInserted) && !FBufferFieldsCursor->BuildSQL().empty()) {
+      FBufferFieldsCursor->FetchNode(b, true, false, row);
+    }
+    FNodeList->UnpackRow(b, *row);
+    row->ResetRow(false, true, true);
+    FBufferLoaded = b;
+  }
+  return row;
+}
+
 bool TIB_BDataset::GetBufferBof() { return FNodeList->BufferAtStart(); }
 bool TIB_BDataset::GetBufferAtEnd() { return FNodeList->BufferAtEnd() && GetBufferEof(); }
 
@@ -287,9 +358,14 @@ std::string TIB_BDataset::GetBookmark() {
   const TIB_Node* n = FNodeList->GetRowCursor().Node;
   if (!FPrepared || FNodeList->IsEmpty() || n->IsSentinel() || FNodeList->GetKeyLength() == 0) return {};
   if (GetIsModifying() && FState == dssEdit) {
-    // The key as edited so far.
+    // The key as edited so far; the key row itself keeps the key the server knows the row by.
+    TIB_Row* key = GetKeyFields();
+    std::vector<uint8_t> saved;
+    if (key && key->GetColumnCount() > 0)
+      saved.assign(key->GetRecordBuffer(), key->GetRecordBuffer() + key->GetRecordLength());
     FillKeyRow();
     KeyFromKeyRow(FKeyScratch);
+    if (!saved.empty()) std::memcpy(key->GetRecordBuffer(), saved.data(), saved.size());
     return BinaryToHexText(FKeyScratch.data(), FKeyScratch.size());
   }
   return BinaryToHexText(n->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));
@@ -328,6 +404,7 @@ std::string TIB_BDataset::GetBufferBookmark() {
 }
 
 void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
+  FBufferLoaded = nullptr;
   if (Value.empty()) {
     FNodeList->SetBufferCursor(0);
     return;
@@ -353,6 +430,39 @@ void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
 void TIB_BDataset::SysInvalidateRows() {
   FNodeList->InvalidateAll();
   TIB_Dataset::SysInvalidateRows();
+}
+
+void TIB_BDataset::SysFetchRowRange(int32_t From, int32_t To) {
+  if (!FPrepared) return;
+  if (From > To) std::swap(From, To);
+  From = std::max(From, 1);
+  FetchUntil(To);
+  To = std::min(To, GetBufferCount());
+  if (From > To || FBufferFieldsCursor->BuildSQL().empty()) return;
+  TIB_Row* row = FBufferFieldsCursor->GetFields();
+  TIB_Node* n = FNodeList->LocateVisibleRow(From).Node;
+  TIB_Node* current = FNodeList->GetRowCursor().Node;
+  bool removed = false;
+  for (int32_t v = From; v <= To && !n->IsSentinel();) {
+    TIB_Node* next = n->Next;
+    if (!n->Has(nfDeleted)) {
+      if (n->RecordLength == 0 && !n->Has(nfInserted) && !(n == current && GetIsModifying())) {
+        FBufferFieldsCursor->PrepareDescription();
+        if (!FBufferFieldsCursor->FetchNode(n, true, false, row)) {
+          FNodeList->RemoveNode(n);
+          removed = true;
+        }
+      }
+      ++v;
+    }
+    n = next;
+  }
+  FBufferLoaded = nullptr;
+  if (removed) {
+    LoadCurrentRow();
+    SyncPosition();
+    ProcessLinkEvent(sleRowNumChanged, -1);
+  }
 }
 
 int32_t TIB_BDataset::DoGetRecordCount() {

@@ -21,6 +21,7 @@
 #include "dblib/dataset/IB_NodeList.h"
 
 class TIB_BDataset;
+class TIB_BindingCursor;
 
 // What a cached change is: a modification, an insert, a delete.
 enum TIB_UpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
@@ -61,6 +62,8 @@ public:
   void SetBufferRowNum(int32_t Value) override;
   bool GetBufferBof() override;
   bool GetBufferAtEnd() override;
+  // The row under the buffer position: the Fields row when that is the current row.
+  TIB_Row* GetBufferFields() override;
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The current row's key as hex text; empty before the first or after the last row.
@@ -127,6 +130,12 @@ public:
   // Restarts the dataset at Text on the ordering column (the ordering link's POS condition).
   void SetOrderingSearchText(const std::string& Text);
 
+  // Reads the current row again from the server; false when it is gone there (its node then leaves
+  // the buffer and the next row is shown).
+  bool RefreshRow();
+  // Reads the current row's key columns' rows again by key, one row at a time.
+  TIB_BindingCursor* GetFieldsCursor() const noexcept { return FFieldsCursor; }
+
   // The row buffer (for the data-aware controls and tests): do not keep its nodes across a refresh.
   TIB_NodeList& GetNodeList() noexcept { return *FNodeList; }
 
@@ -147,6 +156,9 @@ protected:
   int32_t DoGetRecordCount() override;
   int32_t SysRecordCount() override;
   void SysInvalidateRows() override;
+  // Buffers the visible rows From..To (fetching on) and reads those whose values were dropped again by
+  // key; rows gone at the server leave the buffer. What a grid asks for before it paints.
+  void SysFetchRowRange(int32_t From, int32_t To) override;
   void SysCloseIfUnidirectional() override;
   void SysPost(bool CancelUnmodified, bool Retaining) override;
   void SysApplyUpdate(bool CancelUnmodified) override;
@@ -187,6 +199,12 @@ private:
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;
+  // Owned as a component.
+  TIB_BindingCursor* FFieldsCursor;
+  TIB_BindingCursor* FBufferFieldsCursor;
+  // The buffer row as last unpacked into BufferFieldsCursor's row.
+  TIB_Node* FBufferLoaded = nullptr;
+  int32_t FReloadDepth = 0;
   // Rows read from the cursor since it opened, and whether it reached its end.
   int32_t FFetchedRows = 0;
   bool FCursorDone = true;

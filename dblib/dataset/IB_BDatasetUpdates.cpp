@@ -77,16 +77,19 @@ void TIB_BDataset::DoCustomDelete() {
 }
 
 void TIB_BDataset::MoveOffCurrent() {
-  TIB_NodeList::TCursor c = FNodeList->GetRowCursor();
-  while (!c.Node->IsSentinel() && c.Node->Has(nfDeleted)) {
-    c.Node = c.Node->Next;
-    ++c.Row;
-    if (c.Node->Has(nfDeleted)) ++c.DeletedBefore;
+  // The row after the one that left the view takes its place (fetched when not buffered yet); at the
+  // end, the last row.
+  const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
+  const int32_t next = c.Row - c.DeletedBefore + (c.Node->Has(nfDeleted) ? 1 : 0);
+  FetchUntil(next);
+  const int32_t visible = GetBufferCount();
+  if (next <= visible) {
+    MoveToNode(FNodeList->LocateVisibleRow(next));
+  } else if (visible > 0) {
+    MoveToNode(FNodeList->LocateVisibleRow(visible));
+  } else {
+    MoveToNode({FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()});
   }
-  if (c.Node->Has(nfTail) && FCursorDone && FNodeList->GetCount() > FNodeList->HiddenCount()) {
-    c = FNodeList->LocateVisibleRow(GetBufferCount());
-  }
-  MoveToNode(c);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -95,6 +95,9 @@ void TIB_Dataset::BeforeDestruction() {
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
   RunReported([&] { FUpdateSQL->DeallocateAll(); });
+  // Freed while the dataset is whole: its later unprepare steps must not reach it.
+  delete FUpdateSQL;
+  FUpdateSQL = nullptr;
   FKeySource = nullptr;
   FMasterSource = nullptr;
   for (TIB_StringProperty* l : {&FKeyLinks, &FKeyDescLinks, &FJoinLinks, &FMasterLinks, &FMasterParamLinks,

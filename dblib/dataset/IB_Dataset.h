@@ -4,10 +4,13 @@
 // the cursor (naming it at the server), fetches rows with row and time limits and progress callbacks,
 // moves forward, refreshes, closes, counts the rows of its query with a cached count statement, keeps a
 // row state (inactive, prepared, browse ...) and tells the data sources attached to it when that state
-// changes. Editing, SQL rewriting, search mode and buffered rows are built on top of it by the classes
-// derived from it; on this class they behave as a read-only, forward-only cursor.
+// changes. At each prepare it rewrites its SELECT from its key, master, join, search and ordering links
+// and keeps a key row that names each fetched row (IB_DatasetSQL.cpp). It edits, inserts and deletes
+// the current row through its update SQL (IB_UpdateSQL.h) or the custom events (IB_DatasetEdit.cpp).
+// Search mode and buffered rows are built on top of it by the classes derived from it.
 //
-// Ownership: a dataset owns what the statement owns plus its link and clause lists. It does not own the
+// Ownership: a dataset owns what the statement owns plus its link and clause lists and its update SQL.
+// It does not own its KeySource or MasterSource. It does not own the
 // data sources attached to it; each one detaches before it goes, and the dataset tells the rest when
 // it goes itself. The fields row shows one row at a time: its values change with every fetch and are
 // gone after close, so read them before moving on.
@@ -416,7 +419,7 @@ public:
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
-  bool GetCalculatingFields() override { return false; }
+  bool GetCalculatingFields() override { return FFields->GetCalculating(); }
   void SysClose() override;
   void SysUnprepare() override;
 
@@ -445,6 +448,9 @@ protected:
   void DoAfterUnprepare() override;
   void SysHook31() override;
   void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
+  // A binding cursor of a buffered dataset: its master conditions use "BIND_" parameters and it has no
+  // key row or key links of its own.
+  virtual bool GetIsBindingCursor() { return false; }
   // Auto-defines KeyLinks while the SQL is built; returns KeyLinks.
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.
@@ -650,6 +656,9 @@ protected:
   bool FDBKeyUsed = false;
   bool FDefiningKeyLinks = false;
   bool FRebuildingSQL = false;
+  // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
+  bool FKeyCopyValid = false;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;

@@ -176,13 +176,15 @@ void TIB_Dataset::GetColumnPreventChange(TIB_Column& Column, bool& Prevent) {
 }
 
 void TIB_Dataset::SysCheckCanModify(TIB_Column* Column) {
+  // Calculated columns are written by the dataset itself, whatever its state.
+  if (Column && Column->GetFieldNo() < 0) return;
   switch (FState) {
     case dssInactive: IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsInactive);
     case dssPrepared:
     case dssBrowse:
       if (GetReadOnly()) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsReadonly);
       if (Column && Column->GetReadOnly()) {
-        if (Column->GetFieldNo() < 0 || Column->GetComputed()) return;
+        if (Column->GetComputed()) return;
         IB_Raise<EIB_DatasetError>(IBMsg::IsReadonly, {Column->GetFullName()});
       }
       if (FFields->GetRowState() != rsNone) {
@@ -392,6 +394,8 @@ void TIB_Dataset::SysPostEdit() {
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
   FillKeyRow();
+  // The last write of a retained insert ends the insert: a cursor's row then goes as after any insert.
+  if (FState == dssInsert && FRetainingCount == 0 && GetIsUnidirectional()) FFields->ClearRow(rsNone);
 }
 
 void TIB_Dataset::SysPostInsert() {

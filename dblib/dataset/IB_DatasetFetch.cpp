@@ -225,9 +225,10 @@ void TIB_Dataset::DoPreparedChanged() {
 void TIB_Dataset::SysAllocateRows() {
   // The rows are laid out again: statements bound to the old buffers are built again at their next use.
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
+  FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
   if (!FRowsShared) {
-    const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0;
+    const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0 && !GetIsBindingCursor();
     FKeyFields->AllocateXSQLDA(keyed ? std::max(1, FKeyLinks.Count()) : 0);
   }
   FRecordCountValid = false;

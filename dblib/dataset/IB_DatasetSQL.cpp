@@ -156,7 +156,9 @@ void TIB_Dataset::SetKeyLinks(const TStrings& Value) {
 }
 
 TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
-  if (!FPreparing || !FKeyLinksAutoDefine || FDefiningKeyLinks || FKeyLinks.Count() > 0) return FKeyLinks;
+  if (!FPreparing || !FKeyLinksAutoDefine || FDefiningKeyLinks || FKeyLinks.Count() > 0 || GetIsBindingCursor()) {
+    return FKeyLinks;
+  }
   TValueRestorer<bool> guard(FDefiningKeyLinks, true);
   const std::string sql = FSQL->GetText();
   const std::string select = UpperCase(GetSQLSelect(sql));
@@ -263,11 +265,16 @@ void TIB_Dataset::FillKeyRow() {
     std::memcpy(v.sqldata, &n, sizeof n);
     return;
   }
-  for (int i = 0; i < key->GetColumnCount(); ++i) {
-    TIB_Column* k = key->GetColumns(i);
-    const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
-    TIB_Column* f = nullptr;
-    if (!FFields->FindByName(name, f)) continue;
+  if (!FKeyCopyValid) {
+    FKeyCopy.clear();
+    for (int i = 0; i < key->GetColumnCount() && i < FKeyLinks.Count(); ++i) {
+      const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
+      TIB_Column* f = nullptr;
+      if (FFields->FindByName(name, f)) FKeyCopy.emplace_back(f, key->GetColumns(i));
+    }
+    FKeyCopyValid = true;
+  }
+  for (const auto& [f, k] : FKeyCopy) {
     const XSQLVAR& from = *f->GetPSQLVAR();
     XSQLVAR& to = *k->GetPSQLVAR();
     const size_t size = static_cast<size_t>(from.sqllen) + ((from.sqltype & ~1) == SQL_VARYING ? 2 : 0);
@@ -461,7 +468,8 @@ void TIB_Dataset::SysBuildSelect() {
   auto addList = [&](const TStrings& List, bool InFront) {
     if (List.Count() == 0) return;
     if (FBuildingPlan) {
-      AddConditionsToWhere(List, where, InFront);
+      // The first pass wrote the front and search conditions already: only the plan's own are new.
+      if (&List == &FAddedConditions) AddConditionsToWhere(List, where, InFront);
       return;
     }
     if (!masterOnly) AddConditionsToWhere(List, where, InFront);
@@ -471,7 +479,8 @@ void TIB_Dataset::SysBuildSelect() {
   addList(FFrontConditions, true);
   if (!FBuildingPlan && master) {
     for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
-      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + MasterParamName(i));
+      const std::string param = GetIsBindingCursor() ? "BIND_" + std::to_string(i) : MasterParamName(i);
+      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + param);
     }
   }
   addList(FSearchConditions, false);
@@ -526,6 +535,7 @@ void TIB_Dataset::SysBuildSelect() {
 
 void TIB_Dataset::SysResetDescription() {
   TIB_Statement::SysResetDescription();
+  FKeyCopyValid = false;
   FFrontConditions.Clear();
   FSearchConditions.Clear();
   FAddedConditions.Clear();

@@ -31,30 +31,71 @@ int32_t LowBit(int32_t i) { return i & -i; }
 // ---------------------------------------------------------------------------------------------------------
 // Hashing keys
 
-size_t TIB_NodeList::KeyHash::operator()(const uint8_t* K) const noexcept {
+size_t TIB_NodeList::TKeyMap::Hash(const uint8_t* K) const noexcept {
   uint64_t h = 1469598103934665603ull;
-  for (int32_t i = 0; i < Length; ++i) h = (h ^ K[i]) * 1099511628211ull;
+  for (int32_t i = 0; i < FKeyLength; ++i) h = (h ^ K[i]) * 1099511628211ull;
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
-bool TIB_NodeList::KeyEq::operator()(const uint8_t* A, const uint8_t* B) const noexcept {
-  return Length > 0 && std::memcmp(A, B, static_cast<size_t>(Length)) == 0;
+void TIB_NodeList::TKeyMap::Rehash(size_t Capacity) {
+  std::vector<TIB_Node*> old;
+  old.swap(FSlots);
+  FSlots.assign(Capacity, nullptr);
+  FUsed = FSize = 0;
+  for (TIB_Node* n : old) {
+    if (n && n != Tomb()) emplace(nullptr, n);
+  }
 }
 
-void TIB_NodeList::MapErase(TKeyMap& Map, const uint8_t* Key, TIB_Node* Node) {
-  auto [b, e] = Map.equal_range(Key);
-  for (auto it = b; it != e; ++it) {
-    if (it->second == Node) {
-      Map.erase(it);
+void TIB_NodeList::TKeyMap::reserve(size_t Count) {
+  size_t cap = 16;
+  while (cap < Count * 2) cap *= 2;
+  if (cap > FSlots.size()) Rehash(cap);
+}
+
+void TIB_NodeList::TKeyMap::emplace(const uint8_t*, TIB_Node* Node) {
+  if ((FUsed + 1) * 10 > FSlots.size() * 7) {
+    size_t cap = 16;
+    while (cap < (FSize + 1) * 2) cap *= 2;
+    Rehash(cap);
+  }
+  const size_t mask = FSlots.size() - 1;
+  for (size_t i = Hash(KeyOf(Node)) & mask;; i = (i + 1) & mask) {
+    if (!FSlots[i] || FSlots[i] == Tomb()) {
+      if (!FSlots[i]) ++FUsed;
+      FSlots[i] = Node;
+      ++FSize;
       return;
     }
   }
 }
 
-TIB_Node* TIB_NodeList::MapFind(const TKeyMap& Map, const uint8_t* Key) {
-  if (Map.empty()) return nullptr;
-  auto it = Map.find(Key);
-  return it == Map.end() ? nullptr : it->second;
+void TIB_NodeList::TKeyMap::Erase(TIB_Node* Node) {
+  if (FSize == 0) return;
+  const size_t mask = FSlots.size() - 1;
+  for (size_t i = Hash(KeyOf(Node)) & mask; FSlots[i]; i = (i + 1) & mask) {
+    if (FSlots[i] == Node) {
+      FSlots[i] = Tomb();
+      --FSize;
+      return;
+    }
+  }
+}
+
+TIB_Node* TIB_NodeList::TKeyMap::Find(const uint8_t* Key) const {
+  if (FSize == 0 || FKeyLength <= 0) return nullptr;
+  const size_t mask = FSlots.size() - 1;
+  for (size_t i = Hash(Key) & mask; FSlots[i]; i = (i + 1) & mask) {
+    TIB_Node* n = FSlots[i];
+    if (n != Tomb() && std::memcmp(KeyOf(n), Key, static_cast<size_t>(FKeyLength)) == 0) return n;
+  }
+  return nullptr;
+}
+
+void TIB_NodeList::TKeyMap::clear() noexcept {
+  FSlots.clear();
+  FSlots.shrink_to_fit();
+  FSize = FUsed = 0;
 }
 
 void TIB_NodeList::EnsureMainMap() {
@@ -68,7 +109,7 @@ void TIB_NodeList::EnsureMainMap() {
 // ---------------------------------------------------------------------------------------------------------
 // Construction and memory
 
-TIB_NodeList::TIB_NodeList() : FMainMap(MakeKeyMap()), FRetainedMap(MakeKeyMap()), FPendingMap(MakeKeyMap()) {
+TIB_NodeList::TIB_NodeList() : FMainMap(MakeKeyMap()), FRetainedMap(MakeKeyMap()), FPendingMap(MakeKeyMap(true)) {
   FHead = NewSentinel();
   FTail = NewSentinel();
   Reset(true);
@@ -107,7 +148,7 @@ void TIB_NodeList::SetKeyLength(int32_t Value) {
   FKeyLength = Value;
   FMainMap = MakeKeyMap();
   FRetainedMap = MakeKeyMap();
-  FPendingMap = MakeKeyMap();
+  FPendingMap = MakeKeyMap(true);
   FSlabSize = 0;
   Reset(true);
 }
@@ -756,7 +797,7 @@ void TIB_NodeList::SeekKey(const uint8_t* Key) {
 // Clearing and invalidating
 
 void TIB_NodeList::ClearPendingInserts() {
-  for (auto& [key, n] : FPendingMap) n->Flags &= static_cast<uint16_t>(~nfPending);
+  FPendingMap.ForEach([](TIB_Node* n) { n->Flags &= static_cast<uint16_t>(~nfPending); });
   FPendingMap.clear();
 }
 

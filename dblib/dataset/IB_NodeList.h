@@ -22,7 +22,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "dblib/IB_BlobNode.h"
@@ -230,19 +229,38 @@ private:
   void EnsureTree();
   int32_t DeletedUpTo(int32_t Row) const;
   void TreeAdd(int32_t Row, int32_t Delta);
-  // Hashed keys.
-  struct KeyHash {
-    int32_t Length;
-    size_t operator()(const uint8_t* K) const noexcept;
+  // Nodes hashed by key bytes (open addressing, linear probing). A node's key must not change while it
+  // is in a table: take it out, change the key, put it back.
+  class TKeyMap {
+  public:
+    TKeyMap(int32_t KeyLength = 0, bool ServerKey = false) : FKeyLength(KeyLength), FServerKey(ServerKey) {}
+    void emplace(const uint8_t*, TIB_Node* Node);
+    void Erase(TIB_Node* Node);
+    TIB_Node* Find(const uint8_t* Key) const;
+    void clear() noexcept;
+    bool empty() const noexcept { return FSize == 0; }
+    void reserve(size_t Count);
+    template <class F>
+    void ForEach(F Fn) const {
+      for (TIB_Node* n : FSlots) {
+        if (n && n != Tomb()) Fn(n);
+      }
+    }
+
+  private:
+    static TIB_Node* Tomb() noexcept { return reinterpret_cast<TIB_Node*>(uintptr_t{1}); }
+    const uint8_t* KeyOf(const TIB_Node* N) const noexcept { return FServerKey ? N->ServerKey() : N->KeyData(); }
+    size_t Hash(const uint8_t* K) const noexcept;
+    void Rehash(size_t Capacity);
+    std::vector<TIB_Node*> FSlots;
+    size_t FSize = 0;
+    size_t FUsed = 0;
+    int32_t FKeyLength;
+    bool FServerKey;
   };
-  struct KeyEq {
-    int32_t Length;
-    bool operator()(const uint8_t* A, const uint8_t* B) const noexcept;
-  };
-  using TKeyMap = std::unordered_multimap<const uint8_t*, TIB_Node*, KeyHash, KeyEq>;
-  TKeyMap MakeKeyMap() const { return TKeyMap(16, KeyHash{FKeyLength}, KeyEq{FKeyLength}); }
-  static void MapErase(TKeyMap& Map, const uint8_t* Key, TIB_Node* Node);
-  static TIB_Node* MapFind(const TKeyMap& Map, const uint8_t* Key);
+  TKeyMap MakeKeyMap(bool ServerKey = false) const { return TKeyMap(FKeyLength, ServerKey); }
+  static void MapErase(TKeyMap& Map, const uint8_t*, TIB_Node* Node) { Map.Erase(Node); }
+  static TIB_Node* MapFind(const TKeyMap& Map, const uint8_t* Key) { return Map.Find(Key); }
   void EnsureMainMap();
   // Record store.
   uint8_t* StoreAlloc(int32_t Length);

@@ -115,11 +115,17 @@ TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateKind Kind) {
   TEntry& e = FEntries[Kind];
   if (!e.Statement) e.Statement = NewStatement();
   if (!FDataset->GetPrepared()) return e.Statement;
+  // The statement runs where the dataset runs, also after the dataset was given another transaction.
+  if (e.Statement->GetIB_Connection() != FDataset->GetIB_Connection()) {
+    Release(e, false);
+    e.Statement->SetIB_Connection(FDataset->GetIB_Connection());
+  }
+  if (e.Statement->GetIB_Transaction() != FDataset->GetIB_Transaction()) {
+    e.Statement->SetIB_Transaction(FDataset->GetIB_Transaction());
+  }
   // A statement that re-prepared itself lost its bindings: built again.
   if (e.Bound && !(e.Statement->GetPrepared() && e.Statement->GetSQLIsValid())) Release(e, false);
   if (!e.Bound) {
-    e.Statement->SetIB_Connection(FDataset->GetIB_Connection());
-    e.Statement->SetIB_Transaction(FDataset->GetIB_Transaction());
     e.Bindings.clear();
     BuildStatement(Kind, e);
     e.Bound = true;
@@ -317,15 +323,21 @@ int32_t TIB_UpdateSQL::RunDML(TIB_Statement& S, const std::vector<TBinding>& Bin
   // A change that may touch several rows runs inside a savepoint, so that it can be undone alone.
   Guard = Guard && (type == stUpdate || type == stDelete);
   if (Guard) S.ExecuteImmediate(std::string("SAVEPOINT ") + kSavepoint);
+  TScopeExit release([&] {
+    if (Guard) RunReported([&] { S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY"); });
+  });
   S.Execute();
   const int32_t rows = S.GetRowsAffected();
-  if (Guard) {
-    if (rows > 1) {
-      S.ExecuteImmediate(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
-    }
-    S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY");
-  }
+  if (Guard && rows > 1) S.ExecuteImmediate(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
   return rows;
+}
+
+bool TIB_UpdateSQL::MayTouchSeveral(TIB_UpdateKind Kind) {
+  if (FLists[Kind]->Count() > 0) return true;  // a custom statement may say anything
+  const bool searched = Kind == ukDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
+  if (!searched) return false;  // WHERE CURRENT OF names one row
+  // Keys taken from the primary key or the DB_KEY name one row; KeyLinks of the application may not.
+  return FDataset->GetCachedUpdates() || !FDataset->GetKeyLinksAutoDefined();
 }
 
 void TIB_UpdateSQL::RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateKind Kind) {
@@ -355,8 +367,7 @@ void TIB_UpdateSQL::ExecEdit() {
   if (FLists[ukEdit]->Count() > 0 || (FDataset->GetPreparedEdits() && !FDataset->GetCachedUpdates())) {
     TIB_Statement* s = GetEditStatement();
     const TEntry& e = FEntries[ukEdit];
-    const bool positioned = FLists[ukEdit]->Count() == 0 && !FDataset->GetSearchedEdits();
-    const int32_t rows = RunDML(*s, e.Bindings, !positioned);
+    const int32_t rows = RunDML(*s, e.Bindings, MayTouchSeveral(ukEdit));
     RaiseCount(rows, s->GetStatementType() & 0x7F, ukEdit);
   } else {
     OneOffEdit();
@@ -375,8 +386,7 @@ void TIB_UpdateSQL::ExecInsert() {
 void TIB_UpdateSQL::ExecDelete() {
   if (FLists[ukDelete]->Count() > 0 || !FDataset->GetCachedUpdates()) {
     TIB_Statement* s = GetDeleteStatement();
-    const bool positioned = FLists[ukDelete]->Count() == 0 && !FDataset->GetSearchedDeletes();
-    const int32_t rows = RunDML(*s, FEntries[ukDelete].Bindings, !positioned);
+    const int32_t rows = RunDML(*s, FEntries[ukDelete].Bindings, MayTouchSeveral(ukDelete));
     RaiseCount(rows, s->GetStatementType() & 0x7F, ukDelete);
   } else {
     if (!FDataset->GetSearchedDeletes()) throw EIB_DatasetError(SNotReadyYet);

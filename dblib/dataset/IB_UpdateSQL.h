@@ -92,6 +92,8 @@ private:
   // Executes S, bound, inside a savepoint that is undone when more than one row changed.
   int32_t RunDML(TIB_Statement& S, const std::vector<TBinding>& Bindings, bool Guard);
   void RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateKind Kind);
+  // Whether the prepared statement of Kind may change more than one row (and needs a savepoint).
+  bool MayTouchSeveral(TIB_UpdateKind Kind);
   void RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateKind Kind);
   void OneOffEdit();
   void OneOffDelete();

@@ -83,11 +83,54 @@ TEST_F(BDatasetTest, BookmarksFindRowsAgainAndAreCheckedStrictly) {
   EXPECT_EQ(Id(q), 35);
   q->SetBookmark("");
   EXPECT_TRUE(q->GetBof());
+  // Keys are canonical: a bookmark taken while a VARCHAR key is edited shorter equals the bookmark of the
+  // row fetched with that key.
+  Exec("UPDATE T SET NAME = 'a long name' WHERE ID = 2");
+  TStringList links;
+  links.SetText("T.NAME");
+  std::string marks[2];
+  for (int i = 0; i < 2; ++i) {
+    TIB_Query* k = NewQuery();
+    k->SetKeyLinks(links);
+    k->SetRequestLive(true);
+    k->Open();
+    k->SetRowNum(2);
+    if (i == 0) {
+      k->Edit();
+      k->GetFields()->ColumnByName("NAME")->SetAsString("x");
+      marks[0] = k->GetBookmark();
+      k->Post();
+    } else {
+      marks[1] = k->GetBookmark();
+    }
+    delete k;
+  }
+  EXPECT_EQ(marks[0], marks[1]);
   const std::string bad[] = {mark.substr(1), mark + "00", std::string(mark.size(), 'G'), "0x" + mark.substr(2)};
   for (const std::string& b : bad) {
     SCOPED_TRACE(b);
     EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { q->SetBookmark(b); }), "Invalid Bookmark String");
   }
+}
+
+// The buffer position walks rows without moving the current one and shows their values.
+TEST_F(BDatasetTest, TheBufferPositionShowsOtherRowsWithoutMovingTheCurrentOne) {
+  Fill(20);
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->SetRowNum(2);
+  q->SetBufferRowNum(15);  // fetched on demand
+  EXPECT_EQ(q->GetBufferRowNum(), 15);
+  EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 15);
+  EXPECT_EQ(Id(q), 2);
+  const std::string mark = q->GetBufferBookmark();
+  q->SetBufferRowNum(2);
+  EXPECT_EQ(q->GetBufferFields(), q->GetFields());
+  q->SetBufferBookmark(mark);
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "n15");
+  q->SetBufferRowNum(0);
+  EXPECT_TRUE(q->GetBufferBof());
+  EXPECT_TRUE(q->BufferFieldByName("ID")->GetIsNull());
 }
 
 // A refresh keeps the current row number and the rows with state (a selection here): the same rows come
@@ -107,6 +150,37 @@ TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {
   EXPECT_TRUE(q->GetRowSelected());
   q->SetRowNum(6);
   EXPECT_FALSE(q->GetRowSelected());
+}
+
+// What a commit does to an open query, by its CommitAction.
+TEST_F(BDatasetTest, ACommitLeavesTheQueryAsItsCommitActionSays) {
+  Fill(30);
+  struct Case {
+    TIB_CommitAction Action;
+    bool Active;
+    int32_t RowNum;
+    int32_t Buffered;
+  } cases[] = {{caClose, false, 0, 0},
+               {caFetchAll, true, 3, 30},
+               {caRefreshKeys, true, 3, 3},
+               {caRefresh, true, 3, 3},
+               {caInvalidateCursor, true, 3, 3}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(static_cast<int>(k.Action));
+    TIB_Query* q = NewQuery();
+    q->SetCommitAction(k.Action);
+    q->Open();
+    q->SetRowNum(3);
+    Tr->Commit();
+    EXPECT_EQ(q->GetActive(), k.Active);
+    EXPECT_EQ(q->GetRowNum(), k.RowNum);
+    EXPECT_EQ(q->GetBufferCount(), k.Buffered);
+    if (k.Active) {
+      q->Last();
+      EXPECT_EQ(Id(q), 30);
+    }
+    delete q;
+  }
 }
 
 // Cached deletes hide rows at once, cancelling brings them back at their place; applying writes them
@@ -191,6 +265,92 @@ TEST_F(BDatasetTest, AFailedApplyLosesNoChange) {
     if (Tr->GetStarted()) Tr->Rollback();
     delete q;
   }
+}
+
+// Edits, inserts and deletes stay in the buffer with their status until applied; the server then holds
+// exactly them.
+TEST_F(BDatasetTest, CachedEditsInsertsAndDeletesAreAppliedAsTheyShow) {
+  Fill(4);
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->Open();
+  q->SetRowNum(2);
+  q->Edit();
+  q->GetFields()->ColumnByName("NAME")->SetAsString("edited");
+  q->Post();
+  EXPECT_EQ(q->GetUpdateStatus(), usModified);
+  q->SetRowNum(3);
+  q->Delete();
+  q->Insert();
+  q->GetFields()->ColumnByName("ID")->SetAsInteger(100);
+  q->GetFields()->ColumnByName("NAME")->SetAsString("new");
+  q->Post();
+  EXPECT_EQ(q->GetUpdateStatus(), usInserted);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  EXPECT_EQ(Count("NAME = 'edited' OR ID IN (3, 100)"), 1);  // only the fetched row 3
+  Tr->ApplyUpdates();
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
+  EXPECT_EQ(Count("ID = 2 AND NAME = 'edited'"), 1);
+  EXPECT_EQ(Count("ID = 3"), 0);
+  EXPECT_EQ(Count("ID = 100 AND NAME = 'new'"), 1);
+}
+
+// Counts the commits that reach the client library and fails them while Fail is set.
+struct FailingCommit {
+  static inline bool Fail = false;
+  static inline decltype(TIB_EntryTable::isc_commit_transaction) Real = nullptr;
+  static ISC_STATUS Run(ISC_STATUS* S, isc_tr_handle* H) {
+    if (!Fail) return Real(S, H);
+    S[0] = isc_arg_gds;
+    S[1] = isc_lock_conflict;
+    S[2] = isc_arg_end;
+    return S[1];
+  }
+  TIB_Session* Session;
+  explicit FailingCommit(TIB_Session* S) : Session(S) {
+    Real = S->Entries.isc_commit_transaction;
+    S->Entries.isc_commit_transaction = &Run;
+  }
+  ~FailingCommit() { Session->Entries.isc_commit_transaction = Real; }
+};
+
+// A commit that fails after the apply leaves every change pending (and nothing of it at the server),
+// so that the next apply writes it; a re-prepare drops pending changes without leaving the
+// transaction counting them.
+TEST_F(BDatasetTest, PendingChangesSurviveAFailedCommitAndLeaveTheCountRightOnReprepare) {
+  Fill(5);
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->Open();
+  for (int i = 0; i < 2; ++i) q->Delete();
+  FailingCommit failing(q->GetSession());
+  FailingCommit::Fail = true;
+  EXPECT_THROW(Tr->ApplyUpdates(), EIB_ISCError);
+  FailingCommit::Fail = false;
+  EXPECT_TRUE(q->GetUpdatesPending());
+  EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 2);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  EXPECT_EQ(Count("1 = 1"), 5);
+  q->ApplyUpdates();  // applied by hand, then rolled back: pending again
+  EXPECT_FALSE(q->GetUpdatesPending());
+  Tr->Rollback();
+  EXPECT_EQ(q->GetNodeList().GetDeletedCount(), 2);
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  q->Last();
+  EXPECT_EQ(q->GetBufferCount(), 3);  // the deletes are still pending after the reopen
+  Tr->ApplyUpdates();
+  EXPECT_EQ(Count("1 = 1"), 3);
+  TIB_Query* r = NewQuery();
+  r->SetCachedUpdates(true);
+  r->SetRequestLive(true);
+  r->Open();
+  r->Delete();
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 1);
+  r->Unprepare();
+  EXPECT_FALSE(r->GetUpdatesPending());
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
 }
 
 }  // namespace

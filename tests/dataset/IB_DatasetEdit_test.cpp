@@ -145,7 +145,9 @@ TEST_F(DatasetEditTest, ARefusedChangeNamesWhatWasRefused) {
 
 TEST_F(DatasetEditTest, EditWhileEditingKeepsThePendingChangeAndUnchangedValuesAreNotModified) {
   Fill(2);
-  CachedCursor* c = Live();
+  Exec("UPDATE T SET GRP = NULL WHERE ID = 2");
+  Tr->Commit();
+  CachedCursor* c = Live("SELECT ID, NAME, GRP FROM T ORDER BY ID");
   int posts = 0, cancels = 0;
   c->AfterPost = [&](TIB_Dataset*) { ++posts; };
   c->AfterCancel = [&](TIB_Dataset*) { ++cancels; };
@@ -164,6 +166,12 @@ TEST_F(DatasetEditTest, EditWhileEditingKeepsThePendingChangeAndUnchangedValuesA
   c->Next();  // a move posts with cancel-if-unchanged: nothing changed, so it cancels
   EXPECT_EQ(0, posts);
   EXPECT_EQ(1, cancels);
+  // A null column stays unchanged whatever data lies behind its null indicator (row 2's GRP is null).
+  c->Edit();
+  c->FieldByName("GRP")->SetAsInteger(99);
+  EXPECT_TRUE(c->GetModified());
+  c->FieldByName("GRP")->Clear();
+  EXPECT_FALSE(c->GetModified());
 }
 
 TEST_F(DatasetEditTest, ErrorEventsRetryAbortOrFail) {
@@ -299,9 +307,9 @@ TEST_F(DatasetEditTest, NewRowsTakeGeneratorAndServerDefaultValues) {
   Exec(
       "CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, I INTEGER DEFAULT NULL, J INTEGER DEFAULT 5, "
       "S VARCHAR(20) DEFAULT 'it''s', K SMALLINT DEFAULT 70000, U VARCHAR(31) DEFAULT CURRENT_USER, "
-      "DT DATE DEFAULT 'TODAY')");
+      "DT DATE DEFAULT 'TODAY', E INTEGER DEFAULT CURRENT_CONNECTION)");
   Tr->Commit();
-  CachedCursor* c = Live("SELECT ID, I, J, S, K, U, DT FROM N");
+  CachedCursor* c = Live("SELECT ID, I, J, S, K, U, DT, E FROM N");
   c->GetGeneratorLinks().SetText("ID=G");
   c->SetGetServerDefaults(true);
   for (int round = 1; round <= 2; ++round) {
@@ -312,6 +320,7 @@ TEST_F(DatasetEditTest, NewRowsTakeGeneratorAndServerDefaultValues) {
     EXPECT_EQ("it's", c->FieldByName("S")->GetAsString());
     EXPECT_TRUE(c->FieldByName("K")->GetIsNull());
     EXPECT_TRUE(c->FieldByName("U")->GetIsNull());
+    EXPECT_TRUE(c->FieldByName("E")->GetIsNull());  // an expression, not 0
     EXPECT_EQ(static_cast<int>(Date()), static_cast<int>(c->FieldByName("DT")->GetAsDate()));
     c->Post();
   }

@@ -55,6 +55,25 @@ TEST_F(DatasetSQLTest, OrderingItemsChooseTheOrderByNumber) {
   EXPECT_EQ("", c->GetOrderingSQL(-2));
 }
 
+TEST_F(DatasetSQLTest, AnOrderingLinkPositionsAndPlansTheSelect) {
+  Fill(5);
+  TIB_Cursor* c = NewCursor("SELECT ID, NAME FROM T WHERE GRP >= 0");
+  c->GetOrderingItems().SetText("By id=ID;ID DESC");
+  c->GetOrderingLinks().SetText("ID=ITEM=1;POS;PLANASC=(T ORDER RDB$PRIMARY1)");
+  c->SetSearchText("ID <> 4");
+  c->SetOrderingItemNo(1);
+  EXPECT_EQ("ID", c->GetOrderingLink());
+  c->Prepare();
+  const std::string sql = c->GetSourceSQL();
+  EXPECT_NE(std::string::npos, sql.find("ID /*<*/ >= ?OLNK_ID"));
+  EXPECT_EQ("PLAN (T ORDER RDB$PRIMARY1)", Trim(GetSQLPlan(sql)));
+  // Each condition once.
+  EXPECT_EQ(sql.find("ID <> 4"), sql.rfind("ID <> 4"));
+  c->ParamByName("OLNK_ID")->SetAsInteger(3);
+  c->Open();
+  EXPECT_EQ(2, Walk(c));  // 3 and 5
+}
+
 TEST_F(DatasetSQLTest, TheKeyRelationComesFromAOneTableFromClause) {
   struct {
     const char* SQL;
