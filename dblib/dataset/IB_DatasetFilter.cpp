@@ -447,7 +447,11 @@ bool TIB_BDataset::IncSearchKey(char Key, bool SearchNow, bool SeekNearest, bool
     FMatchNumber = 0;
   }
   const bool printable = k >= 32;
-  if (FIncSearchText.empty() && !cleared && printable) FMatchNumber = 0;
+  if (FIncSearchText.empty() && !cleared && printable) {
+    // A new search moves the dataset: the scroll bracket begins (a pending edit is posted).
+    FMatchNumber = 0;
+    SysBeginScroll();
+  }
   int32_t startAt = 1;
   bool result = false;
   switch (k) {

@@ -328,10 +328,16 @@ TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
   delete q;
 }
 
+// A search posts a pending edit first; without an ordering column it is refused.
 TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
   TIB_Query* q = Query();
+  q->SetRequestLive(true);
   q->Open();
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("edited");
   EXPECT_FALSE(q->IncSearchKey('a', true, false, false));
+  EXPECT_FALSE(q->GetIsModifying());  // the first key of a search posted the edit
+  EXPECT_EQ(q->FieldByName("NAME")->GetAsString(), "edited");
   EXPECT_THROW(q->IncSearchString("a", 1, false), EIB_DatasetError);
   delete q;
 }
