@@ -491,5 +491,3 @@ void TIB_BDataset::SetRowSelected(bool Value) {
   if (n->IsSentinel()) return;
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
 }
-
-
