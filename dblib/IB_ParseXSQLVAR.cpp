@@ -160,10 +160,11 @@ double IscTimestampToDateTime(const ISC_TIMESTAMP& Value) {
   int64_t t = Value.timestamp_time;
   day += t / kIscUnitsPerDay;  // a time past midnight belongs to the following days
   t %= kIscUnitsPerDay;
-  const TDateTime time = EncodeTime(static_cast<uint16_t>(t / 36000000), static_cast<uint16_t>(t / 600000 % 60),
-                                    static_cast<uint16_t>(t / 10000 % 60), static_cast<uint16_t>(t % 10000 / 10));
+  // Whole milliseconds of the day (as EncodeTime counts them: an exact integer, then one division).
+  const TDateTime time = static_cast<double>(t / 10) / MSecsPerDay;
   // Before 1899-12-30 the time part counts backwards from the (negative) day.
-  return ComposeDateTime(static_cast<double>(day), time);
+  const auto d = static_cast<double>(day);
+  return day < 0 ? d - time : d + time;
 }
 
 ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {

@@ -503,6 +503,7 @@ void TIB_Statement::SysConnectionChanged(int Flag) {
 
 void TIB_Statement::TransactionLinkEvent(uint8_t AEvent) {
   if (AEvent == tleLinkBeforeLeave) SysTransactionChanged(false);
+  SysTransactionNotice(AEvent);
 }
 
 void TIB_Statement::SysTransactionChanged(bool Keep) {

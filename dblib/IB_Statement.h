@@ -391,6 +391,8 @@ protected:
   // Connection and transaction notices.
   virtual void SysConnectionChanged(int Flag);
   virtual void SysTransactionChanged(bool Keep);
+  // Every notice of the statement's transaction link (after the statement's own handling).
+  virtual void SysTransactionNotice(uint8_t /*AEvent*/) {}
   void TransactionLinkEvent(uint8_t AEvent);
 
   // Column property lists.

@@ -50,8 +50,10 @@ inline constexpr TCursor crAppStart = -19;
 // The screen: only the cursor shape that busy operations show.
 class TScreen {
 public:
-  TCursor GetCursor() const { return FCursor.load(); }
-  void SetCursor(TCursor Value) { FCursor.store(Value); }
+  // Release and acquire order suffice for a value that other threads only show; a sequentially
+  // consistent store would cost a locked instruction on every busy bracket.
+  TCursor GetCursor() const { return FCursor.load(std::memory_order_acquire); }
+  void SetCursor(TCursor Value) { FCursor.store(Value, std::memory_order_release); }
 
 private:
   std::atomic<TCursor> FCursor{crDefault};

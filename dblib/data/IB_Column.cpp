@@ -74,34 +74,8 @@ size_t TIB_Column::DataSize() const noexcept {
 
 // ---- buffer access --------------------------------------------------------------------------------
 
-uint8_t* TIB_Column::Data() const {
-  if (!FLaidOut || !FRow) return nullptr;
-  uint8_t* buf = FReadingOld ? FRow->GetOldRecordBuffer() : FRow->GetRecordBuffer();
-  return buf ? buf + FOffset + 2 : nullptr;
-}
-
-uint8_t* TIB_Column::OldData() const {
-  if (!FLaidOut || !FRow || !FRow->GetOldRecordBuffer()) return nullptr;
-  return FRow->GetOldRecordBuffer() + FOffset + 2;
-}
-
-int16_t TIB_Column::ReadInd(size_t Offset, bool Old) const {
-  if (!FLaidOut || !FRow) return -1;
-  const uint8_t* buf = Old ? FRow->GetOldRecordBuffer() : FRow->GetRecordBuffer();
-  if (!buf) return -1;
-  int16_t ind;
-  std::memcpy(&ind, buf + Offset, 2);
-  return ind;
-}
-
-int16_t TIB_Column::NullInd() const { return ReadInd(FOffset, FReadingOld); }
-
-int16_t TIB_Column::OldNullInd() const { return ReadInd(FOffset, true); }
-
 void TIB_Column::SetNullInd(int16_t Value) {
-  if (!FLaidOut || !FRow) return;
-  uint8_t* buf = FReadingOld ? FRow->GetOldRecordBuffer() : FRow->GetRecordBuffer();
-  if (buf) std::memcpy(buf + FOffset, &Value, 2);
+  if (uint8_t* slot = FReadingOld ? FOldSlot : FSlot) std::memcpy(slot, &Value, 2);
 }
 
 uint16_t TIB_Column::GetVarLength() const {
@@ -213,10 +187,6 @@ bool TIB_Column::GetPreventChange() {
 
 // ---- null state -----------------------------------------------------------------------------------
 
-bool TIB_Column::GetIsNull() const { return NullInd() == -1; }
-
-bool TIB_Column::GetOldIsNull() const { return OldNullInd() == -1; }
-
 void TIB_Column::SetNull(bool Value) {
   if (Value == GetIsNull()) return;
   BeforeModify();
@@ -255,10 +225,8 @@ int64_t TIB_Column::GetBlobSize() { return 0; }
 bool TIB_Column::GetIsLoaded() { return true; }
 
 bool TIB_Column::GetIsModified() {
-  const uint8_t* cur = FRow ? FRow->GetRecordBuffer() : nullptr;
-  const uint8_t* old = FRow ? FRow->GetOldRecordBuffer() : nullptr;
-  if (!FLaidOut || !cur || !old) return false;
-  return std::memcmp(cur + FOffset, old + FOffset, DataSize() + 2) != 0;
+  if (!FSlot || !FOldSlot) return false;
+  return std::memcmp(FSlot, FOldSlot, DataSize() + 2) != 0;
 }
 
 std::string TIB_Column::GetOldAsString() {
@@ -477,8 +445,8 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
 }
 
 bool TIB_Column::GetIsChanged() {
-  if (!FSavedValue || !FLaidOut || !FRow || !FRow->GetRecordBuffer()) return false;
-  return std::memcmp(FSavedValue.get(), FRow->GetRecordBuffer() + FOffset, DataSize() + 2) != 0;
+  if (!FSavedValue || !FSlot) return false;
+  return std::memcmp(FSavedValue.get(), FSlot, DataSize() + 2) != 0;
 }
 
 void TIB_Column::Clear() { SetNull(true); }
@@ -609,9 +577,7 @@ void TIB_Column::BeforeModify() {
     FRow->NotifyBeforeChange(this);
   }
   // The old value, for GetIsChanged.
-  if (const uint8_t* record = FLaidOut ? FRow->GetRecordBuffer() : nullptr) {
-    std::memcpy(FSavedValue.get(), record + FOffset, size);
-  }
+  if (FSlot) std::memcpy(FSavedValue.get(), FSlot, size);
 }
 
 void TIB_Column::AfterModify() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,8 +69,8 @@ public:
   bool GetPreventChange();
 
   // Null state.
-  bool GetIsNull() const;
-  bool GetOldIsNull() const;
+  bool GetIsNull() const noexcept { return IndAt(FReadingOld ? FOldSlot : FSlot) == -1; }
+  bool GetOldIsNull() const noexcept { return IndAt(FOldSlot) == -1; }
   void SetNull(bool Value);
 
   // Virtual operations, in the order the column classes override them.
@@ -217,11 +218,14 @@ public:
 protected:
   // Value access for the column classes. Data() is the current value's bytes (the old value's while
   // an old-value reader runs); all access goes through memcpy, as positions in the record are unaligned.
-  uint8_t* Data() const;
-  uint8_t* OldData() const;
-  int16_t NullInd() const;
+  uint8_t* Data() const noexcept {
+    uint8_t* slot = FReadingOld ? FOldSlot : FSlot;
+    return slot ? slot + 2 : nullptr;
+  }
+  uint8_t* OldData() const noexcept { return FOldSlot ? FOldSlot + 2 : nullptr; }
+  int16_t NullInd() const noexcept { return IndAt(FReadingOld ? FOldSlot : FSlot); }
   void SetNullInd(int16_t Value);
-  int16_t OldNullInd() const;
+  int16_t OldNullInd() const noexcept { return IndAt(FOldSlot); }
   // A VARCHAR's stored length, never above sqllen (0 when null).
   uint16_t GetVarLength() const;
   void SetVarLength(uint16_t Value);
@@ -246,14 +250,23 @@ protected:
 private:
   friend class TIB_Row;
 
-  int16_t ReadInd(size_t Offset, bool Old) const;
+  // The null indicator at Slot; a column not laid out reads as null.
+  static int16_t IndAt(const uint8_t* Slot) noexcept {
+    if (!Slot) return -1;
+    int16_t ind;
+    std::memcpy(&ind, Slot, 2);
+    return ind;
+  }
 
   TIB_Row* FRow;
   int16_t FFieldNo;
   XSQLVAR* FPSQLVAR;
   // Positions in the row's buffers (set by the row's layout): null indicator, value 2 bytes further.
+  // The slots point at the indicator in the current and the old record buffer; both are null until the
+  // column is laid out, and the row frees its buffers only together with its columns.
   size_t FOffset = 0;
-  bool FLaidOut = false;
+  uint8_t* FSlot = nullptr;
+  uint8_t* FOldSlot = nullptr;
   // True while an old-value reader has switched the column onto the old buffer.
   bool FReadingOld = false;
   std::string FDomainName;

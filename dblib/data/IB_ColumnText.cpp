@@ -41,26 +41,39 @@ TIB_ColumnText::TIB_ColumnText(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVA
 }
 
 std::string TIB_ColumnText::GetTextValue() {
-  if (GetIsNull()) return std::string();
+  // One named result for every return, so the text is built in place and never moved.
+  std::string text;
   const uint8_t* data = Data();
-  if (!data) return std::string();
+  if (!data || NullInd() == -1) return text;
   const char* start;
-  size_t max;
+  size_t max = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
   if (IsVarChar()) {
     start = reinterpret_cast<const char*>(data) + 2;
-    max = GetVarLength();
+    uint16_t len;
+    std::memcpy(&len, data, 2);
+    max = std::min<size_t>(len, max);
   } else {
     start = reinterpret_cast<const char*>(data);
-    max = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
   }
   const void* zero = std::memchr(start, 0, max);
-  std::string text(start, zero ? static_cast<const char*>(zero) - start : max);
+  size_t end = zero ? static_cast<size_t>(static_cast<const char*>(zero) - start) : max;
+  // Cutting blanks at the ends (trimming kinds 2 to 4) happens on the buffer, so the text is made once;
+  // the case change touches only ASCII letters, which trimming never cuts, so the order does not matter.
+  const int trimming = GetRow()->GetIsKeyRow() ? 0 : GetTrimming();
+  size_t begin = 0;
+  if (trimming == 2 || trimming == 3) {
+    while (begin < end && static_cast<unsigned char>(start[begin]) <= ' ') ++begin;
+  }
+  if (trimming == 2 || trimming == 4) {
+    while (end > begin && static_cast<unsigned char>(start[end - 1]) <= ' ') --end;
+  }
+  text.assign(start + begin, end - begin);
   if (GetCharCase() == 1) {
     text = UpperCase(text);
   } else if (GetCharCase() == 2) {
     text = LowerCase(text);
   }
-  if (!GetRow()->GetIsKeyRow()) ApplyTrimming(text, GetTrimming());
+  if (trimming == 1 || trimming == 5) ApplyTrimming(text, trimming);
   return text;
 }
 

@@ -307,7 +307,8 @@ void TIB_Row::LayoutBuffers(int N) {
   auto place = [&](TIB_Column* col) {
     XSQLVAR* var = col->GetPSQLVAR();
     col->FOffset = pos;
-    col->FLaidOut = true;
+    col->FSlot = FRecordBuffer.get() + pos;
+    col->FOldSlot = FOldRecordBuffer.get() + pos;
     var->sqlind = reinterpret_cast<ISC_SHORT*>(FRecordBuffer.get() + pos);
     var->sqldata = reinterpret_cast<ISC_SCHAR*>(FRecordBuffer.get() + pos + 2);
     pos += 2 + col->DataSize();

@@ -29,7 +29,11 @@ public:
   bool GetCursorIsOpen() const override { return FD.FCursorOpen; }
   TIB_CommitAction GetCommitAction() const override { return FD.FCommitAction; }
   bool GetHoldsRowLock() const override { return FD.FRowLockHeld; }
-  void ClearRowLock() override { FD.FRowLockHeld = false; }
+  // The transaction released the lock with a savepoint and lowered its count itself.
+  void ClearRowLock() override {
+    FD.FRowLockHeld = false;
+    FD.FRowLockTransaction = nullptr;
+  }
   bool GetHasPartner() const override { return false; }
   TIB_DMLCacheFlags GetDMLCacheFlags() const override { return FD.FDMLCacheFlags; }
   void Post() override {
@@ -98,6 +102,7 @@ void TIB_Dataset::BeforeDestruction() {
   // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
   FOpening = false;
   FClosing = false;
+  ReleaseRowLock();
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
   RunReported([&] { FUpdateSQL->DeallocateAll(); });
@@ -279,6 +284,7 @@ void TIB_Dataset::EndDeferEvents() {
 
 void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
   if (HasState(csDestroying)) return;
+  SyncKeySourceCriteria();
   if (!GetIsUnidirectional() && FDeferCount > 0) {
     FDataChangePending = true;
     return;
@@ -291,7 +297,11 @@ void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
 
 void TIB_Dataset::Perform(int32_t Code) {
   switch (Code) {
-    case dnInvalidateSQL: InvalidateSQL(); break;
+    case dnInvalidateSQL:
+      InvalidateSQL();
+      // A detail that searches with its master changes the master's EXISTS condition too.
+      if (TIB_Dataset* m = GetMasterDataset(); FMasterSearch && m && m->FState == dssSearch) m->Perform(Code);
+      break;
     case dnBeforeOpen: FireEvent(BeforeOpen); break;
     case dnAfterOpen: FireEvent(AfterOpen); break;
     case dnBeforeClose: FireEvent(BeforeClose); break;

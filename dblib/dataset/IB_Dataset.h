@@ -32,6 +32,8 @@
 
 class TIB_Dataset;
 class TIB_UpdateSQL;
+class TIB_KeyDataLink;
+class TIB_MasterDataLink;
 
 // A flag shared between an object and the frames of its running operations: the object clears it when
 // it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
@@ -405,6 +407,41 @@ public:
   // A DML notice of another dataset that matched the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item);
 
+  // ---- data sources, links, search mode and row locks (IB_DatasetSearch.cpp) ----------------------------
+  // Puts a data source first in the list (a detail's master link hears every event first).
+  void MoveDataSourceToFront(TIB_DatasetSourceIntf* ASource);
+  int32_t GetDeferEventsCount() const noexcept { return FDeferCount; }
+  // A search is being posted (its criteria become conditions and the query opens).
+  bool GetPostingSearch() const noexcept { return FSearchPostCount > 0; }
+  // Raises "Searching is not allowed" with PreventSearching; else closes, prepares and enters dssSearch.
+  void EnterSearchMode();
+  // Posts the search: the criteria become conditions and, with Open, the query opens.
+  void PostSearch(bool Open = true);
+  void CancelSearch();
+  void SaveSearch();
+  void ClearSearch();
+  void RecallSearch();
+  void RecallLastSearch();
+  // The links' criteria as NAME=VALUE items of List, and back.
+  void WriteSearchToList(TStrings* List);
+  void ReadSearchFromList(TStrings* List);
+  // The list criteria are written to or read from while WriteSearchToList or ReadSearchFromList runs.
+  TStrings* GetSearchTransferList() const noexcept { return FSearchTransfer; }
+  // This dataset, and every master up its chain that it searches with, is in search mode.
+  bool IsSearchChain();
+  // The search actions 0-6 on every detail with MasterSearch whose master source shows this dataset:
+  // 0 save, 1 clear, 2 recall, 3 recall last, 4 write to and 5 read from the transfer list, 6 follow.
+  void CascadeSearch(int32_t Action);
+  void FollowMasterSearch();
+  // The master moved to another row: an open detail runs again with the new master values.
+  void FollowMasterRow();
+  // The data links that carry KeySource and MasterSource (owned by the dataset; nil until a source is set).
+  TIB_KeyDataLink* GetKeyDataLink() const noexcept { return FKeyDataLink; }
+  TIB_MasterDataLink* GetMasterDataLink() const noexcept { return FMasterDataLink; }
+  bool GetRowLockHeld() const noexcept { return FRowLockHeld; }
+  // Drops a held row lock (the transaction's lock count falls only when a lock was taken).
+  void ReleaseRowLock() noexcept;
+
   // ---- the statement's steps ---------------------------------------------------------------------------
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
@@ -490,6 +527,25 @@ protected:
   [[noreturn]] void Refuse(TIB_Msg<EIB_DatasetError> Id);
   // How the dataset's transaction sees it.
   TIB_TransactionDatasetIntf* GetTransactionSite() const;
+
+  // Search mode and row locks.
+  // After a commit or rollback retaining and at the transaction's end the row lock is gone.
+  void SysTransactionNotice(uint8_t AEvent) override;
+  virtual void SysEnterSearch();
+  virtual void SysPostSearch(bool Open);
+  // With a key source in search mode, the current row becomes its criteria.
+  void SyncKeySourceCriteria();
+  // Unpreparing: the links drop their criteria and their saved criteria.
+  void ForgetLinkCriteria();
+  // The owned key or master data link follows the source just set.
+  void LinkKeySource();
+  void LinkMasterSource();
+  TStrings* FSearchTransfer = nullptr;
+  int32_t FSearchPostCount = 0;
+  bool FWasActiveBeforeMasterSearch = false;
+  TIB_Transaction* FRowLockTransaction = nullptr;
+  TIB_KeyDataLink* FKeyDataLink = nullptr;
+  TIB_MasterDataLink* FMasterDataLink = nullptr;
 
   // Open and close.
   bool SysOpen();

@@ -319,7 +319,11 @@ void TIB_Dataset::Cancel() {
 }
 
 void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
-  if (FState == dssSearch || !GetIsModifying()) return;
+  if (FState == dssSearch) {
+    SysPostSearch(true);
+    return;
+  }
+  if (!GetIsModifying()) return;
   if (FPostCount > 0 && !(Retaining && FRetainingCount == 0)) return;
   TCountGuard posting(FPostCount);
   int32_t dummy = 0;
@@ -339,7 +343,7 @@ void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
   FOldState = FState;
   SysApplyUpdate(CancelUnmodified && !Retaining);
   if (!Retaining) {
-    FRowLockHeld = false;
+    ReleaseRowLock();
     SysUpdateState();
     SyncKeySource();
   }
@@ -470,17 +474,13 @@ void TIB_Dataset::SysLockRow() {
   }
   if (!locked) IB_Raise<EIB_DatasetError>(IBMsg::RecordIsLockedByAnotherUser);
   FRowLockHeld = true;
+  FRowLockTransaction = t;
+  if (t) t->AdjustLockedRowCount(1);
 }
 
 void TIB_Dataset::SysCancel() {
   if (FState == dssSearch) {
-    FSearchConditions.Clear();
-    FSearchText.clear();
-    if (TIB_Transaction* t = GetIB_Transaction(); t && t->GetStarted()) {
-      InvalidateSQL();
-      PrepareCore();
-    }
-    SetState(dssPrepared);
+    CancelSearch();
     return;
   }
   if (!GetIsModifying() || FCancelling) return;
@@ -501,7 +501,7 @@ void TIB_Dataset::SysCancel() {
       break;
     default: break;
   }
-  FRowLockHeld = false;
+  ReleaseRowLock();
   SysUpdateState();
   FRetainedInsert = false;
   Perform(dnAfterCancel);

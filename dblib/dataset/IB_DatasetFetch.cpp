@@ -121,6 +121,15 @@ bool TIB_Dataset::SysOpen() {
 
 void TIB_Dataset::SysExecute() {
   if (FActive) IB_Raise<EIB_Error>(IBMsg::DatasetIsCurrentlyOpen);
+  // Opened from search mode: a master that is searched with posts its search (and opens) first, and
+  // this dataset's criteria become conditions.
+  if (FState == dssSearch && FSearchPostCount == 0) {
+    TIB_Dataset* m = GetMasterDataset();
+    if (FMasterSearch && m && m->FState == dssSearch && (FMasterSearchFlags & (1u << msfOpenMasterOnOpen))) {
+      m->SysPostSearch(true);
+    }
+    if (FState == dssSearch) SysPostSearch(false);
+  }
   if (FMasterSource) {
     PrepareCore();
     ApplyMasterParams();
@@ -216,6 +225,7 @@ void TIB_Dataset::SysUnprepare() {
   TIB_Statement::SysUnprepare();
   FCursorNamed = false;
   FRecordCountValid = false;
+  if (!HasState(csDestroying)) ForgetLinkCriteria();
 }
 
 void TIB_Dataset::DoPreparedChanged() {
@@ -551,6 +561,8 @@ void TIB_Dataset::SysEndScroll() {
     return;
   }
   if (scrollable && FRefreshDepth > 0) return;
+  ReleaseRowLock();
+  SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
     StateChanged();

@@ -111,6 +111,13 @@ int32_t TIB_Dataset::GetRecordCount() {
 int32_t TIB_Dataset::SysRecordCount() {
   if (!FActive) PrepareCore();
   if (!FPrepared) return -1;
+  if (FState == dssSearch) {
+    // A detail searched with its master counts the master's rows; otherwise the criteria as they are
+    // now are counted, never a count cached for earlier ones.
+    TIB_Dataset* m = GetMasterDataset();
+    if (FMasterSearch && m && m->FState == dssSearch) return m->SysRecordCount();
+    FRecordCountValid = false;
+  }
   if (!FRecordCountValid) {
     FRecordCount = DoGetRecordCount();
     // Under read committed another transaction's commit changes the count at any time.
@@ -124,6 +131,8 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (!FPrepared) return -1;
   SysCheckTransaction(true);
   DoBeforeExecute();
+  // The criteria become conditions of the counted query, without opening it.
+  if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
     OnGetRecordCount(this, count);

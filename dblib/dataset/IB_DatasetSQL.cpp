@@ -730,20 +730,30 @@ TIB_Dataset* TIB_Dataset::GetMasterDataset() const { return DatasetOf(FMasterSou
 
 void TIB_Dataset::SetKeySource(TIB_DatasetLinkSource* Value) {
   if (Value == FKeySource) return;
+  // Each dataset once: a cycle further up the chain (one that does not pass here) ends the walk.
+  std::vector<const TIB_Dataset*> visited;
   for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetKeyDataset()) {
     if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
+    if (std::find(visited.begin(), visited.end(), d) != visited.end()) break;
+    visited.push_back(d);
   }
   FKeySource = Value;
+  LinkKeySource();
   if (FKeySource && FKeySeeking && FPrepared) Perform(dnKeySourceSync);
 }
 
 void TIB_Dataset::SetMasterSource(TIB_DatasetLinkSource* Value) {
   if (Value == FMasterSource) return;
+  // Each dataset once: a cycle further up the chain (one that does not pass here) ends the walk.
+  std::vector<const TIB_Dataset*> visited;
   for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetMasterDataset()) {
     if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
+    if (std::find(visited.begin(), visited.end(), d) != visited.end()) break;
+    visited.push_back(d);
   }
   const bool had = FMasterSource != nullptr;
   FMasterSource = Value;
+  LinkMasterSource();
   // The master conditions come and go with the master.
   if ((had || Value) && FMasterLinks.Count() > 0) InvalidateSQL();
 }

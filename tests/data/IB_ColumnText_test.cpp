@@ -39,6 +39,33 @@ TEST_F(TextColumnTest, TextIsCutToItsLengthPaddedAndTrimmedOnlyInResultColumns) 
   }
 }
 
+TEST_F(TextColumnTest, AResultColumnIsReadWithItsTrimmingKindAndCase) {
+  // Stored as written (trimming 0), then read with each kind; a tab is a blank to trimming too.
+  const std::string text = "\t a  b   c  ";
+  struct Case {
+    int16_t Type;
+    uint8_t Trimming, CharCase;
+    std::string Out;
+  };
+  const Case cases[] = {
+      {SQL_VARYING, 0, 0, text},          {SQL_TEXT, 0, 0, text + "  "},
+      {SQL_VARYING, 1, 0, "abc"},         {SQL_TEXT, 1, 0, "abc"},
+      {SQL_VARYING, 2, 0, "a  b   c"},    {SQL_TEXT, 2, 0, "a  b   c"},
+      {SQL_VARYING, 3, 0, "a  b   c  "},  {SQL_TEXT, 3, 0, "a  b   c    "},
+      {SQL_VARYING, 4, 0, "\t a  b   c"}, {SQL_TEXT, 4, 0, "\t a  b   c"},
+      {SQL_VARYING, 5, 0, "a b c"},       {SQL_TEXT, 5, 0, "a b c"},
+      {SQL_VARYING, 4, 1, "\t A  B   C"}, {SQL_TEXT, 2, 2, "a  b   c"},
+  };
+  for (const Case& c : cases) {
+    TIB_Column* col = Column(rtFields, MakeVar(static_cast<int16_t>(c.Type | 1), 14, "T"));
+    col->SetTrimming(0);
+    col->SetAsString(c.CharCase == 2 ? "\t A  B   C  " : text);
+    col->SetTrimming(c.Trimming);
+    col->SetCharCase(c.CharCase);
+    EXPECT_EQ(col->GetAsString(), c.Out) << c.Type << " " << int(c.Trimming) << " " << int(c.CharCase);
+  }
+}
+
 TEST_F(TextColumnTest, AKeyRowNeverTrims) {
   St.Vars = {MakeVar(SQL_TEXT | 1, 6, "K")};
   TIB_Row key(&St, rtFields);

@@ -1,0 +1,857 @@
+#include "dblib/dataset/IB_DataLink.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "dblib/IB_Parse.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_Row.h"
+#include "platform/Forms.h"
+#include "platform/Locale.h"
+#include "platform/ScopeGuards.h"
+#include "platform/SysUtils.h"
+
+// ---------------------------------------------------------------------------------------------------------
+// TIB_DataLink
+
+TIB_DataLink::TIB_DataLink(TComponent* AOwner) : TIB_Component(AOwner) {
+  if (GetBoundSession()) JoinSessionRegistry(srDataLinks);
+}
+
+TIB_DataLink::~TIB_DataLink() = default;
+
+void TIB_DataLink::BeforeDestruction() {
+  EndBusy();
+  RunReported([&] { SetDataSource(nullptr); });
+  DropDataSource();
+  LeaveSessionRegistry(srDataLinks);
+  TIB_Component::BeforeDestruction();
+}
+
+void TIB_DataLink::Loaded() {
+  TIB_Component::Loaded();
+  if (FReceiveFocus) {
+    if (TIB_Session* s = GetBoundSession()) DoReceiveFocus(s->GetFocused(frDataSource));
+  }
+}
+
+void TIB_DataLink::SetSession(TIB_Session* ASession) {
+  if (ASession == GetBoundSession()) return;
+  EndBusy();
+  LeaveSessionRegistry(srDataLinks);
+  TIB_Component::SetSession(ASession);
+  JoinSessionRegistry(srDataLinks);
+  if (ASession && !ASession->HasState(csLoading)) DoReceiveFocus(ASession->GetFocused(frDataSource));
+}
+
+void TIB_DataLink::SetDataSource(TIB_DataSource* Value) {
+  if (Value == FDataSource) return;
+  ProcessEvent(sleBeforeLeave, reinterpret_cast<intptr_t>(Value));
+  TIB_DataSource* old = FDataSource;
+  if (old) {
+    old->RemoveDataLink(this);
+    old->RemoveFreeNotification(this);
+  }
+  FDataSource = Value;
+  if (Value) {
+    Value->AddDataLink(this);
+    Value->FreeNotification(this);
+  }
+  ProcessEvent(sleAfterJoin, reinterpret_cast<intptr_t>(old));
+}
+
+void TIB_DataLink::DropDataSource() noexcept {
+  if (!FDataSource) return;
+  FDataSource->RemoveDataLink(this);
+  FDataSource->RemoveFreeNotification(this);
+  FDataSource = nullptr;
+}
+
+void TIB_DataLink::Notification(TComponent* AComponent, TOperation Operation) {
+  TIB_Component::Notification(AComponent, Operation);
+  if (Operation == opRemove && FDataSource && AComponent == static_cast<TComponent*>(FDataSource)) DropDataSource();
+}
+
+void TIB_DataLink::Fire(const TIB_DataLinkEvent& Event) {
+  if (Event && CanFire()) Event(this, FDataSource);
+}
+
+void TIB_DataLink::FireField(const TIB_DataLinkFieldEvent& Event, TIB_Column* Field) {
+  if (Event && CanFire()) Event(this, FDataSource, Field);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Dispatcher and requests
+
+void TIB_DataLink::ProcessEvent(int32_t AEvent, intptr_t AArg) {
+  switch (AEvent) {
+    case sleBeforeLeave: DoBeforeAssignment(); break;
+    case sleAfterJoin: DoAfterAssignment(); break;
+    case sleBeforeExecute: Fire(BeforeExecute); break;
+    case sleAfterExecute: Fire(AfterExecute); break;
+    case slePreparedChanged: DoPreparedChanged(); break;
+    case sleActiveChange:
+      SysActiveChanged();
+      Fire(OnActiveChange);
+      break;
+    case sleBeforeRowChange: SysBeforeRowChange(); break;
+    case sleLayoutChanged: DoLayoutChanged(); break;
+    case sleDataChange: DataChange(reinterpret_cast<TIB_Column*>(AArg)); break;
+    case sleUpdateData: UpdateData(reinterpret_cast<TIB_Column*>(AArg)); break;
+    case sleColumnsRebind: SysRebindField(); break;
+    case sleFocusColumn: Perform(dlnFocusControl, AArg); break;
+    case sleOrderingChanged: Fire(OnOrderingChanged); break;
+    case sleOrderingLinkChanged: Fire(OnOrderingLinkChanged); break;
+    case sleSearchingLinkChanged: Fire(OnSearchingLinkChanged); break;
+    case sleSearchAction: SearchAction(static_cast<int32_t>(AArg)); break;
+    default: break;
+  }
+  if (FAllEvents) SysAfterEvent(AEvent, AArg);
+}
+
+bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
+  switch (Code) {
+    case dlnAppendRequest: {
+      if (!FDataSource || !FDataSource->GetPrepared()) return false;
+      TIB_Dataset* d = GetDataset();
+      if (d->GetCanInsert()) {
+        if (d->GetIsModifying()) d->Post();
+        if (!d->GetIsUnidirectional()) d->SetRowNum(d->GetBufferCount() + 1);
+      }
+      return FDataSource->Perform(dsnInsertRequest);
+    }
+    case dlnFocusControl: return false;
+    case dlnInsertRequest: return FDataSource && FDataSource->Perform(dsnInsertRequest);
+    case dlnModify: return Modify();
+    case dlnDataChange:
+      if (FDataSource) DataChange(nullptr);
+      return FDataSource != nullptr;
+    case dlnFocusRequest: return FDataSource && FDataSource->Perform(dsnFocusRequest);
+    case dlnUpdateData:
+      if (FDataSource) UpdateData(nullptr);
+      return FDataSource != nullptr;
+    case dlnUpdateDataAll: return Perform(dlnUpdateData);
+    default: return false;
+  }
+}
+
+bool TIB_DataLink::Edit() { return FDataSource && FDataSource->Perform(dsnEditRequest); }
+
+bool TIB_DataLink::Modify() {
+  if (!FDataSource) return false;
+  TCountGuard<int32_t> level(FModifyLevel);
+  if (GetStatePrevented()) return false;
+  FDataSource->Perform(dsnModifyRequest);
+  const TIB_DatasetState s = GetDataState();
+  return s == dssSearch || s == dssEdit || s == dssInsert;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Queries
+
+TIB_Dataset* TIB_DataLink::GetDataset() const { return FDataSource ? FDataSource->GetDataset() : nullptr; }
+bool TIB_DataLink::GetPrepared() const { return FDataSource && FDataSource->GetPrepared(); }
+bool TIB_DataLink::GetActive() const { return FDataSource && FDataSource->GetActive(); }
+TIB_DatasetState TIB_DataLink::GetDataState() const { return FDataSource ? FDataSource->GetState() : dssInactive; }
+uint8_t TIB_DataLink::GetRowState() const { return FDataSource ? FDataSource->GetRowState() : 0; }
+bool TIB_DataLink::GetModifying() const { return FDataSource && FDataSource->GetModifying(); }
+bool TIB_DataLink::GetBof() const { return !GetDataset() || GetDataset()->GetBof(); }
+bool TIB_DataLink::GetEof() const { return !GetDataset() || GetDataset()->GetEof(); }
+bool TIB_DataLink::GetDatasetAtEnd() const { return GetDataset() && GetDataset()->GetBufferEof(); }
+int32_t TIB_DataLink::GetRowNum() const { return GetDataset() ? GetDataset()->GetRowNum() : 0; }
+int32_t TIB_DataLink::GetBufferRowNum() const { return GetDataset() ? GetDataset()->GetBufferRowNum() : 0; }
+int32_t TIB_DataLink::GetBufferCount() const { return GetDataset() ? GetDataset()->GetBufferCount() : 0; }
+
+void TIB_DataLink::SetBufferRowNum(int32_t Value) {
+  if (TIB_Dataset* d = GetDataset()) d->SetBufferRowNum(Value);
+}
+
+bool TIB_DataLink::GetDisabled() const {
+  TIB_Dataset* d = GetDataset();
+  return d && !d->GetIsUnidirectional() && FDataSource->GetUpdateCount() > 0;
+}
+
+bool TIB_DataLink::GetEditing() {
+  return FEditable && !GetStatePrevented() && FDataSource && FDataSource->Perform(dsnModifying);
+}
+
+bool TIB_DataLink::GetStatePrevented() {
+  const TIB_DatasetState s = GetDataState();
+  if (GetDataset() && s != dssSearch && FDataSource->GetReadOnly()) return true;
+  switch (s) {
+    case dssSearch: return GetPreventSearching();
+    case dssEdit: return GetPreventEditing();
+    case dssInsert: return GetPreventInserting();
+    default: return false;
+  }
+}
+
+bool TIB_DataLink::GetPreventDeleting() { return !GetDataset() || GetDataset()->GetPreventDeleting(); }
+bool TIB_DataLink::GetPreventEditing() { return !GetDataset() || GetDataset()->GetPreventEditing(); }
+bool TIB_DataLink::GetPreventInserting() { return !GetDataset() || GetDataset()->GetPreventInserting(); }
+bool TIB_DataLink::GetPreventSearching() { return !GetDataset() || GetDataset()->GetPreventSearching(); }
+
+bool TIB_DataLink::GetCanModify() {
+  if (GetStatePrevented() || !GetDataset()) return false;
+  const TIB_DatasetState s = GetDataState();
+  const bool hasRow = GetRowState() != 0;
+  if (!FDataSource->GetCanModify()) return false;
+  if (!((FDataSource->GetAutoEdit() && hasRow) || (FDataSource->GetAutoInsert() && GetPrepared()) || s == dssSearch ||
+        s == dssEdit || s == dssInsert)) {
+    return false;
+  }
+  if (s == dssSearch) return !GetPreventSearching();
+  if (hasRow && s != dssInsert) return !GetPreventEditing();
+  return !GetPreventInserting();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Colours
+
+TColor TIB_DataLink::GetEditingColor() { return GetSession()->GetEditingColor(); }
+
+TColor TIB_DataLink::GetInsertingColor() {
+  return GetStatePrevented() ? GetSession()->GetReadOnlyColor() : GetSession()->GetInsertingColor();
+}
+
+TColor TIB_DataLink::GetDeletingColor() { return GetSession()->GetDeletingColor(); }
+
+TColor TIB_DataLink::GetSearchingColor() {
+  return GetStatePrevented() ? GetSession()->GetReadOnlyColor() : GetSession()->GetSearchingColor();
+}
+
+TColor TIB_DataLink::GetInvalidColor() { return GetSession()->GetInvalidColor(); }
+
+TColor TIB_DataLink::GetStateColor() {
+  TIB_Session* s = GetSession();
+  TColor color;
+  if (FSearchAlways) {
+    color = GetSearchingColor();
+  } else {
+    switch (GetDataState()) {
+      case dssPrepared:
+      case dssBrowse:
+        if (GetStatePrevented()) {
+          color = s->GetReadOnlyColor();
+        } else {
+          color = GetRowState() != 0 ? s->GetBrowsingColor() : s->GetPreparedColor();
+        }
+        break;
+      case dssSearch: color = GetSearchingColor(); break;
+      case dssEdit: color = GetStatePrevented() ? s->GetReadOnlyColor() : GetEditingColor(); break;
+      case dssInsert: color = GetInsertingColor(); break;
+      case dssDelete: color = GetDeletingColor(); break;
+      default: color = GetInvalidColor(); break;
+    }
+  }
+  if (s->OnGetDataLinkColor) s->OnGetDataLinkColor(s, this, color);
+  return color;
+}
+
+bool TIB_DataLink::GetUseColorScheme() const {
+  TIB_Dataset* d = GetDataset();
+  if (FIgnoreColorScheme || !d || !d->GetColorScheme()) return false;
+  if (d->GetIsUnidirectional()) return true;
+  if (d->GetDeferEventsCount() > 0 && !d->GetPostingSearch()) return false;
+  return FDataSource->GetUpdateCount() == 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Settings and focus
+
+void TIB_DataLink::SetReceiveFocus(bool Value) {
+  FReceiveFocus = Value;
+  if (TIB_Session* s = GetBoundSession()) DoReceiveFocus(s->GetFocused(frDataSource));
+}
+
+void TIB_DataLink::DoReceiveFocus(TIB_Component* AFocused) {
+  if (!FReceiveFocus) return;
+  auto* source = dynamic_cast<TIB_DataSource*>(AFocused);
+  if (OnReceiveFocus) {
+    OnReceiveFocus(this, source);
+  } else {
+    SetDataSource(source);
+  }
+}
+
+void TIB_DataLink::SetIgnoreColorScheme(bool Value) {
+  FIgnoreColorScheme = Value;
+  StateChanged();
+}
+
+void TIB_DataLink::SetSearchAlways(bool Value) {
+  FSearchAlways = Value;
+  if (GetDataState() != dssSearch) {
+    StateChanged();
+    DataChange(nullptr);
+  }
+}
+
+void TIB_DataLink::BeginBusy() {
+  if (FBusyHold) return;
+  TIB_Session* s = GetSession();
+  s->DisableBusyCursor();
+  TScopeExit undo([s] { s->EnableBusyCursor(); });
+  s->BeginBusy(true);
+  undo.Release();
+  FBusyHold = true;
+}
+
+void TIB_DataLink::EndBusy() {
+  if (!FBusyHold) return;
+  FBusyHold = false;
+  if (TIB_Session* s = GetBoundSession()) {
+    s->EndBusy();
+    s->EnableBusyCursor();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Consumer notices
+
+void TIB_DataLink::DoEditingChanged() {
+  SysEditingChanged();
+  Fire(OnEditingChanged);
+}
+
+void TIB_DataLink::StateChanged() {
+  const TIB_DatasetState s = GetDataState();
+  const bool editable = (GetModifying() || s == dssSearch) && !GetStatePrevented();
+  if (editable != FEditable) {
+    FEditable = editable;
+    DoEditingChanged();
+  }
+  Fire(OnStateChanged);
+}
+
+void TIB_DataLink::DataChange(TIB_Column* Field) {
+  if (FUpdatingData || FModifyLevel > 0 || GetDisabled()) return;
+  TCountGuard<int32_t> level(FModifyLevel);
+  FireField(OnDataChange, Field);
+}
+
+void TIB_DataLink::UpdateData(TIB_Column* Field) {
+  if (FUpdatingData) return;
+  TValueRestorer<bool> updating(FUpdatingData, true);
+  FireField(OnUpdateData, Field);
+}
+
+void TIB_DataLink::Refresh() {
+  StateChanged();
+  DataChange(nullptr);
+}
+
+void TIB_DataLink::DoPreparedChanged() {
+  Fire(OnPreparedChanged);
+  if (!GetPrepared()) EndBusy();
+}
+
+void TIB_DataLink::DoBeforeAssignment() { Fire(BeforeAssignment); }
+
+void TIB_DataLink::DoAfterAssignment() {
+  SysActiveChanged();
+  SysAfterAssignment();
+  Fire(AfterAssignment);
+  if (!GetPrepared()) EndBusy();
+}
+
+void TIB_DataLink::SysPrepareSQL() {
+  DoPrepareSQL();
+  if (TIB_Dataset* d = GetDataset(); d && !FSearchWhere.empty()) d->GetSearchConditions().Add(FSearchWhere);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Search criteria
+
+void TIB_DataLink::InvalidateDatasetSQL() {
+  if (TIB_Dataset* d = GetDataset()) d->Perform(dnInvalidateSQL);
+}
+
+bool TIB_DataLink::StoreCriteria(std::string& Text, const std::string& Value) {
+  Text = Value;
+  if (FCriteriaLevel > 0) {
+    FCriteriaPending = true;
+    return false;
+  }
+  FCriteriaPending = false;
+  return true;
+}
+
+void TIB_DataLink::SetSearchBuffer(const std::string& Value) {
+  if (Value == GetSearchBuffer()) return;
+  if (!StoreCriteria(FSearchBuffer, Value)) return;
+  InvalidateDatasetSQL();
+  if (GetDataState() == dssSearch) DataChange(GetField());
+}
+
+void TIB_DataLink::SetSearchDisplay(const std::string& Value) {
+  if (Value == FSearchDisplay) return;
+  if (StoreCriteria(FSearchDisplay, Value) && GetDataState() == dssSearch) DataChange(GetField());
+}
+
+void TIB_DataLink::SetSearchWhere(const std::string& Value) {
+  if (Value == FSearchWhere) return;
+  if (StoreCriteria(FSearchWhere, Value)) InvalidateDatasetSQL();
+}
+
+void TIB_DataLink::SetSearchData(const std::string& Value) {
+  if (Value != FSearchData) StoreCriteria(FSearchData, Value);
+}
+
+std::string TIB_DataLink::GetSearchDisplayText() { return FSearchDisplay.empty() ? GetSearchBuffer() : FSearchDisplay; }
+
+void TIB_DataLink::ApplyCriteria(TIB_Column* Field) {
+  if (!FCriteriaPending) return;
+  FCriteriaPending = false;
+  InvalidateDatasetSQL();
+  if (GetDataState() == dssSearch) DataChange(Field);
+}
+
+void TIB_DataLink::ClearCriteria() {
+  {
+    TCountGuard<int32_t> level(FCriteriaLevel);
+    SetSearchBuffer(std::string());
+    SetSearchDisplay(std::string());
+    SetSearchWhere(std::string());
+    SetSearchData(std::string());
+  }
+  ApplyCriteria(GetField());
+}
+
+void TIB_DataLink::ForgetCriteria() {
+  ClearCriteria();
+  FSavedBuffer.clear();
+  FSavedDisplay.clear();
+  FSavedWhere.clear();
+  FSavedData.clear();
+}
+
+void TIB_DataLink::SaveCriteria() {
+  FSavedBuffer = GetSearchBuffer();
+  FSavedDisplay = GetSearchDisplayText();
+  FSavedWhere = FSearchWhere;
+  FSavedData = FSearchData;
+}
+
+void TIB_DataLink::RecallCriteria() {
+  {
+    TCountGuard<int32_t> level(FCriteriaLevel);
+    SetSearchBuffer(FSavedBuffer);
+    SetSearchDisplay(FSavedDisplay);
+    SetSearchWhere(FSavedWhere);
+    SetSearchData(FSavedData);
+  }
+  ApplyCriteria(nullptr);
+}
+
+void TIB_DataLink::SaveLastCriteria() {
+  FLastBuffer = GetSearchBuffer();
+  FLastDisplay = GetSearchDisplayText();
+  FLastWhere = FSearchWhere;
+  FLastData = FSearchData;
+}
+
+void TIB_DataLink::RecallLastCriteria() {
+  {
+    TCountGuard<int32_t> level(FCriteriaLevel);
+    SetSearchBuffer(FLastBuffer);
+    SetSearchDisplay(FLastDisplay);
+    SetSearchWhere(FLastWhere);
+    SetSearchData(FLastData);
+  }
+  ApplyCriteria(nullptr);
+}
+
+namespace {
+
+// Writes Value under Name, escaped as every list value is (a criteria text may hold '=', ';' or a line
+// break that would otherwise split or cut the item).
+void PutListValue(TStrings& List, const std::string& Name, const std::string& Value) {
+  std::string escaped;
+  EscapeListText(Value, escaped);
+  List.SetValue(Name, escaped);
+}
+
+std::string GetListValue(const TStrings& List, const std::string& Name) {
+  std::string plain;
+  UnescapeListText(List.GetValue(Name), plain);
+  return plain;
+}
+
+}  // namespace
+
+void TIB_DataLink::WriteCriteria() {
+  const std::string name = GetLinkName();
+  TIB_Dataset* d = GetDataset();
+  TStrings* list = d ? d->GetSearchTransferList() : nullptr;
+  if (name.empty() || !list) return;
+  const std::string buffer = GetSearchBuffer();
+  if (!buffer.empty()) PutListValue(*list, name, buffer);
+  if (!FSearchWhere.empty()) PutListValue(*list, name + ".Where", FSearchWhere);
+  if (!FSearchData.empty()) PutListValue(*list, name + ".Data", FSearchData);
+  if (!FSearchDisplay.empty()) PutListValue(*list, name + ".Display", FSearchDisplay);
+}
+
+void TIB_DataLink::ReadCriteria() {
+  const std::string name = GetLinkName();
+  TIB_Dataset* d = GetDataset();
+  TStrings* list = d ? d->GetSearchTransferList() : nullptr;
+  if (name.empty() || !list) return;
+  {
+    TCountGuard<int32_t> level(FCriteriaLevel);
+    SetSearchBuffer(GetListValue(*list, name));
+    SetSearchDisplay(GetListValue(*list, name + ".Display"));
+    SetSearchWhere(GetListValue(*list, name + ".Where"));
+    SetSearchData(GetListValue(*list, name + ".Data"));
+  }
+  ApplyCriteria(nullptr);
+}
+
+void TIB_DataLink::SearchAction(int32_t Action) {
+  if (GetDataState() == dssSearch) UpdateData(nullptr);
+  switch (Action) {
+    case saClear: ClearCriteria(); break;
+    case saSave: SaveCriteria(); break;
+    case saRecall: RecallCriteria(); break;
+    case saSaveLast: SaveLastCriteria(); break;
+    case saRecallLast: RecallLastCriteria(); break;
+    case saWriteToList: WriteCriteria(); break;
+    case saReadFromList: ReadCriteria(); break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// TIB_ControlDataLink
+
+TIB_ControlDataLink::TIB_ControlDataLink(TComponent* AOwner) : TIB_DataLink(AOwner), FControl(AOwner) {}
+
+void TIB_ControlDataLink::SetFlag(bool& Flag, bool Value) {
+  if (Flag == Value) return;
+  Flag = Value;
+  StateChanged();
+}
+
+void TIB_ControlDataLink::SetReadOnly(bool Value) { SetFlag(FReadOnly, Value); }
+void TIB_ControlDataLink::SetPreventDeleting(bool Value) { SetFlag(FPreventDeleting, Value); }
+void TIB_ControlDataLink::SetPreventEditing(bool Value) { SetFlag(FPreventEditing, Value); }
+void TIB_ControlDataLink::SetPreventInserting(bool Value) { SetFlag(FPreventInserting, Value); }
+void TIB_ControlDataLink::SetPreventSearching(bool Value) { SetFlag(FPreventSearching, Value); }
+
+void TIB_ControlDataLink::SetModified(bool Value) {
+  if (FModified == Value) return;
+  FModified = Value;
+  if (Value && GetDataState() == dssSearch) InvalidateDatasetSQL();
+}
+
+bool TIB_ControlDataLink::GetStatePrevented() {
+  if (FReadOnly || TIB_DataLink::GetStatePrevented() || (GetControlEnabled && !GetControlEnabled())) return true;
+  const TIB_DatasetState s = GetDataState();
+  if (GetSearchAlways() || s == dssSearch) return FPreventSearching;
+  if (s == dssBrowse) return GetRowState() != 0 ? FPreventEditing : FPreventInserting;
+  return false;
+}
+
+bool TIB_ControlDataLink::GetPreventDeleting() { return FPreventDeleting || TIB_DataLink::GetPreventDeleting(); }
+bool TIB_ControlDataLink::GetPreventEditing() { return FPreventEditing || TIB_DataLink::GetPreventEditing(); }
+bool TIB_ControlDataLink::GetPreventInserting() { return TIB_DataLink::GetPreventInserting() || FPreventInserting; }
+bool TIB_ControlDataLink::GetPreventSearching() { return TIB_DataLink::GetPreventSearching() || FPreventSearching; }
+
+std::string TIB_ControlDataLink::GetLinkName() {
+  if (!FControl) return std::string();
+  if (TComponent* o = FControl->GetOwner()) return "CTL." + o->GetName() + "." + FControl->GetName();
+  return "CTL." + FControl->GetName();
+}
+
+std::string TIB_ControlDataLink::GetSearchBuffer() {
+  if (GetDataState() == dssSearch && FModified && !FUpdatingData) TIB_DataLink::UpdateData(nullptr);
+  return TIB_DataLink::GetSearchBuffer();
+}
+
+void TIB_ControlDataLink::DataChange(TIB_Column* Field) {
+  TIB_DataLink::DataChange(Field);
+  FModified = false;
+}
+
+void TIB_ControlDataLink::UpdateData(TIB_Column* Field) {
+  if (!FModified) return;
+  TIB_DataLink::UpdateData(Field);
+  FModified = false;
+}
+
+void TIB_ControlDataLink::Refresh() {
+  TIB_DataLink::Refresh();
+  if (OnRepaint) OnRepaint();
+}
+
+TColor TIB_ControlDataLink::GetInvalidColor() {
+  if (FControl && FControl->HasState(csDesigning)) return clWindow;
+  return TIB_DataLink::GetInvalidColor();
+}
+
+namespace {
+
+// The stored integer and its decimal places of an exact numeric column (SMALLINT, INTEGER, BIGINT,
+// NUMERIC, DECIMAL); false for floating-point storage.
+bool ReadScaled(TIB_Column& C, int64_t& Value, int& Scale) {
+  const XSQLVAR* v = C.GetPSQLVAR();
+  if (!v || !v->sqldata || v->sqlscale > 0) return false;
+  switch (v->sqltype & ~1) {
+    case SQL_SHORT: {
+      int16_t x;
+      std::memcpy(&x, v->sqldata, sizeof x);
+      Value = x;
+      break;
+    }
+    case SQL_LONG: {
+      int32_t x;
+      std::memcpy(&x, v->sqldata, sizeof x);
+      Value = x;
+      break;
+    }
+    case SQL_INT64: std::memcpy(&Value, v->sqldata, sizeof Value); break;
+    default: return false;
+  }
+  Scale = -v->sqlscale;
+  return true;
+}
+
+// Locale-independent SQL literal of a column's value: NULL, a number with '.', a timestamp in ISO form,
+// or quoted text with its quotes doubled.
+std::string SQLLiteral(TIB_Column& C) {
+  if (C.GetIsNull()) return "NULL";
+  int64_t scaled = 0;
+  int scale = 0;
+  if (C.GetIsNumericKind() && ReadScaled(C, scaled, scale)) {
+    const bool negative = scaled < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+    std::string digits = std::to_string(magnitude);
+    if (scale > 0) {
+      if (digits.size() <= static_cast<size_t>(scale))
+        digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
+      digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
+    }
+    return negative ? "-" + digits : digits;
+  }
+  if (C.GetIsNumericKind()) {
+    char buf[40];
+    const auto r = std::to_chars(buf, buf + sizeof buf, C.GetAsDouble());
+    std::string text(buf, r.ptr);
+    // The engine reads an exponent only behind a mantissa with a decimal point.
+    const size_t e = text.find('e');
+    if (e != std::string::npos && text.find('.') == std::string::npos) text.insert(e, ".0");
+    return text;
+  }
+  if (C.GetIsDateTimeKind()) {
+    const TDateTime v = C.GetAsDateTime();
+    uint16_t y = 0, m = 0, d = 0, h = 0, n = 0, s = 0, ms = 0;
+    DecodeDate(v, y, m, d);
+    DecodeTime(v, h, n, s, ms);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "'%04u-%02u-%02u %02u:%02u:%02u.%03u'", y, m, d, h, n, s, ms);
+    return buf;
+  }
+  return QuotedStr(C.GetAsString());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// TIB_KeyDataLink
+
+TIB_KeyDataLink::TIB_KeyDataLink(TComponent* AOwner, TIB_Dataset* ADataset)
+    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {}
+
+TIB_KeyDataLink* TIB_KeyDataLink::ForDataset(const TIB_Dataset* ADataset) {
+  return ADataset ? ADataset->GetKeyDataLink() : nullptr;
+}
+
+std::string TIB_KeyDataLink::GetLinkName() {
+  if (!FOwningDataset) return std::string();
+  if (TComponent* o = FOwningDataset->GetOwner()) return "KLNK." + o->GetName() + "." + FOwningDataset->GetName();
+  return "KLNK." + FOwningDataset->GetName();
+}
+
+void TIB_KeyDataLink::OwnerStateChanged() {
+  if (FStateNesting >= 2) return;
+  TCountGuard<int32_t> nesting(FStateNesting);
+  FOwningDataset->StateChanged();
+}
+
+void TIB_KeyDataLink::DoBeforeAssignment() {
+  TIB_DataLink::DoBeforeAssignment();
+  {
+    TCountGuard<int32_t> sync(FSyncCount);
+    TCountGuard<int32_t> level(FCriteriaLevel);
+    SetSearchBuffer(std::string());
+    SetSearchDisplay(std::string());
+    SetSearchWhere(std::string());
+    SetSearchData(std::string());
+  }
+  if (FCriteriaPending) {
+    FCriteriaPending = false;
+    InvalidateDatasetSQL();
+  }
+}
+
+void TIB_KeyDataLink::DoAfterAssignment() {
+  TIB_DataLink::DoAfterAssignment();
+  if (FOwningDataset->HasState(csDestroying)) return;
+  OwnerStateChanged();
+  FOwningDataset->Perform(dnKeySourceSync);
+}
+
+void TIB_KeyDataLink::DoPreparedChanged() {
+  TIB_DataLink::DoPreparedChanged();
+  if (!GetPrepared()) ClearCriteria();
+}
+
+void TIB_KeyDataLink::SysBeforeRowChange() {
+  if (FOwningDataset->GetActive()) FOwningDataset->CheckBrowseMode();
+}
+
+void TIB_KeyDataLink::MoveOwnerToSearchData() {
+  // Only a dataset that can seek moves, and only to a row the criteria name.
+  if (FSearchData.empty() || FOwningDataset->GetIsUnidirectional()) return;
+  if (FOwningDataset->GetBookmark() != FSearchData) FOwningDataset->SetBookmark(FSearchData);
+}
+
+void TIB_KeyDataLink::StateChanged() {
+  TIB_DataLink::StateChanged();
+  if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
+  OwnerStateChanged();
+  if (GetDataState() != dssSearch) return;
+  TCountGuard<int32_t> level(FCriteriaLevel);
+  if (!FOwningDataset->GetActive()) {
+    if (FSearchData.empty()) return;
+    FOwningDataset->Open();
+  }
+  MoveOwnerToSearchData();
+}
+
+void TIB_KeyDataLink::DataChange(TIB_Column* Field) {
+  TCountGuard<int32_t> level(FModifyLevel);
+  FireField(OnDataChange, Field);
+}
+
+void TIB_KeyDataLink::SetSearchData(const std::string& Value) {
+  TIB_DataLink::SetSearchData(Value);
+  if (!FOwningDataset->GetActive() || FGuard || FSyncCount != 0) return;
+  TCountGuard<int32_t> level(FCriteriaLevel);
+  if (FOwningDataset->GetBookmark() == FSearchData) return;
+  if (GetDataState() == dssSearch) {
+    MoveOwnerToSearchData();
+  } else if (GetPrepared()) {
+    InvalidateDatasetSQL();
+  }
+}
+
+void TIB_KeyDataLink::SyncCriteria() {
+  if (FCriteriaLevel > 0 || FGuard) return;
+  TValueRestorer<bool> guard(FGuard, true);
+  if (FOwningDataset->GetActive()) {
+    SetSearchData(FOwningDataset->GetBookmark());
+    SetSearchWhere(BuildKeyWhere());
+  } else {
+    ClearCriteria();
+  }
+}
+
+std::string TIB_KeyDataLink::BuildKeyWhere() {
+  TIB_Row* fields = FOwningDataset->GetFields();
+  if (!fields || fields->GetRowState() == rsNone) return std::string();
+  TIB_Dataset* k = GetDataset();
+  const int32_t dialect = k ? k->GetSQLDialect() : 3;
+  TIB_StringList& links = FOwningDataset->GetKeyLinks();
+  std::string where;
+  for (int i = 0; i < links.Count(); ++i) {
+    const std::string own = links.GetLinkName(i);
+    std::string other = links.GetLinkValue(i);
+    if (other.empty()) other = own;
+    TIB_Column* c = fields->ColumnByName(own);
+    std::string ident;
+    MakeSQLIdent(dialect, other, ident);
+    where += where.empty() ? "(" : " AND ";
+    where += c->GetIsNull() ? ident + " IS NULL" : ident + " = " + SQLLiteral(*c);
+  }
+  if (!where.empty()) where += ")";
+  return where;
+}
+
+bool TIB_KeyDataLink::Modify() {
+  if (!FOwningDataset->GetActive() || GetStatePrevented() || !GetDataset()) return false;
+  TIB_StringList& links = FOwningDataset->GetKeyLinks();
+  for (int i = 0; i < links.Count(); ++i) {
+    std::string other = links.GetLinkValue(i);
+    if (other.empty()) other = links.GetLinkName(i);
+    TIB_Column* c = GetDataset()->FindField(other);
+    if (!c || c->GetReadOnly()) return false;
+  }
+  return TIB_DataLink::Modify();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// TIB_MasterDataLink
+
+TIB_MasterDataLink::TIB_MasterDataLink(TComponent* AOwner, TIB_Dataset* ADataset)
+    : TIB_DataLink(AOwner), FOwningDataset(ADataset) {}
+
+TIB_MasterDataLink* TIB_MasterDataLink::ForDataset(const TIB_Dataset* ADataset) {
+  return ADataset ? ADataset->GetMasterDataLink() : nullptr;
+}
+
+TIB_DataSource* TIB_MasterDataLink::MasterSourceOf(const TIB_Dataset* ADataset) {
+  return ADataset ? dynamic_cast<TIB_DataSource*>(ADataset->GetMasterSource()) : nullptr;
+}
+
+void TIB_MasterDataLink::DoAfterAssignment() {
+  if (TIB_DataSource* s = GetDataSource()) {
+    s->MoveDataLinkToFront(this);
+    if (TIB_Dataset* m = s->GetDataset()) m->MoveDataSourceToFront(s);
+  }
+  if (!FOwningDataset->HasState(csDestroying)) FOwningDataset->ApplyMasterParams();
+  TIB_DataLink::DoAfterAssignment();
+}
+
+void TIB_MasterDataLink::StateChanged() {
+  TIB_DataLink::StateChanged();
+  if (FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
+  TCountGuard<int32_t> nesting(FNesting);
+  FOwningDataset->StateChanged();
+}
+
+void TIB_MasterDataLink::SysBeforeRowChange() {
+  if (!FOwningDataset->GetActive() || FNesting >= 2) return;
+  TCountGuard<int32_t> nesting(FNesting);
+  FOwningDataset->CheckBrowseMode();
+}
+
+void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
+  TIB_DataLink::DataChange(Field);
+  // A change of a single column is an edit of the master's row, not a move to another one.
+  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying)) return;
+  TCountGuard<int32_t> nesting(FNesting);
+  FOwningDataset->FollowMasterRow();
+}
+
+void TIB_MasterDataLink::SysPrepareSQL() {
+  TIB_Dataset* d = FOwningDataset;
+  TIB_Dataset* m = GetDataset();
+  if (!m || d->HasState(csDestroying) || !d->GetMasterSearch() || d->GetState() != dssSearch) return;
+  // The detail's criteria as they stand now: its base WHERE holds them.
+  if (!d->PrepareCore() || d->GetSearchConditions().Count() == 0) return;
+  std::string where;
+  for (TStrings* lines : {static_cast<TStrings*>(&d->GetMasterLinks()), static_cast<TStrings*>(&d->GetJoinLinks())}) {
+    for (int i = 0; i < lines->Count(); ++i) {
+      where += where.empty() ? "WHERE " : "\r\n  AND ";
+      where += (*lines)[i];
+    }
+  }
+  if (where.empty()) return;
+  if (!d->GetBaseWhere().empty()) AppendWhereCondition(where, d->GetBaseWhere());
+  m->GetAddedConditions().Add("EXISTS ( \r\n\r\nSELECT * " + Trim(GetSQLFrom(d->GetSQL().GetText())) + "\r\n" +
+                              Trim(where) + ")\r\n\r\n");
+}
