@@ -41,13 +41,6 @@ std::string NodeData(const TIB_BlobNode& Node) {
   return std::string(reinterpret_cast<const char*>(Node.BlobBuffer.get()), static_cast<size_t>(Node.BlobSize));
 }
 
-// A node that holds the blob or array id of a fetched column.
-TIB_BlobNode NodeOf(const XSQLVAR& Var) {
-  TIB_BlobNode node;
-  std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
-  return node;
-}
-
 class BlobTransfer : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -81,7 +74,8 @@ protected:
   std::string Load(const TIB_BlobCallbackEvent& Callback = nullptr, ISC_STATUS* Status = nullptr) {
     std::string data;
     Db->WithFirstColumn("SELECT B FROM T WHERE ID = 1", [&](XSQLVAR& Var) {
-      TIB_BlobNode node = NodeOf(Var);
+      TIB_BlobNode node;
+      std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
       const ISC_STATUS status = S->LoadBlobNodeData(Db->DB(), Db->TR(), Callback, &node, nullptr, &Var);
       ErrCode = S->GetERRCODE();
       Status1 = S->GetStatusVector()[1];
@@ -237,7 +231,8 @@ TEST_F(BlobTransfer, ACallbackThatThrowsLeavesTheNodeConsistentAndTheBlobClosed)
     if (Status == bcsReadStep) throw EAbort();
   };
   Db->WithFirstColumn("SELECT B FROM T WHERE ID = 1", [&](XSQLVAR& Var) {
-    TIB_BlobNode node = NodeOf(Var);
+    TIB_BlobNode node;
+    std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
     EXPECT_THROW(S->LoadBlobNodeData(Db->DB(), Db->TR(), throwing, &node, nullptr, &Var), EAbort);
     EXPECT_LE(node.BlobSize, node.BlobBufferSize);
     ResetBlobNode(node);
@@ -253,7 +248,8 @@ TEST_F(BlobTransfer, SubType2IsReadAsTextWithALineBreakAfterEachSegment) {
   Db->WithFirstColumn("SELECT RDB$PROCEDURE_BLR FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'P_NOTHING'",
                       [&](XSQLVAR& Var) {
                         ASSERT_EQ(Var.sqlsubtype, 2);
-                        TIB_BlobNode node = NodeOf(Var);
+                        TIB_BlobNode node;
+                        std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
                         EXPECT_EQ(S->LoadBlobNodeData(Db->DB(), Db->TR(), read.Callback(), &node, nullptr, &Var), 0);
                         text = NodeData(node);
                         ResetBlobNode(node);
@@ -305,7 +301,8 @@ TEST_F(ArrayTransfer, SliceRoundTrips) {
   });
   Db->WithFirstColumn("SELECT A FROM T WHERE ID = 1", [&](XSQLVAR& Var) {
     ASSERT_EQ(*Var.sqlind, 0);
-    TIB_BlobNode node = NodeOf(Var);
+    TIB_BlobNode node;
+    std::memcpy(&node.BlobID, Var.sqldata, sizeof(ISC_QUAD));
     ASSERT_EQ(S->LoadBlobNodeData(Db->DB(), Db->TR(), nullptr, &node, &desc, &Var), 0);
     ASSERT_EQ(node.BlobSize, 20);
     EXPECT_EQ(std::memcmp(node.BlobBuffer.get(), values, sizeof values), 0);
