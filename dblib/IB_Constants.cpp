@@ -189,6 +189,13 @@ constexpr TIB_Message kMessages[] = {
     {65442, "This shouldn't happen %d"},
     {65443, "Corrupt row node data"},
     {65444, "Problem in BindingCursor"},
+    {65480, "Invalid SearchBuffer IN() clause"},
+    {65481, "Invalid Filter syntax"},
+    {65482, "Invalid Filter syntax: BETWEEN"},
+    {65483, "Invalid Filter syntax: IN()"},
+    {65484, "Invalid Filter Syntax: %s"},
+    {65485, "Invalid Filter syntax: %s"},
+    {65486, "Invalid number for %s: %s"},
 };
 
 }  // namespace

@@ -168,6 +168,13 @@ inline constexpr TIB_Msg<Exception> UnsupportedHere{65441};  // "Unsupported her
 inline constexpr TIB_Msg<Exception> ThisShouldntHappen{65442};  // "This shouldn't happen %d"
 inline constexpr TIB_Msg<EIB_Error> CorruptRowNode{65443};  // "Corrupt row node data"
 inline constexpr TIB_Msg<Exception> ProblemInBindingCursor{65444};  // "Problem in BindingCursor"
+inline constexpr TIB_Msg<Exception> InvalidSearchBufferIn{65480};  // "Invalid SearchBuffer IN() clause"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntax{65481};  // "Invalid Filter syntax"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxBetween{65482};  // "Invalid Filter syntax: BETWEEN"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxIn{65483};  // "Invalid Filter syntax: IN()"
+inline constexpr TIB_Msg<Exception> InvalidFilterSyntaxRest{65484};  // "Invalid Filter Syntax: %s"
+inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxAt{65485};  // "Invalid Filter syntax: %s"
+inline constexpr TIB_Msg<EIB_Error> InvalidNumberForColumn{65486};  // "Invalid number for %s: %s"
 // clang-format on
 }  // namespace IBMsg
 

@@ -18,7 +18,7 @@ void TIB_TimeoutProps::Assign(const TIB_TimeoutProps& Source) {
 void TIB_TimeoutProps::ResetForStart() {
   FCommitFailed = false;
   FNextAttempt = FAttempt;
-  FNextPrompt = static_cast<uint16_t>(FPromptUser & 0xFFFFu);
+  FNextPrompt = FPromptUser;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -38,15 +38,16 @@ public:
   void SetForceClosed(uint32_t Value) { FForceClosed = Value; }
 
   // Kept by the transaction: the next time an attempt or a prompt is due, and whether the last server
-  // commit failed.
-  uint16_t GetNextAttempt() const noexcept { return FNextAttempt; }
-  void SetNextAttempt(uint16_t Value) { FNextAttempt = Value; }
-  uint16_t GetNextPrompt() const noexcept { return FNextPrompt; }
-  void SetNextPrompt(uint16_t Value) { FNextPrompt = Value; }
+  // commit failed. The next times only grow (by the retry values) while the transaction runs: they are
+  // kept wide so that they never wrap round to a time long past.
+  uint64_t GetNextAttempt() const noexcept { return FNextAttempt; }
+  void SetNextAttempt(uint64_t Value) { FNextAttempt = Value; }
+  uint64_t GetNextPrompt() const noexcept { return FNextPrompt; }
+  void SetNextPrompt(uint64_t Value) { FNextPrompt = Value; }
   bool GetCommitFailed() const noexcept { return FCommitFailed; }
   void SetCommitFailed(bool Value) { FCommitFailed = Value; }
-  // At each start: the next-attempt time becomes Attempt, the next-prompt time the low 16 bits of
-  // PromptUser, and the commit-failed flag is cleared.
+  // At each start: the next-attempt time becomes Attempt, the next-prompt time PromptUser, and the
+  // commit-failed flag is cleared.
   void ResetForStart();
 
 private:
@@ -55,11 +56,11 @@ private:
   int32_t FAttemptMaxRows = 15000;
   uint16_t FAttemptTicks = 500;
   uint16_t FAttemptRetry = 5;
-  uint16_t FNextAttempt = 300;
+  uint64_t FNextAttempt = 300;
   uint32_t FPromptUser = 0;
   uint16_t FPromptUserDuration = 15;
   uint16_t FPromptUserRetry = 60;
-  uint16_t FNextPrompt = 0;
+  uint64_t FNextPrompt = 0;
   uint32_t FForceClosed = 0;
   bool FCommitFailed = false;
 };

@@ -371,7 +371,9 @@ void TIB_Session::Tick() {
         for (TIB_Component* t : snapshot) {
           if (Terminate || !alive) break;
           if (!InRegistry(srTransactions, t)) continue;
-          t->TimeoutCheck(Terminate);
+          // A transaction whose check fails (a forced close that cannot commit, say) is reported and
+          // the others are still checked: one failure must not keep every later transaction open.
+          RunReported([&] { t->TimeoutCheck(Terminate); });
         }
         if (alive && !Terminate) {
           const TNotifyEvent event = OnSessionTimer;  // outlives the session should the handler free it

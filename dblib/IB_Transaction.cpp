@@ -220,7 +220,12 @@ bool TIB_Transaction::GetTransactionIsActive() const noexcept {
          (FState >= tsSavePoint && FState <= tsRollingBack);
 }
 
-TDateTime TIB_Transaction::GetElapsed() const { return GetStarted() ? Now() - FStartTime : 0.0; }
+TDateTime TIB_Transaction::GetElapsed() const {
+  // Counted on the monotonic tick: a wall clock set back or forward neither ends the transaction early
+  // nor keeps it running for ever.
+  constexpr double msPerDay = 86400000.0;
+  return GetStarted() ? static_cast<double>(GetTickCount64() - FStartTick) / msPerDay : 0.0;
+}
 
 void TIB_Transaction::SetTransactionState(TIB_TransactionState Value) {
   if (GetAutoCommit() && !FExplicitStart && Value == tsActive) {

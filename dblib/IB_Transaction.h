@@ -119,7 +119,7 @@ public:
   void Close();
   // Asks the user (Yes/No/Cancel) whether to keep the changes, and keeps or undoes them. Returns
   // mrCancel when the user cancelled, else mrOk.
-  TModalResult CloseWithConfirm();
+  TModalResult CloseWithConfirm() { return ConfirmClose(mbYes); }
   void PostAll();
   void CancelAll();
   // Applies and commits the cached updates of the given buffered datasets (empty: all of this
@@ -131,6 +131,10 @@ public:
   // Commits an idle read-committed transaction that has run longer than the time-out settings allow,
   // so that it stops holding back the server's oldest active transaction.
   void CheckOAT();
+  // The session timer's check (see IB_TransactionTimeout.cpp): OnSessionTimer, then, past
+  // AllowCheckOAT, the OAT check, a fetch-and-commit attempt, the user's prompt and the forced close,
+  // each when its time has come. A check already running on this transaction is not entered again.
+  void TimeoutCheck(bool& Terminate) override;
 
   // --- what datasets report
   void AdjustPostPendingCount(int32_t Delta);
@@ -255,9 +259,21 @@ protected:
   void UpdatePendingState();
   // Sends AEvent to every link, in list order, over a snapshot of the list.
   void ProcessLinkEvent(uint8_t AEvent);
+  // Tries to free a read-committed transaction held open by its cursors: fetches their remaining rows
+  // for a while and commits when nothing of the application's is at stake.
+  void AttemptCommit();
+  // OnTimeoutPromptUser, else (with changes held and the session idle) a beep and the close
+  // confirmation, whose unanswered default keeps the changes pending.
+  void PromptUserTimeout();
 
 private:
   bool IsIdle() const noexcept { return !GetStarted() && !FExplicitStart && !GetTransactionIsActive(); }
+  TModalResult ConfirmClose(TMsgDlgBtn DefaultButton);
+  // Whether the server transaction may be ended behind the application's back: started,
+  // read-committed, no locked row and no change held or in progress.
+  bool MayEndQuietly() const noexcept;
+  // No operation of the session is running (a timer tick itself does not count).
+  bool SessionIdle() const noexcept;
   bool CanFireEvents() const noexcept { return !HasState(csDestroying) && !IsDestroying(); }
   void Fire(const TIB_TransactionEvent& Event);
   template <class Msg>
@@ -339,6 +355,8 @@ private:
   int32_t FActivationCount = 0;
   TDateTime FActivityStart;
   TDateTime FStartTime;
+  uint64_t FStartTick = 0;  // the monotonic tick of the server start
+  bool FInTimeoutCheck = false;
   TDateTime FEndTime;
   int32_t FOpenCursorCount = 0;
   int32_t FLockedRowCount = 0;

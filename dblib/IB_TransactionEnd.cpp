@@ -390,14 +390,14 @@ void TIB_Transaction::Close() {
   FExplicitStart = false;
 }
 
-TModalResult TIB_Transaction::CloseWithConfirm() {
+TModalResult TIB_Transaction::ConfirmClose(TMsgDlgBtn DefaultButton) {
   if (GetTransactionIsActive()) {
     std::string text = IB_LoadStr(IBMsg::SaveChanges);
     if (FConfirmClosePrompt.Count() > 0) {
       text = FConfirmClosePrompt.GetText();
       if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
     }
-    const TModalResult answer = MessageDlg(text, mtConfirmation, {mbYes, mbNo, mbCancel}, 0);
+    const TModalResult answer = MessageDlg(text, mtConfirmation, {mbYes, mbNo, mbCancel}, 0, DefaultButton);
     if (answer == mrCancel) return mrCancel;
     const bool cachedUpdates = FUpdatesPendingCount > 0;
     if (answer == mrYes) {
@@ -415,20 +415,4 @@ TModalResult TIB_Transaction::CloseWithConfirm() {
     CommitRetaining();
   }
   return mrOk;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// The oldest active transaction
-
-void TIB_Transaction::CheckOAT() {
-  if (!GetStarted() || FIsolation != tiCommitted || FOpenCursorCount > 0 || FLockedRowCount > 0) return;
-  if (FState != tsInactive && FState != tsStarted && FState != tsPending) return;
-  if (GetElapsed() <= FTimeoutProps.GetAllowCheckOAT() / IB_TimeoutUnitsPerDay) return;
-  if (FTimeoutProps.GetCommitFailed()) return;
-  // Pending client-side edits are left alone: they are posted later in a new transaction.
-  if (!ServerCommit(false)) return;
-  RecomputeState(false);
-  ProcessLinkEvent(tleAfterEnd);
-  Fire(AfterEnd);
-  ProcessLinkEvent(tleStateChanged);
 }

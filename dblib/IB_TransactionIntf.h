@@ -72,6 +72,11 @@ public:
   virtual void UndoApply() {}
   // A DML notice that matched one of the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) = 0;
+
+  // What the time-out attempts ask: the number of rows the dataset holds in its buffer, and a fetch
+  // of further rows that stops after Ticks milliseconds (or at the end of the cursor).
+  virtual int32_t GetBufferedRowCount() const = 0;
+  virtual void FetchForTicks(uint32_t Ticks) = 0;
 };
 
 // A follower of a transaction (a transaction link). It registers with

@@ -205,5 +205,6 @@ void TIB_Transaction::StartCore() {
 void TIB_Transaction::AfterServerStart() {
   FTimeoutProps.ResetForStart();
   FStartTime = Now();
+  FStartTick = GetTickCount64();
   FConnectionLost = false;
 }

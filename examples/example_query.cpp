@@ -12,6 +12,7 @@
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BDataset.h"
 #include "dblib/dataset/IB_Cursor.h"
 
 int main(int argc, char** argv) {
@@ -96,6 +97,22 @@ int main(int argc, char** argv) {
                   cur->FieldByName("DISTANCE")->GetAsString().c_str());
     }
     cur->Close();
+
+    // A buffered, scrollable query: rows stay in memory, and edits are written back by the table's key.
+    auto* qry = new TIB_Query(form);
+    qry->SetIB_Connection(db);
+    qry->SetIB_Transaction(tr);
+    qry->GetSQL().SetText("SELECT ID, ORIGIN, DEST FROM FLIGHT ORDER BY ID");
+    qry->SetRequestLive(true);                    // edits through generated UPDATE/INSERT/DELETE statements
+    qry->Open();
+    qry->Last();
+    std::printf("buffered rows: %d\n", qry->GetRowNum());
+    qry->First();
+    qry->Edit();
+    qry->FieldByName("DEST")->SetAsString("LFPG");
+    qry->Post();                                  // UPDATE FLIGHT SET ... WHERE ID = ? (the primary key)
+    std::printf("first flight now goes to %s\n", qry->FieldByName("DEST")->GetAsString().c_str());
+    qry->Close();
 
     auto* upd = new TIB_DSQL(form);
     upd->SetIB_Connection(db);

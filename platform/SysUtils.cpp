@@ -27,18 +27,7 @@ std::string FormatOne(char conv, const std::string& flags, int width, int prec, 
   char buf[512];
   switch (conv) {
     case 'd':
-    case 'u': {
-      long long v = 0;
-      if (auto* i = std::get_if<int64_t>(&a))
-        v = *i;
-      else if (auto* d = std::get_if<double>(&a))
-        v = static_cast<long long>(*d);
-      else
-        return std::get<std::string>(a);
-      spec += conv == 'd' ? "lld" : "llu";
-      std::snprintf(buf, sizeof buf, spec.c_str(), v);
-      return buf;
-    }
+    case 'u':
     case 'x': {
       long long v = 0;
       if (auto* i = std::get_if<int64_t>(&a))
@@ -47,7 +36,7 @@ std::string FormatOne(char conv, const std::string& flags, int width, int prec, 
         v = static_cast<long long>(*d);
       else
         return std::get<std::string>(a);
-      spec += "llX";
+      spec += conv == 'd' ? "lld" : conv == 'u' ? "llu" : "llX";
       std::snprintf(buf, sizeof buf, spec.c_str(), v);
       return buf;
     }

@@ -182,7 +182,7 @@ bool TIB_BDataset::DoAfterFetchRow() {
     if (!FInFetch) ++FRowNum;
     return false;
   }
-  const bool accept = TIB_Dataset::DoAfterFetchRow();
+  const bool accept = FilterAccepts() && TIB_Dataset::DoAfterFetchRow();
   if (!accept) {
     FNodeList->RemoveNode(n);
     if (!FInFetch) ++FRowNum;
@@ -597,5 +597,3 @@ void TIB_BDataset::SetRowSelected(bool Value) {
   if (n->IsSentinel()) return;
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
 }
-
-void TIB_BDataset::SelectAll(bool Value) { FNodeList->SetAllSelected(Value); }

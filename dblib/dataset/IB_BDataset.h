@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "dblib/IB_ParseQBE.h"
 #include "dblib/dataset/IB_Dataset.h"
 #include "dblib/dataset/IB_NodeList.h"
 
@@ -38,6 +39,11 @@ constexpr TIB_BufferSynchroFlags IB_BufferSynchroFlag(TIB_BufferSynchroFlag Flag
 
 // The values of GetUpdateStatus.
 enum TIB_UpdateStatus : uint8_t { usUnmodified, usModified, usInserted, usDeleted };
+
+// Filtering and selection events (IB_DatasetFilter.cpp).
+using TIB_FilterRecordEvent = std::function<void(TIB_Row* ARow, bool& Accept)>;
+using TIB_RowSelectedChangedEvent =
+    std::function<void(TIB_BDataset* Sender, int32_t ARow, const std::string& ABookmark, bool IsSelected)>;
 
 using TIB_UpdateRecordEvent =
     std::function<void(TIB_Dataset* DataSet, TIB_UpdateKind UpdateKind, TIB_UpdateAction& UpdateAction)>;
@@ -105,6 +111,39 @@ public:
   void SetRowSelected(bool Value);
   void SelectAll(bool Value);
 
+  // ---- filter, selection by row and incremental search (IB_DatasetFilter.cpp) --------------------------
+  // The filter text is translated into the WHERE clause while Filtered; FilterPlan becomes the PLAN.
+  const std::string& GetFilter() const noexcept { return FFilter; }
+  void SetFilter(const std::string& Value);
+  bool GetFiltered() const noexcept { return FFiltered; }
+  void SetFiltered(bool Value);
+  TIB_FilterOptions GetFilterOptions() const noexcept { return FFilterOptions; }
+  void SetFilterOptions(TIB_FilterOptions Value);
+  const std::string& GetFilterPlan() const noexcept { return FFilterPlan; }
+  void SetFilterPlan(const std::string& Value);
+  // Runs for each fetched row while Filtered; a row refused is not buffered. Setting it refreshes.
+  void SetOnFilterRecord(TIB_FilterRecordEvent Value);
+  // The selected flag of visible row ARow; setting it to what it is raises "Invalid RowNum".
+  bool GetRowSelected(int32_t ARow);
+  void SetRowSelected(int32_t ARow, bool Value);
+  // Value on node rows AFrom..ATo and, with OthersToo, the opposite on every other row.
+  void SelectRange(int32_t AFrom, int32_t ATo, bool OthersToo, bool Value);
+  TIB_RowSelectedChangedEvent OnRowSelectedChanged;
+  TNotifyEvent OnMultiSelect;
+  // Type-ahead on the ordering column: keys typed within IncSearchKeyInt ms of each other make one text;
+  // a seek runs at most IncSearchSeekInt ms (0: unbounded).
+  uint32_t GetIncSearchKeyInt() const noexcept { return FIncSearchKeyInt; }
+  void SetIncSearchKeyInt(uint32_t Value) { FIncSearchKeyInt = Value; }
+  uint32_t GetIncSearchSeekInt() const noexcept { return FIncSearchSeekInt; }
+  void SetIncSearchSeekInt(uint32_t Value) { FIncSearchSeekInt = Value; }
+  const std::string& GetIncSearchText() const noexcept { return FIncSearchText; }
+  bool IncSearchKey(char Key, bool SearchNow, bool SeekNearest, bool Timed);
+  bool IncSearchString(const std::string& Text, int32_t StartAtMatch, bool SeekNearest);
+  void IncSearchClear();
+  std::string GetOrderingColumnText();
+  // Restarts the dataset at Text on the ordering column (the ordering link's POS condition).
+  void SetOrderingSearchText(const std::string& Text);
+
   // Reads the current row again from the server; false when it is gone there (its node then leaves
   // the buffer and the next row is shown).
   bool RefreshRow();
@@ -122,6 +161,9 @@ protected:
   // A key named as a relation's DB_KEY (KeyLinks "REL.RDB$DB_KEY") is added to the select list when
   // the SELECT does not name it: "SELECT *" becomes "SELECT REL.*", then ", REL.RDB$DB_KEY".
   void SysBuildSelect() override;
+  void DoPrepareSQL() override;
+  bool SysNeedPlan() override;
+  void SysBuildPlan() override;
   void SysAllocateRows() override;
   void SysUnprepare() override;
   void SysActivate() override;
@@ -151,6 +193,9 @@ protected:
   void SysCommitCachedUpdates() override { CommitUpdates(); }
   void SysCancelCachedUpdates() override { CancelUpdates(); }
   void SysUndoApply() override;
+  // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
+  void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
+  void SysFetchForTicks(uint32_t Ticks) override;
 
 private:
   // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).
@@ -207,6 +252,20 @@ private:
   std::vector<uint8_t> FKeyScratch;
   // The Fields row's NOT NULL columns (their indicators are set before a fetched row is stored).
   std::vector<XSQLVAR*> FNotNullVars;
+
+  // Filter, selection and incremental search.
+  bool FilterAccepts();
+  void FilterChanged();
+  TIB_Column* OrderingColumn();
+  bool Seek(const std::string& Text, TIB_Column* Column, bool SeekNearest);
+  std::string FFilter, FFilterPlan;
+  bool FFiltered = false;
+  TIB_FilterOptions FFilterOptions = 0;
+  TIB_FilterRecordEvent FOnFilterRecord;
+  uint32_t FIncSearchKeyInt = 3500, FIncSearchSeekInt = 180000;
+  std::string FIncSearchText, FLastSearchText;
+  uint64_t FLastKeyTicks = 0;
+  int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 
 // The query the application uses: the buffered dataset.

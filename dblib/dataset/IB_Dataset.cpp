@@ -51,6 +51,12 @@ public:
   void CancelUpdates() override { FD.SysCancelCachedUpdates(); }
   void UndoApply() override { FD.SysUndoApply(); }
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { FD.ProcessDMLCacheItem(Item); }
+  int32_t GetBufferedRowCount() const override { return FD.GetBufferCount(); }
+  void FetchForTicks(uint32_t Ticks) override {
+    if (Ticks == 0 || !FD.FActive) return;  // a limit of 0 would fetch without one
+    TIB_BusyBracket busy(&FD);
+    FD.SysFetchForTicks(Ticks);
+  }
 
 private:
   TIB_Dataset& FD;

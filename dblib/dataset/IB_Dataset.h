@@ -509,6 +509,8 @@ protected:
   // The buffered dataset's answers to its transaction: whether it buffers rows, and its cached-update
   // walks (apply, accept after the commit, cancel, and undo an apply whose commit failed).
   virtual bool SysIsBuffered() { return false; }
+  // Fetches on for at most Ticks milliseconds (a transaction's time-out attempt).
+  virtual void SysFetchForTicks(uint32_t Ticks) { FetchLoop(Ticks); }
   virtual void SysApplyCachedUpdates() {}
   virtual void SysCommitCachedUpdates() {}
   virtual void SysCancelCachedUpdates() {}

@@ -200,7 +200,8 @@ void TIB_Dataset::SysClose() {
   if (wasActive) {
     const TIB_TransactionState ts = t ? t->GetTransactionState() : tsInactive;
     if (ts == tsRollbackRetaining || ts == tsRollingBack) {
-      Cancel();
+      // Only what is there to cancel: Cancel refuses a row in browse state, and the close would stop.
+      if (GetIsModifying() || FState == dssSearch) Cancel();
     } else if (GetIsModifying()) {
       CheckBrowseMode();
     }

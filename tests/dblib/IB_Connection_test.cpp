@@ -671,7 +671,7 @@ TEST(ConnectionSavedPasswordTest, RoundTripThroughTheScrambleKey) {
   EXPECT_EQ("masterkey", c->GetSavedPassword());
 }
 
-// ---- threads and TCP/IP --------------------------------------------------------------------------------------
+// ---- threads --------------------------------------------------------------------------------------
 
 TEST(ConnectionThreadsTest, FourThreadsEachWithItsOwnSession) {
   TempDir dir;
@@ -697,36 +697,6 @@ TEST(ConnectionThreadsTest, FourThreadsEachWithItsOwnSession) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ((std::vector<int>{1, 1, 1, 1}), ok);
-}
-
-TEST(ConnectionServerTest, AttachesOverTcpWithTheRightPasswordOnly) {
-  const char* port = std::getenv("DBLIB_FBSERVER_PORT");
-  const char* user = std::getenv("DBLIB_FBSERVER_USER");
-  const char* password = std::getenv("DBLIB_FBSERVER_PASSWORD");
-  if (!port || !user || !password) GTEST_SKIP() << "no private Firebird server (run through scripts/test.sh)";
-  TempDir dir;
-  std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
-  Form f;
-  TIB_Connection* c = f.NewConnection();
-  c->SetDatabaseName(std::string("localhost/") + port + ":" + dir.File("net.fdb"));
-  EXPECT_EQ(cpTCP_IP, c->GetProtocol());
-  c->SetUsername(user);
-  c->SetPassword(password);
-  try {
-    c->CreateDatabase();
-  } catch (const EIB_ISCError& e) {
-    if (e.ERRCODE == isc_network_error) GTEST_SKIP() << "the private server refused: " << e.what();
-    throw;
-  }
-  c->Disconnect();
-  c->SetPassword("wrong");
-  EXPECT_NE(std::string::npos,
-            MessageOf<EIB_ISCError>([&] { c->Connect(); }).find("Your user name and password are not defined"));
-  EXPECT_FALSE(c->GetConnected());
-  c->SetPassword(password);
-  c->Connect();
-  c->DropDatabase();
-  EXPECT_FALSE(std::filesystem::exists(dir.File("net.fdb")));
 }
 
 }  // namespace

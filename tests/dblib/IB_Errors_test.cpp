@@ -48,21 +48,17 @@ TEST(ISCError, OwnsCopiesOfItsLists) {
 
 TEST(ISCError, MessageIsCutTo255BytesWithoutSplittingAUtf8Character) {
   auto empty = List({});
-  const std::string ascii(300, 'x');
-  EXPECT_EQ(EIB_ISCError(nullptr, ascii, 1, *empty, *empty, 0, *empty, *empty).Message(), std::string(255, 'x'));
-
-  // 254 ASCII bytes, then a two-byte character that would straddle the cut.
-  const std::string text = std::string(254, 'a') + "\xC3\xA9" + "tail";
-  EXPECT_EQ(EIB_ISCError(nullptr, text, 1, *empty, *empty, 0, *empty, *empty).Message(), std::string(254, 'a'));
-
-  // A three-byte character ending exactly at the cut stays whole.
-  const std::string fits = std::string(252, 'a') + "\xE2\x82\xAC" + "more";
-  EXPECT_EQ(EIB_ISCError(nullptr, fits, 1, *empty, *empty, 0, *empty, *empty).Message(),
-            std::string(252, 'a') + "\xE2\x82\xAC");
-
-  // Single-byte text whose bytes are not a UTF-8 sequence is cut at 255 as it is.
-  const std::string latin1 = std::string(254, 'a') + "\xE9\xE9\xE9";
-  EXPECT_EQ(EIB_ISCError(nullptr, latin1, 1, *empty, *empty, 0, *empty, *empty).Message().size(), 255u);
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(300, 'x'), std::string(255, 'x')},
+      // 254 ASCII bytes, then a two-byte character that would straddle the cut.
+      {std::string(254, 'a') + "\xC3\xA9" + "tail", std::string(254, 'a')},
+      // A three-byte character ending exactly at the cut stays whole.
+      {std::string(252, 'a') + "\xE2\x82\xAC" + "more", std::string(252, 'a') + "\xE2\x82\xAC"},
+      // Single-byte text whose bytes are not a UTF-8 sequence is cut at 255 as it is.
+      {std::string(254, 'a') + "\xE9\xE9\xE9", std::string(254, 'a') + "\xE9"},
+  };
+  for (const auto& [text, cut] : cases)
+    EXPECT_EQ(EIB_ISCError(nullptr, text, 1, *empty, *empty, 0, *empty, *empty).Message(), cut);
 }
 
 // ---- HandleISCError against the engine ----------------------------------------------------------------------

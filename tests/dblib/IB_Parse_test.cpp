@@ -461,11 +461,8 @@ TEST(IB_ParseXSQLVAR, TypesQuadsAndBuffers) {
   EXPECT_TRUE(SQLTypesCompatible(500, 497));
   EXPECT_TRUE(SQLTypesCompatible(481, 482));
   EXPECT_FALSE(SQLTypesCompatible(448, 452));
-  ISC_QUAD a{1, 2}, b{1, 2}, c{1, 3}, z{0, 0};
-  EXPECT_TRUE(QuadsEqual(a, b));
-  EXPECT_FALSE(QuadsEqual(a, c));
-  EXPECT_TRUE(QuadIsNull(z));
-  EXPECT_FALSE(QuadIsNull(a));
+  EXPECT_TRUE(QuadsEqual({1, 2}, {1, 2}) && !QuadsEqual({1, 2}, {1, 3}) && !QuadsEqual({1, 2}, {0, 2}));
+  EXPECT_TRUE(QuadIsNull({0, 0}) && !QuadIsNull({0, 1}) && !QuadIsNull({1, 0}));
   char* p = nullptr;
   ResizeBuffer(p, 0, 4);
   ASSERT_NE(p, nullptr);

@@ -87,25 +87,21 @@ TEST(RowsAffected, CountsOfUpdateDeleteAndInsert) {
   TestDatabase db(*s);
   db.Execute("CREATE TABLE R (ID INTEGER)");
   db.Commit();
-  std::array<int32_t, 4> counts{};
-  isc_stmt_handle ins = db.Prepare("INSERT INTO R SELECT RDB$RELATION_ID FROM RDB$RELATIONS ROWS 7");
-  db.ExecuteStatement(ins);
-  s->GetRowsAffected(&ins, counts);
-  EXPECT_EQ(counts, (std::array<int32_t, 4>{0, 0, 7, 7}));
-
-  isc_stmt_handle upd = db.Prepare("UPDATE R SET ID = ID + 1 WHERE ID < 3");
-  db.ExecuteStatement(upd);
-  s->GetRowsAffected(&upd, counts);
-  EXPECT_EQ(counts[0], 3);
-  EXPECT_EQ(counts[1], 0);
-  EXPECT_EQ(counts[3], 0);
-
-  isc_stmt_handle del = db.Prepare("DELETE FROM R");
-  db.ExecuteStatement(del);
-  s->GetRowsAffected(&del, counts);
-  EXPECT_EQ(counts[0], 0);
-  EXPECT_EQ(counts[1], 7);
-  EXPECT_EQ(counts[3], 0);
+  // Update, delete, select and insert counts; the select count of a searched change is the engine's affair.
+  const int32_t any = -2;
+  const std::pair<const char*, std::array<int32_t, 4>> cases[] = {
+      {"INSERT INTO R SELECT RDB$RELATION_ID FROM RDB$RELATIONS ROWS 7", {0, 0, 7, 7}},
+      {"UPDATE R SET ID = ID + 1 WHERE ID < 3", {3, 0, any, 0}},
+      {"DELETE FROM R", {0, 7, any, 0}},
+  };
+  for (const auto& [sql, expected] : cases) {
+    std::array<int32_t, 4> counts{};
+    isc_stmt_handle st = db.Prepare(sql);
+    db.ExecuteStatement(st);
+    s->GetRowsAffected(&st, counts);
+    if (expected[2] == any) counts[2] = any;
+    EXPECT_EQ(counts, expected) << sql;
+  }
 }
 
 TEST(RowsAffected, NoHandleAFailedQueryOrNoCountsKeepEveryCountAtMinusOne) {

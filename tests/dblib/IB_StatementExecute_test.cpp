@@ -137,15 +137,11 @@ TEST_F(ExecuteTest, TextsMoveTheTransactionAsTheServerDoes) {
   EXPECT_THROW(q->ExecuteImmediate("SET TRANSACTION"), EIB_StatementError);
 }
 
-TEST_F(ExecuteTest, GeneratorValues) {
+TEST_F(ExecuteTest, GeneratorValuesAndTheEnginesErrorForAMissingOne) {
   TIB_DSQL* q = NewDSQL();
   EXPECT_EQ(1, q->Gen_ID("G", 1));
   EXPECT_EQ(11, q->Gen_ID("g", 10));
   EXPECT_EQ(11, q->Gen_ID("G", 0));
-}
-
-TEST_F(ExecuteTest, AFailedGeneratorQueryRaisesTheEnginesError) {
-  TIB_DSQL* q = NewDSQL();
   const std::string message = MessageOf<EIB_ISCError>([&] { q->Gen_ID("NO_SUCH", 1); });
   EXPECT_NE(std::string::npos, message.find("NO_SUCH")) << message;
 }
@@ -205,20 +201,24 @@ TEST_F(ExecuteTest, AnUnknownRowCountReadsMinusOne) {
 }
 
 TEST_F(ExecuteTest, AggregateAndSelectProcedureTests) {
-  TIB_DSQL* q = NewDSQL("SELECT COUNT(*) FROM T");
-  EXPECT_TRUE(q->SQLIsAggregate());
-  q->GetSQL().SetText("SELECT ID, (SELECT MAX(ID) FROM T) FROM T");
-  EXPECT_FALSE(q->SQLIsAggregate());
-  q->GetSQL().SetText("SELECT DISTINCT NAME FROM T");
-  EXPECT_TRUE(q->SQLIsAggregate());
-  q->GetSQL().SetText("SELECT NAME FROM T GROUP BY NAME");
-  EXPECT_TRUE(q->SQLIsAggregate());
-  q->GetSQL().SetText("SELECT XMAX(ID) FROM T");
-  EXPECT_FALSE(q->SQLIsAggregate());
-  q->GetSQL().SetText("SELECT S FROM P_SUM(1, 2)");
-  EXPECT_TRUE(q->SQLIsSelectProc());
-  q->GetSQL().SetText("SELECT A.ID FROM T A JOIN T B ON (A.ID = B.ID)");
-  EXPECT_FALSE(q->SQLIsSelectProc());
+  const struct {
+    const char* SQL;
+    bool Aggregate, SelectProc;
+  } cases[] = {
+      {"SELECT COUNT(*) FROM T", true, false},
+      {"SELECT ID, (SELECT MAX(ID) FROM T) FROM T", false, false},
+      {"SELECT DISTINCT NAME FROM T", true, false},
+      {"SELECT NAME FROM T GROUP BY NAME", true, false},
+      {"SELECT XMAX(ID) FROM T", false, false},
+      {"SELECT S FROM P_SUM(1, 2)", false, true},
+      {"SELECT A.ID FROM T A JOIN T B ON (A.ID = B.ID)", false, false},
+  };
+  TIB_DSQL* q = NewDSQL();
+  for (const auto& c : cases) {
+    q->GetSQL().SetText(c.SQL);
+    EXPECT_EQ(c.Aggregate, q->SQLIsAggregate()) << c.SQL;
+    EXPECT_EQ(c.SelectProc, q->SQLIsSelectProc()) << c.SQL;
+  }
   q->GetSQL().SetText("SELECT ID FROM T");
   q->Prepare();
   EXPECT_FALSE(q->SQLIsSelectProc());
@@ -233,12 +233,6 @@ TEST_F(ExecuteTest, ASelectableProcedureIsKnownWithoutAStartedTransaction) {
   ASSERT_FALSE(Tr->GetStarted());
   EXPECT_TRUE(q->SQLIsSelectProc());
   EXPECT_FALSE(Tr->GetStarted());
-}
-
-TEST_F(ExecuteTest, ExecutingWithoutPreparableTextRaises) {
-  TIB_DSQL* q = NewDSQL("SELEKT 1");
-  EXPECT_THROW(q->Execute(), EIB_ISCError);
-  EXPECT_FALSE(q->GetPrepared());
 }
 
 // ---- round trips --------------------------------------------------------------------------------------------

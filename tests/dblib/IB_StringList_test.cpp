@@ -82,7 +82,7 @@ TEST(StringListLookup, ValueByNameTreatsAnEmptyValueAsMissing) {
   EXPECT_EQ(L.GetLinkValueByName("NAMEONLY"), "");
 }
 
-TEST(StringListLookup, SetLinkValueByNameChangesEveryQualifiedMatch) {
+TEST(StringListLookup, SetLinkValueByNameChangesEveryQualifiedMatchOrAppends) {
   TIB_StringList L;
   L.Add("A.C=1");
   L.Add("B.C=2");
@@ -95,15 +95,9 @@ TEST(StringListLookup, SetLinkValueByNameChangesEveryQualifiedMatch) {
   EXPECT_EQ(Items(L), (V{"A.C=8", "B.C=8", "D=5"}));
   L.SetLinkValueByName("A.C", "1");
   EXPECT_EQ(Items(L), (V{"A.C=1", "B.C=8", "D=5"}));
-}
-
-TEST(StringListLookup, SetLinkValueByNameAppendsTheFieldName) {
-  TIB_StringList L;
-  L.SetLinkValueByName("C", "9");
-  EXPECT_EQ(Items(L), (V{"C=9"}));
-  TIB_StringList M;
-  M.SetLinkValueByName("T.C", "9");
-  EXPECT_EQ(Items(M), (V{"C=9"}));
+  // A name not in the list is appended without its qualifier.
+  L.SetLinkValueByName("T.E", "6");
+  EXPECT_EQ(Items(L), (V{"A.C=1", "B.C=8", "D=5", "E=6"}));
 }
 
 TEST(StringListLookup, SortedListsKeepTheirOrderWhenValuesChange) {

@@ -2,10 +2,12 @@
 // step ("Name.Post", "Name.DML1:ID" ...) in a log shared by the test.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "dblib/IB_Transaction.h"
+#include "platform/Dialogs.h"
 
 using TLog = std::vector<std::string>;
 
@@ -53,6 +55,15 @@ public:
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override {
     Do("DML" + std::to_string(Item.GetDMLCacheItemType()) + ":" + Item.GetKeyFieldNames());
   }
+  int32_t GetBufferedRowCount() const override { return Rows; }
+  // Logs the limit; a fetch that reaches the end closes the cursor, as a dataset tells its transaction.
+  void FetchForTicks(uint32_t Ticks) override {
+    Do("Fetch" + std::to_string(Ticks));
+    if (OnFetch) OnFetch(Ticks);
+    if (!FetchReachesEnd || !CursorOpen) return;
+    CursorOpen = false;
+    if (Transaction) Transaction->AdjustOpenCursorCount(-1);
+  }
 
   // Puts the dataset in edit state, as a dataset tells its transaction.
   void BeginEdit() {
@@ -67,6 +78,9 @@ public:
   bool PostFails = false, PostIsIgnored = false, RefreshFails = false;
   TIB_CommitAction CommitAction = caClose;
   TIB_DMLCacheFlags Flags = 0;
+  int32_t Rows = 0;
+  bool FetchReachesEnd = false;
+  std::function<void(uint32_t Ticks)> OnFetch;
 
 private:
   void Do(const std::string& What) { FLog.push_back(FName + "." + What); }
@@ -77,4 +91,26 @@ private:
   }
   std::string FName;
   TLog& FLog;
+};
+
+// Answers every confirmation with one result (mrNone: the headless dialogs' answer, as when nobody is
+// there), keeps the texts it was asked and runs Inside while the box shows.
+class TAnsweringDialogs : public TDialogs {
+public:
+  explicit TAnsweringDialogs(TModalResult Answer) : FAnswer(Answer) { FPrevious = SetDialogs(this); }
+  ~TAnsweringDialogs() override { SetDialogs(FPrevious); }
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType Type, const TMsgDlgButtons& Buttons, int32_t Help,
+                          TMsgDlgBtn Default) override {
+    Asked.push_back(Msg);
+    AllThree = Buttons.Contains(mbYes) && Buttons.Contains(mbNo) && Buttons.Contains(mbCancel);
+    if (Inside) Inside();
+    return FAnswer != mrNone ? FAnswer : TDialogs::MessageDlg(Msg, Type, Buttons, Help, Default);
+  }
+  std::vector<std::string> Asked;
+  bool AllThree = false;
+  std::function<void()> Inside;
+
+private:
+  TModalResult FAnswer;
+  TDialogs* FPrevious;
 };

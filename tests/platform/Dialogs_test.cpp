@@ -4,13 +4,6 @@
 
 namespace {
 
-TEST(Dialogs, HeadlessLoginCancels) {
-  TLoginRequest r;
-  r.Username = "SYSDBA";
-  EXPECT_EQ(Dialogs().Login(r), mrCancel);
-  EXPECT_EQ(r.Username, "SYSDBA");
-}
-
 TEST(Dialogs, HeadlessConfirmationTakesTheDefaultButton) {
   EXPECT_EQ(MessageDlg("Save changes?", mtConfirmation, {mbYes, mbNo, mbCancel}, 0), mrYes);
   EXPECT_EQ(MessageDlg("Delete?", mtWarning, {mbOK, mbCancel}, 0), mrOk);

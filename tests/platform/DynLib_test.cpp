@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/FpuGuard.h"
-
 namespace {
 
 TEST(DynLib, LoadsALibraryAndFindsItsSymbols) {
@@ -22,26 +20,5 @@ TEST(DynLib, AMissingLibraryIsReportedNotThrown) {
   EXPECT_FALSE(lib.Loaded());
   EXPECT_NE(lib.LastError().find("libno-such-library"), std::string::npos);
 }
-
-#if defined(__x86_64__) || defined(__i386__)
-TEST(FpuGuard, RestoresTheControlWordAndMxcsr) {
-  uint16_t cw0 = 0, cw1 = 0;
-  uint32_t mx0 = 0, mx1 = 0;
-  __asm__ __volatile__("fnstcw %0" : "=m"(cw0));
-  __asm__ __volatile__("stmxcsr %0" : "=m"(mx0));
-  {
-    TFpuGuard guard;
-    // What a foreign library might do: mask differently and round toward zero.
-    uint16_t cw = static_cast<uint16_t>(cw0 ^ 0x0C00);
-    uint32_t mx = mx0 ^ 0x6000;
-    __asm__ __volatile__("fldcw %0" : : "m"(cw));
-    __asm__ __volatile__("ldmxcsr %0" : : "m"(mx));
-  }
-  __asm__ __volatile__("fnstcw %0" : "=m"(cw1));
-  __asm__ __volatile__("stmxcsr %0" : "=m"(mx1));
-  EXPECT_EQ(cw1, cw0);
-  EXPECT_EQ(mx1 & ~0x3Fu, mx0 & ~0x3Fu);  // control bits; the low six are sticky status flags
-}
-#endif
 
 }  // namespace

@@ -193,15 +193,7 @@ TEST_F(LocaleTest, EncodeAndDecodeTimes) {
   EXPECT_EQ(DateTimeToStr(almost), "12/31/1899");
 }
 
-TEST_F(LocaleTest, DateTimeTextsWithTheDefaultLocale) {
-  TDateTime dt = EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 45);
-  EXPECT_EQ(DateToStr(dt), "3/5/2024");
-  EXPECT_EQ(TimeToStr(dt), "14:07:09");
-  EXPECT_EQ(DateTimeToStr(dt), "3/5/2024 14:07:09");
-  EXPECT_EQ(DateTimeToStr(0), "12/30/1899");
-}
-
-TEST_F(LocaleTest, FormatDateTimeSpecifiers) {
+TEST_F(LocaleTest, DateTimeTextsAndFormatSpecifiers) {
   TDateTime dt = EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 45);
   EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:nn:ss.zzz", dt), "2024/03/05 14:07:09.045");
   EXPECT_EQ(FormatDateTime("d-m-yy h:n:s z", dt), "5-3-24 14:7:9 45");
@@ -213,6 +205,9 @@ TEST_F(LocaleTest, FormatDateTimeSpecifiers) {
   EXPECT_EQ(FormatDateTime("h ampm", dt), "2 PM");
   EXPECT_EQ(FormatDateTime("\"on\" dddd 'at' hh", dt), "on Tuesday at 14");
   EXPECT_EQ(FormatDateTime("ddddd t", dt), "3/5/2024 14:07");
+  EXPECT_EQ(DateToStr(dt) + " " + TimeToStr(dt), "3/5/2024 14:07:09");
+  EXPECT_EQ(DateTimeToStr(dt), "3/5/2024 14:07:09");
+  EXPECT_EQ(DateTimeToStr(0), "12/30/1899");
   FormatSettings.DateSeparator = '.';
   FormatSettings.TimeSeparator = '-';
   EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:nn", dt), "05.03.2024 14-07");

@@ -163,30 +163,8 @@ TEST_F(RegistryTest, NonNumericIntegerReadsTheDefault) {
   EXPECT_TRUE(reg.ReadBool("S", "B", false));
 }
 
-// Sets an environment variable for the test's duration and puts back what was there.
-class EnvOverride {
-public:
-  EnvOverride(const char* Name, const char* Value) : FName(Name) {
-    if (const char* old = std::getenv(Name)) FOld = old, FHad = true;
-    if (Value)
-      setenv(Name, Value, 1);
-    else
-      unsetenv(Name);
-  }
-  ~EnvOverride() {
-    if (FHad)
-      setenv(FName, FOld.c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-
-private:
-  const char* FName;
-  std::string FOld;
-  bool FHad = false;
-};
-
 TEST(RegistryRoot, DefaultsToTheConfigFolder) {
+  using testsupport::EnvOverride;
   EnvOverride root("DBLIB_SETTINGS_ROOT", nullptr), home("HOME", "/home/someone");
   {
     EnvOverride xdg("XDG_CONFIG_HOME", "/tmp/xdg-test");

@@ -62,6 +62,16 @@ std::string Text(const XSQLVAR& V) {
   }
 }
 
+// Prepares SQL, describes its row into Out (with data areas) and executes it.
+isc_stmt_handle OpenQuery(TestDatabase& D, const std::string& SQL, TSqlda& Out) {
+  TIB_SessionBase& s = D.Session();
+  isc_stmt_handle st = D.Prepare(SQL);
+  s.CallChecked(&s, s.Entries.isc_dsql_describe, &st, static_cast<unsigned short>(SQLDA_VERSION1), Out.Get());
+  Out.AllocateData();
+  D.ExecuteStatement(st);
+  return st;
+}
+
 }  // namespace
 
 TestDatabase::TestDatabase(TIB_SessionBase& Session, uint16_t PageSize, const std::string& CharSet, int16_t Dialect)
@@ -142,13 +152,8 @@ void TestDatabase::FreeStatement(isc_stmt_handle& Statement) {
 }
 
 std::vector<TestValue> TestDatabase::QueryRow(const std::string& SQL) {
-  isc_stmt_handle st = Prepare(SQL);
   TSqlda out(20);
-  FSession.CallChecked(&FSession, FSession.Entries.isc_dsql_describe, &st, static_cast<unsigned short>(SQLDA_VERSION1),
-                       out.Get());
-  out.AllocateData();
-  FSession.CallChecked(&FSession, FSession.Entries.isc_dsql_execute, TR(), &st,
-                       static_cast<unsigned short>(SQLDA_VERSION1), static_cast<const XSQLDA*>(nullptr));
+  isc_stmt_handle st = OpenQuery(*this, SQL, out);
   std::vector<TestValue> row;
   const ISC_STATUS fetched =
       FSession.Call(FSession.Entries.isc_dsql_fetch, &st, static_cast<unsigned short>(SQLDA_VERSION1), out.Get());
@@ -186,13 +191,8 @@ void TestDatabase::ExecuteWithParam(const std::string& SQL, const std::function<
 }
 
 void TestDatabase::WithFirstColumn(const std::string& SQL, const std::function<void(XSQLVAR&)>& Use) {
-  isc_stmt_handle st = Prepare(SQL);
   TSqlda out(1);
-  FSession.CallChecked(&FSession, FSession.Entries.isc_dsql_describe, &st, static_cast<unsigned short>(SQLDA_VERSION1),
-                       out.Get());
-  out.AllocateData();
-  FSession.CallChecked(&FSession, FSession.Entries.isc_dsql_execute, TR(), &st,
-                       static_cast<unsigned short>(SQLDA_VERSION1), static_cast<const XSQLDA*>(nullptr));
+  isc_stmt_handle st = OpenQuery(*this, SQL, out);
   FSession.CallChecked(&FSession, FSession.Entries.isc_dsql_fetch, &st, static_cast<unsigned short>(SQLDA_VERSION1),
                        out.Get());
   Use(out.Get()->sqlvar[0]);

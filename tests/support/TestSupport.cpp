@@ -18,16 +18,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(FPath, ec);
 }
 
-SettingsRoot::SettingsRoot() {
-  if (const char* old = std::getenv("DBLIB_SETTINGS_ROOT")) FSaved = old, FHad = true;
-  setenv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str(), 1);
+EnvOverride::EnvOverride(const char* Name, const char* Value) : FName(Name) {
+  if (const char* old = std::getenv(Name)) FSaved = old, FHad = true;
+  if (Value)
+    setenv(Name, Value, 1);
+  else
+    unsetenv(Name);
 }
 
-SettingsRoot::~SettingsRoot() {
+EnvOverride::~EnvOverride() {
   if (FHad)
-    setenv("DBLIB_SETTINGS_ROOT", FSaved.c_str(), 1);
+    setenv(FName.c_str(), FSaved.c_str(), 1);
   else
-    unsetenv("DBLIB_SETTINGS_ROOT");
+    unsetenv(FName.c_str());
 }
 
 }  // namespace testsupport

@@ -56,19 +56,30 @@ private:
   TExceptionEvent FSaved;
 };
 
+// Sets an environment variable (or removes it, for nullptr) for the life of the object.
+class EnvOverride {
+public:
+  EnvOverride(const char* Name, const char* Value);
+  ~EnvOverride();
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
+
+private:
+  std::string FName, FSaved;
+  bool FHad = false;
+};
+
 // Points the settings store (DBLIB_SETTINGS_ROOT) at a private folder for the life of the object.
 class SettingsRoot {
 public:
-  SettingsRoot();
-  ~SettingsRoot();
+  SettingsRoot() : FEnv("DBLIB_SETTINGS_ROOT", FDir.Path().c_str()) {}
   SettingsRoot(const SettingsRoot&) = delete;
   SettingsRoot& operator=(const SettingsRoot&) = delete;
   const std::string& Path() const { return FDir.Path(); }
 
 private:
   TempDir FDir;
-  std::string FSaved;
-  bool FHad = false;
+  EnvOverride FEnv;
 };
 
 }  // namespace testsupport

@@ -104,18 +104,6 @@ TEST_F(MonitorTest, AFailedCallKeepsItsErrorWhileTheMonitorAsksForMore) {
   EXPECT_EQ(1u, ItemsOf("/*===\r\nPROFILE DIFF REPORT -- After execute\r\n").size());
 }
 
-TEST_F(MonitorTest, TheProfileShowsWhatAStatementDid) {
-  M->SetMonitorGroups(Bit(mgProfile));
-  M->SetEnabled(true);
-  Insert(1, "a");
-  const auto after = ItemsOf("/*===\r\nPROFILE DIFF REPORT -- After execute\r\n");
-  ASSERT_EQ(1u, after.size());
-  EXPECT_NE(std::string::npos,
-            after[0].find("*** INSERT COUNT ***  1\r\n  1  T\r\nPROFILE DATA MARKED AS START\r\n====*/"))
-      << after[0];
-  EXPECT_TRUE(ItemsOf("/*---").empty());
-}
-
 TEST_F(MonitorTest, WrappersStayOnlyWhileAMonitorIsEnabled) {
   const auto real = S->Entries;
   auto wrapped = [&] { return std::pair(IB_CallHooksInstalled(*S), IB_RowHooksInstalled(*S)); };

@@ -1,0 +1,95 @@
+// Query by example on the library's objects.
+#include "dblib/IB_SearchBuffer.h"
+
+#include <atomic>
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_Parse.h"
+#include "dblib/IB_Statement.h"
+#include "dblib/data/IB_Column.h"
+
+namespace {
+
+std::string AttributeParam(TIB_Column& C, const char* Name, bool& Found) {
+  Found = C.HasAttribute(Name);
+  return Found ? C.GetAttributeParam(Name, Found) : std::string();
+}
+
+// The item of the statement's SELECT list at the column's position, for an expression column.
+std::string SelectItemOf(TIB_Column& C) {
+  auto* st = dynamic_cast<TIB_Statement*>(C.GetStatement());
+  if (!st) return {};
+  TStringList items;
+  std::string server;
+  int32_t kept = 0;
+  ParseSQLParams(st->GetSQL().GetText(), nullptr, &items, nullptr, server, '\0', false, kept);
+  const int index = C.GetFieldNo();
+  if (index < 0 || index >= items.Count()) return {};
+  std::string item;
+  UnescapeListText(items[index], item);
+  return item;
+}
+
+}  // namespace
+
+TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
+  TIB_QBEColumn r;
+  r.SQLType = Column.GetSQLType();
+  r.IsText = Column.GetIsTextKind();
+  r.IsNumeric = Column.GetIsNumericKind();
+  r.IsDateTime = Column.GetIsDateTimeKind();
+  r.Position = Column.GetFieldNo();
+  r.SQLName = Column.GetSQLName();
+  r.FullName = Column.GetFullName();
+  r.BestName = Column.GetBestName();
+  if (r.SQLName.empty()) r.SelectItem = SelectItemOf(Column);
+  r.NoCase = Column.GetUpperExpression();
+  bool found = false;
+  r.NoTrailing = Column.HasAttribute("NOTRAILING");
+  r.YesLike = Column.HasAttribute("YESLIKE");
+  r.NoSoundex = Column.HasAttribute("NOSOUNDEX");
+  r.SoundexColumn = AttributeParam(Column, "SOUNDEX", found);
+  for (const char* a : {"NOROUNDERR", "CURR", "COMP"})
+    if (Column.HasAttribute(a)) {
+      r.RoundAttr = a;
+      break;
+    }
+  return r;
+}
+
+void SearchBufferToSQL(TIB_Column* Column, const std::string& SearchText, TStrings* WhereLines, TStrings* Macros,
+                       TStrings* ParamValues) {
+  if (!Column || !ParamValues || !WhereLines || SearchText.empty()) return;
+  static std::atomic<int32_t> serial{0};
+  auto* st = dynamic_cast<TIB_Statement*>(Column->GetStatement());
+  TIB_Connection* conn = st ? st->GetIB_Connection() : nullptr;
+  std::string text = SearchText;
+  if (conn) {
+    bool defaultHandling = true;
+    conn->DoProcessSearchBuffer(Column, text, WhereLines, ParamValues, Macros, defaultHandling);
+    if (!defaultHandling) return;
+  }
+  TIB_QBEContext ctx;
+  ctx.Serial = ++serial;
+  if (st) {
+    ctx.Dialect = st->GetSQLDialect();
+    ctx.OnParamAttribute = [st](const std::string& Name, const std::string& Attribute) {
+      TStrings& attrs = st->GetColumnAttributes();
+      if (attrs.IndexOfName(Name) < 0) attrs.Add(Name + "=" + Attribute);
+    };
+  }
+  if (conn) {
+    ctx.EscapeChar = conn->EscapeCharacter;
+    ctx.SoundExParse = [conn](const std::string& S) {
+      std::string r;
+      conn->DoSoundExParse(S, r);
+      return r;
+    };
+    ctx.SoundExMaxParse = [conn](const std::string& S) {
+      std::string r;
+      conn->DoSoundExMaxParse(S, r);
+      return r;
+    };
+  }
+  SearchBufferToSQL(QBEColumnOf(*Column), text, *WhereLines, *ParamValues, ctx);
+}
