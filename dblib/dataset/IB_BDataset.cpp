@@ -10,6 +10,7 @@
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BindingCursor.h"
+#include "dblib/dataset/IB_Cursor.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -18,7 +19,8 @@ TIB_BDataset::TIB_BDataset(TComponent* AOwner)
       FNodeList(std::make_unique<TIB_NodeList>()),
       FFieldsCursor(new TIB_BindingCursor(this)),
       FBufferFieldsCursor(new TIB_BindingCursor(this)),
-      FSeekCursor(new TIB_BindingCursor(this)) {
+      FSeekCursor(new TIB_BindingCursor(this)),
+      FKeysCursor(new TIB_Cursor(this)) {
   FRefreshAction = raKeepRowNum;
   FRefreshOnParamChange = true;
   FKeyLinksAutoDefine = true;
@@ -129,6 +131,8 @@ void TIB_BDataset::SysUnprepare() {
   RunReported([&] { FFieldsCursor->Unprepare(); });
   RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   RunReported([&] { FSeekCursor->Unprepare(); });
+  RunReported([&] { FKeysCursor->Unprepare(); });
+  FKeysOnly = false;
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -146,6 +150,8 @@ void TIB_BDataset::SysActivate() {
 }
 
 void TIB_BDataset::SysNotifyDyn20() {
+  if (FKeysCursor->GetActive()) RunReported([&] { FKeysCursor->Close(); });
+  FKeysStarted = false;
   // Rows with state (cached changes, selection) stay for the next open to find again.
   const bool keep = FNodeList->GetUpdateListCount() > 0 || GetRefreshing();
   FNodeList->Clear(keep, true);
@@ -191,9 +197,76 @@ bool TIB_BDataset::DoAfterFetchRow() {
 }
 
 void TIB_BDataset::DoAfterFetchEof() {
+  // Keys-only mode: the query's own statement is not open, so each fetch lands here; the key statement
+  // gives the next row.
+  if (FKeysOnly && !FCursorDone && !FAbort && (FMaxRows <= 0 || FFetchedRows < FMaxRows) && FetchKey()) {
+    FEof = false;
+    return;
+  }
+  if (FKeysCursor->GetActive()) FKeysCursor->Close();
   FCursorDone = true;
   FNodeList->ClearPendingInserts();
   TIB_Dataset::DoAfterFetchEof();
+}
+
+void TIB_BDataset::SetFetchWholeRows(bool Value) {
+  if (Value == FFetchWholeRows) return;
+  if (FPrepared) Unprepare();
+  FFetchWholeRows = Value;
+}
+
+void TIB_BDataset::SysOpenCursor() {
+  FKeysOnly = false;
+  FKeysStarted = false;
+  if (!FFetchWholeRows && PrepareKeysCursor()) {
+    FKeysOnly = true;
+    return;
+  }
+  TIB_Dataset::SysOpenCursor();
+}
+
+bool TIB_BDataset::PrepareKeysCursor() {
+  TIB_Row* key = GetKeyFields();
+  if (FKeyLinks.Count() == 0 || !key || key->GetColumnCount() != FKeyLinks.Count() ||
+      FFieldsCursor->BuildSQL().empty()) {
+    return false;
+  }
+  std::string sql = GetServerSQL();
+  if (!GetSQLUnion(sql).empty() || SQLIsAggregate()) return false;
+  std::string list;
+  for (int i = 0; i < FKeyLinks.Count(); ++i) {
+    list += (i ? ", " : "SELECT ") + Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
+  }
+  SetSQLSelect(sql, list);
+  if (FKeysCursor->GetActive()) FKeysCursor->Close();
+  FKeysCursor->SetIB_Connection(GetIB_Connection());
+  FKeysCursor->SetIB_Transaction(GetIB_Transaction());
+  if (FKeysCursor->GetSQL().GetText() != sql || !FKeysCursor->GetPrepared()) {
+    FKeysCursor->GetSQL().SetText(sql);
+    FKeysCursor->Prepare();
+  }
+  TIB_Row* params = FKeysCursor->GetParams();
+  if (params->GetColumnCount() != FParams->GetColumnCount()) return false;
+  for (int i = 0; i < params->GetColumnCount(); ++i) params->GetColumns(i)->Assign(FParams->GetColumns(i));
+  return true;
+}
+
+bool TIB_BDataset::FetchKey() {
+  if (FKeysStarted) {
+    FKeysCursor->Next();
+  } else {
+    FKeysStarted = true;
+    FKeysCursor->First();
+  }
+  TIB_Row* from = FKeysCursor->GetFields();
+  if (FKeysCursor->GetEof() || from->GetRowState() == rsNone) return false;
+  TIB_Row* key = GetKeyFields();
+  for (int i = 0; i < key->GetColumnCount(); ++i) key->GetColumns(i)->Assign(from->GetColumns(i));
+  ++FFetchedRows;
+  KeyFromKeyRow(FKeyScratch);
+  // The row's values are read by key when it is shown (a retained node keeps its own).
+  FNodeList->AddKey(FKeyScratch.data());
+  return true;
 }
 
 void TIB_BDataset::FetchUntil(int32_t Rows) {

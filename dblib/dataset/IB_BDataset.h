@@ -22,6 +22,7 @@
 
 class TIB_BDataset;
 class TIB_BindingCursor;
+class TIB_Cursor;
 
 // What a cached change is: a modification, an insert, a delete.
 enum TIB_UpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
@@ -73,6 +74,16 @@ public:
   bool GetBufferAtEnd() override;
   // The row under the buffer position: the Fields row when that is the current row.
   TIB_Row* GetBufferFields() override;
+
+  // ---- keys-only mode ------------------------------------------------------------------------------
+  // With FetchWholeRows off the query first fetches only its rows' keys (the key links as its select
+  // list) and reads each row by its key when it is first shown: opening and Last cost one key per row,
+  // and rows show what the server holds when they are reached. A query without key links, with a
+  // UNION or an aggregate fetches whole rows anyway. Setting a new value unprepares the query.
+  bool GetFetchWholeRows() const noexcept { return FFetchWholeRows; }
+  void SetFetchWholeRows(bool Value);
+  // True while the open cursor fetches keys only.
+  bool GetKeysOnly() const noexcept { return FKeysOnly; }
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The current row's key as hex text; empty before the first or after the last row.
@@ -167,6 +178,7 @@ protected:
   void SysAllocateRows() override;
   void SysUnprepare() override;
   void SysActivate() override;
+  void SysOpenCursor() override;
   void SysNotifyDyn18() override;
   void SysNotifyDyn20() override;
   bool DoAfterFetchRow() override;
@@ -220,6 +232,10 @@ private:
   // Tells the transaction when updates start or stop being pending.
   void SyncPendingNotice();
   void SyncToKeySource();
+  // Keys-only mode: prepares the key statement (false when the query cannot fetch keys only), and
+  // stores the next key as a node without a record (false at the end).
+  bool PrepareKeysCursor();
+  bool FetchKey();
   // After a reopen: rows inserted under cached updates that belong under the master's current row (all
   // of them without a master) are shown again, after the fetched rows.
   void RestoreCachedInserts();
@@ -246,6 +262,11 @@ private:
   int32_t FInsertKey = 0;
   bool FApplying = false;
   TIB_BufferSynchroFlags FBufferSynchroFlags = 0;
+  bool FFetchWholeRows = true;
+  bool FKeysOnly = false;
+  bool FKeysStarted = false;
+  // The key statement of keys-only mode (owned as a component).
+  TIB_Cursor* FKeysCursor;
   TIB_Transaction* FPendingNotified = nullptr;
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;

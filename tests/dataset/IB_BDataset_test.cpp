@@ -545,4 +545,41 @@ TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
   }
 }
 
+// With FetchWholeRows off the query fetches keys first and reads each row by key when it is shown:
+// rows changed at the server after the open show their new values, only rows shown hold values, and
+// editing, bookmarks and the count work as with whole rows. A UNION fetches whole rows anyway.
+TEST_F(BDatasetTest, KeysOnlyModeReadsRowsByKeyWhenShown) {
+  Fill(50);
+  TIB_Query* u = NewQuery("SELECT ID, NAME FROM T UNION ALL SELECT 0, '' FROM RDB$DATABASE ORDER BY 1");
+  u->SetFetchWholeRows(false);
+  u->Open();
+  EXPECT_FALSE(u->GetKeysOnly());
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T WHERE ID > :MIN ORDER BY ID");
+  q->SetFetchWholeRows(false);
+  q->SetRequestLive(true);
+  q->Prepare();
+  q->GetParams()->ColumnByName("MIN")->SetAsInteger(10);
+  q->Open();
+  EXPECT_TRUE(q->GetKeysOnly());
+  EXPECT_EQ(Id(q), 11);
+  Exec("UPDATE T SET NAME = 'later' WHERE ID = 30");
+  q->Last();
+  EXPECT_EQ(q->GetRecordCount(), 40);
+  EXPECT_EQ(Id(q), 50);
+  EXPECT_LT(q->GetNodeList().GetRecordBytes(), 40u * 8);  // the rows shown so far only
+  q->SetRowNum(20);
+  EXPECT_EQ(Id(q), 30);
+  EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), "later");
+  const std::string mark = q->GetBookmark();
+  q->Edit();
+  q->GetFields()->ColumnByName("NAME")->SetAsString("edited");
+  q->Post();
+  q->First();
+  q->SetBookmark(mark);
+  EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString(), "edited");
+  EXPECT_EQ(Count("NAME = 'edited'"), 1);
+  q->Refresh();
+  EXPECT_EQ(Id(q), 30);
+}
+
 }  // namespace
