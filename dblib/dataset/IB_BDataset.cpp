@@ -218,7 +218,8 @@ void TIB_BDataset::SetFetchWholeRows(bool Value) {
 void TIB_BDataset::SysOpenCursor() {
   FKeysOnly = false;
   FKeysStarted = false;
-  if (!FFetchWholeRows && PrepareKeysCursor()) {
+  // A record filter looks at whole rows as they are fetched: with one the rows are fetched whole.
+  if (!FFetchWholeRows && !(FFiltered && FOnFilterRecord) && PrepareKeysCursor()) {
     FKeysOnly = true;
     return;
   }

@@ -79,7 +79,7 @@ public:
   // With FetchWholeRows off the query first fetches only its rows' keys (the key links as its select
   // list) and reads each row by its key when it is first shown: opening and Last cost one key per row,
   // and rows show what the server holds when they are reached. A query without key links, with a
-  // UNION or an aggregate fetches whole rows anyway. Setting a new value unprepares the query.
+  // UNION or an aggregate, or with a record filter (OnFilterRecord) fetches whole rows anyway. Setting a new value unprepares the query.
   bool GetFetchWholeRows() const noexcept { return FFetchWholeRows; }
   void SetFetchWholeRows(bool Value);
   // True while the open cursor fetches keys only.

@@ -554,6 +554,13 @@ TEST_F(BDatasetTest, KeysOnlyModeReadsRowsByKeyWhenShown) {
   u->SetFetchWholeRows(false);
   u->Open();
   EXPECT_FALSE(u->GetKeysOnly());
+  TIB_Query* f = NewQuery();  // a record filter sees whole rows
+  f->SetFetchWholeRows(false);
+  f->SetOnFilterRecord([](TIB_Row* Row, bool& Accept) { Accept = Row->ColumnByName("ID")->GetAsInteger() % 2 == 0; });
+  f->SetFiltered(true);
+  f->Open();
+  EXPECT_FALSE(f->GetKeysOnly());
+  EXPECT_EQ(Id(f), 2);
   TIB_Query* q = NewQuery("SELECT ID, NAME FROM T WHERE ID > :MIN ORDER BY ID");
   q->SetFetchWholeRows(false);
   q->SetRequestLive(true);
