@@ -147,6 +147,8 @@ void TIB_BDataset::SysActivate() {
     TIB_Dataset::SysActivate();
   }
   SyncPosition();
+  // A lookup query opened with its KeySource set starts on the row the source names.
+  if (GetKeyDataset() && !GetRefreshing()) Perform(dnKeySourceSync);
 }
 
 void TIB_BDataset::SysNotifyDyn20() {

@@ -517,8 +517,9 @@ TEST_F(BDatasetTest, ADBKeyNamedAsTheKeyIsAddedToTheSelectList) {
   EXPECT_EQ(c->GetFields()->GetColumns(0)->GetAsString(), "y");
 }
 
-// A lookup query joined to its KeySource finds the row whose key the source's row names: as its current
-// row with KeySeeking, as its buffer row without; no such row, or a null key, means row 0.
+// A lookup query joined to its KeySource, or opened with one, finds the row whose key the source's row
+// names: as its current row with KeySeeking, as its buffer row without; no such row, or a null key,
+// means row 0.
 TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
   Fill(6);
   Exec("UPDATE T SET GRP = NULL WHERE ID = 4");
@@ -542,6 +543,12 @@ TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
       if (!seeking) EXPECT_EQ(l->GetRowNum(), 1);
       l->SetKeySource(nullptr);
     }
+    // Opened with the KeySource set, it starts there.
+    l->Close();
+    s->SetRowNum(2);
+    l->SetKeySource(source);
+    l->Open();
+    EXPECT_EQ(seeking ? l->GetRowNum() : l->GetBufferRowNum(), 2);
   }
 }
 
