@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
@@ -11,6 +12,7 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BindingCursor.h"
 #include "dblib/dataset/IB_Cursor.h"
+#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -124,6 +126,18 @@ void TIB_BDataset::SysAllocateRows() {
   }
   DropUpdatesForReprepare();
   FNodeList->SetKeyLength(KeyLength());
+  FKeysInsertable = true;
+  const std::string rel = GetKeyRelation();
+  if (FKeyLinks.Count() == 0 && !rel.empty() && !GetIsBindingCursor()) {
+    if (auto* cache =
+            dynamic_cast<TIB_SchemaCache*>(GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr)) {
+      std::string bare;
+      StripQuotes(rel, bare);
+      TIB_StringList keys;
+      cache->GetTableKeys(rel[0] == '"' ? bare : rel, keys);
+      FKeysInsertable = keys.Count() == 0;
+    }
+  }
 }
 
 void TIB_BDataset::SysUnprepare() {
@@ -210,6 +224,8 @@ void TIB_BDataset::DoAfterFetchEof() {
   FNodeList->ClearPendingInserts();
   TIB_Dataset::DoAfterFetchEof();
 }
+
+bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysInsertable; }
 
 void TIB_BDataset::SetFetchWholeRows(bool Value) {
   if (Value == FFetchWholeRows) return;

@@ -75,6 +75,10 @@ public:
   // The row under the buffer position: the Fields row when that is the current row.
   TIB_Row* GetBufferFields() override;
 
+  // Refused (false) when the key relation's primary key is not among the selected columns: such a
+  // query names its rows by fetch order, and a row inserted there could not be found again.
+  bool GetCanInsert() override;
+
   // ---- keys-only mode ------------------------------------------------------------------------------
   // With FetchWholeRows off the query first fetches only its rows' keys (the key links as its select
   // list) and reads each row by its key when it is first shown: opening and Last cost one key per row,
@@ -263,6 +267,7 @@ private:
   bool FApplying = false;
   TIB_BufferSynchroFlags FBufferSynchroFlags = 0;
   bool FFetchWholeRows = true;
+  bool FKeysInsertable = true;
   bool FKeysOnly = false;
   bool FKeysStarted = false;
   // The key statement of keys-only mode (owned as a component).

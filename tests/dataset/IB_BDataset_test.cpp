@@ -355,6 +355,7 @@ TEST_F(BDatasetTest, PendingChangesSurviveAFailedCommitAndLeaveTheCountRightOnRe
 }
 
 // Append puts the new row after the last one, whatever the current row, with or without cached updates.
+// A query that does not select the table's primary key refuses new rows: it could not find them again.
 TEST_F(BDatasetTest, AppendAddsTheRowAfterTheLastOne) {
   Fill(10);
   for (bool cached : {false, true}) {
@@ -375,6 +376,11 @@ TEST_F(BDatasetTest, AppendAddsTheRowAfterTheLastOne) {
     delete q;
     Tr->Rollback();
   }
+  TIB_Query* names = NewQuery("SELECT NAME, GRP FROM T");
+  names->SetRequestLive(true);
+  names->Open();
+  EXPECT_FALSE(names->GetCanInsert());
+  EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { names->Append(); }), "Cannot Insert a new Row");
 }
 
 // Rows are read again around writes as BufferSynchroFlags asks: the server's trigger values show after
