@@ -278,8 +278,8 @@ void TIB_Dataset::EndDeferEvents() {
 
 void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
   if (HasState(csDestroying)) return;
-  SyncKeySourceCriteria();
-  if (!GetIsUnidirectional() && FDeferCount > 0) {
+  if (GetKeyDataLink()) SyncKeySourceCriteria();
+  if (FDeferCount > 0 && !GetIsUnidirectional()) {
     FDataChangePending = true;
     return;
   }

@@ -481,6 +481,7 @@ protected:
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.
   void FillKeyRow();
+  void BuildKeyCopy();
   bool KeyColumnsFromKeyRelation();
   void DeriveOrderingLink();
   void DeriveSearchingLink();

@@ -49,6 +49,27 @@ private:
   TIB_AliveFlag FAlive;
 };
 
+// The busy and deferred-notice brackets of one navigation step, both closed at its end unless the dataset
+// was destroyed inside them. One token of the dataset's life serves both.
+class TLiveStep {
+public:
+  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD(D), FAlive(Alive) {
+    D->BeginBusy(false);
+    D->BeginDeferEvents();
+  }
+  ~TLiveStep() {
+    if (!FAlive.Get()) return;
+    RunReported([this] { FD->EndDeferEvents(); });
+    if (FAlive.Get()) FD->EndBusy();
+  }
+  TLiveStep(const TLiveStep&) = delete;
+  TLiveStep& operator=(const TLiveStep&) = delete;
+
+private:
+  TIB_Dataset* FD;
+  TIB_AliveFlag FAlive;
+};
+
 // Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
 template <class F>
 auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
@@ -379,7 +400,8 @@ void TIB_Dataset::FetchRow() {
 
 bool TIB_Dataset::DoAfterFetchRow() {
   FireEvent(AfterFetchRow);
-  if (GetIsUnidirectional() && FDeferCount > 0) TIB_Statement::DoLinkEvent22(nullptr);
+  // The notice reaches statement links only: without any it goes nowhere.
+  if (FDeferCount > 0 && Get_StatementLinkCount() > 0 && GetIsUnidirectional()) TIB_Statement::DoLinkEvent22(nullptr);
   return true;
 }
 
@@ -541,7 +563,10 @@ void TIB_Dataset::DoAfterScroll() { FireEvent(AfterScroll); }
 void TIB_Dataset::SysBeginScroll() {
   if (!FPrepared) return;
   DoBeforeScroll();
-  if (FActive && !GetCanScroll()) IB_Raise<EIB_DatasetError>(IBMsg::DatasetCannotScroll);
+  // An open dataset scrolls unless a handler says otherwise.
+  if (FActive && (OnGetCanScroll || !SysGetCanScroll()) && !GetCanScroll()) {
+    IB_Raise<EIB_DatasetError>(IBMsg::DatasetCannotScroll);
+  }
   if (GetIsModifying()) {
     if (FActive) {
       CheckBrowseMode();
@@ -561,7 +586,7 @@ void TIB_Dataset::SysEndScroll() {
   }
   if (scrollable && FRefreshDepth > 0) return;
   ReleaseRowLock();
-  SyncKeySourceCriteria();
+  if (GetKeyDataLink()) SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
     StateChanged();
@@ -571,13 +596,20 @@ void TIB_Dataset::SysEndScroll() {
       ProcessLinkEvent(sleDataChange);
     }
   }
-  SyncKeySource();
+  if (FKeySource) SyncKeySource();
   DoAfterScroll();
 }
 
 int32_t TIB_Dataset::SysMoveBy(int32_t n) {
   SysBeginScroll();
-  const int32_t r = FetchRows(n);
+  int32_t r;
+  if (n == 1 && FActive && !FEof) {
+    // One row on: FetchRows would fetch it straight.
+    FetchRow();
+    r = 1;
+  } else {
+    r = FetchRows(n);
+  }
   if (r >= 1) SysEndScroll();
   return r;
 }
@@ -612,16 +644,16 @@ void TIB_Dataset::SysRowNumChanged(int32_t n) {
 // Navigation
 
 int32_t TIB_Dataset::MoveBy(int32_t n) {
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
-  if (FPrepared) {
+  TLiveStep step(this, FAlive);
+  if (!FPrepared) {
+    SetPrepared(true);
+    // Browsing an open dataset with no statement links, the browse check has nothing to post, update or
+    // tell anyone.
+  } else if (!(FActive && FState == dssBrowse && Get_StatementLinkCount() == 0)) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
     CheckBrowseMode();
     n += before - FRowNum;
-  } else {
-    SetPrepared(true);
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;
