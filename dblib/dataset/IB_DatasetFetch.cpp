@@ -37,7 +37,8 @@ thread_local uint32_t CursorCounter = 0;
 // teardown ended the bracket with the session already).
 class TLiveBusy {
 public:
-  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC(C), FAlive(Alive) { C->BeginBusy(Yield); }
+  // The token is taken once the bracket is open: the bracket refuses a thread other than the session's.
+  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC((C->BeginBusy(Yield), C)), FAlive(Alive) {}
   ~TLiveBusy() {
     if (FAlive.Get()) FC->EndBusy();
   }
@@ -53,8 +54,7 @@ private:
 // was destroyed inside them. One token of the dataset's life serves both.
 class TLiveStep {
 public:
-  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD(D), FAlive(Alive) {
-    D->BeginBusy(false);
+  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD((D->BeginBusy(false), D)), FAlive(Alive) {
     D->BeginDeferEvents();
   }
   ~TLiveStep() {
