@@ -645,10 +645,10 @@ void TIB_Dataset::SysRowNumChanged(int32_t n) {
 
 int32_t TIB_Dataset::MoveBy(int32_t n) {
   TLiveStep step(this, FAlive);
+  // An open dataset in browse state with no statement links gives the browse check nothing to post,
+  // update or tell anyone: it is skipped.
   if (!FPrepared) {
     SetPrepared(true);
-    // Browsing an open dataset with no statement links, the browse check has nothing to post, update or
-    // tell anyone.
   } else if (!(FActive && FState == dssBrowse && Get_StatementLinkCount() == 0)) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
