@@ -578,15 +578,14 @@ void TIB_Dataset::SysBeginScroll() {
 }
 
 void TIB_Dataset::SysEndScroll() {
-  // A row lock lasts until the next scroll ends.
-  FRowLockHeld = false;
+  // A row lock lasts until the next scroll ends (the transaction's count of locked rows goes with it).
+  ReleaseRowLock();
   const bool scrollable = !GetIsUnidirectional();
   if (scrollable && FDeferCount > 0) {
     FAfterScrollPending = true;
     return;
   }
   if (scrollable && FRefreshDepth > 0) return;
-  ReleaseRowLock();
   if (GetKeyDataLink()) SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
