@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
@@ -49,12 +50,6 @@ bool ResetPeak() {
   return static_cast<bool>(f.flush());
 }
 
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 struct Sample {
   double Seconds;
   double Cpu;        // the calling thread's CPU time (the embedded engine works in it)
@@ -65,19 +60,15 @@ template <class F>
 Sample Measure(F&& Body) {
   const bool peak = ResetPeak();
   const int64_t before = StatusKB("VmRSS:");
-  const auto t0 = std::chrono::steady_clock::now();
-  const double c0 = ThreadCpu();
+  const bench::Clock start;
   Body();
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const double c = ThreadCpu() - c0;
+  const bench::Time t = bench::Elapsed(start);
+  const double s = t.Wall, c = t.Cpu;
   const int64_t hwm = StatusKB("VmHWM:");
   return {s, c, peak && before >= 0 && hwm >= 0 ? static_cast<double>(hwm - before) * 1024 / kBlobSize : -1};
 }
 
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  return V.size() % 2 ? V[V.size() / 2] : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
-}
+using bench::Median;
 
 struct Series {
   std::vector<double> Seconds, Cpu, Peaks;

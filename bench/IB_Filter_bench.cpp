@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
@@ -28,15 +29,12 @@ namespace {
 int kRounds = 5;
 constexpr double kTarget = 12.0;
 
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  return V[V.size() / 2];
-}
+using bench::Median;
 
 double Seconds(const std::function<void()>& F) {
-  const auto t0 = std::chrono::steady_clock::now();
+  const bench::Clock start;
   F();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return bench::Elapsed(start).Wall;
 }
 
 }  // namespace

@@ -151,6 +151,10 @@ void TIB_Dataset::SetSession(TIB_Session* ASession) {
   JoinSessionRegistry(srDatasets);
 }
 
+// Out of line: the last holder frees the flag; the compiler, seeing only the inlined copies, takes
+// the count for a use after the free.
+void TIB_AliveFlag::Free(TShared* Shared) noexcept { delete Shared; }
+
 void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
   if (!Alive.Get()) throw EAbort();
 }
@@ -284,8 +288,8 @@ void TIB_Dataset::EndDeferEvents() {
 
 void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
   if (HasState(csDestroying)) return;
-  SyncKeySourceCriteria();
-  if (!GetIsUnidirectional() && FDeferCount > 0) {
+  if (GetKeyDataLink()) SyncKeySourceCriteria();
+  if (FDeferCount > 0 && !GetIsUnidirectional()) {
     FDataChangePending = true;
     return;
   }

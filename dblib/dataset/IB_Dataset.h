@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dblib/IB_Constants.h"
@@ -37,13 +38,30 @@ class TIB_MasterDataLink;
 
 // A flag shared between an object and the frames of its running operations: the object clears it when
 // it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
+// Datasets are used on their session's thread only (the busy bracket refuses another), so the count of
+// holders is a plain one: a step of a fetch loop takes a copy for every row.
 class TIB_AliveFlag {
 public:
-  bool Get() const noexcept { return *FAlive; }
-  void Clear() noexcept { *FAlive = false; }
+  TIB_AliveFlag() : FShared(new TShared) {}
+  TIB_AliveFlag(const TIB_AliveFlag& Other) noexcept : FShared(Other.FShared) { ++FShared->Holders; }
+  TIB_AliveFlag& operator=(const TIB_AliveFlag& Other) noexcept {
+    TIB_AliveFlag copy(Other);
+    std::swap(FShared, copy.FShared);
+    return *this;
+  }
+  ~TIB_AliveFlag() {
+    if (--FShared->Holders == 0) Free(FShared);
+  }
+  bool Get() const noexcept { return FShared->Alive; }
+  void Clear() noexcept { FShared->Alive = false; }
 
 private:
-  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  struct TShared {
+    size_t Holders = 1;
+    bool Alive = true;
+  };
+  static void Free(TShared* Shared) noexcept;
+  TShared* FShared;
 };
 
 // The row state of a dataset; 4 to 6 are the modifying states.
@@ -483,6 +501,7 @@ protected:
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.
   void FillKeyRow();
+  void BuildKeyCopy();
   bool KeyColumnsFromKeyRelation();
   void DeriveOrderingLink();
   void DeriveSearchingLink();

@@ -37,7 +37,8 @@ thread_local uint32_t CursorCounter = 0;
 // teardown ended the bracket with the session already).
 class TLiveBusy {
 public:
-  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC(C), FAlive(Alive) { C->BeginBusy(Yield); }
+  // The token is taken once the bracket is open: the bracket refuses a thread other than the session's.
+  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC((C->BeginBusy(Yield), C)), FAlive(Alive) {}
   ~TLiveBusy() {
     if (FAlive.Get()) FC->EndBusy();
   }
@@ -46,6 +47,26 @@ public:
 
 private:
   TIB_Component* FC;
+  TIB_AliveFlag FAlive;
+};
+
+// The busy and deferred-notice brackets of one navigation step, both closed at its end unless the dataset
+// was destroyed inside them. One token of the dataset's life serves both.
+class TLiveStep {
+public:
+  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD((D->BeginBusy(false), D)), FAlive(Alive) {
+    D->BeginDeferEvents();
+  }
+  ~TLiveStep() {
+    if (!FAlive.Get()) return;
+    RunReported([this] { FD->EndDeferEvents(); });
+    if (FAlive.Get()) FD->EndBusy();
+  }
+  TLiveStep(const TLiveStep&) = delete;
+  TLiveStep& operator=(const TLiveStep&) = delete;
+
+private:
+  TIB_Dataset* FD;
   TIB_AliveFlag FAlive;
 };
 
@@ -380,7 +401,8 @@ void TIB_Dataset::FetchRow() {
 
 bool TIB_Dataset::DoAfterFetchRow() {
   FireEvent(AfterFetchRow);
-  if (GetIsUnidirectional() && FDeferCount > 0) TIB_Statement::DoLinkEvent22(nullptr);
+  // The notice reaches statement links only: without any it goes nowhere.
+  if (FDeferCount > 0 && Get_StatementLinkCount() > 0 && GetIsUnidirectional()) TIB_Statement::DoLinkEvent22(nullptr);
   return true;
 }
 
@@ -542,7 +564,10 @@ void TIB_Dataset::DoAfterScroll() { FireEvent(AfterScroll); }
 void TIB_Dataset::SysBeginScroll() {
   if (!FPrepared) return;
   DoBeforeScroll();
-  if (FActive && !GetCanScroll()) IB_Raise<EIB_DatasetError>(IBMsg::DatasetCannotScroll);
+  // An open dataset scrolls unless a handler says otherwise.
+  if (FActive && (OnGetCanScroll || !SysGetCanScroll()) && !GetCanScroll()) {
+    IB_Raise<EIB_DatasetError>(IBMsg::DatasetCannotScroll);
+  }
   if (GetIsModifying()) {
     if (FActive) {
       CheckBrowseMode();
@@ -553,16 +578,15 @@ void TIB_Dataset::SysBeginScroll() {
 }
 
 void TIB_Dataset::SysEndScroll() {
-  // A row lock lasts until the next scroll ends.
-  FRowLockHeld = false;
+  // A row lock lasts until the next scroll ends (the transaction's count of locked rows goes with it).
+  ReleaseRowLock();
   const bool scrollable = !GetIsUnidirectional();
   if (scrollable && FDeferCount > 0) {
     FAfterScrollPending = true;
     return;
   }
   if (scrollable && FRefreshDepth > 0) return;
-  ReleaseRowLock();
-  SyncKeySourceCriteria();
+  if (GetKeyDataLink()) SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
     StateChanged();
@@ -572,13 +596,20 @@ void TIB_Dataset::SysEndScroll() {
       ProcessLinkEvent(sleDataChange);
     }
   }
-  SyncKeySource();
+  if (FKeySource) SyncKeySource();
   DoAfterScroll();
 }
 
 int32_t TIB_Dataset::SysMoveBy(int32_t n) {
   SysBeginScroll();
-  const int32_t r = FetchRows(n);
+  int32_t r;
+  if (n == 1 && FActive && !FEof) {
+    // One row on: FetchRows would fetch it straight.
+    FetchRow();
+    r = 1;
+  } else {
+    r = FetchRows(n);
+  }
   if (r >= 1) SysEndScroll();
   return r;
 }
@@ -613,16 +644,16 @@ void TIB_Dataset::SysRowNumChanged(int32_t n) {
 // Navigation
 
 int32_t TIB_Dataset::MoveBy(int32_t n) {
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
-  if (FPrepared) {
+  TLiveStep step(this, FAlive);
+  // An open dataset in browse state with no statement links gives the browse check nothing to post,
+  // update or tell anyone: it is skipped.
+  if (!FPrepared) {
+    SetPrepared(true);
+  } else if (!(FActive && FState == dssBrowse && Get_StatementLinkCount() == 0)) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
     CheckBrowseMode();
     n += before - FRowNum;
-  } else {
-    SetPrepared(true);
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;

@@ -253,30 +253,38 @@ void TIB_Dataset::SysDescribeFields(TIB_Row& Row) {
   SetXSQLVARText(var.aliasname, var.aliasname_length, "KEYROWNUM");
 }
 
-void TIB_Dataset::FillKeyRow() {
+// Which fields feed which key columns, worked out once per layout; a null source is the row number of a
+// dataset without key links.
+void TIB_Dataset::BuildKeyCopy() {
   TIB_Row* key = FKeyFields.get();
-  if (!key || key->GetColumnCount() == 0 || FRowsShared) return;
-  key->SetRowState(rsUnmodified);
+  FKeyCopy.clear();
   if (FKeyLinks.Count() == 0) {
-    const int32_t n = FRowNum;
-    const XSQLVAR& v = *key->GetColumns(0)->GetPSQLVAR();
-    const ISC_SHORT notNull = 0;
-    std::memcpy(v.sqlind, &notNull, sizeof notNull);
-    std::memcpy(v.sqldata, &n, sizeof n);
-    return;
-  }
-  if (!FKeyCopyValid) {
-    FKeyCopy.clear();
+    FKeyCopy.emplace_back(nullptr, key->GetColumns(0));
+  } else {
     for (int i = 0; i < key->GetColumnCount() && i < FKeyLinks.Count(); ++i) {
       const std::string name = Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
       TIB_Column* f = nullptr;
       if (FFields->FindByName(name, f)) FKeyCopy.emplace_back(f, key->GetColumns(i));
     }
-    FKeyCopyValid = true;
   }
+  FKeyCopyValid = true;
+}
+
+void TIB_Dataset::FillKeyRow() {
+  TIB_Row* key = FKeyFields.get();
+  if (!key || FRowsShared || key->GetColumnCount() == 0) return;
+  if (key->GetRowState() != rsUnmodified) key->SetRowState(rsUnmodified);
+  if (!FKeyCopyValid) BuildKeyCopy();
   for (const auto& [f, k] : FKeyCopy) {
-    const XSQLVAR& from = *f->GetPSQLVAR();
     XSQLVAR& to = *k->GetPSQLVAR();
+    if (!f) {
+      const int32_t n = FRowNum;
+      const ISC_SHORT notNull = 0;
+      std::memcpy(to.sqlind, &notNull, sizeof notNull);
+      std::memcpy(to.sqldata, &n, sizeof n);
+      continue;
+    }
+    const XSQLVAR& from = *f->GetPSQLVAR();
     const size_t size = static_cast<size_t>(from.sqllen) + ((from.sqltype & ~1) == SQL_VARYING ? 2 : 0);
     std::memcpy(to.sqlind, from.sqlind, sizeof(ISC_SHORT));
     std::memcpy(to.sqldata, from.sqldata, size);
@@ -675,6 +683,8 @@ void TIB_Dataset::SetSearchText(const std::string& Value) {
 }
 
 void TIB_Dataset::ListChanged(TIB_StringProperty& List) {
+  // The key row is filled from the links as they are now.
+  if (&List == &FKeyLinks) FKeyCopyValid = false;
   if (&List == &FOrderingItems) {
     const int32_t n = FOrderingItemNo;
     if (n != 0) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DatasetTestSupport.h"
+#include "LinkTestSupport.h"
 #include "dblib/IB_Constants.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
@@ -66,6 +67,32 @@ TEST_F(FetchTest, OpenFetchesTheFirstRowAndNextWalksToTheEnd) {
     EXPECT_EQ(dssPrepared, c->GetState());
     delete c;
   }
+}
+
+// Steps taken with nothing attached skip the notices; what is attached between two steps hears the next.
+TEST_F(FetchTest, HandlersLinksAndKeyRowsAttachedBetweenStepsSeeTheNextStep) {
+  Fill(4);
+  TIB_Cursor* c = NewCursor();
+  c->Open();
+  c->Next();
+  std::vector<std::string> log;
+  c->BeforeScroll = [&](TIB_Dataset*) { log.push_back("before"); };
+  c->AfterScroll = [&](TIB_Dataset*) { log.push_back("after"); };
+  auto* source = new TIB_DataSource(Owner);
+  source->SetDataset(c);
+  auto* link = new linktest::LogLink(Owner, log, "L", {sleRefreshState, sleDataChange});
+  link->SetDataSource(source);
+  c->Next();
+  EXPECT_EQ((std::vector<std::string>{"L:14", "before", "L:22", "L:22", "after"}), log);
+  EXPECT_EQ(3, c->GetKeyFields()->GetColumns(0)->GetAsInteger());
+  log.clear();
+  c->BeforeScroll = nullptr;
+  c->AfterScroll = nullptr;
+  link->SetDataSource(nullptr);
+  c->Next();
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(4, c->FieldByName("ID")->GetAsInteger());
+  EXPECT_EQ(4, c->GetKeyFields()->GetColumns(0)->GetAsInteger());
 }
 
 TEST_F(FetchTest, FirstRunsTheQueryAgainWithTheCurrentParameters) {
