@@ -548,7 +548,9 @@ TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
       s->SetRowNum(row);
       l->SetKeySource(source);
       EXPECT_EQ(seeking ? l->GetRowNum() : l->GetBufferRowNum(), expected[row - 1]) << row;
-      if (!seeking) EXPECT_EQ(l->GetRowNum(), 1);
+      if (!seeking) {
+        EXPECT_EQ(l->GetRowNum(), 1);
+      }
       l->SetKeySource(nullptr);
     }
     // Opened with the KeySource set, it starts there.
