@@ -277,7 +277,7 @@ void TIB_Session::SetFocusedHolder(TIB_FocusRole Role, TIB_SessionRegistry Links
 // ---------------------------------------------------------------------------------------------
 // Busy brackets
 
-void TIB_Session::BeginBusy(bool Yield) {
+void TIB_Session::BeginBusyFully(bool Yield) {
   const int32_t oldYieldLevel = FYieldLevel;
   if (Yield && FYieldLevel == -1) FYieldLevel = FBusyLevel;
   // A handler that raises leaves no bracket open.
@@ -300,7 +300,7 @@ void TIB_Session::BeginBusy(bool Yield) {
   ++FBusyLevel;
 }
 
-void TIB_Session::EndBusy() {
+void TIB_Session::EndBusyFully() {
   // An end without a matching begin changes nothing (and fires nothing).
   if (FBusyLevel <= 0) return;
   --FBusyLevel;
@@ -514,19 +514,12 @@ void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& Er
   if (OnError) OnError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
 }
 
-void TIB_Component::BeginBusy(bool Yield) {
+void TIB_Component::BeginBusyChecked(bool Yield) {
   if (!FSession && !GetSession()) IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined);
   // A session is unguarded: used from a second thread at once it would corrupt silently.
   if (!FSession->OnOwnThread() && !FSession->ThreadEnded()) throw EIB_Error(IBText::SessionOfAnotherThread);
   if (!FInternal) FSession->BeginBusy(Yield);
   ++FBusyDepth;
-}
-
-void TIB_Component::EndBusy() {
-  // A component with no open bracket must not end one that another component opened.
-  if (FBusyDepth <= 0) return;
-  --FBusyDepth;
-  if (FSession && !FInternal) FSession->EndBusy();
 }
 
 void TIB_Component::JoinSessionRegistry(TIB_SessionRegistry Registry) {

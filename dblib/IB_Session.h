@@ -179,8 +179,34 @@ public:
   void SetAllowDefaultTransaction(bool Value) { FAllowDefaultTransaction = Value; }
 
   // Busy brackets. Only the outermost bracket fires OnBeginBusy/OnEndBusy and changes the cursor.
-  void BeginBusy(bool Yield);
-  void EndBusy();
+  // Brackets with no handler to fire are handled here; the rest by BeginBusyFully/EndBusyFully.
+  void BeginBusy(bool Yield) {
+    const int32_t yieldLevel = Yield && FYieldLevel == -1 ? FBusyLevel : FYieldLevel;
+    if (FBusyLevel == 0) {
+      if (OnBeginBusy || (Yield && OnBeginYield)) return BeginBusyFully(Yield);
+      if (FUseCursor) {
+        const TCursor current = Screen.GetCursor();
+        FSavedCursor = (current == FBusyCursor || current == FYieldCursor) ? crDefault : current;
+        const TCursor busy = Yield ? FYieldCursor : FBusyCursor;
+        if (FBusyCursorDisabled == 0 && current != busy) Screen.SetCursor(busy);
+      } else {
+        FSavedCursor = -1;
+      }
+    } else if (FBusyLevel == yieldLevel && (OnBeginYield || FSavedCursor != -1)) {
+      return BeginBusyFully(Yield);
+    }
+    FYieldLevel = yieldLevel;
+    ++FBusyLevel;
+  }
+  void EndBusy() {
+    const int32_t level = FBusyLevel - 1;
+    const bool endsYield = FYieldLevel == level;
+    if (level < 0 || (endsYield && (OnEndYield || (level > 0 && FSavedCursor != -1))) || (level == 0 && OnEndBusy))
+      return EndBusyFully();
+    if (endsYield) FYieldLevel = -1;
+    FBusyLevel = level;
+    if (level == 0 && FSavedCursor != -1 && FSavedCursor != Screen.GetCursor()) Screen.SetCursor(FSavedCursor);
+  }
   bool IsBusy() const noexcept { return FBusyLevel > 0 || FInTimer; }
   int32_t GetBusyLevel() const noexcept { return FBusyLevel; }
   int32_t GetYieldLevel() const noexcept { return FYieldLevel; }
@@ -241,6 +267,8 @@ private:
 
   bool CanFireEvents() const noexcept { return !HasState(csDestroying) && !HasState(csLoading); }
   void Fire(const TNotifyEvent& Event);
+  void BeginBusyFully(bool Yield);
+  void EndBusyFully();
   void Join(TIB_SessionRegistry Registry, TIB_Component* AComponent);
   void Leave(TIB_SessionRegistry Registry, TIB_Component* AComponent);
   void Forget(TIB_Component* AComponent);
@@ -302,8 +330,20 @@ public:
 
   // Every public operation that may take time or call the server runs inside a bracket. A bracket
   // opened on another thread than the session's (while that thread runs) raises EIB_Error instead.
-  void BeginBusy(bool Yield);
-  void EndBusy();
+  void BeginBusy(bool Yield) {
+    if (FSession && FSession->OnOwnThread()) {
+      if (!FInternal) FSession->BeginBusy(Yield);
+      ++FBusyDepth;
+      return;
+    }
+    BeginBusyChecked(Yield);
+  }
+  void EndBusy() {
+    // A component with no open bracket must not end one that another component opened.
+    if (FBusyDepth <= 0) return;
+    --FBusyDepth;
+    if (FSession && !FInternal) FSession->EndBusy();
+  }
   int32_t GetBusyDepth() const noexcept { return FBusyDepth; }
   bool IsInternal() const noexcept { return FInternal; }
 
@@ -339,6 +379,8 @@ protected:
 private:
   friend class TIB_Session;
   TIB_Session* SessionFrom(TComponent* O);
+  // BeginBusy for an unbound component or one used off its session's thread.
+  void BeginBusyChecked(bool Yield);
   // Drops the binding to Old without events; frees a default session left by its last component
   // only when AllowFree.
   void UnbindFrom(TIB_Session* Old, bool AllowFree) noexcept;

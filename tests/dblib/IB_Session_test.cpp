@@ -354,6 +354,7 @@ TEST_F(SessionBusy, OnlyTheOutermostBracketsFireAndChangeTheCursor) {
     int Start;
     const char* Steps;
     TLog Expected;
+    bool Handlers = true;
   } cases[] = {
       // Inner brackets cost nothing visible; a yield inside shows the yield cursor, then the busy one.
       {true,
@@ -366,11 +367,20 @@ TEST_F(SessionBusy, OnlyTheOutermostBracketsFireAndChangeTheCursor) {
       // Without UseCursor, or with the busy cursor disabled, the events fire and the cursor stays.
       {false, false, 7, "byeec", {"begin busy 7", "begin yield 7", "end yield 7", "end busy 7", "c 7"}},
       {true, true, 7, "ycec", {"begin busy 7", "begin yield 7", "c 7", "end yield 7", "end busy 7", "c 7"}},
+      // With no handler assigned the cursor changes just the same.
+      {false, false, 7, "byceec", {"c 7", "c 7"}, false},
+      {true, false, 7, "bbyceceec", {"c -19", "c -17", "c 7"}, false},
+      {true, false, crSQLWait, "ycec", {"c -19", "c 0"}, false},
+      {true, true, 7, "bcec", {"c 7", "c 7"}, false},
   };
   for (const auto& c : cases) {
     session->SetUseCursor(c.UseCursor);
     if (c.Disabled) session->DisableBusyCursor();
     SetCursor(c.Start);
+    if (c.Handlers)
+      LogBusyEvents(session, log);
+    else
+      session->OnBeginBusy = session->OnEndBusy = session->OnBeginYield = session->OnEndYield = nullptr;
     log.clear();
     for (const char* p = c.Steps; *p; ++p) {
       if (*p == 'c') log.push_back("c " + std::to_string(Cursor()));
@@ -378,6 +388,8 @@ TEST_F(SessionBusy, OnlyTheOutermostBracketsFireAndChangeTheCursor) {
       if (*p == 'b' || *p == 'y') comp->BeginBusy(*p == 'y');
     }
     EXPECT_EQ(log, c.Expected) << c.Steps;
+    EXPECT_EQ(session->GetBusyLevel(), 0) << c.Steps;
+    EXPECT_EQ(session->GetYieldLevel(), -1) << c.Steps;
     if (c.Disabled) session->EnableBusyCursor();
   }
   // An unbalanced enable keeps the count at 0: the cursor shows again.
