@@ -3,11 +3,18 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <string>
 #include <vector>
+
+#include "dblib/IB_Connection.h"
+#include "dblib/IB_DSQL.h"
+#include "dblib/IB_Transaction.h"
 
 namespace bench {
 
@@ -55,6 +62,37 @@ void RunInTurn(int Round, A& First, B& Second) {
     Second();
     First();
   }
+}
+
+// A private folder for one run's database files (the caller removes it).
+inline std::string TempFolder(const std::string& Name) {
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("dblib_" + Name + "_bench_" + std::to_string(getpid()))).string();
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// A new embedded database (dialect 3, 8 KiB pages, ISO8859_1) with a transaction and a statement on it, all
+// owned by Owner.
+struct Database {
+  TIB_Connection* Db;
+  TIB_Transaction* Tr;
+  TIB_DSQL* Sql;
+};
+
+inline Database CreateDatabase(TComponent* Owner, const std::string& Path) {
+  auto* db = new TIB_Connection(Owner);
+  db->SetDatabaseName(Path);
+  db->SetCharSet("ISO8859_1");
+  db->SetSQLDialect(3);
+  db->SetPageSize(8192);
+  db->CreateDatabase();
+  auto* tr = new TIB_Transaction(Owner);
+  tr->SetIB_Connection(db);
+  auto* sql = new TIB_DSQL(Owner);
+  sql->SetIB_Connection(db);
+  sql->SetIB_Transaction(tr);
+  return {db, tr, sql};
 }
 
 }  // namespace bench

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
@@ -171,23 +172,14 @@ int64_t ReadRow(TIB_Row* F) {
 
 // One size, in a process of its own: prints "name value" lines for the parent.
 int RunSize(int Rows, int Rounds) {
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("dblib_buffered_bench_" + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(dir);
+  const std::string dir = bench::TempFolder("buffered");
   auto* form = new TComponent(nullptr);
   int rc = 0;
   try {
-    auto* db = new TIB_Connection(form);
-    db->SetDatabaseName(dir + "/buffered.fdb");
-    db->SetCharSet("ISO8859_1");
-    db->SetSQLDialect(3);
-    db->SetPageSize(8192);
-    db->CreateDatabase();
-    auto* tr = new TIB_Transaction(form);
-    tr->SetIB_Connection(db);
-    auto* dsql = new TIB_DSQL(form);
-    dsql->SetIB_Connection(db);
-    dsql->SetIB_Transaction(tr);
+    const bench::Database base = bench::CreateDatabase(form, dir + "/buffered.fdb");
+    TIB_Connection* db = base.Db;
+    TIB_Transaction* tr = base.Tr;
+    TIB_DSQL* dsql = base.Sql;
     dsql->GetSQL().SetText(
         "CREATE TABLE F (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(40), AMOUNT NUMERIC(15,2), TS TIMESTAMP, "
         "NOTE VARCHAR(200))");

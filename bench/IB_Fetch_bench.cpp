@@ -172,23 +172,14 @@ void PrintRatio(const char* What, const Side& Lib, const Side& Plain) {
 int main(int argc, char** argv) {
   if (argc > 1) kRounds = std::atoi(argv[1]);
   if (argc > 2) kRows = std::atoi(argv[2]);
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("dblib_fetch_bench_" + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(dir);
+  const std::string dir = bench::TempFolder("fetch");
   auto* form = new TComponent(nullptr);
   int rc = 0;
   try {
-    auto* db = new TIB_Connection(form);
-    db->SetDatabaseName(dir + "/fetch.fdb");
-    db->SetCharSet("ISO8859_1");
-    db->SetSQLDialect(3);
-    db->SetPageSize(8192);
-    db->CreateDatabase();
-    auto* tr = new TIB_Transaction(form);
-    tr->SetIB_Connection(db);
-    auto* q = new TIB_DSQL(form);
-    q->SetIB_Connection(db);
-    q->SetIB_Transaction(tr);
+    const bench::Database base = bench::CreateDatabase(form, dir + "/fetch.fdb");
+    TIB_Connection* db = base.Db;
+    TIB_Transaction* tr = base.Tr;
+    TIB_DSQL* q = base.Sql;
     q->GetSQL().SetText(
         "CREATE TABLE F (ID INTEGER NOT NULL, NAME VARCHAR(40), AMOUNT NUMERIC(15,2), TS TIMESTAMP, "
         "NOTE VARCHAR(200))");

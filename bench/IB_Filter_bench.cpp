@@ -42,23 +42,14 @@ double Seconds(const std::function<void()>& F) {
 int main(int argc, char** argv) {
   if (argc > 1) kRounds = std::max(1, std::atoi(argv[1]));
   const int sizes[] = {100000, 1000000};
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("dblib_filter_bench_" + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(dir);
+  const std::string dir = bench::TempFolder("filter");
   auto* form = new TComponent(nullptr);
   int rc = 0;
   try {
-    auto* db = new TIB_Connection(form);
-    db->SetDatabaseName(dir + "/filter.fdb");
-    db->SetCharSet("ISO8859_1");
-    db->SetSQLDialect(3);
-    db->SetPageSize(8192);
-    db->CreateDatabase();
-    auto* tr = new TIB_Transaction(form);
-    tr->SetIB_Connection(db);
-    auto* dml = new TIB_DSQL(form);
-    dml->SetIB_Connection(db);
-    dml->SetIB_Transaction(tr);
+    const bench::Database base = bench::CreateDatabase(form, dir + "/filter.fdb");
+    TIB_Connection* db = base.Db;
+    TIB_Transaction* tr = base.Tr;
+    TIB_DSQL* dml = base.Sql;
     dml->GetSQL().SetText("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20))");
     dml->Execute();
     tr->Commit();
