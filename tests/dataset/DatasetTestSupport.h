@@ -12,6 +12,7 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_Cursor.h"
 #include "platform/Clock.h"
+#include "dblib/StatementTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace datasettest {
@@ -33,39 +34,19 @@ struct TestClock {
   ~TestClock() { SetTickSource(nullptr); }
 };
 
-class DatasetDbTest : public ::testing::Test {
+class DatasetDbTest : public stmttest::StatementDbTest {
 protected:
-  testsupport::TempDir Dir;
-  TComponent* Owner = new TComponent(nullptr);
-  TIB_Connection* Conn = new TIB_Connection(Owner);
-  TIB_Transaction* Tr = new TIB_Transaction(Owner);
-
   void SetUp() override {
-    Conn->SetDatabaseName(Dir.File("ds.fdb"));
-    Conn->SetCharSet("ISO8859_1");
-    Conn->SetSQLDialect(3);
-    Conn->SetPageSize(8192);
-    Conn->CreateDatabase();
-    Tr->SetIB_Connection(Conn);
-    Tr->SetIsolation(tiConcurrency);
+    CreateDatabase("ds.fdb", tiConcurrency);
     Exec("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), GRP INTEGER)");
     Tr->Commit();
   }
-  void TearDown() override { delete Owner; }
 
   // Rows 1..N: NAME 'n<i>', GRP i mod 3.
   void Fill(int N) {
     Exec("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= " + std::to_string(N) +
          ") DO BEGIN INSERT INTO T VALUES (:I, 'n' || :I, MOD(:I, 3)); I = I + 1; END END");
     Tr->Commit();
-  }
-  void Exec(const std::string& SQL) {
-    auto* q = new TIB_DSQL(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    q->Execute();
-    delete q;
   }
   TIB_Cursor* NewCursor(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
     auto* c = new TIB_Cursor(Owner);

@@ -13,7 +13,8 @@
 
 namespace stmttest {
 
-// Owns the components of a test (so they are registered with the session) and the database folder.
+// Owns the components of a test (so they are registered with the session) and the database folder: a fresh
+// embedded database (dialect 3, ISO8859_1) and a transaction of the given isolation on it.
 class StatementDbTest : public ::testing::Test {
 protected:
   testsupport::TempDir Dir;
@@ -21,18 +22,19 @@ protected:
   TIB_Connection* Conn = new TIB_Connection(Owner);
   TIB_Transaction* Tr = new TIB_Transaction(Owner);
 
-  void SetUp() override {
-    Conn->SetDatabaseName(Dir.File("stmt.fdb"));
+  void SetUp() override { CreateDatabase("stmt.fdb", tiCommitted); }
+  void TearDown() override {
+    delete Owner;
+    Owner = nullptr;
+  }
+  void CreateDatabase(const std::string& File, TIB_Isolation Isolation) {
+    Conn->SetDatabaseName(Dir.File(File));
     Conn->SetCharSet("ISO8859_1");
     Conn->SetSQLDialect(3);
     Conn->SetPageSize(8192);
     Conn->CreateDatabase();
     Tr->SetIB_Connection(Conn);
-    Tr->SetIsolation(tiCommitted);
-  }
-  void TearDown() override {
-    delete Owner;
-    Owner = nullptr;
+    Tr->SetIsolation(Isolation);
   }
 
   TIB_DSQL* NewDSQL(const std::string& SQL = "") {
