@@ -119,11 +119,6 @@ void TIB_BDataset::SysBuildSelect() {
 
 void TIB_BDataset::SysAllocateRows() {
   TIB_Dataset::SysAllocateRows();
-  FNotNullVars.clear();
-  for (int i = 0; i < FFields->GetColumnCount(); ++i) {
-    XSQLVAR* v = FFields->GetColumns(i)->GetPSQLVAR();
-    if (!(v->sqltype & 1) && v->sqlind) FNotNullVars.push_back(v);
-  }
   DropUpdatesForReprepare();
   FNodeList->SetKeyLength(KeyLength());
   FKeysInsertable = true;
@@ -182,19 +177,6 @@ bool TIB_BDataset::DoAfterFetchRow() {
   // The base class counted the row into FRowNum; outside a fetch of this class that is the current row.
   if (!FInFetch) --FRowNum;
   ++FFetchedRows;
-  // The client writes no indicator for a NOT NULL column: one left at null by a cleared row (before the
-  // first row, after an insert was cancelled) would make every row fetched from then on null there,
-  // and their keys all alike.
-  bool cleared = false;
-  for (XSQLVAR* v : FNotNullVars) {
-    if (*v->sqlind != -1) continue;
-    *v->sqlind = 0;
-    cleared = true;
-  }
-  if (cleared) {
-    FFields->ResetRow(false, false, false);
-    FillKeyRow();
-  }
   KeyFromKeyRow(FKeyScratch);
   TIB_Node* n = FNodeList->AddKey(FKeyScratch.data());
   if (!n) return true;  // a row inserted here already stands for it

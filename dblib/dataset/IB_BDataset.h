@@ -276,8 +276,6 @@ private:
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;
   std::vector<uint8_t> FKeyScratch;
-  // The Fields row's NOT NULL columns (their indicators are set before a fetched row is stored).
-  std::vector<XSQLVAR*> FNotNullVars;
 
   // Filter, selection and incremental search.
   bool FilterAccepts();

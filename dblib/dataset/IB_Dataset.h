@@ -728,6 +728,8 @@ protected:
   // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
   std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
   bool FKeyCopyValid = false;
+  // The fields row's NOT NULL columns: the client writes no indicator for them, so a fetch sets it.
+  std::vector<XSQLVAR*> FNotNullVars;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;

@@ -259,6 +259,11 @@ void TIB_Dataset::SysAllocateRows() {
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
   FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
+  FNotNullVars.clear();
+  for (int i = 0; i < FFields->GetColumnCount(); ++i) {
+    XSQLVAR* v = FFields->GetColumns(i)->GetPSQLVAR();
+    if (!(v->sqltype & 1) && v->sqlind) FNotNullVars.push_back(v);
+  }
   if (!FRowsShared) {
     const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0 && !GetIsBindingCursor();
     FKeyFields->AllocateXSQLDA(keyed ? std::max(1, FKeyLinks.Count()) : 0);
@@ -387,6 +392,9 @@ void TIB_Dataset::FetchRow() {
       return;
     }
     ++FRowNum;
+    // The client writes no indicator for a NOT NULL column: one left at null by a cleared row (the end
+    // of an earlier cursor, a cancelled insert) would make every row fetched from then on null there.
+    for (XSQLVAR* v : FNotNullVars) *v->sqlind = 0;
     FFields->ResetRow(false, true, true);
     FillKeyRow();
     if (FAbort || DoAfterFetchRow()) {

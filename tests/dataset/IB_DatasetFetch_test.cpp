@@ -135,6 +135,21 @@ TEST_F(FetchTest, MoveByLastAndFetchAllCountRows) {
   EXPECT_EQ(10, c->GetRowNum());
 }
 
+// A cleared row leaves its NOT NULL columns' indicators at null; the client writes none for them, so
+// the rows fetched after it must still read their values.
+TEST_F(FetchTest, RowsFetchedAfterAClearedRowKeepTheirNotNullValues) {
+  Fill(3);
+  TIB_Cursor* c = NewCursor();
+  c->Open();
+  c->GetFields()->ClearRow(rsNone);
+  std::vector<int> ids;
+  for (c->Next(); !c->GetEof(); c->Next()) {
+    ASSERT_FALSE(c->FieldByName("ID")->GetIsNull());
+    ids.push_back(c->FieldByName("ID")->GetAsInteger());
+  }
+  EXPECT_EQ((std::vector<int>{2, 3}), ids);
+}
+
 TEST_F(FetchTest, WrongMovesAreRefused) {
   Fill(2);
   TIB_Cursor* c = NewCursor();
