@@ -159,8 +159,8 @@ void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
   if (!Alive.Get()) throw EAbort();
 }
 
-void TIB_Dataset::FireEvent(const TIB_DatasetEvent& Event) {
-  if (!Event || !CanFireEvents()) return;
+void TIB_Dataset::FireAssignedEvent(const TIB_DatasetEvent& Event) {
+  if (!CanFireEvents()) return;
   // A copy: the handler may destroy the dataset and with it the event it runs from.
   const TIB_DatasetEvent handler = Event;
   const TIB_AliveFlag alive = FAlive;
@@ -270,9 +270,7 @@ void TIB_Dataset::StateChanged() {
   }
 }
 
-void TIB_Dataset::EndDeferEvents() {
-  if (FDeferCount > 0) --FDeferCount;
-  if (FDeferCount > 0) return;
+void TIB_Dataset::SendDeferredEvents() {
   if (FStateChangePending) {
     StateChanged();
     ProcessLinkEvent(sleDataChange);
@@ -293,7 +291,8 @@ void TIB_Dataset::DoLinkEvent22(TIB_Column* Column) {
     FDataChangePending = true;
     return;
   }
-  TIB_Statement::DoLinkEvent22(Column);
+  // Without statement links the notice goes nowhere.
+  if (Get_StatementLinkCount() > 0) TIB_Statement::DoLinkEvent22(Column);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -187,7 +187,11 @@ public:
     if (FCallbackFreeze > 0) --FCallbackFreeze;
   }
   void BeginDeferEvents() { ++FDeferCount; }
-  void EndDeferEvents();
+  void EndDeferEvents() {
+    if (FDeferCount > 0) --FDeferCount;
+    if (FDeferCount == 0 && (FStateChangePending || FDataChangePending || FAfterScrollPending)) [[unlikely]]
+      SendDeferredEvents();
+  }
 
   // ---- refresh and record count ----------------------------------------------------------------------
   // True when the former position was found again.
@@ -595,6 +599,11 @@ protected:
   virtual void SysRowNumChanged(int32_t n);
   virtual void SysFetchRowRange(int32_t From, int32_t To);
   void FetchRow();
+  // The notices held back while events were deferred, sent once the last bracket ends.
+  void SendDeferredEvents();
+  // The rarely taken ends of a fetch, out of line: a failed fetch (raises) and the end of the cursor.
+  [[gnu::cold, gnu::noinline]] void FetchFailed();
+  [[gnu::cold, gnu::noinline]] void FetchEnded();
   int32_t FetchRows(int32_t n);
   // Fetches until Eof; Limit > 0 ends after that many milliseconds.
   void FetchLoop(uint32_t Limit);
@@ -611,7 +620,12 @@ protected:
   virtual int32_t SysRecordCount();
   virtual int32_t DoGetRecordCount();
 
-  void FireEvent(const TIB_DatasetEvent& Event);
+  // Most events are unassigned: the test stays inline, the firing out of line.
+  void FireEvent(const TIB_DatasetEvent& Event) {
+    if (Event) [[unlikely]]
+      FireAssignedEvent(Event);
+  }
+  void FireAssignedEvent(const TIB_DatasetEvent& Event);
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
   static void CheckAlive(const TIB_AliveFlag& Alive);

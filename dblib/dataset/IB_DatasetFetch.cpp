@@ -371,24 +371,13 @@ void TIB_Dataset::FetchRow() {
     if (!limited && FCursorOpen && da && da->sqld > 0) {
       TIB_Session& s = Session();
       status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, FFetchDialect, da);
-      if (status != 0 && status != kEndOfCursor) {
-        FEof = true;
-        FCursorOpen = false;
-        if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
-        TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
-                                     static_cast<unsigned short>(DSQL_close));
-        s.HandleISCError(this);
+      if (status != 0 && status != kEndOfCursor) [[unlikely]] {
+        FetchFailed();
         return;
       }
     }
-    if (status == kEndOfCursor) {
-      FEof = true;
-      API_CloseCursor();
-      if (TIB_Transaction* t = GetIB_Transaction()) t->CheckOAT();
-      FFields->ClearRow(rsNone);
-      if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
-      DoAfterFetchEof();
-      if (FFetching) DoCallback();
+    if (status == kEndOfCursor) [[unlikely]] {
+      FetchEnded();
       return;
     }
     ++FRowNum;
@@ -405,6 +394,25 @@ void TIB_Dataset::FetchRow() {
     --FRowNum;
     if (FFetching) DoCallback();
   }
+}
+
+void TIB_Dataset::FetchFailed() {
+  TIB_Session& s = Session();
+  FEof = true;
+  FCursorOpen = false;
+  if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
+  TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  s.HandleISCError(this);
+}
+
+void TIB_Dataset::FetchEnded() {
+  FEof = true;
+  API_CloseCursor();
+  if (TIB_Transaction* t = GetIB_Transaction()) t->CheckOAT();
+  FFields->ClearRow(rsNone);
+  if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
+  DoAfterFetchEof();
+  if (FFetching) DoCallback();
 }
 
 bool TIB_Dataset::DoAfterFetchRow() {
@@ -587,7 +595,8 @@ void TIB_Dataset::SysBeginScroll() {
 
 void TIB_Dataset::SysEndScroll() {
   // A row lock lasts until the next scroll ends (the transaction's count of locked rows goes with it).
-  ReleaseRowLock();
+  if (FRowLockHeld) [[unlikely]]
+    ReleaseRowLock();
   const bool scrollable = !GetIsUnidirectional();
   if (scrollable && FDeferCount > 0) {
     FAfterScrollPending = true;
