@@ -1,0 +1,167 @@
+// Positioning by key: bookmarks and KeySource links that name a row the buffer may not hold yet.
+#include <cstring>
+
+#include "dblib/IB_Utils.h"
+#include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_BindingCursor.h"
+#include "platform/Forms.h"
+#include "platform/ScopeGuards.h"
+
+namespace {
+// A row sought by fetching is looked for in the whole buffer again after this many rows (a row may have
+// reached the buffer other than by this fetch).
+constexpr int32_t kLocateResearchRows = 2000;
+}  // namespace
+
+bool TIB_BDataset::LocateKey() {
+  if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
+  KeyFromKeyRow(FKeyScratch);
+  const std::vector<uint8_t> key = FKeyScratch;
+  return LocateKeyBytes(key);
+}
+
+bool TIB_BDataset::LocateBufferKey() {
+  if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
+  KeyFromKeyRow(FKeyScratch);
+  const std::vector<uint8_t> key = FKeyScratch;
+  return LocateBufferKeyBytes(key);
+}
+
+bool TIB_BDataset::HasKeyColumns() {
+  TIB_Row* key = GetKeyFields();
+  return key && key->GetColumnCount() > 0;
+}
+
+TIB_Node* TIB_BDataset::BufferedNode(const std::vector<uint8_t>& Key) {
+  TIB_Node* n = nullptr;
+  int32_t row = 0, db = 0;
+  return FNodeList->FindKey(Key.data(), false, n, row, db) ? n : nullptr;
+}
+
+std::string TIB_BDataset::OrderingTextOfKey(const std::vector<uint8_t>& Key) {
+  TIB_Row* key = GetKeyFields();
+  TIB_Column* c = nullptr;
+  if (!OrderingColumn() || !HasKeyColumns() || !key->FindByName(GetOrderingLink(), c)) return {};
+  uint8_t* buffer = key->GetRecordBuffer();
+  const std::vector<uint8_t> saved(buffer, buffer + key->GetRecordLength());
+  TScopeExit restore([&] { std::memcpy(buffer, saved.data(), saved.size()); });
+  std::memcpy(buffer, Key.data(), std::min(Key.size(), saved.size()));
+  return c->GetIsNull() ? std::string() : c->GetAsString();
+}
+
+bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
+  FLastKeyText = BinaryToHexText(Key.data(), Key.size());
+  if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
+  TCountGuard nesting(FLocateNesting);
+  int32_t serial = ++FLocateSerial;
+  // A call made meanwhile (from a callback or a message the fetch served) wins; this one gives up.
+  auto overtaken = [&] { return serial != FLocateSerial; };
+  auto moveTo = [&](TIB_Node* N) {
+    if (!N || N->Has(nfDeleted)) return false;
+    TIB_NodeList::TCursor c{N, 0, 0};
+    FNodeList->IndexOfNode(N, c.Row, c.DeletedBefore);
+    if (N != FNodeList->GetRowCursor().Node) {
+      SysBeginScroll();
+      MoveToNode(c);
+      SysEndScroll();
+    }
+    return true;
+  };
+  auto deferred = MakeBracket(*this, &TIB_BDataset::BeginDeferEvents, &TIB_BDataset::EndDeferEvents);
+  auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
+  DoCallback();
+  if (overtaken()) return false;
+  // A buffered row (a cached change included: it is the row as this dataset shows it).
+  if (TIB_Node* n = BufferedNode(Key)) {
+    if (moveTo(n)) return true;
+    SetRowNum(0);
+    return false;
+  }
+  if (!FSeekCursor->SeekKey(Key.data())) {
+    SetRowNum(0);
+    return false;
+  }
+  // The result holds the row: started at the row's ordering value, it comes among the first ones.
+  if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
+  TIB_Node* found = BufferedNode(Key);
+  if (!found && FActive && !FCursorDone && !FEof) {
+    TValueRestorer<bool> inFetch(FInFetch, true);
+    TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
+    TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+    int32_t sinceSearch = 0;
+    while (!found && FActive && !FCursorDone && !FEof && !FAbort && !overtaken()) {
+      const int32_t before = FFetchedRows;
+      FetchRow();
+      if (FFetchedRows == before) break;
+      if (FKeyScratch == Key || ++sinceSearch >= kLocateResearchRows) {
+        sinceSearch = 0;
+        found = BufferedNode(Key);
+      }
+    }
+  }
+  if (overtaken()) return false;
+  if (!found) found = BufferedNode(Key);
+  if (!found && !FAbort) {
+    // The server holds the row but the result as fetched does not: it is read anew.
+    if (GetRefreshing()) {
+      Close();
+      Open();
+    } else {
+      Refresh();
+    }
+    // The refresh's own repositioning is not a newer call.
+    serial = FLocateSerial;
+    found = FetchUntilKey(Key.data());
+    if (overtaken()) return false;
+  }
+  if (moveTo(found)) return true;
+  SetRowNum(0);
+  return false;
+}
+
+bool TIB_BDataset::LocateBufferKeyBytes(const std::vector<uint8_t>& Key) {
+  FLastKeyText = BinaryToHexText(Key.data(), Key.size());
+  FBufferLoaded = nullptr;
+  if (!FPrepared || FNodeList->GetKeyLength() == 0) {
+    FNodeList->SetBufferCursor(0);
+    return false;
+  }
+  TIB_Node* n = nullptr;
+  int32_t row = 0, db = 0;
+  bool found = FNodeList->FindKey(Key.data(), true, n, row, db);
+  if (!found && !FKeysOnly && HasKeyColumns()) {
+    n = FetchUntilKey(Key.data());
+    found = n != nullptr;
+  }
+  FBufferLoaded = nullptr;
+  if (found) {
+    if (n->Has(nfDeleted)) {
+      FNodeList->SetBufferCursor(0);
+      return false;
+    }
+    FNodeList->SeekKey(Key.data());
+    return true;
+  }
+  FNodeList->SetBufferCursor(0);
+  return SysLookupKeyForBufferFields(Key.data());
+}
+
+bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
+  if (!HasKeyColumns() || FNodeList->GetBufferCursor().Row != 0) return false;
+  TIB_Node* n = FNodeList->AddRetainedKey(Key);
+  bool exists = false;
+  try {
+    exists = FBufferFieldsCursor->FetchNode(n, true, false);
+  } catch (...) {
+    FNodeList->RemoveNode(n);
+    throw;
+  }
+  if (!exists) {
+    FNodeList->RemoveNode(n);
+    return false;
+  }
+  FBufferLoaded = nullptr;
+  FNodeList->SeekKey(Key);
+  return true;
+}
