@@ -149,10 +149,12 @@ bool TIB_BDataset::LocateBufferKeyBytes(const std::vector<uint8_t>& Key) {
 
 bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
   if (!HasKeyColumns() || FNodeList->GetBufferCursor().Row != 0) return false;
+  FBufferFieldsCursor->PrepareDescription();
   TIB_Node* n = FNodeList->AddRetainedKey(Key);
   bool exists = false;
   try {
-    exists = FBufferFieldsCursor->FetchNode(n, true, false);
+    // Read into the buffer row: the current row's values stay as they are.
+    exists = FBufferFieldsCursor->FetchNode(n, true, false, FBufferFieldsCursor->GetFields());
   } catch (...) {
     FNodeList->RemoveNode(n);
     throw;
