@@ -510,6 +510,7 @@ void TIB_BDataset::SetBookmark(const std::string& Value) {
   CheckBrowseMode();
   if (Value == GetBookmark()) return;
   if (Value.empty()) {
+    ClearOrderingSearchText();
     SetRowNum(0);
     return;
   }
@@ -581,6 +582,7 @@ void TIB_BDataset::SyncToKeySource() {
   if (usable) KeyFromKeyRow(FKeyScratch);
   std::memcpy(key->GetRecordBuffer(), saved.data(), saved.size());
   if (!usable) {
+    if (FKeySeeking) ClearOrderingSearchText();
     none();
     return;
   }

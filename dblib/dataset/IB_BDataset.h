@@ -257,6 +257,8 @@ private:
   TIB_Node* BufferedNode(const std::vector<uint8_t>& Key);
   // The ordering column's value as text when the key holds that column, else empty.
   std::string OrderingTextOfKey(const std::vector<uint8_t>& Key);
+  // Restarts the query from its start when a search text on the ordering column restarted it elsewhere.
+  void ClearOrderingSearchText();
   // Keys-only mode: prepares the key statement (false when the query cannot fetch keys only), and
   // stores the next key as a node without a record (false at the end).
   bool PrepareKeysCursor();

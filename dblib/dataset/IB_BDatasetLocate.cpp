@@ -1,10 +1,12 @@
 // Positioning by key: bookmarks and KeySource links that name a row the buffer may not hold yet.
 #include <cstring>
 
+#include "dblib/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"
 #include "dblib/dataset/IB_BindingCursor.h"
+#include "dblib/dataset/IB_DatasetFilter.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -50,6 +52,20 @@ std::string TIB_BDataset::OrderingTextOfKey(const std::vector<uint8_t>& Key) {
   return c->GetIsNull() ? std::string() : c->GetAsString();
 }
 
+void TIB_BDataset::ClearOrderingSearchText() {
+  TIB_Column* c = OrderingColumn();
+  if (!c || !GetParams()) return;
+  std::string bare;
+  StripQuotes(GetOrderingLink(), bare);
+  TIB_Column* param = nullptr;
+  bool drop = false;
+  // Only a search text set before restarts the query (from the start again).
+  if (!GetParams()->FindByName("OLNK_" + bare, param) || param->GetIsNull()) return;
+  const std::string empty = OrderingSearchValue(*c, "", GetOrderingItemNo() < 0, drop);
+  if (!drop && param->GetAsString() == empty) return;
+  SetOrderingSearchText("");
+}
+
 bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   FLastKeyText = BinaryToHexText(Key.data(), Key.size());
   if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
@@ -69,8 +85,11 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     return true;
   };
   auto deferred = MakeBracket(*this, &TIB_BDataset::BeginDeferEvents, &TIB_BDataset::EndDeferEvents);
-  auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
-  DoCallback();
+  {
+    // The callback step: what waits in the message queue runs (a newer search among it).
+    auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
+    DoCallback();
+  }
   if (overtaken()) return false;
   // A buffered row (a cached change included: it is the row as this dataset shows it).
   if (TIB_Node* n = BufferedNode(Key)) {
@@ -86,6 +105,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
   TIB_Node* found = BufferedNode(Key);
   if (!found && FActive && !FCursorDone && !FEof) {
+    auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
     TValueRestorer<bool> inFetch(FInFetch, true);
     TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
     TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });

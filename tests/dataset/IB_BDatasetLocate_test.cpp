@@ -60,6 +60,30 @@ TEST_F(BDatasetLocateTest, LocateKeyMakesTheKeysRowCurrentOrGoesToRowZero) {
   }
 }
 
+// With a search position on the ordering column a key holding that column restarts the query at the row
+// instead of fetching every row before it; an empty bookmark starts it from the first row again.
+TEST_F(BDatasetLocateTest, AKeyOnTheOrderingColumnRestartsTheQueryAtItsRow) {
+  Fill(3000);
+  for (int32_t item : {1, -1}) {
+    SCOPED_TRACE(item);
+    TIB_Query* q = NewQuery("SELECT ID, NAME FROM T");
+    q->GetOrderingItems().SetText("By id=ID;ID DESC");
+    q->GetOrderingLinks().SetText("ID=ITEM=1;POS");
+    q->SetOrderingItemNo(item);
+    q->Open();
+    q->SetOrderingSearchText("");
+    SetKey(q, 2900);
+    EXPECT_TRUE(q->LocateKey());
+    EXPECT_EQ(Id(q->GetFields()), 2900);
+    EXPECT_EQ(q->GetRowNum(), 1);
+    EXPECT_LE(q->GetBufferCount(), 2);
+    q->SetBookmark("");
+    q->First();
+    EXPECT_EQ(Id(q->GetFields()), item > 0 ? 1 : 3000);
+    delete q;
+  }
+}
+
 // LocateBufferKey: the buffer position moves, the current row stays; a key found only by reading the row
 // by key sits among the retained rows until fetching reaches it, then is not buffered twice.
 TEST_F(BDatasetLocateTest, LocateBufferKeyReadsRowsTheBufferLacksIntoTheRetainedRows) {
