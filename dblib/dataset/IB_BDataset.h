@@ -315,7 +315,7 @@ private:
   std::string FIncSearchText, FLastSearchText;
   uint64_t FLastKeyTicks = 0;
   std::string FLastKeyText;
-  int32_t FLocateNesting = 0, FLocateSerial = 0;
+  int32_t FLocateSerial = 0;
   int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 

@@ -1,5 +1,6 @@
 // Positioning by key: bookmarks and KeySource links that name a row the buffer may not hold yet.
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_Utils.h"
@@ -69,8 +70,15 @@ void TIB_BDataset::ClearOrderingSearchText() {
 bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   FLastKeyText = BinaryToHexText(Key.data(), Key.size());
   if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
-  TCountGuard nesting(FLocateNesting);
   int32_t serial = ++FLocateSerial;
+  // A callback may destroy the dataset: the brackets end only while it lives (the callback step
+  // raises EAbort then).
+  const TIB_AliveFlag alive = FAlive;
+  auto whileAlive = [alive](auto End) {
+    return [alive, End] {
+      if (alive.Get()) RunReported(End);
+    };
+  };
   // A call made meanwhile (from a callback or a message the fetch served) wins; this one gives up.
   auto overtaken = [&] { return serial != FLocateSerial; };
   auto moveTo = [&](TIB_Node* N) {
@@ -84,10 +92,12 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     }
     return true;
   };
-  auto deferred = MakeBracket(*this, &TIB_BDataset::BeginDeferEvents, &TIB_BDataset::EndDeferEvents);
+  BeginDeferEvents();
+  TScopeExit deferred(whileAlive([this] { EndDeferEvents(); }));
   {
     // The callback step: what waits in the message queue runs (a newer search among it).
-    auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
+    BeginFetching();
+    TScopeExit fetching(whileAlive([this] { EndFetching(); }));
     DoCallback();
   }
   if (overtaken()) return false;
@@ -105,10 +115,16 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
   TIB_Node* found = BufferedNode(Key);
   if (!found && FActive && !FCursorDone && !FEof) {
-    auto fetching = MakeBracket(*this, &TIB_BDataset::BeginFetching, &TIB_BDataset::EndFetching);
-    TValueRestorer<bool> inFetch(FInFetch, true);
-    TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-    TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+    BeginFetching();
+    TScopeExit fetching(whileAlive([this] { EndFetching(); }));
+    const bool wasInFetch = std::exchange(FInFetch, true);
+    const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+    // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
+    TScopeExit reload(whileAlive([this, wasInFetch, rowNum] {
+      FInFetch = wasInFetch;
+      FRowNum = rowNum;
+      LoadCurrentRow();
+    }));
     int32_t sinceSearch = 0;
     while (!found && FActive && !FCursorDone && !FEof && !FAbort && !overtaken()) {
       const int32_t before = FFetchedRows;

@@ -144,8 +144,11 @@ TEST_F(BDatasetLocateTest, ANewerSearchOvertakesAnOlderOne) {
   // Without a newer call the same search arrives.
   q->SetBookmark(older);
   EXPECT_EQ(Id(q->GetFields()), 40);
+  // A callback that destroys the dataset ends the search without touching it again.
+  Application->Post([&] { FreeAndNil(q); });
+  EXPECT_THROW(q->SetBookmark(newer), EAbort);
+  EXPECT_EQ(q, nullptr);
   delete marks;
-  delete q;
 }
 
 }  // namespace
