@@ -114,6 +114,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   // The result holds the row: started at the row's ordering value, it comes among the first ones.
   if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
   TIB_Node* found = BufferedNode(Key);
+  bool aborted = false;
   if (!found && FActive && !FCursorDone && !FEof) {
     BeginFetching();
     TScopeExit fetching(whileAlive([this] { EndFetching(); }));
@@ -135,10 +136,11 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
         found = BufferedNode(Key);
       }
     }
+    aborted = FAbort;
   }
   if (overtaken()) return false;
   if (!found) found = BufferedNode(Key);
-  if (!found && !FAbort) {
+  if (!found && !aborted) {
     // The server holds the row but the result as fetched does not: it is read anew.
     if (GetRefreshing()) {
       Close();

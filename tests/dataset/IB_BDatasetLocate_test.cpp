@@ -60,6 +60,26 @@ TEST_F(BDatasetLocateTest, LocateKeyMakesTheKeysRowCurrentOrGoesToRowZero) {
   }
 }
 
+// A search the user aborts from the fetch callback stops there: the query is not read anew for it.
+TEST_F(BDatasetLocateTest, AnAbortedSearchStopsAtRowZero) {
+  Fill(3000);
+  datasettest::TestClock clock(1, 1);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  q->SetCallbackInc(1);
+  q->SetCallbackInitInt(0);
+  q->SetCallbackRefreshInt(0);
+  int progress = 0;
+  q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool& Abort) {
+    if (S == cbsProgress && ++progress >= 3) Abort = true;
+  };
+  q->Open();
+  SetKey(q, 2500);
+  EXPECT_FALSE(q->LocateKey());
+  EXPECT_EQ(q->GetRowNum(), 0);
+  EXPECT_LT(q->GetBufferCount(), 100);
+  delete q;
+}
+
 // With a search position on the ordering column a key holding that column restarts the query at the row
 // instead of fetching every row before it; an empty bookmark starts it from the first row again.
 TEST_F(BDatasetLocateTest, AKeyOnTheOrderingColumnRestartsTheQueryAtItsRow) {
