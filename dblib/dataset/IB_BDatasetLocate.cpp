@@ -114,7 +114,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   // The result holds the row: started at the row's ordering value, it comes among the first ones.
   if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
   TIB_Node* found = BufferedNode(Key);
-  bool aborted = false;
+  bool aborted = false, refused = false;
   if (!found && FActive && !FCursorDone && !FEof) {
     BeginFetching();
     TScopeExit fetching(whileAlive([this] { EndFetching(); }));
@@ -131,16 +131,20 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
       const int32_t before = FFetchedRows;
       FetchRow();
       if (FFetchedRows == before) break;
-      if (FKeyScratch == Key || ++sinceSearch >= kLocateResearchRows) {
+      const bool fetched = FKeyScratch == Key;
+      if (fetched || ++sinceSearch >= kLocateResearchRows) {
         sinceSearch = 0;
         found = BufferedNode(Key);
       }
+      // Fetched but not kept (a record filter refused it): reading the query anew would not keep it either.
+      if (fetched && !found) refused = true;
+      if (refused) break;
     }
     aborted = FAbort;
   }
   if (overtaken()) return false;
   if (!found) found = BufferedNode(Key);
-  if (!found && !aborted) {
+  if (!found && !aborted && !refused) {
     // The server holds the row but the result as fetched does not: it is read anew.
     if (GetRefreshing()) {
       Close();
