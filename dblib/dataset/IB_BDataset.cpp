@@ -492,24 +492,11 @@ void TIB_BDataset::SetBookmark(const std::string& Value) {
   CheckBrowseMode();
   if (Value == GetBookmark()) return;
   if (Value.empty()) {
+    ClearOrderingSearchText();
     SetRowNum(0);
     return;
   }
-  const std::vector<uint8_t> key = BookmarkKey(Value);
-  TIB_Node* n = FetchUntilKey(key.data());
-  if (!n) {
-    SetRowNum(0);
-    return;
-  }
-  TIB_NodeList::TCursor c{n, 0, 0};
-  FNodeList->IndexOfNode(n, c.Row, c.DeletedBefore);
-  if (n->Has(nfDeleted)) {
-    SetRowNum(0);
-    return;
-  }
-  SysBeginScroll();
-  MoveToNode(c);
-  SysEndScroll();
+  LocateKeyBytes(BookmarkKey(Value));
 }
 
 std::string TIB_BDataset::GetBufferBookmark() {
@@ -525,12 +512,7 @@ void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
     FNodeList->SetBufferCursor(0);
     return;
   }
-  const std::vector<uint8_t> key = BookmarkKey(Value);
-  if (!FetchUntilKey(key.data())) {
-    FNodeList->SetBufferCursor(0);
-    return;
-  }
-  FNodeList->SeekKey(key.data());
+  LocateBufferKeyBytes(BookmarkKey(Value));
 }
 
 void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
@@ -582,26 +564,16 @@ void TIB_BDataset::SyncToKeySource() {
   if (usable) KeyFromKeyRow(FKeyScratch);
   std::memcpy(key->GetRecordBuffer(), saved.data(), saved.size());
   if (!usable) {
+    if (FKeySeeking) ClearOrderingSearchText();
     none();
     return;
   }
   const std::vector<uint8_t> sought = FKeyScratch;
-  TIB_Node* n = FetchUntilKey(sought.data());
-  if (!n || n->Has(nfDeleted)) {
-    none();
-    return;
+  if (FKeySeeking) {
+    LocateKeyBytes(sought);
+  } else {
+    LocateBufferKeyBytes(sought);
   }
-  TIB_NodeList::TCursor c{n, 0, 0};
-  FNodeList->IndexOfNode(n, c.Row, c.DeletedBefore);
-  if (!FKeySeeking) {
-    FBufferLoaded = nullptr;
-    FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
-    return;
-  }
-  if (n == FNodeList->GetRowCursor().Node) return;
-  SysBeginScroll();
-  MoveToNode(c);
-  SysEndScroll();
 }
 
 // ---------------------------------------------------------------------------------------------------------

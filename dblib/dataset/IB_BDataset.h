@@ -101,6 +101,19 @@ public:
   // Drops the buffered values of the bookmark's row so that it is read again.
   void InvalidateBookmark(const std::string& Value);
 
+  // ---- positioning by key (IB_BDatasetLocate.cpp) ----------------------------------------------------
+  // Both take the key the key row holds. LocateKey makes its row the current row: a row not buffered
+  // yet that the server holds is fetched (the query restarted at its ordering value when the key holds
+  // the ordering column), and the query read anew when fetching does not bring it. Row 0 and false when
+  // there is no such row. A newer LocateKey made meanwhile (from a callback) wins: the older one
+  // returns false without moving.
+  bool LocateKey();
+  // The buffer position on the key's row; a row the buffer does not hold is read by key into the
+  // retained rows (buffer row -1). Buffer row 0 and false when there is no such row.
+  bool LocateBufferKey();
+  // The key last sought, as bookmark text.
+  const std::string& GetLastKeyText() const noexcept { return FLastKeyText; }
+
   // ---- cached updates ------------------------------------------------------------------------------
   void SetCachedUpdates(bool Value);
   bool GetUpdatesPending() override;
@@ -236,6 +249,16 @@ private:
   // Tells the transaction when updates start or stop being pending.
   void SyncPendingNotice();
   void SyncToKeySource();
+  bool LocateKeyBytes(const std::vector<uint8_t>& Key);
+  bool LocateBufferKeyBytes(const std::vector<uint8_t>& Key);
+  // Reads the row of Key into a retained node with the buffer position on it (false: no such row).
+  bool SysLookupKeyForBufferFields(const uint8_t* Key);
+  bool HasKeyColumns();
+  TIB_Node* BufferedNode(const std::vector<uint8_t>& Key);
+  // The ordering column's value as text when the key holds that column, else empty.
+  std::string OrderingTextOfKey(const std::vector<uint8_t>& Key);
+  // Restarts the query from its start when a search text on the ordering column restarted it elsewhere.
+  void ClearOrderingSearchText();
   // Keys-only mode: prepares the key statement (false when the query cannot fetch keys only), and
   // stores the next key as a node without a record (false at the end).
   bool PrepareKeysCursor();
@@ -289,6 +312,8 @@ private:
   uint32_t FIncSearchKeyInt = 3500, FIncSearchSeekInt = 180000;
   std::string FIncSearchText, FLastSearchText;
   uint64_t FLastKeyTicks = 0;
+  std::string FLastKeyText;
+  int32_t FLocateSerial = 0;
   int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 

@@ -432,6 +432,20 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
   return n;
 }
 
+TIB_Node* TIB_NodeList::AddRetainedKey(const uint8_t* Key) {
+  if (TIB_Node* n = FRetainedCount > 0 ? MapFind(FRetainedMap, Key) : nullptr) return n;
+  TIB_Node* n = TakeNode();
+  std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
+  n->Flags |= nfInRetained;
+  n->Prior = nullptr;
+  n->Next = FRetained;
+  if (FRetained) FRetained->Prior = n;
+  FRetained = n;
+  ++FRetainedCount;
+  FRetainedMap.emplace(n->KeyData(), n);
+  return n;
+}
+
 void TIB_NodeList::RestoreRetained(TIB_Node* Node) {
   if (!Node || !Node->Has(nfInRetained)) return;
   const bool wasBuffer = FBufferCursor.Node == Node;

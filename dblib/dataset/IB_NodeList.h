@@ -133,6 +133,9 @@ public:
   // Puts a retained node back after the last row, flagged out of order (a row whose key the cursor
   // will not bring back, such as a cached insert).
   void RestoreRetained(TIB_Node* Node);
+  // A node for a key the main list does not hold, kept among the retained nodes (a row read by key
+  // before the cursor reaches it); AddKey takes it over when the cursor brings the key.
+  TIB_Node* AddRetainedKey(const uint8_t* Key);
   // Takes the node out of every list and pools it, keeping both cursors and every count right.
   void RemoveNode(TIB_Node* Node);
   // The same for many nodes of the main list at once (one pass, whatever their number).
