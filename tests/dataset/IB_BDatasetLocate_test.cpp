@@ -52,9 +52,12 @@ TEST_F(BDatasetLocateTest, LocateKeyMakesTheKeysRowCurrentOrGoesToRowZero) {
     SetKey(q, c.Id);
     EXPECT_EQ(q->LocateKey(), c.Found);
     EXPECT_EQ(q->GetRowNum(), c.RowNum);
-    if (c.Found) EXPECT_EQ(Id(q->GetFields()), c.Id);
-    // A key the server does not hold is not looked for by fetching.
-    if (!c.Found) EXPECT_EQ(q->GetBufferCount(), buffered);
+    if (c.Found) {
+      EXPECT_EQ(Id(q->GetFields()), c.Id);
+    } else {
+      // A key the server does not hold is not looked for by fetching.
+      EXPECT_EQ(q->GetBufferCount(), buffered);
+    }
     delete q;
     if (c.Inserted) Exec("DELETE FROM T WHERE ID = 7000");
   }
