@@ -436,6 +436,11 @@ TIB_Node* TIB_NodeList::AddRetainedKey(const uint8_t* Key) {
   if (TIB_Node* n = FRetainedCount > 0 ? MapFind(FRetainedMap, Key) : nullptr) return n;
   TIB_Node* n = TakeNode();
   std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
+  PushRetained(n);
+  return n;
+}
+
+void TIB_NodeList::PushRetained(TIB_Node* n) {
   n->Flags |= nfInRetained;
   n->Prior = nullptr;
   n->Next = FRetained;
@@ -443,7 +448,6 @@ TIB_Node* TIB_NodeList::AddRetainedKey(const uint8_t* Key) {
   FRetained = n;
   ++FRetainedCount;
   FRetainedMap.emplace(n->KeyData(), n);
-  return n;
 }
 
 void TIB_NodeList::RestoreRetained(TIB_Node* Node) {
@@ -849,13 +853,7 @@ void TIB_NodeList::Clear(bool Keep, bool DropRecords) {
     if (n->GetFlags() == 0 && !n->HasBlobNodes() && (DropRecords || n->RecordLength == 0)) {
       ReleaseNode(n);
     } else {
-      n->Flags |= nfInRetained;
-      n->Prior = nullptr;
-      n->Next = FRetained;
-      if (FRetained) FRetained->Prior = n;
-      FRetained = n;
-      ++FRetainedCount;
-      FRetainedMap.emplace(n->KeyData(), n);
+      PushRetained(n);
     }
     n = next;
   }

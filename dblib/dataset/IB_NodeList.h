@@ -219,6 +219,8 @@ private:
   void MoveBy(TCursor& C, int32_t n);
   TIB_Node* TakeNode();
   void ReleaseNode(TIB_Node* Node);
+  // Puts a node at the head of the retained list and into its key map.
+  void PushRetained(TIB_Node* Node);
   void ClearNodeData(TIB_Node* Node, bool AlsoBlobsAndFlags);
   void LinkBefore(TIB_Node* Node, TIB_Node* Before);
   void Unlink(TIB_Node* Node);
