@@ -29,33 +29,26 @@ fuzz_build="$root/build/fuzz"
 cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DDBLIB_SANITIZE=OFF -DDBLIB_TESTS=OFF -DDBLIB_FUZZ=ON >/dev/null
 cmake --build "$fuzz_build" -j "$jobs" --target IB_Parse_fuzz IB_ParseQBE_fuzz
-fuzz_corpus=$(mktemp -d)
-cp "$root"/fuzz/corpus/IB_Parse/* "$fuzz_corpus"/
-fuzz_log="$fuzz_build/IB_Parse_fuzz.log"
-if ! (cd "$fuzz_build" && ./fuzz/IB_Parse_fuzz -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -max_len=4096 \
-      -rss_limit_mb=2048 "$fuzz_corpus" >"$fuzz_log" 2>&1); then
-  tail -n 60 "$fuzz_log"
-  echo "IB_Parse_fuzz found a failure (full log: $fuzz_log)"
-  rm -rf "$fuzz_corpus"
-  exit 1
-fi
-rm -rf "$fuzz_corpus"
-echo "IB_Parse_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$fuzz_log" | tail -n 1), no failure"
-
+# Runs one fuzz target over a copy of its corpus for Seconds; a failure prints the log's tail and fails.
+run_fuzz() {
+  local target=$1 seconds=$2 corpus log
+  corpus=$(mktemp -d)
+  cp "$root/fuzz/corpus/$target"/* "$corpus"/
+  log="$fuzz_build/${target}_fuzz.log"
+  if ! (cd "$fuzz_build" && "./fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
+        -rss_limit_mb=2048 "$corpus" >"$log" 2>&1); then
+    tail -n 60 "$log"
+    echo "${target}_fuzz found a failure (full log: $log)"
+    rm -rf "$corpus"
+    exit 1
+  fi
+  rm -rf "$corpus"
+  echo "${target}_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$log" | tail -n 1), no failure"
+}
+run_fuzz IB_Parse "${FUZZ_SECONDS:-60}"
 # The query-by-example and filter translators, for a shorter time (QBE_FUZZ_SECONDS, default 30): their output
 # must never hold a second statement, a comment or an unbalanced quote or parenthesis.
-qbe_corpus=$(mktemp -d)
-cp "$root"/fuzz/corpus/IB_ParseQBE/* "$qbe_corpus"/
-qbe_log="$fuzz_build/IB_ParseQBE_fuzz.log"
-if ! (cd "$fuzz_build" && ./fuzz/IB_ParseQBE_fuzz -max_total_time="${QBE_FUZZ_SECONDS:-30}" -timeout=10 -max_len=4096 \
-      -rss_limit_mb=2048 "$qbe_corpus" >"$qbe_log" 2>&1); then
-  tail -n 60 "$qbe_log"
-  echo "IB_ParseQBE_fuzz found a failure (full log: $qbe_log)"
-  rm -rf "$qbe_corpus"
-  exit 1
-fi
-rm -rf "$qbe_corpus"
-echo "IB_ParseQBE_fuzz: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$qbe_log" | tail -n 1), no failure"
+run_fuzz IB_ParseQBE "${QBE_FUZZ_SECONDS:-30}"
 
 # The tests' summary, last, where it is easy to find.
 grep -E "tests passed|tests failed out of|Total Test time" "$ctest_log" || true
