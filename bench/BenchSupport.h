@@ -2,6 +2,7 @@
 // two sides of a comparison.
 #pragma once
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -9,10 +10,12 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dblib/IB_Connection.h"
+#include "dblib/IB_Header.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
 
@@ -62,6 +65,34 @@ void RunInTurn(int Round, A& First, B& Second) {
     Second();
     First();
   }
+}
+
+// The client's cursor functions, straight from the client library file: the plain side of a comparison.
+struct PlainClient {
+  void* Lib = dlopen("libfbclient.so.2", RTLD_NOW);
+  template <class F>
+  F Sym(const char* Name) {
+    if (!Lib) throw std::runtime_error("libfbclient.so.2 does not load");
+    auto f = reinterpret_cast<F>(dlsym(Lib, Name));
+    if (!f) throw std::runtime_error(std::string("missing ") + Name);
+    return f;
+  }
+  decltype(&isc_dsql_allocate_statement) Allocate = Sym<decltype(Allocate)>("isc_dsql_allocate_statement");
+  decltype(&isc_dsql_prepare) Prepare = Sym<decltype(Prepare)>("isc_dsql_prepare");
+  decltype(&isc_dsql_execute) Execute = Sym<decltype(Execute)>("isc_dsql_execute");
+  decltype(&isc_dsql_fetch) Fetch = Sym<decltype(Fetch)>("isc_dsql_fetch");
+  decltype(&isc_dsql_free_statement) Free = Sym<decltype(Free)>("isc_dsql_free_statement");
+  PlainClient() = default;
+  PlainClient(const PlainClient&) = delete;
+  PlainClient& operator=(const PlainClient&) = delete;
+  ~PlainClient() {
+    if (Lib) dlclose(Lib);
+  }
+};
+
+// Raises when a plain client call left an error in Status.
+inline void Check(const ISC_STATUS* Status, const char* What) {
+  if (Status[0] == 1 && Status[1] != 0) throw std::runtime_error(std::string(What) + " failed");
 }
 
 // A private folder for one run's database files (the caller removes it).

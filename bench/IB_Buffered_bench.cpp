@@ -34,6 +34,9 @@
 
 namespace {
 
+using bench::Check;
+using bench::PlainClient;
+
 const char* const kQuery = "SELECT ID, NAME, AMOUNT, TS, NOTE FROM F";
 
 double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
@@ -59,30 +62,6 @@ double Median(std::vector<double> V) {
   std::sort(V.begin(), V.end());
   const size_t n = V.size();
   return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
-}
-
-// The plain client: what a fetch needs, straight from the library file.
-struct PlainClient {
-  void* Lib = dlopen("libfbclient.so.2", RTLD_NOW);
-  template <class F>
-  F Sym(const char* Name) {
-    if (!Lib) throw std::runtime_error("libfbclient.so.2 does not load");
-    auto f = reinterpret_cast<F>(dlsym(Lib, Name));
-    if (!f) throw std::runtime_error(std::string("missing ") + Name);
-    return f;
-  }
-  decltype(&isc_dsql_allocate_statement) Allocate = Sym<decltype(Allocate)>("isc_dsql_allocate_statement");
-  decltype(&isc_dsql_prepare) Prepare = Sym<decltype(Prepare)>("isc_dsql_prepare");
-  decltype(&isc_dsql_execute) Execute = Sym<decltype(Execute)>("isc_dsql_execute");
-  decltype(&isc_dsql_fetch) Fetch = Sym<decltype(Fetch)>("isc_dsql_fetch");
-  decltype(&isc_dsql_free_statement) Free = Sym<decltype(Free)>("isc_dsql_free_statement");
-  ~PlainClient() {
-    if (Lib) dlclose(Lib);
-  }
-};
-
-void Check(ISC_STATUS* Status, const char* What) {
-  if (Status[0] == 1 && Status[1] != 0) throw std::runtime_error(std::string(What) + " failed");
 }
 
 // One row as a program using the client directly would keep it.

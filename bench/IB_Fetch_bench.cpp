@@ -30,6 +30,9 @@
 
 namespace {
 
+using bench::Check;
+using bench::PlainClient;
+
 using bench::Clock;
 using bench::Elapsed;
 using bench::Median;
@@ -51,30 +54,6 @@ struct Sums {
     return Ints == O.Ints && TextBytes == O.TextBytes && Money == O.Money && Stamps == O.Stamps;
   }
 };
-
-// The plain client: the five functions a fetch needs, straight from the library file.
-struct PlainClient {
-  void* Lib = dlopen("libfbclient.so.2", RTLD_NOW);
-  decltype(&isc_dsql_allocate_statement) Allocate = Sym<decltype(Allocate)>("isc_dsql_allocate_statement");
-  decltype(&isc_dsql_prepare) Prepare = Sym<decltype(Prepare)>("isc_dsql_prepare");
-  decltype(&isc_dsql_execute) Execute = Sym<decltype(Execute)>("isc_dsql_execute");
-  decltype(&isc_dsql_fetch) Fetch = Sym<decltype(Fetch)>("isc_dsql_fetch");
-  decltype(&isc_dsql_free_statement) Free = Sym<decltype(Free)>("isc_dsql_free_statement");
-  template <class F>
-  F Sym(const char* Name) {
-    if (!Lib) throw std::runtime_error("libfbclient.so.2 does not load");
-    auto f = reinterpret_cast<F>(dlsym(Lib, Name));
-    if (!f) throw std::runtime_error(std::string("missing ") + Name);
-    return f;
-  }
-  ~PlainClient() {
-    if (Lib) dlclose(Lib);
-  }
-};
-
-void Check(ISC_STATUS* Status, const char* What) {
-  if (Status[0] == 1 && Status[1] != 0) throw std::runtime_error(std::string(What) + " failed");
-}
 
 // The query prepared by hand, with buffers laid out once for the described columns.
 class PlainQuery {
