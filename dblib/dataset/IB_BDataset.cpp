@@ -117,10 +117,35 @@ void TIB_BDataset::SysBuildSelect() {
   FSQL->SetText(sql);
 }
 
+std::vector<int32_t> TIB_BDataset::RowLayout() {
+  // What the packed records and the keys depend on: every column's type, scale and length, and the
+  // key's length.
+  std::vector<int32_t> layout{KeyLength()};
+  for (TIB_Row* row : {FFields.get(), GetKeyFields()}) {
+    if (!row) continue;
+    layout.push_back(row->GetColumnCount());
+    for (int i = 0; i < row->GetColumnCount(); ++i) {
+      const XSQLVAR& v = *row->GetColumns(i)->GetPSQLVAR();
+      layout.insert(layout.end(), {v.sqltype, v.sqlscale, v.sqllen, v.sqlsubtype});
+    }
+  }
+  return layout;
+}
+
 void TIB_BDataset::SysAllocateRows() {
   TIB_Dataset::SysAllocateRows();
-  DropUpdatesForReprepare();
-  FNodeList->SetKeyLength(KeyLength());
+  std::vector<int32_t> layout = RowLayout();
+  // A query prepared again with rows of the same layout (a new filter, ordering or condition) keeps its
+  // pending cached changes: they are found again by key when the rows come back.
+  const bool keep = FNodeList->GetUpdateListCount() > 0 && layout == FRowLayout;
+  FRowLayout = std::move(layout);
+  if (keep) {
+    FNodeList->Clear(true, true);
+    FBufferLoaded = nullptr;
+  } else {
+    DropUpdatesForReprepare();
+    FNodeList->SetKeyLength(KeyLength());
+  }
   FKeysInsertable = true;
   const std::string rel = GetKeyRelation();
   if (FKeyLinks.Count() == 0 && !rel.empty() && !GetIsBindingCursor()) {
@@ -142,6 +167,7 @@ void TIB_BDataset::SysUnprepare() {
   RunReported([&] { FSeekCursor->Unprepare(); });
   RunReported([&] { FKeysCursor->Unprepare(); });
   FKeysOnly = false;
+  FRowLayout.clear();
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -253,7 +279,12 @@ bool TIB_BDataset::PrepareKeysCursor() {
 }
 
 bool TIB_BDataset::FetchKey() {
-  if (FKeysStarted) {
+  if (FKeysStarted && !FKeysCursor->GetActive()) {
+    // The key statement was closed behind the dataset (its transaction ended retaining and closed its
+    // cursors): it is opened again and the keys already buffered are passed over.
+    FKeysCursor->First();
+    for (int32_t i = 0; i < FFetchedRows && !FKeysCursor->GetEof(); ++i) FKeysCursor->Next();
+  } else if (FKeysStarted) {
     FKeysCursor->Next();
   } else {
     FKeysStarted = true;
@@ -330,12 +361,23 @@ void TIB_BDataset::LoadCurrentRow() {
       return;
     }
     // A row whose values were dropped (invalidated) is read again by its key; gone at the server, it
-    // leaves the buffer and the next row is shown.
-    if (n->RecordLength == 0 && !n->Has(nfInserted) && !GetIsModifying() && FReloadDepth == 0 &&
-        !FFieldsCursor->BuildSQL().empty()) {
+    // leaves the buffer and the next row is shown. (During a delete the current row is the one after
+    // the deleted row, never a row being edited.)
+    if (n->RecordLength == 0 && !n->Has(nfInserted) && (!GetIsModifying() || FState == dssDelete) &&
+        FReloadDepth == 0 && !FFieldsCursor->BuildSQL().empty()) {
       TCountGuard reloading(FReloadDepth);
       if (!FFieldsCursor->FetchNode(n, true, false)) {
+        const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
+        const int32_t next = c.Row - c.DeletedBefore;
         FNodeList->RemoveNode(n);
+        FetchUntil(next);
+        const int32_t visible = GetBufferCount();
+        const TIB_NodeList::TCursor to = next <= visible ? FNodeList->LocateVisibleRow(next)
+                                         : visible > 0   ? FNodeList->LocateVisibleRow(visible)
+                                                         : TIB_NodeList::TCursor{FNodeList->GetTail(),
+                                                                                 FNodeList->GetCount() + 1,
+                                                                                 FNodeList->HiddenCount()};
+        FNodeList->SetRowPosition(to.Node, to.Row, to.DeletedBefore);
         continue;
       }
     }
@@ -414,6 +456,11 @@ void TIB_BDataset::SysFirst() {
   SetRowNum(1);
 }
 
+void TIB_BDataset::SysFetchAll() {
+  // The rows are fetched into their nodes; the current row keeps its values.
+  if (FActive) FetchUntil(-1);
+}
+
 void TIB_BDataset::SysLast() {
   if (!FActive) SysOpen();
   const int32_t row = GetRowNum();
@@ -442,6 +489,19 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
     c = FNodeList->LocateVisibleRow(Value);
   }
   FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
+  // A row whose values are not loaded is read by its key; gone at the server, it leaves the buffer and
+  // the row after it takes its place.
+  TIB_Node* b = c.Node;
+  if (b->IsSentinel() || b->Has(nfDeleted | nfInserted) || b->RecordLength != 0 ||
+      b == FNodeList->GetRowCursor().Node || FBufferFieldsCursor->BuildSQL().empty()) {
+    return;
+  }
+  FBufferFieldsCursor->PrepareDescription();
+  if (FBufferFieldsCursor->FetchNode(b, true, false, FBufferFieldsCursor->GetFields())) return;
+  FNodeList->RemoveNode(b);
+  SyncPosition();
+  ProcessLinkEvent(sleRowNumChanged, -1);
+  SetBufferRowNum(Value);
 }
 
 TIB_Row* TIB_BDataset::GetBufferFields() {

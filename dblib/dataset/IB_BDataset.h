@@ -202,6 +202,7 @@ protected:
   void DoAfterFetchEof() override;
   void SysFirst() override;
   void SysLast() override;
+  void SysFetchAll() override;
   int32_t SysMoveBy(int32_t n) override;
   int32_t DoGetRecordCount() override;
   int32_t SysRecordCount() override;
@@ -246,6 +247,10 @@ private:
   void WriteBackNode(TIB_Node* Node, bool KeepOldKey);
   // Moves off a row that left the view (deleted): to the next visible row, else the previous one.
   void MoveOffCurrent();
+  // Takes the current row's node out of the buffer (when Remove) and shows the row after it, fetched on
+  // when not buffered yet; at the end of the result the last visible row. The buffer position follows
+  // when it was on the current row.
+  void RemoveCurrentNode(bool Remove);
   // Tells the transaction when updates start or stop being pending.
   void SyncPendingNotice();
   void SyncToKeySource();
@@ -267,6 +272,9 @@ private:
   // of them without a master) are shown again, after the fetched rows.
   void RestoreCachedInserts();
   void DropUpdatesForReprepare();
+  // The layout of the rows the nodes were packed from (compared when the query is prepared again).
+  std::vector<int32_t> RowLayout();
+  std::vector<int32_t> FRowLayout;
   bool ApplyOne(TIB_Node* Node);
   // Reads the posted row again when Flag is set (without cached updates).
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag);

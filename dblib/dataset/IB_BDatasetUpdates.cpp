@@ -89,36 +89,41 @@ void TIB_BDataset::SysLockRow() {
 void TIB_BDataset::SysRevertRow() {
   // A cancelled insert: its node goes and the row after it is shown.
   TIB_Node* n = FNodeList->GetRowCursor().Node;
-  if (!n->IsSentinel() && n->RecordLength == 0 && !n->Has(nfInserted | nfModified | nfDeleted)) {
-    FNodeList->RemoveNode(n);
-  }
-  LoadCurrentRow();
-  SyncPosition();
+  RemoveCurrentNode(!n->IsSentinel() && n->RecordLength == 0 && !n->Has(nfInserted | nfModified | nfDeleted));
 }
 
 void TIB_BDataset::DoCustomDelete() {
   TIB_Dataset::DoCustomDelete();
   if (FCachedUpdates || FApplying) return;
-  TIB_Node* n = FNodeList->GetRowCursor().Node;
-  if (!n->IsSentinel()) FNodeList->RemoveNode(n);
-  LoadCurrentRow();
-  SyncPosition();
+  RemoveCurrentNode(true);
 }
 
-void TIB_BDataset::MoveOffCurrent() {
-  // The row after the one that left the view takes its place (fetched when not buffered yet); at the
-  // end, the last row.
-  const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
+void TIB_BDataset::MoveOffCurrent() { RemoveCurrentNode(false); }
+
+void TIB_BDataset::RemoveCurrentNode(bool Remove) {
+  // The row after the one that leaves the view takes its place (fetched when not buffered yet); only at
+  // the end of the result the row before it.
+  const TIB_NodeList::TCursor c = FNodeList->GetRowCursor();
+  if (c.Node->IsSentinel()) {
+    LoadCurrentRow();
+    SyncPosition();
+    return;
+  }
+  const bool bufferFollows = FNodeList->GetBufferCursor().Node == c.Node;
   const int32_t next = c.Row - c.DeletedBefore + (c.Node->Has(nfDeleted) ? 1 : 0);
+  if (Remove) FNodeList->RemoveNode(c.Node);
   FetchUntil(next);
   const int32_t visible = GetBufferCount();
+  TIB_NodeList::TCursor to;
   if (next <= visible) {
-    MoveToNode(FNodeList->LocateVisibleRow(next));
+    to = FNodeList->LocateVisibleRow(next);
   } else if (visible > 0) {
-    MoveToNode(FNodeList->LocateVisibleRow(visible));
+    to = FNodeList->LocateVisibleRow(visible);
   } else {
-    MoveToNode({FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()});
+    to = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
   }
+  if (bufferFollows) FNodeList->SetBufferPosition(to.Node, to.Row, to.DeletedBefore);
+  MoveToNode(to);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -244,9 +249,7 @@ void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
     case dssDelete:
       if (!ConfirmDelete()) throw EAbort();
       if (n->Has(nfInserted)) {
-        FNodeList->RemoveNode(n);
-        LoadCurrentRow();
-        SyncPosition();
+        RemoveCurrentNode(true);
       } else {
         FNodeList->MarkDeleted(n, true);
         MoveOffCurrent();
@@ -275,8 +278,10 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
   TValueRestorer<TIB_DatasetState> state(FState, kind == ukModify ? dssEdit : kind == ukInsert ? dssInsert : dssDelete);
   // The row as the server knows it: the values before an edit as the old values, the node's values as
-  // the new ones, and the key the server still has.
-  if (kind == ukModify && Node->OldRecordData()) {
+  // the new ones, and the key the server still has. A row edited and then deleted is deleted as the
+  // server has it: its old record is both.
+  const bool hasOld = kind != ukInsert && Node->OldRecordData() && Node->OldRecordLength() != 0;
+  if (hasOld) {
     TIB_Node old{};
     old.RecordData = Node->OldRecordData();
     old.RecordLength = std::abs(Node->OldRecordLength());
@@ -285,7 +290,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     FNodeList->UnpackRow(Node, *FFields);
   }
   FFields->ResetRow(false, false, false);
-  FNodeList->UnpackRow(Node, *FFields);
+  if (kind != ukDelete || !hasOld) FNodeList->UnpackRow(Node, *FFields);
   if (TIB_Row* key = GetKeyFields();
       key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
     std::memcpy(key->GetRecordBuffer(), Node->ServerKey(), key->GetRecordLength());
@@ -406,8 +411,16 @@ void TIB_BDataset::CancelUpdates() {
     }
     n = next;
   }
+  // A current row that goes (a cached insert) hands over to the row after it.
+  TIB_Node* current = FNodeList->GetRowCursor().Node;
+  const bool currentGoes = std::find(removed.begin(), removed.end(), current) != removed.end();
+  if (currentGoes) std::erase(removed, current);
   FNodeList->RemoveNodes(removed);
-  LoadCurrentRow();
-  SyncPosition();
+  if (currentGoes) {
+    RemoveCurrentNode(true);
+  } else {
+    LoadCurrentRow();
+    SyncPosition();
+  }
   SyncPendingNotice();
 }

@@ -534,6 +534,8 @@ protected:
   virtual bool SysIsBuffered() { return false; }
   // Fetches on for at most Ticks milliseconds (a transaction's time-out attempt).
   virtual void SysFetchForTicks(uint32_t Ticks) { FetchLoop(Ticks); }
+  // Fetches every row that is left (FetchAll on the open dataset).
+  virtual void SysFetchAll() { FetchLoop(0); }
   virtual void SysApplyCachedUpdates() {}
   virtual void SysCommitCachedUpdates() {}
   virtual void SysCancelCachedUpdates() {}

@@ -227,7 +227,8 @@ void TIB_Dataset::SysClose() {
       CheckBrowseMode();
     }
     if (!FOpening && !FKeepSavedPosition) {
-      FSavedEof = FEof;
+      // Past the last row (a buffered dataset that fetched every row is not at Eof on its last row).
+      FSavedEof = GetEof();
       FSavedRowNum = FRowNum;
       FSavedBookmark = GetBookmark();
     }
@@ -725,5 +726,5 @@ void TIB_Dataset::FetchNext() {
 void TIB_Dataset::FetchAll() {
   TLiveBusy busy(this, FAlive, true);
   SysOpen();
-  FetchLoop(0);
+  SysFetchAll();
 }

@@ -74,23 +74,23 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   const bool scrollable = !GetIsUnidirectional();
   if (FParamsChanged) {
     Open();
-    if (unchanged()) FPositionFound = FActive && !FEof && !GetBof();
+    if (unchanged()) FPositionFound = FActive && !GetEof() && !GetBof();
     FPositionChanged = false;
   } else if (scrollable && !FRefreshBookmark.empty() && FRefreshAction == raKeepDataPos) {
     SysOpen();
     if (unchanged()) SetBookmark(FRefreshBookmark);
-    if (unchanged()) FPositionFound = GetBookmark() == FRefreshBookmark && !FEof && !GetBof();
+    if (unchanged()) FPositionFound = GetBookmark() == FRefreshBookmark && !GetEof() && !GetBof();
     if (!FPositionFound && !FRefreshEof) SysFirst();
     if (unchanged() && GetBookmark() != FRefreshBookmark) FPositionChanged = true;
   } else if (FRefreshAction == raKeepRowNum) {
     SysOpen();
     if (unchanged()) SetRowNum(FRefreshRowNum);
-    if (unchanged() && scrollable && FEof && !FRefreshEof) SysLast();
-    FPositionFound = FRowNum == FRefreshRowNum && !FEof && !GetBof();
+    if (unchanged() && scrollable && GetEof() && !FRefreshEof) SysLast();
+    FPositionFound = FRowNum == FRefreshRowNum && !GetEof() && !GetBof();
     FPositionChanged = GetBookmark() != FRefreshBookmark;
   } else {
     Open();
-    if (unchanged()) FPositionFound = FActive && !FEof && !GetBof();
+    if (unchanged()) FPositionFound = FActive && !GetEof() && !GetBof();
   }
   const bool found = FPositionFound;
   end.Release();
