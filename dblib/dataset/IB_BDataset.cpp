@@ -361,9 +361,9 @@ void TIB_BDataset::LoadCurrentRow() {
       return;
     }
     // A row whose values were dropped (invalidated) is read again by its key; gone at the server, it
-    // leaves the buffer and the next row is shown. (During a delete the current row is the one after
-    // the deleted row, never a row being edited.)
-    if (n->RecordLength == 0 && !n->Has(nfInserted) && (!GetIsModifying() || FState == dssDelete) &&
+    // leaves the buffer and the next row is shown. (A row taking the place of one that left the view
+    // is never the row being edited.)
+    if (n->RecordLength == 0 && !n->Has(nfInserted) && (!GetIsModifying() || FLeavingRow) &&
         FReloadDepth == 0 && !FFieldsCursor->BuildSQL().empty()) {
       TCountGuard reloading(FReloadDepth);
       if (!FFieldsCursor->FetchNode(n, true, false)) {

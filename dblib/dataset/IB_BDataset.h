@@ -289,6 +289,8 @@ private:
   // The buffer row as last unpacked into BufferFieldsCursor's row.
   TIB_Node* FBufferLoaded = nullptr;
   int32_t FReloadDepth = 0;
+  // Set while the current row hands over to another one (the row shown is read even during a write).
+  bool FLeavingRow = false;
   // Rows read from the cursor since it opened, and whether it reached its end.
   int32_t FFetchedRows = 0;
   bool FCursorDone = true;

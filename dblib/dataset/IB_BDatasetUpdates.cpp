@@ -123,6 +123,7 @@ void TIB_BDataset::RemoveCurrentNode(bool Remove) {
     to = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
   }
   if (bufferFollows) FNodeList->SetBufferPosition(to.Node, to.Row, to.DeletedBefore);
+  TValueRestorer<bool> leaving(FLeavingRow, true);
   MoveToNode(to);
 }
 
@@ -407,6 +408,8 @@ void TIB_BDataset::CancelUpdates() {
         removed.push_back(n);
       } else {
         FNodeList->RevertNode(n, false);
+        // A row edited and then deleted comes back edited: cancelling takes the edit back too.
+        if (n->Has(nfModified)) FNodeList->RevertNode(n, false);
       }
     }
     n = next;

@@ -84,6 +84,23 @@ TEST_F(BDatasetRowsTest, ACachedDeleteOfAnEditedRowUsesTheRowAsTheServerHasIt) {
     Exec("INSERT INTO T VALUES (2, 'n2', 2)");
     Tr->Commit();
   }
+  // Cancelled, the row is back as the server has it, with nothing pending.
+  TIB_Query* q = NewQuery();
+  q->SetCachedUpdates(true);
+  q->SetRequestLive(true);
+  q->Open();
+  q->SetRowNum(2);
+  q->Edit();
+  q->GetFields()->ColumnByName("NAME")->SetAsString("X");
+  q->Post();
+  q->Delete();
+  q->CancelUpdates();
+  EXPECT_FALSE(q->GetUpdatesPending());
+  EXPECT_EQ(Tr->GetUpdatesPendingCount(), 0);
+  q->SetRowNum(2);
+  EXPECT_EQ(Name(q), "n2");
+  EXPECT_EQ(q->GetUpdateStatus(), usUnmodified);
+  delete q;
 }
 
 // A row inserted under cached updates and deleted again goes entirely: the dataset shows the row after
