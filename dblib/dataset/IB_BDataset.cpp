@@ -279,23 +279,29 @@ bool TIB_BDataset::PrepareKeysCursor() {
 }
 
 bool TIB_BDataset::FetchKey() {
-  if (FKeysStarted && !FKeysCursor->GetActive()) {
-    // The key statement was closed behind the dataset (its transaction ended retaining and closed its
-    // cursors): it is opened again and the keys already buffered are passed over.
+  // The key statement closed behind the dataset (its transaction ended retaining and closed its cursors)
+  // is opened again, and the keys the buffer holds already are passed over.
+  const bool resume = FKeysStarted && !FKeysCursor->GetActive();
+  if (resume) {
     FKeysCursor->First();
-    for (int32_t i = 0; i < FFetchedRows && !FKeysCursor->GetEof(); ++i) FKeysCursor->Next();
   } else if (FKeysStarted) {
     FKeysCursor->Next();
   } else {
     FKeysStarted = true;
     FKeysCursor->First();
   }
-  TIB_Row* from = FKeysCursor->GetFields();
-  if (FKeysCursor->GetEof() || from->GetRowState() == rsNone) return false;
   TIB_Row* key = GetKeyFields();
-  for (int i = 0; i < key->GetColumnCount(); ++i) key->GetColumns(i)->Assign(from->GetColumns(i));
+  for (;;) {
+    TIB_Row* from = FKeysCursor->GetFields();
+    if (FKeysCursor->GetEof() || from->GetRowState() == rsNone) return false;
+    for (int i = 0; i < key->GetColumnCount(); ++i) key->GetColumns(i)->Assign(from->GetColumns(i));
+    KeyFromKeyRow(FKeyScratch);
+    TIB_Node* n = nullptr;
+    int32_t row = 0, db = 0;
+    if (!resume || !FNodeList->FindKey(FKeyScratch.data(), false, n, row, db)) break;
+    FKeysCursor->Next();
+  }
   ++FFetchedRows;
-  KeyFromKeyRow(FKeyScratch);
   // The row's values are read by key when it is shown (a retained node keeps its own).
   FNodeList->AddKey(FKeyScratch.data());
   return true;

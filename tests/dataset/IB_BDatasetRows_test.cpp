@@ -343,16 +343,27 @@ TEST_F(BDatasetRowsTest, KeysOnlyModeFetchesOnAfterARetainingRollback) {
   Fill(10);
   TIB_Query* q = NewQuery();
   q->SetFetchWholeRows(false);
+  q->SetRequestLive(true);
   q->Open();
   q->Next();
   Tr->RollbackRetaining();
   EXPECT_TRUE(q->GetActive());
   q->Next();
   EXPECT_EQ(Id(q), 3);
+  // Rows deleted meanwhile do not make it skip a row.
+  Tr->RollbackRetaining();
+  q->SetRowNum(1);
+  q->Delete();
+  EXPECT_EQ(Id(q), 2);
+  q->Next();
+  q->Next();
+  EXPECT_EQ(Id(q), 4);
   q->Last();
   EXPECT_EQ(Id(q), 10);
-  EXPECT_EQ(q->GetRowNum(), 10);
-  EXPECT_EQ(q->GetBufferCount(), 10);
+  EXPECT_EQ(q->GetRowNum(), 9);
+  EXPECT_EQ(q->GetBufferCount(), 9);
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT COUNT(*), MIN(ID) FROM T"), "9:2");
   delete q;
 }
 }  // namespace
