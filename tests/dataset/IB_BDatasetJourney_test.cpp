@@ -37,6 +37,7 @@ public:
   std::map<int32_t, Entry> Retained;      // rows with cached changes that a filter keeps out of view
   int32_t Cur = -1;                       // index into Rows; -1 before the first, Rows.size() after the last
   bool Filtered = false;
+  bool KeepDataPos = false;               // the refresh action: the row by its key, else the row number
   int32_t FilterAbove = 0;                // the filter: ID > FilterAbove
 
   int32_t VisibleCount() const {
@@ -98,6 +99,7 @@ public:
   void Reopen() {
     const bool wasEnd = AtEnd() && VisibleCount() > 0;
     const int32_t row = RowNum();
+    const int32_t id = OnRow() ? Rows[Cur].Id : -1;
     std::map<int32_t, Entry> kept = std::move(Retained);
     Retained.clear();
     std::vector<Entry> inserted;
@@ -123,7 +125,13 @@ public:
     rows.insert(rows.end(), inserted.begin(), inserted.end());
     Rows = std::move(rows);
     const int32_t count = VisibleCount();
-    if (row == 0) {
+    if (KeepDataPos) {
+      // The same row when it is there, else the first one.
+      Cur = count > 0 ? IndexOf(1) : static_cast<int32_t>(Rows.size());
+      for (int32_t i = 0; i < static_cast<int32_t>(Rows.size()); ++i) {
+        if (Rows[i].Visible() && Rows[i].Id == id) Cur = i;
+      }
+    } else if (row == 0) {
       Cur = -1;
     } else if (row <= count) {
       Cur = IndexOf(row);
@@ -231,6 +239,8 @@ protected:
     m.Committed = m.Server;
     auto* q = new TIB_Query(Owner);
     q->SetFetchWholeRows(WholeRows);
+    m.KeepDataPos = Seed % 3 == 0;
+    if (m.KeepDataPos) q->SetRefreshAction(raKeepDataPos);
     q->SetIB_Connection(Conn);
     q->SetIB_Transaction(Tr);
     q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
@@ -345,11 +355,16 @@ protected:
           case 9: {
             const int32_t id = newId();
             const bool post = pick(0, 2) > 0;
-            log << "Insert ID " << id << (post ? " Post; " : " Cancel; ");
-            q->Insert();
+            const bool append = pick(0, 3) == 0;
+            log << (append ? "Append ID " : "Insert ID ") << id << (post ? " Post; " : " Cancel; ");
+            if (append) {
+              q->Append();
+            } else {
+              q->Insert();
+            }
             q->GetFields()->ColumnByName("ID")->SetAsInteger(id);
             q->GetFields()->ColumnByName("NAME")->SetAsString("i" + std::to_string(id));
-            const int32_t at = m.Cur < 0 ? 0 : m.Cur;
+            const int32_t at = append ? static_cast<int32_t>(m.Rows.size()) : m.Cur < 0 ? 0 : m.Cur;
             if (!post) {
               // The cancelled row leaves the view: the row after it shows, at the end the one before it.
               q->Cancel();
@@ -509,7 +524,7 @@ TEST_F(BDatasetJourneyTest, GridActionsKeepTheRowsTheModelHolds) {
   } else {
     const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
     const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 8;
-    for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 7919u);
+    for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 7919u + i % 3);
   }
   for (uint32_t seed : seeds) {
     for (bool whole : {true, false}) {
