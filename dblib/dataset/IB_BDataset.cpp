@@ -117,16 +117,19 @@ void TIB_BDataset::SysBuildSelect() {
   FSQL->SetText(sql);
 }
 
-std::vector<int32_t> TIB_BDataset::RowLayout() {
-  // What the packed records and the keys depend on: every column's type, scale and length, and the
-  // key's length.
-  std::vector<int32_t> layout{KeyLength()};
+std::string TIB_BDataset::RowLayout() {
+  // What the packed records and the keys depend on: the key relation and length, and every column's
+  // relation, name, type, scale and length.
+  std::string layout = GetKeyRelation() + "|" + std::to_string(KeyLength());
   for (TIB_Row* row : {FFields.get(), GetKeyFields()}) {
     if (!row) continue;
-    layout.push_back(row->GetColumnCount());
+    layout += "|" + std::to_string(row->GetColumnCount());
     for (int i = 0; i < row->GetColumnCount(); ++i) {
-      const XSQLVAR& v = *row->GetColumns(i)->GetPSQLVAR();
-      layout.insert(layout.end(), {v.sqltype, v.sqlscale, v.sqllen, v.sqlsubtype});
+      TIB_Column* c = row->GetColumns(i);
+      const XSQLVAR& v = *c->GetPSQLVAR();
+      layout += "|" + c->GetRelName() + "." + c->GetSQLName() + "/" + c->GetColumnName() + ":" +
+                std::to_string(v.sqltype) + "," + std::to_string(v.sqlscale) + "," + std::to_string(v.sqllen) + "," +
+                std::to_string(v.sqlsubtype);
     }
   }
   return layout;
@@ -134,7 +137,7 @@ std::vector<int32_t> TIB_BDataset::RowLayout() {
 
 void TIB_BDataset::SysAllocateRows() {
   TIB_Dataset::SysAllocateRows();
-  std::vector<int32_t> layout = RowLayout();
+  std::string layout = RowLayout();
   // A query prepared again with rows of the same layout (a new filter, ordering or condition) keeps its
   // pending cached changes: they are found again by key when the rows come back.
   const bool keep = FNodeList->GetUpdateListCount() > 0 && layout == FRowLayout;

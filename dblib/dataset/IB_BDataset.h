@@ -273,8 +273,8 @@ private:
   void RestoreCachedInserts();
   void DropUpdatesForReprepare();
   // The layout of the rows the nodes were packed from (compared when the query is prepared again).
-  std::vector<int32_t> RowLayout();
-  std::vector<int32_t> FRowLayout;
+  std::string RowLayout();
+  std::string FRowLayout;
   bool ApplyOne(TIB_Node* Node);
   // Reads the posted row again when Flag is set (without cached updates).
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag);
