@@ -295,7 +295,7 @@ protected:
     };
     std::string failure;
     for (int step = 0; step < Steps && failure.empty(); ++step) {
-      const int action = pick(0, 20);
+      const int action = pick(0, 21);
       const bool cached = q->GetCachedUpdates();
       try {
         switch (action) {
@@ -484,13 +484,28 @@ protected:
             m.Server = m.Committed;
             m.Reopen();
             break;
+          case 21: {
+            // A grid paints the rows around the current one (each row shown is checked against the model).
+            const int32_t from = std::max(1, m.RowNum() - pick(0, 4)), to = from + pick(0, 8);
+            log << "Paint " << from << ".." << to << "; ";
+            for (int32_t i = from; i <= to && failure.empty(); ++i) {
+              q->SetBufferRowNum(i);
+              const int32_t at = m.IndexOf(i);
+              if (at < 0) break;
+              TIB_Row* b = q->GetBufferFields();
+              const std::string shown = b->GetColumns(0)->GetAsString() + ":" + b->GetColumns(1)->GetAsString();
+              const std::string model = std::to_string(m.Rows[at].Id) + ":" + m.Rows[at].Name;
+              if (shown != model) failure = "painted row " + std::to_string(i) + " " + shown + " (model " + model + ")";
+            }
+            break;
+          }
           default: break;
         }
       } catch (const std::exception& e) {
         failure = std::string("raised: ") + e.what();
         break;
       }
-      failure = check(action == 19 || step + 1 == Steps);
+      if (failure.empty()) failure = check(action == 19 || step + 1 == Steps);
       if (!failure.empty()) failure = "after step " + std::to_string(step) + ":" + failure;
     }
     if (failure.empty()) {
