@@ -37,7 +37,8 @@ public:
   std::map<int32_t, Entry> Retained;      // rows with cached changes that a filter keeps out of view
   int32_t Cur = -1;                       // index into Rows; -1 before the first, Rows.size() after the last
   bool Filtered = false;
-  bool KeepDataPos = false;               // the refresh action: the row by its key, else the row number
+  bool KeepDataPos = false;
+  bool ByName = false;                    // the query's order: NAME, else ID               // the refresh action: the row by its key, else the row number
   int32_t FilterAbove = 0;                // the filter: ID > FilterAbove
 
   int32_t VisibleCount() const {
@@ -110,8 +111,12 @@ public:
         kept[e.Id] = e;
       }
     }
+    std::vector<std::pair<int32_t, std::string>> order(Server.begin(), Server.end());
+    if (ByName) {
+      std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    }
     std::vector<Entry> rows;
-    for (const auto& [id, name] : Server) {
+    for (const auto& [id, name] : order) {
       if (Filtered && id <= FilterAbove) continue;
       auto k = kept.find(id);
       if (k != kept.end()) {
@@ -243,7 +248,8 @@ protected:
     if (m.KeepDataPos) q->SetRefreshAction(raKeepDataPos);
     q->SetIB_Connection(Conn);
     q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+    m.ByName = Seed % 4 == 1;
+    q->GetSQL().SetText(m.ByName ? "SELECT ID, NAME FROM T ORDER BY NAME" : "SELECT ID, NAME FROM T ORDER BY ID");
     q->SetRequestLive(true);
     q->SetCommitAction(caRefresh);
     q->Open();
