@@ -486,31 +486,37 @@ int32_t TIB_BDataset::GetBufferRowNum() {
 }
 
 void TIB_BDataset::SetBufferRowNum(int32_t Value) {
-  FBufferLoaded = nullptr;
-  if (Value > GetBufferCount()) FetchUntil(Value);
-  const int32_t visible = GetBufferCount();
-  TIB_NodeList::TCursor c;
-  if (Value <= 0) {
-    c = {FNodeList->GetHead(), 0, 0};
-  } else if (Value > visible) {
-    c = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
-  } else {
-    c = FNodeList->LocateVisibleRow(Value);
+  bool removed = false;
+  for (;;) {
+    FBufferLoaded = nullptr;
+    if (Value > GetBufferCount()) FetchUntil(Value);
+    const int32_t visible = GetBufferCount();
+    TIB_NodeList::TCursor c;
+    if (Value <= 0) {
+      c = {FNodeList->GetHead(), 0, 0};
+    } else if (Value > visible) {
+      c = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
+    } else {
+      c = FNodeList->LocateVisibleRow(Value);
+    }
+    FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
+    // A row whose values are not loaded is read by its key; gone at the server, it leaves the buffer
+    // and the row after it takes its place.
+    TIB_Node* b = c.Node;
+    if (b->IsSentinel() || b->Has(nfDeleted | nfInserted) || b->RecordLength != 0 ||
+        b == FNodeList->GetRowCursor().Node || FBufferFieldsCursor->BuildSQL().empty()) {
+      break;
+    }
+    FBufferFieldsCursor->PrepareDescription();
+    if (FBufferFieldsCursor->FetchNode(b, true, false, FBufferFieldsCursor->GetFields())) break;
+    FNodeList->RemoveNode(b);
+    removed = true;
   }
-  FNodeList->SetBufferPosition(c.Node, c.Row, c.DeletedBefore);
-  // A row whose values are not loaded is read by its key; gone at the server, it leaves the buffer and
-  // the row after it takes its place.
-  TIB_Node* b = c.Node;
-  if (b->IsSentinel() || b->Has(nfDeleted | nfInserted) || b->RecordLength != 0 ||
-      b == FNodeList->GetRowCursor().Node || FBufferFieldsCursor->BuildSQL().empty()) {
-    return;
+  if (removed) {
+    // The current row's number may have changed.
+    SyncPosition();
+    ProcessLinkEvent(sleRowNumChanged, -1);
   }
-  FBufferFieldsCursor->PrepareDescription();
-  if (FBufferFieldsCursor->FetchNode(b, true, false, FBufferFieldsCursor->GetFields())) return;
-  FNodeList->RemoveNode(b);
-  SyncPosition();
-  ProcessLinkEvent(sleRowNumChanged, -1);
-  SetBufferRowNum(Value);
 }
 
 TIB_Row* TIB_BDataset::GetBufferFields() {

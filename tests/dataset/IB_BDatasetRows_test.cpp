@@ -259,6 +259,8 @@ TEST_F(BDatasetRowsTest, TheBufferPositionPassesOverRowsGoneAtTheServer) {
   EXPECT_EQ(q->GetBufferFields()->ColumnByName("ID")->GetAsInteger(), 5);
   EXPECT_EQ(q->GetBufferRowNum(), 3);
   EXPECT_EQ(q->GetBufferCount(), 4);
+  EXPECT_EQ(q->GetRowNum(), 4);  // the current row, ID 6, counts the rows that went
+  EXPECT_EQ(Id(q), 6);
   q->SetBufferRowNum(4);
   EXPECT_EQ(q->GetBufferFields()->ColumnByName("ID")->GetAsInteger(), 6);
   delete q;
