@@ -544,7 +544,7 @@ TEST_F(BDatasetJourneyTest, GridActionsKeepTheRowsTheModelHolds) {
     seeds.push_back(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)));
   } else {
     const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
-    const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 8;
+    const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 6;
     for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 7919u + i % 3);
   }
   for (uint32_t seed : seeds) {
