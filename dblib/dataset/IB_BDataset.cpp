@@ -209,6 +209,23 @@ void TIB_BDataset::DoAfterFetchEof() {
 
 bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysInsertable; }
 
+bool TIB_BDataset::GetCursorOnCurrentRow() {
+  const TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (!FActive || FKeysOnly || FCursorDone || FEof || n->IsSentinel() || n->Has(nfInserted)) return false;
+  TIB_Row* key = GetKeyFields();
+  if (FKeyLinks.Count() > 0) return false;
+  // Without key links a row is keyed by its fetch number: the cursor stands on the row fetched last.
+  size_t at = 0;
+  if (key && key->GetColumnCount() == 1) {
+    at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(key->GetColumns(0)->GetPSQLVAR()->sqldata) -
+                             key->GetRecordBuffer());
+  }
+  if (static_cast<size_t>(FNodeList->GetKeyLength()) < at + sizeof FFetchedRows) return false;
+  int32_t fetched;
+  std::memcpy(&fetched, n->KeyData() + at, sizeof fetched);
+  return fetched == FFetchedRows;
+}
+
 void TIB_BDataset::SetFetchWholeRows(bool Value) {
   if (Value == FFetchWholeRows) return;
   if (FPrepared) Unprepare();
@@ -643,3 +660,4 @@ void TIB_BDataset::SetRowSelected(bool Value) {
   if (n->IsSentinel()) return;
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
 }
+

@@ -78,6 +78,9 @@ public:
   // Refused (false) when the key relation's primary key is not among the selected columns: such a
   // query names its rows by fetch order, and a row inserted there could not be found again.
   bool GetCanInsert() override;
+  // Only a row without key, fetched last and still under the open cursor: rows with a key are written
+  // by key whatever SearchedEdits says.
+  bool GetCursorOnCurrentRow() override;
 
   // ---- keys-only mode ------------------------------------------------------------------------------
   // With FetchWholeRows off the query first fetches only its rows' keys (the key links as its select

@@ -69,14 +69,13 @@ std::string TIB_BindingCursor::BuildSQL() {
     TIB_Column* k = key->GetColumns(i);
     // The key column as the select list shows it: same relation and column name.
     int at = -1;
-    for (int j = 0; j < width && at < 0; ++j) {
-      const XSQLVAR& f = described->sqlvar[j];
-      if (SameText(XSQLVARText(f.sqlname, f.sqlname_length), k->GetSQLName()) &&
-          SameText(XSQLVARText(f.relname, f.relname_length), k->GetRelName())) {
-        at = j;
+    for (int j = 0; j < fields->GetColumnCount() && at < 0; ++j) {
+      TIB_Column* f = fields->GetColumns(j);
+      if (SameText(f->GetSQLName(), k->GetSQLName()) && SameText(f->GetRelName(), k->GetRelName())) {
+        at = f->GetFieldNo();
       }
     }
-    if (at < 0) return {};
+    if (at < 0 || at >= width) return {};
     const XSQLVAR& v = *k->GetPSQLVAR();
     FKeyParts.push_back({static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqlind) - base), k->DataSize()});
     where += (where.empty() ? "" : " AND ") + std::string("C") + std::to_string(at + 1) + " = ?";

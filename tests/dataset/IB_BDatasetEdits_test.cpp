@@ -57,16 +57,23 @@ protected:
 };
 
 // With positioned edits and deletes the write goes to the row being edited, not to the row the query's
-// cursor fetched last: with a primary key and without one (where a wrong row would change silently).
+// cursor fetched last: a row with a key (primary key or DB_KEY) is written by key, and a row without one
+// only while the cursor stands on it (a wrong row would change silently).
 TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
   Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
   Tr->Commit();
   Fill(12);
   Exec("INSERT INTO P SELECT ID, NAME FROM T");
   Tr->Commit();
-  for (const std::string table : {"T", "P"}) {
-    SCOPED_TRACE(table);
-    TIB_Query* q = NewQuery("SELECT ID, NAME FROM " + table + " ORDER BY ID");
+  struct Case {
+    const char* Table;
+    const char* SQL;
+  };
+  const Case cases[] = {{"T", "SELECT ID, NAME FROM T ORDER BY ID"},
+                        {"P", "SELECT ID, NAME, RDB$DB_KEY FROM P ORDER BY ID"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    TIB_Query* q = NewQuery(c.SQL);
     q->SetRequestLive(true);
     q->SetSearchedEdits(false);
     q->SetSearchedDeletes(false);
@@ -88,11 +95,27 @@ TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
     q->FieldByName("NAME")->SetAsString("one");
     q->Post();
     Tr->Commit();
-    EXPECT_EQ(Read("SELECT ID, NAME FROM " + table + " WHERE ID IN (1, 2, 3, 10, 11) ORDER BY ID"),
+    EXPECT_EQ(Read(std::string("SELECT ID, NAME FROM ") + c.Table + " WHERE ID IN (1, 2, 3, 10, 11) ORDER BY ID"),
               "1,one;2,two;10,n10;11,n11");
-    EXPECT_EQ(Read("SELECT COUNT(*) FROM " + table), "11");
+    EXPECT_EQ(Read(std::string("SELECT COUNT(*) FROM ") + c.Table), "11");
     delete q;
   }
+  // No key: only the row under the cursor can be written.
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM P ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetSearchedEdits(false);
+  q->SetSearchedDeletes(false);
+  q->Open();
+  q->SetRowNum(10);
+  q->SetRowNum(4);
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("four");
+  EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Post(); }), "Record key was lost\n\rFailed to open cursor");
+  q->Cancel();
+  EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Delete(); }), "Record key was lost\n\rFailed to open cursor");
+  q->Cancel();
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, NAME FROM P WHERE ID IN (4, 10) ORDER BY ID"), "4,n4;10,n10");
 }
 
 // A blob typed into an inserted or edited row stays with that row through scrolls and later edits of
