@@ -291,8 +291,38 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   if (!FActive || FCursorDone || FEof) return;
   TValueRestorer<bool> fetching(FInFetch, true);
   TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-  // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-  TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+  // The fetch fills the Fields row: it is unpacked from the current node again afterwards, or, while
+  // the row is edited or inserted, given back the values typed so far.
+  std::vector<uint8_t> typed;
+  const uint8_t typedState = FFields->GetRowState();
+  if (GetIsModifying() && FFields->GetRecordBuffer()) {
+    const size_t len = FFields->GetRecordLength();
+    typed.assign(FFields->GetRecordBuffer(), FFields->GetRecordBuffer() + len);
+    if (FFields->GetOldRecordBuffer())
+      typed.insert(typed.end(), FFields->GetOldRecordBuffer(), FFields->GetOldRecordBuffer() + len);
+  }
+  TScopeExit reload([this, &typed, typedState] {
+    RunReported([&] {
+      if (typed.empty()) {
+        LoadCurrentRow();
+        return;
+      }
+      const size_t len = FFields->GetRecordLength();
+      if (typed.size() < len) return;
+      std::memcpy(FFields->GetRecordBuffer(), typed.data(), len);
+      if (FFields->GetOldRecordBuffer() && typed.size() >= 2 * len)
+        std::memcpy(FFields->GetOldRecordBuffer(), typed.data() + len, len);
+      FFields->SetRowState(typedState);
+      // The key row names the edited row again (the fetch filled it with the fetched rows' keys).
+      TIB_Node* n = FNodeList->GetRowCursor().Node;
+      TIB_Row* key = GetKeyFields();
+      if (!n->IsSentinel() && key && key->GetColumnCount() > 0 &&
+          key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+        std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
+        key->SetRowState(rsUnmodified);
+      }
+    });
+  });
   const int32_t want = Rows < 0 ? INT32_MAX : Rows;
   if (want - GetBufferCount() > 1) {
     BeginFetching();
