@@ -272,7 +272,11 @@ private:
   void DropUpdatesForReprepare();
   bool ApplyOne(TIB_Node* Node);
   // Reads the posted row again when Flag is set (without cached updates).
-  void SynchroAfterPost(TIB_BufferSynchroFlag Flag);
+  // Reads the posted row again as BufferSynchroFlags say, and for the new ids of Blobs written.
+  void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);
+  // Whether the row being posted writes a blob or array column.
+  bool BlobsWritten();
+  void HoldBlobs();
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;
