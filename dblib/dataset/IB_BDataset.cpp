@@ -2,6 +2,8 @@
 // position, bookmarks and the record count. Editing and cached updates are in IB_BDatasetUpdates.cpp.
 #include "dblib/dataset/IB_BDataset.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "dblib/IB_Connection.h"
@@ -252,9 +254,7 @@ bool TIB_BDataset::PrepareKeysCursor() {
   std::string sql = GetServerSQL();
   if (!GetSQLUnion(sql).empty() || SQLIsAggregate()) return false;
   std::string list;
-  for (int i = 0; i < FKeyLinks.Count(); ++i) {
-    list += (i ? ", " : "SELECT ") + Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
-  }
+  for (int i = 0; i < FKeyLinks.Count(); ++i) list += (i ? ", " : "SELECT ") + KeySelectItem(i);
   SetSQLSelect(sql, list);
   if (FKeysCursor->GetActive()) FKeysCursor->Close();
   FKeysCursor->SetIB_Connection(GetIB_Connection());
@@ -267,6 +267,30 @@ bool TIB_BDataset::PrepareKeysCursor() {
   if (params->GetColumnCount() != FParams->GetColumnCount()) return false;
   for (int i = 0; i < params->GetColumnCount(); ++i) params->GetColumns(i)->Assign(FParams->GetColumns(i));
   return true;
+}
+
+std::string TIB_BDataset::KeySelectItem(int Index) {
+  const std::string link = Trim(FKeyLinks.GetName(Index).empty() ? FKeyLinks.Get(Index) : FKeyLinks.GetName(Index));
+  // The key link names the relation ("T.ID"); where the FROM gives the relation an alias ("T A") only the
+  // select list's own spelling ("A.ID") is valid: a plain column item of the select list is taken as it is.
+  TIB_Column* c = nullptr;
+  const TIB_StringList& items = GetSelectColumnList();
+  const XSQLDA* da = FFields->GetPSQLDA();
+  if (!FFields->FindByName(link, c) || !da || items.Count() != da->sqld || c->GetFieldNo() < 0 ||
+      c->GetFieldNo() >= items.Count()) {
+    return link;
+  }
+  for (int i = 0; i < items.Count(); ++i) {
+    if (items.Get(i) == "<*>") return link;
+  }
+  std::string item = items.Get(c->GetFieldNo());
+  const size_t eq = item.find('=');
+  if (eq != std::string::npos) item = item.substr(eq + 1);  // "ALIAS=expression"
+  item = Trim(item);
+  const bool plain = !item.empty() && std::all_of(item.begin(), item.end(), [](char ch) {
+    return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$' || ch == '.' || ch == '"';
+  });
+  return plain ? item : link;
 }
 
 bool TIB_BDataset::FetchKey() {

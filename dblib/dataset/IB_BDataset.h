@@ -277,6 +277,8 @@ private:
   // Whether the row being posted writes a blob or array column.
   bool BlobsWritten();
   void HoldBlobs();
+  // The key link at Index as the keys-only select list writes it.
+  std::string KeySelectItem(int Index);
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;

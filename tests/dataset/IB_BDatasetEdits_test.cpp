@@ -291,11 +291,11 @@ TEST_F(BDatasetEditsTest, RowsOfExpressionsAndSelfJoinsAreReadAgainByKey) {
     const char* Links;
     bool Whole;
   };
-  // (The keys of a self-join are not fetched alone: its key link names the relation, not its alias.)
   const Case cases[] = {
       {"SELECT ID, NAME, ID + 1 FROM T ORDER BY ID", "", true},
       {"SELECT ID, NAME, ID + 1 FROM T ORDER BY ID", "", false},
       {"SELECT A.ID, A.NAME, B.ID, B.NAME FROM T A JOIN T B ON B.ID = 31 - A.ID ORDER BY A.ID", "T.ID", true},
+      {"SELECT A.ID, A.NAME, B.ID, B.NAME FROM T A JOIN T B ON B.ID = 31 - A.ID ORDER BY A.ID", "T.ID", false},
   };
   for (const Case& c : cases) {
     {
