@@ -401,7 +401,9 @@ void TIB_UpdateSQL::ExecDelete() {
     const int32_t rows = RunDML(*s, FEntries[ukDelete].Bindings, MayTouchSeveral(ukDelete));
     RaiseCount(rows, s->GetStatementType() & 0x7F, ukDelete);
   } else {
-    if (!FDataset->GetSearchedDeletes()) throw EIB_DatasetError(SNotReadyYet);
+    // The row of a cached delete is found by its values as fetched, also with positioned deletes (the
+    // cursor has long left it); only a row without key cannot be found.
+    if (!UseSearched(ukDelete)) throw EIB_DatasetError(SNotReadyYet);
     OneOffDelete();
   }
   Announce(ditDelete);

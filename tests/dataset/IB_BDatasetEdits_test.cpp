@@ -100,6 +100,27 @@ TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
     EXPECT_EQ(Read(std::string("SELECT COUNT(*) FROM ") + c.Table), "11");
     delete q;
   }
+  // Cached changes are applied long after the cursor left their rows: by key as well.
+  {
+    TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetSearchedEdits(false);
+    q->SetSearchedDeletes(false);
+    q->SetCachedUpdates(true);
+    q->Open();
+    q->SetRowNum(5);  // ID 6
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("six");
+    q->Post();
+    q->SetRowNum(6);  // ID 7
+    q->Delete();
+    q->Last();
+    q->ApplyUpdates();
+    Tr->Commit();
+    q->CommitUpdates();
+    EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID BETWEEN 5 AND 8 ORDER BY ID"), "5,n5;6,six;8,n8");
+    delete q;
+  }
   // No key: only the row under the cursor can be written.
   TIB_Query* q = NewQuery("SELECT ID, NAME FROM P ORDER BY ID");
   q->SetRequestLive(true);
