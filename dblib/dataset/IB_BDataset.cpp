@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
@@ -318,14 +319,24 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   // The fetch fills the Fields row: it is unpacked from the current node again afterwards, or, while
   // the row is edited or inserted, given back the values typed so far.
   std::vector<uint8_t> typed;
+  std::vector<std::pair<int, TIB_BlobNode>> typedBlobs;
   const uint8_t typedState = FFields->GetRowState();
   if (GetIsModifying() && FFields->GetRecordBuffer()) {
     const size_t len = FFields->GetRecordLength();
     typed.assign(FFields->GetRecordBuffer(), FFields->GetRecordBuffer() + len);
     if (FFields->GetOldRecordBuffer())
       typed.insert(typed.end(), FFields->GetOldRecordBuffer(), FFields->GetOldRecordBuffer() + len);
+    // Blob and array values typed so far live in the row's nodes, which the fetch resets.
+    for (const auto* list : {&FFields->GetBlobColumns(), &FFields->GetArrayColumns()}) {
+      for (TIB_Column* c : *list) {
+        if (TIB_BlobNode* b = FFields->GetBlobNode(c->GetFieldNo()); b && c->GetIsModified()) {
+          typedBlobs.emplace_back(c->GetFieldNo(), TIB_BlobNode{});
+          CopyBlobNode(*b, typedBlobs.back().second, false);
+        }
+      }
+    }
   }
-  TScopeExit reload([this, &typed, typedState] {
+  TScopeExit reload([this, &typed, &typedBlobs, typedState] {
     RunReported([&] {
       if (typed.empty()) {
         LoadCurrentRow();
@@ -336,6 +347,9 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
       std::memcpy(FFields->GetRecordBuffer(), typed.data(), len);
       if (FFields->GetOldRecordBuffer() && typed.size() >= 2 * len)
         std::memcpy(FFields->GetOldRecordBuffer(), typed.data() + len, len);
+      for (auto& [at, blob] : typedBlobs) {
+        if (TIB_BlobNode* b = FFields->GetBlobNode(at)) CopyBlobNode(blob, *b, true);
+      }
       FFields->SetRowState(typedState);
       // The key row names the edited row again (the fetch filled it with the fetched rows' keys).
       TIB_Node* n = FNodeList->GetRowCursor().Node;

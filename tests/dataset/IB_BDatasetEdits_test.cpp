@@ -274,6 +274,30 @@ TEST_F(BDatasetEditsTest, PaintingOtherRowsKeepsTheTypedValues) {
   EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID IN (5, 70, 71) ORDER BY ID"), "5,typed2;70,new;71,new");
 }
 
+// The same for a blob typed into the edited row.
+TEST_F(BDatasetEditsTest, PaintingOtherRowsKeepsATypedBlob) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, BIN BLOB SUB_TYPE 0)");
+  Tr->Commit();
+  Exec("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 10) DO BEGIN "
+       "INSERT INTO B VALUES (:I, 'b' || :I); I = I + 1; END END");
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, BIN FROM B ORDER BY ID");
+  q->SetRequestLive(true);
+  q->Open();
+  q->SetRowNum(3);
+  q->Edit();
+  q->FieldByName("BIN")->SetAsString("typed");
+  for (int r = 2; r <= 8; ++r) {
+    q->SetBufferRowNum(r);
+    EXPECT_EQ(q->BufferFieldByName("BIN")->GetAsString(), r == 3 ? "typed" : "b" + std::to_string(r));
+  }
+  EXPECT_EQ(Text(q, "BIN"), "typed");
+  q->Post();
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, CAST(BIN AS VARCHAR(10)) FROM B WHERE ID BETWEEN 2 AND 4 ORDER BY ID"),
+            "2,b2;3,typed;4,b4");
+}
+
 // Rows read again by key are read in the query's transaction, also after it was given another one on the
 // same connection.
 TEST_F(BDatasetEditsTest, RowsAreReadAgainInTheQuerysTransaction) {
