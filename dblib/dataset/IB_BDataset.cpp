@@ -215,8 +215,8 @@ bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysI
 bool TIB_BDataset::GetCursorOnCurrentRow() {
   const TIB_Node* n = FNodeList->GetRowCursor().Node;
   if (!FActive || FKeysOnly || FCursorDone || FEof || n->IsSentinel() || n->Has(nfInserted)) return false;
-  TIB_Row* key = GetKeyFields();
   if (FKeyLinks.Count() > 0) return false;
+  TIB_Row* key = GetKeyFields();
   // Without key links a row is keyed by its fetch number: the cursor stands on the row fetched last.
   size_t at = 0;
   if (key && key->GetColumnCount() == 1) {
@@ -728,4 +728,3 @@ void TIB_BDataset::SetRowSelected(bool Value) {
   if (n->IsSentinel()) return;
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
 }
-

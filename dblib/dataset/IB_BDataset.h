@@ -271,11 +271,12 @@ private:
   void RestoreCachedInserts();
   void DropUpdatesForReprepare();
   bool ApplyOne(TIB_Node* Node);
-  // Reads the posted row again when Flag is set (without cached updates).
-  // Reads the posted row again as BufferSynchroFlags say, and for the new ids of Blobs written.
+  // Reads the posted row again (without cached updates) as BufferSynchroFlags say, and for the new ids
+  // of the blobs written when Blobs.
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);
   // Whether the row being posted writes a blob or array column.
   bool BlobsWritten();
+  // Writes the blobs typed into a cached change under temporary ids the row's node keeps.
   void HoldBlobs();
   // The key link at Index as the keys-only select list writes it.
   std::string KeySelectItem(int Index);

@@ -109,11 +109,11 @@ bool TIB_Dataset::GetCanModify() {
 }
 
 bool TIB_Dataset::ColumnValueChanged(TIB_Column& Column) {
-  const bool blob = Column.GetIsBlobKind() || Column.GetIsArrayKind();
-  if (blob && Column.GetIsModified()) return true;
+  // A blob or array counts as changed when typed into, and when it holds another id than the one
+  // fetched (written under a cached change).
+  if ((Column.GetIsBlobKind() || Column.GetIsArrayKind()) && Column.GetIsModified()) return true;
   TIB_Row* row = Column.GetRow();
   if (!row || !row->GetRecordBuffer() || !row->GetOldRecordBuffer() || !Column.GetPSQLVAR()->sqldata) return false;
-  // A blob or array written before (a cached change) holds another id than the one fetched.
   const uint8_t *ind = nullptr, *oldInd = nullptr;
   const uint8_t* cur = ValueBytes(Column, false, ind);
   const uint8_t* old = ValueBytes(Column, true, oldInd);
