@@ -139,6 +139,29 @@ TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
   EXPECT_EQ(Read("SELECT ID, NAME FROM P WHERE ID IN (4, 10) ORDER BY ID"), "4,n4;10,n10");
 }
 
+// A row without a key is written by position while the cursor stands on it: the row fetched last.
+TEST_F(BDatasetEditsTest, TheRowFetchedLastIsWrittenByPosition) {
+  Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
+  Tr->Commit();
+  Exec("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 12) DO BEGIN "
+       "INSERT INTO P VALUES (:I, 'n' || :I); I = I + 1; END END");
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM P ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetSearchedEdits(false);
+  q->SetSearchedDeletes(false);
+  q->Open();
+  q->SetRowNum(10);
+  ASSERT_EQ(Text(q, "ID"), "10");
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("ten");
+  q->Post();
+  q->SetRowNum(11);
+  q->Delete();
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, NAME FROM P WHERE ID BETWEEN 9 AND 12 ORDER BY ID"), "9,n9;10,ten;12,n12");
+}
+
 // A blob typed into an inserted or edited row stays with that row through scrolls and later edits of
 // other columns, and reaches the server.
 TEST_F(BDatasetEditsTest, BlobsFollowTheirRows) {
