@@ -2,7 +2,10 @@
 // position, bookmarks and the record count. Editing and cached updates are in IB_BDatasetUpdates.cpp.
 #include "dblib/dataset/IB_BDataset.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
@@ -238,6 +241,23 @@ void TIB_BDataset::DoAfterFetchEof() {
 
 bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysInsertable; }
 
+bool TIB_BDataset::GetCursorOnCurrentRow() {
+  const TIB_Node* n = FNodeList->GetRowCursor().Node;
+  if (!FActive || FKeysOnly || FCursorDone || FEof || n->IsSentinel() || n->Has(nfInserted)) return false;
+  if (FKeyLinks.Count() > 0) return false;
+  TIB_Row* key = GetKeyFields();
+  // Without key links a row is keyed by its fetch number: the cursor stands on the row fetched last.
+  size_t at = 0;
+  if (key && key->GetColumnCount() == 1) {
+    at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(key->GetColumns(0)->GetPSQLVAR()->sqldata) -
+                             key->GetRecordBuffer());
+  }
+  if (static_cast<size_t>(FNodeList->GetKeyLength()) < at + sizeof FFetchedRows) return false;
+  int32_t fetched;
+  std::memcpy(&fetched, n->KeyData() + at, sizeof fetched);
+  return fetched == FFetchedRows;
+}
+
 void TIB_BDataset::SetFetchWholeRows(bool Value) {
   if (Value == FFetchWholeRows) return;
   if (FPrepared) Unprepare();
@@ -264,9 +284,7 @@ bool TIB_BDataset::PrepareKeysCursor() {
   std::string sql = GetServerSQL();
   if (!GetSQLUnion(sql).empty() || SQLIsAggregate()) return false;
   std::string list;
-  for (int i = 0; i < FKeyLinks.Count(); ++i) {
-    list += (i ? ", " : "SELECT ") + Trim(FKeyLinks.GetName(i).empty() ? FKeyLinks.Get(i) : FKeyLinks.GetName(i));
-  }
+  for (int i = 0; i < FKeyLinks.Count(); ++i) list += (i ? ", " : "SELECT ") + KeySelectItem(i);
   SetSQLSelect(sql, list);
   if (FKeysCursor->GetActive()) FKeysCursor->Close();
   FKeysCursor->SetIB_Connection(GetIB_Connection());
@@ -279,6 +297,30 @@ bool TIB_BDataset::PrepareKeysCursor() {
   if (params->GetColumnCount() != FParams->GetColumnCount()) return false;
   for (int i = 0; i < params->GetColumnCount(); ++i) params->GetColumns(i)->Assign(FParams->GetColumns(i));
   return true;
+}
+
+std::string TIB_BDataset::KeySelectItem(int Index) {
+  const std::string link = Trim(FKeyLinks.GetName(Index).empty() ? FKeyLinks.Get(Index) : FKeyLinks.GetName(Index));
+  // The key link names the relation ("T.ID"); where the FROM gives the relation an alias ("T A") only the
+  // select list's own spelling ("A.ID") is valid: a plain column item of the select list is taken as it is.
+  TIB_Column* c = nullptr;
+  const TIB_StringList& items = GetSelectColumnList();
+  const XSQLDA* da = FFields->GetPSQLDA();
+  if (!FFields->FindByName(link, c) || !da || items.Count() != da->sqld || c->GetFieldNo() < 0 ||
+      c->GetFieldNo() >= items.Count()) {
+    return link;
+  }
+  for (int i = 0; i < items.Count(); ++i) {
+    if (items.Get(i) == "<*>") return link;
+  }
+  std::string item = items.Get(c->GetFieldNo());
+  const size_t eq = item.find('=');
+  if (eq != std::string::npos) item = item.substr(eq + 1);  // "ALIAS=expression"
+  item = Trim(item);
+  const bool plain = !item.empty() && std::all_of(item.begin(), item.end(), [](char ch) {
+    return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$' || ch == '.' || ch == '"';
+  });
+  return plain ? item : link;
 }
 
 bool TIB_BDataset::FetchKey() {
@@ -314,8 +356,51 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   if (!FActive || FCursorDone || FEof) return;
   TValueRestorer<bool> fetching(FInFetch, true);
   TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-  // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-  TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+  // The fetch fills the Fields row: it is unpacked from the current node again afterwards, or, while
+  // the row is edited or inserted, given back the values typed so far.
+  std::vector<uint8_t> typed;
+  std::vector<std::pair<int, TIB_BlobNode>> typedBlobs;
+  const uint8_t typedState = FFields->GetRowState();
+  if (GetIsModifying() && FFields->GetRecordBuffer()) {
+    const size_t len = FFields->GetRecordLength();
+    typed.assign(FFields->GetRecordBuffer(), FFields->GetRecordBuffer() + len);
+    if (FFields->GetOldRecordBuffer())
+      typed.insert(typed.end(), FFields->GetOldRecordBuffer(), FFields->GetOldRecordBuffer() + len);
+    // Blob and array values typed so far live in the row's nodes, which the fetch resets.
+    for (const auto* list : {&FFields->GetBlobColumns(), &FFields->GetArrayColumns()}) {
+      for (TIB_Column* c : *list) {
+        if (TIB_BlobNode* b = FFields->GetBlobNode(c->GetFieldNo()); b && c->GetIsModified()) {
+          typedBlobs.emplace_back(c->GetFieldNo(), TIB_BlobNode{});
+          CopyBlobNode(*b, typedBlobs.back().second, false);
+        }
+      }
+    }
+  }
+  TScopeExit reload([this, &typed, &typedBlobs, typedState] {
+    RunReported([&] {
+      if (typed.empty()) {
+        LoadCurrentRow();
+        return;
+      }
+      const size_t len = FFields->GetRecordLength();
+      if (typed.size() < len) return;
+      std::memcpy(FFields->GetRecordBuffer(), typed.data(), len);
+      if (FFields->GetOldRecordBuffer() && typed.size() >= 2 * len)
+        std::memcpy(FFields->GetOldRecordBuffer(), typed.data() + len, len);
+      for (auto& [at, blob] : typedBlobs) {
+        if (TIB_BlobNode* b = FFields->GetBlobNode(at)) CopyBlobNode(blob, *b, true);
+      }
+      FFields->SetRowState(typedState);
+      // The key row names the edited row again (the fetch filled it with the fetched rows' keys).
+      TIB_Node* n = FNodeList->GetRowCursor().Node;
+      TIB_Row* key = GetKeyFields();
+      if (!n->IsSentinel() && key && key->GetColumnCount() > 0 &&
+          key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
+        std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
+        key->SetRowState(rsUnmodified);
+      }
+    });
+  });
   const int32_t want = Rows < 0 ? INT32_MAX : Rows;
   if (want - GetBufferCount() > 1) {
     BeginFetching();

@@ -78,6 +78,9 @@ public:
   // Refused (false) when the key relation's primary key is not among the selected columns: such a
   // query names its rows by fetch order, and a row inserted there could not be found again.
   bool GetCanInsert() override;
+  // Only a row without key, fetched last and still under the open cursor: rows with a key are written
+  // by key whatever SearchedEdits says.
+  bool GetCursorOnCurrentRow() override;
 
   // ---- keys-only mode ------------------------------------------------------------------------------
   // With FetchWholeRows off the query first fetches only its rows' keys (the key links as its select
@@ -276,8 +279,15 @@ private:
   std::string RowLayout();
   std::string FRowLayout;
   bool ApplyOne(TIB_Node* Node);
-  // Reads the posted row again when Flag is set (without cached updates).
-  void SynchroAfterPost(TIB_BufferSynchroFlag Flag);
+  // Reads the posted row again (without cached updates) as BufferSynchroFlags say, and for the new ids
+  // of the blobs written when Blobs.
+  void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);
+  // Whether the row being posted writes a blob or array column.
+  bool BlobsWritten();
+  // Writes the blobs typed into a cached change under temporary ids the row's node keeps.
+  void HoldBlobs();
+  // The key link at Index as the keys-only select list writes it.
+  std::string KeySelectItem(int Index);
   std::string SavepointName();
 
   std::unique_ptr<TIB_NodeList> FNodeList;

@@ -52,22 +52,40 @@ void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
   TIB_Dataset::SysPost(CancelUnmodified, Retaining);
 }
 
+bool TIB_BDataset::BlobsWritten() {
+  for (const auto* list : {&FFields->GetBlobColumns(), &FFields->GetArrayColumns()}) {
+    for (TIB_Column* c : *list) {
+      if (ColumnValueChanged(*c)) return true;
+    }
+  }
+  return false;
+}
+
 void TIB_BDataset::SysPostEdit() {
+  const bool blobs = BlobsWritten();
   TIB_Dataset::SysPostEdit();
   WriteBackNode(FNodeList->GetRowCursor().Node, false);
-  SynchroAfterPost(bsAfterEdit);
+  SynchroAfterPost(bsAfterEdit, blobs);
 }
 
 void TIB_BDataset::SysPostInsert() {
+  const bool blobs = BlobsWritten();
   TIB_Dataset::SysPostInsert();
   WriteBackNode(FNodeList->GetRowCursor().Node, false);
-  SynchroAfterPost(bsAfterInsert);
+  SynchroAfterPost(bsAfterInsert, blobs);
 }
 
-void TIB_BDataset::SynchroAfterPost(TIB_BufferSynchroFlag Flag) {
-  if (FCachedUpdates || FApplying || !(FBufferSynchroFlags & IB_BufferSynchroFlag(Flag))) return;
+void TIB_BDataset::SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs) {
+  if (FCachedUpdates || FApplying) return;
   TIB_Node* n = FNodeList->GetRowCursor().Node;
   if (n->IsSentinel() || FFieldsCursor->BuildSQL().empty()) return;
+  if (!(FBufferSynchroFlags & IB_BufferSynchroFlag(Flag))) {
+    // A blob or array written gets a new id at the server; the id the row was posted with was a
+    // temporary one, which reads as nothing afterwards and would empty the value at the next write.
+    // The row is read again for its ids (it stays as posted when it no longer matches the query).
+    if (Blobs && FFieldsCursor->FetchNode(n, true, false)) LoadCurrentRow();
+    return;
+  }
   // Read by the key just written (the node already carries it). An edited row that no longer matches
   // the query leaves the buffer; an inserted one stays as posted, so nothing the user typed is lost.
   if (Flag == bsAfterEdit) {
@@ -229,6 +247,14 @@ void TIB_BDataset::DropUpdatesForReprepare() {
   SyncPendingNotice();
 }
 
+void TIB_BDataset::HoldBlobs() {
+  // A blob or array typed into a cached change is written to the server now, under a temporary id
+  // that the node keeps (the row's own value would otherwise show on whatever row comes next, and be
+  // gone at the apply); the apply then writes that id.
+  FFields->PostBlobNodes();
+  FFields->ResetBlobNodes(true);
+}
+
 void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
   if (!FCachedUpdates || FApplying) {
     TIB_Dataset::SysApplyUpdate(CancelUnmodified);
@@ -239,11 +265,13 @@ void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
   switch (FState) {
     case dssEdit:
       FNodeList->MarkChanged(n, nfModified);
+      HoldBlobs();
       WriteBackNode(n, true);
       FFields->ResetRow(false, false, false);
       break;
     case dssInsert:
       FNodeList->MarkChanged(n, nfInserted);
+      HoldBlobs();
       WriteBackNode(n, false);
       FFields->ResetRow(false, false, false);
       break;

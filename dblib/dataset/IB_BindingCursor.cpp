@@ -8,6 +8,7 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Parse.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/data/IB_RowNames.h"
 #include "dblib/dataset/IB_BDataset.h"
 #include "platform/Forms.h"
 
@@ -16,11 +17,6 @@ namespace {
 std::string Upper(std::string S) {
   for (char& c : S) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return S;
-}
-
-std::string AliasOf(const XSQLVAR& V) {
-  const auto n = static_cast<size_t>(std::clamp<int>(V.aliasname_length, 0, sizeof V.aliasname));
-  return std::string(V.aliasname, n);
 }
 
 // The dataset's SELECT without a trailing FOR UPDATE / WITH LOCK, which a derived table cannot hold.
@@ -35,6 +31,13 @@ std::string InnerSelect(std::string SQL) {
   return SQL;
 }
 
+// The derived table's own names for the Width columns of the dataset's select list: "(C1, C2, ...)".
+std::string ColumnList(int Width) {
+  std::string list;
+  for (int i = 1; i <= Width; ++i) list += (i == 1 ? "(C" : ", C") + std::to_string(i);
+  return list.empty() ? list : list + ")";
+}
+
 }  // namespace
 
 TIB_BindingCursor::TIB_BindingCursor(TIB_BDataset* ADataset) : TIB_Cursor(ADataset), FBDataset(ADataset) {
@@ -46,7 +49,6 @@ std::string TIB_BindingCursor::BuildSQL() {
   TIB_Row* key = FBDataset->GetKeyFields();
   TIB_Row* fields = FBDataset->GetFields();
   if (!key || key->GetColumnCount() == 0 || FBDataset->GetKeyLinks().Count() == 0) return {};
-  const bool quote = FBDataset->GetSQLDialect() >= 3;
   // The engine refuses an unnamed DB_KEY column in a derived table: a key of DB_KEYs is put into the
   // dataset's own WHERE clause instead, by the key links' names.
   bool dbKey = false;
@@ -58,21 +60,25 @@ std::string TIB_BindingCursor::BuildSQL() {
   std::string where;
   const uint8_t* base = key->GetRecordBuffer();
   TIB_StringProperty& links = FBDataset->GetKeyLinks();
+  // The derived table names its columns itself (C1, C2, ...): the select list may hold expressions
+  // without a name and the same name twice (a self-join), which a derived table cannot take as they are.
+  const XSQLDA* described = fields->GetPSQLDA();
+  const int width = described ? described->sqld : 0;
+  if (width <= 0) return {};
   for (int i = 0; i < key->GetColumnCount(); ++i) {
     TIB_Column* k = key->GetColumns(i);
     // The key column as the select list shows it: same relation and column name.
-    std::string alias;
-    for (int j = 0; j < fields->GetColumnCount() && alias.empty(); ++j) {
+    int at = -1;
+    for (int j = 0; j < fields->GetColumnCount() && at < 0; ++j) {
       TIB_Column* f = fields->GetColumns(j);
       if (SameText(f->GetSQLName(), k->GetSQLName()) && SameText(f->GetRelName(), k->GetRelName())) {
-        alias = AliasOf(*f->GetPSQLVAR());
+        at = f->GetFieldNo();
       }
     }
-    if (alias.empty()) return {};
+    if (at < 0 || at >= width) return {};
     const XSQLVAR& v = *k->GetPSQLVAR();
     FKeyParts.push_back({static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqlind) - base), k->DataSize()});
-    if (quote) alias = "\"" + alias + "\"";
-    where += (where.empty() ? "" : " AND ") + alias + " = ?";
+    where += (where.empty() ? "" : " AND ") + std::string("C") + std::to_string(at + 1) + " = ?";
     if (i < links.Count()) {
       linked +=
           (linked.empty() ? "" : " AND ") + Trim(links.GetName(i).empty() ? links.Get(i) : links.GetName(i)) + " = ?";
@@ -85,7 +91,8 @@ std::string TIB_BindingCursor::BuildSQL() {
     SetSQLWhere(sql, own.size() > 5 ? "WHERE (" + Trim(own.substr(5)) + ")\r\n  AND " + linked : "WHERE " + linked);
     return sql;
   }
-  return "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW\r\nWHERE " + where;
+  return "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW " + ColumnList(width) +
+         "\r\nWHERE " + where;
 }
 
 void TIB_BindingCursor::PrepareOwn() {
@@ -96,15 +103,27 @@ void TIB_BindingCursor::PrepareOwn() {
 
 void TIB_BindingCursor::PrepareDescription() {
   std::string sql = BuildSQL();
-  if (sql.empty()) sql = "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW";
+  if (sql.empty()) {
+    const XSQLDA* described = FBDataset->GetFields()->GetPSQLDA();
+    sql = "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetServerSQL()) + "\r\n) BIND_ROW " +
+          ColumnList(described ? described->sqld : 0);
+  }
   PrepareText(sql);
 }
 
 void TIB_BindingCursor::PrepareText(const std::string& sql) {
+  // Rows are read where the dataset reads them, also after it was given another transaction on the
+  // same connection (the SQL text is the same then).
+  if (GetIB_Connection() != FBDataset->GetIB_Connection()) {
+    if (GetActive()) Close();
+    SetIB_Connection(FBDataset->GetIB_Connection());
+  }
+  if (GetIB_Transaction() != FBDataset->GetIB_Transaction()) {
+    if (GetActive()) Close();
+    SetIB_Transaction(FBDataset->GetIB_Transaction());
+  }
   if (GetPrepared() && sql == FSourceSQL) return;
   if (GetActive()) Close();
-  SetIB_Connection(FBDataset->GetIB_Connection());
-  SetIB_Transaction(FBDataset->GetIB_Transaction());
   GetSQL().SetText(sql);
   Prepare();
   FSourceSQL = sql;
@@ -193,4 +212,26 @@ bool TIB_BindingCursor::SeekKey(const uint8_t* Key) {
   const bool found = !GetEof() && GetFields()->GetRowState() != rsNone;
   Close();
   return found;
+}
+
+void TIB_BindingCursor::SysDescribeFields(TIB_Row& Row) {
+  TIB_Cursor::SysDescribeFields(Row);
+  if (Row.GetRowType() == rtParams) return;
+  // The columns are the dataset's: they carry its names (not the derived table's), so that a row read
+  // here is found by the same names as in the dataset's Fields.
+  XSQLDA* dest = Row.GetPSQLDA();
+  const XSQLDA* own = FBDataset->GetFields()->GetPSQLDA();
+  if (!dest || !own || dest->sqld != own->sqld) return;
+  for (int i = 0; i < dest->sqld; ++i) {
+    XSQLVAR& d = dest->sqlvar[i];
+    const XSQLVAR& s = own->sqlvar[i];
+    std::memcpy(d.sqlname, s.sqlname, sizeof d.sqlname);
+    d.sqlname_length = s.sqlname_length;
+    std::memcpy(d.relname, s.relname, sizeof d.relname);
+    d.relname_length = s.relname_length;
+    std::memcpy(d.ownname, s.ownname, sizeof d.ownname);
+    d.ownname_length = s.ownname_length;
+    std::memcpy(d.aliasname, s.aliasname, sizeof d.aliasname);
+    d.aliasname_length = s.aliasname_length;
+  }
 }

@@ -1,9 +1,11 @@
 // The binding cursor: reads one row of a buffered dataset again from the server, by its key.
 //
 // A TIB_BindingCursor runs its buffered dataset's SELECT as a derived table restricted to one key
-// ("SELECT * FROM (<the dataset's SELECT>) WHERE <key column> = ? AND ..."): the dataset's own
-// parameters come first, then one parameter per key column, filled from a node's key bytes (the key
-// the server knows the row by). It prepares its own statement the first time a row must really be
+// ("SELECT * FROM (<the dataset's SELECT>) BIND_ROW (C1, C2, ...) WHERE C<n> = ? AND ..."; the derived
+// table names the columns itself, so expressions without a name and repeated names are fine, and its
+// fields row takes the dataset's column names back): the dataset's own parameters come first, then
+// one parameter per key column, filled from a node's key bytes (the key the server knows the row by).
+// It reads in the dataset's connection and transaction, also after the dataset was given others. It prepares its own statement the first time a row must really be
 // read from the server (a row in the buffer is served from its packed record) and prepares again when
 // the dataset's SQL changed. It has a cursor name of its own, distinct from the dataset's.
 //
@@ -34,6 +36,7 @@ public:
   void PrepareDescription();
   // The text of the single-row SELECT (empty when the dataset's key cannot select its rows).
   std::string BuildSQL();
+  void SysDescribeFields(TIB_Row& Row) override;
 
 private:
   void PrepareOwn();

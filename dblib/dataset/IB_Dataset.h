@@ -204,6 +204,9 @@ public:
   // ---- buffer view (the buffered dataset answers from its rows) -------------------------------------
   virtual bool GetUpdatesPending() { return false; }
   virtual int32_t GetUpdateStatus() { return 0; }
+  // Whether the open server cursor stands on the current row, so that a write WHERE CURRENT OF it
+  // reaches that row (a buffered dataset's cursor stands on the row fetched last).
+  virtual bool GetCursorOnCurrentRow() { return true; }
   virtual bool HasCustomDML(int Kind);
   virtual int32_t GetBufferCount();
   virtual bool GetAllRowsBuffered() { return true; }

@@ -109,7 +109,9 @@ bool TIB_Dataset::GetCanModify() {
 }
 
 bool TIB_Dataset::ColumnValueChanged(TIB_Column& Column) {
-  if (Column.GetIsBlobKind() || Column.GetIsArrayKind()) return Column.GetIsModified();
+  // A blob or array counts as changed when typed into, and when it holds another id than the one
+  // fetched (written under a cached change).
+  if ((Column.GetIsBlobKind() || Column.GetIsArrayKind()) && Column.GetIsModified()) return true;
   TIB_Row* row = Column.GetRow();
   if (!row || !row->GetRecordBuffer() || !row->GetOldRecordBuffer() || !Column.GetPSQLVAR()->sqldata) return false;
   const uint8_t *ind = nullptr, *oldInd = nullptr;

@@ -125,8 +125,12 @@ TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateKind Kind) {
   }
   // A statement that re-prepared itself lost its bindings: built again.
   if (e.Bound && !(e.Statement->GetPrepared() && e.Statement->GetSQLIsValid())) Release(e, false);
+  // Positioned or by key, as the row stands now.
+  const bool searched = Kind != ukInsert && FLists[Kind]->Count() == 0 && UseSearched(Kind);
+  if (e.Bound && e.Searched != searched) Release(e, false);
   if (!e.Bound) {
     e.Bindings.clear();
+    e.Searched = searched;
     BuildStatement(Kind, e);
     e.Bound = true;
   }
@@ -149,6 +153,15 @@ void TIB_UpdateSQL::CheckKeyRelation() {
     if (SameText(rel, stripped)) return;
   }
   IB_Raise<EIB_DatasetError>(IBMsg::InvalidKeyRelationValue);
+}
+
+bool TIB_UpdateSQL::UseSearched(TIB_UpdateKind Kind) {
+  const bool searched = Kind == ukDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
+  if (searched || FDataset->GetCursorOnCurrentRow()) return searched;
+  // WHERE CURRENT OF would write the row the cursor stands on, which is another one: the row is found by
+  // its key, and without a key it is not written at all.
+  if (FDataset->GetKeyLinks().Count() == 0) IB_Raise<EIB_DatasetError>(IBMsg::RecordKeyWasLostFailedTo);
+  return true;
 }
 
 bool TIB_UpdateSQL::IsUpdatable(TIB_Column& Column) {
@@ -219,15 +232,15 @@ void TIB_UpdateSQL::BuildStatement(TIB_UpdateKind Kind, TEntry& E) {
         sql += (i == 0 ? "  SET " : std::string(kCRLF) + "    , ") + name + " = " + p + name;
         leading.push_back({cols[i], false});
       }
-      sql += std::string(kCRLF) + "WHERE " + BuildWhere(FDataset->GetSearchedEdits(), trailing, custom);
+      sql += std::string(kCRLF) + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
     case ukLock:
       if (cols.empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"LockSQL"});
       sql = "UPDATE " + r + " SET " + cols[0]->GetSQLName() + " = " + cols[0]->GetSQLName();
-      sql += std::string(kCRLF) + "WHERE " + BuildWhere(FDataset->GetSearchedEdits(), trailing, custom);
+      sql += std::string(kCRLF) + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
     case ukDelete:
-      sql = "DELETE FROM " + r + " " + kCRLF + "WHERE " + BuildWhere(FDataset->GetSearchedDeletes(), trailing, custom);
+      sql = "DELETE FROM " + r + " " + kCRLF + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
     case ukInsert: {
       if (cols.empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"InsertDSQL"});
@@ -334,8 +347,7 @@ int32_t TIB_UpdateSQL::RunDML(TIB_Statement& S, const std::vector<TBinding>& Bin
 
 bool TIB_UpdateSQL::MayTouchSeveral(TIB_UpdateKind Kind) {
   if (FLists[Kind]->Count() > 0) return true;  // a custom statement may say anything
-  const bool searched = Kind == ukDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
-  if (!searched) return false;  // WHERE CURRENT OF names one row
+  if (!FEntries[Kind].Searched) return false;  // WHERE CURRENT OF names one row
   // Keys taken from the primary key or the DB_KEY name one row; KeyLinks of the application may not.
   return FDataset->GetCachedUpdates() || !FDataset->GetKeyLinksAutoDefined();
 }
@@ -389,7 +401,9 @@ void TIB_UpdateSQL::ExecDelete() {
     const int32_t rows = RunDML(*s, FEntries[ukDelete].Bindings, MayTouchSeveral(ukDelete));
     RaiseCount(rows, s->GetStatementType() & 0x7F, ukDelete);
   } else {
-    if (!FDataset->GetSearchedDeletes()) throw EIB_DatasetError(SNotReadyYet);
+    // The row of a cached delete is found by its values as fetched, also with positioned deletes (the
+    // cursor has long left it); only a row without key cannot be found.
+    if (!UseSearched(ukDelete)) throw EIB_DatasetError(SNotReadyYet);
     OneOffDelete();
   }
   Announce(ditDelete);
@@ -418,7 +432,7 @@ void TIB_UpdateSQL::OneOffEdit() {
   FLastOneOffSQL.clear();
   TIB_Row* fields = FDataset->GetFields();
   std::vector<TBinding> bindings;
-  if (FDataset->GetSearchedEdits()) {
+  if (UseSearched(ukEdit)) {
     CheckKeyRelation();
     const std::string r = FDataset->GetKeyRelation();
     std::string sql = "UPDATE " + r + kCRLF;

@@ -77,12 +77,16 @@ private:
     TIB_Statement* Statement = nullptr;
     std::vector<TBinding> Bindings;
     bool Bound = false;
+    bool Searched = false;  // built with a searched WHERE (by key) rather than WHERE CURRENT OF
   };
 
   TIB_Statement* NewStatement();
   TIB_Statement* NeedStatement(TIB_UpdateKind Kind);
   void BuildStatement(TIB_UpdateKind Kind, TEntry& E);
   void CheckKeyRelation();
+  // Whether a change of Kind finds its row by key: as SearchedEdits / SearchedDeletes say, and also when
+  // the dataset's cursor no longer stands on the row. Raises when the row can be found neither way.
+  bool UseSearched(TIB_UpdateKind Kind);
   bool IsUpdatable(TIB_Column& Column);
   // The WHERE of a prepared statement; adds the bindings of its trailing parameters to Trailing.
   // Custom is set when the statement must be bound by parameter names instead.
