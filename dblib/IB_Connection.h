@@ -28,6 +28,7 @@ class TIB_Connection;
 class TIB_ConnectionLink;
 class TIB_Column;
 class TIB_DMLCacheItem;
+class TIB_Transaction;
 
 enum TIB_Protocol { cpLocal, cpNetBEUI, cpTCP_IP, cpNovell };
 enum TIB_DPBFlag { dpbDefault, dpbTrue, dpbFalse };
@@ -148,10 +149,29 @@ public:
   virtual void ApplyDeferredActive() = 0;
 };
 
-// The connection's schema cache, as the connection drives it (implemented by the schema cache).
+// The connection's schema cache, as the connection drives it and as statements, datasets and the
+// profiler ask it (implemented by the schema cache, dblib/schema/IB_SchemaCache.h). Names are taken
+// quoted or exact; a lookup while disconnected finds nothing.
 class TIB_ConnectionSchemaCache {
 public:
   virtual ~TIB_ConnectionSchemaCache() = default;
+  // The read-only transaction the cache's own queries run in.
+  virtual TIB_Transaction* GetTransaction() = 0;
+  virtual bool IsProcedure(const std::string& Name) = 0;
+  // The domain of Relation.Field; empty for a procedure's column or when unknown.
+  virtual std::string GetFieldSource(const std::string& Relation, const std::string& Field) = 0;
+  // True when FIELD,RELATION is an item of the cache's list N (its required, defaulted or computed
+  // columns: the list numbers of dblib/schema/IB_SchemaCache.h).
+  virtual bool IsColumnListed(int N, const std::string& Relation, const std::string& Field) = 0;
+  // Target receives RELATION.KEY items, the key columns of Relation in key order.
+  virtual void GetTableKeys(const std::string& Relation, TStrings& Target) = 0;
+  // Target receives the column names of Relation in their position order.
+  virtual void GetTableFields(const std::string& Relation, TStrings& Target) = 0;
+  // ID=NAME for every relation, views included. The list stays owned by the cache.
+  virtual TIB_StringList* GetRelationsByID() = 0;
+  // The default source text of the column Relation.Field ("DEFAULT 5"), else of its domain; empty when
+  // neither has one. Names are the stored ones, without quotes.
+  virtual std::string GetDefaultSource(const std::string& Relation, const std::string& Field) = 0;
   virtual void ClearLoadedLists() = 0;
   virtual void DeleteCacheFiles() = 0;
   virtual const std::string& GetSchemaCacheDir() const = 0;
