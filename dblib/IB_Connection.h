@@ -281,16 +281,28 @@ public:
   void DoLogin();
   void DoLoginFailure();
 
-  bool PasswordRemembered = false;
-  std::string LoginCaption;
-  std::string LoginSQLRoleList;
-  std::string LoginSQLRolePrefix;
-  std::string LoginUsernamePrefix;
-  std::string LoginRegKey;
-  bool LoginPrompt = false;
-  uint16_t LoginAttempts = 3;
-  bool LoginDBReadOnly = false;
-  int32_t LoginHelpContext = 0;
+  // The login's settings: the dialog's caption, the roles it offers (a comma list), the prefixes the
+  // dialog hides from user and role names, the settings key of the login memory ("%DEFAULT%": the
+  // program's own), whether connecting asks at all, how often it asks, a read-only database box and a
+  // help context.
+  const std::string& GetLoginCaption() const { return FLoginCaption; }
+  void SetLoginCaption(const std::string& V) { FLoginCaption = V; }
+  const std::string& GetLoginSQLRoleList() const { return FLoginSQLRoleList; }
+  void SetLoginSQLRoleList(const std::string& V) { FLoginSQLRoleList = V; }
+  const std::string& GetLoginSQLRolePrefix() const { return FLoginSQLRolePrefix; }
+  void SetLoginSQLRolePrefix(const std::string& V) { FLoginSQLRolePrefix = V; }
+  const std::string& GetLoginUsernamePrefix() const { return FLoginUsernamePrefix; }
+  void SetLoginUsernamePrefix(const std::string& V) { FLoginUsernamePrefix = V; }
+  const std::string& GetLoginRegKey() const { return FLoginRegKey; }
+  void SetLoginRegKey(const std::string& V) { FLoginRegKey = V; }
+  bool GetLoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool V) { FLoginPrompt = V; }
+  uint16_t GetLoginAttempts() const { return FLoginAttempts; }
+  void SetLoginAttempts(uint16_t V) { FLoginAttempts = V; }
+  bool GetLoginDBReadOnly() const { return FLoginDBReadOnly; }
+  void SetLoginDBReadOnly(bool V) { FLoginDBReadOnly = V; }
+  int32_t GetLoginHelpContext() const { return FLoginHelpContext; }
+  void SetLoginHelpContext(int32_t V) { FLoginHelpContext = V; }
   bool GetLoginAborted() const { return FLoginAborted; }
   bool GetPasswordRemembered() const { return FPasswordRemembered; }
   void SetPasswordRemembered(bool V) { FPasswordRemembered = V; }
@@ -472,6 +484,15 @@ private:
 
   std::unique_ptr<TIB_StringList> FParams;
   bool FPasswordRemembered = false;
+  std::string FLoginCaption;
+  std::string FLoginSQLRoleList;
+  std::string FLoginSQLRolePrefix;
+  std::string FLoginUsernamePrefix;
+  std::string FLoginRegKey;
+  bool FLoginPrompt = false;
+  uint16_t FLoginAttempts = 3;
+  bool FLoginDBReadOnly = false;
+  int32_t FLoginHelpContext = 0;
   bool FAnnounceFocus = false;
   bool FLoginAborted = false;
   bool FRegistryUsed = false;
