@@ -143,7 +143,8 @@ bool TIB_Statement::PrepareCore() {
   if (FPrepared && FSQLValid) return true;
   if (FPrepared) {
     if (GetActive()) SysClose();
-    SysPrepare();
+    // The transaction may have ended since the last prepare: the server prepares only in a started one.
+    if (SysCheckTransaction(true)) SysPrepare();
   } else if (HasState(csLoading) || HasState(csReading)) {
     FDeferredPrepare = true;
   } else if (SysAllocateHandle() && SysCheckTransaction(true)) {
