@@ -22,7 +22,7 @@ check() {  # check WAY BUILD_DIR [PROGRAM EXPECTED]: runs a consumer built in BU
 
 # The dialogs are checked where Qt 5 Widgets is installed (Debian: qtbase5-dev).
 dialogs=OFF
-if cmake --find-package -DNAME=Qt5Widgets -DCOMPILER_ID=GNU -DLANGUAGE=CXX -DMODE=EXIST >/dev/null 2>&1; then
+if (cd "$work" && cmake --find-package -DNAME=Qt5Widgets -DCOMPILER_ID=GNU -DLANGUAGE=CXX -DMODE=EXIST) >/dev/null 2>&1; then
   dialogs=ON
 fi
 
