@@ -178,7 +178,7 @@ bool TIB_Connection::SysConnect(bool FromSQLConnect) {
   }
   if (FromSQLConnect) FStatus = csSQLConnecting;
   BeforeConnectStep();
-  if (FromSQLConnect || !LoginPrompt)
+  if (FromSQLConnect || !FLoginPrompt)
     ConnectCore();
   else
     LoginLoop();

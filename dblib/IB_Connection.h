@@ -28,6 +28,7 @@ class TIB_Connection;
 class TIB_ConnectionLink;
 class TIB_Column;
 class TIB_DMLCacheItem;
+class TIB_Transaction;
 
 enum TIB_Protocol { cpLocal, cpNetBEUI, cpTCP_IP, cpNovell };
 enum TIB_DPBFlag { dpbDefault, dpbTrue, dpbFalse };
@@ -148,10 +149,29 @@ public:
   virtual void ApplyDeferredActive() = 0;
 };
 
-// The connection's schema cache, as the connection drives it (implemented by the schema cache).
+// The connection's schema cache, as the connection drives it and as statements, datasets and the
+// profiler ask it (implemented by the schema cache, dblib/schema/IB_SchemaCache.h). Names are taken
+// quoted or exact; a lookup while disconnected finds nothing.
 class TIB_ConnectionSchemaCache {
 public:
   virtual ~TIB_ConnectionSchemaCache() = default;
+  // The read-only transaction the cache's own queries run in.
+  virtual TIB_Transaction* GetTransaction() = 0;
+  virtual bool IsProcedure(const std::string& Name) = 0;
+  // The domain of Relation.Field; empty for a procedure's column or when unknown.
+  virtual std::string GetFieldSource(const std::string& Relation, const std::string& Field) = 0;
+  // True when FIELD,RELATION is an item of the cache's list N (its required, defaulted or computed
+  // columns: the list numbers of dblib/schema/IB_SchemaCache.h).
+  virtual bool IsColumnListed(int N, const std::string& Relation, const std::string& Field) = 0;
+  // Target receives RELATION.KEY items, the key columns of Relation in key order.
+  virtual void GetTableKeys(const std::string& Relation, TStrings& Target) = 0;
+  // Target receives the column names of Relation in their position order.
+  virtual void GetTableFields(const std::string& Relation, TStrings& Target) = 0;
+  // ID=NAME for every relation, views included. The list stays owned by the cache.
+  virtual TIB_StringList* GetRelationsByID() = 0;
+  // The default source text of the column Relation.Field ("DEFAULT 5"), else of its domain; empty when
+  // neither has one. Names are the stored ones, without quotes.
+  virtual std::string GetDefaultSource(const std::string& Relation, const std::string& Field) = 0;
   virtual void ClearLoadedLists() = 0;
   virtual void DeleteCacheFiles() = 0;
   virtual const std::string& GetSchemaCacheDir() const = 0;
@@ -261,16 +281,28 @@ public:
   void DoLogin();
   void DoLoginFailure();
 
-  bool PasswordRemembered = false;
-  std::string LoginCaption;
-  std::string LoginSQLRoleList;
-  std::string LoginSQLRolePrefix;
-  std::string LoginUsernamePrefix;
-  std::string LoginRegKey;
-  bool LoginPrompt = false;
-  uint16_t LoginAttempts = 3;
-  bool LoginDBReadOnly = false;
-  int32_t LoginHelpContext = 0;
+  // The login's settings: the dialog's caption, the roles it offers (a comma list), the prefixes the
+  // dialog hides from user and role names, the settings key of the login memory ("%DEFAULT%": the
+  // program's own), whether connecting asks at all, how often it asks, a read-only database box and a
+  // help context.
+  const std::string& GetLoginCaption() const { return FLoginCaption; }
+  void SetLoginCaption(const std::string& V) { FLoginCaption = V; }
+  const std::string& GetLoginSQLRoleList() const { return FLoginSQLRoleList; }
+  void SetLoginSQLRoleList(const std::string& V) { FLoginSQLRoleList = V; }
+  const std::string& GetLoginSQLRolePrefix() const { return FLoginSQLRolePrefix; }
+  void SetLoginSQLRolePrefix(const std::string& V) { FLoginSQLRolePrefix = V; }
+  const std::string& GetLoginUsernamePrefix() const { return FLoginUsernamePrefix; }
+  void SetLoginUsernamePrefix(const std::string& V) { FLoginUsernamePrefix = V; }
+  const std::string& GetLoginRegKey() const { return FLoginRegKey; }
+  void SetLoginRegKey(const std::string& V) { FLoginRegKey = V; }
+  bool GetLoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool V) { FLoginPrompt = V; }
+  uint16_t GetLoginAttempts() const { return FLoginAttempts; }
+  void SetLoginAttempts(uint16_t V) { FLoginAttempts = V; }
+  bool GetLoginDBReadOnly() const { return FLoginDBReadOnly; }
+  void SetLoginDBReadOnly(bool V) { FLoginDBReadOnly = V; }
+  int32_t GetLoginHelpContext() const { return FLoginHelpContext; }
+  void SetLoginHelpContext(int32_t V) { FLoginHelpContext = V; }
   bool GetLoginAborted() const { return FLoginAborted; }
   bool GetPasswordRemembered() const { return FPasswordRemembered; }
   void SetPasswordRemembered(bool V) { FPasswordRemembered = V; }
@@ -452,6 +484,15 @@ private:
 
   std::unique_ptr<TIB_StringList> FParams;
   bool FPasswordRemembered = false;
+  std::string FLoginCaption;
+  std::string FLoginSQLRoleList;
+  std::string FLoginSQLRolePrefix;
+  std::string FLoginUsernamePrefix;
+  std::string FLoginRegKey;
+  bool FLoginPrompt = false;
+  uint16_t FLoginAttempts = 3;
+  bool FLoginDBReadOnly = false;
+  int32_t FLoginHelpContext = 0;
   bool FAnnounceFocus = false;
   bool FLoginAborted = false;
   bool FRegistryUsed = false;

@@ -28,24 +28,24 @@ bool Unprefixed(const std::string& Name) {
 
 std::string TIB_Connection::GetLoginUsername() {
   std::string name = GetUsername();
-  if (Unprefixed(name) || LoginUsernamePrefix.empty()) return name;
-  size_t p = name.find(LoginUsernamePrefix);
-  return p == std::string::npos ? name : name.substr(p + LoginUsernamePrefix.size());
+  if (Unprefixed(name) || FLoginUsernamePrefix.empty()) return name;
+  size_t p = name.find(FLoginUsernamePrefix);
+  return p == std::string::npos ? name : name.substr(p + FLoginUsernamePrefix.size());
 }
 
 void TIB_Connection::SetLoginUsername(const std::string& Value) {
-  SetUsername(Unprefixed(Value) ? Value : LoginUsernamePrefix + Value);
+  SetUsername(Unprefixed(Value) ? Value : FLoginUsernamePrefix + Value);
 }
 
 std::string TIB_Connection::GetLoginSQLRole() {
   std::string role = GetSQLRole();
-  if (role.empty() || LoginSQLRolePrefix.empty()) return role;
-  size_t p = role.find(LoginSQLRolePrefix);
-  return p == std::string::npos ? role : role.substr(p + LoginSQLRolePrefix.size());
+  if (role.empty() || FLoginSQLRolePrefix.empty()) return role;
+  size_t p = role.find(FLoginSQLRolePrefix);
+  return p == std::string::npos ? role : role.substr(p + FLoginSQLRolePrefix.size());
 }
 
 void TIB_Connection::SetLoginSQLRole(const std::string& Value) {
-  SetSQLRole(Value.empty() ? Value : LoginSQLRolePrefix + Value);
+  SetSQLRole(Value.empty() ? Value : FLoginSQLRolePrefix + Value);
 }
 
 // ---- saved password ------------------------------------------------------------------------------------
@@ -63,7 +63,7 @@ void TIB_Connection::SetSavedPassword(const std::string& Value) {
 std::vector<std::string> LoginMemorySkippedPrograms;
 
 bool TIB_Connection::LoginRegistryAllowed() const {
-  if (LoginRegKey.empty()) return false;
+  if (FLoginRegKey.empty()) return false;
   // Inside a development environment that runs the components while forms are designed: leave the
   // settings of the application being designed alone.
   const std::string program = ProgramName();
@@ -73,7 +73,7 @@ bool TIB_Connection::LoginRegistryAllowed() const {
 }
 
 std::string TIB_Connection::LoginRegistryKey() const {
-  return LoginRegKey == "%DEFAULT%" ? "Software\\Apps\\" + ProgramName() : LoginRegKey;
+  return FLoginRegKey == "%DEFAULT%" ? "Software\\Apps\\" + ProgramName() : FLoginRegKey;
 }
 
 void TIB_Connection::WriteLoginMemory() {
@@ -107,17 +107,17 @@ void TIB_Connection::DoLogin() {
   }
   TLoginRequest request;
   if (Application) request.Caption = Trim(Application->GetTitle()) + " " + IB_LoadStr(IBMsg::LoginDialog);
-  if (!LoginCaption.empty()) request.Caption = LoginCaption;
-  request.DatabaseReadOnly = LoginDBReadOnly;
+  if (!FLoginCaption.empty()) request.Caption = FLoginCaption;
+  request.DatabaseReadOnly = FLoginDBReadOnly;
   request.Database = GetDatabaseName();
   request.Username = GetLoginUsername();
   request.SQLRole = GetLoginSQLRole();
   request.Password = GetPassword();
-  request.HelpContext = LoginHelpContext;
-  for (size_t from = 0; from <= LoginSQLRoleList.size();) {
-    size_t comma = LoginSQLRoleList.find(',', from);
-    if (comma == std::string::npos) comma = LoginSQLRoleList.size();
-    std::string r = Trim(std::string_view(LoginSQLRoleList).substr(from, comma - from));
+  request.HelpContext = FLoginHelpContext;
+  for (size_t from = 0; from <= FLoginSQLRoleList.size();) {
+    size_t comma = FLoginSQLRoleList.find(',', from);
+    if (comma == std::string::npos) comma = FLoginSQLRoleList.size();
+    std::string r = Trim(std::string_view(FLoginSQLRoleList).substr(from, comma - from));
     if (!r.empty()) request.SQLRoleList.push_back(r);
     from = comma + 1;
   }
@@ -140,7 +140,7 @@ void TIB_Connection::DoLoginFailure() {
 
 void TIB_Connection::LoginLoop() {
   FLoginAborted = false;
-  for (int attempt = 0; attempt < LoginAttempts && !GetConnected() && !FLoginAborted; ++attempt) {
+  for (int attempt = 0; attempt < FLoginAttempts && !GetConnected() && !FLoginAborted; ++attempt) {
     DoLogin();
     if (FLoginAborted) break;
     // A failed attach is shown by the application's exception handler and the loop goes on.

@@ -53,9 +53,14 @@ public:
   TObject* Sender;
   int32_t ERRCODE;
   int32_t SQLCODE;
+  // "ISC ERROR CODE:n", "", "ISC ERROR MESSAGE:" and the server's texts; a statement whose prepare failed
+  // adds the SQL text it sent.
   const TStringList& ErrorMessage() const { return *FErrorMessage; }
+  // The status code of each text.
   const TStringList& ErrorCodes() const { return *FErrorCodes; }
+  // "SQL ERROR CODE:n", "", "SQL ERROR MESSAGE:" and the SQL error's text; empty when it has none.
   const TStringList& SQLMessage() const { return *FSQLMessage; }
+  // What the failing component adds: a statement names itself ("", "STATEMENT:", its class, owner and name).
   const TStringList& SQL() const { return *FSQL; }
 
 private:

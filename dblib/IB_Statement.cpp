@@ -563,14 +563,14 @@ bool TIB_Statement::HasColumnAttribute(TIB_Column& Column, const std::string& At
 // Domain names and the computed/defaulted lists come from the connection's schema cache.
 std::string TIB_Statement::GetFieldDomain(const std::string& RelName, const std::string& SQLName) {
   TIB_Connection* c = GetIB_Connection();
-  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
+  TIB_ConnectionSchemaCache* cache = c ? c->GetSchemaCache() : nullptr;
   return cache ? cache->GetFieldSource(RelName, SQLName) : std::string();
 }
 
 // Entry is FIELD,RELATION.
 bool TIB_Statement::SchemaListContains(TIB_SchemaColumnList List, const std::string& Entry) {
   TIB_Connection* c = GetIB_Connection();
-  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
+  TIB_ConnectionSchemaCache* cache = c ? c->GetSchemaCache() : nullptr;
   const size_t comma = Entry.rfind(',');
   if (!cache || comma == std::string::npos) return false;
   return cache->IsColumnListed(List == sclComputed ? slComputed : slDefaults, Entry.substr(comma + 1),

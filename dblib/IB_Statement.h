@@ -404,8 +404,10 @@ protected:
   void KeepParamValues();
   void RestoreParamValues();
   void RecordSQLHistory();
-  // Splits the select-column list's items into ALIAS=EXPRESSION where an item names its column.
-  void ExpandSelectColumns();
+  // Puts the columns of a relation from the schema cache in place of a "*" or "relation.*" item (and
+  // the "<*>" before it), and splits the other items into ALIAS=EXPRESSION where an item names its
+  // column. Text is the SQL text the list was read from.
+  void ExpandSelectColumns(const std::string& Text);
   // Refuses a text with a NUL byte before anything is sent (the server would stop reading there).
   static void CheckSQLTextSendable(const std::string& Text);
   // The length passed with Text to the client.

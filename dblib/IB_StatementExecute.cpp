@@ -12,7 +12,6 @@
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 #include "dblib/schema/IB_Schema.h"
-#include "dblib/schema/IB_SchemaCache.h"
 
 namespace {
 
@@ -529,7 +528,7 @@ bool TIB_Statement::SQLIsSelectProc() {
     return true;
   }
   TIB_Connection* c = GetIB_Connection();
-  auto* cache = c ? dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache()) : nullptr;
+  TIB_ConnectionSchemaCache* cache = c ? c->GetSchemaCache() : nullptr;
   const std::string relation = GetKeyRelation();
   return cache && !relation.empty() && cache->IsProcedure(relation);
 }

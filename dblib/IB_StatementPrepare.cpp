@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
@@ -139,7 +143,8 @@ bool TIB_Statement::PrepareCore() {
   if (FPrepared && FSQLValid) return true;
   if (FPrepared) {
     if (GetActive()) SysClose();
-    SysPrepare();
+    // The transaction may have ended since the last prepare: the server prepares only in a started one.
+    if (SysCheckTransaction(true)) SysPrepare();
   } else if (HasState(csLoading) || HasState(csReading)) {
     FDeferredPrepare = true;
   } else if (SysAllocateHandle() && SysCheckTransaction(true)) {
@@ -254,7 +259,7 @@ void TIB_Statement::SysPrepareSQL() {
   }
   if (!needPlan) FPreparedSQL = FServerSQL;
   FSourceSQL = text;
-  if (!FRepreparing) ExpandSelectColumns();
+  if (!FRepreparing) ExpandSelectColumns(text);
 }
 
 namespace {
@@ -319,18 +324,91 @@ bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Ali
 
 }  // namespace
 
-void TIB_Statement::ExpandSelectColumns() {
-  // "<*>" and the "*" or "relation.*" after it stay as they are: the relation's column names come
-  // from the schema cache, which this library does not have yet.
-  bool afterStar = false;
+namespace {
+
+// The words of a FROM clause: names (a quoted one whole), "," and parentheses apart.
+std::vector<std::string> FromWords(std::string_view From) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < From.size()) {
+    const char c = From[i];
+    if (static_cast<unsigned char>(c) <= ' ') {
+      ++i;
+    } else if (c == ',' || c == '(' || c == ')') {
+      words.emplace_back(1, c);
+      ++i;
+    } else {
+      size_t e = i;
+      if (c == '"') {
+        e = From.find('"', i + 1);
+        e = e == std::string_view::npos ? From.size() : e + 1;
+      } else {
+        while (e < From.size() && static_cast<unsigned char>(From[e]) > ' ' && From[e] != ',' && From[e] != '(' &&
+               From[e] != ')' && From[e] != '"')
+          ++e;
+      }
+      words.emplace_back(From.substr(i, e - i));
+      i = e;
+    }
+  }
+  return words;
+}
+
+bool SameName(const std::string& A, const std::string& B) {
+  const bool quoted = (!A.empty() && A[0] == '"') || (!B.empty() && B[0] == '"');
+  return quoted ? A == B : SameText(A, B);
+}
+
+// The relation that Qualifier (a relation's name or its alias) stands for in the FROM clause of SQL;
+// empty when it names none there.
+std::string QualifiedRelation(const std::string& SQL, const std::string& Qualifier) {
+  const std::string from = GetSQLFrom(SQL);
+  const std::vector<std::string> w = FromWords(from);
+  for (size_t k = 1; k < w.size(); ++k) {
+    // A relation follows FROM, JOIN or a comma; its alias follows it (after AS or not).
+    if (!SameText(w[k - 1], "FROM") && !SameText(w[k - 1], "JOIN") && w[k - 1] != ",") continue;
+    const std::string& relation = w[k];
+    if (relation == "(" || IsReservedWord(relation)) continue;
+    if (SameName(relation, Qualifier)) return relation;
+    size_t a = k + 1;
+    if (a < w.size() && SameText(w[a], "AS")) ++a;
+    if (a < w.size() && w[a] != "," && w[a] != "(" && !IsReservedWord(w[a]) && SameName(w[a], Qualifier))
+      return relation;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void TIB_Statement::ExpandSelectColumns(const std::string& Text) {
+  TIB_Connection* connection = GetIB_Connection();
+  TIB_ConnectionSchemaCache* cache =
+      connection && connection->GetConnected() ? connection->GetSchemaCache() : nullptr;
   for (int i = 0; i < FSelectColumns.Count(); ++i) {
     const std::string item = FSelectColumns.Get(i);
     if (item == "<*>") {
-      afterStar = true;
-      continue;
-    }
-    if (afterStar) {
-      afterStar = false;
+      if (i + 1 >= FSelectColumns.Count()) break;
+      // "*" stands for the key relation's columns, "Q.*" for those of the relation Q names; when the
+      // cache does not know them the two items stay and the server describes the columns.
+      std::string star;
+      UnescapeListText(FSelectColumns.Get(i + 1), star);
+      star = Trim(star);
+      const std::string qualifier = star == "*" ? std::string() : Trim(star.substr(0, star.size() - 2));
+      const std::string relation = qualifier.empty() ? GetKeyRelation() : QualifiedRelation(Text, qualifier);
+      TIB_StringList columns;
+      if (cache && !relation.empty()) cache->GetTableFields(relation, columns);
+      if (columns.Count() == 0) {
+        ++i;
+        continue;
+      }
+      FSelectColumns.Delete(i + 1);
+      FSelectColumns.Delete(i);
+      for (int k = 0; k < columns.Count(); ++k) {
+        std::string escaped;
+        EscapeListText(qualifier.empty() ? columns.Get(k) : qualifier + "." + columns.Get(k), escaped);
+        FSelectColumns.Insert(i + k, escaped);
+      }
+      i += columns.Count() - 1;
       continue;
     }
     std::string text, expression, alias;

@@ -190,14 +190,16 @@ void TdlgError::SetTexts(const std::string& ErrorMessage, const std::string& SQL
   int32_t line = 0, column = 0;
   if (!meSQL->document()->isEmpty() && FindErrorPosition(IBD_FromQString(meError->toPlainText()), line, column) &&
       line >= 1 && column >= 1) {
-    // A position beyond the text's end goes to the nearest place inside it.
+    // A line the text does not have leaves the caret where it is; a column past its line's end goes to
+    // the line's end.
     QTextDocument* doc = meSQL->document();
-    const int block = std::min(line, doc->blockCount()) - 1;
-    const QTextBlock b = doc->findBlockByNumber(block);
-    QTextCursor caret(doc);
-    caret.setPosition(b.position() + std::min(column, b.length() - 1));
-    meSQL->setTextCursor(caret);
-    meSQL->ensureCursorVisible();
+    if (line <= doc->blockCount()) {
+      const QTextBlock b = doc->findBlockByNumber(line - 1);
+      QTextCursor caret(doc);
+      caret.setPosition(b.position() + std::min(column, b.length() - 1));
+      meSQL->setTextCursor(caret);
+      meSQL->ensureCursorVisible();
+    }
   }
   UpdateCursorPos();
 }

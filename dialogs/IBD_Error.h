@@ -1,7 +1,7 @@
 // The error dialog: an EIB_ISCError's server text, SQL message and failing SQL on three pages, with
-// the caret of the SQL page at the line and column the server named. The dialog owns its controls
-// and keeps copies of the texts; the exception may go away once the dialog is filled. Use it on the
-// thread of the QApplication.
+// the caret of the SQL page at the line and column the server named (left where it is when the page
+// has no such line). The dialog owns its controls and keeps copies of the texts; the exception may go
+// away once the dialog is filled. Use it on the thread of the QApplication.
 #pragma once
 
 #include <QDialog>

@@ -2,10 +2,12 @@
 // with parameters in a transaction, commit, read a row back through a statement, and print the values,
 // the plan and the row counts; then walk all rows of a query through a forward-only cursor.
 //
-//   example_query /path/to/new.fdb
+//   example_query /path/to/flights.fdb
 //
-// The path attaches in embedded mode: the engine opens the file in-process, no server needed.
+// The path attaches in embedded mode: the engine opens the file in-process, no server needed. A database
+// an earlier run left at the path is dropped first, so the example runs again and again.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "dblib/IB_Connection.h"
@@ -17,7 +19,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s /path/to/new.fdb\n", argv[0]);
+    std::fprintf(stderr, "usage: %s /path/to/flights.fdb\n", argv[0]);
     return 2;
   }
   // A form owns the components; deleting it frees them all, last created first.
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
     db->SetDatabaseName(argv[1]);
     db->SetCharSet("ISO8859_1");
     db->SetSQLDialect(3);
+    if (std::filesystem::exists(argv[1])) {  // an earlier run's database
+      db->Connect();
+      db->DropDatabase();
+    }
     db->CreateDatabase();  // creates the file and attaches
     const TIB_ConnectCharacteristics c = db->GetCharacteristics();
     std::printf("created %s: page size %u, SQL dialect %d, ODS %u.%u, server %s\n", argv[1], unsigned(c.dbPage_Size),

@@ -23,6 +23,10 @@ ctest --output-on-failure -j "$jobs" --timeout 600 | tee "$ctest_log"
 # find_package after an install.
 bash "$root/scripts/consumer_check.sh"
 
+# The README's C++ blocks, as they stand, build into one program that runs twice on embedded databases in a
+# temporary folder.
+bash "$root/scripts/readme_check.sh"
+
 # Fuzz the SQL text toolkit for a bounded time (FUZZ_SECONDS, default 60) with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer; any crash, hang or sanitizer report fails the script.
 fuzz_build="$root/build/fuzz"

@@ -15,7 +15,6 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BindingCursor.h"
 #include "dblib/dataset/IB_Cursor.h"
-#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -155,8 +154,7 @@ void TIB_BDataset::SysAllocateRows() {
   FKeysInsertable = true;
   const std::string rel = GetKeyRelation();
   if (FKeyLinks.Count() == 0 && !rel.empty() && !GetIsBindingCursor()) {
-    if (auto* cache =
-            dynamic_cast<TIB_SchemaCache*>(GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr)) {
+    if (TIB_ConnectionSchemaCache* cache = GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr) {
       std::string bare;
       StripQuotes(rel, bare);
       TIB_StringList keys;

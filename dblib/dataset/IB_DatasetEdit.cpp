@@ -10,7 +10,6 @@
 #include "dblib/dataset/IB_Dataset.h"
 #include "dblib/dataset/IB_UpdateSQL.h"
 #include "dblib/schema/IB_Schema.h"
-#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "platform/Locale.h"
@@ -592,22 +591,12 @@ void TIB_Dataset::ApplyGeneratorsAndServerDefaults() {
 }
 
 bool TIB_Dataset::ServerDefaultText(TIB_Column& Column, std::string& Text) {
-  auto* cache = dynamic_cast<TIB_SchemaCache*>(GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr);
+  TIB_ConnectionSchemaCache* cache = GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr;
   if (!cache) return false;
   std::string rel, field;
   StripQuotes(Column.GetRelName(), rel);
   StripQuotes(Column.GetSQLName(), field);
-  std::string source;
-  for (TIB_SchemaCursor* cur : {cache->GetColumnDefaultCursor(), cache->GetDomainDefaultCursor()}) {
-    if (!cur) continue;
-    cur->ParamByName("RDB$RELATION_NAME")->SetAsString(rel);
-    cur->ParamByName("RDB$FIELD_NAME")->SetAsString(field);
-    cur->First();
-    if (!cur->GetEof()) source = cur->ColumnText(0);
-    cur->Close();
-    if (!Trim(source).empty()) break;
-  }
-  source = Trim(source);
+  std::string source = Trim(cache->GetDefaultSource(rel, field));
   if (source.size() >= 7 && SameText(source.substr(0, 7), "DEFAULT")) source = Trim(source.substr(7));
   if (source.empty()) return false;
   const int dialect = GetSQLDialect();

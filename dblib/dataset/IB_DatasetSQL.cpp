@@ -10,7 +10,6 @@
 #include "dblib/data/IB_RowNames.h"
 #include "dblib/dataset/IB_Dataset.h"
 #include "dblib/dataset/IB_UpdateSQL.h"
-#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Forms.h"
 #include "platform/ScopeGuards.h"
 
@@ -169,7 +168,7 @@ TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
   const std::string rel = GetKeyRelation();
   if (rel.empty()) return FKeyLinks;
   TIB_StringList keys;
-  auto* cache = dynamic_cast<TIB_SchemaCache*>(GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr);
+  TIB_ConnectionSchemaCache* cache = GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr;
   std::string bare;
   StripQuotes(rel, bare);
   if (cache) cache->GetTableKeys(rel[0] == '"' ? bare : rel, keys);

@@ -9,31 +9,10 @@
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
-#include "dblib/schema/IB_SchemaCache.h"
+#include "dblib/schema/IB_SchemaCursor.h"
 #include "platform/Registry.h"
 #include "platform/ScopeGuards.h"
 #include "platform/Streams.h"
-
-TIB_SchemaCursor::TIB_SchemaCursor(TComponent* AOwner) : TIB_Dataset(AOwner) {}
-
-bool TIB_SchemaCursor::SysCheckTransaction(bool Raise) {
-  if (!GetIB_Transaction()) {
-    if (TIB_Connection* c = GetIB_Connection()) {
-      if (auto* cache = dynamic_cast<TIB_SchemaCache*>(c->GetSchemaCache())) SetIB_Transaction(cache->GetTransaction());
-    }
-  }
-  return TIB_Statement::SysCheckTransaction(Raise);
-}
-
-std::string TIB_SchemaCursor::ColumnText(int Index) {
-  TIB_Column* c = GetFields()->GetColumns(Index);
-  return c->GetIsNull() ? std::string() : TrimRight(c->GetAsString());
-}
-
-std::string TIB_SchemaCursor::FieldText(const std::string& Name) {
-  TIB_Column* c = FieldByName(Name);
-  return c->GetIsNull() ? std::string() : TrimRight(c->GetAsString());
-}
 
 namespace {
 

@@ -17,25 +17,11 @@
 #include <cstdint>
 #include <string>
 
-#include "dblib/dataset/IB_Dataset.h"
-
 class TIB_Connection;
+class TIB_SchemaCursor;  // dblib/schema/IB_SchemaCursor.h
 class TIB_Transaction;
 class TStream;
-
-// A read-only forward cursor over one SELECT, for the library's schema reading. Without a transaction
-// of its own it runs in the read-only transaction of its connection's schema cache. Column values are
-// valid until the next Next, First or Close.
-class TIB_SchemaCursor : public TIB_Dataset {
-public:
-  explicit TIB_SchemaCursor(TComponent* AOwner);
-
-  bool SysCheckTransaction(bool Raise) override;
-
-  // The text of column Index of the current row with trailing blanks removed; empty for null.
-  std::string ColumnText(int Index);
-  std::string FieldText(const std::string& Name);
-};
+class TStrings;
 
 // The relation argument "<BY TABLE>" of GetRelationFields and GetPrimaryKeyFields: one item per
 // relation, RELATION=FIELD1,FIELD2,...

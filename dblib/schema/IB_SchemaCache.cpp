@@ -14,6 +14,7 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/schema/IB_Schema.h"
+#include "dblib/schema/IB_SchemaCursor.h"
 #include "platform/ScopeGuards.h"
 
 namespace {
@@ -436,6 +437,23 @@ TIB_SchemaCursor* TIB_SchemaCache::GetCursor(TCursorKind Kind) {
 TIB_SchemaCursor* TIB_SchemaCache::GetColumnDefaultCursor() { return GetCursor(ckColumnDefault); }
 
 TIB_SchemaCursor* TIB_SchemaCache::GetDomainDefaultCursor() { return GetCursor(ckDomainDefault); }
+
+std::string TIB_SchemaCache::GetDefaultSource(const std::string& Relation, const std::string& Field) {
+  if (Relation.empty() || Field.empty() || !Connected()) return std::string();
+  std::string source;
+  RunLookup(false, [&] {
+    for (TCursorKind kind : {ckColumnDefault, ckDomainDefault}) {
+      TIB_SchemaCursor* cursor = GetCursor(kind);
+      cursor->ParamByName("RDB$RELATION_NAME")->SetAsString(Relation);
+      cursor->ParamByName("RDB$FIELD_NAME")->SetAsString(Field);
+      cursor->First();
+      source = cursor->GetEof() ? std::string() : cursor->ColumnText(0);
+      cursor->Close();
+      if (!Trim(source).empty()) break;
+    }
+  });
+  return source;
+}
 
 void TIB_SchemaCache::FreeCursors() {
   for (TIB_SchemaCursor*& c : FCursors) FreeAndNil(c);

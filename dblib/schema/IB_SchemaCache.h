@@ -62,26 +62,29 @@ public:
   // N. The list stays owned by the cache. While disconnected the list is empty and is filled on a later
   // request. Server errors pass to the caller and leave the list to be filled on the next request.
   TIB_StringList* GetSchemaList(int N);
-  TIB_StringList* GetRelationsByID() { return GetSchemaList(slRelationsByID); }
+  TIB_StringList* GetRelationsByID() override { return GetSchemaList(slRelationsByID); }
   // The file of list N (the list's name and ".ZDB" in the database's folder under the cache folder);
   // empty without a cache folder.
   std::string GetCacheFileName(int N) const;
   static const char* GetListName(int N);
 
   // The domain of Relation.Field (names quoted or exact); empty for a procedure's column.
-  std::string GetFieldSource(const std::string& Relation, const std::string& Field);
+  std::string GetFieldSource(const std::string& Relation, const std::string& Field) override;
   // Target receives RELATION.KEY items, the key columns of Relation in key order.
-  void GetTableKeys(const std::string& Relation, TStrings& Target);
+  void GetTableKeys(const std::string& Relation, TStrings& Target) override;
   // Target receives the column names of Relation in their position order.
-  void GetTableFields(const std::string& Relation, TStrings& Target);
+  void GetTableFields(const std::string& Relation, TStrings& Target) override;
   // True when FIELD,RELATION is an item of list N (slRequired, slDefaults, slComputed, ...).
-  bool IsColumnListed(int N, const std::string& Relation, const std::string& Field);
-  bool IsProcedure(const std::string& Name);
+  bool IsColumnListed(int N, const std::string& Relation, const std::string& Field) override;
+  bool IsProcedure(const std::string& Name) override;
 
   // Prepared cursors over a column's default source and its domain's default source, with the
   // parameters RDB$RELATION_NAME and RDB$FIELD_NAME. Owned by the cache; freed with FreeCursors.
   TIB_SchemaCursor* GetColumnDefaultCursor();
   TIB_SchemaCursor* GetDomainDefaultCursor();
+  // The two cursors' answer for Relation.Field. A server error of theirs is the cache's own, as with the
+  // other lookups: nothing is found when the network is gone, else "Internal SchemaCache ERRCODE: n".
+  std::string GetDefaultSource(const std::string& Relation, const std::string& Field) override;
 
   const std::string& GetSchemaCacheDir() const override { return FSchemaCacheDir; }
   // Stores Dir trimmed, without trailing backslashes.
@@ -98,7 +101,7 @@ public:
   void TransactionEnded(TIB_Component* Transaction) override;
 
   // The read-only transaction of the schema reading, made on first use.
-  TIB_Transaction* GetTransaction();
+  TIB_Transaction* GetTransaction() override;
 
 private:
   enum TCursorKind { ckFieldSource, ckPrimaryKey, ckRelationFields, ckColumnDefault, ckDomainDefault, ckCount };

@@ -435,6 +435,18 @@ ISC_LONG W_isc_interprete(ISC_SCHAR* Buffer, ISC_STATUS** Vector) {
       [&](TItem& i, ISC_LONG, TIB_SessionBase&) { i.Line("INTERPRETE BUFFER = " + Text(Buffer, 0)); }, &InterpreteCode);
 }
 
+// The library reads error texts through the bounded formatter where the client has it: its items are
+// those of isc_interprete.
+ISC_LONG W_fb_interpret(ISC_SCHAR* Buffer, unsigned int Length, const ISC_STATUS** Vector) {
+  return Traced<ISC_LONG>(
+      nullptr, nullptr, nullptr, [](const TIB_Monitor& M) { return M.GetMonitorGroups() != 0; }, NoLines(),
+      [&](TIB_TraceState& t) { return t.Next.fb_interpret(Buffer, Length, Vector); },
+      [&](TItem& i, ISC_LONG, TIB_SessionBase&) {
+        i.Line("INTERPRETE BUFFER = " + (Buffer && Length ? std::string(Buffer, strnlen(Buffer, Length)) : ""));
+      },
+      &InterpreteCode);
+}
+
 std::string BlobId(const ISC_QUAD* Id) {
   if (!Id) return "BLOB ID 0, 0";
   return "BLOB ID " + IntToStr(static_cast<int32_t>(Id->gds_quad_high)) + ", " +
@@ -666,6 +678,8 @@ void InstallCallHooks(TIB_SessionBase& S, const TIB_MonitorThread* Owner) {
     S.Entries.N = &W_##N;      \
   }
   IB_TRACED_CALLS(IB_INSTALL)
+  // Only where the client has it: a wrapper in an empty entry would make the library call it.
+  if (S.Entries.fb_interpret) IB_INSTALL(fb_interpret)
 #undef IB_INSTALL
   S.SetMonitorOutputHook(&TraceHook);
   S.SetMonitorStatsOutputHook(&ProfileHook);
@@ -687,6 +701,7 @@ void RemoveCallHooks(TIB_SessionBase& S) {
 #define IB_REMOVE(N) \
   if (S.Entries.N == &W_##N) S.Entries.N = st.Next.N;
   IB_TRACED_CALLS(IB_REMOVE)
+  IB_REMOVE(fb_interpret)
 #undef IB_REMOVE
   S.SetMonitorOutputHook(nullptr);
   S.SetMonitorStatsOutputHook(nullptr);

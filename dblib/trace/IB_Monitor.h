@@ -1,8 +1,10 @@
 // The client-call monitor: traces the calls that the library makes into the client library.
 //
 // While a thread has an enabled TIB_Monitor, 30 entries of its monitors' sessions are replaced by tracing
-// wrappers (and the five entries of the cursor group while some enabled monitor asks for mgRow). A
-// wrapper builds one text item per enabled monitor that selected the call's group: the call's kind,
+// wrappers (and the five entries of the cursor group while some enabled monitor asks for mgRow); the
+// bounded message formatter fb_interpret, through which the library reads error texts, is traced as
+// isc_interprete ("INTERPRETE BUFFER = "). Every wrapper hands the real call's result, and any exception
+// of it, to the caller. A wrapper builds one text item per enabled monitor that selected the call's group: the call's kind,
 // handles, SQL text, parameter and field values, elapsed time and error code. It calls what the entry
 // held before (normally the library's own function) with the caller's arguments and returns its result
 // unchanged. Monitors also receive the library's own trace texts (mgClientTrace) and server statistics

@@ -2,7 +2,6 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
-#include "dblib/schema/IB_SchemaCache.h"
 #include "platform/Locale.h"
 #include "platform/ScopeGuards.h"
 
@@ -96,7 +95,7 @@ void TIB_Profiler::LoadRelationNames() {
     if (conn) SetIB_Connection(conn);
   }
   if (!conn || !conn->GetConnected()) return;
-  if (auto* cache = dynamic_cast<TIB_SchemaCache*>(conn->GetSchemaCache())) cache->GetRelationsByID();
+  if (TIB_ConnectionSchemaCache* cache = conn->GetSchemaCache()) cache->GetRelationsByID();
 }
 
 void TIB_Profiler::Grab() {
@@ -153,7 +152,7 @@ std::string TIB_Profiler::RelationName(uint16_t Id) {
   TIB_Connection* conn = GetIB_Connection();
   // While the names load, the list is not asked again (that would load it once more).
   if (conn && !FLoadingRelations)
-    if (auto* cache = dynamic_cast<TIB_SchemaCache*>(conn->GetSchemaCache()))
+    if (TIB_ConnectionSchemaCache* cache = conn->GetSchemaCache())
       name = Trim(cache->GetRelationsByID()->GetLinkValueByName(IntToStr(Id)));
   return name.empty() ? "RELATION_ID=" + IntToStr(Id) : name;
 }

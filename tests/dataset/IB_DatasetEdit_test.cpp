@@ -5,6 +5,7 @@
 
 #include "DatasetTestSupport.h"
 #include "dblib/dataset/IB_UpdateSQL.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
 
@@ -327,6 +328,41 @@ TEST_F(DatasetEditTest, NewRowsTakeGeneratorAndServerDefaultValues) {
   EXPECT_EQ(3, c->GetDefaultValues().Count());  // updated in place, not grown per insert
   Tr->Commit();
   EXPECT_EQ("1,null,5,it's;2,null,5,it's", Read("SELECT ID, I, J, S FROM N ORDER BY ID"));
+}
+
+// A prepare that fails for the schema cache's default lookups only.
+ISC_STATUS gDefaultLookupFailure = 0;
+ISC_STATUS FailDefaultLookups(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* Stmt, unsigned short Length,
+                              const ISC_SCHAR* SQL, unsigned short Dialect, XSQLDA* DA) {
+  const std::string text = SQL ? SQL : "";
+  if (text.find("RDB$DEFAULT_SOURCE AS VARCHAR") != std::string::npos) {
+    Status[0] = isc_arg_gds;
+    Status[1] = gDefaultLookupFailure;
+    Status[2] = isc_arg_end;
+    return gDefaultLookupFailure;
+  }
+  return CurrentSession()->Untraced.isc_dsql_prepare(Status, Tr, Stmt, Length, SQL, Dialect, DA);
+}
+
+TEST_F(DatasetEditTest, AServerDefaultLookupsEngineErrorIsTheSchemaCachesOwn) {
+  Exec("CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, J INTEGER DEFAULT 5)");
+  Tr->Commit();
+  CachedCursor* c = Live("SELECT ID, J FROM N");
+  c->SetGetServerDefaults(true);
+  c->Open();
+  c->Insert();  // the schema lists are read; the lookups' statements are made anew below
+  EXPECT_EQ(5, c->FieldByName("J")->GetAsInteger());
+  c->Cancel();
+  Conn->GetSchemaCache()->FreeCursors();
+  TIB_Session& s = *Conn->GetSession();
+  TValueRestorer failing(s.Entries.isc_dsql_prepare, decltype(s.Entries.isc_dsql_prepare){&FailDefaultLookups});
+  // A lost network finds nothing new: the insert goes on.
+  gDefaultLookupFailure = isc_network_error;
+  EXPECT_NO_THROW(c->Insert());
+  c->Cancel();
+  // Any other failure is the cache's internal error, not the engine's.
+  gDefaultLookupFailure = isc_dsql_error;
+  EXPECT_EQ("Internal SchemaCache ERRCODE: 335544569", testsupport::MessageOf<EIB_Error>([&] { c->Insert(); }));
 }
 
 TEST_F(DatasetEditTest, CustomStatementsBindNewOldAndKeyValues) {

@@ -218,6 +218,19 @@ TEST_F(QueryFilterTest, ChangingTheFilterReopensOnlyWhileFiltered) {
   delete q;
 }
 
+// A filter set after the transaction ended prepares the query in a new one.
+TEST_F(QueryFilterTest, AFilterSetAfterACommitPreparesInANewTransaction) {
+  TIB_Query* q = Query();
+  q->Open();
+  Tr->Commit();
+  ASSERT_FALSE(Tr->GetStarted());
+  q->SetFilter("ID > 10");
+  q->SetFiltered(true);
+  EXPECT_TRUE(q->GetPrepared());
+  EXPECT_EQ(Ids(q), "11,12");
+  delete q;
+}
+
 TEST_F(QueryFilterTest, RowsAreSelectedOneByOneOrTogether) {
   TIB_Query* q = Query();
   std::string events;

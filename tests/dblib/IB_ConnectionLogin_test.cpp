@@ -26,10 +26,10 @@ TEST(ConnectionLoginMemory, SkippedOnlyInsideTheProgramsTheApplicationNames) {
     std::unique_ptr<TComponent> form(new TComponent(nullptr));
     auto* db = new TIB_Connection(form.get());
     db->SetDatabaseName("/data/planner.fdb");
-    db->LoginRegKey = "Software\\Test\\Login" + std::to_string(++n);
+    db->SetLoginRegKey("Software\\Test\\Login" + std::to_string(++n));
     db->OnLogin = [](TIB_Connection*, bool&) {};
     db->DoLogin();
-    EXPECT_EQ(TRegIniFile(db->LoginRegKey).ReadString("Settings", "Database", "-"),
+    EXPECT_EQ(TRegIniFile(db->GetLoginRegKey()).ReadString("Settings", "Database", "-"),
               c.Remembered ? "/data/planner.fdb" : "-")
         << n;
   }

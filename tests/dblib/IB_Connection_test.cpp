@@ -153,8 +153,8 @@ TEST(ConnectionParamsTest, TheStoredFormHoldsNoPlainPasswordAndReadingItSplitsSe
 TEST(ConnectionParamsTest, UserAndRolePrefixes) {
   Form f;
   TIB_Connection* c = f.NewConnection();
-  c->LoginUsernamePrefix = "APP_";
-  c->LoginSQLRolePrefix = "R_";
+  c->SetLoginUsernamePrefix("APP_");
+  c->SetLoginSQLRolePrefix("R_");
   c->SetLoginUsername("PILOT");
   EXPECT_EQ("APP_PILOT", c->GetUsername());
   EXPECT_EQ("PILOT", c->GetLoginUsername());
@@ -597,7 +597,7 @@ public:
 TEST_F(ConnectionDbTest, LoginLoopRetriesAndFails) {
   C->CreateDatabase();
   C->Disconnect();
-  C->LoginPrompt = true;
+  C->SetLoginPrompt(true);
   int attempts = 0;
   ExceptionSink sink;
   const std::string good = C->GetPath();
@@ -612,7 +612,7 @@ TEST_F(ConnectionDbTest, LoginLoopRetriesAndFails) {
   EXPECT_EQ(2u, sink.Messages.size());
   C->Disconnect();
   attempts = 0;
-  C->LoginAttempts = 2;
+  C->SetLoginAttempts(2);
   EXPECT_EQ("Login failed", MessageOf<EIB_ConnectionError>([&] { C->Connect(); }));
   int failures = 0;
   attempts = 0;
@@ -628,10 +628,10 @@ TEST_F(ConnectionDbTest, LoginDialogAndLoginMemory) {
   ScriptedDialogs dialogs;
   dialogs.Passwords = {"pw"};
   TDialogs* old = SetDialogs(&dialogs);
-  C->LoginPrompt = true;
-  C->LoginRegKey = "Software\\Test\\Planner";
-  C->LoginSQLRoleList = " PILOT, ,ADMIN ";
-  C->LoginCaption = "Sign in";
+  C->SetLoginPrompt(true);
+  C->SetLoginRegKey("Software\\Test\\Planner");
+  C->SetLoginSQLRoleList(" PILOT, ,ADMIN ");
+  C->SetLoginCaption("Sign in");
   C->Connect();
   EXPECT_TRUE(C->GetConnected());
   ASSERT_EQ(1u, dialogs.Seen.size());

@@ -5,6 +5,7 @@
 #include "StatementTestSupport.h"
 #include "dblib/IB_DSQL.h"
 #include "platform/Locale.h"
+#include "platform/ScopeGuards.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -84,9 +85,57 @@ TEST_F(StatementTest, TheSelectColumnListNamesEachColumnsAlias) {
   q->Prepare();
   EXPECT_EQ(
       "K=ID\r\nN=NAME\r\n\"Twice\"=AMOUNT * 2\r\nCASE WHEN ID > 1 THEN 1 ELSE 0 END\r\nID - 1\r\nNAME COLLATE "
-      "PT_BR\r\n<*>\r\nT.*\r\n",
+      "PT_BR\r\nT.ID\r\nT.NAME\r\nT.AMOUNT\r\n",
       q->GetSelectColumnList().GetText());
   EXPECT_EQ(9, q->GetFieldCount());
+}
+
+// Counts the second describes a prepare needs when it expected too few columns.
+int gDescribes = 0;
+ISC_STATUS CountedDescribe(ISC_STATUS* Status, isc_stmt_handle* Stmt, unsigned short Dialect, XSQLDA* DA) {
+  ++gDescribes;
+  return CurrentSession()->Untraced.isc_dsql_describe(Status, Stmt, Dialect, DA);
+}
+
+TEST_F(StatementTest, AStarItemIsExpandedToItsRelationsColumnsFromTheSchemaCache) {
+  Exec("CREATE TABLE \"u\" (A INTEGER, B INTEGER)");
+  Exec("CREATE PROCEDURE P RETURNS (R INTEGER) AS BEGIN R = 1; SUSPEND; END");
+  Tr->Commit();
+  struct {
+    const char* SQL;
+    const char* KeyRelation;
+    const char* Items;
+    int Describes;
+  } const cases[] = {
+      {"SELECT T.* FROM T", "", "T.ID\r\nT.NAME\r\nT.AMOUNT\r\n", 0},
+      {"SELECT X.*, 1 AS ONE FROM T X", "", "X.ID\r\nX.NAME\r\nX.AMOUNT\r\nONE=1\r\n", 0},
+      {"SELECT Y.*, X.NAME FROM T AS X JOIN \"u\" Y ON Y.A = X.ID", "", "Y.A\r\nY.B\r\nX.NAME\r\n", 0},
+      {"SELECT \"u\".* FROM \"u\"", "", "\"u\".A\r\n\"u\".B\r\n", 0},
+      {"SELECT * FROM T", "T", "ID\r\nNAME\r\nAMOUNT\r\n", 0},
+      // Unknown to the cache: the items stay and the server's description serves.
+      {"SELECT * FROM T", "", "<*>\r\n*\r\n", 1},
+      {"SELECT Z.* FROM T X", "", "<*>\r\nZ.*\r\n", 1},
+      {"SELECT P.* FROM P", "", "<*>\r\nP.*\r\n", 0},
+  };
+  TIB_Session& s = *Conn->GetSession();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    TIB_DSQL* q = NewDSQL(c.SQL);
+    q->SetKeyRelation(c.KeyRelation);
+    Conn->GetSchemaCache()->GetTableFields("T", *std::make_unique<TStringList>());  // lists read beforehand
+    gDescribes = 0;
+    {
+      TValueRestorer counted(s.Entries.isc_dsql_describe, decltype(s.Entries.isc_dsql_describe){&CountedDescribe});
+      if (std::string(c.SQL) == "SELECT Z.* FROM T X") {
+        EXPECT_THROW(q->Prepare(), EIB_ISCError);  // the server knows no Z either
+        continue;
+      }
+      q->Prepare();
+    }
+    EXPECT_EQ(c.Items, q->GetSelectColumnList().GetText());
+    EXPECT_EQ(c.Describes, gDescribes);
+    q->Execute();
+  }
 }
 
 TEST_F(StatementTest, FieldByNamePreparesFindFieldDoesNot) {

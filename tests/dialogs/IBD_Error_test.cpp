@@ -56,7 +56,8 @@ TEST(ErrorDialog, PagesWithoutTextAreHiddenAndTheCaretStaysInsideTheText) {
   } cases[] = {
       {"Column unknown\r\nX\r\nAt line 3, column 7", "SQL ERROR CODE:-206", sql, true, true, "3: 7"},
       {"\r\n  Column unknown\r\nAt line 2, column 60\r\n", "", sql, false, true, "2: 6"},  // past the line's end
-      {"Column unknown\nAt line 9, column 2", "", sql, false, true, "3: 2"},               // past the last line
+      {"Column unknown\nAt line 9, column 2", "", sql, false, true, "1: 0"},  // a line the text does not have
+      {"Column unknown\nAt line 4, column 1", "", sql, false, true, "1: 0"},
       {"Token unknown - line 1, column 1", "", "  \r\n ", false, false, "1: 0"},
       {"Column unknown", "", sql, false, true, "1: 0"},
       {"At line 0, column 5", "Invalid token", sql, true, true, "1: 0"},
@@ -139,8 +140,9 @@ TEST(ErrorDialog, ShowsTheEnginesErrorAndClosesWithOK) {
     const char* CursorPos;
   } cases[] = {
       {"SELECT 1\nFROMM RDB$DATABASE", "2: 7"},  // "line 2, column 7"
-      // "At procedure 'P' line: 3, col: 3" is passed over for "At block line: 4, col: 5"
-      {"EXECUTE BLOCK RETURNS (X INTEGER) AS\nBEGIN\n  X = 0;\n    SELECT R FROM P INTO :X;\n  SUSPEND;\nEND", "2: 5"},
+      // "At procedure 'P' line: 3, col: 3" is passed over for "At block line: 4, col: 5", a line the SQL
+      // page does not have: the caret stays.
+      {"EXECUTE BLOCK RETURNS (X INTEGER) AS\nBEGIN\n  X = 0;\n    SELECT R FROM P INTO :X;\n  SUSPEND;\nEND", "1: 0"},
       {"SELECT R FROM P", "1: 0"},  // only a place in P's source
   };
   for (const Case& k : cases) {

@@ -116,7 +116,7 @@ TEST(LoginDialog, AConnectionLogsInThroughTheDialog) {
   db->Disconnect();
   db->SetUsername("");
   db->SetPassword("");
-  db->LoginPrompt = true;
+  db->SetLoginPrompt(true);
   TDialogs* previous = InstallQtDialogs();
   testsupport::ExceptionSink sink;
   int shown = 0;

@@ -151,6 +151,21 @@ TEST_F(SchemaCacheTest, ALookupCursorsServerErrorIsTheCachesOwn) {
   EXPECT_EQ("", Cache().GetFieldSource("NOPE", "X"));
   EXPECT_EQ("Internal SchemaCache ERRCODE: 335544569",
             testsupport::MessageOf<EIB_Error>([&] { Cache().GetTableFields("NOPE", target); }));
+  // The default cursors: the same rules.
+  Cache().FreeCursors();
+  gInjected = isc_network_error;
+  EXPECT_EQ("", Cache().GetDefaultSource("A", "mixed"));
+  gInjected = isc_dsql_error;
+  EXPECT_EQ("Internal SchemaCache ERRCODE: 335544569",
+            testsupport::MessageOf<EIB_Error>([&] { Cache().GetDefaultSource("A", "ALPHA"); }));
+}
+
+TEST_F(SchemaCacheTest, TheDefaultSourceIsTheColumnsElseItsDomains) {
+  TIB_ConnectionSchemaCache& cache = *Conn->GetSchemaCache();
+  EXPECT_EQ("DEFAULT 5", cache.GetDefaultSource("A", "mixed"));
+  EXPECT_EQ("DEFAULT 'x'", cache.GetDefaultSource("A", "ALPHA"));
+  EXPECT_EQ("", cache.GetDefaultSource("A", "ZED"));
+  EXPECT_EQ("", cache.GetDefaultSource("NOPE", "ZED"));
 }
 
 TEST_F(SchemaCacheTest, ColumnsLearnDomainsComputedAndDefaultsFromTheCache) {

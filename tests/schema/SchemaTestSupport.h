@@ -9,6 +9,7 @@
 #include "dblib/StatementTestSupport.h"
 #include "dblib/schema/IB_Schema.h"
 #include "dblib/schema/IB_SchemaCache.h"
+#include "dblib/schema/IB_SchemaCursor.h"
 #include "platform/ScopeGuards.h"
 
 namespace schematest {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -102,6 +103,50 @@ TEST_F(MonitorTest, AFailedCallKeepsItsErrorWhileTheMonitorAsksForMore) {
   EXPECT_NE(std::string::npos, execute[0].find("\r\n\r\nERRCODE = 335544665\r\n----*/")) << execute[0];
   EXPECT_EQ(1u, ItemsOf("/*===\r\n//>>> ERROR <<<//\r\nISC ERROR CODE:335544665\r\n").size());
   EXPECT_EQ(1u, ItemsOf("/*===\r\nPROFILE DIFF REPORT -- After execute\r\n").size());
+}
+
+TEST_F(MonitorTest, TheTextsOfAFailedCallAreShownAsTheLibraryReadsThem) {
+  Insert(1, "a");
+  M->SetEnabled(true);
+  Items.clear();
+  EXPECT_THROW(Insert(1, "b"), EIB_ISCError);
+  const auto texts = ItemsOf("/*---\r\nINTERPRETE BUFFER = ");
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(0u, texts[0].find("/*---\r\nINTERPRETE BUFFER = violation of PRIMARY or UNIQUE KEY constraint"))
+      << texts[0];
+  // An item that found a text ends with its length.
+  const size_t from = std::strlen("/*---\r\nINTERPRETE BUFFER = ");
+  const size_t length = texts[0].find("\r\n", from) - from;
+  EXPECT_NE(std::string::npos, texts[0].find("\r\n\r\nERRCODE = " + std::to_string(length) + "\r\n----*/")) << texts[0];
+  // The call that finds no more text ends its item with -1.
+  EXPECT_EQ("/*---\r\nINTERPRETE BUFFER = \r\n\r\nERRCODE = -1\r\n----*/", texts.back());
+}
+
+// A detach that fails, or whose library raises, behind the monitor's wrapper.
+ISC_STATUS FailingDetach(ISC_STATUS* Status, isc_db_handle*) {
+  Status[0] = isc_arg_gds;
+  Status[1] = isc_bad_db_handle;
+  Status[2] = isc_arg_end;
+  return isc_bad_db_handle;
+}
+ISC_STATUS RaisingDetach(ISC_STATUS*, isc_db_handle*) { throw std::runtime_error("detach raised"); }
+
+TEST_F(MonitorTest, ADetachsFailureReachesTheCaller) {
+  const auto real = S->Entries.isc_detach_database;
+  auto restore = TScopeExit([&] { S->Entries.isc_detach_database = real; });
+  isc_db_handle db = 12345;
+  S->Entries.isc_detach_database = &FailingDetach;
+  M->SetEnabled(true);
+  ISC_STATUS_ARRAY status{};
+  EXPECT_EQ(isc_bad_db_handle, S->Entries.isc_detach_database(status, &db));
+  EXPECT_EQ(isc_bad_db_handle, status[1]);
+  EXPECT_EQ(std::vector<std::string>{"/*---\r\nDISCONNECT DATABASE\r\nDB_HANDLE = #\r\n\r\nERRCODE = "
+                                     "335544324\r\n----*/"},
+            ItemsOf("/*---\r\nDISCONNECT"));
+  M->SetEnabled(false);
+  S->Entries.isc_detach_database = &RaisingDetach;
+  M->SetEnabled(true);
+  EXPECT_EQ("detach raised", MessageOf<std::runtime_error>([&] { S->Entries.isc_detach_database(status, &db); }));
 }
 
 TEST_F(MonitorTest, WrappersStayOnlyWhileAMonitorIsEnabled) {
