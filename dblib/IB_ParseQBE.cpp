@@ -272,6 +272,8 @@ void TSearchTranslator::Run(std::string_view SearchText) {
     if (FCol.IsText && !FCol.NoCase.empty()) {
       FRef = FCol.NoCase;
       upper = true;
+    } else if (!FCol.Source.empty()) {
+      FRef = FCol.Source;
     } else {
       FRef = FCol.IsText ? FCol.FullName : FCol.BestName;
     }
@@ -613,9 +615,21 @@ void TFilterTranslator::Condition() {
   std::string lookup;
   StripQuotes(colName, lookup);
   const TIB_QBEColumn* col = FFind ? FFind(lookup) : nullptr;
+  // A WHERE clause cannot name an alias: a renamed column is named by its source, an expression repeated.
+  if (col && !col->Source.empty()) colName = col->Source;
+  if (col && col->SQLName.empty() && !col->SelectItem.empty()) colName = col->SelectItem;
 
   std::string op;
   bool negate = false;
+  {
+    // The comparison characters as written must be one comparison: ">>" is no ">" (only "==" reads
+    // as "=").
+    const std::string rest = TrimLeft(FRest);
+    size_t n = 0;
+    while (n < rest.size() && IsComparisonChar(rest[n])) ++n;
+    const std::string written = rest.substr(0, n);
+    if (n > 2 || (n == 2 && written[0] == written[1] && written != "==")) FilterError(written);
+  }
   if (!SplitOperator(FRest, op)) {
     op = NextToken(false);
     if (CompareText(op, "NOT") == 0) {
@@ -702,7 +716,9 @@ std::string TFilterTranslator::Convert(std::string_view Value, const TIB_QBEColu
     }
     r = Quote(content);
     if (FOptions & (1 << fopCaseInsensitive)) {
-      if (!Upper) ColName = !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + Col->FullName + " )";
+      if (!Upper)
+        ColName = !Col->NoCase.empty() ? Col->NoCase
+                                       : "UPPER( " + (Col->Source.empty() ? Col->FullName : Col->Source) + " )";
       Upper = true;
       r = "UPPER( " + r + " )";
     }
