@@ -118,6 +118,12 @@ bool TIB_Statement::SysCheckTransaction(bool Raise) {
     if (TIB_Connection* c = t->GetConnection(0)) {
       if (!c->GetConnected() && c->GetConnectionStatus() != csNotConnected) c->SysConnect(false);
     }
+    // A connection attached here raises the engine's error to the caller: the start would only report
+    // it on the side, and the caller would learn no more than that no transaction could start.
+    for (int i = 0; i < t->Get_ConnectionCount() && !HasState(csLoading) && !HasState(csReading); ++i) {
+      TIB_Connection* c = t->GetConnection(i);
+      if (c && !c->GetConnected() && c->GetConnectionStatus() == csNotConnected) c->Perform(cnConnect);
+    }
     if (!t->SysStart()) t->SysStart();
   }
   return t && t->GetStarted();

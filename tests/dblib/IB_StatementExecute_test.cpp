@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "StatementTestSupport.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_Cursor.h"
 #include "platform/ScopeGuards.h"
 #include "support/TestSupport.h"
 
@@ -36,6 +39,116 @@ protected:
     delete ins;
   }
 };
+
+// An attach the server refuses, as a wrong password would be (embedded attaches take any password).
+ISC_STATUS gRefusedAttaches = 0;
+ISC_STATUS RefusingAttach(ISC_STATUS* Status, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*) {
+  ++gRefusedAttaches;
+  Status[0] = isc_arg_gds;
+  Status[1] = isc_login;
+  Status[2] = isc_arg_end;
+  return isc_login;
+}
+
+// A statement or dataset whose connection attaches on demand and cannot: the engine's error reaches the
+// caller, once, through the connection's OnError, whichever road asked for the connection; nothing is
+// reported on the side and nothing else is raised in its place.
+TEST_F(ExecuteTest, AConnectionThatCannotAttachOnDemandRaisesTheEnginesErrorOnce) {
+  const struct {
+    const char* Road;
+    bool WithTransaction;
+    std::function<void(TComponent* Owner, TIB_Connection* C, TIB_Transaction* T)> Run;
+  } roads[] = {
+      {"execute", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("UPDATE T SET NAME = 'x'");
+         q->Execute();
+       }},
+      {"execute in an internal transaction", false,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction*) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->GetSQL().SetText("UPDATE T SET NAME = 'x'");
+         q->Execute();
+       }},
+      {"prepare", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->Prepare();
+       }},
+      {"open a cursor", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_Cursor(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->First();
+       }},
+      {"open a query", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_Query(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->Open();
+       }},
+      {"execute immediate", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->ExecuteImmediate("UPDATE T SET NAME = 'x'");
+       }},
+  };
+  const struct {
+    const char* Failure;
+    bool MissingFile;
+    const char* Message;  // the start of the engine's text
+  } failures[] = {{"missing file", true, "I/O error during \"open\" operation for file"},
+                  {"refused login", false, "Your user name and password are not defined"}};
+  TIB_Session& session = *Conn->GetSession();
+  for (const auto& f : failures) {
+    for (const auto& road : roads) {
+      SCOPED_TRACE(std::string(f.Failure) + ", " + road.Road);
+      auto* owner = new TComponent(Owner);
+      auto* c = new TIB_Connection(owner);
+      c->SetDatabaseName(f.MissingFile ? Dir.File("missing.fdb") : Conn->GetDatabaseName());
+      TIB_Transaction* t = nullptr;
+      if (road.WithTransaction) {
+        t = new TIB_Transaction(owner);
+        t->SetIB_Connection(c);
+      }
+      int errors = 0;
+      c->OnError = [&](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool&) { ++errors; };
+      testsupport::ExceptionSink reported;
+      gRefusedAttaches = 0;
+      TValueRestorer attach(session.Entries.isc_attach_database, session.Entries.isc_attach_database);
+      if (!f.MissingFile) session.Entries.isc_attach_database = &RefusingAttach;
+      std::string message = "(no exception)";
+      try {
+        road.Run(owner, c, t);
+      } catch (const EIB_ISCError& e) {
+        message = e.what();
+      } catch (const std::exception& e) {
+        message = std::string("not the engine's error: ") + e.what();
+      }
+      EXPECT_NE(std::string::npos, message.find(f.Message)) << message;
+      EXPECT_EQ(1, errors);
+      EXPECT_EQ(std::vector<std::string>{}, reported.Messages);
+      if (!f.MissingFile) {
+        EXPECT_EQ(1, gRefusedAttaches);
+      }
+      EXPECT_FALSE(c->GetConnected());
+      delete owner;
+    }
+  }
+}
 
 TEST_F(ExecuteTest, DMLOnAnAutoCommitTransactionIsSavedAtOnce) {
   Tr->SetAutoCommit(true);
