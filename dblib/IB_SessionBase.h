@@ -280,11 +280,19 @@ void IB_CheckNoNul(const std::string& Text, const char* What) {
   if (Text.find('\0') != std::string::npos) IB_Raise<E>(IBMsg::TextContainsNul, {std::string(What)});
 }
 
+// The one walk over a status vector's error codes (the isc_arg_gds clusters up to isc_arg_end, never
+// past the vector's last slot): true when Match holds for one of them. Every test of a status vector
+// for a code goes through it.
+bool IB_StatusAnyCode(const ISC_STATUS* Status, bool (*Match)(ISC_STATUS Code, ISC_STATUS Wanted) noexcept,
+                      ISC_STATUS Wanted = 0) noexcept;
+// True when the status vector carries Code among its error codes (the specific cause may follow a
+// general one).
+bool IB_StatusHasCode(const ISC_STATUS* Status, ISC_STATUS Code) noexcept;
+
 // True for the client results that mean the server connection is gone (a network failure, a lost or
 // shut-down attachment), Firebird 3's included. Connections and transactions share this one set.
 bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept;
-// True when any error code of the status vector is one of those (the specific cause may follow a
-// general one).
+// True when any error code of the status vector is one of those.
 bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept;
 
 // Size in bytes of the slice that ArrayDesc describes (elements of varying types carry a 2-byte length).

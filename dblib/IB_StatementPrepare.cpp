@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr ISC_STATUS kDsqlError = 335544569;
 // A handle the connection has released: unusable until a new one is acquired.
 constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(-1);
 
@@ -191,7 +190,7 @@ void TIB_Statement::SysPrepare() {
 
   int32_t inCount = 0, outCount = 0;
   ISC_STATUS status = API_Prepare(FServerSQL, inCount, outCount);
-  if (status == kDsqlError && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
+  if (status == isc_dsql_error && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
     // Stored code whose ':variables' were taken for parameters: send the text as it was written.
     // (No other text is scanned again: with ParamCheck on the same scan would give the same text, and
     // with it off a scan for markers would turn the ':names' the caller wants sent as written into

@@ -25,9 +25,6 @@ constexpr const char* kListNames[IB_SchemaListCount] = {
     "Defaults",      "Computed",          "FieldDomains",   "TableKeys",   "TableFields",    "ProcedureParams",
     "RelationsByID", "DatabaseSchemaVer", "ClientSchemaVer"};
 
-// The status code of a broken network connection: a lookup then just finds nothing.
-constexpr int32_t kNetworkError = 335544721;
-
 // The first line of every cache file; a file of another layout is not read.
 constexpr const char* kFileTag = "ZDB schema cache 2";
 
@@ -357,7 +354,8 @@ void RunLookup(bool Quiet, F&& Body) {
   try {
     Body();
   } catch (const EIB_ISCError& e) {
-    if (Quiet || e.ERRCODE == kNetworkError) return;
+    // A broken network connection: the lookup just finds nothing.
+    if (Quiet || e.ERRCODE == isc_network_error) return;
     throw EIB_Error("Internal SchemaCache ERRCODE: " + std::to_string(e.ERRCODE));
   }
 }

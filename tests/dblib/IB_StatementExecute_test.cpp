@@ -150,6 +150,70 @@ TEST_F(ExecuteTest, AConnectionThatCannotAttachOnDemandRaisesTheEnginesErrorOnce
   }
 }
 
+// The first execute of a statement with output answers with an injected code; later ones run as they are.
+ISC_STATUS gFirstExecuteAnswer = 0;
+int gExecutes = 0, gPrepares = 0;
+TIB_EntryTable gRealEntries;
+ISC_STATUS AnsweringExecute2(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* Stmt, unsigned short Dialect,
+                             const XSQLDA* In, const XSQLDA* Out) {
+  if (gExecutes++ == 0 && gFirstExecuteAnswer != 0) {
+    Status[0] = isc_arg_gds;
+    Status[1] = gFirstExecuteAnswer;
+    Status[2] = isc_arg_end;
+    return gFirstExecuteAnswer;
+  }
+  return gRealEntries.isc_dsql_execute2(Status, Tr, Stmt, Dialect, In, Out);
+}
+ISC_STATUS CountingPrepare(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* Stmt, unsigned short Length,
+                           const ISC_SCHAR* SQL, unsigned short Dialect, XSQLDA* Out) {
+  ++gPrepares;
+  return gRealEntries.isc_dsql_prepare(Status, Tr, Stmt, Length, SQL, Dialect, Out);
+}
+
+// A procedure with output (run without activating the transaction) that the server answers with a DSQL
+// error or a message length error (its output no longer matches the statement the server holds) is
+// prepared again and run once more; other errors raise as they are, and so do these when the procedure
+// activates the transaction.
+TEST_F(ExecuteTest, AnOutputStatementRefusedForItsFormatIsPreparedAgainOnce) {
+  const struct {
+    ISC_STATUS Answer;
+    bool Activates;
+    bool Retried;
+  } cases[] = {{isc_port_len, false, true},
+               {isc_dsql_error, false, true},
+               {isc_dsql_cursor_err, false, false},
+               {isc_io_error, false, false},
+               {isc_port_len, true, false}};
+  TIB_Session& s = *Conn->GetSession();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Answer << (c.Activates ? " activating" : ""));
+    TIB_DSQL* q = NewDSQL("EXECUTE PROCEDURE P_SUM 2, 3");
+    q->SetActivateTransactionForProcedures(c.Activates);
+    q->Prepare();
+    gRealEntries = s.Entries;
+    TValueRestorer execute(s.Entries.isc_dsql_execute2, decltype(s.Entries.isc_dsql_execute2){&AnsweringExecute2});
+    TValueRestorer prepare(s.Entries.isc_dsql_prepare, decltype(s.Entries.isc_dsql_prepare){&CountingPrepare});
+    gFirstExecuteAnswer = c.Answer;
+    gExecutes = gPrepares = 0;
+    if (c.Retried) {
+      q->Execute();
+      EXPECT_EQ(5, q->FieldByName("S")->GetAsInteger());
+      EXPECT_EQ(2, gExecutes);
+      EXPECT_EQ(1, gPrepares);
+    } else {
+      try {
+        q->Execute();
+        ADD_FAILURE() << "no exception";
+      } catch (const EIB_ISCError& e) {
+        EXPECT_EQ(c.Answer, e.ERRCODE);
+      }
+      EXPECT_EQ(1, gExecutes);
+      EXPECT_EQ(0, gPrepares);
+    }
+    delete q;
+  }
+}
+
 TEST_F(ExecuteTest, DMLOnAnAutoCommitTransactionIsSavedAtOnce) {
   Tr->SetAutoCommit(true);
   Exec("INSERT INTO T (ID) VALUES (1)");
