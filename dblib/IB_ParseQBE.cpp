@@ -717,8 +717,8 @@ std::string TFilterTranslator::Convert(std::string_view Value, const TIB_QBEColu
     r = Quote(content);
     if (FOptions & (1 << fopCaseInsensitive)) {
       if (!Upper)
-        ColName = !Col->NoCase.empty() ? Col->NoCase
-                                       : "UPPER( " + (Col->Source.empty() ? Col->FullName : Col->Source) + " )";
+        ColName =
+            !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + (Col->Source.empty() ? Col->FullName : Col->Source) + " )";
       Upper = true;
       r = "UPPER( " + r + " )";
     }

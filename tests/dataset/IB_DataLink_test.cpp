@@ -111,9 +111,8 @@ TEST_F(DataLinkTest, ATransferListHoldsPlainValuesByName) {
   link->SetSearchDisplay("#201 C:\\x");
   TStringList list;
   c->WriteSearchToList(&list);
-  EXPECT_EQ(
-      "CTL.F.edName=ID = 5\r\nCTL.F.edName.Where=ID = 5 AND NAME = 'a;b'\r\nCTL.F.edName.Display=#201 C:\\x\r\n",
-      list.GetText());
+  EXPECT_EQ("CTL.F.edName=ID = 5\r\nCTL.F.edName.Where=ID = 5 AND NAME = 'a;b'\r\nCTL.F.edName.Display=#201 C:\\x\r\n",
+            list.GetText());
   struct {
     const char* Item;
     const char* Buffer;

@@ -321,9 +321,9 @@ TEST_F(QueryFilterTest, IncrementalSearchFindsRowsInKeysOnlyModeAsWithWholeRows)
     int Id;  // the current row afterwards
   };
   const TCase cases[] = {
-      {1, "n150", false, true, 150}, {1, "n2", false, true, 200},    {1, "n007", false, true, 7},
-      {1, "n300", false, true, 300}, {1, "n1505", true, false, 151}, {1, "n1505", false, false, 151},
-      {-1, "n150", false, true, 150}, {-1, "n1", false, true, 199},  {-1, "n0995", true, false, 99},
+      {1, "n150", false, true, 150},  {1, "n2", false, true, 200},    {1, "n007", false, true, 7},
+      {1, "n300", false, true, 300},  {1, "n1505", true, false, 151}, {1, "n1505", false, false, 151},
+      {-1, "n150", false, true, 150}, {-1, "n1", false, true, 199},   {-1, "n0995", true, false, 99},
   };
   for (bool wholeRows : {true, false}) {
     for (const TCase& c : cases) {

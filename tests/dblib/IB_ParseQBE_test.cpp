@@ -48,8 +48,8 @@ protected:
       if (i > 0 && !joiner(Lines[i - 1]) && !joiner(Lines[i])) where += " AND";
       where += "\r\n" + Lines[i];
     }
-    TIB_DSQL* q =
-        NewDSQL("SELECT CAST(LIST(ID, ',') AS VARCHAR(200)) FROM (" + Select + " WHERE " + where + " ORDER BY 1) AS D (" + Columns + ")");
+    TIB_DSQL* q = NewDSQL("SELECT CAST(LIST(ID, ',') AS VARCHAR(200)) FROM (" + Select + " WHERE " + where +
+                          " ORDER BY 1) AS D (" + Columns + ")");
     q->Prepare();
     for (int i = 0; i < Params.Count(); ++i)
       q->ParamByName(Params.GetName(i))->SetAsString(Params.GetValueFromIndex(i));
@@ -196,7 +196,8 @@ TEST_F(QBETest, FiltersOnExpressionsAndRenamedColumnsNameWhatTheEngineKnows) {
     const char* Ids;
     const char* Lines;
   } const cases[] = {
-      {"SELECT ID, ID * 2 AS TWICE FROM T", 0, "TWICE = 4 OR TWICE > 12", "2,7", "( | ID * 2 = 4 | OR | ID * 2 > 12 | )"},
+      {"SELECT ID, ID * 2 AS TWICE FROM T", 0, "TWICE = 4 OR TWICE > 12", "2,7",
+       "( | ID * 2 = 4 | OR | ID * 2 > 12 | )"},
       {"SELECT ID, X.ID AS K FROM T X", 0, "K BETWEEN 2 AND 3", "2,3", "( | X.ID BETWEEN 2 AND 3 | )"},
       {"SELECT ID, NAME AS N FROM T", ci, "N = 'apple'", "1", "( | UPPER( NAME ) = UPPER( 'apple' ) | )"},
       {"SELECT ID, NAME AS N FROM T", 0, "ID = 3", "3", "( | ID = 3 | )"},

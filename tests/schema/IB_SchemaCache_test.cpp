@@ -138,7 +138,9 @@ TEST_F(SchemaCacheTest, QuotedNamesThatDifferOnlyInCaseAreTwoNames) {
   const struct {
     const char* Road;
     TIB_Connection* Connection;
-  } roads[] = {{"cursors", early}, {"server", Reconnect(false)}, {"files written", Reconnect(true)},
+  } roads[] = {{"cursors", early},
+               {"server", Reconnect(false)},
+               {"files written", Reconnect(true)},
                {"files read", Reconnect(true)}};
   for (const auto& road : roads) {
     TIB_SchemaCache& k = CacheOf(road.Connection);
