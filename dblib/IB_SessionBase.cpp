@@ -422,21 +422,10 @@ bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept {
   }
 }
 
-bool IB_StatusAnyCode(const ISC_STATUS* Status, bool (*Match)(ISC_STATUS Code, ISC_STATUS Wanted) noexcept,
-                      ISC_STATUS Wanted) noexcept {
-  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
-    const ISC_STATUS arg = Status[i];
-    if (arg == isc_arg_gds && Match(Status[i + 1], Wanted)) return true;
-    i += arg == isc_arg_cstring ? 3 : 2;  // a counted string takes a length and a pointer
-  }
-  return false;
-}
-
 bool IB_StatusHasCode(const ISC_STATUS* Status, ISC_STATUS Code) noexcept {
-  return IB_StatusAnyCode(
-      Status, [](ISC_STATUS C, ISC_STATUS Wanted) noexcept { return C == Wanted; }, Code);
+  return IB_StatusAnyCode(Status, [Code](ISC_STATUS C) { return C == Code; });
 }
 
 bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept {
-  return IB_StatusAnyCode(Status, [](ISC_STATUS C, ISC_STATUS) noexcept { return IB_IsConnectionLostCode(C); });
+  return IB_StatusAnyCode(Status, IB_IsConnectionLostCode);
 }

@@ -281,10 +281,17 @@ void IB_CheckNoNul(const std::string& Text, const char* What) {
 }
 
 // The one walk over a status vector's error codes (the isc_arg_gds clusters up to isc_arg_end, never
-// past the vector's last slot): true when Match holds for one of them. Every test of a status vector
-// for a code goes through it.
-bool IB_StatusAnyCode(const ISC_STATUS* Status, bool (*Match)(ISC_STATUS Code, ISC_STATUS Wanted) noexcept,
-                      ISC_STATUS Wanted = 0) noexcept;
+// past the vector's last slot): true when Match(code) holds for one of them. Every test of a status
+// vector for a code goes through it.
+template <class F>
+bool IB_StatusAnyCode(const ISC_STATUS* Status, F&& Match) {
+  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
+    const ISC_STATUS arg = Status[i];
+    if (arg == isc_arg_gds && Match(Status[i + 1])) return true;
+    i += arg == isc_arg_cstring ? 3 : 2;  // a counted string takes a length and a pointer
+  }
+  return false;
+}
 // True when the status vector carries Code among its error codes (the specific cause may follow a
 // general one).
 bool IB_StatusHasCode(const ISC_STATUS* Status, ISC_STATUS Code) noexcept;
