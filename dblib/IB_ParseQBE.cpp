@@ -54,6 +54,14 @@ std::string DecimalNormalised(std::string S) {
   return S;
 }
 
+// How a WHERE clause names the column: a renamed column by its source, an expression by its SELECT item,
+// any other by its full name.
+const std::string& ColumnReference(const TIB_QBEColumn& C) {
+  if (!C.Source.empty()) return C.Source;
+  if (C.SQLName.empty() && !C.SelectItem.empty()) return C.SelectItem;
+  return C.FullName;
+}
+
 std::string ColumnLabel(const TIB_QBEColumn& C) {
   return !C.BestName.empty() ? C.BestName : !C.FullName.empty() ? C.FullName : C.SelectItem;
 }
@@ -616,8 +624,8 @@ void TFilterTranslator::Condition() {
   StripQuotes(colName, lookup);
   const TIB_QBEColumn* col = FFind ? FFind(lookup) : nullptr;
   // A WHERE clause cannot name an alias: a renamed column is named by its source, an expression repeated.
-  if (col && !col->Source.empty()) colName = col->Source;
-  if (col && col->SQLName.empty() && !col->SelectItem.empty()) colName = col->SelectItem;
+  if (col && (!col->Source.empty() || (col->SQLName.empty() && !col->SelectItem.empty())))
+    colName = ColumnReference(*col);
 
   std::string op;
   bool negate = false;
@@ -716,9 +724,7 @@ std::string TFilterTranslator::Convert(std::string_view Value, const TIB_QBEColu
     }
     r = Quote(content);
     if (FOptions & (1 << fopCaseInsensitive)) {
-      if (!Upper)
-        ColName =
-            !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + (Col->Source.empty() ? Col->FullName : Col->Source) + " )";
+      if (!Upper) ColName = !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + ColumnReference(*Col) + " )";
       Upper = true;
       r = "UPPER( " + r + " )";
     }

@@ -56,9 +56,11 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
     if (r.Source.empty()) r.Source = relation + "." + r.SQLName;
   }
   r.NoCase = Column.GetUpperExpression();
+  // The NOCASE expression without a parameter of its own is UPPER of the column as a WHERE clause names it.
+  const std::string& reference = !r.Source.empty() ? r.Source : r.SQLName.empty() ? r.SelectItem : r.FullName;
   bool noCaseParam = false;
-  if (!r.Source.empty() && !r.NoCase.empty() && AttributeParam(Column, "NOCASE", noCaseParam).empty())
-    r.NoCase = "UPPER( " + r.Source + " )";
+  if (!r.NoCase.empty() && !reference.empty() && AttributeParam(Column, "NOCASE", noCaseParam).empty())
+    r.NoCase = "UPPER( " + reference + " )";
   bool found = false;
   r.NoTrailing = Column.HasAttribute("NOTRAILING");
   r.YesLike = Column.HasAttribute("YESLIKE");

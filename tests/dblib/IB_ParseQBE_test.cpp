@@ -195,16 +195,21 @@ TEST_F(QBETest, FiltersOnExpressionsAndRenamedColumnsNameWhatTheEngineKnows) {
     const char* Filter;
     const char* Ids;
     const char* Lines;
+    const char* Attributes = "";
   } const cases[] = {
       {"SELECT ID, ID * 2 AS TWICE FROM T", 0, "TWICE = 4 OR TWICE > 12", "2,7",
        "( | ID * 2 = 4 | OR | ID * 2 > 12 | )"},
       {"SELECT ID, X.ID AS K FROM T X", 0, "K BETWEEN 2 AND 3", "2,3", "( | X.ID BETWEEN 2 AND 3 | )"},
       {"SELECT ID, NAME AS N FROM T", ci, "N = 'apple'", "1", "( | UPPER( NAME ) = UPPER( 'apple' ) | )"},
       {"SELECT ID, NAME AS N FROM T", 0, "ID = 3", "3", "( | ID = 3 | )"},
+      {"SELECT ID, NAME || '!' AS BANG FROM T", ci, "BANG = 'apple!'", "1",
+       "( | UPPER( NAME || '!' ) = UPPER( 'apple!' ) | )"},
+      {"SELECT ID, NAME AS N FROM T", ci, "N = 'APPLE'", "1", "( | UPPER( NAME ) = UPPER( 'APPLE' ) | )", "N=NOCASE"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Select) + " / " + c.Filter);
     TIB_DSQL* q = NewDSQL(c.Select);
+    q->GetColumnAttributes().SetText(c.Attributes);
     q->Prepare();
     TStringList lines, params;
     FilterToSQL(c.Filter, c.Options, Finder(q), lines);
