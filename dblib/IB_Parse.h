@@ -124,6 +124,10 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
                        std::string& ServerSQL, char MarkerChar, bool KeepComments, int32_t& KeptCommentChars);
 // ParseSQLParams with no lists, '?' markers only, comments dropped.
 int32_t ConvertParamsToMarkers(std::string_view SQL, std::string& ServerSQL);
+// Splits one item of a SELECT list (control characters taken as blanks) into its expression and the
+// alias that names its column: after a top-level AS, else the last top-level word when what stands
+// before it can end an expression. False when the item gives its column no alias of its own.
+bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias);
 
 // Gives the text of the macro Name.
 using TIB_MacroHandler = std::function<std::string(const std::string& Name)>;

@@ -1,4 +1,5 @@
 // Parameter scanning, markers, FOR UPDATE columns and macros.
+#include <cctype>
 #include <vector>
 
 #include "dblib/IB_Parse.h"
@@ -78,7 +79,62 @@ private:
   bool FFirst = true, FPendingBlank = false, FStar = false;
 };
 
+bool IsSelectNameChar(char C) {
+  const auto u = static_cast<unsigned char>(C);
+  return std::isalnum(u) || C == '_' || C == '$' || u >= 128;
+}
+
 }  // namespace
+
+bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias) {
+  for (char& ch : Item) {
+    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
+  }
+  Item = Trim(Item);
+  // Top-level blanks: outside parentheses and quotes.
+  size_t lastBlank = std::string::npos, asAt = std::string::npos;
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = 0; i < Item.size(); ++i) {
+    const char c = Item[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth != 0 || c != ' ') continue;
+    lastBlank = i;
+    if (i + 3 < Item.size() && SameText(std::string_view(Item).substr(i + 1, 2), "AS") && Item[i + 3] == ' ') {
+      asAt = i;
+    }
+  }
+  if (asAt != std::string::npos) {
+    Expression = Trim(std::string_view(Item).substr(0, asAt));
+    Alias = Trim(std::string_view(Item).substr(asAt + 3));
+    return !Expression.empty() && !Alias.empty();
+  }
+  if (lastBlank == std::string::npos) return false;
+  Expression = Trim(std::string_view(Item).substr(0, lastBlank));
+  Alias = Trim(std::string_view(Item).substr(lastBlank + 1));
+  if (Expression.empty() || Alias.empty()) return false;
+  // The alias is a name: a quoted one, or a word that is no reserved word (END of a CASE, a collation).
+  const bool quoted = Alias.size() >= 2 && Alias.front() == '"' && Alias.back() == '"';
+  if (!quoted) {
+    for (char c : Alias) {
+      if (!IsSelectNameChar(c)) return false;
+    }
+    if (std::isdigit(static_cast<unsigned char>(Alias[0])) || IsReservedWord(Alias)) return false;
+  }
+  // What stands before must end an expression: a name, a literal or a closing parenthesis.
+  const char last = Expression.back();
+  if (!IsSelectNameChar(last) && last != ')' && last != '\'' && last != '"') return false;
+  size_t w = Expression.size();
+  while (w > 0 && IsSelectNameChar(Expression[w - 1])) --w;
+  const std::string lastWord = Expression.substr(w);
+  return lastWord.empty() || !IsReservedWord(lastWord) || SameText(lastWord, "NULL");
+}
 
 int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* SelectItems, TStrings* /*Analysis*/,
                        std::string& ServerSQL, char MarkerChar, bool KeepComments, int32_t& KeptCommentChars) {

@@ -54,6 +54,14 @@ std::string DecimalNormalised(std::string S) {
   return S;
 }
 
+// How a WHERE clause names the column: a renamed column by its source, an expression by its SELECT item,
+// any other by its full name.
+const std::string& ColumnReference(const TIB_QBEColumn& C) {
+  if (!C.Source.empty()) return C.Source;
+  if (C.SQLName.empty() && !C.SelectItem.empty()) return C.SelectItem;
+  return C.FullName;
+}
+
 std::string ColumnLabel(const TIB_QBEColumn& C) {
   return !C.BestName.empty() ? C.BestName : !C.FullName.empty() ? C.FullName : C.SelectItem;
 }
@@ -272,6 +280,8 @@ void TSearchTranslator::Run(std::string_view SearchText) {
     if (FCol.IsText && !FCol.NoCase.empty()) {
       FRef = FCol.NoCase;
       upper = true;
+    } else if (!FCol.Source.empty()) {
+      FRef = FCol.Source;
     } else {
       FRef = FCol.IsText ? FCol.FullName : FCol.BestName;
     }
@@ -613,9 +623,21 @@ void TFilterTranslator::Condition() {
   std::string lookup;
   StripQuotes(colName, lookup);
   const TIB_QBEColumn* col = FFind ? FFind(lookup) : nullptr;
+  // A WHERE clause cannot name an alias: a renamed column is named by its source, an expression repeated.
+  if (col && (!col->Source.empty() || (col->SQLName.empty() && !col->SelectItem.empty())))
+    colName = ColumnReference(*col);
 
   std::string op;
   bool negate = false;
+  {
+    // The comparison characters as written must be one comparison: ">>" is no ">" (only "==" reads
+    // as "=").
+    const std::string rest = TrimLeft(FRest);
+    size_t n = 0;
+    while (n < rest.size() && IsComparisonChar(rest[n])) ++n;
+    const std::string written = rest.substr(0, n);
+    if (n > 2 || (n == 2 && written[0] == written[1] && written != "==")) FilterError(written);
+  }
   if (!SplitOperator(FRest, op)) {
     op = NextToken(false);
     if (CompareText(op, "NOT") == 0) {
@@ -702,7 +724,7 @@ std::string TFilterTranslator::Convert(std::string_view Value, const TIB_QBEColu
     }
     r = Quote(content);
     if (FOptions & (1 << fopCaseInsensitive)) {
-      if (!Upper) ColName = !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + Col->FullName + " )";
+      if (!Upper) ColName = !Col->NoCase.empty() ? Col->NoCase : "UPPER( " + ColumnReference(*Col) + " )";
       Upper = true;
       r = "UPPER( " + r + " )";
     }

@@ -29,8 +29,11 @@ struct TIB_QBEColumn {
   std::string SQLName;     // empty for an expression
   std::string FullName;    // relation.column
   std::string BestName;    // the name that is best understood in a WHERE clause
-  std::string SelectItem;  // the column's item of the SELECT list, for an expression
-  std::string NoCase;      // the NOCASE search expression; empty without a NOCASE attribute
+  std::string SelectItem;  // the column's item of the SELECT list without its alias, for an expression
+  // For a column the SELECT list renames (ID AS J): its source column as the list writes it. A WHERE
+  // clause cannot name the alias.
+  std::string Source;
+  std::string NoCase;  // the NOCASE search expression; empty without a NOCASE attribute
   // Attributes that change the translation.
   bool NoTrailing = false;
   bool YesLike = false;

@@ -15,7 +15,8 @@ std::string AttributeParam(TIB_Column& C, const char* Name, bool& Found) {
   return Found ? C.GetAttributeParam(Name, Found) : std::string();
 }
 
-// The item of the statement's SELECT list at the column's position, for an expression column.
+// The item of the statement's SELECT list at the column's position, without its alias; empty when it
+// cannot be told (the list has a "*" before the column).
 std::string SelectItemOf(TIB_Column& C) {
   auto* st = dynamic_cast<TIB_Statement*>(C.GetStatement());
   if (!st) return {};
@@ -25,9 +26,11 @@ std::string SelectItemOf(TIB_Column& C) {
   ParseSQLParams(st->GetSQL().GetText(), nullptr, &items, nullptr, server, '\0', false, kept);
   const int index = C.GetFieldNo();
   if (index < 0 || index >= items.Count()) return {};
-  std::string item;
+  for (int i = 0; i <= index; ++i)
+    if (items[i] == "<*>") return {};
+  std::string item, expression, alias;
   UnescapeListText(items[index], item);
-  return item;
+  return SplitSelectItem(item, expression, alias) ? expression : Trim(item);
 }
 
 }  // namespace
@@ -42,8 +45,22 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
   r.SQLName = Column.GetSQLName();
   r.FullName = Column.GetFullName();
   r.BestName = Column.GetBestName();
-  if (r.SQLName.empty()) r.SelectItem = SelectItemOf(Column);
+  const std::string relation = Column.GetRelName();
+  if (relation.empty()) {
+    // An expression: the engine names it (its alias, or MULTIPLY, ADD, ...) but gives it no relation,
+    // and a WHERE clause can only repeat it.
+    r.SelectItem = SelectItemOf(Column);
+    if (!r.SelectItem.empty()) r.SQLName.clear();
+  } else if (Column.GetColumnName() != r.SQLName) {
+    r.Source = SelectItemOf(Column);
+    if (r.Source.empty()) r.Source = relation + "." + r.SQLName;
+  }
   r.NoCase = Column.GetUpperExpression();
+  // The NOCASE expression without a parameter of its own is UPPER of the column as a WHERE clause names it.
+  const std::string& reference = !r.Source.empty() ? r.Source : r.SQLName.empty() ? r.SelectItem : r.FullName;
+  bool noCaseParam = false;
+  if (!r.NoCase.empty() && !reference.empty() && AttributeParam(Column, "NOCASE", noCaseParam).empty())
+    r.NoCase = "UPPER( " + reference + " )";
   bool found = false;
   r.NoTrailing = Column.HasAttribute("NOTRAILING");
   r.YesLike = Column.HasAttribute("YESLIKE");

@@ -422,11 +422,10 @@ bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept {
   }
 }
 
+bool IB_StatusHasCode(const ISC_STATUS* Status, ISC_STATUS Code) noexcept {
+  return IB_StatusAnyCode(Status, [Code](ISC_STATUS C) { return C == Code; });
+}
+
 bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept {
-  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
-    const ISC_STATUS arg = Status[i];
-    if (arg == isc_arg_gds && IB_IsConnectionLostCode(Status[i + 1])) return true;
-    i += arg == isc_arg_cstring ? 3 : 2;  // a counted string takes a length and a pointer
-  }
-  return false;
+  return IB_StatusAnyCode(Status, IB_IsConnectionLostCode);
 }

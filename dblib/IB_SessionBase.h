@@ -280,11 +280,26 @@ void IB_CheckNoNul(const std::string& Text, const char* What) {
   if (Text.find('\0') != std::string::npos) IB_Raise<E>(IBMsg::TextContainsNul, {std::string(What)});
 }
 
+// The one walk over a status vector's error codes (the isc_arg_gds clusters up to isc_arg_end, never
+// past the vector's last slot): true when Match(code) holds for one of them. Every test of a status
+// vector for a code goes through it.
+template <class F>
+bool IB_StatusAnyCode(const ISC_STATUS* Status, F&& Match) {
+  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
+    const ISC_STATUS arg = Status[i];
+    if (arg == isc_arg_gds && Match(Status[i + 1])) return true;
+    i += arg == isc_arg_cstring ? 3 : 2;  // a counted string takes a length and a pointer
+  }
+  return false;
+}
+// True when the status vector carries Code among its error codes (the specific cause may follow a
+// general one).
+bool IB_StatusHasCode(const ISC_STATUS* Status, ISC_STATUS Code) noexcept;
+
 // True for the client results that mean the server connection is gone (a network failure, a lost or
 // shut-down attachment), Firebird 3's included. Connections and transactions share this one set.
 bool IB_IsConnectionLostCode(ISC_STATUS ERRCODE) noexcept;
-// True when any error code of the status vector is one of those (the specific cause may follow a
-// general one).
+// True when any error code of the status vector is one of those.
 bool IB_StatusShowsConnectionLost(const ISC_STATUS* Status) noexcept;
 
 // Size in bytes of the slice that ArrayDesc describes (elements of varying types carry a 2-byte length).

@@ -15,8 +15,7 @@
 
 namespace {
 
-constexpr ISC_STATUS kDsqlError = 335544569;
-constexpr ISC_STATUS kNoCursor = 335544358;
+// isc_dsql_fetch's answer at the end of the rows (not a status code).
 constexpr ISC_STATUS kEndOfCursor = 100;
 
 // The words of a text, upper case, outside quotes and comments (enough for the short command texts).
@@ -244,9 +243,10 @@ void TIB_Statement::API_Execute2() {
   auto run = [&] {
     return s.Call(s.Entries.isc_dsql_execute2, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in), out);
   };
-  // A successful execute2 leaves no cursor open: the server answers a close with an error.
+  // A statement whose output no longer matches what the server holds for it (a DSQL error, or the
+  // message length error) is prepared once more and run again.
   ISC_STATUS status = run();
-  if (out && (status == kDsqlError || status == kNoCursor)) {
+  if (out && (status == isc_dsql_error || status == isc_port_len)) {
     if (s.GetMonitorHooked()) {
       std::string line;
       if (GetOwner()) line += GetOwner()->GetName() + ".";
@@ -345,7 +345,7 @@ void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, X
     line += GetName() + " stHandle=" + std::to_string(FStmtHandle);
     s.MonitorOutput(line);
   }
-  if (status == kDsqlError && c && c->GetConnected()) {
+  if (status == isc_dsql_error && c && c->GetConnected()) {
     std::string verb, value;
     if (FindCommandClause(SQL, "DATABASE", {"CONNECT", "DISCONNECT", "DROP"}, verb, value)) {
       status = 0;

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr ISC_STATUS kDsqlError = 335544569;
 // A handle the connection has released: unusable until a new one is acquired.
 constexpr isc_stmt_handle kReleasedHandle = static_cast<isc_stmt_handle>(-1);
 
@@ -122,6 +121,12 @@ bool TIB_Statement::SysCheckTransaction(bool Raise) {
     if (TIB_Connection* c = t->GetConnection(0)) {
       if (!c->GetConnected() && c->GetConnectionStatus() != csNotConnected) c->SysConnect(false);
     }
+    // A connection attached here raises the engine's error to the caller: the start would only report
+    // it on the side, and the caller would learn no more than that no transaction could start.
+    for (int i = 0; i < t->Get_ConnectionCount() && !HasState(csLoading) && !HasState(csReading); ++i) {
+      TIB_Connection* c = t->GetConnection(i);
+      if (c && !c->GetConnected() && c->GetConnectionStatus() == csNotConnected) c->Perform(cnConnect);
+    }
     if (!t->SysStart()) t->SysStart();
   }
   return t && t->GetStarted();
@@ -190,7 +195,7 @@ void TIB_Statement::SysPrepare() {
 
   int32_t inCount = 0, outCount = 0;
   ISC_STATUS status = API_Prepare(FServerSQL, inCount, outCount);
-  if (status == kDsqlError && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
+  if (status == isc_dsql_error && FParamCheck && IsProcedureOrTriggerDDL(FSQL->GetText())) {
     // Stored code whose ':variables' were taken for parameters: send the text as it was written.
     // (No other text is scanned again: with ParamCheck on the same scan would give the same text, and
     // with it off a scan for markers would turn the ':names' the caller wants sent as written into
@@ -261,68 +266,6 @@ void TIB_Statement::SysPrepareSQL() {
   FSourceSQL = text;
   if (!FRepreparing) ExpandSelectColumns(text);
 }
-
-namespace {
-
-bool IsIdentChar(char C) {
-  const auto u = static_cast<unsigned char>(C);
-  return std::isalnum(u) || C == '_' || C == '$' || u >= 128;
-}
-
-// Splits one select item (control characters taken as blanks) into its expression and the alias that
-// names its column: after a top-level AS, else the last top-level word when what stands before it can
-// end an expression. False when the item gives its column no alias of its own.
-bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias) {
-  for (char& ch : Item) {
-    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-  }
-  Item = Trim(Item);
-  // Top-level blanks: outside parentheses and quotes.
-  size_t lastBlank = std::string::npos, asAt = std::string::npos;
-  int depth = 0;
-  char quote = 0;
-  for (size_t i = 0; i < Item.size(); ++i) {
-    const char c = Item[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') quote = c;
-    if (c == '(') ++depth;
-    if (c == ')') --depth;
-    if (depth != 0 || c != ' ') continue;
-    lastBlank = i;
-    if (i + 3 < Item.size() && SameText(std::string_view(Item).substr(i + 1, 2), "AS") && Item[i + 3] == ' ') {
-      asAt = i;
-    }
-  }
-  if (asAt != std::string::npos) {
-    Expression = Trim(std::string_view(Item).substr(0, asAt));
-    Alias = Trim(std::string_view(Item).substr(asAt + 3));
-    return !Expression.empty() && !Alias.empty();
-  }
-  if (lastBlank == std::string::npos) return false;
-  Expression = Trim(std::string_view(Item).substr(0, lastBlank));
-  Alias = Trim(std::string_view(Item).substr(lastBlank + 1));
-  if (Expression.empty() || Alias.empty()) return false;
-  // The alias is a name: a quoted one, or a word that is no reserved word (END of a CASE, a collation).
-  const bool quoted = Alias.size() >= 2 && Alias.front() == '"' && Alias.back() == '"';
-  if (!quoted) {
-    for (char c : Alias) {
-      if (!IsIdentChar(c)) return false;
-    }
-    if (std::isdigit(static_cast<unsigned char>(Alias[0])) || IsReservedWord(Alias)) return false;
-  }
-  // What stands before must end an expression: a name, a literal or a closing parenthesis.
-  const char last = Expression.back();
-  if (!IsIdentChar(last) && last != ')' && last != '\'' && last != '"') return false;
-  size_t w = Expression.size();
-  while (w > 0 && IsIdentChar(Expression[w - 1])) --w;
-  const std::string lastWord = Expression.substr(w);
-  return lastWord.empty() || !IsReservedWord(lastWord) || SameText(lastWord, "NULL");
-}
-
-}  // namespace
 
 namespace {
 

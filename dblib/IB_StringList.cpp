@@ -109,7 +109,7 @@ bool TIB_StringList::FindName(std::string_view Name, int& Index) const {
   while (L <= H) {
     const int I = (L + H) / 2;
     const std::string Item = Get(I);
-    const int Cmp = CompareText(std::string_view(Item).substr(0, Key.size()), Key);
+    const int Cmp = CompareStrings(std::string_view(Item).substr(0, Key.size()), Key);
     if (Cmp < 0) {
       L = I + 1;
     } else {

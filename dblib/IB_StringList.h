@@ -36,7 +36,8 @@ public:
   void SetLinkValue(int Index, const std::string& Value);
 
   // Binary search of a sorted list for the item named Name (an item "Name" without '=' is not found).
-  // With duplicates accepted, the first of equal names. Raises EIB_Error on an unsorted list.
+  // With duplicates accepted, the first of equal names. Names compare as the list sorts its items.
+  // Raises EIB_Error on an unsorted list.
   bool FindName(std::string_view Name, int& Index) const;
   bool FindValue(std::string_view Name, std::string& Value) const;
 

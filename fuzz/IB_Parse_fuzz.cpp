@@ -52,6 +52,16 @@ void Params(const std::string& SQL) {
   int32_t kept = 0;
   int32_t selectCount = ParseSQLParams(SQL, &names, &items, nullptr, server, ':', false, kept);
   Check(selectCount >= 0 && selectCount <= names.Count() && kept == 0);
+  // Each select item splits into an expression and an alias, both present, or not at all.
+  for (int i = 0; i < items.Count(); ++i) {
+    std::string item, expression, alias;
+    UnescapeListText(items[i], item);
+    if (SplitSelectItem(item, expression, alias)) Check(!expression.empty() && !alias.empty());
+  }
+  {
+    std::string expression, alias;
+    if (SplitSelectItem(SQL, expression, alias)) Check(!expression.empty() && !alias.empty());
+  }
   ParseSQLParams(SQL, &names, &items, nullptr, server, '?', true, kept);
   Check(kept >= 0 && static_cast<size_t>(kept) <= SQL.size());
   ConvertParamsToMarkers(SQL, server);

@@ -465,34 +465,18 @@ void TIB_DataLink::RecallLastCriteria() {
   ApplyCriteria(nullptr);
 }
 
-namespace {
-
-// Writes Value under Name, escaped as every list value is (a criteria text may hold '=', ';' or a line
-// break that would otherwise split or cut the item).
-void PutListValue(TStrings& List, const std::string& Name, const std::string& Value) {
-  std::string escaped;
-  EscapeListText(Value, escaped);
-  List.SetValue(Name, escaped);
-}
-
-std::string GetListValue(const TStrings& List, const std::string& Name) {
-  std::string plain;
-  UnescapeListText(List.GetValue(Name), plain);
-  return plain;
-}
-
-}  // namespace
-
 void TIB_DataLink::WriteCriteria() {
   const std::string name = GetLinkName();
   TIB_Dataset* d = GetDataset();
   TStrings* list = d ? d->GetSearchTransferList() : nullptr;
   if (name.empty() || !list) return;
+  // Plain values by name: the application reads and writes the same list (only the first '=' of an
+  // item splits it, so a value may hold '=' of its own).
   const std::string buffer = GetSearchBuffer();
-  if (!buffer.empty()) PutListValue(*list, name, buffer);
-  if (!FSearchWhere.empty()) PutListValue(*list, name + ".Where", FSearchWhere);
-  if (!FSearchData.empty()) PutListValue(*list, name + ".Data", FSearchData);
-  if (!FSearchDisplay.empty()) PutListValue(*list, name + ".Display", FSearchDisplay);
+  if (!buffer.empty()) list->SetValue(name, buffer);
+  if (!FSearchWhere.empty()) list->SetValue(name + ".Where", FSearchWhere);
+  if (!FSearchData.empty()) list->SetValue(name + ".Data", FSearchData);
+  if (!FSearchDisplay.empty()) list->SetValue(name + ".Display", FSearchDisplay);
 }
 
 void TIB_DataLink::ReadCriteria() {
@@ -502,10 +486,10 @@ void TIB_DataLink::ReadCriteria() {
   if (name.empty() || !list) return;
   {
     TCountGuard<int32_t> level(FCriteriaLevel);
-    SetSearchBuffer(GetListValue(*list, name));
-    SetSearchDisplay(GetListValue(*list, name + ".Display"));
-    SetSearchWhere(GetListValue(*list, name + ".Where"));
-    SetSearchData(GetListValue(*list, name + ".Data"));
+    SetSearchBuffer(list->GetValue(name));
+    SetSearchDisplay(list->GetValue(name + ".Display"));
+    SetSearchWhere(list->GetValue(name + ".Where"));
+    SetSearchData(list->GetValue(name + ".Data"));
   }
   ApplyCriteria(nullptr);
 }

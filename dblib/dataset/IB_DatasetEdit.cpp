@@ -143,21 +143,21 @@ bool TIB_Dataset::GetModified() {
 void TIB_Dataset::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
   if (ReadOnly) return;
   const bool hasRecord = FFields->GetRowState() != rsNone;
-  TIB_UpdateKind kind;
+  TIB_UpdateSQLKind kind;
   if (FState == dssEdit || (FState == dssBrowse && hasRecord)) {
-    kind = ukEdit;
+    kind = uskEdit;
   } else if (FState == dssPrepared || FState == dssInsert || (FState == dssBrowse && !hasRecord)) {
-    kind = ukInsert;
+    kind = uskInsert;
   } else {
     ReadOnly = true;
     return;
   }
-  TIB_StringList& custom = kind == ukEdit ? FEditSQL : FInsertSQL;
+  TIB_StringList& custom = kind == uskEdit ? FEditSQL : FInsertSQL;
   if (custom.Count() == 0 || !FUpdateSQL) {
     TIB_Statement::GetColumnReadOnly(Column, ReadOnly);
     return;
   }
-  TIB_Statement* s = kind == ukEdit ? FUpdateSQL->GetEditStatement() : FUpdateSQL->GetInsertStatement();
+  TIB_Statement* s = kind == uskEdit ? FUpdateSQL->GetEditStatement() : FUpdateSQL->GetInsertStatement();
   TIB_Column* p = nullptr;
   ReadOnly = !(s && s->GetPrepared() && s->GetParams()->FindByName(Column.GetBestName(), p));
 }

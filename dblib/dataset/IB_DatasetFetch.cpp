@@ -16,19 +16,8 @@
 namespace {
 
 constexpr ISC_STATUS kEndOfCursor = 100;
-// "Attempt to reclose a closed cursor": the server closed it already (a hard commit closes them all).
-constexpr ISC_STATUS kCursorAlreadyClosed = 335544577;
 // The longest cursor name the server accepts in WHERE CURRENT OF.
 constexpr size_t kMaxCursorName = 31;
-
-bool StatusHas(const ISC_STATUS* Status, ISC_STATUS Code) {
-  for (int i = 0; i < ISC_STATUS_LENGTH - 1 && Status[i] != isc_arg_end;) {
-    const ISC_STATUS kind = Status[i];
-    if (kind == isc_arg_gds && Status[i + 1] == Code) return true;
-    i += kind == isc_arg_cstring ? 3 : 2;
-  }
-  return false;
-}
 
 // Each thread's sessions number their cursors; the number makes names given in the same millisecond differ.
 thread_local uint32_t CursorCounter = 0;
@@ -354,7 +343,8 @@ void TIB_Dataset::API_CloseCursor() {
   TIB_Session& s = Session();
   const ISC_STATUS status =
       s.Call(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
-  if (status != 0 && !StatusHas(s.GetStatusVector(), kCursorAlreadyClosed)) s.HandleISCError(this);
+  // "Attempt to reclose a closed cursor": the server closed it already (a hard commit closes them all).
+  if (status != 0 && !IB_StatusHasCode(s.GetStatusVector(), isc_dsql_cursor_close_err)) s.HandleISCError(this);
 }
 
 // ---------------------------------------------------------------------------------------------------------

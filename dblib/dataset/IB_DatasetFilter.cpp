@@ -568,7 +568,12 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   const int index = Column->GetFieldNo();
   // The sign of the row's value against the text (+1: the row's value is greater); nulls sort first.
   auto compare = [&](int32_t Row, bool Partial) {
-    const TIB_NodeList::TCursor at = FNodeList->LocateVisibleRow(Row);
+    TIB_NodeList::TCursor at = FNodeList->LocateVisibleRow(Row);
+    // In keys-only mode a row not shown yet holds only its key: it is read by its key first.
+    if (at.Node && !at.Node->IsSentinel() && at.Node->RecordLength == 0 && !at.Node->Has(nfInserted)) {
+      SysFetchRowRange(Row, Row);
+      at = FNodeList->LocateVisibleRow(Row);
+    }
     const uint8_t* data = nullptr;
     size_t len = 0;
     if (!PackedValue(at.Node, da, index, data, len)) return -1;
@@ -611,7 +616,10 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
       if (SeekNearest && pos > 0) FFoundRow = pos;
       return false;
     }
-    const int cmp = compare(next, isText && step == 1);
+    // A text is compared by its first characters at every step: in descending order the whole value of
+    // a row that starts with the text sorts above it, and the long steps would pass over the rows it
+    // starts.
+    const int cmp = compare(next, isText);
     const bool before = descending ? cmp > 0 : cmp < 0;
     if (before) {
       pos = next;

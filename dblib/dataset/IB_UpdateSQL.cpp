@@ -51,12 +51,12 @@ std::string Qualified(TIB_Column& Column) {
 }  // namespace
 
 TIB_UpdateSQL::TIB_UpdateSQL(TIB_Dataset* ADataset) : TComponent(ADataset), FDataset(ADataset) {
-  FLists[ukEdit] = &ADataset->GetEditSQL();
-  FLists[ukInsert] = &ADataset->GetInsertSQL();
-  FLists[ukDelete] = &ADataset->GetDeleteSQL();
-  FLists[ukLock] = &ADataset->GetLockSQL();
+  FLists[uskEdit] = &ADataset->GetEditSQL();
+  FLists[uskInsert] = &ADataset->GetInsertSQL();
+  FLists[uskDelete] = &ADataset->GetDeleteSQL();
+  FLists[uskLock] = &ADataset->GetLockSQL();
   for (int k = 0; k < 4; ++k) {
-    FLists[k]->OnChange = [this, k](TObject*) { ListChanged(static_cast<TIB_UpdateKind>(k)); };
+    FLists[k]->OnChange = [this, k](TObject*) { ListChanged(static_cast<TIB_UpdateSQLKind>(k)); };
   }
 }
 
@@ -72,14 +72,14 @@ void TIB_UpdateSQL::BeforeDestruction() {
   TComponent::BeforeDestruction();
 }
 
-void TIB_UpdateSQL::ListChanged(TIB_UpdateKind Kind) { Release(FEntries[Kind], false); }
+void TIB_UpdateSQL::ListChanged(TIB_UpdateSQLKind Kind) { Release(FEntries[Kind], false); }
 
 void TIB_UpdateSQL::SearchedEditsChanged() {
-  Release(FEntries[ukEdit], false);
-  Release(FEntries[ukLock], false);
+  Release(FEntries[uskEdit], false);
+  Release(FEntries[uskLock], false);
 }
 
-void TIB_UpdateSQL::SearchedDeletesChanged() { Release(FEntries[ukDelete], false); }
+void TIB_UpdateSQL::SearchedDeletesChanged() { Release(FEntries[uskDelete], false); }
 
 void TIB_UpdateSQL::Release(TEntry& E, bool Deallocate) {
   E.Bindings.clear();
@@ -111,7 +111,7 @@ TIB_Statement* TIB_UpdateSQL::NewStatement() {
   return s;
 }
 
-TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateKind Kind) {
+TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateSQLKind Kind) {
   TEntry& e = FEntries[Kind];
   if (!e.Statement) e.Statement = NewStatement();
   if (!FDataset->GetPrepared()) return e.Statement;
@@ -126,7 +126,7 @@ TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateKind Kind) {
   // A statement that re-prepared itself lost its bindings: built again.
   if (e.Bound && !(e.Statement->GetPrepared() && e.Statement->GetSQLIsValid())) Release(e, false);
   // Positioned or by key, as the row stands now.
-  const bool searched = Kind != ukInsert && FLists[Kind]->Count() == 0 && UseSearched(Kind);
+  const bool searched = Kind != uskInsert && FLists[Kind]->Count() == 0 && UseSearched(Kind);
   if (e.Bound && e.Searched != searched) Release(e, false);
   if (!e.Bound) {
     e.Bindings.clear();
@@ -155,8 +155,8 @@ void TIB_UpdateSQL::CheckKeyRelation() {
   IB_Raise<EIB_DatasetError>(IBMsg::InvalidKeyRelationValue);
 }
 
-bool TIB_UpdateSQL::UseSearched(TIB_UpdateKind Kind) {
-  const bool searched = Kind == ukDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
+bool TIB_UpdateSQL::UseSearched(TIB_UpdateSQLKind Kind) {
+  const bool searched = Kind == uskDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
   if (searched || FDataset->GetCursorOnCurrentRow()) return searched;
   // WHERE CURRENT OF would write the row the cursor stands on, which is another one: the row is found by
   // its key, and without a key it is not written at all.
@@ -203,7 +203,7 @@ std::string TIB_UpdateSQL::BuildWhere(bool Searched, std::vector<TBinding>& Trai
   return where;
 }
 
-void TIB_UpdateSQL::BuildStatement(TIB_UpdateKind Kind, TEntry& E) {
+void TIB_UpdateSQL::BuildStatement(TIB_UpdateSQLKind Kind, TEntry& E) {
   TIB_Statement& s = *E.Statement;
   TIB_Row* fields = FDataset->GetFields();
   const char p = FDataset->GetParamChar();
@@ -224,7 +224,7 @@ void TIB_UpdateSQL::BuildStatement(TIB_UpdateKind Kind, TEntry& E) {
   std::vector<TBinding> leading, trailing;
   bool custom = false;
   switch (Kind) {
-    case ukEdit:
+    case uskEdit:
       if (cols.empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"EditDSQL"});
       sql = "UPDATE " + r + kCRLF;
       for (size_t i = 0; i < cols.size(); ++i) {
@@ -234,15 +234,15 @@ void TIB_UpdateSQL::BuildStatement(TIB_UpdateKind Kind, TEntry& E) {
       }
       sql += std::string(kCRLF) + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
-    case ukLock:
+    case uskLock:
       if (cols.empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"LockSQL"});
       sql = "UPDATE " + r + " SET " + cols[0]->GetSQLName() + " = " + cols[0]->GetSQLName();
       sql += std::string(kCRLF) + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
-    case ukDelete:
+    case uskDelete:
       sql = "DELETE FROM " + r + " " + kCRLF + "WHERE " + BuildWhere(E.Searched, trailing, custom);
       break;
-    case ukInsert: {
+    case uskInsert: {
       if (cols.empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"InsertDSQL"});
       std::string names, values;
       for (size_t i = 0; i < cols.size(); ++i) {
@@ -345,22 +345,22 @@ int32_t TIB_UpdateSQL::RunDML(TIB_Statement& S, const std::vector<TBinding>& Bin
   return rows;
 }
 
-bool TIB_UpdateSQL::MayTouchSeveral(TIB_UpdateKind Kind) {
+bool TIB_UpdateSQL::MayTouchSeveral(TIB_UpdateSQLKind Kind) {
   if (FLists[Kind]->Count() > 0) return true;  // a custom statement may say anything
   if (!FEntries[Kind].Searched) return false;  // WHERE CURRENT OF names one row
   // Keys taken from the primary key or the DB_KEY name one row; KeyLinks of the application may not.
   return FDataset->GetCachedUpdates() || !FDataset->GetKeyLinksAutoDefined();
 }
 
-void TIB_UpdateSQL::RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateKind Kind) {
+void TIB_UpdateSQL::RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateSQLKind Kind) {
   if (Rows == 0) {
-    if (Kind == ukEdit && Type == stUpdate) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotLocatedToUpdate);
-    if (Kind == ukDelete && Type == stDelete) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotLocatedToDelete);
-    if (Kind == ukInsert && Type == stInsert) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotInserted);
+    if (Kind == uskEdit && Type == stUpdate) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotLocatedToUpdate);
+    if (Kind == uskDelete && Type == stDelete) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotLocatedToDelete);
+    if (Kind == uskInsert && Type == stInsert) IB_Raise<EIB_DatasetError>(IBMsg::RecordWasNotInserted);
   }
   if (Rows > 1) {
-    if (Kind == ukEdit) IB_Raise<EIB_DatasetError>(IBMsg::MultipleRecordsUpdated);
-    if (Kind == ukDelete) IB_Raise<EIB_DatasetError>(IBMsg::MultipleRecordsDeleted);
+    if (Kind == uskEdit) IB_Raise<EIB_DatasetError>(IBMsg::MultipleRecordsUpdated);
+    if (Kind == uskDelete) IB_Raise<EIB_DatasetError>(IBMsg::MultipleRecordsDeleted);
   }
 }
 
@@ -376,11 +376,11 @@ void TIB_UpdateSQL::Announce(int Kind) {
 }
 
 void TIB_UpdateSQL::ExecEdit() {
-  if (FLists[ukEdit]->Count() > 0 || (FDataset->GetPreparedEdits() && !FDataset->GetCachedUpdates())) {
+  if (FLists[uskEdit]->Count() > 0 || (FDataset->GetPreparedEdits() && !FDataset->GetCachedUpdates())) {
     TIB_Statement* s = GetEditStatement();
-    const TEntry& e = FEntries[ukEdit];
-    const int32_t rows = RunDML(*s, e.Bindings, MayTouchSeveral(ukEdit));
-    RaiseCount(rows, s->GetStatementType() & 0x7F, ukEdit);
+    const TEntry& e = FEntries[uskEdit];
+    const int32_t rows = RunDML(*s, e.Bindings, MayTouchSeveral(uskEdit));
+    RaiseCount(rows, s->GetStatementType() & 0x7F, uskEdit);
   } else {
     OneOffEdit();
     if (FLastOneOffSQL.empty()) return;  // nothing was modified: nothing sent, nothing announced
@@ -390,20 +390,20 @@ void TIB_UpdateSQL::ExecEdit() {
 
 void TIB_UpdateSQL::ExecInsert() {
   TIB_Statement* s = GetInsertStatement();
-  const int32_t rows = RunDML(*s, FEntries[ukInsert].Bindings, false);
-  RaiseCount(rows, s->GetStatementType() & 0x7F, ukInsert);
+  const int32_t rows = RunDML(*s, FEntries[uskInsert].Bindings, false);
+  RaiseCount(rows, s->GetStatementType() & 0x7F, uskInsert);
   Announce(ditInsert);
 }
 
 void TIB_UpdateSQL::ExecDelete() {
-  if (FLists[ukDelete]->Count() > 0 || !FDataset->GetCachedUpdates()) {
+  if (FLists[uskDelete]->Count() > 0 || !FDataset->GetCachedUpdates()) {
     TIB_Statement* s = GetDeleteStatement();
-    const int32_t rows = RunDML(*s, FEntries[ukDelete].Bindings, MayTouchSeveral(ukDelete));
-    RaiseCount(rows, s->GetStatementType() & 0x7F, ukDelete);
+    const int32_t rows = RunDML(*s, FEntries[uskDelete].Bindings, MayTouchSeveral(uskDelete));
+    RaiseCount(rows, s->GetStatementType() & 0x7F, uskDelete);
   } else {
     // The row of a cached delete is found by its values as fetched, also with positioned deletes (the
     // cursor has long left it); only a row without key cannot be found.
-    if (!UseSearched(ukDelete)) throw EIB_DatasetError(SNotReadyYet);
+    if (!UseSearched(uskDelete)) throw EIB_DatasetError(SNotReadyYet);
     OneOffDelete();
   }
   Announce(ditDelete);
@@ -411,7 +411,7 @@ void TIB_UpdateSQL::ExecDelete() {
 
 bool TIB_UpdateSQL::ExecLockRow() {
   TIB_Statement* s = GetLockStatement();
-  const int32_t rows = RunDML(*s, FEntries[ukLock].Bindings, false);
+  const int32_t rows = RunDML(*s, FEntries[uskLock].Bindings, false);
   if (rows == 1) return true;
   return (s->GetStatementType() & 0x7F) != stUpdate;
 }
@@ -419,7 +419,7 @@ bool TIB_UpdateSQL::ExecLockRow() {
 // ---------------------------------------------------------------------------------------------------------
 // Statements for a single change
 
-void TIB_UpdateSQL::RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateKind Kind) {
+void TIB_UpdateSQL::RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateSQLKind Kind) {
   FLastOneOffSQL = SQL;
   std::unique_ptr<TIB_Statement> s(NewStatement());
   s->GetSQL().SetText(SQL);
@@ -432,7 +432,7 @@ void TIB_UpdateSQL::OneOffEdit() {
   FLastOneOffSQL.clear();
   TIB_Row* fields = FDataset->GetFields();
   std::vector<TBinding> bindings;
-  if (UseSearched(ukEdit)) {
+  if (UseSearched(uskEdit)) {
     CheckKeyRelation();
     const std::string r = FDataset->GetKeyRelation();
     std::string sql = "UPDATE " + r + kCRLF;
@@ -469,7 +469,7 @@ void TIB_UpdateSQL::OneOffEdit() {
         bindings.push_back({&k, keys == fields});
       }
     }
-    RunOneOff(sql + where, bindings, ukEdit);
+    RunOneOff(sql + where, bindings, uskEdit);
     return;
   }
   // Positioned: one statement per relation of the row.
@@ -485,7 +485,7 @@ void TIB_UpdateSQL::OneOffEdit() {
     }
     if (bindings.empty()) continue;
     if (FDataset->GetCursorName().empty()) IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"CURRENT OF"});
-    RunOneOff(sql + kCRLF + "WHERE CURRENT OF " + FDataset->GetCursorName(), bindings, ukEdit);
+    RunOneOff(sql + kCRLF + "WHERE CURRENT OF " + FDataset->GetCursorName(), bindings, uskEdit);
   }
 }
 
@@ -503,5 +503,5 @@ void TIB_UpdateSQL::OneOffDelete() {
     where += (where.empty() ? "" : std::string(kCRLF) + "  AND ") + term;
     if (!c.GetOldIsNull()) bindings.push_back({&c, true});
   }
-  RunOneOff("DELETE FROM " + FDataset->GetKeyRelation() + kCRLF + kCRLF + "WHERE " + where, bindings, ukDelete);
+  RunOneOff("DELETE FROM " + FDataset->GetKeyRelation() + kCRLF + kCRLF + "WHERE " + where, bindings, uskDelete);
 }

@@ -26,7 +26,7 @@ class TIB_Statement;
 class TIB_Column;
 
 // Kinds of change, in the order of the dataset's custom-DML kinds.
-enum TIB_UpdateKind : uint8_t { ukEdit, ukInsert, ukDelete, ukLock };
+enum TIB_UpdateSQLKind : uint8_t { uskEdit, uskInsert, uskDelete, uskLock };
 
 // The library's text for a delete under cached updates that cannot be located without SearchedDeletes.
 inline constexpr const char* SNotReadyYet = "Not ready yet";
@@ -45,13 +45,13 @@ public:
 
   // The custom statements (the dataset's EditSQL, InsertSQL, DeleteSQL, LockSQL); a change unprepares
   // the matching statement.
-  TIB_StringList& GetSQL(TIB_UpdateKind Kind) noexcept { return *FLists[Kind]; }
+  TIB_StringList& GetSQL(TIB_UpdateSQLKind Kind) noexcept { return *FLists[Kind]; }
 
   // The statements, built and prepared when needed (nil when the dataset is not prepared).
-  TIB_Statement* GetEditStatement() { return NeedStatement(ukEdit); }
-  TIB_Statement* GetInsertStatement() { return NeedStatement(ukInsert); }
-  TIB_Statement* GetDeleteStatement() { return NeedStatement(ukDelete); }
-  TIB_Statement* GetLockStatement() { return NeedStatement(ukLock); }
+  TIB_Statement* GetEditStatement() { return NeedStatement(uskEdit); }
+  TIB_Statement* GetInsertStatement() { return NeedStatement(uskInsert); }
+  TIB_Statement* GetDeleteStatement() { return NeedStatement(uskDelete); }
+  TIB_Statement* GetLockStatement() { return NeedStatement(uskLock); }
 
   void ExecEdit();
   void ExecInsert();
@@ -81,12 +81,12 @@ private:
   };
 
   TIB_Statement* NewStatement();
-  TIB_Statement* NeedStatement(TIB_UpdateKind Kind);
-  void BuildStatement(TIB_UpdateKind Kind, TEntry& E);
+  TIB_Statement* NeedStatement(TIB_UpdateSQLKind Kind);
+  void BuildStatement(TIB_UpdateSQLKind Kind, TEntry& E);
   void CheckKeyRelation();
   // Whether a change of Kind finds its row by key: as SearchedEdits / SearchedDeletes say, and also when
   // the dataset's cursor no longer stands on the row. Raises when the row can be found neither way.
-  bool UseSearched(TIB_UpdateKind Kind);
+  bool UseSearched(TIB_UpdateSQLKind Kind);
   bool IsUpdatable(TIB_Column& Column);
   // The WHERE of a prepared statement; adds the bindings of its trailing parameters to Trailing.
   // Custom is set when the statement must be bound by parameter names instead.
@@ -95,14 +95,14 @@ private:
   static void ApplyBindings(TIB_Statement& S, const std::vector<TBinding>& Bindings);
   // Executes S, bound, inside a savepoint that is undone when more than one row changed.
   int32_t RunDML(TIB_Statement& S, const std::vector<TBinding>& Bindings, bool Guard);
-  void RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateKind Kind);
+  void RaiseCount(int32_t Rows, uint8_t Type, TIB_UpdateSQLKind Kind);
   // Whether the prepared statement of Kind may change more than one row (and needs a savepoint).
-  bool MayTouchSeveral(TIB_UpdateKind Kind);
-  void RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateKind Kind);
+  bool MayTouchSeveral(TIB_UpdateSQLKind Kind);
+  void RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateSQLKind Kind);
   void OneOffEdit();
   void OneOffDelete();
   void Announce(int Kind);
-  void ListChanged(TIB_UpdateKind Kind);
+  void ListChanged(TIB_UpdateSQLKind Kind);
   void Release(TEntry& E, bool Deallocate);
 
   TIB_Dataset* FDataset;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -25,17 +26,8 @@ constexpr const char* kListNames[IB_SchemaListCount] = {
     "Defaults",      "Computed",          "FieldDomains",   "TableKeys",   "TableFields",    "ProcedureParams",
     "RelationsByID", "DatabaseSchemaVer", "ClientSchemaVer"};
 
-// The status code of a broken network connection: a lookup then just finds nothing.
-constexpr int32_t kNetworkError = 335544721;
-
 // The first line of every cache file; a file of another layout is not read.
 constexpr const char* kFileTag = "ZDB schema cache 2";
-
-std::string Ident(int Dialect, const std::string& Name) {
-  std::string r;
-  MakeSQLIdentExact(Dialect, Trim(Name), r);
-  return r;
-}
 
 // The stored name behind an identifier: quotes stripped.
 std::string Bare(const std::string& Identifier) {
@@ -43,6 +35,38 @@ std::string Bare(const std::string& Identifier) {
   StripQuotes(Identifier, r);
   return r;
 }
+
+// The identifier of a name as the lists hold it: a stored name (quoted or exact) is written quoted
+// only where it has to be, so "PAIR" and PAIR are one name and "Pair" another.
+std::string Ident(int Dialect, const std::string& Name) {
+  std::string r;
+  MakeSQLIdentExact(Dialect, IsQuoted(Name, '"') ? Bare(Name) : Trim(Name), r);
+  return r;
+}
+
+// Compares list items as the engine tells names apart: letters outside double quotes case-insensitively
+// (an unquoted name is stored in upper case), letters inside them exactly, so that the tables "Pair"
+// and "pair" stay two names.
+int CompareNames(std::string_view A, std::string_view B) {
+  const auto upper = [](unsigned char C) { return C >= 'a' && C <= 'z' ? static_cast<unsigned char>(C - 32) : C; };
+  bool quotedA = false, quotedB = false;
+  const size_t n = std::min(A.size(), B.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto a = static_cast<unsigned char>(A[i]), b = static_cast<unsigned char>(B[i]);
+    const unsigned char ka = quotedA ? a : upper(a), kb = quotedB ? b : upper(b);
+    if (a == '"') quotedA = !quotedA;
+    if (b == '"') quotedB = !quotedB;
+    if (ka != kb) return ka < kb ? -1 : 1;
+  }
+  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+}
+
+// The cache's lists: sorted by CompareNames, blank items kept.
+template <class Base>
+class TSchemaNameList : public Base {
+protected:
+  int CompareStrings(std::string_view A, std::string_view B) const override { return CompareNames(A, B); }
+};
 
 // The lines of a file's text; CR, LF and CR LF all end a line. Every line must be ended.
 bool SplitLines(const std::string& Text, std::vector<std::string>& Lines) {
@@ -117,8 +141,10 @@ TIB_StringList* TIB_SchemaCache::GetSchemaList(int N) {
   if (N < 0 || N >= IB_SchemaListCount) return nullptr;
   std::unique_ptr<TIB_StringList>& list = FLists[N];
   if (!list) {
-    list = N >= slFieldDomains && N <= slProcedureParams ? std::make_unique<TIB_StringList>()
-                                                         : std::make_unique<TIB_StringCache>();
+    if (N >= slFieldDomains && N <= slProcedureParams)
+      list = std::make_unique<TSchemaNameList<TIB_StringList>>();
+    else
+      list = std::make_unique<TSchemaNameList<TIB_StringCache>>();
     list->SetSorted(true);
     list->SetDuplicates(dupIgnore);
   }
@@ -329,7 +355,8 @@ void RunLookup(bool Quiet, F&& Body) {
   try {
     Body();
   } catch (const EIB_ISCError& e) {
-    if (Quiet || e.ERRCODE == kNetworkError) return;
+    // A broken network connection: the lookup just finds nothing.
+    if (Quiet || e.ERRCODE == isc_network_error) return;
     throw EIB_Error("Internal SchemaCache ERRCODE: " + std::to_string(e.ERRCODE));
   }
 }

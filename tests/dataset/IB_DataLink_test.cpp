@@ -65,7 +65,7 @@ TEST_F(DataLinkTest, MovingToAnotherSourceNamesTheNewOneBeforeAndTheOldOneAfter)
   EXPECT_EQ(l, other->GetDataLink(0));
 }
 
-TEST_F(DataLinkTest, CriteriaTravelThroughATransferListEscapedAndWhole) {
+TEST_F(DataLinkTest, CriteriaTravelThroughATransferListWhole) {
   TIB_Cursor* c = NewCursor();
   Source->SetDataset(c);
   auto* form = new TComponent(Owner);
@@ -92,6 +92,43 @@ TEST_F(DataLinkTest, CriteriaTravelThroughATransferListEscapedAndWhole) {
     EXPECT_EQ(text, named->GetSearchBuffer());
     EXPECT_EQ("W " + text, named->GetSearchWhere());
     EXPECT_EQ("D " + text, named->GetSearchData());
+  }
+}
+
+// The transfer list is the application's too: it holds the texts as they are, NAME=VALUE split at the
+// first '=', and a list the application wrote is read as it stands.
+TEST_F(DataLinkTest, ATransferListHoldsPlainValuesByName) {
+  TIB_Cursor* c = NewCursor();
+  Source->SetDataset(c);
+  auto* form = new TComponent(Owner);
+  form->SetName("F");
+  auto* edit = new TComponent(form);
+  edit->SetName("edName");
+  auto* link = new TIB_ControlDataLink(edit);
+  link->SetDataSource(Source);
+  link->SetSearchBuffer("ID = 5");
+  link->SetSearchWhere("ID = 5 AND NAME = 'a;b'");
+  link->SetSearchDisplay("#201 C:\\x");
+  TStringList list;
+  c->WriteSearchToList(&list);
+  EXPECT_EQ("CTL.F.edName=ID = 5\r\nCTL.F.edName.Where=ID = 5 AND NAME = 'a;b'\r\nCTL.F.edName.Display=#201 C:\\x\r\n",
+            list.GetText());
+  struct {
+    const char* Item;
+    const char* Buffer;
+    const char* Where;
+  } const cases[] = {
+      {"CTL.F.edName=#12 C:\\x", "#12 C:\\x", ""},
+      {"CTL.F.edName=A\\=B;C", "A\\=B;C", ""},
+      {"CTL.F.edName.Where=A = B", "", "A = B"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Item);
+    TStringList own;
+    own.Add(k.Item);
+    c->ReadSearchFromList(&own);
+    EXPECT_EQ(k.Buffer, link->GetSearchBuffer());
+    EXPECT_EQ(k.Where, link->GetSearchWhere());
   }
 }
 

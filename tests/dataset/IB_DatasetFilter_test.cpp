@@ -318,6 +318,48 @@ TEST_F(QueryFilterTest, IncrementalSearchFindsTheRowAsTheUserTypes) {
   delete q;
 }
 
+// The search finds the same rows whether the query holds whole rows or only keys (reading the rows the
+// seek compares by their key), in either direction, through the seek's long steps.
+TEST_F(QueryFilterTest, IncrementalSearchFindsRowsInKeysOnlyModeAsWithWholeRows) {
+  Exec("DELETE FROM T");
+  Exec(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 300) DO BEGIN "
+      "INSERT INTO T VALUES (:I, 'n' || LPAD(:I, 3, '0'), MOD(:I, 3)); I = I + 1; END END");
+  Tr->Commit();
+  struct TCase {
+    int Order;  // the ordering item: 1 ascending, -1 descending
+    const char* Text;
+    bool Nearest;
+    bool Found;
+    int Id;  // the current row afterwards
+  };
+  const TCase cases[] = {
+      {1, "n150", false, true, 150},  {1, "n2", false, true, 200},    {1, "n007", false, true, 7},
+      {1, "n300", false, true, 300},  {1, "n1505", true, false, 151}, {1, "n1505", false, false, 151},
+      {-1, "n150", false, true, 150}, {-1, "n1", false, true, 199},   {-1, "n0995", true, false, 99},
+  };
+  for (bool wholeRows : {true, false}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(testing::Message() << (wholeRows ? "whole rows " : "keys only ") << c.Order << " " << c.Text);
+      TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+      q->SetFetchWholeRows(wholeRows);
+      q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+      q->GetOrderingLinks().SetText("NAME=ITEM=1");
+      q->SetOrderingItemNo(c.Order);
+      q->Open();
+      ASSERT_EQ(q->GetKeysOnly(), !wholeRows);
+      EXPECT_EQ(q->IncSearchString(c.Text, 1, c.Nearest), c.Found);
+      // Not found and not seeking the nearest: the dataset stays where the search left it (the row of
+      // the previous case is not this case's business), so only the found rows are checked there.
+      if (c.Found || c.Nearest) {
+        EXPECT_EQ(q->GetFields()->ColumnByName("ID")->GetAsInteger(), c.Id);
+        EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetAsString().substr(0, 1), "n");
+      }
+      delete q;
+    }
+  }
+}
+
 // With POS on the ordering link the dataset starts at the search text on the server.
 TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
   TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");

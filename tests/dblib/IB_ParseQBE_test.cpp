@@ -38,7 +38,9 @@ protected:
     return q;
   }
   // The ids of the rows that Lines select, in order, comma-separated.
-  std::string Ids(const TStrings& Lines, const TStrings& Params) {
+  // Select gives the rows (ID first) and Columns names its columns.
+  std::string Ids(const TStrings& Lines, const TStrings& Params, const std::string& Select = "SELECT ID FROM T",
+                  const std::string& Columns = "ID") {
     // Conditions one after another are all required, as in the dataset's WHERE clause.
     std::string where;
     auto joiner = [](const std::string& L) { return L == "(" || L == ")" || L == "AND" || L == "OR"; };
@@ -46,8 +48,8 @@ protected:
       if (i > 0 && !joiner(Lines[i - 1]) && !joiner(Lines[i])) where += " AND";
       where += "\r\n" + Lines[i];
     }
-    TIB_DSQL* q =
-        NewDSQL("SELECT CAST(LIST(ID, ',') AS VARCHAR(200)) FROM (SELECT ID FROM T WHERE " + where + " ORDER BY ID)");
+    TIB_DSQL* q = NewDSQL("SELECT CAST(LIST(ID, ',') AS VARCHAR(200)) FROM (" + Select + " WHERE " + where +
+                          " ORDER BY 1) AS D (" + Columns + ")");
     q->Prepare();
     for (int i = 0; i < Params.Count(); ++i)
       q->ParamByName(Params.GetName(i))->SetAsString(Params.GetValueFromIndex(i));
@@ -147,6 +149,76 @@ TEST_F(QBETest, SearchTextsSelectTheRowsTheyDescribe) {
   }
 }
 
+// A WHERE clause cannot name an alias: an expression is searched by its SELECT item, a renamed column by
+// its source column as the SELECT list writes it.
+TEST_F(QBETest, SearchTextsOnExpressionsAndRenamedColumnsNameWhatTheEngineKnows) {
+  struct {
+    const char* Select;  // ID first, the column searched second
+    const char* Attributes;
+    const char* Text;
+    const char* Ids;
+    const char* Lines;
+  } const cases[] = {
+      {"SELECT ID, ID * 2 AS TWICE FROM T", "", "4", "2", "ID * 2 = 4"},
+      {"SELECT ID, ID * 2 TWICE FROM T", "", ">=12", "6,7", "ID * 2 >= 12"},
+      {"SELECT ID, ID + 1 FROM T", "", "3", "2", "ID + 1 = 3"},
+      {"SELECT ID, NAME || '!' AS BANG FROM T", "", "Apple!", "1", "NAME || '!' = 'Apple!'"},
+      {"SELECT ID, (SELECT MAX(ID) FROM T) AS TOP FROM T", "", "7", "1,2,3,4,5,6,7", ""},
+      {"SELECT ID, ID AS J FROM T", "", "3", "3", "ID = 3"},
+      {"SELECT ID, X.ID AS K FROM T X", "", "in(3,4)", "3,4", "X.ID IN( 3, 4 )"},
+      {"SELECT ID, NAME AS N FROM T", "", "Apple", "1", "NAME = 'Apple'"},
+      {"SELECT ID, NAME \"Label\" FROM T", "", "AB*", "4", "NAME LIKE 'AB%'"},
+      {"SELECT ID, NAME AS N FROM T", "N=NOCASE", "apple", "1", "UPPER( NAME ) = 'APPLE'"},
+      {"SELECT ID, TS AS STAMP FROM T", "", "5/1/2002", "1,5", "TS >= '05/01/2002' | TS <  '05/02/2002'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Select) + " / " + c.Text);
+    TIB_DSQL* q = NewDSQL(c.Select);
+    q->GetColumnAttributes().SetText(c.Attributes);
+    q->Prepare();
+    TStringList lines, params;
+    SearchBufferToSQL(q->GetFields()->GetColumns(1), c.Text, &lines, nullptr, &params);
+    if (*c.Lines) {
+      EXPECT_EQ(Joined(lines), c.Lines);
+    }
+    EXPECT_EQ(Ids(lines, params, c.Select, "ID, C"), c.Ids) << Joined(lines);
+    delete q;
+  }
+}
+
+// The same for a filter that names a renamed column or an expression by the name the dataset shows.
+TEST_F(QBETest, FiltersOnExpressionsAndRenamedColumnsNameWhatTheEngineKnows) {
+  constexpr TIB_FilterOptions ci = 1 << fopCaseInsensitive;
+  struct {
+    const char* Select;
+    TIB_FilterOptions Options;
+    const char* Filter;
+    const char* Ids;
+    const char* Lines;
+    const char* Attributes = "";
+  } const cases[] = {
+      {"SELECT ID, ID * 2 AS TWICE FROM T", 0, "TWICE = 4 OR TWICE > 12", "2,7",
+       "( | ID * 2 = 4 | OR | ID * 2 > 12 | )"},
+      {"SELECT ID, X.ID AS K FROM T X", 0, "K BETWEEN 2 AND 3", "2,3", "( | X.ID BETWEEN 2 AND 3 | )"},
+      {"SELECT ID, NAME AS N FROM T", ci, "N = 'apple'", "1", "( | UPPER( NAME ) = UPPER( 'apple' ) | )"},
+      {"SELECT ID, NAME AS N FROM T", 0, "ID = 3", "3", "( | ID = 3 | )"},
+      {"SELECT ID, NAME || '!' AS BANG FROM T", ci, "BANG = 'apple!'", "1",
+       "( | UPPER( NAME || '!' ) = UPPER( 'apple!' ) | )"},
+      {"SELECT ID, NAME AS N FROM T", ci, "N = 'APPLE'", "1", "( | UPPER( NAME ) = UPPER( 'APPLE' ) | )", "N=NOCASE"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Select) + " / " + c.Filter);
+    TIB_DSQL* q = NewDSQL(c.Select);
+    q->GetColumnAttributes().SetText(c.Attributes);
+    q->Prepare();
+    TStringList lines, params;
+    FilterToSQL(c.Filter, c.Options, Finder(q), lines);
+    EXPECT_EQ(Joined(lines), c.Lines);
+    EXPECT_EQ(Ids(lines, params, c.Select, "ID, C"), c.Ids) << Joined(lines);
+    delete q;
+  }
+}
+
 TEST_F(QBETest, ProcessSearchBufferHookMayTakeOver) {
   Conn->OnProcessSearchBuffer = [](TIB_Connection*, TIB_Column*, std::string& Text, TStrings* Where, TStrings*,
                                    TStrings*, bool& Default) {
@@ -197,6 +269,8 @@ TEST_F(QBETest, FiltersSelectTheRowsTheyDescribe) {
       {0, "D = '5/1/2002 10:00'", "1,5", "( | D = '05/01/2002' | )"},
       {0, "TS > '5/1/2002 10:00'", "2,5", ""},
       {0, "ID = 4", "4", ""},
+      {0, "ID == 4", "4", "( | ID = 4 | )"},
+      {0, "ID>=7", "7", "( | ID >= 7 | )"},
   };
   for (const TFilterCase& c : cases) {
     SCOPED_TRACE(c.Filter);
@@ -238,6 +312,11 @@ TEST_F(QBETest, BadInputIsRefusedWithAClearMessage) {
       {nullptr, "NA'ME' = 1", "Invalid Filter syntax: NA'ME'"},
       {nullptr, "NAME IN ('a', x(, 'b'))", "Invalid Filter syntax: x("},
       {nullptr, "NAME LIKE 'a%' ESCAPE x", "Invalid Filter syntax: ESCAPE"},
+      // An operator mistyped is refused, not read as the comparison it starts with.
+      {nullptr, "ID >> 5", "Invalid Filter syntax: >>"},
+      {nullptr, "ID<<5", "Invalid Filter syntax: <<"},
+      {nullptr, "ID !! 5", "Invalid Filter syntax: !!"},
+      {nullptr, "ID <>= 5", "Invalid Filter syntax: <>="},
   };
   for (const TCase& c : cases) {
     TIB_DSQL* q = Query();

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "dblib/IB_Constants.h"
 #include "support/TestDatabase.h"
@@ -123,6 +125,53 @@ TEST(SessionCalls, CallStoresTheResultAsERRCODEAndScratchCallsLeaveItAlone) {
   EXPECT_EQ(s->GetStatusVector()[1], isc_bad_db_handle);
   EXPECT_THROW(s->CallChecked(s.get(), s->Entries.isc_detach_database, &db), EIB_ISCError);
   EXPECT_EQ(gCalls, 2);
+}
+
+// The codes of a status vector are its isc_arg_gds clusters: a counted string takes three slots, any
+// other argument two, and the walk stops at isc_arg_end or at the vector's last slot.
+TEST(SessionCalls, AStatusVectorIsSearchedForItsErrorCodesOnly) {
+  static const char kText[] = "text";
+  const auto text = reinterpret_cast<ISC_STATUS>(kText);
+  struct {
+    const char* Name;
+    std::vector<ISC_STATUS> Vector;
+    bool HasPortLen, ShowsLost;
+  } const cases[] = {
+      {"first code", {isc_arg_gds, isc_port_len, isc_arg_end}, true, false},
+      {"after a string",
+       {isc_arg_gds, isc_io_error, isc_arg_string, text, isc_arg_gds, isc_port_len, isc_arg_end},
+       true,
+       false},
+      {"after a counted string",
+       {isc_arg_gds, isc_io_error, isc_arg_cstring, 4, text, isc_arg_gds, isc_network_error, isc_arg_end},
+       false,
+       true},
+      {"a number argument is no code",
+       {isc_arg_gds, isc_io_error, isc_arg_number, isc_port_len, isc_arg_end},
+       false,
+       false},
+      {"a warning is no error", {isc_arg_gds, 0, isc_arg_warning, isc_port_len, isc_arg_end}, false, false},
+      {"after the end", {isc_arg_gds, isc_io_error, isc_arg_end, isc_arg_gds, isc_port_len}, false, false},
+      {"a general code before the cause",
+       {isc_arg_gds, isc_io_error, isc_arg_gds, isc_conn_lost, isc_arg_end},
+       false,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ISC_STATUS_ARRAY status{};
+    std::copy(c.Vector.begin(), c.Vector.end(), status);
+    EXPECT_EQ(c.HasPortLen, IB_StatusHasCode(status, isc_port_len));
+    EXPECT_EQ(c.ShowsLost, IB_StatusShowsConnectionLost(status));
+  }
+  // A vector without an end is read up to its last slot and no further.
+  ISC_STATUS_ARRAY full;
+  for (size_t i = 0; i < ISC_STATUS_LENGTH; i += 2) {
+    full[i] = isc_arg_gds;
+    if (i + 1 < ISC_STATUS_LENGTH) full[i + 1] = isc_io_error;
+  }
+  EXPECT_FALSE(IB_StatusHasCode(full, isc_port_len));
+  EXPECT_TRUE(IB_StatusHasCode(full, isc_io_error));
 }
 
 #if defined(__x86_64__)

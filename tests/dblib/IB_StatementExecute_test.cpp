@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "StatementTestSupport.h"
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_Cursor.h"
 #include "platform/ScopeGuards.h"
 #include "support/TestSupport.h"
 
@@ -36,6 +39,180 @@ protected:
     delete ins;
   }
 };
+
+// An attach the server refuses, as a wrong password would be (embedded attaches take any password).
+ISC_STATUS gRefusedAttaches = 0;
+ISC_STATUS RefusingAttach(ISC_STATUS* Status, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*) {
+  ++gRefusedAttaches;
+  Status[0] = isc_arg_gds;
+  Status[1] = isc_login;
+  Status[2] = isc_arg_end;
+  return isc_login;
+}
+
+// A statement or dataset whose connection attaches on demand and cannot: the engine's error reaches the
+// caller, once, through the connection's OnError, whichever road asked for the connection; nothing is
+// reported on the side and nothing else is raised in its place.
+TEST_F(ExecuteTest, AConnectionThatCannotAttachOnDemandRaisesTheEnginesErrorOnce) {
+  const struct {
+    const char* Road;
+    bool WithTransaction;
+    std::function<void(TComponent* Owner, TIB_Connection* C, TIB_Transaction* T)> Run;
+  } roads[] = {
+      {"execute", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("UPDATE T SET NAME = 'x'");
+         q->Execute();
+       }},
+      {"execute in an internal transaction", false,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction*) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->GetSQL().SetText("UPDATE T SET NAME = 'x'");
+         q->Execute();
+       }},
+      {"prepare", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->Prepare();
+       }},
+      {"open a cursor", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_Cursor(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->First();
+       }},
+      {"open a query", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_Query(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->GetSQL().SetText("SELECT ID FROM T");
+         q->Open();
+       }},
+      {"execute immediate", true,
+       [](TComponent* O, TIB_Connection* C, TIB_Transaction* T) {
+         auto* q = new TIB_DSQL(O);
+         q->SetIB_Connection(C);
+         q->SetIB_Transaction(T);
+         q->ExecuteImmediate("UPDATE T SET NAME = 'x'");
+       }},
+  };
+  const struct {
+    const char* Failure;
+    bool MissingFile;
+    const char* Message;  // the start of the engine's text
+  } failures[] = {{"missing file", true, "I/O error during \"open\" operation for file"},
+                  {"refused login", false, "Your user name and password are not defined"}};
+  TIB_Session& session = *Conn->GetSession();
+  for (const auto& f : failures) {
+    for (const auto& road : roads) {
+      SCOPED_TRACE(std::string(f.Failure) + ", " + road.Road);
+      auto* owner = new TComponent(Owner);
+      auto* c = new TIB_Connection(owner);
+      c->SetDatabaseName(f.MissingFile ? Dir.File("missing.fdb") : Conn->GetDatabaseName());
+      TIB_Transaction* t = nullptr;
+      if (road.WithTransaction) {
+        t = new TIB_Transaction(owner);
+        t->SetIB_Connection(c);
+      }
+      int errors = 0;
+      c->OnError = [&](TObject*, int32_t, TStrings&, TStrings&, int32_t, TStrings&, TStrings&, bool&) { ++errors; };
+      testsupport::ExceptionSink reported;
+      gRefusedAttaches = 0;
+      TValueRestorer attach(session.Entries.isc_attach_database, session.Entries.isc_attach_database);
+      if (!f.MissingFile) session.Entries.isc_attach_database = &RefusingAttach;
+      std::string message = "(no exception)";
+      try {
+        road.Run(owner, c, t);
+      } catch (const EIB_ISCError& e) {
+        message = e.what();
+      } catch (const std::exception& e) {
+        message = std::string("not the engine's error: ") + e.what();
+      }
+      EXPECT_NE(std::string::npos, message.find(f.Message)) << message;
+      EXPECT_EQ(1, errors);
+      EXPECT_EQ(std::vector<std::string>{}, reported.Messages);
+      if (!f.MissingFile) {
+        EXPECT_EQ(1, gRefusedAttaches);
+      }
+      EXPECT_FALSE(c->GetConnected());
+      delete owner;
+    }
+  }
+}
+
+// The first execute of a statement with output answers with an injected code; later ones run as they are.
+ISC_STATUS gFirstExecuteAnswer = 0;
+int gExecutes = 0, gPrepares = 0;
+TIB_EntryTable gRealEntries;
+ISC_STATUS AnsweringExecute2(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* Stmt, unsigned short Dialect,
+                             const XSQLDA* In, const XSQLDA* Out) {
+  if (gExecutes++ == 0 && gFirstExecuteAnswer != 0) {
+    Status[0] = isc_arg_gds;
+    Status[1] = gFirstExecuteAnswer;
+    Status[2] = isc_arg_end;
+    return gFirstExecuteAnswer;
+  }
+  return gRealEntries.isc_dsql_execute2(Status, Tr, Stmt, Dialect, In, Out);
+}
+ISC_STATUS CountingPrepare(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* Stmt, unsigned short Length,
+                           const ISC_SCHAR* SQL, unsigned short Dialect, XSQLDA* Out) {
+  ++gPrepares;
+  return gRealEntries.isc_dsql_prepare(Status, Tr, Stmt, Length, SQL, Dialect, Out);
+}
+
+// A procedure with output (run without activating the transaction) that the server answers with a DSQL
+// error or a message length error (its output no longer matches the statement the server holds) is
+// prepared again and run once more; other errors raise as they are, and so do these when the procedure
+// activates the transaction.
+TEST_F(ExecuteTest, AnOutputStatementRefusedForItsFormatIsPreparedAgainOnce) {
+  const struct {
+    ISC_STATUS Answer;
+    bool Activates;
+    bool Retried;
+  } cases[] = {{isc_port_len, false, true},
+               {isc_dsql_error, false, true},
+               {isc_dsql_cursor_err, false, false},
+               {isc_io_error, false, false},
+               {isc_port_len, true, false}};
+  TIB_Session& s = *Conn->GetSession();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Answer << (c.Activates ? " activating" : ""));
+    TIB_DSQL* q = NewDSQL("EXECUTE PROCEDURE P_SUM 2, 3");
+    q->SetActivateTransactionForProcedures(c.Activates);
+    q->Prepare();
+    gRealEntries = s.Entries;
+    TValueRestorer execute(s.Entries.isc_dsql_execute2, decltype(s.Entries.isc_dsql_execute2){&AnsweringExecute2});
+    TValueRestorer prepare(s.Entries.isc_dsql_prepare, decltype(s.Entries.isc_dsql_prepare){&CountingPrepare});
+    gFirstExecuteAnswer = c.Answer;
+    gExecutes = gPrepares = 0;
+    if (c.Retried) {
+      q->Execute();
+      EXPECT_EQ(5, q->FieldByName("S")->GetAsInteger());
+      EXPECT_EQ(2, gExecutes);
+      EXPECT_EQ(1, gPrepares);
+    } else {
+      try {
+        q->Execute();
+        ADD_FAILURE() << "no exception";
+      } catch (const EIB_ISCError& e) {
+        EXPECT_EQ(c.Answer, e.ERRCODE);
+      }
+      EXPECT_EQ(1, gExecutes);
+      EXPECT_EQ(0, gPrepares);
+    }
+    delete q;
+  }
+}
 
 TEST_F(ExecuteTest, DMLOnAnAutoCommitTransactionIsSavedAtOnce) {
   Tr->SetAutoCommit(true);

@@ -6,6 +6,7 @@
 
 #include "SchemaTestSupport.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_BDataset.h"
 #include "platform/ScopeGuards.h"
 
 namespace {
@@ -108,6 +109,85 @@ TEST_F(SchemaCacheTest, KeysFieldsAndDomainsAnswerAlikeFromTheListsAndFromTheSer
     EXPECT_EQ("RDB$", Cache().GetFieldSource("Mixed", "Q").substr(0, 4));
     EXPECT_EQ("", Cache().GetFieldSource("P", "N"));
   }
+}
+
+// The engine keeps quoted names apart by the case of their letters: so do the lists, whether they come
+// from the server, from a lookup cursor or from a cache file, and so does an edit that takes its key from them.
+TEST_F(SchemaCacheTest, QuotedNamesThatDifferOnlyInCaseAreTwoNames) {
+  // This cache has its key and field lists before the tables exist: it learns them through its cursors.
+  TIB_Connection* early = Reconnect(false);
+  CacheOf(early).GetSchemaList(slTableKeys);
+  CacheOf(early).GetSchemaList(slTableFields);
+  Exec("CREATE TABLE \"Pair\" (A INTEGER NOT NULL PRIMARY KEY, B INTEGER, V VARCHAR(10))");
+  Exec("CREATE TABLE \"pair\" (B INTEGER NOT NULL PRIMARY KEY, A INTEGER NOT NULL, V VARCHAR(10))");
+  Tr->Commit();
+  Exec("INSERT INTO \"Pair\" VALUES (1, 7, 'x')");
+  Exec("INSERT INTO \"Pair\" VALUES (2, 7, 'y')");
+  Exec("INSERT INTO \"pair\" VALUES (7, 1, 'x')");
+  Exec("INSERT INTO \"pair\" VALUES (8, 1, 'y')");
+  Tr->Commit();
+  struct {
+    const char* Relation;
+    std::vector<std::string> Keys, Fields;
+  } const cases[] = {{"\"Pair\"", {"\"Pair\".A"}, {"A", "B", "V"}},
+                     {"Pair", {"\"Pair\".A"}, {"A", "B", "V"}},
+                     {"\"pair\"", {"\"pair\".B"}, {"B", "A", "V"}},
+                     {"pair", {"\"pair\".B"}, {"B", "A", "V"}},
+                     {"\"PAIR\"", {}, {}}};
+  // Then caches that read the lists from the server, one that writes the files and one that reads them.
+  const struct {
+    const char* Road;
+    TIB_Connection* Connection;
+  } roads[] = {{"cursors", early},
+               {"server", Reconnect(false)},
+               {"files written", Reconnect(true)},
+               {"files read", Reconnect(true)}};
+  for (const auto& road : roads) {
+    TIB_SchemaCache& k = CacheOf(road.Connection);
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(testing::Message() << road.Road << " round " << round);
+      TIB_StringList* tables = k.GetSchemaList(slTableNames);
+      EXPECT_GE(tables->IndexOf("\"Pair\""), 0);
+      EXPECT_GE(tables->IndexOf("\"pair\""), 0);
+      EXPECT_LT(tables->IndexOf("\"PAIR\""), 0);
+      for (const auto& t : cases) {
+        TStringList keys, fields;
+        k.GetTableKeys(t.Relation, keys);
+        k.GetTableFields(t.Relation, fields);
+        EXPECT_EQ(t.Keys, Items(keys)) << t.Relation;
+        EXPECT_EQ(t.Fields, Items(fields)) << t.Relation;
+      }
+      EXPECT_TRUE(k.IsColumnListed(slRequired, "\"pair\"", "A"));
+      EXPECT_FALSE(k.IsColumnListed(slRequired, "\"Pair\"", "B"));
+    }
+  }
+  // Each table is edited by its own key: the other rows that share the other table's key column stay.
+  for (const char* table : {"\"Pair\"", "\"pair\""}) {
+    SCOPED_TRACE(table);
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(std::string("SELECT A, B, V FROM ") + table + " ORDER BY V");
+    q->SetRequestLive(true);
+    q->Open();
+    q->Edit();
+    q->FieldByName("V")->SetAsString("z");
+    q->Post();
+    Tr->Commit();
+    delete q;
+  }
+  TIB_Connection* reader = Reconnect(false);
+  auto* t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(reader);
+  auto* r = new TIB_DSQL(Owner);
+  r->SetIB_Connection(reader);
+  r->SetIB_Transaction(t);
+  r->GetSQL().SetText(
+      "SELECT (SELECT LIST(A || B || V, ';') FROM \"Pair\"), (SELECT LIST(A || B || V, ';') FROM \"pair\") FROM "
+      "RDB$DATABASE");
+  r->Execute();
+  EXPECT_EQ("17z;27y", r->GetFields()->GetColumns(0)->GetAsString());
+  EXPECT_EQ("17z;18y", r->GetFields()->GetColumns(1)->GetAsString());
 }
 
 TEST_F(SchemaCacheTest, DefaultCursorsGiveTheSourceOfAColumnsOrItsDomainsDefault) {
