@@ -222,7 +222,8 @@ int RunSize(int Rows, int Rounds) {
     int64_t sink = 0;
     double t0 = Now();
     q->First();
-    bench::Counted("TIB_Query Next over every buffered row, instructions|count", [&] {
+    const std::string perRow = "|count|" + std::to_string(Rows);
+    bench::Counted(("TIB_Query Next over every buffered row" + perRow).c_str(), [&] {
       for (; !q->GetEof(); q->Next()) sink += ReadRow(q->GetFields());
     });
     print("next_walk", Now() - t0);
@@ -256,7 +257,7 @@ int RunSize(int Rows, int Rounds) {
       q->SetRowSelected(true);
     }
     t0 = Now();
-    bench::Counted("TIB_Query refresh with retained rows + Last, instructions|count", [&] {
+    bench::Counted(("TIB_Query refresh with retained rows + Last" + perRow).c_str(), [&] {
       q->Refresh();
       q->Last();
     });

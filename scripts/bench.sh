@@ -33,7 +33,8 @@ callgrind_args() {
 
 # Runs program $1 (arguments $2...) under callgrind and prints, per comparison, the instructions of each
 # side and their ratio beside the target. Each measured part is dumped as "comparison|side|target"; a plain
-# side shared by several comparisons names them all, separated by ";".
+# side shared by several comparisons names them all, separated by ";". A part dumped as "what|count|rows"
+# is no comparison: its instructions a row are printed.
 count_instructions() {
   local out
   out=$(mktemp -d)
@@ -53,6 +54,9 @@ count_instructions() {
         if (f[2] == "plain") {
           m = split(f[1], names, ";")
           for (i = 1; i <= m; ++i) plain[names[i]] += n[l]
+        } else if (f[2] == "count") {
+          count[f[1]] += n[l]
+          rows[f[1]] = f[3]
         } else {
           lib[f[1]] += n[l]
           target[f[1]] = f[3]
@@ -66,9 +70,10 @@ count_instructions() {
           printf "  %-58s %6.3f  (target %s)%s  library %d, plain %d\n", c, r, target[c], missed ? "  MISSED" : "", \
                  lib[c], plain[c]
         } else {
-          printf "  %-58s %d instructions\n", c, lib[c]
+          printf "  %-58s no plain side counted\n", c
         }
       }
+      for (c in count) printf "  %-58s %.0f instructions a row (%d rows)\n", c, count[c] / rows[c], rows[c]
     }' "$out"/cg.* | sort
   rm -rf "$out"
 }
