@@ -19,7 +19,28 @@
 #include "dblib/IB_DSQL.h"
 #include "dblib/IB_Transaction.h"
 
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_STOP_INSTRUMENTATION
+#define CALLGRIND_DUMP_STATS_AT(Label) static_cast<void>(Label)
+#endif
+
 namespace bench {
+
+// Runs Body as one measured part of one side of a comparison. Under callgrind (scripts/bench.sh with
+// BENCH_CALLGRIND=1 runs the program with instrumentation off) the instructions are counted only inside
+// Body and written out under Label, "comparison|side|target" (side "library" or "plain", target such as
+// "<= 1.05"); the script adds up the parts of each side and prints library / plain. Outside valgrind the
+// requests cost a few instructions and nothing else.
+template <class F>
+void Counted(const char* Label, F&& Body) {
+  CALLGRIND_START_INSTRUMENTATION;
+  Body();
+  CALLGRIND_STOP_INSTRUMENTATION;
+  CALLGRIND_DUMP_STATS_AT(Label);
+}
 
 // Wall time and the calling thread's CPU time (the embedded engine works in the caller's thread).
 struct Clock {

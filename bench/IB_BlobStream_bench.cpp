@@ -7,7 +7,8 @@
 // ratios library / direct (the target is at most 1.10), and the peak memory each operation added to the
 // process (the high-water mark of its resident set, reset before each operation) as a multiple of the
 // blob's size (the target is at most 1.2: one copy of the value), also for a write into a parameter that
-// holds no buffer yet. Wall times follow the disk; on a shared machine the CPU ratio is the steadier one.
+// holds no buffer yet. A write into the parameter reuses the buffer the previous write left there: that
+// buffer counts as memory of the write, though it was resident before. Wall times follow the disk; on a shared machine the CPU ratio is the steadier one.
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,8 +57,11 @@ struct Sample {
   double PeakRatio;  // added peak memory / blob size; negative when unknown
 };
 
+// Held is what the side already keeps of the value when the operation starts (a parameter's buffer
+// filled by the previous write and reused by this one): memory the operation uses though it was
+// resident before, counted with what the operation adds.
 template <class F>
-Sample Measure(F&& Body) {
+Sample Measure(F&& Body, int64_t Held = 0) {
   const bool peak = ResetPeak();
   const int64_t before = StatusKB("VmRSS:");
   const bench::Clock start;
@@ -65,8 +69,11 @@ Sample Measure(F&& Body) {
   const bench::Time t = bench::Elapsed(start);
   const double s = t.Wall, c = t.Cpu;
   const int64_t hwm = StatusKB("VmHWM:");
-  return {s, c, peak && before >= 0 && hwm >= 0 ? static_cast<double>(hwm - before) * 1024 / kBlobSize : -1};
+  return {s, c,
+          peak && before >= 0 && hwm >= 0 ? (static_cast<double>(hwm - before) * 1024 + Held) / kBlobSize : -1};
 }
+
+constexpr double kPeakTarget = 1.2;
 
 using bench::Median;
 
@@ -88,11 +95,12 @@ void Report(const char* What, const Series& Lib, const Series& Direct) {
   }
   const double lib = Median(Lib.Seconds), direct = Median(Direct.Seconds);
   const double libCpu = Median(Lib.Cpu), directCpu = Median(Direct.Cpu);
+  const double libPeak = *std::max_element(Lib.Peaks.begin(), Lib.Peaks.end());
   std::printf(
       "%s: median wall library %.3f s, direct %.3f s, ratio %.3f; median cpu library %.3f s, direct %.3f s, "
-      "ratio %.3f; peak memory x blob size: library %.2f, direct %.2f\n",
+      "ratio %.3f (target <= 1.10)%s; peak memory x blob size: library %.2f (target <= %.1f)%s, direct %.2f\n",
       What, lib, direct, lib / direct, libCpu, directCpu, libCpu / directCpu,
-      *std::max_element(Lib.Peaks.begin(), Lib.Peaks.end()),
+      libCpu / directCpu <= 1.10 ? "" : " MISSED", libPeak, kPeakTarget, libPeak <= kPeakTarget ? "" : " MISSED",
       *std::max_element(Direct.Peaks.begin(), Direct.Peaks.end()));
 }
 
@@ -148,17 +156,26 @@ int main(int argc, char** argv) {
       auto library = [&] {
         const int id = ++next;
         libIds.push_back(id);
-        libWrite.Add(Measure([&] {
-          ins->ParamByName("ID")->SetAsInteger(id);
-          auto w = ins->CreateBlobStream(ins->ParamByName("V"), bsmWrite);
-          w->WriteBuffer(source.data(), kBlobSize);
-          w->EndWrite();
-          w.reset();
-          ins->Execute();
-        }));
+        // The buffer the parameter kept from the previous write, which this one fills again.
+        const TIB_BlobNode* node = ins->GetParams()->GetBlobNode(
+            static_cast<int>(ins->ParamByName("V")->GetPSQLVAR() - ins->GetParams()->GetPSQLDA()->sqlvar));
+        const int64_t held = node && node->BlobBuffer ? node->BlobBufferSize : 0;
+        libWrite.Add(Measure(
+            [&] {
+              bench::Counted("blob write of the value, then INSERT|library|<= 1.10", [&] {
+                ins->ParamByName("ID")->SetAsInteger(id);
+                auto w = ins->CreateBlobStream(ins->ParamByName("V"), bsmWrite);
+                w->WriteBuffer(source.data(), kBlobSize);
+                w->EndWrite();
+                w.reset();
+                ins->Execute();
+              });
+            },
+            held));
         // The parameter keeps its value until the next write, which reuses its buffer: a prepared INSERT
         // run again and again, as applications do.
         libRead.Add(Measure([&] {
+          bench::Counted("blob read of the whole value|library|<= 1.10", [&] {
           sel->ParamByName("ID")->SetAsInteger(id);
           sel->Execute();
           auto rd = sel->CreateBlobStream(sel->GetFields()->GetColumns(0), bsmRead);
@@ -166,6 +183,7 @@ int main(int argc, char** argv) {
           int64_t total = 0;
           for (int64_t n; (n = rd->Read(chunk.data(), kChunk)) > 0;) total += n;
           if (total != kBlobSize) throw Exception("short read");
+          });
         }));
         sel->GetFields()->ResetRow(true, true, false);
       };
@@ -173,6 +191,7 @@ int main(int argc, char** argv) {
         const int id = ++next;
         directIds.push_back(id);
         directWrite.Add(Measure([&] {
+          bench::Counted("blob write of the value, then INSERT|plain", [&] {
           isc_blob_handle h = 0;
           ISC_QUAD blob{};
           s->CallChecked(s, s->Entries.isc_create_blob2, dbh, trh, &h, &blob, static_cast<short>(0),
@@ -185,9 +204,11 @@ int main(int argc, char** argv) {
           ins->ParamByName("ID")->SetAsInteger(id);
           ins->ParamByName("V")->SetColData(std::string(reinterpret_cast<const char*>(&blob), sizeof blob));
           ins->Execute();
+          });
         }));
         ins->ParamByName("V")->Clear();
         directRead.Add(Measure([&] {
+          bench::Counted("blob read of the whole value|plain", [&] {
           sel->ParamByName("ID")->SetAsInteger(id);
           sel->Execute();
           ISC_QUAD blob;
@@ -209,6 +230,7 @@ int main(int argc, char** argv) {
           }
           s->CallChecked(s, s->Entries.isc_close_blob, &h);
           if (at != kBlobSize) throw Exception("short read");
+          });
         }));
       };
       if (r % 2 == 0) {

@@ -199,14 +199,16 @@ int RunSize(int Rows, int Rounds) {
       for (int k = 0; k < 2; ++k) {
         if ((r + k) % 2 == 0) {
           const double t0 = Now();
-          q->Open();
-          q->Last();
+          bench::Counted("TIB_Query open + Last|library|<= 1.05", [&] {
+            q->Open();
+            q->Last();
+          });
           lib.push_back(Now() - t0);
           q->Close();
         } else {
           std::vector<PlainRow> v;
           const double t0 = Now();
-          plain.Run(&v);
+          bench::Counted("TIB_Query open + Last|plain", [&] { plain.Run(&v); });
           direct.push_back(Now() - t0);
         }
       }
@@ -220,7 +222,10 @@ int RunSize(int Rows, int Rounds) {
     int64_t sink = 0;
     double t0 = Now();
     q->First();
-    for (; !q->GetEof(); q->Next()) sink += ReadRow(q->GetFields());
+    const std::string perRow = "|count|" + std::to_string(Rows);
+    bench::Counted(("TIB_Query Next over every buffered row" + perRow).c_str(), [&] {
+      for (; !q->GetEof(); q->Next()) sink += ReadRow(q->GetFields());
+    });
     print("next_walk", Now() - t0);
 
     t0 = Now();
@@ -252,8 +257,10 @@ int RunSize(int Rows, int Rounds) {
       q->SetRowSelected(true);
     }
     t0 = Now();
-    q->Refresh();
-    q->Last();
+    bench::Counted(("TIB_Query refresh with retained rows + Last" + perRow).c_str(), [&] {
+      q->Refresh();
+      q->Last();
+    });
     print("refresh_retained", Now() - t0);
     const double one = RssBytes();
     double most = one;

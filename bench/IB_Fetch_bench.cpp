@@ -187,40 +187,44 @@ int main(int argc, char** argv) {
     auto runHeld = [&](bool First) {
       Sums s;
       const Clock t0;
-      cur->Open();
-      TIB_Column* id = cur->FieldByName("ID");
-      TIB_Column* name = cur->FieldByName("NAME");
-      TIB_Column* amount = cur->FieldByName("AMOUNT");
-      TIB_Column* ts = cur->FieldByName("TS");
-      TIB_Column* note = cur->FieldByName("NOTE");
-      for (; !cur->GetEof(); cur->Next()) {
-        Read(id, name, amount, ts, note, s);
-        if (First) {
-          const int n = cur->GetRowNum();
-          if (n == 100000) rss100k = PeakRssMB();
-          if (n == 1000000) rss1m = PeakRssMB();
+      bench::Counted("TIB_Cursor, columns held|library|<= 1.05", [&] {
+        cur->Open();
+        TIB_Column* id = cur->FieldByName("ID");
+        TIB_Column* name = cur->FieldByName("NAME");
+        TIB_Column* amount = cur->FieldByName("AMOUNT");
+        TIB_Column* ts = cur->FieldByName("TS");
+        TIB_Column* note = cur->FieldByName("NOTE");
+        for (; !cur->GetEof(); cur->Next()) {
+          Read(id, name, amount, ts, note, s);
+          if (First) {
+            const int n = cur->GetRowNum();
+            if (n == 100000) rss100k = PeakRssMB();
+            if (n == 1000000) rss1m = PeakRssMB();
+          }
         }
-      }
-      cur->Close();
+        cur->Close();
+      });
       held.Times.push_back(Elapsed(t0));
       held.Sum = s;
     };
     auto runByName = [&] {
       Sums s;
       const Clock t0;
-      cur->Open();
-      for (; !cur->GetEof(); cur->Next()) {
-        Read(cur->FieldByName("ID"), cur->FieldByName("NAME"), cur->FieldByName("AMOUNT"), cur->FieldByName("TS"),
-             cur->FieldByName("NOTE"), s);
-      }
-      cur->Close();
+      bench::Counted("TIB_Cursor, FieldByName every row|library|<= 1.10", [&] {
+        cur->Open();
+        for (; !cur->GetEof(); cur->Next()) {
+          Read(cur->FieldByName("ID"), cur->FieldByName("NAME"), cur->FieldByName("AMOUNT"),
+               cur->FieldByName("TS"), cur->FieldByName("NOTE"), s);
+        }
+        cur->Close();
+      });
       byName.Times.push_back(Elapsed(t0));
       byName.Sum = s;
     };
     auto runPlain = [&] {
       Sums s;
       const Clock t0;
-      plainQuery.Run(s);
+      bench::Counted("TIB_Cursor, columns held;TIB_Cursor, FieldByName every row|plain", [&] { plainQuery.Run(s); });
       plain.Times.push_back(Elapsed(t0));
       plain.Sum = s;
     };

@@ -634,6 +634,11 @@ void TIB_Statement::FocusColumn(TIB_Column& Column) {
 
 void TIB_Statement::SysParamsChanged(TIB_Column*) {}
 
+bool TIB_Statement::GetRowChangesHeard(const TIB_Row& Row) {
+  return FParamChangesHeard || &Row != FParams.get() || !FStatementLinks.empty() || OnValidateField ||
+         GetOwningStatement();
+}
+
 void TIB_Statement::DoLinkEvent22(TIB_Column* Column) {
   ProcessLinkEvent(sleDataChange, reinterpret_cast<intptr_t>(Column));
 }

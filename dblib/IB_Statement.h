@@ -293,6 +293,7 @@ public:
   bool GetCalculatingFields() override { return false; }
   void DoCalculateField(TIB_Row& Row, TIB_Column& Column) override;
   void DoValidateField(TIB_Row& Row, TIB_Column& Column) override;
+  bool GetRowChangesHeard(const TIB_Row& Row) override;
   void SetFieldsListValue(TIB_FieldsList List, const std::string& Key, const std::string& Value) override;
   void ColumnOrderChanged(TIB_Row& Row) override;
   bool FindOrderingLink(const std::string& Name, std::string& Value) override;
@@ -383,6 +384,9 @@ protected:
   // A parameter is about to change (the params row's before-change hook; nothing here).
   virtual void SysHook60(TIB_Column* /*Column*/) {}
   virtual void SysParamsChanged(TIB_Column* Column);
+  // Whether this class acts on its parameters' changes (SysHook60, SysParamsChanged): a class that
+  // overrides neither may clear it, so that changes nobody else hears skip the notices.
+  bool FParamChangesHeard = true;
   virtual void SysCheckCanModify(TIB_Column* /*Column*/) {}
   // A column of the fields row changed its data: statement-link event sleDataChange with the column.
   virtual void DoLinkEvent22(TIB_Column* Column);

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs whatever this project needs and is missing: tool chain, CMake, Ninja, GoogleTest,
 # Google Benchmark, clang (fuzzing), Firebird 3 (client, embedded engine, utilities, headers, server) and
-# Qt 5 Widgets (the optional dialogs target and its tests).
+# Qt 5 Widgets (the optional dialogs target and its tests), valgrind (instruction counts of the benchmarks).
 # Quick when everything is already there.
 set -euo pipefail
 
 pkgs=(build-essential g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
       libbenchmark-dev clang libclang-rt-14-dev
       libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server
-      qtbase5-dev)
+      qtbase5-dev valgrind)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -572,7 +572,7 @@ void TIB_Column::BeforeModify() {
   if (OnBeforeModify) OnBeforeModify(this);
   // Only a calculated column (negative number) asks its statement whether it is being calculated.
   if (FFieldNo >= 0) {
-    FRow->NotifyBeforeChange(this);
+    if (!FRow->GetChangesUnheard()) FRow->NotifyBeforeChange(this);
   } else if (TIB_RowStatement* st = GetStatement(); !(st && st->GetCalculatingFields())) {
     FRow->NotifyBeforeChange(this);
   }
@@ -581,12 +581,24 @@ void TIB_Column::BeforeModify() {
 }
 
 void TIB_Column::AfterModify() {
+  // A change nobody hears beyond this column's own events skips the row's notices (a parameter of a
+  // statement without links or handlers for it).
+  bool unheard;
   if (!FInModify) {
     const TValueRestorer<bool> inModify(FInModify, true);
     if (OnValidate) OnValidate(this);
-    if (TIB_RowStatement* st = GetStatement()) st->DoValidateField(*FRow, *this);
+    unheard = FRow->GetChangesUnheard();
+    if (!unheard) {
+      if (TIB_RowStatement* st = GetStatement()) st->DoValidateField(*FRow, *this);
+    }
+  } else {
+    unheard = FRow->GetChangesUnheard();
   }
-  FRow->NotifyColumnChanged(this);
+  if (unheard) {
+    FRow->NoteUnheardChange();
+  } else {
+    FRow->NotifyColumnChanged(this);
+  }
   // Changed against the value saved before the change: only asked when someone listens.
   if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }

@@ -172,6 +172,17 @@ public:
     if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
   }
   void NotifyColumnChanged(TIB_Column* Column);
+  // Whether a change of a column now goes unheard beyond the column's own events: a parameter row
+  // outside an update bracket whose statement has nothing that hears it (see GetRowChangesHeard).
+  bool GetChangesUnheard() const {
+    return FRowType == rtParams && FUpdateCount == 0 && !FCalculating && FStatement &&
+           !FStatement->GetRowChangesHeard(*this);
+  }
+  // What an unheard change leaves: the state the notices would have left, none of them sent.
+  void NoteUnheardChange() {
+    FRowChanged = false;
+    FRowState = rsUnmodified;
+  }
 
   // The record buffers as upper-case hexadecimal text.
   std::string GetRowData() const;

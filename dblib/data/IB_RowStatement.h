@@ -64,6 +64,10 @@ public:
   virtual void DoCalculateField(TIB_Row& Row, TIB_Column& Column) = 0;
   // The OnValidateField event (when assigned).
   virtual void DoValidateField(TIB_Row& Row, TIB_Column& Column) = 0;
+  // Whether anything beyond the columns' own events hears a change of Row: the handlers the statement
+  // set on the row (before-change, data-change and state notices), its links and OnValidateField. A
+  // parameter change nobody hears skips them and only leaves the row in the state they would have.
+  virtual bool GetRowChangesHeard(const TIB_Row& /*Row*/) { return true; }
 
   // Column display settings written back to the statement.
   virtual void SetFieldsListValue(TIB_FieldsList List, const std::string& Key, const std::string& Value) = 0;

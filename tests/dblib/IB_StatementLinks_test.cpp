@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "StatementTestSupport.h"
@@ -165,3 +167,84 @@ TEST_F(LinksTest, MovingToATransactionOnTheSameConnectionKeepsThePrepare) {
 }
 
 }  // namespace
+
+// A parameter change that nobody hears skips the row's notices; whoever listens still hears every
+// change, and the values and states come out the same either way.
+TEST_F(LinksTest, ParameterChangesReachEveryListenerThatIsAttached) {
+  struct Case {
+    const char* Name;
+    bool Link, ValidateField;
+  };
+  const Case cases[] = {
+      {"nobody listens", false, false},
+      {"a statement link", true, false},
+      {"OnValidateField", false, true},
+      {"both", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<int32_t> events;
+    TIB_DSQL* q = NewDSQL("INSERT INTO T (ID) VALUES (:ID)");
+    q->Prepare();
+    RecordingLink* link = nullptr;
+    if (c.Link) {
+      link = new RecordingLink(Owner, &events);
+      link->SetStatement(q);
+    }
+    std::vector<std::string> validated;
+    if (c.ValidateField) {
+      q->OnValidateField = [&](TIB_Statement*, TIB_Row* Row, TIB_Column* Col) {
+        EXPECT_EQ(q->GetParams(), Row);
+        validated.push_back(Col->GetAsString());
+      };
+    }
+    // The column's own events are heard in every case.
+    TIB_Column* id = q->ParamByName("ID");
+    std::vector<std::string> before, after;
+    id->OnBeforeModify = [&](TIB_Column* Col) { before.push_back(Col->GetAsString()); };
+    id->OnAfterModify = [&](TIB_Column* Col) { after.push_back(Col->GetAsString()); };
+    events.clear();
+    for (int v : {1, 2, 3}) {
+      id->SetAsInteger(v);
+      EXPECT_EQ(rsUnmodified, q->GetParams()->GetRowState());
+      EXPECT_EQ(v, id->GetAsInteger());
+      EXPECT_TRUE(id->GetIsChanged());
+      q->Execute();
+    }
+    id->Clear();
+    EXPECT_TRUE(id->GetIsNull());
+    EXPECT_EQ((std::vector<std::string>{"", "1", "2", "3"}), before);
+    EXPECT_EQ((std::vector<std::string>{"1", "2", "3", ""}), after);
+    if (c.ValidateField) {
+      EXPECT_EQ((std::vector<std::string>{"1", "2", "3", ""}), validated);
+    } else {
+      EXPECT_TRUE(validated.empty());
+    }
+    // A link hears each change pass through the modified state and back.
+    const auto stateEvents = std::count(events.begin(), events.end(), sleParamsStateChanged);
+    EXPECT_EQ(c.Link ? 8 : 0, stateEvents);
+    if (link) {
+      delete link;
+      // Once the link is gone, changes go unheard again and leave the same state.
+      id->SetAsInteger(4);
+      EXPECT_EQ(rsUnmodified, q->GetParams()->GetRowState());
+      EXPECT_EQ(4, id->GetAsInteger());
+    }
+    delete q;
+  }
+  // Every value sent reached the table, as a second attachment reads it.
+  Tr->Commit();
+  auto* other = new TIB_Connection(Owner);
+  other->SetDatabaseName(Conn->GetDatabaseName());
+  other->SetCharSet("ISO8859_1");
+  other->Connect();
+  auto* otherTr = new TIB_Transaction(Owner);
+  otherTr->SetIB_Connection(other);
+  auto* read = new TIB_DSQL(Owner);
+  read->SetIB_Connection(other);
+  read->SetIB_Transaction(otherTr);
+  read->GetSQL().SetText("SELECT COUNT(*), SUM(ID) FROM T");
+  read->Execute();
+  EXPECT_EQ(12, read->GetFields()->GetColumns(0)->GetAsInteger());
+  EXPECT_EQ(24, read->GetFields()->GetColumns(1)->GetAsInteger());
+}
