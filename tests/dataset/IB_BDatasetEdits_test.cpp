@@ -402,3 +402,65 @@ TEST_F(BDatasetEditsTest, RowsOfExpressionsAndSelfJoinsAreReadAgainByKey) {
 }
 
 }  // namespace
+
+// A delete the server refuses (a foreign key, a trigger) leaves the row where it was, shown, in browse
+// state, with the server's error raised to the caller; the next commit does not try it again, and the
+// next delete works. Rows with a key and rows written by position alike; posted at once or by Post.
+TEST_F(BDatasetEditsTest, ARefusedDeleteLeavesTheRowShownAndIsNotRepeated) {
+  Fill(6);
+  Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, TID INTEGER REFERENCES T (ID))");
+  Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
+  Exec("CREATE EXCEPTION KEEP_ROW 'row 5 stays'");
+  Tr->Commit();
+  Exec("CREATE TRIGGER P_BD FOR P BEFORE DELETE AS BEGIN IF (OLD.ID = 5) THEN EXCEPTION KEEP_ROW; END");
+  Exec("INSERT INTO C VALUES (1, 3)");
+  Exec("INSERT INTO P SELECT ID, NAME FROM T");
+  Tr->Commit();
+  struct Case {
+    const char* Table;
+    const char* SQL;
+    int Refused, Next;  // row numbers: the refused row, then one that may go
+    bool AutoPost;
+    const char* Error;
+    const char* After;
+  };
+  const Case cases[] = {
+      {"T", "SELECT ID, NAME FROM T ORDER BY ID", 3, 2, true, "FOREIGN KEY", "1;3;4;5;6"},
+      {"T", "SELECT ID, NAME FROM T ORDER BY ID", 2, 3, false, "FOREIGN KEY", "1;3;5;6"},
+      // Without a key the row is deleted by position: the row fetched last.
+      {"P", "SELECT ID, NAME FROM P ORDER BY ID", 5, 6, true, "row 5 stays", "1;2;3;4;5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL + std::string(c.AutoPost ? " posted at once" : " posted by Post"));
+    TIB_Query* q = NewQuery(c.SQL);
+    q->SetRequestLive(true);
+    if (std::string(c.Table) == "P") q->SetSearchedDeletes(false);
+    q->SetAutoPostDelete(c.AutoPost);
+    q->Open();
+    q->SetRowNum(c.Refused);
+    const std::string id = Text(q, "ID");
+    const int32_t count = q->GetRecordCount();
+    std::string message;
+    try {
+      q->Delete();
+      if (!c.AutoPost) q->Post();
+    } catch (const EIB_Error& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(c.Error), std::string::npos) << message;
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    EXPECT_EQ(q->GetRowNum(), c.Refused);
+    EXPECT_EQ(Text(q, "ID"), id);
+    EXPECT_EQ(q->GetRecordCount(), count);
+    EXPECT_NO_THROW(Tr->Commit());
+    // The row is read again after the commit closed the query: it is still there, and a delete works.
+    q->Open();
+    q->SetRowNum(c.Next);
+    q->Delete();
+    if (!c.AutoPost) q->Post();
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    Tr->Commit();
+    EXPECT_EQ(Read(std::string("SELECT ID FROM ") + c.Table + " ORDER BY ID"), c.After);
+    delete q;
+  }
+}
