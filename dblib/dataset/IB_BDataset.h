@@ -282,6 +282,11 @@ private:
   // Reads the posted row again (without cached updates) as BufferSynchroFlags say, and for the new ids
   // of the blobs written when Blobs.
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);
+  // After a post whose inserted row could not be read again by its key: the rows are read again; a
+  // row the server holds under the key written but outside the query's conditions stays shown as
+  // posted, at its place.
+  void RereadRowsAfterInsert();
+  bool FRereadAfterPost = false;
   // Whether the row being posted writes a blob or array column.
   bool BlobsWritten();
   // Writes the blobs typed into a cached change under temporary ids the row's node keeps.

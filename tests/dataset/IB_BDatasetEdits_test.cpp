@@ -134,7 +134,7 @@ TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
   EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Post(); }), "Record key was lost\n\rFailed to open cursor");
   q->Cancel();
   EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Delete(); }), "Record key was lost\n\rFailed to open cursor");
-  q->Cancel();
+  EXPECT_EQ(q->GetState(), dssBrowse);
   Tr->Commit();
   EXPECT_EQ(Read("SELECT ID, NAME FROM P WHERE ID IN (4, 10) ORDER BY ID"), "4,n4;10,n10");
 }
@@ -461,6 +461,61 @@ TEST_F(BDatasetEditsTest, ARefusedDeleteLeavesTheRowShownAndIsNotRepeated) {
     EXPECT_EQ(q->GetState(), dssBrowse);
     Tr->Commit();
     EXPECT_EQ(Read(std::string("SELECT ID FROM ") + c.Table + " ORDER BY ID"), c.After);
+    delete q;
+  }
+}
+
+// With bsAfterInsert a posted insert that cannot be read again by its key makes the query read its rows
+// again: a row the server keyed itself (by DB_KEY) then shows under its real key, with the server's
+// values, and can be edited; a row outside the query's conditions stays shown as posted at its place,
+// so that a row just typed does not vanish. Either way the other rows show what the server holds now.
+TEST_F(BDatasetEditsTest, AnInsertThatCannotBeReadAgainReadsTheRowsAgain) {
+  Fill(5);
+  Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
+  Tr->Commit();
+  Exec("CREATE TRIGGER P_BI FOR P BEFORE INSERT AS BEGIN NEW.NAME = UPPER(NEW.NAME); END");
+  Exec("INSERT INTO P SELECT ID, NAME FROM T");
+  Tr->Commit();
+  struct Case {
+    const char* Table;
+    const char* SQL;
+    int32_t NewId;
+    const char* Name;
+    const char* ShownName;  // the new row's name as shown after the post
+  };
+  const Case cases[] = {
+      {"P", "SELECT ID, NAME, RDB$DB_KEY FROM P ORDER BY ID", 50, "new", "NEW"},
+      {"T", "SELECT ID, NAME FROM T WHERE NAME STARTING 'n' ORDER BY ID", 60, "other", "other"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    TIB_Query* q = NewQuery(c.SQL);
+    q->SetRequestLive(true);
+    q->SetBufferSynchroFlags(IB_BufferSynchroFlag(bsAfterInsert));
+    q->Open();
+    q->SetRowNum(1);
+    Exec(std::string("UPDATE ") + c.Table + " SET NAME = 'nchanged' WHERE ID = 1");
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(c.NewId);
+    q->FieldByName("NAME")->SetAsString(c.Name);
+    q->Post();
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    EXPECT_EQ(q->GetRowNum(), 6);
+    EXPECT_EQ(Text(q, "ID"), std::to_string(c.NewId));
+    EXPECT_EQ(Text(q, "NAME"), c.ShownName);
+    EXPECT_EQ(q->GetRecordCount(), 6);
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("newer");
+    q->Post();
+    q->SetRowNum(1);
+    EXPECT_EQ(Text(q, "NAME"), "nchanged");
+    q->SetRowNum(2);
+    q->SetRowNum(6);
+    EXPECT_EQ(Text(q, "ID"), std::to_string(c.NewId));
+    Tr->Commit();
+    EXPECT_EQ(Read(std::string("SELECT ID, NAME FROM ") + c.Table + " WHERE ID IN (1, " + std::to_string(c.NewId) +
+                   ") ORDER BY ID"),
+              "1,nchanged;" + std::to_string(c.NewId) + ",newer");
     delete q;
   }
 }
