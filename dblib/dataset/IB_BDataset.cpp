@@ -666,13 +666,13 @@ std::string TIB_BDataset::GetBufferBookmark() {
   return BinaryToHexText(c.Node->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));
 }
 
-void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
+bool TIB_BDataset::SetBufferBookmark(const std::string& Value) {
   FBufferLoaded = nullptr;
   if (Value.empty()) {
     FNodeList->SetBufferCursor(0);
-    return;
+    return false;
   }
-  LocateBufferKeyBytes(BookmarkKey(Value));
+  return LocateBufferKeyBytes(BookmarkKey(Value));
 }
 
 void TIB_BDataset::InvalidateBookmark(const std::string& Value) {

@@ -100,7 +100,8 @@ public:
   // the key length of hex digits.
   void SetBookmark(const std::string& Value) override;
   std::string GetBufferBookmark() override;
-  void SetBufferBookmark(const std::string& Value) override;
+  // Buffer row 0 and false when the bookmark is empty or its row is not in the query.
+  bool SetBufferBookmark(const std::string& Value) override;
   // Drops the buffered values of the bookmark's row so that it is read again.
   void InvalidateBookmark(const std::string& Value);
 

@@ -971,7 +971,8 @@ void TIB_NodeList::AddToUpdateList(TIB_Node* Node) {
 }
 
 bool TIB_NodeList::RemoveFromUpdateList(TIB_Node* Node) {
-  if (!Node->Has(nfInUpdate)) return false;
+  // Every node flagged with a change holds an item: one without is a broken list.
+  if (!Node->Has(nfInUpdate)) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {3}));
   TIB_NodeExtra* x = Node->Extra;
   if (!x) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {1}));
   if ((x->UpdPrior ? x->UpdPrior->Extra->UpdNext : FUpdateFirst) != Node ||
@@ -1052,8 +1053,9 @@ void TIB_NodeList::AcceptNode(TIB_Node* Node) {
   if (Node->Has(nfDeleted)) MarkDeleted(Node, false);
   if (Node->Has(nfModified)) --FModifiedCount;
   if (Node->Has(nfInserted)) --FInsertedCount;
+  const bool changed = Node->Has(kChangeFlags);
   Node->Flags &= static_cast<uint16_t>(~(kChangeFlags | kMarks | nfOutOfOrder));
-  RemoveFromUpdateList(Node);
+  if (changed) RemoveFromUpdateList(Node);
   if (TIB_NodeExtra* x = Node->Extra) {
     x->OldRecordData.reset();
     x->OldRecordLength = 0;
