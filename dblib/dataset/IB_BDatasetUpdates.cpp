@@ -296,6 +296,13 @@ void TIB_BDataset::HoldBlobs() {
 }
 
 void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
+  if (FState == dssEdit || FState == dssInsert) {
+    // A row whose ordering value changed may now stand out of the query's order (until it is fetched
+    // again in order).
+    TIB_Node* n = FNodeList->GetRowCursor().Node;
+    TIB_Column* ordering = n->IsSentinel() ? nullptr : OrderingColumn();
+    if (ordering && ordering->GetIsModified()) n->Flags |= nfOutOfOrder;
+  }
   if (!FCachedUpdates || FApplying) {
     TIB_Dataset::SysApplyUpdate(CancelUnmodified);
     return;

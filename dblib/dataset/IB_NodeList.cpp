@@ -422,6 +422,8 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
   if (n) {
     wasBuffer = FBufferCursor.Node == n;
     TakeFromRetained(n);
+    // Fetched again, the row stands where the query's order puts it.
+    n->Flags &= static_cast<uint16_t>(~nfOutOfOrder);
   } else {
     n = TakeNode();
     std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));

@@ -162,6 +162,51 @@ TEST_F(BDatasetTest, SettingTheBufferBookmarkAnswersWhetherTheRowWasFound) {
   }
 }
 
+// A posted row whose ordering column changed is flagged as standing out of the query's order (with or
+// without cached updates); a change of another column is not, and a refresh that fetches the row again
+// in order clears the flag.
+TEST_F(BDatasetTest, APostThatChangesTheOrderingColumnFlagsTheRowOutOfOrder) {
+  Fill(6);
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached);
+    TIB_Query* q = NewQuery("SELECT ID, NAME, GRP FROM T");
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(cached);
+    q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+    q->GetOrderingLinks().SetText("NAME=ITEM=1");
+    q->SetOrderingItemNo(1);
+    q->Open();
+    auto outOfOrder = [&] { return (q->GetNodeList().GetRowCursor().Node->GetFlags() & nfOutOfOrder) != 0; };
+    q->SetRowNum(2);
+    q->Edit();
+    q->FieldByName("GRP")->SetAsInteger(9);
+    q->Post();
+    EXPECT_FALSE(outOfOrder());
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("a");
+    q->Post();
+    EXPECT_TRUE(outOfOrder());
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(40);
+    q->FieldByName("NAME")->SetAsString("m");
+    q->Post();
+    EXPECT_TRUE(outOfOrder());
+    if (cached) {
+      q->ApplyUpdates();
+      Tr->Commit();
+      q->CommitUpdates();
+      q->Open();
+    } else {
+      q->Refresh();
+    }
+    q->SetRowNum(1);
+    EXPECT_EQ(q->FieldByName("NAME")->GetAsString(), "a");
+    EXPECT_FALSE(outOfOrder());
+    delete q;
+    Tr->Rollback();
+  }
+}
+
 // A refresh keeps the current row number and the rows with state (a selection here): the same rows come
 // back flagged.
 TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {
