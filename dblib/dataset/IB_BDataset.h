@@ -153,6 +153,12 @@ public:
   void SetFilterOptions(TIB_FilterOptions Value);
   const std::string& GetFilterPlan() const noexcept { return FFilterPlan; }
   void SetFilterPlan(const std::string& Value);
+  // An optional cursor for the application's own use of the filter, made on first use (owned, on the
+  // dataset's connection and transaction; its SQL is the application's). It is closed with the dataset
+  // and freed when the dataset's SQL is built again; when the filter text changes while filtering is
+  // off its SQL is made invalid (OnInvalidateSQL), so that what it selects can follow the new filter.
+  // Do not keep the pointer across a prepare of the dataset.
+  TIB_Cursor* GetFilterCursor();
   // Runs for each fetched row while Filtered; a row refused is not buffered. Setting it refreshes.
   void SetOnFilterRecord(TIB_FilterRecordEvent Value);
   // The selected flag of visible row ARow; setting it to what it is raises "Invalid RowNum".
@@ -161,6 +167,8 @@ public:
   // Value on node rows AFrom..ATo and, with OthersToo, the opposite on every other row.
   void SelectRange(int32_t AFrom, int32_t ATo, bool OthersToo, bool Value);
   TIB_RowSelectedChangedEvent OnRowSelectedChanged;
+  // The same event under its other name (one handler: setting either sets both).
+  TIB_RowSelectedChangedEvent& OnRowSelectedChange = OnRowSelectedChanged;
   TNotifyEvent OnMultiSelect;
   // Type-ahead on the ordering column: keys typed within IncSearchKeyInt ms of each other make one text;
   // a seek runs at most IncSearchSeekInt ms (0: unbounded).
@@ -327,6 +335,8 @@ private:
   std::vector<uint8_t> FKeyScratch;
 
   // Filter, selection and incremental search.
+  TIB_Cursor* FFilterCursor = nullptr;
+  void FreeFilterCursor();
   bool FilterAccepts();
   void FilterChanged();
   TIB_Column* OrderingColumn();
