@@ -132,6 +132,11 @@ public:
   void SysUpdateRecord(TIB_UpdateKind UpdateKind);
   TIB_UpdateRecordEvent OnUpdateRecord;
   TIB_UpdateErrorEvent OnUpdateError;
+  // A dataset that stands for this one in OnUpdateRecord and OnUpdateError (their DataSet argument),
+  // for a query that works inside another component the application knows instead; nil: this one.
+  // Cleared when the substitute is freed.
+  TIB_Dataset* GetSubstitute() const noexcept { return FSubstitute; }
+  void SetSubstitute(TIB_Dataset* Value);
 
   // What the server changed in a row (triggers, computed columns, other users) shows at once when the
   // row is read again around writes; a row that no longer matches leaves the buffer after an edit.
@@ -237,6 +242,7 @@ protected:
   void SysUndoApply() override;
   // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
   void SysFetchForTicks(uint32_t Ticks) override;
 
 private:
@@ -322,6 +328,7 @@ private:
   // Keys of rows inserted under cached updates when the query has no key columns.
   int32_t FInsertKey = 0;
   bool FApplying = false;
+  TIB_Dataset* FSubstitute = nullptr;
   TIB_BufferSynchroFlags FBufferSynchroFlags = 0;
   bool FFetchWholeRows = true;
   bool FKeysInsertable = true;

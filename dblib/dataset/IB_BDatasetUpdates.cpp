@@ -336,6 +336,19 @@ void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
   SyncPendingNotice();
 }
 
+void TIB_BDataset::SetSubstitute(TIB_Dataset* Value) {
+  if (Value == this) Value = nullptr;
+  if (Value == FSubstitute) return;
+  if (FSubstitute) RemoveFreeNotification(FSubstitute);
+  FSubstitute = Value;
+  if (FSubstitute) FreeNotification(FSubstitute);
+}
+
+void TIB_BDataset::Notification(TComponent* AComponent, TOperation Operation) {
+  TIB_Dataset::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == FSubstitute) FSubstitute = nullptr;
+}
+
 void TIB_BDataset::SysUpdateRecord(TIB_UpdateKind UpdateKind) {
   switch (UpdateKind) {
     case ukModify: TIB_Dataset::SysPostEdit(); break;
@@ -376,7 +389,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     TIB_UpdateAction action = uaFail;
     try {
       if (OnUpdateRecord && CanFireEvents()) {
-        OnUpdateRecord(this, kind, action);
+        OnUpdateRecord(FSubstitute ? FSubstitute : this, kind, action);
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
@@ -384,7 +397,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     } catch (const EIB_Error& e) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
       action = uaFail;
-      if (OnUpdateError && CanFireEvents()) OnUpdateError(this, e, kind, action);
+      if (OnUpdateError && CanFireEvents()) OnUpdateError(FSubstitute ? FSubstitute : this, e, kind, action);
       if (action == uaFail) throw;
       if (action == uaAbort) throw EAbort();
       if (action == uaRetry) continue;

@@ -519,3 +519,56 @@ TEST_F(BDatasetEditsTest, AnInsertThatCannotBeReadAgainReadsTheRowsAgain) {
     delete q;
   }
 }
+
+// The update events name the substitute as their dataset when the query has one (the component the
+// application knows), else the query; a substitute that is freed no longer stands in.
+TEST_F(BDatasetEditsTest, TheUpdateEventsNameTheSubstituteWhenOneIsSet) {
+  Fill(3);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  TIB_Query* outer = NewQuery("SELECT ID, NAME FROM T");
+  std::vector<TIB_Dataset*> records, errors;
+  q->OnUpdateRecord = [&](TIB_Dataset* DataSet, TIB_UpdateKind Kind, TIB_UpdateAction& Action) {
+    records.push_back(DataSet);
+    q->SysUpdateRecord(Kind);
+    Action = uaApplied;
+  };
+  q->OnUpdateError = [&](TIB_Dataset* DataSet, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction& Action) {
+    errors.push_back(DataSet);
+    Action = uaSkip;
+  };
+  q->Open();
+  struct Case {
+    TIB_Query* Substitute;
+    int32_t Id;  // inserted; 1 is a key already there
+    TIB_Dataset* Named;
+  };
+  for (const Case& c : {Case{nullptr, 10, q}, Case{outer, 11, outer}, Case{outer, 1, outer}}) {
+    SCOPED_TRACE(c.Id);
+    q->SetSubstitute(c.Substitute);
+    records.clear();
+    errors.clear();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(c.Id);
+    q->FieldByName("NAME")->SetAsString("new");
+    q->Post();
+    q->ApplyUpdates();
+    EXPECT_EQ(records, std::vector<TIB_Dataset*>{c.Named});
+    EXPECT_EQ(errors, c.Id == 1 ? std::vector<TIB_Dataset*>{c.Named} : std::vector<TIB_Dataset*>{});
+    Tr->CommitRetaining();
+    q->CommitUpdates();
+    if (c.Id == 1) q->CancelUpdates();
+  }
+  delete outer;
+  EXPECT_EQ(q->GetSubstitute(), nullptr);
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("edited");
+  q->Post();
+  records.clear();
+  q->ApplyUpdates();
+  EXPECT_EQ(records, std::vector<TIB_Dataset*>{q});
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID >= 10 OR NAME = 'edited' ORDER BY ID"), "10,new;11,edited");
+  delete q;
+}
