@@ -77,10 +77,10 @@ void TIB_BDataset::RereadRowsAfterInsert() {
   Refresh();
   if (!FActive || BufferedNode(keyBytes)) return;
   FetchUntil(row);
-  TIB_NodeList::TCursor at = row <= GetBufferCount()
-                                 ? FNodeList->LocateVisibleRow(row)
-                                 : TIB_NodeList::TCursor{FNodeList->GetTail(), FNodeList->GetCount() + 1,
-                                                         FNodeList->HiddenCount()};
+  TIB_NodeList::TCursor at =
+      row <= GetBufferCount()
+          ? FNodeList->LocateVisibleRow(row)
+          : TIB_NodeList::TCursor{FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
   FNodeList->SetRowPosition(at.Node, at.Row, at.DeletedBefore);
   TIB_Node* back = FNodeList->InsertAtRow();
   FNodeList->SetNodeKey(back, keyBytes.data());

@@ -529,8 +529,8 @@ TEST_F(DatasetEditTest, UpdateStatementsShareTheDatasetsColumnProperties) {
   TIB_Column* returned = s->GetFields()->ColumnByName("NAME");
   EXPECT_EQ(returned->GetDisplayLabel(), "Full name");
   EXPECT_TRUE(s->HasColumnAttribute(*returned, "NOCASE"));
-  const char* values[IB_FieldsPropertyListCount] = {"T.NAME=C",     "T.NAME=UPPER", "T.ID=0000",   "T.NAME=Name",
-                                                    "T.NAME=Name",  "T.NAME=12",    "T.NAME=>L",   "T.NAME=0",
+  const char* values[IB_FieldsPropertyListCount] = {"T.NAME=C",      "T.NAME=UPPER", "T.ID=0000", "T.NAME=Name",
+                                                    "T.NAME=Name",   "T.NAME=12",    "T.NAME=>L", "T.NAME=0",
                                                     "T.ID=NOSEARCH", "T.NAME=N",     "T.NAME=T"};
   for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {
     SCOPED_TRACE(l);

@@ -400,7 +400,7 @@ TEST_F(QueryFilterTest, TheFilterCursorFollowsTheFilterAndTheQuery) {
   EXPECT_FALSE(fc->GetSQLIsValid());
   fc->Close();
   fc->Open();
-  EXPECT_EQ(Walk(fc), 4);  // 2, 5, 8, 11
+  EXPECT_EQ(Walk(fc), 4);              // 2, 5, 8, 11
   EXPECT_EQ(q->GetRecordCount(), 12);  // the query itself does not filter
   q->Close();
   EXPECT_FALSE(fc->GetActive());
