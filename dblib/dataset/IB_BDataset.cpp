@@ -38,6 +38,7 @@ TIB_BDataset::~TIB_BDataset() = default;
 void TIB_BDataset::BeforeDestruction() {
   // Pending cached changes go with the dataset: the transaction stops counting them.
   RunReported([&] { TIB_Dataset::SysClose(); });
+  FFilterCursor = nullptr;  // owned: it goes with the dataset's components
   FNodeList->ClearAll();
   RunReported([&] { SyncPendingNotice(); });
   TIB_Dataset::BeforeDestruction();
@@ -170,6 +171,7 @@ void TIB_BDataset::SysUnprepare() {
   RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   RunReported([&] { FSeekCursor->Unprepare(); });
   RunReported([&] { FKeysCursor->Unprepare(); });
+  if (FFilterCursor) RunReported([&] { FFilterCursor->Unprepare(); });
   FKeysOnly = false;
   FRowLayout.clear();
   TIB_Dataset::SysUnprepare();
@@ -192,6 +194,7 @@ void TIB_BDataset::SysActivate() {
 
 void TIB_BDataset::SysNotifyDyn20() {
   if (FKeysCursor->GetActive()) RunReported([&] { FKeysCursor->Close(); });
+  if (FFilterCursor && FFilterCursor->GetActive()) RunReported([&] { FFilterCursor->Close(); });
   FKeysStarted = false;
   // Rows with state (cached changes, selection) stay for the next open to find again.
   const bool keep = FNodeList->GetUpdateListCount() > 0 || GetRefreshing();
@@ -664,13 +667,13 @@ std::string TIB_BDataset::GetBufferBookmark() {
   return BinaryToHexText(c.Node->KeyData(), static_cast<size_t>(FNodeList->GetKeyLength()));
 }
 
-void TIB_BDataset::SetBufferBookmark(const std::string& Value) {
+bool TIB_BDataset::SetBufferBookmark(const std::string& Value) {
   FBufferLoaded = nullptr;
   if (Value.empty()) {
     FNodeList->SetBufferCursor(0);
-    return;
+    return false;
   }
-  LocateBufferKeyBytes(BookmarkKey(Value));
+  return LocateBufferKeyBytes(BookmarkKey(Value));
 }
 
 void TIB_BDataset::InvalidateBookmark(const std::string& Value) {

@@ -100,7 +100,8 @@ public:
   // the key length of hex digits.
   void SetBookmark(const std::string& Value) override;
   std::string GetBufferBookmark() override;
-  void SetBufferBookmark(const std::string& Value) override;
+  // Buffer row 0 and false when the bookmark is empty or its row is not in the query.
+  bool SetBufferBookmark(const std::string& Value) override;
   // Drops the buffered values of the bookmark's row so that it is read again.
   void InvalidateBookmark(const std::string& Value);
 
@@ -131,6 +132,11 @@ public:
   void SysUpdateRecord(TIB_UpdateKind UpdateKind);
   TIB_UpdateRecordEvent OnUpdateRecord;
   TIB_UpdateErrorEvent OnUpdateError;
+  // A dataset that stands for this one in OnUpdateRecord and OnUpdateError (their DataSet argument),
+  // for a query that works inside another component the application knows instead; nil: this one.
+  // Cleared when the substitute is freed.
+  TIB_Dataset* GetSubstitute() const noexcept { return FSubstitute; }
+  void SetSubstitute(TIB_Dataset* Value);
 
   // What the server changed in a row (triggers, computed columns, other users) shows at once when the
   // row is read again around writes; a row that no longer matches leaves the buffer after an edit.
@@ -152,6 +158,12 @@ public:
   void SetFilterOptions(TIB_FilterOptions Value);
   const std::string& GetFilterPlan() const noexcept { return FFilterPlan; }
   void SetFilterPlan(const std::string& Value);
+  // An optional cursor for the application's own use of the filter, made on first use (owned, on the
+  // dataset's connection and transaction; its SQL is the application's). It is closed with the dataset
+  // and freed when the dataset's SQL is built again; when the filter text changes while filtering is
+  // off its SQL is made invalid (OnInvalidateSQL), so that what it selects can follow the new filter.
+  // Do not keep the pointer across a prepare of the dataset.
+  TIB_Cursor* GetFilterCursor();
   // Runs for each fetched row while Filtered; a row refused is not buffered. Setting it refreshes.
   void SetOnFilterRecord(TIB_FilterRecordEvent Value);
   // The selected flag of visible row ARow; setting it to what it is raises "Invalid RowNum".
@@ -160,6 +172,8 @@ public:
   // Value on node rows AFrom..ATo and, with OthersToo, the opposite on every other row.
   void SelectRange(int32_t AFrom, int32_t ATo, bool OthersToo, bool Value);
   TIB_RowSelectedChangedEvent OnRowSelectedChanged;
+  // The same event under its other name (one handler: setting either sets both).
+  TIB_RowSelectedChangedEvent& OnRowSelectedChange = OnRowSelectedChanged;
   TNotifyEvent OnMultiSelect;
   // Type-ahead on the ordering column: keys typed within IncSearchKeyInt ms of each other make one text;
   // a seek runs at most IncSearchSeekInt ms (0: unbounded).
@@ -228,6 +242,7 @@ protected:
   void SysUndoApply() override;
   // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
   void SysFetchForTicks(uint32_t Ticks) override;
 
 private:
@@ -282,6 +297,11 @@ private:
   // Reads the posted row again (without cached updates) as BufferSynchroFlags say, and for the new ids
   // of the blobs written when Blobs.
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);
+  // After a post whose inserted row could not be read again by its key: the rows are read again; a
+  // row the server holds under the key written but outside the query's conditions stays shown as
+  // posted, at its place.
+  void RereadRowsAfterInsert();
+  bool FRereadAfterPost = false;
   // Whether the row being posted writes a blob or array column.
   bool BlobsWritten();
   // Writes the blobs typed into a cached change under temporary ids the row's node keeps.
@@ -308,6 +328,7 @@ private:
   // Keys of rows inserted under cached updates when the query has no key columns.
   int32_t FInsertKey = 0;
   bool FApplying = false;
+  TIB_Dataset* FSubstitute = nullptr;
   TIB_BufferSynchroFlags FBufferSynchroFlags = 0;
   bool FFetchWholeRows = true;
   bool FKeysInsertable = true;
@@ -321,6 +342,8 @@ private:
   std::vector<uint8_t> FKeyScratch;
 
   // Filter, selection and incremental search.
+  TIB_Cursor* FFilterCursor = nullptr;
+  void FreeFilterCursor();
   bool FilterAccepts();
   void FilterChanged();
   TIB_Column* OrderingColumn();

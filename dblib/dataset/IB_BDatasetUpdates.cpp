@@ -49,7 +49,44 @@ void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
   if (Retaining && FCachedUpdates && GetIsModifying()) {
     IB_Raise<EIB_DatasetError>(IBMsg::CannotUsePostRetainingWithCachedUpdates);
   }
+  // The rows are read again only once the post is over and the dataset browses.
+  TScopeExit dropReread([this] { FRereadAfterPost = false; });
   TIB_Dataset::SysPost(CancelUnmodified, Retaining);
+  if (FRereadAfterPost && FState == dssBrowse) {
+    FRereadAfterPost = false;
+    RereadRowsAfterInsert();
+  }
+}
+
+void TIB_BDataset::RereadRowsAfterInsert() {
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  TIB_Row* key = GetKeyFields();
+  bool serverKeyed = n->IsSentinel() || !key || key->GetColumnCount() == 0;
+  for (int i = 0; !serverKeyed && i < key->GetColumnCount(); ++i) serverKeyed = key->GetColumns(i)->GetIsNull();
+  if (serverKeyed) {
+    // The server chose the row's key (a DB_KEY, a key a trigger filled): read again, the rows show it
+    // under that key; the posted copy could neither be found nor written again.
+    Refresh();
+    return;
+  }
+  // The server holds the row under the key written, outside the query's conditions: the other rows are
+  // read again, and the posted row stays shown as posted at its place rather than vanishing from view.
+  const std::vector<uint8_t> keyBytes(n->KeyData(), n->KeyData() + FNodeList->GetKeyLength());
+  const std::vector<uint8_t> record(n->RecordData, n->RecordData + std::max(n->RecordLength, 0));
+  const int32_t row = GetRowNum();
+  Refresh();
+  if (!FActive || BufferedNode(keyBytes)) return;
+  FetchUntil(row);
+  TIB_NodeList::TCursor at =
+      row <= GetBufferCount()
+          ? FNodeList->LocateVisibleRow(row)
+          : TIB_NodeList::TCursor{FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
+  FNodeList->SetRowPosition(at.Node, at.Row, at.DeletedBefore);
+  TIB_Node* back = FNodeList->InsertAtRow();
+  FNodeList->SetNodeKey(back, keyBytes.data());
+  FNodeList->SetRecord(back, record.data(), static_cast<int32_t>(record.size()));
+  TValueRestorer<bool> leaving(FLeavingRow, true);
+  MoveToNode(FNodeList->GetRowCursor());
 }
 
 bool TIB_BDataset::BlobsWritten() {
@@ -87,11 +124,14 @@ void TIB_BDataset::SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs) {
     return;
   }
   // Read by the key just written (the node already carries it). An edited row that no longer matches
-  // the query leaves the buffer; an inserted one stays as posted, so nothing the user typed is lost.
+  // the query leaves the buffer; an inserted one that cannot be read so has the rows read again once
+  // the post is over (RereadRowsAfterInsert).
   if (Flag == bsAfterEdit) {
     RefreshRow();
   } else if (FFieldsCursor->FetchNode(n, true, false)) {
     LoadCurrentRow();
+  } else {
+    FRereadAfterPost = true;
   }
 }
 
@@ -256,6 +296,13 @@ void TIB_BDataset::HoldBlobs() {
 }
 
 void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
+  if (FState == dssEdit || FState == dssInsert) {
+    // A row whose ordering value changed may now stand out of the query's order (until it is fetched
+    // again in order).
+    TIB_Node* n = FNodeList->GetRowCursor().Node;
+    TIB_Column* ordering = n->IsSentinel() ? nullptr : OrderingColumn();
+    if (ordering && ordering->GetIsModified()) n->Flags |= nfOutOfOrder;
+  }
   if (!FCachedUpdates || FApplying) {
     TIB_Dataset::SysApplyUpdate(CancelUnmodified);
     return;
@@ -287,6 +334,19 @@ void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
     default: break;
   }
   SyncPendingNotice();
+}
+
+void TIB_BDataset::SetSubstitute(TIB_Dataset* Value) {
+  if (Value == this) Value = nullptr;
+  if (Value == FSubstitute) return;
+  if (FSubstitute) RemoveFreeNotification(FSubstitute);
+  FSubstitute = Value;
+  if (FSubstitute) FreeNotification(FSubstitute);
+}
+
+void TIB_BDataset::Notification(TComponent* AComponent, TOperation Operation) {
+  TIB_Dataset::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == FSubstitute) FSubstitute = nullptr;
 }
 
 void TIB_BDataset::SysUpdateRecord(TIB_UpdateKind UpdateKind) {
@@ -329,7 +389,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     TIB_UpdateAction action = uaFail;
     try {
       if (OnUpdateRecord && CanFireEvents()) {
-        OnUpdateRecord(this, kind, action);
+        OnUpdateRecord(FSubstitute ? FSubstitute : this, kind, action);
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
@@ -337,7 +397,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     } catch (const EIB_Error& e) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
       action = uaFail;
-      if (OnUpdateError && CanFireEvents()) OnUpdateError(this, e, kind, action);
+      if (OnUpdateError && CanFireEvents()) OnUpdateError(FSubstitute ? FSubstitute : this, e, kind, action);
       if (action == uaFail) throw;
       if (action == uaAbort) throw EAbort();
       if (action == uaRetry) continue;

@@ -219,7 +219,8 @@ public:
   virtual std::string GetBookmark();
   virtual void SetBookmark(const std::string& Value);
   virtual std::string GetBufferBookmark() { return std::string(); }
-  virtual void SetBufferBookmark(const std::string& Value);
+  // Moves the buffer position to the bookmark's row; whether the row was found.
+  virtual bool SetBufferBookmark(const std::string& Value);
   virtual bool GetCanEdit();
   virtual bool GetCanInsert();
   virtual bool GetCanDelete();

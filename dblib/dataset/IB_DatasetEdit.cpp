@@ -369,11 +369,23 @@ void TIB_Dataset::SysApplyUpdate(bool) {
     case dssDelete:
       if (!ConfirmDelete()) throw EAbort();
       CascadeToDetails(8);
-      RunWithErrorEvent(OnDeleteError, [this] {
-        FFields->RevertRow();
-        DoCustomDelete();
-        if (GetIsUnidirectional()) FFields->ClearRow(rsNone);
-      });
+      try {
+        RunWithErrorEvent(OnDeleteError, [this] {
+          FFields->RevertRow();
+          DoCustomDelete();
+          if (GetIsUnidirectional()) FFields->ClearRow(rsNone);
+        });
+      } catch (...) {
+        // A delete that did not happen (refused by the server, or aborted by its error event) leaves
+        // the row as it was, in browse: a dataset left in delete would try it again at the next post
+        // or commit. Unlike an edit, there are no typed values to keep for a second attempt.
+        RunReported([this] {
+          FFields->RevertRow();
+          ReleaseRowLock();
+          SysUpdateState();
+        });
+        throw;
+      }
       break;
     default: break;
   }

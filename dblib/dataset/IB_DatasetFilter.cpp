@@ -14,6 +14,7 @@
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_Row.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_Cursor.h"
 #include "platform/Clock.h"
 #include "platform/Forms.h"
 #include "platform/Locale.h"
@@ -270,7 +271,24 @@ void AssignOrderingSearchValue(TIB_Column& Param, const std::string& Value) {
 void TIB_BDataset::SetFilter(const std::string& Value) {
   if (Value == FFilter) return;
   FFilter = Value;
-  if (FFiltered) FilterChanged();
+  if (FFiltered) {
+    FilterChanged();
+  } else if (FFilterCursor) {
+    FFilterCursor->InvalidateSQL();
+  }
+}
+
+TIB_Cursor* TIB_BDataset::GetFilterCursor() {
+  if (!FFilterCursor) {
+    FFilterCursor = new TIB_Cursor(this);
+    FFilterCursor->SetIB_Connection(GetIB_Connection());
+    FFilterCursor->SetIB_Transaction(GetIB_Transaction());
+  }
+  return FFilterCursor;
+}
+
+void TIB_BDataset::FreeFilterCursor() {
+  if (FFilterCursor) FreeAndNil(FFilterCursor);
 }
 
 void TIB_BDataset::SetFiltered(bool Value) {
@@ -314,6 +332,7 @@ bool TIB_BDataset::FilterAccepts() {
 }
 
 void TIB_BDataset::DoPrepareSQL() {
+  FreeFilterCursor();
   TIB_Dataset::DoPrepareSQL();
   if (!FFiltered || Trim(FFilter).empty()) return;
   // The filter needs the types of the columns it names. Before the first description the statement is

@@ -570,10 +570,9 @@ void TIB_Dataset::SysHook31() {
 
 void TIB_Dataset::FieldsPropertyChanged(TIB_FieldsPropertyList List) {
   TIB_Statement::FieldsPropertyChanged(List);
-  if (List == fplReadOnly) {
-    if (FUpdateSQL) FUpdateSQL->UnprepareAll();
-    RunReported([&] { StateChanged(); });
-  }
+  // The update statements share these lists: built again at their next use.
+  if (FUpdateSQL) FUpdateSQL->UnprepareAll();
+  if (List == fplReadOnly) RunReported([&] { StateChanged(); });
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -422,6 +422,8 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
   if (n) {
     wasBuffer = FBufferCursor.Node == n;
     TakeFromRetained(n);
+    // Fetched again, the row stands where the query's order puts it.
+    n->Flags &= static_cast<uint16_t>(~nfOutOfOrder);
   } else {
     n = TakeNode();
     std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
@@ -971,7 +973,8 @@ void TIB_NodeList::AddToUpdateList(TIB_Node* Node) {
 }
 
 bool TIB_NodeList::RemoveFromUpdateList(TIB_Node* Node) {
-  if (!Node->Has(nfInUpdate)) return false;
+  // Every node flagged with a change holds an item: one without is a broken list.
+  if (!Node->Has(nfInUpdate)) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {3}));
   TIB_NodeExtra* x = Node->Extra;
   if (!x) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {1}));
   if ((x->UpdPrior ? x->UpdPrior->Extra->UpdNext : FUpdateFirst) != Node ||
@@ -1052,8 +1055,9 @@ void TIB_NodeList::AcceptNode(TIB_Node* Node) {
   if (Node->Has(nfDeleted)) MarkDeleted(Node, false);
   if (Node->Has(nfModified)) --FModifiedCount;
   if (Node->Has(nfInserted)) --FInsertedCount;
+  const bool changed = Node->Has(kChangeFlags);
   Node->Flags &= static_cast<uint16_t>(~(kChangeFlags | kMarks | nfOutOfOrder));
-  RemoveFromUpdateList(Node);
+  if (changed) RemoveFromUpdateList(Node);
   if (TIB_NodeExtra* x = Node->Extra) {
     x->OldRecordData.reset();
     x->OldRecordLength = 0;

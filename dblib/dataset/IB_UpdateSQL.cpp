@@ -29,6 +29,20 @@ public:
       FDataset->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
     }
   }
+  // The statement's columns are the dataset's columns: they take the dataset's column attributes.
+  std::string GetColumnAttributesValue(TIB_AttributeLevel Level, const std::string& Key) override {
+    return FDataset->GetColumnAttributesValue(Level, Key);
+  }
+  bool HasConnectionColumnAttributes() override { return FDataset->HasConnectionColumnAttributes(); }
+  // And its Fields lists, taken before each build (a change of one of them unprepares the statements).
+  void LinkToDataset() {
+    for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {
+      const auto list = static_cast<TIB_FieldsPropertyList>(l);
+      if (GetFieldsList(list).GetText() != FDataset->GetFieldsList(list).GetText()) {
+        GetFieldsList(list).Assign(FDataset->GetFieldsList(list));
+      }
+    }
+  }
 
 private:
   TIB_Dataset* FDataset;
@@ -129,6 +143,7 @@ TIB_Statement* TIB_UpdateSQL::NeedStatement(TIB_UpdateSQLKind Kind) {
   const bool searched = Kind != uskInsert && FLists[Kind]->Count() == 0 && UseSearched(Kind);
   if (e.Bound && e.Searched != searched) Release(e, false);
   if (!e.Bound) {
+    static_cast<TIB_UpdateStatement*>(e.Statement)->LinkToDataset();
     e.Bindings.clear();
     e.Searched = searched;
     BuildStatement(Kind, e);
@@ -422,6 +437,7 @@ bool TIB_UpdateSQL::ExecLockRow() {
 void TIB_UpdateSQL::RunOneOff(const std::string& SQL, const std::vector<TBinding>& Bindings, TIB_UpdateSQLKind Kind) {
   FLastOneOffSQL = SQL;
   std::unique_ptr<TIB_Statement> s(NewStatement());
+  static_cast<TIB_UpdateStatement*>(s.get())->LinkToDataset();
   s->GetSQL().SetText(SQL);
   s->Prepare();
   const int32_t rows = RunDML(*s, Bindings, true);

@@ -5,7 +5,8 @@
 // dataset's EditSQL, InsertSQL, DeleteSQL or LockSQL, or generates one from the dataset's columns, key
 // relation and key columns. A statement is prepared on first use and its parameters read straight
 // from the dataset's rows: the current values, the record as fetched (OLD_ names) and the key row.
-// Values never reach the SQL text. Edits and deletes under cached updates, and edits with
+// Values never reach the SQL text. The statements take the dataset's column attributes and Fields
+// lists as their own; a change of any Fields list unprepares them. Edits and deletes under cached updates, and edits with
 // PreparedEdits off, run through a statement prepared for that one change and freed after it.
 //
 // Ownership: the dataset owns its update SQL and the four lists; the update SQL owns its statements. The statements' parameters

@@ -134,7 +134,7 @@ TEST_F(BDatasetEditsTest, PositionedWritesReachTheEditedRow) {
   EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Post(); }), "Record key was lost\n\rFailed to open cursor");
   q->Cancel();
   EXPECT_EQ(testsupport::MessageOf<EIB_DatasetError>([&] { q->Delete(); }), "Record key was lost\n\rFailed to open cursor");
-  q->Cancel();
+  EXPECT_EQ(q->GetState(), dssBrowse);
   Tr->Commit();
   EXPECT_EQ(Read("SELECT ID, NAME FROM P WHERE ID IN (4, 10) ORDER BY ID"), "4,n4;10,n10");
 }
@@ -402,3 +402,173 @@ TEST_F(BDatasetEditsTest, RowsOfExpressionsAndSelfJoinsAreReadAgainByKey) {
 }
 
 }  // namespace
+
+// A delete the server refuses (a foreign key, a trigger) leaves the row where it was, shown, in browse
+// state, with the server's error raised to the caller; the next commit does not try it again, and the
+// next delete works. Rows with a key and rows written by position alike; posted at once or by Post.
+TEST_F(BDatasetEditsTest, ARefusedDeleteLeavesTheRowShownAndIsNotRepeated) {
+  Fill(6);
+  Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, TID INTEGER REFERENCES T (ID))");
+  Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
+  Exec("CREATE EXCEPTION KEEP_ROW 'row 5 stays'");
+  Tr->Commit();
+  Exec("CREATE TRIGGER P_BD FOR P BEFORE DELETE AS BEGIN IF (OLD.ID = 5) THEN EXCEPTION KEEP_ROW; END");
+  Exec("INSERT INTO C VALUES (1, 3)");
+  Exec("INSERT INTO P SELECT ID, NAME FROM T");
+  Tr->Commit();
+  struct Case {
+    const char* Table;
+    const char* SQL;
+    int Refused, Next;  // row numbers: the refused row, then one that may go
+    bool AutoPost;
+    const char* Error;
+    const char* After;
+  };
+  const Case cases[] = {
+      {"T", "SELECT ID, NAME FROM T ORDER BY ID", 3, 2, true, "FOREIGN KEY", "1;3;4;5;6"},
+      {"T", "SELECT ID, NAME FROM T ORDER BY ID", 2, 3, false, "FOREIGN KEY", "1;3;5;6"},
+      // Without a key the row is deleted by position: the row fetched last.
+      {"P", "SELECT ID, NAME FROM P ORDER BY ID", 5, 6, true, "row 5 stays", "1;2;3;4;5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL + std::string(c.AutoPost ? " posted at once" : " posted by Post"));
+    TIB_Query* q = NewQuery(c.SQL);
+    q->SetRequestLive(true);
+    if (std::string(c.Table) == "P") q->SetSearchedDeletes(false);
+    q->SetAutoPostDelete(c.AutoPost);
+    q->Open();
+    q->SetRowNum(c.Refused);
+    const std::string id = Text(q, "ID");
+    const int32_t count = q->GetRecordCount();
+    std::string message;
+    try {
+      q->Delete();
+      if (!c.AutoPost) q->Post();
+    } catch (const EIB_Error& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(c.Error), std::string::npos) << message;
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    EXPECT_EQ(q->GetRowNum(), c.Refused);
+    EXPECT_EQ(Text(q, "ID"), id);
+    EXPECT_EQ(q->GetRecordCount(), count);
+    EXPECT_NO_THROW(Tr->Commit());
+    // The row is read again after the commit closed the query: it is still there, and a delete works.
+    q->Open();
+    q->SetRowNum(c.Next);
+    q->Delete();
+    if (!c.AutoPost) q->Post();
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    Tr->Commit();
+    EXPECT_EQ(Read(std::string("SELECT ID FROM ") + c.Table + " ORDER BY ID"), c.After);
+    delete q;
+  }
+}
+
+// With bsAfterInsert a posted insert that cannot be read again by its key makes the query read its rows
+// again: a row the server keyed itself (by DB_KEY) then shows under its real key, with the server's
+// values, and can be edited; a row outside the query's conditions stays shown as posted at its place,
+// so that a row just typed does not vanish. Either way the other rows show what the server holds now.
+TEST_F(BDatasetEditsTest, AnInsertThatCannotBeReadAgainReadsTheRowsAgain) {
+  Fill(5);
+  Exec("CREATE TABLE P (ID INTEGER, NAME VARCHAR(20))");
+  Tr->Commit();
+  Exec("CREATE TRIGGER P_BI FOR P BEFORE INSERT AS BEGIN NEW.NAME = UPPER(NEW.NAME); END");
+  Exec("INSERT INTO P SELECT ID, NAME FROM T");
+  Tr->Commit();
+  struct Case {
+    const char* Table;
+    const char* SQL;
+    int32_t NewId;
+    const char* Name;
+    const char* ShownName;  // the new row's name as shown after the post
+  };
+  const Case cases[] = {
+      {"P", "SELECT ID, NAME, RDB$DB_KEY FROM P ORDER BY ID", 50, "new", "NEW"},
+      {"T", "SELECT ID, NAME FROM T WHERE NAME STARTING 'n' ORDER BY ID", 60, "other", "other"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    TIB_Query* q = NewQuery(c.SQL);
+    q->SetRequestLive(true);
+    q->SetBufferSynchroFlags(IB_BufferSynchroFlag(bsAfterInsert));
+    q->Open();
+    q->SetRowNum(1);
+    Exec(std::string("UPDATE ") + c.Table + " SET NAME = 'nchanged' WHERE ID = 1");
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(c.NewId);
+    q->FieldByName("NAME")->SetAsString(c.Name);
+    q->Post();
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    EXPECT_EQ(q->GetRowNum(), 6);
+    EXPECT_EQ(Text(q, "ID"), std::to_string(c.NewId));
+    EXPECT_EQ(Text(q, "NAME"), c.ShownName);
+    EXPECT_EQ(q->GetRecordCount(), 6);
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("newer");
+    q->Post();
+    q->SetRowNum(1);
+    EXPECT_EQ(Text(q, "NAME"), "nchanged");
+    q->SetRowNum(2);
+    q->SetRowNum(6);
+    EXPECT_EQ(Text(q, "ID"), std::to_string(c.NewId));
+    Tr->Commit();
+    EXPECT_EQ(Read(std::string("SELECT ID, NAME FROM ") + c.Table + " WHERE ID IN (1, " + std::to_string(c.NewId) +
+                   ") ORDER BY ID"),
+              "1,nchanged;" + std::to_string(c.NewId) + ",newer");
+    delete q;
+  }
+}
+
+// The update events name the substitute as their dataset when the query has one (the component the
+// application knows), else the query; a substitute that is freed no longer stands in.
+TEST_F(BDatasetEditsTest, TheUpdateEventsNameTheSubstituteWhenOneIsSet) {
+  Fill(3);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  TIB_Query* outer = NewQuery("SELECT ID, NAME FROM T");
+  std::vector<TIB_Dataset*> records, errors;
+  q->OnUpdateRecord = [&](TIB_Dataset* DataSet, TIB_UpdateKind Kind, TIB_UpdateAction& Action) {
+    records.push_back(DataSet);
+    q->SysUpdateRecord(Kind);
+    Action = uaApplied;
+  };
+  q->OnUpdateError = [&](TIB_Dataset* DataSet, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction& Action) {
+    errors.push_back(DataSet);
+    Action = uaSkip;
+  };
+  q->Open();
+  struct Case {
+    TIB_Query* Substitute;
+    int32_t Id;  // inserted; 1 is a key already there
+    TIB_Dataset* Named;
+  };
+  for (const Case& c : {Case{nullptr, 10, q}, Case{outer, 11, outer}, Case{outer, 1, outer}}) {
+    SCOPED_TRACE(c.Id);
+    q->SetSubstitute(c.Substitute);
+    records.clear();
+    errors.clear();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(c.Id);
+    q->FieldByName("NAME")->SetAsString("new");
+    q->Post();
+    q->ApplyUpdates();
+    EXPECT_EQ(records, std::vector<TIB_Dataset*>{c.Named});
+    EXPECT_EQ(errors, c.Id == 1 ? std::vector<TIB_Dataset*>{c.Named} : std::vector<TIB_Dataset*>{});
+    Tr->CommitRetaining();
+    q->CommitUpdates();
+    if (c.Id == 1) q->CancelUpdates();
+  }
+  delete outer;
+  EXPECT_EQ(q->GetSubstitute(), nullptr);
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("edited");
+  q->Post();
+  records.clear();
+  q->ApplyUpdates();
+  EXPECT_EQ(records, std::vector<TIB_Dataset*>{q});
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID >= 10 OR NAME = 'edited' ORDER BY ID"), "10,new;11,edited");
+  delete q;
+}

@@ -134,6 +134,79 @@ TEST_F(BDatasetTest, TheBufferPositionShowsOtherRowsWithoutMovingTheCurrentOne) 
   EXPECT_TRUE(q->BufferFieldByName("ID")->GetIsNull());
 }
 
+// Setting the buffer bookmark answers whether its row was found: a row of the query (buffered or not
+// yet fetched) is; a row outside the query, or an empty bookmark, leaves the buffer position at row 0.
+TEST_F(BDatasetTest, SettingTheBufferBookmarkAnswersWhetherTheRowWasFound) {
+  Fill(20);
+  TIB_Query* all = NewQuery();
+  all->Open();
+  auto markOf = [&](int32_t Row) {
+    all->SetRowNum(Row);
+    return all->GetBookmark();
+  };
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T WHERE ID <= 10 ORDER BY ID");
+  q->Open();
+  q->SetRowNum(2);
+  struct Case {
+    std::string Mark;
+    bool Found;
+    int32_t BufferRow;
+  };
+  const Case cases[] = {{markOf(3), true, 3}, {markOf(9), true, 9}, {markOf(15), false, 0}, {"", false, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Mark);
+    q->SetBufferRowNum(1);
+    EXPECT_EQ(q->SetBufferBookmark(c.Mark), c.Found);
+    EXPECT_EQ(q->GetBufferRowNum(), c.BufferRow);
+    EXPECT_EQ(Id(q), 2);
+  }
+}
+
+// A posted row whose ordering column changed is flagged as standing out of the query's order (with or
+// without cached updates); a change of another column is not, and a refresh that fetches the row again
+// in order clears the flag.
+TEST_F(BDatasetTest, APostThatChangesTheOrderingColumnFlagsTheRowOutOfOrder) {
+  Fill(6);
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached);
+    TIB_Query* q = NewQuery("SELECT ID, NAME, GRP FROM T");
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(cached);
+    q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+    q->GetOrderingLinks().SetText("NAME=ITEM=1");
+    q->SetOrderingItemNo(1);
+    q->Open();
+    auto outOfOrder = [&] { return (q->GetNodeList().GetRowCursor().Node->GetFlags() & nfOutOfOrder) != 0; };
+    q->SetRowNum(2);
+    q->Edit();
+    q->FieldByName("GRP")->SetAsInteger(9);
+    q->Post();
+    EXPECT_FALSE(outOfOrder());
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("a");
+    q->Post();
+    EXPECT_TRUE(outOfOrder());
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(40);
+    q->FieldByName("NAME")->SetAsString("m");
+    q->Post();
+    EXPECT_TRUE(outOfOrder());
+    if (cached) {
+      q->ApplyUpdates();
+      Tr->Commit();
+      q->CommitUpdates();
+      q->Open();
+    } else {
+      q->Refresh();
+    }
+    q->SetRowNum(1);
+    EXPECT_EQ(q->FieldByName("NAME")->GetAsString(), "a");
+    EXPECT_FALSE(outOfOrder());
+    delete q;
+    Tr->Rollback();
+  }
+}
+
 // A refresh keeps the current row number and the rows with state (a selection here): the same rows come
 // back flagged.
 TEST_F(BDatasetTest, RefreshKeepsTheRowAndTheRowsWithState) {

@@ -264,7 +264,12 @@ TEST_F(DatasetEditTest, AChangeTouchingSeveralRowsIsUndoneAndRaised) {
     } catch (const EIB_DatasetError& e) {
       EXPECT_STREQ(k.Message, e.what());
     }
-    c->Cancel();
+    // A failed edit keeps the typed values for another try; a failed delete is over.
+    if (k.Delete) {
+      EXPECT_EQ(c->GetState(), dssBrowse);
+    } else {
+      c->Cancel();
+    }
     Tr->Commit();
     EXPECT_EQ("1,a;1,b", Read("SELECT GRP, NAME FROM D ORDER BY NAME"));
     delete c;
@@ -544,3 +549,37 @@ TEST_F(DatasetEditTest, ARowWithoutPrimaryKeyIsEditedByItsDbKey) {
 }
 
 }  // namespace
+
+// The update statements take the dataset's column properties: the columns a custom insert returns show
+// as the dataset's Fields lists and column attributes say. A change of any Fields list builds the
+// statements again, and the next write still reaches the table.
+TEST_F(DatasetEditTest, UpdateStatementsShareTheDatasetsColumnProperties) {
+  Fill(3);
+  CachedCursor* c = Live();
+  c->GetInsertSQL().SetText("INSERT INTO T (ID, NAME) VALUES (:ID, :NAME) RETURNING NAME");
+  c->GetFieldsDisplayLabel().Add("T.NAME=Full name");
+  c->GetColumnAttributes().Add("T.NAME=NOCASE");
+  c->Open();
+  TIB_Statement* s = c->GetUpdateSQL()->GetInsertStatement();
+  ASSERT_TRUE(s->GetPrepared());
+  TIB_Column* returned = s->GetFields()->ColumnByName("NAME");
+  EXPECT_EQ(returned->GetDisplayLabel(), "Full name");
+  EXPECT_TRUE(s->HasColumnAttribute(*returned, "NOCASE"));
+  const char* values[IB_FieldsPropertyListCount] = {"T.NAME=C",      "T.NAME=UPPER", "T.ID=0000", "T.NAME=Name",
+                                                    "T.NAME=Name",   "T.NAME=12",    "T.NAME=>L", "T.NAME=0",
+                                                    "T.ID=NOSEARCH", "T.NAME=N",     "T.NAME=T"};
+  for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {
+    SCOPED_TRACE(l);
+    TIB_Statement* before = c->GetUpdateSQL()->GetInsertStatement();
+    ASSERT_TRUE(before->GetPrepared());
+    c->GetFieldsList(static_cast<TIB_FieldsPropertyList>(l)).Add(values[l]);
+    EXPECT_FALSE(before->GetPrepared());
+  }
+  c->Insert();
+  c->FieldByName("ID")->SetAsInteger(9);
+  c->FieldByName("NAME")->SetAsString("new");  // upper case, as FieldsCharCase now says
+  c->Post();
+  Tr->Commit();
+  EXPECT_EQ("1,n1;2,n2;3,n3;9,NEW", Read());
+  delete c;
+}

@@ -428,3 +428,56 @@ TEST_F(Utf8FilterTest, OrderingSearchValuesOfUtf8TextAreWellFormed) {
 }
 
 }  // namespace
+
+// The filter cursor is the application's: made on first use on the query's connection and transaction,
+// told (OnInvalidateSQL, unprepared) when the filter text changes while filtering is off, not when the
+// query filters itself; closed with the query and freed when the query's SQL is built again.
+TEST_F(QueryFilterTest, TheFilterCursorFollowsTheFilterAndTheQuery) {
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+  q->Open();
+  const int owned = q->GetComponentCount();
+  TIB_Cursor* fc = q->GetFilterCursor();
+  EXPECT_EQ(q->GetFilterCursor(), fc);
+  EXPECT_EQ(q->GetComponentCount(), owned + 1);
+  fc->GetSQL().SetText("SELECT ID FROM T");
+  int told = 0;
+  fc->OnInvalidateSQL = [&](TIB_Statement*) { ++told; };
+  fc->OnPrepareSQL = [&](TIB_Statement*) {
+    fc->GetAddedConditions().Clear();
+    fc->GetAddedConditions().Add(q->GetFilter());
+  };
+  q->SetFilter("GRP = 1");
+  EXPECT_EQ(told, 1);
+  fc->Open();
+  EXPECT_EQ(Walk(fc), 4);  // 1, 4, 7, 10
+  q->SetFilter("GRP = 2");
+  EXPECT_EQ(told, 2);
+  EXPECT_FALSE(fc->GetSQLIsValid());
+  fc->Close();
+  fc->Open();
+  EXPECT_EQ(Walk(fc), 4);              // 2, 5, 8, 11
+  EXPECT_EQ(q->GetRecordCount(), 12);  // the query itself does not filter
+  q->Close();
+  EXPECT_FALSE(fc->GetActive());
+  q->SetFiltered(true);
+  q->Open();
+  EXPECT_EQ(q->GetRecordCount(), 4);
+  EXPECT_EQ(told, 2);
+  EXPECT_EQ(q->GetComponentCount(), owned);  // freed with the SQL built again
+}
+
+// OnRowSelectedChange is OnRowSelectedChanged under another name: a handler set through either runs.
+TEST_F(QueryFilterTest, OnRowSelectedChangeIsTheSameEvent) {
+  TIB_Query* q = Query("SELECT ID, NAME FROM T ORDER BY ID");
+  q->Open();
+  std::vector<std::string> seen;
+  q->OnRowSelectedChange = [&](TIB_BDataset*, int32_t ARow, const std::string&, bool IsSelected) {
+    seen.push_back(std::to_string(ARow) + (IsSelected ? "+" : "-"));
+  };
+  EXPECT_TRUE(static_cast<bool>(q->OnRowSelectedChanged));
+  q->SetRowSelected(2, true);
+  q->OnRowSelectedChanged = nullptr;
+  EXPECT_FALSE(static_cast<bool>(q->OnRowSelectedChange));
+  q->SetRowSelected(2, false);
+  EXPECT_EQ(seen, (std::vector<std::string>{"2+"}));
+}

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
+#include <typeinfo>
 #include <vector>
 
 #include "DatasetTestSupport.h"
@@ -206,6 +208,36 @@ TEST(NodeListTest, RevertingRestoresTheRowAsItWas) {
   TIB_Node* ins = L.Append();
   L.MarkChanged(ins, nfInserted);
   EXPECT_EQ(MessageOf<Exception>([&] { L.RevertNode(ins, false); }), "Unsupported here");
+}
+
+// Dropping the update item of a row flagged as changed that has none in the update list raises the
+// platform's base exception (a broken list, never a user's error) instead of leaving the counts and the
+// list out of step.
+TEST(NodeListTest, DroppingAMissingUpdateItemRaises) {
+  struct Case {
+    const char* Name;
+    std::function<void(TIB_NodeList&, TIB_Node*)> Drop;
+  };
+  const Case cases[] = {
+      {"remove", [](TIB_NodeList& L, TIB_Node* n) { L.RemoveNode(n); }},
+      {"revert", [](TIB_NodeList& L, TIB_Node* n) { L.RevertNode(n, false); }},
+      {"accept", [](TIB_NodeList& L, TIB_Node* n) { L.AcceptNode(n); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TIB_NodeList L;
+    L.SetKeyLength(4);
+    TIB_Node* n = L.AddKey(Key(1).data());
+    n->Flags |= nfModified;  // a change that never entered the update list
+    std::string message = "no error";
+    try {
+      c.Drop(L, n);
+    } catch (const Exception& e) {
+      EXPECT_TRUE(typeid(e) == typeid(Exception)) << typeid(e).name();
+      message = e.what();
+    }
+    EXPECT_EQ(message, "This shouldn't happen 3");
+  }
 }
 
 using NodeListRowTest = DatasetDbTest;
