@@ -3,6 +3,7 @@
 #include "dblib/dataset/IB_BDataset.h"
 
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
@@ -272,14 +273,20 @@ bool TIB_BDataset::FetchKey() {
 
 void TIB_BDataset::FetchUntil(int32_t Rows) {
   if (!FActive || FCursorDone || FEof) return;
-  TValueRestorer<bool> fetching(FInFetch, true);
-  TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-  // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-  TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+  // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
+  // dataset lives) the row number is put back and the current node unpacked again.
+  TOperation op(this);
+  const bool wasInFetch = std::exchange(FInFetch, true);
+  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  op.AtEnd([this, wasInFetch, rowNum] {
+    FInFetch = wasInFetch;
+    FRowNum = rowNum;
+    RunReported([this] { LoadCurrentRow(); });
+  });
   const int32_t want = Rows < 0 ? INT32_MAX : Rows;
   if (want - GetBufferCount() > 1) {
-    BeginFetching();
-    TScopeExit end([this] { EndFetching(); });
+    TOperation loop(this);
+    loop.Fetching();
     while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
   } else {
     while (FActive && !FEof && GetBufferCount() < want) FetchRow();
@@ -405,7 +412,7 @@ int32_t TIB_BDataset::SysMoveBy(int32_t n) {
   const int32_t before = GetRowNum();
   const bool atEnd = FNodeList->RowAtEnd() && !FNodeList->IsEmpty();
   const int32_t from = atEnd ? GetBufferCount() + 1 : before;
-  SetRowNum(from + n);
+  SetRowNum(ClampedSum(from, n));
   return GetRowNum() - before;
 }
 

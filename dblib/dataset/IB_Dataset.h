@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,6 +64,9 @@ private:
   static void Free(TShared* Shared) noexcept;
   TShared* FShared;
 };
+
+// A + B held to the range of int32_t (row numbers and moves never wrap).
+int32_t ClampedSum(int64_t A, int64_t B) noexcept;
 
 // The row state of a dataset; 4 to 6 are the modifying states.
 enum TIB_DatasetState : uint8_t { dssInactive, dssPrepared, dssSearch, dssBrowse, dssEdit, dssInsert, dssDelete };
@@ -507,6 +511,9 @@ protected:
   void FillKeyRow();
   void BuildKeyCopy();
   bool KeyColumnsFromKeyRelation();
+  // The NOCASE expression the attribute lists give a column named Column (before the fields row is
+  // described); empty when none.
+  std::string NoCaseExpressionByName(const std::string& Column);
   void DeriveOrderingLink();
   void DeriveSearchingLink();
   void ListChanged(TIB_StringProperty& List);
@@ -629,6 +636,39 @@ protected:
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
   static void CheckAlive(const TIB_AliveFlag& Alive);
+
+  // One operation of the dataset (a navigation step, a fetch loop, a key search, a refresh): it opens
+  // the brackets it is asked for and closes them, in reverse order, at its end only while the dataset
+  // lives (code it called may destroy it). On a normal exit an error of a closing step (a deferred
+  // notice's handler, a detail that follows) reaches the caller after every bracket is closed; while
+  // another exception leaves, such an error is reported. One per operation, never per row.
+  class TOperation {
+  public:
+    explicit TOperation(TIB_Dataset* D) : FD(D), FAlive(D->FAlive) {}
+    ~TOperation() noexcept(false);
+    TOperation(const TOperation&) = delete;
+    TOperation& operator=(const TOperation&) = delete;
+    // BeginBusy now, EndBusy at the end.
+    void Busy(bool Yield);
+    // BeginDeferEvents now, EndDeferEvents at the end.
+    void Defer();
+    // BeginFetching now, EndFetching at the end.
+    void Fetching();
+    // Runs Step at the end, before the brackets close, while the dataset lives (once per operation).
+    void AtEnd(std::function<void()> Step) { FEnd = std::move(Step); }
+    bool Alive() const noexcept { return FAlive.Get(); }
+    // The silent abort when the dataset is gone.
+    void Check() const { CheckAlive(FAlive); }
+
+  private:
+    TIB_Dataset* FD;
+    TIB_AliveFlag FAlive;
+    std::function<void()> FEnd;
+    bool FBusy = false;
+    bool FDefer = false;
+    bool FFetching = false;
+    int FUncaught = std::uncaught_exceptions();
+  };
 
   // State.
   TIB_DatasetState FState = dssInactive;

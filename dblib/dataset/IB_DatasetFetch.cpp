@@ -1,5 +1,6 @@
 // TIB_Dataset: opening and closing the cursor, its name at the server, fetching rows (limits, callbacks,
 // the message pump between rows, aborting) and moving forward.
+#include <algorithm>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -33,43 +34,6 @@ bool StatusHas(const ISC_STATUS* Status, ISC_STATUS Code) {
 // Each thread's sessions number their cursors; the number makes names given in the same millisecond differ.
 thread_local uint32_t CursorCounter = 0;
 
-// A busy bracket of the dataset that is not closed when the dataset was destroyed inside it (its
-// teardown ended the bracket with the session already).
-class TLiveBusy {
-public:
-  // The token is taken once the bracket is open: the bracket refuses a thread other than the session's.
-  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC((C->BeginBusy(Yield), C)), FAlive(Alive) {}
-  ~TLiveBusy() {
-    if (FAlive.Get()) FC->EndBusy();
-  }
-  TLiveBusy(const TLiveBusy&) = delete;
-  TLiveBusy& operator=(const TLiveBusy&) = delete;
-
-private:
-  TIB_Component* FC;
-  TIB_AliveFlag FAlive;
-};
-
-// The busy and deferred-notice brackets of one navigation step, both closed at its end unless the dataset
-// was destroyed inside them. One token of the dataset's life serves both.
-class TLiveStep {
-public:
-  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD((D->BeginBusy(false), D)), FAlive(Alive) {
-    D->BeginDeferEvents();
-  }
-  ~TLiveStep() {
-    if (!FAlive.Get()) return;
-    RunReported([this] { FD->EndDeferEvents(); });
-    if (FAlive.Get()) FD->EndBusy();
-  }
-  TLiveStep(const TLiveStep&) = delete;
-  TLiveStep& operator=(const TLiveStep&) = delete;
-
-private:
-  TIB_Dataset* FD;
-  TIB_AliveFlag FAlive;
-};
-
 // Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
 template <class F>
 auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
@@ -90,15 +54,63 @@ auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
+// One operation's brackets
+
+void TIB_Dataset::TOperation::Busy(bool Yield) {
+  FD->BeginBusy(Yield);
+  FBusy = true;
+}
+
+void TIB_Dataset::TOperation::Defer() {
+  FD->BeginDeferEvents();
+  FDefer = true;
+}
+
+void TIB_Dataset::TOperation::Fetching() {
+  FD->BeginFetching();
+  FFetching = true;
+}
+
+TIB_Dataset::TOperation::~TOperation() noexcept(false) {
+  const bool unwinding = std::uncaught_exceptions() > FUncaught;
+  std::exception_ptr first;
+  // Each closing step runs while the dataset lives; the first error is kept until all have run.
+  auto close = [&](auto&& Step) {
+    if (!FAlive.Get()) return;
+    try {
+      Step();
+    } catch (...) {
+      if (unwinding || first) {
+        ReportException(std::current_exception());
+      } else {
+        first = std::current_exception();
+      }
+    }
+  };
+  if (FEnd) close(FEnd);
+  if (FFetching) close([this] { FD->EndFetching(); });
+  if (FDefer) close([this] { FD->EndDeferEvents(); });
+  if (FBusy) close([this] { FD->EndBusy(); });
+  if (first) std::rethrow_exception(first);
+}
+
+int32_t ClampedSum(int64_t A, int64_t B) noexcept {
+  const int64_t sum = A + B;
+  return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+// ---------------------------------------------------------------------------------------------------------
 // Open and close
 
 void TIB_Dataset::Open() {
   if (FActive) return;
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TOperation op(this);
+  op.Busy(false);
+  op.Defer();
   SysOpen();
-  if (FActive && FAutoFetchFirst && GetBof()) SysMoveBy(1);
+  // A lookup list (one with a KeySource) does not move to a row of its own: that would write its key
+  // into the row it serves.
+  if (FActive && FAutoFetchFirst && GetBof() && !FKeySource) SysMoveBy(1);
 }
 
 void TIB_Dataset::SetActive(bool Value) {
@@ -111,14 +123,16 @@ void TIB_Dataset::SetActive(bool Value) {
 
 void TIB_Dataset::Close() {
   if (!GetIsActiveOrBuffered()) return;
-  TLiveBusy busy(this, FAlive, false);
+  TOperation op(this);
+  op.Busy(false);
   if (FFetching && !FAbort && FRefreshDepth == 0) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
   SysClose();
 }
 
 void TIB_Dataset::Execute() {
   if (FActive && GetIsSelectSQL()) IB_Raise<EIB_StatementError>(IBMsg::StatementHasAlreadyBeenOpened);
-  TLiveBusy busy(this, FAlive, false);
+  TOperation op(this);
+  op.Busy(false);
   SysClose();
   SysExecute();
 }
@@ -132,8 +146,8 @@ bool TIB_Dataset::SysOpen() {
       return false;
     }
     SysCheckTransaction(false);
-    BeginDeferEvents();
-    auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+    TOperation op(this);
+    op.Defer();
     FReturnToSearch = FState == dssSearch || (FRefreshDepth > 0 && remembered);
     SysExecute();
   }
@@ -166,6 +180,8 @@ void TIB_Dataset::SysClearFieldBuffers() {
 
 void TIB_Dataset::SysBeforeOpen() {
   if (FRefreshDepth == 0) Perform(dnBeforeOpen);
+  // A row being inserted or edited is written first; one that cannot be written stops the open.
+  if (GetIsModifying()) CheckBrowseMode();
 }
 
 void TIB_Dataset::SysOpenCursor() {
@@ -232,12 +248,22 @@ void TIB_Dataset::SysClose() {
       FSavedBookmark = GetBookmark();
     }
   }
+  // A cursor the server fails to close (a lost connection) is gone for this dataset all the same: the
+  // close completes, then the failure is reported.
+  std::exception_ptr failure;
   if (FCursorOpen) {
-    API_CloseCursor();
-    if (t) t->CheckOAT();
+    const TIB_AliveFlag alive = FAlive;
+    try {
+      API_CloseCursor();
+      if (t) t->CheckOAT();
+    } catch (...) {
+      if (!alive.Get()) throw;
+      failure = std::current_exception();
+    }
   }
   TIB_Statement::SysClose();
   if (wasActive) SysNotifyDyn20();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TIB_Dataset::SysUnprepare() {
@@ -275,7 +301,12 @@ void TIB_Dataset::SysParamsChanged(TIB_Column* Column) {
   FParamsChanged = true;
   FRecordCountValid = false;
   TIB_Statement::SysParamsChanged(Column);
-  if (FRefreshOnParamChange && FActive && !FOpening && FRefreshDepth == 0) RefreshAll();
+  if (!FRefreshOnParamChange && FMasterUpdateCount == 0) return;
+  // Runs the query again with the new values, but never posts or drops a row being edited.
+  if (FActive && FPostCount == 0 && !GetIsModifying() && !FOpening && FRefreshDepth == 0) {
+    AbortFetching();
+    RefreshKeys();
+  }
 }
 
 bool TIB_Dataset::GetIsActiveOrBuffered() { return FActive || (FPrepared && GetBufferCount() >= 1); }
@@ -383,7 +414,9 @@ void TIB_Dataset::FetchRow() {
     ++FRowNum;
     // The client writes no indicator for a NOT NULL column: one left at null by a cleared row (the end
     // of an earlier cursor, a cancelled insert) would make every row fetched from then on null there.
-    for (XSQLVAR* v : FNotNullVars) *v->sqlind = 0;
+    // Indicators may sit at odd offsets of the row: written bytewise.
+    static constexpr ISC_SHORT kNotNull = 0;
+    for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
     FFields->ResetRow(false, true, true);
     FillKeyRow();
     if (FAbort || DoAfterFetchRow()) {
@@ -437,10 +470,9 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
     return 1;
   }
   auto multi = SetWhileAlive(FAlive, FMultiRowCount, FMultiRowCount + 1);
-  BeginFetching();
-  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TOperation op(this);
+  op.Fetching();
+  op.Defer();
   const uint32_t gen = FCursorGen;
   int32_t count = 0;
   while (count < n && FActive && !FEof && !FAbort && FCursorGen == gen) {
@@ -462,8 +494,8 @@ void TIB_Dataset::FetchLoop(uint32_t Limit) {
     }
     return;
   }
-  BeginFetching();
-  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
+  TOperation op(this);
+  op.Fetching();
   while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
   // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
   if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
@@ -661,7 +693,9 @@ void TIB_Dataset::SysRowNumChanged(int32_t n) {
 // Navigation
 
 int32_t TIB_Dataset::MoveBy(int32_t n) {
-  TLiveStep step(this, FAlive);
+  TOperation step(this);
+  step.Busy(false);
+  step.Defer();
   // An open dataset in browse state with no statement links gives the browse check nothing to post,
   // update or tell anyone: it is skipped.
   if (!FPrepared) {
@@ -670,7 +704,7 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
     CheckBrowseMode();
-    n += before - FRowNum;
+    n = ClampedSum(n, static_cast<int64_t>(before) - FRowNum);
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;
@@ -679,9 +713,9 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
 }
 
 void TIB_Dataset::First() {
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TOperation op(this);
+  op.Busy(false);
+  op.Defer();
   if (FActive) {
     CheckBrowseMode();
   } else {
@@ -702,9 +736,9 @@ void TIB_Dataset::Prior() {
 
 void TIB_Dataset::Last() {
   if (FEof && GetIsUnidirectional()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset_65171);
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TOperation op(this);
+  op.Busy(false);
+  op.Defer();
   if (!FActive) {
     SetPrepared(true);
   } else {
@@ -716,14 +750,16 @@ void TIB_Dataset::Last() {
 void TIB_Dataset::FetchNext() {
   if (!FActive && !SysOpen()) return;
   if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
-  TLiveBusy busy(this, FAlive, false);
+  TOperation op(this);
+  op.Busy(false);
   SysBeginScroll();
   FetchRow();
   SysEndScroll();
 }
 
 void TIB_Dataset::FetchAll() {
-  TLiveBusy busy(this, FAlive, true);
+  TOperation op(this);
+  op.Busy(true);
   SysOpen();
   FetchLoop(0);
 }
