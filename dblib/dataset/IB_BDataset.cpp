@@ -208,6 +208,11 @@ void TIB_BDataset::DoAfterFetchEof() {
   TIB_Dataset::DoAfterFetchEof();
 }
 
+void TIB_BDataset::SysFetchFailed() {
+  FCursorDone = true;
+  if (FKeysCursor->GetActive()) RunReported([this] { FKeysCursor->Close(); });
+}
+
 bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysInsertable; }
 
 void TIB_BDataset::SetFetchWholeRows(bool Value) {

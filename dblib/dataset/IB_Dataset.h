@@ -610,6 +610,8 @@ protected:
   void SendDeferredEvents();
   // The rarely taken ends of a fetch, out of line: a failed fetch (raises) and the end of the cursor.
   [[gnu::cold, gnu::noinline]] void FetchFailed();
+  // A fetch failed: the cursor is closed and the fields row cleared (the buffered dataset ends its result).
+  virtual void SysFetchFailed() {}
   [[gnu::cold, gnu::noinline]] void FetchEnded();
   int32_t FetchRows(int32_t n);
   // Fetches until Eof; Limit > 0 ends after that many milliseconds.
@@ -645,7 +647,8 @@ protected:
   class TOperation {
   public:
     explicit TOperation(TIB_Dataset* D) : FD(D), FAlive(D->FAlive) {}
-    ~TOperation() noexcept(false);
+    // Inline: a navigation step of every row ends here.
+    inline ~TOperation() noexcept(false);
     TOperation(const TOperation&) = delete;
     TOperation& operator=(const TOperation&) = delete;
     // BeginBusy now, EndBusy at the end.
@@ -661,13 +664,14 @@ protected:
     void Check() const { CheckAlive(FAlive); }
 
   private:
+    // A closing step failed (its exception is the current one): closes the rest, then raises or reports.
+    [[gnu::cold]] void CloseAfterFailure();
     TIB_Dataset* FD;
     TIB_AliveFlag FAlive;
     std::function<void()> FEnd;
     bool FBusy = false;
     bool FDefer = false;
     bool FFetching = false;
-    int FUncaught = std::uncaught_exceptions();
   };
 
   // State.
@@ -811,3 +815,31 @@ private:
   // FRegisteredTransaction while the statement still follows it, else nil.
   TIB_Transaction* RegisteredTransaction() noexcept;
 };
+
+inline TIB_Dataset::TOperation::~TOperation() noexcept(false) {
+  // Each closing step runs while the dataset lives (code it called may have destroyed it); a step's
+  // flag is cleared before it runs, so after a failure the rest still close.
+  if (!FAlive.Get()) return;
+  try {
+    if (FEnd) [[unlikely]] {
+      const std::function<void()> end = std::move(FEnd);
+      FEnd = nullptr;
+      end();
+      if (!FAlive.Get()) return;
+    }
+    if (FFetching) {
+      FFetching = false;
+      FD->EndFetching();
+    }
+    if (FDefer) {
+      FDefer = false;
+      FD->EndDeferEvents();
+    }
+    if (FBusy) {
+      FBusy = false;
+      FD->EndBusy();
+    }
+  } catch (...) {
+    CloseAfterFailure();
+  }
+}

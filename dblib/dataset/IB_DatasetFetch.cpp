@@ -71,27 +71,24 @@ void TIB_Dataset::TOperation::Fetching() {
   FFetching = true;
 }
 
-TIB_Dataset::TOperation::~TOperation() noexcept(false) {
-  const bool unwinding = std::uncaught_exceptions() > FUncaught;
-  std::exception_ptr first;
-  // Each closing step runs while the dataset lives; the first error is kept until all have run.
-  auto close = [&](auto&& Step) {
-    if (!FAlive.Get()) return;
-    try {
-      Step();
-    } catch (...) {
-      if (unwinding || first) {
-        ReportException(std::current_exception());
-      } else {
-        first = std::current_exception();
-      }
-    }
+void TIB_Dataset::TOperation::CloseAfterFailure() {
+  // Inside the handler the step's own exception is caught: one still uncaught is leaving through this
+  // operation, and goes on while the step's is reported. (An operation run from a destructor during
+  // unwinding reports too.) Otherwise the step's error reaches the caller once the rest is closed.
+  const std::exception_ptr failure = std::current_exception();
+  auto close = [this](bool& Open, auto Step) {
+    if (!Open || !FAlive.Get()) return;
+    Open = false;
+    RunReported([&] { (FD->*Step)(); });
   };
-  if (FEnd) close(FEnd);
-  if (FFetching) close([this] { FD->EndFetching(); });
-  if (FDefer) close([this] { FD->EndDeferEvents(); });
-  if (FBusy) close([this] { FD->EndBusy(); });
-  if (first) std::rethrow_exception(first);
+  close(FFetching, &TIB_Dataset::EndFetching);
+  close(FDefer, &TIB_Dataset::EndDeferEvents);
+  close(FBusy, &TIB_Component::EndBusy);
+  if (std::uncaught_exceptions() > 0) {
+    ReportException(failure);
+    return;
+  }
+  std::rethrow_exception(failure);
 }
 
 int32_t ClampedSum(int64_t A, int64_t B) noexcept {
@@ -435,6 +432,13 @@ void TIB_Dataset::FetchFailed() {
   FCursorOpen = false;
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
   TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  // The row the fetch was writing is no row of the result: the fields row holds none once the error
+  // is built (notices of the cleared row must not run client calls before that).
+  auto noRow = AtEndIfAlive(FAlive, [this] {
+    FFields->ClearRow(rsNone);
+    if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
+    SysFetchFailed();
+  });
   s.HandleISCError(this);
 }
 
