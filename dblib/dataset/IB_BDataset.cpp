@@ -153,7 +153,10 @@ void TIB_BDataset::SysActivate() {
   FCursorDone = false;
   FNodeList->SetBufferCursor(0);
   {
-    TValueRestorer<bool> fetching(FInFetch, true);
+    // AutoFetchAll fetches here (its callbacks may destroy the dataset).
+    TOperation activation(this);
+    const bool wasInFetch = std::exchange(FInFetch, true);
+    activation.AtEnd([this, wasInFetch] { FInFetch = wasInFetch; });
     TIB_Dataset::SysActivate();
   }
   SyncPosition();

@@ -66,7 +66,10 @@ private:
 };
 
 // A + B held to the range of int32_t (row numbers and moves never wrap).
-int32_t ClampedSum(int64_t A, int64_t B) noexcept;
+constexpr int32_t ClampedSum(int64_t A, int64_t B) noexcept {
+  const int64_t sum = A + B;
+  return static_cast<int32_t>(sum < INT32_MIN ? INT32_MIN : sum > INT32_MAX ? INT32_MAX : sum);
+}
 
 // The row state of a dataset; 4 to 6 are the modifying states.
 enum TIB_DatasetState : uint8_t { dssInactive, dssPrepared, dssSearch, dssBrowse, dssEdit, dssInsert, dssDelete };

@@ -1,6 +1,5 @@
 // TIB_Dataset: opening and closing the cursor, its name at the server, fetching rows (limits, callbacks,
 // the message pump between rows, aborting) and moving forward.
-#include <algorithm>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -89,11 +88,6 @@ void TIB_Dataset::TOperation::CloseAfterFailure() {
     return;
   }
   std::rethrow_exception(failure);
-}
-
-int32_t ClampedSum(int64_t A, int64_t B) noexcept {
-  const int64_t sum = A + B;
-  return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
 }
 
 // ---------------------------------------------------------------------------------------------------------

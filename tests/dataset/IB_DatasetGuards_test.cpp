@@ -404,6 +404,38 @@ TEST_F(DatasetGuardTest, DestroyingAQueryInsideItsFetchEndsTheOperationQuietly) 
          q->Open();
          q->FetchAll();
        }},
+      {"the callback during a refresh that finds its row number again",
+       [&](TIB_Query* q) { q->SetCallbackInc(1); },
+       [&](TIB_Query* q) {
+         q->Open();
+         q->SetRowNum(30);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+         q->Refresh();
+       }},
+      {"the callback of AutoFetchAll",
+       [&](TIB_Query* q) {
+         q->SetAutoFetchAll(true);
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+       },
+       [](TIB_Query* q) { q->Open(); }},
+      {"the message pump during an incremental search",
+       [&](TIB_Query* q) {
+         q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+         q->GetOrderingLinks().SetText("NAME=ITEM=1");
+         q->SetOrderingItemNo(1);
+         q->AfterFetchRow = [&](TIB_Dataset*) {
+           if (victim && victim->GetBufferCount() == 30) Application->Post(destroy);
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         q->IncSearchString("n99", 1, false);
+       }},
       {"the message pump during a bookmark search",
        [&](TIB_Query* q) {
          q->AfterFetchRow = [&](TIB_Dataset*) {
