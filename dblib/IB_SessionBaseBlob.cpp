@@ -149,7 +149,10 @@ ISC_STATUS TIB_SessionBase::StoreBlobNodeData(isc_db_handle* DBHandle, isc_tr_ha
   if (Node->BlobSize <= 0) {
     // An empty array is stored as NULL.
     if (AVAR->sqldata && AVAR->sqllen > 0) std::memset(AVAR->sqldata, 0, static_cast<size_t>(AVAR->sqllen));
-    if (AVAR->sqlind) *AVAR->sqlind = -1;
+    if (AVAR->sqlind) {
+      const ISC_SHORT isNull = -1;
+      std::memcpy(AVAR->sqlind, &isNull, sizeof isNull);  // indicators may sit at odd offsets
+    }
     return 0;
   }
   if (!ArrayDesc) IB_Raise<EIB_Error>(IBMsg::MissingArrayDescriptor);

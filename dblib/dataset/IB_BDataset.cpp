@@ -184,7 +184,10 @@ void TIB_BDataset::SysActivate() {
   FCursorDone = false;
   FNodeList->SetBufferCursor(0);
   {
-    TValueRestorer<bool> fetching(FInFetch, true);
+    // AutoFetchAll fetches here (its callbacks may destroy the dataset).
+    TDatasetOperation activation(this);
+    const bool wasInFetch = std::exchange(FInFetch, true);
+    activation.AtEnd([this, wasInFetch] { FInFetch = wasInFetch; });
     TIB_Dataset::SysActivate();
   }
   SyncPosition();
@@ -238,6 +241,11 @@ void TIB_BDataset::DoAfterFetchEof() {
   FCursorDone = true;
   FNodeList->ClearPendingInserts();
   TIB_Dataset::DoAfterFetchEof();
+}
+
+void TIB_BDataset::SysFetchFailed() {
+  FCursorDone = true;
+  if (FKeysCursor->GetActive()) RunReported([this] { FKeysCursor->Close(); });
 }
 
 bool TIB_BDataset::GetCanInsert() { return TIB_Dataset::GetCanInsert() && FKeysInsertable; }
@@ -355,10 +363,10 @@ bool TIB_BDataset::FetchKey() {
 
 void TIB_BDataset::FetchUntil(int32_t Rows) {
   if (!FActive || FCursorDone || FEof) return;
-  TValueRestorer<bool> fetching(FInFetch, true);
-  TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-  // The fetch fills the Fields row: it is unpacked from the current node again afterwards, or, while
-  // the row is edited or inserted, given back the values typed so far.
+  // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
+  // dataset lives) the row number is put back and the current node unpacked again, or, while the row
+  // is edited or inserted, the row is given back the values typed so far.
+  // (The typed values are declared before the operation, which uses them when it ends.)
   std::vector<uint8_t> typed;
   std::vector<std::pair<int, TIB_BlobNode>> typedBlobs;
   const uint8_t typedState = FFields->GetRowState();
@@ -377,7 +385,12 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
       }
     }
   }
-  TScopeExit reload([this, &typed, &typedBlobs, typedState] {
+  TDatasetOperation op(this);
+  const bool wasInFetch = std::exchange(FInFetch, true);
+  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  op.AtEnd([this, wasInFetch, rowNum, &typed, &typedBlobs, typedState] {
+    FInFetch = wasInFetch;
+    FRowNum = rowNum;
     RunReported([&] {
       if (typed.empty()) {
         LoadCurrentRow();
@@ -404,8 +417,8 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   });
   const int32_t want = Rows < 0 ? INT32_MAX : Rows;
   if (want - GetBufferCount() > 1) {
-    BeginFetching();
-    TScopeExit end([this] { EndFetching(); });
+    TDatasetOperation loop(this);
+    loop.Fetching();
     while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
   } else {
     while (FActive && !FEof && GetBufferCount() < want) FetchRow();
@@ -542,7 +555,7 @@ int32_t TIB_BDataset::SysMoveBy(int32_t n) {
   const int32_t before = GetRowNum();
   const bool atEnd = FNodeList->RowAtEnd() && !FNodeList->IsEmpty();
   const int32_t from = atEnd ? GetBufferCount() + 1 : before;
-  SetRowNum(from + n);
+  SetRowNum(ClampedSum(from, n));
   return GetRowNum() - before;
 }
 

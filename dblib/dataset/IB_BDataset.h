@@ -235,6 +235,8 @@ protected:
   void SysRevertRow() override;
   void DoCustomDelete() override;
   void SysLockRow() override;
+  // A failed fetch ends the result: what was fetched before it stays, nothing more is fetched.
+  void SysFetchFailed() override;
   bool SysIsBuffered() override { return true; }
   void SysApplyCachedUpdates() override { ApplyUpdates(); }
   void SysCommitCachedUpdates() override { CommitUpdates(); }

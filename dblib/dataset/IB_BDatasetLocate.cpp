@@ -71,14 +71,8 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   FLastKeyText = BinaryToHexText(Key.data(), Key.size());
   if (!FPrepared || FNodeList->GetKeyLength() == 0) return false;
   int32_t serial = ++FLocateSerial;
-  // A callback may destroy the dataset: the brackets end only while it lives (the callback step
-  // raises EAbort then).
-  const TIB_AliveFlag alive = FAlive;
-  auto whileAlive = [alive](auto End) {
-    return [alive, End] {
-      if (alive.Get()) RunReported(End);
-    };
-  };
+  // A callback may destroy the dataset: the brackets of the search end only while it lives (the
+  // callback step raises EAbort then).
   // A call made meanwhile (from a callback or a message the fetch served) wins; this one gives up.
   auto overtaken = [&] { return serial != FLocateSerial; };
   auto moveTo = [&](TIB_Node* N) {
@@ -92,12 +86,12 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     }
     return true;
   };
-  BeginDeferEvents();
-  TScopeExit deferred(whileAlive([this] { EndDeferEvents(); }));
+  TDatasetOperation search(this);
+  search.Defer();
   {
     // The callback step: what waits in the message queue runs (a newer search among it).
-    BeginFetching();
-    TScopeExit fetching(whileAlive([this] { EndFetching(); }));
+    TDatasetOperation step(this);
+    step.Fetching();
     DoCallback();
   }
   if (overtaken()) return false;
@@ -116,16 +110,16 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
   TIB_Node* found = BufferedNode(Key);
   bool aborted = false, refused = false;
   if (!found && FActive && !FCursorDone && !FEof) {
-    BeginFetching();
-    TScopeExit fetching(whileAlive([this] { EndFetching(); }));
+    TDatasetOperation loop(this);
+    loop.Fetching();
     const bool wasInFetch = std::exchange(FInFetch, true);
     const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
     // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-    TScopeExit reload(whileAlive([this, wasInFetch, rowNum] {
+    loop.AtEnd([this, wasInFetch, rowNum] {
       FInFetch = wasInFetch;
       FRowNum = rowNum;
-      LoadCurrentRow();
-    }));
+      RunReported([this] { LoadCurrentRow(); });
+    });
     int32_t sinceSearch = 0;
     while (!found && FActive && !FCursorDone && !FEof && !FAbort && !overtaken()) {
       const int32_t before = FFetchedRows;

@@ -6,6 +6,7 @@
 // with cached changes of this dataset, and the row being edited here, are left as they are: the
 // notice never costs the user a change.
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
@@ -17,9 +18,14 @@
 void TIB_BDataset::SysFetchForTicks(uint32_t Ticks) {
   if (!FActive || FCursorDone || FEof) return;
   // As FetchUntil: the fetch fills the Fields row, which shows the current row again afterwards.
-  TValueRestorer<bool> fetching(FInFetch, true);
-  TValueRestorer<int32_t> rowNum(FRowNum, FFetchedRows);
-  TScopeExit reload([this] { RunReported([this] { LoadCurrentRow(); }); });
+  TDatasetOperation op(this);
+  const bool wasInFetch = std::exchange(FInFetch, true);
+  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  op.AtEnd([this, wasInFetch, rowNum] {
+    FInFetch = wasInFetch;
+    FRowNum = rowNum;
+    RunReported([this] { LoadCurrentRow(); });
+  });
   const uint64_t start = GetTickCount64();
   while (FActive && !FEof && !FAbort && GetTickCount64() - start < Ticks) FetchRow();
 }

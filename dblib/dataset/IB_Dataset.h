@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,6 +64,12 @@ private:
   static void Free(TShared* Shared) noexcept;
   TShared* FShared;
 };
+
+// A + B held to the range of int32_t (row numbers and moves never wrap).
+constexpr int32_t ClampedSum(int64_t A, int64_t B) noexcept {
+  const int64_t sum = A + B;
+  return static_cast<int32_t>(sum < INT32_MIN ? INT32_MIN : sum > INT32_MAX ? INT32_MAX : sum);
+}
 
 // The row state of a dataset; 4 to 6 are the modifying states.
 enum TIB_DatasetState : uint8_t { dssInactive, dssPrepared, dssSearch, dssBrowse, dssEdit, dssInsert, dssDelete };
@@ -511,6 +518,9 @@ protected:
   void FillKeyRow();
   void BuildKeyCopy();
   bool KeyColumnsFromKeyRelation();
+  // The NOCASE expression the attribute lists give a column named Column (before the fields row is
+  // described); empty when none.
+  std::string NoCaseExpressionByName(const std::string& Column);
   void DeriveOrderingLink();
   void DeriveSearchingLink();
   void ListChanged(TIB_StringProperty& List);
@@ -609,6 +619,8 @@ protected:
   void SendDeferredEvents();
   // The rarely taken ends of a fetch, out of line: a failed fetch (raises) and the end of the cursor.
   [[gnu::cold, gnu::noinline]] void FetchFailed();
+  // A fetch failed: the cursor is closed and the fields row cleared (the buffered dataset ends its result).
+  virtual void SysFetchFailed() {}
   [[gnu::cold, gnu::noinline]] void FetchEnded();
   int32_t FetchRows(int32_t n);
   // Fetches until Eof; Limit > 0 ends after that many milliseconds.
@@ -635,6 +647,41 @@ protected:
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
   static void CheckAlive(const TIB_AliveFlag& Alive);
+
+  // One operation of the dataset (a navigation step, a fetch loop, a key search, a refresh): it opens
+  // the brackets it is asked for and closes them, in reverse order, at its end only while the dataset
+  // lives (code it called may destroy it). On a normal exit an error of a closing step (a deferred
+  // notice's handler, a detail that follows) reaches the caller after every bracket is closed; while
+  // another exception leaves, such an error is reported. One per operation, never per row.
+  class TDatasetOperation {
+  public:
+    explicit TDatasetOperation(TIB_Dataset* D) : FD(D), FAlive(D->FAlive) {}
+    // Inline: a navigation step of every row ends here.
+    inline ~TDatasetOperation() noexcept(false);
+    TDatasetOperation(const TDatasetOperation&) = delete;
+    TDatasetOperation& operator=(const TDatasetOperation&) = delete;
+    // BeginBusy now, EndBusy at the end.
+    void Busy(bool Yield);
+    // BeginDeferEvents now, EndDeferEvents at the end.
+    void Defer();
+    // BeginFetching now, EndFetching at the end.
+    void Fetching();
+    // Runs Step at the end, before the brackets close, while the dataset lives (once per operation).
+    void AtEnd(std::function<void()> Step) { FEnd = std::move(Step); }
+    bool Alive() const noexcept { return FAlive.Get(); }
+    // The silent abort when the dataset is gone.
+    void Check() const { CheckAlive(FAlive); }
+
+  private:
+    // A closing step failed (its exception is the current one): closes the rest, then raises or reports.
+    [[gnu::cold]] void CloseAfterFailure();
+    TIB_Dataset* FD;
+    TIB_AliveFlag FAlive;
+    std::function<void()> FEnd;
+    bool FBusy = false;
+    bool FDefer = false;
+    bool FFetching = false;
+  };
 
   // State.
   TIB_DatasetState FState = dssInactive;
@@ -777,3 +824,31 @@ private:
   // FRegisteredTransaction while the statement still follows it, else nil.
   TIB_Transaction* RegisteredTransaction() noexcept;
 };
+
+inline TIB_Dataset::TDatasetOperation::~TDatasetOperation() noexcept(false) {
+  // Each closing step runs while the dataset lives (code it called may have destroyed it); a step's
+  // flag is cleared before it runs, so after a failure the rest still close.
+  if (!FAlive.Get()) return;
+  try {
+    if (FEnd) [[unlikely]] {
+      const std::function<void()> end = std::move(FEnd);
+      FEnd = nullptr;
+      end();
+      if (!FAlive.Get()) return;
+    }
+    if (FFetching) {
+      FFetching = false;
+      FD->EndFetching();
+    }
+    if (FDefer) {
+      FDefer = false;
+      FD->EndDeferEvents();
+    }
+    if (FBusy) {
+      FBusy = false;
+      FD->EndBusy();
+    }
+  } catch (...) {
+    CloseAfterFailure();
+  }
+}

@@ -22,43 +22,6 @@ constexpr size_t kMaxCursorName = 31;
 // Each thread's sessions number their cursors; the number makes names given in the same millisecond differ.
 thread_local uint32_t CursorCounter = 0;
 
-// A busy bracket of the dataset that is not closed when the dataset was destroyed inside it (its
-// teardown ended the bracket with the session already).
-class TLiveBusy {
-public:
-  // The token is taken once the bracket is open: the bracket refuses a thread other than the session's.
-  TLiveBusy(TIB_Component* C, const TIB_AliveFlag& Alive, bool Yield) : FC((C->BeginBusy(Yield), C)), FAlive(Alive) {}
-  ~TLiveBusy() {
-    if (FAlive.Get()) FC->EndBusy();
-  }
-  TLiveBusy(const TLiveBusy&) = delete;
-  TLiveBusy& operator=(const TLiveBusy&) = delete;
-
-private:
-  TIB_Component* FC;
-  TIB_AliveFlag FAlive;
-};
-
-// The busy and deferred-notice brackets of one navigation step, both closed at its end unless the dataset
-// was destroyed inside them. One token of the dataset's life serves both.
-class TLiveStep {
-public:
-  TLiveStep(TIB_Dataset* D, const TIB_AliveFlag& Alive) : FD((D->BeginBusy(false), D)), FAlive(Alive) {
-    D->BeginDeferEvents();
-  }
-  ~TLiveStep() {
-    if (!FAlive.Get()) return;
-    RunReported([this] { FD->EndDeferEvents(); });
-    if (FAlive.Get()) FD->EndBusy();
-  }
-  TLiveStep(const TLiveStep&) = delete;
-  TLiveStep& operator=(const TLiveStep&) = delete;
-
-private:
-  TIB_Dataset* FD;
-  TIB_AliveFlag FAlive;
-};
-
 // Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
 template <class F>
 auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
@@ -79,15 +42,55 @@ auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
+// One operation's brackets
+
+void TIB_Dataset::TDatasetOperation::Busy(bool Yield) {
+  FD->BeginBusy(Yield);
+  FBusy = true;
+}
+
+void TIB_Dataset::TDatasetOperation::Defer() {
+  FD->BeginDeferEvents();
+  FDefer = true;
+}
+
+void TIB_Dataset::TDatasetOperation::Fetching() {
+  FD->BeginFetching();
+  FFetching = true;
+}
+
+void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
+  // Inside the handler the step's own exception is caught: one still uncaught is leaving through this
+  // operation, and goes on while the step's is reported. (An operation run from a destructor during
+  // unwinding reports too.) Otherwise the step's error reaches the caller once the rest is closed.
+  const std::exception_ptr failure = std::current_exception();
+  auto close = [this](bool& Open, auto Step) {
+    if (!Open || !FAlive.Get()) return;
+    Open = false;
+    RunReported([&] { (FD->*Step)(); });
+  };
+  close(FFetching, &TIB_Dataset::EndFetching);
+  close(FDefer, &TIB_Dataset::EndDeferEvents);
+  close(FBusy, &TIB_Component::EndBusy);
+  if (std::uncaught_exceptions() > 0) {
+    ReportException(failure);
+    return;
+  }
+  std::rethrow_exception(failure);
+}
+
+// ---------------------------------------------------------------------------------------------------------
 // Open and close
 
 void TIB_Dataset::Open() {
   if (FActive) return;
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TDatasetOperation op(this);
+  op.Busy(false);
+  op.Defer();
   SysOpen();
-  if (FActive && FAutoFetchFirst && GetBof()) SysMoveBy(1);
+  // A lookup list (one with a KeySource) does not move to a row of its own: that would write its key
+  // into the row it serves.
+  if (FActive && FAutoFetchFirst && GetBof() && !FKeySource) SysMoveBy(1);
 }
 
 void TIB_Dataset::SetActive(bool Value) {
@@ -100,14 +103,16 @@ void TIB_Dataset::SetActive(bool Value) {
 
 void TIB_Dataset::Close() {
   if (!GetIsActiveOrBuffered()) return;
-  TLiveBusy busy(this, FAlive, false);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (FFetching && !FAbort && FRefreshDepth == 0) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
   SysClose();
 }
 
 void TIB_Dataset::Execute() {
   if (FActive && GetIsSelectSQL()) IB_Raise<EIB_StatementError>(IBMsg::StatementHasAlreadyBeenOpened);
-  TLiveBusy busy(this, FAlive, false);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysClose();
   SysExecute();
 }
@@ -121,8 +126,8 @@ bool TIB_Dataset::SysOpen() {
       return false;
     }
     SysCheckTransaction(false);
-    BeginDeferEvents();
-    auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+    TDatasetOperation op(this);
+    op.Defer();
     FReturnToSearch = FState == dssSearch || (FRefreshDepth > 0 && remembered);
     SysExecute();
   }
@@ -155,6 +160,8 @@ void TIB_Dataset::SysClearFieldBuffers() {
 
 void TIB_Dataset::SysBeforeOpen() {
   if (FRefreshDepth == 0) Perform(dnBeforeOpen);
+  // A row being inserted or edited is written first; one that cannot be written stops the open.
+  if (GetIsModifying()) CheckBrowseMode();
 }
 
 void TIB_Dataset::SysOpenCursor() {
@@ -222,12 +229,22 @@ void TIB_Dataset::SysClose() {
       FSavedBookmark = GetBookmark();
     }
   }
+  // A cursor the server fails to close (a lost connection) is gone for this dataset all the same: the
+  // close completes, then the failure is reported.
+  std::exception_ptr failure;
   if (FCursorOpen) {
-    API_CloseCursor();
-    if (t) t->CheckOAT();
+    const TIB_AliveFlag alive = FAlive;
+    try {
+      API_CloseCursor();
+      if (t) t->CheckOAT();
+    } catch (...) {
+      if (!alive.Get()) throw;
+      failure = std::current_exception();
+    }
   }
   TIB_Statement::SysClose();
   if (wasActive) SysNotifyDyn20();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TIB_Dataset::SysUnprepare() {
@@ -265,7 +282,12 @@ void TIB_Dataset::SysParamsChanged(TIB_Column* Column) {
   FParamsChanged = true;
   FRecordCountValid = false;
   TIB_Statement::SysParamsChanged(Column);
-  if (FRefreshOnParamChange && FActive && !FOpening && FRefreshDepth == 0) RefreshAll();
+  if (!FRefreshOnParamChange && FMasterUpdateCount == 0) return;
+  // Runs the query again with the new values, but never posts or drops a row being edited.
+  if (FActive && FPostCount == 0 && !GetIsModifying() && !FOpening && FRefreshDepth == 0) {
+    AbortFetching();
+    RefreshKeys();
+  }
 }
 
 bool TIB_Dataset::GetIsActiveOrBuffered() { return FActive || (FPrepared && GetBufferCount() >= 1); }
@@ -374,7 +396,9 @@ void TIB_Dataset::FetchRow() {
     ++FRowNum;
     // The client writes no indicator for a NOT NULL column: one left at null by a cleared row (the end
     // of an earlier cursor, a cancelled insert) would make every row fetched from then on null there.
-    for (XSQLVAR* v : FNotNullVars) *v->sqlind = 0;
+    // Indicators may sit at odd offsets of the row: written bytewise.
+    static constexpr ISC_SHORT kNotNull = 0;
+    for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
     FFields->ResetRow(false, true, true);
     FillKeyRow();
     if (FAbort || DoAfterFetchRow()) {
@@ -393,6 +417,13 @@ void TIB_Dataset::FetchFailed() {
   FCursorOpen = false;
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
   TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  // The row the fetch was writing is no row of the result: the fields row holds none once the error
+  // is built (notices of the cleared row must not run client calls before that).
+  auto noRow = AtEndIfAlive(FAlive, [this] {
+    FFields->ClearRow(rsNone);
+    if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
+    SysFetchFailed();
+  });
   s.HandleISCError(this);
 }
 
@@ -428,10 +459,9 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
     return 1;
   }
   auto multi = SetWhileAlive(FAlive, FMultiRowCount, FMultiRowCount + 1);
-  BeginFetching();
-  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TDatasetOperation op(this);
+  op.Fetching();
+  op.Defer();
   const uint32_t gen = FCursorGen;
   int32_t count = 0;
   while (count < n && FActive && !FEof && !FAbort && FCursorGen == gen) {
@@ -453,8 +483,8 @@ void TIB_Dataset::FetchLoop(uint32_t Limit) {
     }
     return;
   }
-  BeginFetching();
-  auto fetching = AtEndIfAlive(FAlive, [this] { EndFetching(); });
+  TDatasetOperation op(this);
+  op.Fetching();
   while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
   // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
   if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
@@ -652,7 +682,9 @@ void TIB_Dataset::SysRowNumChanged(int32_t n) {
 // Navigation
 
 int32_t TIB_Dataset::MoveBy(int32_t n) {
-  TLiveStep step(this, FAlive);
+  TDatasetOperation step(this);
+  step.Busy(false);
+  step.Defer();
   // An open dataset in browse state with no statement links gives the browse check nothing to post,
   // update or tell anyone: it is skipped.
   if (!FPrepared) {
@@ -661,7 +693,7 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
     CheckBrowseMode();
-    n += before - FRowNum;
+    n = ClampedSum(n, static_cast<int64_t>(before) - FRowNum);
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;
@@ -670,9 +702,9 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
 }
 
 void TIB_Dataset::First() {
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TDatasetOperation op(this);
+  op.Busy(false);
+  op.Defer();
   if (FActive) {
     CheckBrowseMode();
   } else {
@@ -693,9 +725,9 @@ void TIB_Dataset::Prior() {
 
 void TIB_Dataset::Last() {
   if (FEof && GetIsUnidirectional()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset_65171);
-  TLiveBusy busy(this, FAlive, false);
-  BeginDeferEvents();
-  auto defer = AtEndIfAlive(FAlive, [this] { EndDeferEvents(); });
+  TDatasetOperation op(this);
+  op.Busy(false);
+  op.Defer();
   if (!FActive) {
     SetPrepared(true);
   } else {
@@ -707,14 +739,16 @@ void TIB_Dataset::Last() {
 void TIB_Dataset::FetchNext() {
   if (!FActive && !SysOpen()) return;
   if (FEof) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
-  TLiveBusy busy(this, FAlive, false);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysBeginScroll();
   FetchRow();
   SysEndScroll();
 }
 
 void TIB_Dataset::FetchAll() {
-  TLiveBusy busy(this, FAlive, true);
+  TDatasetOperation op(this);
+  op.Busy(true);
   SysOpen();
   SysFetchAll();
 }

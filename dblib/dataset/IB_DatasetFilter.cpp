@@ -536,20 +536,24 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
       FSeekPosition = 0;
     }
   }
-  BeginFetching();
-  TScopeExit endFetching([this] { EndFetching(); });
-  TCountGuard nesting(FSearchNesting);
+  // The search fetches rows (their callbacks may destroy the dataset): its counts and brackets end
+  // only while the dataset lives.
+  TDatasetOperation search(this);
+  ++FSearchNesting;
+  search.AtEnd([this] { --FSearchNesting; });
   const int32_t serial = ++FSearchSerial;
   FLastKeyTicks = GetTickCount64();
   FLastSearchText = Text;
   bool matched = false;
-  if (Text.empty()) {
-    FFoundRow = 1;
-  } else {
-    matched = Seek(Text, c, SeekNearest);
+  {
+    TDatasetOperation fetching(this);
+    fetching.Fetching();
+    if (Text.empty()) {
+      FFoundRow = 1;
+    } else {
+      matched = Seek(Text, c, SeekNearest);
+    }
   }
-  endFetching.Release();
-  EndFetching();
   // A search started meanwhile has the last word.
   if (FSearchNesting > 1 || serial != FSearchSerial) return false;
   if (FFoundRow == 0) {

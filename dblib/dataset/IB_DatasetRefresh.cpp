@@ -14,11 +14,8 @@
 
 bool TIB_Dataset::RefreshAll() {
   if (FActive) {
-    const TIB_AliveFlag alive = FAlive;
-    BeginBusy(true);
-    TScopeExit end([this, alive] {
-      if (alive.Get()) EndBusy();
-    });
+    TDatasetOperation op(this);
+    op.Busy(true);
     return SysRefresh(true, true);
   }
   return RefreshRows();

@@ -2,9 +2,11 @@
 // ORDER BY, the FOR clause, the PLAN), the key relation, the key links and the key row, the ordering
 // and searching links, and the key and master sources.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_RowNames.h"
@@ -81,6 +83,17 @@ void SplitOrderItem(std::string& Item, std::string& Direction, std::string& Null
       break;
     }
   }
+}
+
+// The value of the NOCASE attribute an attribute text gives (empty when none, or YESCASE overrides it).
+std::string NoCaseValueOf(const std::string& Text) {
+  if (Text.empty()) return std::string();
+  int32_t pos = 0, end = 0;
+  std::string value;
+  ParseAttributeText(Text, "YESCASE", pos, value, end);
+  if (pos != 0) return std::string();
+  ParseAttributeText(Text, "NOCASE", pos, value, end);
+  return pos != 0 ? Trim(value) : std::string();
 }
 
 bool IsSelectText(const std::string& SQL) {
@@ -309,6 +322,8 @@ bool TIB_Dataset::KeyColumnsFromKeyRelation() {
 // The prepare's building hooks
 
 void TIB_Dataset::SysBuildForUpdate() {
+  // The rewriting below would blank a NUL byte and send what follows it: refused before anything is built.
+  CheckSQLTextSendable(FSQL->GetText());
   TIB_Statement::SysBuildForUpdate();
   if (FBuildingPlan) return;
   FAddedConditions.Clear();
@@ -357,6 +372,9 @@ void TIB_Dataset::SysSubstituteMacros() {
 
 void TIB_Dataset::DoPrepareSQL() {
   TIB_Statement::DoPrepareSQL();
+  const std::string& text = FSQL->GetText();
+  if (SysIsBuffered() && Trim(text).empty()) IB_Raise<EIB_StatementError>(IBMsg::CannotPrepareABlankStatement);
+  CheckSQLTextSendable(text);
   if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + Blanked(FSearchText) + " )");
 }
 
@@ -484,7 +502,8 @@ void TIB_Dataset::SysBuildSelect() {
     FWhereChanged = true;
   };
   addList(FFrontConditions, true);
-  if (!FBuildingPlan && master) {
+  // The master conditions stand also without a master source: their parameters are the master's values.
+  if (!FBuildingPlan) {
     for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
       const std::string param = GetIsBindingCursor() ? "BIND_" + std::to_string(i) : MasterParamName(i);
       PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + param);
@@ -519,8 +538,15 @@ void TIB_Dataset::SysBuildSelect() {
         column = Trim(column);
         std::string expr = column;
         TIB_Column* c = nullptr;
-        if (FFields->FindByName(column, c) && HasColumnAttribute(*c, "NOCASE")) {
-          const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
+        if (FFields->FindByName(column, c)) {
+          if (HasColumnAttribute(*c, "NOCASE")) {
+            const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
+            if (!v.empty()) expr = v;
+          }
+        } else {
+          // The fields row is described after the SQL is built: on the first prepare the attribute
+          // lists are asked by the column's name.
+          const std::string v = NoCaseExpressionByName(column);
           if (!v.empty()) expr = v;
         }
         if (dir.empty()) dir = "ASC";
@@ -538,6 +564,24 @@ void TIB_Dataset::SysBuildSelect() {
   if (sql != FSQL->GetText()) FSQL->SetText(sql);
   // The key links are settled while the SQL is built (the fields row is described after it).
   DefineKeyLinks();
+}
+
+std::string TIB_Dataset::NoCaseExpressionByName(const std::string& Column) {
+  const int dot = CharPosOutsideQuotes('.', Column, 1);
+  const std::string bare = dot > 0 ? Column.substr(static_cast<size_t>(dot)) : Column;
+  std::string unquoted;
+  StripQuotes(bare, unquoted);
+  const std::string name = IsQuoted(bare, '"') ? unquoted : UpperCase(bare);
+  std::string rel = dot > 0 ? Column.substr(0, static_cast<size_t>(dot - 1)) : GetKeyRelation();
+  std::string relBare;
+  StripQuotes(rel, relBare);
+  rel = IsQuoted(rel, '"') ? relBare : UpperCase(rel);
+  const std::string full = rel.empty() ? name : rel + "." + name;
+  for (const std::string& key : {Column, name, full}) {
+    const std::string text = GetColumnAttributesValue(alStatement, key);
+    if (!text.empty()) return NoCaseValueOf(text);
+  }
+  return HasConnectionColumnAttributes() ? NoCaseValueOf(GetColumnAttributesValue(alConnection, full)) : std::string();
 }
 
 void TIB_Dataset::SysResetDescription() {
@@ -580,9 +624,10 @@ void TIB_Dataset::FieldsPropertyChanged(TIB_FieldsPropertyList List) {
 
 std::string TIB_Dataset::GetOrderingSQL(int32_t N) {
   if (N == 0) return GetSQLOrder(FSQL->GetText());
-  const int index = (N < 0 ? -N : N) - 1;
+  // INT32_MIN has no negation in 32 bits: every item number is taken in 64.
+  const int64_t index = std::abs(static_cast<int64_t>(N)) - 1;
   if (index >= FOrderingItems.Count()) return std::string();
-  const std::string value = FOrderingItems.GetValueFromIndex(index);
+  const std::string value = FOrderingItems.GetValueFromIndex(static_cast<int>(index));
   const int semi = CharPosOutsideQuotes(';', value, 1);
   std::string text;
   if (semi > 0) {
@@ -613,7 +658,7 @@ void TIB_Dataset::SetOrderingItemNo(int32_t Value) {
 }
 
 void TIB_Dataset::DeriveOrderingLink() {
-  const int32_t n = FOrderingItemNo < 0 ? -FOrderingItemNo : FOrderingItemNo;
+  const int64_t n = std::abs(static_cast<int64_t>(FOrderingItemNo));
   std::string link;
   if (n != 0) {
     for (int i = 0; i < FOrderingLinks.Count(); ++i) {
@@ -642,7 +687,7 @@ void TIB_Dataset::SetOrderingLink(const std::string& Column) {
   }
   const std::string old = FOrderingLink;
   FOrderingLink = i >= 0 ? Column : std::string();
-  const int32_t current = FOrderingItemNo < 0 ? -FOrderingItemNo : FOrderingItemNo;
+  const int64_t current = std::abs(static_cast<int64_t>(FOrderingItemNo));
   if (n != current && FOrderingChangeCount == 0) SetOrderingItemNo(n);
   if (old != FOrderingLink) ProcessLinkEvent(29);
   DeriveSearchingLink();

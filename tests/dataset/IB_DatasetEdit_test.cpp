@@ -519,6 +519,8 @@ TEST_F(DatasetEditTest, ALookupListWritesTheChosenKeyIntoItsKeySource) {
   lookup->GetKeyLinks().SetText("ID=GRP");
   lookup->SetKeySource(&src);
   lookup->Open();
+  EXPECT_EQ(dssBrowse, target->GetState());  // opening the list chooses no row
+  lookup->Next();
   lookup->Next();
   EXPECT_EQ(dssEdit, target->GetState());
   EXPECT_EQ(20, target->FieldByName("GRP")->GetAsInteger());

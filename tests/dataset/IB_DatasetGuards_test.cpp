@@ -1,0 +1,475 @@
+// The dataset base under pressure: pending rows across opens and refreshes, lookups that must not
+// change the row they serve, SQL built from lists on the first prepare, hostile SQL and numbers,
+// failing fetches and closes, and datasets destroyed in the middle of their own fetch loops.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DatasetTestSupport.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_DataSource.h"
+#include "platform/Forms.h"
+
+namespace {
+
+using datasettest::DatasetDbTest;
+using datasettest::TestClock;
+using testsupport::MessageOf;
+
+class DatasetGuardTest : public DatasetDbTest {
+protected:
+  TIB_Connection* Conn2 = nullptr;
+  TIB_Transaction* Tr2 = nullptr;
+
+  // The rows of SQL as a second attachment sees them: "v1,v2;v1,v2;...".
+  std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    if (!Conn2) {
+      Conn2 = new TIB_Connection(Owner);
+      Conn2->SetDatabaseName(Conn->GetDatabaseName());
+      Conn2->SetCharSet("ISO8859_1");
+      Conn2->Connect();
+      Tr2 = new TIB_Transaction(Owner);
+      Tr2->SetIB_Connection(Conn2);
+      Tr2->SetIsolation(tiCommitted);
+    }
+    auto* c = new TIB_Cursor(Owner);
+    c->SetIB_Connection(Conn2);
+    c->SetIB_Transaction(Tr2);
+    c->GetSQL().SetText(SQL);
+    c->Open();
+    std::string out;
+    for (; !c->GetEof(); c->Next()) {
+      if (!out.empty()) out += ";";
+      for (int i = 0; i < c->GetFieldCount(); ++i) {
+        TIB_Column* col = c->GetFields()->GetColumns(i);
+        out += (i ? "," : "") + (col->GetIsNull() ? std::string("null") : col->GetAsString());
+      }
+    }
+    delete c;
+    Tr2->Commit();
+    return out;
+  }
+  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(SQL);
+    return q;
+  }
+  TIB_Cursor* LiveCursor(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    TIB_Cursor* c = NewCursor(SQL);
+    c->SetRequestLive(true);
+    c->SetSearchedEdits(true);
+    c->SetSearchedDeletes(true);
+    c->GetKeyLinks().SetText("ID");
+    return c;
+  }
+  static std::string Names(TIB_Dataset* D) {
+    std::string out;
+    for (; !D->GetEof(); D->Next()) out += D->FieldByName("NAME")->GetAsString() + " ";
+    return out;
+  }
+};
+
+// A row being inserted or edited is written before the dataset opens or refreshes, and a row that
+// cannot be written stops the open.
+TEST_F(DatasetGuardTest, OpenAndRefreshPostAPendingRowFirst) {
+  Fill(3);
+  TIB_Cursor* c = LiveCursor();
+  c->Open();
+  c->Insert();  // a forward-only cursor closes for the insert
+  ASSERT_EQ(dssInsert, c->GetState());
+  c->FieldByName("ID")->SetAsInteger(10);
+  c->FieldByName("NAME")->SetAsString("inserted");
+  c->Open();
+  EXPECT_TRUE(c->GetActive());
+  EXPECT_EQ(dssBrowse, c->GetState());
+  Tr->Commit();
+  EXPECT_EQ("1,n1;2,n2;3,n3;10,inserted", Read());
+
+  // A row that cannot be written: the open is refused and the row stays pending.
+  c->Insert();
+  c->FieldByName("NAME")->SetAsString("no id");
+  EXPECT_EQ("ID is a required field", MessageOf<EIB_DatasetError>([&] { c->Open(); }));
+  EXPECT_EQ(dssInsert, c->GetState());
+  c->Cancel();
+
+  TIB_Query* q = NewQuery();
+  q->SetRequestLive(true);
+  q->Open();
+  q->SetRowNum(2);
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("edited");
+  q->Refresh();
+  EXPECT_EQ(dssBrowse, q->GetState());
+  EXPECT_EQ("edited", q->FieldByName("NAME")->GetAsString());
+  Tr->Commit();
+  EXPECT_EQ("1,n1;2,edited;3,n3;10,inserted", Read());
+}
+
+// Opening a lookup list never writes into the row it serves, whether the row names a key of the list
+// or none; moving in the list afterwards does.
+TEST_F(DatasetGuardTest, OpeningALookupLeavesItsKeySourceRowAlone) {
+  Fill(6);
+  Exec("UPDATE T SET GRP = NULL WHERE ID = 4");
+  Tr->Commit();
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+  s->SetRequestLive(true);
+  source->SetDataset(s);
+  s->Open();
+  TStringList links;
+  links.SetText("T.ID=GRP");
+  for (int kind = 0; kind < 2; ++kind) {
+    SCOPED_TRACE(kind == 0 ? "buffered lookup" : "cursor lookup");
+    for (int32_t row : {4, 2}) {
+      SCOPED_TRACE(row);
+      s->SetRowNum(row);
+      const std::string grp = s->FieldByName("GRP")->GetIsNull() ? "null" : s->FieldByName("GRP")->GetAsString();
+      TIB_Dataset* l = kind == 0 ? static_cast<TIB_Dataset*>(NewQuery()) : NewCursor();
+      l->SetKeyLinks(links);
+      l->SetKeySource(source);
+      l->Open();
+      EXPECT_EQ(dssBrowse, s->GetState());
+      EXPECT_EQ(grp, s->FieldByName("GRP")->GetIsNull() ? "null" : s->FieldByName("GRP")->GetAsString());
+      delete l;
+    }
+  }
+  s->SetRowNum(1);
+  Tr->Commit();
+  EXPECT_EQ("1,1;2,2;3,0;4,null;5,2;6,0", Read("SELECT ID, GRP FROM T ORDER BY ID"));
+}
+
+// A parameter change while a row is edited neither posts nor drops the edit; in browse state it runs
+// the query again with the new value.
+TEST_F(DatasetGuardTest, AParameterChangeWhileEditingKeepsTheEditPending) {
+  Fill(6);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T WHERE GRP = :G ORDER BY ID");
+  q->SetRequestLive(true);
+  q->Prepare();
+  q->ParamByName("G")->SetAsInteger(1);
+  q->Open();
+  ASSERT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+  q->Edit();
+  q->FieldByName("NAME")->SetAsString("typed");
+  q->ParamByName("G")->SetAsInteger(2);
+  EXPECT_EQ(dssEdit, q->GetState());
+  EXPECT_EQ("typed", q->FieldByName("NAME")->GetAsString());
+  EXPECT_EQ("n1", Scalar("SELECT NAME FROM T WHERE ID = 1"));  // nothing written yet
+  q->Post();
+  Tr->CommitRetaining();
+  EXPECT_EQ("typed", Read("SELECT NAME FROM T WHERE ID = 1"));
+  q->ParamByName("G")->SetAsInteger(0);
+  EXPECT_EQ(3, q->FieldByName("ID")->GetAsInteger());
+  q->ParamByName("G")->SetAsInteger(2);
+  EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger());
+}
+
+// An ordering item of a NOCASE column orders by its expression from the first prepare on.
+TEST_F(DatasetGuardTest, NoCaseOrderingHoldsOnTheFirstPrepare) {
+  Exec("CREATE TABLE N (NAME VARCHAR(10))");
+  Tr->Commit();
+  for (const char* n : {"C", "E", "a", "b", "d"}) Exec(std::string("INSERT INTO N VALUES ('") + n + "')");
+  Tr->Commit();
+  struct {
+    int32_t Item;
+    const char* Rows;
+  } cases[] = {{1, "a b C d E "}, {-1, "E d C b a "}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Item);
+    for (bool query : {false, true}) {
+      TIB_Dataset* d = query ? static_cast<TIB_Dataset*>(NewQuery("SELECT NAME FROM N")) : NewCursor("SELECT NAME FROM N");
+      d->GetColumnAttributes().SetText("NAME=NOCASE=UPPER(NAME)");
+      d->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+      d->SetOrderingItemNo(k.Item);
+      d->Open();
+      EXPECT_EQ(k.Rows, Names(d));
+      EXPECT_NE(std::string::npos, d->GetServerSQL().find("UPPER(NAME)")) << d->GetServerSQL();
+      delete d;
+    }
+  }
+}
+
+// Master links add their conditions also without a master source: the parameters stand for the master.
+TEST_F(DatasetGuardTest, MasterLinksWithoutAMasterSourceStillCondition) {
+  Fill(6);
+  TIB_Cursor* c = NewCursor("SELECT ID, NAME FROM T WHERE ID > 1 ORDER BY ID");
+  c->GetMasterLinks().SetText("GRP=X.GRP");
+  c->Prepare();
+  const std::string& sent = c->GetServerSQL();
+  const size_t condition = sent.find("WHERE GRP=?");
+  EXPECT_NE(std::string::npos, condition) << sent;
+  EXPECT_LT(condition, sent.find("AND ID > 1")) << sent;
+  c->Open();
+  EXPECT_TRUE(c->GetEof());
+  c->Close();
+  c->ParamByName("MLNK_GRP_0")->SetAsInteger(2);
+  c->Open();
+  std::string ids;
+  for (; !c->GetEof(); c->Next()) ids += c->FieldByName("ID")->GetAsString() + " ";
+  EXPECT_EQ("2 5 ", ids);
+}
+
+// A buffered query without SQL refuses to prepare with its own message.
+TEST_F(DatasetGuardTest, ABufferedQueryWithoutSQLCannotPrepare) {
+  TIB_Query* q = NewQuery("");
+  EXPECT_EQ("Cannot Prepare a blank statement", MessageOf<EIB_StatementError>([&] { q->Open(); }));
+  EXPECT_FALSE(q->GetPrepared());
+  q->GetSQL().SetText("   ");
+  EXPECT_EQ("Cannot Prepare a blank statement", MessageOf<EIB_StatementError>([&] { q->Prepare(); }));
+}
+
+// NOT NULL columns whose indicators sit at odd offsets of the row are read like any other.
+TEST_F(DatasetGuardTest, RowsWithOddIndicatorOffsetsAreRead) {
+  Exec("CREATE TABLE C (A VARCHAR(15) NOT NULL, B VARCHAR(10) NOT NULL)");
+  Tr->Commit();
+  Exec("INSERT INTO C VALUES ('first', 'one')");
+  Exec("INSERT INTO C VALUES ('second', 'two')");
+  Tr->Commit();
+  TIB_Cursor* c = NewCursor("SELECT A, B FROM C ORDER BY A");
+  c->First();
+  EXPECT_EQ("first", c->FieldByName("A")->GetAsString());
+  EXPECT_EQ("one", c->FieldByName("B")->GetAsString());
+  c->Next();
+  EXPECT_EQ("two", c->FieldByName("B")->GetAsString());
+  TIB_Query* q = NewQuery("SELECT A, B FROM C ORDER BY A");
+  q->Open();
+  q->Last();
+  EXPECT_EQ("second", q->FieldByName("A")->GetAsString());
+  q->First();
+  EXPECT_EQ("one", q->FieldByName("B")->GetAsString());
+}
+
+// A detail whose fetch fails as its master moves shows no made-up row: the error reaches the caller of
+// the move and the detail holds no row.
+TEST_F(DatasetGuardTest, ADetailFetchFailingUnderAMasterMoveShowsNoRow) {
+  Fill(3);  // GRP 1 2 0
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* master = NewQuery("SELECT ID FROM T ORDER BY ID");
+  source->SetDataset(master);
+  master->Open();
+  for (bool buffered : {true, false}) {
+    SCOPED_TRACE(buffered);
+    master->First();
+    TIB_Dataset* detail = buffered ? static_cast<TIB_Dataset*>(NewQuery("SELECT ID, 10 / GRP AS Q FROM T"))
+                                   : NewCursor("SELECT ID, 10 / GRP AS Q FROM T");
+    detail->GetMasterLinks().SetText("ID=T.ID");
+    detail->SetMasterSource(source);
+    detail->Open();
+    EXPECT_EQ(10, detail->FieldByName("Q")->GetAsInteger());
+    master->Next();
+    EXPECT_EQ(5, detail->FieldByName("Q")->GetAsInteger());
+    EXPECT_THROW(master->Next(), EIB_ISCError);
+    EXPECT_EQ(3, master->FieldByName("ID")->GetAsInteger());
+    EXPECT_TRUE(detail->GetEof());
+    EXPECT_EQ(rsNone, detail->GetFields()->GetRowState());
+    EXPECT_TRUE(detail->FieldByName("ID")->GetIsNull());
+    delete detail;
+  }
+}
+
+// The server closes the cursor but the answer is lost with the connection.
+struct FailingCursorClose {
+  static inline decltype(TIB_CursorEntries::isc_dsql_free_statement) Real = nullptr;
+  static ISC_STATUS Free(ISC_STATUS* S, isc_stmt_handle* H, unsigned short O) {
+    Real(S, H, O);
+    S[0] = isc_arg_gds;
+    S[1] = isc_network_error;
+    S[2] = isc_arg_end;
+    return isc_network_error;
+  }
+};
+
+// A close whose cursor close fails at the server still closes, then reports the failure.
+TEST_F(DatasetGuardTest, ACloseThatFailsAtTheServerStillCloses) {
+  Fill(3);
+  for (bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered);
+    TIB_Dataset* d = buffered ? static_cast<TIB_Dataset*>(NewQuery()) : NewCursor();
+    d->Open();
+    ASSERT_TRUE(d->GetCursorIsOpen());
+    TIB_Session* s = d->GetSession();
+    FailingCursorClose::Real = s->Cursor.isc_dsql_free_statement;
+    s->Cursor.isc_dsql_free_statement = &FailingCursorClose::Free;
+    EXPECT_THROW(d->Close(), EIB_ISCError);
+    s->Cursor.isc_dsql_free_statement = FailingCursorClose::Real;
+    EXPECT_FALSE(d->GetActive());
+    EXPECT_FALSE(d->GetCursorIsOpen());
+    EXPECT_EQ(dssPrepared, d->GetState());
+    d->Open();
+    EXPECT_EQ(1, d->FieldByName("ID")->GetAsInteger());
+    d->Close();
+    delete d;
+  }
+}
+
+// Moves and ordering numbers at the ends of the integer range neither overflow nor pick an item.
+TEST_F(DatasetGuardTest, ExtremeMovesAndOrderingNumbersAreClamped) {
+  Fill(20);
+  for (bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered);
+    TIB_Dataset* d = buffered ? static_cast<TIB_Dataset*>(NewQuery()) : NewCursor();
+    d->Open();
+    d->MoveBy(4);
+    ASSERT_EQ(5, d->GetRowNum());
+    const int32_t moved = d->MoveBy(INT_MAX);
+    EXPECT_TRUE(d->GetEof());
+    EXPECT_EQ(buffered ? 16 : 15, moved);
+    if (buffered) {
+      EXPECT_EQ(-21, d->MoveBy(INT_MIN));  // from past the last row to before the first
+      EXPECT_TRUE(d->GetBof());
+      d->MoveBy(3);
+      EXPECT_EQ(18, d->MoveBy(INT_MAX));
+      EXPECT_EQ(-21, d->MoveBy(-INT_MAX));
+    }
+    d->Close();
+    d->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+    for (int32_t n : {INT_MIN, INT_MAX, -2, 2}) {
+      SCOPED_TRACE(n);
+      d->SetOrderingItemNo(n);
+      EXPECT_EQ("", d->GetOrderingSQL(n));
+      d->Open();
+      EXPECT_EQ(1, d->FieldByName("ID")->GetAsInteger());
+      d->Close();
+    }
+    d->SetOrderingItemNo(-1);
+    d->Open();
+    EXPECT_EQ(9, d->FieldByName("ID")->GetAsInteger());  // "n9" sorts last
+    delete d;
+  }
+}
+
+// SQL with a NUL byte is refused before anything is built or sent.
+TEST_F(DatasetGuardTest, DatasetSQLWithANulByteIsRefused) {
+  Fill(3);
+  const std::string sql("SELECT ID FROM T ORDER BY ID\0; DELETE FROM T", 44);
+  for (bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered);
+    TIB_Dataset* d = buffered ? static_cast<TIB_Dataset*>(NewQuery(sql)) : NewCursor(sql);
+    const std::string message = MessageOf<EIB_StatementError>([&] { d->Open(); });
+    EXPECT_EQ(0u, message.find("SQL text contains a NUL byte at position 29")) << message;
+    EXPECT_FALSE(d->GetPrepared());
+    EXPECT_FALSE(d->GetActive());
+    delete d;
+  }
+  Tr->Commit();
+  EXPECT_EQ("1;2;3", Read("SELECT ID FROM T ORDER BY ID"));
+}
+
+// A buffered query destroyed by code its own fetch runs (its callback, a task of the message pump)
+// ends the operation with the silent abort and touches nothing of it afterwards.
+TEST_F(DatasetGuardTest, DestroyingAQueryInsideItsFetchEndsTheOperationQuietly) {
+  Fill(100);
+  TestClock clock(1, 1);
+  TIB_Query* victim = nullptr;
+  auto destroy = [&] { FreeAndNil(victim); };
+  struct Case {
+    const char* Where;
+    std::function<void(TIB_Query*)> Arm;
+    std::function<void(TIB_Query*)> Run;
+  } cases[] = {
+      {"the callback during Last",
+       [&](TIB_Query* q) {
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         q->Last();
+       }},
+      {"the message pump during SetRowNum",
+       [&](TIB_Query* q) {
+         q->AfterFetchRow = [&](TIB_Dataset*) {
+           if (victim && victim->GetBufferCount() == 20) Application->Post(destroy);
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         q->SetRowNum(40);
+       }},
+      {"the callback during FetchAll",
+       [&](TIB_Query* q) {
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         q->FetchAll();
+       }},
+      {"the callback during a refresh that finds its row number again",
+       [&](TIB_Query* q) { q->SetCallbackInc(1); },
+       [&](TIB_Query* q) {
+         q->Open();
+         q->SetRowNum(30);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+         q->Refresh();
+       }},
+      {"the callback of AutoFetchAll",
+       [&](TIB_Query* q) {
+         q->SetAutoFetchAll(true);
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy();
+         };
+       },
+       [](TIB_Query* q) { q->Open(); }},
+      {"the message pump during an incremental search",
+       [&](TIB_Query* q) {
+         q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+         q->GetOrderingLinks().SetText("NAME=ITEM=1");
+         q->SetOrderingItemNo(1);
+         q->AfterFetchRow = [&](TIB_Dataset*) {
+           if (victim && victim->GetBufferCount() == 30) Application->Post(destroy);
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         q->IncSearchString("n99", 1, false);
+       }},
+      {"the message pump during a bookmark search",
+       [&](TIB_Query* q) {
+         q->AfterFetchRow = [&](TIB_Dataset*) {
+           if (victim && victim->GetBufferCount() == 30) Application->Post(destroy);
+         };
+       },
+       [](TIB_Query* q) {
+         q->Open();
+         TIB_Query* other = new TIB_Query(nullptr);
+         other->SetIB_Connection(q->GetIB_Connection());
+         other->SetIB_Transaction(q->GetIB_Transaction());
+         other->GetSQL().SetText(q->GetSQL().GetText());
+         other->Open();
+         other->SetRowNum(90);
+         const std::string mark = other->GetBookmark();
+         delete other;
+         q->SetBookmark(mark);
+       }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Where);
+    TIB_Query* q = victim = NewQuery();
+    q->SetCallbackInc(0);
+    q->SetCallbackInitInt(0);
+    q->SetCallbackRefreshInt(0);
+    k.Arm(q);
+    EXPECT_THROW(k.Run(q), EAbort);
+    EXPECT_EQ(nullptr, victim);
+    EXPECT_EQ(0, Tr->GetOpenCursorCount());
+  }
+  TIB_Query* q = NewQuery();
+  q->Open();
+  q->Last();
+  EXPECT_EQ(100, q->GetRowNum());
+}
+
+}  // namespace
