@@ -334,6 +334,9 @@ private:
   uint64_t FLastKeyTicks = 0;
   std::string FLastKeyText;
   int32_t FLocateSerial = 0;
+  // The key a search fetches for, and whether the record filter refused its row on the way.
+  const std::vector<uint8_t>* FSoughtKey = nullptr;
+  bool FSoughtRefused = false;
   int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 

@@ -121,7 +121,10 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     const bool wasInFetch = std::exchange(FInFetch, true);
     const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
     // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-    TScopeExit reload(whileAlive([this, wasInFetch, rowNum] {
+    const std::vector<uint8_t>* soughtBefore = std::exchange(FSoughtKey, &Key);
+    FSoughtRefused = false;
+    TScopeExit reload(whileAlive([this, wasInFetch, rowNum, soughtBefore] {
+      FSoughtKey = soughtBefore;
       FInFetch = wasInFetch;
       FRowNum = rowNum;
       LoadCurrentRow();
@@ -137,7 +140,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
         found = BufferedNode(Key);
       }
       // Fetched but not kept (a record filter refused it): reading the query anew would not keep it either.
-      if (fetched && !found) refused = true;
+      if ((fetched && !found) || FSoughtRefused) refused = true;
       if (refused) break;
     }
     aborted = FAbort;

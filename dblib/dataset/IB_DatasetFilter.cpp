@@ -310,6 +310,12 @@ bool TIB_BDataset::FilterAccepts() {
   if (!FFiltered || !FOnFilterRecord) return true;
   bool accept = true;
   FOnFilterRecord(GetFields(), accept);
+  if (!accept && FSoughtKey) {
+    // The refused row never reaches the buffer: a search for its key learns it here.
+    std::vector<uint8_t> key;
+    KeyFromKeyRow(key);
+    if (key == *FSoughtKey) FSoughtRefused = true;
+  }
   return accept;
 }
 

@@ -83,6 +83,61 @@ TEST_F(BDatasetLocateTest, AnAbortedSearchStopsAtRowZero) {
   delete q;
 }
 
+// A row that reaches the buffer while the search fetches, other than as the row it fetches (here read
+// by a callback that looks the same key up), is found by the next look through the buffer: the search
+// stops within the next 2,000 rows instead of reading the whole result.
+TEST_F(BDatasetLocateTest, ASearchLooksThroughTheBufferAgainEvery2000Rows) {
+  Fill(9000);
+  datasettest::TestClock clock(1, 1);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  q->SetCallbackInc(1);
+  q->SetCallbackInitInt(0);
+  q->SetCallbackRefreshInt(0);
+  int progress = 0;
+  bool readAside = false;
+  q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool&) {
+    if (S != cbsProgress || ++progress != 5) return;
+    SetKey(q, 2600);
+    readAside = q->LocateBufferKey();
+    SetKey(q, 2600);
+  };
+  q->Open();
+  SetKey(q, 2600);
+  EXPECT_TRUE(q->LocateKey());
+  EXPECT_TRUE(readAside);
+  EXPECT_EQ(Id(q->GetFields()), 2600);
+  EXPECT_EQ(q->GetRowNum(), 2600);
+  EXPECT_LE(q->GetBufferCount(), 2600 + 256 + 2000);
+  delete q;
+}
+
+// A key whose row the record filter refuses is not found: the search stops at that row (the query is
+// not read anew for it) and goes to row 0.
+TEST_F(BDatasetLocateTest, AKeyTheRecordFilterRefusesIsNotFound) {
+  Fill(3000);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  int refusals = 0;
+  q->SetOnFilterRecord([&](TIB_Row* R, bool& Accept) {
+    Accept = R->ColumnByName("ID")->GetAsInteger() != 2500;
+    if (!Accept) ++refusals;
+  });
+  q->SetFiltered(true);
+  q->Open();
+  q->SetRowNum(3);
+  SetKey(q, 2500);
+  EXPECT_FALSE(q->LocateKey());
+  EXPECT_EQ(q->GetRowNum(), 0);
+  EXPECT_EQ(refusals, 1);
+  // Rows up to the refused one and the next one: the result was not read again.
+  EXPECT_LE(q->GetBufferCount(), 2500);
+  // The rows around it are found as usual.
+  SetKey(q, 2501);
+  EXPECT_TRUE(q->LocateKey());
+  EXPECT_EQ(Id(q->GetFields()), 2501);
+  EXPECT_EQ(q->GetRowNum(), 2500);
+  delete q;
+}
+
 // With a search position on the ordering column a key holding that column restarts the query at the row
 // instead of fetching every row before it; an empty bookmark starts it from the first row again.
 TEST_F(BDatasetLocateTest, AKeyOnTheOrderingColumnRestartsTheQueryAtItsRow) {

@@ -383,6 +383,32 @@ TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
   delete q;
 }
 
+// The ordering column's search text outlives a new prepare: a changed filter or a reopen starts the
+// rows at the same text again.
+TEST_F(QueryFilterTest, OrderingSearchTextSurvivesAChangeOfCriteria) {
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+  q->GetOrderingItems().SetText("By id=ID;ID DESC");
+  q->GetOrderingLinks().SetText("ID=ITEM=1;POS");
+  q->SetOrderingItemNo(1);
+  q->Open();
+  q->SetOrderingSearchText("8");
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->SetFilter("ID < 11");
+  q->SetFiltered(true);
+  EXPECT_EQ(Ids(q), "8,9,10");
+  q->SetFiltered(false);
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->Close();
+  q->Unprepare();
+  q->Open();
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->First();
+  EXPECT_EQ(q->GetOrderingColumnText(), "8");
+  q->SetOrderingSearchText("");
+  EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
+  delete q;
+}
+
 // A search posts a pending edit first; without an ordering column it is refused.
 TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
   TIB_Query* q = Query();
