@@ -523,9 +523,17 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
       FSeekPosition = 0;
     }
   }
+  // The seek serves the application's messages: a handler may destroy the dataset, and the brackets then
+  // end without it (the seek raises EAbort).
+  const TIB_AliveFlag alive = FAlive;
   BeginFetching();
-  TScopeExit endFetching([this] { EndFetching(); });
-  TCountGuard nesting(FSearchNesting);
+  TScopeExit endFetching([this, alive] {
+    if (alive.Get()) RunReported([this] { EndFetching(); });
+  });
+  ++FSearchNesting;
+  TScopeExit nesting([this, alive] {
+    if (alive.Get()) --FSearchNesting;
+  });
   const int32_t serial = ++FSearchSerial;
   FLastKeyTicks = GetTickCount64();
   FLastSearchText = Text;
@@ -539,6 +547,8 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
   EndFetching();
   // A search started meanwhile has the last word.
   if (FSearchNesting > 1 || serial != FSearchSerial) return false;
+  nesting.Release();
+  --FSearchNesting;
   if (FFoundRow == 0) {
     if (FMatchNumber > 0) ProcessLinkEvent(sleIncSearchMatch, FMatchNumber);
     return false;
@@ -634,6 +644,9 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
         step *= 10;
         moves = 0;
       }
+      // Between rounds the application's messages run (a key typed meanwhile starts a nested search,
+      // which takes over); the callback settings may forbid it.
+      if (FCallbackInc >= 0) ProcessCallbackMessages();
       continue;
     }
     if (step > 1) {
