@@ -169,6 +169,7 @@ void TIB_BDataset::SysUnprepare() {
   RunReported([&] { FFieldsCursor->Unprepare(); });
   RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   RunReported([&] { FSeekCursor->Unprepare(); });
+  FreeSeekStatement();
   RunReported([&] { FKeysCursor->Unprepare(); });
   FKeysOnly = false;
   FRowLayout.clear();

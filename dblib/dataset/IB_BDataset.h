@@ -261,6 +261,11 @@ private:
   bool LocateBufferKeyBytes(const std::vector<uint8_t>& Key);
   // Reads the row of Key into a retained node with the buffer position on it (false: no such row).
   bool SysLookupKeyForBufferFields(const uint8_t* Key);
+  // The seek statement: the dataset's SELECT restricted to one key, read into the buffer row. Prepared
+  // once per preparation of the dataset (again when its text changed), freed at unprepare.
+  bool ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key);
+  void PrepareSeekStatement(const std::string& SQL);
+  void FreeSeekStatement() noexcept;
   bool HasKeyColumns();
   TIB_Node* BufferedNode(const std::vector<uint8_t>& Key);
   // The ordering column's value as text when the key holds that column, else empty.
@@ -337,6 +342,13 @@ private:
   // The key a search fetches for, and whether the record filter refused its row on the way.
   const std::vector<uint8_t>* FSoughtKey = nullptr;
   bool FSoughtRefused = false;
+  // Set while OnFilterRecord runs.
+  bool FFilteringRecord = false;
+  // The seek statement's handle, text and merged input and output descriptions.
+  isc_stmt_handle FSeekHandle = 0;
+  std::string FSeekSQL;
+  std::vector<std::byte> FSeekInDA, FSeekOutDA;
+  bool FSeekNamed = false;
   int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 

@@ -309,7 +309,14 @@ void TIB_BDataset::FilterChanged() {
 bool TIB_BDataset::FilterAccepts() {
   if (!FFiltered || !FOnFilterRecord) return true;
   bool accept = true;
-  FOnFilterRecord(GetFields(), accept);
+  {
+    const TIB_AliveFlag alive = FAlive;
+    FFilteringRecord = true;
+    TScopeExit filtering([this, alive] {
+      if (alive.Get()) FFilteringRecord = false;
+    });
+    FOnFilterRecord(GetFields(), accept);
+  }
   if (!accept && FSoughtKey) {
     // The refused row never reaches the buffer: a search for its key learns it here.
     std::vector<uint8_t> key;
