@@ -193,6 +193,9 @@ protected:
   // the SELECT does not name it: "SELECT *" becomes "SELECT REL.*", then ", REL.RDB$DB_KEY".
   void SysBuildSelect() override;
   void DoPrepareSQL() override;
+  // The ordering column's search text, kept by SetOrderingSearchText, goes back into its search value at
+  // every execute (the direction may have changed since).
+  void SysClearFieldBuffers() override;
   bool SysNeedPlan() override;
   void SysBuildPlan() override;
   void SysAllocateRows() override;
@@ -342,6 +345,8 @@ private:
   // The key a search fetches for, and whether the record filter refused its row on the way.
   const std::vector<uint8_t>* FSoughtKey = nullptr;
   bool FSoughtRefused = false;
+  // The ordering column's search text as last set, and the ordering link it was set for.
+  std::string FOrderingSearchText, FOrderingSearchLink;
   // Set while OnFilterRecord runs.
   bool FFilteringRecord = false;
   // The seek statement's handle, text and merged input and output descriptions.

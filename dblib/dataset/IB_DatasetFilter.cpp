@@ -701,6 +701,8 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   StripQuotes(GetOrderingLink(), bare);
   TIB_Column* param = nullptr;
   if (drop || !GetParams() || !GetParams()->FindByName("OLNK_" + bare, param)) return;
+  FOrderingSearchText = Text;
+  FOrderingSearchLink = GetOrderingLink();
   if (!param->GetIsNull() && param->GetAsString() == value && IsTextType(BaseType(*c))) return;
   const bool wasActive = FActive;
   if (wasActive) Close();
@@ -708,4 +710,21 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   if (wasActive) Open();
   FMatchNumber = 0;
   FSeekPosition = 0;
+}
+
+void TIB_BDataset::SysClearFieldBuffers() {
+  TIB_Dataset::SysClearFieldBuffers();
+  if (FOrderingSearchLink.empty() || !SameText(FOrderingSearchLink, GetOrderingLink())) return;
+  TIB_Column* c = OrderingColumn();
+  if (!c || !GetParams()) return;
+  std::string bare;
+  StripQuotes(GetOrderingLink(), bare);
+  TIB_Column* param = nullptr;
+  if (!GetParams()->FindByName("OLNK_" + bare, param)) return;
+  // The value for the order as it is now: an empty text bounds the rows from the other end when the
+  // direction changed.
+  bool drop = false;
+  const std::string value = OrderingSearchValue(*c, FOrderingSearchText, GetOrderingItemNo() < 0, drop);
+  if (drop) return;
+  if (param->GetIsNull() || param->GetAsString() != value) AssignOrderingSearchValue(*param, value);
 }

@@ -452,7 +452,14 @@ TEST_F(QueryFilterTest, OrderingSearchTextSurvivesAChangeOfCriteria) {
   EXPECT_EQ(Ids(q), "8,9,10,11,12");
   q->First();
   EXPECT_EQ(q->GetOrderingColumnText(), "8");
+  // A new direction: the same text bounds the rows from the other side.
+  q->SetOrderingItemNo(-1);
+  q->Open();
+  EXPECT_EQ(Ids(q), "8,7,6,5,4,3,2,1");
   q->SetOrderingSearchText("");
+  EXPECT_EQ(Ids(q), "12,11,10,9,8,7,6,5,4,3,2,1");
+  q->SetOrderingItemNo(1);
+  q->Open();
   EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
   delete q;
 }
