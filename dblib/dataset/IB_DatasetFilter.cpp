@@ -569,6 +569,7 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
 }
 
 bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekNearest) {
+  const int32_t serial = FSearchSerial;
   FMatchNumber = FSeekPosition;
   std::string text = AText;
   if (Column->GetCharCase() == 1) text = UpperCase(text);
@@ -653,7 +654,11 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
       }
       // Between rounds the application's messages run (a key typed meanwhile starts a nested search,
       // which takes over); the callback settings may forbid it.
-      if (FCallbackInc >= 0) ProcessCallbackMessages();
+      if (FCallbackInc >= 0) {
+        ProcessCallbackMessages();
+        // A newer search ends this one: its result would be given up anyway.
+        if (serial != FSearchSerial) return false;
+      }
       continue;
     }
     if (step > 1) {
