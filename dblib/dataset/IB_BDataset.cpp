@@ -170,6 +170,7 @@ void TIB_BDataset::SysUnprepare() {
   RunReported([&] { FFieldsCursor->Unprepare(); });
   RunReported([&] { FBufferFieldsCursor->Unprepare(); });
   RunReported([&] { FSeekCursor->Unprepare(); });
+  FreeSeekStatement();
   RunReported([&] { FKeysCursor->Unprepare(); });
   if (FFilterCursor) RunReported([&] { FFilterCursor->Unprepare(); });
   FKeysOnly = false;

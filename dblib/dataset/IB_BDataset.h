@@ -207,6 +207,9 @@ protected:
   // the SELECT does not name it: "SELECT *" becomes "SELECT REL.*", then ", REL.RDB$DB_KEY".
   void SysBuildSelect() override;
   void DoPrepareSQL() override;
+  // The ordering column's search text, kept by SetOrderingSearchText, goes back into its search value at
+  // every execute (the direction may have changed since).
+  void SysClearFieldBuffers() override;
   bool SysNeedPlan() override;
   void SysBuildPlan() override;
   void SysAllocateRows() override;
@@ -278,6 +281,11 @@ private:
   bool LocateBufferKeyBytes(const std::vector<uint8_t>& Key);
   // Reads the row of Key into a retained node with the buffer position on it (false: no such row).
   bool SysLookupKeyForBufferFields(const uint8_t* Key);
+  // The seek statement: the dataset's SELECT restricted to one key, read into the buffer row. Prepared
+  // once per preparation of the dataset (again when its text changed), freed at unprepare.
+  bool ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key);
+  void PrepareSeekStatement(const std::string& SQL);
+  void FreeSeekStatement() noexcept;
   bool HasKeyColumns();
   TIB_Node* BufferedNode(const std::vector<uint8_t>& Key);
   // The ordering column's value as text when the key holds that column, else empty.
@@ -359,6 +367,18 @@ private:
   uint64_t FLastKeyTicks = 0;
   std::string FLastKeyText;
   int32_t FLocateSerial = 0;
+  // The key a search fetches for, and whether the record filter refused its row on the way.
+  const std::vector<uint8_t>* FSoughtKey = nullptr;
+  bool FSoughtRefused = false;
+  // The ordering column's search text as last set, and the ordering link it was set for.
+  std::string FOrderingSearchText, FOrderingSearchLink;
+  // Set while OnFilterRecord runs.
+  bool FFilteringRecord = false;
+  // The seek statement's handle, text and merged input and output descriptions.
+  isc_stmt_handle FSeekHandle = 0;
+  std::string FSeekSQL;
+  std::vector<std::byte> FSeekInDA, FSeekOutDA;
+  bool FSeekNamed = false;
   int32_t FSearchNesting = 0, FSearchSerial = 0, FSeekPosition = 0, FFoundRow = 0, FMatchNumber = 0;
 };
 

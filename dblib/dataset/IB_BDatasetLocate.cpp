@@ -1,8 +1,11 @@
 // Positioning by key: bookmarks and KeySource links that name a row the buffer may not hold yet.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "dblib/IB_Connection.h"
 #include "dblib/IB_Parse.h"
+#include "dblib/IB_Session.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"
@@ -15,6 +18,7 @@ namespace {
 // A row sought by fetching is looked for in the whole buffer again after this many rows (a row may have
 // reached the buffer other than by this fetch).
 constexpr int32_t kLocateResearchRows = 2000;
+constexpr ISC_STATUS kEndOfCursor = 100;
 }  // namespace
 
 bool TIB_BDataset::LocateKey() {
@@ -115,7 +119,10 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     const bool wasInFetch = std::exchange(FInFetch, true);
     const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
     // The fetch fills the Fields row: it is unpacked from the current node again afterwards.
-    loop.AtEnd([this, wasInFetch, rowNum] {
+    const std::vector<uint8_t>* soughtBefore = std::exchange(FSoughtKey, &Key);
+    FSoughtRefused = false;
+    loop.AtEnd([this, wasInFetch, rowNum, soughtBefore] {
+      FSoughtKey = soughtBefore;
       FInFetch = wasInFetch;
       FRowNum = rowNum;
       RunReported([this] { LoadCurrentRow(); });
@@ -131,7 +138,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
         found = BufferedNode(Key);
       }
       // Fetched but not kept (a record filter refused it): reading the query anew would not keep it either.
-      if (fetched && !found) refused = true;
+      if ((fetched && !found) || FSoughtRefused) refused = true;
       if (refused) break;
     }
     aborted = FAbort;
@@ -189,8 +196,13 @@ bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
   TIB_Node* n = FNodeList->AddRetainedKey(Key);
   bool exists = false;
   try {
-    // Read into the buffer row: the current row's values stay as they are.
-    exists = FBufferFieldsCursor->FetchNode(n, true, false, FBufferFieldsCursor->GetFields());
+    // Read into the buffer row: the current row's values stay as they are. While a record filter runs
+    // (the buffer row may be what it looks at) the binding cursor reads the row instead.
+    if (FFilteringRecord || FBufferFieldsCursor->BuildSQL().empty()) {
+      exists = FBufferFieldsCursor->FetchNode(n, true, false, FBufferFieldsCursor->GetFields());
+    } else {
+      exists = ReadBySeekStatement(n, Key);
+    }
   } catch (...) {
     FNodeList->RemoveNode(n);
     throw;
@@ -201,5 +213,118 @@ bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
   }
   FBufferLoaded = nullptr;
   FNodeList->SeekKey(Key);
+  return true;
+}
+
+namespace {
+
+XSQLDA* SizedDA(std::vector<std::byte>& Area, int N) {
+  N = std::max(N, 1);
+  Area.assign(XSQLDA_LENGTH(N), std::byte{0});
+  auto* da = reinterpret_cast<XSQLDA*>(Area.data());
+  da->version = SQLDA_VERSION1;
+  da->sqln = static_cast<ISC_SHORT>(N);
+  return da;
+}
+
+}  // namespace
+
+void TIB_BDataset::PrepareSeekStatement(const std::string& SQL) {
+  if (FSeekHandle != 0 && SQL == FSeekSQL) return;
+  FreeSeekStatement();
+  TIB_Session& s = Session();
+  if (s.Call(s.Entries.isc_dsql_allocate_statement, GetDbHandlePtr(), &FSeekHandle) != 0) {
+    FSeekHandle = 0;
+    s.HandleISCError(this);
+  }
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  if (s.Call(s.Entries.isc_dsql_prepare, GetTrHandlePtr(), &FSeekHandle, SQLTextLength(SQL), SQL.c_str(), dialect,
+             static_cast<XSQLDA*>(nullptr)) != 0) {
+    // The engine's error, with the handle given back first.
+    const std::vector<ISC_STATUS> status(s.GetStatusVector(), s.GetStatusVector() + ISC_STATUS_LENGTH);
+    FreeSeekStatement();
+    std::copy(status.begin(), status.end(), s.GetStatusVector());
+    s.HandleISCError(this);
+  }
+  if (s.GetMonitorHooked()) {
+    std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_BDataset.SysLookupKeyForBufferFields.GetSeekCursor()\r\n";
+    if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
+    line += GetName() + " stHandle=" + std::to_string(FSeekHandle);
+    s.MonitorOutput(line);
+  }
+  FSeekSQL = SQL;
+}
+
+void TIB_BDataset::FreeSeekStatement() noexcept {
+  if (FSeekHandle != 0 && GetSession()) {
+    TIB_Connection* c = GetIB_Connection();
+    if (c && c->GetConnected()) {
+      TIB_Session& s = Session();
+      TIB_SessionBase::CallScratch(s.Entries.isc_dsql_free_statement, &FSeekHandle, static_cast<unsigned short>(DSQL_drop));
+    }
+  }
+  FSeekHandle = 0;
+  FSeekNamed = false;
+  FSeekSQL.clear();
+  FSeekInDA.clear();
+  FSeekOutDA.clear();
+}
+
+bool TIB_BDataset::ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key) {
+  SysCheckTransaction(true);
+  PrepareSeekStatement(FBufferFieldsCursor->BuildSQL());
+  TIB_Session& s = Session();
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  // The descriptions, each column's copied whole: the dataset's parameters and the key row's columns in,
+  // the buffer row's columns out (the values land where the buffer row keeps them). Made at each read:
+  // the rows may have been laid out anew since.
+  const XSQLDA* params = GetParams() ? GetParams()->GetPSQLDA() : nullptr;
+  const XSQLDA* key = GetKeyFields()->GetPSQLDA();
+  const int own = params ? params->sqld : 0;
+  XSQLDA* in = SizedDA(FSeekInDA, own + key->sqld);
+  for (int i = 0; i < own; ++i) in->sqlvar[i] = params->sqlvar[i];
+  for (int i = 0; i < key->sqld; ++i) in->sqlvar[own + i] = key->sqlvar[i];
+  in->sqld = static_cast<ISC_SHORT>(own + key->sqld);
+  const XSQLDA* fields = FBufferFieldsCursor->GetFields()->GetPSQLDA();
+  XSQLDA* out = SizedDA(FSeekOutDA, fields ? fields->sqld : 0);
+  for (int i = 0; fields && i < fields->sqld; ++i) out->sqlvar[i] = fields->sqlvar[i];
+  out->sqld = static_cast<ISC_SHORT>(fields ? fields->sqld : 0);
+  // The key travels in the key row's own buffer: its values are put back afterwards.
+  TIB_Row* keyRow = GetKeyFields();
+  uint8_t* buffer = keyRow->GetRecordBuffer();
+  const std::vector<uint8_t> saved(buffer, buffer + keyRow->GetRecordLength());
+  TScopeExit restore([&] { std::memcpy(buffer, saved.data(), saved.size()); });
+  std::memcpy(buffer, Key, std::min(saved.size(), static_cast<size_t>(FNodeList->GetKeyLength())));
+  if (s.Call(s.Cursor.isc_dsql_execute, GetTrHandlePtr(), &FSeekHandle, dialect, static_cast<const XSQLDA*>(in)) != 0)
+    s.HandleISCError(this);
+  if (!FSeekNamed) {
+    // A name of its own: the dataset's and the binding cursors' are taken.
+    std::string name = "K" + GetCursorName();
+    if (name.size() > 31) name = "K" + name.substr(name.size() - 30);
+    if (s.Call(s.Cursor.isc_dsql_set_cursor_name, &FSeekHandle, name.c_str(), static_cast<unsigned short>(0)) != 0) {
+      TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FSeekHandle, static_cast<unsigned short>(DSQL_close));
+      s.HandleISCError(this);
+    }
+    FSeekNamed = true;
+  }
+  // The client writes no indicator for a NOT NULL column.
+  for (int i = 0; i < out->sqld; ++i) {
+    XSQLVAR& v = out->sqlvar[i];
+    if ((v.sqltype & 1) == 0 && v.sqlind) *v.sqlind = 0;
+  }
+  const ISC_STATUS status = s.Call(s.Cursor.isc_dsql_fetch, &FSeekHandle, dialect, static_cast<const XSQLDA*>(out));
+  if (status != 0 && status != kEndOfCursor) {
+    const std::vector<ISC_STATUS> error(s.GetStatusVector(), s.GetStatusVector() + ISC_STATUS_LENGTH);
+    TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FSeekHandle, static_cast<unsigned short>(DSQL_close));
+    std::copy(error.begin(), error.end(), s.GetStatusVector());
+    s.HandleISCError(this);
+  }
+  if (s.Call(s.Cursor.isc_dsql_free_statement, &FSeekHandle, static_cast<unsigned short>(DSQL_close)) != 0)
+    s.HandleISCError(this);
+  // End of data is no failure: the key's row is not in the result.
+  if (status == kEndOfCursor) return false;
+  TIB_Row* row = FBufferFieldsCursor->GetFields();
+  row->ResetRow(false, true, true);
+  FNodeList->PackRow(Node, *row);
   return true;
 }

@@ -327,7 +327,20 @@ void TIB_BDataset::FilterChanged() {
 bool TIB_BDataset::FilterAccepts() {
   if (!FFiltered || !FOnFilterRecord) return true;
   bool accept = true;
-  FOnFilterRecord(GetFields(), accept);
+  {
+    const TIB_AliveFlag alive = FAlive;
+    FFilteringRecord = true;
+    TScopeExit filtering([this, alive] {
+      if (alive.Get()) FFilteringRecord = false;
+    });
+    FOnFilterRecord(GetFields(), accept);
+  }
+  if (!accept && FSoughtKey) {
+    // The refused row never reaches the buffer: a search for its key learns it here.
+    std::vector<uint8_t> key;
+    KeyFromKeyRow(key);
+    if (key == *FSoughtKey) FSoughtRefused = true;
+  }
   return accept;
 }
 
@@ -556,6 +569,8 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
   }
   // A search started meanwhile has the last word.
   if (FSearchNesting > 1 || serial != FSearchSerial) return false;
+  search.AtEnd(nullptr);
+  --FSearchNesting;
   if (FFoundRow == 0) {
     if (FMatchNumber > 0) ProcessLinkEvent(sleIncSearchMatch, FMatchNumber);
     return false;
@@ -569,6 +584,7 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
 }
 
 bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekNearest) {
+  const int32_t serial = FSearchSerial;
   FMatchNumber = FSeekPosition;
   std::string text = AText;
   if (Column->GetCharCase() == 1) text = UpperCase(text);
@@ -651,6 +667,13 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
         step *= 10;
         moves = 0;
       }
+      // Between rounds the application's messages run (a key typed meanwhile starts a nested search,
+      // which takes over); the callback settings may forbid it.
+      if (FCallbackInc >= 0) {
+        ProcessCallbackMessages();
+        // A newer search ends this one: its result would be given up anyway.
+        if (serial != FSearchSerial) return false;
+      }
       continue;
     }
     if (step > 1) {
@@ -698,6 +721,8 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   StripQuotes(GetOrderingLink(), bare);
   TIB_Column* param = nullptr;
   if (drop || !GetParams() || !GetParams()->FindByName("OLNK_" + bare, param)) return;
+  FOrderingSearchText = Text;
+  FOrderingSearchLink = GetOrderingLink();
   if (!param->GetIsNull() && param->GetAsString() == value && IsTextType(BaseType(*c))) return;
   const bool wasActive = FActive;
   if (wasActive) Close();
@@ -705,4 +730,21 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   if (wasActive) Open();
   FMatchNumber = 0;
   FSeekPosition = 0;
+}
+
+void TIB_BDataset::SysClearFieldBuffers() {
+  TIB_Dataset::SysClearFieldBuffers();
+  if (FOrderingSearchLink.empty() || !SameText(FOrderingSearchLink, GetOrderingLink())) return;
+  TIB_Column* c = OrderingColumn();
+  if (!c || !GetParams()) return;
+  std::string bare;
+  StripQuotes(GetOrderingLink(), bare);
+  TIB_Column* param = nullptr;
+  if (!GetParams()->FindByName("OLNK_" + bare, param)) return;
+  // The value for the order as it is now: an empty text bounds the rows from the other end when the
+  // direction changed.
+  bool drop = false;
+  const std::string value = OrderingSearchValue(*c, FOrderingSearchText, GetOrderingItemNo() < 0, drop);
+  if (drop) return;
+  if (param->GetIsNull() || param->GetAsString() != value) AssignOrderingSearchValue(*param, value);
 }

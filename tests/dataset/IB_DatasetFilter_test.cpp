@@ -383,6 +383,87 @@ TEST_F(QueryFilterTest, OrderingSearchTextRestartsTheDatasetThere) {
   delete q;
 }
 
+// The seek serves the application's messages between its rounds, also over a buffer that needs no
+// fetch: a search started meanwhile makes the running one give up without moving (the nested one
+// only moves at the outermost level, so neither moves),
+// a handler that destroys the dataset ends the seek without touching it, and a dataset whose callback
+// settings forbid it serves none.
+TEST_F(QueryFilterTest, TheSeekServesMessagesBetweenItsRounds) {
+  Exec("DELETE FROM T");
+  Exec(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 3000) DO BEGIN "
+      "INSERT INTO T VALUES (:I, 'n' || LPAD(:I, 4, '0'), MOD(:I, 3)); I = I + 1; END END");
+  Tr->Commit();
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+  q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+  q->GetOrderingLinks().SetText("NAME=ITEM=1");
+  q->SetOrderingItemNo(1);
+  q->SetIncSearchSeekInt(0);
+  q->Open();
+  q->Last();
+  q->First();
+  int runs = 0;
+  bool nested = false;
+  Application->Post([&] {
+    ++runs;
+    nested = q->IncSearchString("n0007", 1, false);
+  });
+  EXPECT_FALSE(q->IncSearchString("n2900", 1, false));
+  EXPECT_EQ(runs, 1);
+  EXPECT_FALSE(nested);
+  EXPECT_EQ(q->GetFields()->ColumnByName("ID")->GetAsInteger(), 1);
+  // Nothing waits: the search arrives.
+  EXPECT_TRUE(q->IncSearchString("n2900", 1, false));
+  EXPECT_EQ(q->GetFields()->ColumnByName("ID")->GetAsInteger(), 2900);
+  // Forbidden by the callback settings: the message waits for the application's own loop.
+  q->SetCallbackInc(-1);
+  runs = 0;
+  Application->Post([&] { ++runs; });
+  q->First();
+  EXPECT_TRUE(q->IncSearchString("n2500", 1, false));
+  EXPECT_EQ(runs, 0);
+  Application->ProcessMessages();
+  EXPECT_EQ(runs, 1);
+  q->SetCallbackInc(0);
+  q->First();
+  Application->Post([&] { FreeAndNil(q); });
+  EXPECT_THROW(q->IncSearchString("n2000", 1, false), EAbort);
+  EXPECT_EQ(q, nullptr);
+}
+
+// The ordering column's search text outlives a new prepare: a changed filter or a reopen starts the
+// rows at the same text again.
+TEST_F(QueryFilterTest, OrderingSearchTextSurvivesAChangeOfCriteria) {
+  TIB_Query* q = Query("SELECT ID, NAME, GRP FROM T");
+  q->GetOrderingItems().SetText("By id=ID;ID DESC");
+  q->GetOrderingLinks().SetText("ID=ITEM=1;POS");
+  q->SetOrderingItemNo(1);
+  q->Open();
+  q->SetOrderingSearchText("8");
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->SetFilter("ID < 11");
+  q->SetFiltered(true);
+  EXPECT_EQ(Ids(q), "8,9,10");
+  q->SetFiltered(false);
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->Close();
+  q->Unprepare();
+  q->Open();
+  EXPECT_EQ(Ids(q), "8,9,10,11,12");
+  q->First();
+  EXPECT_EQ(q->GetOrderingColumnText(), "8");
+  // A new direction: the same text bounds the rows from the other side.
+  q->SetOrderingItemNo(-1);
+  q->Open();
+  EXPECT_EQ(Ids(q), "8,7,6,5,4,3,2,1");
+  q->SetOrderingSearchText("");
+  EXPECT_EQ(Ids(q), "12,11,10,9,8,7,6,5,4,3,2,1");
+  q->SetOrderingItemNo(1);
+  q->Open();
+  EXPECT_EQ(Ids(q), "1,2,3,4,5,6,7,8,9,10,11,12");
+  delete q;
+}
+
 // A search posts a pending edit first; without an ordering column it is refused.
 TEST_F(QueryFilterTest, SearchWithoutAnOrderingColumnIsRefused) {
   TIB_Query* q = Query();
