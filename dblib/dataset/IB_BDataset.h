@@ -231,6 +231,7 @@ protected:
   void SysFetchForTicks(uint32_t Ticks) override;
 
 private:
+  friend class TIB_BindingCursor;
   // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).
   void FetchUntil(int32_t Rows);
   // Fetches until the key is buffered or the cursor ends.

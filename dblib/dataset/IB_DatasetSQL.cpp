@@ -485,7 +485,7 @@ void TIB_Dataset::SysBuildSelect() {
     FWhereChanged = true;
   };
   addList(FFrontConditions, true);
-  if (!FBuildingPlan && master) {
+  if (!FBuildingPlan && (master || GetIsBindingCursor())) {
     for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
       const std::string param = GetIsBindingCursor() ? "BIND_" + std::to_string(i) : MasterParamName(i);
       PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + param);

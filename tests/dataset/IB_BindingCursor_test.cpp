@@ -68,7 +68,8 @@ TEST_F(BindingCursorTest, AKeyThatFindsTwoRowsRaisesWithTheStatement) {
   q->Open();
   ASSERT_EQ(Name(q), "n1");
   const std::string message = MessageOf<EIB_DatasetError>([&] { q->RefreshRow(); });
-  EXPECT_EQ(message.rfind("Multiple rows in singleton fetch\r\n\r\nSELECT * FROM (", 0), 0u) << message;
+  EXPECT_EQ(message.rfind("Multiple rows in singleton fetch\r\n\r\nSELECT GRP, NAME FROM T", 0), 0u) << message;
+  EXPECT_NE(message.find("WHERE GRP=?BIND_0"), std::string::npos) << message;
   EXPECT_EQ(Name(q), "n1");
   Exec("DELETE FROM T WHERE GRP = 1");
   EXPECT_FALSE(q->RefreshRow());
@@ -122,6 +123,94 @@ TEST_F(BindingCursorTest, ABookmarkOutsideTheResultIsNotSoughtByFetchingEveryRow
   q->SetBookmark(marks[1]);
   EXPECT_EQ(Id(q), 150);
   EXPECT_EQ(q->GetBookmark(), marks[1]);
+}
+
+// A row is read again through the query's own SELECT with the key condition in front of its WHERE
+// ("<key column>=?BIND_<n>", the key columns as the FROM clause knows them); where a condition on the key
+// cannot select the row (UNION, aggregates, a relation known only by an alias of a SELECT *), a derived
+// table over the SELECT is restricted instead. Either way the row read is the one of that key.
+TEST_F(BindingCursorTest, RowsAreReadAgainThroughTheQuerysOwnSelectWhereItCanSelectThem) {
+  Fill(9);
+  struct Case {
+    const char* SQL;
+    const char* Links;
+    const char* Condition;  // in the cursor's text; empty: the derived table
+    int Row;                // the row refetched
+    int Id;                 // its ID
+    const char* Column;     // changed at the server (not a key column)
+  };
+  const Case cases[] = {
+      {"SELECT ID, NAME FROM T ORDER BY ID", "", "WHERE ID=?BIND_0", 3, 3, "NAME"},
+      {"SELECT A.ID, A.NAME FROM T A ORDER BY A.ID", "T.ID", "WHERE A.ID=?BIND_0", 3, 3, "NAME"},
+      {"SELECT ID, NAME FROM T WHERE ID = 2 OR ID = 7 ORDER BY ID", "", "( ID=?BIND_0 )", 2, 7, "NAME"},
+      {"SELECT GRP, ID, NAME FROM T ORDER BY ID", "T.GRP\nT.ID", "AND ID=?BIND_1", 5, 5, "NAME"},
+      {"SELECT NAME, ID, GRP FROM T ORDER BY ID", "T.NAME", "WHERE NAME=?BIND_0", 4, 4, "GRP"},
+      {"SELECT * FROM T A ORDER BY A.ID", "T.ID", "", 3, 3, "NAME"},
+      {"SELECT ID, NAME FROM T WHERE ID < 5 UNION SELECT ID, NAME FROM T WHERE ID > 6 ORDER BY 1", "ID", "", 5, 7,
+       "NAME"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(c.SQL);
+    if (*c.Links) {
+      TIB_StringList links;
+      links.SetText(c.Links);
+      q->SetKeyLinks(links);
+    }
+    q->Open();
+    q->SetRowNum(c.Row);
+    ASSERT_EQ(Id(q), c.Id);
+    const std::string name = c.Column;
+    const std::string id = std::to_string(c.Id);
+    Exec("UPDATE T SET " + name + (name == "NAME" ? " = 'again'" : " = 42") + " WHERE ID = " + id);
+    EXPECT_TRUE(q->RefreshRow());
+    EXPECT_EQ(q->GetFields()->ColumnByName(name)->GetAsString(), name == "NAME" ? "again" : "42");
+    EXPECT_EQ(Id(q), c.Id);
+    const std::string text = q->GetFieldsCursor()->GetSourceSQL();
+    if (*c.Condition) {
+      EXPECT_NE(text.find(c.Condition), std::string::npos) << text;
+      EXPECT_EQ(text.find("BIND_ROW"), std::string::npos) << text;
+    } else {
+      EXPECT_NE(text.find(") BIND_ROW"), std::string::npos) << text;
+      EXPECT_NE(text.find("=?BIND_0"), std::string::npos) << text;
+    }
+    Exec("UPDATE T SET NAME = 'n" + id + "', GRP = MOD(ID, 3) WHERE ID = " + id);
+    delete q;
+  }
+}
+
+// The query's parameters reach the row read by key as they are at the time of the read: a row the
+// query's new parameter value leaves out is not found again.
+TEST_F(BindingCursorTest, RowsAreReadAgainWithTheQuerysCurrentParameters) {
+  Fill(9);
+  TIB_Query* q = Open("SELECT ID, NAME FROM T WHERE ID > :MIN AND NAME <> :SKIP ORDER BY ID");
+  q->Close();
+  q->GetParams()->ColumnByName("MIN")->SetAsInteger(2);
+  q->GetParams()->ColumnByName("SKIP")->SetAsString("n4");
+  q->Open();
+  q->SetRowNum(3);
+  ASSERT_EQ(Id(q), 6);
+  const std::string six = q->GetBookmark();
+  Exec("UPDATE T SET NAME = 'six' WHERE ID = 6");
+  EXPECT_TRUE(q->RefreshRow());
+  EXPECT_EQ(Name(q), "six");
+  // A new value refreshes the query; the row read by key then follows that value, not the first one.
+  q->GetParams()->ColumnByName("SKIP")->SetAsString("x");
+  ASSERT_EQ(q->GetRecordCount(), 7);
+  q->SetBookmark(six);
+  ASSERT_EQ(Id(q), 6);
+  Exec("UPDATE T SET NAME = 'n4' WHERE ID = 6");
+  EXPECT_TRUE(q->RefreshRow());
+  EXPECT_EQ(Name(q), "n4");
+  q->GetParams()->ColumnByName("SKIP")->SetAsString("n5");
+  q->SetBookmark(six);
+  ASSERT_EQ(Id(q), 6);
+  Exec("UPDATE T SET NAME = 'n5' WHERE ID = 6");
+  EXPECT_FALSE(q->RefreshRow());
+  EXPECT_NE(Id(q), 6);
 }
 
 }  // namespace
