@@ -172,9 +172,12 @@ void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& L
     if (GetActive()) Close();
     SetIB_Transaction(FBDataset->GetIB_Transaction());
   }
-  if (GetPrepared() && sql == FSourceSQL && Links == FSourceLinks) return;
+  // The dataset's calculated columns are columns of this cursor's row too (computed by the dataset).
+  const bool calculated = GetCalculatedFieldsList().GetText() == FBDataset->GetCalculatedFieldsList().GetText();
+  if (GetPrepared() && calculated && sql == FSourceSQL && Links == FSourceLinks) return;
   if (GetActive()) Close();
   if (GetPrepared()) Unprepare();
+  if (!calculated) SetCalculatedFields(FBDataset->GetCalculatedFieldsList());
   // Each key column paired with itself: the SQL building puts "<key column>=?BIND_<n>" in front of the
   // WHERE conditions.
   TIB_StringList pairs;
@@ -185,6 +188,10 @@ void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& L
   FSourceSQL = sql;
   FSourceLinks = Links;
   BindParams();
+}
+
+void TIB_BindingCursor::DoCalculateField(TIB_Row& Row, TIB_Column& Column) {
+  FBDataset->DoCalculateField(Row, Column);
 }
 
 void TIB_BindingCursor::SysDescribeFields(TIB_Row& Row) {

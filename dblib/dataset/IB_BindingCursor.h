@@ -43,6 +43,8 @@ public:
   // dataset's SELECT, or the derived table over it; empty when the dataset's key cannot select its rows.
   std::string BuildSQL();
   void SysDescribeFields(TIB_Row& Row) override;
+  // Calculated columns are computed by the dataset (its OnCalculateField), whichever row they are in.
+  void DoCalculateField(TIB_Row& Row, TIB_Column& Column) override;
 
 protected:
   bool GetIsBindingCursor() override { return true; }

@@ -213,4 +213,65 @@ TEST_F(BindingCursorTest, RowsAreReadAgainWithTheQuerysCurrentParameters) {
   EXPECT_NE(Id(q), 6);
 }
 
+// Calculated columns are computed by the query's OnCalculateField for the row under the buffer position
+// and for a row read again by key, each from that row's own values.
+TEST_F(BindingCursorTest, CalculatedColumnsAreComputedByTheQueryForEveryRow) {
+  Fill(9);
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(Tr);
+  q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  TIB_StringList calculated;
+  calculated.Add("TWICE INTEGER");
+  q->SetCalculatedFields(calculated);
+  std::vector<TIB_Statement*> senders;
+  q->OnCalculateField = [&](TIB_Statement* Sender, TIB_Row* Row, TIB_Column* Column) {
+    senders.push_back(Sender);
+    Column->SetAsInteger(Row->ColumnByName("ID")->GetAsInteger() * 2);
+  };
+  q->Open();
+  q->SetRowNum(2);
+  EXPECT_EQ(q->GetFields()->ColumnByName("TWICE")->GetAsInteger(), 4);
+  q->SetBufferRowNum(7);
+  EXPECT_EQ(q->BufferFieldByName("TWICE")->GetAsInteger(), 14);
+  EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 7);
+  EXPECT_EQ(q->GetFields()->ColumnByName("TWICE")->GetAsInteger(), 4);
+  Exec("UPDATE T SET NAME = 'new' WHERE ID = 7");
+  q->InvalidateBookmark(q->GetBufferBookmark());
+  q->SetBufferRowNum(3);
+  q->SetBufferRowNum(7);
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "new");
+  EXPECT_EQ(q->BufferFieldByName("TWICE")->GetAsInteger(), 14);
+  EXPECT_TRUE(q->RefreshRow());
+  EXPECT_EQ(q->GetFields()->ColumnByName("TWICE")->GetAsInteger(), 4);
+  ASSERT_FALSE(senders.empty());
+  for (TIB_Statement* s : senders) EXPECT_EQ(s, q);
+}
+
+// Asked for no row (nil or a list end), a binding cursor refuses when told to raise, and otherwise leaves
+// its row empty rather than showing the row it read before.
+TEST_F(BindingCursorTest, NoNodeLeavesTheRowEmptyOrRaises) {
+  Fill(5);
+  TIB_Query* q = Open();
+  q->SetRowNum(3);
+  ASSERT_TRUE(q->RefreshRow());
+  TIB_BindingCursor* c = q->GetFieldsCursor();
+  TIB_Row* row = c->GetFields();
+  ASSERT_TRUE(c->FetchNode(q->GetNodeList().LocateVisibleRow(3).Node, true, false, row));
+  ASSERT_EQ(row->ColumnByName("ID")->GetAsInteger(), 3);
+  TIB_Node* head = q->GetNodeList().LocateVisibleRow(0).Node;
+  ASSERT_TRUE(head->IsSentinel());
+  for (TIB_Node* n : {static_cast<TIB_Node*>(nullptr), head}) {
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { c->FetchNode(n, false, true, row); }),
+              "Cannot open cursor without key data");
+    EXPECT_EQ(row->ColumnByName("ID")->GetAsInteger(), 3);
+    EXPECT_FALSE(c->FetchNode(n, true, false, row));
+    EXPECT_TRUE(row->ColumnByName("ID")->GetIsNull());
+    EXPECT_TRUE(row->ColumnByName("NAME")->GetIsNull());
+    ASSERT_TRUE(c->FetchNode(q->GetNodeList().LocateVisibleRow(3).Node, true, false, row));
+    EXPECT_EQ(row->ColumnByName("ID")->GetAsInteger(), 3);
+  }
+  EXPECT_EQ(Id(q), 3);
+}
+
 }  // namespace
