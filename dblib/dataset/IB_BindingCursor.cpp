@@ -146,7 +146,8 @@ std::string TIB_BindingCursor::BuildSQL() {
 void TIB_BindingCursor::PrepareOwn() {
   const std::string sql = BuildSQL();
   if (sql.empty()) IB_Raise<EIB_DatasetError>(IBMsg::CannotOpenCursorWithoutKeyData);
-  PrepareText(sql, FPlanLinks);
+  PrepareText(sql, FPlanLinks, true);
+  if (!FDescribed) PrepareOnServer();
 }
 
 void TIB_BindingCursor::PrepareDescription() {
@@ -155,13 +156,13 @@ void TIB_BindingCursor::PrepareDescription() {
     const XSQLDA* described = FBDataset->GetFields()->GetPSQLDA();
     sql = "SELECT * FROM (\r\n" + InnerSelect(FBDataset->GetSourceSQL()) + "\r\n) BIND_ROW " +
           ColumnList(described ? described->sqld : 0);
-    PrepareText(sql, {});
+    PrepareText(sql, {}, false);
     return;
   }
-  PrepareText(sql, FPlanLinks);
+  PrepareText(sql, FPlanLinks, false);
 }
 
-void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& Links) {
+void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& Links, bool Own) {
   // Rows are read where the dataset reads them, also after it was given another transaction on the
   // same connection (the SQL text is the same then).
   if (GetIB_Connection() != FBDataset->GetIB_Connection()) {
@@ -184,10 +185,98 @@ void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& L
   pairs.SetText(Links);
   SetMasterLinks(pairs);
   GetSQL().SetText(sql);
+  // Fetching whole rows, the description is the dataset's: no statement is prepared for it. Reading
+  // keys only, rows are read from the server anyway.
+  FOwnPrepared = Own || !FBDataset->GetFetchWholeRows() || !FBDataset->GetPrepared();
   Prepare();
   FSourceSQL = sql;
   FSourceLinks = Links;
   BindParams();
+}
+
+bool TIB_BindingCursor::SysAllocateHandle() {
+  if (FOwnPrepared) return TIB_Cursor::SysAllocateHandle();
+  if (!SysCheckConnection(true)) return false;
+  TIB_Connection* c = GetIB_Connection();
+  // A real handle goes back to the connection; the placeholder never reaches the client library or
+  // the connection's handle cache.
+  if (FStmtHandle != 0 && FStmtHandle != kBorrowedHandle) c->ReleaseStatementHandle(FStmtHandle);
+  FStmtHandle = kBorrowedHandle;
+  FSQLDialect = static_cast<int16_t>(c->GetSQLDialect());
+  return true;
+}
+
+ISC_STATUS TIB_BindingCursor::API_Prepare(const std::string& Text, int32_t& InCount, int32_t& OutCount) {
+  if (FOwnPrepared) {
+    const ISC_STATUS status = TIB_Cursor::API_Prepare(Text, InCount, OutCount);
+    FDescribed = status == 0;
+    return status;
+  }
+  FDescribed = false;
+  if (FStmtHandle != kBorrowedHandle && !SysAllocateHandle()) {
+    throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  }
+  // No server: the parameters are those the SQL text names, the columns the dataset's.
+  const XSQLDA* fields = FBDataset->GetFields()->GetPSQLDA();
+  InCount = GetParamNames().Count();
+  OutCount = fields ? fields->sqld : 0;
+  return 0;
+}
+
+uint8_t TIB_BindingCursor::GetStatementType() {
+  if (!FOwnPrepared && !FDescribed) return stSelect;
+  return TIB_Cursor::GetStatementType();
+}
+
+void TIB_BindingCursor::DoAfterUnprepare() {
+  TIB_Cursor::DoAfterUnprepare();
+  FDescribed = false;
+  FFirstBindParam = nullptr;
+}
+
+void TIB_BindingCursor::PrepareOnServer() {
+  if (!GetPrepared() || FDescribed) return;
+  SysCheckTransaction(true);
+  TIB_Session& s = Session();
+  if (FStmtHandle == kBorrowedHandle) FStmtHandle = 0;
+  GetIB_Connection()->AcquireStatementHandle(FStmtHandle);
+  if (FStmtHandle == 0 || FStmtHandle == kBorrowedHandle) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  const std::string& text = GetServerSQL();
+  CheckSQLTextSendable(text);
+  isc_tr_handle noTransaction = 0;
+  isc_tr_handle* tr = GetTrHandlePtr();
+  if (!tr) tr = &noTransaction;
+  const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  TIB_Row* params = GetParams();
+  const int count = params->GetPSQLDA() ? params->GetPSQLDA()->sqld : 0;
+  std::vector<std::byte> memory(sizeof(XSQLDA) + static_cast<size_t>(std::max(count, 1)) * sizeof(XSQLVAR));
+  auto* in = reinterpret_cast<XSQLDA*>(memory.data());
+  in->version = SQLDA_VERSION1;
+  in->sqln = static_cast<ISC_SHORT>(std::max(count, 1));
+  if (s.Call(s.Entries.isc_dsql_prepare, tr, &FStmtHandle, SQLTextLength(text), text.c_str(), dialect, nullptr) != 0) {
+    s.HandleISCError(this);
+    return;
+  }
+  if (s.GetMonitorHooked()) {
+    std::string line = "//>>> STATEMENT PREPARED <<<//\r\nTIB_BindingCursor.PrepareOwn()\r\n";
+    if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
+    line += GetName() + " stHandle=" + std::to_string(FStmtHandle);
+    s.MonitorOutput(line);
+  }
+  if (s.Call(s.Entries.isc_dsql_describe_bind, &FStmtHandle, dialect, in) != 0) {
+    s.HandleISCError(this);
+    return;
+  }
+  // The parameters were described from the dataset's: the server must see the same ones.
+  if (in->sqld != count) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  for (int i = 0; i < count; ++i) {
+    const XSQLVAR& server = in->sqlvar[i];
+    const XSQLVAR& own = params->GetPSQLDA()->sqlvar[i];
+    if (!SQLTypesCompatible(server.sqltype & ~1, own.sqltype & ~1)) {
+      throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+    }
+  }
+  FDescribed = true;
 }
 
 void TIB_BindingCursor::DoCalculateField(TIB_Row& Row, TIB_Column& Column) {
@@ -195,6 +284,10 @@ void TIB_BindingCursor::DoCalculateField(TIB_Row& Row, TIB_Column& Column) {
 }
 
 void TIB_BindingCursor::SysDescribeFields(TIB_Row& Row) {
+  if (!FOwnPrepared && Row.GetRowType() != rtKey) {
+    DescribeBorrowed(Row);
+    return;
+  }
   TIB_Cursor::SysDescribeFields(Row);
   if (Row.GetRowType() == rtParams) {
     // The key parameters take the settings of the dataset's key-row columns, so that they are laid out
@@ -233,6 +326,45 @@ void TIB_BindingCursor::SysDescribeFields(TIB_Row& Row) {
     std::memcpy(d.aliasname, s.aliasname, sizeof d.aliasname);
     d.aliasname_length = s.aliasname_length;
   }
+}
+
+void TIB_BindingCursor::DescribeBorrowed(TIB_Row& Row) {
+  XSQLDA* dest = Row.GetPSQLDA();
+  if (!dest) return;
+  auto copy = [](XSQLVAR& To, const XSQLVAR& From) {
+    To = From;
+    To.sqldata = nullptr;
+    To.sqlind = nullptr;
+  };
+  if (Row.GetRowType() == rtParams) {
+    // The dataset's parameters in their order, the key parameters as the key row's columns.
+    Row.AssignParamNames();
+    std::vector<std::string> names;
+    for (int i = 0; i < dest->sqld; ++i) {
+      const XSQLVAR& v = dest->sqlvar[i];
+      names.emplace_back(v.aliasname, static_cast<size_t>(std::max<int>(v.aliasname_length, 0)));
+    }
+    const XSQLDA* from = FBDataset->GetParams()->GetPSQLDA();
+    TIB_Row* key = FBDataset->GetKeyFields();
+    int other = 0;
+    for (int i = 0; i < dest->sqld; ++i) {
+      const std::string& name = names[static_cast<size_t>(i)];
+      const int at = name.rfind("BIND_", 0) == 0 ? std::atoi(name.c_str() + 5) : -1;
+      if (at >= 0 && key && at < key->GetColumnCount() && name == "BIND_" + std::to_string(at)) {
+        copy(dest->sqlvar[i], *key->GetColumns(at)->GetPSQLVAR());
+        dest->sqlvar[i].sqltype = static_cast<ISC_SHORT>(dest->sqlvar[i].sqltype | 1);
+      } else if (from && other < from->sqld) {
+        copy(dest->sqlvar[i], from->sqlvar[other++]);
+      } else {
+        throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+      }
+    }
+    Row.AssignParamNames();
+    return;
+  }
+  const XSQLDA* own = FBDataset->GetFields()->GetPSQLDA();
+  if (!own || own->sqld < dest->sqld) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  for (int i = 0; i < dest->sqld; ++i) copy(dest->sqlvar[i], own->sqlvar[i]);
 }
 
 void TIB_BindingCursor::BindParams() {

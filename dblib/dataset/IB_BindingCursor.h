@@ -46,12 +46,28 @@ public:
   // Calculated columns are computed by the dataset (its OnCalculateField), whichever row they are in.
   void DoCalculateField(TIB_Row& Row, TIB_Column& Column) override;
 
+  // Whether the cursor prepared and described its statement itself (false: it works on the dataset's
+  // description and holds no statement handle until a row must be read from the server).
+  bool GetOwnPrepared() const noexcept { return FOwnPrepared; }
+  // Whether its statement is prepared on the server (its parameter description set up there).
+  bool GetDescribed() const noexcept { return FDescribed; }
+  // The value of the statement handle while the description is borrowed: never a real handle.
+  static constexpr isc_stmt_handle kBorrowedHandle = static_cast<isc_stmt_handle>(~0u);
+
 protected:
   bool GetIsBindingCursor() override { return true; }
+  bool SysAllocateHandle() override;
+  ISC_STATUS API_Prepare(const std::string& Text, int32_t& InCount, int32_t& OutCount) override;
+  uint8_t GetStatementType() override;
+  void DoAfterUnprepare() override;
 
 private:
   void PrepareOwn();
-  void PrepareText(const std::string& SQL, const std::string& Links);
+  void PrepareText(const std::string& SQL, const std::string& Links, bool Own);
+  // Gives a borrowed description a statement on the server: the fields keep the dataset's layout.
+  void PrepareOnServer();
+  // The rows' descriptions without the server: the dataset's parameters and key columns, its columns.
+  void DescribeBorrowed(TIB_Row& Row);
   // Copies the dataset's parameter values and finds FirstBindParam (the key parameters, laid out like
   // the key row's buffer). Raises "Problem in BindingCursor" when the parameters do not fit.
   void BindParams();
@@ -67,6 +83,8 @@ private:
   std::string FPlanSource;
   std::string FPlanKeyLinks;
   const XSQLDA* FPlanDescription = nullptr;
+  bool FOwnPrepared = false;
+  bool FDescribed = false;
   // The data of parameter "BIND_0": its indicator, where the key bytes go.
   uint8_t* FFirstBindParam = nullptr;
 };

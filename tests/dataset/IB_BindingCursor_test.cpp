@@ -2,10 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <type_traits>
+
 #include "DatasetTestSupport.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "platform/ScopeGuards.h"
 
 namespace {
+
+// Watches every client call that takes a statement handle: counts the prepares, notes any call given
+// the binding cursors' placeholder handle, and which handles each cursor name was given to.
+struct HandleWatch {
+  static inline TIB_EntryTable Real;
+  static inline int Prepares = 0;
+  static inline int Placeholders = 0;
+  static inline std::map<std::string, std::set<isc_stmt_handle>> Names;
+  template <auto Member, class F>
+  struct Wrap;
+  template <auto Member, class... A>
+  struct Wrap<Member, ISC_STATUS (*)(ISC_STATUS*, A...)> {
+    static ISC_STATUS Call(ISC_STATUS* Status, A... Args) {
+      auto check = [](auto Arg) {
+        if constexpr (std::is_same_v<decltype(Arg), isc_stmt_handle*>) {
+          if (Arg && *Arg == TIB_BindingCursor::kBorrowedHandle) ++Placeholders;
+        }
+      };
+      (check(Args), ...);
+      return (Real.*Member)(Status, Args...);
+    }
+  };
+  static ISC_STATUS Prepare(ISC_STATUS* Status, isc_tr_handle* Tr, isc_stmt_handle* St, unsigned short Length,
+                            const ISC_SCHAR* Text, unsigned short Dialect, XSQLDA* Out) {
+    ++Prepares;
+    if (St && *St == TIB_BindingCursor::kBorrowedHandle) ++Placeholders;
+    return Real.isc_dsql_prepare(Status, Tr, St, Length, Text, Dialect, Out);
+  }
+  static ISC_STATUS CursorName(ISC_STATUS* Status, isc_stmt_handle* St, const ISC_SCHAR* Name, unsigned short Type) {
+    if (St && *St == TIB_BindingCursor::kBorrowedHandle) ++Placeholders;
+    if (St && Name) Names[Name].insert(*St);
+    return Real.isc_dsql_set_cursor_name(Status, St, Name, Type);
+  }
+};
+#define BINDTEST_WRAP(Name) &HandleWatch::Wrap<&TIB_EntryTable::Name, decltype(TIB_EntryTable::Name)>::Call
 
 using datasettest::DatasetDbTest;
 using testsupport::MessageOf;
@@ -272,6 +312,92 @@ TEST_F(BindingCursorTest, NoNodeLeavesTheRowEmptyOrRaises) {
     EXPECT_EQ(row->ColumnByName("ID")->GetAsInteger(), 3);
   }
   EXPECT_EQ(Id(q), 3);
+}
+
+// Fetching whole rows, the binding cursors work on the query's description: rows in the buffer are shown
+// without any statement prepared; the first row that must be read from the server prepares the statement
+// once. The placeholder handle of a borrowed description reaches no client call (nor the connection's
+// handle cache, whose handles all pass through them), and every cursor has a name of its own.
+TEST_F(BindingCursorTest, WholeRowCursorsBorrowTheQuerysDescriptionUntilARowMustBeRead) {
+  Fill(20);
+  TIB_SessionBase& s = *Conn->GetSession();
+  TValueRestorer<TIB_EntryTable> entries(s.Entries, s.Entries);
+  TValueRestorer<TIB_CursorEntries> cursor(s.Cursor, s.Cursor);
+  HandleWatch::Real = s.Untraced;
+  HandleWatch::Prepares = HandleWatch::Placeholders = 0;
+  HandleWatch::Names.clear();
+  s.Entries.isc_dsql_prepare = &HandleWatch::Prepare;
+  s.Entries.isc_dsql_set_cursor_name = s.Cursor.isc_dsql_set_cursor_name = &HandleWatch::CursorName;
+  s.Entries.isc_dsql_execute = s.Cursor.isc_dsql_execute = BINDTEST_WRAP(isc_dsql_execute);
+  s.Entries.isc_dsql_execute2 = s.Cursor.isc_dsql_execute2 = BINDTEST_WRAP(isc_dsql_execute2);
+  s.Entries.isc_dsql_fetch = s.Cursor.isc_dsql_fetch = BINDTEST_WRAP(isc_dsql_fetch);
+  s.Entries.isc_dsql_free_statement = s.Cursor.isc_dsql_free_statement = BINDTEST_WRAP(isc_dsql_free_statement);
+  s.Entries.isc_dsql_sql_info = BINDTEST_WRAP(isc_dsql_sql_info);
+  s.Entries.isc_dsql_describe = BINDTEST_WRAP(isc_dsql_describe);
+  s.Entries.isc_dsql_describe_bind = BINDTEST_WRAP(isc_dsql_describe_bind);
+  s.Entries.isc_dsql_alloc_statement2 = BINDTEST_WRAP(isc_dsql_alloc_statement2);
+  s.Entries.isc_dsql_allocate_statement = BINDTEST_WRAP(isc_dsql_allocate_statement);
+  {
+    TIB_Query* q = Open("SELECT ID, NAME FROM T WHERE ID > :MIN ORDER BY ID");
+    q->Close();
+    q->GetParams()->ColumnByName("MIN")->SetAsInteger(2);
+    q->Open();
+    q->Last();
+    const int afterOpen = HandleWatch::Prepares;
+    for (int row : {3, 9, 17}) {
+      q->SetBufferRowNum(row);
+      EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), row + 2);
+    }
+    q->SetRowNum(5);
+    EXPECT_EQ(Id(q), 7);
+    EXPECT_EQ(HandleWatch::Prepares, afterOpen);  // nothing prepared to show buffered rows
+    EXPECT_FALSE(q->GetFieldsCursor()->GetOwnPrepared());
+    // A buffer row whose values were dropped is read by key: its statement is prepared now, once.
+    Exec("UPDATE T SET NAME = 'new' WHERE ID IN (11, 12)");
+    const int afterUpdate = HandleWatch::Prepares;
+    HandleWatch::Names.clear();
+    q->SetBufferRowNum(9);
+    q->InvalidateBookmark(q->GetBufferBookmark());
+    q->SetBufferRowNum(10);
+    q->InvalidateBookmark(q->GetBufferBookmark());
+    q->SetBufferRowNum(9);
+    EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "new");
+    q->SetBufferRowNum(10);
+    EXPECT_EQ(q->BufferFieldByName("NAME")->GetAsString(), "new");
+    EXPECT_EQ(HandleWatch::Prepares, afterUpdate + 1);
+    // The current row read again: the fields cursor's statement, once.
+    EXPECT_TRUE(q->RefreshRow());
+    EXPECT_TRUE(q->RefreshRow());
+    EXPECT_EQ(HandleWatch::Prepares, afterUpdate + 2);
+    // The two binding cursors, each under a name of its own, neither the query's.
+    EXPECT_EQ(HandleWatch::Names.size(), 2u);
+    for (const auto& [name, handles] : HandleWatch::Names) {
+      EXPECT_NE(name, q->GetCursorName());
+      ASSERT_EQ(handles.size(), 1u) << name;
+      EXPECT_NE(*handles.begin(), q->GetStmtHandle());
+    }
+    EXPECT_TRUE(q->GetFieldsCursor()->GetDescribed());
+    EXPECT_EQ(Id(q), 7);
+    EXPECT_EQ(q->GetFieldsCursor()->GetParams()->ColumnByName("MIN")->GetAsInteger(), 2);
+    q->Unprepare();
+    q->Prepare();
+    q->Open();
+    q->SetBufferRowNum(4);
+    EXPECT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 6);
+    delete q;
+  }
+  EXPECT_EQ(HandleWatch::Placeholders, 0);
+  // Reading keys only, rows are read from the server anyway: the cursors prepare their own statements.
+  TIB_Query* k = new TIB_Query(Owner);
+  k->SetIB_Connection(Conn);
+  k->SetIB_Transaction(Tr);
+  k->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  k->SetFetchWholeRows(false);
+  k->Open();
+  k->SetRowNum(4);
+  EXPECT_EQ(Id(k), 4);
+  EXPECT_TRUE(k->GetFieldsCursor()->GetOwnPrepared());
+  EXPECT_EQ(HandleWatch::Placeholders, 0);
 }
 
 }  // namespace
