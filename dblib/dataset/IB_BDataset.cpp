@@ -604,6 +604,14 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
   }
 }
 
+void TIB_BDataset::FieldsPropertyChanged(TIB_FieldsPropertyList List) {
+  TIB_Dataset::FieldsPropertyChanged(List);
+  if (FCopyingFieldsList) return;
+  TValueRestorer<bool> copying(FCopyingFieldsList, true);
+  TIB_StringProperty& to = FBufferFieldsCursor->GetFieldsList(List);
+  if (to.GetText() != GetFieldsList(List).GetText()) to.Assign(GetFieldsList(List));
+}
+
 TIB_Row* TIB_BDataset::GetBufferFields() {
   TIB_Node* b = FNodeList->GetBufferCursor().Node;
   if (!FPrepared || b == FNodeList->GetRowCursor().Node) return GetFields();

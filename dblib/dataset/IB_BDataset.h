@@ -229,6 +229,8 @@ protected:
   // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
   void SysFetchForTicks(uint32_t Ticks) override;
+  // A changed Fields* list is copied to the buffer position's cursor, whose row shows the same columns.
+  void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
 
 private:
   friend class TIB_BindingCursor;
@@ -295,6 +297,7 @@ private:
   // Owned as a component.
   TIB_BindingCursor* FFieldsCursor;
   TIB_BindingCursor* FBufferFieldsCursor;
+  bool FCopyingFieldsList = false;
   // Asks the server whether a key not buffered yet is in the result at all (before fetching on for it).
   TIB_BindingCursor* FSeekCursor;
   // The buffer row as last unpacked into BufferFieldsCursor's row.

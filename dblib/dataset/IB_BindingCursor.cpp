@@ -179,6 +179,15 @@ void TIB_BindingCursor::PrepareText(const std::string& sql, const std::string& L
   if (GetActive()) Close();
   if (GetPrepared()) Unprepare();
   if (!calculated) SetCalculatedFields(FBDataset->GetCalculatedFieldsList());
+  if (this == FBDataset->FBufferFieldsCursor) {
+    // The buffer position's row shows the dataset's columns with the dataset's column properties.
+    for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {
+      const auto list = static_cast<TIB_FieldsPropertyList>(l);
+      if (GetFieldsList(list).GetText() != FBDataset->GetFieldsList(list).GetText()) {
+        GetFieldsList(list).Assign(FBDataset->GetFieldsList(list));
+      }
+    }
+  }
   // Each key column paired with itself: the SQL building puts "<key column>=?BIND_<n>" in front of the
   // WHERE conditions.
   TIB_StringList pairs;

@@ -400,4 +400,27 @@ TEST_F(BindingCursorTest, WholeRowCursorsBorrowTheQuerysDescriptionUntilARowMust
   EXPECT_EQ(HandleWatch::Placeholders, 0);
 }
 
+// The row under the buffer position shows the query's columns with the query's column properties, set
+// before the query was prepared or changed while it is open.
+TEST_F(BindingCursorTest, TheBufferRowFollowsTheQuerysColumnProperties) {
+  Fill(5);
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(Conn);
+  q->SetIB_Transaction(Tr);
+  q->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  q->GetFieldsDisplayLabel().Add("T.NAME=Name of row");
+  q->Open();
+  q->SetBufferRowNum(4);
+  ASSERT_EQ(q->BufferFieldByName("ID")->GetAsInteger(), 4);
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetDisplayLabel(), "Name of row");
+  q->GetFieldsDisplayLabel().SetText("T.NAME=Renamed\nT.ID=Number");
+  EXPECT_EQ(q->GetFields()->ColumnByName("NAME")->GetDisplayLabel(), "Renamed");
+  EXPECT_EQ(q->BufferFieldByName("NAME")->GetDisplayLabel(), "Renamed");
+  EXPECT_EQ(q->BufferFieldByName("ID")->GetDisplayLabel(), "Number");
+  q->GetFieldsReadOnly().Add("T.NAME=T");
+  EXPECT_TRUE(q->GetFields()->ColumnByName("NAME")->GetReadOnly());
+  EXPECT_TRUE(q->BufferFieldByName("NAME")->GetReadOnly());
+  EXPECT_FALSE(q->BufferFieldByName("ID")->GetReadOnly());
+}
+
 }  // namespace
