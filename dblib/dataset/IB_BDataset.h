@@ -91,6 +91,9 @@ public:
   void SetFetchWholeRows(bool Value);
   // True while the open cursor fetches keys only.
   bool GetKeysOnly() const noexcept { return FKeysOnly; }
+  // The select list of the key columns ("SELECT " + the key columns, as the select list spells them),
+  // built at preparation; empty without key links. Reading keys only, the first pass selects it.
+  const std::string& GetKeySelectList() const noexcept { return FKeySelectList; }
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The current row's key as hex text; empty before the first or after the last row.
@@ -298,6 +301,7 @@ private:
   TIB_BindingCursor* FFieldsCursor;
   TIB_BindingCursor* FBufferFieldsCursor;
   bool FCopyingFieldsList = false;
+  std::string FKeySelectList;
   // Asks the server whether a key not buffered yet is in the result at all (before fetching on for it).
   TIB_BindingCursor* FSeekCursor;
   // The buffer row as last unpacked into BufferFieldsCursor's row.

@@ -423,4 +423,47 @@ TEST_F(BindingCursorTest, TheBufferRowFollowsTheQuerysColumnProperties) {
   EXPECT_FALSE(q->BufferFieldByName("ID")->GetReadOnly());
 }
 
+// The key select list is built when the query is prepared, from the key columns as the select list spells
+// them; reading keys only, the first pass selects exactly those (a UNION reads whole rows anyway).
+TEST_F(BindingCursorTest, TheKeySelectListNamesTheKeyColumnsAsTheSelectListSpellsThem) {
+  Fill(4);
+  struct Case {
+    const char* SQL;
+    const char* Links;
+    const char* List;
+    bool KeysOnly;
+  };
+  const Case cases[] = {
+      {"SELECT ID, NAME FROM T ORDER BY ID", "", "SELECT ID", true},
+      {"SELECT A.ID, A.NAME FROM T A ORDER BY A.ID", "T.ID", "SELECT A.ID", true},
+      {"SELECT GRP, ID, NAME FROM T ORDER BY ID", "T.GRP\nT.ID", "SELECT GRP, ID", true},
+      {"SELECT ID, NAME FROM T UNION SELECT ID, NAME FROM T ORDER BY 1", "ID", "SELECT ID", false},
+      {"SELECT ID, NAME FROM RDB$DATABASE, T ORDER BY ID", "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(c.SQL);
+    if (*c.Links) {
+      TIB_StringList links;
+      links.SetText(c.Links);
+      q->SetKeyLinks(links);
+    }
+    q->SetFetchWholeRows(false);
+    q->Prepare();
+    EXPECT_EQ(q->GetKeySelectList(), c.List);
+    q->Open();
+    EXPECT_EQ(q->GetKeysOnly(), c.KeysOnly);
+    q->Last();
+    EXPECT_EQ(q->GetRecordCount(), 4);
+    q->SetRowNum(2);
+    EXPECT_EQ(Id(q), 2);
+    q->Unprepare();
+    EXPECT_EQ(q->GetKeySelectList(), "");
+    delete q;
+  }
+}
+
 }  // namespace
