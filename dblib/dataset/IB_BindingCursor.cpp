@@ -56,6 +56,19 @@ bool IsKeyword(const std::string& Word) {
   return false;
 }
 
+// Whether a select list holds a window function ("... OVER (...)"): its values depend on the other rows
+// of the result, which a condition on the key would take away.
+bool HasWindow(const std::string& Select) {
+  std::string plain;
+  RemoveParenthesesAndLiterals(Select, 3, plain);
+  plain = Upper(plain);
+  for (size_t at = plain.find("OVER"); at != std::string::npos; at = plain.find("OVER", at + 4)) {
+    const auto ident = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; };
+    if ((at == 0 || !ident(plain[at - 1])) && (at + 4 >= plain.size() || !ident(plain[at + 4]))) return true;
+  }
+  return false;
+}
+
 // Whether the FROM clause gives the relation Rel an alias ("T A", "T AS A") or names it twice: a
 // condition spelled "Rel.COLUMN" would then not be valid in its WHERE.
 bool RelationAliased(const std::string& From, const std::string& Rel) {
@@ -105,7 +118,7 @@ std::string TIB_BindingCursor::BuildSQL() {
   // columns itself (C1, C2, ...) and is restricted by those names; the engine refuses an unnamed DB_KEY
   // in a derived table, so a DB_KEY key is always put into the SELECT's own WHERE.
   bool dbKey = false;
-  bool own = Trim(GetSQLUnion(inner)).empty() && !FBDataset->SQLIsAggregate();
+  bool own = Trim(GetSQLUnion(inner)).empty() && !FBDataset->SQLIsAggregate() && !HasWindow(GetSQLSelect(inner));
   const std::string from = GetSQLFrom(inner);
   const TIB_StringList& items = FBDataset->GetSelectColumnList();
   bool star = false;

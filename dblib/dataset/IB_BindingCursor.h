@@ -1,18 +1,20 @@
 // The binding cursor: reads one row of a buffered dataset again from the server, by its key.
 //
 // A TIB_BindingCursor runs its buffered dataset's own SELECT restricted to one key: each key column is
-// paired with itself in its MasterLinks, so that the SQL building puts "<key column>=?BIND_0", "=?BIND_1"...
-// in front of the WHERE conditions; the dataset's own parameters follow and get copies of its values.
-// The key parameters are laid out like the dataset's key row, so a node's key bytes (its old key when the
-// key was changed under cached updates: the key the server knows) fill them as one block. Where a
-// condition on the key cannot select the row (a UNION, an aggregate or DISTINCT, a key column that is no
-// table column, a relation the FROM clause knows only by an alias of a SELECT *), the SELECT is wrapped in
-// a derived table restricted by its own column names instead ("SELECT * FROM (<SELECT>) BIND_ROW (C1,
+// paired with itself in its MasterLinks, so that the SQL building puts "<key column>=?BIND_0",
+// "=?BIND_1"... in front of the WHERE conditions; the dataset's own parameters follow and get copies of
+// its values. The key parameters are laid out like the dataset's key row, so a node's key bytes (its old
+// key when the key was changed under cached updates: the key the server knows) fill them as one block.
+// Where a condition on the key cannot select the row as the SELECT shows it (a UNION, an aggregate or
+// DISTINCT, a window function, whose values depend on the other rows, a key column that is no table
+// column, a relation the FROM clause knows only by an alias of a SELECT *), the SELECT is wrapped in a
+// derived table restricted by its own column names instead ("SELECT * FROM (<SELECT>) BIND_ROW (C1,
 // ...) WHERE C<n> =?BIND_0 ..."); its fields row takes the dataset's column names back.
-// It reads in the dataset's connection and transaction, also after the dataset was given others. It
-// prepares its own statement the first time a row must really be read from the server (a row in the
-// buffer is served from its packed record) and prepares again when the dataset's SQL changed. It has a
-// cursor name of its own, distinct from the dataset's.
+// Fetching whole rows, the cursor works on the dataset's description: it holds a placeholder handle
+// (never passed to the client library or the connection's handle cache) and prepares its statement on
+// the server only when a row must really be read (a row in the buffer is served from its packed
+// record); reading keys only, it prepares its own statement. It reads in the dataset's connection and
+// transaction, prepares again when the dataset's SQL changed, and has a cursor name of its own.
 //
 // Ownership: owned by its dataset (a component it owns) and lives as long as it.
 #pragma once

@@ -186,6 +186,7 @@ TEST_F(BindingCursorTest, RowsAreReadAgainThroughTheQuerysOwnSelectWhereItCanSel
       {"SELECT GRP, ID, NAME FROM T ORDER BY ID", "T.GRP\nT.ID", "AND ID=?BIND_1", 5, 5, "NAME"},
       {"SELECT NAME, ID, GRP FROM T ORDER BY ID", "T.NAME", "WHERE NAME=?BIND_0", 4, 4, "GRP"},
       {"SELECT * FROM T A ORDER BY A.ID", "T.ID", "", 3, 3, "NAME"},
+      {"SELECT ID, NAME, ROW_NUMBER() OVER (ORDER BY ID DESC) AS RN FROM T ORDER BY ID", "T.ID", "", 3, 3, "NAME"},
       {"SELECT ID, NAME FROM T WHERE ID < 5 UNION SELECT ID, NAME FROM T WHERE ID > 6 ORDER BY 1", "ID", "", 5, 7,
        "NAME"},
   };
@@ -209,6 +210,8 @@ TEST_F(BindingCursorTest, RowsAreReadAgainThroughTheQuerysOwnSelectWhereItCanSel
     EXPECT_TRUE(q->RefreshRow());
     EXPECT_EQ(q->GetFields()->ColumnByName(name)->GetAsString(), name == "NAME" ? "again" : "42");
     EXPECT_EQ(Id(q), c.Id);
+    TIB_Column* rank = nullptr;
+    if (q->GetFields()->FindByName("RN", rank)) EXPECT_EQ(rank->GetAsInteger(), 10 - c.Row);  // of the whole result
     const std::string text = q->GetFieldsCursor()->GetSourceSQL();
     if (*c.Condition) {
       EXPECT_NE(text.find(c.Condition), std::string::npos) << text;
