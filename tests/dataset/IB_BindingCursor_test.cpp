@@ -211,7 +211,9 @@ TEST_F(BindingCursorTest, RowsAreReadAgainThroughTheQuerysOwnSelectWhereItCanSel
     EXPECT_EQ(q->GetFields()->ColumnByName(name)->GetAsString(), name == "NAME" ? "again" : "42");
     EXPECT_EQ(Id(q), c.Id);
     TIB_Column* rank = nullptr;
-    if (q->GetFields()->FindByName("RN", rank)) EXPECT_EQ(rank->GetAsInteger(), 10 - c.Row);  // of the whole result
+    if (q->GetFields()->FindByName("RN", rank)) {
+      EXPECT_EQ(rank->GetAsInteger(), 10 - c.Row);  // of the whole result
+    }
     const std::string text = q->GetFieldsCursor()->GetSourceSQL();
     if (*c.Condition) {
       EXPECT_NE(text.find(c.Condition), std::string::npos) << text;
