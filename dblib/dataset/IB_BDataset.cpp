@@ -152,6 +152,10 @@ void TIB_BDataset::SysAllocateRows() {
     DropUpdatesForReprepare();
     FNodeList->SetKeyLength(KeyLength());
   }
+  FKeySelectList.clear();
+  if (FPrepared && !GetIsBindingCursor()) {
+    for (int i = 0; i < FKeyLinks.Count(); ++i) FKeySelectList += (i ? ", " : "SELECT ") + KeySelectItem(i);
+  }
   FKeysInsertable = true;
   const std::string rel = GetKeyRelation();
   if (FKeyLinks.Count() == 0 && !rel.empty() && !GetIsBindingCursor()) {
@@ -175,6 +179,7 @@ void TIB_BDataset::SysUnprepare() {
   if (FFilterCursor) RunReported([&] { FFilterCursor->Unprepare(); });
   FKeysOnly = false;
   FRowLayout.clear();
+  FKeySelectList.clear();
   TIB_Dataset::SysUnprepare();
   DropUpdatesForReprepare();
   FNodeList->ClearAll();
@@ -287,15 +292,13 @@ void TIB_BDataset::SysOpenCursor() {
 
 bool TIB_BDataset::PrepareKeysCursor() {
   TIB_Row* key = GetKeyFields();
-  if (FKeyLinks.Count() == 0 || !key || key->GetColumnCount() != FKeyLinks.Count() ||
+  if (FKeyLinks.Count() == 0 || !key || key->GetColumnCount() != FKeyLinks.Count() || FKeySelectList.empty() ||
       FFieldsCursor->BuildSQL().empty()) {
     return false;
   }
   std::string sql = GetServerSQL();
   if (!GetSQLUnion(sql).empty() || SQLIsAggregate()) return false;
-  std::string list;
-  for (int i = 0; i < FKeyLinks.Count(); ++i) list += (i ? ", " : "SELECT ") + KeySelectItem(i);
-  SetSQLSelect(sql, list);
+  SetSQLSelect(sql, FKeySelectList);
   if (FKeysCursor->GetActive()) FKeysCursor->Close();
   FKeysCursor->SetIB_Connection(GetIB_Connection());
   FKeysCursor->SetIB_Transaction(GetIB_Transaction());
@@ -617,6 +620,14 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
     SyncPosition();
     ProcessLinkEvent(sleRowNumChanged, -1);
   }
+}
+
+void TIB_BDataset::FieldsPropertyChanged(TIB_FieldsPropertyList List) {
+  TIB_Dataset::FieldsPropertyChanged(List);
+  if (FCopyingFieldsList) return;
+  TValueRestorer<bool> copying(FCopyingFieldsList, true);
+  TIB_StringProperty& to = FBufferFieldsCursor->GetFieldsList(List);
+  if (to.GetText() != GetFieldsList(List).GetText()) to.Assign(GetFieldsList(List));
 }
 
 TIB_Row* TIB_BDataset::GetBufferFields() {

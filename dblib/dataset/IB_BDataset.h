@@ -91,6 +91,9 @@ public:
   void SetFetchWholeRows(bool Value);
   // True while the open cursor fetches keys only.
   bool GetKeysOnly() const noexcept { return FKeysOnly; }
+  // The select list of the key columns ("SELECT " + the key columns, as the select list spells them),
+  // built at preparation; empty without key links. Reading keys only, the first pass selects it.
+  const std::string& GetKeySelectList() const noexcept { return FKeySelectList; }
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The current row's key as hex text; empty before the first or after the last row.
@@ -249,8 +252,11 @@ protected:
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
   void SysFetchForTicks(uint32_t Ticks) override;
+  // A changed Fields* list is copied to the buffer position's cursor, whose row shows the same columns.
+  void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
 
 private:
+  friend class TIB_BindingCursor;
   // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).
   void FetchUntil(int32_t Rows);
   // Fetches until the key is buffered or the cursor ends.
@@ -324,6 +330,8 @@ private:
   // Owned as a component.
   TIB_BindingCursor* FFieldsCursor;
   TIB_BindingCursor* FBufferFieldsCursor;
+  bool FCopyingFieldsList = false;
+  std::string FKeySelectList;
   // Asks the server whether a key not buffered yet is in the result at all (before fetching on for it).
   TIB_BindingCursor* FSeekCursor;
   // The buffer row as last unpacked into BufferFieldsCursor's row.

@@ -272,7 +272,8 @@ void TIB_BDataset::FreeSeekStatement() noexcept {
 
 bool TIB_BDataset::ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key) {
   SysCheckTransaction(true);
-  PrepareSeekStatement(FBufferFieldsCursor->BuildSQL());
+  // The text the buffer row's binding cursor is prepared with: the SELECT restricted to one key.
+  PrepareSeekStatement(FBufferFieldsCursor->GetServerSQL());
   TIB_Session& s = Session();
   const auto dialect = static_cast<unsigned short>(GetSQLDialect());
   // The descriptions, each column's copied whole: the dataset's parameters and the key row's columns in,
@@ -281,10 +282,30 @@ bool TIB_BDataset::ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key) {
   const XSQLDA* params = GetParams() ? GetParams()->GetPSQLDA() : nullptr;
   const XSQLDA* key = GetKeyFields()->GetPSQLDA();
   const int own = params ? params->sqld : 0;
-  XSQLDA* in = SizedDA(FSeekInDA, own + key->sqld);
-  for (int i = 0; i < own; ++i) in->sqlvar[i] = params->sqlvar[i];
-  for (int i = 0; i < key->sqld; ++i) in->sqlvar[own + i] = key->sqlvar[i];
-  in->sqld = static_cast<ISC_SHORT>(own + key->sqld);
+  // In the order the statement's text names them: "BIND_n" is the key row's column n, every other
+  // parameter the dataset's next one (the text is the binding cursor's, whose parameters say the order).
+  const XSQLDA* order = FBufferFieldsCursor->GetParams() ? FBufferFieldsCursor->GetParams()->GetPSQLDA() : nullptr;
+  const int total = order ? order->sqld : own + key->sqld;
+  XSQLDA* in = SizedDA(FSeekInDA, total);
+  int other = 0;
+  for (int i = 0; i < total; ++i) {
+    int at = -1;
+    if (order) {
+      const XSQLVAR& v = order->sqlvar[i];
+      const std::string name(v.aliasname, static_cast<size_t>(std::max<int>(v.aliasname_length, 0)));
+      if (name.rfind("BIND_", 0) == 0 && name.size() > 5) at = std::atoi(name.c_str() + 5);
+    } else if (i >= own) {
+      at = i - own;
+    }
+    if (at >= 0 && at < key->sqld) {
+      in->sqlvar[i] = key->sqlvar[at];
+    } else if (other < own) {
+      in->sqlvar[i] = params->sqlvar[other++];
+    } else {
+      throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+    }
+  }
+  in->sqld = static_cast<ISC_SHORT>(total);
   const XSQLDA* fields = FBufferFieldsCursor->GetFields()->GetPSQLDA();
   XSQLDA* out = SizedDA(FSeekOutDA, fields ? fields->sqld : 0);
   for (int i = 0; fields && i < fields->sqld; ++i) out->sqlvar[i] = fields->sqlvar[i];

@@ -717,8 +717,25 @@ void TIB_KeyDataLink::StateChanged() {
 }
 
 void TIB_KeyDataLink::DataChange(TIB_Column* Field) {
-  TCountGuard<int32_t> level(FModifyLevel);
-  FireField(OnDataChange, Field);
+  {
+    TCountGuard<int32_t> level(FModifyLevel);
+    FireField(OnDataChange, Field);
+  }
+  // The KeySource moved (a change of its whole row) or one of its key columns changed: the owning
+  // dataset follows it (it does not while it writes its own key into the KeySource).
+  if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetActive() || GetDataState() == dssSearch) return;
+  if (Field) {
+    TIB_StringProperty& links = FOwningDataset->GetKeyLinks();
+    bool key = false;
+    for (int i = 0; i < links.Count() && !key; ++i) {
+      const std::string name = Trim(links.GetName(i).empty() ? links.Get(i) : links.GetValueFromIndex(i));
+      TIB_Row* row = Field->GetRow();
+      TIB_Column* c = nullptr;
+      key = row && row->FindByName(name, c) && c == Field;
+    }
+    if (!key) return;
+  }
+  FOwningDataset->Perform(dnKeySourceSync);
 }
 
 void TIB_KeyDataLink::SetSearchData(const std::string& Value) {

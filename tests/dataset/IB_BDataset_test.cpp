@@ -635,6 +635,52 @@ TEST_F(BDatasetTest, ALookupQueryFindsTheRowItsKeySourceNames) {
   }
 }
 
+// A lookup query follows its KeySource on each of the source's moves, not only when it is linked: with
+// KeySeeking its current row, without it its buffer position; a source row without a key value leaves
+// it before the first row.
+TEST_F(BDatasetTest, ALookupQueryFollowsEachMoveOfItsKeySource) {
+  Fill(6);
+  Exec("UPDATE T SET GRP = NULL WHERE ID = 4");
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, GRP FROM T ORDER BY ID");  // GRP 1 2 0 null 2 0
+  s->SetRequestLive(true);
+  source->SetDataset(s);
+  s->Open();
+  for (bool seeking : {true, false}) {
+    SCOPED_TRACE(seeking);
+    TIB_Query* l = NewQuery();
+    TStringList links;
+    links.SetText("T.ID=GRP");
+    l->SetKeyLinks(links);
+    l->SetKeySeeking(seeking);
+    l->Open();
+    s->First();
+    l->SetKeySource(source);
+    auto at = [&] { return seeking ? l->GetRowNum() : l->GetBufferRowNum(); };
+    EXPECT_EQ(at(), 1);
+    const int32_t expected[] = {1, 2, 0, 0, 2, 0};
+    for (int32_t row = 2; row <= 6; ++row) {
+      s->Next();
+      EXPECT_EQ(at(), expected[row - 1]) << row;
+    }
+    s->SetRowNum(2);
+    EXPECT_EQ(at(), 2);
+    s->SetRowNum(1);
+    EXPECT_EQ(at(), 1);
+    EXPECT_EQ(s->GetRowNum(), 1);
+    EXPECT_EQ(s->GetState(), dssBrowse);
+    // The key column typed in the source's row: the lookup follows the value, and back on cancel.
+    s->Edit();
+    s->GetFields()->ColumnByName("GRP")->SetAsInteger(5);
+    EXPECT_EQ(at(), 5);
+    s->Cancel();
+    EXPECT_EQ(at(), 1);
+    EXPECT_EQ(s->GetFields()->ColumnByName("GRP")->GetAsInteger(), 1);
+    l->SetKeySource(nullptr);
+    delete l;
+  }
+}
+
 // With FetchWholeRows off the query fetches keys first and reads each row by key when it is shown:
 // rows changed at the server after the open show their new values, only rows shown hold values, and
 // editing, bookmarks and the count work as with whole rows. A UNION fetches whole rows anyway.
