@@ -2,6 +2,7 @@
 #include <cctype>
 #include <vector>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/IB_Parse.h"
 #include "dblib/IB_ParseInternal.h"
 #include "platform/ScopeGuards.h"
@@ -186,7 +187,7 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
     const bool blockMove = !wasLine && !inLine && (wasBlock || inBlock);
     const bool lineMove = !wasBlock && !inBlock && (wasLine || inLine);
     if ((wasBlock || inBlock || wasLine || inLine) && !blockMove && !lineMove) {
-      throw Exception("Invalid parser state");
+      IB_Raise<Exception>(IBMsg::InvalidParserState);
     }
     const int32_t width = 1 + skip;
     const bool inList = !itemsDone && pos >= listStart;

@@ -53,9 +53,7 @@ bool HasWord(const std::vector<std::string>& W, const char* Word) {
 bool IsDMLWord(const std::string& W) { return W == "INSERT" || W == "UPDATE" || W == "DELETE" || W == "MERGE"; }
 
 [[noreturn]] void RaiseSetTransaction() {
-  throw EIB_StatementError(
-      "SET TRANSACTION cannot run through a statement: its options would be lost. Set them on the "
-      "IB_Transaction and start it");
+  IB_Raise<EIB_StatementError>(IBMsg::SetTransactionThroughStatement);
 }
 
 }  // namespace

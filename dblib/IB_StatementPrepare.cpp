@@ -61,7 +61,7 @@ std::string FirstWord(std::string_view S) {
 void TIB_Statement::CheckSQLTextSendable(const std::string& Text) {
   const size_t nul = Text.find('\0');
   if (nul != std::string::npos) {
-    throw EIB_StatementError(Format(SSQLTextHasNulByte, {static_cast<int32_t>(nul + 1)}));
+    IB_Raise<EIB_StatementError>(IBMsg::SQLTextHasNulByte, {static_cast<int32_t>(nul + 1)});
   }
 }
 

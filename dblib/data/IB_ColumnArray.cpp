@@ -12,7 +12,7 @@
 
 namespace {
 
-[[noreturn]] void Unsupported() { throw Exception("Unsupported array variant conversion"); }
+[[noreturn]] void Unsupported() { IB_Raise<Exception>(IBMsg::UnsupportedArrayVariantConversion); }
 
 bool IsTextType(int T) { return T == blr_text || T == blr_text2 || T == blr_cstring || T == blr_cstring2; }
 bool IsVaryingType(int T) { return T == blr_varying || T == blr_varying2; }
@@ -126,7 +126,7 @@ std::string TIB_ColumnArray::GetOldAsString() { return GetOldIsNull() ? "(array)
 
 std::string TIB_ColumnArray::GetAsString() { return GetIsNull() ? "(array)" : "(ARRAY)"; }
 
-void TIB_ColumnArray::SetAsString(const std::string&) { throw EIB_ColumnError("Unable to assign to array AsString"); }
+void TIB_ColumnArray::SetAsString(const std::string&) { IB_Raise<EIB_ColumnError>(IBMsg::UnableToAssignToArrayAsString); }
 
 Variant TIB_ColumnArray::GetAsVariant() {
   if (GetIsNull()) return Variant::Null();
@@ -148,9 +148,9 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
   const int type = FArrayDesc.array_desc_dtype;
   const int scale = FArrayDesc.array_desc_scale;
   const size_t element = static_cast<size_t>(ElementSize());
-  if (dims < 1) throw EIB_ColumnError("Array bounds of " + GetColumnName() + " are unknown");
+  if (dims < 1) IB_Raise<EIB_ColumnError>(IBMsg::ArrayBoundsUnknown, {GetColumnName()});
   if (Size < static_cast<size_t>(ElementCount()) * element) {
-    throw EIB_ColumnError("Array value of " + GetColumnName() + " is shorter than its bounds");
+    IB_Raise<EIB_ColumnError>(IBMsg::ArrayValueShorterThanBounds, {GetColumnName()});
   }
   uint16_t vt = varVariant;
   if (IsIntegerType(type) && scale != 0) {
@@ -207,12 +207,12 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
 
 std::vector<uint8_t> TIB_ColumnArray::EncodeSlice(const Variant& Value) const {
   const int dims = FArrayDesc.array_desc_dimensions;
-  if (VarArrayDimCount(Value) != dims) throw Exception("Dimensions are different");
+  if (VarArrayDimCount(Value) != dims) IB_Raise<Exception>(IBMsg::DimensionsAreDifferent);
   std::vector<int> shift(static_cast<size_t>(dims));
   for (int d = 0; d < dims; ++d) {
     const auto& b = FArrayDesc.array_desc_bounds[d];
     if (VarArrayHighBound(Value, d + 1) - VarArrayLowBound(Value, d + 1) != b.array_bound_upper - b.array_bound_lower)
-      throw Exception("Dimension has different number of elements");
+      IB_Raise<Exception>(IBMsg::DimensionHasDifferentNumberOfElements);
     shift[d] = VarArrayLowBound(Value, d + 1) - b.array_bound_lower;
   }
   const int type = FArrayDesc.array_desc_dtype;
@@ -266,7 +266,7 @@ std::vector<uint8_t> TIB_ColumnArray::EncodeSlice(const Variant& Value) const {
 
 void TIB_ColumnArray::SetAsVariant(const Variant& Value) {
   if (!VarIsArray(Value)) {
-    if (!VarIsEmpty(Value) && !VarIsNull(Value)) throw Exception("Variant must be of an array type");
+    if (!VarIsEmpty(Value) && !VarIsNull(Value)) IB_Raise<Exception>(IBMsg::VariantMustBeOfAnArrayType);
     Clear();
     return;
   }

@@ -94,7 +94,7 @@ bool IsSelectText(const std::string& SQL) {
 // Clauses
 
 TIB_StringList& TIB_Dataset::GetSQLClause(int N) {
-  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  if (N < 1 || N > 9) IB_Raise<EIB_DatasetError>(IBMsg::InvalidSQLClauseNumber, {N});
   TIB_StringList& list = FClauses[N - 1];
   const std::string sql = FSQL->GetText();
   static std::string (*const getters[9])(std::string_view) = {GetSQLSelect, GetSQLFrom,   GetSQLWhere,
@@ -108,7 +108,7 @@ TIB_StringList& TIB_Dataset::GetSQLClause(int N) {
 }
 
 void TIB_Dataset::SetSQLClause(int N, const std::string& Text) {
-  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  if (N < 1 || N > 9) IB_Raise<EIB_DatasetError>(IBMsg::InvalidSQLClauseNumber, {N});
   static void (*const setters[9])(std::string&, std::string_view) = {SetSQLSelect, SetSQLFrom,   SetSQLWhere,
                                                                      SetSQLGroup,  SetSQLHaving, SetSQLUnion,
                                                                      SetSQLPlan,   SetSQLOrder,  SetSQLForUpdate};

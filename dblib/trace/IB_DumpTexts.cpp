@@ -100,7 +100,7 @@ void DumpXSQLVAR(const XSQLVAR& Var, std::string& Result) {
       case SQL_LONG: v = ReadAs<int32_t>(p); break;
       case SQL_QUAD:
       case SQL_INT64: v = static_cast<long double>(ReadAs<int64_t>(p)); break;
-      default: throw Exception(IBText::UnsupportedDumpType);
+      default: IB_Raise<Exception>(IBMsg::UnsupportedDumpType);
     }
     for (int i = std::abs(static_cast<int>(Var.sqlscale)); i > 0; --i) v /= 10;
     Result = FloatToStr(v);
