@@ -77,9 +77,8 @@ int16_t RoundToScaledSmallint(int Precision, long double Value) {
   int32_t n;
   try {
     n = RoundToScaledInt(Precision, Value);
-  } catch (const EIB_Error&) {
-    throw;
   } catch (const Exception&) {
+    // A bad precision is the caller's error; a scaled value beyond 32 bits is beyond 16 bits too.
     if (Precision > MaxRoundingPrecision || Precision < 0) throw;
     IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
   }
