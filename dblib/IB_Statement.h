@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dblib/IB_Connection.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Session.h"
 #include "dblib/IB_StringList.h"
 #include "dblib/data/IB_Row.h"

@@ -8,7 +8,7 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 
 namespace {
 

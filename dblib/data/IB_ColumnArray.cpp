@@ -6,7 +6,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Row.h"
 #include "platform/Locale.h"
 

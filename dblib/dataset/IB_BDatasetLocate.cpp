@@ -2,7 +2,7 @@
 #include <cstring>
 #include <utility>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"

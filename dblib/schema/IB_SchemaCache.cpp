@@ -12,7 +12,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/schema/IB_Schema.h"

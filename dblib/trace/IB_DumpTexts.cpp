@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
 

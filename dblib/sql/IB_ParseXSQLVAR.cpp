@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
-#include "dblib/IB_ParseInternal.h"
+#include "dblib/sql/IB_Parse.h"
+#include "dblib/sql/IB_ParseInternal.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
 

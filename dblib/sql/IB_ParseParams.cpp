@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
-#include "dblib/IB_ParseInternal.h"
+#include "dblib/sql/IB_Parse.h"
+#include "dblib/sql/IB_ParseInternal.h"
 #include "platform/ScopeGuards.h"
 #include "platform/SysUtils.h"
 
