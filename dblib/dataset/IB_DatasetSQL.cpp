@@ -17,14 +17,6 @@ namespace {
 
 const char* const kOrderSeparator = "\r\n       , ";
 
-// Control characters become blanks.
-std::string Blanked(std::string S) {
-  for (char& c : S) {
-    if (static_cast<unsigned char>(c) < ' ') c = ' ';
-  }
-  return S;
-}
-
 // Splits S at the commas outside quotes and parentheses.
 std::vector<std::string> SplitTopLevel(const std::string& S) {
   std::vector<std::string> items;
@@ -128,7 +120,7 @@ std::string TIB_Dataset::GetKeyRelation() {
   if (from.size() < 5) return std::string();
   std::string text;
   ConvertParamsToMarkers(Trim(std::string_view(from).substr(5)), text);
-  text = Trim(Blanked(text));
+  text = Trim(BlankControlChars(text));
   const std::string upper = UpperCase(text);
   if (StrPosOutsideQuotes(" JOIN ", upper, 1) > 0 || CharPosOutsideQuotes(',', upper, 1) > 0) return std::string();
   // The table without its alias; a quoted name keeps its exact spelling.
@@ -357,7 +349,7 @@ void TIB_Dataset::SysSubstituteMacros() {
 
 void TIB_Dataset::DoPrepareSQL() {
   TIB_Statement::DoPrepareSQL();
-  if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + Blanked(FSearchText) + " )");
+  if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + BlankControlChars(FSearchText) + " )");
 }
 
 bool TIB_Dataset::SysNeedPlan() {
@@ -503,7 +495,7 @@ void TIB_Dataset::SysBuildSelect() {
     }
     // The ORDER BY, from the ordering number or the clause as written.
     std::string text = FOrderingItemNo == 0 ? GetSQLOrder(sql) : GetOrderingSQL(FOrderingItemNo);
-    text = Trim(Blanked(text));
+    text = Trim(BlankControlChars(text));
     if (text.size() >= 5 && SameText(text.substr(0, 5), "ORDER")) text = Trim(text.substr(5));
     if (text.size() >= 2 && SameText(text.substr(0, 2), "BY")) text = Trim(text.substr(2));
     while (!text.empty() && text.back() == ';') text = Trim(text.substr(0, text.size() - 1));

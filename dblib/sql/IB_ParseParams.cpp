@@ -88,10 +88,7 @@ bool IsSelectNameChar(char C) {
 }  // namespace
 
 bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias) {
-  for (char& ch : Item) {
-    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-  }
-  Item = Trim(Item);
+  Item = Trim(BlankControlChars(std::move(Item)));
   // Top-level blanks: outside parentheses and quotes.
   size_t lastBlank = std::string::npos, asAt = std::string::npos;
   int depth = 0;
