@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Row.h"
@@ -70,13 +71,6 @@ int64_t WholeNumberOf(const Variant& V, int Scale, int64_t Min, int64_t Max) {
   }
   if (value < Min || value > Max) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   return value;
-}
-
-template <typename T>
-T Load(const uint8_t* P) {
-  T v;
-  std::memcpy(&v, P, sizeof v);
-  return v;
 }
 
 template <typename T>
@@ -175,23 +169,23 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
     Variant v;
     switch (type) {
       case blr_short:
-        v = scale ? Variant(static_cast<double>(Load<int16_t>(p) / Power10(-scale))) : Variant(Load<int16_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int16_t>(p) / Power10(-scale))) : Variant(ReadAs<int16_t>(p));
         break;
       case blr_long:
-        v = scale ? Variant(static_cast<double>(Load<int32_t>(p) / Power10(-scale))) : Variant(Load<int32_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int32_t>(p) / Power10(-scale))) : Variant(ReadAs<int32_t>(p));
         break;
       case blr_int64:
-        v = scale ? Variant(static_cast<double>(Load<int64_t>(p) / Power10(-scale))) : Variant(Load<int64_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int64_t>(p) / Power10(-scale))) : Variant(ReadAs<int64_t>(p));
         break;
-      case blr_float: v = Variant(static_cast<double>(Load<float>(p))); break;
+      case blr_float: v = Variant(static_cast<double>(ReadAs<float>(p))); break;
       case blr_double:
-      case blr_d_float: v = Variant(Load<double>(p)); break;
-      case blr_timestamp: v = Variant::FromDate(IscTimestampToDateTime(Load<ISC_TIMESTAMP>(p))); break;
-      case blr_sql_date: v = Variant::FromDate(IscTimestampToDateTime({Load<ISC_DATE>(p), 0})); break;
-      case blr_sql_time: v = Variant::FromDate(IscTimestampToDateTime({DayZero(), Load<ISC_TIME>(p)})); break;
+      case blr_d_float: v = Variant(ReadAs<double>(p)); break;
+      case blr_timestamp: v = Variant::FromDate(IscTimestampToDateTime(ReadAs<ISC_TIMESTAMP>(p))); break;
+      case blr_sql_date: v = Variant::FromDate(IscTimestampToDateTime({ReadAs<ISC_DATE>(p), 0})); break;
+      case blr_sql_time: v = Variant::FromDate(IscTimestampToDateTime({DayZero(), ReadAs<ISC_TIME>(p)})); break;
       case blr_varying:
       case blr_varying2: {
-        const size_t length = std::min<size_t>(Load<uint16_t>(p), element - 2);
+        const size_t length = std::min<size_t>(ReadAs<uint16_t>(p), element - 2);
         v = Variant(std::string(reinterpret_cast<const char*>(p) + 2, length));
         break;
       }

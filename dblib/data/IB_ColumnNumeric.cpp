@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/data/IB_Row.h"
 #include "dblib/uRounding.h"
@@ -84,13 +85,6 @@ int16_t RoundToScaledSmallint(int Precision, long double Value) {
   }
   if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
   return static_cast<int16_t>(n);
-}
-
-template <typename T>
-T ReadAs(const uint8_t* Data) {
-  T value{};
-  if (Data) std::memcpy(&value, Data, sizeof(T));
-  return value;
 }
 
 int64_t QuadToInt64(const ISC_QUAD& Q) {

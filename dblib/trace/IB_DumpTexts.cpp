@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
 #include "dblib/sql/IB_Parse.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
@@ -23,13 +24,6 @@ std::string Ident(std::string_view Name) {
   std::string r;
   if (!Name.empty()) MakeSQLIdent(3, Name, r);
   return r;
-}
-
-template <class T>
-T ReadAs(const char* P) {
-  T v;
-  std::memcpy(&v, P, sizeof v);
-  return v;
 }
 
 std::string HexText(const XSQLVAR& Var) {

@@ -11,13 +11,6 @@ using datasettest::DatasetDbTest;
 
 class BDatasetLocateTest : public DatasetDbTest {
 protected:
-  TIB_Query* NewQuery(const std::string& SQL) {
-    auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    return q;
-  }
   static int32_t Id(TIB_Row* R) { return R->ColumnByName("ID")->GetAsInteger(); }
   static void SetKey(TIB_Query* Q, int32_t Id) { Q->GetKeyFields()->ColumnByName("ID")->SetAsInteger(Id); }
 };
