@@ -116,6 +116,24 @@ inline void Check(const ISC_STATUS* Status, const char* What) {
   if (Status[0] == 1 && Status[1] != 0) throw std::runtime_error(std::string(What) + " failed");
 }
 
+// Points the Out->sqln described columns of Out at one buffer, each on an 8-byte boundary (a VARCHAR with
+// its length word), and their null flags at Ind; Offsets gets each column's place in Buffer.
+inline void LayOutColumns(XSQLDA* Out, std::vector<char>& Buffer, size_t* Offsets, short* Ind) {
+  size_t offset = 0;
+  for (int i = 0; i < Out->sqln; ++i) {
+    XSQLVAR& v = Out->sqlvar[i];
+    const size_t size = (v.sqltype & ~1) == SQL_VARYING ? v.sqllen + 2 : v.sqllen;
+    offset = (offset + 7) & ~size_t{7};
+    Offsets[i] = offset;
+    offset += size;
+  }
+  Buffer.assign(offset + 8, 0);
+  for (int i = 0; i < Out->sqln; ++i) {
+    Out->sqlvar[i].sqldata = Buffer.data() + Offsets[i];
+    Out->sqlvar[i].sqlind = &Ind[i];
+  }
+}
+
 // A private folder for one run's database files (the caller removes it).
 inline std::string TempFolder(const std::string& Name) {
   const std::string dir =

@@ -110,9 +110,7 @@ void Report(const char* What, const Series& Lib, const Series& Direct) {
 int main(int argc, char** argv) {
   if (argc > 1) kRounds = std::atoi(argv[1]);
   if (argc > 2) kBlobSize = int64_t{std::atoi(argv[2])} << 20;
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("dblib_blob_bench_" + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(dir);
+  const std::string dir = bench::TempFolder("blob");
   auto* form = new TComponent(nullptr);
   int rc = 0;
   try {

@@ -82,19 +82,7 @@ public:
     Out()->sqln = 5;
     C.Prepare(Status, TR, &H, 0, kQuery, 3, Out());
     Check(Status, "prepare");
-    size_t offset = 0;
-    for (int i = 0; i < 5; ++i) {
-      XSQLVAR& v = Out()->sqlvar[i];
-      const size_t size = (v.sqltype & ~1) == SQL_VARYING ? v.sqllen + 2 : v.sqllen;
-      offset = (offset + 7) & ~size_t{7};
-      Offsets[i] = offset;
-      offset += size;
-    }
-    Buffer.assign(offset + 8, 0);
-    for (int i = 0; i < 5; ++i) {
-      Out()->sqlvar[i].sqldata = Buffer.data() + Offsets[i];
-      Out()->sqlvar[i].sqlind = &Ind[i];
-    }
+    bench::LayOutColumns(Out(), Buffer, Offsets, Ind);
   }
   ~PlainQuery() { C.Free(Status, &H, DSQL_drop); }
 

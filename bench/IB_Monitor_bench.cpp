@@ -34,9 +34,7 @@ int main(int argc, char** argv) {
   // Other arguments (Google Benchmark flags that scripts/bench.sh passes to every benchmark) are ignored.
   if (argc > 1 && std::atoi(argv[1]) > 0) kRounds = std::atoi(argv[1]);
   if (argc > 2 && std::atoi(argv[2]) > 0) kStepsPerRound = std::atoi(argv[2]);
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("dblib_monitor_bench_" + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(dir);
+  const std::string dir = bench::TempFolder("monitor");
   auto* form = new TComponent(nullptr);
   int rc = 0;
   try {

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 
 namespace {
 

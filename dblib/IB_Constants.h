@@ -175,22 +175,37 @@ inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxIn{65483};  // "Invalid F
 inline constexpr TIB_Msg<Exception> InvalidFilterSyntaxRest{65484};  // "Invalid Filter Syntax: %s"
 inline constexpr TIB_Msg<EIB_Error> InvalidFilterSyntaxAt{65485};  // "Invalid Filter syntax: %s"
 inline constexpr TIB_Msg<EIB_Error> InvalidNumberForColumn{65486};  // "Invalid number for %s: %s"
+// Checks of the rounding, parsing, row, column, session, profiler and dataset code.
+inline constexpr TIB_Msg<Exception> RoundingPrecisionTooLarge{65490};  // "Rounding precision too large"
+inline constexpr TIB_Msg<EIB_Error> RoundingPrecisionNegative{65491};  // "Rounding precision negative"
+inline constexpr TIB_Msg<EIB_Error> ScaledValueOutOfIntegerRange{65492};  // "Scaled value out of Integer range"
+inline constexpr TIB_Msg<Exception> InvalidParserState{65493};  // "Invalid parser state"
+inline constexpr TIB_Msg<Exception> InvalidXSQLVARDefString{65494};  // "Invalid XSQLVAR Def string: %s"
+inline constexpr TIB_Msg<Exception> NoRecordDataToLoad{65495};  // "No record data to load"
+inline constexpr TIB_Msg<Exception> UnsupportedArrayVariantConversion{65496};  // "Unsupported array variant conversion"
+inline constexpr TIB_Msg<Exception> DimensionsAreDifferent{65497};  // "Dimensions are different"
+inline constexpr TIB_Msg<Exception> DimensionHasDifferentNumberOfElements{65498};  // "Dimension has different number of elements"
+inline constexpr TIB_Msg<Exception, EIB_Error> VariantMustBeOfAnArrayType{65499};  // "Variant must be of an array type"
+inline constexpr TIB_Msg<EIB_ColumnError> UnableToAssignToArrayAsString{65500};  // "Unable to assign to array AsString"
+inline constexpr TIB_Msg<EIB_ColumnError> ArrayBoundsUnknown{65501};  // "Array bounds of %s are unknown"
+inline constexpr TIB_Msg<EIB_ColumnError> ArrayValueShorterThanBounds{65502};  // "Array value of %s is shorter than its bounds"
+inline constexpr TIB_Msg<EIB_Error> MustCreateATIB_ColumnInstance{65503};  // "Must create a TIB_Column instance"
+inline constexpr TIB_Msg<EIB_StatementError> TooManyColumns{65504};  // "Too many columns: %d (a row holds at most %d)"
+inline constexpr TIB_Msg<EIB_StatementError> CreateBlobStreamNeedsAColumn{65505};  // "CreateBlobStream needs a column"
+inline constexpr TIB_Msg<EIB_StatementError> SQLTextHasNulByte{65506};  // "SQL text contains a NUL byte at position %d: the server would read only the text before it, so it is not sent"
+inline constexpr TIB_Msg<EIB_StatementError> SetTransactionThroughStatement{65507};  // "SET TRANSACTION cannot run through a statement: its options would be lost. Set them on the IB_Transaction and start it"
+inline constexpr TIB_Msg<EIB_Error> InternalSchemaCacheError{65508};  // "Internal SchemaCache ERRCODE: %d"
+inline constexpr TIB_Msg<EIB_DatasetError> InvalidSQLClauseNumber{65509};  // "Invalid SQL clause number %d"
+inline constexpr TIB_Msg<EIB_Error> ForeignDefaultSession{65510};  // "The default session of another thread cannot be released here"
+inline constexpr TIB_Msg<EIB_Error> SessionDestroying{65511};  // "Cannot join a session that is being destroyed"
+inline constexpr TIB_Msg<EIB_Error> SessionOfAnotherThread{65512};  // "This component's session belongs to another thread: use one session per thread (make the thread's components on that thread, or give them a TIB_Session made there)"
+inline constexpr TIB_Msg<Exception> ProfilerNotConnected{65513};  // "Profiler not connected!"
+inline constexpr TIB_Msg<Exception> ProfilerNoRequestItems{65514};  // "Profiler has no request items"
+inline constexpr TIB_Msg<EIB_Error> ProfilerReplyOutsideBuffer{65515};  // "TIB_Profiler.Grab():\r\nResultPtr + ItemLen would go outside of Buffer"
+inline constexpr TIB_Msg<EIB_Error> ProfilerPairLength{65516};  // "TIB_Profiler.Grab.TranslateValuePairs():\r\nItemLen not an exact value pair multiple"
+inline constexpr TIB_Msg<Exception> UnsupportedDumpType{65517};  // "Unsupported column type"
+inline constexpr TIB_Msg<Exception, EIB_DatasetError> NotImplemented{65518};  // "Not implemented"
+inline constexpr TIB_Msg<EIB_DatasetError> CursorIsAlreadyOpen{65519};  // "Cursor is already open"
+inline constexpr TIB_Msg<EIB_DatasetError> NotReadyYet{65520};  // "Not ready yet"
 // clang-format on
 }  // namespace IBMsg
-
-// Texts the library raises that the message table has no entry for, named like the ids above.
-namespace IBText {
-inline constexpr const char* TooManyColumns = "Too many columns: %d (a row holds at most %d)";
-inline constexpr const char* ForeignDefaultSession = "The default session of another thread cannot be released here";
-inline constexpr const char* SessionDestroying = "Cannot join a session that is being destroyed";
-inline constexpr const char* SessionOfAnotherThread =
-    "This component's session belongs to another thread: use one session per thread (make the thread's "
-    "components on that thread, or give them a TIB_Session made there)";
-inline constexpr const char* ProfilerNotConnected = "Profiler not connected!";
-inline constexpr const char* ProfilerNoRequestItems = "Profiler has no request items";
-inline constexpr const char* ProfilerReplyOutsideBuffer =
-    "TIB_Profiler.Grab():\r\nResultPtr + ItemLen would go outside of Buffer";
-inline constexpr const char* ProfilerPairLength =
-    "TIB_Profiler.Grab.TranslateValuePairs():\r\nItemLen not an exact value pair multiple";
-inline constexpr const char* UnsupportedDumpType = "Unsupported column type";
-}  // namespace IBText

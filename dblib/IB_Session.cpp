@@ -145,7 +145,7 @@ void FreeDefaultSession(TIB_Session*& Session) {
   if (!Session) return;
   TThreadSlots* slots = Slots();
   if (Session->GetAutoCreated() && !Session->OnOwnThread() && !Session->ThreadEnded())
-    throw EIB_Error(IBText::ForeignDefaultSession);
+    IB_Raise<EIB_Error>(IBMsg::ForeignDefaultSession);
   TIB_Session* s = Session;
   if (slots && slots->Default == s) slots->Default = nullptr;
   Session = nullptr;
@@ -440,11 +440,11 @@ bool TIB_Component::FindSession(bool CreateDefault) {
 void TIB_Component::SetSession(TIB_Session* ASession) {
   if (ASession == FSession) return;
   TIB_Session* old = FSession;
-  if (ASession && ASession->IsDestroying()) throw EIB_Error(IBText::SessionDestroying);
+  if (ASession && ASession->IsDestroying()) IB_Raise<EIB_Error>(IBMsg::SessionDestroying);
   // Leaving the default session of a thread that still runs would race with that thread and could free
   // the session while its thread's slot still names it.
   if (old && !old->IsDestroying() && old->GetAutoCreated() && !old->OnOwnThread() && !old->ThreadEnded())
-    throw EIB_Error(IBText::ForeignDefaultSession);
+    IB_Raise<EIB_Error>(IBMsg::ForeignDefaultSession);
   const int32_t depth = FBusyDepth;
   std::exception_ptr failure;  // the first handler failure; the move completes regardless
   auto keepFirstFailure = [&failure](auto&& Step) {
@@ -517,7 +517,7 @@ void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& Er
 void TIB_Component::BeginBusyChecked(bool Yield) {
   if (!FSession && !GetSession()) IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined);
   // A session is unguarded: used from a second thread at once it would corrupt silently.
-  if (!FSession->OnOwnThread() && !FSession->ThreadEnded()) throw EIB_Error(IBText::SessionOfAnotherThread);
+  if (!FSession->OnOwnThread() && !FSession->ThreadEnded()) IB_Raise<EIB_Error>(IBMsg::SessionOfAnotherThread);
   if (!FInternal) FSession->BeginBusy(Yield);
   ++FBusyDepth;
 }

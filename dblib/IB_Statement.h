@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dblib/IB_Connection.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Session.h"
 #include "dblib/IB_StringList.h"
 #include "dblib/data/IB_Row.h"
@@ -39,11 +39,6 @@ using TIB_RowFieldEvent = std::function<void(TIB_Statement* Sender, TIB_Row* ARo
 // Gives the text of the macro MacroName of the SQL text.
 using TIB_MacroSubstituteEvent =
     std::function<void(TIB_Statement* Sender, const std::string& MacroName, std::string& TextResult)>;
-
-// The statement's own message for a text the client would cut short at a NUL byte (%d: its position).
-inline constexpr const char* SSQLTextHasNulByte =
-    "SQL text contains a NUL byte at position %d: the server would read only the text before it, so it "
-    "is not sent";
 
 // isc_info_sql_stmt codes of the client API: the kinds of statement the server reports.
 enum : uint8_t {

@@ -170,6 +170,6 @@ bool TIB_Statement::LookupArrayBounds(TIB_Column& Column, ISC_ARRAY_DESC& Desc) 
 }
 
 std::unique_ptr<TIB_BlobStream> TIB_Statement::CreateBlobStream(TIB_Column* Column, uint8_t Mode) {
-  if (!Column) throw EIB_StatementError("CreateBlobStream needs a column");
+  if (!Column) IB_Raise<EIB_StatementError>(IBMsg::CreateBlobStreamNeedsAColumn);
   return std::make_unique<TIB_BlobStream>(*Column, Mode);
 }

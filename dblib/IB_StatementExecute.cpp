@@ -18,34 +18,6 @@ namespace {
 // isc_dsql_fetch's answer at the end of the rows (not a status code).
 constexpr ISC_STATUS kEndOfCursor = 100;
 
-// The words of a text, upper case, outside quotes and comments (enough for the short command texts).
-std::vector<std::string> Words(std::string_view S, size_t Max) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < S.size() && words.size() < Max) {
-    const unsigned char c = static_cast<unsigned char>(S[i]);
-    if (S.compare(i, 2, "/*") == 0) {
-      const size_t e = S.find("*/", i + 2);
-      i = e == std::string_view::npos ? S.size() : e + 2;
-    } else if (S.compare(i, 2, "--") == 0) {
-      const size_t e = S.find('\n', i);
-      i = e == std::string_view::npos ? S.size() : e + 1;
-    } else if (std::isalnum(c) || c == '_' || c == '$') {
-      size_t j = i;
-      while (j < S.size() && (std::isalnum(static_cast<unsigned char>(S[j])) || S[j] == '_' || S[j] == '$')) ++j;
-      words.push_back(UpperCase(S.substr(i, j - i)));
-      i = j;
-    } else if (c == '\'' || c == '"') {
-      const size_t e = S.find(static_cast<char>(c), i + 1);
-      words.emplace_back("?");
-      i = e == std::string_view::npos ? S.size() : e + 1;
-    } else {
-      ++i;
-    }
-  }
-  return words;
-}
-
 bool HasWord(const std::vector<std::string>& W, const char* Word) {
   return std::find(W.begin(), W.end(), Word) != W.end();
 }
@@ -53,9 +25,7 @@ bool HasWord(const std::vector<std::string>& W, const char* Word) {
 bool IsDMLWord(const std::string& W) { return W == "INSERT" || W == "UPDATE" || W == "DELETE" || W == "MERGE"; }
 
 [[noreturn]] void RaiseSetTransaction() {
-  throw EIB_StatementError(
-      "SET TRANSACTION cannot run through a statement: its options would be lost. Set them on the "
-      "IB_Transaction and start it");
+  IB_Raise<EIB_StatementError>(IBMsg::SetTransactionThroughStatement);
 }
 
 }  // namespace
@@ -194,7 +164,7 @@ void TIB_Statement::ExecDDL() {
 void TIB_Statement::ExecTransactionControl(uint8_t Type) {
   TIB_Transaction* t = GetIB_Transaction();
   if (!t) IB_Raise<EIB_StatementError>(IBMsg::UnassignedTransaction);
-  const std::vector<std::string> words = Words(FServerSQL, 8);
+  const std::vector<std::string> words = SQLWords(FServerSQL, 8);
   const bool retain = HasWord(words, "RETAIN") || HasWord(words, "RETAINING");
   switch (Type) {
     case stStartTrans: RaiseSetTransaction();
@@ -325,7 +295,7 @@ void TIB_Statement::ExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQL
 void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
   CheckSQLTextSendable(SQL);
   SysCheckConnection(true);
-  const std::vector<std::string> words = Words(SQL, 8);
+  const std::vector<std::string> words = SQLWords(SQL, 8);
   const std::string first = words.empty() ? std::string() : words[0];
   if (first == "SET" && words.size() > 1 && words[1] == "TRANSACTION") RaiseSetTransaction();
   SysCheckTransaction(true);
@@ -446,7 +416,7 @@ int32_t TIB_Statement::GetRowsAffected() {
     case stDelete: return changed();
     case stExecProcedure:
       // INSERT ... RETURNING and its kin run as procedures.
-      if (IsDMLWord(Words(FServerSQL, 1).empty() ? std::string() : Words(FServerSQL, 1)[0])) return changed();
+      if (IsDMLWord(SQLWords(FServerSQL, 1).empty() ? std::string() : SQLWords(FServerSQL, 1)[0])) return changed();
       return -1;
     default: return -1;
   }
@@ -469,10 +439,7 @@ int64_t TIB_Statement::Gen_ID(const std::string& GeneratorName, int64_t Incremen
 bool TIB_Statement::SQLIsAggregate() {
   const std::string text = FSQL->GetText();
   if (!GetSQLGroup(text).empty()) return true;
-  std::string select = GetSQLSelect(text);
-  for (char& ch : select) {
-    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-  }
+  const std::string select = BlankControlChars(GetSQLSelect(text));
   const std::string upper = UpperCase(select);
   if (upper.find(" DISTINCT ") != std::string::npos || upper.find(" DISTINCT(") != std::string::npos) return true;
   if (upper.find('(') == std::string::npos) return false;
@@ -488,10 +455,7 @@ bool TIB_Statement::SQLIsAggregate() {
     return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$' || ch == '"';
   };
   for (int i = 0; i < list->Count(); ++i) {
-    std::string item = UpperCase(list->Get(i));
-    for (char& ch : item) {
-      if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-    }
+    const std::string item = BlankControlChars(UpperCase(list->Get(i)));
     // "COUNT (" and "COUNT(" alike.
     std::string squeezed;
     for (char ch : item) {
@@ -518,10 +482,7 @@ bool TIB_Statement::SQLIsAggregate() {
 }
 
 bool TIB_Statement::SQLIsSelectProc() {
-  std::string from = GetSQLFrom(FSQL->GetText());
-  for (char& ch : from) {
-    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-  }
+  const std::string from = BlankControlChars(GetSQLFrom(FSQL->GetText()));
   const std::string upper = UpperCase(from);
   if (upper.find('(') != std::string::npos && upper.find(" ON ") == std::string::npos &&
       upper.find(" JOIN ") == std::string::npos) {

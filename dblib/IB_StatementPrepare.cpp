@@ -8,7 +8,7 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/IB_StatementLinks.h"
 #include "dblib/IB_Transaction.h"
@@ -61,7 +61,7 @@ std::string FirstWord(std::string_view S) {
 void TIB_Statement::CheckSQLTextSendable(const std::string& Text) {
   const size_t nul = Text.find('\0');
   if (nul != std::string::npos) {
-    throw EIB_StatementError(Format(SSQLTextHasNulByte, {static_cast<int32_t>(nul + 1)}));
+    IB_Raise<EIB_StatementError>(IBMsg::SQLTextHasNulByte, {static_cast<int32_t>(nul + 1)});
   }
 }
 
@@ -266,62 +266,6 @@ void TIB_Statement::SysPrepareSQL() {
   FSourceSQL = text;
   if (!FRepreparing) ExpandSelectColumns(text);
 }
-
-namespace {
-
-// The words of a FROM clause: names (a quoted one whole), "," and parentheses apart.
-std::vector<std::string> FromWords(std::string_view From) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < From.size()) {
-    const char c = From[i];
-    if (static_cast<unsigned char>(c) <= ' ') {
-      ++i;
-    } else if (c == ',' || c == '(' || c == ')') {
-      words.emplace_back(1, c);
-      ++i;
-    } else {
-      size_t e = i;
-      if (c == '"') {
-        e = From.find('"', i + 1);
-        e = e == std::string_view::npos ? From.size() : e + 1;
-      } else {
-        while (e < From.size() && static_cast<unsigned char>(From[e]) > ' ' && From[e] != ',' && From[e] != '(' &&
-               From[e] != ')' && From[e] != '"')
-          ++e;
-      }
-      words.emplace_back(From.substr(i, e - i));
-      i = e;
-    }
-  }
-  return words;
-}
-
-bool SameName(const std::string& A, const std::string& B) {
-  const bool quoted = (!A.empty() && A[0] == '"') || (!B.empty() && B[0] == '"');
-  return quoted ? A == B : SameText(A, B);
-}
-
-// The relation that Qualifier (a relation's name or its alias) stands for in the FROM clause of SQL;
-// empty when it names none there.
-std::string QualifiedRelation(const std::string& SQL, const std::string& Qualifier) {
-  const std::string from = GetSQLFrom(SQL);
-  const std::vector<std::string> w = FromWords(from);
-  for (size_t k = 1; k < w.size(); ++k) {
-    // A relation follows FROM, JOIN or a comma; its alias follows it (after AS or not).
-    if (!SameText(w[k - 1], "FROM") && !SameText(w[k - 1], "JOIN") && w[k - 1] != ",") continue;
-    const std::string& relation = w[k];
-    if (relation == "(" || IsReservedWord(relation)) continue;
-    if (SameName(relation, Qualifier)) return relation;
-    size_t a = k + 1;
-    if (a < w.size() && SameText(w[a], "AS")) ++a;
-    if (a < w.size() && w[a] != "," && w[a] != "(" && !IsReservedWord(w[a]) && SameName(w[a], Qualifier))
-      return relation;
-  }
-  return std::string();
-}
-
-}  // namespace
 
 void TIB_Statement::ExpandSelectColumns(const std::string& Text) {
   TIB_Connection* connection = GetIB_Connection();

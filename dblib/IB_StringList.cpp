@@ -2,7 +2,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/ScopeGuards.h"
 #include "platform/Streams.h"
 

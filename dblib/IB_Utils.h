@@ -5,11 +5,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "platform/Graphics.h"
 #include "platform/Locale.h"
+
+// The value of type T stored at P, which need not be aligned for T; a zero T when P is null.
+template <typename T>
+T ReadAs(const void* P) {
+  T value{};
+  if (P) std::memcpy(&value, P, sizeof(T));
+  return value;
+}
 
 // True when the Count bytes at P1 and P2 are equal; false for Count 0.
 bool BuffersEqual(const void* P1, const void* P2, size_t Count);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dblib/IB_Constants.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -16,8 +17,8 @@ constexpr double RoundingTolerance = 0.001;
 constexpr long double NoFractionBound = 9223372036854775808.0L;
 
 double PowerOf(int Precision) {
-  if (Precision > MaxRoundingPrecision) throw Exception("Rounding precision too large");
-  if (Precision < 0) throw Exception("Rounding precision negative");
+  if (Precision > MaxRoundingPrecision) IB_Raise<Exception>(IBMsg::RoundingPrecisionTooLarge);
+  if (Precision < 0) IB_Raise<EIB_Error>(IBMsg::RoundingPrecisionNegative);
   return PowersOfTen[Precision];
 }
 
@@ -101,10 +102,10 @@ long double TruncToPrecision(int Precision, long double Value) {
 int32_t RoundToScaledInt(int Precision, long double Value) {
   const double F = PowerOf(Precision);
   if (Value == 0) return 0;
-  if (!std::isfinite(Value)) throw Exception("Scaled value out of Integer range");
+  if (!std::isfinite(Value)) IB_Raise<EIB_Error>(IBMsg::ScaledValueOutOfIntegerRange);
   const long double X = ScaledStep(Value, F, TStep::Round, false);
   // A silent wrap (or the processor's "integer indefinite" -2147483648) would store a wrong number.
-  if (X < -2147483648.0L || X > 2147483647.0L) throw Exception("Scaled value out of Integer range");
+  if (X < -2147483648.0L || X > 2147483647.0L) IB_Raise<EIB_Error>(IBMsg::ScaledValueOutOfIntegerRange);
   return static_cast<int32_t>(X);
 }
 

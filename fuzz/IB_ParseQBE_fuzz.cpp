@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dblib/IB_ParseQBE.h"
+#include "dblib/sql/IB_ParseQBE.h"
 #include "platform/Locale.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // Fuzz target of the SQL text toolkit: the scanner and clause search, clause getters and setters,
-// parameter scanning, statement builders, and the list escapes (which must round-trip every input).
+// parameter scanning, statement builders, the list escapes (which must round-trip every input), and the
+// words of a statement (command words, FROM-clause words, control characters as blanks).
 //
 // The first byte of an input picks one routine family and, for the clause setters, the clause; the
 // rest is the text. One family per input keeps each run short (a handful of whole-text searches rather
@@ -8,8 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
+#include "platform/SysUtils.h"
 
 namespace {
 
@@ -108,6 +111,34 @@ void Words(const std::string& SQL) {
   }
 }
 
+// The words of a statement: the command-text words, the FROM clause's words and the relation a
+// qualifier stands for, and the blanking of control characters.
+void StatementWords(const std::string& SQL, const std::string& Qualifier) {
+  const std::string blank = BlankControlChars(SQL);
+  Check(blank.size() == SQL.size());
+  for (size_t i = 0; i < SQL.size(); ++i) {
+    Check(static_cast<unsigned char>(SQL[i]) < ' ' ? blank[i] == ' ' : blank[i] == SQL[i]);
+  }
+  const size_t max = Qualifier.size() % 9;
+  const std::vector<std::string> words = SQLWords(SQL, max);
+  Check(words.size() <= max);
+  for (const std::string& w : words) Check(!w.empty() && w == UpperCase(w));
+  const std::string from = GetSQLFrom(SQL);
+  const std::vector<std::string> fromWords = FromClauseWords(from);
+  size_t letters = 0;
+  for (const std::string& w : fromWords) {
+    Check(!w.empty());
+    letters += w.size();
+  }
+  Check(letters <= from.size());
+  const std::string relation = QualifiedRelation(SQL, Qualifier);
+  if (!relation.empty()) {
+    bool found = false;
+    for (const std::string& w : fromWords) found = found || w == relation;
+    Check(found);
+  }
+}
+
 void Escapes(const std::string& Data, const std::string& Name) {
   std::string escaped, back;
   EscapeListText(Data, escaped);
@@ -135,15 +166,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const size_t cut = all.find('\x01');
   const std::string sql = all.substr(0, cut);
   const std::string other = cut == std::string::npos ? std::string() : all.substr(cut + 1);
+  // Families 0-5, then one per clause setter, then the statement words.
   constexpr int kOtherFamilies = 6;
-  switch (family % (kClauseCount + kOtherFamilies)) {
+  constexpr int kStatementWords = kOtherFamilies + kClauseCount;
+  const int pick = family % (kStatementWords + 1);
+  if (pick == kStatementWords) {
+    StatementWords(sql, other);
+    return 0;
+  }
+  switch (pick) {
     case 0: Getters(sql); break;
     case 1: Search(sql, other); break;
     case 2: Params(sql); break;
     case 3: Builders(sql, other); break;
     case 4: Words(sql); break;
     case 5: Escapes(all, other); break;
-    default: Setter(family % (kClauseCount + kOtherFamilies) - kOtherFamilies, sql, other); break;
+    default: Setter(pick - kOtherFamilies, sql, other); break;
   }
   return 0;
 }

@@ -11,7 +11,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_MaskEnh.h"
 #include "dblib/data/IB_Row.h"

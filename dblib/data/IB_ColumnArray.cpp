@@ -5,14 +5,15 @@
 #include <functional>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Row.h"
 #include "platform/Locale.h"
 
 namespace {
 
-[[noreturn]] void Unsupported() { throw Exception("Unsupported array variant conversion"); }
+[[noreturn]] void Unsupported() { IB_Raise<Exception>(IBMsg::UnsupportedArrayVariantConversion); }
 
 bool IsTextType(int T) { return T == blr_text || T == blr_text2 || T == blr_cstring || T == blr_cstring2; }
 bool IsVaryingType(int T) { return T == blr_varying || T == blr_varying2; }
@@ -73,13 +74,6 @@ int64_t WholeNumberOf(const Variant& V, int Scale, int64_t Min, int64_t Max) {
 }
 
 template <typename T>
-T Load(const uint8_t* P) {
-  T v;
-  std::memcpy(&v, P, sizeof v);
-  return v;
-}
-
-template <typename T>
 void Store(uint8_t* P, T V) {
   std::memcpy(P, &V, sizeof V);
 }
@@ -126,7 +120,7 @@ std::string TIB_ColumnArray::GetOldAsString() { return GetOldIsNull() ? "(array)
 
 std::string TIB_ColumnArray::GetAsString() { return GetIsNull() ? "(array)" : "(ARRAY)"; }
 
-void TIB_ColumnArray::SetAsString(const std::string&) { throw EIB_ColumnError("Unable to assign to array AsString"); }
+void TIB_ColumnArray::SetAsString(const std::string&) { IB_Raise<EIB_ColumnError>(IBMsg::UnableToAssignToArrayAsString); }
 
 Variant TIB_ColumnArray::GetAsVariant() {
   if (GetIsNull()) return Variant::Null();
@@ -148,9 +142,9 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
   const int type = FArrayDesc.array_desc_dtype;
   const int scale = FArrayDesc.array_desc_scale;
   const size_t element = static_cast<size_t>(ElementSize());
-  if (dims < 1) throw EIB_ColumnError("Array bounds of " + GetColumnName() + " are unknown");
+  if (dims < 1) IB_Raise<EIB_ColumnError>(IBMsg::ArrayBoundsUnknown, {GetColumnName()});
   if (Size < static_cast<size_t>(ElementCount()) * element) {
-    throw EIB_ColumnError("Array value of " + GetColumnName() + " is shorter than its bounds");
+    IB_Raise<EIB_ColumnError>(IBMsg::ArrayValueShorterThanBounds, {GetColumnName()});
   }
   uint16_t vt = varVariant;
   if (IsIntegerType(type) && scale != 0) {
@@ -175,23 +169,23 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
     Variant v;
     switch (type) {
       case blr_short:
-        v = scale ? Variant(static_cast<double>(Load<int16_t>(p) / Power10(-scale))) : Variant(Load<int16_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int16_t>(p) / Power10(-scale))) : Variant(ReadAs<int16_t>(p));
         break;
       case blr_long:
-        v = scale ? Variant(static_cast<double>(Load<int32_t>(p) / Power10(-scale))) : Variant(Load<int32_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int32_t>(p) / Power10(-scale))) : Variant(ReadAs<int32_t>(p));
         break;
       case blr_int64:
-        v = scale ? Variant(static_cast<double>(Load<int64_t>(p) / Power10(-scale))) : Variant(Load<int64_t>(p));
+        v = scale ? Variant(static_cast<double>(ReadAs<int64_t>(p) / Power10(-scale))) : Variant(ReadAs<int64_t>(p));
         break;
-      case blr_float: v = Variant(static_cast<double>(Load<float>(p))); break;
+      case blr_float: v = Variant(static_cast<double>(ReadAs<float>(p))); break;
       case blr_double:
-      case blr_d_float: v = Variant(Load<double>(p)); break;
-      case blr_timestamp: v = Variant::FromDate(IscTimestampToDateTime(Load<ISC_TIMESTAMP>(p))); break;
-      case blr_sql_date: v = Variant::FromDate(IscTimestampToDateTime({Load<ISC_DATE>(p), 0})); break;
-      case blr_sql_time: v = Variant::FromDate(IscTimestampToDateTime({DayZero(), Load<ISC_TIME>(p)})); break;
+      case blr_d_float: v = Variant(ReadAs<double>(p)); break;
+      case blr_timestamp: v = Variant::FromDate(IscTimestampToDateTime(ReadAs<ISC_TIMESTAMP>(p))); break;
+      case blr_sql_date: v = Variant::FromDate(IscTimestampToDateTime({ReadAs<ISC_DATE>(p), 0})); break;
+      case blr_sql_time: v = Variant::FromDate(IscTimestampToDateTime({DayZero(), ReadAs<ISC_TIME>(p)})); break;
       case blr_varying:
       case blr_varying2: {
-        const size_t length = std::min<size_t>(Load<uint16_t>(p), element - 2);
+        const size_t length = std::min<size_t>(ReadAs<uint16_t>(p), element - 2);
         v = Variant(std::string(reinterpret_cast<const char*>(p) + 2, length));
         break;
       }
@@ -207,12 +201,12 @@ Variant TIB_ColumnArray::DecodeSlice(const uint8_t* Data, size_t Size) const {
 
 std::vector<uint8_t> TIB_ColumnArray::EncodeSlice(const Variant& Value) const {
   const int dims = FArrayDesc.array_desc_dimensions;
-  if (VarArrayDimCount(Value) != dims) throw Exception("Dimensions are different");
+  if (VarArrayDimCount(Value) != dims) IB_Raise<Exception>(IBMsg::DimensionsAreDifferent);
   std::vector<int> shift(static_cast<size_t>(dims));
   for (int d = 0; d < dims; ++d) {
     const auto& b = FArrayDesc.array_desc_bounds[d];
     if (VarArrayHighBound(Value, d + 1) - VarArrayLowBound(Value, d + 1) != b.array_bound_upper - b.array_bound_lower)
-      throw Exception("Dimension has different number of elements");
+      IB_Raise<Exception>(IBMsg::DimensionHasDifferentNumberOfElements);
     shift[d] = VarArrayLowBound(Value, d + 1) - b.array_bound_lower;
   }
   const int type = FArrayDesc.array_desc_dtype;
@@ -266,7 +260,7 @@ std::vector<uint8_t> TIB_ColumnArray::EncodeSlice(const Variant& Value) const {
 
 void TIB_ColumnArray::SetAsVariant(const Variant& Value) {
   if (!VarIsArray(Value)) {
-    if (!VarIsEmpty(Value) && !VarIsNull(Value)) throw Exception("Variant must be of an array type");
+    if (!VarIsEmpty(Value) && !VarIsNull(Value)) IB_Raise<Exception>(IBMsg::VariantMustBeOfAnArrayType);
     Clear();
     return;
   }

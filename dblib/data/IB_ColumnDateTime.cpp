@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
 #include "platform/Clock.h"

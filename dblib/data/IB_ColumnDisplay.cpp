@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_MaskEnh.h"
 #include "dblib/data/IB_Row.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_Utils.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/data/IB_Row.h"
 #include "dblib/uRounding.h"
@@ -77,21 +78,13 @@ int16_t RoundToScaledSmallint(int Precision, long double Value) {
   int32_t n;
   try {
     n = RoundToScaledInt(Precision, Value);
-  } catch (const EIB_Error&) {
-    throw;
   } catch (const Exception&) {
+    // A bad precision is the caller's error; a scaled value beyond 32 bits is beyond 16 bits too.
     if (Precision > MaxRoundingPrecision || Precision < 0) throw;
     IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
   }
   if (n < INT16_MIN || n > INT16_MAX) IB_Raise<EIB_ColumnError>(IBMsg::SmallintOverflow);
   return static_cast<int16_t>(n);
-}
-
-template <typename T>
-T ReadAs(const uint8_t* Data) {
-  T value{};
-  if (Data) std::memcpy(&value, Data, sizeof(T));
-  return value;
 }
 
 int64_t QuadToInt64(const ISC_QUAD& Q) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
 
@@ -176,7 +177,7 @@ void TIB_ColumnDB_KEY::SetAsString(const std::string& Value) {
   // Converted before the change starts: a text that is no key leaves the column as it was.
   std::string bytes(DataSize(), '\0');
   // The conversion reads as many digits as the key has bytes; a longer text would be cut silently.
-  if (text.size() > 2 * bytes.size()) throw Exception("Invalid text in HexTextToBinary");
+  if (text.size() > 2 * bytes.size()) IB_Raise<Exception>(IBMsg::InvalidHexText);
   HexTextToBinary(text, bytes.data(), bytes.size());
   BeforeModify();
   SetIsNull(false);

@@ -9,7 +9,7 @@
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_ColumnTypes.h"
@@ -111,7 +111,7 @@ void TIB_Row::AllocateXSQLDA(int N) {
   }
   const int total = N + calculated;
   // The client counts a row's XSQLVARs in 16 bits.
-  if (total > INT16_MAX) throw EIB_StatementError(Format(IBText::TooManyColumns, {int64_t(total), int64_t(INT16_MAX)}));
+  if (total > INT16_MAX) IB_Raise<EIB_StatementError>(IBMsg::TooManyColumns, {int64_t(total), int64_t(INT16_MAX)});
   FCalculatedCount = static_cast<uint16_t>(calculated);
   // The header is the XSQLDA without its first XSQLVAR; sized like XSQLDA_LENGTH without its n - 1.
   const size_t length = sizeof(XSQLDA) - sizeof(XSQLVAR) + static_cast<size_t>(std::max(total, 1)) * sizeof(XSQLVAR);
@@ -255,7 +255,7 @@ bool TIB_Row::SharesParamColumn(const TParamGroups& Groups, int VarIndex, TIB_Co
 void TIB_Row::AddColumn(int16_t FieldNo, XSQLVAR* Var) {
   TIB_Column* created = nullptr;
   if (!FStatement->DoCreateColumn(*this, FieldNo, *Var, created)) created = CreateColumnForType(FieldNo, Var);
-  if (!created) throw EIB_Error("Must create a TIB_Column instance");
+  if (!created) IB_Raise<EIB_Error>(IBMsg::MustCreateATIB_ColumnInstance);
   std::unique_ptr<TIB_Column> col(created);
   const size_t varIndex = FieldNo >= 0 ? static_cast<size_t>(FieldNo)
                                        : static_cast<size_t>(FPSQLDA->sqld) + static_cast<size_t>(-FieldNo - 1);
@@ -849,7 +849,7 @@ void TIB_Row::SetValues(const std::string& Names, const Variant& Value) {
     return;
   }
   const std::vector<TIB_Column*> cols = ColumnsOfList(Names);
-  if (!VarIsArray(Value)) throw EIB_Error("Variant must be of an array type");
+  if (!VarIsArray(Value)) IB_Raise<EIB_Error>(IBMsg::VariantMustBeOfAnArrayType);
   const int low = VarArrayLowBound(Value, 1);
   const int high = VarArrayHighBound(Value, 1);
   TUpdateBracket bracket(*this);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_Row.h"
 
@@ -185,7 +186,7 @@ void TIB_Row::ClearBlobNodes(bool AFreeCache) {
 }
 
 void TIB_Row::LoadFromNode(bool ANotify, bool ALoadBlobs) {
-  if (!FBufferNode || !FBufferNode->HasRecordData()) throw Exception("No record data to load");
+  if (!FBufferNode || !FBufferNode->HasRecordData()) IB_Raise<Exception>(IBMsg::NoRecordDataToLoad);
   const bool hasOld = FBufferNode->HasOldRecordData();
   if (hasOld) {
     FBufferNode->UnpackRow(*this, true);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/SysUtils.h"
 
 std::string XSQLVARText(const char* Field, short Length) {

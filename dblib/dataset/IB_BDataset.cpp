@@ -9,7 +9,7 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"

@@ -16,7 +16,7 @@
 
 #include <memory>
 
-#include "dblib/IB_ParseQBE.h"
+#include "dblib/sql/IB_ParseQBE.h"
 #include "dblib/dataset/IB_Dataset.h"
 #include "dblib/dataset/IB_NodeList.h"
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "dblib/IB_Connection.h"
-#include "dblib/IB_Parse.h"
 #include "dblib/IB_Session.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_BDataset.h"

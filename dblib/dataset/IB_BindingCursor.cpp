@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_RowNames.h"
 #include "dblib/dataset/IB_BDataset.h"

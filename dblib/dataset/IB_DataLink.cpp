@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_Row.h"
 #include "platform/Forms.h"

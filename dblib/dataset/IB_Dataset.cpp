@@ -374,9 +374,9 @@ std::string TIB_Dataset::GetBookmark() {
   return key->GetRowData();
 }
 
-void TIB_Dataset::SetBookmark(const std::string&) { throw Exception("Not implemented"); }
-bool TIB_Dataset::SetBufferBookmark(const std::string&) { throw Exception("Not implemented"); }
-void TIB_Dataset::SysFetchRowRange(int32_t, int32_t) { throw EIB_DatasetError("Not implemented"); }
+void TIB_Dataset::SetBookmark(const std::string&) { IB_Raise<Exception>(IBMsg::NotImplemented); }
+bool TIB_Dataset::SetBufferBookmark(const std::string&) { IB_Raise<Exception>(IBMsg::NotImplemented); }
+void TIB_Dataset::SysFetchRowRange(int32_t, int32_t) { IB_Raise<EIB_DatasetError>(IBMsg::NotImplemented); }
 
 void TIB_Dataset::SetRowNum(int32_t) { IB_Raise<EIB_DatasetError>(IBMsg::RowNumIsNotImplementedYet); }
 

@@ -337,7 +337,7 @@ void TIB_Dataset::DoAfterPrepare() {
 }
 
 void TIB_Dataset::API_OpenCursor() {
-  if (FCursorOpen) throw EIB_DatasetError("Cursor is already open");
+  if (FCursorOpen) IB_Raise<EIB_DatasetError>(IBMsg::CursorIsAlreadyOpen);
   TIB_Session& s = Session();
   if (!FCursorNamed) {
     const ISC_STATUS status =

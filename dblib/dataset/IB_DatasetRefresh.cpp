@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/dataset/IB_Dataset.h"
 #include "platform/Forms.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/data/IB_RowNames.h"
@@ -18,14 +18,6 @@
 namespace {
 
 const char* const kOrderSeparator = "\r\n       , ";
-
-// Control characters become blanks.
-std::string Blanked(std::string S) {
-  for (char& c : S) {
-    if (static_cast<unsigned char>(c) < ' ') c = ' ';
-  }
-  return S;
-}
 
 // Splits S at the commas outside quotes and parentheses.
 std::vector<std::string> SplitTopLevel(const std::string& S) {
@@ -107,7 +99,7 @@ bool IsSelectText(const std::string& SQL) {
 // Clauses
 
 TIB_StringList& TIB_Dataset::GetSQLClause(int N) {
-  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  if (N < 1 || N > 9) IB_Raise<EIB_DatasetError>(IBMsg::InvalidSQLClauseNumber, {N});
   TIB_StringList& list = FClauses[N - 1];
   const std::string sql = FSQL->GetText();
   static std::string (*const getters[9])(std::string_view) = {GetSQLSelect, GetSQLFrom,   GetSQLWhere,
@@ -121,7 +113,7 @@ TIB_StringList& TIB_Dataset::GetSQLClause(int N) {
 }
 
 void TIB_Dataset::SetSQLClause(int N, const std::string& Text) {
-  if (N < 1 || N > 9) throw EIB_Error("Invalid SQL clause number " + std::to_string(N));
+  if (N < 1 || N > 9) IB_Raise<EIB_DatasetError>(IBMsg::InvalidSQLClauseNumber, {N});
   static void (*const setters[9])(std::string&, std::string_view) = {SetSQLSelect, SetSQLFrom,   SetSQLWhere,
                                                                      SetSQLGroup,  SetSQLHaving, SetSQLUnion,
                                                                      SetSQLPlan,   SetSQLOrder,  SetSQLForUpdate};
@@ -141,7 +133,7 @@ std::string TIB_Dataset::GetKeyRelation() {
   if (from.size() < 5) return std::string();
   std::string text;
   ConvertParamsToMarkers(Trim(std::string_view(from).substr(5)), text);
-  text = Trim(Blanked(text));
+  text = Trim(BlankControlChars(text));
   const std::string upper = UpperCase(text);
   if (StrPosOutsideQuotes(" JOIN ", upper, 1) > 0 || CharPosOutsideQuotes(',', upper, 1) > 0) return std::string();
   // The table without its alias; a quoted name keeps its exact spelling.
@@ -375,7 +367,7 @@ void TIB_Dataset::DoPrepareSQL() {
   const std::string& text = FSQL->GetText();
   if (SysIsBuffered() && Trim(text).empty()) IB_Raise<EIB_StatementError>(IBMsg::CannotPrepareABlankStatement);
   CheckSQLTextSendable(text);
-  if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + Blanked(FSearchText) + " )");
+  if (!FSearchText.empty() && IsSelectText(FSQL->GetText())) FSearchConditions.Add("( " + BlankControlChars(FSearchText) + " )");
 }
 
 bool TIB_Dataset::SysNeedPlan() {
@@ -522,7 +514,7 @@ void TIB_Dataset::SysBuildSelect() {
     }
     // The ORDER BY, from the ordering number or the clause as written.
     std::string text = FOrderingItemNo == 0 ? GetSQLOrder(sql) : GetOrderingSQL(FOrderingItemNo);
-    text = Trim(Blanked(text));
+    text = Trim(BlankControlChars(text));
     if (text.size() >= 5 && SameText(text.substr(0, 5), "ORDER")) text = Trim(text.substr(5));
     if (text.size() >= 2 && SameText(text.substr(0, 2), "BY")) text = Trim(text.substr(2));
     while (!text.empty() && text.back() == ';') text = Trim(text.substr(0, text.size() - 1));

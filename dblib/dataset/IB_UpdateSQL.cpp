@@ -418,7 +418,7 @@ void TIB_UpdateSQL::ExecDelete() {
   } else {
     // The row of a cached delete is found by its values as fetched, also with positioned deletes (the
     // cursor has long left it); only a row without key cannot be found.
-    if (!UseSearched(uskDelete)) throw EIB_DatasetError(SNotReadyYet);
+    if (!UseSearched(uskDelete)) IB_Raise<EIB_DatasetError>(IBMsg::NotReadyYet);
     OneOffDelete();
   }
   Announce(ditDelete);

@@ -29,9 +29,6 @@ class TIB_Column;
 // Kinds of change, in the order of the dataset's custom-DML kinds.
 enum TIB_UpdateSQLKind : uint8_t { uskEdit, uskInsert, uskDelete, uskLock };
 
-// The library's text for a delete under cached updates that cannot be located without SearchedDeletes.
-inline constexpr const char* SNotReadyYet = "Not ready yet";
-
 class TIB_UpdateSQL : public TComponent {
 public:
   explicit TIB_UpdateSQL(TIB_Dataset* ADataset);

@@ -6,7 +6,7 @@
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/schema/IB_SchemaCursor.h"

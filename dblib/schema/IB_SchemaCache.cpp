@@ -10,8 +10,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/schema/IB_Schema.h"
@@ -357,7 +358,7 @@ void RunLookup(bool Quiet, F&& Body) {
   } catch (const EIB_ISCError& e) {
     // A broken network connection: the lookup just finds nothing.
     if (Quiet || e.ERRCODE == isc_network_error) return;
-    throw EIB_Error("Internal SchemaCache ERRCODE: " + std::to_string(e.ERRCODE));
+    IB_Raise<EIB_Error>(IBMsg::InternalSchemaCacheError, {e.ERRCODE});
   }
 }
 

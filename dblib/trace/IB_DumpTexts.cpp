@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/IB_Utils.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
 
@@ -23,13 +24,6 @@ std::string Ident(std::string_view Name) {
   std::string r;
   if (!Name.empty()) MakeSQLIdent(3, Name, r);
   return r;
-}
-
-template <class T>
-T ReadAs(const char* P) {
-  T v;
-  std::memcpy(&v, P, sizeof v);
-  return v;
 }
 
 std::string HexText(const XSQLVAR& Var) {
@@ -100,7 +94,7 @@ void DumpXSQLVAR(const XSQLVAR& Var, std::string& Result) {
       case SQL_LONG: v = ReadAs<int32_t>(p); break;
       case SQL_QUAD:
       case SQL_INT64: v = static_cast<long double>(ReadAs<int64_t>(p)); break;
-      default: throw Exception(IBText::UnsupportedDumpType);
+      default: IB_Raise<Exception>(IBMsg::UnsupportedDumpType);
     }
     for (int i = std::abs(static_cast<int>(Var.sqlscale)); i > 0; --i) v /= 10;
     Result = FloatToStr(v);

@@ -112,8 +112,8 @@ void TIB_Profiler::Grab() {
   for (auto& p : bank.Pairs) p.clear();
 
   TIB_Connection* conn = GetIB_Connection();
-  if (!conn || !conn->GetConnected()) throw Exception(IBText::ProfilerNotConnected);
-  if (FRequestLength <= 0) throw Exception(IBText::ProfilerNoRequestItems);
+  if (!conn || !conn->GetConnected()) IB_Raise<Exception>(IBMsg::ProfilerNotConnected);
+  if (FRequestLength <= 0) IB_Raise<Exception>(IBMsg::ProfilerNoRequestItems);
   TIB_Session* s = conn->GetSession();
   s->CallChecked(this, s->Entries.isc_database_info, conn->GetdbHandle(), static_cast<short>(FRequestLength),
                  static_cast<const char*>(FRequestItems.data()), static_cast<short>(kReplySize), bank.Buffer.data());
@@ -127,15 +127,15 @@ void TIB_Profiler::ParseReply(TBank& Bank) {
   // A truncated or failed reply ends where the server says so.
   while (pos < kReplySize && buf[pos] != isc_info_end && buf[pos] != isc_info_truncated && buf[pos] != isc_info_error) {
     const unsigned char code = buf[pos];
-    if (pos + 3 > kReplySize) throw Exception(IBText::ProfilerReplyOutsideBuffer);
+    if (pos + 3 > kReplySize) IB_Raise<EIB_Error>(IBMsg::ProfilerReplyOutsideBuffer);
     const size_t length = static_cast<size_t>(buf[pos + 1]) | static_cast<size_t>(buf[pos + 2]) << 8;
     pos += 3;
-    if (pos + length > kReplySize) throw Exception(IBText::ProfilerReplyOutsideBuffer);
+    if (pos + length > kReplySize) IB_Raise<EIB_Error>(IBMsg::ProfilerReplyOutsideBuffer);
     const unsigned char* value = buf + pos;
     for (int i = 0; i < 8; ++i) {
       if (kCounters[i].Code == code) Bank.Counters[i] = PortableInteger(value, length);
       if (kRelationItems[i].Code != code) continue;
-      if (length % 6 != 0) throw Exception(IBText::ProfilerPairLength);
+      if (length % 6 != 0) IB_Raise<EIB_Error>(IBMsg::ProfilerPairLength);
       auto& pairs = Bank.Pairs[i];
       pairs.reserve(length / 6);
       // Each pair is a 16-bit relation id and a 32-bit count, read byte by byte (no alignment holds).

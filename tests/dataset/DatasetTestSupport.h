@@ -11,6 +11,7 @@
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
 #include "dblib/dataset/IB_Cursor.h"
+#include "dblib/dataset/IB_BDataset.h"
 #include "platform/Clock.h"
 #include "dblib/StatementTestSupport.h"
 #include "support/TestSupport.h"
@@ -54,6 +55,44 @@ protected:
     c->SetIB_Transaction(Tr);
     c->GetSQL().SetText(SQL);
     return c;
+  }
+  // The rows of SQL as a second attachment to the file sees them (committed data): the fields of a row
+  // joined by Sep ("null" for a null field), the rows by ';'. The attachment is made on first use.
+  TIB_Connection* Conn2 = nullptr;
+  TIB_Transaction* Tr2 = nullptr;
+  std::string ReadSecond(const std::string& SQL, const char* Sep) {
+    if (!Conn2) {
+      Conn2 = new TIB_Connection(Owner);
+      Conn2->SetDatabaseName(Conn->GetDatabaseName());
+      Conn2->SetCharSet("ISO8859_1");
+      Conn2->Connect();
+      Tr2 = new TIB_Transaction(Owner);
+      Tr2->SetIB_Connection(Conn2);
+      Tr2->SetIsolation(tiCommitted);
+    }
+    auto* c = new TIB_Cursor(Owner);
+    c->SetIB_Connection(Conn2);
+    c->SetIB_Transaction(Tr2);
+    c->GetSQL().SetText(SQL);
+    c->Open();
+    std::string out;
+    for (; !c->GetEof(); c->Next()) {
+      if (!out.empty()) out += ";";
+      for (int i = 0; i < c->GetFieldCount(); ++i) {
+        TIB_Column* col = c->GetFields()->GetColumns(i);
+        out += (i ? Sep : "") + (col->GetIsNull() ? std::string("null") : col->GetAsString());
+      }
+    }
+    delete c;
+    Tr2->Commit();
+    return out;
+  }
+  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(Tr);
+    q->GetSQL().SetText(SQL);
+    return q;
   }
   // Rows fetched by walking the open cursor to its end.
   static int Walk(TIB_Dataset* D) {

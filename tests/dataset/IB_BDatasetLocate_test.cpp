@@ -14,13 +14,6 @@ using datasettest::DatasetDbTest;
 
 class BDatasetLocateTest : public DatasetDbTest {
 protected:
-  TIB_Query* NewQuery(const std::string& SQL) {
-    auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    return q;
-  }
   static int32_t Id(TIB_Row* R) { return R->ColumnByName("ID")->GetAsInteger(); }
   static void SetKey(TIB_Query* Q, int32_t Id) { Q->GetKeyFields()->ColumnByName("ID")->SetAsInteger(Id); }
 };
@@ -243,7 +236,9 @@ TEST_F(BDatasetLocateTest, TheSeekStatementReadsKeysTheBufferLacks) {
   for (int32_t id : {250, 260, 999, 270}) {
     SetKey(q, id);
     EXPECT_EQ(q->LocateBufferKey(), id != 999);
-    if (id != 999) EXPECT_EQ(q->GetBufferFields()->ColumnByName("NAME")->GetAsString(), "n" + std::to_string(id));
+    if (id != 999) {
+      EXPECT_EQ(q->GetBufferFields()->ColumnByName("NAME")->GetAsString(), "n" + std::to_string(id));
+    }
   }
   EXPECT_EQ(seekPrepares(), 1);
   q->Close();

@@ -12,16 +12,6 @@ using datasettest::DatasetDbTest;
 
 class BDatasetRowsTest : public DatasetDbTest {
 protected:
-  TIB_Connection* Conn2 = nullptr;
-  TIB_Transaction* Tr2 = nullptr;
-
-  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    return q;
-  }
   static int32_t Id(TIB_Dataset* D) { return D->GetFields()->ColumnByName("ID")->GetAsInteger(); }
   static std::string Name(TIB_Dataset* D) {
     TIB_Column* c = D->GetFields()->ColumnByName("NAME");
@@ -29,31 +19,7 @@ protected:
   }
   // The rows as a second attachment sees them (committed data): "id:name;id:name;...".
   std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    if (!Conn2) {
-      Conn2 = new TIB_Connection(Owner);
-      Conn2->SetDatabaseName(Conn->GetDatabaseName());
-      Conn2->SetCharSet("ISO8859_1");
-      Conn2->Connect();
-      Tr2 = new TIB_Transaction(Owner);
-      Tr2->SetIB_Connection(Conn2);
-      Tr2->SetIsolation(tiCommitted);
-    }
-    auto* c = new TIB_Cursor(Owner);
-    c->SetIB_Connection(Conn2);
-    c->SetIB_Transaction(Tr2);
-    c->GetSQL().SetText(SQL);
-    c->Open();
-    std::string out;
-    for (; !c->GetEof(); c->Next()) {
-      if (!out.empty()) out += ";";
-      for (int i = 0; i < c->GetFieldCount(); ++i) {
-        TIB_Column* col = c->GetFields()->GetColumns(i);
-        out += (i ? ":" : "") + (col->GetIsNull() ? std::string("null") : col->GetAsString());
-      }
-    }
-    delete c;
-    Tr2->Commit();
-    return out;
+    return ReadSecond(SQL, ":");
   }
 };
 

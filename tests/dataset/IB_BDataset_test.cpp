@@ -13,13 +13,6 @@ using testsupport::MessageOf;
 
 class BDatasetTest : public DatasetDbTest {
 protected:
-  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    return q;
-  }
   static int32_t Id(TIB_Dataset* D) { return D->GetFields()->ColumnByName("ID")->GetAsInteger(); }
   int32_t Count(const std::string& Where) {
     TIB_Cursor* c = NewCursor("SELECT COUNT(*) FROM T WHERE " + Where);

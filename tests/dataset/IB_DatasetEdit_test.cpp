@@ -24,37 +24,9 @@ struct MasterSource : TIB_DatasetLinkSource {
 
 class DatasetEditTest : public datasettest::DatasetDbTest {
 protected:
-  TIB_Connection* Conn2 = nullptr;
-  TIB_Transaction* Tr2 = nullptr;
-
   // The rows of SQL as the second connection sees them after this one committed: "v1,v2;v1,v2;...".
   std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    if (!Conn2) {
-      Conn2 = new TIB_Connection(Owner);
-      Conn2->SetDatabaseName(Conn->GetDatabaseName());
-      Conn2->SetCharSet("ISO8859_1");
-      Conn2->Connect();
-      Tr2 = new TIB_Transaction(Owner);
-      Tr2->SetIB_Connection(Conn2);
-      Tr2->SetIsolation(tiCommitted);
-    }
-    auto* c = new TIB_Cursor(Owner);
-    c->SetIB_Connection(Conn2);
-    c->SetIB_Transaction(Tr2);
-    c->GetSQL().SetText(SQL);
-    c->Open();
-    std::string out;
-    for (; !c->GetEof(); c->Next()) {
-      if (!out.empty()) out += ";";
-      for (int i = 0; i < c->GetFieldCount(); ++i) {
-        out += (i ? "," : "") + (c->GetFields()->GetColumns(i)->GetIsNull()
-                                     ? std::string("null")
-                                     : c->GetFields()->GetColumns(i)->GetAsString());
-      }
-    }
-    delete c;
-    Tr2->Commit();
-    return out;
+    return ReadSecond(SQL, ",");
   }
   CachedCursor* Live(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
     auto* c = new CachedCursor(Owner);

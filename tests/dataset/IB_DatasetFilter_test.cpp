@@ -169,7 +169,7 @@ protected:
     Fill(12);
   }
   TIB_Query* Query(const std::string& SQL = "SELECT ID, NAME, GRP FROM T ORDER BY ID") {
-    return NewQuery(Owner, Conn, Tr, SQL);
+    return NewQuery(SQL);
   }
 };
 

@@ -2,8 +2,9 @@
 #include <cctype>
 #include <vector>
 
-#include "dblib/IB_Parse.h"
-#include "dblib/IB_ParseInternal.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/sql/IB_Parse.h"
+#include "dblib/sql/IB_ParseInternal.h"
 #include "platform/ScopeGuards.h"
 #include "platform/SysUtils.h"
 
@@ -87,10 +88,7 @@ bool IsSelectNameChar(char C) {
 }  // namespace
 
 bool SplitSelectItem(std::string Item, std::string& Expression, std::string& Alias) {
-  for (char& ch : Item) {
-    if (static_cast<unsigned char>(ch) < ' ') ch = ' ';
-  }
-  Item = Trim(Item);
+  Item = Trim(BlankControlChars(std::move(Item)));
   // Top-level blanks: outside parentheses and quotes.
   size_t lastBlank = std::string::npos, asAt = std::string::npos;
   int depth = 0;
@@ -186,7 +184,7 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
     const bool blockMove = !wasLine && !inLine && (wasBlock || inBlock);
     const bool lineMove = !wasBlock && !inBlock && (wasLine || inLine);
     if ((wasBlock || inBlock || wasLine || inLine) && !blockMove && !lineMove) {
-      throw Exception("Invalid parser state");
+      IB_Raise<Exception>(IBMsg::InvalidParserState);
     }
     const int32_t width = 1 + skip;
     const bool inList = !itemsDone && pos >= listStart;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dblib/IB_ParseQBE.h"
+#include "dblib/sql/IB_ParseQBE.h"
 
 class TIB_Column;
 

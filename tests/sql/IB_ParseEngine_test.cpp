@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "support/TestSupport.h"
 
 namespace {

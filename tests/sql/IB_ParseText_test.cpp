@@ -1,7 +1,7 @@
 // Identifiers, quotes, list items, escaped list text and attribute text.
 #include <gtest/gtest.h>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 
 namespace {
 

@@ -136,6 +136,20 @@ void ExpandSQLMacros(std::string_view Text, char BeginChar, char EndChar, std::s
                      const TIB_MacroHandler& Handler);
 
 // ---------------------------------------------------------------------------------------------------------
+// Words of a statement
+
+// The text with every control character (below ' ') turned into a blank.
+std::string BlankControlChars(std::string S);
+// The first Max words of a text, upper case, outside comments; a quoted text counts as the word "?".
+// Enough for the short command texts (COMMIT RETAIN, SET TRANSACTION, the first word of a DML).
+std::vector<std::string> SQLWords(std::string_view S, size_t Max);
+// The words of a FROM clause: names (a quoted one whole, quotes kept), and ",", "(" and ")" apart.
+std::vector<std::string> FromClauseWords(std::string_view From);
+// The relation that Qualifier (a relation's name or its alias) stands for in the FROM clause of SQL, as
+// written there; empty when it names none. Quoted names compare exactly, others without regard to case.
+std::string QualifiedRelation(std::string_view SQL, std::string_view Qualifier);
+
+// ---------------------------------------------------------------------------------------------------------
 // Identifiers, quotes and small text routines
 
 bool IsReservedWord(std::string_view S);

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/ScopeGuards.h"
 #include "platform/SysUtils.h"
 

@@ -1,10 +1,10 @@
 // Search texts and filter texts turned into WHERE conditions, each run on the engine against rows whose
 // answer is known.
-#include "dblib/IB_ParseQBE.h"
+#include "dblib/sql/IB_ParseQBE.h"
 
-#include "StatementTestSupport.h"
+#include "dblib/StatementTestSupport.h"
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_SearchBuffer.h"
+#include "dblib/sql/IB_SearchBuffer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Clause search, getters and setters, statement kinds and builders, parameters, macros, database commands
 // and the XSQLVAR routines of the SQL text toolkit.
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 
 #include <gtest/gtest.h>
 

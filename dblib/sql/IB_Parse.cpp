@@ -1,11 +1,11 @@
 // The scanner, the clause search and the clause locators, getters and setters, statement kinds,
 // statement builders and database commands.
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "dblib/IB_ParseInternal.h"
+#include "dblib/sql/IB_ParseInternal.h"
 #include "platform/SysUtils.h"
 
 namespace ib_parse {

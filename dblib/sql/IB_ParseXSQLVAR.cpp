@@ -4,8 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "dblib/IB_Parse.h"
-#include "dblib/IB_ParseInternal.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/sql/IB_Parse.h"
+#include "dblib/sql/IB_ParseInternal.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
 
@@ -31,7 +32,7 @@ bool ReadNumber(std::string_view S, size_t& P, int32_t& Value) {
 }  // namespace
 
 void XSQLVARFromDefString(std::string_view Def, int32_t Dialect, XSQLVAR& Var) {
-  auto fail = [&]() { throw Exception("Invalid XSQLVAR Def string: " + std::string(Def)); };
+  auto fail = [&]() { IB_Raise<Exception>(IBMsg::InvalidXSQLVARDefString, {std::string(Def)}); };
   std::string s = UpperCase(Trim(Def));
   if (size_t eq = s.find('='); eq != std::string::npos) s[eq] = ' ';
 

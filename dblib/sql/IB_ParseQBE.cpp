@@ -1,5 +1,5 @@
 // Query by example and filter translation.
-#include "dblib/IB_ParseQBE.h"
+#include "dblib/sql/IB_ParseQBE.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dblib/IB_Constants.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "platform/Locale.h"
 #include "platform/SysUtils.h"
 

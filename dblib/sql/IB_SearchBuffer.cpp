@@ -1,10 +1,10 @@
 // Query by example on the library's objects.
-#include "dblib/IB_SearchBuffer.h"
+#include "dblib/sql/IB_SearchBuffer.h"
 
 #include <atomic>
 
 #include "dblib/IB_Connection.h"
-#include "dblib/IB_Parse.h"
+#include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Statement.h"
 #include "dblib/data/IB_Column.h"
 
