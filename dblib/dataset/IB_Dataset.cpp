@@ -248,8 +248,8 @@ void TIB_Dataset::SysUpdateState() {
     SetState(dssInactive);
   }
   // A row lock outliving the edit is given up with a quiet commit retaining once nothing is pending.
-  if (FRowLockHeld && t && t == FRowLockTransaction && !GetIsModifying() &&
-      t->GetTransactionState() == tsStarted && t->GetPostPendingCount() == 0) {
+  if (FRowLockHeld && t && t == FRowLockTransaction && !GetIsModifying() && t->GetTransactionState() == tsStarted &&
+      t->GetPostPendingCount() == 0) {
     t->SavePoint();
   }
 }

@@ -37,9 +37,7 @@ public:
   // A row lock changes nothing: the transaction has nothing to commit for it, so that it can be given up
   // with a quiet commit retaining when the edit ends.
   bool LocksOnly = false;
-  bool SysExecuteChangesData(uint8_t Type) override {
-    return !LocksOnly && TIB_DSQL::SysExecuteChangesData(Type);
-  }
+  bool SysExecuteChangesData(uint8_t Type) override { return !LocksOnly && TIB_DSQL::SysExecuteChangesData(Type); }
   // And its Fields lists, taken before each build (a change of one of them unprepares the statements).
   void LinkToDataset() {
     for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {

@@ -130,7 +130,8 @@ TEST_F(DatasetModesTest, ALookupScrollsOnlyWhereItsKeySourceMayTakeTheKey) {
       EXPECT_EQ(l->FieldByName("ID")->GetAsInteger(), s->FieldByName("GRP")->GetAsInteger());
       s->Post();
       Tr->Commit();
-      EXPECT_EQ("1," + std::to_string(l->FieldByName("ID")->GetAsInteger()), Read("SELECT ID, GRP FROM T WHERE ID = 1"));
+      EXPECT_EQ("1," + std::to_string(l->FieldByName("ID")->GetAsInteger()),
+                Read("SELECT ID, GRP FROM T WHERE ID = 1"));
     }
     delete l;
     delete s;
@@ -180,8 +181,9 @@ TEST_F(DatasetModesTest, AnEditKeptByPostRetainingCountsAsModified) {
 
 // DOUBLE PRECISION and FLOAT server defaults are taken only when the column's precision keeps them.
 TEST_F(DatasetModesTest, FloatingServerDefaultsAreTakenOnlyWhereThePrecisionKeepsThem) {
-  Exec("CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, D1 DOUBLE PRECISION DEFAULT 1.5, "
-       "D2 DOUBLE PRECISION DEFAULT 0.12345678901234567, F1 FLOAT DEFAULT 2.5, F2 FLOAT DEFAULT 3.14159265)");
+  Exec(
+      "CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, D1 DOUBLE PRECISION DEFAULT 1.5, "
+      "D2 DOUBLE PRECISION DEFAULT 0.12345678901234567, F1 FLOAT DEFAULT 2.5, F2 FLOAT DEFAULT 3.14159265)");
   Tr->Commit();
   TIB_Cursor* c = Live(NewCursor("SELECT ID, D1, D2, F1, F2 FROM N"));
   c->SetGetServerDefaults(true);
@@ -297,15 +299,18 @@ TEST_F(DatasetModesTest, AnInsertFromSearchModeInsertsAndReturnsToSearching) {
 }
 
 // A dataset opened from its search closes back into search mode (its criteria kept) unless searching is
-// prevented; one opened plainly closes to prepared.
+// prevented or its transaction's Close closed it; one opened plainly closes to prepared.
 TEST_F(DatasetModesTest, ADatasetOpenedFromASearchClosesBackIntoSearchMode) {
   Fill(3);
   struct {
-    bool Searched, Prevent;
+    bool Searched, Prevent, ByTransaction;
     TIB_DatasetState After;
-  } cases[] = {{true, false, dssSearch}, {true, true, dssPrepared}, {false, false, dssPrepared}};
+  } cases[] = {{true, false, false, dssSearch},
+               {true, true, false, dssPrepared},
+               {true, false, true, dssPrepared},
+               {false, false, false, dssPrepared}};
   for (const auto& k : cases) {
-    SCOPED_TRACE(std::to_string(k.Searched) + std::to_string(k.Prevent));
+    SCOPED_TRACE(std::to_string(k.Searched) + std::to_string(k.Prevent) + std::to_string(k.ByTransaction));
     auto* source = new TIB_DataSource(Owner);
     TIB_Cursor* c = NewCursor();
     source->SetDataset(c);
@@ -320,7 +325,11 @@ TEST_F(DatasetModesTest, ADatasetOpenedFromASearchClosesBackIntoSearchMode) {
     }
     EXPECT_EQ(dssBrowse, c->GetState());
     c->SetPreventSearching(k.Prevent);
-    c->Close();
+    if (k.ByTransaction) {
+      Tr->Close();
+    } else {
+      c->Close();
+    }
     EXPECT_EQ(k.After, c->GetState());
     if (k.After == dssSearch) {
       EXPECT_EQ("ID > 1", criteria->GetSearchWhere());
@@ -423,6 +432,32 @@ TEST_F(DatasetModesTest, ARefreshKeepsTheRowNumberOnlyWithoutAKeySource) {
       EXPECT_EQ("RowNum is not implemented yet", MessageOf<EIB_DatasetError>([&] { c->Refresh(); }));
     }
     delete c;
+  }
+}
+
+// A refresh while the transaction ends keeps a dataset whose CommitAction keeps its rows, except inside
+// the transaction's Close, where it closes.
+TEST_F(DatasetModesTest, ARefreshInsideTheTransactionsCloseCloses) {
+  Fill(3);
+  for (bool closing : {false, true}) {
+    SCOPED_TRACE(closing);
+    TIB_Query* q = NewQuery();
+    q->SetCommitAction(caRefresh);
+    q->Open();
+    bool found = false, active = false;
+    Tr->BeforeEnd = [&](TIB_Transaction*) {
+      found = q->Refresh();
+      active = q->GetActive();
+    };
+    if (closing) {
+      Tr->Close();
+    } else {
+      Tr->Commit();
+    }
+    Tr->BeforeEnd = nullptr;
+    EXPECT_EQ(!closing, found);
+    EXPECT_EQ(!closing, active);
+    delete q;
   }
 }
 
