@@ -435,6 +435,24 @@ TEST_F(DatasetModesTest, ARefreshKeepsTheRowNumberOnlyWithoutAKeySource) {
   }
 }
 
+// A seeking lookup is refreshed back onto its own row, also where its key source does not name it.
+TEST_F(DatasetModesTest, ARefreshOfASeekingLookupKeepsItsRow) {
+  Fill(4);
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, GRP FROM T ORDER BY ID");
+  source->SetDataset(s);
+  s->Open();
+  TIB_Query* l = NewQuery();
+  l->GetKeyLinks().SetText("T.ID=GRP");
+  l->SetKeySource(source);
+  l->Open();
+  s->EnterSearchMode();  // the lookup's moves become criteria, not key values
+  l->SetRowNum(3);
+  EXPECT_TRUE(l->Refresh());
+  EXPECT_EQ(3, l->GetRowNum());
+  EXPECT_EQ(3, l->FieldByName("ID")->GetAsInteger());
+}
+
 // A refresh while the transaction ends keeps a dataset whose CommitAction keeps its rows, except inside
 // the transaction's Close, where it closes.
 TEST_F(DatasetModesTest, ARefreshInsideTheTransactionsCloseCloses) {
