@@ -176,8 +176,14 @@ void TIB_Statement::InvalidateSQL() {
 
 void TIB_Statement::SQLChanged() {
   if (FPreparing) return;
-  SysHook31();
+  bool unprepare = true;
+  SysHook31(unprepare);
   InvalidateSQL();
+  if (FPrepared && !unprepare) {
+    // Kept prepared: the new text is prepared at the next use.
+    FStatementTypeStale = true;
+    return;
+  }
   if (FPrepared) {
     SysUnprepare();
   } else {

@@ -352,8 +352,8 @@ protected:
   virtual void DoLayoutChanged();
   // Change hooks of the SQL and the lists.
   // A change of the SQL or a list that shapes it is about to unprepare the statement (datasets may
-  // veto by raising).
-  virtual void SysHook31() {}
+  // veto by raising, or keep it prepared by clearing Unprepare: the SQL is then only invalidated).
+  virtual void SysHook31(bool& /*Unprepare*/) {}
   virtual void FieldsPropertyChanged(TIB_FieldsPropertyList List);
   void SQLChanged();
 
@@ -362,6 +362,8 @@ protected:
   virtual void DoBeforeExecute();
   virtual void SysClearFieldBuffers();
   virtual void SysExecuteStatement();
+  // Whether an executed statement of this type leaves the transaction with changes to end.
+  virtual bool SysExecuteChangesData(uint8_t Type);
   virtual void SysOpenCursor();
   virtual void SysActivate();
   virtual void DoActiveChange();

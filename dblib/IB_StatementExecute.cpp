@@ -99,13 +99,16 @@ void TIB_Statement::SysExecute() {
   SysExecuteStatement();
   FExecutedSinceInfo = true;
   TIB_Transaction* t = GetIB_Transaction();
-  const bool changesData = type == stInsert || type == stUpdate || type == stDelete || type == stDDL ||
-                           (type == stExecProcedure && FActivateTransactionForProcedures);
-  if (t && changesData && t->GetStarted()) t->Activate();
+  if (t && SysExecuteChangesData(type) && t->GetStarted()) t->Activate();
   if (hasParams) FParams->ResetBlobNodes(false);
   if (FFields->GetColumnCount() > 0) SysActivate();
   ProcessLinkEvent(sleAfterExecute);
   Fire(AfterExecute);
+}
+
+bool TIB_Statement::SysExecuteChangesData(uint8_t Type) {
+  return Type == stInsert || Type == stUpdate || Type == stDelete || Type == stDDL ||
+         (Type == stExecProcedure && FActivateTransactionForProcedures);
 }
 
 void TIB_Statement::SysExecuteStatement() {

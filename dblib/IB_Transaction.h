@@ -155,6 +155,8 @@ public:
   // Holds changes: pending edits or cached updates, data changed, or an end in progress.
   bool GetTransactionIsActive() const noexcept;
   bool GetExplicitStart() const noexcept { return FExplicitStart; }
+  // True while Close ends the transaction (its datasets close whatever their CommitAction).
+  bool GetClosing() const noexcept { return FClosing; }
   bool GetConnectionLost() const noexcept { return FConnectionLost; }
   int32_t GetPostPendingCount() const noexcept { return FPostPendingCount; }
   int32_t GetUpdatesPendingCount() const noexcept { return FUpdatesPendingCount; }

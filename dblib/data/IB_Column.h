@@ -143,6 +143,8 @@ public:
   int GetIndex() const;
   void SetIndex(int Value);
   int GetOrderingItemNo();
+  // Forgets the cached ordering position: the next GetOrderingItemNo asks the statement again.
+  void ResetOrderingItemNo() noexcept { FOrderingItemNo = -999; }
   bool IsValidChar(char Ch) const;
   void FocusColumn();
 

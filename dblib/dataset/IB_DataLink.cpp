@@ -785,7 +785,8 @@ std::string TIB_KeyDataLink::BuildKeyWhere() {
 bool TIB_KeyDataLink::Modify() {
   if (!FOwningDataset->GetActive() || GetStatePrevented() || !GetDataset()) return false;
   TIB_StringList& links = FOwningDataset->GetKeyLinks();
-  for (int i = 0; i < links.Count(); ++i) {
+  // A searching key source takes the key as criteria: its columns are not written.
+  for (int i = 0; GetDataState() != dssSearch && i < links.Count(); ++i) {
     std::string other = links.GetLinkValue(i);
     if (other.empty()) other = links.GetLinkName(i);
     TIB_Column* c = GetDataset()->FindField(other);
@@ -855,4 +856,16 @@ void TIB_MasterDataLink::SysPrepareSQL() {
   if (!d->GetBaseWhere().empty()) AppendWhereCondition(where, d->GetBaseWhere());
   m->GetAddedConditions().Add("EXISTS ( \r\n\r\nSELECT * " + Trim(GetSQLFrom(d->GetSQL().GetText())) + "\r\n" +
                               Trim(where) + ")\r\n\r\n");
+  // The detail's parameters that its criteria name become the master's, with the detail's values.
+  const std::string base = UpperCase(d->GetBaseWhere());
+  TIB_Row* params = d->GetParams();
+  for (int i = 0; params && i < params->GetColumnCount(); ++i) {
+    TIB_Column* p = params->GetColumns(i);
+    const std::string name = p->GetBestName();
+    if (name.empty() || p->GetIsNull() || p->GetIsBlobKind() || p->GetIsArrayKind()) continue;
+    const std::string upper = UpperCase(name);
+    if (base.find(":" + upper) == std::string::npos && base.find("?" + upper) == std::string::npos) continue;
+    if (m->GetBuildParams().IndexOfName(name) >= 0) continue;
+    m->GetBuildParams().Add(name + "=" + p->GetAsString());
+  }
 }

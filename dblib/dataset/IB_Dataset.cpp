@@ -233,12 +233,24 @@ void TIB_Dataset::SetRequestLive(bool Value) {
 // State
 
 void TIB_Dataset::SysUpdateState() {
+  TIB_Transaction* t = GetIB_Transaction();
   if (FActive) {
     SetState(dssBrowse);
   } else if (FPrepared) {
-    SetState(dssPrepared);
+    // A dataset that was searching before a close, or whose insert began in search mode, searches again.
+    if (FReturnToSearch && !FInserting && !FPreventSearching && !(t && t->GetClosing())) {
+      FReturnToSearch = false;
+      SetState(dssSearch);
+    } else {
+      SetState(dssPrepared);
+    }
   } else {
     SetState(dssInactive);
+  }
+  // A row lock outliving the edit is given up with a quiet commit retaining once nothing is pending.
+  if (FRowLockHeld && t && t == FRowLockTransaction && !GetIsModifying() && t->GetTransactionState() == tsStarted &&
+      t->GetPostPendingCount() == 0) {
+    t->SavePoint();
   }
 }
 
@@ -263,6 +275,8 @@ void TIB_Dataset::StateChanged() {
   }
   FStateChangePending = false;
   if (FState == dssPrepared) FLastHadRecord = false;
+  // The passing prepared state of an insert being set up is not shown.
+  if (FState == dssPrepared && FInserting) return;
   const std::vector<TIB_DatasetSourceIntf*> sources = FDataSources;
   for (TIB_DatasetSourceIntf* s : sources) {
     if (std::find(FDataSources.begin(), FDataSources.end(), s) == FDataSources.end()) continue;

@@ -280,7 +280,8 @@ public:
   bool GetKeyLinksAutoDefine() const noexcept { return FKeyLinksAutoDefine; }
   void SetKeyLinksAutoDefine(bool Value) { FKeyLinksAutoDefine = Value; }
   bool GetKeySeeking() const noexcept { return FKeySeeking; }
-  void SetKeySeeking(bool Value) { FKeySeeking = Value; }
+  // Turned on with a KeySource: the dataset seeks its key source's row at once.
+  void SetKeySeeking(bool Value);
   bool GetMasterSearch() const noexcept { return FMasterSearch; }
   void SetMasterSearch(bool Value) { FMasterSearch = Value; }
   TIB_MasterSearchFlags GetMasterSearchFlags() const noexcept { return FMasterSearchFlags; }
@@ -486,6 +487,8 @@ public:
 
 protected:
   // Statement hooks.
+  // In search mode the controls write their criteria back first.
+  void SysPrepare() override;
   void DoAfterPrepare() override;
   void DoPreparedChanged() override;
   void SysExecute() override;
@@ -507,7 +510,9 @@ protected:
   void SysBuildSelect() override;
   void SysResetDescription() override;
   void DoAfterUnprepare() override;
-  void SysHook31() override;
+  void SysHook31(bool& Unprepare) override;
+  // The OrderingLinks entry of a column (what its ordering position is read from).
+  bool FindOrderingLink(const std::string& Name, std::string& Value) override;
   void FieldsPropertyChanged(TIB_FieldsPropertyList List) override;
   // A binding cursor of a buffered dataset: its master conditions use "BIND_" parameters and it has no
   // key row or key links of its own.
@@ -788,6 +793,7 @@ protected:
   bool FWhereChanged = false;
   bool FOrderChanged = false;
   int FClauseWriting = 0;
+  int FAddedConditionsBuilt = 0;  // added-condition lines the first pass of a prepare wrote
   bool FKeyLinksAutoDefined = false;
   bool FDBKeyUsed = false;
   bool FDefiningKeyLinks = false;
@@ -806,6 +812,7 @@ protected:
   int32_t FPostCount = 0;
   int32_t FRetainingCount = 0;
   bool FRetainedInsert = false;
+  bool FRetainedEdit = false;  // the edit was written by a retaining post
   bool FInserting = false;
   bool FCancelling = false;
   bool FRowLockHeld = false;

@@ -133,7 +133,8 @@ bool TIB_Dataset::ColumnValueChanged(TIB_Column& Column) {
 
 bool TIB_Dataset::GetModified() {
   if (FFields->GetRowState() == rsNone) return false;
-  if (FRetainedInsert && FState == dssInsert) return true;
+  // A row written by a retaining post is still a change of this edit or insert.
+  if ((FRetainedInsert && FState == dssInsert) || (FRetainedEdit && FState == dssEdit)) return true;
   for (int i = 0; i < FFields->GetColumnCount(); ++i) {
     if (ColumnValueChanged(*FFields->GetColumns(i))) return true;
   }
@@ -345,11 +346,13 @@ void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
   FOldState = FState;
   SysApplyUpdate(CancelUnmodified && !Retaining);
   if (!Retaining) {
-    ReleaseRowLock();
+    // The state update gives a lock that changed nothing up at the server first.
     SysUpdateState();
+    ReleaseRowLock();
     SyncKeySource();
   }
   FRetainedInsert = Retaining && (FState == dssInsert || FRetainedInsert);
+  FRetainedEdit = Retaining && FState == dssEdit;
   Perform(dnAfterPost);
   SysCalculateFields();
 }
@@ -515,9 +518,10 @@ void TIB_Dataset::SysCancel() {
       break;
     default: break;
   }
-  ReleaseRowLock();
   SysUpdateState();
+  ReleaseRowLock();
   FRetainedInsert = false;
+  FRetainedEdit = false;
   Perform(dnAfterCancel);
 }
 
@@ -630,10 +634,16 @@ bool TIB_Dataset::ServerDefaultText(TIB_Column& Column, std::string& Text) {
     case SQL_FLOAT:
     case SQL_D_FLOAT: {
       if (!IsNumberText(source)) return false;
-      Text = source;
-      for (char& ch : Text) {
+      std::string local = source;
+      for (char& ch : local) {
         if (ch == '.') ch = FormatSettings.DecimalSeparator;
       }
+      // Taken only when the column's precision keeps the number as written.
+      long double value = 0, back = 0;
+      if (!TryStrToFloat(local, value)) return false;
+      const char* format = (Column.GetSQLType() & ~1) == SQL_FLOAT ? "#.######E-0" : "#.##############E-0";
+      if (!TryStrToFloat(FormatFloat(format, value), back) || back != value) return false;
+      Text = FloatToStr(value);
       return true;
     }
     case SQL_TIMESTAMP:

@@ -5,6 +5,8 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Transaction.h"
 #include "dblib/data/IB_Column.h"
+#include "dblib/dataset/IB_DataLink.h"
+#include "dblib/dataset/IB_DataSource.h"
 #include "dblib/dataset/IB_Dataset.h"
 #include "dblib/dataset/IB_UpdateSQL.h"
 #include "platform/Clock.h"
@@ -586,7 +588,14 @@ void TIB_Dataset::DefaultCallback(TIB_CallbackStatus Status) {
 // ---------------------------------------------------------------------------------------------------------
 // Scrolling
 
-bool TIB_Dataset::SysGetCanScroll() { return FActive || GetBufferCount() > 0 || FState == dssSearch; }
+bool TIB_Dataset::SysGetCanScroll() {
+  if (!FActive && GetBufferCount() == 0 && FState != dssSearch) return false;
+  if (!FKeySource || FKeySyncCount > 0) return true;
+  // A lookup moves only when its move may be written into the key source's row.
+  auto* source = dynamic_cast<TIB_DataSource*>(FKeySource);
+  if (!source) return true;
+  return source->GetState() == dssSearch || source->GetCanModify();
+}
 
 bool TIB_Dataset::GetCanScroll() {
   if (FRefreshDepth > 0) return true;
@@ -611,6 +620,12 @@ void TIB_Dataset::SysBeginScroll() {
     } else {
       SysPost(true, false);
     }
+  }
+  // An open lookup's move changes its key source's row: the key source may refuse it, which ends the
+  // move without a message. (A closed lookup being opened is not asked: the link refuses it always.)
+  if (FActive && FKeySyncCount == 0 && FRefreshDepth == 0 && !HasState(csDestroying) && FKeyDataLink &&
+      FKeyDataLink->GetPrepared() && !FKeyDataLink->Perform(dlnModify)) {
+    throw EAbort();
   }
 }
 

@@ -33,7 +33,9 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   if (!GetIsActiveOrBuffered()) return false;
   if (TIB_Transaction* t = GetIB_Transaction()) {
     const TIB_TransactionState ts = t->GetTransactionState();
-    if ((ts == tsCommitting || ts == tsRollingBack) && FCommitAction == caClose) {
+    // The transaction ends: a dataset that does not keep its rows, or any inside the transaction's
+    // Close, closes instead.
+    if ((ts == tsCommitting || ts == tsRollingBack) && (FCommitAction == caClose || t->GetClosing())) {
       AbortFetching();
       Close();
       return false;
@@ -69,17 +71,18 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   // No refresh ran inside this one meanwhile.
   auto unchanged = [this] { return FRefreshDepth == FRefreshSeq; };
   const bool scrollable = !GetIsUnidirectional();
-  if (FParamsChanged) {
+  if (FParamsChanged || FMasterUpdateCount > 0) {
     Open();
     if (unchanged()) FPositionFound = FActive && !GetEof() && !GetBof();
     FPositionChanged = false;
-  } else if (scrollable && !FRefreshBookmark.empty() && FRefreshAction == raKeepDataPos) {
+  } else if (scrollable && !FRefreshBookmark.empty() &&
+             ((FKeySource && FKeySeeking) || FRefreshAction == raKeepDataPos)) {
     SysOpen();
     if (unchanged()) SetBookmark(FRefreshBookmark);
     if (unchanged()) FPositionFound = GetBookmark() == FRefreshBookmark && !GetEof() && !GetBof();
     if (!FPositionFound && !FRefreshEof) SysFirst();
     if (unchanged() && GetBookmark() != FRefreshBookmark) FPositionChanged = true;
-  } else if (FRefreshAction == raKeepRowNum) {
+  } else if (!FKeySource && FRefreshAction == raKeepRowNum) {
     SysOpen();
     if (unchanged()) SetRowNum(FRefreshRowNum);
     if (unchanged() && scrollable && GetEof() && !FRefreshEof) SysLast();

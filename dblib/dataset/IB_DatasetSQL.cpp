@@ -362,6 +362,19 @@ void TIB_Dataset::SysSubstituteMacros() {
   }
 }
 
+bool TIB_Dataset::FindOrderingLink(const std::string& Name, std::string& Value) {
+  Value.clear();
+  const int i = FOrderingLinks.IndexOfLinkName(Name);
+  if (i < 0) return false;
+  Value = FOrderingLinks.GetValueFromIndex(i);
+  return true;
+}
+
+void TIB_Dataset::SysPrepare() {
+  if (FState == dssSearch && !FPreparing) ProcessLinkEvent(sleUpdateData);
+  TIB_Statement::SysPrepare();
+}
+
 void TIB_Dataset::DoPrepareSQL() {
   TIB_Statement::DoPrepareSQL();
   const std::string& text = FSQL->GetText();
@@ -485,8 +498,13 @@ void TIB_Dataset::SysBuildSelect() {
   auto addList = [&](const TStrings& List, bool InFront) {
     if (List.Count() == 0) return;
     if (FBuildingPlan) {
-      // The first pass wrote the front and search conditions already: only the plan's own are new.
-      if (&List == &FAddedConditions) AddConditionsToWhere(List, where, InFront);
+      // The first pass wrote the front, search and added conditions already: only the lines the plan
+      // added since are new.
+      if (&List == &FAddedConditions && List.Count() > FAddedConditionsBuilt) {
+        TStringList added;
+        for (int i = FAddedConditionsBuilt; i < List.Count(); ++i) added.Add(List.Get(i));
+        AddConditionsToWhere(added, where, InFront);
+      }
       return;
     }
     if (!masterOnly) AddConditionsToWhere(List, where, InFront);
@@ -503,6 +521,7 @@ void TIB_Dataset::SysBuildSelect() {
   }
   addList(FSearchConditions, false);
   addList(FAddedConditions, false);
+  if (!FBuildingPlan) FAddedConditionsBuilt = FAddedConditions.Count();
   if (FBuildingPlan) {
     if (Trim(where) != Trim(GetSQLWhere(sql))) SetSQLWhere(sql, where);
   } else {
@@ -598,8 +617,10 @@ void TIB_Dataset::DoAfterUnprepare() {
   TIB_Statement::DoAfterUnprepare();
 }
 
-void TIB_Dataset::SysHook31() {
-  TIB_Statement::SysHook31();
+void TIB_Dataset::SysHook31(bool& Unprepare) {
+  TIB_Statement::SysHook31(Unprepare);
+  // A clause written through SetSQLClause keeps the dataset prepared: the SQL is only invalidated.
+  if (FClauseWriting != 0) Unprepare = false;
   // A FOR clause written into the SQL asks for a live result set.
   if (!FRebuildingSQL && !Trim(GetSQLForUpdate(FSQL->GetText())).empty()) FRequestLive = true;
 }
@@ -729,6 +750,8 @@ void TIB_Dataset::ListChanged(TIB_StringProperty& List) {
     return;
   }
   if (&List == &FOrderingLinks) {
+    // Every column reads its ordering position again.
+    for (int i = 0; i < FFields->GetColumnCount(); ++i) FFields->GetColumns(i)->ResetOrderingItemNo();
     if (FOrderingItemNo != 0) {
       const std::string keep = FOrderingLink;
       FOrderingLink.clear();
@@ -785,6 +808,12 @@ void TIB_Dataset::SetKeySource(TIB_DatasetLinkSource* Value) {
   FKeySource = Value;
   LinkKeySource();
   if (FKeySource && FKeySeeking && FPrepared) Perform(dnKeySourceSync);
+}
+
+void TIB_Dataset::SetKeySeeking(bool Value) {
+  const bool turnedOn = Value && !FKeySeeking;
+  FKeySeeking = Value;
+  if (turnedOn && FKeySource && FPrepared) Perform(dnKeySourceSync);
 }
 
 void TIB_Dataset::SetMasterSource(TIB_DatasetLinkSource* Value) {
@@ -854,6 +883,8 @@ void TIB_Dataset::ApplyMasterParams() {
     if (!mf->FindByName(Trim(FMasterParamLinks.GetValueFromIndex(i)), c)) continue;
     p->Assign(c);
   }
+  // A searching detail shows its criteria again under the master's new values.
+  if (FState == dssSearch) ProcessLinkEvent(sleDataChange);
 }
 
 void TIB_Dataset::ApplyMasterLinksToRow() {

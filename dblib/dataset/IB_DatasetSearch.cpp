@@ -108,7 +108,8 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   if (t && t->GetStarted()) PrepareCore();
   rememberExecuted();
   if (!Open) return;
-  if (FOpening) {
+  // An insert or an open being set up takes the criteria as conditions and goes on from there.
+  if (FOpening || FInserting) {
     SetState(dssPrepared);
   } else {
     auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
@@ -134,6 +135,8 @@ void TIB_Dataset::CancelSearch() {
     InvalidateSQL();
     PrepareCore();
   }
+  // The search is given up: the dataset does not come back to it.
+  FReturnToSearch = false;
   SetState(dssPrepared);
 }
 

@@ -34,6 +34,10 @@ public:
     return FDataset->GetColumnAttributesValue(Level, Key);
   }
   bool HasConnectionColumnAttributes() override { return FDataset->HasConnectionColumnAttributes(); }
+  // A row lock changes nothing: the transaction has nothing to commit for it, so that it can be given up
+  // with a quiet commit retaining when the edit ends.
+  bool LocksOnly = false;
+  bool SysExecuteChangesData(uint8_t Type) override { return !LocksOnly && TIB_DSQL::SysExecuteChangesData(Type); }
   // And its Fields lists, taken before each build (a change of one of them unprepares the statements).
   void LinkToDataset() {
     for (int l = 0; l < IB_FieldsPropertyListCount; ++l) {
@@ -426,6 +430,7 @@ void TIB_UpdateSQL::ExecDelete() {
 
 bool TIB_UpdateSQL::ExecLockRow() {
   TIB_Statement* s = GetLockStatement();
+  static_cast<TIB_UpdateStatement*>(s)->LocksOnly = true;
   const int32_t rows = RunDML(*s, FEntries[uskLock].Bindings, false);
   if (rows == 1) return true;
   return (s->GetStatementType() & 0x7F) != stUpdate;
