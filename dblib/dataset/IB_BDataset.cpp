@@ -553,7 +553,9 @@ void TIB_BDataset::LoadCurrentRow() {
       }
     }
     // The row just fetched is still in the Fields row as it was packed: nothing to unpack.
-    // (Nor is it reset again: its fetch did, and nothing has touched it since.)
+    // (Nor is it reset again, nor the key row filled: its fetch did both, and nothing has touched them
+    // since.)
+    if (n == held && !FRowsShared) return;
     if (n != held) {
       FNodeList->UnpackRow(n, *FFields);
       FFields->ResetRow(false, true, true);
