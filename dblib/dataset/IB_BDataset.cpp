@@ -463,12 +463,12 @@ void TIB_BDataset::FetchToShow(int32_t Rows) {
   FLastPacked = nullptr;
   try {
     const int32_t want = Rows < 0 ? INT32_MAX : Rows;
-    if (want - GetBufferCount() > 1) {
+    if (want - TIB_BDataset::GetBufferCount() > 1) {
       TDatasetOperation loop(this);
       loop.Fetching();
-      while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
+      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) FetchRow();
     } else {
-      while (FActive && !FEof && GetBufferCount() < want) FetchRow();
+      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) FetchRow();
     }
   } catch (...) {
     if (alive.Get()) {
@@ -602,7 +602,7 @@ void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {
 
 void TIB_BDataset::SetRowNum(int32_t Value) {
   if (!FPrepared) SetPrepared(true);
-  if (Value > GetBufferCount()) {
+  if (Value > TIB_BDataset::GetBufferCount()) {
     if (ShowsFetchedRow()) {
       // The fetched row stays in the Fields row until the move shows a row; nothing is expected to fail
       // before that, but should anything, the current row is shown again.
@@ -622,10 +622,10 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
 }
 
 void TIB_BDataset::SetRowNumShown(int32_t Value) {
-  const int32_t visible = GetBufferCount();
+  const int32_t visible = TIB_BDataset::GetBufferCount();
   if (Value > visible) Value = visible + 1;
   if (Value < 0) Value = 0;
-  const bool moves = Value != GetRowNum() || FNodeList->GetRowCursor().Node->Has(nfDeleted);
+  const bool moves = Value != TIB_BDataset::GetRowNum() || FNodeList->GetRowCursor().Node->Has(nfDeleted);
   if (moves) SysBeginScroll();
   TIB_NodeList::TCursor c;
   if (Value == 0) {
@@ -645,11 +645,11 @@ void TIB_BDataset::SetRowNumShown(int32_t Value) {
 }
 
 int32_t TIB_BDataset::SysMoveBy(int32_t n) {
-  const int32_t before = GetRowNum();
+  const int32_t before = TIB_BDataset::GetRowNum();
   const bool atEnd = FNodeList->RowAtEnd() && !FNodeList->IsEmpty();
-  const int32_t from = atEnd ? GetBufferCount() + 1 : before;
+  const int32_t from = atEnd ? TIB_BDataset::GetBufferCount() + 1 : before;
   SetRowNum(ClampedSum(from, n));
-  return GetRowNum() - before;
+  return TIB_BDataset::GetRowNum() - before;
 }
 
 void TIB_BDataset::SysFirst() {
