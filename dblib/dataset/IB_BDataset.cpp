@@ -55,20 +55,23 @@ int32_t TIB_BDataset::KeyLength() {
 
 void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
   TIB_Row* key = GetKeyFields();
-  const auto len = static_cast<size_t>(KeyLength());
-  Key.assign(len, 0);
-  if (!key || key->GetColumnCount() == 0) {
+  const int columns = key ? key->GetColumnCount() : 0;
+  if (columns == 0) {
+    Key.assign(sizeof FFetchedRows, 0);
     std::memcpy(Key.data(), &FFetchedRows, sizeof FFetchedRows);
     return;
   }
+  const size_t len = key->GetRecordLength();
+  Key.resize(len);
   const uint8_t* base = key->GetRecordBuffer();
   std::memcpy(Key.data(), base, len);
   // Equal keys must be equal bytes: what lies beyond a VARCHAR's text and under a null is zeroed.
-  for (int i = 0; i < key->GetColumnCount(); ++i) {
-    const XSQLVAR& v = *key->GetColumns(i)->GetPSQLVAR();
+  for (int i = 0; i < columns; ++i) {
+    const TIB_Column* c = key->GetColumns(i);
+    const XSQLVAR& v = *c->GetPSQLVAR();
     if (!v.sqldata || !v.sqlind) continue;
     const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
-    const size_t size = key->GetColumns(i)->DataSize();
+    const size_t size = c->DataSize();
     if (data > len || size > len - data) continue;
     int16_t ind;
     std::memcpy(&ind, v.sqlind, sizeof ind);
@@ -220,9 +223,13 @@ bool TIB_BDataset::DoAfterFetchRow() {
   if (!FInFetch) --FRowNum;
   ++FFetchedRows;
   KeyFromKeyRow(FKeyScratch);
+  FLastPacked = nullptr;
   TIB_Node* n = FNodeList->AddKey(FKeyScratch.data());
   if (!n) return true;  // a row inserted here already stands for it
-  if (!n->Has(nfModified)) FNodeList->PackRow(n, *FFields);
+  if (!n->Has(nfModified)) {
+    FNodeList->PackRow(n, *FFields);
+    FLastPacked = n;
+  }
   if (n->Has(nfDeleted)) {
     // A row deleted under cached updates stays hidden.
     if (!FInFetch) ++FRowNum;
@@ -230,6 +237,7 @@ bool TIB_BDataset::DoAfterFetchRow() {
   }
   const bool accept = FilterAccepts() && TIB_Dataset::DoAfterFetchRow();
   if (!accept) {
+    FLastPacked = nullptr;
     FNodeList->RemoveNode(n);
     if (!FInFetch) ++FRowNum;
   }
@@ -237,6 +245,7 @@ bool TIB_BDataset::DoAfterFetchRow() {
 }
 
 void TIB_BDataset::DoAfterFetchEof() {
+  FLastPacked = nullptr;
   // Keys-only mode: the query's own statement is not open, so each fetch lands here; the key statement
   // gives the next row.
   if (FKeysOnly && !FCursorDone && !FAbort && (FMaxRows <= 0 || FFetchedRows < FMaxRows) && FetchKey()) {
@@ -365,15 +374,32 @@ bool TIB_BDataset::FetchKey() {
   return true;
 }
 
-void TIB_BDataset::FetchUntil(int32_t Rows) {
+bool TIB_BDataset::ShowsFetchedRow() {
+  return !GetIsModifying() && !BeforeScroll && !OnGetCanScroll && !AfterFetchRow && !(FFiltered && FOnFilterRecord) &&
+         !GetKeyDataLink() &&
+         FFields->GetCalculatedColumns().empty() && (GetDeferEventsCount() > 0 || Get_StatementLinkCount() == 0);
+}
+
+void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   if (!FActive || FCursorDone || FEof) return;
+  if (ShowsFetched && !GetIsModifying()) {
+    FetchToShow(Rows);
+    return;
+  }
   // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
   // dataset lives) the row number is put back and the current node unpacked again, or, while the row
   // is edited or inserted, the row is given back the values typed so far.
-  // (The typed values are declared before the operation, which uses them when it ends.)
-  std::vector<uint8_t> typed;
-  std::vector<std::pair<int, TIB_BlobNode>> typedBlobs;
-  const uint8_t typedState = FFields->GetRowState();
+  // (The typed values are declared before the operation, which uses them when it ends; the step that
+  // puts things back holds only a reference to them, so that it needs no allocation of its own.)
+  struct TResume {
+    std::vector<uint8_t> Typed;
+    std::vector<std::pair<int, TIB_BlobNode>> TypedBlobs;
+    uint8_t TypedState = 0;
+    bool WasInFetch = false;
+    int32_t RowNum = 0;
+  } resume;
+  std::vector<uint8_t>& typed = resume.Typed;
+  resume.TypedState = FFields->GetRowState();
   if (GetIsModifying() && FFields->GetRecordBuffer()) {
     const size_t len = FFields->GetRecordLength();
     typed.assign(FFields->GetRecordBuffer(), FFields->GetRecordBuffer() + len);
@@ -383,18 +409,21 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
     for (const auto* list : {&FFields->GetBlobColumns(), &FFields->GetArrayColumns()}) {
       for (TIB_Column* c : *list) {
         if (TIB_BlobNode* b = FFields->GetBlobNode(c->GetFieldNo()); b && c->GetIsModified()) {
-          typedBlobs.emplace_back(c->GetFieldNo(), TIB_BlobNode{});
-          CopyBlobNode(*b, typedBlobs.back().second, false);
+          resume.TypedBlobs.emplace_back(c->GetFieldNo(), TIB_BlobNode{});
+          CopyBlobNode(*b, resume.TypedBlobs.back().second, false);
         }
       }
     }
   }
   TDatasetOperation op(this);
-  const bool wasInFetch = std::exchange(FInFetch, true);
-  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
-  op.AtEnd([this, wasInFetch, rowNum, &typed, &typedBlobs, typedState] {
-    FInFetch = wasInFetch;
-    FRowNum = rowNum;
+  resume.WasInFetch = std::exchange(FInFetch, true);
+  resume.RowNum = std::exchange(FRowNum, FFetchedRows);
+  op.AtEnd([this, &resume] {
+    FInFetch = resume.WasInFetch;
+    FRowNum = resume.RowNum;
+    const std::vector<uint8_t>& typed = resume.Typed;
+    const uint8_t typedState = resume.TypedState;
+    auto& typedBlobs = resume.TypedBlobs;
     RunReported([&] {
       if (typed.empty()) {
         LoadCurrentRow();
@@ -427,6 +456,37 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   } else {
     while (FActive && !FEof && GetBufferCount() < want) FetchRow();
   }
+}
+
+void TIB_BDataset::FetchToShow(int32_t Rows) {
+  // As FetchUntil, but the Fields row keeps the row fetched last for the move that shows a row next;
+  // only a failed fetch puts the current row back.
+  const bool wasInFetch = std::exchange(FInFetch, true);
+  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  const TIB_AliveFlag alive(FAlive);
+  FLastPacked = nullptr;
+  try {
+    const int32_t want = Rows < 0 ? INT32_MAX : Rows;
+    if (want - TIB_BDataset::GetBufferCount() > 1) {
+      TDatasetOperation loop(this);
+      loop.Fetching();
+      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) FetchRow();
+    } else {
+      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) FetchRow();
+    }
+  } catch (...) {
+    if (alive.Get()) {
+      FInFetch = wasInFetch;
+      FRowNum = rowNum;
+      RunReported([&] { LoadCurrentRow(); });
+    }
+    throw;
+  }
+  if (!alive.Get()) return;
+  FInFetch = wasInFetch;
+  FRowNum = rowNum;
+  FFieldsHold = FLastPacked;
+  FFetchedUnshown = true;
 }
 
 TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
@@ -465,6 +525,8 @@ int32_t TIB_BDataset::GetBufferCount() { return FNodeList->GetCount() - FNodeLis
 
 void TIB_BDataset::LoadCurrentRow() {
   TIB_Row* key = GetKeyFields();
+  TIB_Node* held = std::exchange(FFieldsHold, nullptr);
+  FFetchedUnshown = false;
   for (;;) {
     TIB_Node* n = FNodeList->GetRowCursor().Node;
     if (n->IsSentinel() || n->Has(nfDeleted)) {
@@ -478,6 +540,7 @@ void TIB_BDataset::LoadCurrentRow() {
     if (n->RecordLength == 0 && !n->Has(nfInserted) && (!GetIsModifying() || FLeavingRow) &&
         FReloadDepth == 0 && !FFieldsCursor->BuildSQL().empty()) {
       TCountGuard reloading(FReloadDepth);
+      held = nullptr;
       if (!FFieldsCursor->FetchNode(n, true, false)) {
         const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
         const int32_t next = c.Row - c.DeletedBefore;
@@ -493,8 +556,14 @@ void TIB_BDataset::LoadCurrentRow() {
         continue;
       }
     }
-    FNodeList->UnpackRow(n, *FFields);
-    FFields->ResetRow(false, true, true);
+    // The row just fetched is still in the Fields row as it was packed: nothing to unpack.
+    // (Nor is it reset again, nor the key row filled: its fetch did both, and nothing has touched them
+    // since.)
+    if (n == held && !FRowsShared) return;
+    if (n != held) {
+      FNodeList->UnpackRow(n, *FFields);
+      FFields->ResetRow(false, true, true);
+    }
     if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
       std::memcpy(key->GetRecordBuffer(), n->ServerKey(), key->GetRecordLength());
       key->SetRowState(rsUnmodified);
@@ -537,17 +606,41 @@ void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {
 
 void TIB_BDataset::SetRowNum(int32_t Value) {
   if (!FPrepared) SetPrepared(true);
-  if (Value > GetBufferCount()) FetchUntil(Value);
-  const int32_t visible = GetBufferCount();
+  if (Value > TIB_BDataset::GetBufferCount()) {
+    if (ShowsFetchedRow()) {
+      // The fetched row stays in the Fields row until the move shows a row; nothing is expected to fail
+      // before that, but should anything, the current row is shown again.
+      const TIB_AliveFlag alive(FAlive);
+      try {
+        FetchUntil(Value, true);
+        SetRowNumShown(Value);
+      } catch (...) {
+        if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });
+        throw;
+      }
+      return;
+    }
+    FetchUntil(Value);
+  }
+  SetRowNumShown(Value);
+}
+
+void TIB_BDataset::SetRowNumShown(int32_t Value) {
+  const int32_t visible = TIB_BDataset::GetBufferCount();
   if (Value > visible) Value = visible + 1;
   if (Value < 0) Value = 0;
-  const bool moves = Value != GetRowNum() || FNodeList->GetRowCursor().Node->Has(nfDeleted);
+  const bool moves = Value != TIB_BDataset::GetRowNum() || FNodeList->GetRowCursor().Node->Has(nfDeleted);
   if (moves) SysBeginScroll();
   TIB_NodeList::TCursor c;
   if (Value == 0) {
     c = {FNodeList->GetHead(), 0, 0};
   } else if (Value > visible) {
     c = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
+  } else if (const TIB_NodeList::TCursor& at = FNodeList->GetRowCursor();
+             Value == at.Row + 1 && at.DeletedBefore == 0 && FNodeList->HiddenCount() == 0 && at.Row >= 0 &&
+             !at.Node->Next->IsSentinel()) {
+    // The next row (a walk with Next): the node after the current one.
+    c = {at.Node->Next, Value, 0};
   } else {
     c = FNodeList->LocateVisibleRow(Value);
   }
@@ -556,11 +649,11 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
 }
 
 int32_t TIB_BDataset::SysMoveBy(int32_t n) {
-  const int32_t before = GetRowNum();
+  const int32_t before = TIB_BDataset::GetRowNum();
   const bool atEnd = FNodeList->RowAtEnd() && !FNodeList->IsEmpty();
-  const int32_t from = atEnd ? GetBufferCount() + 1 : before;
+  const int32_t from = atEnd ? TIB_BDataset::GetBufferCount() + 1 : before;
   SetRowNum(ClampedSum(from, n));
-  return GetRowNum() - before;
+  return TIB_BDataset::GetRowNum() - before;
 }
 
 void TIB_BDataset::SysFirst() {

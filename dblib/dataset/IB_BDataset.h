@@ -258,7 +258,15 @@ protected:
 private:
   friend class TIB_BindingCursor;
   // Fetches until Rows visible rows are buffered or the cursor ends (Rows < 0: to the end).
-  void FetchUntil(int32_t Rows);
+  // ShowsFetched: the caller moves to a row right after and nothing can see the Fields row meanwhile,
+  // so the current row's values are not put back at the end (see ShowsFetchedRow).
+  void FetchUntil(int32_t Rows, bool ShowsFetched = false);
+  // Whether a move that fetches can leave the fetched row in the Fields row until it shows the row it
+  // moves to: no handler or link could see the Fields row in between, and putting the current row back
+  // would call nothing (no calculated columns, change notices held or unheard).
+  bool ShowsFetchedRow();
+  // FetchUntil for such a move.
+  void FetchToShow(int32_t Rows);
   // Fetches until the key is buffered or the cursor ends.
   TIB_Node* FetchUntilKey(const uint8_t* Key);
   // Unpacks the current row into the Fields row and the key row.
@@ -266,6 +274,8 @@ private:
   // The base class's row number and end flag follow the row cursor between fetches.
   void SyncPosition();
   void MoveToNode(const TIB_NodeList::TCursor& C);
+  // SetRowNum once the rows up to Value are fetched.
+  void SetRowNumShown(int32_t Value);
   // The current row's key bytes from the key row (canonical: VARCHAR tails and null data zeroed).
   void KeyFromKeyRow(std::vector<uint8_t>& Key);
   int32_t KeyLength();
@@ -336,6 +346,12 @@ private:
   TIB_BindingCursor* FSeekCursor;
   // The buffer row as last unpacked into BufferFieldsCursor's row.
   TIB_Node* FBufferLoaded = nullptr;
+  // The node packed from the row the last fetch left in the Fields row, and the node whose values the
+  // Fields row holds unchanged since (the next LoadCurrentRow of that node unpacks nothing).
+  TIB_Node* FLastPacked = nullptr;
+  TIB_Node* FFieldsHold = nullptr;
+  // Set from such a fetch's end until a row is shown: the Fields row may hold a row that is not current.
+  bool FFetchedUnshown = false;
   int32_t FReloadDepth = 0;
   // Set while the current row hands over to another one (the row shown is read even during a write).
   bool FLeavingRow = false;
