@@ -4,6 +4,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -226,7 +227,20 @@ bool TIB_Column::GetIsLoaded() { return true; }
 
 bool TIB_Column::GetIsModified() {
   if (!FSlot || !FOldSlot) return false;
-  return std::memcmp(FSlot, FOldSlot, DataSize() + 2) != 0;
+  // Values, not bytes: the data of a null value and the bytes past a VARCHAR's length are leftovers of
+  // whatever the buffer held before.
+  const bool isNull = IndAt(FSlot) == -1;
+  if (isNull != (IndAt(FOldSlot) == -1)) return true;
+  if (isNull) return false;
+  const uint8_t* now = FSlot + 2;
+  const uint8_t* old = FOldSlot + 2;
+  if (!IsVarChar()) return std::memcmp(now, old, DataSize()) != 0;
+  const size_t limit = FPSQLVAR->sqllen > 0 ? static_cast<size_t>(FPSQLVAR->sqllen) : 0;
+  uint16_t nowLen, oldLen;
+  std::memcpy(&nowLen, now, 2);
+  std::memcpy(&oldLen, old, 2);
+  const size_t n = std::min<size_t>(nowLen, limit), o = std::min<size_t>(oldLen, limit);
+  return n != o || std::memcmp(now + 2, old + 2, n) != 0;
 }
 
 std::string TIB_Column::GetOldAsString() {

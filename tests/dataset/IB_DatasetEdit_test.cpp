@@ -557,3 +557,35 @@ TEST_F(DatasetEditTest, UpdateStatementsShareTheDatasetsColumnProperties) {
   EXPECT_EQ("1,n1;2,n2;3,n3;9,NEW", Read());
   delete c;
 }
+
+namespace {
+
+// A column given back the value it had (or reverted) counts as unchanged, whatever a longer text fetched
+// before left in the bytes past a VARCHAR's length or in the data of a null value.
+TEST_F(DatasetEditTest, AColumnGivenItsOwnValueBackIsNotModified) {
+  Exec("INSERT INTO T (ID, NAME) VALUES (1, 'abcdefgh')");
+  Exec("INSERT INTO T (ID, NAME) VALUES (2, 'abc')");
+  Exec("INSERT INTO T (ID, NAME) VALUES (3, NULL)");
+  CachedCursor* c = Live();
+  c->Open();
+  c->Next();  // the second row: 'abc' over the first row's longer text
+  c->Edit();
+  TIB_Column* name = c->FieldByName("NAME");
+  name->SetAsString("abc");
+  EXPECT_FALSE(name->GetIsModified());
+  name->SetAsString("abd");
+  EXPECT_TRUE(name->GetIsModified());
+  name->Revert();
+  EXPECT_FALSE(name->GetIsModified());
+  EXPECT_EQ(name->GetAsString(), "abc");
+  c->Cancel();
+  c->Next();  // the third row: NULL
+  c->Edit();
+  name->SetAsString("x");
+  EXPECT_TRUE(name->GetIsModified());
+  name->SetIsNull(true);
+  EXPECT_FALSE(name->GetIsModified());
+  c->Cancel();
+}
+
+}  // namespace
