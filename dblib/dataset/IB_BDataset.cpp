@@ -703,7 +703,8 @@ bool TIB_BDataset::SetBufferBookmark(const std::string& Value) {
 
 void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
   const std::vector<uint8_t> key = BookmarkKey(Value);
-  const int32_t row = FNodeList->InvalidateKey(key.data());
+  // The row being edited keeps its data: the edit (and a cached change) starts from it.
+  const int32_t row = FNodeList->InvalidateKey(key.data(), GetIsModifying() ? FNodeList->GetRowCursor().Node : nullptr);
   if (row > 0 && row == FNodeList->GetRowCursor().Row && !GetIsModifying()) LoadCurrentRow();
   if (row > 0) ProcessLinkEvent(sleRowNumChanged, row);
 }
@@ -766,7 +767,8 @@ void TIB_BDataset::SyncToKeySource() {
 // Refresh and record count
 
 void TIB_BDataset::SysInvalidateRows() {
-  FNodeList->InvalidateAll();
+  // The row being edited keeps its data: the edit (and a cached change) starts from it.
+  FNodeList->InvalidateAll(GetIsModifying() ? FNodeList->GetRowCursor().Node : nullptr);
   TIB_Dataset::SysInvalidateRows();
 }
 

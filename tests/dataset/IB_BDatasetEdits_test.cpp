@@ -538,3 +538,42 @@ TEST_F(BDatasetEditsTest, TheUpdateEventsNameTheSubstituteWhenOneIsSet) {
   EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID >= 10 OR NAME = 'edited' ORDER BY ID"), "10,new;11,edited");
   delete q;
 }
+
+// A row whose data is dropped while it is edited (the rows read again, or its bookmark invalidated)
+// keeps the edit: the typed values, a blob among them, are posted, and under cached updates applied.
+TEST_F(BDatasetEditsTest, ARowInvalidatedWhileEditedKeepsTheEdit) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), TXT BLOB SUB_TYPE 1)");
+  Tr->Commit();
+  for (int i = 1; i <= 4; ++i) Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", 'n', 'text')");
+  Tr->Commit();
+  int id = 0;
+  for (const bool cached : {false, true}) {
+    for (const bool all : {false, true}) {
+      SCOPED_TRACE(std::string(cached ? "cached " : "") + (all ? "RefreshRows" : "InvalidateBookmark"));
+      ++id;
+      TIB_Query* q = NewQuery("SELECT ID, NAME, TXT FROM B ORDER BY ID");
+      q->SetRequestLive(true);
+      q->SetCachedUpdates(cached);
+      q->Open();
+      q->SetRowNum(id);
+      q->Edit();
+      q->FieldByName("NAME")->SetAsString("x" + std::to_string(id));
+      if (all) {
+        q->RefreshRows();
+      } else {
+        q->InvalidateBookmark(q->GetBookmark());
+      }
+      q->FieldByName("TXT")->SetAsString("typed " + std::to_string(id));
+      q->Post();
+      EXPECT_EQ(Text(q, "NAME") + "," + Text(q, "TXT"), "x" + std::to_string(id) + ",typed " + std::to_string(id));
+      if (cached) {
+        Tr->ApplyUpdates();
+      } else {
+        Tr->Commit();
+      }
+      delete q;
+    }
+  }
+  EXPECT_EQ(Read("SELECT ID, NAME, TXT FROM B ORDER BY ID"),
+            "1,x1,typed 1;2,x2,typed 2;3,x3,typed 3;4,x4,typed 4");
+}
