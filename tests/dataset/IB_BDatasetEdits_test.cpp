@@ -577,3 +577,50 @@ TEST_F(BDatasetEditsTest, ARowInvalidatedWhileEditedKeepsTheEdit) {
   EXPECT_EQ(Read("SELECT ID, NAME, TXT FROM B ORDER BY ID"),
             "1,x1,typed 1;2,x2,typed 2;3,x3,typed 3;4,x4,typed 4");
 }
+
+// A blob value read for a row is never shown for another one: after a row with blobs is deleted and
+// the deletion committed, the server gives the freed ids to new values, and a row whose null column
+// still carries an old id in its buffer must not keep the deleted row's value alive under that id.
+TEST_F(BDatasetEditsTest, AFreedBlobIdNeverShowsTheDeletedRowsValue) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1, BIN BLOB SUB_TYPE 0)");
+  Tr->Commit();
+  for (int i = 2; i <= 10; i += 2) {
+    Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", NULL, 'bin" + std::to_string(i) + "')");
+  }
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, TXT, BIN FROM B ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCommitAction(caRefresh);
+  q->Open();
+  std::string shown;
+  for (int round = 0; round < 4; ++round) {
+    q->SetRowNum(3);
+    q->Insert();
+    q->FieldByName("ID")->SetAsInteger(100 + round);
+    q->FieldByName("TXT")->SetAsString("deleted text " + std::to_string(round));
+    q->FieldByName("BIN")->SetAsString("deleted bin " + std::to_string(round));
+    q->Post();
+    ASSERT_EQ(Text(q, "TXT"), "deleted text " + std::to_string(round));
+    ASSERT_EQ(Text(q, "BIN"), "deleted bin " + std::to_string(round));
+    q->Delete();
+    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+    Tr->Commit();
+    q->Refresh();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(200 + round);
+    q->FieldByName("BIN")->SetAsString("new bin " + std::to_string(round));
+    q->Post();
+    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+    q->SetRowNum(3);
+    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+  }
+  EXPECT_EQ(shown,
+            "6,null,bin6;200,null,new bin 0;6,null,bin6;"
+            "6,null,bin6;201,null,new bin 1;6,null,bin6;"
+            "6,null,bin6;202,null,new bin 2;6,null,bin6;"
+            "6,null,bin6;203,null,new bin 3;6,null,bin6;");
+  Tr->Commit();
+  EXPECT_EQ(Read("SELECT ID, TXT, BIN FROM B WHERE ID > 100 ORDER BY ID"),
+            "200,null,new bin 0;201,null,new bin 1;202,null,new bin 2;203,null,new bin 3");
+  delete q;
+}
