@@ -624,3 +624,44 @@ TEST_F(BDatasetEditsTest, AFreedBlobIdNeverShowsTheDeletedRowsValue) {
             "200,null,new bin 0;201,null,new bin 1;202,null,new bin 2;203,null,new bin 3");
   delete q;
 }
+
+// Blobs applied from cached updates are read again afterwards: the temporary ids they were written
+// under are invalid once committed, so the rows (kept in keys-only mode) show the server's values.
+TEST_F(BDatasetEditsTest, AppliedCachedBlobsShowAfterTheCommit) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, BIN BLOB SUB_TYPE 0)");
+  Tr->Commit();
+  for (int i = 1; i <= 4; ++i) Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", 'bin')");
+  Tr->Commit();
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    TIB_Query* q = NewQuery("SELECT ID, BIN FROM B ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetCommitAction(caRefresh);
+    q->SetFetchWholeRows(whole);
+    q->SetCachedUpdates(true);
+    q->Open();
+    const std::string tag = whole ? "w" : "k";
+    q->SetRowNum(2);
+    q->Edit();
+    q->FieldByName("BIN")->SetAsString("edited " + tag);
+    q->Post();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(whole ? 10 : 11);
+    q->FieldByName("BIN")->SetAsString("inserted " + tag);
+    q->Post();
+    q->First();
+    Tr->ApplyUpdates();
+    std::string painted;
+    for (int i = 1; i <= (whole ? 5 : 6); ++i) {
+      q->SetBufferRowNum(i);
+      TIB_Row* b = q->GetBufferFields();
+      painted += b->ColumnByName("ID")->GetAsString() + "," + b->ColumnByName("BIN")->GetAsString() + ";";
+    }
+    EXPECT_EQ(painted, whole ? "1,bin;2,edited w;3,bin;4,bin;10,inserted w;"
+                             : "1,bin;2,edited k;3,bin;4,bin;10,inserted w;11,inserted k;");
+    q->SetRowNum(2);
+    EXPECT_EQ(Text(q, "BIN"), "edited " + tag);
+    delete q;
+  }
+  EXPECT_EQ(Read("SELECT ID, BIN FROM B ORDER BY ID"), "1,bin;2,edited k;3,bin;4,bin;10,inserted w;11,inserted k");
+}
