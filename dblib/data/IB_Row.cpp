@@ -688,6 +688,7 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
     if (FRecordLength > 0) std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);
     FRowChanged = AClear;
   }
+  if (AResetBlobs && !AClear && (FBlobCount > 0 || FArrayCount > 0)) DropCachedValuesOfOtherRecords();
   if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
   NotifyDataChange(nullptr);
 }

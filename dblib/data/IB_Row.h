@@ -225,6 +225,7 @@ private:
   void ResetRecord();
   void AllocateBlobNodes(int Total);
   void ClearBlobNodes(bool AFreeCache);
+  void DropCachedValuesOfOtherRecords();
   bool IsUnsavedCacheEntry(const TIB_BlobNode& Node);
   void UnlinkCacheEntries(const std::function<bool(const TIB_BlobNode&)>& Which);
   Variant GetValuesOf(const std::string& Names, bool Old);

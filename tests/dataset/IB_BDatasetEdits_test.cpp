@@ -579,50 +579,55 @@ TEST_F(BDatasetEditsTest, ARowInvalidatedWhileEditedKeepsTheEdit) {
 }
 
 // A blob value read for a row is never shown for another one: after a row with blobs is deleted and
-// the deletion committed, the server gives the freed ids to new values, and a row whose null column
-// still carries an old id in its buffer must not keep the deleted row's value alive under that id.
+// the deletion committed, the server gives the freed ids to new values; neither a row whose null column
+// still carries an old id in its buffer (B) nor rows that read no blob at all (N, every value null)
+// keep the deleted row's value alive under that id.
 TEST_F(BDatasetEditsTest, AFreedBlobIdNeverShowsTheDeletedRowsValue) {
-  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1, BIN BLOB SUB_TYPE 0)");
-  Tr->Commit();
-  for (int i = 2; i <= 10; i += 2) {
-    Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", NULL, 'bin" + std::to_string(i) + "')");
-  }
-  Tr->Commit();
-  TIB_Query* q = NewQuery("SELECT ID, TXT, BIN FROM B ORDER BY ID");
-  q->SetRequestLive(true);
-  q->SetCommitAction(caRefresh);
-  q->Open();
-  std::string shown;
-  for (int round = 0; round < 4; ++round) {
-    q->SetRowNum(3);
-    q->Insert();
-    q->FieldByName("ID")->SetAsInteger(100 + round);
-    q->FieldByName("TXT")->SetAsString("deleted text " + std::to_string(round));
-    q->FieldByName("BIN")->SetAsString("deleted bin " + std::to_string(round));
-    q->Post();
-    ASSERT_EQ(Text(q, "TXT"), "deleted text " + std::to_string(round));
-    ASSERT_EQ(Text(q, "BIN"), "deleted bin " + std::to_string(round));
-    q->Delete();
-    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+  for (const char* table : {"B", "N"}) {
+    SCOPED_TRACE(table);
+    const std::string t = table;
+    Exec("CREATE TABLE " + t + " (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1, BIN BLOB SUB_TYPE 0)");
     Tr->Commit();
-    q->Refresh();
-    q->Append();
-    q->FieldByName("ID")->SetAsInteger(200 + round);
-    q->FieldByName("BIN")->SetAsString("new bin " + std::to_string(round));
-    q->Post();
-    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
-    q->SetRowNum(3);
-    shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+    for (int i = 2; i <= 10; i += 2) {
+      const std::string bin = t == "B" ? "'bin" + std::to_string(i) + "'" : "NULL";
+      Exec("INSERT INTO " + t + " VALUES (" + std::to_string(i) + ", NULL, " + bin + ")");
+    }
+    Tr->Commit();
+    TIB_Query* q = NewQuery("SELECT ID, TXT, BIN FROM " + t + " ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetCommitAction(caRefresh);
+    q->Open();
+    std::string shown, expected;
+    const std::string six = t == "B" ? "6,null,bin6;" : "6,null,null;";
+    for (int round = 0; round < 4; ++round) {
+      const std::string r = std::to_string(round);
+      q->SetRowNum(3);
+      q->Insert();
+      q->FieldByName("ID")->SetAsInteger(100 + round);
+      q->FieldByName("TXT")->SetAsString("deleted text " + r);
+      q->FieldByName("BIN")->SetAsString("deleted bin " + r);
+      q->Post();
+      ASSERT_EQ(Text(q, "TXT"), "deleted text " + r);
+      ASSERT_EQ(Text(q, "BIN"), "deleted bin " + r);
+      q->Delete();
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      Tr->Commit();
+      q->Refresh();
+      q->Append();
+      q->FieldByName("ID")->SetAsInteger(200 + round);
+      q->FieldByName("BIN")->SetAsString("new bin " + r);
+      q->Post();
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      q->SetRowNum(3);
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      expected += six + std::to_string(200 + round) + ",null,new bin " + r + ";" + six;
+    }
+    EXPECT_EQ(shown, expected);
+    Tr->Commit();
+    EXPECT_EQ(Read("SELECT ID, TXT, BIN FROM " + t + " WHERE ID > 100 ORDER BY ID"),
+              "200,null,new bin 0;201,null,new bin 1;202,null,new bin 2;203,null,new bin 3");
+    delete q;
   }
-  EXPECT_EQ(shown,
-            "6,null,bin6;200,null,new bin 0;6,null,bin6;"
-            "6,null,bin6;201,null,new bin 1;6,null,bin6;"
-            "6,null,bin6;202,null,new bin 2;6,null,bin6;"
-            "6,null,bin6;203,null,new bin 3;6,null,bin6;");
-  Tr->Commit();
-  EXPECT_EQ(Read("SELECT ID, TXT, BIN FROM B WHERE ID > 100 ORDER BY ID"),
-            "200,null,new bin 0;201,null,new bin 1;202,null,new bin 2;203,null,new bin 3");
-  delete q;
 }
 
 // Blobs applied from cached updates are read again afterwards: the temporary ids they were written

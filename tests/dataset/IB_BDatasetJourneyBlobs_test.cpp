@@ -283,6 +283,7 @@ protected:
         const int32_t at = m.IndexOf(i);
         if (at < 0) break;
         q->SetBufferRowNum(i);
+        log << "(row " << i << ") ";
         const std::string shown = RowText(q->GetBufferFields());
         const std::string model = (Editing && at == m.Cur ? *Editing : m.Rows[at].Shown).Text(m.Rows[at].Id);
         if (shown != model) return " painted row " + std::to_string(i) + " " + shown + " (model " + model + ")";
