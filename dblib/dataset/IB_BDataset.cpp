@@ -392,9 +392,13 @@ void TIB_BDataset::FetchUntil(int32_t Rows) {
   TDatasetOperation op(this);
   const bool wasInFetch = std::exchange(FInFetch, true);
   const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  // The rows passing through the Fields row are no change of the current row: its data sources (a
+  // detail following it, a control showing it) hear nothing of them, nor of the current row put back.
+  FFields->BeginUpdate();
   op.AtEnd([this, wasInFetch, rowNum, &typed, &typedBlobs, typedState] {
     FInFetch = wasInFetch;
     FRowNum = rowNum;
+    TScopeExit silent([this] { FFields->EndUpdateSilently(); });
     RunReported([&] {
       if (typed.empty()) {
         LoadCurrentRow();
