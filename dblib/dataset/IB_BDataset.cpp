@@ -740,7 +740,8 @@ void TIB_BDataset::SyncToKeySource() {
   };
   if (!from || from->GetRowState() == rsNone || !key || key->GetColumnCount() == 0 ||
       key->GetColumnCount() != FKeyLinks.Count()) {
-    if (FKeySeeking) SetRowNum(0);
+    // A source without a row (before its first, after its last) names no key either.
+    none();
     return;
   }
   // The key row is filled from the KeySource's columns; it holds the current row's key again after.

@@ -760,3 +760,38 @@ TEST_F(BDatasetTest, FetchingAheadInTheMasterLeavesTheDetailAlone) {
   }
   EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T WHERE GRP = 0 ORDER BY ID", ","), "3,n3;6,n6;9,all;12,n12");
 }
+
+// A lookup leaves its row (KeySeeking) or its buffer row (without) when its KeySource moves off the
+// rows, before the first or after the last: no source row names no key; back on a row it follows again.
+TEST_F(BDatasetTest, ALookupLeavesItsRowWhenItsKeySourceHasNone) {
+  Fill(6);
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, GRP FROM T ORDER BY ID");
+  source->SetDataset(s);
+  s->Open();
+  for (bool seeking : {true, false}) {
+    SCOPED_TRACE(seeking);
+    TIB_Query* l = NewQuery();
+    TStringList links;
+    links.SetText("T.ID=GRP");
+    l->SetKeyLinks(links);
+    l->SetKeySeeking(seeking);
+    l->SetKeySource(source);
+    l->Open();
+    s->SetRowNum(1);
+    auto at = [&] { return seeking ? l->GetRowNum() : l->GetBufferRowNum(); };
+    EXPECT_EQ(at(), 1);
+    s->Prior();
+    EXPECT_TRUE(s->GetBof());
+    EXPECT_TRUE(s->GetFields()->ColumnByName("GRP")->GetIsNull());
+    EXPECT_EQ(at(), 0);
+    s->Next();
+    EXPECT_EQ(at(), 1);
+    s->Last();
+    s->Next();
+    EXPECT_TRUE(s->GetEof());
+    EXPECT_EQ(at(), 0);
+    l->SetKeySource(nullptr);
+    delete l;
+  }
+}
