@@ -159,6 +159,9 @@ protected:
     lookup->SetKeySource(detailSource);
     lookup->Open();
     std::ostringstream log;
+    // Without KeySeeking the lookup's buffer row is only a highlight: a commit's refresh of the lookup
+    // (or its own refresh) may reset it; it is checked until the first of those.
+    bool loose = false;
     auto newId = [&] {
       for (;;) {
         const int32_t id = pick(30, 400);
@@ -190,7 +193,7 @@ protected:
       // The lookup stands on the detail row's group (nothing off the rows).
       const int32_t at = seeking ? lookup->GetRowNum() : lookup->GetBufferRowNum();
       const int32_t want = m.OnRow() ? m.Rows[m.Cur].Grp : 0;
-      if (at != want) err << " lookup at " << at << " (model " << want << ")";
+      if (at != want && !(loose && !seeking)) err << " lookup at " << at << " (model " << want << ")";
       if (All && err.str().empty()) {
         std::string rows, model;
         for (int32_t i = 1; i <= m.Count(); ++i) {
@@ -207,6 +210,7 @@ protected:
     for (int step = 0; step < Steps && failure.empty(); ++step) {
       const int action = pick(0, 15);
       const bool cached = detail->GetCachedUpdates();
+      if (action == 10 || action == 11 || action == 12) loose = true;
       bool all = step + 1 == Steps;
       try {
         switch (action) {
@@ -219,6 +223,27 @@ protected:
             master->SetRowNum(g);
             m.Group = g;
             m.Reopen();
+            // The rows inserted under cached updates come back behind the fetched ones; their order
+            // among themselves is not what this journey checks: the model takes the detail's.
+            std::vector<int32_t> shown;
+            for (int32_t i = 1; i <= m.Count(); ++i) {
+              detail->SetBufferRowNum(i);
+              if (detail->GetBufferRowNum() != i) break;
+              shown.push_back(detail->GetBufferFields()->ColumnByName("ID")->GetAsInteger());
+            }
+            const auto firstInserted =
+                std::find_if(m.Rows.begin(), m.Rows.end(), [](const Detail& d) { return d.Inserted; });
+            const size_t from = static_cast<size_t>(firstInserted - m.Rows.begin());
+            std::vector<int32_t> modelTail;
+            for (auto it = firstInserted; it != m.Rows.end(); ++it) modelTail.push_back(it->Id);
+            if (shown.size() == m.Rows.size() &&
+                std::is_permutation(shown.begin() + static_cast<std::ptrdiff_t>(from), shown.end(), modelTail.begin(),
+                                    modelTail.end())) {
+              std::vector<Detail> tail(firstInserted, m.Rows.end());
+              for (size_t i = from; i < shown.size(); ++i) {
+                m.Rows[i] = *std::find_if(tail.begin(), tail.end(), [&](const Detail& d) { return d.Id == shown[i]; });
+              }
+            }
             all = true;
             break;
           }
