@@ -187,13 +187,18 @@ void TIB_Row::ClearBlobNodes(bool AFreeCache) {
 
 // A row that shows another record keeps no cached value of the records it showed before: the server
 // gives a freed id (of a deleted row, or of a value replaced) to a new value, and a value kept under
-// that id would show for a row it never belonged to. Unsaved entries (zero id) stay.
-void TIB_Row::DropCachedValuesOfOtherRecords() {
+// that id would show for a row it never belonged to, even one whose column now names the same id.
+// Unsaved entries (zero id) stay.
+void TIB_Row::DropCachedValuesOfOtherRecords(bool All) {
   if (FBufferNode || FIsKeyRow || FNoBlobNodes || !FPSQLDA) return;
   TIB_BlobNodeList* link = &FBlobNodeList;
   while (*link) {
     TIB_BlobNode* cached = link->get();
     bool used = IsZeroQuad(cached->BlobID);
+    if (All && !used) {
+      *link = std::move(cached->Next);  // frees the entry
+      continue;
+    }
     for (int i = 0; !used && i < FPSQLDA->sqld; ++i) {
       const XSQLVAR& var = FPSQLDA->sqlvar[i];
       const int type = var.sqltype & ~1;

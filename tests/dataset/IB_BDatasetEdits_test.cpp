@@ -670,3 +670,42 @@ TEST_F(BDatasetEditsTest, AppliedCachedBlobsShowAfterTheCommit) {
   }
   EXPECT_EQ(Read("SELECT ID, BIN FROM B ORDER BY ID"), "1,bin;2,edited k;3,bin;4,bin;10,inserted w;11,inserted k");
 }
+
+// A grid row that showed a value keeps no copy of it for the next row it shows, even when that row's
+// value has the same id: the server gives the id of a replaced value to a new one.
+TEST_F(BDatasetEditsTest, APaintedRowNeverShowsAReplacedValueUnderItsOldId) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1)");
+  Tr->Commit();
+  Exec("INSERT INTO B VALUES (1, 'first')");
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, TXT FROM B ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCommitAction(caRefresh);
+  q->Open();
+  std::string shown, expected;
+  for (int round = 0; round < 4; ++round) {
+    const std::string r = std::to_string(round);
+    q->SetRowNum(2);  // the end: row 1 is painted through the buffer row
+    q->SetBufferRowNum(1);
+    shown += q->GetBufferFields()->ColumnByName("TXT")->GetAsString() + ";";
+    q->SetRowNum(1);
+    q->Edit();
+    q->FieldByName("TXT")->SetAsString("replaced " + r);
+    q->Post();
+    Tr->Commit();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(100 + round);
+    q->FieldByName("TXT")->SetAsString("new " + r);
+    q->Post();
+    Tr->Commit();
+    q->SetRowNum(1);
+    q->SetBufferRowNum(q->GetBufferCount());
+    shown += q->GetBufferFields()->ColumnByName("ID")->GetAsString() + "," +
+             q->GetBufferFields()->ColumnByName("TXT")->GetAsString() + ";";
+    expected += (round == 0 ? "first" : "replaced " + std::to_string(round - 1)) + ";" + std::to_string(100 + round) +
+                ",new " + r + ";";
+  }
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(Read("SELECT ID, TXT FROM B WHERE ID >= 100 ORDER BY ID"), "100,new 0;101,new 1;102,new 2;103,new 3");
+  delete q;
+}

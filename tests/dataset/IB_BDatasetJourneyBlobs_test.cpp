@@ -200,8 +200,9 @@ class BDatasetBlobJourneyTest : public DatasetDbTest {
 protected:
   void SetUp() override {
     DatasetDbTest::SetUp();
-    Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), TXT BLOB SUB_TYPE 1, "
-         "BIN BLOB SUB_TYPE 0)");
+    Exec(
+        "CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), TXT BLOB SUB_TYPE 1, "
+        "BIN BLOB SUB_TYPE 0)");
     Tr->Commit();
   }
 
@@ -230,15 +231,14 @@ protected:
     }
     for (const auto& [id, v] : m.Server) {
       auto lit = [](const std::string& s) { return s == "null" ? s : "'" + s + "'"; };
-      Exec("INSERT INTO B (ID, NAME, TXT, BIN) VALUES (" + std::to_string(id) + ", " + lit(v.Name) + ", " +
-           lit(v.Txt) + ", " + lit(v.Bin) + ")");
+      Exec("INSERT INTO B (ID, NAME, TXT, BIN) VALUES (" + std::to_string(id) + ", " + lit(v.Name) + ", " + lit(v.Txt) +
+           ", " + lit(v.Bin) + ")");
     }
     Tr->Commit();
     m.Committed = m.Server;
     const TIB_DMLCacheFlags announce =
         IB_DMLCacheFlag(dcfAnnounceEdit) | IB_DMLCacheFlag(dcfAnnounceInsert) | IB_DMLCacheFlag(dcfAnnounceDelete);
-    const TIB_DMLCacheFlags receive =
-        IB_DMLCacheFlag(dcfReceiveEdit) | IB_DMLCacheFlag(dcfReceiveDelete);
+    const TIB_DMLCacheFlags receive = IB_DMLCacheFlag(dcfReceiveEdit) | IB_DMLCacheFlag(dcfReceiveDelete);
     auto* q = NewQuery("SELECT ID, NAME, TXT, BIN FROM B ORDER BY ID");
     q->SetFetchWholeRows(WholeRows);
     q->SetRequestLive(true);

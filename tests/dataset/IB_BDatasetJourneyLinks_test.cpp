@@ -34,11 +34,11 @@ struct Detail {
 class LinkModel {
 public:
   std::map<int32_t, std::pair<std::string, int32_t>> Server;  // ID -> NAME, GRP
-  std::map<int32_t, Detail> Changes;                           // cached changes, by ID
-  std::vector<int32_t> InsertOrder;                            // cached inserts in the order posted
-  std::vector<Detail> Rows;                                    // the detail's rows as shown (deleted ones hidden)
+  std::map<int32_t, Detail> Changes;                          // cached changes, by ID
+  std::vector<int32_t> InsertOrder;                           // cached inserts in the order posted
+  std::vector<Detail> Rows;                                   // the detail's rows as shown (deleted ones hidden)
   int32_t Cur = -1;
-  int32_t Group = 1;                                           // the master row's ID
+  int32_t Group = 1;  // the master row's ID
 
   bool AtEnd() const { return Cur >= static_cast<int32_t>(Rows.size()); }
   bool OnRow() const { return Cur >= 0 && !AtEnd(); }
@@ -125,7 +125,8 @@ protected:
     Exec("DELETE FROM M");
     LinkModel m;
     const int32_t groups = 4;
-    for (int32_t g = 1; g <= groups; ++g) Exec("INSERT INTO M VALUES (" + std::to_string(g) + ", 'm" + std::to_string(g) + "')");
+    for (int32_t g = 1; g <= groups; ++g)
+      Exec("INSERT INTO M VALUES (" + std::to_string(g) + ", 'm" + std::to_string(g) + "')");
     for (int32_t id = 1; id <= 24; ++id) {
       const int32_t grp = 1 + id % groups;
       m.Server[id] = {"n" + std::to_string(id), grp};
@@ -170,10 +171,12 @@ protected:
     };
     auto check = [&](bool All) -> std::string {
       std::ostringstream err;
-      if (master->GetRowNum() != m.Group) err << " master RowNum " << master->GetRowNum() << " (model " << m.Group << ")";
+      if (master->GetRowNum() != m.Group)
+        err << " master RowNum " << master->GetRowNum() << " (model " << m.Group << ")";
       if (master->GetState() != dssBrowse) err << " master state " << master->GetState();
       if (detail->GetState() != dssBrowse) err << " detail state " << detail->GetState();
-      if (detail->GetRowNum() != m.RowNum()) err << " RowNum " << detail->GetRowNum() << " (model " << m.RowNum() << ")";
+      if (detail->GetRowNum() != m.RowNum())
+        err << " RowNum " << detail->GetRowNum() << " (model " << m.RowNum() << ")";
       if (detail->GetBof() != m.Bof()) err << " Bof " << detail->GetBof();
       if (detail->GetEof() != m.Eof()) err << " Eof " << detail->GetEof();
       const bool pending = !m.Changes.empty();
@@ -186,9 +189,12 @@ protected:
         }
         return s;
       };
-      auto modelText = [](const Detail& d) { return std::to_string(d.Id) + ":" + d.Name + ":" + std::to_string(d.Grp); };
+      auto modelText = [](const Detail& d) {
+        return std::to_string(d.Id) + ":" + d.Name + ":" + std::to_string(d.Grp);
+      };
       if (m.OnRow()) {
-        if (text(f) != modelText(m.Rows[m.Cur])) err << " row " << text(f) << " (model " << modelText(m.Rows[m.Cur]) << ")";
+        if (text(f) != modelText(m.Rows[m.Cur]))
+          err << " row " << text(f) << " (model " << modelText(m.Rows[m.Cur]) << ")";
       }
       // The lookup stands on the detail row's group (nothing off the rows).
       const int32_t at = seeking ? lookup->GetRowNum() : lookup->GetBufferRowNum();
@@ -236,9 +242,8 @@ protected:
             const size_t from = static_cast<size_t>(firstInserted - m.Rows.begin());
             std::vector<int32_t> modelTail;
             for (auto it = firstInserted; it != m.Rows.end(); ++it) modelTail.push_back(it->Id);
-            if (shown.size() == m.Rows.size() &&
-                std::is_permutation(shown.begin() + static_cast<std::ptrdiff_t>(from), shown.end(), modelTail.begin(),
-                                    modelTail.end())) {
+            if (shown.size() == m.Rows.size() && std::is_permutation(shown.begin() + static_cast<std::ptrdiff_t>(from),
+                                                                     shown.end(), modelTail.begin(), modelTail.end())) {
               std::vector<Detail> tail(firstInserted, m.Rows.end());
               for (size_t i = from; i < shown.size(); ++i) {
                 m.Rows[i] = *std::find_if(tail.begin(), tail.end(), [&](const Detail& d) { return d.Id == shown[i]; });
