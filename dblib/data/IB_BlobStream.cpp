@@ -36,14 +36,32 @@ const uint8_t* OldDataOf(TIB_Row& Row, const XSQLVAR& Var) {
   return old + (data - cur);
 }
 
-// The row shows or showed the value Id: in a blob or array column of its current or old record.
+// Whether the column's indicator (in the current record, or at the same place in the old one)
+// says null: a null column's id bytes are left from whatever the record held before.
+bool NullAt(TIB_Row& Row, const XSQLVAR& Var, bool Old) {
+  if ((Var.sqltype & 1) == 0 || !Var.sqlind) return false;
+  const auto* ind = reinterpret_cast<const uint8_t*>(Var.sqlind);
+  if (Old) {
+    const uint8_t* cur = Row.GetRecordBuffer();
+    const uint8_t* old = Row.GetOldRecordBuffer();
+    if (!cur || !old || ind < cur || ind + sizeof(ISC_SHORT) > cur + Row.GetRecordLength()) return false;
+    ind = old + (ind - cur);
+  }
+  ISC_SHORT value = 0;
+  std::memcpy(&value, ind, sizeof value);
+  return value == -1;
+}
+
+// The row shows or showed the value Id: in a blob or array column of its current or old record that
+// is not null.
 bool RowHoldsId(TIB_Row& Row, const ISC_QUAD& Id) {
   XSQLDA* da = Row.GetPSQLDA();
   for (int i = 0; da && i < da->sqld; ++i) {
     const XSQLVAR& var = da->sqlvar[i];
     if (!IsBlobOrArray(var)) continue;
-    if (SameQuad(QuadAt(reinterpret_cast<const uint8_t*>(var.sqldata)), Id)) return true;
-    if (SameQuad(QuadAt(OldDataOf(Row, var)), Id)) return true;
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(var.sqldata);
+    if (!NullAt(Row, var, false) && SameQuad(QuadAt(data), Id)) return true;
+    if (!NullAt(Row, var, true) && SameQuad(QuadAt(OldDataOf(Row, var)), Id)) return true;
   }
   return false;
 }
@@ -75,6 +93,9 @@ ISC_QUAD ReadBlobID(const TIB_Column& Column, bool Old) {
 
 TIB_BlobNode* TIB_BlobStream::CachedNode(TIB_Column& Column, const ISC_QUAD& Id) {
   TIB_Row& row = *Column.GetRow();
+  // Values of records the row showed before go first: the server gives a freed id to a new value, so
+  // an id kept from another record could name this record's value.
+  DropValuesOfOtherRows(row);
   PIB_BlobNode prior = nullptr;
   if (TIB_BlobNode* found = FindBlobNode(row.GetBlobNodeList().get(), Id, Column.GetFieldNo(), prior)) return found;
   if (IsZeroQuad(Id)) return nullptr;
@@ -83,7 +104,6 @@ TIB_BlobNode* TIB_BlobStream::CachedNode(TIB_Column& Column, const ISC_QUAD& Id)
   node->FieldNo = Column.GetFieldNo();
   // A blob that cannot be read raises here: it never reads as an empty value.
   Column.GetStatement()->LoadBlobNode(Column, node.get());
-  DropValuesOfOtherRows(row);
   TIB_BlobNodeList& list = row.GetBlobNodeList();
   node->Next = std::move(list);
   list = std::move(node);

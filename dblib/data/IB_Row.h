@@ -225,6 +225,8 @@ private:
   void ResetRecord();
   void AllocateBlobNodes(int Total);
   void ClearBlobNodes(bool AFreeCache);
+  // All: every saved value goes (the row holds another record), else those its record no longer names.
+  void DropCachedValuesOfOtherRecords(bool All);
   bool IsUnsavedCacheEntry(const TIB_BlobNode& Node);
   void UnlinkCacheEntries(const std::function<bool(const TIB_BlobNode&)>& Which);
   Variant GetValuesOf(const std::string& Names, bool Old);

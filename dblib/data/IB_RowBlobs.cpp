@@ -185,6 +185,34 @@ void TIB_Row::ClearBlobNodes(bool AFreeCache) {
   if (AFreeCache) FreeBlobNodeList(GetBlobNodeList());
 }
 
+// A row that shows another record keeps no cached value of the records it showed before: the server
+// gives a freed id (of a deleted row, or of a value replaced) to a new value, and a value kept under
+// that id would show for a row it never belonged to, even one whose column now names the same id.
+// Unsaved entries (zero id) stay.
+void TIB_Row::DropCachedValuesOfOtherRecords(bool All) {
+  if (FBufferNode || FIsKeyRow || FNoBlobNodes || !FPSQLDA) return;
+  TIB_BlobNodeList* link = &FBlobNodeList;
+  while (*link) {
+    TIB_BlobNode* cached = link->get();
+    bool used = IsZeroQuad(cached->BlobID);
+    if (All && !used) {
+      *link = std::move(cached->Next);  // frees the entry
+      continue;
+    }
+    for (int i = 0; !used && i < FPSQLDA->sqld; ++i) {
+      const XSQLVAR& var = FPSQLDA->sqlvar[i];
+      const int type = var.sqltype & ~1;
+      const bool null = var.sqlind && ReadVarInd(var) == -1;  // its id bytes are left from another record
+      if ((type == SQL_BLOB || type == SQL_ARRAY) && !null && SameQuad(ReadQuad(var), cached->BlobID)) used = true;
+    }
+    if (used) {
+      link = &cached->Next;
+    } else {
+      *link = std::move(cached->Next);  // frees the entry
+    }
+  }
+}
+
 void TIB_Row::LoadFromNode(bool ANotify, bool ALoadBlobs) {
   if (!FBufferNode || !FBufferNode->HasRecordData()) IB_Raise<Exception>(IBMsg::NoRecordDataToLoad);
   const bool hasOld = FBufferNode->HasOldRecordData();

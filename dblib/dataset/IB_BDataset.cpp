@@ -418,9 +418,13 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   TDatasetOperation op(this);
   resume.WasInFetch = std::exchange(FInFetch, true);
   resume.RowNum = std::exchange(FRowNum, FFetchedRows);
+  // The rows passing through the Fields row are no change of the current row: its data sources (a
+  // detail following it, a control showing it) hear nothing of them, nor of the current row put back.
+  FFields->BeginUpdate();
   op.AtEnd([this, &resume] {
     FInFetch = resume.WasInFetch;
     FRowNum = resume.RowNum;
+    TScopeExit silent([this] { FFields->EndUpdateSilently(); });
     const std::vector<uint8_t>& typed = resume.Typed;
     const uint8_t typedState = resume.TypedState;
     auto& typedBlobs = resume.TypedBlobs;
@@ -796,7 +800,8 @@ bool TIB_BDataset::SetBufferBookmark(const std::string& Value) {
 
 void TIB_BDataset::InvalidateBookmark(const std::string& Value) {
   const std::vector<uint8_t> key = BookmarkKey(Value);
-  const int32_t row = FNodeList->InvalidateKey(key.data());
+  // The row being edited keeps its data: the edit (and a cached change) starts from it.
+  const int32_t row = FNodeList->InvalidateKey(key.data(), GetIsModifying() ? FNodeList->GetRowCursor().Node : nullptr);
   if (row > 0 && row == FNodeList->GetRowCursor().Row && !GetIsModifying()) LoadCurrentRow();
   if (row > 0) ProcessLinkEvent(sleRowNumChanged, row);
 }
@@ -828,7 +833,8 @@ void TIB_BDataset::SyncToKeySource() {
   };
   if (!from || from->GetRowState() == rsNone || !key || key->GetColumnCount() == 0 ||
       key->GetColumnCount() != FKeyLinks.Count()) {
-    if (FKeySeeking) SetRowNum(0);
+    // A source without a row (before its first, after its last) names no key either.
+    none();
     return;
   }
   // The key row is filled from the KeySource's columns; it holds the current row's key again after.
@@ -859,7 +865,8 @@ void TIB_BDataset::SyncToKeySource() {
 // Refresh and record count
 
 void TIB_BDataset::SysInvalidateRows() {
-  FNodeList->InvalidateAll();
+  // The row being edited keeps its data: the edit (and a cached change) starts from it.
+  FNodeList->InvalidateAll(GetIsModifying() ? FNodeList->GetRowCursor().Node : nullptr);
   TIB_Dataset::SysInvalidateRows();
 }
 

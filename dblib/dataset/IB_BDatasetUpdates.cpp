@@ -464,6 +464,9 @@ void TIB_BDataset::SysUndoApply() {
 
 void TIB_BDataset::CommitUpdates() {
   FAppliedNodes.clear();
+  // A blob or array applied was written under a temporary id, which is invalid once committed: such
+  // rows are read again by key for the ids the server gave them.
+  const bool rereadIds = !FFields->GetBlobColumns().empty() || !FFields->GetArrayColumns().empty();
   std::vector<TIB_Node*> removed;
   for (TIB_Node* n = FNodeList->GetUpdateListFirst(); n;) {
     TIB_Node* next = n->Extra->UpdNext;
@@ -472,6 +475,7 @@ void TIB_BDataset::CommitUpdates() {
         removed.push_back(n);
       } else {
         FNodeList->AcceptNode(n);
+        if (rereadIds) FNodeList->InvalidateNode(n);
       }
     } else if (n->Has(nfApplyFailed)) {
       FNodeList->ClearApplyMark(n);
@@ -479,6 +483,7 @@ void TIB_BDataset::CommitUpdates() {
     n = next;
   }
   FNodeList->RemoveNodes(removed);
+  FBufferLoaded = nullptr;
   LoadCurrentRow();
   SyncPosition();
   SyncPendingNotice();

@@ -892,18 +892,20 @@ void TIB_NodeList::InvalidateNode(TIB_Node* Node) {
   }
 }
 
-int32_t TIB_NodeList::InvalidateKey(const uint8_t* Key) {
+int32_t TIB_NodeList::InvalidateKey(const uint8_t* Key, const TIB_Node* Keep) {
   std::memcpy(FHead->KeyData(), Key, static_cast<size_t>(FKeyLength));
   TIB_Node* n = nullptr;
   int32_t row = 0, db = 0;
   if (!FindKey(FHead->KeyData(), true, n, row, db)) return 0;
-  InvalidateNode(n);
+  if (n != Keep) InvalidateNode(n);
   return row;
 }
 
-void TIB_NodeList::InvalidateAll() {
+void TIB_NodeList::InvalidateAll(const TIB_Node* Keep) {
   for (TIB_Node* list : {FRetained, FHead->Next}) {
-    for (TIB_Node* n = list; n && n != FTail; n = n->Next) InvalidateNode(n);
+    for (TIB_Node* n = list; n && n != FTail; n = n->Next) {
+      if (n != Keep) InvalidateNode(n);
+    }
   }
 }
 

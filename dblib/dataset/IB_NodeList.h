@@ -171,8 +171,9 @@ public:
   void Clear(bool Keep, bool DropRecords);
   void ClearAll();
   void InvalidateNode(TIB_Node* Node);
-  int32_t InvalidateKey(const uint8_t* Key);
-  void InvalidateAll();
+  // Keep: a node whose data stays (the row being edited starts from it); its row is still answered.
+  int32_t InvalidateKey(const uint8_t* Key, const TIB_Node* Keep = nullptr);
+  void InvalidateAll(const TIB_Node* Keep = nullptr);
   // Frees the pending inserts (fetching reached the end).
   void ClearPendingInserts();
 

@@ -538,3 +538,174 @@ TEST_F(BDatasetEditsTest, TheUpdateEventsNameTheSubstituteWhenOneIsSet) {
   EXPECT_EQ(Read("SELECT ID, NAME FROM T WHERE ID >= 10 OR NAME = 'edited' ORDER BY ID"), "10,new;11,edited");
   delete q;
 }
+
+// A row whose data is dropped while it is edited (the rows read again, or its bookmark invalidated)
+// keeps the edit: the typed values, a blob among them, are posted, and under cached updates applied.
+TEST_F(BDatasetEditsTest, ARowInvalidatedWhileEditedKeepsTheEdit) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), TXT BLOB SUB_TYPE 1)");
+  Tr->Commit();
+  for (int i = 1; i <= 4; ++i) Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", 'n', 'text')");
+  Tr->Commit();
+  int id = 0;
+  for (const bool cached : {false, true}) {
+    for (const bool all : {false, true}) {
+      SCOPED_TRACE(std::string(cached ? "cached " : "") + (all ? "RefreshRows" : "InvalidateBookmark"));
+      ++id;
+      TIB_Query* q = NewQuery("SELECT ID, NAME, TXT FROM B ORDER BY ID");
+      q->SetRequestLive(true);
+      q->SetCachedUpdates(cached);
+      q->Open();
+      q->SetRowNum(id);
+      q->Edit();
+      q->FieldByName("NAME")->SetAsString("x" + std::to_string(id));
+      if (all) {
+        q->RefreshRows();
+      } else {
+        q->InvalidateBookmark(q->GetBookmark());
+      }
+      q->FieldByName("TXT")->SetAsString("typed " + std::to_string(id));
+      q->Post();
+      EXPECT_EQ(Text(q, "NAME") + "," + Text(q, "TXT"), "x" + std::to_string(id) + ",typed " + std::to_string(id));
+      if (cached) {
+        Tr->ApplyUpdates();
+      } else {
+        Tr->Commit();
+      }
+      delete q;
+    }
+  }
+  EXPECT_EQ(Read("SELECT ID, NAME, TXT FROM B ORDER BY ID"),
+            "1,x1,typed 1;2,x2,typed 2;3,x3,typed 3;4,x4,typed 4");
+}
+
+// A blob value read for a row is never shown for another one: after a row with blobs is deleted and
+// the deletion committed, the server gives the freed ids to new values; neither a row whose null column
+// still carries an old id in its buffer (B) nor rows that read no blob at all (N, every value null)
+// keep the deleted row's value alive under that id.
+TEST_F(BDatasetEditsTest, AFreedBlobIdNeverShowsTheDeletedRowsValue) {
+  for (const char* table : {"B", "N"}) {
+    SCOPED_TRACE(table);
+    const std::string t = table;
+    Exec("CREATE TABLE " + t + " (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1, BIN BLOB SUB_TYPE 0)");
+    Tr->Commit();
+    for (int i = 2; i <= 10; i += 2) {
+      const std::string bin = t == "B" ? "'bin" + std::to_string(i) + "'" : "NULL";
+      Exec("INSERT INTO " + t + " VALUES (" + std::to_string(i) + ", NULL, " + bin + ")");
+    }
+    Tr->Commit();
+    TIB_Query* q = NewQuery("SELECT ID, TXT, BIN FROM " + t + " ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetCommitAction(caRefresh);
+    q->Open();
+    std::string shown, expected;
+    const std::string six = t == "B" ? "6,null,bin6;" : "6,null,null;";
+    for (int round = 0; round < 4; ++round) {
+      const std::string r = std::to_string(round);
+      q->SetRowNum(3);
+      q->Insert();
+      q->FieldByName("ID")->SetAsInteger(100 + round);
+      q->FieldByName("TXT")->SetAsString("deleted text " + r);
+      q->FieldByName("BIN")->SetAsString("deleted bin " + r);
+      q->Post();
+      ASSERT_EQ(Text(q, "TXT"), "deleted text " + r);
+      ASSERT_EQ(Text(q, "BIN"), "deleted bin " + r);
+      q->Delete();
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      Tr->Commit();
+      q->Refresh();
+      q->Append();
+      q->FieldByName("ID")->SetAsInteger(200 + round);
+      q->FieldByName("BIN")->SetAsString("new bin " + r);
+      q->Post();
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      q->SetRowNum(3);
+      shown += Text(q, "ID") + "," + Text(q, "TXT") + "," + Text(q, "BIN") + ";";
+      expected += six + std::to_string(200 + round) + ",null,new bin " + r + ";" + six;
+    }
+    EXPECT_EQ(shown, expected);
+    Tr->Commit();
+    EXPECT_EQ(Read("SELECT ID, TXT, BIN FROM " + t + " WHERE ID > 100 ORDER BY ID"),
+              "200,null,new bin 0;201,null,new bin 1;202,null,new bin 2;203,null,new bin 3");
+    delete q;
+  }
+}
+
+// Blobs applied from cached updates are read again afterwards: the temporary ids they were written
+// under are invalid once committed, so the rows (kept in keys-only mode) show the server's values.
+TEST_F(BDatasetEditsTest, AppliedCachedBlobsShowAfterTheCommit) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, BIN BLOB SUB_TYPE 0)");
+  Tr->Commit();
+  for (int i = 1; i <= 4; ++i) Exec("INSERT INTO B VALUES (" + std::to_string(i) + ", 'bin')");
+  Tr->Commit();
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    TIB_Query* q = NewQuery("SELECT ID, BIN FROM B ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetCommitAction(caRefresh);
+    q->SetFetchWholeRows(whole);
+    q->SetCachedUpdates(true);
+    q->Open();
+    const std::string tag = whole ? "w" : "k";
+    q->SetRowNum(2);
+    q->Edit();
+    q->FieldByName("BIN")->SetAsString("edited " + tag);
+    q->Post();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(whole ? 10 : 11);
+    q->FieldByName("BIN")->SetAsString("inserted " + tag);
+    q->Post();
+    q->First();
+    Tr->ApplyUpdates();
+    std::string painted;
+    for (int i = 1; i <= (whole ? 5 : 6); ++i) {
+      q->SetBufferRowNum(i);
+      TIB_Row* b = q->GetBufferFields();
+      painted += b->ColumnByName("ID")->GetAsString() + "," + b->ColumnByName("BIN")->GetAsString() + ";";
+    }
+    EXPECT_EQ(painted, whole ? "1,bin;2,edited w;3,bin;4,bin;10,inserted w;"
+                             : "1,bin;2,edited k;3,bin;4,bin;10,inserted w;11,inserted k;");
+    q->SetRowNum(2);
+    EXPECT_EQ(Text(q, "BIN"), "edited " + tag);
+    delete q;
+  }
+  EXPECT_EQ(Read("SELECT ID, BIN FROM B ORDER BY ID"), "1,bin;2,edited k;3,bin;4,bin;10,inserted w;11,inserted k");
+}
+
+// A grid row that showed a value keeps no copy of it for the next row it shows, even when that row's
+// value has the same id: the server gives the id of a replaced value to a new one.
+TEST_F(BDatasetEditsTest, APaintedRowNeverShowsAReplacedValueUnderItsOldId) {
+  Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, TXT BLOB SUB_TYPE 1)");
+  Tr->Commit();
+  Exec("INSERT INTO B VALUES (1, 'first')");
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, TXT FROM B ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCommitAction(caRefresh);
+  q->Open();
+  std::string shown, expected;
+  for (int round = 0; round < 4; ++round) {
+    const std::string r = std::to_string(round);
+    q->SetRowNum(2);  // the end: row 1 is painted through the buffer row
+    q->SetBufferRowNum(1);
+    shown += q->GetBufferFields()->ColumnByName("TXT")->GetAsString() + ";";
+    q->SetRowNum(1);
+    q->Edit();
+    q->FieldByName("TXT")->SetAsString("replaced " + r);
+    q->Post();
+    Tr->Commit();
+    q->Append();
+    q->FieldByName("ID")->SetAsInteger(100 + round);
+    q->FieldByName("TXT")->SetAsString("new " + r);
+    q->Post();
+    Tr->Commit();
+    q->SetRowNum(1);
+    q->SetBufferRowNum(q->GetBufferCount());
+    shown += q->GetBufferFields()->ColumnByName("ID")->GetAsString() + "," +
+             q->GetBufferFields()->ColumnByName("TXT")->GetAsString() + ";";
+    expected += (round == 0 ? "first" : "replaced " + std::to_string(round - 1)) + ";" + std::to_string(100 + round) +
+                ",new " + r + ";";
+  }
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(Read("SELECT ID, TXT FROM B WHERE ID >= 100 ORDER BY ID"), "100,new 0;101,new 1;102,new 2;103,new 3");
+  delete q;
+}

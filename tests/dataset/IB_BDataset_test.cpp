@@ -719,3 +719,79 @@ TEST_F(BDatasetTest, KeysOnlyModeReadsRowsByKeyWhenShown) {
 }
 
 }  // namespace
+
+// A grid painting the master's rows (fetching rows the master has not buffered yet) is no move of the
+// master: its detail keeps its row and the edit under way, which then posts to that row. The same for
+// FetchAll on the master.
+TEST_F(BDatasetTest, FetchingAheadInTheMasterLeavesTheDetailAlone) {
+  Fill(12);
+  Exec("CREATE TABLE M (ID INTEGER NOT NULL PRIMARY KEY)");
+  Tr->Commit();
+  for (int g = 0; g <= 2; ++g) Exec("INSERT INTO M VALUES (" + std::to_string(g) + ")");
+  Tr->Commit();
+  for (const bool all : {false, true}) {
+    SCOPED_TRACE(all);
+    auto* source = new TIB_DataSource(Owner);
+    TIB_Query* master = NewQuery("SELECT ID FROM M ORDER BY ID");
+    source->SetDataset(master);
+    master->Open();
+    TIB_Query* detail = NewQuery("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+    detail->GetMasterLinks().SetText("GRP=M.ID");
+    detail->SetMasterSource(source);
+    detail->SetRequestLive(true);
+    detail->Open();
+    detail->SetRowNum(3);  // ID 9 of group 0
+    detail->Edit();
+    detail->FieldByName("NAME")->SetAsString(all ? "all" : "painted");
+    if (all) {
+      master->FetchAll();
+    } else {
+      for (int i = 1; i <= 3; ++i) master->SetBufferRowNum(i);
+    }
+    EXPECT_EQ(detail->GetState(), dssEdit);
+    EXPECT_EQ(detail->GetRowNum(), 3);
+    EXPECT_EQ(master->GetRowNum(), 1);
+    detail->Post();
+    EXPECT_EQ(detail->FieldByName("ID")->GetAsInteger(), 9);
+    Tr->Commit();
+    delete detail;
+    delete master;
+    delete source;
+  }
+  EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T WHERE GRP = 0 ORDER BY ID", ","), "3,n3;6,n6;9,all;12,n12");
+}
+
+// A lookup leaves its row (KeySeeking) or its buffer row (without) when its KeySource moves off the
+// rows, before the first or after the last: no source row names no key; back on a row it follows again.
+TEST_F(BDatasetTest, ALookupLeavesItsRowWhenItsKeySourceHasNone) {
+  Fill(6);
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* s = NewQuery("SELECT ID, GRP FROM T ORDER BY ID");
+  source->SetDataset(s);
+  s->Open();
+  for (bool seeking : {true, false}) {
+    SCOPED_TRACE(seeking);
+    TIB_Query* l = NewQuery();
+    TStringList links;
+    links.SetText("T.ID=GRP");
+    l->SetKeyLinks(links);
+    l->SetKeySeeking(seeking);
+    l->SetKeySource(source);
+    l->Open();
+    s->SetRowNum(1);
+    auto at = [&] { return seeking ? l->GetRowNum() : l->GetBufferRowNum(); };
+    EXPECT_EQ(at(), 1);
+    s->Prior();
+    EXPECT_TRUE(s->GetBof());
+    EXPECT_TRUE(s->GetFields()->ColumnByName("GRP")->GetIsNull());
+    EXPECT_EQ(at(), 0);
+    s->Next();
+    EXPECT_EQ(at(), 1);
+    s->Last();
+    s->Next();
+    EXPECT_TRUE(s->GetEof());
+    EXPECT_EQ(at(), 0);
+    l->SetKeySource(nullptr);
+    delete l;
+  }
+}
