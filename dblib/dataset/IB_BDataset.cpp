@@ -516,8 +516,15 @@ void TIB_BDataset::SyncPosition() {
   FEof = FCursorDone;
 }
 
-bool TIB_BDataset::GetEof() { return (FCursorDone || !FActive) && FNodeList->RowAtEnd(); }
-bool TIB_BDataset::GetBof() { return FNodeList->RowAtStart(); }
+// Without a visible row (every row left is a cached delete, hidden) the start and the end are one place,
+// as they are in an empty buffer: the dataset is then at both ends wherever the row cursor stands.
+bool TIB_BDataset::GetEof() {
+  return (FCursorDone || !FActive) &&
+         (FNodeList->RowAtEnd() || (FNodeList->RowAtStart() && TIB_BDataset::GetBufferCount() == 0));
+}
+bool TIB_BDataset::GetBof() {
+  return FNodeList->RowAtStart() || (FNodeList->RowAtEnd() && TIB_BDataset::GetBufferCount() == 0);
+}
 
 int32_t TIB_BDataset::GetRowNum() {
   const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();

@@ -9,6 +9,7 @@
 namespace {
 
 using datasettest::DatasetDbTest;
+using testsupport::MessageOf;
 
 class BDatasetRowsTest : public DatasetDbTest {
 protected:
@@ -334,4 +335,39 @@ TEST_F(BDatasetRowsTest, KeysOnlyModeFetchesOnAfterARetainingRollback) {
   EXPECT_EQ(Read("SELECT COUNT(*), MIN(ID) FROM T"), "9:2");
   delete q;
 }
+
+// Deleting every row leaves an empty dataset at both ends, whether the deletes are written at once or
+// cached (the deleted rows stay in the buffer, hidden), and whether the result is empty from the start.
+TEST_F(BDatasetRowsTest, DeletingEveryRowLeavesTheDatasetAtBothEnds) {
+  struct Case {
+    bool Cached;
+    int Rows;
+  };
+  for (const Case k : {Case{false, 3}, Case{true, 3}, Case{false, 0}, Case{true, 0}}) {
+    SCOPED_TRACE(std::string(k.Cached ? "cached" : "written") + " rows " + std::to_string(k.Rows));
+    Exec("DELETE FROM T");
+    if (k.Rows) Fill(k.Rows);
+    Tr->Commit();
+    TIB_Query* q = NewQuery();
+    q->SetCachedUpdates(k.Cached);
+    q->SetRequestLive(true);
+    q->Open();
+    q->SetRowNum(2);
+    for (int i = 0; i < k.Rows; ++i) q->Delete();
+    EXPECT_TRUE(q->GetBof());
+    EXPECT_TRUE(q->GetEof());
+    EXPECT_EQ(MessageOf<EIB_DatasetError>([&] { q->Next(); }), "At end of Dataset");
+    // Put at the start, the empty dataset is still at its end too.
+    q->SetRowNum(0);
+    EXPECT_TRUE(q->GetBof());
+    EXPECT_TRUE(q->GetEof());
+    EXPECT_EQ(q->GetRowNum(), 0);
+    EXPECT_EQ(q->GetUpdatesPending(), k.Cached && k.Rows > 0);
+    if (k.Cached) Tr->ApplyUpdates();
+    if (Tr->GetStarted()) Tr->Commit();
+    EXPECT_EQ(Read(), "");
+    delete q;
+  }
+}
+
 }  // namespace
