@@ -22,44 +22,8 @@ using testsupport::MessageOf;
 
 class DatasetGuardTest : public DatasetDbTest {
 protected:
-  TIB_Connection* Conn2 = nullptr;
-  TIB_Transaction* Tr2 = nullptr;
-
   // The rows of SQL as a second attachment sees them: "v1,v2;v1,v2;...".
-  std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    if (!Conn2) {
-      Conn2 = new TIB_Connection(Owner);
-      Conn2->SetDatabaseName(Conn->GetDatabaseName());
-      Conn2->SetCharSet("ISO8859_1");
-      Conn2->Connect();
-      Tr2 = new TIB_Transaction(Owner);
-      Tr2->SetIB_Connection(Conn2);
-      Tr2->SetIsolation(tiCommitted);
-    }
-    auto* c = new TIB_Cursor(Owner);
-    c->SetIB_Connection(Conn2);
-    c->SetIB_Transaction(Tr2);
-    c->GetSQL().SetText(SQL);
-    c->Open();
-    std::string out;
-    for (; !c->GetEof(); c->Next()) {
-      if (!out.empty()) out += ";";
-      for (int i = 0; i < c->GetFieldCount(); ++i) {
-        TIB_Column* col = c->GetFields()->GetColumns(i);
-        out += (i ? "," : "") + (col->GetIsNull() ? std::string("null") : col->GetAsString());
-      }
-    }
-    delete c;
-    Tr2->Commit();
-    return out;
-  }
-  TIB_Query* NewQuery(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
-    q->SetIB_Transaction(Tr);
-    q->GetSQL().SetText(SQL);
-    return q;
-  }
+  std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") { return ReadSecond(SQL, ","); }
   TIB_Cursor* LiveCursor(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
     TIB_Cursor* c = NewCursor(SQL);
     c->SetRequestLive(true);

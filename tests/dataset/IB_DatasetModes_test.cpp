@@ -16,9 +16,7 @@ using testsupport::MessageOf;
 
 class DatasetModesTest : public DatasetDbTest {
 protected:
-  TIB_Connection* Conn2 = nullptr;
-  TIB_Transaction* Tr2 = nullptr;
-
+  // The second attachment (the one the shared reader uses), made on first use.
   void Connect2() {
     if (Conn2) return;
     Conn2 = new TIB_Connection(Owner);
@@ -30,25 +28,7 @@ protected:
     Tr2->SetIsolation(tiCommitted);
   }
   // The rows of SQL as a second connection sees them: "v1,v2;v1,v2;...".
-  std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") {
-    Connect2();
-    auto* c = new TIB_Cursor(Owner);
-    c->SetIB_Connection(Conn2);
-    c->SetIB_Transaction(Tr2);
-    c->GetSQL().SetText(SQL);
-    c->Open();
-    std::string out;
-    for (; !c->GetEof(); c->Next()) {
-      if (!out.empty()) out += ";";
-      for (int i = 0; i < c->GetFieldCount(); ++i) {
-        TIB_Column* col = c->GetFields()->GetColumns(i);
-        out += (i ? "," : "") + (col->GetIsNull() ? std::string("null") : col->GetAsString());
-      }
-    }
-    delete c;
-    Tr2->Commit();
-    return out;
-  }
+  std::string Read(const std::string& SQL = "SELECT ID, NAME FROM T ORDER BY ID") { return ReadSecond(SQL, ","); }
   // Runs SQL through the second connection; the engine's message, or empty on success.
   std::string Exec2(const std::string& SQL) {
     Connect2();
