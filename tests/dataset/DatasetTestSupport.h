@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_DSQL.h"
@@ -101,5 +104,19 @@ protected:
     return n;
   }
 };
+
+// The seeds of a journey test: DBLIB_JOURNEY_SEED=<n> replays one seed, DBLIB_JOURNEY_SEEDS=<count> runs that
+// many (else Default); seed i is i * Step + i % Spread.
+inline std::vector<uint32_t> JourneySeeds(uint32_t Default, uint32_t Step, uint32_t Spread) {
+  std::vector<uint32_t> seeds;
+  if (const char* s = std::getenv("DBLIB_JOURNEY_SEED")) {
+    seeds.push_back(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)));
+    return seeds;
+  }
+  const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
+  const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : Default;
+  for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * Step + i % Spread);
+  return seeds;
+}
 
 }  // namespace datasettest

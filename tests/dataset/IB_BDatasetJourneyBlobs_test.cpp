@@ -638,15 +638,7 @@ protected:
 // Every journey keeps the rows, their blobs and the position where the model has them, and the table
 // ends as the model says.
 TEST_F(BDatasetBlobJourneyTest, BlobEditsBookmarksAndASecondQueryKeepTheRowsTheModelHolds) {
-  std::vector<uint32_t> seeds;
-  if (const char* s = std::getenv("DBLIB_JOURNEY_SEED")) {
-    seeds.push_back(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)));
-  } else {
-    const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
-    const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 4;
-    for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 6151u + i % 5);
-  }
-  for (uint32_t seed : seeds) {
+  for (uint32_t seed : datasettest::JourneySeeds(4, 6151, 5)) {
     for (bool whole : {true, false}) {
       const std::string failure = Journey(seed, 100, whole);
       EXPECT_TRUE(failure.empty()) << "seed " << seed << (whole ? "" : " keys only") << " " << failure;

@@ -472,15 +472,7 @@ protected:
 // Every journey keeps the detail where the model has it, the master where it was put and the lookup on
 // the detail row's group, and the tables end as the model says.
 TEST_F(BDatasetLinkJourneyTest, MasterDetailAndLookupKeepTheRowsTheModelHolds) {
-  std::vector<uint32_t> seeds;
-  if (const char* s = std::getenv("DBLIB_JOURNEY_SEED")) {
-    seeds.push_back(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)));
-  } else {
-    const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
-    const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 4;
-    for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 4099u + i % 7);
-  }
-  for (uint32_t seed : seeds) {
+  for (uint32_t seed : datasettest::JourneySeeds(4, 4099, 7)) {
     for (bool whole : {true, false}) {
       const std::string failure = Journey(seed, 80, whole);
       EXPECT_TRUE(failure.empty()) << "seed " << seed << (whole ? "" : " keys only") << " " << failure;

@@ -539,15 +539,7 @@ protected:
 
 // Every journey leaves the dataset where the model is after every step, and the table as the model says.
 TEST_F(BDatasetJourneyTest, GridActionsKeepTheRowsTheModelHolds) {
-  std::vector<uint32_t> seeds;
-  if (const char* s = std::getenv("DBLIB_JOURNEY_SEED")) {
-    seeds.push_back(static_cast<uint32_t>(std::strtoul(s, nullptr, 10)));
-  } else {
-    const char* n = std::getenv("DBLIB_JOURNEY_SEEDS");
-    const uint32_t count = n ? static_cast<uint32_t>(std::strtoul(n, nullptr, 10)) : 6;
-    for (uint32_t i = 1; i <= count; ++i) seeds.push_back(i * 7919u + i % 3);
-  }
-  for (uint32_t seed : seeds) {
+  for (uint32_t seed : datasettest::JourneySeeds(6, 7919, 3)) {
     for (bool whole : {true, false}) {
       const std::string failure = Journey(seed, 120, whole);
       EXPECT_TRUE(failure.empty()) << "seed " << seed << (whole ? "" : " keys only") << " " << failure;
