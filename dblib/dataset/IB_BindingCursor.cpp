@@ -72,17 +72,10 @@ bool HasWindow(const std::string& Select) {
 // Whether the FROM clause gives the relation Rel an alias ("T A", "T AS A") or names it twice: a
 // condition spelled "Rel.COLUMN" would then not be valid in its WHERE.
 bool RelationAliased(const std::string& From, const std::string& Rel) {
-  std::string plain = From;
-  for (char& c : plain) {
-    if (c == ',' || c == '(' || c == ')' || static_cast<unsigned char>(c) < ' ') c = ' ';
-  }
+  // The FROM clause's names in order; commas and parentheses only separate them here.
   std::vector<std::string> words;
-  for (size_t i = 0; i < plain.size();) {
-    const size_t b = plain.find_first_not_of(' ', i);
-    if (b == std::string::npos) break;
-    const size_t e = plain.find(' ', b);
-    words.push_back(plain.substr(b, e == std::string::npos ? std::string::npos : e - b));
-    i = e == std::string::npos ? plain.size() : e;
+  for (std::string& w : FromClauseWords(From)) {
+    if (w != "," && w != "(" && w != ")") words.push_back(std::move(w));
   }
   int seen = 0;
   for (size_t i = 0; i < words.size(); ++i) {
