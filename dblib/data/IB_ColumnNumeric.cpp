@@ -22,7 +22,15 @@ long double Pow10(int N) {
   return r;
 }
 
+// 10^N for N from 0 to 18 (every scale an integer column has).
 int64_t IntPow10(int N) {
+  static constexpr int64_t kPowers[] = {1LL, 10LL, 100LL, 1000LL, 10000LL, 100000LL, 1000000LL, 10000000LL,
+                                        100000000LL, 1000000000LL, 10000000000LL, 100000000000LL,
+                                        1000000000000LL, 10000000000000LL, 100000000000000LL,
+                                        1000000000000000LL, 10000000000000000LL, 100000000000000000LL,
+                                        1000000000000000000LL};
+  if (N >= 0 && N <= 18) [[likely]]
+    return kPowers[N];
   int64_t r = 1;
   for (int i = 0; i < N; ++i) r *= 10;
   return r;

@@ -42,25 +42,25 @@ TIB_ColumnText::TIB_ColumnText(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVA
 }
 
 std::string TIB_ColumnText::GetTextValue() {
-  // One named result for every return, so the text is built in place and never moved.
-  std::string text;
   const uint8_t* data = Data();
-  if (!data || NullInd() == -1) return text;
-  const char* start;
-  size_t max = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
-  if (IsVarChar()) {
-    start = reinterpret_cast<const char*>(data) + 2;
+  if (!data) return std::string();
+  int16_t ind;
+  std::memcpy(&ind, data - 2, 2);
+  if (ind == -1) return std::string();
+  const XSQLVAR& var = *GetPSQLVAR();
+  const char* start = reinterpret_cast<const char*>(data);
+  size_t max = var.sqllen > 0 ? static_cast<size_t>(var.sqllen) : 0;
+  if ((var.sqltype & ~1) == SQL_VARYING) {
     uint16_t len;
     std::memcpy(&len, data, 2);
-    max = std::min<size_t>(len, max);
-  } else {
-    start = reinterpret_cast<const char*>(data);
+    start += 2;
+    if (len < max) max = len;
   }
-  const void* zero = std::memchr(start, 0, max);
-  size_t end = zero ? static_cast<size_t>(static_cast<const char*>(zero) - start) : max;
+  size_t end = max;
+  if (const void* zero = std::memchr(start, 0, max)) end = static_cast<size_t>(static_cast<const char*>(zero) - start);
   // Cutting blanks at the ends (trimming kinds 2 to 4) happens on the buffer, so the text is made once;
   // the case change touches only ASCII letters, which trimming never cuts, so the order does not matter.
-  const int trimming = GetRow()->GetIsKeyRow() ? 0 : GetTrimming();
+  const uint8_t trimming = FTrimming == 0 || GetRow()->GetIsKeyRow() ? 0 : FTrimming;
   size_t begin = 0;
   if (trimming == 2 || trimming == 3) {
     while (begin < end && static_cast<unsigned char>(start[begin]) <= ' ') ++begin;
@@ -68,10 +68,13 @@ std::string TIB_ColumnText::GetTextValue() {
   if (trimming == 2 || trimming == 4) {
     while (end > begin && static_cast<unsigned char>(start[end - 1]) <= ' ') --end;
   }
-  text.assign(start + begin, end - begin);
-  if (GetCharCase() == 1) {
+  const uint8_t charCase = GetCharCase();
+  if (charCase != 1 && charCase != 2 && trimming != 1 && trimming != 5) [[likely]]
+    return std::string(start + begin, end - begin);
+  std::string text(start + begin, end - begin);
+  if (charCase == 1) {
     text = UpperCase(text);
-  } else if (GetCharCase() == 2) {
+  } else if (charCase == 2) {
     text = LowerCase(text);
   }
   if (trimming == 1 || trimming == 5) ApplyTrimming(text, trimming);

@@ -684,14 +684,16 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
   if (ACalculate && !FCalculatedColumns.empty()) CalculateFields();
-  // Another record than the one the row held (the old record is the last one reset).
-  const bool otherRecord = !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
+  // Another record than the one the row held (the old record is the last one reset): asked only where
+  // cached blob values depend on it.
+  const bool prunesBlobs = AResetBlobs && !AClear && (FBlobCount > 0 || FArrayCount > 0);
+  const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {
     if (FRecordLength > 0) std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);
     FRowChanged = AClear;
   }
-  if (AResetBlobs && !AClear && (FBlobCount > 0 || FArrayCount > 0)) DropCachedValuesOfOtherRecords(otherRecord);
+  if (prunesBlobs) DropCachedValuesOfOtherRecords(otherRecord);
   if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
   NotifyDataChange(nullptr);
 }

@@ -8,4 +8,8 @@
 class TIB_Cursor : public TIB_Dataset {
 public:
   explicit TIB_Cursor(TComponent* AOwner);
+
+protected:
+  // True for this class itself; a derived class may change the scroll steps.
+  bool GetStepsQuickly() const override;
 };

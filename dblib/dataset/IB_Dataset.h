@@ -620,6 +620,12 @@ protected:
   virtual void SysRowNumChanged(int32_t n);
   virtual void SysFetchRowRange(int32_t From, int32_t To);
   void FetchRow();
+  // Next's short road: a forward-only cursor of a class that keeps every scroll step as this class has
+  // it, open in browse state with no link, handler, lock or key source that a scroll would tell.
+  bool CanStepQuickly();
+  void StepQuickly();
+  // Whether this object's class keeps the scroll and fetch steps as they are here (see CanStepQuickly).
+  virtual bool GetStepsQuickly() const { return false; }
   // The notices held back while events were deferred, sent once the last bracket ends.
   void SendDeferredEvents();
   // The rarely taken ends of a fetch, out of line: a failed fetch (raises) and the end of the cursor.
@@ -719,6 +725,8 @@ protected:
   // The fetch holds a busy bracket of its own.
   bool FFetchBusy = false;
   bool FAbort = false;
+  // GetStepsQuickly's answer once asked (-1: not yet).
+  int8_t FQuickStepClass = -1;
   uint64_t FFetchStart = 0;
   uint64_t FLastCallback = 0;
   // Counts the cursors opened: a fetch loop that sees it change was overtaken by a reopen.

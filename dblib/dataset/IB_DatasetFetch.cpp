@@ -729,8 +729,34 @@ void TIB_Dataset::First() {
 }
 
 void TIB_Dataset::Next() {
+  if (CanStepQuickly()) {
+    StepQuickly();
+    return;
+  }
   if (GetEof()) IB_Raise<EIB_DatasetError>(IBMsg::AtEndOfDataset);
   MoveBy(1);
+}
+
+bool TIB_Dataset::CanStepQuickly() {
+  // Whether the dataset's class changes none of the steps below is settled once: its type does not change.
+  if (FQuickStepClass < 0) [[unlikely]]
+    FQuickStepClass = GetStepsQuickly() ? 1 : 0;
+  return FQuickStepClass == 1 && FActive && !FEof && FCursorOpen && FPrepared && FState == dssBrowse &&
+         FLastHadRecord && FDeferCount == 0 && FRefreshDepth == 0 && !FAbort && !FRowLockHeld && !FKeySource &&
+         !FKeyDataLink && Get_StatementLinkCount() == 0 && !BeforeScroll && !AfterScroll && !OnGetCanScroll &&
+         !HasState(csDestroying);
+}
+
+void TIB_Dataset::StepQuickly() {
+  // MoveBy(1) of a forward-only cursor nobody watches: the browse check has nothing to post, the scroll
+  // may start (no handler, no key source), and the scroll's end has only the row's coming and going to
+  // tell. The brackets are those of any move.
+  TDatasetOperation step(this);
+  step.Busy(false);
+  step.Defer();
+  FetchRow();
+  step.Check();  // an AfterFetchRow handler may have destroyed the dataset
+  if (FFields->GetRowState() == rsNone || FRowLockHeld || FKeySource || FKeyDataLink || AfterScroll) SysEndScroll();
 }
 
 void TIB_Dataset::Prior() {

@@ -95,6 +95,44 @@ TEST_F(FetchTest, HandlersLinksAndKeyRowsAttachedBetweenStepsSeeTheNextStep) {
   EXPECT_EQ(4, c->GetKeyFields()->GetColumns(0)->GetAsInteger());
 }
 
+// A step with nothing attached still runs inside the busy bracket, and a class derived from the cursor
+// has its own scroll steps run on every Next.
+TEST_F(FetchTest, EveryStepIsBusyAndADerivedCursorKeepsItsScrollSteps) {
+  Fill(3);
+  struct Counting : TIB_Cursor {
+    using TIB_Cursor::TIB_Cursor;
+    std::vector<std::string> Log;
+    void SysBeginScroll() override {
+      Log.push_back("begin");
+      TIB_Cursor::SysBeginScroll();
+    }
+    void SysEndScroll() override {
+      Log.push_back("end");
+      TIB_Cursor::SysEndScroll();
+    }
+  };
+  auto* derived = new Counting(Owner);
+  derived->SetIB_Connection(Conn);
+  derived->SetIB_Transaction(Tr);
+  derived->GetSQL().SetText("SELECT ID, NAME FROM T ORDER BY ID");
+  TIB_Cursor* plain = NewCursor();
+  for (TIB_Cursor* c : {plain, static_cast<TIB_Cursor*>(derived)}) {
+    SCOPED_TRACE(c == plain ? "cursor" : "derived");
+    std::vector<bool> busy;
+    c->AfterFetchRow = [&](TIB_Dataset* D) { busy.push_back(D->GetSession()->IsBusy()); };
+    c->Open();
+    derived->Log.clear();
+    c->Next();
+    c->Next();
+    EXPECT_EQ(3, c->FieldByName("ID")->GetAsInteger());
+    c->Next();
+    EXPECT_TRUE(c->GetEof());
+    EXPECT_EQ((std::vector<bool>{true, true, true}), busy);
+    EXPECT_FALSE(c->GetSession()->IsBusy());
+  }
+  EXPECT_EQ((std::vector<std::string>{"begin", "end", "begin", "end", "begin", "end"}), derived->Log);
+}
+
 TEST_F(FetchTest, FirstRunsTheQueryAgainWithTheCurrentParameters) {
   Fill(5);
   TIB_Cursor* c = NewCursor("SELECT ID FROM T WHERE ID > :MIN ORDER BY ID");
@@ -353,6 +391,27 @@ TEST_F(FetchTest, DestroyingTheDatasetFromItsOwnHandlersEndsTheOperationQuietly)
          };
        },
        [](TIB_Cursor* c) { c->MoveBy(5); }},
+      {"a row of a one-row step with nothing else attached",
+       [&](TIB_Cursor* c) {
+         c->Open();
+         c->AfterFetchRow = [&](TIB_Dataset* D) {
+           if (D->GetRowNum() == 3) destroy();
+         };
+       },
+       [](TIB_Cursor* c) {
+         for (;;) c->Next();
+       }},
+      {"a row of a one-row step with scroll handlers",
+       [&](TIB_Cursor* c) {
+         c->Open();
+         c->AfterScroll = [](TIB_Dataset*) {};
+         c->AfterFetchRow = [&](TIB_Dataset* D) {
+           if (D->GetRowNum() == 3) destroy();
+         };
+       },
+       [](TIB_Cursor* c) {
+         for (;;) c->Next();
+       }},
       {"AfterOpen", [&](TIB_Cursor* c) { c->AfterOpen = [&](TIB_Dataset*) { destroy(); }; },
        [](TIB_Cursor* c) { c->Open(); }},
       {"BeforeClose",
