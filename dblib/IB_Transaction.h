@@ -166,6 +166,9 @@ public:
   TDateTime GetActivityStart() const noexcept { return FActivityStart; }
   TDateTime GetStartTime() const noexcept { return FStartTime; }
   TDateTime GetEndTime() const noexcept { return FEndTime; }
+  // How often the server transaction has ended (a hard commit or a rollback; each closed every cursor
+  // opened in it).
+  uint32_t GetEndCount() const noexcept { return FEndCount; }
   // Days since the server start while started; 0 otherwise.
   TDateTime GetElapsed() const;
 
@@ -360,6 +363,7 @@ private:
   uint64_t FStartTick = 0;  // the monotonic tick of the server start
   bool FInTimeoutCheck = false;
   TDateTime FEndTime;
+  uint32_t FEndCount = 0;
   int32_t FOpenCursorCount = 0;
   int32_t FLockedRowCount = 0;
   bool FExplicitStart = false;

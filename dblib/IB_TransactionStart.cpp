@@ -74,7 +74,10 @@ void TIB_Transaction::ConnectionsAfterFailedCommit() {
     RunReported([&] { c->FlushStatementHandleCache(0); });
 }
 
-void TIB_Transaction::AfterServerEnd() { FEndTime = Now(); }
+void TIB_Transaction::AfterServerEnd() {
+  FEndTime = Now();
+  ++FEndCount;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Start on demand

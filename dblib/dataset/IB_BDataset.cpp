@@ -825,8 +825,19 @@ void TIB_BDataset::Perform(int32_t Code) {
 }
 
 void TIB_BDataset::SyncToKeySource() {
+  FKeySyncDeferred = false;
   // While this dataset writes its key into the KeySource (or follows it already) it does not follow.
   if (FKeySyncCount > 0 || HasState(csDestroying) || !FPrepared || !FActive || GetIsModifying()) return;
+  // The transaction's end closed the cursor, and the refreshes after the end moved the KeySource before
+  // this dataset's own refresh: nothing can be read from the cursor. That refresh follows the KeySource.
+  if (GetCursorEndedByTransaction()) {
+    const TIB_Transaction* t = GetIB_Transaction();
+    const TIB_TransactionState ts = t->GetTransactionState();
+    if (ts == tsCommitting || ts == tsRollingBack) {
+      FKeySyncDeferred = true;
+      return;
+    }
+  }
   TCountGuard syncing(FKeySyncCount);
   TIB_Dataset* k = GetKeyDataset();
   TIB_Row* from = k && k->GetPrepared() && k->GetState() != dssSearch ? k->GetFields() : nullptr;

@@ -254,6 +254,9 @@ public:
   // The name the cursor has at the server (at most 31 characters; given at the first prepare).
   const std::string& GetCursorName() const noexcept { return FCursorName; }
   bool GetCursorIsOpen() const noexcept { return FCursorOpen; }
+  // The cursor is open here, but the transaction it was opened in has ended since (a hard commit or a
+  // rollback): the server closed it, and the end's refresh of this dataset has not yet read it anew.
+  bool GetCursorEndedByTransaction();
 
   // ---- properties --------------------------------------------------------------------------------------
   bool GetAutoFetchFirst() const noexcept { return FAutoFetchFirst; }
@@ -702,6 +705,8 @@ protected:
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;
+  // The transaction's end count when the cursor was opened.
+  uint32_t FCursorEndCount = 0;
   // The SQL dialect the open cursor was executed with.
   unsigned short FFetchDialect = 3;
   std::string FCursorName;
@@ -814,6 +819,9 @@ protected:
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;
+  // A move of the KeySource came while the cursor was closed by its transaction's end: the dataset
+  // follows it once the end's refresh has read it anew.
+  bool FKeySyncDeferred = false;
   int32_t FMasterUpdateCount = 0;
 
   // Editing.

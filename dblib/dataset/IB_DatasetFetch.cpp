@@ -356,7 +356,14 @@ void TIB_Dataset::API_OpenCursor() {
   }
   FCursorOpen = true;
   FFetchDialect = static_cast<unsigned short>(GetSQLDialect());
+  if (TIB_Transaction* t = GetIB_Transaction()) FCursorEndCount = t->GetEndCount();
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(1);
+}
+
+bool TIB_Dataset::GetCursorEndedByTransaction() {
+  if (!FCursorOpen) return false;
+  TIB_Transaction* t = GetIB_Transaction();
+  return t && t->GetEndCount() != FCursorEndCount;
 }
 
 void TIB_Dataset::API_CloseCursor() {

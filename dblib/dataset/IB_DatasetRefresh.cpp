@@ -97,6 +97,8 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   --FRefreshDepth;
   EndDeferEvents();
   if (FRefreshDepth == 0 && !FFetching && FPositionChanged) SysEndScroll();
+  // A move of the KeySource that came while the cursor was closed by the transaction's end.
+  if (FRefreshDepth == 0 && FKeySyncDeferred && FActive) Perform(dnKeySourceSync);
   return found;
 }
 

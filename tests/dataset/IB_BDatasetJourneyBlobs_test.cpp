@@ -320,6 +320,8 @@ protected:
       }
       return err.str();
     };
+    // A failure the library reports to the application instead of raising it fails the journey too.
+    testsupport::ExceptionSink sink;
     std::string failure;
     for (int step = 0; step < Steps && failure.empty(); ++step) {
       const int action = pick(0, 22);
@@ -604,6 +606,7 @@ protected:
         failure = std::string(" raised: ") + e.what();
       }
       if (failure.empty()) failure = check(action == 22 || step + 1 == Steps);
+      if (failure.empty() && !sink.Messages.empty()) failure = " reported: " + sink.Messages.front();
       if (!failure.empty() && std::getenv("DBLIB_JOURNEY_DEBUG") && m.OnRow()) {
         auto* c = NewCursor("SELECT ID, NAME, TXT, BIN FROM B WHERE ID = " + std::to_string(m.Rows[m.Cur].Id));
         c->Open();
@@ -627,6 +630,7 @@ protected:
       } catch (const std::exception& e) {
         failure = std::string("at the end raised: ") + e.what();
       }
+      if (failure.empty() && !sink.Messages.empty()) failure = "at the end reported: " + sink.Messages.front();
     }
     delete peer;
     delete q;

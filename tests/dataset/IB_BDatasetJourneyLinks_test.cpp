@@ -212,6 +212,8 @@ protected:
       }
       return err.str();
     };
+    // A failure the library reports to the application instead of raising it fails the journey too.
+    testsupport::ExceptionSink sink;
     std::string failure;
     for (int step = 0; step < Steps && failure.empty(); ++step) {
       const int action = pick(0, 15);
@@ -436,6 +438,7 @@ protected:
         failure = std::string(" raised: ") + e.what();
       }
       if (failure.empty()) failure = check(all);
+      if (failure.empty() && !sink.Messages.empty()) failure = " reported: " + sink.Messages.front();
       if (!failure.empty()) failure = "after step " + std::to_string(step) + ":" + failure;
     }
     if (failure.empty()) {
@@ -457,6 +460,7 @@ protected:
       } catch (const std::exception& e) {
         failure = std::string("at the end raised: ") + e.what();
       }
+      if (failure.empty() && !sink.Messages.empty()) failure = "at the end reported: " + sink.Messages.front();
     }
     lookup->SetKeySource(nullptr);
     delete lookup;

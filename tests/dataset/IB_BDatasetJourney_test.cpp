@@ -299,6 +299,8 @@ protected:
       }
       return err.str();
     };
+    // A failure the library reports to the application instead of raising it fails the journey too.
+    testsupport::ExceptionSink sink;
     std::string failure;
     for (int step = 0; step < Steps && failure.empty(); ++step) {
       const int action = pick(0, 21);
@@ -512,6 +514,7 @@ protected:
         break;
       }
       if (failure.empty()) failure = check(action == 19 || step + 1 == Steps);
+      if (failure.empty() && !sink.Messages.empty()) failure = " reported: " + sink.Messages.front();
       if (!failure.empty()) failure = "after step " + std::to_string(step) + ":" + failure;
     }
     if (failure.empty()) {
@@ -530,6 +533,7 @@ protected:
       } catch (const std::exception& e) {
         failure = std::string("at the end raised: ") + e.what();
       }
+      if (failure.empty() && !sink.Messages.empty()) failure = "at the end reported: " + sink.Messages.front();
     }
     delete q;
     if (Tr->GetStarted()) Tr->Rollback();
