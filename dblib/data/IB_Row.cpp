@@ -680,7 +680,7 @@ void TIB_Row::RevertRow() {
   NotifyDataChange(nullptr);
 }
 
-void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
+void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANotify) {
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
   if (ACalculate && !FCalculatedColumns.empty()) CalculateFields();
@@ -695,7 +695,7 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate) {
   }
   if (prunesBlobs) DropCachedValuesOfOtherRecords(otherRecord);
   if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
-  NotifyDataChange(nullptr);
+  if (ANotify || (ACalculate && !FCalculatedColumns.empty())) NotifyDataChange(nullptr);
 }
 
 void TIB_Row::CalculateFields() {

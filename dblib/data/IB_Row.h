@@ -159,7 +159,9 @@ public:
   void ClearBuffers(bool ANotNull);
   void ClearRow(uint8_t AState);
   void RevertRow();
-  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate);
+  // ANotify false leaves out the data-change notice where the caller knows nobody hears it (it is sent
+  // still when calculated columns ran handlers).
+  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANotify = true);
   void CalculateFields();
 
   // Change notices.

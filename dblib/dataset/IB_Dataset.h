@@ -732,6 +732,8 @@ protected:
   bool FAbort = false;
   // GetStepsQuickly's answer once asked (-1: not yet).
   int8_t FQuickStepClass = -1;
+  // The next FetchRow leaves out the fields row's reset notice (set by StepQuickly, taken by FetchRow).
+  bool FQuietFetch = false;
   uint64_t FFetchStart = 0;
   uint64_t FLastCallback = 0;
   // Counts the cursors opened: a fetch loop that sees it change was overtaken by a reopen.

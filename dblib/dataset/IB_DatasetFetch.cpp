@@ -1,6 +1,7 @@
 // TIB_Dataset: opening and closing the cursor, its name at the server, fetching rows (limits, callbacks,
 // the message pump between rows, aborting) and moving forward.
 #include <cstring>
+#include <utility>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Transaction.h"
@@ -382,6 +383,8 @@ void TIB_Dataset::API_CloseCursor() {
 // Fetching
 
 void TIB_Dataset::FetchRow() {
+  // Next's short road knows the row's reset notice has no one to reach.
+  const bool quiet = std::exchange(FQuietFetch, false);
   for (;;) {
     if (FAbort) return;
     const XSQLDA* da = FFields->GetPSQLDA();
@@ -408,7 +411,7 @@ void TIB_Dataset::FetchRow() {
     // Indicators may sit at odd offsets of the row: written bytewise.
     static constexpr ISC_SHORT kNotNull = 0;
     for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
-    FFields->ResetRow(false, true, true);
+    FFields->ResetRow(false, true, true, !quiet);
     FillKeyRow();
     if (FAbort || DoAfterFetchRow()) {
       if (FFetching) DoCallback();
@@ -761,6 +764,7 @@ void TIB_Dataset::StepQuickly() {
   TDatasetOperation step(this);
   step.Busy(false);
   step.Defer();
+  FQuietFetch = true;
   FetchRow();
   step.Check();  // an AfterFetchRow handler may have destroyed the dataset
   if (FFields->GetRowState() == rsNone || FRowLockHeld || FKeySource || FKeyDataLink || AfterScroll) SysEndScroll();
