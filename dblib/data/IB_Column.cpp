@@ -75,7 +75,12 @@ size_t TIB_Column::DataSize() const noexcept {
 
 // ---- buffer access --------------------------------------------------------------------------------
 
+void TIB_Column::TakeOldValues() const noexcept {
+  if (FRow) FRow->TakeOldValues();
+}
+
 void TIB_Column::SetNullInd(int16_t Value) {
+  TakeOldValues();
   if (uint8_t* slot = FReadingOld ? FOldSlot : FSlot) std::memcpy(slot, &Value, 2);
 }
 
@@ -89,6 +94,7 @@ uint16_t TIB_Column::GetVarLength() const {
 }
 
 void TIB_Column::SetVarLength(uint16_t Value) {
+  TakeOldValues();
   uint8_t* data = Data();
   if (!data || !IsVarChar()) return;
   const uint16_t max = static_cast<uint16_t>(std::max<int16_t>(GetSQLLen(), 0));
@@ -97,6 +103,7 @@ void TIB_Column::SetVarLength(uint16_t Value) {
 }
 
 void TIB_Column::FillPad() {
+  TakeOldValues();
   uint8_t* data = Data();
   if (!data) return;
   if (IsVarChar()) {
@@ -227,6 +234,7 @@ bool TIB_Column::GetIsLoaded() { return true; }
 
 bool TIB_Column::GetIsModified() {
   if (!FSlot || !FOldSlot) return false;
+  TakeOldValues();
   // Values, not bytes: the data of a null value and the bytes past a VARCHAR's length are leftovers of
   // whatever the buffer held before.
   const bool isNull = IndAt(FSlot) == -1;
@@ -580,6 +588,7 @@ void TIB_Column::ApplyTrimming(std::string& Text, int Kind) {
 // ---- change protocol ------------------------------------------------------------------------------
 
 void TIB_Column::BeforeModify() {
+  TakeOldValues();
   const size_t size = DataSize() + 2;
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FInModify) return;
