@@ -80,7 +80,6 @@ void TIB_Column::TakeOldValues() const noexcept {
 }
 
 void TIB_Column::SetNullInd(int16_t Value) {
-  TakeOldValues();
   if (uint8_t* slot = FReadingOld ? FOldSlot : FSlot) std::memcpy(slot, &Value, 2);
 }
 
@@ -94,7 +93,6 @@ uint16_t TIB_Column::GetVarLength() const {
 }
 
 void TIB_Column::SetVarLength(uint16_t Value) {
-  TakeOldValues();
   uint8_t* data = Data();
   if (!data || !IsVarChar()) return;
   const uint16_t max = static_cast<uint16_t>(std::max<int16_t>(GetSQLLen(), 0));
@@ -103,7 +101,6 @@ void TIB_Column::SetVarLength(uint16_t Value) {
 }
 
 void TIB_Column::FillPad() {
-  TakeOldValues();
   uint8_t* data = Data();
   if (!data) return;
   if (IsVarChar()) {
@@ -203,6 +200,7 @@ void TIB_Column::SetNull(bool Value) {
 }
 
 void TIB_Column::SetIsNull(bool Value) {
+  TakeOldValues();
   if (Value) {
     // A parameter described NOT NULL can only send a null once it is made nullable.
     if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) {
@@ -538,6 +536,7 @@ std::string TIB_Column::GetColData() const {
 }
 
 void TIB_Column::SetColData(const std::string& Bytes) {
+  TakeOldValues();
   if (Bytes.empty()) {
     SetNullInd(-1);
     return;
@@ -588,7 +587,6 @@ void TIB_Column::ApplyTrimming(std::string& Text, int Kind) {
 // ---- change protocol ------------------------------------------------------------------------------
 
 void TIB_Column::BeforeModify() {
-  TakeOldValues();
   const size_t size = DataSize() + 2;
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FInModify) return;

@@ -229,6 +229,8 @@ protected:
     return FOldSlot ? FOldSlot + 2 : nullptr;
   }
   int16_t NullInd() const noexcept { return IndAt(FReadingOld ? FOldSlot : FSlot); }
+  // The writers of the current value below leave taking the old record's copy to their callers
+  // (SetIsNull, which every setter calls before it writes, SetColData, the row's clear).
   void SetNullInd(int16_t Value);
   int16_t OldNullInd() const noexcept {
     TakeOldValues();

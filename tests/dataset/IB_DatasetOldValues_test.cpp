@@ -203,4 +203,24 @@ TEST_F(DatasetOldValuesTest, AWalkedRowsEditComparesWithThatRow) {
   delete q;
 }
 
+// A singleton statement's fields row, executed again for another row (and for none), shows each
+// execution's values as its old ones.
+TEST_F(DatasetOldValuesTest, ASingletonsRowRunAgainHasItsNewValuesAsOldOnes) {
+  TIB_DSQL* q = NewDSQL("SELECT ID, NAME, GRP FROM T WHERE ID = :ID");
+  for (int id : {1, 3, 2, 99, 4}) {
+    SCOPED_TRACE(id);
+    q->ParamByName("ID")->SetAsInteger(id);
+    q->Execute();
+    std::string now, old;
+    for (int i = 0; i < q->GetFields()->GetColumnCount(); ++i) {
+      TIB_Column* c = q->GetFields()->GetColumns(i);
+      now += (c->GetIsNull() ? std::string("null") : c->GetAsString()) + ",";
+      old += (c->GetOldIsNull() ? std::string("null") : c->GetOldAsString()) + (c->GetIsModified() ? "*" : "") + ",";
+    }
+    EXPECT_EQ(now, old);
+    if (id == 99) EXPECT_EQ("null,null,null,", now);
+  }
+  delete q;
+}
+
 }  // namespace
