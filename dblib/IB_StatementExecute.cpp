@@ -213,6 +213,8 @@ void TIB_Statement::API_Execute2() {
   isc_tr_handle* tr = GetTrHandlePtr();
   if (!tr) tr = &noTransaction;
   const auto dialect = static_cast<unsigned short>(GetSQLDialect());
+  // The call writes the fields row before it is reset: the old record keeps what it held.
+  if (out) FFields->TakeOldValues();
   auto run = [&] {
     return s.Call(s.Entries.isc_dsql_execute2, tr, &FStmtHandle, dialect, static_cast<const XSQLDA*>(in), out);
   };
@@ -256,6 +258,8 @@ void TIB_Statement::ExecuteAndFetchOne() {
     s.HandleISCError(this);
     return;
   }
+  // The fetch writes the fields row before it is reset: the old record keeps what it held.
+  FFields->TakeOldValues();
   status = s.Call(s.Cursor.isc_dsql_fetch, &FStmtHandle, dialect, static_cast<const XSQLDA*>(out));
   if (status == kEndOfCursor) {
     // No row: every column reads null.

@@ -75,6 +75,10 @@ size_t TIB_Column::DataSize() const noexcept {
 
 // ---- buffer access --------------------------------------------------------------------------------
 
+void TIB_Column::TakeOldValues() const noexcept {
+  if (FRow) FRow->TakeOldValues();
+}
+
 void TIB_Column::SetNullInd(int16_t Value) {
   if (uint8_t* slot = FReadingOld ? FOldSlot : FSlot) std::memcpy(slot, &Value, 2);
 }
@@ -196,6 +200,7 @@ void TIB_Column::SetNull(bool Value) {
 }
 
 void TIB_Column::SetIsNull(bool Value) {
+  TakeOldValues();
   if (Value) {
     // A parameter described NOT NULL can only send a null once it is made nullable.
     if (FRow && FRow->GetRowType() == rtParams && !GetIsNullable()) {
@@ -227,6 +232,7 @@ bool TIB_Column::GetIsLoaded() { return true; }
 
 bool TIB_Column::GetIsModified() {
   if (!FSlot || !FOldSlot) return false;
+  TakeOldValues();
   // Values, not bytes: the data of a null value and the bytes past a VARCHAR's length are leftovers of
   // whatever the buffer held before.
   const bool isNull = IndAt(FSlot) == -1;
@@ -530,6 +536,7 @@ std::string TIB_Column::GetColData() const {
 }
 
 void TIB_Column::SetColData(const std::string& Bytes) {
+  TakeOldValues();
   if (Bytes.empty()) {
     SetNullInd(-1);
     return;

@@ -70,7 +70,7 @@ public:
 
   // Null state.
   bool GetIsNull() const noexcept { return IndAt(FReadingOld ? FOldSlot : FSlot) == -1; }
-  bool GetOldIsNull() const noexcept { return IndAt(FOldSlot) == -1; }
+  bool GetOldIsNull() const noexcept { return OldNullInd() == -1; }
   void SetNull(bool Value);
 
   // Virtual operations, in the order the column classes override them.
@@ -224,10 +224,18 @@ protected:
     uint8_t* slot = FReadingOld ? FOldSlot : FSlot;
     return slot ? slot + 2 : nullptr;
   }
-  uint8_t* OldData() const noexcept { return FOldSlot ? FOldSlot + 2 : nullptr; }
+  uint8_t* OldData() const noexcept {
+    TakeOldValues();
+    return FOldSlot ? FOldSlot + 2 : nullptr;
+  }
   int16_t NullInd() const noexcept { return IndAt(FReadingOld ? FOldSlot : FSlot); }
+  // The writers of the current value below leave taking the old record's copy to their callers
+  // (SetIsNull, which every setter calls before it writes, SetColData, the row's clear).
   void SetNullInd(int16_t Value);
-  int16_t OldNullInd() const noexcept { return IndAt(FOldSlot); }
+  int16_t OldNullInd() const noexcept {
+    TakeOldValues();
+    return IndAt(FOldSlot);
+  }
   // A VARCHAR's stored length, never above sqllen (0 when null).
   uint16_t GetVarLength() const;
   void SetVarLength(uint16_t Value);
@@ -252,6 +260,9 @@ protected:
 private:
   friend class TIB_Row;
 
+  // Has the row take its old record's copy when it is still due (before the old record is read or the
+  // current one written).
+  void TakeOldValues() const noexcept;
   // The null indicator at Slot; a column not laid out reads as null.
   static int16_t IndAt(const uint8_t* Slot) noexcept {
     if (!Slot) return -1;

@@ -100,6 +100,7 @@ void TIB_Row::ClearDescription() {
   FRecordLength = 0;
   FRecordBuffer.reset();
   FOldRecordBuffer.reset();
+  FOldPending = false;
 }
 
 void TIB_Row::AllocateXSQLDA(int N) {
@@ -303,6 +304,7 @@ void TIB_Row::LayoutBuffers(int N) {
     FRecordBuffer.reset(new uint8_t[length]());
     FOldRecordBuffer.reset(new uint8_t[length]());
   }
+  FOldPending = false;
   size_t pos = 0;
   auto place = [&](TIB_Column* col) {
     XSQLVAR* var = col->GetPSQLVAR();
@@ -331,6 +333,12 @@ void TIB_Row::InitBuffers() {
   if (FRecordLength == 0) return;
   std::memset(FRecordBuffer.get(), 0, FRecordLength);
   for (auto& col : FColumns) WriteInd(FRecordBuffer.get(), col->FOffset, -1);
+  std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);
+  FOldPending = false;
+}
+
+void TIB_Row::CopyOldValues() const noexcept {
+  FOldPending = false;
   std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);
 }
 
@@ -635,6 +643,7 @@ void TIB_Row::SetRowState(uint8_t State) {
 
 void TIB_Row::ClearBuffers(bool ANotNull) {
   if (!FRecordBuffer) return;
+  TakeOldValues();
   for (auto& c : FColumns) {
     TIB_Column& col = *c;
     if (col.NullInd() == -1) {
@@ -673,6 +682,7 @@ void TIB_Row::ClearRow(uint8_t AState) {
 
 void TIB_Row::RevertRow() {
   if (FIsKeyRow) return;
+  TakeOldValues();
   if (FRecordLength > 0) std::memcpy(FRecordBuffer.get(), FOldRecordBuffer.get(), FRecordLength);
   ClearBlobNodes(false);
   FRowChanged = false;
@@ -690,7 +700,13 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANot
   const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {
-    if (FRecordLength > 0) std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);
+    // The old record becomes this record: copied now, or when first needed where nothing reads it
+    // while the next row is fetched.
+    if (GetOldCopyDeferrable()) {
+      FOldPending = true;
+    } else if (FRecordLength > 0) {
+      CopyOldValues();
+    }
     FRowChanged = AClear;
   }
   if (prunesBlobs) DropCachedValuesOfOtherRecords(otherRecord);
@@ -776,6 +792,7 @@ std::string TIB_Row::GetRowData() const {
 std::string TIB_Row::GetOldRowData() const {
   if (!FIsKeyRow && FRowState == rsNone) return std::string();
   if (FRecordLength == 0) return std::string();
+  TakeOldValues();
   return BinaryToHexText(FOldRecordBuffer.get(), FRecordLength);
 }
 
@@ -806,9 +823,15 @@ void TIB_Row::NormalizeVarLengths(uint8_t* Buffer) {
   }
 }
 
-void TIB_Row::SetRowData(const std::string& Text) { SetBufferFromHex(FRecordBuffer.get(), Text); }
+void TIB_Row::SetRowData(const std::string& Text) {
+  TakeOldValues();
+  SetBufferFromHex(FRecordBuffer.get(), Text);
+}
 
-void TIB_Row::SetOldRowData(const std::string& Text) { SetBufferFromHex(FOldRecordBuffer.get(), Text); }
+void TIB_Row::SetOldRowData(const std::string& Text) {
+  TakeOldValues();
+  SetBufferFromHex(FOldRecordBuffer.get(), Text);
+}
 
 // ---- values by name -------------------------------------------------------------------------------
 

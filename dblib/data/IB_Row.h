@@ -128,8 +128,23 @@ public:
 
   // Buffers.
   size_t GetRecordLength() const noexcept { return FRecordLength; }
-  uint8_t* GetRecordBuffer() const noexcept { return FRecordBuffer.get(); }
-  uint8_t* GetOldRecordBuffer() const noexcept { return FOldRecordBuffer.get(); }
+  // Both take the old record's copy first when it is still due (see TakeOldValues): whoever holds the
+  // raw buffers may read the old one or write the current one.
+  uint8_t* GetRecordBuffer() const noexcept {
+    TakeOldValues();
+    return FRecordBuffer.get();
+  }
+  uint8_t* GetOldRecordBuffer() const noexcept {
+    TakeOldValues();
+    return FOldRecordBuffer.get();
+  }
+  // The old record holds the values the row had at its last reset. A fields row without blob, array or
+  // calculated columns takes that copy only when it is first needed: before the current record is
+  // written (a column's change, a clear, an unpack) or the old one is read. Every writer of the current
+  // record and every reader of the old one calls this first.
+  void TakeOldValues() const noexcept {
+    if (FOldPending) CopyOldValues();
+  }
 
   bool GetIsKeyRow() const noexcept { return FIsKeyRow; }
   void SetIsKeyRow(bool Value) { FIsKeyRow = Value; }
@@ -234,6 +249,13 @@ private:
   Variant GetValuesOf(const std::string& Names, bool Old);
   std::vector<TIB_Column*> ColumnsOfList(const std::string& Names) const;
   void SetBufferFromHex(uint8_t* Buffer, const std::string& Text);
+  void CopyOldValues() const noexcept;
+  // Whether a reset may leave the old record's copy until it is needed: nothing of this row reads the
+  // old record while a fetch writes the next row (no blob caches, no calculations, no key row).
+  bool GetOldCopyDeferrable() const noexcept {
+    return FRowType == rtFields && !FIsKeyRow && FBlobCount == 0 && FArrayCount == 0 && FCalculatedColumns.empty() &&
+           FRecordLength > 0;
+  }
   void NormalizeVarLengths(uint8_t* Buffer);
 
   TIB_RowStatement* FStatement;
@@ -275,4 +297,6 @@ private:
   size_t FRecordLength = 0;
   std::unique_ptr<uint8_t[]> FRecordBuffer;
   std::unique_ptr<uint8_t[]> FOldRecordBuffer;
+  // The old record's copy of the current one is due (taken by TakeOldValues).
+  mutable bool FOldPending = false;
 };

@@ -216,6 +216,8 @@ void TIB_Row::DropCachedValuesOfOtherRecords(bool All) {
 void TIB_Row::LoadFromNode(bool ANotify, bool ALoadBlobs) {
   if (!FBufferNode || !FBufferNode->HasRecordData()) IB_Raise<Exception>(IBMsg::NoRecordDataToLoad);
   const bool hasOld = FBufferNode->HasOldRecordData();
+  // Both records are written whole below: a copy still due is not needed.
+  FOldPending = false;
   if (hasOld) {
     FBufferNode->UnpackRow(*this, true);
     if (FRecordLength > 0) std::memcpy(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength);

@@ -328,6 +328,8 @@ bool TIB_BDataset::ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key) {
     }
     FSeekNamed = true;
   }
+  // The fetch writes the row before it is reset: the old record keeps what it held.
+  FBufferFieldsCursor->GetFields()->TakeOldValues();
   // The client writes no indicator for a NOT NULL column.
   for (int i = 0; i < out->sqld; ++i) {
     XSQLVAR& v = out->sqlvar[i];

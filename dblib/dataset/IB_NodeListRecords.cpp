@@ -107,6 +107,7 @@ void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
 void TIB_NodeList::UnpackRow(const TIB_Node* Node, TIB_Row& Row) const {
   const XSQLDA* da = Row.GetPSQLDA();
   if (!da) return;
+  Row.TakeOldValues();
   if (!Node || !Node->RecordData || Node->RecordLength <= 0) {
     for (int i = 0; i < da->sqld; ++i) {
       const XSQLVAR& v = da->sqlvar[i];
