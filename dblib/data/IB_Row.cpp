@@ -690,7 +690,14 @@ void TIB_Row::RevertRow() {
   NotifyDataChange(nullptr);
 }
 
-void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANotify) {
+void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep) {
+  // A quiet step on a row with nothing to clear, prune or calculate only marks the old record's copy due.
+  if (AQuietStep && !AClear && GetOldCopyDeferrable()) [[likely]] {
+    FOldPending = true;
+    FRowChanged = false;
+    if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
+    return;
+  }
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
   if (ACalculate && !FCalculatedColumns.empty()) CalculateFields();
@@ -700,9 +707,9 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANot
   const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {
-    // The old record becomes this record: copied now, or when first needed where nothing reads it
-    // while the next row is fetched.
-    if (GetOldCopyDeferrable()) {
+    // The old record becomes this record: copied now, or, on a quiet step where nothing reads it while
+    // the next row is fetched, when first needed.
+    if (AQuietStep && GetOldCopyDeferrable()) {
       FOldPending = true;
     } else if (FRecordLength > 0) {
       CopyOldValues();
@@ -711,7 +718,7 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANot
   }
   if (prunesBlobs) DropCachedValuesOfOtherRecords(otherRecord);
   if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
-  if (ANotify || (ACalculate && !FCalculatedColumns.empty())) NotifyDataChange(nullptr);
+  if (!AQuietStep || (ACalculate && !FCalculatedColumns.empty())) NotifyDataChange(nullptr);
 }
 
 void TIB_Row::CalculateFields() {

@@ -174,9 +174,10 @@ public:
   void ClearBuffers(bool ANotNull);
   void ClearRow(uint8_t AState);
   void RevertRow();
-  // ANotify false leaves out the data-change notice where the caller knows nobody hears it (it is sent
-  // still when calculated columns ran handlers).
-  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool ANotify = true);
+  // AQuietStep: a forward-only cursor's step that nobody watches resets the row it fetched. The
+  // data-change notice is left out (nobody hears it; it is sent still when calculated columns ran
+  // handlers), and the old record's copy may wait until it is needed (see TakeOldValues).
+  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false);
   void CalculateFields();
 
   // Change notices.
@@ -250,8 +251,8 @@ private:
   std::vector<TIB_Column*> ColumnsOfList(const std::string& Names) const;
   void SetBufferFromHex(uint8_t* Buffer, const std::string& Text);
   void CopyOldValues() const noexcept;
-  // Whether a reset may leave the old record's copy until it is needed: nothing of this row reads the
-  // old record while a fetch writes the next row (no blob caches, no calculations, no key row).
+  // Whether a quiet step's reset may leave the old record's copy until it is needed: nothing of this row
+  // reads the old record while a fetch writes the next row (no blob caches, no calculations, no key row).
   bool GetOldCopyDeferrable() const noexcept {
     return FRowType == rtFields && !FIsKeyRow && FBlobCount == 0 && FArrayCount == 0 && FCalculatedColumns.empty() &&
            FRecordLength > 0;

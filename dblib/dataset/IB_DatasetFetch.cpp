@@ -383,7 +383,7 @@ void TIB_Dataset::API_CloseCursor() {
 // Fetching
 
 void TIB_Dataset::FetchRow() {
-  // Next's short road knows the row's reset notice has no one to reach.
+  // Next's short road: nobody hears the row's reset notice, and only the next fetch writes the row.
   const bool quiet = std::exchange(FQuietFetch, false);
   for (;;) {
     if (FAbort) return;
@@ -411,9 +411,10 @@ void TIB_Dataset::FetchRow() {
     // Indicators may sit at odd offsets of the row: written bytewise.
     static constexpr ISC_SHORT kNotNull = 0;
     for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
-    FFields->ResetRow(false, true, true, !quiet);
+    FFields->ResetRow(false, true, true, quiet);
     FillKeyRow();
-    if (FAbort || DoAfterFetchRow()) {
+    // (The short road is taken by a class that keeps this step as it is here.)
+    if (FAbort || (quiet ? TIB_Dataset::DoAfterFetchRow() : DoAfterFetchRow())) {
       if (FFetching) DoCallback();
       return;
     }
@@ -751,23 +752,26 @@ bool TIB_Dataset::CanStepQuickly() {
   // Whether the dataset's class changes none of the steps below is settled once: its type does not change.
   if (FQuickStepClass < 0) [[unlikely]]
     FQuickStepClass = GetStepsQuickly() ? 1 : 0;
-  return FQuickStepClass == 1 && FActive && !FEof && FCursorOpen && FPrepared && FState == dssBrowse &&
-         FLastHadRecord && FDeferCount == 0 && FRefreshDepth == 0 && !FAbort && !FRowLockHeld && !FKeySource &&
-         !FKeyDataLink && Get_StatementLinkCount() == 0 && !BeforeScroll && !AfterScroll && !OnGetCanScroll &&
-         !HasState(csDestroying);
+  // What the scroll's start could refuse or tell, and what the browse check could post. (A forward-only
+  // cursor neither defers nor holds back its scroll's end while events are deferred or it refreshes.)
+  return FQuickStepClass == 1 && FActive && !FEof && FPrepared && FState == dssBrowse && !FKeySource &&
+         !FKeyDataLink && Get_StatementLinkCount() == 0 && !BeforeScroll && !OnGetCanScroll;
 }
 
 void TIB_Dataset::StepQuickly() {
   // MoveBy(1) of a forward-only cursor nobody watches: the browse check has nothing to post, the scroll
-  // may start (no handler, no key source), and the scroll's end has only the row's coming and going to
-  // tell. The brackets are those of any move.
+  // may start (no handler, no key source), and the scroll's end runs only when it has something to do:
+  // the row coming or going, a row lock to release, a handler, a key link. The brackets are those of
+  // any move.
   TDatasetOperation step(this);
   step.Busy(false);
   step.Defer();
   FQuietFetch = true;
   FetchRow();
   step.Check();  // an AfterFetchRow handler may have destroyed the dataset
-  if (FFields->GetRowState() == rsNone || FRowLockHeld || FKeySource || FKeyDataLink || AfterScroll) SysEndScroll();
+  if ((FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld || FKeySource || FKeyDataLink ||
+      AfterScroll)
+    SysEndScroll();
 }
 
 void TIB_Dataset::Prior() {
