@@ -691,13 +691,7 @@ void TIB_Row::RevertRow() {
 }
 
 void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep) {
-  // A quiet step on a row with nothing to clear, prune or calculate only marks the old record's copy due.
-  if (AQuietStep && !AClear && GetOldCopyDeferrable()) [[likely]] {
-    FOldPending = true;
-    FRowChanged = false;
-    if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
-    return;
-  }
+  if (AQuietStep && !AClear && AResetBlobs && QuietStepReset()) return;
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
   if (ACalculate && !FCalculatedColumns.empty()) CalculateFields();

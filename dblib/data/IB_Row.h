@@ -178,6 +178,15 @@ public:
   // data-change notice is left out (nobody hears it; it is sent still when calculated columns ran
   // handlers), and the old record's copy may wait until it is needed (see TakeOldValues).
   void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false);
+  // ResetRow(false, true, true, true) where it has nothing to clear, prune or calculate: marks the old
+  // record's copy due; false (nothing done) otherwise.
+  bool QuietStepReset() {
+    if (!GetOldCopyDeferrable()) return false;
+    FOldPending = true;
+    FRowChanged = false;
+    if (FRowState != rsUnmodified) SetRowState(rsUnmodified);
+    return true;
+  }
   void CalculateFields();
 
   // Change notices.

@@ -411,8 +411,16 @@ void TIB_Dataset::FetchRow() {
     // Indicators may sit at odd offsets of the row: written bytewise.
     static constexpr ISC_SHORT kNotNull = 0;
     for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
-    FFields->ResetRow(false, true, true, quiet);
-    FillKeyRow();
+    if (!quiet || !FFields->QuietStepReset()) FFields->ResetRow(false, true, true, quiet);
+    if (!FKeyCopyValid || FRowsShared || FKeyCopy.size() != 1 || FKeyCopy[0].first) {
+      FillKeyRow();
+    } else {
+      // A key that is the row number alone (FillKeyRow's short case).
+      if (FKeyFields->GetRowState() != rsUnmodified) FKeyFields->SetRowState(rsUnmodified);
+      const XSQLVAR& to = *FKeyCopy[0].second->GetPSQLVAR();
+      std::memcpy(to.sqlind, &kNotNull, sizeof kNotNull);
+      std::memcpy(to.sqldata, &FRowNum, sizeof FRowNum);
+    }
     // (The short road is taken by a class that keeps this step as it is here.)
     if (FAbort || (quiet ? TIB_Dataset::DoAfterFetchRow() : DoAfterFetchRow())) {
       if (FFetching) DoCallback();
