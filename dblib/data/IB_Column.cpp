@@ -68,11 +68,6 @@ TIB_RowStatement* TIB_Column::GetStatement() const {
   return owner ? owner : st;
 }
 
-size_t TIB_Column::DataSize() const noexcept {
-  const size_t len = FPSQLVAR->sqllen > 0 ? static_cast<size_t>(FPSQLVAR->sqllen) : 0;
-  return IsVarChar() ? len + 2 : len;
-}
-
 // ---- buffer access --------------------------------------------------------------------------------
 
 void TIB_Column::SetNullInd(int16_t Value) {
@@ -616,6 +611,42 @@ void TIB_Column::AfterModify() {
   // Changed against the value saved before the change: only asked when someone listens.
   if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }
+
+namespace {
+
+// memcpy for the few bytes of most values (an indicator and a number or a date), done in place.
+inline void CopyBytes(uint8_t* To, const uint8_t* From, size_t Count) {
+  if (Count >= 8 && Count <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, From, 8);
+    std::memcpy(&tail, From + Count - 8, 8);
+    std::memcpy(To, &head, 8);
+    std::memcpy(To + Count - 8, &tail, 8);
+  } else if (Count >= 4 && Count < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, From, 4);
+    std::memcpy(&tail, From + Count - 4, 4);
+    std::memcpy(To, &head, 4);
+    std::memcpy(To + Count - 4, &tail, 4);
+  } else {
+    std::memcpy(To, From, Count);
+  }
+}
+
+}  // namespace
+
+bool TIB_Column::BeginUnheardModify() {
+  // Nothing of this column's runs between here and EndUnheardModify, so the row's answer cannot change
+  // before AfterModify would ask it again.
+  if (FInModify || FFieldNo < 0 || FIsBoolean || OnBeforeModify || OnValidate || OnAfterModify) return false;
+  if (!FRow->GetChangesUnheard()) return false;
+  const size_t size = DataSize() + 2;
+  if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
+  if (FSlot) CopyBytes(FSavedValue.get(), FSlot, size);
+  return true;
+}
+
+void TIB_Column::EndUnheardModify() { FRow->NoteUnheardChange(); }
 
 // ---- attributes -----------------------------------------------------------------------------------
 
