@@ -612,29 +612,6 @@ void TIB_Column::AfterModify() {
   if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }
 
-namespace {
-
-// memcpy for the few bytes of most values (an indicator and a number or a date), done in place.
-inline void CopyBytes(uint8_t* To, const uint8_t* From, size_t Count) {
-  if (Count >= 8 && Count <= 16) {
-    uint64_t head, tail;
-    std::memcpy(&head, From, 8);
-    std::memcpy(&tail, From + Count - 8, 8);
-    std::memcpy(To, &head, 8);
-    std::memcpy(To + Count - 8, &tail, 8);
-  } else if (Count >= 4 && Count < 8) {
-    uint32_t head, tail;
-    std::memcpy(&head, From, 4);
-    std::memcpy(&tail, From + Count - 4, 4);
-    std::memcpy(To, &head, 4);
-    std::memcpy(To + Count - 4, &tail, 4);
-  } else {
-    std::memcpy(To, From, Count);
-  }
-}
-
-}  // namespace
-
 bool TIB_Column::BeginUnheardModify() {
   // Nothing of this column's runs between here and EndUnheardModify, so the row's answer cannot change
   // before AfterModify would ask it again.

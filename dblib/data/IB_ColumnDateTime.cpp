@@ -96,7 +96,7 @@ void TIB_ColumnDateTime::WriteValue(TDateTime Value) {
   const bool unheard = BeginUnheardModify();
   if (!unheard) BeforeModify();
   if (NullInd() != 0) SetIsNull(false);
-  if (uint8_t* data = Data()) std::memcpy(data, bytes, std::min(count, DataSize()));
+  if (uint8_t* data = Data()) CopyBytes(data, bytes, std::min(count, DataSize()));
   if (unheard) {
     EndUnheardModify();
   } else {

@@ -172,7 +172,7 @@ void TIB_ColumnNumBase::StoreBytes(const void* Bytes, size_t Count) {
   const bool unheard = BeginUnheardModify();
   if (!unheard) BeforeModify();
   if (NullInd() != 0) SetIsNull(false);
-  if (uint8_t* data = Data()) std::memcpy(data, Bytes, std::min(Count, DataSize()));
+  if (uint8_t* data = Data()) CopyBytes(data, Bytes, std::min(Count, DataSize()));
   if (unheard) {
     EndUnheardModify();
   } else {

@@ -102,17 +102,20 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
     return;
   }
   if (NullInd() != 0) SetIsNull(false);
-  FillPad();
   const size_t n =
       CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+  // The text, then PadChar up to the end of the value (what FillPad and the copy leave).
   if (uint8_t* data = Data()) {
+    const size_t size = DataSize();
     if (IsVarChar()) {
       std::memcpy(data + 2, text.data(), n);
       // n is within sqllen: the length word takes it as it is.
       const auto length = static_cast<uint16_t>(n);
       std::memcpy(data, &length, 2);
+      std::memset(data + 2 + n, GetPadChar(), size - 2 - n);
     } else {
       std::memcpy(data, text.data(), n);
+      std::memset(data + n, GetPadChar(), size - n);
     }
   }
   finish();
