@@ -21,6 +21,11 @@
 
 namespace {
 
+// Out of the way of the lookups that find their name.
+[[noreturn, gnu::cold, gnu::noinline]] void RaiseNameNotFound(const std::string& Name) {
+  IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
+}
+
 std::string ClassNameOf(const TObject& Obj) {
   int status = 0;
   char* name = abi::__cxa_demangle(typeid(Obj).name(), nullptr, nullptr, &status);
@@ -158,10 +163,6 @@ void TIB_Statement::Notification(TComponent* AComponent, TOperation Operation) {
 
 bool TIB_Statement::CanFireEvents() const {
   return !HasState(csLoading) && !HasState(csDestroying) && !HasState(csReading);
-}
-
-void TIB_Statement::Fire(const TIB_StatementEvent& Event) {
-  if (Event && CanFireEvents()) Event(this);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -355,7 +356,7 @@ bool TIB_Statement::IsPreparedStored() {
 TIB_Column* TIB_Statement::FieldByName(const std::string& Name) {
   SetPrepared(true);
   TIB_Column* c = nullptr;
-  if (!GetFields()->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
+  if (!GetFields()->FindByName(Name, c) || !c) RaiseNameNotFound(Name);
   return c;
 }
 
@@ -367,7 +368,7 @@ TIB_Column* TIB_Statement::FindField(const std::string& Name) {
 TIB_Column* TIB_Statement::ParamByName(const std::string& Name) {
   SetPrepared(true);
   TIB_Column* c = nullptr;
-  if (!FParams->FindByName(Name, c) || !c) IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
+  if (!FParams->FindByName(Name, c) || !c) RaiseNameNotFound(Name);
   return c;
 }
 
@@ -821,9 +822,8 @@ TIB_StatementLink* TIB_Statement::GetStatementLink(int Index) const {
 
 namespace {
 
-// Out of line so that the common case, a statement without links (several notices per execute), costs
-// a test and no call frame.
-[[gnu::noinline]] void DispatchLinkEvent(const std::vector<TIB_StatementLink*>& Links, int32_t AEvent, intptr_t AArg) {
+// The walk of DispatchLinkEvent.
+void DispatchLinkEventTo(const std::vector<TIB_StatementLink*>& Links, int32_t AEvent, intptr_t AArg) {
   const std::vector<TIB_StatementLink*> snapshot = Links;
   for (TIB_StatementLink* link : snapshot) {
     // A link that an earlier one's handler removed hears nothing more.
@@ -834,8 +834,10 @@ namespace {
 
 }  // namespace
 
-void TIB_Statement::ProcessLinkEvent(int32_t AEvent, intptr_t AArg) {
-  if (!FStatementLinks.empty()) DispatchLinkEvent(FStatementLinks, AEvent, AArg);
+// Out of line so that the common case, a statement without links (several notices per execute), costs
+// a test and no call.
+void TIB_Statement::DispatchLinkEvent(int32_t AEvent, intptr_t AArg) {
+  DispatchLinkEventTo(FStatementLinks, AEvent, AArg);
 }
 
 void TIB_Statement::UpdateData() { ProcessLinkEvent(sleUpdateData); }

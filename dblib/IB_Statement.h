@@ -267,7 +267,9 @@ public:
   TIB_StatementLink* GetStatementLink(int Index) const;
   // Sends AEvent to every statement link, over a snapshot of the list: a link that leaves during the
   // walk is not called after it left, and none is skipped.
-  void ProcessLinkEvent(int32_t AEvent, intptr_t AArg = 0);
+  void ProcessLinkEvent(int32_t AEvent, intptr_t AArg = 0) {
+    if (!FStatementLinks.empty()) DispatchLinkEvent(AEvent, AArg);
+  }
 
   // ---- TIB_RowStatement ----------------------------------------------------------------------------
   TIB_RowStatement* GetOwningStatement() override { return nullptr; }
@@ -328,7 +330,9 @@ protected:
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
   bool CanFireEvents() const;
-  void Fire(const TIB_StatementEvent& Event);
+  void Fire(const TIB_StatementEvent& Event) {
+    if (Event && CanFireEvents()) Event(this);
+  }
 
   // Prepare.
   virtual bool SysAllocateHandle();
@@ -400,6 +404,13 @@ protected:
   void ApplyFieldsProperties(int OnlyList = -1);
   void ApplyFieldsProperty(TIB_FieldsPropertyList List, TIB_Column& Column);
   std::string LookupFieldsValue(TIB_FieldsPropertyList List, TIB_Column& Column, bool& Found);
+
+  // ProcessLinkEvent for a statement with links; the steps of GetStatementType, SysCheckTransaction and
+  // PrepareCore past their common case (known type, started transaction, prepared statement).
+  [[gnu::noinline]] void DispatchLinkEvent(int32_t AEvent, intptr_t AArg);
+  [[gnu::noinline]] uint8_t ReadStatementType();
+  [[gnu::noinline]] bool CheckTransactionFully(TIB_Transaction* T, bool Raise);
+  [[gnu::noinline]] bool PrepareCoreFully();
 
   // Parameter values kept across a re-prepare.
   void KeepParamValues();

@@ -374,6 +374,10 @@ void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, X
 
 uint8_t TIB_Statement::GetStatementType() {
   if (!FStatementTypeStale) return FStatementType;
+  return ReadStatementType();
+}
+
+uint8_t TIB_Statement::ReadStatementType() {
   const std::string text = FSQL->GetText();
   if (!GetSQLSelect(text).empty()) {
     FStatementType = GetSQLForUpdate(text).empty() ? stSelect : stSelectForUpdate;

@@ -91,9 +91,14 @@ bool TIB_Statement::SysCheckConnection(bool Raise) {
 
 bool TIB_Statement::SysCheckTransaction(bool Raise) {
   TIB_Transaction* t = GetIB_Transaction();
-  // The common case on every execute: an assigned, started transaction of the caller's. Nothing below
-  // would change anything then.
+  // The common case on every execute: an assigned, started transaction of the caller's. Nothing in
+  // CheckTransactionFully would change anything then.
   if (t && !FInternalTransaction && t->GetStarted()) return true;
+  return CheckTransactionFully(t, Raise);
+}
+
+bool TIB_Statement::CheckTransactionFully(TIB_Transaction* T, bool Raise) {
+  TIB_Transaction* t = T;
   if (!t) {
     SysCheckConnection(false);
     if (TIB_Connection* c = GetIB_Connection()) {
@@ -146,6 +151,10 @@ bool TIB_Statement::SysAllocateHandle() {
 
 bool TIB_Statement::PrepareCore() {
   if (FPrepared && FSQLValid) return true;
+  return PrepareCoreFully();
+}
+
+bool TIB_Statement::PrepareCoreFully() {
   if (FPrepared) {
     if (GetActive()) SysClose();
     // The transaction may have ended since the last prepare: the server prepares only in a started one.

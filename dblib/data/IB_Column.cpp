@@ -68,11 +68,6 @@ TIB_RowStatement* TIB_Column::GetStatement() const {
   return owner ? owner : st;
 }
 
-size_t TIB_Column::DataSize() const noexcept {
-  const size_t len = FPSQLVAR->sqllen > 0 ? static_cast<size_t>(FPSQLVAR->sqllen) : 0;
-  return IsVarChar() ? len + 2 : len;
-}
-
 // ---- buffer access --------------------------------------------------------------------------------
 
 void TIB_Column::TakeOldValues() const noexcept {
@@ -623,6 +618,19 @@ void TIB_Column::AfterModify() {
   // Changed against the value saved before the change: only asked when someone listens.
   if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
 }
+
+bool TIB_Column::BeginUnheardModify() {
+  // Nothing of this column's runs between here and EndUnheardModify, so the row's answer cannot change
+  // before AfterModify would ask it again.
+  if (FInModify || FFieldNo < 0 || FIsBoolean || OnBeforeModify || OnValidate || OnAfterModify) return false;
+  if (!FRow->GetChangesUnheard()) return false;
+  const size_t size = DataSize() + 2;
+  if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
+  if (FSlot) CopyBytes(FSavedValue.get(), FSlot, size);
+  return true;
+}
+
+void TIB_Column::EndUnheardModify() { FRow->NoteUnheardChange(); }
 
 // ---- attributes -----------------------------------------------------------------------------------
 

@@ -47,7 +47,10 @@ public:
   int16_t GetSQLLen() const noexcept { return FPSQLVAR->sqllen; }
   bool GetIsNullable() const noexcept { return (FPSQLVAR->sqltype & 1) != 0; }
   // Bytes of the value in the record buffers: sqllen, plus the length word of a VARCHAR.
-  size_t DataSize() const noexcept;
+  size_t DataSize() const noexcept {
+    const size_t len = FPSQLVAR->sqllen > 0 ? static_cast<size_t>(FPSQLVAR->sqllen) : 0;
+    return IsVarChar() ? len + 2 : len;
+  }
 
   // Names.
   std::string GetSQLName() const;
@@ -242,6 +245,34 @@ protected:
   bool IsVarChar() const noexcept { return (FPSQLVAR->sqltype & ~1) == SQL_VARYING; }
   // Fills the value bytes with PadChar (a VARCHAR's length word becomes 0).
   void FillPad();
+  // memcpy, with the few bytes of most values (an indicator and a number or a date) copied in place.
+  static void CopyBytes(void* To, const void* From, size_t Count) noexcept {
+    auto* to = static_cast<uint8_t*>(To);
+    const auto* from = static_cast<const uint8_t*>(From);
+    if (Count >= 8 && Count <= 16) {
+      uint64_t head, tail;
+      std::memcpy(&head, from, 8);
+      std::memcpy(&tail, from + Count - 8, 8);
+      std::memcpy(to, &head, 8);
+      std::memcpy(to + Count - 8, &tail, 8);
+    } else if (Count >= 4 && Count < 8) {
+      uint32_t head, tail;
+      std::memcpy(&head, from, 4);
+      std::memcpy(&tail, from + Count - 4, 4);
+      std::memcpy(to, &head, 4);
+      std::memcpy(to + Count - 4, &tail, 4);
+    } else {
+      std::memcpy(to, from, Count);
+    }
+  }
+  // The short road of a typed setter for a change that nothing hears: the column has no handler of its
+  // own, is neither calculated nor boolean nor inside a change already, and its row's changes go unheard
+  // (TIB_Row::GetChangesUnheard). Then the old value is saved for GetIsChanged as BeforeModify saves it
+  // and the answer is true: the setter stores its value and closes with EndUnheardModify, which leaves
+  // what AfterModify leaves for such a change. False does nothing: the setter runs BeforeModify, its
+  // change and AfterModify.
+  bool BeginUnheardModify();
+  void EndUnheardModify();
   // The value as an integer that stands for value / 10^Scale, for the classes whose storage is one
   // (16-, 32- and 64-bit integers, scaled or not); false for the others and for null. Display texts
   // use it to show every digit, which no floating value holds past 18.

@@ -93,10 +93,15 @@ void TIB_ColumnDateTime::WriteValue(TDateTime Value) {
       break;
     }
   }
-  BeforeModify();
-  SetIsNull(false);
-  if (uint8_t* data = Data()) std::memcpy(data, bytes, std::min(count, DataSize()));
-  AfterModify();
+  const bool unheard = BeginUnheardModify();
+  if (!unheard) BeforeModify();
+  if (NullInd() != 0) SetIsNull(false);
+  if (uint8_t* data = Data()) CopyBytes(data, bytes, std::min(count, DataSize()));
+  if (unheard) {
+    EndUnheardModify();
+  } else {
+    AfterModify();
+  }
 }
 
 std::string TIB_ColumnDateTime::GetAsString() {

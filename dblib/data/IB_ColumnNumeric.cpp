@@ -177,10 +177,15 @@ std::string TIB_ColumnNumBase::TakeSetText(const std::string& Value, bool TrimFi
 }
 
 void TIB_ColumnNumBase::StoreBytes(const void* Bytes, size_t Count) {
-  BeforeModify();
-  SetIsNull(false);
-  if (uint8_t* data = Data()) std::memcpy(data, Bytes, std::min(Count, DataSize()));
-  AfterModify();
+  const bool unheard = BeginUnheardModify();
+  if (!unheard) BeforeModify();
+  if (NullInd() != 0) SetIsNull(false);
+  if (uint8_t* data = Data()) CopyBytes(data, Bytes, std::min(Count, DataSize()));
+  if (unheard) {
+    EndUnheardModify();
+  } else {
+    AfterModify();
+  }
 }
 
 std::string TIB_ColumnNumBase::FinishGetText(std::string Text) {

@@ -90,25 +90,38 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
     if (trims) ApplyTrimming(changed, GetTrimming());
   }
   const std::string& text = GetCharCase() == 1 || GetCharCase() == 2 || trims ? changed : Text;
-  BeforeModify();
+  const bool unheard = BeginUnheardModify();
+  if (!unheard) BeforeModify();
+  const auto finish = [&] {
+    if (unheard) {
+      EndUnheardModify();
+    } else {
+      AfterModify();
+    }
+  };
   if (text.empty() && GetBlankIsNull()) {
     SetIsNull(true);
-    AfterModify();
+    finish();
     return;
   }
-  SetIsNull(false);
-  FillPad();
+  if (NullInd() != 0) SetIsNull(false);
   const size_t n =
       CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+  // The text, then PadChar up to the end of the value (what FillPad and the copy leave).
   if (uint8_t* data = Data()) {
+    const size_t size = DataSize();
     if (IsVarChar()) {
       std::memcpy(data + 2, text.data(), n);
-      SetVarLength(static_cast<uint16_t>(n));
+      // n is within sqllen: the length word takes it as it is.
+      const auto length = static_cast<uint16_t>(n);
+      std::memcpy(data, &length, 2);
+      std::memset(data + 2 + n, GetPadChar(), size - 2 - n);
     } else {
       std::memcpy(data, text.data(), n);
+      std::memset(data + n, GetPadChar(), size - n);
     }
   }
-  AfterModify();
+  finish();
 }
 
 std::string TIB_ColumnText::GetAsString() {
@@ -145,7 +158,7 @@ std::u16string TIB_ColumnText::GetAsRawText() {
 
 void TIB_ColumnText::SetAsRawText(const std::u16string& Value) {
   BeforeModify();
-  SetIsNull(false);
+  if (NullInd() != 0) SetIsNull(false);
   FillPad();
   if (uint8_t* data = Data()) {
     if (IsVarChar()) {

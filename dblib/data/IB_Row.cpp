@@ -519,6 +519,7 @@ void TIB_Row::IndexNames(int Dialect) const {
     FByRelColumnName.Add(rel, name, pos);
     FByRelSQLName.Add(rel, sqlName, pos);
   }
+  for (TNameMemo& memo : FNameMemo) memo = TNameMemo{};
   FIndexedDialect = Dialect;
   FNamesIndexed = true;
 }
@@ -557,22 +558,63 @@ bool PlainShortName(const std::string& Name, uint64_t (&Words)[2]) {
   return all != 0;
 }
 
+// The N (1 to 16) bytes at P as two words, the bytes past N zero, read without touching a byte beyond
+// P + N. Only compared with words made here (the name memo of TIB_Row).
+void RawWords(const unsigned char* P, size_t N, uint64_t& Word0, uint64_t& Word1) {
+  Word1 = 0;
+  if (N >= 8) {
+    std::memcpy(&Word0, P, 8);
+    if (N > 8) {
+      std::memcpy(&Word1, P + N - 8, 8);
+      Word1 >>= 8 * (16 - N);
+    }
+  } else if (N >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, P, 4);
+    std::memcpy(&tail, P + N - 4, 4);
+    Word0 = head | (static_cast<uint64_t>(tail) << (8 * (N - 4)));
+  } else {
+    Word0 =
+        P[0] | (static_cast<uint64_t>(P[N / 2]) << (8 * (N / 2))) | (static_cast<uint64_t>(P[N - 1]) << (8 * (N - 1)));
+  }
+}
+
 }  // namespace
 
 bool TIB_Row::FindByName(const std::string& Name, TIB_Column*& Column) const {
   Column = nullptr;
   if (FColumns.empty()) return false;
   const int dialect = FStatement->GetSQLDialect();
-  if (!FNamesIndexed || FIndexedDialect != dialect) IndexNames(dialect);
+  // The common case: a short name asked before in the same spelling.
+  const auto length = static_cast<uint32_t>(Name.size());
+  if (FNamesIndexed && FIndexedDialect == dialect && length - 1 < TIB_NameIndex::kShortKey) {
+    uint64_t raw0, raw1;
+    RawWords(reinterpret_cast<const unsigned char*>(Name.data()), length, raw0, raw1);
+    const TNameMemo& memo = FNameMemo[NameMemoSlot(raw0, raw1, length)];
+    if (memo.Length == length && memo.Word0 == raw0 && memo.Word1 == raw1) {
+      Column = FColumns[static_cast<size_t>(memo.Position)].get();
+      return true;
+    }
+  }
+  return FindByNameIndexed(Name, dialect, Column);
+}
+
+bool TIB_Row::FindByNameIndexed(const std::string& Name, int Dialect, TIB_Column*& Column) const {
+  if (!FNamesIndexed || FIndexedDialect != Dialect) IndexNames(Dialect);
   int32_t pos = -1;
-  // The common case: by ColumnName, then by SQLName, the name in upper case.
+  // A plain short name by ColumnName, then by SQLName, in upper case; found, it goes to the memo.
+  const auto length = static_cast<uint32_t>(Name.size());
   uint64_t words[2];
   if (PlainShortName(Name, words)) {
-    const auto length = static_cast<uint32_t>(Name.size());
     pos = FByColumnName.FindShort(words[0], words[1], length);
     if (pos < 0) pos = FBySQLName.FindShort(words[0], words[1], length);
+    if (pos >= 0) {
+      uint64_t raw0, raw1;
+      RawWords(reinterpret_cast<const unsigned char*>(Name.data()), length, raw0, raw1);
+      FNameMemo[NameMemoSlot(raw0, raw1, length)] = TNameMemo{raw0, raw1, length, pos};
+    }
   }
-  if (pos < 0 && !FindByNameRules(Name, dialect, pos)) return false;
+  if (pos < 0 && !FindByNameRules(Name, Dialect, pos)) return false;
   Column = FColumns[static_cast<size_t>(pos)].get();
   return true;
 }

@@ -245,6 +245,8 @@ private:
   // Builds the name indexes for Dialect (each column's names read once).
   void IndexNames(int Dialect) const;
   bool FindByNameRules(const std::string& Name, int Dialect, int32_t& Position) const;
+  // FindByName past its memo: the names indexed for Dialect, the plain short road, then the full rules.
+  bool FindByNameIndexed(const std::string& Name, int Dialect, TIB_Column*& Column) const;
   void AddColumn(int16_t FieldNo, XSQLVAR* Var);
   void NameColumns();
   void LayoutBuffers(int N);
@@ -291,6 +293,19 @@ private:
   mutable bool FNamesIndexed = false;
   mutable int FIndexedDialect = 0;
   mutable TIB_NameIndex FByColumnName, FBySQLName, FByRelColumnName, FByRelSQLName;
+  // Short names found by their plain spelling, as callers spelled them: a small table by the bytes of
+  // the name, so that a name asked again is known without its upper case. Emptied whenever the names
+  // are indexed again (a Length of 0 is a free entry).
+  struct TNameMemo {
+    uint64_t Word0 = 0, Word1 = 0;
+    uint32_t Length = 0;
+    int32_t Position = 0;
+  };
+  static constexpr unsigned kNameMemoBits = 4;
+  mutable TNameMemo FNameMemo[1u << kNameMemoBits];
+  static size_t NameMemoSlot(uint64_t Word0, uint64_t Word1, uint32_t Length) {
+    return static_cast<size_t>(TIB_NameIndex::ShortHash(Word0, Word1, Length) >> (64 - kNameMemoBits));
+  }
   bool FAllChanged = false;
   uint8_t FUpdateCount = 0;
   bool FIsKeyRow = false;

@@ -182,10 +182,10 @@ ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {
     ms -= 86400000;
     day += 1;
   }
-  const int64_t h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, milli = ms % 1000;
+  // Whole milliseconds of the day, in the client's units of 1/10000 s.
   ISC_TIMESTAMP r;
   r.timestamp_date = static_cast<ISC_DATE>(day + kIscDateDelta);
-  r.timestamp_time = static_cast<ISC_TIME>(h * 36000000 + m * 600000 + s * 10000 + milli * 10);
+  r.timestamp_time = static_cast<ISC_TIME>(ms * 10);
   return r;
 }
 
