@@ -582,6 +582,8 @@ void TIB_Column::ApplyTrimming(std::string& Text, int Kind) {
 // ---- change protocol ------------------------------------------------------------------------------
 
 void TIB_Column::BeforeModify() {
+  // The change writes the current record: the old one takes its copy first when it is still due.
+  TakeOldValues();
   const size_t size = DataSize() + 2;
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FInModify) return;
@@ -624,6 +626,7 @@ bool TIB_Column::BeginUnheardModify() {
   // before AfterModify would ask it again.
   if (FInModify || FFieldNo < 0 || FIsBoolean || OnBeforeModify || OnValidate || OnAfterModify) return false;
   if (!FRow->GetChangesUnheard()) return false;
+  TakeOldValues();  // as BeforeModify
   const size_t size = DataSize() + 2;
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FSlot) CopyBytes(FSavedValue.get(), FSlot, size);

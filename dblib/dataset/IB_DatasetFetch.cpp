@@ -758,11 +758,14 @@ void TIB_Dataset::Next() {
 
 bool TIB_Dataset::CanStepQuickly() {
   // Whether the dataset's class changes none of the steps below is settled once: its type does not change.
-  if (FQuickStepClass < 0) [[unlikely]]
+  if (FQuickStepClass != 1) [[unlikely]] {
+    if (FQuickStepClass == 0) return false;
     FQuickStepClass = GetStepsQuickly() ? 1 : 0;
+    if (FQuickStepClass == 0) return false;
+  }
   // What the scroll's start could refuse or tell, and what the browse check could post. (A forward-only
   // cursor neither defers nor holds back its scroll's end while events are deferred or it refreshes.)
-  return FQuickStepClass == 1 && FActive && !FEof && FPrepared && FState == dssBrowse && !FKeySource &&
+  return FActive && !FEof && FPrepared && FState == dssBrowse && !FKeySource &&
          !FKeyDataLink && Get_StatementLinkCount() == 0 && !BeforeScroll && !OnGetCanScroll;
 }
 
@@ -775,8 +778,7 @@ void TIB_Dataset::StepQuickly() {
   step.Busy(false);
   step.Defer();
   FQuietFetch = true;
-  FetchRow();
-  step.Check();  // an AfterFetchRow handler may have destroyed the dataset
+  FetchRow();  // (a handler that destroys the dataset ends it with the silent abort)
   if ((FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld || FKeySource || FKeyDataLink ||
       AfterScroll)
     SysEndScroll();
