@@ -191,7 +191,20 @@ void ParseAttributeText(std::string_view Text, std::string_view Name, int32_t& N
 // Fills Var from "[RELATION.]NAME TYPE [(len[,scale])] [NOT NULL]".
 void XSQLVARFromDefString(std::string_view Def, int32_t Dialect, XSQLVAR& Var);
 bool SQLTypesCompatible(int32_t A, int32_t B);
-double IscTimestampToDateTime(const ISC_TIMESTAMP& Value);
+// Inline: every timestamp a column reads goes through it.
+inline double IscTimestampToDateTime(const ISC_TIMESTAMP& Value) {
+  constexpr int64_t kDateDelta = 15018;        // 1858-11-17 .. 1899-12-30
+  constexpr int64_t kUnitsPerDay = 864000000;  // 1/10000 s
+  int64_t day = static_cast<int64_t>(Value.timestamp_date) - kDateDelta;
+  int64_t t = Value.timestamp_time;
+  day += t / kUnitsPerDay;  // a time past midnight belongs to the following days
+  t %= kUnitsPerDay;
+  // Whole milliseconds of the day (as EncodeTime counts them: an exact integer, then one division).
+  const double time = static_cast<double>(t / 10) / 86400000.0;
+  // Before 1899-12-30 the time part counts backwards from the (negative) day.
+  const auto d = static_cast<double>(day);
+  return day < 0 ? d - time : d + time;
+}
 ISC_TIMESTAMP DateTimeToIscTimestamp(double Value);
 bool QuadsEqual(const ISC_QUAD& A, const ISC_QUAD& B);
 bool QuadIsNull(const ISC_QUAD& Q);

@@ -151,22 +151,9 @@ bool SQLTypesCompatible(int32_t A, int32_t B) {
 
 namespace {
 
-constexpr int64_t kIscDateDelta = 15018;        // 1858-11-17 .. 1899-12-30
-constexpr int64_t kIscUnitsPerDay = 864000000;  // 1/10000 s
+constexpr int64_t kIscDateDelta = 15018;  // 1858-11-17 .. 1899-12-30
 
 }  // namespace
-
-double IscTimestampToDateTime(const ISC_TIMESTAMP& Value) {
-  int64_t day = static_cast<int64_t>(Value.timestamp_date) - kIscDateDelta;
-  int64_t t = Value.timestamp_time;
-  day += t / kIscUnitsPerDay;  // a time past midnight belongs to the following days
-  t %= kIscUnitsPerDay;
-  // Whole milliseconds of the day (as EncodeTime counts them: an exact integer, then one division).
-  const TDateTime time = static_cast<double>(t / 10) / MSecsPerDay;
-  // Before 1899-12-30 the time part counts backwards from the (negative) day.
-  const auto d = static_cast<double>(day);
-  return day < 0 ? d - time : d + time;
-}
 
 ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {
   // Beyond what a TDateTime can name (years 1..9999) no ISC date is meant; refuse it rather than wrap.

@@ -218,7 +218,9 @@ TEST_F(DatasetOldValuesTest, ASingletonsRowRunAgainHasItsNewValuesAsOldOnes) {
       old += (c->GetOldIsNull() ? std::string("null") : c->GetOldAsString()) + (c->GetIsModified() ? "*" : "") + ",";
     }
     EXPECT_EQ(now, old);
-    if (id == 99) EXPECT_EQ("null,null,null,", now);
+    if (id == 99) {
+      EXPECT_EQ("null,null,null,", now);
+    }
   }
   delete q;
 }
