@@ -62,22 +62,23 @@ void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
     return;
   }
   const size_t len = key->GetRecordLength();
-  Key.resize(len);
+  if (Key.size() != len) Key.resize(len);
   const uint8_t* base = key->GetRecordBuffer();
-  std::memcpy(Key.data(), base, len);
+  TIB_NodeList::CopyKeyBytes(Key.data(), base, len);
   // Equal keys must be equal bytes: what lies beyond a VARCHAR's text and under a null is zeroed.
   for (int i = 0; i < columns; ++i) {
-    const TIB_Column* c = key->GetColumns(i);
-    const XSQLVAR& v = *c->GetPSQLVAR();
+    const XSQLVAR& v = *key->GetColumns(i)->GetPSQLVAR();
     if (!v.sqldata || !v.sqlind) continue;
     const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
-    const size_t size = c->DataSize();
+    // The column's data size (as TIB_Column::DataSize): a VARCHAR's length word comes with it.
+    const bool varying = (v.sqltype & ~1) == SQL_VARYING;
+    const size_t size = (v.sqllen > 0 ? static_cast<size_t>(v.sqllen) : 0) + (varying ? 2 : 0);
     if (data > len || size > len - data) continue;
     int16_t ind;
     std::memcpy(&ind, v.sqlind, sizeof ind);
     if (ind == -1) {
       std::memset(Key.data() + data, 0, size);
-    } else if ((v.sqltype & ~1) == SQL_VARYING && size >= 2) {
+    } else if (varying && size >= 2) {
       uint16_t l;
       std::memcpy(&l, Key.data() + data, 2);
       if (l > size - 2) {
@@ -623,7 +624,8 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
       // before that, but should anything, the current row is shown again.
       const TIB_AliveFlag alive(FAlive);
       try {
-        FetchUntil(Value, true);
+        // (As FetchUntil(Value, true), whose other checks ShowsFetchedRow has made.)
+        if (FActive && !FCursorDone && !FEof) FetchToShow(Value);
         SetRowNumShown(Value);
       } catch (...) {
         if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });

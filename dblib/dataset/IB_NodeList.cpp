@@ -416,7 +416,7 @@ void TIB_NodeList::TakeFromRetained(TIB_Node* Node) {
 }
 
 TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
-  if (MapFind(FPendingMap, Key)) return nullptr;
+  if (!FPendingMap.empty() && MapFind(FPendingMap, Key)) return nullptr;
   TIB_Node* n = FRetainedCount > 0 ? MapFind(FRetainedMap, Key) : nullptr;
   bool wasBuffer = false;
   if (n) {
@@ -426,7 +426,7 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
     n->Flags &= static_cast<uint16_t>(~nfOutOfOrder);
   } else {
     n = TakeNode();
-    std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
+    CopyKeyBytes(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
   }
   LinkBefore(n, FTail);
   IndexAppended(n);

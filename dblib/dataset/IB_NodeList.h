@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -93,6 +94,19 @@ public:
 
   // ---- layout --------------------------------------------------------------------------------------
   int32_t GetKeyLength() const noexcept { return FKeyLength; }
+  // Copies key bytes; the short keys of a row (a number and its indicator) are moved inline, where a call
+  // to memcpy would cost more than the copy.
+  static void CopyKeyBytes(uint8_t* To, const uint8_t* From, size_t Length) noexcept {
+    if (Length >= 8 && Length <= 16) {
+      std::memcpy(To, From, 8);
+      std::memcpy(To + Length - 8, From + Length - 8, 8);
+    } else if (Length >= 4 && Length < 8) {
+      std::memcpy(To, From, 4);
+      std::memcpy(To + Length - 4, From + Length - 4, 4);
+    } else if (Length > 0) {
+      std::memcpy(To, From, Length);
+    }
+  }
   // Frees every node, then stores the length.
   void SetKeyLength(int32_t Value);
 

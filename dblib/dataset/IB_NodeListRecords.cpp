@@ -5,6 +5,7 @@
 // type as its declared length of bytes. Lengths are clamped to the declared length when packing, and
 // NOT NULL columns are stored with indicator 0. Every read is checked against the record's length when unpacking: a record that does not fit the
 // row's columns raises and nothing is read or written out of bounds.
+#include <bit>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -34,6 +35,15 @@ void WriteWord(void* P, uint16_t W) {
   b[1] = static_cast<uint8_t>(W >> 8);
 }
 
+// As WriteWord, as one store where the machine's own byte order is the record's.
+inline void PutWord(uint8_t* P, uint16_t W) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(P, &W, 2);
+  } else {
+    WriteWord(P, W);
+  }
+}
+
 // The text length of a VARCHAR buffer, never more than its declared length.
 uint16_t VarLength(const XSQLVAR& V) {
   const uint16_t len = V.sqldata ? ReadWord(V.sqldata) : 0;
@@ -60,6 +70,44 @@ inline void CopyValue(void* To, const void* From, size_t Size) {
 
 [[noreturn]] void Corrupt() { IB_Raise<EIB_Error>(IBMsg::CorruptRowNode); }
 
+// Packs the row's values from To on, in one pass: the end of the packed record, or nil when it would
+// pass Limit (nothing is then written beyond Limit).
+uint8_t* PackInto(const XSQLDA& Da, uint8_t* To, const uint8_t* Limit) {
+  uint8_t* p = To;
+  for (const XSQLVAR *v = Da.sqlvar, *e = Da.sqlvar + Da.sqld; v != e; ++v) {
+    // A NOT NULL column is never null, whatever a cleared buffer left in its indicator (the server does
+    // not write it).
+    const bool nullable = IsNullable(*v);
+    const int16_t ind = nullable ? ReadInd(*v) : int16_t{0};
+    if (nullable && ind == -1) {
+      if (Limit - p < 2) return nullptr;
+      PutWord(p, static_cast<uint16_t>(ind));
+      p += 2;
+    } else if (IsVarying(*v)) {
+      const uint16_t l = VarLength(*v);
+      if (Limit - p < 4 + l) return nullptr;
+      PutWord(p, static_cast<uint16_t>(ind));
+      PutWord(p + 2, l);
+      if (l > 0) std::memcpy(p + 4, v->sqldata + 2, l);
+      p += 4 + l;
+    } else {
+      const size_t n = v->sqllen < 0 ? 0 : static_cast<size_t>(v->sqllen);
+      if (static_cast<size_t>(Limit - p) < 2 + n) return nullptr;
+      PutWord(p, static_cast<uint16_t>(ind));
+      p += 2;
+      if (n > 0) {
+        if (v->sqldata) {
+          CopyValue(p, v->sqldata, n);
+        } else {
+          std::memset(p, 0, n);
+        }
+        p += n;
+      }
+    }
+  }
+  return p;
+}
+
 }  // namespace
 
 int32_t TIB_NodeList::PackedLength(const TIB_Row& Row) {
@@ -73,35 +121,29 @@ int32_t TIB_NodeList::PackedLength(const TIB_Row& Row) {
 void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
   const XSQLDA* da = Row.GetPSQLDA();
   if (!Node || Node->IsSentinel() || !da) return;
+  // A node without a record (a row fetched for the first time) is packed straight into the free end of
+  // the store's current chunk; only a record that does not fit there is measured first.
+  if (Node->RecordLength == 0 && !FChunks.empty()) {
+    uint8_t* at = FChunks.back().get() + FChunkUsed;
+    if (const uint8_t* end = PackInto(*da, at, FChunks.back().get() + FChunkSize)) {
+      const auto len = static_cast<size_t>(end - at);
+      if (len > 0) {
+        FChunkUsed += len;
+        FStoreLive += len;
+        FStoreTotal += len;
+        Node->RecordData = at;
+        Node->RecordLength = static_cast<int32_t>(len);
+      }
+      return;
+    }
+  }
   const int32_t len = PackedLength(Row);
   if (len != Node->RecordLength) {
     FreeRecord(Node);
     if (len > 0) Node->RecordData = StoreAlloc(len);
     Node->RecordLength = len;
   }
-  uint8_t* p = Node->RecordData;
-  for (int i = 0; i < da->sqld; ++i) {
-    const XSQLVAR& v = da->sqlvar[i];
-    // A NOT NULL column is never null, whatever a cleared buffer left in its indicator (the server does
-    // not write it).
-    const int16_t ind = IsNullable(v) ? ReadInd(v) : 0;
-    WriteWord(p, static_cast<uint16_t>(ind));
-    p += 2;
-    if (IsNullable(v) && ind == -1) continue;
-    if (IsVarying(v)) {
-      const uint16_t l = VarLength(v);
-      WriteWord(p, l);
-      if (l > 0) std::memcpy(p + 2, v.sqldata + 2, l);
-      p += 2 + l;
-    } else if (v.sqllen > 0) {
-      if (v.sqldata) {
-        CopyValue(p, v.sqldata, static_cast<size_t>(v.sqllen));
-      } else {
-        std::memset(p, 0, static_cast<size_t>(v.sqllen));
-      }
-      p += v.sqllen;
-    }
-  }
+  if (len > 0) PackInto(*da, Node->RecordData, Node->RecordData + len);
 }
 
 void TIB_NodeList::UnpackRow(const TIB_Node* Node, TIB_Row& Row) const {
