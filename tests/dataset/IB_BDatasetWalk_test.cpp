@@ -3,6 +3,7 @@
 // be exactly what they are for a row shown again from the buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,60 @@ TEST_F(BDatasetWalkTest, EachRowShownAsItArrivesHasTheValuesItHasWhenShownAgain)
       EXPECT_EQ(Row(q), arriving[static_cast<size_t>(i)]);
     }
     delete q;
+  }
+}
+
+// The key a row is buffered under is built from its key columns as it arrives: keys of every length
+// (a number; a number and an amount; a text), null keys and keys more rows share. The walk shows every
+// row; a bookmark taken on a row of a key no other row has brings that row back after the walk, also
+// once the rows are fetched again by a refresh.
+TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) {
+  struct Case {
+    const char* Links;
+    // Rows whose key another row has too (a bookmark names the key, so it finds one of them).
+    std::vector<int> Shared;
+  };
+  const Case cases[] = {
+      {"ID", {}},
+      {"ID\nAMOUNT", {}},
+      {"NAME", {4, 8, 12}},  // null names
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Links);
+    for (bool wholeRows : {true, false}) {
+      SCOPED_TRACE(wholeRows ? "whole rows" : "keys only");
+      TIB_Query* q = NewQuery();
+      q->GetKeyLinks().SetText(k.Links);
+      q->SetFetchWholeRows(wholeRows);
+      q->Open();
+      std::vector<std::string> arriving, bookmarks;
+      for (; !q->GetEof(); q->Next()) {
+        arriving.push_back(Row(q));
+        bookmarks.push_back(q->GetBookmark());
+      }
+      ASSERT_EQ(arriving.size(), 12u);
+      EXPECT_EQ(arriving[3], "4|'4',null,'5.00','memo 4',unmodified");
+      EXPECT_EQ(arriving[9], "10|'10','abcabcabcabcabcabcabcabcabca',null,'memo 10',unmodified");
+      auto shared = [&](size_t i) {
+        return std::find(k.Shared.begin(), k.Shared.end(), static_cast<int>(i + 1)) != k.Shared.end();
+      };
+      for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass == 0 ? "after the walk" : "after a refresh");
+        for (size_t i = arriving.size(); i-- > 0;) {
+          q->SetBookmark(bookmarks[i]);
+          if (shared(i)) {
+            EXPECT_EQ(q->GetBookmark(), bookmarks[i]);
+          } else {
+            EXPECT_EQ(Row(q), arriving[i]);
+          }
+        }
+        q->Refresh();
+        std::vector<std::string> again;
+        for (q->First(); !q->GetEof(); q->Next()) again.push_back(Row(q));
+        EXPECT_EQ(again, arriving);
+      }
+      delete q;
+    }
   }
 }
 

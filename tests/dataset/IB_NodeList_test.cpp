@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -300,6 +301,101 @@ TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
     L.SetRecord(n, k.Data.data(), static_cast<int32_t>(k.Data.size()));
     EXPECT_EQ(MessageOf<Exception>([&] { L.UnpackRow(n, row); }), "Corrupt row node data");
   }
+}
+
+// Rows packed one after another fill the record store chunk by chunk: every record, wherever it lies
+// (the last one of a chunk that the next does not fit, the first of a new chunk), has the length the
+// row measures and unpacks to the values packed, nulls and clamped text lengths included; a node
+// packed again keeps or changes its record length as its values do.
+TEST_F(NodeListRowTest, RecordsPackedOneAfterAnotherAcrossTheStoresChunksUnpackAsPacked) {
+  TIB_Cursor* c = NewCursor(
+      "SELECT CAST(1 AS INTEGER) I, CAST('abc' AS VARCHAR(40)) V, CAST(2 AS BIGINT) B, CAST('x' AS CHAR(3)) C, "
+      "ID FROM T");
+  c->Prepare();
+  TIB_Row& row = *c->GetFields();
+  XSQLDA* da = row.GetPSQLDA();
+  ASSERT_EQ(da->sqld, 5);
+  auto setInd = [&](int i, int16_t v) { std::memcpy(da->sqlvar[i].sqlind, &v, 2); };
+  // Row k's values: I null on every 7th, V of k mod 45 characters (more than 40 clamped; null on every
+  // 11th), B = k * 3, C "k%10  ", ID = k.
+  auto fill = [&](int32_t k) {
+    setInd(0, k % 7 == 0 ? -1 : 0);
+    std::memcpy(da->sqlvar[0].sqldata, &k, 4);
+    setInd(1, k % 11 == 0 ? -1 : 0);
+    const auto len = static_cast<uint16_t>(k % 45);
+    std::memcpy(da->sqlvar[1].sqldata, &len, 2);
+    for (int i = 0; i < 40; ++i) da->sqlvar[1].sqldata[2 + i] = static_cast<char>('a' + (k + i) % 26);
+    setInd(2, 0);
+    const int64_t b = int64_t{k} * 3;
+    std::memcpy(da->sqlvar[2].sqldata, &b, 8);
+    setInd(3, 0);
+    std::memcpy(da->sqlvar[3].sqldata, "0  ", 3);
+    da->sqlvar[3].sqldata[0] = static_cast<char>('0' + k % 10);
+    setInd(4, 0);
+    std::memcpy(da->sqlvar[4].sqldata, &k, 4);
+  };
+  auto check = [&](int32_t k) {
+    int16_t ind[5];
+    for (int i = 0; i < 5; ++i) std::memcpy(&ind[i], da->sqlvar[i].sqlind, 2);
+    int32_t i0 = 0, id = 0;
+    int64_t b = 0;
+    uint16_t len = 0;
+    std::memcpy(&i0, da->sqlvar[0].sqldata, 4);
+    std::memcpy(&len, da->sqlvar[1].sqldata, 2);
+    std::memcpy(&b, da->sqlvar[2].sqldata, 8);
+    std::memcpy(&id, da->sqlvar[4].sqldata, 4);
+    EXPECT_EQ(ind[0], k % 7 == 0 ? -1 : 0) << k;
+    if (k % 7 != 0) EXPECT_EQ(i0, k);
+    EXPECT_EQ(ind[1], k % 11 == 0 ? -1 : 0) << k;
+    if (k % 11 != 0) {
+      const int expected = std::min(k % 45, 40);
+      EXPECT_EQ(len, expected) << k;
+      for (int i = 0; i < expected; ++i) {
+        if (da->sqlvar[1].sqldata[2 + i] != static_cast<char>('a' + (k + i) % 26)) {
+          ADD_FAILURE() << "text of row " << k;
+          break;
+        }
+      }
+    }
+    EXPECT_EQ(b, int64_t{k} * 3) << k;
+    EXPECT_EQ(da->sqlvar[3].sqldata[0], static_cast<char>('0' + k % 10)) << k;
+    EXPECT_EQ(id, k) << k;
+  };
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  const int32_t rows = 40000;  // records of 20 to 65 bytes: several chunks
+  size_t total = 0;
+  std::vector<TIB_Node*> nodes;
+  for (int32_t k = 1; k <= rows; ++k) {
+    fill(k);
+    const int32_t measured = TIB_NodeList::PackedLength(row);
+    TIB_Node* n = L.AddKey(Key(k).data());
+    L.PackRow(n, row);
+    ASSERT_EQ(n->RecordLength, measured) << k;
+    total += static_cast<size_t>(measured);
+    nodes.push_back(n);
+  }
+  EXPECT_EQ(L.GetRecordBytes(), total);
+  EXPECT_GT(L.GetStoreCapacity(), size_t{2} * 256 * 1024);
+  for (int32_t k = rows; k >= 1; --k) {
+    L.UnpackRow(nodes[static_cast<size_t>(k - 1)], row);
+    check(k);
+    if (HasFailure()) return;
+  }
+  // Packed again: with other values (another length), then with the same length.
+  for (int32_t k : {1, 44, rows}) {
+    TIB_Node* n = nodes[static_cast<size_t>(k - 1)];
+    for (int32_t as : {k + 3, k + 3 + 45}) {
+      fill(as);
+      L.PackRow(n, row);
+      EXPECT_EQ(n->RecordLength, TIB_NodeList::PackedLength(row));
+      fill(1);
+      L.UnpackRow(n, row);
+      check(as);
+    }
+  }
+  L.UnpackRow(nodes[1], row);
+  check(2);
 }
 
 // Refreshing many times over reuses node and record memory: the record store stays the size of what
