@@ -110,15 +110,18 @@ TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) 
     const char* Links;
     // Rows whose key another row has too (a bookmark names the key, so it finds one of them).
     std::vector<int> Shared;
+    // Keys with nulls are fetched with whole rows only (a row is not read back by a null key).
+    bool KeysOnlyToo;
   };
   const Case cases[] = {
-      {"ID", {}},
-      {"ID\nAMOUNT", {}},
-      {"NAME", {4, 8, 12}},  // null names
+      {"ID", {}, true},
+      {"ID\nAMOUNT", {}, false},  // null amounts
+      {"NAME", {4, 8, 12}, false},  // null names
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.Links);
     for (bool wholeRows : {true, false}) {
+      if (!wholeRows && !k.KeysOnlyToo) continue;
       SCOPED_TRACE(wholeRows ? "whole rows" : "keys only");
       TIB_Query* q = NewQuery();
       q->GetKeyLinks().SetText(k.Links);
@@ -131,7 +134,7 @@ TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) 
       }
       ASSERT_EQ(arriving.size(), 12u);
       EXPECT_EQ(arriving[3], "4|'4',null,'5.00','memo 4',unmodified");
-      EXPECT_EQ(arriving[9], "10|'10','abcabcabcabcabcabcabcabcabca',null,'memo 10',unmodified");
+      EXPECT_EQ(arriving[9], "10|'10','abcabcabca',null,'memo 10',unmodified");
       auto shared = [&](size_t i) {
         return std::find(k.Shared.begin(), k.Shared.end(), static_cast<int>(i + 1)) != k.Shared.end();
       };

@@ -309,7 +309,7 @@ TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
 // packed again keeps or changes its record length as its values do.
 TEST_F(NodeListRowTest, RecordsPackedOneAfterAnotherAcrossTheStoresChunksUnpackAsPacked) {
   TIB_Cursor* c = NewCursor(
-      "SELECT CAST(1 AS INTEGER) I, CAST('abc' AS VARCHAR(40)) V, CAST(2 AS BIGINT) B, CAST('x' AS CHAR(3)) C, "
+      "SELECT CAST(NULL AS INTEGER) I, CAST(NULL AS VARCHAR(40)) V, CAST(NULL AS BIGINT) B, CAST(NULL AS CHAR(3)) C, "
       "ID FROM T");
   c->Prepare();
   TIB_Row& row = *c->GetFields();
@@ -345,7 +345,9 @@ TEST_F(NodeListRowTest, RecordsPackedOneAfterAnotherAcrossTheStoresChunksUnpackA
     std::memcpy(&b, da->sqlvar[2].sqldata, 8);
     std::memcpy(&id, da->sqlvar[4].sqldata, 4);
     EXPECT_EQ(ind[0], k % 7 == 0 ? -1 : 0) << k;
-    if (k % 7 != 0) EXPECT_EQ(i0, k);
+    if (k % 7 != 0) {
+      EXPECT_EQ(i0, k);
+    }
     EXPECT_EQ(ind[1], k % 11 == 0 ? -1 : 0) << k;
     if (k % 11 != 0) {
       const int expected = std::min(k % 45, 40);
