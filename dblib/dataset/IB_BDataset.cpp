@@ -384,7 +384,7 @@ bool TIB_BDataset::ShowsFetchedRow() {
 void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   if (!FActive || FCursorDone || FEof) return;
   if (ShowsFetched && !GetIsModifying()) {
-    FetchToShow(Rows);
+    FetchToShow(Rows, TIB_AliveFlag(FAlive));
     return;
   }
   // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
@@ -463,12 +463,11 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   }
 }
 
-void TIB_BDataset::FetchToShow(int32_t Rows) {
+void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
   // As FetchUntil, but the Fields row keeps the row fetched last for the move that shows a row next;
-  // only a failed fetch puts the current row back.
+  // only a failed fetch puts the current row back. (Alive: the caller's flag of the dataset.)
   const bool wasInFetch = std::exchange(FInFetch, true);
   const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
-  const TIB_AliveFlag alive(FAlive);
   FLastPacked = nullptr;
   try {
     const int32_t want = Rows < 0 ? INT32_MAX : Rows;
@@ -480,14 +479,14 @@ void TIB_BDataset::FetchToShow(int32_t Rows) {
       while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) FetchRow();
     }
   } catch (...) {
-    if (alive.Get()) {
+    if (Alive.Get()) {
       FInFetch = wasInFetch;
       FRowNum = rowNum;
       RunReported([&] { LoadCurrentRow(); });
     }
     throw;
   }
-  if (!alive.Get()) return;
+  if (!Alive.Get()) return;
   FInFetch = wasInFetch;
   FRowNum = rowNum;
   FFieldsHold = FLastPacked;
@@ -625,7 +624,7 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
       const TIB_AliveFlag alive(FAlive);
       try {
         // (As FetchUntil(Value, true), whose other checks ShowsFetchedRow has made.)
-        if (FActive && !FCursorDone && !FEof) FetchToShow(Value);
+        if (FActive && !FCursorDone && !FEof) FetchToShow(Value, alive);
         SetRowNumShown(Value);
       } catch (...) {
         if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });

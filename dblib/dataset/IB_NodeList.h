@@ -233,6 +233,10 @@ public:
 private:
   void MoveBy(TCursor& C, int32_t n);
   TIB_Node* TakeNode();
+  // The slow steps of TakeNode, IndexAppended and AddKey, kept apart so that the common ones stay short.
+  [[gnu::noinline]] TIB_Node* SlabNode();
+  [[gnu::noinline]] void IndexAppendedToLookups(TIB_Node* Node);
+  [[gnu::noinline]] TIB_Node* AddKeyFound(const uint8_t* Key);
   void ReleaseNode(TIB_Node* Node);
   // Puts a node at the head of the retained list and into its key map.
   void PushRetained(TIB_Node* Node);
