@@ -289,6 +289,16 @@ private:
   static void MapErase(TKeyMap& Map, const uint8_t*, TIB_Node* Node) { Map.Erase(Node); }
   static TIB_Node* MapFind(const TKeyMap& Map, const uint8_t* Key) { return Map.Find(Key); }
   void EnsureMainMap();
+  // How the columns of a row are packed, worked out once per layout of the row (its layout stamp): the
+  // rows packed are fields rows, whose columns keep their places, types and lengths until laid out anew.
+  struct TPackColumn {
+    const uint8_t* Ind;  // nil: the column is never null
+    const uint8_t* Data;  // nil: packed as zeros
+    uint16_t Length;  // the declared length (a VARCHAR's without its length word)
+    uint8_t Kind;
+  };
+  bool PackPlanned(TIB_Node* Node, const TIB_Row& Row);
+  [[gnu::noinline]] void PlanPacking(const TIB_Row& Row);
   // Record store.
   uint8_t* StoreAlloc(int32_t Length);
   void StoreFree(int32_t Length) noexcept { FStoreLive -= static_cast<size_t>(Length); }
@@ -330,4 +340,7 @@ private:
   bool FTreeValid = false;
   TKeyMap FMainMap, FRetainedMap, FPendingMap;
   bool FMainMapValid = false;
+
+  std::vector<TPackColumn> FPackPlan;
+  uint64_t FPackStamp = 0;
 };

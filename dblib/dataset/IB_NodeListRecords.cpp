@@ -118,25 +118,106 @@ int32_t TIB_NodeList::PackedLength(const TIB_Row& Row) {
   return len;
 }
 
+namespace {
+enum : uint8_t { pkFixed, pkFixed4, pkFixed8, pkVarying };
+}  // namespace
+
+void TIB_NodeList::PlanPacking(const TIB_Row& Row) {
+  const XSQLDA& da = *Row.GetPSQLDA();
+  FPackStamp = 0;
+  FPackPlan.clear();
+  for (int i = 0; i < da.sqld; ++i) {
+    const XSQLVAR& v = da.sqlvar[i];
+    const auto length = static_cast<uint16_t>(v.sqllen < 0 ? 0 : v.sqllen);
+    uint8_t kind = pkFixed;
+    if (IsVarying(v)) {
+      kind = pkVarying;
+    } else if (v.sqldata && length == 4) {
+      kind = pkFixed4;
+    } else if (v.sqldata && length == 8) {
+      kind = pkFixed8;
+    }
+    FPackPlan.push_back({IsNullable(v) ? reinterpret_cast<const uint8_t*>(v.sqlind) : nullptr,
+                         reinterpret_cast<const uint8_t*>(v.sqldata), length, kind});
+  }
+  FPackStamp = Row.GetLayoutStamp();
+}
+
+bool TIB_NodeList::PackPlanned(TIB_Node* Node, const TIB_Row& Row) {
+  // The record is packed straight into the free end of the store's current chunk, column by column
+  // after the plan of the row's layout; false when it does not fit there.
+  const uint64_t stamp = Row.GetLayoutStamp();
+  if (stamp == 0) return false;
+  if (stamp != FPackStamp) PlanPacking(Row);
+  uint8_t* const at = FChunks.back().get() + FChunkUsed;
+  const uint8_t* const limit = FChunks.back().get() + FChunkSize;
+  uint8_t* p = at;
+  for (const TPackColumn& c : FPackPlan) {
+    uint16_t ind = 0;
+    if (c.Ind) {
+      std::memcpy(&ind, c.Ind, 2);
+      if (ind == 0xFFFF) {
+        if (limit - p < 2) return false;
+        PutWord(p, ind);
+        p += 2;
+        continue;
+      }
+    }
+    switch (c.Kind) {
+      case pkFixed4:
+        if (limit - p < 2 + 4) return false;
+        PutWord(p, ind);
+        std::memcpy(p + 2, c.Data, 4);
+        p += 2 + 4;
+        break;
+      case pkFixed8:
+        if (limit - p < 2 + 8) return false;
+        PutWord(p, ind);
+        std::memcpy(p + 2, c.Data, 8);
+        p += 2 + 8;
+        break;
+      case pkVarying: {
+        uint16_t l = c.Data ? ReadWord(c.Data) : 0;
+        if (l > c.Length) l = c.Length;
+        if (limit - p < 4 + l) return false;
+        PutWord(p, ind);
+        PutWord(p + 2, l);
+        if (l > 0) std::memcpy(p + 4, c.Data + 2, l);
+        p += 4 + l;
+        break;
+      }
+      default:
+        if (limit - p < 2 + c.Length) return false;
+        PutWord(p, ind);
+        p += 2;
+        if (c.Length > 0) {
+          if (c.Data) {
+            CopyValue(p, c.Data, c.Length);
+          } else {
+            std::memset(p, 0, c.Length);
+          }
+          p += c.Length;
+        }
+        break;
+    }
+  }
+  const auto len = static_cast<size_t>(p - at);
+  if (len > 0) {
+    FChunkUsed += len;
+    FStoreLive += len;
+    FStoreTotal += len;
+    Node->RecordData = at;
+    Node->RecordLength = static_cast<int32_t>(len);
+  }
+  return true;
+}
+
 void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
   const XSQLDA* da = Row.GetPSQLDA();
   if (!Node || Node->IsSentinel() || !da) return;
-  // A node without a record (a row fetched for the first time) is packed straight into the free end of
-  // the store's current chunk; only a record that does not fit there is measured first.
-  if (Node->RecordLength == 0 && !FChunks.empty()) {
-    uint8_t* at = FChunks.back().get() + FChunkUsed;
-    if (const uint8_t* end = PackInto(*da, at, FChunks.back().get() + FChunkSize)) {
-      const auto len = static_cast<size_t>(end - at);
-      if (len > 0) {
-        FChunkUsed += len;
-        FStoreLive += len;
-        FStoreTotal += len;
-        Node->RecordData = at;
-        Node->RecordLength = static_cast<int32_t>(len);
-      }
-      return;
-    }
-  }
+  // A node without a record (a row fetched for the first time) is packed where the store's free space
+  // starts; otherwise (or when the record does not fit there) the record is measured first.
+  if (Node->RecordLength == 0 && !FChunks.empty() && PackPlanned(Node, Row)) return;
   const int32_t len = PackedLength(Row);
   if (len != Node->RecordLength) {
     FreeRecord(Node);

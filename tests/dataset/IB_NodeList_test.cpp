@@ -400,6 +400,68 @@ TEST_F(NodeListRowTest, RecordsPackedOneAfterAnotherAcrossTheStoresChunksUnpackA
   check(2);
 }
 
+// A row laid out anew (its statement prepared again with other columns) is packed as its new columns
+// say, into the same list, and the records packed before keep unpacking as they were.
+TEST_F(NodeListRowTest, ARowLaidOutAnewIsPackedAsItsNewColumnsSay) {
+  TIB_Cursor* c = NewCursor("SELECT CAST(NULL AS BIGINT) B, CAST(NULL AS VARCHAR(10)) V FROM RDB$DATABASE");
+  c->Prepare();
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  std::vector<uint8_t> filler(64, 7);
+  L.SetRecord(L.AddKey(Key(0).data()), filler.data(), 64);  // the store has a chunk: packing goes to its end
+  auto setInd = [](XSQLVAR& V, int16_t Ind) { std::memcpy(V.sqlind, &Ind, 2); };
+  {
+    XSQLDA* da = c->GetFields()->GetPSQLDA();
+    const int64_t b = 1234567890123;
+    setInd(da->sqlvar[0], 0);
+    std::memcpy(da->sqlvar[0].sqldata, &b, 8);
+    setInd(da->sqlvar[1], 0);
+    const uint16_t len = 3;
+    std::memcpy(da->sqlvar[1].sqldata, &len, 2);
+    std::memcpy(da->sqlvar[1].sqldata + 2, "abc", 3);
+  }
+  TIB_Node* first = L.AddKey(Key(1).data());
+  L.PackRow(first, *c->GetFields());
+  EXPECT_EQ(first->RecordLength, (2 + 8) + (2 + 2 + 3));
+  c->Unprepare();
+  c->GetSQL().SetText("SELECT CAST(NULL AS VARCHAR(10)) V, CAST(NULL AS INTEGER) I, CAST(NULL AS SMALLINT) S FROM "
+                      "RDB$DATABASE");
+  c->Prepare();
+  XSQLDA* da = c->GetFields()->GetPSQLDA();
+  ASSERT_EQ(da->sqld, 3);
+  setInd(da->sqlvar[0], -1);
+  setInd(da->sqlvar[1], 0);
+  const int32_t i = -5;
+  std::memcpy(da->sqlvar[1].sqldata, &i, 4);
+  setInd(da->sqlvar[2], 0);
+  const int16_t sm = 77;
+  std::memcpy(da->sqlvar[2].sqldata, &sm, 2);
+  TIB_Node* second = L.AddKey(Key(2).data());
+  L.PackRow(second, *c->GetFields());
+  EXPECT_EQ(second->RecordLength, 2 + (2 + 4) + (2 + 2));
+  EXPECT_EQ(second->RecordLength, TIB_NodeList::PackedLength(*c->GetFields()));
+  setInd(da->sqlvar[0], 0);
+  std::memset(da->sqlvar[1].sqldata, 0, 4);
+  std::memset(da->sqlvar[2].sqldata, 0, 2);
+  L.UnpackRow(second, *c->GetFields());
+  int16_t ind;
+  std::memcpy(&ind, da->sqlvar[0].sqlind, 2);
+  EXPECT_EQ(ind, -1);
+  int32_t gotI;
+  int16_t gotS;
+  std::memcpy(&gotI, da->sqlvar[1].sqldata, 4);
+  std::memcpy(&gotS, da->sqlvar[2].sqldata, 2);
+  EXPECT_EQ(gotI, -5);
+  EXPECT_EQ(gotS, 77);
+  // The record of the first layout is the bytes it was packed as.
+  const std::vector<uint8_t> was(first->RecordData, first->RecordData + first->RecordLength);
+  std::vector<uint8_t> expected(2, 0);
+  const int64_t b = 1234567890123;
+  expected.insert(expected.end(), reinterpret_cast<const uint8_t*>(&b), reinterpret_cast<const uint8_t*>(&b) + 8);
+  for (int x : {0, 0, 3, 0, int{'a'}, int{'b'}, int{'c'}}) expected.push_back(static_cast<uint8_t>(x));
+  EXPECT_EQ(was, expected);
+}
+
 // Refreshing many times over reuses node and record memory: the record store stays the size of what
 // is live.
 TEST(NodeListTest, RepeatedTrimsReuseMemory) {
