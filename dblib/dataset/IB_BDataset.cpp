@@ -53,6 +53,23 @@ int32_t TIB_BDataset::KeyLength() {
   return static_cast<int32_t>(sizeof(int32_t));
 }
 
+void TIB_BDataset::PlanKey(TIB_Row& Key) {
+  FKeyPlanStamp = 0;
+  FKeyPlan.clear();
+  const size_t len = Key.GetRecordLength();
+  const uint8_t* base = Key.GetRecordBuffer();
+  for (int i = 0; i < Key.GetColumnCount(); ++i) {
+    const TIB_Column* c = Key.GetColumns(i);
+    const XSQLVAR& v = *c->GetPSQLVAR();
+    if (!v.sqldata || !v.sqlind) continue;
+    const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
+    const size_t size = c->DataSize();
+    if (data > len || size > len - data) continue;
+    FKeyPlan.push_back({reinterpret_cast<const uint8_t*>(v.sqlind), data, size, (v.sqltype & ~1) == SQL_VARYING});
+  }
+  FKeyPlanStamp = Key.GetLayoutStamp();
+}
+
 void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
   TIB_Row* key = GetKeyFields();
   const int columns = key ? key->GetColumnCount() : 0;
@@ -63,29 +80,22 @@ void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
   }
   const size_t len = key->GetRecordLength();
   if (Key.size() != len) Key.resize(len);
-  const uint8_t* base = key->GetRecordBuffer();
-  TIB_NodeList::CopyKeyBytes(Key.data(), base, len);
+  TIB_NodeList::CopyKeyBytes(Key.data(), key->GetRecordBuffer(), len);
+  if (key->GetLayoutStamp() == 0 || key->GetLayoutStamp() != FKeyPlanStamp) PlanKey(*key);
   // Equal keys must be equal bytes: what lies beyond a VARCHAR's text and under a null is zeroed.
-  for (int i = 0; i < columns; ++i) {
-    const XSQLVAR& v = *key->GetColumns(i)->GetPSQLVAR();
-    if (!v.sqldata || !v.sqlind) continue;
-    const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
-    // The column's data size (as TIB_Column::DataSize): a VARCHAR's length word comes with it.
-    const bool varying = (v.sqltype & ~1) == SQL_VARYING;
-    const size_t size = (v.sqllen > 0 ? static_cast<size_t>(v.sqllen) : 0) + (varying ? 2 : 0);
-    if (data > len || size > len - data) continue;
+  for (const TKeyPart& k : FKeyPlan) {
     int16_t ind;
-    std::memcpy(&ind, v.sqlind, sizeof ind);
+    std::memcpy(&ind, k.Ind, sizeof ind);
     if (ind == -1) {
-      std::memset(Key.data() + data, 0, size);
-    } else if (varying && size >= 2) {
+      std::memset(Key.data() + k.At, 0, k.Size);
+    } else if (k.Varying && k.Size >= 2) {
       uint16_t l;
-      std::memcpy(&l, Key.data() + data, 2);
-      if (l > size - 2) {
-        l = static_cast<uint16_t>(size - 2);
-        std::memcpy(Key.data() + data, &l, 2);
+      std::memcpy(&l, Key.data() + k.At, 2);
+      if (l > k.Size - 2) {
+        l = static_cast<uint16_t>(k.Size - 2);
+        std::memcpy(Key.data() + k.At, &l, 2);
       }
-      std::memset(Key.data() + data + 2 + l, 0, size - 2 - l);
+      std::memset(Key.data() + k.At + 2 + l, 0, k.Size - 2 - l);
     }
   }
 }

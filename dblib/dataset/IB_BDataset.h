@@ -374,6 +374,17 @@ private:
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;
   std::vector<uint8_t> FKeyScratch;
+  // Where KeyFromKeyRow finds the key columns' indicators and values, worked out once per layout of the
+  // key row (its layout stamp).
+  struct TKeyPart {
+    const uint8_t* Ind;
+    size_t At;
+    size_t Size;
+    bool Varying;
+  };
+  std::vector<TKeyPart> FKeyPlan;
+  uint64_t FKeyPlanStamp = 0;
+  void PlanKey(TIB_Row& Key);
 
   // Filter, selection and incremental search.
   TIB_Cursor* FFilterCursor = nullptr;

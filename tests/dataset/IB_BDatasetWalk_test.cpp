@@ -118,12 +118,14 @@ TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) 
       {"ID\nAMOUNT", {}, false},  // null amounts
       {"NAME", {4, 8, 12}, false},  // null names
   };
+  // One query throughout: each new set of key links lays its key row out anew.
+  TIB_Query* q = NewQuery();
   for (const Case& k : cases) {
     SCOPED_TRACE(k.Links);
     for (bool wholeRows : {true, false}) {
       if (!wholeRows && !k.KeysOnlyToo) continue;
       SCOPED_TRACE(wholeRows ? "whole rows" : "keys only");
-      TIB_Query* q = NewQuery();
+      q->Close();
       q->GetKeyLinks().SetText(k.Links);
       q->SetFetchWholeRows(wholeRows);
       q->Open();
@@ -153,9 +155,9 @@ TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) 
         for (q->First(); !q->GetEof(); q->Next()) again.push_back(Row(q));
         EXPECT_EQ(again, arriving);
       }
-      delete q;
     }
   }
+  delete q;
 }
 
 // A row shown as it arrived is edited on a copy: Cancel gives back the fetched values, Post writes the
