@@ -299,6 +299,8 @@ private:
   };
   bool PackPlanned(TIB_Node* Node, const TIB_Row& Row);
   [[gnu::noinline]] void PlanPacking(const TIB_Row& Row);
+  // PackRow's way for a record that is measured first.
+  [[gnu::noinline]] void PackMeasured(TIB_Node* Node, const TIB_Row& Row);
   // Record store.
   uint8_t* StoreAlloc(int32_t Length);
   void StoreFree(int32_t Length) noexcept { FStoreLive -= static_cast<size_t>(Length); }

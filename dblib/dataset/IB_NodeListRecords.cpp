@@ -143,7 +143,7 @@ void TIB_NodeList::PlanPacking(const TIB_Row& Row) {
   FPackStamp = Row.GetLayoutStamp();
 }
 
-bool TIB_NodeList::PackPlanned(TIB_Node* Node, const TIB_Row& Row) {
+inline bool TIB_NodeList::PackPlanned(TIB_Node* Node, const TIB_Row& Row) {
   // The record is packed straight into the free end of the store's current chunk, column by column
   // after the plan of the row's layout; false when it does not fit there.
   const uint64_t stamp = Row.GetLayoutStamp();
@@ -213,11 +213,15 @@ bool TIB_NodeList::PackPlanned(TIB_Node* Node, const TIB_Row& Row) {
 }
 
 void TIB_NodeList::PackRow(TIB_Node* Node, const TIB_Row& Row) {
-  const XSQLDA* da = Row.GetPSQLDA();
-  if (!Node || Node->IsSentinel() || !da) return;
+  if (!Node || Node->IsSentinel() || !Row.GetPSQLDA()) return;
   // A node without a record (a row fetched for the first time) is packed where the store's free space
   // starts; otherwise (or when the record does not fit there) the record is measured first.
   if (Node->RecordLength == 0 && !FChunks.empty() && PackPlanned(Node, Row)) return;
+  PackMeasured(Node, Row);
+}
+
+void TIB_NodeList::PackMeasured(TIB_Node* Node, const TIB_Row& Row) {
+  const XSQLDA* da = Row.GetPSQLDA();
   const int32_t len = PackedLength(Row);
   if (len != Node->RecordLength) {
     FreeRecord(Node);
