@@ -3,6 +3,7 @@
 #include "dblib/dataset/IB_NodeList.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -428,7 +429,8 @@ TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
   if (FPendingMap.empty() && FRetainedCount == 0) {
     // No node can stand for the key yet: a new one.
     TIB_Node* n = TakeNode();
-    CopyKeyBytes(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
+    // (The key bytes run past the node's fields: addressed from the node's start.)
+    CopyKeyBytes(reinterpret_cast<uint8_t*>(n) + offsetof(TIB_Node, KeyStart), Key, static_cast<size_t>(FKeyLength));
     LinkBefore(n, FTail);
     IndexAppended(n);
     return n;
@@ -447,7 +449,7 @@ TIB_Node* TIB_NodeList::AddKeyFound(const uint8_t* Key) {
     n->Flags &= static_cast<uint16_t>(~nfOutOfOrder);
   } else {
     n = TakeNode();
-    CopyKeyBytes(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
+    std::memcpy(n->KeyData(), Key, static_cast<size_t>(FKeyLength));
   }
   LinkBefore(n, FTail);
   IndexAppended(n);

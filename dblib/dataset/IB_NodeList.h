@@ -95,7 +95,8 @@ public:
   // ---- layout --------------------------------------------------------------------------------------
   int32_t GetKeyLength() const noexcept { return FKeyLength; }
   // Copies key bytes; the short keys of a row (a number and its indicator) are moved inline, where a call
-  // to memcpy would cost more than the copy.
+  // to memcpy would cost more than the copy. (A node's key bytes run past the node's fields: they are
+  // addressed from the node's start.)
   static void CopyKeyBytes(uint8_t* To, const uint8_t* From, size_t Length) noexcept {
     if (Length >= 8 && Length <= 16) {
       std::memcpy(To, From, 8);
