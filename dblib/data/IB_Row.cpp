@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -98,6 +99,7 @@ void TIB_Row::ClearDescription() {
   FPSQLDA = nullptr;
   FSQLDAMemory.reset();
   FRecordLength = 0;
+  FLayoutStamp = 0;
   FRecordBuffer.reset();
   FOldRecordBuffer.reset();
   FOldPending = false;
@@ -297,6 +299,8 @@ void TIB_Row::NameColumns() {
 }
 
 void TIB_Row::LayoutBuffers(int N) {
+  static std::atomic<uint64_t> stamps{0};
+  FLayoutStamp = ++stamps;
   size_t length = 0;
   for (auto& col : FColumns) length += col->DataSize() + 2;
   FRecordLength = length;

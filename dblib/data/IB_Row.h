@@ -145,6 +145,10 @@ public:
   void TakeOldValues() const noexcept {
     if (FOldPending) CopyOldValues();
   }
+  // Changes, to a value no layout of any row had before, whenever the buffers are laid out (0 without a
+  // layout): what is worked out from the columns' places, types and lengths stays good while it is the
+  // same. (Only a parameter made nullable by a null changes its type after the layout.)
+  uint64_t GetLayoutStamp() const noexcept { return FLayoutStamp; }
 
   bool GetIsKeyRow() const noexcept { return FIsKeyRow; }
   void SetIsKeyRow(bool Value) { FIsKeyRow = Value; }
@@ -320,6 +324,7 @@ private:
   std::vector<int32_t> FBlobIndex;
   int32_t FNewBlobCount = 0;
   size_t FRecordLength = 0;
+  uint64_t FLayoutStamp = 0;
   std::unique_ptr<uint8_t[]> FRecordBuffer;
   std::unique_ptr<uint8_t[]> FOldRecordBuffer;
   // The old record's copy of the current one is due (taken by TakeOldValues).

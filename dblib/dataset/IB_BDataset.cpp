@@ -53,6 +53,23 @@ int32_t TIB_BDataset::KeyLength() {
   return static_cast<int32_t>(sizeof(int32_t));
 }
 
+void TIB_BDataset::PlanKey(TIB_Row& Key) {
+  FKeyPlanStamp = 0;
+  FKeyPlan.clear();
+  const size_t len = Key.GetRecordLength();
+  const uint8_t* base = Key.GetRecordBuffer();
+  for (int i = 0; i < Key.GetColumnCount(); ++i) {
+    const TIB_Column* c = Key.GetColumns(i);
+    const XSQLVAR& v = *c->GetPSQLVAR();
+    if (!v.sqldata || !v.sqlind) continue;
+    const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
+    const size_t size = c->DataSize();
+    if (data > len || size > len - data) continue;
+    FKeyPlan.push_back({reinterpret_cast<const uint8_t*>(v.sqlind), data, size, (v.sqltype & ~1) == SQL_VARYING});
+  }
+  FKeyPlanStamp = Key.GetLayoutStamp();
+}
+
 void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
   TIB_Row* key = GetKeyFields();
   const int columns = key ? key->GetColumnCount() : 0;
@@ -62,29 +79,23 @@ void TIB_BDataset::KeyFromKeyRow(std::vector<uint8_t>& Key) {
     return;
   }
   const size_t len = key->GetRecordLength();
-  Key.resize(len);
-  const uint8_t* base = key->GetRecordBuffer();
-  std::memcpy(Key.data(), base, len);
+  if (Key.size() != len) Key.resize(len);
+  TIB_NodeList::CopyKeyBytes(Key.data(), key->GetRecordBuffer(), len);
+  if (key->GetLayoutStamp() == 0 || key->GetLayoutStamp() != FKeyPlanStamp) PlanKey(*key);
   // Equal keys must be equal bytes: what lies beyond a VARCHAR's text and under a null is zeroed.
-  for (int i = 0; i < columns; ++i) {
-    const TIB_Column* c = key->GetColumns(i);
-    const XSQLVAR& v = *c->GetPSQLVAR();
-    if (!v.sqldata || !v.sqlind) continue;
-    const auto data = static_cast<size_t>(reinterpret_cast<const uint8_t*>(v.sqldata) - base);
-    const size_t size = c->DataSize();
-    if (data > len || size > len - data) continue;
+  for (const TKeyPart& k : FKeyPlan) {
     int16_t ind;
-    std::memcpy(&ind, v.sqlind, sizeof ind);
+    std::memcpy(&ind, k.Ind, sizeof ind);
     if (ind == -1) {
-      std::memset(Key.data() + data, 0, size);
-    } else if ((v.sqltype & ~1) == SQL_VARYING && size >= 2) {
+      std::memset(Key.data() + k.At, 0, k.Size);
+    } else if (k.Varying && k.Size >= 2) {
       uint16_t l;
-      std::memcpy(&l, Key.data() + data, 2);
-      if (l > size - 2) {
-        l = static_cast<uint16_t>(size - 2);
-        std::memcpy(Key.data() + data, &l, 2);
+      std::memcpy(&l, Key.data() + k.At, 2);
+      if (l > k.Size - 2) {
+        l = static_cast<uint16_t>(k.Size - 2);
+        std::memcpy(Key.data() + k.At, &l, 2);
       }
-      std::memset(Key.data() + data + 2 + l, 0, size - 2 - l);
+      std::memset(Key.data() + k.At + 2 + l, 0, k.Size - 2 - l);
     }
   }
 }
@@ -383,7 +394,7 @@ bool TIB_BDataset::ShowsFetchedRow() {
 void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   if (!FActive || FCursorDone || FEof) return;
   if (ShowsFetched && !GetIsModifying()) {
-    FetchToShow(Rows);
+    FetchToShow(Rows, TIB_AliveFlag(FAlive));
     return;
   }
   // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
@@ -462,12 +473,11 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   }
 }
 
-void TIB_BDataset::FetchToShow(int32_t Rows) {
+void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
   // As FetchUntil, but the Fields row keeps the row fetched last for the move that shows a row next;
-  // only a failed fetch puts the current row back.
+  // only a failed fetch puts the current row back. (Alive: the caller's flag of the dataset.)
   const bool wasInFetch = std::exchange(FInFetch, true);
   const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
-  const TIB_AliveFlag alive(FAlive);
   FLastPacked = nullptr;
   try {
     const int32_t want = Rows < 0 ? INT32_MAX : Rows;
@@ -479,14 +489,14 @@ void TIB_BDataset::FetchToShow(int32_t Rows) {
       while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) FetchRow();
     }
   } catch (...) {
-    if (alive.Get()) {
+    if (Alive.Get()) {
       FInFetch = wasInFetch;
       FRowNum = rowNum;
       RunReported([&] { LoadCurrentRow(); });
     }
     throw;
   }
-  if (!alive.Get()) return;
+  if (!Alive.Get()) return;
   FInFetch = wasInFetch;
   FRowNum = rowNum;
   FFieldsHold = FLastPacked;
@@ -623,7 +633,8 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
       // before that, but should anything, the current row is shown again.
       const TIB_AliveFlag alive(FAlive);
       try {
-        FetchUntil(Value, true);
+        // (As FetchUntil(Value, true), whose other checks ShowsFetchedRow has made.)
+        if (FActive && !FCursorDone && !FEof) FetchToShow(Value, alive);
         SetRowNumShown(Value);
       } catch (...) {
         if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });

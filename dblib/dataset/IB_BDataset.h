@@ -266,7 +266,7 @@ private:
   // would call nothing (no calculated columns, change notices held or unheard).
   bool ShowsFetchedRow();
   // FetchUntil for such a move.
-  void FetchToShow(int32_t Rows);
+  void FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive);
   // Fetches until the key is buffered or the cursor ends.
   TIB_Node* FetchUntilKey(const uint8_t* Key);
   // Unpacks the current row into the Fields row and the key row.
@@ -374,6 +374,17 @@ private:
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;
   std::vector<uint8_t> FKeyScratch;
+  // Where KeyFromKeyRow finds the key columns' indicators and values, worked out once per layout of the
+  // key row (its layout stamp).
+  struct TKeyPart {
+    const uint8_t* Ind;
+    size_t At;
+    size_t Size;
+    bool Varying;
+  };
+  std::vector<TKeyPart> FKeyPlan;
+  uint64_t FKeyPlanStamp = 0;
+  void PlanKey(TIB_Row& Key);
 
   // Filter, selection and incremental search.
   TIB_Cursor* FFilterCursor = nullptr;

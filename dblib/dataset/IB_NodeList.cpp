@@ -3,6 +3,7 @@
 #include "dblib/dataset/IB_NodeList.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -153,21 +154,26 @@ void TIB_NodeList::SetKeyLength(int32_t Value) {
   Reset(true);
 }
 
+TIB_Node* TIB_NodeList::SlabNode() {
+  const size_t size = NodeSize();
+  if (FSlabs.empty() || FSlabUsed + size > FSlabSize) {
+    FSlabSize = size * kNodesPerSlab;
+    FSlabs.emplace_back(new std::byte[FSlabSize]);
+    FSlabUsed = 0;
+  }
+  auto* n = reinterpret_cast<TIB_Node*>(FSlabs.back().get() + FSlabUsed);
+  FSlabUsed += size;
+  std::memset(n->KeyData(), 0, static_cast<size_t>(FKeyLength));
+  return n;
+}
+
 TIB_Node* TIB_NodeList::TakeNode() {
   TIB_Node* n = FPool;
   if (n) {
     FPool = n->Next;
     --FPoolCount;
   } else {
-    const size_t size = NodeSize();
-    if (FSlabs.empty() || FSlabUsed + size > FSlabSize) {
-      FSlabSize = size * kNodesPerSlab;
-      FSlabs.emplace_back(new std::byte[FSlabSize]);
-      FSlabUsed = 0;
-    }
-    n = reinterpret_cast<TIB_Node*>(FSlabs.back().get() + FSlabUsed);
-    FSlabUsed += size;
-    std::memset(n->KeyData(), 0, static_cast<size_t>(FKeyLength));
+    n = SlabNode();
   }
   n->Prior = n->Next = nullptr;
   n->RecordData = nullptr;
@@ -358,6 +364,10 @@ void TIB_NodeList::IndexAppended(TIB_Node* Node) {
       c->DeletedBefore = HiddenCount();
     }
   }
+  if (FIndexValid || FMainMapValid) IndexAppendedToLookups(Node);
+}
+
+void TIB_NodeList::IndexAppendedToLookups(TIB_Node* Node) {
   if (FIndexValid) {
     Node->Pos = static_cast<int32_t>(FIndex.size());
     FIndex.push_back(Node);
@@ -416,6 +426,19 @@ void TIB_NodeList::TakeFromRetained(TIB_Node* Node) {
 }
 
 TIB_Node* TIB_NodeList::AddKey(const uint8_t* Key) {
+  if (FPendingMap.empty() && FRetainedCount == 0) {
+    // No node can stand for the key yet: a new one.
+    TIB_Node* n = TakeNode();
+    // (The key bytes run past the node's fields: addressed from the node's start.)
+    CopyKeyBytes(reinterpret_cast<uint8_t*>(n) + offsetof(TIB_Node, KeyStart), Key, static_cast<size_t>(FKeyLength));
+    LinkBefore(n, FTail);
+    IndexAppended(n);
+    return n;
+  }
+  return AddKeyFound(Key);
+}
+
+TIB_Node* TIB_NodeList::AddKeyFound(const uint8_t* Key) {
   if (MapFind(FPendingMap, Key)) return nullptr;
   TIB_Node* n = FRetainedCount > 0 ? MapFind(FRetainedMap, Key) : nullptr;
   bool wasBuffer = false;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -93,6 +94,20 @@ public:
 
   // ---- layout --------------------------------------------------------------------------------------
   int32_t GetKeyLength() const noexcept { return FKeyLength; }
+  // Copies key bytes; the short keys of a row (a number and its indicator) are moved inline, where a call
+  // to memcpy would cost more than the copy. (A node's key bytes run past the node's fields: they are
+  // addressed from the node's start.)
+  static void CopyKeyBytes(uint8_t* To, const uint8_t* From, size_t Length) noexcept {
+    if (Length >= 8 && Length <= 16) {
+      std::memcpy(To, From, 8);
+      std::memcpy(To + Length - 8, From + Length - 8, 8);
+    } else if (Length >= 4 && Length < 8) {
+      std::memcpy(To, From, 4);
+      std::memcpy(To + Length - 4, From + Length - 4, 4);
+    } else if (Length > 0) {
+      std::memcpy(To, From, Length);
+    }
+  }
   // Frees every node, then stores the length.
   void SetKeyLength(int32_t Value);
 
@@ -219,6 +234,10 @@ public:
 private:
   void MoveBy(TCursor& C, int32_t n);
   TIB_Node* TakeNode();
+  // The slow steps of TakeNode, IndexAppended and AddKey, kept apart so that the common ones stay short.
+  [[gnu::noinline]] TIB_Node* SlabNode();
+  [[gnu::noinline]] void IndexAppendedToLookups(TIB_Node* Node);
+  [[gnu::noinline]] TIB_Node* AddKeyFound(const uint8_t* Key);
   void ReleaseNode(TIB_Node* Node);
   // Puts a node at the head of the retained list and into its key map.
   void PushRetained(TIB_Node* Node);
@@ -271,6 +290,18 @@ private:
   static void MapErase(TKeyMap& Map, const uint8_t*, TIB_Node* Node) { Map.Erase(Node); }
   static TIB_Node* MapFind(const TKeyMap& Map, const uint8_t* Key) { return Map.Find(Key); }
   void EnsureMainMap();
+  // How the columns of a row are packed, worked out once per layout of the row (its layout stamp): the
+  // rows packed are fields rows, whose columns keep their places, types and lengths until laid out anew.
+  struct TPackColumn {
+    const uint8_t* Ind;  // nil: the column is never null
+    const uint8_t* Data;  // nil: packed as zeros
+    uint16_t Length;  // the declared length (a VARCHAR's without its length word)
+    uint8_t Kind;
+  };
+  bool PackPlanned(TIB_Node* Node, const TIB_Row& Row);
+  [[gnu::noinline]] void PlanPacking(const TIB_Row& Row);
+  // PackRow's way for a record that is measured first.
+  [[gnu::noinline]] void PackMeasured(TIB_Node* Node, const TIB_Row& Row);
   // Record store.
   uint8_t* StoreAlloc(int32_t Length);
   void StoreFree(int32_t Length) noexcept { FStoreLive -= static_cast<size_t>(Length); }
@@ -312,4 +343,7 @@ private:
   bool FTreeValid = false;
   TKeyMap FMainMap, FRetainedMap, FPendingMap;
   bool FMainMapValid = false;
+
+  std::vector<TPackColumn> FPackPlan;
+  uint64_t FPackStamp = 0;
 };

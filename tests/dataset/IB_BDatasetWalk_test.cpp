@@ -3,6 +3,7 @@
 // be exactly what they are for a row shown again from the buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,65 @@ TEST_F(BDatasetWalkTest, EachRowShownAsItArrivesHasTheValuesItHasWhenShownAgain)
     }
     delete q;
   }
+}
+
+// The key a row is buffered under is built from its key columns as it arrives: keys of every length
+// (a number; a number and an amount; a text), null keys and keys more rows share. The walk shows every
+// row; a bookmark taken on a row of a key no other row has brings that row back after the walk, also
+// once the rows are fetched again by a refresh.
+TEST_F(BDatasetWalkTest, RowsKeptUnderKeysOfEveryLengthAreFoundAgainByBookmark) {
+  struct Case {
+    const char* Links;
+    // Rows whose key another row has too (a bookmark names the key, so it finds one of them).
+    std::vector<int> Shared;
+    // Keys with nulls are fetched with whole rows only (a row is not read back by a null key).
+    bool KeysOnlyToo;
+  };
+  const Case cases[] = {
+      {"ID", {}, true},
+      {"ID\nAMOUNT", {}, false},  // null amounts
+      {"NAME", {4, 8, 12}, false},  // null names
+  };
+  // One query throughout: each new set of key links lays its key row out anew.
+  TIB_Query* q = NewQuery();
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Links);
+    for (bool wholeRows : {true, false}) {
+      if (!wholeRows && !k.KeysOnlyToo) continue;
+      SCOPED_TRACE(wholeRows ? "whole rows" : "keys only");
+      q->Close();
+      q->GetKeyLinks().SetText(k.Links);
+      q->SetFetchWholeRows(wholeRows);
+      q->Open();
+      std::vector<std::string> arriving, bookmarks;
+      for (; !q->GetEof(); q->Next()) {
+        arriving.push_back(Row(q));
+        bookmarks.push_back(q->GetBookmark());
+      }
+      ASSERT_EQ(arriving.size(), 12u);
+      EXPECT_EQ(arriving[3], "4|'4',null,'5.00','memo 4',unmodified");
+      EXPECT_EQ(arriving[9], "10|'10','abcabcabca',null,'memo 10',unmodified");
+      auto shared = [&](size_t i) {
+        return std::find(k.Shared.begin(), k.Shared.end(), static_cast<int>(i + 1)) != k.Shared.end();
+      };
+      for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass == 0 ? "after the walk" : "after a refresh");
+        for (size_t i = arriving.size(); i-- > 0;) {
+          q->SetBookmark(bookmarks[i]);
+          if (shared(i)) {
+            EXPECT_EQ(q->GetBookmark(), bookmarks[i]);
+          } else {
+            EXPECT_EQ(Row(q), arriving[i]);
+          }
+        }
+        q->Refresh();
+        std::vector<std::string> again;
+        for (q->First(); !q->GetEof(); q->Next()) again.push_back(Row(q));
+        EXPECT_EQ(again, arriving);
+      }
+    }
+  }
+  delete q;
 }
 
 // A row shown as it arrived is edited on a copy: Cancel gives back the fetched values, Post writes the

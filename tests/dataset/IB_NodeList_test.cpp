@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -300,6 +301,165 @@ TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
     L.SetRecord(n, k.Data.data(), static_cast<int32_t>(k.Data.size()));
     EXPECT_EQ(MessageOf<Exception>([&] { L.UnpackRow(n, row); }), "Corrupt row node data");
   }
+}
+
+// Rows packed one after another fill the record store chunk by chunk: every record, wherever it lies
+// (the last one of a chunk that the next does not fit, the first of a new chunk), has the length the
+// row measures and unpacks to the values packed, nulls and clamped text lengths included; a node
+// packed again keeps or changes its record length as its values do.
+TEST_F(NodeListRowTest, RecordsPackedOneAfterAnotherAcrossTheStoresChunksUnpackAsPacked) {
+  TIB_Cursor* c = NewCursor(
+      "SELECT CAST(NULL AS INTEGER) I, CAST(NULL AS VARCHAR(40)) V, CAST(NULL AS BIGINT) B, CAST(NULL AS CHAR(3)) C, "
+      "ID FROM T");
+  c->Prepare();
+  TIB_Row& row = *c->GetFields();
+  XSQLDA* da = row.GetPSQLDA();
+  ASSERT_EQ(da->sqld, 5);
+  auto setInd = [&](int i, int16_t v) { std::memcpy(da->sqlvar[i].sqlind, &v, 2); };
+  // Row k's values: I null on every 7th, V of k mod 45 characters (more than 40 clamped; null on every
+  // 11th), B = k * 3, C "k%10  ", ID = k.
+  auto fill = [&](int32_t k) {
+    setInd(0, k % 7 == 0 ? -1 : 0);
+    std::memcpy(da->sqlvar[0].sqldata, &k, 4);
+    setInd(1, k % 11 == 0 ? -1 : 0);
+    const auto len = static_cast<uint16_t>(k % 45);
+    std::memcpy(da->sqlvar[1].sqldata, &len, 2);
+    for (int i = 0; i < 40; ++i) da->sqlvar[1].sqldata[2 + i] = static_cast<char>('a' + (k + i) % 26);
+    setInd(2, 0);
+    const int64_t b = int64_t{k} * 3;
+    std::memcpy(da->sqlvar[2].sqldata, &b, 8);
+    setInd(3, 0);
+    std::memcpy(da->sqlvar[3].sqldata, "0  ", 3);
+    da->sqlvar[3].sqldata[0] = static_cast<char>('0' + k % 10);
+    setInd(4, 0);
+    std::memcpy(da->sqlvar[4].sqldata, &k, 4);
+  };
+  auto check = [&](int32_t k) {
+    int16_t ind[5];
+    for (int i = 0; i < 5; ++i) std::memcpy(&ind[i], da->sqlvar[i].sqlind, 2);
+    int32_t i0 = 0, id = 0;
+    int64_t b = 0;
+    uint16_t len = 0;
+    std::memcpy(&i0, da->sqlvar[0].sqldata, 4);
+    std::memcpy(&len, da->sqlvar[1].sqldata, 2);
+    std::memcpy(&b, da->sqlvar[2].sqldata, 8);
+    std::memcpy(&id, da->sqlvar[4].sqldata, 4);
+    EXPECT_EQ(ind[0], k % 7 == 0 ? -1 : 0) << k;
+    if (k % 7 != 0) {
+      EXPECT_EQ(i0, k);
+    }
+    EXPECT_EQ(ind[1], k % 11 == 0 ? -1 : 0) << k;
+    if (k % 11 != 0) {
+      const int expected = std::min(k % 45, 40);
+      EXPECT_EQ(len, expected) << k;
+      for (int i = 0; i < expected; ++i) {
+        if (da->sqlvar[1].sqldata[2 + i] != static_cast<char>('a' + (k + i) % 26)) {
+          ADD_FAILURE() << "text of row " << k;
+          break;
+        }
+      }
+    }
+    EXPECT_EQ(b, int64_t{k} * 3) << k;
+    EXPECT_EQ(da->sqlvar[3].sqldata[0], static_cast<char>('0' + k % 10)) << k;
+    EXPECT_EQ(id, k) << k;
+  };
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  const int32_t rows = 40000;  // records of 20 to 65 bytes: several chunks
+  size_t total = 0;
+  std::vector<TIB_Node*> nodes;
+  for (int32_t k = 1; k <= rows; ++k) {
+    fill(k);
+    const int32_t measured = TIB_NodeList::PackedLength(row);
+    TIB_Node* n = L.AddKey(Key(k).data());
+    L.PackRow(n, row);
+    ASSERT_EQ(n->RecordLength, measured) << k;
+    total += static_cast<size_t>(measured);
+    nodes.push_back(n);
+  }
+  EXPECT_EQ(L.GetRecordBytes(), total);
+  EXPECT_GT(L.GetStoreCapacity(), size_t{2} * 256 * 1024);
+  for (int32_t k = rows; k >= 1; --k) {
+    L.UnpackRow(nodes[static_cast<size_t>(k - 1)], row);
+    check(k);
+    if (HasFailure()) return;
+  }
+  // Packed again: with other values (another length), then with the same length.
+  for (int32_t k : {1, 44, rows}) {
+    TIB_Node* n = nodes[static_cast<size_t>(k - 1)];
+    for (int32_t as : {k + 3, k + 3 + 45}) {
+      fill(as);
+      L.PackRow(n, row);
+      EXPECT_EQ(n->RecordLength, TIB_NodeList::PackedLength(row));
+      fill(1);
+      L.UnpackRow(n, row);
+      check(as);
+    }
+  }
+  L.UnpackRow(nodes[1], row);
+  check(2);
+}
+
+// A row laid out anew (its statement prepared again with other columns) is packed as its new columns
+// say, into the same list, and the records packed before keep unpacking as they were.
+TEST_F(NodeListRowTest, ARowLaidOutAnewIsPackedAsItsNewColumnsSay) {
+  TIB_Cursor* c = NewCursor("SELECT CAST(NULL AS BIGINT) B, CAST(NULL AS VARCHAR(10)) V FROM RDB$DATABASE");
+  c->Prepare();
+  TIB_NodeList L;
+  L.SetKeyLength(4);
+  std::vector<uint8_t> filler(64, 7);
+  L.SetRecord(L.AddKey(Key(0).data()), filler.data(), 64);  // the store has a chunk: packing goes to its end
+  auto setInd = [](XSQLVAR& V, int16_t Ind) { std::memcpy(V.sqlind, &Ind, 2); };
+  {
+    XSQLDA* da = c->GetFields()->GetPSQLDA();
+    const int64_t b = 1234567890123;
+    setInd(da->sqlvar[0], 0);
+    std::memcpy(da->sqlvar[0].sqldata, &b, 8);
+    setInd(da->sqlvar[1], 0);
+    const uint16_t len = 3;
+    std::memcpy(da->sqlvar[1].sqldata, &len, 2);
+    std::memcpy(da->sqlvar[1].sqldata + 2, "abc", 3);
+  }
+  TIB_Node* first = L.AddKey(Key(1).data());
+  L.PackRow(first, *c->GetFields());
+  EXPECT_EQ(first->RecordLength, (2 + 8) + (2 + 2 + 3));
+  c->Unprepare();
+  c->GetSQL().SetText("SELECT CAST(NULL AS VARCHAR(10)) V, CAST(NULL AS INTEGER) I, CAST(NULL AS SMALLINT) S FROM "
+                      "RDB$DATABASE");
+  c->Prepare();
+  XSQLDA* da = c->GetFields()->GetPSQLDA();
+  ASSERT_EQ(da->sqld, 3);
+  setInd(da->sqlvar[0], -1);
+  setInd(da->sqlvar[1], 0);
+  const int32_t i = -5;
+  std::memcpy(da->sqlvar[1].sqldata, &i, 4);
+  setInd(da->sqlvar[2], 0);
+  const int16_t sm = 77;
+  std::memcpy(da->sqlvar[2].sqldata, &sm, 2);
+  TIB_Node* second = L.AddKey(Key(2).data());
+  L.PackRow(second, *c->GetFields());
+  EXPECT_EQ(second->RecordLength, 2 + (2 + 4) + (2 + 2));
+  EXPECT_EQ(second->RecordLength, TIB_NodeList::PackedLength(*c->GetFields()));
+  setInd(da->sqlvar[0], 0);
+  std::memset(da->sqlvar[1].sqldata, 0, 4);
+  std::memset(da->sqlvar[2].sqldata, 0, 2);
+  L.UnpackRow(second, *c->GetFields());
+  int16_t ind;
+  std::memcpy(&ind, da->sqlvar[0].sqlind, 2);
+  EXPECT_EQ(ind, -1);
+  int32_t gotI;
+  int16_t gotS;
+  std::memcpy(&gotI, da->sqlvar[1].sqldata, 4);
+  std::memcpy(&gotS, da->sqlvar[2].sqldata, 2);
+  EXPECT_EQ(gotI, -5);
+  EXPECT_EQ(gotS, 77);
+  // The record of the first layout is the bytes it was packed as.
+  const std::vector<uint8_t> was(first->RecordData, first->RecordData + first->RecordLength);
+  std::vector<uint8_t> expected(2, 0);
+  const int64_t b = 1234567890123;
+  expected.insert(expected.end(), reinterpret_cast<const uint8_t*>(&b), reinterpret_cast<const uint8_t*>(&b) + 8);
+  for (int x : {0, 0, 3, 0, int{'a'}, int{'b'}, int{'c'}}) expected.push_back(static_cast<uint8_t>(x));
+  EXPECT_EQ(was, expected);
 }
 
 // Refreshing many times over reuses node and record memory: the record store stays the size of what
