@@ -736,7 +736,7 @@ void TIB_Row::RevertRow() {
   NotifyDataChange(nullptr);
 }
 
-void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep) {
+void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep, bool ADeferOldCopy) {
   if (AQuietStep && !AClear && AResetBlobs && QuietStepReset()) return;
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
@@ -747,9 +747,9 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQui
   const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {
-    // The old record becomes this record: copied now, or, on a quiet step where nothing reads it while
-    // the next row is fetched, when first needed.
-    if (AQuietStep && GetOldCopyDeferrable()) {
+    // The old record becomes this record: copied now, or, where nothing reads it while the next row is
+    // fetched, when first needed.
+    if ((AQuietStep || ADeferOldCopy) && !AClear && GetOldCopyDeferrable()) {
       FOldPending = true;
     } else if (FRecordLength > 0) {
       CopyOldValues();

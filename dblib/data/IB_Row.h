@@ -181,7 +181,9 @@ public:
   // AQuietStep: a forward-only cursor's step that nobody watches resets the row it fetched. The
   // data-change notice is left out (nobody hears it; it is sent still when calculated columns ran
   // handlers), and the old record's copy may wait until it is needed (see TakeOldValues).
-  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false);
+  // ADeferOldCopy: only the latter, for a fetched row that takes the place of the one shown (nothing
+  // writes the row before the next reset but a fetch that takes the copy first or replaces it again).
+  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false, bool ADeferOldCopy = false);
   // ResetRow(false, true, true, true) where it has nothing to clear, prune or calculate: marks the old
   // record's copy due; false (nothing done) otherwise.
   bool QuietStepReset() {

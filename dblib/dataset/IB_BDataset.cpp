@@ -484,9 +484,15 @@ void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
     if (want - TIB_BDataset::GetBufferCount() > 1) {
       TDatasetOperation loop(this);
       loop.Fetching();
-      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) FetchRow();
+      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) {
+        FFetchReplacesRow = true;
+        FetchRow();
+      }
     } else {
-      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) FetchRow();
+      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) {
+        FFetchReplacesRow = true;
+        FetchRow();
+      }
     }
   } catch (...) {
     if (Alive.Get()) {

@@ -734,6 +734,9 @@ protected:
   int8_t FQuickStepClass = -1;
   // The next FetchRow leaves out the fields row's reset notice (set by StepQuickly, taken by FetchRow).
   bool FQuietFetch = false;
+  // The next FetchRow's row takes the place of the row shown (set by the buffered fetch that shows it,
+  // taken by FetchRow).
+  bool FFetchReplacesRow = false;
   uint64_t FFetchStart = 0;
   uint64_t FLastCallback = 0;
   // Counts the cursors opened: a fetch loop that sees it change was overtaken by a reopen.

@@ -385,6 +385,10 @@ void TIB_Dataset::API_CloseCursor() {
 void TIB_Dataset::FetchRow() {
   // Next's short road: nobody hears the row's reset notice, and only the next fetch writes the row.
   const bool quiet = std::exchange(FQuietFetch, false);
+  // The fetched row takes the place of the one shown: its old record's copy may wait (see ResetRow).
+  // Any other fetch (one fetched ahead, or run by a handler meanwhile) takes a copy still due first.
+  const bool deferOld = std::exchange(FFetchReplacesRow, false) || quiet;
+  if (!deferOld) FFields->TakeOldValues();
   for (;;) {
     if (FAbort) return;
     const XSQLDA* da = FFields->GetPSQLDA();
@@ -411,15 +415,34 @@ void TIB_Dataset::FetchRow() {
     // Indicators may sit at odd offsets of the row: written bytewise.
     static constexpr ISC_SHORT kNotNull = 0;
     for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
-    if (!quiet || !FFields->QuietStepReset()) FFields->ResetRow(false, true, true, quiet);
-    if (!FKeyCopyValid || FRowsShared || FKeyCopy.size() != 1 || FKeyCopy[0].first) {
+    // A row with nothing to clear, prune or calculate: its copy marked due, then the notice unless quiet.
+    if (deferOld && FFields->QuietStepReset()) {
+      if (!quiet) FFields->NotifyDataChange(nullptr);
+    } else {
+      FFields->ResetRow(false, true, true, quiet, deferOld);
+    }
+    if (!FKeyCopyValid || FRowsShared || FKeyCopy.size() != 1) {
       FillKeyRow();
     } else {
-      // A key that is the row number alone (FillKeyRow's short case).
+      // A key of one column, or the row number alone (FillKeyRow's short case).
       if (FKeyFields->GetRowState() != rsUnmodified) FKeyFields->SetRowState(rsUnmodified);
-      const XSQLVAR& to = *FKeyCopy[0].second->GetPSQLVAR();
-      std::memcpy(to.sqlind, &kNotNull, sizeof kNotNull);
-      std::memcpy(to.sqldata, &FRowNum, sizeof FRowNum);
+      const auto& [from, key] = FKeyCopy[0];
+      const XSQLVAR& to = *key->GetPSQLVAR();
+      if (!from) {
+        std::memcpy(to.sqlind, &kNotNull, sizeof kNotNull);
+        std::memcpy(to.sqldata, &FRowNum, sizeof FRowNum);
+      } else {
+        const XSQLVAR& v = *from->GetPSQLVAR();
+        std::memcpy(to.sqlind, v.sqlind, sizeof(ISC_SHORT));
+        if ((v.sqltype & ~1) == SQL_LONG) {
+          std::memcpy(to.sqldata, v.sqldata, 4);
+        } else if ((v.sqltype & ~1) == SQL_INT64) {
+          std::memcpy(to.sqldata, v.sqldata, 8);
+        } else {
+          const size_t size = static_cast<size_t>(v.sqllen) + ((v.sqltype & ~1) == SQL_VARYING ? 2 : 0);
+          std::memcpy(to.sqldata, v.sqldata, size);
+        }
+      }
     }
     // (The short road is taken by a class that keeps this step as it is here.)
     if (FAbort || (quiet ? TIB_Dataset::DoAfterFetchRow() : DoAfterFetchRow())) {
@@ -652,18 +675,17 @@ void TIB_Dataset::SysEndScroll() {
   // A row lock lasts until the next scroll ends (the transaction's count of locked rows goes with it).
   if (FRowLockHeld) [[unlikely]]
     ReleaseRowLock();
-  const bool scrollable = !GetIsUnidirectional();
-  if (scrollable && FDeferCount > 0) {
-    FAfterScrollPending = true;
+  // A scrollable dataset holds its scroll's end back while events are deferred or it refreshes.
+  if ((FDeferCount > 0 || FRefreshDepth > 0) && !GetIsUnidirectional()) {
+    if (FDeferCount > 0) FAfterScrollPending = true;
     return;
   }
-  if (scrollable && FRefreshDepth > 0) return;
   if (GetKeyDataLink()) SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
     StateChanged();
     FLastHadRecord = hasRecord;
-    if (!scrollable) {
+    if (GetIsUnidirectional()) {
       ProcessLinkEvent(sleScrolled);
       ProcessLinkEvent(sleDataChange);
     }
