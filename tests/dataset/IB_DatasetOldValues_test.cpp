@@ -203,6 +203,40 @@ TEST_F(DatasetOldValuesTest, AWalkedRowsEditComparesWithThatRow) {
   delete q;
 }
 
+// Rows fetched ahead of the row a walk shows (FetchAll, a grid's rows) pass through the fields row: the
+// shown row keeps its own values as old ones, a revert brings them back, and an edit writes that row.
+TEST_F(DatasetOldValuesTest, RowsFetchedAheadOfAWalkedRowLeaveItsOldValues) {
+  for (bool grid : {false, true}) {
+    SCOPED_TRACE(grid ? "grid rows" : "FetchAll");
+    TIB_Query* q = Query();
+    q->Open();
+    q->Next();
+    EXPECT_EQ("2,null,2,", Old(q));
+    if (grid) {
+      q->SetBufferRowNum(4);  // fetches the rows up to the fourth into the buffer
+      EXPECT_EQ("4", q->GetBufferFields()->GetColumns(0)->GetAsString());
+    } else {
+      q->FetchAll();
+    }
+    EXPECT_EQ(2, q->GetRowNum());
+    EXPECT_EQ("2,null,2,", Current(q));
+    EXPECT_EQ("2,null,2,", Old(q));
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString(grid ? "grid" : "all");
+    EXPECT_EQ("2,null*,2,", Old(q));
+    q->GetFields()->RevertRow();
+    EXPECT_EQ("2,null,2,", Current(q));
+    q->FieldByName("NAME")->SetAsString(grid ? "grid" : "all");
+    q->Post();
+    Tr->Commit();
+    EXPECT_EQ(grid ? "1,first;2,grid;3,third row;4,iv" : "1,first;2,all;3,third row;4,iv",
+              ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","));
+    delete q;
+    Exec("UPDATE T SET NAME = NULL WHERE ID = 2");
+    Tr->Commit();
+  }
+}
+
 // A singleton statement's fields row, executed again for another row (and for none), shows each
 // execution's values as its old ones.
 TEST_F(DatasetOldValuesTest, ASingletonsRowRunAgainHasItsNewValuesAsOldOnes) {
