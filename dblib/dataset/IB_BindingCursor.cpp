@@ -88,6 +88,11 @@ bool RelationAliased(const std::string& From, const std::string& Rel) {
 
 }  // namespace
 
+bool TIB_BindingCursor::GetBindingKeyNullable(int Index) {
+  TIB_Row* key = FBDataset->GetKeyFields();
+  return key && Index >= 0 && Index < key->GetColumnCount() && key->GetColumns(Index)->GetIsNullable();
+}
+
 std::string TIB_BindingCursor::BuildSQL() {
   TIB_Row* key = FBDataset->GetKeyFields();
   TIB_Row* fields = FBDataset->GetFields();
@@ -138,7 +143,9 @@ std::string TIB_BindingCursor::BuildSQL() {
       if (dot > 0 && RelationAliased(from, column.substr(0, static_cast<size_t>(dot - 1)))) own = false;
     }
     pairs += column + "=" + column + "\r\n";
-    where += (where.empty() ? "" : " AND ") + std::string("C") + std::to_string(at + 1) + " =?BIND_" + std::to_string(i);
+    // A key part that may be null finds its row all the same.
+    where += (where.empty() ? "" : " AND ") + std::string("C") + std::to_string(at + 1) +
+             (k->GetIsNullable() ? " IS NOT DISTINCT FROM ?BIND_" : " =?BIND_") + std::to_string(i);
   }
   if (own || dbKey) {
     FPlanSQL = inner;

@@ -58,6 +58,7 @@ public:
 
 protected:
   bool GetIsBindingCursor() override { return true; }
+  bool GetBindingKeyNullable(int Index) override;
   bool SysAllocateHandle() override;
   ISC_STATUS API_Prepare(const std::string& Text, int32_t& InCount, int32_t& OutCount) override;
   uint8_t GetStatementType() override;

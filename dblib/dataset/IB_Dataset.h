@@ -520,6 +520,8 @@ protected:
   // A binding cursor of a buffered dataset: its master conditions use "BIND_" parameters and it has no
   // key row or key links of its own.
   virtual bool GetIsBindingCursor() { return false; }
+  // A binding cursor's key column Index may be null (its condition then matches a null too).
+  virtual bool GetBindingKeyNullable(int /*Index*/) { return false; }
   // Auto-defines KeyLinks while the SQL is built; returns KeyLinks.
   TIB_StringProperty& DefineKeyLinks();
   // Copies the key values of the current fields-row record into the key row.

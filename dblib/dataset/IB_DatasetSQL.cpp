@@ -515,8 +515,15 @@ void TIB_Dataset::SysBuildSelect() {
   // The master conditions stand also without a master source: their parameters are the master's values.
   if (!FBuildingPlan) {
     for (int i = FMasterLinks.Count() - 1; i >= 0; --i) {
-      const std::string param = GetIsBindingCursor() ? "BIND_" + std::to_string(i) : MasterParamName(i);
-      PrependWhereCondition(where, Trim(FMasterLinks.GetName(i)) + "=?" + param);
+      const std::string column = Trim(FMasterLinks.GetName(i));
+      if (!GetIsBindingCursor()) {
+        PrependWhereCondition(where, column + "=?" + MasterParamName(i));
+      } else if (GetBindingKeyNullable(i)) {
+        // A key part that may be null finds its row all the same.
+        PrependWhereCondition(where, column + " IS NOT DISTINCT FROM ?BIND_" + std::to_string(i));
+      } else {
+        PrependWhereCondition(where, column + "=?BIND_" + std::to_string(i));
+      }
     }
   }
   addList(FSearchConditions, false);
