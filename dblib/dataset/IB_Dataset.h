@@ -821,8 +821,9 @@ protected:
   // Fields-row column and key-row column of each key link, built at the first fetch after a layout.
   std::vector<std::pair<TIB_Column*, TIB_Column*>> FKeyCopy;
   bool FKeyCopyValid = false;
-  // The fields row's NOT NULL columns: the client writes no indicator for them, so a fetch sets it.
-  std::vector<XSQLVAR*> FNotNullVars;
+  // The null indicators of the fields row's NOT NULL columns: the client writes none for them, so a
+  // fetch sets them.
+  std::vector<ISC_SHORT*> FNotNullInds;
   TIB_DatasetLinkSource* FKeySource = nullptr;
   TIB_DatasetLinkSource* FMasterSource = nullptr;
   int32_t FKeySyncCount = 0;

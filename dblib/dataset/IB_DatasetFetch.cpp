@@ -269,10 +269,10 @@ void TIB_Dataset::SysAllocateRows() {
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
   FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
-  FNotNullVars.clear();
+  FNotNullInds.clear();
   for (int i = 0; i < FFields->GetColumnCount(); ++i) {
     XSQLVAR* v = FFields->GetColumns(i)->GetPSQLVAR();
-    if (!(v->sqltype & 1) && v->sqlind) FNotNullVars.push_back(v);
+    if (!(v->sqltype & 1) && v->sqlind) FNotNullInds.push_back(v->sqlind);
   }
   if (!FRowsShared) {
     const bool keyed = FPrepared && GetIsSelectSQL() && FFields->GetColumnCount() > 0 && !GetIsBindingCursor();
@@ -414,7 +414,7 @@ void TIB_Dataset::FetchRow() {
     // of an earlier cursor, a cancelled insert) would make every row fetched from then on null there.
     // Indicators may sit at odd offsets of the row: written bytewise.
     static constexpr ISC_SHORT kNotNull = 0;
-    for (XSQLVAR* v : FNotNullVars) std::memcpy(v->sqlind, &kNotNull, sizeof kNotNull);
+    for (ISC_SHORT* ind : FNotNullInds) std::memcpy(ind, &kNotNull, sizeof kNotNull);
     // A row with nothing to clear, prune or calculate: its copy marked due, then the notice unless quiet.
     if (deferOld && FFields->QuietStepReset()) {
       if (!quiet) FFields->NotifyDataChange(nullptr);
