@@ -64,6 +64,19 @@ public:
       const Detail& d = Changes.at(id);
       if (d.Grp == Group) Rows.push_back(d);
     }
+    // Read again, the rows deleted under cached updates stand where the key order puts them: a cancel
+    // brings each back before the row after it at the server (the larger keys first, and all of them
+    // before any row deleted after this).
+    int32_t next = -1;
+    int32_t seq = 0;
+    for (auto it = Server.rbegin(); it != Server.rend(); ++it) {
+      if (it->second.second != Group) continue;
+      if (auto c = Changes.find(it->first); c != Changes.end() && c->second.Deleted) {
+        c->second.Before = next;
+        c->second.Seq = INT32_MIN / 2 - seq++;
+      }
+      next = it->first;
+    }
     Cur = Rows.empty() ? 0 : 0;
   }
   void Change(const Detail& D) {
