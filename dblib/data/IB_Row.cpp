@@ -736,8 +736,7 @@ void TIB_Row::RevertRow() {
   NotifyDataChange(nullptr);
 }
 
-void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep, bool ADeferOldCopy) {
-  if (AQuietStep && !AClear && AResetBlobs && QuietStepReset()) return;
+void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep) {
   if (AClear) ClearBuffers(true);
   if (AResetBlobs && (FBlobCount > 0 || FArrayCount > 0)) ClearBlobNodes(AClear);
   if (ACalculate && !FCalculatedColumns.empty()) CalculateFields();
@@ -747,13 +746,8 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQui
   const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {
-    // The old record becomes this record: copied now, or, where nothing reads it while the next row is
-    // fetched, when first needed.
-    if ((AQuietStep || ADeferOldCopy) && !AClear && GetOldCopyDeferrable()) {
-      FOldPending = true;
-    } else if (FRecordLength > 0) {
-      CopyOldValues();
-    }
+    // The old record becomes this record.
+    if (FRecordLength > 0) CopyOldValues();
     FRowChanged = AClear;
   }
   if (prunesBlobs) DropCachedValuesOfOtherRecords(otherRecord);

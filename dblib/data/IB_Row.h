@@ -178,15 +178,15 @@ public:
   void ClearBuffers(bool ANotNull);
   void ClearRow(uint8_t AState);
   void RevertRow();
-  // AQuietStep: a forward-only cursor's step that nobody watches resets the row it fetched. The
+  // AQuietStep: a forward-only cursor's step that nobody watches resets the row it fetched: the
   // data-change notice is left out (nobody hears it; it is sent still when calculated columns ran
-  // handlers), and the old record's copy may wait until it is needed (see TakeOldValues).
-  // ADeferOldCopy: only the latter, for a fetched row that takes the place of the one shown (nothing
-  // writes the row before the next reset but a fetch that takes the copy first or replaces it again).
-  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false, bool ADeferOldCopy = false);
-  // ResetRow(false, true, true, true) where it has nothing to clear, prune or calculate: marks the old
-  // record's copy due; false (nothing done) otherwise.
-  bool QuietStepReset() {
+  // handlers).
+  void ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQuietStep = false);
+  // The reset of a fetched row that takes the place of the one shown (nothing writes the row before the
+  // next reset but a fetch that takes the copy first or replaces the row again), where the row has
+  // nothing to clear, prune or calculate: the old record's copy is marked due (see TakeOldValues), the
+  // row unmodified; the caller sends the notice. False (nothing done) for any other row.
+  bool ResetDeferringOldCopy() {
     if (!GetOldCopyDeferrable()) return false;
     FOldPending = true;
     FRowChanged = false;
@@ -268,8 +268,8 @@ private:
   std::vector<TIB_Column*> ColumnsOfList(const std::string& Names) const;
   void SetBufferFromHex(uint8_t* Buffer, const std::string& Text);
   void CopyOldValues() const noexcept;
-  // Whether a quiet step's reset may leave the old record's copy until it is needed: nothing of this row
-  // reads the old record while a fetch writes the next row (no blob caches, no calculations, no key row).
+  // Whether a reset may leave the old record's copy until it is needed: nothing of this row reads the old
+  // record while a fetch writes the next row (no blob caches, no calculations, no key row).
   bool GetOldCopyDeferrable() const noexcept {
     return FRowType == rtFields && !FIsKeyRow && FBlobCount == 0 && FArrayCount == 0 && FCalculatedColumns.empty() &&
            FRecordLength > 0;

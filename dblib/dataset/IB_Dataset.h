@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -527,6 +528,24 @@ protected:
   // Copies the key values of the current fields-row record into the key row.
   void FillKeyRow();
   void BuildKeyCopy();
+  // One key value into the key row's variable To: the fields row's value in From, or the row number
+  // (From null) where the key is the row number. The common sizes are copied in place.
+  static void CopyKeyValue(const XSQLVAR* From, const XSQLVAR& To, int32_t RowNum) noexcept {
+    if (!From) {
+      const ISC_SHORT notNull = 0;
+      std::memcpy(To.sqlind, &notNull, sizeof notNull);
+      std::memcpy(To.sqldata, &RowNum, sizeof RowNum);
+      return;
+    }
+    std::memcpy(To.sqlind, From->sqlind, sizeof(ISC_SHORT));
+    switch (From->sqltype & ~1) {
+      case SQL_LONG: std::memcpy(To.sqldata, From->sqldata, 4); break;
+      case SQL_INT64: std::memcpy(To.sqldata, From->sqldata, 8); break;
+      default:
+        std::memcpy(To.sqldata, From->sqldata,
+                    static_cast<size_t>(From->sqllen) + ((From->sqltype & ~1) == SQL_VARYING ? 2 : 0));
+    }
+  }
   bool KeyColumnsFromKeyRelation();
   // The NOCASE expression the attribute lists give a column named Column (before the fields row is
   // described); empty when none.

@@ -385,7 +385,8 @@ void TIB_Dataset::API_CloseCursor() {
 void TIB_Dataset::FetchRow() {
   // Next's short road: nobody hears the row's reset notice, and only the next fetch writes the row.
   const bool quiet = std::exchange(FQuietFetch, false);
-  // The fetched row takes the place of the one shown: its old record's copy may wait (see ResetRow).
+  // The fetched row takes the place of the one shown: its old record's copy may wait (see
+  // TIB_Row::ResetDeferringOldCopy).
   // Any other fetch (one fetched ahead, or run by a handler meanwhile) takes a copy still due first.
   const bool deferOld = std::exchange(FFetchReplacesRow, false) || quiet;
   if (!deferOld) FFields->TakeOldValues();
@@ -416,33 +417,18 @@ void TIB_Dataset::FetchRow() {
     static constexpr ISC_SHORT kNotNull = 0;
     for (ISC_SHORT* ind : FNotNullInds) std::memcpy(ind, &kNotNull, sizeof kNotNull);
     // A row with nothing to clear, prune or calculate: its copy marked due, then the notice unless quiet.
-    if (deferOld && FFields->QuietStepReset()) {
+    if (deferOld && FFields->ResetDeferringOldCopy()) {
       if (!quiet) FFields->NotifyDataChange(nullptr);
     } else {
-      FFields->ResetRow(false, true, true, quiet, deferOld);
+      FFields->ResetRow(false, true, true, quiet);
     }
-    if (!FKeyCopyValid || FRowsShared || FKeyCopy.size() != 1) {
-      FillKeyRow();
-    } else {
-      // A key of one column, or the row number alone (FillKeyRow's short case).
+    if (FKeyCopyValid && !FRowsShared && FKeyCopy.size() == 1) {
+      // FillKeyRow for a key of one column (or the row number), without the call.
       if (FKeyFields->GetRowState() != rsUnmodified) FKeyFields->SetRowState(rsUnmodified);
       const auto& [from, key] = FKeyCopy[0];
-      const XSQLVAR& to = *key->GetPSQLVAR();
-      if (!from) {
-        std::memcpy(to.sqlind, &kNotNull, sizeof kNotNull);
-        std::memcpy(to.sqldata, &FRowNum, sizeof FRowNum);
-      } else {
-        const XSQLVAR& v = *from->GetPSQLVAR();
-        std::memcpy(to.sqlind, v.sqlind, sizeof(ISC_SHORT));
-        if ((v.sqltype & ~1) == SQL_LONG) {
-          std::memcpy(to.sqldata, v.sqldata, 4);
-        } else if ((v.sqltype & ~1) == SQL_INT64) {
-          std::memcpy(to.sqldata, v.sqldata, 8);
-        } else {
-          const size_t size = static_cast<size_t>(v.sqllen) + ((v.sqltype & ~1) == SQL_VARYING ? 2 : 0);
-          std::memcpy(to.sqldata, v.sqldata, size);
-        }
-      }
+      CopyKeyValue(from ? from->GetPSQLVAR() : nullptr, *key->GetPSQLVAR(), FRowNum);
+    } else {
+      FillKeyRow();
     }
     // (The short road is taken by a class that keeps this step as it is here.)
     if (FAbort || (quiet ? TIB_Dataset::DoAfterFetchRow() : DoAfterFetchRow())) {

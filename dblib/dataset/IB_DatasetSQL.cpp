@@ -279,20 +279,7 @@ void TIB_Dataset::FillKeyRow() {
   if (!key || FRowsShared || key->GetColumnCount() == 0) return;
   if (key->GetRowState() != rsUnmodified) key->SetRowState(rsUnmodified);
   if (!FKeyCopyValid) BuildKeyCopy();
-  for (const auto& [f, k] : FKeyCopy) {
-    XSQLVAR& to = *k->GetPSQLVAR();
-    if (!f) {
-      const int32_t n = FRowNum;
-      const ISC_SHORT notNull = 0;
-      std::memcpy(to.sqlind, &notNull, sizeof notNull);
-      std::memcpy(to.sqldata, &n, sizeof n);
-      continue;
-    }
-    const XSQLVAR& from = *f->GetPSQLVAR();
-    const size_t size = static_cast<size_t>(from.sqllen) + ((from.sqltype & ~1) == SQL_VARYING ? 2 : 0);
-    std::memcpy(to.sqlind, from.sqlind, sizeof(ISC_SHORT));
-    std::memcpy(to.sqldata, from.sqldata, size);
-  }
+  for (const auto& [f, k] : FKeyCopy) CopyKeyValue(f ? f->GetPSQLVAR() : nullptr, *k->GetPSQLVAR(), FRowNum);
 }
 
 bool TIB_Dataset::KeyColumnsFromKeyRelation() {
