@@ -273,6 +273,27 @@ protected:
   // change and AfterModify.
   bool BeginUnheardModify();
   void EndUnheardModify();
+  // A setter's change of the value by Write: the full change protocol, or its short road.
+  template <class Write>
+  void ModifyValue(Write&& W) {
+    const bool unheard = BeginUnheardModify();
+    if (!unheard) BeforeModify();
+    W();
+    if (unheard) {
+      EndUnheardModify();
+    } else {
+      AfterModify();
+    }
+  }
+  // Writes Count value bytes (at most the value's size), not null, inside the change protocol. Callers
+  // convert and check first, so a value that cannot be stored never reaches the protocol and the column
+  // stays exactly as it was.
+  void StoreBytes(const void* Bytes, size_t Count) {
+    ModifyValue([&] {
+      if (NullInd() != 0) SetIsNull(false);
+      if (uint8_t* data = Data()) CopyBytes(data, Bytes, Count < DataSize() ? Count : DataSize());
+    });
+  }
   // The value as an integer that stands for value / 10^Scale, for the classes whose storage is one
   // (16-, 32- and 64-bit integers, scaled or not); false for the others and for null. Display texts
   // use it to show every digit, which no floating value holds past 18.

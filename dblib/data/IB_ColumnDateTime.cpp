@@ -93,15 +93,7 @@ void TIB_ColumnDateTime::WriteValue(TDateTime Value) {
       break;
     }
   }
-  const bool unheard = BeginUnheardModify();
-  if (!unheard) BeforeModify();
-  if (NullInd() != 0) SetIsNull(false);
-  if (uint8_t* data = Data()) CopyBytes(data, bytes, std::min(count, DataSize()));
-  if (unheard) {
-    EndUnheardModify();
-  } else {
-    AfterModify();
-  }
+  StoreBytes(bytes, count);
 }
 
 std::string TIB_ColumnDateTime::GetAsString() {

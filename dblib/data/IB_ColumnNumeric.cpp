@@ -1,6 +1,7 @@
 // The numeric column classes.
 #include "dblib/data/IB_ColumnNumeric.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -22,18 +23,14 @@ long double Pow10(int N) {
   return r;
 }
 
-// 10^N for N from 0 to 18 (every scale an integer column has).
+// 10^N for N from 0 to 18 (every scale an integer column has); 1 below, 10^18 above.
 int64_t IntPow10(int N) {
   static constexpr int64_t kPowers[] = {1LL, 10LL, 100LL, 1000LL, 10000LL, 100000LL, 1000000LL, 10000000LL,
                                         100000000LL, 1000000000LL, 10000000000LL, 100000000000LL,
                                         1000000000000LL, 10000000000000LL, 100000000000000LL,
                                         1000000000000000LL, 10000000000000000LL, 100000000000000000LL,
                                         1000000000000000000LL};
-  if (N >= 0 && N <= 18) [[likely]]
-    return kPowers[N];
-  int64_t r = 1;
-  for (int i = 0; i < N; ++i) r *= 10;
-  return r;
+  return kPowers[std::clamp(N, 0, 18)];
 }
 
 // Rounded to the nearest integer, ties to even (the FPU's default mode).
@@ -174,18 +171,6 @@ std::string TIB_ColumnNumBase::TakeSetText(const std::string& Value, bool TrimFi
   if (TrimFirst) text = Trim(text);
   Blank = text.empty();
   return text;
-}
-
-void TIB_ColumnNumBase::StoreBytes(const void* Bytes, size_t Count) {
-  const bool unheard = BeginUnheardModify();
-  if (!unheard) BeforeModify();
-  if (NullInd() != 0) SetIsNull(false);
-  if (uint8_t* data = Data()) CopyBytes(data, Bytes, std::min(Count, DataSize()));
-  if (unheard) {
-    EndUnheardModify();
-  } else {
-    AfterModify();
-  }
 }
 
 std::string TIB_ColumnNumBase::FinishGetText(std::string Text) {

@@ -31,9 +31,6 @@ protected:
       StoreZero();
     return true;
   }
-  // Writes Count value bytes inside the change protocol. Callers convert and check first, so a value
-  // that cannot be stored never reaches the protocol and the column stays exactly as it was.
-  void StoreBytes(const void* Bytes, size_t Count);
   // The text out: empty for null, then OnGetText.
   std::string FinishGetText(std::string Text);
 };

@@ -90,38 +90,29 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
     if (trims) ApplyTrimming(changed, GetTrimming());
   }
   const std::string& text = GetCharCase() == 1 || GetCharCase() == 2 || trims ? changed : Text;
-  const bool unheard = BeginUnheardModify();
-  if (!unheard) BeforeModify();
-  const auto finish = [&] {
-    if (unheard) {
-      EndUnheardModify();
-    } else {
-      AfterModify();
+  ModifyValue([&] {
+    if (text.empty() && GetBlankIsNull()) {
+      SetIsNull(true);
+      return;
     }
-  };
-  if (text.empty() && GetBlankIsNull()) {
-    SetIsNull(true);
-    finish();
-    return;
-  }
-  if (NullInd() != 0) SetIsNull(false);
-  const size_t n =
-      CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
-  // The text, then PadChar up to the end of the value (what FillPad and the copy leave).
-  if (uint8_t* data = Data()) {
-    const size_t size = DataSize();
-    if (IsVarChar()) {
-      std::memcpy(data + 2, text.data(), n);
-      // n is within sqllen: the length word takes it as it is.
-      const auto length = static_cast<uint16_t>(n);
-      std::memcpy(data, &length, 2);
-      std::memset(data + 2 + n, GetPadChar(), size - 2 - n);
-    } else {
-      std::memcpy(data, text.data(), n);
-      std::memset(data + n, GetPadChar(), size - n);
+    if (NullInd() != 0) SetIsNull(false);
+    const size_t n =
+        CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+    // The text, then PadChar up to the end of the value (what FillPad and the copy leave).
+    if (uint8_t* data = Data()) {
+      const size_t size = DataSize();
+      if (IsVarChar()) {
+        std::memcpy(data + 2, text.data(), n);
+        // n is within sqllen: the length word takes it as it is.
+        const auto length = static_cast<uint16_t>(n);
+        std::memcpy(data, &length, 2);
+        std::memset(data + 2 + n, GetPadChar(), size - 2 - n);
+      } else {
+        std::memcpy(data, text.data(), n);
+        std::memset(data + n, GetPadChar(), size - n);
+      }
     }
-  }
-  finish();
+  });
 }
 
 std::string TIB_ColumnText::GetAsString() {
