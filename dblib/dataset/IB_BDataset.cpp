@@ -481,18 +481,17 @@ void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
   FLastPacked = nullptr;
   try {
     const int32_t want = Rows < 0 ? INT32_MAX : Rows;
+    // Each row fetched takes the place of the one the Fields row held.
+    const auto fetchReplacing = [this] {
+      FFetchReplacesRow = true;
+      FetchRow();
+    };
     if (want - TIB_BDataset::GetBufferCount() > 1) {
       TDatasetOperation loop(this);
       loop.Fetching();
-      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) {
-        FFetchReplacesRow = true;
-        FetchRow();
-      }
+      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
     } else {
-      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) {
-        FFetchReplacesRow = true;
-        FetchRow();
-      }
+      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
     }
   } catch (...) {
     if (Alive.Get()) {
