@@ -10,8 +10,8 @@
 // TIB_Query is the buffered dataset the application uses.
 //
 // Ownership: the dataset owns its node list. The Fields row shows the current row, unpacked from its
-// node at each move; its values are gone after close, so read them before moving on. Node pointers are
-// internal: rows are remembered by bookmark.
+// node at each move: read its values before moving on. A close leaves the last row's values readable
+// until the next open. Node pointers are internal: rows are remembered by bookmark.
 #pragma once
 
 #include <memory>

@@ -80,7 +80,9 @@ public:
   // AllowFocus goes to a stored form only where AnnounceFocus does not imply it.
   bool IsAllowFocusStored() const noexcept { return FAllowFocus && !FAnnounceFocus; }
   bool GetEnabled() const noexcept { return FUpdateCount == 0; }
-  // False holds state and data changes back; true tells the links what they missed.
+  // False holds the dataset's state and data notices back. True runs a held-back state change through
+  // the links (StateChanged) and then fires OnDataChange once when anything was held back; the links
+  // themselves get no data notice at re-enabling.
   void SetEnabled(bool Value);
   int32_t GetUpdateCount() const noexcept { return FUpdateCount; }
 

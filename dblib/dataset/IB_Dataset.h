@@ -12,8 +12,9 @@
 // Ownership: a dataset owns what the statement owns plus its link and clause lists and its update SQL.
 // It does not own its KeySource or MasterSource. It does not own the
 // data sources attached to it; each one detaches before it goes, and the dataset tells the rest when
-// it goes itself. The fields row shows one row at a time: its values change with every fetch and are
-// gone after close, so read them before moving on.
+// it goes itself. The fields row shows one row at a time: its values change with every fetch, so read
+// them before moving on. A close leaves the current row's values readable until the next open (after
+// the last fetch there is no current row).
 //
 // A dataset may be destroyed from inside its own callback or from a task the message pump runs during
 // a fetch: the fetch then ends with the silent abort (EAbort) and touches nothing of the dataset.
