@@ -72,18 +72,26 @@ TEST_F(DatasetSQLSyntaxTest, OrderingItemsAndSearchCriteriaReachTheSelectBehindA
 
 TEST_F(DatasetSQLSyntaxTest, ARowOfARecursiveQueryIsEditedThroughItsKeyRelation) {
   Fill(4);
-  TIB_Query* q = NewQuery(
+  const std::string sql =
       "WITH RECURSIVE R AS (SELECT ID, NAME FROM T WHERE ID = 1 UNION ALL SELECT T.ID, T.NAME FROM T JOIN R ON "
-      "T.ID = R.ID + 1) SELECT ID, NAME FROM R ORDER BY ID");
-  q->SetKeyRelation("T");
-  q->SetRequestLive(true);
-  q->Open();
-  q->Next();
-  q->Edit();
-  q->FieldByName("NAME")->SetAsString("changed");
-  q->Post();
-  Tr->Commit();
-  EXPECT_EQ("1,n1;2,changed;3,n3;4,n4", ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","));
+      "T.ID = R.ID + 1) SELECT ID, NAME FROM R ORDER BY ID";
+  // The buffered query and the cursor alike.
+  for (const std::string kind : {"query", "cursor"}) {
+    SCOPED_TRACE(kind);
+    TIB_Dataset* d = kind == "query" ? static_cast<TIB_Dataset*>(NewQuery(sql)) : NewCursor(sql);
+    d->SetKeyRelation("T");
+    d->SetKeyLinksAutoDefine(true);
+    d->SetRequestLive(true);
+    d->Open();
+    d->Next();
+    d->Edit();
+    d->FieldByName("NAME")->SetAsString(kind);
+    d->Post();
+    Tr->Commit();
+    EXPECT_EQ("1,n1;2," + kind + ";3,n3;4,n4",
+              ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","));
+    delete d;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------------------
