@@ -59,10 +59,10 @@ bool MatchAt(std::string_view S, int32_t Pos, std::string_view W, int32_t Limit,
 // The row limits (ROWS n [TO m], OFFSET n ROWS, FETCH FIRST n ROWS ONLY) follow the ORDER BY and end
 // every clause before them.
 const std::vector<std::string> kSelectTerms{"FROM", "WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kFromTerms{"WHERE", "GROUP", "HAVING", "UNION", "PLAN",  "ORDER",
-                                          "ROWS",  "OFFSET", "FETCH", "FOR",   ";"};
-const std::vector<std::string> kWhereTerms{"ORDER", "GROUP", "HAVING", "UNION", "PLAN", "ROWS", "OFFSET", "FETCH",
-                                           "FOR",   ";"};
+const std::vector<std::string> kFromTerms{"WHERE", "GROUP",  "HAVING", "UNION", "PLAN", "ORDER",
+                                          "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
+const std::vector<std::string> kWhereTerms{"ORDER", "GROUP",  "HAVING", "UNION", "PLAN",
+                                           "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
 const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
 const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
 const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
