@@ -710,10 +710,15 @@ void TIB_Statement::ApplyFieldsProperty(TIB_FieldsPropertyList List, TIB_Column&
   const char first = value.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
   switch (List) {
     case fplAlignment:
-      if (found) {
-        if (first == 'C') Column.SetAlignment(2);
-        if (first == 'L') Column.SetAlignment(0);
-        if (first == 'R') Column.SetAlignment(1);
+      // Without an entry of its own (one removed, too) the column's type decides again.
+      if (found && first == 'C') {
+        Column.SetAlignment(2);
+      } else if (found && first == 'L') {
+        Column.SetAlignment(0);
+      } else if (found && first == 'R') {
+        Column.SetAlignment(1);
+      } else {
+        Column.ResetAlignment();
       }
       break;
     case fplCharCase: Column.SetCharCase(first == 'U' ? 1 : first == 'L' ? 2 : first == 'P' ? 3 : 0); break;

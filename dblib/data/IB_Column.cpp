@@ -47,6 +47,10 @@ TIB_Column::TIB_Column(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
       FFalseText = Trim(param.substr(comma + 1));
     }
   }
+  ResetAlignment();
+}
+
+void TIB_Column::ResetAlignment() {
   switch (GetSQLType() & ~1) {
     case SQL_DOUBLE:
     case SQL_FLOAT:

@@ -174,6 +174,8 @@ public:
   // Settings (the statement's Fields lists apply most of them).
   uint8_t GetAlignment() const noexcept { return FAlignment; }
   void SetAlignment(uint8_t Value) { FAlignment = Value; }
+  // The alignment the column's type gives (right for numbers, centred for booleans, else left).
+  void ResetAlignment();
   uint8_t GetCharCase() const noexcept { return FCharCase; }
   void SetCharCase(uint8_t Value) { FCharCase = Value; }
   const std::string& GetRawEditMask() const noexcept { return FEditMask; }

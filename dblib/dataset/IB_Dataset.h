@@ -548,9 +548,13 @@ protected:
     }
   }
   bool KeyColumnsFromKeyRelation();
+  // Gives the columns of a query over a WITH list that name columns of the key relation that relation.
+  void AdoptKeyRelationColumns(TIB_Row& Row);
+  // Refuses a master or key source whose chains of master and key sources lead back to this dataset.
+  void CheckLinkSourceCycle(TIB_DatasetLinkSource* Value);
   // The NOCASE expression the attribute lists give a column named Column (before the fields row is
-  // described); empty when none.
-  std::string NoCaseExpressionByName(const std::string& Column);
+  // described); empty when none. NoCase, when given, tells whether the column has the attribute at all.
+  std::string NoCaseExpressionByName(const std::string& Column, bool* NoCase = nullptr);
   void DeriveOrderingLink();
   void DeriveSearchingLink();
   void ListChanged(TIB_StringProperty& List);

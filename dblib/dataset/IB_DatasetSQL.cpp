@@ -77,21 +77,22 @@ void SplitOrderItem(std::string& Item, std::string& Direction, std::string& Null
   }
 }
 
-// The value of the NOCASE attribute an attribute text gives (empty when none, or YESCASE overrides it).
-std::string NoCaseValueOf(const std::string& Text) {
+// The value of the NOCASE attribute an attribute text gives (empty when none, or YESCASE overrides it);
+// NoCase, when given, tells whether the attribute stands there.
+std::string NoCaseValueOf(const std::string& Text, bool* NoCase = nullptr) {
+  if (NoCase) *NoCase = false;
   if (Text.empty()) return std::string();
   int32_t pos = 0, end = 0;
   std::string value;
   ParseAttributeText(Text, "YESCASE", pos, value, end);
   if (pos != 0) return std::string();
   ParseAttributeText(Text, "NOCASE", pos, value, end);
+  if (NoCase) *NoCase = pos != 0;
   return pos != 0 ? Trim(value) : std::string();
 }
 
-bool IsSelectText(const std::string& SQL) {
-  const std::string t = UpperCase(Trim(SQL));
-  return t.compare(0, 6, "SELECT") == 0 && (t.size() == 6 || !std::isalnum(static_cast<unsigned char>(t[6])));
-}
+// A SELECT statement, also behind leading comments and a WITH list.
+bool IsSelectText(const std::string& SQL) { return !GetSQLSelect(SQL).empty(); }
 
 }  // namespace
 
@@ -230,6 +231,7 @@ TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
 void TIB_Dataset::SysDescribeFields(TIB_Row& Row) {
   if (Row.GetRowType() != rtKey) {
     TIB_Statement::SysDescribeFields(Row);
+    if (Row.GetRowType() == rtFields) AdoptKeyRelationColumns(Row);
     return;
   }
   XSQLDA* da = Row.GetPSQLDA();
@@ -255,6 +257,29 @@ void TIB_Dataset::SysDescribeFields(TIB_Row& Row) {
   var.sqllen = 4;
   var.sqlname_length = var.relname_length = var.ownname_length = -1;
   SetXSQLVARText(var.aliasname, var.aliasname_length, "KEYROWNUM");
+}
+
+void TIB_Dataset::AdoptKeyRelationColumns(TIB_Row& Row) {
+  // The columns of a query over a WITH list (a recursive one above all) come without their relation.
+  // With a key relation given, a column named like one of its columns stands for it, so that the key
+  // links find it and edits write it.
+  XSQLDA* da = Row.GetPSQLDA();
+  if (!da || FKeyRelation.empty() || SQLWords(FSQL->GetText(), 1) != std::vector<std::string>{"WITH"}) return;
+  TIB_ConnectionSchemaCache* cache = GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr;
+  if (!cache) return;
+  std::string rel;
+  StripQuotes(Trim(FKeyRelation), rel);
+  if (!IsQuoted(Trim(FKeyRelation), '"')) rel = UpperCase(rel);
+  TIB_StringList columns;
+  cache->GetTableFields(rel, columns);
+  for (int i = 0; i < da->sqld; ++i) {
+    XSQLVAR& var = da->sqlvar[i];
+    if (var.relname_length > 0 || var.sqlname_length > 0) continue;
+    const std::string name = XSQLVARText(var.aliasname, var.aliasname_length);
+    if (name.empty() || columns.IndexOf(name) < 0) continue;
+    SetXSQLVARText(var.relname, var.relname_length, rel);
+    SetXSQLVARText(var.sqlname, var.sqlname_length, name);
+  }
 }
 
 // Which fields feed which key columns, worked out once per layout; a null source is the row number of a
@@ -395,9 +420,17 @@ void TIB_Dataset::SysBuildPlan() {
   if (pos) {
     std::string expr = FOrderingLink;
     TIB_Column* c = nullptr;
-    if (FFields->FindByName(FOrderingLink, c) && HasColumnAttribute(*c, "NOCASE")) {
-      const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
-      expr = v.empty() ? "UPPER( " + FOrderingLink + " )" : v;
+    if (FFields->FindByName(FOrderingLink, c)) {
+      if (HasColumnAttribute(*c, "NOCASE")) {
+        const std::string v = Trim(GetColumnAttributeValue(*c, "NOCASE"));
+        expr = v.empty() ? "UPPER( " + FOrderingLink + " )" : v;
+      }
+    } else {
+      // The fields row is described after the SQL is built: on the first prepare the attribute lists
+      // are asked by the column's name.
+      bool noCase = false;
+      const std::string v = NoCaseExpressionByName(FOrderingLink, &noCase);
+      if (noCase) expr = v.empty() ? "UPPER( " + FOrderingLink + " )" : v;
     }
     std::string bare;
     StripQuotes(FOrderingLink, bare);
@@ -527,6 +560,9 @@ void TIB_Dataset::SysBuildSelect() {
     }
     // The ORDER BY, from the ordering number or the clause as written.
     std::string text = FOrderingItemNo == 0 ? GetSQLOrder(sql) : GetOrderingSQL(FOrderingItemNo);
+    // Comments go whole before the line breaks become blanks, or a line comment would run on into the
+    // items after it.
+    ConvertParamsToMarkers(std::string(text), text);
     text = Trim(BlankControlChars(text));
     if (text.size() >= 5 && SameText(text.substr(0, 5), "ORDER")) text = Trim(text.substr(5));
     if (text.size() >= 2 && SameText(text.substr(0, 2), "BY")) text = Trim(text.substr(2));
@@ -571,7 +607,7 @@ void TIB_Dataset::SysBuildSelect() {
   DefineKeyLinks();
 }
 
-std::string TIB_Dataset::NoCaseExpressionByName(const std::string& Column) {
+std::string TIB_Dataset::NoCaseExpressionByName(const std::string& Column, bool* NoCase) {
   const int dot = CharPosOutsideQuotes('.', Column, 1);
   const std::string bare = dot > 0 ? Column.substr(static_cast<size_t>(dot)) : Column;
   std::string unquoted;
@@ -584,9 +620,11 @@ std::string TIB_Dataset::NoCaseExpressionByName(const std::string& Column) {
   const std::string full = rel.empty() ? name : rel + "." + name;
   for (const std::string& key : {Column, name, full}) {
     const std::string text = GetColumnAttributesValue(alStatement, key);
-    if (!text.empty()) return NoCaseValueOf(text);
+    if (!text.empty()) return NoCaseValueOf(text, NoCase);
   }
-  return HasConnectionColumnAttributes() ? NoCaseValueOf(GetColumnAttributesValue(alConnection, full)) : std::string();
+  if (NoCase) *NoCase = false;
+  return HasConnectionColumnAttributes() ? NoCaseValueOf(GetColumnAttributesValue(alConnection, full), NoCase)
+                                         : std::string();
 }
 
 void TIB_Dataset::SysResetDescription() {
@@ -790,15 +828,25 @@ bool FindMasterColumn(TIB_Row* Master, const std::string& Value, TIB_Column*& Co
 TIB_Dataset* TIB_Dataset::GetKeyDataset() const { return DatasetOf(FKeySource); }
 TIB_Dataset* TIB_Dataset::GetMasterDataset() const { return DatasetOf(FMasterSource); }
 
+void TIB_Dataset::CheckLinkSourceCycle(TIB_DatasetLinkSource* Value) {
+  // Master and key sources both make a dataset follow another: a chain of either kind, or of both mixed,
+  // must not lead back here. Each dataset is walked once, so a cycle elsewhere ends the walk.
+  std::vector<const TIB_Dataset*> visited;
+  std::vector<TIB_Dataset*> pending{DatasetOf(Value)};
+  while (!pending.empty()) {
+    TIB_Dataset* d = pending.back();
+    pending.pop_back();
+    if (!d || std::find(visited.begin(), visited.end(), d) != visited.end()) continue;
+    if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
+    visited.push_back(d);
+    pending.push_back(d->GetMasterDataset());
+    pending.push_back(d->GetKeyDataset());
+  }
+}
+
 void TIB_Dataset::SetKeySource(TIB_DatasetLinkSource* Value) {
   if (Value == FKeySource) return;
-  // Each dataset once: a cycle further up the chain (one that does not pass here) ends the walk.
-  std::vector<const TIB_Dataset*> visited;
-  for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetKeyDataset()) {
-    if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
-    if (std::find(visited.begin(), visited.end(), d) != visited.end()) break;
-    visited.push_back(d);
-  }
+  CheckLinkSourceCycle(Value);
   FKeySource = Value;
   LinkKeySource();
   if (FKeySource && FKeySeeking && FPrepared) Perform(dnKeySourceSync);
@@ -812,13 +860,7 @@ void TIB_Dataset::SetKeySeeking(bool Value) {
 
 void TIB_Dataset::SetMasterSource(TIB_DatasetLinkSource* Value) {
   if (Value == FMasterSource) return;
-  // Each dataset once: a cycle further up the chain (one that does not pass here) ends the walk.
-  std::vector<const TIB_Dataset*> visited;
-  for (TIB_Dataset* d = DatasetOf(Value); d; d = d->GetMasterDataset()) {
-    if (d == this) IB_Raise<EIB_DatasetError>(IBMsg::CircularReferenceNotAllowed);
-    if (std::find(visited.begin(), visited.end(), d) != visited.end()) break;
-    visited.push_back(d);
-  }
+  CheckLinkSourceCycle(Value);
   const bool had = FMasterSource != nullptr;
   FMasterSource = Value;
   LinkMasterSource();

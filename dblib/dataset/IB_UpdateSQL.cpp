@@ -176,9 +176,12 @@ void TIB_UpdateSQL::CheckKeyRelation() {
 
 bool TIB_UpdateSQL::UseSearched(TIB_UpdateSQLKind Kind) {
   const bool searched = Kind == uskDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
-  if (searched || FDataset->GetCursorOnCurrentRow()) return searched;
-  // WHERE CURRENT OF would write the row the cursor stands on, which is another one: the row is found by
-  // its key, and without a key it is not written at all.
+  // The rows of a query over a WITH list come through no updatable cursor.
+  const bool positioned = FDataset->GetCursorOnCurrentRow() &&
+                          SQLWords(FDataset->GetSQL().GetText(), 1) != std::vector<std::string>{"WITH"};
+  if (searched || positioned) return searched;
+  // WHERE CURRENT OF would write the row the cursor stands on, which is another one (or the cursor writes
+  // no row at all): the row is found by its key, and without a key it is not written at all.
   if (FDataset->GetKeyLinks().Count() == 0) IB_Raise<EIB_DatasetError>(IBMsg::RecordKeyWasLostFailedTo);
   return true;
 }

@@ -56,23 +56,66 @@ bool MatchAt(std::string_view S, int32_t Pos, std::string_view W, int32_t Limit,
   return true;
 }
 
+// The row limits (ROWS n [TO m], OFFSET n ROWS, FETCH FIRST n ROWS ONLY) follow the ORDER BY and end
+// every clause before them.
 const std::vector<std::string> kSelectTerms{"FROM", "WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kFromTerms{"WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kWhereTerms{"ORDER", "GROUP", "HAVING", "UNION", "PLAN", "FOR", ";"};
-const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kPlanTerms{"ORDER", "FOR", ";"};
-const std::vector<std::string> kOrderTerms{"FOR", ";"};
+const std::vector<std::string> kFromTerms{"WHERE", "GROUP",  "HAVING", "UNION", "PLAN", "ORDER",
+                                          "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
+const std::vector<std::string> kWhereTerms{"ORDER", "GROUP",  "HAVING", "UNION", "PLAN",
+                                           "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
+const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
+const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
+const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
+const std::vector<std::string> kPlanTerms{"ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
+const std::vector<std::string> kOrderTerms{"ROWS", "OFFSET", "FETCH", "FOR", ";"};
+const std::vector<std::string> kLimitTerms{"FOR", ";"};
 const std::vector<std::string> kForTerms{";"};
+
+bool IsWordChar(char Ch) {
+  return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' || Ch == '$';
+}
+
+// The word that ends before index I (0-based, exclusive) after blanks, upper-cased; I moves to its start.
+std::string WordBefore(std::string_view S, size_t& I) {
+  while (I > 0 && static_cast<unsigned char>(S[I - 1]) <= ' ') --I;
+  const size_t end = I;
+  while (I > 0 && IsWordChar(S[I - 1])) --I;
+  return UpperCase(S.substr(I, end - I));
+}
+
+// The FOR at Pos (1-based) belongs to a NEXT VALUE FOR expression, not to a FOR UPDATE clause.
+bool IsNextValueFor(std::string_view SQL, int32_t Pos) {
+  if (Pos < 2 || Pos > static_cast<int32_t>(SQL.size()) + 1) return false;
+  size_t i = static_cast<size_t>(Pos - 1);
+  return WordBefore(SQL, i) == "VALUE" && WordBefore(SQL, i) == "NEXT";
+}
 
 void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms, int32_t& StartPos,
             int32_t& EndPos, bool MustBeFirst) {
   StartPos = 0;
   EndPos = 0;
   std::string matched;
-  FindSQLClause(SQL, Keyword, MustBeFirst, Terms, StartPos, EndPos, matched, false, false);
-  if (StartPos == 0) EndPos = 0;
+  int32_t from = 0;
+  for (;;) {
+    StartPos = from;
+    EndPos = 0;
+    FindSQLClause(SQL, Keyword, MustBeFirst, Terms, StartPos, EndPos, matched, false, false);
+    if (StartPos == 0) {
+      EndPos = 0;
+      return;
+    }
+    // A NEXT VALUE FOR is an expression: the search goes on behind its FOR.
+    if (Keyword == "FOR" && IsNextValueFor(SQL, StartPos)) {
+      from = StartPos + 3;
+      continue;
+    }
+    break;
+  }
+  while (matched == "FOR" && IsNextValueFor(SQL, EndPos)) {
+    int32_t s = EndPos + 3, e = 0;
+    FindSQLClause(SQL, "", false, Terms, s, e, matched, false, false);
+    EndPos = e;
+  }
 }
 
 // A clause of the first SELECT is never taken from the part behind UNION.
@@ -138,6 +181,16 @@ bool ContainsLineCommentOrOr(std::string_view A, std::string_view B) {
   for (std::string_view s : {A, B}) {
     if (s.find("//") != std::string_view::npos || s.find("--") != std::string_view::npos) return true;
     if (UpperCase(s).find("OR") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The statement limits its rows (ROWS, OFFSET, FETCH) behind its last clause.
+bool HasRowLimit(std::string_view SQL) {
+  for (const char* w : {"ROWS", "OFFSET", "FETCH"}) {
+    int32_t s, e;
+    Locate(SQL, w, kLimitTerms, s, e, false);
+    if (s > 0) return true;
   }
   return false;
 }
@@ -308,6 +361,10 @@ bool FindSQLClause(std::string_view SQL, std::string_view Keyword, bool MustBeFi
 // Locators, getters and setters
 
 void LocateSQLSelect(std::string_view SQL, int32_t& StartPos, int32_t& EndPos, bool MustBeFirst) {
+  // The queries of a leading WITH list stand in parentheses: the statement's own SELECT is the first one
+  // outside them.
+  size_t p = 0;
+  if (MustBeFirst && NextWord(SQL, p) == "WITH") MustBeFirst = false;
   Locate(SQL, "SELECT", kSelectTerms, StartPos, EndPos, MustBeFirst);
   // The SELECT of a stored procedure's or trigger's body is not the statement's.
   if (StartPos >= 2 && IsProcedureOrTriggerDDL(SQL.substr(0, static_cast<size_t>(StartPos - 1)))) {
@@ -431,14 +488,14 @@ bool IsGrantOrRevokeSelect(std::string_view S) {
 void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
   std::string s(SQL);
   const std::string first = FirstSelectWord(s);
-  // Rows folded by DISTINCT, GROUP BY, HAVING or UNION (or cut by FIRST / SKIP) are counted through a
-  // derived table, so the count is what the statement returns.
+  // Rows folded by DISTINCT, GROUP BY, HAVING or UNION (or cut by FIRST / SKIP or a row limit) are counted
+  // through a derived table, so the count is what the statement returns.
   // Parameters in the SELECT list stay with their list, or the count statement would take fewer.
   std::string server;
   int32_t kept = 0;
   const bool selectParams = ParseSQLParams(s, nullptr, nullptr, nullptr, server, ':', false, kept) > 0;
   const bool derived = first == "DISTINCT" || first == "FIRST" || first == "SKIP" || !GetSQLGroup(s).empty() ||
-                       !GetSQLHaving(s).empty() || !GetSQLUnion(s).empty() || selectParams;
+                       !GetSQLHaving(s).empty() || !GetSQLUnion(s).empty() || selectParams || HasRowLimit(s);
   SetSQLPlan(s, "");
   SetSQLOrder(s, "");
   SetSQLForUpdate(s, "");
