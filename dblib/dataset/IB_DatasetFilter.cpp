@@ -503,7 +503,7 @@ bool TIB_BDataset::IncSearchKey(char Key, bool SearchNow, bool SeekNearest, bool
   if (!c) return false;
   const int32_t pos = OrderingPos(*this);
   if (!IsTextType(BaseType(*c)) && (!c->GetIsNumericKind() || pos < 1)) return false;
-  if (static_cast<int32_t>(FIncSearchText.size()) < pos) return false;
+  if (CharSetTextLength(c->GetSQLSubType(), FIncSearchText) < static_cast<size_t>(std::max(pos, 0))) return false;
   if (SearchNow && !FIncSearchText.empty())
     result = IncSearchString(FIncSearchText, startAt, SeekNearest);
   else
