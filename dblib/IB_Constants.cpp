@@ -184,6 +184,7 @@ constexpr TIB_Message kMessages[] = {
     {65407, "Invalid array descriptor: slice too large"},
     {65408, "Array descriptor is missing"},
     {65409, "Invalid text in HexTextToBinary"},
+    {65430, "Text of %d characters is longer than parameter %s, which holds %d"},
     {65440, "Invalid ANode"},
     {65441, "Unsupported here"},
     {65442, "This shouldn't happen %d"},

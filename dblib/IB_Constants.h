@@ -163,6 +163,7 @@ inline constexpr TIB_Msg<EIB_Error> InvalidArrayDimensions{65406};  // "Invalid 
 inline constexpr TIB_Msg<EIB_Error> ArraySliceTooLarge{65407};  // "Invalid array descriptor: slice too large"
 inline constexpr TIB_Msg<EIB_Error> MissingArrayDescriptor{65408};  // "Array descriptor is missing"
 inline constexpr TIB_Msg<Exception> InvalidHexText{65409};  // "Invalid text in HexTextToBinary"
+inline constexpr TIB_Msg<EIB_ColumnError> TextLongerThanParam{65430};  // "Text of %d characters is longer than parameter %s, which holds %d"
 inline constexpr TIB_Msg<EIB_Error> InvalidANode{65440};  // "Invalid ANode"
 inline constexpr TIB_Msg<Exception> UnsupportedHere{65441};  // "Unsupported here"
 inline constexpr TIB_Msg<Exception> ThisShouldntHappen{65442};  // "This shouldn't happen %d"

@@ -81,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       c.NoTrailing = mode & 0x10;
       c.YesLike = mode & 0x20;
       if (mode & 0x40) c.NoCase = "UPPER( T.NAME )";
+      // The NOCASE text is upper-cased in the column's character set: UTF8, WIN1251 or NONE.
+      if (c.IsText) c.CharSetId = mode & 0x08 ? 4 : mode & 0x10 ? 52 : 0;
       if (c.SQLType == 480 && (mode & 0x10)) c.RoundAttr = "CURR";
       if (mode & 0x20) c.SoundexColumn = "SX";
       TIB_QBEContext ctx;

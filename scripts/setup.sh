@@ -2,13 +2,15 @@
 # Installs whatever this project needs and is missing: tool chain, CMake, Ninja, GoogleTest,
 # Google Benchmark, clang (fuzzing), Firebird 3 (client, embedded engine, utilities, headers, server) and
 # Qt 5 Widgets (the optional dialogs target and its tests), valgrind (instruction counts of the benchmarks).
+# ICU's common library (libicuuc, loaded at run time for case folding in the character sets) comes with the
+# engine package; libicu-dev names it for any release (it pulls in that release's libicuNN).
 # Quick when everything is already there.
 set -euo pipefail
 
 pkgs=(build-essential g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
       libbenchmark-dev clang libclang-rt-14-dev
       libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server
-      qtbase5-dev valgrind)
+      qtbase5-dev valgrind libicu-dev)
 
 missing=()
 for p in "${pkgs[@]}"; do

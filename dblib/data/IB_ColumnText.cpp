@@ -4,24 +4,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dblib/IB_CharSets.h"
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
 
 namespace {
 
-// Character sets whose characters take several bytes: UNICODE_FSS and UTF8.
-bool IsMultiByteUtf8(int16_t SubType) {
-  const int charset = SubType & 0xFF;
-  return charset == 3 || charset == 4;
-}
-
-// How many bytes of Text fit Max; in a UTF-8 column the cut moves back to a character boundary, so that
-// a cut value is still a valid text the server accepts.
-size_t CutLength(const std::string& Text, size_t Max, bool Utf8) {
-  if (Text.size() <= Max) return Text.size();
-  size_t n = Max;
-  if (Utf8) {
+// How many bytes of Text fit a column of MaxBytes bytes in its character set: the first characters that
+// fit the column's length in characters, never more bytes than it holds, never a split character.
+size_t CutLength(const std::string& Text, size_t MaxBytes, int16_t SubType) {
+  const size_t maxLength = CharSetMaxLength(SubType, MaxBytes);
+  if (Text.size() <= maxLength) return Text.size();
+  size_t n = std::min(CharSetPrefixBytes(SubType, Text, maxLength), MaxBytes);
+  if (((SubType & 0xFF) == 3 || (SubType & 0xFF) == 4) && n < Text.size()) {
     while (n > 0 && (static_cast<unsigned char>(Text[n]) & 0xC0) == 0x80) --n;
   }
   return n;
@@ -90,14 +86,24 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
     if (trims) ApplyTrimming(changed, GetTrimming());
   }
   const std::string& text = GetCharCase() == 1 || GetCharCase() == 2 || trims ? changed : Text;
+  const size_t maxBytes = static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0));
+  // A parameter cut short would select other rows than the text names: it refuses a longer text. (A text
+  // no longer in bytes than the limit in characters fits without counting.)
+  if (text.size() > CharSetMaxLength(GetSQLSubType(), maxBytes) && GetRow() && GetRow()->GetRowType() == rtParams &&
+      !GetRow()->GetIsKeyRow()) {
+    const size_t length = CharSetTextLength(GetSQLSubType(), text);
+    const size_t maxLength = CharSetMaxLength(GetSQLSubType(), maxBytes);
+    if (length > maxLength || text.size() > maxBytes)
+      IB_Raise<EIB_ColumnError>(IBMsg::TextLongerThanParam,
+                                {static_cast<int64_t>(length), GetColumnName(), static_cast<int64_t>(maxLength)});
+  }
   ModifyValue([&] {
     if (text.empty() && GetBlankIsNull()) {
       SetIsNull(true);
       return;
     }
     if (NullInd() != 0) SetIsNull(false);
-    const size_t n =
-        CutLength(text, static_cast<size_t>(std::max<int16_t>(GetSQLLen(), 0)), IsMultiByteUtf8(GetSQLSubType()));
+    const size_t n = CutLength(text, maxBytes, GetSQLSubType());
     // The text, then PadChar up to the end of the value (what FillPad and the copy leave).
     if (uint8_t* data = Data()) {
       const size_t size = DataSize();

@@ -393,6 +393,11 @@ private:
   void FilterChanged();
   TIB_Column* OrderingColumn();
   bool Seek(const std::string& Text, TIB_Column* Column, bool SeekNearest);
+  // The character set the server orders Column by: its own set, read from the schema once per column,
+  // when the connection transliterates it into another; else the set its values travel in.
+  int32_t StoredCharSet(TIB_Column& Column);
+  std::string FStoredCharSetOf;
+  int32_t FStoredCharSet = 0;
   std::string FFilter, FFilterPlan;
   bool FFiltered = false;
   TIB_FilterOptions FFilterOptions = 0;

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "dblib/IB_CharSets.h"
 #include "dblib/IB_Connection.h"
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_DSQL.h"
@@ -22,30 +24,7 @@
 
 namespace {
 
-constexpr int32_t kNone = 0, kOctets = 1, kUnicodeFss = 3, kUTF8 = 4, kISO8859_1 = 21, kWin1252 = 53;
-
-// Reads one text as UPPER() gives it, byte by byte.
-class TUpperReader {
-public:
-  TUpperReader(int32_t CharSetId, std::string_view S, bool Upper) : FSet(CharSetId), FS(S), FUpper(Upper) {}
-  unsigned char At(size_t I) {
-    const auto ch = static_cast<unsigned char>(FS[I]);
-    if (!FUpper || FSet == kOctets) return ch;
-    if (ch >= 'a' && ch <= 'z') return static_cast<unsigned char>(ch - 32);
-    // Latin-1 small letters à..þ (not ÷) have their capitals 0x20 lower: one byte in ISO8859_1 and
-    // WIN1252, the second byte after 0xC3 in UTF-8.
-    const bool latin1 = FSet == kISO8859_1 || FSet == kWin1252 || (FSet == kUTF8 && I > 0 && FS[I - 1] == '\xC3');
-    if (latin1 && ch >= 0xE0 - (FSet == kUTF8 ? 0x40 : 0) && ch <= 0xFE - (FSet == kUTF8 ? 0x40 : 0) &&
-        ch != 0xF7 - (FSet == kUTF8 ? 0x40 : 0))
-      return static_cast<unsigned char>(ch - 0x20);
-    return ch;
-  }
-
-private:
-  int32_t FSet;
-  std::string_view FS;
-  bool FUpper;
-};
+constexpr int32_t kNone = 0, kOctets = 1, kUnicodeFss = 3, kUTF8 = 4;
 
 std::string_view TrimTrailingBlanks(std::string_view S) {
   while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
@@ -81,12 +60,18 @@ int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_v
     B = TrimTrailingBlanks(B);
   }
   const unsigned char pad = CharSetId == kOctets ? 0 : ' ';
-  TUpperReader ra(CharSetId, A, CaseInsensitive), rb(CharSetId, B, CaseInsensitive);
+  std::string upperA, upperB;
+  if (CaseInsensitive && CharSetId != kOctets) {
+    upperA = CharSetUpperCase(CharSetId, A);
+    upperB = CharSetUpperCase(CharSetId, B);
+    A = upperA;
+    B = upperB;
+  }
   const size_t n = std::max(A.size(), B.size());
   for (size_t i = 0; i < n; ++i) {
     if (!padded && (i >= A.size() || i >= B.size())) return i >= A.size() ? -1 : 1;
-    const unsigned char a = i < A.size() ? ra.At(i) : pad;
-    const unsigned char b = i < B.size() ? rb.At(i) : pad;
+    const unsigned char a = i < A.size() ? static_cast<unsigned char>(A[i]) : pad;
+    const unsigned char b = i < B.size() ? static_cast<unsigned char>(B[i]) : pad;
     if (a != b) return a < b ? -1 : 1;
   }
   return 0;
@@ -198,16 +183,21 @@ std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, boo
   const int16_t t = BaseType(Column);
   if (IsTextType(t)) {
     const int32_t charset = Column.GetSQLSubType() & 0xFF;
-    const auto len = static_cast<size_t>(Column.GetSQLLen());
-    std::string r = Text.substr(0, std::min(Text.size(), len));
+    const auto len = static_cast<size_t>(std::max<int16_t>(Column.GetSQLLen(), 0));
+    // The column holds maxLength characters (of up to len bytes together).
+    const size_t maxLength = CharSetMaxLength(charset, len);
+    std::string r = Text.substr(0, std::min(CharSetPrefixBytes(charset, Text, maxLength), len));
     if (Descending) {
       // The highest character of the set; 0xFF is malformed UTF-8, which the server refuses.
       const std::string high = IsSingleByteCharSet(charset) ? "\xFF"
                                : charset == 4               ? "\xF4\x8F\xBF\xBF"
                                : charset == 3               ? "\xEF\xBF\xBF"
                                                             : "";
-      if (!high.empty())
-        while (r.size() + high.size() <= len) r += high;
+      if (!high.empty()) {
+        for (size_t length = CharSetTextLength(charset, r); length < maxLength && r.size() + high.size() <= len;
+             ++length)
+          r += high;
+      }
     }
     // (Ascending text is not padded with NUL: the named collations drop trailing blanks and then count a
     // shorter value as lower, so 'b' + NULs would leave out the row 'b' itself.)
@@ -513,7 +503,7 @@ bool TIB_BDataset::IncSearchKey(char Key, bool SearchNow, bool SeekNearest, bool
   if (!c) return false;
   const int32_t pos = OrderingPos(*this);
   if (!IsTextType(BaseType(*c)) && (!c->GetIsNumericKind() || pos < 1)) return false;
-  if (static_cast<int32_t>(FIncSearchText.size()) < pos) return false;
+  if (CharSetTextLength(c->GetSQLSubType(), FIncSearchText) < static_cast<size_t>(std::max(pos, 0))) return false;
   if (SearchNow && !FIncSearchText.empty())
     result = IncSearchString(FIncSearchText, startAt, SeekNearest);
   else
@@ -540,9 +530,10 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
   if (!Text.empty() && FSearchNesting == 0 && GetParams() && GetParams()->FindByName("OLNK_" + bare, param)) {
     std::string at = Text;
     const int32_t pos = OrderingPos(*this);
-    if (IsTextType(BaseType(*c)) && pos >= 1 && static_cast<int32_t>(at.size()) > pos)
-      at.resize(static_cast<size_t>(pos));
-    if (c->HasAttribute("NOCASE")) at = UpperCase(at);
+    // POS counts characters; a NOCASE column's restart value is upper-cased as the engine's UPPER() does.
+    if (IsTextType(BaseType(*c)) && pos >= 1)
+      at.resize(CharSetPrefixBytes(c->GetSQLSubType(), at, static_cast<size_t>(pos)));
+    if (c->HasAttribute("NOCASE")) at = CharSetUpperCase(c->GetSQLSubType(), at);
     bool drop = false;
     if (param->GetIsNull() || param->GetAsString() != OrderingSearchValue(*c, at, GetOrderingItemNo() < 0, drop)) {
       SetOrderingSearchText(at);
@@ -595,6 +586,16 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   const bool dateTime = Column->GetIsDateTimeKind();
   const int32_t charset = Column->GetSQLSubType() & 0xFF;
   const bool caseInsensitive = Column->HasAttribute("NOCASE");
+  // The server orders the column in its own character set: where the connection hands its values over in
+  // another, both sides are compared as converted back into it (a value that does not convert is
+  // compared as it came).
+  const int32_t stored = isText ? StoredCharSet(*Column) : charset;
+  std::string key = text;
+  int32_t keySet = charset;
+  if (stored != charset && CharSetConvert(charset, stored, text, key)) keySet = stored;
+  if (caseInsensitive) key = CharSetUpperCase(keySet, key);
+  const size_t keyLength = CharSetTextLength(keySet, key);
+  std::string value;
   const bool descending = GetOrderingItemNo() < 0;
   TIB_Connection* conn = GetIB_Connection();
   const TIB_CompareTextEvent customText = conn ? conn->OnCustomCompareText : nullptr;
@@ -618,11 +619,26 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
     if (!PackedValue(at.Node, da, index, data, len)) return -1;
     if (isText) {
       std::string_view v(reinterpret_cast<const char*>(data), len);
-      if (Partial && v.size() > text.size()) v = v.substr(0, text.size());
       // The connection's own comparison when it has one, else the server's order.
       const TIB_CompareTextEvent& hook = caseInsensitive ? customText : customStr;
-      if (hook) return static_cast<int>(hook(Column, std::string(v), text));
-      return CompareTextAsServer(charset, v, text, caseInsensitive);
+      if (hook) {
+        if (Partial && v.size() > text.size()) v = v.substr(0, text.size());
+        return static_cast<int>(hook(Column, std::string(v), text));
+      }
+      if (keySet != charset) {
+        if (!CharSetConvert(charset, keySet, v, value)) {
+          if (Partial) v = v.substr(0, CharSetPrefixBytes(charset, v, CharSetTextLength(charset, text)));
+          return CompareTextAsServer(charset, v, text, caseInsensitive);
+        }
+        v = value;
+      }
+      if (caseInsensitive) {
+        value = CharSetUpperCase(keySet, v);
+        v = value;
+      }
+      // The row's value is cut to as many characters as the text has.
+      if (Partial && v.size() > key.size()) v = v.substr(0, CharSetPrefixBytes(keySet, v, keyLength));
+      return CompareTextAsServer(keySet, v, key, false);
     }
     if (numeric || dateTime) {
       const long double x = PackedNumber(var, data);
@@ -690,6 +706,34 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   }
 }
 
+int32_t TIB_BDataset::StoredCharSet(TIB_Column& Column) {
+  const int32_t transport = Column.GetSQLSubType() & 0xFF;
+  TIB_Connection* conn = GetIB_Connection();
+  const std::string relation = Column.GetRelName(), name = Column.GetSQLName();
+  // Under NONE (or no character set) the values travel in their columns' own sets; an expression has no
+  // set of its own to look up.
+  const std::string connSet = conn ? UpperCase(Trim(conn->GetCharSet())) : std::string();
+  if (connSet.empty() || connSet == "NONE" || relation.empty() || name.empty() || !GetIB_Transaction()) return transport;
+  const std::string of = conn->GetDatabaseName() + "|" + relation + "." + name;
+  if (of == FStoredCharSetOf) return FStoredCharSet;
+  auto* q = new TIB_DSQL(nullptr);
+  std::unique_ptr<TIB_DSQL> owned(q);
+  q->SetIB_Connection(conn);
+  q->SetIB_Transaction(GetIB_Transaction());
+  q->GetSQL().SetText(
+      "SELECT F.RDB$CHARACTER_SET_ID FROM RDB$RELATION_FIELDS R JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+      "R.RDB$FIELD_SOURCE WHERE R.RDB$RELATION_NAME = ? AND R.RDB$FIELD_NAME = ?");
+  q->Prepare();
+  q->GetParams()->GetColumns(0)->SetAsString(relation);
+  q->GetParams()->GetColumns(1)->SetAsString(name);
+  q->Execute();
+  TIB_Column* id = q->GetFields()->GetColumns(0);
+  const int32_t stored = id->GetIsNull() ? transport : id->GetAsInteger() & 0xFF;
+  FStoredCharSetOf = of;
+  FStoredCharSet = stored;
+  return stored;
+}
+
 std::string TIB_BDataset::GetOrderingColumnText() {
   TIB_Column* c = OrderingColumn();
   if (!c || c->GetIsNull()) return {};
@@ -697,7 +741,7 @@ std::string TIB_BDataset::GetOrderingColumnText() {
   const int16_t t = BaseType(*c);
   if (IsTextType(t)) {
     const int32_t pos = OrderingPos(*this);
-    if (pos >= 1 && static_cast<int32_t>(s.size()) > pos) s.resize(static_cast<size_t>(pos));
+    if (pos >= 1) s.resize(CharSetPrefixBytes(c->GetSQLSubType(), s, static_cast<size_t>(pos)));
     while (!s.empty() && s.back() == '\xFF') s.pop_back();
     while (!s.empty() && s.back() == '\0') s.pop_back();
     return s;

@@ -15,9 +15,8 @@ bool IsSingleByteCharSet(int32_t CharSetId);
 // Compares two text values the way the server's default collation orders them, byte by byte. NONE,
 // OCTETS, UNICODE_FSS and UTF8 pad the shorter value (with NUL for OCTETS, else with blanks), so "a" and
 // "a " are equal and "a" sorts after "a" + #1; the named collations of the other sets drop trailing
-// blanks and count a shorter value as lower. With CaseInsensitive the values are compared as UPPER()
-// gives them: ASCII letters for every set but OCTETS, and the Latin-1 letters of ISO8859_1, WIN1252 and
-// UTF8 as well (other UTF8 letters are compared as they are). Result < 0, 0 or > 0.
+// blanks and count a shorter value as lower. With CaseInsensitive the values are compared as the engine's
+// UPPER() gives them in that set (CharSetUpperCase). Result < 0, 0 or > 0.
 int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_view B, bool CaseInsensitive);
 
 // Link events of filtering and searching: a row's selection changed (argument: the row, -1 for many), and
@@ -26,8 +25,9 @@ enum : int32_t { sleIncSearchMatch = 26, sleRowSelectedChanged = 33 };
 
 class TIB_Column;
 
-// The value SetOrderingSearchText gives the ordering column's search value for Text. Descending order: a
-// text is padded to the column's length with its character set's highest character (0xFF for single-byte
+// The value SetOrderingSearchText gives the ordering column's search value for Text, cut to the column's
+// length in characters. Descending order: a text is padded to that length with its character set's
+// highest character (0xFF for single-byte
 // sets, U+10FFFF for UTF8, U+FFFF for UNICODE_FSS; no padding for the other multi-byte sets). An empty
 // text becomes the lowest value of the column's type (ascending) or the highest (descending) for SMALLINT,
 // INTEGER, BIGINT, NUMERIC, FLOAT, DOUBLE, DATE, TIME and TIMESTAMP; for another type Drop is set and the

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "dblib/IB_CharSets.h"
 #include "dblib/IB_Constants.h"
 #include "dblib/sql/IB_Parse.h"
 #include "platform/Locale.h"
@@ -289,7 +290,7 @@ void TSearchTranslator::Run(std::string_view SearchText) {
     FRef = FCol.SelectItem;
   }
   std::string text = Trim(SearchText);
-  if (upper) text = UpperCase(text);
+  if (upper) text = CharSetUpperCase(FCol.CharSetId, text);
   if (text.empty()) return;
 
   bool isNot = false;

@@ -34,6 +34,7 @@ struct TIB_QBEColumn {
   // clause cannot name the alias.
   std::string Source;
   std::string NoCase;  // the NOCASE search expression; empty without a NOCASE attribute
+  int32_t CharSetId = 0;  // a CHAR or VARCHAR column's character set (its values are upper-cased in it)
   // Attributes that change the translation.
   bool NoTrailing = false;
   bool YesLike = false;

@@ -56,6 +56,8 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
     if (r.Source.empty()) r.Source = relation + "." + r.SQLName;
   }
   r.NoCase = Column.GetUpperExpression();
+  if (const int16_t t = static_cast<int16_t>(r.SQLType & ~1); t == SQL_TEXT || t == SQL_VARYING)
+    r.CharSetId = Column.GetSQLSubType() & 0xFF;
   // The NOCASE expression without a parameter of its own is UPPER of the column as a WHERE clause names it.
   const std::string& reference = !r.Source.empty() ? r.Source : r.SQLName.empty() ? r.SelectItem : r.FullName;
   bool noCaseParam = false;

@@ -24,12 +24,12 @@ TEST_F(TextColumnTest, TextIsCutToItsLengthPaddedAndTrimmedOnlyInResultColumns) 
       {rtFields, MakeVar(SQL_TEXT | 1, 6, "C"), "abc", "abc   ", "abc"},
       {rtParams, MakeVar(SQL_TEXT | 1, 6, "C"), "abc", "abc   ", "abc   "},
       {rtParams, MakeVar(SQL_TEXT | 1, 6, "C"), std::string("ab\0cd", 5), std::string("ab\0cd ", 6), "ab"},
-      // A UTF-8 column is cut at a character boundary: six bytes into five.
-      {rtFields, MakeVar(SQL_VARYING | 1, 5, "U", "", "", 0, 4), "abcd\xC3\xA9",
-       std::string("\x04\x00"
-                   "abcd ",
-                   7),
-       "abcd"},
+      // A UTF-8 column is cut to its length in characters (VARCHAR(2): eight bytes), never within one.
+      {rtFields, MakeVar(SQL_VARYING | 1, 8, "U", "", "", 0, 4), "\xC3\xA9" "abcd",
+       std::string("\x03\x00"
+                   "\xC3\xA9" "a     ",
+                   10),
+       "\xC3\xA9" "a"},
   };
   for (const Case& c : cases) {
     TIB_Column* col = Column(c.Row, c.Var);

@@ -92,7 +92,9 @@ TEST_F(ParamSettersTest, UnheardSettersLeaveWhatTheFullProtocolLeaves) {
       {"timestamp", "STAMP", [&](TIB_Column* c) { c->SetAsDateTime(stamp); }, true},
       {"long varchar", "NAME", [](TIB_Column* c) { c->SetAsString("ABCDEFGHIJ"); }, true},
       {"shorter varchar over it", "NAME", [](TIB_Column* c) { c->SetAsString("xy"); }, true},
-      {"varchar cut to its length", "NAME", [](TIB_Column* c) { c->SetAsString("0123456789ABC"); }, true},
+      // A parameter refuses a text longer than it holds (cut, it would select other rows) and stays as it was.
+      {"varchar longer than its length", "NAME",
+       [](TIB_Column* c) { EXPECT_THROW(c->SetAsString("0123456789ABC"), EIB_ColumnError); }, true},
       {"char", "CODE", [](TIB_Column* c) { c->SetAsString("Q"); }, true},
       {"the same char again", "CODE", [](TIB_Column* c) { c->SetAsString("Q"); }, false},
       {"empty varchar", "NAME", [](TIB_Column* c) { c->SetAsString(""); }, true},
@@ -115,7 +117,7 @@ TEST_F(ParamSettersTest, UnheardSettersLeaveWhatTheFullProtocolLeaves) {
     EXPECT_EQ(rsUnmodified, quiet->GetParams()->GetRowState());
     // A shorter text pads what the longer one left: the bytes past its length are blanks again.
     const std::string step = s.Name;
-    if (step == "shorter varchar over it") {
+    if (step == "shorter varchar over it" || step == "varchar longer than its length") {
       EXPECT_EQ(std::string("\x02\x00xy", 4) + std::string(8, ' '), q->GetColData());
     } else if (step == "char") {
       EXPECT_EQ("Q   ", q->GetColData());

@@ -1,0 +1,271 @@
+// Text in the character sets users have: lengths counted in the column's characters, case folded as the
+// engine's UPPER() does, and searches that agree with the order the server gives a column.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DatasetTestSupport.h"
+#include "dblib/IB_CharSets.h"
+#include "dblib/dataset/IB_DatasetFilter.h"
+#include "dblib/sql/IB_SearchBuffer.h"
+
+namespace {
+
+using testsupport::MessageOf;
+
+class CharSetTest : public datasettest::DatasetDbTest {
+protected:
+  // The test's attachment again, in CharSet.
+  void Reconnect(const char* CharSet) {
+    if (Tr->GetStarted()) Tr->Commit();
+    Conn->Disconnect();
+    Conn->SetCharSet(CharSet);
+    Conn->Connect();
+  }
+  // The second attachment that ReadSecond reads through, in CharSet.
+  void SecondIn(const char* CharSet) {
+    Conn2 = new TIB_Connection(Owner);
+    Conn2->SetDatabaseName(Conn->GetDatabaseName());
+    Conn2->SetCharSet(CharSet);
+    Conn2->Connect();
+    Tr2 = new TIB_Transaction(Owner);
+    Tr2->SetIB_Connection(Conn2);
+    Tr2->SetIsolation(tiCommitted);
+  }
+  TIB_Query* Live(const std::string& SQL, const char* Keys) {
+    TIB_Query* q = NewQuery(SQL);
+    q->SetRequestLive(true);
+    q->GetKeyLinks().SetText(Keys);
+    return q;
+  }
+  TIB_Query* Ordered(const std::string& SQL, const char* Links, int32_t Item) {
+    TIB_Query* q = NewQuery(SQL);
+    q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+    q->GetOrderingLinks().SetText(Links);
+    q->SetOrderingItemNo(Item);
+    return q;
+  }
+};
+
+// Cyrillic in WIN1251 and in UTF-8.
+const std::string kBorisW = "\xC1\xEE\xF0\xE8\xF1", kBorschW = "\xE1\xEE\xF0\xF9", kAnnaW = "\xC0\xED\xED\xE0",
+                  kVeraW = "\xC2\xE5\xF0\xE0", kBorW = "\xE1\xEE\xF0", kYozhW = "\xB8\xE6";
+const std::string kZh = "\xD0\x96", kzh = "\xD0\xB6";  // Ж ж
+
+// ---- lengths ------------------------------------------------------------------------------------------
+
+// A parameter cut to its length would select another row (AAAAB finds AAAA): it refuses the text, and
+// nothing changes; a column of a fields row keeps the first characters that fit.
+TEST_F(CharSetTest, AnOverLongTextParameterIsRefusedWhileAFieldIsCut) {
+  Exec("CREATE TABLE AP (ICAO CHAR(4) NOT NULL PRIMARY KEY, NAME VARCHAR(20))");
+  Tr->Commit();
+  Exec("INSERT INTO AP VALUES ('AAAA', 'first')");
+  Tr->Commit();
+  TIB_Cursor* c = NewCursor("SELECT NAME FROM AP WHERE ICAO = :ICAO OR NAME = :NAME");
+  c->Prepare();
+  EXPECT_EQ("Text of 5 characters is longer than parameter ICAO, which holds 4",
+            MessageOf<EIB_ColumnError>([&] { c->ParamByName("ICAO")->SetAsString("AAAAB"); }));
+  EXPECT_EQ("Text of 21 characters is longer than parameter NAME, which holds 20",
+            MessageOf<EIB_ColumnError>([&] { c->ParamByName("NAME")->SetAsString(std::string(21, 'f')); }));
+  EXPECT_TRUE(c->ParamByName("ICAO")->GetIsNull());
+  c->Open();
+  EXPECT_TRUE(c->GetEof());
+  c->Close();
+  c->ParamByName("ICAO")->SetAsString("AAAA");
+  c->Open();
+  EXPECT_EQ("first", c->FieldByName("NAME")->GetAsString());
+  c->Close();
+
+  TIB_Query* q = Live("SELECT ICAO, NAME FROM AP", "ICAO");
+  q->Open();
+  q->Insert();
+  q->FieldByName("ICAO")->SetAsString("ZZZZY");
+  q->FieldByName("NAME")->SetAsString("cut");
+  q->Post();
+  Tr->Commit();
+  EXPECT_EQ("ZZZZ", ReadSecond("SELECT ICAO FROM AP WHERE NAME = 'cut'", "|"));
+}
+
+// UTF8: lengths count characters (sqllen / 4), not bytes; five characters of ten bytes do not fit CHAR(4).
+TEST_F(CharSetTest, Utf8TextIsMeasuredInCharacters) {
+  Exec("CREATE TABLE U (ID INTEGER NOT NULL PRIMARY KEY, C CHAR(4) CHARACTER SET UTF8, "
+       "V VARCHAR(3) CHARACTER SET UTF8)");
+  Tr->Commit();
+  Reconnect("UTF8");
+  const std::string five = kZh + kzh + kZh + kzh + kZh, four = kZh + kzh + kZh + kzh;
+  Exec("INSERT INTO U VALUES (1, '" + four + "', 'a')");
+  Tr->Commit();
+  TIB_Cursor* c = NewCursor("SELECT ID FROM U WHERE C = :C");
+  c->Prepare();
+  EXPECT_EQ("Text of 5 characters is longer than parameter C, which holds 4",
+            MessageOf<EIB_ColumnError>([&] { c->ParamByName("C")->SetAsString(five); }));
+  c->ParamByName("C")->SetAsString(four);
+  c->Open();
+  EXPECT_EQ(1, c->FieldByName("ID")->GetAsInteger());
+  c->Close();
+
+  TIB_Query* q = Live("SELECT ID, C, V FROM U", "ID");
+  q->Open();
+  q->Insert();
+  q->FieldByName("ID")->SetAsInteger(2);
+  q->FieldByName("C")->SetAsString(five);
+  q->FieldByName("V")->SetAsString("a" + kZh + "b" + kzh);
+  EXPECT_EQ(four, q->FieldByName("C")->GetAsString());
+  q->Post();
+  Tr->Commit();
+  SecondIn("UTF8");
+  EXPECT_EQ(four + "|a" + kZh + "b", ReadSecond("SELECT C, V FROM U WHERE ID = 2", "|"));
+}
+
+// ---- case ---------------------------------------------------------------------------------------------
+
+// The client's upper case of every character of the single-byte sets, and of a sample of UTF8, is the
+// engine's UPPER().
+TEST_F(CharSetTest, UpperCaseIsTheEnginesUpper) {
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  Reconnect("NONE");
+  struct TCase {
+    const char* CharSet;
+    int32_t Id;
+  };
+  for (const TCase& k : {TCase{"WIN1251", 52}, TCase{"WIN1252", 53}, TCase{"ISO8859_1", 21}, TCase{"UTF8", 4}}) {
+    SCOPED_TRACE(k.CharSet);
+    std::vector<std::string> values;
+    if (k.Id == 4) {
+      // Latin-1, Latin Extended-A, Greek, Cyrillic, and letters whose capitals lie elsewhere.
+      for (char32_t c : {U'\u00E9', U'\u00FF', U'\u00DF', U'\u0153', U'\u0131', U'\u017F', U'\u03C2', U'\u0451',
+                         U'\u0436', U'\u044F', U'\u1E9B', U'\u01C6', U'\u0101', U'\u03B1', U'\u0561', U'\u10D0'}) {
+        std::string s;
+        if (c < 0x800) {
+          s += static_cast<char>(0xC0 | (c >> 6));
+          s += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+          s += static_cast<char>(0xE0 | (c >> 12));
+          s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+          s += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        values.push_back(s);
+      }
+    } else {
+      for (int b = 0x20; b < 0x100; ++b) values.emplace_back(1, static_cast<char>(b));
+    }
+    int compared = 0;
+    for (const std::string& v : values) {
+      std::string hex;
+      for (unsigned char ch : v) hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
+      std::string upper;
+      // A byte the set leaves undefined has no upper case: the engine refuses it or gives nothing.
+      try {
+        upper = Scalar("SELECT CAST(UPPER(CAST(X'" + hex + "' AS VARCHAR(4) CHARACTER SET " + k.CharSet +
+                       ")) AS VARCHAR(4) CHARACTER SET OCTETS) FROM RDB$DATABASE");
+      } catch (const EIB_Error&) {
+        continue;
+      }
+      if (upper.empty()) continue;
+      ++compared;
+      EXPECT_EQ(upper, CharSetUpperCase(k.Id, v)) << hex;
+    }
+    EXPECT_GT(compared, k.Id == 4 ? 15 : 200);
+  }
+}
+
+// A NOCASE column's criterion is upper-cased as the engine does: бор* finds Борис and борщ (WIN1251),
+// œu* finds Œuvre (WIN1252), жи* finds ЖИР and жир (UTF8).
+TEST_F(CharSetTest, ACaseInsensitiveCriterionFindsTheRowsTheEngineMatches) {
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  struct TCase {
+    const char* CharSet;
+    std::vector<std::string> Rows;
+    std::string Criterion;
+    const char* Ids;
+  };
+  const TCase cases[] = {
+      {"WIN1251", {kBorisW, kBorschW, kAnnaW, kVeraW}, kBorW + "*", "1,2"},
+      {"WIN1252", {"\x8Cuvre", "ouvert", "\x9Cil"}, "\x9Cu*", "1"},
+      {"UTF8", {kZh + "\xD0\x98\xD0\xA0", kzh + "\xD0\xB8\xD1\x80", kzh + "a"}, kzh + "\xD0\xB8*", "1,2"},
+  };
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(k.CharSet);
+    Reconnect(k.CharSet);
+    Exec(std::string("RECREATE TABLE P (ID INTEGER, NAME VARCHAR(20) CHARACTER SET ") + k.CharSet + ")");
+    Tr->Commit();
+    for (size_t i = 0; i < k.Rows.size(); ++i)
+      Exec("INSERT INTO P VALUES (" + std::to_string(i + 1) + ", '" + k.Rows[i] + "')");
+    Tr->Commit();
+    TIB_Query* q = NewQuery("SELECT ID, NAME FROM P");
+    q->GetColumnAttributes().SetText("NAME=NOCASE");
+    q->Prepare();
+    TStringList where, macros, params;
+    SearchBufferToSQL(q->FieldByName("NAME"), k.Criterion, &where, &macros, &params);
+    ASSERT_EQ(1, where.Count());
+    EXPECT_EQ(0, params.Count()) << params.GetText();
+    TIB_Cursor* c = NewCursor("SELECT CAST(LIST(ID, ',') AS VARCHAR(40)) FROM (SELECT ID FROM P WHERE " +
+                              where.Get(0) + " ORDER BY ID)");
+    c->Open();
+    EXPECT_EQ(k.Ids, c->GetFields()->GetColumns(0)->GetAsString()) << where.Get(0);
+    delete c;
+    delete q;
+  }
+}
+
+// The incremental search on a NOCASE column lands on the first row the engine's upper case matches, with
+// and without the position condition (whose restart value must keep Борис in).
+TEST_F(CharSetTest, IncrementalSearchFoldsCaseAsTheEngine) {
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  Exec("CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET WIN1251)");
+  Tr->Commit();
+  Reconnect("WIN1251");
+  const std::string rows[] = {kBorisW, kBorschW, kAnnaW, kVeraW};
+  for (int i = 0; i < 4; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  for (const char* links : {"NAME=ITEM=1", "NAME=ITEM=1;POS"}) {
+    SCOPED_TRACE(links);
+    TIB_Query* q = Ordered("SELECT ID, NAME FROM P", links, 1);
+    q->GetColumnAttributes().SetText("NAME=NOCASE");
+    q->Open();
+    EXPECT_TRUE(q->IncSearchString(kBorW, 1, false));
+    EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+    delete q;
+  }
+}
+
+// ---- descending search and the server's order ---------------------------------------------------------
+
+// Descending with POS on a UTF8 VARCHAR(20): the restart value is padded to 20 characters (not 80 bytes of
+// four-byte characters, which the server refuses).
+TEST_F(CharSetTest, ADescendingPositionedSearchOnUtf8PadsToTheColumnsCharacters) {
+  Exec("CREATE TABLE N (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET UTF8)");
+  Tr->Commit();
+  Reconnect("UTF8");
+  int id = 0;
+  for (const char* n : {"Alpha", "Bob", "Boris", "Carl"})
+    Exec("INSERT INTO N VALUES (" + std::to_string(++id) + ", '" + n + "')");
+  Tr->Commit();
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM N", "NAME=ITEM=1;POS", -1);
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString("Bo", 1, false));
+  EXPECT_EQ("Boris", q->FieldByName("NAME")->GetAsString());
+  bool drop = true;
+  const std::string value = OrderingSearchValue(*q->FieldByName("NAME"), "Bo", true, drop);
+  EXPECT_EQ(20u, CharSetTextLength(4, value));
+  delete q;
+}
+
+// A UTF8 column read through a WIN1251 connection is ordered by the server in code points (ё after every
+// letter of the basic alphabet); the seek compares in that order and finds Борис below ёж.
+TEST_F(CharSetTest, TheSeekComparesAsTheServerOrdersTheColumn) {
+  Exec("CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET UTF8)");
+  Tr->Commit();
+  Reconnect("WIN1251");
+  const std::string rows[] = {kYozhW, kBorisW, kAnnaW, kVeraW};
+  for (int i = 0; i < 4; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM P", "NAME=ITEM=1", -1);
+  q->Open();
+  EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+  EXPECT_TRUE(q->IncSearchString(kBorisW.substr(0, 3), 1, false));
+  EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger());
+  delete q;
+}
+
+}  // namespace
