@@ -588,6 +588,7 @@ void TIB_BDataset::LoadCurrentRow() {
     if (n == held && !FRowsShared) return;
     if (n != held) {
       FNodeList->UnpackRow(n, *FFields);
+      if (FHeldBlobs) ShowHeldBlobs(n, *FFields);
       FFields->ResetRow(false, true, true);
     }
     if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
@@ -764,6 +765,7 @@ TIB_Row* TIB_BDataset::GetBufferFields() {
       FBufferFieldsCursor->FetchNode(b, true, false, row);
     }
     FNodeList->UnpackRow(b, *row);
+    if (FHeldBlobs) ShowHeldBlobs(b, *row);
     row->ResetRow(false, true, true);
     FBufferLoaded = b;
   }
