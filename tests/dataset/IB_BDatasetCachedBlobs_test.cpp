@@ -127,4 +127,31 @@ TEST_F(BDatasetCachedBlobsTest, ACancelledPendingBlobEditShowsTheStoredValue) {
   delete q;
 }
 
+// An array typed into a cached edit, the transaction committed before the apply: the row still reads
+// it, and the apply stores it.
+TEST_F(BDatasetCachedBlobsTest, APendingArrayEditOutlivesACommit) {
+  Exec("CREATE TABLE A (ID INTEGER NOT NULL PRIMARY KEY, V INTEGER[3])");
+  Tr->Commit();
+  Exec("INSERT INTO A (ID) VALUES (1)");
+  Exec("INSERT INTO A (ID) VALUES (2)");
+  Tr->Commit();
+  TIB_Query* q = NewQuery("SELECT ID, V FROM A ORDER BY ID");
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  q->SetCommitAction(caRefresh);
+  q->Open();
+  Variant v = VarArrayCreate({1, 3}, varInteger);
+  for (int i = 1; i <= 3; ++i) v.PutElement({i}, Variant(int32_t(10 * i)));
+  q->Edit();
+  q->FieldByName("V")->SetAsVariant(v);
+  q->Next();
+  Tr->Commit();
+  q->Prior();
+  const Variant shown = q->FieldByName("V")->GetAsVariant();
+  EXPECT_EQ(VarToStr(shown.GetElement({1})) + "," + VarToStr(shown.GetElement({3})), "10,30");
+  Tr->ApplyUpdates();
+  EXPECT_EQ(ReadSecond("SELECT ID, V[1], V[2], V[3] FROM A ORDER BY ID", ","), "1,10,20,30;2,null,null,null");
+  delete q;
+}
+
 }  // namespace
