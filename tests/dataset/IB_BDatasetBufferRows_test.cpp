@@ -1,0 +1,56 @@
+// The rows a buffered query shows and counts: buffer rows of queries whose keys the library finds by
+// itself, the order of the rows after an open that posts a typed row, and the record count beside the
+// rows buffered.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DatasetTestSupport.h"
+#include "dblib/dataset/IB_BDataset.h"
+
+namespace {
+
+class BDatasetBufferRowsTest : public datasettest::DatasetDbTest {
+protected:
+  static std::string Row(TIB_Row* R) {
+    std::string out;
+    for (int i = 0; i < R->GetColumnCount(); ++i) {
+      TIB_Column* c = R->GetColumns(i);
+      out += (i ? " " : "") + (c->GetIsNull() ? std::string("null") : c->GetAsString());
+    }
+    return out;
+  }
+};
+
+// A self-join without KeyLinks: its rows are keyed by their number, or, with the key relation named, by
+// that relation's primary key, whose column name the select list holds twice. Either way the buffer
+// rows read the rows the query fetched.
+TEST_F(BDatasetBufferRowsTest, ASelfJoinWithoutKeyLinksReadsItsBufferRows) {
+  Exec("CREATE TABLE S (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10), PARENT INTEGER)");
+  Tr->Commit();
+  for (int i = 1; i <= 5; ++i) {
+    Exec("INSERT INTO S VALUES (" + std::to_string(i) + ", 'N0" + std::to_string(i) + "', " +
+         std::to_string(i == 1 ? 1 : i - 1) + ")");
+  }
+  Tr->Commit();
+  for (const char* keyRelation : {"", "S"}) {
+    SCOPED_TRACE(keyRelation);
+    TIB_Query* q =
+        NewQuery("SELECT A.ID, A.NAME, B.ID, B.NAME FROM S A JOIN S B ON B.ID = A.PARENT ORDER BY A.ID");
+    q->SetKeyRelation(keyRelation);
+    q->Open();
+    q->SetRowNum(3);
+    EXPECT_EQ(Row(q->GetFields()), "3 N03 2 N02");
+    q->SetBufferRowNum(2);
+    EXPECT_EQ(Row(q->GetBufferFields()), "2 N02 1 N01");
+    q->SetBufferRowNum(5);
+    EXPECT_EQ(Row(q->GetBufferFields()), "5 N05 4 N04");
+    q->SetRowNum(1);
+    EXPECT_EQ(Row(q->GetFields()), "1 N01 1 N01");
+    q->SetBufferRowNum(4);
+    EXPECT_EQ(Row(q->GetBufferFields()), "4 N04 3 N03");
+    delete q;
+  }
+}
+
+}  // namespace
