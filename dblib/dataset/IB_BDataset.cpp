@@ -199,6 +199,16 @@ void TIB_BDataset::SysUnprepare() {
   FNodeList->ClearAll();
 }
 
+void TIB_BDataset::SysBeforeOpen() {
+  const bool modifying = GetIsModifying();
+  TIB_Dataset::SysBeforeOpen();
+  if (!modifying || FActive) return;
+  // A row typed into the closed query was posted: the open reads it in the SELECT's order with the
+  // others, so its node does not stand before them. (A cached insert stays, as after a close.)
+  FNodeList->Clear(FNodeList->GetUpdateListCount() > 0 || GetRefreshing(), true);
+  FBufferLoaded = nullptr;
+}
+
 void TIB_BDataset::SysActivate() {
   FFetchedRows = 0;
   FCursorDone = false;

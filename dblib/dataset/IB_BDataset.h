@@ -213,6 +213,7 @@ protected:
   // The ordering column's search text, kept by SetOrderingSearchText, goes back into its search value at
   // every execute (the direction may have changed since).
   void SysClearFieldBuffers() override;
+  void SysBeforeOpen() override;
   bool SysNeedPlan() override;
   void SysBuildPlan() override;
   void SysAllocateRows() override;

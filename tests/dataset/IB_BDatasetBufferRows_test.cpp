@@ -53,4 +53,33 @@ TEST_F(BDatasetBufferRowsTest, ASelfJoinWithoutKeyLinksReadsItsBufferRows) {
   }
 }
 
+// A row typed into a closed query is posted by the open: the rows then stand in the SELECT's order,
+// the posted one among them, and the query is on row 1.
+TEST_F(BDatasetBufferRowsTest, AnOpenThatPostsATypedRowShowsTheRowsInTheirOrder) {
+  for (int id = 10; id <= 50; id += 10) Exec("INSERT INTO T (ID, NAME) VALUES (" + std::to_string(id) + ", 'x')");
+  Tr->Commit();
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    const int id = whole ? 33 : 35;
+    TIB_Query* q = NewQuery();
+    q->SetRequestLive(true);
+    q->SetFetchWholeRows(whole);
+    q->Prepare();
+    q->Insert();
+    q->FieldByName("ID")->SetAsInteger(id);
+    q->FieldByName("NAME")->SetAsString("typed");
+    q->Open();
+    EXPECT_EQ(q->GetState(), dssBrowse);
+    EXPECT_EQ(q->GetRowNum(), 1);
+    EXPECT_EQ(q->FieldByName("ID")->GetAsInteger(), 10);
+    std::string walk;
+    for (q->First(); !q->GetEof(); q->Next()) walk += q->FieldByName("ID")->GetAsString() + ",";
+    EXPECT_EQ(walk, whole ? "10,20,30,33,40,50," : "10,20,30,33,35,40,50,");
+    EXPECT_EQ(q->GetRecordCount(), whole ? 6 : 7);
+    Tr->Commit();
+    delete q;
+  }
+  EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T WHERE ID IN (33, 35) ORDER BY ID", ","), "33,typed;35,typed");
+}
+
 }  // namespace
