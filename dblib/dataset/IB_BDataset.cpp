@@ -950,16 +950,23 @@ void TIB_BDataset::SysFetchRowRange(int32_t From, int32_t To) {
 }
 
 int32_t TIB_BDataset::DoGetRecordCount() {
-  const int32_t correction = FNodeList->GetDeletedCount() - FNodeList->GetInsertedCount();
+  // The count of the rows at the server: SysRecordCount adds the cached changes in view to it. A count
+  // of the rows as shown (the buffer's, the application's) has them taken out first.
+  int32_t inserted = 0, deleted = 0;
+  FNodeList->CountPendingInView(inserted, deleted);
+  const int32_t correction = deleted - inserted;
   if (FActive && FCursorDone) return GetBufferCount() + correction;
-  return TIB_Dataset::DoGetRecordCount();
+  const bool application = OnGetRecordCount && CanFireEvents();
+  const int32_t count = TIB_Dataset::DoGetRecordCount();
+  return application ? count + correction : count;
 }
 
 int32_t TIB_BDataset::SysRecordCount() {
   const int32_t count = TIB_Dataset::SysRecordCount();
-  if (count < 0) return count;
-  const int32_t result = count + FNodeList->GetInsertedCount() - FNodeList->GetDeletedCount();
-  return std::max(result, GetBufferCount());
+  if (!FPrepared) return count;
+  int32_t inserted = 0, deleted = 0;
+  FNodeList->CountPendingInView(inserted, deleted);
+  return std::max(count + inserted - deleted, GetBufferCount());
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "DatasetTestSupport.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_DataSource.h"
 
 namespace {
 
@@ -80,6 +81,75 @@ TEST_F(BDatasetBufferRowsTest, AnOpenThatPostsATypedRowShowsTheRowsInTheirOrder)
     delete q;
   }
   EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T WHERE ID IN (33, 35) ORDER BY ID", ","), "33,typed;35,typed");
+}
+
+// A detail's rows inserted under cached updates wait under their master row: under another master row
+// the record count is that row's lines, never below the rows shown (nor below zero).
+TEST_F(BDatasetBufferRowsTest, CachedInsertsUnderAnotherMasterLeaveTheCountAtTheRowsShown) {
+  Exec("CREATE TABLE ORD (OID INTEGER NOT NULL PRIMARY KEY)");
+  Exec("CREATE TABLE LIN (LID INTEGER NOT NULL PRIMARY KEY, OID INTEGER)");
+  Tr->Commit();
+  for (const char* sql : {"INSERT INTO ORD VALUES (1)", "INSERT INTO ORD VALUES (2)", "INSERT INTO ORD VALUES (3)",
+                          "INSERT INTO LIN VALUES (11, 1)", "INSERT INTO LIN VALUES (12, 1)",
+                          "INSERT INTO LIN VALUES (31, 3)"}) {
+    Exec(sql);
+  }
+  Tr->Commit();
+  auto* source = new TIB_DataSource(Owner);
+  TIB_Query* master = NewQuery("SELECT OID FROM ORD ORDER BY OID");
+  source->SetDataset(master);
+  master->Open();
+  TIB_Query* detail = NewQuery("SELECT LID, OID FROM LIN ORDER BY LID");
+  detail->GetMasterLinks().SetText("OID=ORD.OID");
+  detail->SetMasterSource(source);
+  detail->SetCachedUpdates(true);
+  detail->SetRequestLive(true);
+  detail->Open();
+  for (int lid : {13, 14, 15}) {
+    detail->Append();
+    detail->FieldByName("LID")->SetAsInteger(lid);
+    detail->Post();
+  }
+  std::string counts;
+  for (int i = 0; i < 4; ++i) {
+    counts += std::to_string(master->FieldByName("OID")->GetAsInteger()) + ":" +
+              std::to_string(detail->GetRecordCount()) + "/" + std::to_string(detail->GetBufferCount()) + " ";
+    i < 2 ? master->Next() : master->First();
+  }
+  EXPECT_EQ(counts, "1:5/5 2:0/0 3:1/1 1:5/5 ");
+  Tr->ApplyUpdates();
+  EXPECT_EQ(ReadSecond("SELECT LID, OID FROM LIN ORDER BY LID", ":"), "11:1;12:1;13:1;14:1;15:1;31:3");
+}
+
+// The application's count (OnGetRecordCount) is the count of the rows as the dataset shows them: the
+// rows inserted under cached updates are not added to it again, and it never falls below the rows
+// buffered.
+TEST_F(BDatasetBufferRowsTest, TheApplicationsCountGetsTheCachedChangesOnce) {
+  Fill(1500);
+  struct Case {
+    int32_t Answer;
+    bool Deleted;
+  };
+  const Case cases[] = {{2000, false}, {2000, true}, {3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Answer) + (c.Deleted ? " deleted" : ""));
+    TIB_Query* q = NewQuery();
+    q->SetCachedUpdates(true);
+    q->SetRequestLive(true);
+    q->OnGetRecordCount = [&c](TIB_Dataset*, int32_t& Count) { Count = c.Answer; };
+    q->Open();
+    q->SetRowNum(5);
+    q->Insert();
+    q->FieldByName("ID")->SetAsInteger(5000);
+    q->Post();
+    if (c.Deleted) {
+      q->SetRowNum(2);
+      q->Delete();
+    }
+    ASSERT_LT(q->GetBufferCount(), 1500);  // not every row fetched
+    EXPECT_EQ(q->GetRecordCount(), c.Answer < q->GetBufferCount() ? q->GetBufferCount() : c.Answer);
+    delete q;
+  }
 }
 
 }  // namespace
