@@ -352,12 +352,17 @@ void TIB_BDataset::ShowHeldBlobs(const TIB_Node* Node, TIB_Row& Row) {
 }
 
 void TIB_BDataset::TakeHeldBlobs(const TIB_Node* Node) {
-  // The apply writes the held values as the row's own typed values (the post writes those first).
-  if (!Node->HasBlobNodes()) return;
+  // The apply writes the held values as the row's own typed values (the post writes those first). No
+  // value typed for a row applied before (one a handler skipped) is left for this one.
   XSQLDA* da = FFields->GetPSQLDA();
+  if (!FHeldBlobs || !da) return;
+  for (int i = 0; i < da->sqln; ++i) {
+    if (TIB_BlobNode* own = FFields->GetBlobNode(i); own && (own->BlobFlag & bnfModified) != 0) ClearBlobNode(*own);
+  }
+  if (!Node->HasBlobNodes()) return;
   for (const TIB_BlobNode* held = Node->Extra->BlobNodes.get(); held; held = held->Next.get()) {
     TIB_BlobNode* own = FFields->GetBlobNode(held->FieldNo);
-    if (!own || !IsZeroQuad(held->BlobID) || !da) continue;
+    if (!own || !IsZeroQuad(held->BlobID)) continue;
     const XSQLVAR& var = da->sqlvar[held->FieldNo];
     int16_t ind = 0;
     if (var.sqlind) std::memcpy(&ind, var.sqlind, sizeof ind);

@@ -72,6 +72,40 @@ TEST_F(BDatasetCachedBlobsTest, APendingBlobEditOutlivesACommit) {
   delete q;
 }
 
+// A held value stays with its row through a commit that closes the query and the open after it, in
+// both fetch modes, and through a later cached edit of another column of the row.
+TEST_F(BDatasetCachedBlobsTest, AHeldBlobStaysWithItsRowThroughACloseAndALaterEdit) {
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    const int row = whole ? 40 : 41;
+    const std::string big = BigText(whole ? 'W' : 'K');
+    TIB_Query* q = NewQuery("SELECT ID, NAME, TXT FROM B ORDER BY ID");
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(true);
+    q->SetFetchWholeRows(whole);
+    q->Open();
+    q->SetRowNum(row);
+    q->Edit();
+    q->FieldByName("TXT")->SetAsString(big);
+    q->Post();
+    Tr->Commit();  // closes the query
+    q->Open();
+    q->SetRowNum(row);
+    EXPECT_TRUE(Txt(q) == big);
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("renamed");
+    q->Post();
+    q->Next();
+    q->Prior();
+    EXPECT_TRUE(Txt(q) == big);
+    Tr->ApplyUpdates();
+    EXPECT_EQ(ReadSecond("SELECT NAME, OCTET_LENGTH(TXT) FROM B WHERE ID = " + std::to_string(row), ","),
+              "renamed,65536");
+    EXPECT_TRUE(Stored(row) == big);
+    delete q;
+  }
+}
+
 // A cached insert and a cached edit with blobs, the transaction ended by a rollback (plain or retaining)
 // before the apply: both values are written at the apply.
 TEST_F(BDatasetCachedBlobsTest, PendingBlobsOutliveARollback) {
