@@ -36,8 +36,7 @@ TEST_F(BDatasetBufferRowsTest, ASelfJoinWithoutKeyLinksReadsItsBufferRows) {
   Tr->Commit();
   for (const char* keyRelation : {"", "S"}) {
     SCOPED_TRACE(keyRelation);
-    TIB_Query* q =
-        NewQuery("SELECT A.ID, A.NAME, B.ID, B.NAME FROM S A JOIN S B ON B.ID = A.PARENT ORDER BY A.ID");
+    TIB_Query* q = NewQuery("SELECT A.ID, A.NAME, B.ID, B.NAME FROM S A JOIN S B ON B.ID = A.PARENT ORDER BY A.ID");
     q->SetKeyRelation(keyRelation);
     q->Open();
     q->SetRowNum(3);
@@ -89,9 +88,9 @@ TEST_F(BDatasetBufferRowsTest, CachedInsertsUnderAnotherMasterLeaveTheCountAtThe
   Exec("CREATE TABLE ORD (OID INTEGER NOT NULL PRIMARY KEY)");
   Exec("CREATE TABLE LIN (LID INTEGER NOT NULL PRIMARY KEY, OID INTEGER)");
   Tr->Commit();
-  for (const char* sql : {"INSERT INTO ORD VALUES (1)", "INSERT INTO ORD VALUES (2)", "INSERT INTO ORD VALUES (3)",
-                          "INSERT INTO LIN VALUES (11, 1)", "INSERT INTO LIN VALUES (12, 1)",
-                          "INSERT INTO LIN VALUES (31, 3)"}) {
+  for (const char* sql :
+       {"INSERT INTO ORD VALUES (1)", "INSERT INTO ORD VALUES (2)", "INSERT INTO ORD VALUES (3)",
+        "INSERT INTO LIN VALUES (11, 1)", "INSERT INTO LIN VALUES (12, 1)", "INSERT INTO LIN VALUES (31, 3)"}) {
     Exec(sql);
   }
   Tr->Commit();

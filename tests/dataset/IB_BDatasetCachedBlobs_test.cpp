@@ -15,8 +15,9 @@ protected:
     DatasetDbTest::SetUp();
     Exec("CREATE TABLE B (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), TXT BLOB SUB_TYPE 1)");
     Tr->Commit();
-    Exec("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 100) DO BEGIN "
-         "INSERT INTO B VALUES (:I, 'n' || :I, 'text ' || :I); I = I + 1; END END");
+    Exec(
+        "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= 100) DO BEGIN "
+        "INSERT INTO B VALUES (:I, 'n' || :I, 'text ' || :I); I = I + 1; END END");
     Tr->Commit();
   }
   // 64 KB of text that differs from one position to the next.
@@ -35,9 +36,7 @@ protected:
     return q;
   }
   static std::string Txt(TIB_Dataset* D) { return D->FieldByName("TXT")->GetAsString(); }
-  std::string Stored(int Id) {
-    return ReadSecond("SELECT TXT FROM B WHERE ID = " + std::to_string(Id), ",");
-  }
+  std::string Stored(int Id) { return ReadSecond("SELECT TXT FROM B WHERE ID = " + std::to_string(Id), ","); }
 };
 
 // The edit of row 80 goes to the cache, the transaction commits with the change pending: the row still
