@@ -199,6 +199,16 @@ void TIB_BDataset::SysUnprepare() {
   FNodeList->ClearAll();
 }
 
+void TIB_BDataset::SysBeforeOpen() {
+  const bool modifying = GetIsModifying();
+  TIB_Dataset::SysBeforeOpen();
+  if (!modifying || FActive) return;
+  // A row typed into the closed query was posted: the open reads it in the SELECT's order with the
+  // others, so its node does not stand before them. (A cached insert stays, as after a close.)
+  FNodeList->Clear(FNodeList->GetUpdateListCount() > 0 || GetRefreshing(), true);
+  FBufferLoaded = nullptr;
+}
+
 void TIB_BDataset::SysActivate() {
   FFetchedRows = 0;
   FCursorDone = false;
@@ -588,6 +598,7 @@ void TIB_BDataset::LoadCurrentRow() {
     if (n == held && !FRowsShared) return;
     if (n != held) {
       FNodeList->UnpackRow(n, *FFields);
+      if (FHeldBlobs) ShowHeldBlobs(n, *FFields);
       FFields->ResetRow(false, true, true);
     }
     if (key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
@@ -764,6 +775,7 @@ TIB_Row* TIB_BDataset::GetBufferFields() {
       FBufferFieldsCursor->FetchNode(b, true, false, row);
     }
     FNodeList->UnpackRow(b, *row);
+    if (FHeldBlobs) ShowHeldBlobs(b, *row);
     row->ResetRow(false, true, true);
     FBufferLoaded = b;
   }
@@ -938,16 +950,23 @@ void TIB_BDataset::SysFetchRowRange(int32_t From, int32_t To) {
 }
 
 int32_t TIB_BDataset::DoGetRecordCount() {
-  const int32_t correction = FNodeList->GetDeletedCount() - FNodeList->GetInsertedCount();
+  // The count of the rows at the server: SysRecordCount adds the cached changes in view to it. A count
+  // of the rows as shown (the buffer's, the application's) has them taken out first.
+  int32_t inserted = 0, deleted = 0;
+  FNodeList->CountPendingInView(inserted, deleted);
+  const int32_t correction = deleted - inserted;
   if (FActive && FCursorDone) return GetBufferCount() + correction;
-  return TIB_Dataset::DoGetRecordCount();
+  const bool application = OnGetRecordCount && CanFireEvents();
+  const int32_t count = TIB_Dataset::DoGetRecordCount();
+  return application ? count + correction : count;
 }
 
 int32_t TIB_BDataset::SysRecordCount() {
   const int32_t count = TIB_Dataset::SysRecordCount();
-  if (count < 0) return count;
-  const int32_t result = count + FNodeList->GetInsertedCount() - FNodeList->GetDeletedCount();
-  return std::max(result, GetBufferCount());
+  if (!FPrepared) return count;
+  int32_t inserted = 0, deleted = 0;
+  FNodeList->CountPendingInView(inserted, deleted);
+  return std::max(count + inserted - deleted, GetBufferCount());
 }
 
 // ---------------------------------------------------------------------------------------------------------

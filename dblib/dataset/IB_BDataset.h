@@ -213,6 +213,7 @@ protected:
   // The ordering column's search text, kept by SetOrderingSearchText, goes back into its search value at
   // every execute (the direction may have changed since).
   void SysClearFieldBuffers() override;
+  void SysBeforeOpen() override;
   bool SysNeedPlan() override;
   void SysBuildPlan() override;
   void SysAllocateRows() override;
@@ -330,8 +331,17 @@ private:
   bool FRereadAfterPost = false;
   // Whether the row being posted writes a blob or array column.
   bool BlobsWritten();
-  // Writes the blobs typed into a cached change under temporary ids the row's node keeps.
+  // Moves the blobs and arrays typed into a cached change into the row's node, which holds them in
+  // memory until the apply.
   void HoldBlobs();
+  static void DropHeldBlob(TIB_BlobNodeList& List, int16_t FieldNo);
+  // Puts the values held for Node into Row's cache, in place of those held for the row it showed.
+  static void ShowHeldBlobs(const TIB_Node* Node, TIB_Row& Row);
+  // The held values of Node become the Fields row's typed values, for the apply to write.
+  void TakeHeldBlobs(const TIB_Node* Node);
+  static void FreeHeldBlobs(TIB_Node* Node);
+  // Set once a value was held: rows shown from then on get the held values of their nodes.
+  bool FHeldBlobs = false;
   // The key link at Index as the keys-only select list writes it.
   std::string KeySelectItem(int Index);
   std::string SavepointName();

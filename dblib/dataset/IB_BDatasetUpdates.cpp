@@ -288,11 +288,94 @@ void TIB_BDataset::DropUpdatesForReprepare() {
 }
 
 void TIB_BDataset::HoldBlobs() {
-  // A blob or array typed into a cached change is written to the server now, under a temporary id
-  // that the node keeps (the row's own value would otherwise show on whatever row comes next, and be
-  // gone at the apply); the apply then writes that id.
-  FFields->PostBlobNodes();
-  FFields->ResetBlobNodes(true);
+  // A blob or array typed into a cached change stays in memory with the row's node until the apply
+  // writes it in the applying transaction: an id given by the server now would die with this
+  // transaction, and a cached change outlives it. The row's column holds a zero id, not null, while its
+  // value is held (no value read from the server has a zero id).
+  TIB_Node* n = FNodeList->GetRowCursor().Node;
+  XSQLDA* da = FFields->GetPSQLDA();
+  if (n->IsSentinel() || !da || (FFields->GetBlobCount() == 0 && FFields->GetArrayCount() == 0)) return;
+  for (int i = 0; i < da->sqln; ++i) {
+    TIB_BlobNode* own = FFields->GetBlobNode(i);
+    if (!own || (own->BlobFlag & bnfModified) == 0) continue;
+    const XSQLVAR& var = da->sqlvar[i];
+    int16_t ind = 0;
+    if (var.sqlind) std::memcpy(&ind, var.sqlind, sizeof ind);
+    ISC_QUAD id{};
+    if (var.sqldata) std::memcpy(&id, var.sqldata, sizeof id);
+    TIB_BlobNodeList& held = FNodeList->ExtraOf(n).BlobNodes;
+    DropHeldBlob(held, static_cast<int16_t>(i));
+    if (ind != -1 && IsZeroQuad(id)) {
+      auto entry = std::make_unique<TIB_BlobNode>();
+      CopyBlobNode(*own, *entry, true);
+      entry->BlobID = ISC_QUAD{};
+      entry->FieldNo = static_cast<int16_t>(i);
+      entry->BlobFlag = 0;
+      entry->Next = std::move(held);
+      held = std::move(entry);
+      FHeldBlobs = true;
+    }
+    ClearBlobNode(*own);
+  }
+  ShowHeldBlobs(n, *FFields);
+}
+
+void TIB_BDataset::DropHeldBlob(TIB_BlobNodeList& List, int16_t FieldNo) {
+  for (TIB_BlobNodeList* link = &List; *link;) {
+    if ((*link)->FieldNo == FieldNo && IsZeroQuad((*link)->BlobID)) {
+      *link = std::move((*link)->Next);  // frees the entry
+    } else {
+      link = &(*link)->Next;
+    }
+  }
+}
+
+void TIB_BDataset::ShowHeldBlobs(const TIB_Node* Node, TIB_Row& Row) {
+  // The row's cache keeps entries under a zero id only for the values held for the row it shows: the
+  // entries of the row it showed before go, those of Node come in.
+  TIB_BlobNodeList& list = Row.GetBlobNodeList();
+  for (TIB_BlobNodeList* link = &list; *link;) {
+    if (IsZeroQuad((*link)->BlobID)) {
+      *link = std::move((*link)->Next);
+    } else {
+      link = &(*link)->Next;
+    }
+  }
+  if (Node->IsSentinel() || !Node->HasBlobNodes()) return;
+  for (const TIB_BlobNode* held = Node->Extra->BlobNodes.get(); held; held = held->Next.get()) {
+    if (!IsZeroQuad(held->BlobID) || !Row.GetBlobNode(held->FieldNo)) continue;
+    auto copy = std::make_unique<TIB_BlobNode>();
+    CopyBlobNode(const_cast<TIB_BlobNode&>(*held), *copy, false);
+    copy->Next = std::move(list);
+    list = std::move(copy);
+  }
+}
+
+void TIB_BDataset::TakeHeldBlobs(const TIB_Node* Node) {
+  // The apply writes the held values as the row's own typed values (the post writes those first). No
+  // value typed for a row applied before (one a handler skipped) is left for this one.
+  XSQLDA* da = FFields->GetPSQLDA();
+  if (!FHeldBlobs || !da) return;
+  for (int i = 0; i < da->sqln; ++i) {
+    if (TIB_BlobNode* own = FFields->GetBlobNode(i); own && (own->BlobFlag & bnfModified) != 0) ClearBlobNode(*own);
+  }
+  if (!Node->HasBlobNodes()) return;
+  for (const TIB_BlobNode* held = Node->Extra->BlobNodes.get(); held; held = held->Next.get()) {
+    TIB_BlobNode* own = FFields->GetBlobNode(held->FieldNo);
+    if (!own || !IsZeroQuad(held->BlobID)) continue;
+    const XSQLVAR& var = da->sqlvar[held->FieldNo];
+    int16_t ind = 0;
+    if (var.sqlind) std::memcpy(&ind, var.sqlind, sizeof ind);
+    ISC_QUAD id{};
+    if (var.sqldata) std::memcpy(&id, var.sqldata, sizeof id);
+    if (ind == -1 || !IsZeroQuad(id)) continue;
+    CopyBlobNode(const_cast<TIB_BlobNode&>(*held), *own, false);
+    own->BlobFlag |= bnfModified;
+  }
+}
+
+void TIB_BDataset::FreeHeldBlobs(TIB_Node* Node) {
+  if (Node->HasBlobNodes()) FreeBlobNodeList(Node->Extra->BlobNodes);
 }
 
 void TIB_BDataset::SysApplyUpdate(bool CancelUnmodified) {
@@ -380,6 +463,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   }
   FFields->ResetRow(false, false, false);
   if (kind != ukDelete || !hasOld) FNodeList->UnpackRow(Node, *FFields);
+  if (kind != ukDelete) TakeHeldBlobs(Node);
   if (TIB_Row* key = GetKeyFields();
       key && key->GetColumnCount() > 0 && key->GetRecordLength() == static_cast<size_t>(FNodeList->GetKeyLength())) {
     std::memcpy(key->GetRecordBuffer(), Node->ServerKey(), key->GetRecordLength());
@@ -475,6 +559,7 @@ void TIB_BDataset::CommitUpdates() {
         removed.push_back(n);
       } else {
         FNodeList->AcceptNode(n);
+        FreeHeldBlobs(n);
         if (rereadIds) FNodeList->InvalidateNode(n);
       }
     } else if (n->Has(nfApplyFailed)) {
@@ -503,6 +588,7 @@ void TIB_BDataset::CancelUpdates() {
         FNodeList->RevertNode(n, false);
         // A row edited and then deleted comes back edited: cancelling takes the edit back too.
         if (n->Has(nfModified)) FNodeList->RevertNode(n, false);
+        FreeHeldBlobs(n);
       }
     }
     n = next;

@@ -426,6 +426,12 @@ void TIB_BindingCursor::BindParams() {
     if (s.sqlind && d.sqlind) std::memcpy(d.sqlind, s.sqlind, 2);
     if (s.sqldata && d.sqldata && s.sqldata != d.sqldata) std::memcpy(d.sqldata, s.sqldata, s.sqllen + extra);
   }
+  // Rows keyed by their number (no key links) have no key condition: the cursor only lends the
+  // dataset's description to the rows read from the buffer, and never reads a row by key.
+  if (run < 0 && BuildSQL().empty()) {
+    params->SetRowState(rsUnmodified);
+    return;
+  }
   if (run != keys || static_cast<size_t>(FBDataset->GetNodeList().GetKeyLength()) != key->GetRecordLength() ||
       FFirstBindParam + key->GetRecordLength() > params->GetRecordBuffer() + params->GetRecordLength()) {
     FFirstBindParam = nullptr;

@@ -1018,6 +1018,15 @@ bool TIB_NodeList::RemoveFromUpdateList(TIB_Node* Node) {
   return true;
 }
 
+void TIB_NodeList::CountPendingInView(int32_t& Inserted, int32_t& Deleted) const {
+  Inserted = Deleted = 0;
+  for (const TIB_Node* n = FUpdateFirst; n; n = n->Extra->UpdNext) {
+    if (n->Has(nfInRetained | kMarks)) continue;
+    if (n->Has(nfInserted)) ++Inserted;
+    if (n->Has(nfDeleted)) ++Deleted;
+  }
+}
+
 void TIB_NodeList::MarkChanged(TIB_Node* Node, uint16_t Flag) {
   if (Node->Has(nfInserted | nfModified)) return;
   if (Flag == nfModified && !Node->OldRecordData()) MoveRecordToOld(Node);

@@ -129,6 +129,9 @@ public:
   int32_t GetUpdateListCount() const noexcept { return FUpdateListCount; }
   TIB_Node* GetUpdateListFirst() const noexcept { return FUpdateFirst; }
   int32_t GetRetainedCount() const noexcept { return FRetainedCount; }
+  // The pending (unapplied) cached inserts and deletes among the rows of the list, leaving out those
+  // retained for rows out of view (a detail's changes under another master row). Walks the update list.
+  void CountPendingInView(int32_t& Inserted, int32_t& Deleted) const;
 
   TIB_Node* GetHead() const noexcept { return FHead; }
   TIB_Node* GetTail() const noexcept { return FTail; }

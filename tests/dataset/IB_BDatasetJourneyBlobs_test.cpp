@@ -470,10 +470,16 @@ protected:
           }
           case 14:
             if (cached) {
-              if (m.Pending() && pick(0, 1)) {
+              const int way = m.Pending() ? pick(0, 2) : 0;
+              if (way == 1) {
                 log << "CancelUpdates; ";
                 q->CancelUpdates();
                 m.CancelCached();
+              } else if (way == 2) {
+                // The transaction ends with the changes pending: they and their blobs stay for a later apply.
+                log << "Commit pending; ";
+                Tr->Commit();
+                m.Reopen();
               } else {
                 log << "ApplyUpdates; ";
                 Tr->ApplyUpdates();
