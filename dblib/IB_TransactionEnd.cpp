@@ -35,10 +35,19 @@ void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
   auto takesPart = [&](TIB_TransactionDatasetIntf* d) {
     return HasDataset(d) && d->GetIsModifying() && !(SkipCachedUpdates && d->GetCachedUpdates());
   };
+  // A rollback undoes the server's side of every change whatever a dataset's cancel did: one dataset's
+  // failure is reported and never stops the rollback.
+  const bool rollingBack = FState == tsRollingBack || FState == tsRollbackRetaining;
   const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  for (TIB_TransactionDatasetIntf* d : datasets)
-    if (takesPart(d)) d->Cancel();
-  if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
+  for (TIB_TransactionDatasetIntf* d : datasets) {
+    if (!takesPart(d)) continue;
+    if (rollingBack) {
+      RunReported([&] { d->Cancel(); });
+    } else {
+      d->Cancel();
+    }
+  }
+  if (!rollingBack && std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
     IB_Raise<EIB_TransactionError>(IBMsg::FailedToCancelAllDatasets);
 }
 

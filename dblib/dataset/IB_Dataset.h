@@ -213,8 +213,9 @@ public:
   virtual bool GetUpdatesPending() { return false; }
   virtual int32_t GetUpdateStatus() { return 0; }
   // Whether the open server cursor stands on the current row, so that a write WHERE CURRENT OF it
-  // reaches that row (a buffered dataset's cursor stands on the row fetched last).
-  virtual bool GetCursorOnCurrentRow() { return true; }
+  // reaches that row (a buffered dataset's cursor stands on the row fetched last). A row being inserted,
+  // also one a retaining post already wrote, is never the cursor's.
+  virtual bool GetCursorOnCurrentRow() { return FState != dssInsert; }
   virtual bool HasCustomDML(int Kind);
   virtual int32_t GetBufferCount();
   virtual bool GetAllRowsBuffered() { return true; }
