@@ -659,8 +659,9 @@ protected:
   virtual void SysFetchFailed() {}
   [[gnu::cold, gnu::noinline]] void FetchEnded();
   int32_t FetchRows(int32_t n);
-  // Fetches until Eof; Limit > 0 ends after that many milliseconds.
-  void FetchLoop(uint32_t Limit);
+  // Fetches until Eof; Limit > 0 ends after that many milliseconds. True when the fetch was aborted (the
+  // end of the fetching bracket clears the abort flag, so a caller cannot read it afterwards).
+  bool FetchLoop(uint32_t Limit);
   void BeginFetching();
   void EndFetching();
   void DoCallbackEvent(TIB_CallbackStatus Status);

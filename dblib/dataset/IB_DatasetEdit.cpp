@@ -227,8 +227,8 @@ void TIB_Dataset::Append() {
   if (!FPrepared) PrepareCore();
   if (!GetCanInsert()) Refuse(IBMsg::CannotInsertANewRow);
   if (!GetIsUnidirectional()) {
-    if (FActive) FetchLoop(0);
-    if (FAbort) return;
+    // No insert when the user aborted that fetch.
+    if (FActive && FetchLoop(0)) return;
     SetBufferRowNum(GetBufferCount() + 1);
   }
   SysInsert();

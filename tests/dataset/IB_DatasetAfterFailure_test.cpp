@@ -58,6 +58,37 @@ TEST_F(DatasetAfterFailureTest, CancellingACursorsRetainedInsertDeletesThatRowOn
   }
 }
 
+// An Append whose fetch of the remaining rows the user aborts inserts nothing: the dataset stays on its
+// row, in browse, and a later Append still inserts.
+TEST_F(DatasetAfterFailureTest, AnAppendWhoseFetchIsAbortedInsertsNothing) {
+  Fill(50);
+  datasettest::TestClock clock(1, 1);
+  TIB_Query* q = NewQuery();
+  q->SetRequestLive(true);
+  q->SetCallbackInc(1);
+  q->SetCallbackInitInt(0);
+  q->SetCallbackRefreshInt(0);
+  bool abort = true;
+  int progress = 0;
+  q->OnCallback = [&](TIB_Dataset*, TIB_CallbackStatus S, int32_t, bool& Abort) {
+    if (S == cbsProgress && ++progress >= 10 && abort) Abort = true;
+  };
+  q->Open();
+  q->Append();
+  EXPECT_EQ(dssBrowse, q->GetState());
+  EXPECT_FALSE(q->GetFetching());
+  EXPECT_LT(q->GetBufferCount(), 50);
+  abort = false;
+  q->Append();
+  ASSERT_EQ(dssInsert, q->GetState());
+  EXPECT_EQ(51, q->GetRowNum());
+  q->FieldByName("ID")->SetAsInteger(51);
+  q->Post();
+  Tr->Commit();
+  EXPECT_EQ("51", ReadSecond("SELECT COUNT(*) FROM T", ","));
+  delete q;
+}
+
 // The retained row's delete refused by the server leaves the insert as it was; the rollback that follows
 // undoes the row without sending anything.
 TEST_F(DatasetAfterFailureTest, ARefusedCancelOfARetainedInsertNeverStopsARollback) {
