@@ -131,13 +131,19 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
   // Every dataset is checked before anything is sent.
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   // A transaction the application started itself stays its own: starting again would raise.
-  if (!FExplicitStart) StartTransaction();
+  const bool ownStart = !FExplicitStart;
+  if (ownStart) StartTransaction();
   try {
     for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
     Commit();
   } catch (...) {
-    // Nothing was committed: every dataset takes its changes back as pending.
+    // Nothing was committed: every dataset takes its changes back as pending, and the transaction is no
+    // more explicitly started than the apply found it.
     for (TIB_TransactionDatasetIntf* d : datasets) RunReported([&] { d->UndoApply(); });
+    if (ownStart && FExplicitStart) {
+      FExplicitStart = false;
+      RunReported([&] { ProcessLinkEvent(tleStateChanged); });
+    }
     throw;
   }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();

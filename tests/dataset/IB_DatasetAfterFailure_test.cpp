@@ -8,6 +8,8 @@
 
 namespace {
 
+using testsupport::MessageOf;
+
 class DatasetAfterFailureTest : public datasettest::DatasetDbTest {
 protected:
   std::string Read(const std::string& SQL = "SELECT ID FROM T ORDER BY ID") { return ReadSecond(SQL, ","); }
@@ -86,6 +88,81 @@ TEST_F(DatasetAfterFailureTest, AnAppendWhoseFetchIsAbortedInsertsNothing) {
   q->Post();
   Tr->Commit();
   EXPECT_EQ("51", ReadSecond("SELECT COUNT(*) FROM T", ","));
+  delete q;
+}
+
+// A query the commit closed holds no rows: a move by row number says so instead of showing an empty row,
+// and the query opened again moves as asked.
+TEST_F(DatasetAfterFailureTest, MovingByRowNumberAfterTheCommitClosedTheQueryRaises) {
+  Fill(30);
+  TIB_Query* q = NewQuery();
+  ASSERT_EQ(caClose, q->GetCommitAction());
+  q->Open();
+  q->SetRowNum(5);
+  Tr->Commit();
+  ASSERT_FALSE(q->GetActive());
+  EXPECT_EQ("Dataset is inactive", MessageOf<EIB_DatasetError>([&] { q->SetRowNum(17); }));
+  EXPECT_EQ("Dataset is inactive", MessageOf<EIB_DatasetError>([&] { q->MoveBy(3); }));
+  EXPECT_FALSE(q->GetActive());
+  q->Open();
+  q->SetRowNum(17);
+  EXPECT_EQ(17, q->GetRowNum());
+  EXPECT_EQ("n17", q->FieldByName("NAME")->GetAsString());
+  delete q;
+}
+
+// A change the update handler skips stays pending, and the transaction's apply leaves no start of its own
+// behind: the next apply, without the handler, writes the change.
+TEST_F(DatasetAfterFailureTest, AnApplyThatOnlySkippedLeavesTheTransactionFreeForTheNext) {
+  Fill(3);
+  TIB_Query* q = NewQuery();
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  q->OnUpdateRecord = [](TIB_Dataset*, TIB_UpdateKind, TIB_UpdateAction& Action) { Action = uaSkip; };
+  q->Open();
+  q->SetRowNum(2);
+  q->Delete();
+  for (int i = 0; i < 2; ++i) {
+    Tr->ApplyUpdates();
+    EXPECT_TRUE(q->GetUpdatesPending());
+  }
+  EXPECT_EQ("1;2;3", Read());
+  q->OnUpdateRecord = nullptr;
+  Tr->ApplyUpdates();
+  EXPECT_FALSE(q->GetUpdatesPending());
+  EXPECT_EQ("1;3", Read());
+  // An explicit start of the application's own is taken over by the apply and ended by its commit.
+  q->Open();
+  q->Delete();
+  Tr->StartTransaction();
+  Tr->ApplyUpdates();
+  EXPECT_EQ("3", Read());
+  Tr->StartTransaction();
+  Tr->Commit();
+  delete q;
+}
+
+// A refused apply leaves the transaction as explicitly started as it found it: the application may start
+// it itself, and the corrected change goes with the next apply.
+TEST_F(DatasetAfterFailureTest, ARefusedApplyLeavesNoExplicitStartBehind) {
+  Fill(3);
+  TIB_Query* q = NewQuery();
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  q->Open();
+  q->Append();
+  q->FieldByName("ID")->SetAsInteger(2);
+  q->Post();
+  EXPECT_THROW(Tr->ApplyUpdates(), EIB_ISCError);
+  EXPECT_TRUE(q->GetUpdatesPending());
+  EXPECT_FALSE(Tr->GetExplicitStart());
+  Tr->StartTransaction();
+  q->Edit();
+  q->FieldByName("ID")->SetAsInteger(4);
+  q->Post();
+  Tr->ApplyUpdates();
+  EXPECT_FALSE(q->GetUpdatesPending());
+  EXPECT_EQ("1;2;3;4", Read());
   delete q;
 }
 
