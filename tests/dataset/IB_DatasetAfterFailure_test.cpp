@@ -24,20 +24,24 @@ protected:
     c->Open();
     std::string out;
     for (; !c->GetEof(); c->Next()) {
-      out += (out.empty() ? "" : ";") + c->FieldByName("ID")->GetAsString() + "," + c->FieldByName("NAME")->GetAsString();
+      out +=
+          (out.empty() ? "" : ";") + c->FieldByName("ID")->GetAsString() + "," + c->FieldByName("NAME")->GetAsString();
     }
     delete c;
     return out;
   }
 };
 
-// A retained insert on a cursor is written by an insert, not at the cursor's row: its cancel deletes it by
-// its key, whatever row the open cursor stands on.
+// A retained insert on a cursor is written by an insert, not at the cursor's row: its next post and its
+// cancel find it by its key (or, without key links, by the values it was written with), whatever row the
+// open cursor stands on.
 TEST_F(DatasetAfterFailureTest, CancellingACursorsRetainedInsertDeletesThatRowOnly) {
   Fill(6);
-  for (bool open : {true, false}) {
-    SCOPED_TRACE(open ? "cursor open on row 1" : "cursor never opened");
+  for (int k = 0; k < 4; ++k) {
+    const bool open = k % 2 == 0, keyed = k >= 2;
+    SCOPED_TRACE(std::string(open ? "cursor open on row 1" : "cursor never opened") + (keyed ? ", KeyLinks" : ""));
     TIB_Cursor* c = LiveCursor();
+    if (keyed) c->GetKeyLinks().SetText("ID");
     if (open) {
       c->Open();
       ASSERT_EQ(1, c->FieldByName("ID")->GetAsInteger());
