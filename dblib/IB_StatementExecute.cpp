@@ -96,7 +96,13 @@ void TIB_Statement::SysExecute() {
   // parameter of a SELECT or a procedure needs its id as much as one of an INSERT.
   if (hasParams) FParams->PostBlobNodes();
   FFieldsRowResetOnActivate = false;
-  SysExecuteStatement();
+  try {
+    SysExecuteStatement();
+  } catch (...) {
+    // The values stay set for another execute, which writes them again.
+    if (hasParams) FParams->ForgetPostedBlobNodes();
+    throw;
+  }
   FExecutedSinceInfo = true;
   TIB_Transaction* t = GetIB_Transaction();
   if (t && SysExecuteChangesData(type) && t->GetStarted()) t->Activate();

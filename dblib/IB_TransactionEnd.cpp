@@ -35,10 +35,19 @@ void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
   auto takesPart = [&](TIB_TransactionDatasetIntf* d) {
     return HasDataset(d) && d->GetIsModifying() && !(SkipCachedUpdates && d->GetCachedUpdates());
   };
+  // A rollback undoes the server's side of every change whatever a dataset's cancel did: one dataset's
+  // failure is reported and never stops the rollback.
+  const bool rollingBack = FState == tsRollingBack || FState == tsRollbackRetaining;
   const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  for (TIB_TransactionDatasetIntf* d : datasets)
-    if (takesPart(d)) d->Cancel();
-  if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
+  for (TIB_TransactionDatasetIntf* d : datasets) {
+    if (!takesPart(d)) continue;
+    if (rollingBack) {
+      RunReported([&] { d->Cancel(); });
+    } else {
+      d->Cancel();
+    }
+  }
+  if (!rollingBack && std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
     IB_Raise<EIB_TransactionError>(IBMsg::FailedToCancelAllDatasets);
 }
 
@@ -122,13 +131,19 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
   // Every dataset is checked before anything is sent.
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   // A transaction the application started itself stays its own: starting again would raise.
-  if (!FExplicitStart) StartTransaction();
+  const bool ownStart = !FExplicitStart;
+  if (ownStart) StartTransaction();
   try {
     for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
     Commit();
   } catch (...) {
-    // Nothing was committed: every dataset takes its changes back as pending.
+    // Nothing was committed: every dataset takes its changes back as pending, and the transaction is no
+    // more explicitly started than the apply found it.
     for (TIB_TransactionDatasetIntf* d : datasets) RunReported([&] { d->UndoApply(); });
+    if (ownStart && FExplicitStart) {
+      FExplicitStart = false;
+      RunReported([&] { ProcessLinkEvent(tleStateChanged); });
+    }
     throw;
   }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();

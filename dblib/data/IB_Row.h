@@ -167,6 +167,9 @@ public:
   TIB_BlobNode* GetBlobNode(int VarIndex);
   int32_t GetNewBlobCount() const noexcept { return FNewBlobCount; }
   void PostBlobNodes();
+  // After a statement that failed once PostBlobNodes ran: the changed values lose the ids they were
+  // written under and keep their bytes, so that the next PostBlobNodes writes them again.
+  void ForgetPostedBlobNodes();
   void ResetBlobNodes(bool AKeepCached);
   void LoadCachedBlobNodes();
   void SaveToNode();

@@ -75,6 +75,20 @@ void TIB_Row::PostBlobNodes() {
   }
 }
 
+void TIB_Row::ForgetPostedBlobNodes() {
+  if (FIsKeyRow || FNoBlobNodes || !FPSQLDA || FBlobNodes.empty()) return;
+  // A changed value gets its id only from PostBlobNodes: such an id names a temporary blob that the
+  // failed statement may have taken with it. The bytes stay in the node for the next post to write.
+  for (int i = 0; i < FPSQLDA->sqln; ++i) {
+    TIB_BlobNode* node = GetBlobNode(i);
+    if (!node || !IsModified(*node) || IsZeroQuad(node->BlobID)) continue;
+    XSQLVAR& var = FPSQLDA->sqlvar[i];
+    if (SameQuad(ReadQuad(var), node->BlobID)) WriteQuad(var, ISC_QUAD{});
+    node->BlobID = ISC_QUAD{};
+  }
+  FNewBlobCount = 0;
+}
+
 void TIB_Row::ResetBlobNodes(bool AKeepCached) {
   if (!FPSQLDA) return;
   const bool keep = AKeepCached && FRowType == rtFields;

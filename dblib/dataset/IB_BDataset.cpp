@@ -643,6 +643,9 @@ void TIB_BDataset::MoveToNode(const TIB_NodeList::TCursor& C) {
 
 void TIB_BDataset::SetRowNum(int32_t Value) {
   if (!FPrepared) SetPrepared(true);
+  // Closed with no rows kept (a commit closed it): there is no row to move to.
+  if (!FActive && TIB_BDataset::GetBufferCount() < 1) [[unlikely]]
+    IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsInactive);
   if (Value > TIB_BDataset::GetBufferCount()) {
     if (ShowsFetchedRow()) {
       // The fetched row stays in the Fields row until the move shows a row; nothing is expected to fail

@@ -504,7 +504,9 @@ void TIB_BDataset::ApplyUpdates() {
   if (!GetUpdatesPending() || FApplying) return;
   TValueRestorer<bool> applying(FApplying, true);
   TIB_Transaction* t = GetIB_Transaction();
-  if (t && !t->GetStarted()) t->StartTransaction();
+  // Started explicitly, unless the application (or the transaction's own apply) did so already: a second
+  // explicit start raises.
+  if (t && !t->GetStarted() && !t->GetExplicitStart()) t->StartTransaction();
   const std::string savepoint = SavepointName();
   SysExecuteImmediate("SAVEPOINT " + savepoint, nullptr, nullptr);
   std::vector<TIB_Node*> nodes;

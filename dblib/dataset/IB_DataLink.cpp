@@ -119,7 +119,8 @@ bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
       TIB_Dataset* d = GetDataset();
       if (d->GetCanInsert()) {
         if (d->GetIsModifying()) d->Post();
-        if (!d->GetIsUnidirectional()) d->SetRowNum(d->GetBufferCount() + 1);
+        // A closed dataset's new row needs no move: there is no row to leave.
+        if (!d->GetIsUnidirectional() && d->GetIsActiveOrBuffered()) d->SetRowNum(d->GetBufferCount() + 1);
       }
       return FDataSource->Perform(dsnInsertRequest);
     }

@@ -214,8 +214,9 @@ public:
   virtual bool GetUpdatesPending() { return false; }
   virtual int32_t GetUpdateStatus() { return 0; }
   // Whether the open server cursor stands on the current row, so that a write WHERE CURRENT OF it
-  // reaches that row (a buffered dataset's cursor stands on the row fetched last).
-  virtual bool GetCursorOnCurrentRow() { return true; }
+  // reaches that row (a buffered dataset's cursor stands on the row fetched last). A row being inserted,
+  // also one a retaining post already wrote, is never the cursor's.
+  virtual bool GetCursorOnCurrentRow() { return FState != dssInsert; }
   virtual bool HasCustomDML(int Kind);
   virtual int32_t GetBufferCount();
   virtual bool GetAllRowsBuffered() { return true; }
@@ -663,8 +664,9 @@ protected:
   virtual void SysFetchFailed() {}
   [[gnu::cold, gnu::noinline]] void FetchEnded();
   int32_t FetchRows(int32_t n);
-  // Fetches until Eof; Limit > 0 ends after that many milliseconds.
-  void FetchLoop(uint32_t Limit);
+  // Fetches until Eof; Limit > 0 ends after that many milliseconds. True when the fetch was aborted (the
+  // end of the fetching bracket clears the abort flag, so a caller cannot read it afterwards).
+  bool FetchLoop(uint32_t Limit);
   void BeginFetching();
   void EndFetching();
   void DoCallbackEvent(TIB_CallbackStatus Status);

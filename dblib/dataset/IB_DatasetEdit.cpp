@@ -227,8 +227,8 @@ void TIB_Dataset::Append() {
   if (!FPrepared) PrepareCore();
   if (!GetCanInsert()) Refuse(IBMsg::CannotInsertANewRow);
   if (!GetIsUnidirectional()) {
-    if (FActive) FetchLoop(0);
-    if (FAbort) return;
+    // No insert when the user aborted that fetch.
+    if (FActive && FetchLoop(0)) return;
     SetBufferRowNum(GetBufferCount() + 1);
   }
   SysInsert();
@@ -410,8 +410,14 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
 
 void TIB_Dataset::SysPostEdit() {
   FFields->PostBlobNodes();
-  SysBeforeWriteBack(false);
-  DoCustomEdit();
+  try {
+    SysBeforeWriteBack(false);
+    DoCustomEdit();
+  } catch (...) {
+    // A refused post keeps the typed blob values for the next one.
+    FFields->ForgetPostedBlobNodes();
+    throw;
+  }
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
   FillKeyRow();
@@ -421,8 +427,13 @@ void TIB_Dataset::SysPostEdit() {
 
 void TIB_Dataset::SysPostInsert() {
   FFields->PostBlobNodes();
-  SysBeforeWriteBack(false);
-  DoCustomInsert();
+  try {
+    SysBeforeWriteBack(false);
+    DoCustomInsert();
+  } catch (...) {
+    FFields->ForgetPostedBlobNodes();
+    throw;
+  }
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
   // The written row is now named by its key: a retained insert is later edited or deleted by it.
@@ -510,7 +521,11 @@ void TIB_Dataset::SysCancel() {
     case dssInsert:
       CascadeToDetails(8);
       if (FRetainedInsert) {
-        DoCustomDelete();
+        // The row a retaining post wrote is deleted again, unless the transaction is rolling back, which
+        // undoes it: a cancel inside a rollback sends nothing that could stop the rollback.
+        const TIB_Transaction* t = GetIB_Transaction();
+        const TIB_TransactionState ts = t ? t->GetTransactionState() : tsInactive;
+        if (ts != tsRollingBack && ts != tsRollbackRetaining) DoCustomDelete();
         SysRevertRow();
       } else {
         SysRevertRow();

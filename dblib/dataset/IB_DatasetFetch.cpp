@@ -501,8 +501,8 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
   return count;
 }
 
-void TIB_Dataset::FetchLoop(uint32_t Limit) {
-  if (!GetCanScroll() && GetIsUnidirectional()) return;
+bool TIB_Dataset::FetchLoop(uint32_t Limit) {
+  if (!GetCanScroll() && GetIsUnidirectional()) return false;
   if (GetIsUnidirectional() && GetIsModifying()) CheckBrowseMode();
   const uint32_t gen = FCursorGen;
   if (Limit > 0) {
@@ -511,13 +511,14 @@ void TIB_Dataset::FetchLoop(uint32_t Limit) {
       if (GetTickCount64() - start >= Limit) break;
       FetchRow();
     }
-    return;
+    return FAbort;
   }
   TDatasetOperation op(this);
   op.Fetching();
   while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
   // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
   if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
+  return FAbort;
 }
 
 void TIB_Dataset::BeginFetching() {

@@ -182,8 +182,13 @@ bool TIB_UpdateSQL::UseSearched(TIB_UpdateSQLKind Kind) {
   if (searched || positioned) return searched;
   // WHERE CURRENT OF would write the row the cursor stands on, which is another one (or the cursor writes
   // no row at all): the row is found by its key, and without a key it is not written at all.
-  if (FDataset->GetKeyLinks().Count() == 0) IB_Raise<EIB_DatasetError>(IBMsg::RecordKeyWasLostFailedTo);
+  if (FDataset->GetKeyLinks().Count() == 0 && !ByRowValues())
+    IB_Raise<EIB_DatasetError>(IBMsg::RecordKeyWasLostFailedTo);
   return true;
+}
+
+bool TIB_UpdateSQL::ByRowValues() {
+  return FDataset->GetCachedUpdates() || (FDataset->GetState() == dssInsert && FDataset->GetKeyLinks().Count() == 0);
 }
 
 bool TIB_UpdateSQL::IsUpdatable(TIB_Column& Column) {
@@ -398,7 +403,7 @@ void TIB_UpdateSQL::Announce(int Kind) {
 }
 
 void TIB_UpdateSQL::ExecEdit() {
-  if (FLists[uskEdit]->Count() > 0 || (FDataset->GetPreparedEdits() && !FDataset->GetCachedUpdates())) {
+  if (FLists[uskEdit]->Count() > 0 || (FDataset->GetPreparedEdits() && !ByRowValues())) {
     TIB_Statement* s = GetEditStatement();
     const TEntry& e = FEntries[uskEdit];
     const int32_t rows = RunDML(*s, e.Bindings, MayTouchSeveral(uskEdit));
@@ -418,13 +423,14 @@ void TIB_UpdateSQL::ExecInsert() {
 }
 
 void TIB_UpdateSQL::ExecDelete() {
-  if (FLists[uskDelete]->Count() > 0 || !FDataset->GetCachedUpdates()) {
+  if (FLists[uskDelete]->Count() > 0 || !ByRowValues()) {
     TIB_Statement* s = GetDeleteStatement();
     const int32_t rows = RunDML(*s, FEntries[uskDelete].Bindings, MayTouchSeveral(uskDelete));
     RaiseCount(rows, s->GetStatementType() & 0x7F, uskDelete);
   } else {
     // The row of a cached delete is found by its values as fetched, also with positioned deletes (the
-    // cursor has long left it); only a row without key cannot be found.
+    // cursor has long left it), and a retained insert without key by its values as written; only a row
+    // without key cannot be found.
     if (!UseSearched(uskDelete)) IB_Raise<EIB_DatasetError>(IBMsg::NotReadyYet);
     OneOffDelete();
   }
@@ -472,8 +478,8 @@ void TIB_UpdateSQL::OneOffEdit() {
     sql += std::string(kCRLF) + "WHERE ";
     std::string where;
     auto add = [&](const std::string& Term) { where += (where.empty() ? "" : std::string(kCRLF) + "  AND ") + Term; };
-    if (FDataset->GetCachedUpdates()) {
-      // The row as fetched, by the plain columns of the key relation.
+    if (ByRowValues()) {
+      // The row as fetched (or written), by the plain columns of the key relation.
       for (int i = 0; i < fields->GetColumnCount(); ++i) {
         TIB_Column& c = *fields->GetColumns(i);
         if (c.GetIsBlobKind() || c.GetIsArrayKind() || c.GetFieldNo() < 0 || c.GetComputed()) continue;

@@ -85,6 +85,9 @@ private:
   // Whether a change of Kind finds its row by key: as SearchedEdits / SearchedDeletes say, and also when
   // the dataset's cursor no longer stands on the row. Raises when the row can be found neither way.
   bool UseSearched(TIB_UpdateSQLKind Kind);
+  // Whether the row is found by the values it holds as fetched or written: under cached updates, and for
+  // a row a retaining post inserted when the dataset has no key links.
+  bool ByRowValues();
   bool IsUpdatable(TIB_Column& Column);
   // The WHERE of a prepared statement; adds the bindings of its trailing parameters to Trailing.
   // Custom is set when the statement must be bound by parameter names instead.
