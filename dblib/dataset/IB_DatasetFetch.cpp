@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr ISC_STATUS kEndOfCursor = 100;
 // The longest cursor name the server accepts in WHERE CURRENT OF.
 constexpr size_t kMaxCursorName = 31;
 

@@ -613,13 +613,13 @@ void TIB_NodeList::RemoveNodes(const std::vector<TIB_Node*>& Nodes) {
 }
 
 void TIB_NodeList::DeleteAtRow() {
-  if (FCount == 0 || FRowCursor.Node->IsSentinel()) throw Exception(IB_LoadStr(IBMsg::InvalidReferenceToDelete));
+  if (FCount == 0 || FRowCursor.Node->IsSentinel()) IB_Raise<Exception>(IBMsg::InvalidReferenceToDelete);
   RemoveNode(FRowCursor.Node);
 }
 
 void TIB_NodeList::DeleteAtBuffer() {
   if (FCount == 0 || FBufferCursor.Node->IsSentinel() || FBufferCursor.Row < 0) {
-    throw Exception(IB_LoadStr(IBMsg::InvalidReferenceToDelete));
+    IB_Raise<Exception>(IBMsg::InvalidReferenceToDelete);
   }
   RemoveNode(FBufferCursor.Node);
 }
@@ -999,12 +999,12 @@ void TIB_NodeList::AddToUpdateList(TIB_Node* Node) {
 
 bool TIB_NodeList::RemoveFromUpdateList(TIB_Node* Node) {
   // Every node flagged with a change holds an item: one without is a broken list.
-  if (!Node->Has(nfInUpdate)) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {3}));
+  if (!Node->Has(nfInUpdate)) IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {3});
   TIB_NodeExtra* x = Node->Extra;
-  if (!x) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {1}));
+  if (!x) IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {1});
   if ((x->UpdPrior ? x->UpdPrior->Extra->UpdNext : FUpdateFirst) != Node ||
       (x->UpdNext && x->UpdNext->Extra->UpdPrior != Node)) {
-    throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {2}));
+    IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {2});
   }
   if (x->UpdPrior) {
     x->UpdPrior->Extra->UpdNext = x->UpdNext;
@@ -1095,7 +1095,7 @@ void TIB_NodeList::AcceptNode(TIB_Node* Node) {
 }
 
 bool TIB_NodeList::RevertNode(TIB_Node* Node, bool LeaveInUpdateList) {
-  if (Node->Has(nfInserted)) throw Exception(IB_LoadStr(IBMsg::UnsupportedHere));
+  if (Node->Has(nfInserted)) IB_Raise<Exception>(IBMsg::UnsupportedHere);
   bool callerRemoves = false;
   auto dropItem = [&] {
     if (LeaveInUpdateList) {
