@@ -307,7 +307,11 @@ double TIB_Column::GetAsDouble() { return GetAsFloat(); }
 
 Currency TIB_Column::GetAsCurrency() {
   const std::string text = Trim(GetAsString());
-  return text.empty() ? Currency() : Currency(StrToFloat(text));
+  if (text.empty()) return Currency();
+  const long double value = StrToFloat(text);
+  // The column's refusal, not the currency type's own overflow.
+  if (!(std::fabs(value) * 10000 < 9223372036854775807.0L)) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
+  return Currency(value);
 }
 
 int64_t TIB_Column::GetAsComp() {

@@ -66,7 +66,7 @@ TEST_F(LibraryErrorsTest, ValuesBeyondAColumnsRangeReachACatchOfEIB_ColumnError)
   Tr->Commit();
   TIB_DSQL* upd = NewDSQL("UPDATE V SET F = :F, D = :D, B = :B, TS = :TS WHERE ID = 1");
   upd->Prepare();
-  TIB_Cursor* c = NewCursor("SELECT N, TXT FROM V");
+  TIB_Cursor* c = NewCursor("SELECT N, TXT, B FROM V");
   c->Open();
   ASSERT_FALSE(c->GetEof());
   TIB_Column* f = upd->ParamByName("F");
@@ -87,6 +87,7 @@ TEST_F(LibraryErrorsTest, ValuesBeyondAColumnsRangeReachACatchOfEIB_ColumnError)
       {"a BIGINT from a variant beyond 64 bits", [&] { b->SetAsVariant(Variant(1e30)); }},
       {"a TIMESTAMP past the year 9999", [&] { ts->SetAsDateTime(1e9); }},
       {"a NUMERIC too large for a currency", [&] { c->GetFields()->GetColumns(0)->GetAsCurrency(); }},
+      {"a BIGINT too large for a currency", [&] { c->GetFields()->GetColumns(2)->GetAsCurrency(); }},
       {"text too large for a comp", [&] { c->GetFields()->GetColumns(1)->GetAsComp(); }},
   };
   for (const auto& k : cases) {
