@@ -241,6 +241,46 @@ TEST(NodeListTest, DroppingAMissingUpdateItemRaises) {
   }
 }
 
+// Deleting at a cursor that names no row raises the platform's base exception with the library's text,
+// and leaves the list as it was.
+TEST(NodeListTest, DeletingWhereNoRowIsRaisesInvalidReferenceToDelete) {
+  struct Case {
+    const char* Name;
+    int32_t Rows;
+    std::function<void(TIB_NodeList&)> Delete;
+  } const cases[] = {
+      {"row cursor on an empty list", 0, [](TIB_NodeList& L) { L.DeleteAtRow(); }},
+      {"row cursor at the end", 2, [](TIB_NodeList& L) {
+         L.SetRowCursor(3);
+         L.DeleteAtRow();
+       }},
+      {"buffer cursor at the start", 2, [](TIB_NodeList& L) {
+         L.SetBufferCursor(0);
+         L.DeleteAtBuffer();
+       }},
+      {"buffer cursor on a retained row", 2, [](TIB_NodeList& L) {
+         L.AddRetainedKey(Key(9).data());
+         L.SeekKey(Key(9).data());
+         L.DeleteAtBuffer();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TIB_NodeList L;
+    L.SetKeyLength(4);
+    for (int32_t k = 1; k <= c.Rows; ++k) L.AddKey(Key(k).data());
+    std::string message = "no error";
+    try {
+      c.Delete(L);
+    } catch (const Exception& e) {
+      EXPECT_TRUE(typeid(e) == typeid(Exception)) << typeid(e).name();
+      message = e.what();
+    }
+    EXPECT_EQ(message, "Invalid reference to Delete");
+    EXPECT_EQ(L.GetCount(), c.Rows);
+  }
+}
+
 using NodeListRowTest = DatasetDbTest;
 
 TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
