@@ -453,7 +453,8 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
           v = Value.AsInt64();
         } else {
           const long double x = std::trunc(Value.AsExtended());
-          if (!(x >= -9223372036854775808.0L && x < 9223372036854775808.0L)) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
+          if (!(x >= -9223372036854775808.0L && x < 9223372036854775808.0L))
+            IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
           v = static_cast<int64_t>(x);
         }
         if (wasNull || GetAsInt64() != v) SetAsInt64(v);
@@ -479,8 +480,7 @@ void TIB_Column::SetFromBuffer(const void* Buffer, int Count) {
 }
 
 void TIB_Column::Perform(int32_t Code) {
-  if (Code == cnColumnReserved1 || Code == cnColumnReserved2)
-    IB_Raise<Exception>(IBMsg::NotImplementedAtThisLevel);
+  if (Code == cnColumnReserved1 || Code == cnColumnReserved2) IB_Raise<Exception>(IBMsg::NotImplementedAtThisLevel);
 }
 
 bool TIB_Column::GetScaledValue(int64_t&, int&) { return false; }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <atomic>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <mutex>

@@ -652,8 +652,8 @@ protected:
   // going, a row lock to release, a key link or key source to sync, an AfterScroll handler, or a class
   // that may change the steps. SysEndScroll stops when there is nothing; StepQuickly then leaves it out.
   bool ScrollEndHasWork() const noexcept {
-    return FQuickStepClass != 1 || (FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld ||
-           FKeySource || FKeyDataLink || AfterScroll;
+    return FQuickStepClass != 1 || (FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld || FKeySource ||
+           FKeyDataLink || AfterScroll;
   }
   // Whether this object's class keeps the scroll and fetch steps as they are here (see CanStepQuickly).
   virtual bool GetStepsQuickly() const { return false; }

@@ -58,11 +58,13 @@ TEST_F(LibraryErrorsTest, ChecksOfTheLibraryReachACatchOfEIB_Error) {
 // own refusal "Value out of range": a caller's catch of EIB_Error (or EIB_ColumnError) gets it, and the
 // column keeps the value it had.
 TEST_F(LibraryErrorsTest, ValuesBeyondAColumnsRangeReachACatchOfEIB_ColumnError) {
-  Exec("CREATE TABLE V (ID INTEGER NOT NULL PRIMARY KEY, F FLOAT, D DOUBLE PRECISION, B BIGINT, TS TIMESTAMP, "
-       "TXT VARCHAR(30), N NUMERIC(18, 1))");
+  Exec(
+      "CREATE TABLE V (ID INTEGER NOT NULL PRIMARY KEY, F FLOAT, D DOUBLE PRECISION, B BIGINT, TS TIMESTAMP, "
+      "TXT VARCHAR(30), N NUMERIC(18, 1))");
   Tr->Commit();
-  Exec("INSERT INTO V VALUES (1, 1.5, 2.5, 9223372036854775807, '2020-01-02 03:04:05', '1e30', "
-       "922337203685477580.7)");
+  Exec(
+      "INSERT INTO V VALUES (1, 1.5, 2.5, 9223372036854775807, '2020-01-02 03:04:05', '1e30', "
+      "922337203685477580.7)");
   Tr->Commit();
   TIB_DSQL* upd = NewDSQL("UPDATE V SET F = :F, D = :D, B = :B, TS = :TS WHERE ID = 1");
   upd->Prepare();

@@ -250,15 +250,18 @@ TEST(NodeListTest, DeletingWhereNoRowIsRaisesInvalidReferenceToDelete) {
     std::function<void(TIB_NodeList&)> Delete;
   } const cases[] = {
       {"row cursor on an empty list", 0, [](TIB_NodeList& L) { L.DeleteAtRow(); }},
-      {"row cursor at the end", 2, [](TIB_NodeList& L) {
+      {"row cursor at the end", 2,
+       [](TIB_NodeList& L) {
          L.SetRowCursor(3);
          L.DeleteAtRow();
        }},
-      {"buffer cursor at the start", 2, [](TIB_NodeList& L) {
+      {"buffer cursor at the start", 2,
+       [](TIB_NodeList& L) {
          L.SetBufferCursor(0);
          L.DeleteAtBuffer();
        }},
-      {"buffer cursor on a retained row", 2, [](TIB_NodeList& L) {
+      {"buffer cursor on a retained row", 2,
+       [](TIB_NodeList& L) {
          L.AddRetainedKey(Key(9).data());
          L.SeekKey(Key(9).data());
          L.DeleteAtBuffer();
@@ -566,7 +569,9 @@ void BuildForRemoval(TIB_NodeList& L, uint32_t Seed, int32_t& RowPick, int32_t& 
 }
 
 std::string Describe(const TIB_NodeList& L, const TIB_NodeList::TCursor& C) {
-  const std::string node = C.Node == L.GetHead() ? "head" : C.Node == L.GetTail() ? "tail" : std::to_string(KeyOf(C.Node));
+  const std::string node = C.Node == L.GetHead()   ? "head"
+                           : C.Node == L.GetTail() ? "tail"
+                                                   : std::to_string(KeyOf(C.Node));
   return node + "@" + std::to_string(C.Row) + "/" + std::to_string(C.DeletedBefore);
 }
 
