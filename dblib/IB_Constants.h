@@ -28,13 +28,6 @@ template <class E, class... Raises>
   throw E(Format(IB_LoadStr(Id), Args));
 }
 
-// The same for an id given as a bare number, which nothing checks. Kept only for the call sites that
-// have not named their ids yet; name the id in IBMsg instead.
-template <class E>
-[[noreturn]] void IB_Raise(int Id, std::initializer_list<TFormatArg> Args = {}) {
-  throw E(Format(IB_LoadStr(Id), Args));
-}
-
 // Ids of the messages the library raises or shows, named after their texts:
 // IB_Raise<EIB_Error>(IBMsg::SessionIsUndefined).
 namespace IBMsg {
@@ -45,7 +38,7 @@ inline constexpr TIB_Msg<EIB_DatasetError> InvalidRowNum{65088};  // "Invalid Ro
 inline constexpr TIB_Msg<EIB_Error> InvalidSyntaxExtraOrMissingParenthesis{65089};  // "Invalid syntax: extra or missing parenthesis"
 inline constexpr TIB_Msg<> PlanError{65090};  // "PLAN ERROR!"
 inline constexpr TIB_Msg<> PlanException{65091};  // "PLAN EXCEPTION!"
-inline constexpr TIB_Msg<EIB_Error, EIB_ColumnError> NotImplementedAtThisLevel{65092};  // "Not implemented at this level"
+inline constexpr TIB_Msg<Exception> NotImplementedAtThisLevel{65092};  // "Not implemented at this level"
 inline constexpr TIB_Msg<EIB_ColumnError> InvalidColData{65093};  // "Invalid ColData"
 inline constexpr TIB_Msg<> AreYouSureYouWantTo{65094};  // "Are you sure you want to abort?"
 inline constexpr TIB_Msg<> FetchingQueryResults{65095};  // "Fetching Query Results"
@@ -79,7 +72,7 @@ inline constexpr TIB_Msg<EIB_TransactionError> CannotChangeReadOnlyWhenStarted{6
 inline constexpr TIB_Msg<EIB_TransactionError> CannotChangeIsolationWhenStarted{65123};  // "Cannot change Isolation when started"
 inline constexpr TIB_Msg<EIB_TransactionError> CannotChangeRecVersionWhenStarted{65124};  // "Cannot change RecVersion when started"
 inline constexpr TIB_Msg<EIB_TransactionError> CannotChangeLockWaitWhenStarted{65125};  // "Cannot change LockWait when started"
-inline constexpr TIB_Msg<> InvalidReferenceToDelete{65126};  // "Invalid reference to Delete"
+inline constexpr TIB_Msg<Exception> InvalidReferenceToDelete{65126};  // "Invalid reference to Delete"
 inline constexpr TIB_Msg<EIB_ColumnError> Integer53bitOverflow{65127};  // "53bit integer overflow"
 inline constexpr TIB_Msg<EIB_ConnectionError> DatabaseNameCannotBeBlank{65128};  // "DatabaseName cannot be blank"
 inline constexpr TIB_Msg<EIB_DatasetError> RecordWasNotInserted{65129};  // "Record was not inserted"

@@ -3,3 +3,6 @@
 #pragma once
 
 #include <ibase.h>
+
+// isc_dsql_fetch's answer at the end of the rows (not a status code): every fetch loop compares with it.
+inline constexpr ISC_STATUS kEndOfCursor = 100;

@@ -15,9 +15,6 @@
 
 namespace {
 
-// isc_dsql_fetch's answer at the end of the rows (not a status code).
-constexpr ISC_STATUS kEndOfCursor = 100;
-
 bool HasWord(const std::vector<std::string>& W, const char* Word) {
   return std::find(W.begin(), W.end(), Word) != W.end();
 }

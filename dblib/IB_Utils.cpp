@@ -30,33 +30,36 @@ std::string DateTimeToTimestampText(TDateTime Value) {
 
 namespace {
 
-uint16_t FieldAt(std::string_view Text, size_t Pos, size_t Len) {
-  if (Pos + Len > Text.size()) throw EConvertError("timestamp text too short");
-  int32_t v;
-  std::string_view f = Text.substr(Pos, Len);
-  for (char c : f)
-    if (c < '0' || c > '9') throw EConvertError("invalid timestamp field");
-  v = StrToInt(f);
-  return static_cast<uint16_t>(v);
+// The digits at Pos as a number; -1 when the text is too short there or holds another character.
+int32_t FieldAt(std::string_view Text, size_t Pos, size_t Len) {
+  if (Pos + Len > Text.size()) return -1;
+  int32_t v = 0;
+  for (char c : Text.substr(Pos, Len)) {
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + (c - '0');
+  }
+  return v;
 }
 
 }  // namespace
 
 TDateTime TimestampTextToDateTime(std::string_view Text) {
   if (Text == "12/30/1899 00:00") return 0;
-  try {
-    uint16_t y = FieldAt(Text, 0, 4), m = FieldAt(Text, 5, 2), d = FieldAt(Text, 8, 2);
-    uint16_t h = FieldAt(Text, 11, 2), n = FieldAt(Text, 14, 2), s = FieldAt(Text, 17, 2);
-    std::string frac = Text.size() > 20 ? Trim(Text.substr(20, 4)) : std::string();
-    frac = (frac + "0000").substr(0, 3);
-    uint16_t z = FieldAt(frac, 0, 3);
-    TDateTime date = EncodeDate(y, m, d);
-    TDateTime time = EncodeTime(h, n, s, z);
+  const int32_t y = FieldAt(Text, 0, 4), m = FieldAt(Text, 5, 2), d = FieldAt(Text, 8, 2);
+  const int32_t h = FieldAt(Text, 11, 2), n = FieldAt(Text, 14, 2), s = FieldAt(Text, 17, 2);
+  std::string frac = Text.size() > 20 ? Trim(Text.substr(20, 4)) : std::string();
+  frac = (frac + "0000").substr(0, 3);
+  const int32_t z = FieldAt(frac, 0, 3);
+  TDateTime date = 0, time = 0;
+  if (y >= 0 && m >= 0 && d >= 0 && h >= 0 && n >= 0 && s >= 0 && z >= 0 &&
+      TryEncodeDate(static_cast<uint16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(d), date) &&
+      TryEncodeTime(static_cast<uint16_t>(h), static_cast<uint16_t>(n), static_cast<uint16_t>(s),
+                    static_cast<uint16_t>(z), time)) {
     // Before day zero the time of day counts backwards.
     return date >= 0 ? date + time : date - time;
-  } catch (const std::exception&) {
-    return StrToDateTime(Text);
   }
+  // Not in the fixed layout: the locale's reading.
+  return StrToDateTime(Text);
 }
 
 // ---- wildcards -------------------------------------------------------------------------------------

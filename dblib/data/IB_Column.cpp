@@ -311,7 +311,11 @@ double TIB_Column::GetAsDouble() { return GetAsFloat(); }
 
 Currency TIB_Column::GetAsCurrency() {
   const std::string text = Trim(GetAsString());
-  return text.empty() ? Currency() : Currency(StrToFloat(text));
+  if (text.empty()) return Currency();
+  const long double value = StrToFloat(text);
+  // The column's refusal, not the currency type's own overflow.
+  if (!(std::fabs(value) * 10000 < 9223372036854775807.0L)) IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
+  return Currency(value);
 }
 
 int64_t TIB_Column::GetAsComp() {
@@ -319,7 +323,7 @@ int64_t TIB_Column::GetAsComp() {
   if (text.empty()) return 0;
   const long double value = std::nearbyint(StrToFloat(text));
   if (!(value >= -9223372036854775808.0L && value < 9223372036854775808.0L)) {
-    throw EOverflow("Floating point overflow");
+    IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   }
   return static_cast<int64_t>(value);
 }
@@ -453,7 +457,8 @@ void TIB_Column::SetAsVariant(const Variant& Value) {
           v = Value.AsInt64();
         } else {
           const long double x = std::trunc(Value.AsExtended());
-          if (!(x >= -9223372036854775808.0L && x < 9223372036854775808.0L)) throw EOverflow("Floating point overflow");
+          if (!(x >= -9223372036854775808.0L && x < 9223372036854775808.0L))
+            IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
           v = static_cast<int64_t>(x);
         }
         if (wasNull || GetAsInt64() != v) SetAsInt64(v);
@@ -479,8 +484,7 @@ void TIB_Column::SetFromBuffer(const void* Buffer, int Count) {
 }
 
 void TIB_Column::Perform(int32_t Code) {
-  if (Code == cnColumnReserved1 || Code == cnColumnReserved2)
-    throw Exception(IB_LoadStr(IBMsg::NotImplementedAtThisLevel));
+  if (Code == cnColumnReserved1 || Code == cnColumnReserved2) IB_Raise<Exception>(IBMsg::NotImplementedAtThisLevel);
 }
 
 bool TIB_Column::GetScaledValue(int64_t&, int&) { return false; }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dblib/IB_Constants.h"
 #include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Utils.h"
 #include "dblib/data/IB_Row.h"
@@ -20,7 +21,7 @@ constexpr double kMaxDateTime = 2958466.0;
 
 void CheckDateTime(TDateTime Value) {
   if (!std::isfinite(Value) || Value < kMinDateTime || Value > kMaxDateTime) {
-    throw EConvertError("Invalid date/time value: " + FloatToStr(Value));
+    IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   }
 }
 

@@ -52,14 +52,14 @@ int32_t ToInt32Checked(long double Whole) {
 // A double for storage; a finite value beyond the double range raises instead of becoming infinite.
 double ToDoubleChecked(long double Value) {
   if (std::isfinite(Value) && std::fabs(Value) > static_cast<long double>(DBL_MAX)) {
-    throw EOverflow("Floating point overflow");
+    RaiseOutOfRange();
   }
   return static_cast<double>(Value);
 }
 
 float ToSingleChecked(long double Value) {
   if (std::isfinite(Value) && std::fabs(Value) > static_cast<long double>(FLT_MAX)) {
-    throw EOverflow("Floating point overflow");
+    RaiseOutOfRange();
   }
   return static_cast<float>(Value);
 }
@@ -280,7 +280,7 @@ Currency TIB_ColumnNumeric::GetAsCurrency() {
       const int64_t v = (GetSQLType() & ~1) == SQL_INT64 ? ReadAs<int64_t>(data) : QuadToInt64(ReadAs<ISC_QUAD>(data));
       // v * 10000 / 10^d: exact, as d is at most 4 here.
       int64_t raw;
-      if (__builtin_mul_overflow(v, IntPow10(4 - d), &raw)) throw EOverflow("Currency overflow");
+      if (__builtin_mul_overflow(v, IntPow10(4 - d), &raw)) RaiseOutOfRange();
       return Currency::FromRaw(raw);
     }
     default: IB_Raise<EIB_Error>(IBMsg::UnsupportedColumnType, {int64_t(GetSQLType())});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -743,6 +744,8 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQui
   // Another record than the one the row held (the old record is the last one reset): asked only where
   // cached blob values depend on it.
   const bool prunesBlobs = AResetBlobs && !AClear && (FBlobCount > 0 || FArrayCount > 0);
+  // The compare reads the old record as it stands: a row with blobs or arrays never defers its copy.
+  assert(!prunesBlobs || !FOldPending);
   const bool otherRecord = prunesBlobs && !FIsKeyRow && FRecordLength > 0 && FOldRecordBuffer && FRecordBuffer &&
                            std::memcmp(FOldRecordBuffer.get(), FRecordBuffer.get(), FRecordLength) != 0;
   if (!FIsKeyRow) {

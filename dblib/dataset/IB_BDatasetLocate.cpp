@@ -18,7 +18,6 @@ namespace {
 // A row sought by fetching is looked for in the whole buffer again after this many rows (a row may have
 // reached the buffer other than by this fetch).
 constexpr int32_t kLocateResearchRows = 2000;
-constexpr ISC_STATUS kEndOfCursor = 100;
 }  // namespace
 
 bool TIB_BDataset::LocateKey() {
@@ -302,7 +301,7 @@ bool TIB_BDataset::ReadBySeekStatement(TIB_Node* Node, const uint8_t* Key) {
     } else if (other < own) {
       in->sqlvar[i] = params->sqlvar[other++];
     } else {
-      throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+      IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
     }
   }
   in->sqld = static_cast<ISC_SHORT>(total);

@@ -236,7 +236,7 @@ ISC_STATUS TIB_BindingCursor::API_Prepare(const std::string& Text, int32_t& InCo
   }
   FDescribed = false;
   if (FStmtHandle != kBorrowedHandle && !SysAllocateHandle()) {
-    throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+    IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   }
   // No server: the parameters are those the SQL text names, the columns the dataset's.
   const XSQLDA* fields = FBDataset->GetFields()->GetPSQLDA();
@@ -262,7 +262,7 @@ void TIB_BindingCursor::PrepareOnServer() {
   TIB_Session& s = Session();
   if (FStmtHandle == kBorrowedHandle) FStmtHandle = 0;
   GetIB_Connection()->AcquireStatementHandle(FStmtHandle);
-  if (FStmtHandle == 0 || FStmtHandle == kBorrowedHandle) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  if (FStmtHandle == 0 || FStmtHandle == kBorrowedHandle) IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   const std::string& text = GetServerSQL();
   CheckSQLTextSendable(text);
   isc_tr_handle noTransaction = 0;
@@ -290,12 +290,12 @@ void TIB_BindingCursor::PrepareOnServer() {
     return;
   }
   // The parameters were described from the dataset's: the server must see the same ones.
-  if (in->sqld != count) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  if (in->sqld != count) IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   for (int i = 0; i < count; ++i) {
     const XSQLVAR& server = in->sqlvar[i];
     const XSQLVAR& own = params->GetPSQLDA()->sqlvar[i];
     if (!SQLTypesCompatible(server.sqltype & ~1, own.sqltype & ~1)) {
-      throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+      IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
     }
   }
   FDescribed = true;
@@ -378,14 +378,14 @@ void TIB_BindingCursor::DescribeBorrowed(TIB_Row& Row) {
       } else if (from && other < from->sqld) {
         copy(dest->sqlvar[i], from->sqlvar[other++]);
       } else {
-        throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+        IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
       }
     }
     Row.AssignParamNames();
     return;
   }
   const XSQLDA* own = FBDataset->GetFields()->GetPSQLDA();
-  if (!own || own->sqld < dest->sqld) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  if (!own || own->sqld < dest->sqld) IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   for (int i = 0; i < dest->sqld; ++i) copy(dest->sqlvar[i], own->sqlvar[i]);
 }
 
@@ -412,16 +412,16 @@ void TIB_BindingCursor::BindParams() {
       if (run == 0) FFirstBindParam = reinterpret_cast<uint8_t*>(d.sqlind);
       if (!FFirstBindParam || reinterpret_cast<uint8_t*>(d.sqlind) != FFirstBindParam + offset) {
         FFirstBindParam = nullptr;
-        throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+        IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
       }
       ++run;
       continue;
     }
-    if (!from || other >= from->sqld) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+    if (!from || other >= from->sqld) IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
     const XSQLVAR& s = from->sqlvar[other++];
     const size_t extra = (s.sqltype & ~1) == SQL_VARYING ? 2 : 0;
     if (s.sqllen != d.sqllen || (s.sqltype & ~1) != (d.sqltype & ~1)) {
-      throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+      IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
     }
     if (s.sqlind && d.sqlind) std::memcpy(d.sqlind, s.sqlind, 2);
     if (s.sqldata && d.sqldata && s.sqldata != d.sqldata) std::memcpy(d.sqldata, s.sqldata, s.sqllen + extra);
@@ -435,7 +435,7 @@ void TIB_BindingCursor::BindParams() {
   if (run != keys || static_cast<size_t>(FBDataset->GetNodeList().GetKeyLength()) != key->GetRecordLength() ||
       FFirstBindParam + key->GetRecordLength() > params->GetRecordBuffer() + params->GetRecordLength()) {
     FFirstBindParam = nullptr;
-    throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+    IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   }
   params->SetRowState(rsUnmodified);
 }
@@ -483,7 +483,7 @@ void TIB_BindingCursor::OpenForKey(const uint8_t* Key) {
   if (GetActive()) Close();
   // The dataset's parameters as they are now, then the key bytes as one block.
   BindParams();
-  if (!FFirstBindParam || !GetParams()->GetPSQLDA()) throw Exception(IB_LoadStr(IBMsg::ProblemInBindingCursor));
+  if (!FFirstBindParam || !GetParams()->GetPSQLDA()) IB_Raise<Exception>(IBMsg::ProblemInBindingCursor);
   std::memcpy(FFirstBindParam, Key, static_cast<size_t>(FBDataset->GetNodeList().GetKeyLength()));
   Open();
 }

@@ -654,6 +654,13 @@ protected:
   // it, open in browse state with no link, handler, lock or key source that a scroll would tell.
   bool CanStepQuickly();
   void StepQuickly();
+  // Whether a scroll's end (past the case where it is held back) has anything to do: the row coming or
+  // going, a row lock to release, a key link or key source to sync, an AfterScroll handler, or a class
+  // that may change the steps. SysEndScroll stops when there is nothing; StepQuickly then leaves it out.
+  bool ScrollEndHasWork() const noexcept {
+    return FQuickStepClass != 1 || (FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld || FKeySource ||
+           FKeyDataLink || AfterScroll;
+  }
   // Whether this object's class keeps the scroll and fetch steps as they are here (see CanStepQuickly).
   virtual bool GetStepsQuickly() const { return false; }
   // The notices held back while events were deferred, sent once the last bracket ends.

@@ -1,5 +1,6 @@
 // TIB_Dataset: opening and closing the cursor, its name at the server, fetching rows (limits, callbacks,
 // the message pump between rows, aborting) and moving forward.
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr ISC_STATUS kEndOfCursor = 100;
 // The longest cursor name the server accepts in WHERE CURRENT OF.
 constexpr size_t kMaxCursorName = 31;
 
@@ -667,6 +667,7 @@ void TIB_Dataset::SysEndScroll() {
     if (FDeferCount > 0) FAfterScrollPending = true;
     return;
   }
+  if (!ScrollEndHasWork()) return;
   if (GetKeyDataLink()) SyncKeySourceCriteria();
   const bool hasRecord = FFields->GetRowState() != rsNone;
   if (hasRecord != FLastHadRecord && !FFetching) {
@@ -788,9 +789,8 @@ void TIB_Dataset::StepQuickly() {
   step.Defer();
   FQuietFetch = true;
   FetchRow();  // (a handler that destroys the dataset ends it with the silent abort)
-  if ((FFields->GetRowState() != rsNone) != FLastHadRecord || FRowLockHeld || FKeySource || FKeyDataLink ||
-      AfterScroll)
-    SysEndScroll();
+  assert(FQuickStepClass == 1);
+  if (ScrollEndHasWork()) SysEndScroll();
 }
 
 void TIB_Dataset::Prior() {

@@ -497,6 +497,20 @@ void StepForward(TIB_NodeList::TCursor& C) {
 }
 }  // namespace
 
+void TIB_NodeList::UncountNode(TIB_Node* Node, bool InMain) {
+  const bool marked = Node->Has(kMarks);
+  if (Node->Has(kChangeFlags)) RemoveFromUpdateList(Node);
+  if (Node->Has(nfModified) && !marked) --FModifiedCount;
+  if (Node->Has(nfInserted) && !marked) --FInsertedCount;
+  if (Node->Has(nfDeleted)) {
+    if (!marked) --FDeletedCount;
+    --FDeletedTotal;
+    if (!InMain) LowerRetainedDeleted();
+  }
+  if (Node->Has(nfPending)) MapErase(FPendingMap, Node->ServerKey(), Node);
+  if (InMain && FMainMapValid) MapErase(FMainMap, Node->KeyData(), Node);
+}
+
 void TIB_NodeList::RemoveNode(TIB_Node* Node) {
   if (!Node || Node->IsSentinel() || Node->Has(nfInPool)) return;
   const bool inMain = !Node->Has(nfInRetained);
@@ -513,28 +527,15 @@ void TIB_NodeList::RemoveNode(TIB_Node* Node) {
       if (c->Node == Node) *c = {FHead, 0, 0};
     }
   }
-  const bool marked = Node->Has(kMarks);
-  if (Node->Has(kChangeFlags)) RemoveFromUpdateList(Node);
-  if (Node->Has(nfModified) && !marked) --FModifiedCount;
-  if (Node->Has(nfInserted) && !marked) --FInsertedCount;
-  if (Node->Has(nfDeleted)) {
-    if (!marked) --FDeletedCount;
-    --FDeletedTotal;
-    if (!inMain) LowerRetainedDeleted();
-    if (r > 0) {
-      for (TCursor* c : cursors) {
-        if (r < c->Row) --c->DeletedBefore;
-      }
-    }
-  }
+  UncountNode(Node, inMain);
   if (r > 0) {
+    const bool deleted = Node->Has(nfDeleted);
     for (TCursor* c : cursors) {
+      if (deleted && r < c->Row) --c->DeletedBefore;
       if (c->Row > r) --c->Row;
     }
   }
-  if (Node->Has(nfPending)) MapErase(FPendingMap, Node->ServerKey(), Node);
   if (inMain) {
-    if (FMainMapValid) MapErase(FMainMap, Node->KeyData(), Node);
     if (FIndexValid && Node->Pos == static_cast<int32_t>(FIndex.size()) - 1) {
       FIndex.pop_back();
       if (FTreeValid) FTree.pop_back();
@@ -551,9 +552,18 @@ void TIB_NodeList::RemoveNode(TIB_Node* Node) {
     if (deleted) Node->Flags |= nfDeleted;
   }
   ReleaseNode(Node);
-  if (FCount > 0) {
-    for (auto [c, wasTail] : {std::pair{&FRowCursor, rowWasTail}, std::pair{&FBufferCursor, bufWasTail}}) {
-      if (!wasTail && c->Node == FTail) *c = {FTail->Prior, FCount, HiddenCount()};
+  SettleCursorsAtTail(rowWasTail, bufWasTail);
+}
+
+void TIB_NodeList::SettleCursorsAtTail(bool RowWasTail, bool BufferWasTail) {
+  // A cursor that was at the end stays there; one that came to the end because its row went takes the
+  // last row, when there is one still.
+  for (auto [c, wasTail] : {std::pair{&FRowCursor, RowWasTail}, std::pair{&FBufferCursor, BufferWasTail}}) {
+    if (c->Node != FTail) continue;
+    if (!wasTail && FCount > 0) {
+      *c = {FTail->Prior, FCount, HiddenCount()};
+    } else {
+      *c = {FTail, FCount + 1, HiddenCount()};
     }
   }
 }
@@ -578,16 +588,7 @@ void TIB_NodeList::RemoveNodes(const std::vector<TIB_Node*>& Nodes) {
     while (c->Node->Has(nfRemoving)) c->Node = c->Node->Next;
   }
   for (TIB_Node* n : main) {
-    const bool marked = n->Has(kMarks);
-    if (n->Has(kChangeFlags)) RemoveFromUpdateList(n);
-    if (n->Has(nfModified) && !marked) --FModifiedCount;
-    if (n->Has(nfInserted) && !marked) --FInsertedCount;
-    if (n->Has(nfDeleted)) {
-      if (!marked) --FDeletedCount;
-      --FDeletedTotal;
-    }
-    if (n->Has(nfPending)) MapErase(FPendingMap, n->ServerKey(), n);
-    if (FMainMapValid) MapErase(FMainMap, n->KeyData(), n);
+    UncountNode(n, true);
     Unlink(n);
     ReleaseNode(n);
   }
@@ -603,23 +604,17 @@ void TIB_NodeList::RemoveNodes(const std::vector<TIB_Node*>& Nodes) {
     if (n == FTail) break;
     ++row;
   }
-  if (FCount > 0) {
-    for (auto [c, wasTail] : {std::pair{&FRowCursor, rowWasTail}, std::pair{&FBufferCursor, bufWasTail}}) {
-      if (!wasTail && c->Node == FTail) *c = {FTail->Prior, FCount, HiddenCount()};
-    }
-  } else {
-    FRowCursor = FBufferCursor = {FHead, 0, 0};
-  }
+  SettleCursorsAtTail(rowWasTail, bufWasTail);
 }
 
 void TIB_NodeList::DeleteAtRow() {
-  if (FCount == 0 || FRowCursor.Node->IsSentinel()) throw Exception(IB_LoadStr(IBMsg::InvalidReferenceToDelete));
+  if (FCount == 0 || FRowCursor.Node->IsSentinel()) IB_Raise<Exception>(IBMsg::InvalidReferenceToDelete);
   RemoveNode(FRowCursor.Node);
 }
 
 void TIB_NodeList::DeleteAtBuffer() {
   if (FCount == 0 || FBufferCursor.Node->IsSentinel() || FBufferCursor.Row < 0) {
-    throw Exception(IB_LoadStr(IBMsg::InvalidReferenceToDelete));
+    IB_Raise<Exception>(IBMsg::InvalidReferenceToDelete);
   }
   RemoveNode(FBufferCursor.Node);
 }
@@ -999,12 +994,12 @@ void TIB_NodeList::AddToUpdateList(TIB_Node* Node) {
 
 bool TIB_NodeList::RemoveFromUpdateList(TIB_Node* Node) {
   // Every node flagged with a change holds an item: one without is a broken list.
-  if (!Node->Has(nfInUpdate)) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {3}));
+  if (!Node->Has(nfInUpdate)) IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {3});
   TIB_NodeExtra* x = Node->Extra;
-  if (!x) throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {1}));
+  if (!x) IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {1});
   if ((x->UpdPrior ? x->UpdPrior->Extra->UpdNext : FUpdateFirst) != Node ||
       (x->UpdNext && x->UpdNext->Extra->UpdPrior != Node)) {
-    throw Exception(Format(IB_LoadStr(IBMsg::ThisShouldntHappen), {2}));
+    IB_Raise<Exception>(IBMsg::ThisShouldntHappen, {2});
   }
   if (x->UpdPrior) {
     x->UpdPrior->Extra->UpdNext = x->UpdNext;
@@ -1104,7 +1099,7 @@ void TIB_NodeList::AcceptNode(TIB_Node* Node) {
 }
 
 bool TIB_NodeList::RevertNode(TIB_Node* Node, bool LeaveInUpdateList) {
-  if (Node->Has(nfInserted)) throw Exception(IB_LoadStr(IBMsg::UnsupportedHere));
+  if (Node->Has(nfInserted)) IB_Raise<Exception>(IBMsg::UnsupportedHere);
   bool callerRemoves = false;
   auto dropItem = [&] {
     if (LeaveInUpdateList) {

@@ -249,6 +249,13 @@ private:
   void Unlink(TIB_Node* Node);
   void CountUp();
   void CountDown(int32_t n);
+  // What a removal takes out for Node, whichever way it goes: its update item, the change counts, the
+  // deleted totals (InMain: it lies in the main list, else in the retained one) and its entries in the
+  // pending and main key maps. The caller unlinks it and fixes the cursors.
+  void UncountNode(TIB_Node* Node, bool InMain);
+  // The last step of a removal: a cursor at the tail gets the tail's row again, or the last row when it
+  // came there only because its own row went (RowWasTail, BufferWasTail: where they stood before).
+  void SettleCursorsAtTail(bool RowWasTail, bool BufferWasTail);
   void Reset(bool Full);
   void FreeAllBlocks();
   TIB_Node* NewSentinel();

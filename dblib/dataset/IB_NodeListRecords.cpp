@@ -6,6 +6,7 @@
 // NOT NULL columns are stored with indicator 0. Every read is checked against the record's length when unpacking: a record that does not fit the
 // row's columns raises and nothing is read or written out of bounds.
 #include <bit>
+#include <cassert>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -149,6 +150,12 @@ inline bool TIB_NodeList::PackPlanned(TIB_Node* Node, const TIB_Row& Row) {
   const uint64_t stamp = Row.GetLayoutStamp();
   if (stamp == 0) return false;
   if (stamp != FPackStamp) PlanPacking(Row);
+  // The plan holds the places of a fields row's values: a parameter row may change a type after its
+  // layout, and a plan of another row would read that row's buffers.
+  assert(Row.GetRowType() == rtFields && !Row.GetIsKeyRow());
+  assert(FPackPlan.size() == static_cast<size_t>(Row.GetPSQLDA()->sqld) &&
+         (FPackPlan.empty() ||
+          FPackPlan.front().Data == reinterpret_cast<const uint8_t*>(Row.GetPSQLDA()->sqlvar[0].sqldata)));
   uint8_t* const at = FChunks.back().get() + FChunkUsed;
   const uint8_t* const limit = FChunks.back().get() + FChunkSize;
   uint8_t* p = at;

@@ -158,7 +158,7 @@ constexpr int64_t kIscDateDelta = 15018;  // 1858-11-17 .. 1899-12-30
 ISC_TIMESTAMP DateTimeToIscTimestamp(double Value) {
   // Beyond what a TDateTime can name (years 1..9999) no ISC date is meant; refuse it rather than wrap.
   if (!std::isfinite(Value) || Value < -693594.0 || Value > 2958466.0) {
-    throw EConvertError("Invalid date/time value: " + FloatToStr(Value));
+    IB_Raise<EIB_ColumnError>(IBMsg::ValueOutOfRange);
   }
   const double whole = std::trunc(Value);
   int64_t day = static_cast<int64_t>(whole);

@@ -241,6 +241,49 @@ TEST(NodeListTest, DroppingAMissingUpdateItemRaises) {
   }
 }
 
+// Deleting at a cursor that names no row raises the platform's base exception with the library's text,
+// and leaves the list as it was.
+TEST(NodeListTest, DeletingWhereNoRowIsRaisesInvalidReferenceToDelete) {
+  struct Case {
+    const char* Name;
+    int32_t Rows;
+    std::function<void(TIB_NodeList&)> Delete;
+  } const cases[] = {
+      {"row cursor on an empty list", 0, [](TIB_NodeList& L) { L.DeleteAtRow(); }},
+      {"row cursor at the end", 2,
+       [](TIB_NodeList& L) {
+         L.SetRowCursor(3);
+         L.DeleteAtRow();
+       }},
+      {"buffer cursor at the start", 2,
+       [](TIB_NodeList& L) {
+         L.SetBufferCursor(0);
+         L.DeleteAtBuffer();
+       }},
+      {"buffer cursor on a retained row", 2,
+       [](TIB_NodeList& L) {
+         L.AddRetainedKey(Key(9).data());
+         L.SeekKey(Key(9).data());
+         L.DeleteAtBuffer();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TIB_NodeList L;
+    L.SetKeyLength(4);
+    for (int32_t k = 1; k <= c.Rows; ++k) L.AddKey(Key(k).data());
+    std::string message = "no error";
+    try {
+      c.Delete(L);
+    } catch (const Exception& e) {
+      EXPECT_TRUE(typeid(e) == typeid(Exception)) << typeid(e).name();
+      message = e.what();
+    }
+    EXPECT_EQ(message, "Invalid reference to Delete");
+    EXPECT_EQ(L.GetCount(), c.Rows);
+  }
+}
+
 using NodeListRowTest = DatasetDbTest;
 
 TEST_F(NodeListRowTest, RecordsPackAndUnpackWithinTheColumnsBounds) {
@@ -486,3 +529,92 @@ TEST(NodeListTest, RepeatedTrimsReuseMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// One list built by a seeded run of appends, cached changes, apply marks, a trim and cursor moves.
+void BuildForRemoval(TIB_NodeList& L, uint32_t Seed, int32_t& RowPick, int32_t& BufferPick) {
+  std::mt19937 rng(Seed);
+  L.SetKeyLength(4);
+  const int32_t n = 1 + static_cast<int32_t>(rng() % 12);
+  for (int32_t k = 1; k <= n; ++k) L.AddKey(Key(k).data());
+  if (rng() % 4 == 0) {
+    // A trim with rows of state, some of them fetched again.
+    for (int32_t k = 1; k <= n; ++k) {
+      int32_t db;
+      if (rng() % 3 == 0) L.MarkDeleted(L.NodeAt(k, db), true);
+    }
+    L.Clear(true, true);
+    for (int32_t k = 1; k <= n; ++k)
+      if (rng() % 2) L.AddKey(Key(k).data());
+  }
+  for (int32_t r = 1; r <= L.GetCount(); ++r) {
+    int32_t db;
+    TIB_Node* node = L.NodeAt(r, db);
+    switch (rng() % 6) {
+      case 0: L.MarkDeleted(node, true); break;
+      case 1: L.MarkChanged(node, nfModified); break;
+      case 2: L.MarkChanged(node, nfInserted); break;
+      case 3:
+        L.MarkDeleted(node, true);
+        L.MarkApplied(node, nfApplied);
+        break;
+      default: break;
+    }
+  }
+  RowPick = static_cast<int32_t>(rng() % static_cast<uint32_t>(L.GetCount() + 2));
+  BufferPick = static_cast<int32_t>(rng() % static_cast<uint32_t>(L.GetCount() + 2));
+  L.SetRowCursor(RowPick);
+  L.SetBufferCursor(BufferPick);
+}
+
+std::string Describe(const TIB_NodeList& L, const TIB_NodeList::TCursor& C) {
+  const std::string node = C.Node == L.GetHead()   ? "head"
+                           : C.Node == L.GetTail() ? "tail"
+                                                   : std::to_string(KeyOf(C.Node));
+  return node + "@" + std::to_string(C.Row) + "/" + std::to_string(C.DeletedBefore);
+}
+
+}  // namespace
+
+// Removing a set of nodes at once leaves the list as removing them one by one does: every count, the
+// update list and both cursors (a cursor at the end stays at the end, also when the list empties).
+TEST(NodeListTest, RemovingNodesAtOnceCountsAsRemovingThemOneByOne) {
+  {
+    TIB_NodeList L;
+    L.SetKeyLength(4);
+    TIB_Node* only = L.AddKey(Key(1).data());
+    L.SetBufferCursor(2);
+    ASSERT_TRUE(L.BufferAtEnd());
+    L.RemoveNodes({only});
+    EXPECT_TRUE(L.BufferAtEnd());
+    EXPECT_EQ(Describe(L, L.GetBufferCursor()), "tail@1/0");
+  }
+  for (uint32_t seed = 1; seed <= 400; ++seed) {
+    SCOPED_TRACE(seed);
+    TIB_NodeList A, B;
+    int32_t rowPick = 0, bufferPick = 0;
+    BuildForRemoval(A, seed, rowPick, bufferPick);
+    BuildForRemoval(B, seed, rowPick, bufferPick);
+    std::mt19937 rng(seed * 31 + 5);
+    std::vector<TIB_Node*> fromA, fromB;
+    for (int32_t r = 1; r <= A.GetCount(); ++r) {
+      if (rng() % 2) continue;
+      int32_t db;
+      fromA.push_back(A.NodeAt(r, db));
+      fromB.push_back(B.NodeAt(r, db));
+    }
+    A.RemoveNodes(fromA);
+    for (TIB_Node* n : fromB) B.RemoveNode(n);
+    EXPECT_EQ(A.GetCount(), B.GetCount());
+    EXPECT_EQ(A.GetModifiedCount(), B.GetModifiedCount());
+    EXPECT_EQ(A.GetInsertedCount(), B.GetInsertedCount());
+    EXPECT_EQ(A.GetDeletedCount(), B.GetDeletedCount());
+    EXPECT_EQ(A.GetDeletedTotal(), B.GetDeletedTotal());
+    EXPECT_EQ(A.GetRetainedDeleted(), B.GetRetainedDeleted());
+    EXPECT_EQ(A.GetUpdateListCount(), B.GetUpdateListCount());
+    EXPECT_EQ(Describe(A, A.GetRowCursor()), Describe(B, B.GetRowCursor())) << rowPick;
+    EXPECT_EQ(Describe(A, A.GetBufferCursor()), Describe(B, B.GetBufferCursor())) << bufferPick;
+    if (HasFailure()) break;
+  }
+}

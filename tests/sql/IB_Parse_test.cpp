@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "dblib/IB_Errors.h"
 #include "platform/Locale.h"
 #include "support/TestSupport.h"
 
@@ -526,7 +527,7 @@ TEST(IB_ParseTimestamps, FromDateTime) {
     EXPECT_EQ(t.timestamp_date, k.Date) << k.Value;
     EXPECT_EQ(t.timestamp_time, k.Time) << k.Value;
   }
-  EXPECT_THROW(DateTimeToIscTimestamp(1e300), EConvertError);
+  EXPECT_THROW(DateTimeToIscTimestamp(1e300), EIB_ColumnError);
 }
 
 TEST(IB_ParseTimestamps, RoundTripEveryHourAroundTheEpoch) {
