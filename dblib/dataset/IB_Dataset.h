@@ -634,6 +634,9 @@ protected:
   virtual int32_t SysMoveBy(int32_t n);
   virtual void SysBeginScroll();
   virtual void SysEndScroll();
+  // Link event 14 (the current row is about to be left: a detail or lookup posts its change under it),
+  // unless this move has sent it already.
+  void NoticeRowLeave();
   virtual bool SysGetCanScroll();
   virtual bool DoAfterFetchRow();
   virtual void DoAfterFetchEof();
@@ -737,6 +740,8 @@ protected:
   // Set Active while loading: opened once loading ends.
   bool FPendingActive = false;
   bool FClosing = false;
+  // Set while a move runs whose links have heard that the current row is about to be left.
+  bool FRowLeaveNoticed = false;
   bool FReturnToSearch = false;
   int32_t FDeferCount = 0;
   bool FStateChangePending = false;
