@@ -2,6 +2,7 @@
 // made under, whichever road moves the master on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -120,6 +121,40 @@ TEST_F(MasterDetailTest, EveryRoadThatMovesTheMasterPostsTheDetailUnderTheRowItL
               ReadSecond("SELECT ID, FLIGHT_ID, FIX FROM LEG WHERE FIX IS NOT NULL", ":"));
     EXPECT_EQ("6", ReadSecond("SELECT COUNT(*) FROM LEG", ":"));
   }
+}
+
+// A control on the master hears the row-leave notice once for each move, whichever road moves it.
+TEST_F(MasterDetailTest, EachMoveTellsTheLinksOnceThatTheRowIsLeft) {
+  TIB_Query* q = NewQuery("SELECT ID, CODE FROM F ORDER BY ID");
+  TStringList keys;
+  keys.SetText("ID");
+  q->SetKeyLinks(keys);
+  q->SetRefreshAction(raOpen);
+  auto* source = new TIB_DataSource(Owner);
+  source->SetDataset(q);
+  std::vector<std::string> log;
+  auto* link = new linktest::LogLink(Owner, log, "L", {sleBeforeRowChange});
+  link->SetDataSource(source);
+  q->Open();
+  q->SetRowNum(3);
+  const std::string bookmark3 = q->GetBookmark();
+  q->SetRowNum(1);
+  const std::pair<const char*, std::function<void()>> moves[] = {
+      {"SetRowNum", [&] { q->SetRowNum(2); }},  {"Next", [&] { q->Next(); }},
+      {"Prior", [&] { q->Prior(); }},           {"MoveBy", [&] { q->MoveBy(2); }},
+      {"First", [&] { q->First(); }},           {"Last", [&] { q->Last(); }},
+      {"SetBookmark", [&] { q->SetBookmark(bookmark3); }},
+      {"Refresh", [&] { q->Refresh(); }},
+  };
+  for (const auto& [name, move] : moves) {
+    SCOPED_TRACE(name);
+    log.clear();
+    move();
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), "L:14"));
+  }
+  delete link;
+  delete source;
+  delete q;
 }
 
 }  // namespace
