@@ -441,6 +441,8 @@ public:
   // Announces the change just written (OnDMLCacheAnnounceItem, else the transaction's DML cache).
   void AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
   void GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) override;
+  // Whether Column comes from the key relation (the relation the update statements write).
+  bool IsKeyRelationColumn(const TIB_Column& Column);
   void GetColumnPreventChange(TIB_Column& Column, bool& Prevent) override;
   void SysDescribeFields(TIB_Row& Row) override;
   TIB_CustomDMLEvent OnCustomEdit, OnCustomInsert, OnCustomDelete, OnCustomLockRow;
