@@ -100,6 +100,8 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
     if (unchanged()) FPositionFound = FActive && !GetEof() && !GetBof();
   }
   const bool found = FPositionFound;
+  // The handlers the deferred events call move on their own.
+  FRowLeaveNoticed = noticed;
   end.Release();
   --FRefreshDepth;
   EndDeferEvents();
