@@ -172,8 +172,8 @@ void TIB_Dataset::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
   // Over a join the best name carries the relation (FLIGHT.SEATS) while the statement names its
   // parameters plainly (SET SEATS = :SEATS): a column of the relation the statement writes, the key
   // relation, is set by the parameter of its own name.
-  ReadOnly = !(!Column.GetRelName().empty() && IsKeyRelationColumn(Column) &&
-               params->FindByName(Column.GetColumnName(), p));
+  ReadOnly =
+      !(!Column.GetRelName().empty() && IsKeyRelationColumn(Column) && params->FindByName(Column.GetColumnName(), p));
 }
 
 bool TIB_Dataset::IsKeyRelationColumn(const TIB_Column& Column) {

@@ -140,9 +140,12 @@ TEST_F(MasterDetailTest, EachMoveTellsTheLinksOnceThatTheRowIsLeft) {
   const std::string bookmark3 = q->GetBookmark();
   q->SetRowNum(1);
   const std::pair<const char*, std::function<void()>> moves[] = {
-      {"SetRowNum", [&] { q->SetRowNum(2); }},  {"Next", [&] { q->Next(); }},
-      {"Prior", [&] { q->Prior(); }},           {"MoveBy", [&] { q->MoveBy(2); }},
-      {"First", [&] { q->First(); }},           {"Last", [&] { q->Last(); }},
+      {"SetRowNum", [&] { q->SetRowNum(2); }},
+      {"Next", [&] { q->Next(); }},
+      {"Prior", [&] { q->Prior(); }},
+      {"MoveBy", [&] { q->MoveBy(2); }},
+      {"First", [&] { q->First(); }},
+      {"Last", [&] { q->Last(); }},
       {"SetBookmark", [&] { q->SetBookmark(bookmark3); }},
       {"Refresh", [&] { q->Refresh(); }},
   };

@@ -384,12 +384,16 @@ TEST_F(DatasetEditTest, ACustomEditStatementOverAJoinSetsTheKeyRelationsColumnsI
     std::vector<const char*> ReadOnly;
     const char* Note;  // the flight's NOTE column
   } const cases[] = {
-      {"join", "SELECT F.ID, F.SEATS, F.NOTE, A.CITY, A.NOTE AS HUB_NOTE FROM FLIGHT F "
-               "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
-       {"ID", "CITY", "HUB_NOTE"}, "NOTE"},
-      {"join, the airport's NOTE first", "SELECT A.NOTE, A.CITY, F.ID, F.SEATS, F.NOTE FROM FLIGHT F "
-               "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
-       {"ID", "CITY", "AIRPORT.NOTE"}, "FLIGHT.NOTE"},
+      {"join",
+       "SELECT F.ID, F.SEATS, F.NOTE, A.CITY, A.NOTE AS HUB_NOTE FROM FLIGHT F "
+       "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
+       {"ID", "CITY", "HUB_NOTE"},
+       "NOTE"},
+      {"join, the airport's NOTE first",
+       "SELECT A.NOTE, A.CITY, F.ID, F.SEATS, F.NOTE FROM FLIGHT F "
+       "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
+       {"ID", "CITY", "AIRPORT.NOTE"},
+       "FLIGHT.NOTE"},
       {"one table", "SELECT ID, SEATS, NOTE FROM FLIGHT ORDER BY ID", {"ID"}, "NOTE"},
   };
   int seats = 200;
