@@ -443,6 +443,8 @@ public:
   // Announces the change just written (OnDMLCacheAnnounceItem, else the transaction's DML cache).
   void AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
   void GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) override;
+  // Whether Column comes from the key relation (the relation the update statements write).
+  bool IsKeyRelationColumn(const TIB_Column& Column);
   void GetColumnPreventChange(TIB_Column& Column, bool& Prevent) override;
   void SysDescribeFields(TIB_Row& Row) override;
   TIB_CustomDMLEvent OnCustomEdit, OnCustomInsert, OnCustomDelete, OnCustomLockRow;
@@ -640,6 +642,9 @@ protected:
   virtual int32_t SysMoveBy(int32_t n);
   virtual void SysBeginScroll();
   virtual void SysEndScroll();
+  // Link event 14 (the current row is about to be left: a detail or lookup posts its change under it),
+  // unless this move has sent it already.
+  void NoticeRowLeave();
   virtual bool SysGetCanScroll();
   virtual bool DoAfterFetchRow();
   virtual void DoAfterFetchEof();
@@ -751,6 +756,8 @@ protected:
   // Set Active while loading: opened once loading ends.
   bool FPendingActive = false;
   bool FClosing = false;
+  // Set while a move runs whose links have heard that the current row is about to be left.
+  bool FRowLeaveNoticed = false;
   bool FReturnToSearch = false;
   int32_t FDeferCount = 0;
   bool FStateChangePending = false;

@@ -160,7 +160,28 @@ void TIB_Dataset::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
   }
   TIB_Statement* s = kind == uskEdit ? FUpdateSQL->GetEditStatement() : FUpdateSQL->GetInsertStatement();
   TIB_Column* p = nullptr;
-  ReadOnly = !(s && s->GetPrepared() && s->GetParams()->FindByName(Column.GetBestName(), p));
+  if (!s || !s->GetPrepared()) {
+    ReadOnly = true;
+    return;
+  }
+  TIB_Row* params = s->GetParams();
+  if (params->FindByName(Column.GetBestName(), p)) {
+    ReadOnly = false;
+    return;
+  }
+  // Over a join the best name carries the relation (FLIGHT.SEATS) while the statement names its
+  // parameters plainly (SET SEATS = :SEATS): a column of the relation the statement writes, the key
+  // relation, is set by the parameter of its own name.
+  ReadOnly =
+      !(!Column.GetRelName().empty() && IsKeyRelationColumn(Column) && params->FindByName(Column.GetColumnName(), p));
+}
+
+bool TIB_Dataset::IsKeyRelationColumn(const TIB_Column& Column) {
+  const std::string rel = GetKeyRelation();
+  if (!IsQuoted(rel, '"')) return CompareText(Column.GetRelName(), rel) == 0;
+  std::string exact;
+  StripQuotes(rel, exact);
+  return Column.GetRelName() == exact;
 }
 
 void TIB_Dataset::GetColumnPreventChange(TIB_Column& Column, bool& Prevent) {

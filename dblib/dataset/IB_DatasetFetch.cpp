@@ -224,6 +224,9 @@ void TIB_Dataset::SysClose() {
       if (GetIsModifying() || FState == dssSearch) Cancel();
     } else if (GetIsModifying()) {
       CheckBrowseMode();
+    } else {
+      // The row is left: a detail posts its change under it.
+      NoticeRowLeave();
     }
     if (!FOpening && !FKeepSavedPosition) {
       // Past the last row (a buffered dataset that fetched every row is not at Eof on its last row).
@@ -308,6 +311,10 @@ void TIB_Dataset::CheckBrowseMode() {
   if (FState == dssSearch || FState == dssEdit || FState == dssInsert) ProcessLinkEvent(sleUpdateData);
   ProcessLinkEvent(sleRefreshState);
   if (GetIsModifying()) SysPost(true, false);
+}
+
+void TIB_Dataset::NoticeRowLeave() {
+  if (!FRowLeaveNoticed && Get_StatementLinkCount() != 0) ProcessLinkEvent(sleRefreshState);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -638,6 +645,10 @@ void TIB_Dataset::DoAfterScroll() { FireEvent(AfterScroll); }
 
 void TIB_Dataset::SysBeginScroll() {
   if (!FPrepared) return;
+  // The links hear first that the row is left: a detail posts its change under the row it was made under.
+  // (A row being changed is posted below, which tells them.)
+  if (Get_StatementLinkCount() != 0 && !FRowLeaveNoticed && !GetIsModifying()) [[unlikely]]
+    NoticeRowLeave();
   DoBeforeScroll();
   // An open dataset scrolls unless a handler says otherwise.
   if (FActive && (OnGetCanScroll || !SysGetCanScroll()) && !GetCanScroll()) {
@@ -738,6 +749,11 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
     const int32_t before = FRowNum;
     CheckBrowseMode();
     n = ClampedSum(n, static_cast<int64_t>(before) - FRowNum);
+    // The browse check told the links that the row is left: the scroll does not tell them again.
+    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+    const int32_t start = FRowNum;
+    SysMoveBy(n);
+    return FRowNum - start;
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;
@@ -749,11 +765,13 @@ void TIB_Dataset::First() {
   TDatasetOperation op(this);
   op.Busy(false);
   op.Defer();
-  if (FActive) {
-    CheckBrowseMode();
-  } else {
+  if (!FActive) {
     SetPrepared(true);
+    SysFirst();
+    return;
   }
+  CheckBrowseMode();
+  auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
   SysFirst();
 }
 
@@ -805,9 +823,11 @@ void TIB_Dataset::Last() {
   op.Defer();
   if (!FActive) {
     SetPrepared(true);
-  } else {
-    CheckBrowseMode();
+    SysLast();
+    return;
   }
+  CheckBrowseMode();
+  auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
   SysLast();
 }
 

@@ -55,12 +55,19 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
     RunReported([this] { EndDeferEvents(); });
   });
   const bool outermost = FRefreshDepth == 1;
+  // The links hear once that the row is left: from the scroll's start, else from the close.
+  const bool noticed = FRowLeaveNoticed;
+  TScopeExit restoreNoticed([this, alive, noticed] {
+    if (alive.Get()) FRowLeaveNoticed = noticed;
+  });
   if (FFetching) {
     AbortFetching();
   } else {
     SysBeginScroll();
+    FRowLeaveNoticed = true;
   }
   TIB_Dataset::SysClose();
+  FRowLeaveNoticed = true;
   if (outermost) {
     FRefreshEof = FSavedEof;
     FRefreshRowNum = FSavedRowNum;
@@ -93,6 +100,8 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
     if (unchanged()) FPositionFound = FActive && !GetEof() && !GetBof();
   }
   const bool found = FPositionFound;
+  // The handlers the deferred events call move on their own.
+  FRowLeaveNoticed = noticed;
   end.Release();
   --FRefreshDepth;
   EndDeferEvents();

@@ -97,16 +97,18 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   ProcessLinkEvent(sleUpdateData);
   const std::string before = GetSQLWhere(FServerSQL);
   bool remembered = false;
-  // The criteria that changed the WHERE clause are remembered as the last executed search.
-  auto rememberExecuted = [&] {
-    if (!remembered && FPrepared && GetIsSelectSQL() && GetSQLWhere(FServerSQL) != before) {
+  // The criteria that changed the WHERE clause are remembered as the last executed search, and so are
+  // the criteria the query is opened with (a count may have put them into the WHERE clause before).
+  auto rememberExecuted = [&](bool Executing) {
+    if (!remembered && FPrepared && GetIsSelectSQL() && (Executing || GetSQLWhere(FServerSQL) != before)) {
       remembered = true;
       ProcessLinkEvent(sleSearchAction, saSaveLast);
     }
   };
   TIB_Transaction* t = GetIB_Transaction();
   if (t && t->GetStarted()) PrepareCore();
-  rememberExecuted();
+  // (An open being set up runs the criteria.)
+  rememberExecuted(FOpening);
   if (!Open) return;
   // An insert or an open being set up takes the criteria as conditions and goes on from there.
   if (FOpening || FInserting) {
@@ -115,7 +117,7 @@ void TIB_Dataset::SysPostSearch(bool Open) {
     auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
     // The criteria are final: the query is prepared with them and opened.
     PrepareCore();
-    rememberExecuted();
+    rememberExecuted(true);
     TIB_Dataset::Open();
     if (!GetIsUnidirectional()) SysFetchRowRange(1, 1);
     if (!GetMasterDataset() && GetBufferAtEnd() && GetBufferCount() == 0) {

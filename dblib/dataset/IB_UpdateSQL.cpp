@@ -308,7 +308,7 @@ void TIB_UpdateSQL::BindCustom(TIB_Statement& S, std::vector<TBinding>& Bindings
   for (int i = 0; i < da->sqld; ++i) {
     std::string name = Trim(XSQLVARText(da->sqlvar[i].aliasname, da->sqlvar[i].aliasname_length));
     TIB_Column* c = nullptr;
-    if (fields->FindByName(name, c)) {
+    if (FindCustomColumn(*fields, name, c)) {
       Bindings.push_back({c, false});
       continue;
     }
@@ -318,7 +318,7 @@ void TIB_UpdateSQL::BindCustom(TIB_Statement& S, std::vector<TBinding>& Bindings
       std::string rest = old.substr(4);
       // A quoted name keeps its spelling.
       if (name.size() > 0 && name[0] == '"') rest = "\"" + rest + "\"";
-      if (fields->FindByName(rest, c)) {
+      if (FindCustomColumn(*fields, rest, c)) {
         Bindings.push_back({c, true});
         continue;
       }
@@ -330,6 +330,15 @@ void TIB_UpdateSQL::BindCustom(TIB_Statement& S, std::vector<TBinding>& Bindings
     }
     IB_Raise<EIB_DatasetError>(IBMsg::InvalidCustomDMLColumnReference, {name});
   }
+}
+
+bool TIB_UpdateSQL::FindCustomColumn(TIB_Row& Fields, const std::string& Name, TIB_Column*& Column) {
+  if (Fields.GetRelationCount() >= 2 && Name.find('.') == std::string::npos) {
+    const std::string rel = FDataset->GetKeyRelation();
+    if (!rel.empty() && Fields.FindByName(rel + "." + Name, Column) && FDataset->IsKeyRelationColumn(*Column))
+      return true;
+  }
+  return Fields.FindByName(Name, Column);
 }
 
 void TIB_UpdateSQL::ApplyBindings(TIB_Statement& S, const std::vector<TBinding>& Bindings) {

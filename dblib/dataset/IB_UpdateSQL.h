@@ -25,6 +25,7 @@
 class TIB_Dataset;
 class TIB_Statement;
 class TIB_Column;
+class TIB_Row;
 
 // Kinds of change, in the order of the dataset's custom-DML kinds.
 enum TIB_UpdateSQLKind : uint8_t { uskEdit, uskInsert, uskDelete, uskLock };
@@ -93,6 +94,9 @@ private:
   // Custom is set when the statement must be bound by parameter names instead.
   std::string BuildWhere(bool Searched, std::vector<TBinding>& Trailing, bool& Custom);
   void BindCustom(TIB_Statement& S, std::vector<TBinding>& Bindings);
+  // The column of Fields a custom statement's parameter name stands for: over a join, the key
+  // relation's column of that name before another relation's column of the same name.
+  bool FindCustomColumn(TIB_Row& Fields, const std::string& Name, TIB_Column*& Column);
   static void ApplyBindings(TIB_Statement& S, const std::vector<TBinding>& Bindings);
   // Executes S, bound, inside a savepoint that is undone when more than one row changed.
   int32_t RunDML(TIB_Statement& S, const std::vector<TBinding>& Bindings, bool Guard);

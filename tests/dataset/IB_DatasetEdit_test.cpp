@@ -367,6 +367,67 @@ TEST_F(DatasetEditTest, CustomStatementsBindNewOldAndKeyValues) {
   }
 }
 
+// Over a join the custom edit statement's parameters name the key relation's columns: exactly the
+// columns of that relation it sets may change, whichever name the select gives them, and a change
+// made as a control makes it (the dataset goes into edit) reaches the table.
+TEST_F(DatasetEditTest, ACustomEditStatementOverAJoinSetsTheKeyRelationsColumnsItNames) {
+  Exec("CREATE TABLE AIRPORT (CODE CHAR(3) NOT NULL PRIMARY KEY, CITY VARCHAR(20), NOTE VARCHAR(20))");
+  Exec("CREATE TABLE FLIGHT (ID INTEGER NOT NULL PRIMARY KEY, SEATS INTEGER, NOTE VARCHAR(20), ORIGIN CHAR(3))");
+  Tr->Commit();
+  Exec("INSERT INTO AIRPORT VALUES ('FRA', 'Frankfurt', 'hub')");
+  Exec("INSERT INTO FLIGHT VALUES (1, 180, 'n1', 'FRA')");
+  Exec("INSERT INTO FLIGHT VALUES (2, 120, 'n2', 'FRA')");
+  Tr->Commit();
+  struct {
+    const char* Name;
+    const char* SQL;
+    std::vector<const char*> ReadOnly;
+    const char* Note;  // the flight's NOTE column
+  } const cases[] = {
+      {"join",
+       "SELECT F.ID, F.SEATS, F.NOTE, A.CITY, A.NOTE AS HUB_NOTE FROM FLIGHT F "
+       "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
+       {"ID", "CITY", "HUB_NOTE"},
+       "NOTE"},
+      {"join, the airport's NOTE first",
+       "SELECT A.NOTE, A.CITY, F.ID, F.SEATS, F.NOTE FROM FLIGHT F "
+       "JOIN AIRPORT A ON A.CODE = F.ORIGIN ORDER BY F.ID",
+       {"ID", "CITY", "AIRPORT.NOTE"},
+       "FLIGHT.NOTE"},
+      {"one table", "SELECT ID, SEATS, NOTE FROM FLIGHT ORDER BY ID", {"ID"}, "NOTE"},
+  };
+  int seats = 200;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TIB_Query* q = NewQuery(k.SQL);
+    q->SetKeyRelation("FLIGHT");
+    q->GetKeyLinks().SetText("ID");
+    q->GetEditSQL().SetText("UPDATE FLIGHT SET SEATS = :SEATS, NOTE = :NOTE WHERE ID = :OLD_ID");
+    q->Open();
+    for (const char* name : k.ReadOnly) EXPECT_TRUE(q->FieldByName(name)->GetReadOnly()) << name;
+    EXPECT_FALSE(q->FieldByName("SEATS")->GetReadOnly());
+    EXPECT_FALSE(q->FieldByName(k.Note)->GetReadOnly());
+    ++seats;
+    q->FieldByName("SEATS")->SetAsInteger(seats);
+    EXPECT_EQ(dssEdit, q->GetState());
+    q->FieldByName(k.Note)->SetAsString("note " + std::to_string(seats));
+    q->Post();
+    try {
+      q->FieldByName(k.ReadOnly.back())->SetAsString("9");
+      FAIL() << "a column the edit statement does not set changed";
+    } catch (const EIB_DatasetError& e) {
+      const std::string column = q->FieldByName(k.ReadOnly.back())->GetFullName();
+      EXPECT_EQ(column + " is readonly", e.what());
+    }
+    EXPECT_EQ(dssBrowse, q->GetState());
+    Tr->Commit();
+    EXPECT_EQ("1," + std::to_string(seats) + ",note " + std::to_string(seats) + ";2,120,n2",
+              Read("SELECT ID, SEATS, NOTE FROM FLIGHT ORDER BY ID"));
+    EXPECT_EQ("FRA,Frankfurt,hub", Read("SELECT CODE, CITY, NOTE FROM AIRPORT"));
+    delete q;
+  }
+}
+
 TEST_F(DatasetEditTest, ADetailTakesItsMastersValuesByTheQualifiedColumnFirst) {
   Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10))");
   Exec("CREATE TABLE O (ID INTEGER NOT NULL PRIMARY KEY, CUST_ID INTEGER)");

@@ -109,6 +109,40 @@ TEST_F(DatasetSearchTest, SavedAndLastExecutedCriteriaComeBackAsTheyWere) {
   EXPECT_EQ("", Criteria->GetSearchWhere());
 }
 
+// The criteria a post runs become the last search even when a count has already put them into the
+// query's WHERE clause (the post's own prepare then changes nothing).
+TEST_F(DatasetSearchTest, CriteriaCountedBeforeTheirPostBecomeTheLastSearch) {
+  Fill(6);
+  for (int way = 0; way < 4; ++way) {
+    // A cursor or a query; the search posted, or run by opening from search mode.
+    const bool buffered = way & 1, opens = way & 2;
+    SCOPED_TRACE(std::string(buffered ? "query" : "cursor") + (opens ? ", opened" : ", posted"));
+    TIB_Dataset* d = buffered ? static_cast<TIB_Dataset*>(NewQuery("SELECT ID, GRP FROM T ORDER BY ID")) : Searchable();
+    Source->SetDataset(d);
+    d->EnterSearchMode();
+    Criteria->SetSearchWhere("ID > 2");
+    d->Post();
+    d->EnterSearchMode();
+    Criteria->SetSearchWhere("ID > 4");
+    EXPECT_EQ(2, d->GetRecordCount());
+    if (opens) {
+      d->Open();
+    } else {
+      d->Post();
+    }
+    EXPECT_EQ((std::vector<int>{5, 6}), Ids(d));
+    d->EnterSearchMode();
+    d->ClearSearch();
+    d->RecallLastSearch();
+    EXPECT_EQ("ID > 4", Criteria->GetSearchWhere());
+    d->Post();
+    d->First();
+    EXPECT_EQ((std::vector<int>{5, 6}), Ids(d));
+    Source->SetDataset(nullptr);
+    delete d;
+  }
+}
+
 TEST_F(DatasetSearchTest, ADetailWithMasterSearchSearchesAndOpensWithItsMaster) {
   Fill(6);
   TIB_Cursor* master = Searchable();
