@@ -144,6 +144,7 @@ void TIB_Connection::SetConnected(bool Value) {
     SysConnect(false);
   else
     SysDisconnect();
+  busy.End();
 }
 
 bool TIB_Connection::IsConnectedStored() {
@@ -360,12 +361,14 @@ void TIB_Connection::CreateDatabase() {
   if (GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasAlreadyBeenEstablished);
   TIB_BusyBracket busy(this);
   SysCreateDatabase();
+  busy.End();
 }
 
 void TIB_Connection::DropDatabase() {
   if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasNotBeenEstablished);
   TIB_BusyBracket busy(this);
   SysDropDatabase();
+  busy.End();
 }
 
 void TIB_Connection::SysCreateDatabase() {
@@ -420,6 +423,7 @@ void TIB_Connection::Perform(int32_t Code) {
       if (!GetConnected()) {
         TIB_BusyBracket busy(this);
         SysConnect(false);
+        busy.End();
       } else {
         SendLinkNotice(cevConnectedChanged);
       }
@@ -428,6 +432,7 @@ void TIB_Connection::Perform(int32_t Code) {
       if (GetConnected()) {
         TIB_BusyBracket busy(this);
         SysDisconnect();
+        busy.End();
       } else {
         SendLinkNotice(cevConnectedChanged);
       }

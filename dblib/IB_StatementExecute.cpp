@@ -37,6 +37,7 @@ void TIB_Statement::Execute() {
   TIB_BusyBracket busy(this);
   SysClose();
   SysExecute();
+  busy.End();
 }
 
 void TIB_Statement::SetActive(bool Value) {
@@ -47,6 +48,7 @@ void TIB_Statement::SetActive(bool Value) {
   } else {
     SysClose();
   }
+  busy.End();
 }
 
 void TIB_Statement::SysClose() {
@@ -297,6 +299,7 @@ private:
 void TIB_Statement::ExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
   TIB_BusyBracket busy(this);
   SysExecuteImmediate(SQL, InRow, OutRow);
+  busy.End();
 }
 
 void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {

@@ -91,12 +91,14 @@ void TIB_Transaction::PostAll() {
   if (IsIdle()) return;
   TIB_BusyBracket busy(this);
   PostDatasets(false);
+  busy.End();
 }
 
 void TIB_Transaction::CancelAll() {
   if (IsIdle()) return;
   TIB_BusyBracket busy(this);
   CancelDatasets(false);
+  busy.End();
 }
 
 std::vector<TIB_TransactionDatasetIntf*> TIB_Transaction::BufferedDatasets(
@@ -132,12 +134,14 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
     throw;
   }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
+  busy.End();
 }
 
 void TIB_Transaction::CancelUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
   TIB_BusyBracket busy(this);
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   for (TIB_TransactionDatasetIntf* d : datasets) d->CancelUpdates();
+  busy.End();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -207,6 +211,7 @@ void TIB_Transaction::Commit() {
   if (FState == tsCommitting || FState == tsRollingBack) return;
   TIB_BusyBracket busy(this);
   CommitEnd();
+  busy.End();
 }
 
 void TIB_Transaction::CommitEnd() {
@@ -244,6 +249,7 @@ void TIB_Transaction::Rollback() {
   if (FState == tsCommitting || FState == tsRollingBack) return;
   TIB_BusyBracket busy(this);
   RollbackEnd();
+  busy.End();
 }
 
 void TIB_Transaction::RollbackEnd() {
@@ -279,6 +285,7 @@ void TIB_Transaction::CommitRetaining() {
   }
   TIB_BusyBracket busy(this);
   CommitRetainingCore(false);
+  busy.End();
 }
 
 void TIB_Transaction::SavePoint() {
@@ -288,6 +295,7 @@ void TIB_Transaction::SavePoint() {
   }
   TIB_BusyBracket busy(this);
   CommitRetainingCore(true);
+  busy.End();
 }
 
 void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
@@ -341,6 +349,7 @@ void TIB_Transaction::RollbackRetaining() {
   }
   TIB_BusyBracket busy(this);
   RollbackRetainingCore();
+  busy.End();
 }
 
 void TIB_Transaction::RollbackRetainingCore() {
@@ -388,6 +397,7 @@ void TIB_Transaction::Close() {
   else
     Rollback();
   FExplicitStart = false;
+  busy.End();
 }
 
 TModalResult TIB_Transaction::ConfirmClose(TMsgDlgBtn DefaultButton) {

@@ -56,6 +56,7 @@ public:
     if (Ticks == 0 || !FD.FActive) return;  // a limit of 0 would fetch without one
     TIB_BusyBracket busy(&FD);
     FD.SysFetchForTicks(Ticks);
+    busy.End();
   }
 
 private:

@@ -16,7 +16,7 @@ bool TIB_Dataset::RefreshAll() {
   if (FActive) {
     TDatasetOperation op(this);
     op.Busy(true);
-    return SysRefresh(true, true);
+    return op.Ended(SysRefresh(true, true));
   }
   return RefreshRows();
 }

@@ -43,8 +43,16 @@ void TIB_Dataset::FollowMasterRow() {
   if (GetIsModifying()) CheckBrowseMode();
   // The execute copies the master's values into the master parameters.
   if (FActive) {
-    SysClose();
-    Open();
+    const TIB_AliveFlag alive = FAlive;
+    try {
+      SysClose();
+      Open();
+    } catch (...) {
+      // The rows of the former master row are gone whatever failed (a lost connection at the close or
+      // the execute): the detail shows no row, and the error reaches the caller.
+      if (alive.Get()) RunReported([this] { ShowNoRow(); });
+      throw;
+    }
   } else {
     ApplyMasterParams();
   }
@@ -65,13 +73,15 @@ void TIB_Dataset::EnterSearchMode() {
   TIB_BusyBracket busy(this);
   if (FFetching) AbortFetching();
   SysEnterSearch();
+  busy.End();
 }
 
 void TIB_Dataset::SysEnterSearch() {
   if (FState == dssSearch) return;
   SysCheckTransaction(false);
   {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
+    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents,
+                             &TIB_Dataset::EndDeferEventsQuietly);
     SysClose();
     PrepareCore();
     Perform(dnBeforeSearch);
@@ -81,6 +91,7 @@ void TIB_Dataset::SysEnterSearch() {
       m->SysEnterSearch();
     }
     CascadeSearch(6);
+    defer.End();
   }
   Perform(dnAfterSearch);
 }
@@ -89,6 +100,7 @@ void TIB_Dataset::PostSearch(bool Open) {
   if (FState != dssSearch) return;
   TIB_BusyBracket busy(this);
   SysPostSearch(Open);
+  busy.End();
 }
 
 void TIB_Dataset::SysPostSearch(bool Open) {
@@ -112,7 +124,8 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   if (FOpening || FInserting) {
     SetState(dssPrepared);
   } else {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
+    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents,
+                             &TIB_Dataset::EndDeferEventsQuietly);
     // The criteria are final: the query is prepared with them and opened.
     PrepareCore();
     rememberExecuted();
@@ -123,6 +136,7 @@ void TIB_Dataset::SysPostSearch(bool Open) {
       SetState(dssSearch);
       IB_Raise<EIB_DatasetError>(IBMsg::NoRecordsFound);
     }
+    defer.End();
   }
   CascadeSearch(6);
 }
@@ -163,12 +177,13 @@ void TIB_Dataset::RecallLastSearch() {
 
 void TIB_Dataset::WriteSearchToList(TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   TIB_Dataset* m = GetMasterDataset();
   if (!m || !m->GetSearchTransferList()) List->Clear();
   TValueRestorer<TStrings*> transfer(FSearchTransfer, List);
   ProcessLinkEvent(sleSearchAction, saWriteToList);
   CascadeSearch(4);
+  update.End();
 }
 
 void TIB_Dataset::ReadSearchFromList(TStrings* List) {
