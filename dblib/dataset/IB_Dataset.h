@@ -786,6 +786,9 @@ protected:
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;
+  // A close of the cursor failed (a lost answer): the server may still hold it open, so the next
+  // open closes it first, whatever that answers.
+  bool FCloseFailed = false;
   // The transaction's end count when the cursor was opened.
   uint32_t FCursorEndCount = 0;
   // The SQL dialect the open cursor was executed with.

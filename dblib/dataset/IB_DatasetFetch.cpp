@@ -179,6 +179,12 @@ void TIB_Dataset::SysBeforeOpen() {
 }
 
 void TIB_Dataset::SysOpenCursor() {
+  if (FCloseFailed) [[unlikely]] {
+    FCloseFailed = false;
+    if (FStmtHandle != 0 && FStmtHandle != static_cast<isc_stmt_handle>(-1))
+      TIB_SessionBase::CallScratch(Session().Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                   static_cast<unsigned short>(DSQL_close));
+  }
   API_Execute();
   API_OpenCursor();
 }
@@ -387,7 +393,11 @@ void TIB_Dataset::API_CloseCursor() {
   const ISC_STATUS status =
       s.Call(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
   // "Attempt to reclose a closed cursor": the server closed it already (a hard commit closes them all).
-  if (status != 0 && !IB_StatusHasCode(s.GetStatusVector(), isc_dsql_cursor_close_err)) s.HandleISCError(this);
+  if (status != 0 && !IB_StatusHasCode(s.GetStatusVector(), isc_dsql_cursor_close_err)) {
+    // The cursor is closed here all the same; the server may not know it yet.
+    FCloseFailed = true;
+    s.HandleISCError(this);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -457,7 +467,8 @@ void TIB_Dataset::FetchFailed() {
   FEof = true;
   FCursorOpen = false;
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
-  TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  FCloseFailed = TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                              static_cast<unsigned short>(DSQL_close)) != 0;
   // The row the fetch was writing is no row of the result: the fields row holds none once the error
   // is built (notices of the cleared row must not run client calls before that). The error is the
   // news: a notice's failure is reported.

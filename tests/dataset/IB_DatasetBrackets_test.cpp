@@ -96,6 +96,7 @@ struct FailingDetailCall {
   static inline TIB_CursorEntries RealGeneral{};
   static inline TCall Which = cExecute;
   static inline bool Armed = false;
+  static inline bool ServerCloses = true;  // false: the request never reached the server
   static bool Hits(TCall Call) { return Armed && Which == Call; }
   static ISC_STATUS Fail(ISC_STATUS* S) {
     Armed = false;
@@ -115,7 +116,7 @@ struct FailingDetailCall {
   template <TIB_CursorEntries* Table>
   static ISC_STATUS Free(ISC_STATUS* S, isc_stmt_handle* H, unsigned short O) {
     if (!Hits(cFree) || O != DSQL_close) return Table->isc_dsql_free_statement(S, H, O);
-    Table->isc_dsql_free_statement(S, H, O);  // the server closes it; the answer is lost
+    if (ServerCloses) Table->isc_dsql_free_statement(S, H, O);  // the server closes it; the answer is lost
     return Fail(S);
   }
   static void Install(TIB_Session* S) {
@@ -201,6 +202,32 @@ TEST_F(DatasetBracketTest, ADetailClientCallFailingUnderAMasterPostOrInsertReach
     EXPECT_NE(std::string::npos, read.find(row)) << read;
   }
   F::Remove(s);
+}
+
+// A detail whose cursor close fails as its master starts an insert has its cursor closed and freed
+// all the same: cancelling the insert reads the detail again, the error reached the caller once.
+TEST_F(DatasetBracketTest, AFailedDetailCloseAtAMasterInsertLeavesTheCursorClosed) {
+  using F = FailingDetailCall;
+  TIB_Session* s = detail->GetSession();
+  F::Install(s);
+  F::Which = F::cFree;
+  F::Armed = true;
+  F::ServerCloses = false;
+  const std::string message = testsupport::MessageOf<EIB_ISCError>([&] { master->Insert(); });
+  EXPECT_NE(std::string::npos, message.find("Unable to complete network request")) << message;
+  EXPECT_FALSE(F::Armed);
+  F::ServerCloses = true;
+  F::Remove(s);
+  EXPECT_FALSE(detail->GetCursorIsOpen());
+  EXPECT_EQ(0, Tr->GetOpenCursorCount() - (master->GetCursorIsOpen() ? 1 : 0));
+  ASSERT_EQ(dssInsert, master->GetState());
+  master->Cancel();
+  if (!detail->GetActive()) detail->Open();
+  EXPECT_EQ(dssBrowse, master->GetState());
+  EXPECT_EQ(1, master->FieldByName("OID")->GetAsInteger());
+  EXPECT_EQ(11, detail->FieldByName("LID")->GetAsInteger());
+  detail->Next();
+  EXPECT_EQ(12, detail->FieldByName("LID")->GetAsInteger());
 }
 
 }  // namespace
