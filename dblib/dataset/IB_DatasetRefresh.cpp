@@ -106,8 +106,9 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
 // Record count
 
 int32_t TIB_Dataset::GetRecordCount() {
-  TIB_BusyBracket busy(this);
-  return SysRecordCount();
+  TDatasetOperation op(this);
+  op.Busy(false);
+  return op.Ended(SysRecordCount());
 }
 
 int32_t TIB_Dataset::SysRecordCount() {
@@ -137,7 +138,9 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
+    const TIB_AliveFlag alive = FAlive;
     OnGetRecordCount(this, count);
+    CheckAlive(alive);
     return count;
   }
   std::string sql;

@@ -70,18 +70,19 @@ void TIB_Dataset::SyncKeySourceCriteria() {
 
 void TIB_Dataset::EnterSearchMode() {
   if (FPreventSearching) IB_Raise<EIB_DatasetError>(IBMsg::SearchingIsNotAllowed);
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (FFetching) AbortFetching();
   SysEnterSearch();
-  busy.End();
+  op.End();
 }
 
 void TIB_Dataset::SysEnterSearch() {
   if (FState == dssSearch) return;
   SysCheckTransaction(false);
   {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents,
-                             &TIB_Dataset::EndDeferEventsQuietly);
+    TDatasetOperation defer(this);
+    defer.Defer();
     SysClose();
     PrepareCore();
     Perform(dnBeforeSearch);
@@ -98,14 +99,15 @@ void TIB_Dataset::SysEnterSearch() {
 
 void TIB_Dataset::PostSearch(bool Open) {
   if (FState != dssSearch) return;
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysPostSearch(Open);
-  busy.End();
+  op.End();
 }
 
 void TIB_Dataset::SysPostSearch(bool Open) {
   if (FSearchPostCount > 0) return;
-  TCountGuard<int32_t> posting(FSearchPostCount);
+  TIB_AliveCount<int32_t> posting(FAlive, FSearchPostCount);
   ProcessLinkEvent(sleUpdateData);
   const std::string before = GetSQLWhere(FServerSQL);
   bool remembered = false;
@@ -124,8 +126,8 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   if (FOpening || FInserting) {
     SetState(dssPrepared);
   } else {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents,
-                             &TIB_Dataset::EndDeferEventsQuietly);
+    TDatasetOperation defer(this);
+    defer.Defer();
     // The criteria are final: the query is prepared with them and opened.
     PrepareCore();
     rememberExecuted();
