@@ -230,4 +230,29 @@ TEST_F(DatasetBracketTest, AFailedDetailCloseAtAMasterInsertLeavesTheCursorClose
   EXPECT_EQ(12, detail->FieldByName("LID")->GetAsInteger());
 }
 
+// The session's busy end calls the application: a handler that raises there reaches the caller of the
+// operation that ended; an operation left by an exception ends its busy bracket without calling it.
+TEST_F(DatasetBracketTest, ABusyEndHandlerRunsOnlyOnTheNormalPathAndItsErrorReachesTheCaller) {
+  TIB_Session* s = master->GetSession();
+  int ends = 0;
+  s->OnEndBusy = [&](TObject*) {
+    ++ends;
+    throw EIB_Error("end refused");
+  };
+  EXPECT_EQ("end refused", testsupport::MessageOf<EIB_Error>([&] { master->Last(); }));
+  EXPECT_EQ(1, ends);
+  EXPECT_EQ(0, s->GetBusyLevel());
+  EXPECT_EQ(2, master->FieldByName("OID")->GetAsInteger());
+  master->BeforeEdit = [](TIB_Dataset*) { throw EIB_Error("edit refused"); };
+  EXPECT_EQ("edit refused", testsupport::MessageOf<EIB_Error>([&] { master->Edit(); }));
+  EXPECT_EQ(1, ends);
+  EXPECT_EQ(0, s->GetBusyLevel());
+  EXPECT_EQ(dssBrowse, master->GetState());
+  master->BeforeEdit = nullptr;
+  s->OnEndBusy = nullptr;
+  master->Edit();
+  EXPECT_EQ(dssEdit, master->GetState());
+  master->Cancel();
+}
+
 }  // namespace
