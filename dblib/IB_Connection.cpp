@@ -644,7 +644,16 @@ TIB_ExecDDLBracket::TIB_ExecDDLBracket(TIB_Connection* AConnection) : FConnectio
 }
 
 TIB_ExecDDLBracket::~TIB_ExecDDLBracket() {
-  if (FConnection) RunReported([this] { FConnection->SysAfterExecDDL(); });
+  if (FConnection) FConnection->SysAfterExecDDLQuietly();
+}
+
+void TIB_ExecDDLBracket::End() {
+  if (TIB_Connection* c = std::exchange(FConnection, nullptr)) c->SysAfterExecDDL();
+}
+
+void TIB_Connection::SysAfterExecDDLQuietly() noexcept {
+  if (FSchemaCache) RunReported([this] { FSchemaCache->SchemaChanged(); });
+  RunReported([this] { FlushStatementHandleCache(0); });
 }
 
 // ---- focus, search helpers -----------------------------------------------------------------------------------

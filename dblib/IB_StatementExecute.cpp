@@ -154,9 +154,10 @@ void TIB_Statement::ExecDDL() {
   TIB_Connection* c = GetIB_Connection();
   if (c) c->SysBeforeExecDDL();
   {
-    // A failed execute still closes the connection's DDL bracket; the execute's error is the one raised.
+    // A failed execute still puts the connection's caches right (quietly); the execute's error is the
+    // one raised.
     TScopeExit closeBracket([&] {
-      if (c) RunReported([&] { c->SysAfterExecDDL(); });
+      if (c) c->SysAfterExecDDLQuietly();
     });
     API_Execute();
     closeBracket.Release();

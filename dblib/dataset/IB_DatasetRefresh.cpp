@@ -49,10 +49,11 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   ++FRefreshSeq;
   BeginDeferEvents();
   const TIB_AliveFlag alive = FAlive;
+  // Left by an exception: the depth and the deferral go back, and nothing is sent.
   TScopeExit end([this, alive] {
     if (!alive.Get()) return;
     --FRefreshDepth;
-    RunReported([this] { EndDeferEvents(); });
+    EndDeferEventsQuietly();
   });
   const bool outermost = FRefreshDepth == 1;
   if (FFetching) {
