@@ -144,6 +144,7 @@ void TIB_Connection::SetConnected(bool Value) {
     SysConnect(false);
   else
     SysDisconnect();
+  busy.End();
 }
 
 bool TIB_Connection::IsConnectedStored() {
@@ -360,12 +361,14 @@ void TIB_Connection::CreateDatabase() {
   if (GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasAlreadyBeenEstablished);
   TIB_BusyBracket busy(this);
   SysCreateDatabase();
+  busy.End();
 }
 
 void TIB_Connection::DropDatabase() {
   if (!GetConnected()) IB_Raise<EIB_ConnectionError>(IBMsg::ConnectionHasNotBeenEstablished);
   TIB_BusyBracket busy(this);
   SysDropDatabase();
+  busy.End();
 }
 
 void TIB_Connection::SysCreateDatabase() {
@@ -420,6 +423,7 @@ void TIB_Connection::Perform(int32_t Code) {
       if (!GetConnected()) {
         TIB_BusyBracket busy(this);
         SysConnect(false);
+        busy.End();
       } else {
         SendLinkNotice(cevConnectedChanged);
       }
@@ -428,6 +432,7 @@ void TIB_Connection::Perform(int32_t Code) {
       if (GetConnected()) {
         TIB_BusyBracket busy(this);
         SysDisconnect();
+        busy.End();
       } else {
         SendLinkNotice(cevConnectedChanged);
       }
@@ -639,7 +644,16 @@ TIB_ExecDDLBracket::TIB_ExecDDLBracket(TIB_Connection* AConnection) : FConnectio
 }
 
 TIB_ExecDDLBracket::~TIB_ExecDDLBracket() {
-  if (FConnection) RunReported([this] { FConnection->SysAfterExecDDL(); });
+  if (FConnection) FConnection->SysAfterExecDDLQuietly();
+}
+
+void TIB_ExecDDLBracket::End() {
+  if (TIB_Connection* c = std::exchange(FConnection, nullptr)) c->SysAfterExecDDL();
+}
+
+void TIB_Connection::SysAfterExecDDLQuietly() noexcept {
+  if (FSchemaCache) RunReported([this] { FSchemaCache->SchemaChanged(); });
+  RunReported([this] { FlushStatementHandleCache(0); });
 }
 
 // ---- focus, search helpers -----------------------------------------------------------------------------------

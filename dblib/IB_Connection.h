@@ -347,6 +347,8 @@ public:
   void ConnectionLost();
   void SysBeforeExecDDL();
   void SysAfterExecDDL();
+  // After a failed DDL statement: the caches only (schema, statement handles), no notice or event.
+  void SysAfterExecDDLQuietly() noexcept;
 
   // ---- focus ---------------------------------------------------------------------------------------
   void SetFocus();
@@ -522,14 +524,16 @@ private:
 };
 
 // Brackets a DDL statement on a connection (which may be nil): SysBeforeExecDDL now, SysAfterExecDDL
-// when the scope ends, also when the statement failed. A failure of the closing step is reported
-// (ReportException), never raised from the destructor.
+// (its notices and events) at End() on the normal path, its error reaching the caller. Left by an
+// exception, the bracket only puts the connection's caches right: the schema may have changed, the
+// statement handles are flushed; no event is sent.
 class [[nodiscard]] TIB_ExecDDLBracket {
 public:
   explicit TIB_ExecDDLBracket(TIB_Connection* AConnection);
   ~TIB_ExecDDLBracket();
   TIB_ExecDDLBracket(const TIB_ExecDDLBracket&) = delete;
   TIB_ExecDDLBracket& operator=(const TIB_ExecDDLBracket&) = delete;
+  void End();
 
 private:
   TIB_Connection* FConnection;

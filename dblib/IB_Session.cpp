@@ -318,6 +318,16 @@ void TIB_Session::EndBusyFully() {
   if (FBusyLevel == 0) Fire(OnEndBusy);
 }
 
+void TIB_Session::EndBusyQuietly() noexcept {
+  if (FBusyLevel <= 0) return;
+  --FBusyLevel;
+  if (FYieldLevel == FBusyLevel) {
+    FYieldLevel = -1;
+    if (FSavedCursor != -1 && FBusyLevel >= 1 && FBusyCursorDisabled == 0) SetScreenCursor(FBusyCursor);
+  }
+  if (FBusyLevel == 0 && FSavedCursor != -1 && FSavedCursor != GetScreenCursor()) SetScreenCursor(FSavedCursor);
+}
+
 void TIB_Session::DoGetDataLinkColor(TIB_DataLink* DataLink, TColor& Color) {
   if (OnGetDataLinkColor) OnGetDataLinkColor(this, DataLink, Color);
 }
@@ -530,6 +540,4 @@ void TIB_Component::LeaveSessionRegistry(TIB_SessionRegistry Registry) {
   if (FSession && !FInternal) FSession->Leave(Registry, this);
 }
 
-TIB_BusyBracket::~TIB_BusyBracket() noexcept {
-  RunReported([this] { FComponent->EndBusy(); });
-}
+

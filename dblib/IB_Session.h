@@ -46,6 +46,7 @@
 #include <string_view>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dblib/IB_Errors.h"
@@ -207,6 +208,9 @@ public:
     FBusyLevel = level;
     if (level == 0 && FSavedCursor != -1 && FSavedCursor != Screen.GetCursor()) Screen.SetCursor(FSavedCursor);
   }
+  // Ends a busy bracket without firing OnEndYield/OnEndBusy (a scope left by an exception): the levels
+  // go back and the cursor comes back.
+  void EndBusyQuietly() noexcept;
   bool IsBusy() const noexcept { return FBusyLevel > 0 || FInTimer; }
   int32_t GetBusyLevel() const noexcept { return FBusyLevel; }
   int32_t GetYieldLevel() const noexcept { return FYieldLevel; }
@@ -344,6 +348,12 @@ public:
     --FBusyDepth;
     if (FSession && !FInternal) FSession->EndBusy();
   }
+  // EndBusy without the session's end events (a scope left by an exception).
+  void EndBusyQuietly() noexcept {
+    if (FBusyDepth <= 0) return;
+    --FBusyDepth;
+    if (FSession && !FInternal) FSession->EndBusyQuietly();
+  }
   int32_t GetBusyDepth() const noexcept { return FBusyDepth; }
   bool IsInternal() const noexcept { return FInternal; }
 
@@ -391,15 +401,28 @@ private:
   TIB_Session* FSession = nullptr;
 };
 
-// Opens a busy bracket of a component for the life of the object.
+// Opens a busy bracket of a component; End() closes it on the normal path (the session's OnEndBusy
+// may raise: its error reaches the caller). Left by an exception, the bracket closes quietly.
+// A dataset, which code it calls may destroy, uses its operation object instead.
 class TIB_BusyBracket {
 public:
   explicit TIB_BusyBracket(TIB_Component* AComponent, bool Yield = false) : FComponent(AComponent) {
     FComponent->BeginBusy(Yield);
   }
-  ~TIB_BusyBracket() noexcept;
+  ~TIB_BusyBracket() {
+    if (FComponent) FComponent->EndBusyQuietly();
+  }
   TIB_BusyBracket(const TIB_BusyBracket&) = delete;
   TIB_BusyBracket& operator=(const TIB_BusyBracket&) = delete;
+  void End() {
+    if (TIB_Component* c = std::exchange(FComponent, nullptr)) c->EndBusy();
+  }
+  // End(), then Result: for `return busy.Ended(value);`.
+  template <class T>
+  T Ended(T Result) {
+    End();
+    return Result;
+  }
 
 private:
   TIB_Component* FComponent;

@@ -239,7 +239,7 @@ bool IsDateTimeType(const TIB_Column& Column) {
 
 void TIB_Statement::KeepParamValues() {
   if (FParams->GetColumnCount() == 0) return;
-  auto update = MakeBracket(FParamValues, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(FParamValues, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   {
     FParamValues.Clear();
     FKeptParams.clear();
@@ -259,6 +259,7 @@ void TIB_Statement::KeepParamValues() {
       FKeptParams[UpperCase(name)] = std::move(kept);
     }
   }
+  update.End();
 }
 
 void TIB_Statement::RestoreParamValues() {
@@ -306,7 +307,7 @@ void TIB_Statement::RestoreParamValues() {
 
 void TIB_Statement::WriteParamValues(TStrings& Dest) {
   if (FPrepared && FParams->GetColumnCount() > 0) {
-    auto update = MakeBracket(Dest, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+    auto update = MakeBracket(Dest, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
     Dest.Clear();
     for (int i = 0; i < FParams->GetColumnCount(); ++i) {
       TIB_Column* c = FParams->GetColumns(i);
@@ -314,6 +315,7 @@ void TIB_Statement::WriteParamValues(TStrings& Dest) {
       Dest.Add(c->GetBestName() + "=" +
                (IsDateTimeType(*c) ? DateTimeToTimestampText(c->GetAsDateTime()) : c->GetAsString()));
     }
+    update.End();
     return;
   }
   Dest.Assign(FParamValues);
@@ -331,12 +333,14 @@ void TIB_Statement::ReadParamValues(const TStrings& Source) {
 void TIB_Statement::Prepare() {
   TIB_BusyBracket busy(this);
   PrepareCore();
+  busy.End();
 }
 
 void TIB_Statement::Unprepare() {
   if (!FPrepared) return;
   TIB_BusyBracket busy(this);
   SysDeallocate(false);
+  busy.End();
 }
 
 void TIB_Statement::SetPrepared(bool Value) {
@@ -623,9 +627,10 @@ void TIB_Statement::ColumnOrderChanged(TIB_Row& Row) {
     // The list records the order the row already has: its change handler is set aside meanwhile.
     TIB_StringProperty& list = FFieldsLists[fplIndex];
     TValueRestorer<TNotifyEvent> quiet(list.OnChange, nullptr);
-    auto update = MakeBracket(list, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+    auto update = MakeBracket(list, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
     list.Clear();
     for (int i = 0; i < Row.GetColumnCount(); ++i) list.Add(Row.GetColumns(i)->GetFullName() + "=" + IntToStr(i));
+    update.End();
   }
   DoLayoutChanged();
 }

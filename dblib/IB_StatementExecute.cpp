@@ -34,6 +34,7 @@ void TIB_Statement::Execute() {
   TIB_BusyBracket busy(this);
   SysClose();
   SysExecute();
+  busy.End();
 }
 
 void TIB_Statement::SetActive(bool Value) {
@@ -44,6 +45,7 @@ void TIB_Statement::SetActive(bool Value) {
   } else {
     SysClose();
   }
+  busy.End();
 }
 
 void TIB_Statement::SysClose() {
@@ -155,9 +157,10 @@ void TIB_Statement::ExecDDL() {
   TIB_Connection* c = GetIB_Connection();
   if (c) c->SysBeforeExecDDL();
   {
-    // A failed execute still closes the connection's DDL bracket; the execute's error is the one raised.
+    // A failed execute still puts the connection's caches right (quietly); the execute's error is the
+    // one raised.
     TScopeExit closeBracket([&] {
-      if (c) RunReported([&] { c->SysAfterExecDDL(); });
+      if (c) c->SysAfterExecDDLQuietly();
     });
     API_Execute();
     closeBracket.Release();
@@ -300,6 +303,7 @@ private:
 void TIB_Statement::ExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {
   TIB_BusyBracket busy(this);
   SysExecuteImmediate(SQL, InRow, OutRow);
+  busy.End();
 }
 
 void TIB_Statement::SysExecuteImmediate(const std::string& SQL, XSQLDA* InRow, XSQLDA* OutRow) {

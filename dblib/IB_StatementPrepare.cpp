@@ -190,16 +190,18 @@ void TIB_Statement::SysPrepare() {
     // build ends, inside the SQL's update bracket.
     const std::string savedSQL = FSQL->GetText();
     const std::string savedJoinLinks = FJoinLinks.GetText();
-    auto update = MakeBracket(*FSQL, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-    TScopeExit restoreTexts([&] {
-      RunReported([&] {
-        if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
-        if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
-      });
-    });
+    auto update = MakeBracket(*FSQL, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
+    const auto restore = [&] {
+      if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
+      if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
+    };
+    TScopeExit restoreTexts([&] { RunReported(restore); });
     FBuildParams.Clear();
     FSQLValid = true;
     SysPrepareSQL();
+    restoreTexts.Release();
+    restore();
+    update.End();
   }
 
   int32_t inCount = 0, outCount = 0;

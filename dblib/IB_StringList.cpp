@@ -51,7 +51,7 @@ void TIB_StringList::Put(int Index, const std::string& S) {
   TObject* Obj = GetObject(Index);
   const std::string Old = Get(Index);
   // One bracket, so that nobody is told of the list while the item is out of it.
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Delete(Index);
   try {
     AddObject(S, Obj);
@@ -60,6 +60,7 @@ void TIB_StringList::Put(int Index, const std::string& S) {
     AddObject(Old, Obj);
     throw;
   }
+  update.End();
 }
 
 void TIB_StringList::Changing() {
@@ -67,7 +68,7 @@ void TIB_StringList::Changing() {
 }
 
 void TIB_StringList::Changed() {
-  if (FInternalChange || FUpdating) return;
+  if (FInternalChange || GetUpdateCount() > 0) return;
   if (Count() > 0 && !FKeepBlankLines) RemoveBlankLines();
   TStringList::Changed();
 }
@@ -195,7 +196,7 @@ void TIB_StringList::SetLinkValueByName(std::string_view Name, const std::string
       if (SplitQualified(GetLinkName(I), ItemField) && CompareText(ItemField, Key) == 0) Matches.push_back(I);
     }
     if (!Matches.empty()) {
-      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
       if (!GetSorted()) {
         for (int I : Matches) SetLinkValue(I, Value);
       } else {
@@ -209,6 +210,7 @@ void TIB_StringList::SetLinkValueByName(std::string_view Name, const std::string
         }
         for (auto It = Changed.rbegin(); It != Changed.rend(); ++It) AddObject(It->first, It->second);
       }
+      update.End();
       return;
     }
   }
@@ -252,15 +254,17 @@ void TIB_StringList::SaveToStream(TStream* Stream) const {
 }
 
 void TIB_StringList::SetCommaList(std::string_view Text) {
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Clear();
-  if (Text.empty()) return;
-  size_t Start = 0;
-  for (;;) {
-    const int32_t P = CharPosOutsideQuotes(',', Text, static_cast<int32_t>(Start) + 1);
-    if (P <= 0) break;
-    Add(Trim(Text.substr(Start, static_cast<size_t>(P - 1) - Start)));
-    Start = static_cast<size_t>(P);
+  if (!Text.empty()) {
+    size_t Start = 0;
+    for (;;) {
+      const int32_t P = CharPosOutsideQuotes(',', Text, static_cast<int32_t>(Start) + 1);
+      if (P <= 0) break;
+      Add(Trim(Text.substr(Start, static_cast<size_t>(P - 1) - Start)));
+      Start = static_cast<size_t>(P);
+    }
+    Add(Trim(Text.substr(Start)));
   }
-  Add(Trim(Text.substr(Start)));
+  update.End();
 }

@@ -92,6 +92,7 @@ void TIB_Transaction::Loaded() {
     RunReported([&] {
       TIB_BusyBracket busy(this);
       SysStart();
+      busy.End();
     });
   }
 }
@@ -352,6 +353,7 @@ void TIB_Transaction::SetStarted(bool Value) {
     if (GetStarted()) return;
     TIB_BusyBracket busy(this);
     SysStart();
+    busy.End();
   } else {
     Close();
   }

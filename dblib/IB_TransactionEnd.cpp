@@ -100,12 +100,14 @@ void TIB_Transaction::PostAll() {
   if (IsIdle()) return;
   TIB_BusyBracket busy(this);
   PostDatasets(false);
+  busy.End();
 }
 
 void TIB_Transaction::CancelAll() {
   if (IsIdle()) return;
   TIB_BusyBracket busy(this);
   CancelDatasets(false);
+  busy.End();
 }
 
 std::vector<TIB_TransactionDatasetIntf*> TIB_Transaction::BufferedDatasets(
@@ -147,12 +149,14 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
     throw;
   }
   for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
+  busy.End();
 }
 
 void TIB_Transaction::CancelUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
   TIB_BusyBracket busy(this);
   const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
   for (TIB_TransactionDatasetIntf* d : datasets) d->CancelUpdates();
+  busy.End();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -222,6 +226,7 @@ void TIB_Transaction::Commit() {
   if (FState == tsCommitting || FState == tsRollingBack) return;
   TIB_BusyBracket busy(this);
   CommitEnd();
+  busy.End();
 }
 
 void TIB_Transaction::CommitEnd() {
@@ -259,6 +264,7 @@ void TIB_Transaction::Rollback() {
   if (FState == tsCommitting || FState == tsRollingBack) return;
   TIB_BusyBracket busy(this);
   RollbackEnd();
+  busy.End();
 }
 
 void TIB_Transaction::RollbackEnd() {
@@ -294,6 +300,7 @@ void TIB_Transaction::CommitRetaining() {
   }
   TIB_BusyBracket busy(this);
   CommitRetainingCore(false);
+  busy.End();
 }
 
 void TIB_Transaction::SavePoint() {
@@ -303,6 +310,7 @@ void TIB_Transaction::SavePoint() {
   }
   TIB_BusyBracket busy(this);
   CommitRetainingCore(true);
+  busy.End();
 }
 
 void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
@@ -356,6 +364,7 @@ void TIB_Transaction::RollbackRetaining() {
   }
   TIB_BusyBracket busy(this);
   RollbackRetainingCore();
+  busy.End();
 }
 
 void TIB_Transaction::RollbackRetainingCore() {
@@ -403,6 +412,7 @@ void TIB_Transaction::Close() {
   else
     Rollback();
   FExplicitStart = false;
+  busy.End();
 }
 
 TModalResult TIB_Transaction::ConfirmClose(TMsgDlgBtn DefaultButton) {

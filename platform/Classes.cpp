@@ -161,20 +161,23 @@ void TStrings::AddStrings(const TStrings& Strings) {
     std::vector<std::pair<std::string, TObject*>> copy;
     for (int i = 0; i < Strings.Count(); ++i) copy.emplace_back(Strings.Get(i), Strings.GetObject(i));
     {
-      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+      auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
       for (auto& [s, o] : copy) AddObject(s, o);
+      update.End();
     }
     return;
   }
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   for (int i = 0; i < Strings.Count(); ++i) AddObject(Strings.Get(i), Strings.GetObject(i));
+  update.End();
 }
 
 void TStrings::Assign(const TStrings& Source) {
   if (&Source == this) return;
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Clear();
   AddStrings(Source);
+  update.End();
 }
 
 int TStrings::IndexOf(std::string_view S) const {
@@ -201,21 +204,23 @@ int TStrings::IndexOfObject(const TObject* AObject) const {
 void TStrings::Move(int CurIndex, int NewIndex) {
   if (CurIndex == NewIndex) return;
   (void)Get(NewIndex);  // a bad place raises before the item leaves its own
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   std::string s = Get(CurIndex);
   TObject* o = GetObject(CurIndex);
   Delete(CurIndex);
   InsertObject(NewIndex, s, o);
+  update.End();
 }
 
 void TStrings::Exchange(int Index1, int Index2) {
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   std::string s = Get(Index1);
   TObject* o = GetObject(Index1);
   Put(Index1, Get(Index2));
   PutObject(Index1, GetObject(Index2));
   Put(Index2, s);
   PutObject(Index2, o);
+  update.End();
 }
 
 bool TStrings::Equals(const TStrings& Other) const {
@@ -271,7 +276,7 @@ std::string TStrings::GetText() const {
 }
 
 void TStrings::SetText(std::string_view Value) {
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Clear();
   size_t p = 0;
   while (p < Value.size()) {
@@ -281,6 +286,7 @@ void TStrings::SetText(std::string_view Value) {
     if (p < Value.size() && Value[p] == '\r') ++p;
     if (p < Value.size() && Value[p] == '\n') ++p;
   }
+  update.End();
 }
 
 std::string TStrings::GetCommaText() const {
@@ -304,7 +310,7 @@ std::string TStrings::GetCommaText() const {
 
 void TStrings::SetCommaText(std::string_view Value) {
   auto blank = [](char ch) { return ch != '\0' && static_cast<unsigned char>(ch) <= ' '; };
-  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*this, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Clear();
   size_t p = 0, n = Value.size();
   while (p < n && blank(Value[p])) ++p;
@@ -340,6 +346,7 @@ void TStrings::SetCommaText(std::string_view Value) {
       while (p < n && blank(Value[p]));
     }
   }
+  update.End();
 }
 
 void TStrings::BeginUpdate() {

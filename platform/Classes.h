@@ -138,6 +138,10 @@ public:
 
   void BeginUpdate();
   void EndUpdate();
+  // Ends an update without the change notice (a scope left by an exception): only the count goes back.
+  void EndUpdateQuietly() noexcept {
+    if (FUpdateCount > 0) --FUpdateCount;
+  }
   int GetUpdateCount() const noexcept { return FUpdateCount; }
 
 protected:
@@ -146,6 +150,20 @@ protected:
 private:
   int FUpdateCount = 0;
 };
+
+// Runs Body between List's BeginUpdate and EndUpdate. The end (and its change notice) runs on the
+// normal path, its error reaching the caller; a Body that raises ends the update quietly.
+template <class F>
+void RunInUpdate(TStrings& List, F&& Body) {
+  List.BeginUpdate();
+  try {
+    Body();
+  } catch (...) {
+    List.EndUpdateQuietly();
+    throw;
+  }
+  List.EndUpdate();
+}
 
 // The concrete string list, with optional sorting and change events.
 class TStringList : public TStrings {

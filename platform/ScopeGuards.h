@@ -2,6 +2,7 @@
 // exception leaves it. One small set, used everywhere instead of restoring flags and counters by hand.
 #pragma once
 
+#include <cassert>
 #include <exception>
 #include <type_traits>
 #include <utility>
@@ -35,8 +36,9 @@ private:
   T& FCounter;
 };
 
-// Runs a closing step at the end of a scope unless released. The step must not throw; one that does
-// would end the program, so closing steps that can fail report instead (ReportException).
+// Runs a closing step at the end of a scope unless released. The step only puts state back (a flag,
+// a counter, a buffer, a handle): it never raises, never sends events, fetches or posts, never calls
+// the application. Work that can fail is done on the normal path instead (see TBracket).
 template <class F>
 class [[nodiscard]] TScopeExit {
 public:
@@ -55,41 +57,45 @@ private:
 
 void ReportException(std::exception_ptr E) noexcept;  // platform/Forms.h
 
-// Brackets a scope with two calls on one object: Begin now, End at the end of the scope
-// (BeginUpdate/EndUpdate, BeginBusy/EndBusy, BeginDeferEvents/EndDeferEvents ...).
-//   auto update = MakeBracket(List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-// End may raise (an OnChange handler, say): on a normal exit its exception reaches the caller; while
-// another exception leaves the scope, End's own is reported and the first one goes on.
-template <class Obj, class End>
+// Brackets a scope with two calls on one object: Begin now, End once the scope's work is done
+// (BeginUpdate/EndUpdate, BeginDeferEvents/EndDeferEvents ...).
+//   auto update = MakeBracket(List, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
+//   ...
+//   update.End();
+// End may raise or call the application (an OnChange handler, deferred events), so it never runs in
+// a destructor: the normal path calls End() and its error reaches the caller. A bracket left without
+// End (an exception leaves the scope) closes with Quiet, which only puts the object's counters and
+// flags back and sends nothing.
+template <class Obj, class EndFn, class QuietFn>
 class [[nodiscard]] TBracket {
 public:
-  TBracket(Obj& Target, End EndFn) : FTarget(&Target), FEnd(EndFn) {}
+  TBracket(Obj& Target, EndFn End, QuietFn Quiet) : FTarget(&Target), FEnd(End), FQuiet(Quiet) {}
   TBracket(TBracket&& Other) noexcept
-      : FTarget(std::exchange(Other.FTarget, nullptr)), FEnd(Other.FEnd), FUncaught(Other.FUncaught) {}
-  ~TBracket() noexcept(false) {
+      : FTarget(std::exchange(Other.FTarget, nullptr)), FEnd(Other.FEnd), FQuiet(Other.FQuiet),
+        FUncaught(Other.FUncaught) {}
+  ~TBracket() {
     if (!FTarget) return;
-    if (std::uncaught_exceptions() <= FUncaught) {
-      (FTarget->*FEnd)();
-      return;
-    }
-    try {
-      (FTarget->*FEnd)();
-    } catch (...) {
-      ReportException(std::current_exception());
-    }
+    // Only an exception leaving the scope skips End; a normal exit that forgot it would lose the events.
+    assert(std::uncaught_exceptions() > FUncaught && "a bracket left on the normal path without End()");
+    (FTarget->*FQuiet)();
   }
   TBracket(const TBracket&) = delete;
   TBracket& operator=(const TBracket&) = delete;
   TBracket& operator=(TBracket&&) = delete;
+  // Closes the bracket with its full end (once); its error reaches the caller, the bracket closed.
+  void End() {
+    if (Obj* target = std::exchange(FTarget, nullptr)) (target->*FEnd)();
+  }
 
 private:
   Obj* FTarget;
-  End FEnd;
+  EndFn FEnd;
+  QuietFn FQuiet;
   int FUncaught = std::uncaught_exceptions();
 };
 
-template <class Obj, class Begin, class End>
-TBracket<Obj, End> MakeBracket(Obj& Target, Begin BeginFn, End EndFn) {
+template <class Obj, class Begin, class End, class Quiet>
+TBracket<Obj, End, Quiet> MakeBracket(Obj& Target, Begin BeginFn, End EndFn, Quiet QuietFn) {
   (Target.*BeginFn)();
-  return TBracket<Obj, End>(Target, EndFn);
+  return TBracket<Obj, End, Quiet>(Target, EndFn, QuietFn);
 }

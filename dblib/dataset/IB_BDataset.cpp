@@ -219,6 +219,7 @@ void TIB_BDataset::SysActivate() {
     const bool wasInFetch = std::exchange(FInFetch, true);
     activation.AtEnd([this, wasInFetch] { FInFetch = wasInFetch; });
     TIB_Dataset::SysActivate();
+    activation.End();
   }
   SyncPosition();
   // A lookup query opened with its KeySource set starts on the row the source names.
@@ -478,9 +479,11 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
     TDatasetOperation loop(this);
     loop.Fetching();
     while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
+    loop.End();
   } else {
     while (FActive && !FEof && GetBufferCount() < want) FetchRow();
   }
+  op.End();
 }
 
 void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
@@ -500,6 +503,7 @@ void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
       TDatasetOperation loop(this);
       loop.Fetching();
       while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+      loop.End();
     } else {
       while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
     }

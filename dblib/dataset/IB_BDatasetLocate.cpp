@@ -96,17 +96,18 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     TDatasetOperation step(this);
     step.Fetching();
     DoCallback();
+    step.End();
   }
-  if (overtaken()) return false;
+  if (overtaken()) return search.Ended(false);
   // A buffered row (a cached change included: it is the row as this dataset shows it).
   if (TIB_Node* n = BufferedNode(Key)) {
-    if (moveTo(n)) return true;
+    if (moveTo(n)) return search.Ended(true);
     SetRowNum(0);
-    return false;
+    return search.Ended(false);
   }
   if (!FSeekCursor->SeekKey(Key.data())) {
     SetRowNum(0);
-    return false;
+    return search.Ended(false);
   }
   // The result holds the row: started at the row's ordering value, it comes among the first ones.
   if (const std::string text = OrderingTextOfKey(Key); !text.empty()) SetOrderingSearchText(text);
@@ -141,8 +142,9 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
       if (refused) break;
     }
     aborted = FAbort;
+    loop.End();
   }
-  if (overtaken()) return false;
+  if (overtaken()) return search.Ended(false);
   if (!found) found = BufferedNode(Key);
   if (!found && !aborted && !refused) {
     // The server holds the row but the result as fetched does not: it is read anew.
@@ -155,11 +157,11 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     // The refresh's own repositioning is not a newer call.
     serial = FLocateSerial;
     found = FetchUntilKey(Key.data());
-    if (overtaken()) return false;
+    if (overtaken()) return search.Ended(false);
   }
-  if (moveTo(found)) return true;
+  if (moveTo(found)) return search.Ended(true);
   SetRowNum(0);
-  return false;
+  return search.Ended(false);
 }
 
 bool TIB_BDataset::LocateBufferKeyBytes(const std::vector<uint8_t>& Key) {

@@ -28,6 +28,7 @@ void TIB_BDataset::SysFetchForTicks(uint32_t Ticks) {
   });
   const uint64_t start = GetTickCount64();
   while (FActive && !FEof && !FAbort && GetTickCount64() - start < Ticks) FetchRow();
+  op.End();
 }
 
 void TIB_BDataset::SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) {

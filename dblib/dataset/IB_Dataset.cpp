@@ -54,8 +54,10 @@ public:
   int32_t GetBufferedRowCount() const override { return FD.GetBufferCount(); }
   void FetchForTicks(uint32_t Ticks) override {
     if (Ticks == 0 || !FD.FActive) return;  // a limit of 0 would fetch without one
-    TIB_BusyBracket busy(&FD);
+    TDatasetOperation op(&FD);
+    op.Busy(false);
     FD.SysFetchForTicks(Ticks);
+    op.End();
   }
 
 private:

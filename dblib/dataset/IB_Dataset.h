@@ -20,6 +20,7 @@
 // a fetch: the fetch then ends with the silent abort (EAbort) and touches nothing of the dataset.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -65,6 +66,42 @@ private:
   };
   static void Free(TShared* Shared) noexcept;
   TShared* FShared;
+};
+
+// Sets a member of a dataset for the length of a scope and puts the old value back at its end, unless
+// the dataset (Alive is its token) was destroyed by code it called meanwhile.
+template <class T>
+class [[nodiscard]] TIB_AliveRestorer {
+public:
+  TIB_AliveRestorer(const TIB_AliveFlag& Alive, T& Target, T Value) : FAlive(Alive), FTarget(Target), FOld(Target) {
+    FTarget = std::move(Value);
+  }
+  ~TIB_AliveRestorer() {
+    if (FAlive.Get()) FTarget = std::move(FOld);
+  }
+  TIB_AliveRestorer(const TIB_AliveRestorer&) = delete;
+  TIB_AliveRestorer& operator=(const TIB_AliveRestorer&) = delete;
+
+private:
+  TIB_AliveFlag FAlive;
+  T& FTarget;
+  T FOld;
+};
+
+// Raises a counter of a dataset for the length of a scope, unless the dataset is gone by its end.
+template <class T>
+class [[nodiscard]] TIB_AliveCount {
+public:
+  TIB_AliveCount(const TIB_AliveFlag& Alive, T& Counter) : FAlive(Alive), FCounter(Counter) { ++FCounter; }
+  ~TIB_AliveCount() {
+    if (FAlive.Get()) --FCounter;
+  }
+  TIB_AliveCount(const TIB_AliveCount&) = delete;
+  TIB_AliveCount& operator=(const TIB_AliveCount&) = delete;
+
+private:
+  TIB_AliveFlag FAlive;
+  T& FCounter;
 };
 
 // A + B held to the range of int32_t (row numbers and moves never wrap).
@@ -200,6 +237,11 @@ public:
     if (FDeferCount > 0) --FDeferCount;
     if (FDeferCount == 0 && (FStateChangePending || FDataChangePending || FAfterScrollPending)) [[unlikely]]
       SendDeferredEvents();
+  }
+  // Ends a deferral without sending what it held back (a scope left by an exception): the events stay
+  // pending for the next end.
+  void EndDeferEventsQuietly() noexcept {
+    if (FDeferCount > 0) --FDeferCount;
   }
 
   // ---- refresh and record count ----------------------------------------------------------------------
@@ -681,6 +723,10 @@ protected:
   bool FetchLoop(uint32_t Limit);
   void BeginFetching();
   void EndFetching();
+  // Ends a fetch bracket without callbacks or notices (a scope left by an exception).
+  void EndFetchingQuietly() noexcept;
+  // Clears the fields row (and the key row): the dataset shows no row.
+  void ShowNoRow();
   void DoCallbackEvent(TIB_CallbackStatus Status);
   void DefaultCallback(TIB_CallbackStatus Status);
   void ProcessCallbackMessages();
@@ -703,15 +749,31 @@ protected:
   static void CheckAlive(const TIB_AliveFlag& Alive);
 
   // One operation of the dataset (a navigation step, a fetch loop, a key search, a refresh): it opens
-  // the brackets it is asked for and closes them, in reverse order, at its end only while the dataset
-  // lives (code it called may destroy it). On a normal exit an error of a closing step (a deferred
-  // notice's handler, a detail that follows) reaches the caller after every bracket is closed; while
-  // another exception leaves, such an error is reported. One per operation, never per row.
+  // the brackets it is asked for, and End() closes them in reverse order, only while the dataset lives
+  // (code it called may destroy it). The closing steps send deferred notices, call back and may read a
+  // detail, so they run on the normal path only: End's error (a notice's handler, a detail's failed
+  // read) reaches the caller after every bracket is closed. An operation left by an exception closes
+  // its brackets quietly in its destructor: counters and flags go back, nothing is sent. One per
+  // operation, never per row.
   class TDatasetOperation {
   public:
     explicit TDatasetOperation(TIB_Dataset* D) : FD(D), FAlive(D->FAlive) {}
-    // Inline: a navigation step of every row ends here.
-    inline ~TDatasetOperation() noexcept(false);
+    ~TDatasetOperation() {
+      if (FEnd || FFetching || FDefer || FBusy) [[unlikely]] {
+        // Only an exception leaves an operation without End(): a normal return that skipped it would
+        // drop the brackets' notices.
+        assert(std::uncaught_exceptions() > FUncaught && "an operation left without End()");
+        CloseQuietly();
+      }
+    }
+    // Closes the brackets on the normal path. Inline: a navigation step of every row ends here.
+    inline void End();
+    // End(), then Result: for `return op.Ended(value);` where value is taken before the brackets close.
+    template <class T>
+    T Ended(T Result) {
+      End();
+      return Result;
+    }
     TDatasetOperation(const TDatasetOperation&) = delete;
     TDatasetOperation& operator=(const TDatasetOperation&) = delete;
     // BeginBusy now, EndBusy at the end.
@@ -727,14 +789,20 @@ protected:
     void Check() const { CheckAlive(FAlive); }
 
   private:
-    // A closing step failed (its exception is the current one): closes the rest, then raises or reports.
+    // A closing step failed (its exception is the current one): closes the rest quietly, then raises
+    // or reports.
     [[gnu::cold]] void CloseAfterFailure();
+    // The exception path: the restoring step, then the brackets without their notices.
+    [[gnu::cold]] void CloseQuietly() noexcept;
     TIB_Dataset* FD;
     TIB_AliveFlag FAlive;
     std::function<void()> FEnd;
     bool FBusy = false;
     bool FDefer = false;
     bool FFetching = false;
+#ifndef NDEBUG
+    int FUncaught = std::uncaught_exceptions();
+#endif
   };
 
   // State.
@@ -745,6 +813,9 @@ protected:
   bool FEof = false;
   int32_t FRowNum = 0;
   bool FCursorOpen = false;
+  // A close of the cursor failed (a lost answer): the server may still hold it open, so the next
+  // open closes it first, whatever that answers.
+  bool FCloseFailed = false;
   // The transaction's end count when the cursor was opened.
   uint32_t FCursorEndCount = 0;
   // The SQL dialect the open cursor was executed with.
@@ -896,24 +967,39 @@ private:
   TIB_Transaction* RegisteredTransaction() noexcept;
 };
 
-inline TIB_Dataset::TDatasetOperation::~TDatasetOperation() noexcept(false) {
+inline void TIB_Dataset::TDatasetOperation::End() {
   // Each closing step runs while the dataset lives (code it called may have destroyed it); a step's
   // flag is cleared before it runs, so after a failure the rest still close.
-  if (!FAlive.Get()) return;
+  if (!FAlive.Get()) [[unlikely]] {
+    FEnd = nullptr;
+    FFetching = FDefer = FBusy = false;
+    return;
+  }
   try {
     if (FEnd) [[unlikely]] {
       const std::function<void()> end = std::move(FEnd);
       FEnd = nullptr;
       end();
-      if (!FAlive.Get()) return;
+      if (!FAlive.Get()) {
+        FFetching = FDefer = FBusy = false;
+        return;
+      }
     }
     if (FFetching) {
       FFetching = false;
       FD->EndFetching();
+      if (!FAlive.Get()) [[unlikely]] {
+        FDefer = FBusy = false;
+        return;
+      }
     }
     if (FDefer) {
       FDefer = false;
       FD->EndDeferEvents();
+      if (!FAlive.Get()) [[unlikely]] {
+        FBusy = false;
+        return;
+      }
     }
     if (FBusy) {
       FBusy = false;

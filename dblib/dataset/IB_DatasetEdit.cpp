@@ -225,40 +225,50 @@ void TIB_Dataset::SysCheckCanModify(TIB_Column* Column) {
 
 void TIB_Dataset::Edit() {
   if (FState == dssEdit) return;  // already editing: the pending change stays pending
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (!FPrepared) PrepareCore();
   if (FFields->GetRowState() == rsNone && GetCanInsert()) {
     SysInsert();
-    return;
+    return op.End();
   }
   if (!GetCanEdit()) Refuse(IBMsg::CannotEditCurrentRow);
   SysEdit();
+  op.End();
 }
 
 void TIB_Dataset::Insert() {
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (!FPrepared) PrepareCore();
   if (!GetCanInsert()) Refuse(IBMsg::CannotInsertANewRow);
   SysInsert();
+  op.End();
 }
 
 void TIB_Dataset::Append() {
-  TIB_BusyBracket busy(this);
-  TValueRestorer<bool> appending(FAppending, true);
+  TDatasetOperation op(this);
+  op.Busy(false);
+  TIB_AliveRestorer<bool> appending(FAlive, FAppending, true);
   if (!FPrepared) PrepareCore();
   if (!GetCanInsert()) Refuse(IBMsg::CannotInsertANewRow);
   if (!GetIsUnidirectional()) {
     // No insert when the user aborted that fetch.
-    if (FActive && FetchLoop(0)) return;
+    const bool aborted = FActive && FetchLoop(0);
+    op.Check();
+    if (aborted) return op.End();
     SetBufferRowNum(GetBufferCount() + 1);
   }
   SysInsert();
+  op.End();
 }
 
 void TIB_Dataset::Delete() {
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (!GetCanDelete()) Refuse(IBMsg::CannotDeleteCurrentRow);
   SysDelete();
+  op.End();
 }
 
 void TIB_Dataset::SysEdit() {
@@ -273,14 +283,15 @@ void TIB_Dataset::SysEdit() {
 void TIB_Dataset::SysInsert() {
   if (FInserting) return;
   Perform(dnBeforeInsert);
-  TValueRestorer<bool> inserting(FInserting, true);
+  TIB_AliveRestorer<bool> inserting(FAlive, FInserting, true);
   FReturnToSearch = FState == dssSearch || (FActive && FReturnToSearch);
   SysPost(false, false);
   CascadeToDetails(7);
   FFields->BeginUpdate();
   bool ended = false;
+  const TIB_AliveFlag alive = FAlive;
   TScopeExit endUpdate([&] {
-    if (!ended) FFields->EndUpdateSilently();
+    if (!ended && alive.Get()) FFields->EndUpdateSilently();
   });
   SysCloseIfUnidirectional();
   FFields->ClearRow(rsUnmodified);
@@ -291,10 +302,10 @@ void TIB_Dataset::SysInsert() {
     FFields->ResetRow(false, false, true);
   } catch (...) {
     // A failed set-up leaves no half-made row behind.
-    RunReported([this] {
-      FFields->ClearRow(rsNone);
-      SysUpdateState();
-    });
+    if (alive.Get()) RunReported([this] {
+        FFields->ClearRow(rsNone);
+        SysUpdateState();
+      });
     throw;
   }
   ended = true;
@@ -326,20 +337,26 @@ void TIB_Dataset::SetAutoPostDelete(bool Value) {
 
 void TIB_Dataset::Post() {
   if (!GetIsModifying() && FState != dssSearch) Refuse(IBMsg::CannotPostCurrentRow);
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysPost(false, false);
+  op.End();
 }
 
 void TIB_Dataset::PostRetaining() {
   if (!GetIsModifying() && FState != dssSearch) Refuse(IBMsg::CannotPostCurrentRow);
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysPost(false, true);
+  op.End();
 }
 
 void TIB_Dataset::Cancel() {
   if (!GetIsModifying() && FState != dssSearch) Refuse(IBMsg::CannotCancelCurrentRow);
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysCancel();
+  op.End();
 }
 
 void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
@@ -349,17 +366,19 @@ void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
   }
   if (!GetIsModifying()) return;
   if (FPostCount > 0 && !(Retaining && FRetainingCount == 0)) return;
-  TCountGuard posting(FPostCount);
+  TIB_AliveCount posting(FAlive, FPostCount);
   int32_t dummy = 0;
-  TCountGuard retaining(Retaining ? FRetainingCount : dummy);
+  TIB_AliveCount retaining(FAlive, Retaining ? FRetainingCount : dummy);
   const bool writesRow = FState == dssEdit || FState == dssInsert;
   if (writesRow) ProcessLinkEvent(sleUpdateData);
-  BeginDeferEvents();
-  TScopeExit endDefer([this] { EndDeferEvents(); });
+  // The deferred notices (a detail reads its rows again) go out once the row is written: a failure
+  // there reaches the caller with the post done.
+  TDatasetOperation op(this);
+  op.Defer();
   if (writesRow) ApplyMasterLinksToRow();
   if (CancelUnmodified && !Retaining && writesRow && !GetModified()) {
     SysCancel();
-    return;
+    return op.End();
   }
   Perform(dnBeforePost);
   if (writesRow && FCheckRequired) CheckRequiredFields();
@@ -376,6 +395,7 @@ void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
   FRetainedEdit = Retaining && FState == dssEdit;
   Perform(dnAfterPost);
   SysCalculateFields();
+  op.End();
 }
 
 void TIB_Dataset::SysApplyUpdate(bool) {
@@ -390,9 +410,10 @@ void TIB_Dataset::SysApplyUpdate(bool) {
         }
       });
       break;
-    case dssDelete:
+    case dssDelete: {
       if (!ConfirmDelete()) throw EAbort();
       CascadeToDetails(8);
+      const TIB_AliveFlag alive = FAlive;
       try {
         RunWithErrorEvent(OnDeleteError, [this] {
           FFields->RevertRow();
@@ -403,7 +424,7 @@ void TIB_Dataset::SysApplyUpdate(bool) {
         // A delete that did not happen (refused by the server, or aborted by its error event) leaves
         // the row as it was, in browse: a dataset left in delete would try it again at the next post
         // or commit. Unlike an edit, there are no typed values to keep for a second attempt.
-        RunReported([this] {
+        if (alive.Get()) RunReported([this] {
           FFields->RevertRow();
           ReleaseRowLock();
           SysUpdateState();
@@ -411,6 +432,7 @@ void TIB_Dataset::SysApplyUpdate(bool) {
         throw;
       }
       break;
+    }
     default: break;
   }
 }
@@ -422,7 +444,11 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
       return;
     } catch (const EIB_Error& e) {
       TIB_DataAction action = daFail;
-      if (Event && CanFireEvents()) Event(this, e, action);
+      if (Event && CanFireEvents()) {
+        const TIB_AliveFlag alive = FAlive;
+        Event(this, e, action);
+        CheckAlive(alive);
+      }
       if (action == daFail) throw;
       if (action == daAbort) throw EAbort();
     }
@@ -533,7 +559,7 @@ void TIB_Dataset::SysCancel() {
     return;
   }
   if (!GetIsModifying() || FCancelling) return;
-  TValueRestorer<bool> cancelling(FCancelling, true);
+  TIB_AliveRestorer<bool> cancelling(FAlive, FCancelling, true);
   Perform(dnBeforeCancel);
   FOldState = FState;
   switch (FState) {

@@ -62,19 +62,26 @@ void TIB_Dataset::TDatasetOperation::Fetching() {
   FFetching = true;
 }
 
+void TIB_Dataset::TDatasetOperation::CloseQuietly() noexcept {
+  if (!FAlive.Get()) return;
+  if (FEnd) {
+    const std::function<void()> end = std::move(FEnd);
+    FEnd = nullptr;
+    RunReported(end);
+    if (!FAlive.Get()) return;
+  }
+  if (std::exchange(FFetching, false)) FD->EndFetchingQuietly();
+  if (std::exchange(FDefer, false)) FD->EndDeferEventsQuietly();
+  if (std::exchange(FBusy, false)) FD->EndBusyQuietly();
+}
+
 void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
   // Inside the handler the step's own exception is caught: one still uncaught is leaving through this
-  // operation, and goes on while the step's is reported. (An operation run from a destructor during
-  // unwinding reports too.) Otherwise the step's error reaches the caller once the rest is closed.
+  // operation, and goes on while the step's is reported. (An operation ended from a destructor during
+  // unwinding reports too.) Otherwise the step's error reaches the caller once the rest is closed,
+  // quietly: the failure is the news.
   const std::exception_ptr failure = std::current_exception();
-  auto close = [this](bool& Open, auto Step) {
-    if (!Open || !FAlive.Get()) return;
-    Open = false;
-    RunReported([&] { (FD->*Step)(); });
-  };
-  close(FFetching, &TIB_Dataset::EndFetching);
-  close(FDefer, &TIB_Dataset::EndDeferEvents);
-  close(FBusy, &TIB_Component::EndBusy);
+  CloseQuietly();
   if (std::uncaught_exceptions() > 0) {
     ReportException(failure);
     return;
@@ -94,6 +101,7 @@ void TIB_Dataset::Open() {
   // A lookup list (one with a KeySource) does not move to a row of its own: that would write its key
   // into the row it serves.
   if (FActive && FAutoFetchFirst && GetBof() && !FKeySource) SysMoveBy(1);
+  op.End();
 }
 
 void TIB_Dataset::SetActive(bool Value) {
@@ -110,6 +118,7 @@ void TIB_Dataset::Close() {
   op.Busy(false);
   if (FFetching && !FAbort && FRefreshDepth == 0) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
   SysClose();
+  op.End();
 }
 
 void TIB_Dataset::Execute() {
@@ -118,6 +127,7 @@ void TIB_Dataset::Execute() {
   op.Busy(false);
   SysClose();
   SysExecute();
+  op.End();
 }
 
 bool TIB_Dataset::SysOpen() {
@@ -133,6 +143,7 @@ bool TIB_Dataset::SysOpen() {
     op.Defer();
     FReturnToSearch = FState == dssSearch || (FRefreshDepth > 0 && remembered);
     SysExecute();
+    op.End();
   }
   return FActive;
 }
@@ -168,6 +179,12 @@ void TIB_Dataset::SysBeforeOpen() {
 }
 
 void TIB_Dataset::SysOpenCursor() {
+  if (FCloseFailed) [[unlikely]] {
+    FCloseFailed = false;
+    if (FStmtHandle != 0 && FStmtHandle != static_cast<isc_stmt_handle>(-1))
+      TIB_SessionBase::CallScratch(Session().Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                   static_cast<unsigned short>(DSQL_close));
+  }
   API_Execute();
   API_OpenCursor();
 }
@@ -383,7 +400,11 @@ void TIB_Dataset::API_CloseCursor() {
   const ISC_STATUS status =
       s.Call(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
   // "Attempt to reclose a closed cursor": the server closed it already (a hard commit closes them all).
-  if (status != 0 && !IB_StatusHasCode(s.GetStatusVector(), isc_dsql_cursor_close_err)) s.HandleISCError(this);
+  if (status != 0 && !IB_StatusHasCode(s.GetStatusVector(), isc_dsql_cursor_close_err)) {
+    // The cursor is closed here all the same; the server may not know it yet.
+    FCloseFailed = true;
+    s.HandleISCError(this);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -453,15 +474,28 @@ void TIB_Dataset::FetchFailed() {
   FEof = true;
   FCursorOpen = false;
   if (TIB_Transaction* t = RegisteredTransaction()) t->AdjustOpenCursorCount(-1);
-  TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle, static_cast<unsigned short>(DSQL_close));
+  FCloseFailed = TIB_SessionBase::CallScratch(s.Cursor.isc_dsql_free_statement, &FStmtHandle,
+                                              static_cast<unsigned short>(DSQL_close)) != 0;
   // The row the fetch was writing is no row of the result: the fields row holds none once the error
-  // is built (notices of the cleared row must not run client calls before that).
-  auto noRow = AtEndIfAlive(FAlive, [this] {
-    FFields->ClearRow(rsNone);
-    if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
-    SysFetchFailed();
-  });
-  s.HandleISCError(this);
+  // is built (notices of the cleared row must not run client calls before that). The error is the
+  // news: a notice's failure is reported.
+  const TIB_AliveFlag alive = FAlive;
+  std::exception_ptr error;
+  try {
+    s.HandleISCError(this);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (alive.Get()) RunReported([this] {
+      ShowNoRow();
+      SysFetchFailed();
+    });
+  if (error) std::rethrow_exception(error);
+}
+
+void TIB_Dataset::ShowNoRow() {
+  FFields->ClearRow(rsNone);
+  if (FKeyFields->GetColumnCount() > 0) FKeyFields->SetRowState(rsNone);
 }
 
 void TIB_Dataset::FetchEnded() {
@@ -505,6 +539,7 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
     FetchRow();
     ++count;
   }
+  op.End();
   return count;
 }
 
@@ -525,7 +560,9 @@ bool TIB_Dataset::FetchLoop(uint32_t Limit) {
   while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
   // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
   if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
-  return FAbort;
+  const bool aborted = FAbort;  // the end of the fetch clears the flag
+  op.End();
+  return aborted;
 }
 
 void TIB_Dataset::BeginFetching() {
@@ -560,6 +597,17 @@ void TIB_Dataset::EndFetching() {
   if (FAbort) {
     FAbort = false;
     StateChanged();
+  }
+}
+
+void TIB_Dataset::EndFetchingQuietly() noexcept {
+  if (FFetchingDepth > 0) --FFetchingDepth;
+  if (FFetchingDepth > 0 || !FFetching) return;
+  FFetching = false;
+  FAbort = false;
+  if (FFetchBusy) {
+    FFetchBusy = false;
+    EndBusyQuietly();
   }
 }
 
@@ -750,15 +798,21 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
     CheckBrowseMode();
     n = ClampedSum(n, static_cast<int64_t>(before) - FRowNum);
     // The browse check told the links that the row is left: the scroll does not tell them again.
-    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
-    const int32_t start = FRowNum;
-    SysMoveBy(n);
-    return FRowNum - start;
+    int32_t moved;
+    {
+      auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+      const int32_t start = FRowNum;
+      SysMoveBy(n);
+      moved = FRowNum - start;
+    }
+    return step.Ended(moved);
   }
   // The rows actually moved: the fetch that finds the end of the cursor moves nowhere.
   const int32_t start = FRowNum;
   SysMoveBy(n);
-  return FRowNum - start;
+  const int32_t moved = FRowNum - start;
+  step.End();
+  return moved;
 }
 
 void TIB_Dataset::First() {
@@ -768,11 +822,14 @@ void TIB_Dataset::First() {
   if (!FActive) {
     SetPrepared(true);
     SysFirst();
-    return;
+    return op.End();
   }
   CheckBrowseMode();
-  auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
-  SysFirst();
+  {
+    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+    SysFirst();
+  }
+  op.End();
 }
 
 void TIB_Dataset::Next() {
@@ -809,6 +866,7 @@ void TIB_Dataset::StepQuickly() {
   FetchRow();  // (a handler that destroys the dataset ends it with the silent abort)
   assert(FQuickStepClass == 1);
   if (ScrollEndHasWork()) SysEndScroll();
+  step.End();
 }
 
 void TIB_Dataset::Prior() {
@@ -824,11 +882,14 @@ void TIB_Dataset::Last() {
   if (!FActive) {
     SetPrepared(true);
     SysLast();
-    return;
+    return op.End();
   }
   CheckBrowseMode();
-  auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
-  SysLast();
+  {
+    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+    SysLast();
+  }
+  op.End();
 }
 
 void TIB_Dataset::FetchNext() {
@@ -839,6 +900,7 @@ void TIB_Dataset::FetchNext() {
   SysBeginScroll();
   FetchRow();
   SysEndScroll();
+  op.End();
 }
 
 void TIB_Dataset::FetchAll() {
@@ -846,4 +908,5 @@ void TIB_Dataset::FetchAll() {
   op.Busy(true);
   SysOpen();
   SysFetchAll();
+  op.End();
 }

@@ -557,9 +557,10 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
     } else {
       matched = Seek(Text, c, SeekNearest);
     }
+    fetching.End();
   }
   // A search started meanwhile has the last word.
-  if (FSearchNesting > 1 || serial != FSearchSerial) return false;
+  if (FSearchNesting > 1 || serial != FSearchSerial) return search.Ended(false);
   search.AtEnd(nullptr);
   --FSearchNesting;
   if (FFoundRow == 0) {

@@ -16,7 +16,7 @@ bool TIB_Dataset::RefreshAll() {
   if (FActive) {
     TDatasetOperation op(this);
     op.Busy(true);
-    return SysRefresh(true, true);
+    return op.Ended(SysRefresh(true, true));
   }
   return RefreshRows();
 }
@@ -49,10 +49,11 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   ++FRefreshSeq;
   BeginDeferEvents();
   const TIB_AliveFlag alive = FAlive;
+  // Left by an exception: the depth and the deferral go back, and nothing is sent.
   TScopeExit end([this, alive] {
     if (!alive.Get()) return;
     --FRefreshDepth;
-    RunReported([this] { EndDeferEvents(); });
+    EndDeferEventsQuietly();
   });
   const bool outermost = FRefreshDepth == 1;
   // The links hear once that the row is left: from the scroll's start, else from the close.
@@ -115,8 +116,9 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
 // Record count
 
 int32_t TIB_Dataset::GetRecordCount() {
-  TIB_BusyBracket busy(this);
-  return SysRecordCount();
+  TDatasetOperation op(this);
+  op.Busy(false);
+  return op.Ended(SysRecordCount());
 }
 
 int32_t TIB_Dataset::SysRecordCount() {
@@ -146,7 +148,9 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
+    const TIB_AliveFlag alive = FAlive;
     OnGetRecordCount(this, count);
+    CheckAlive(alive);
     return count;
   }
   std::string sql;

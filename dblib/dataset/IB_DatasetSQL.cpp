@@ -693,13 +693,14 @@ void TIB_Dataset::SetOrderingItemNo(int32_t Value) {
   if (Value == FOrderingItemNo) return;
   FOrderingItemNo = Value;
   ++FOrderingChangeCount;
-  TScopeExit done([this] {
-    if (--FOrderingChangeCount == 0) RunReported([this] { Perform(dnOrderingChanged); });
-  });
+  // Left by an exception only the count goes back; the change's notice goes out on the normal path.
+  TScopeExit done([this] { --FOrderingChangeCount; });
   if (!FRebuildingSQL) Perform(dnInvalidateSQL);
   ProcessLinkEvent(28);
   if (FOrderingLinkCount == 0) DeriveOrderingLink();
   if (FActive && FOrderingLinkCount == 0 && FSearchingLinkCount == 0) RefreshKeys();
+  done.Release();
+  if (--FOrderingChangeCount == 0) Perform(dnOrderingChanged);
 }
 
 void TIB_Dataset::DeriveOrderingLink() {
@@ -881,7 +882,7 @@ void TIB_Dataset::SyncKeySource() {
   TIB_Row* target = k->GetFields();
   auto copy = [&](const TStrings& Links) {
     target->BeginUpdate();
-    TScopeExit end([&] { target->EndUpdate(true); });
+    TScopeExit end([&] { target->EndUpdateSilently(); });
     for (int i = 0; i < Links.Count(); ++i) {
       const std::string name = Trim(Links.GetName(i).empty() ? Links.Get(i) : Links.GetName(i));
       const std::string dest = Trim(Links.GetName(i).empty() ? name : Links.GetValueFromIndex(i));
@@ -889,6 +890,8 @@ void TIB_Dataset::SyncKeySource() {
       TIB_Column *from = nullptr, *to = nullptr;
       if (FFields->FindByName(name, from) && target->FindByName(dest, to)) to->Assign(from);
     }
+    end.Release();
+    target->EndUpdate(true);
   };
   copy(FKeyLinks);
   if (k->GetIsModifying()) copy(FKeyDescLinks);
@@ -900,7 +903,7 @@ void TIB_Dataset::ApplyMasterParams() {
   TCountGuard updating(FMasterUpdateCount);
   TIB_Row* params = FParams.get();
   params->BeginUpdate();
-  TScopeExit end([&] { params->EndUpdate(true); });
+  TScopeExit end([&] { params->EndUpdateSilently(); });
   TIB_Row* mf = m->GetFields();
   for (int i = 0; i < FMasterLinks.Count(); ++i) {
     TIB_Column *p = nullptr, *c = nullptr;
@@ -921,6 +924,8 @@ void TIB_Dataset::ApplyMasterParams() {
   }
   // A searching detail shows its criteria again under the master's new values.
   if (FState == dssSearch) ProcessLinkEvent(sleDataChange);
+  end.Release();
+  params->EndUpdate(true);
 }
 
 void TIB_Dataset::ApplyMasterLinksToRow() {

@@ -43,8 +43,16 @@ void TIB_Dataset::FollowMasterRow() {
   if (GetIsModifying()) CheckBrowseMode();
   // The execute copies the master's values into the master parameters.
   if (FActive) {
-    SysClose();
-    Open();
+    const TIB_AliveFlag alive = FAlive;
+    try {
+      SysClose();
+      Open();
+    } catch (...) {
+      // The rows of the former master row are gone whatever failed (a lost connection at the close or
+      // the execute): the detail shows no row, and the error reaches the caller.
+      if (alive.Get()) RunReported([this] { ShowNoRow(); });
+      throw;
+    }
   } else {
     ApplyMasterParams();
   }
@@ -62,16 +70,19 @@ void TIB_Dataset::SyncKeySourceCriteria() {
 
 void TIB_Dataset::EnterSearchMode() {
   if (FPreventSearching) IB_Raise<EIB_DatasetError>(IBMsg::SearchingIsNotAllowed);
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   if (FFetching) AbortFetching();
   SysEnterSearch();
+  op.End();
 }
 
 void TIB_Dataset::SysEnterSearch() {
   if (FState == dssSearch) return;
   SysCheckTransaction(false);
   {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
+    TDatasetOperation defer(this);
+    defer.Defer();
     SysClose();
     PrepareCore();
     Perform(dnBeforeSearch);
@@ -81,19 +92,22 @@ void TIB_Dataset::SysEnterSearch() {
       m->SysEnterSearch();
     }
     CascadeSearch(6);
+    defer.End();
   }
   Perform(dnAfterSearch);
 }
 
 void TIB_Dataset::PostSearch(bool Open) {
   if (FState != dssSearch) return;
-  TIB_BusyBracket busy(this);
+  TDatasetOperation op(this);
+  op.Busy(false);
   SysPostSearch(Open);
+  op.End();
 }
 
 void TIB_Dataset::SysPostSearch(bool Open) {
   if (FSearchPostCount > 0) return;
-  TCountGuard<int32_t> posting(FSearchPostCount);
+  TIB_AliveCount<int32_t> posting(FAlive, FSearchPostCount);
   ProcessLinkEvent(sleUpdateData);
   const std::string before = GetSQLWhere(FServerSQL);
   bool remembered = false;
@@ -114,7 +128,8 @@ void TIB_Dataset::SysPostSearch(bool Open) {
   if (FOpening || FInserting) {
     SetState(dssPrepared);
   } else {
-    auto defer = MakeBracket(*this, &TIB_Dataset::BeginDeferEvents, &TIB_Dataset::EndDeferEvents);
+    TDatasetOperation defer(this);
+    defer.Defer();
     // The criteria are final: the query is prepared with them and opened.
     PrepareCore();
     rememberExecuted(true);
@@ -125,6 +140,7 @@ void TIB_Dataset::SysPostSearch(bool Open) {
       SetState(dssSearch);
       IB_Raise<EIB_DatasetError>(IBMsg::NoRecordsFound);
     }
+    defer.End();
   }
   CascadeSearch(6);
 }
@@ -165,12 +181,13 @@ void TIB_Dataset::RecallLastSearch() {
 
 void TIB_Dataset::WriteSearchToList(TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   TIB_Dataset* m = GetMasterDataset();
   if (!m || !m->GetSearchTransferList()) List->Clear();
   TValueRestorer<TStrings*> transfer(FSearchTransfer, List);
   ProcessLinkEvent(sleSearchAction, saWriteToList);
   CascadeSearch(4);
+  update.End();
 }
 
 void TIB_Dataset::ReadSearchFromList(TStrings* List) {

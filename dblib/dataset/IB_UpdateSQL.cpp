@@ -372,12 +372,11 @@ int32_t TIB_UpdateSQL::RunDML(TIB_Statement& S, const std::vector<TBinding>& Bin
   // A change that may touch several rows runs inside a savepoint, so that it can be undone alone.
   Guard = Guard && (type == stUpdate || type == stDelete);
   if (Guard) S.ExecuteImmediate(std::string("SAVEPOINT ") + kSavepoint);
-  TScopeExit release([&] {
-    if (Guard) RunReported([&] { S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY"); });
-  });
+  // A failed change leaves the savepoint to the transaction's end (the next one of the name replaces it).
   S.Execute();
   const int32_t rows = S.GetRowsAffected();
   if (Guard && rows > 1) S.ExecuteImmediate(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
+  if (Guard) S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY");
   return rows;
 }
 

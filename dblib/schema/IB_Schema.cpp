@@ -67,11 +67,12 @@ template <class F>
 void FillList(TIB_Connection* C, TIB_Transaction* T, TStrings* List, const std::vector<std::string>& Lines, F&& Item,
               bool ParamCheck = true) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  if (!C) return;
-  CursorPtr cursor = NewCursor(C, T, Lines, ParamCheck);
-  ForEachRow(*cursor, [&] { List->Add(Item(*cursor)); });
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    if (!C) return;
+    CursorPtr cursor = NewCursor(C, T, Lines, ParamCheck);
+    ForEachRow(*cursor, [&] { List->Add(Item(*cursor)); });
+  });
 }
 
 // Keeps a sorted list unsorted while it is filled, so that the rows keep their order within an item; it
@@ -121,20 +122,21 @@ const char* const kUserOnly = "WHERE ( RDB$SYSTEM_FLAG <> 1 OR RDB$SYSTEM_FLAG I
 
 void GetSchemaVersions(TIB_Connection* C, TIB_Transaction* T, TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  if (!C) return;
-  // A database without the version table simply has no versions: look before reading it.
-  CursorPtr probe =
-      NewCursor(C, T, {"SELECT COUNT(*)", "FROM RDB$RELATIONS", "WHERE RDB$RELATION_NAME = 'ZDB$SCHEMA_VERSION'"});
-  probe->Prepare();
-  probe->First();
-  const bool present = !probe->GetEof() && probe->ColumnText(0) != "0";
-  probe->Close();
-  if (!present) return;
-  CursorPtr cursor =
-      NewCursor(C, T, {"SELECT SCHEMA_ITEM || '=' || VERSION_NUMBER", "FROM ZDB$SCHEMA_VERSION", "ORDER BY 1"}, false);
-  ForEachRow(*cursor, [&] { List->Add(cursor->ColumnText(0)); });
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    if (!C) return;
+    // A database without the version table simply has no versions: look before reading it.
+    CursorPtr probe =
+        NewCursor(C, T, {"SELECT COUNT(*)", "FROM RDB$RELATIONS", "WHERE RDB$RELATION_NAME = 'ZDB$SCHEMA_VERSION'"});
+    probe->Prepare();
+    probe->First();
+    const bool present = !probe->GetEof() && probe->ColumnText(0) != "0";
+    probe->Close();
+    if (!present) return;
+    CursorPtr cursor =
+        NewCursor(C, T, {"SELECT SCHEMA_ITEM || '=' || VERSION_NUMBER", "FROM ZDB$SCHEMA_VERSION", "ORDER BY 1"}, false);
+    ForEachRow(*cursor, [&] { List->Add(cursor->ColumnText(0)); });
+  });
 }
 
 void GetDomainNames(TIB_Connection* C, TIB_Transaction* T, bool IncludeSystem, TStrings* List) {
@@ -203,30 +205,31 @@ void GetProcedureNames(TIB_Connection* C, TIB_Transaction* T, TStrings* List) {
 
 void GetRelationFields(TIB_Connection* C, TIB_Transaction* T, TStrings* List, const std::string& Relation) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  if (!C) return;
-  const bool byTable = Relation == IB_ByTable;
-  std::vector<std::string> lines{"SELECT R.RDB$RELATION_NAME, RDB$FIELD_NAME", "FROM RDB$RELATION_FIELDS R",
-                                 "WHERE R.RDB$RELATION_NAME NOT STARTING WITH 'RDB$'",
-                                 // The monitoring and security tables are system tables too.
-                                 "  AND ( R.RDB$SYSTEM_FLAG <> 1 OR R.RDB$SYSTEM_FLAG IS NULL )"};
-  if (!Relation.empty() && !byTable) {
-    lines.push_back("  AND R.RDB$RELATION_NAME = " + RelationLiteral(DialectOf(C), Relation));
-    lines.emplace_back("ORDER BY R.RDB$FIELD_POSITION");
-  } else {
-    lines.emplace_back("ORDER BY R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
-  }
-  CursorPtr cursor = NewCursor(C, T, lines);
-  if (byTable) {
-    FillGrouped(*cursor, *List, 1, 0);
-    return;
-  }
-  TUnsorted unsorted(*List);
-  const int d = cursor->GetSQLDialect();
-  ForEachRow(*cursor, [&] {
-    const std::string field = Ident(d, cursor->ColumnText(1));
-    List->Add(Relation.empty() ? Ident(d, cursor->ColumnText(0)) + "." + field : field);
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    if (!C) return;
+    const bool byTable = Relation == IB_ByTable;
+    std::vector<std::string> lines{"SELECT R.RDB$RELATION_NAME, RDB$FIELD_NAME", "FROM RDB$RELATION_FIELDS R",
+                                   "WHERE R.RDB$RELATION_NAME NOT STARTING WITH 'RDB$'",
+                                   // The monitoring and security tables are system tables too.
+                                   "  AND ( R.RDB$SYSTEM_FLAG <> 1 OR R.RDB$SYSTEM_FLAG IS NULL )"};
+    if (!Relation.empty() && !byTable) {
+      lines.push_back("  AND R.RDB$RELATION_NAME = " + RelationLiteral(DialectOf(C), Relation));
+      lines.emplace_back("ORDER BY R.RDB$FIELD_POSITION");
+    } else {
+      lines.emplace_back("ORDER BY R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
+    }
+    CursorPtr cursor = NewCursor(C, T, lines);
+    if (byTable) {
+      FillGrouped(*cursor, *List, 1, 0);
+      return;
+    }
+    TUnsorted unsorted(*List);
+    const int d = cursor->GetSQLDialect();
+    ForEachRow(*cursor, [&] {
+      const std::string field = Ident(d, cursor->ColumnText(1));
+      List->Add(Relation.empty() ? Ident(d, cursor->ColumnText(0)) + "." + field : field);
+    });
   });
 }
 
@@ -300,34 +303,35 @@ void GetDefaultedFields(TIB_Connection* C, TIB_Transaction* T, bool IncludeSyste
 
 void GetPrimaryKeyFields(TIB_Connection* C, TIB_Transaction* T, const std::string& Relation, TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  if (!C) return;
-  const bool byTable = Relation == IB_ByTable;
-  std::vector<std::string> lines{"SELECT S.RDB$FIELD_NAME",
-                                 "     , I.RDB$RELATION_NAME",
-                                 "FROM RDB$RELATION_CONSTRAINTS C",
-                                 "   , RDB$INDICES I",
-                                 "   , RDB$INDEX_SEGMENTS S",
-                                 "WHERE C.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY'",
-                                 "  AND C.RDB$RELATION_NAME = I.RDB$RELATION_NAME",
-                                 "  AND C.RDB$INDEX_NAME = I.RDB$INDEX_NAME",
-                                 "  AND I.RDB$INDEX_NAME = S.RDB$INDEX_NAME"};
-  if (!Relation.empty() && !byTable)
-    lines.push_back("  AND I.RDB$RELATION_NAME = " + RelationLiteral(DialectOf(C), Relation));
-  // A relation's key fields come in key order, as the key is declared.
-  lines.emplace_back(Relation.empty() ? "ORDER BY S.RDB$FIELD_NAME, I.RDB$RELATION_NAME"
-                                      : "ORDER BY I.RDB$RELATION_NAME, S.RDB$FIELD_POSITION");
-  CursorPtr cursor = NewCursor(C, T, lines);
-  if (byTable) {
-    FillGrouped(*cursor, *List, 0, 1);
-    return;
-  }
-  TUnsorted unsorted(*List);
-  const int d = cursor->GetSQLDialect();
-  ForEachRow(*cursor, [&] {
-    const std::string field = Ident(d, cursor->ColumnText(0));
-    List->Add(Relation.empty() ? field + "," + Ident(d, cursor->ColumnText(1)) : field);
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    if (!C) return;
+    const bool byTable = Relation == IB_ByTable;
+    std::vector<std::string> lines{"SELECT S.RDB$FIELD_NAME",
+                                   "     , I.RDB$RELATION_NAME",
+                                   "FROM RDB$RELATION_CONSTRAINTS C",
+                                   "   , RDB$INDICES I",
+                                   "   , RDB$INDEX_SEGMENTS S",
+                                   "WHERE C.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY'",
+                                   "  AND C.RDB$RELATION_NAME = I.RDB$RELATION_NAME",
+                                   "  AND C.RDB$INDEX_NAME = I.RDB$INDEX_NAME",
+                                   "  AND I.RDB$INDEX_NAME = S.RDB$INDEX_NAME"};
+    if (!Relation.empty() && !byTable)
+      lines.push_back("  AND I.RDB$RELATION_NAME = " + RelationLiteral(DialectOf(C), Relation));
+    // A relation's key fields come in key order, as the key is declared.
+    lines.emplace_back(Relation.empty() ? "ORDER BY S.RDB$FIELD_NAME, I.RDB$RELATION_NAME"
+                                        : "ORDER BY I.RDB$RELATION_NAME, S.RDB$FIELD_POSITION");
+    CursorPtr cursor = NewCursor(C, T, lines);
+    if (byTable) {
+      FillGrouped(*cursor, *List, 0, 1);
+      return;
+    }
+    TUnsorted unsorted(*List);
+    const int d = cursor->GetSQLDialect();
+    ForEachRow(*cursor, [&] {
+      const std::string field = Ident(d, cursor->ColumnText(0));
+      List->Add(Relation.empty() ? field + "," + Ident(d, cursor->ColumnText(1)) : field);
+    });
   });
 }
 
@@ -351,67 +355,68 @@ void GetForeignKeyFields(TIB_Connection* C, TIB_Transaction* T, const std::strin
 
 void GetIndexDefinitions(TIB_Connection* C, TIB_Transaction* T, bool IncludeSystem, TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  if (!C) return;
-  CursorPtr segments = NewCursor(C, T,
-                                 {"SELECT RDB$FIELD_NAME", "FROM RDB$INDEX_SEGMENTS", "WHERE RDB$INDEX_NAME = ?Name",
-                                  "ORDER BY RDB$FIELD_POSITION"});
-  segments->Prepare();
-  std::vector<std::string> lines{"SELECT I.RDB$RELATION_NAME",
-                                 "     , I.RDB$INDEX_NAME",
-                                 "     , I.RDB$UNIQUE_FLAG",
-                                 "     , I.RDB$INDEX_TYPE",
-                                 "     , I.RDB$FOREIGN_KEY",
-                                 "     , ( SELECT C.RDB$CONSTRAINT_NAME",
-                                 "         FROM RDB$RELATION_CONSTRAINTS C",
-                                 "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CNST",
-                                 "     , ( SELECT C.RDB$CONSTRAINT_TYPE",
-                                 "         FROM RDB$RELATION_CONSTRAINTS C",
-                                 "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CTYPE",
-                                 "     , ( SELECT R.RDB$UPDATE_RULE",
-                                 "         FROM RDB$REF_CONSTRAINTS R",
-                                 "         WHERE R.RDB$CONSTRAINT_NAME = ",
-                                 "       ( SELECT C.RDB$CONSTRAINT_NAME",
-                                 "         FROM RDB$RELATION_CONSTRAINTS C",
-                                 "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME )) AS UR",
-                                 "     , ( SELECT R.RDB$DELETE_RULE",
-                                 "         FROM RDB$REF_CONSTRAINTS R",
-                                 "         WHERE R.RDB$CONSTRAINT_NAME = ",
-                                 "       ( SELECT C.RDB$CONSTRAINT_NAME",
-                                 "         FROM RDB$RELATION_CONSTRAINTS C",
-                                 "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME )) AS DR",
-                                 "FROM RDB$INDICES I"};
-  if (!IncludeSystem) lines.emplace_back("WHERE NOT I.RDB$RELATION_NAME STARTING WITH 'RDB$'");
-  CursorPtr indexes = NewCursor(C, T, lines);
-  ForEachRow(*indexes, [&] {
-    const std::string name = indexes->FieldText("RDB$INDEX_NAME");
-    std::string item = name + "=";
-    // A primary key declared with a name of its own has an index of that name.
-    if (name.compare(0, 11, "RDB$PRIMARY") == 0 || indexes->FieldText("CTYPE") == "PRIMARY KEY")
-      item += "PK;";
-    else if (indexes->FieldText("RDB$UNIQUE_FLAG") == "1")
-      item += "UN;";
-    // The engine stores 1 for a descending index.
-    if (indexes->FieldText("RDB$INDEX_TYPE") == "1") item += "DESC;";
-    item += "REL=" + indexes->FieldText("RDB$RELATION_NAME") + ";";
-    const std::string constraint = indexes->FieldText("CNST");
-    if (!constraint.empty()) item += "CNST=" + constraint + ";";
-    const std::string foreignKey = indexes->FieldText("RDB$FOREIGN_KEY");
-    if (!foreignKey.empty()) {
-      item += "FK=" + foreignKey + ";";
-      for (const char* rule : {"UR", "DR"}) {
-        const std::string value = indexes->FieldText(rule);
-        if (!value.empty() && value != "RESTRICT") item += std::string(rule) + "=" + value + ";";
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    if (!C) return;
+    CursorPtr segments = NewCursor(C, T,
+                                   {"SELECT RDB$FIELD_NAME", "FROM RDB$INDEX_SEGMENTS", "WHERE RDB$INDEX_NAME = ?Name",
+                                    "ORDER BY RDB$FIELD_POSITION"});
+    segments->Prepare();
+    std::vector<std::string> lines{"SELECT I.RDB$RELATION_NAME",
+                                   "     , I.RDB$INDEX_NAME",
+                                   "     , I.RDB$UNIQUE_FLAG",
+                                   "     , I.RDB$INDEX_TYPE",
+                                   "     , I.RDB$FOREIGN_KEY",
+                                   "     , ( SELECT C.RDB$CONSTRAINT_NAME",
+                                   "         FROM RDB$RELATION_CONSTRAINTS C",
+                                   "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CNST",
+                                   "     , ( SELECT C.RDB$CONSTRAINT_TYPE",
+                                   "         FROM RDB$RELATION_CONSTRAINTS C",
+                                   "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME ) AS CTYPE",
+                                   "     , ( SELECT R.RDB$UPDATE_RULE",
+                                   "         FROM RDB$REF_CONSTRAINTS R",
+                                   "         WHERE R.RDB$CONSTRAINT_NAME = ",
+                                   "       ( SELECT C.RDB$CONSTRAINT_NAME",
+                                   "         FROM RDB$RELATION_CONSTRAINTS C",
+                                   "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME )) AS UR",
+                                   "     , ( SELECT R.RDB$DELETE_RULE",
+                                   "         FROM RDB$REF_CONSTRAINTS R",
+                                   "         WHERE R.RDB$CONSTRAINT_NAME = ",
+                                   "       ( SELECT C.RDB$CONSTRAINT_NAME",
+                                   "         FROM RDB$RELATION_CONSTRAINTS C",
+                                   "         WHERE C.RDB$INDEX_NAME = I.RDB$INDEX_NAME )) AS DR",
+                                   "FROM RDB$INDICES I"};
+    if (!IncludeSystem) lines.emplace_back("WHERE NOT I.RDB$RELATION_NAME STARTING WITH 'RDB$'");
+    CursorPtr indexes = NewCursor(C, T, lines);
+    ForEachRow(*indexes, [&] {
+      const std::string name = indexes->FieldText("RDB$INDEX_NAME");
+      std::string item = name + "=";
+      // A primary key declared with a name of its own has an index of that name.
+      if (name.compare(0, 11, "RDB$PRIMARY") == 0 || indexes->FieldText("CTYPE") == "PRIMARY KEY")
+        item += "PK;";
+      else if (indexes->FieldText("RDB$UNIQUE_FLAG") == "1")
+        item += "UN;";
+      // The engine stores 1 for a descending index.
+      if (indexes->FieldText("RDB$INDEX_TYPE") == "1") item += "DESC;";
+      item += "REL=" + indexes->FieldText("RDB$RELATION_NAME") + ";";
+      const std::string constraint = indexes->FieldText("CNST");
+      if (!constraint.empty()) item += "CNST=" + constraint + ";";
+      const std::string foreignKey = indexes->FieldText("RDB$FOREIGN_KEY");
+      if (!foreignKey.empty()) {
+        item += "FK=" + foreignKey + ";";
+        for (const char* rule : {"UR", "DR"}) {
+          const std::string value = indexes->FieldText(rule);
+          if (!value.empty() && value != "RESTRICT") item += std::string(rule) + "=" + value + ";";
+        }
       }
-    }
-    segments->ParamByName("Name")->SetAsString(name);
-    bool first = true;
-    ForEachRow(*segments, [&] {
-      item += (first ? "SEGS=" : ",") + segments->ColumnText(0);
-      first = false;
+      segments->ParamByName("Name")->SetAsString(name);
+      bool first = true;
+      ForEachRow(*segments, [&] {
+        item += (first ? "SEGS=" : ",") + segments->ColumnText(0);
+        first = false;
+      });
+      List->Add(item);
     });
-    List->Add(item);
   });
 }
 
@@ -457,13 +462,14 @@ bool GetGeneratorValue(TIB_Connection* C, TIB_Transaction* T, const std::string&
 
 void GetBDEAliasParams(const std::string& What, const std::string& Name, TStrings* List) {
   if (!List) return;
-  auto update = MakeBracket(*List, &TStrings::BeginUpdate, &TStrings::EndUpdate);
-  List->Clear();
-  const std::string file =
-      TRegIniFile("\\SOFTWARE\\Borland\\Database Engine", HKEY_LOCAL_MACHINE).ReadString("", "CONFIGFILE01", "");
-  if (file.empty()) return;
-  TFileStream stream(file, fmOpenRead | fmShareDenyWrite);
-  ReadBDEAliasParams(stream, What, Name, *List);
+  RunInUpdate(*List, [&] {
+    List->Clear();
+    const std::string file =
+        TRegIniFile("\\SOFTWARE\\Borland\\Database Engine", HKEY_LOCAL_MACHINE).ReadString("", "CONFIGFILE01", "");
+    if (file.empty()) return;
+    TFileStream stream(file, fmOpenRead | fmShareDenyWrite);
+    ReadBDEAliasParams(stream, What, Name, *List);
+  });
 }
 
 void ReadBDEAliasParams(TStream& Stream, const std::string& What, const std::string& Name, TStrings& List) {

@@ -157,9 +157,12 @@ TIB_StringList* TIB_SchemaCache::GetSchemaList(int N) {
   TScopeExit unmark([&] {
     if (!filled) FLoaded &= ~bit;
   });
-  auto update = MakeBracket(*list, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(*list, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   list->Clear();
-  if (!Connected()) return list.get();
+  if (!Connected()) {
+    update.End();
+    return list.get();
+  }
   if (FSchemaCacheDir.empty() || FChangePending || !LoadListFromFile(N)) {
     RunListQuery(N, *list);
     if (!FSchemaCacheDir.empty() && !FChangePending) SaveListToFile(N);
@@ -169,6 +172,7 @@ TIB_StringList* TIB_SchemaCache::GetSchemaList(int N) {
     FLoaded |= bit;
     filled = true;
   }
+  update.End();
   return list.get();
 }
 
@@ -413,20 +417,22 @@ bool TIB_SchemaCache::RelationColumns(const std::string& Relation, int List, TCu
 }
 
 void TIB_SchemaCache::GetTableKeys(const std::string& Relation, TStrings& Target) {
-  auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Target.Clear();
   std::string rel;
   TIB_StringList fields;
-  if (!RelationColumns(Relation, slTableKeys, ckPrimaryKey, rel, fields)) return;
-  for (int i = 0; i < fields.Count(); ++i) Target.Add(rel + "." + fields.Get(i));
+  if (RelationColumns(Relation, slTableKeys, ckPrimaryKey, rel, fields))
+    for (int i = 0; i < fields.Count(); ++i) Target.Add(rel + "." + fields.Get(i));
+  update.End();
 }
 
 void TIB_SchemaCache::GetTableFields(const std::string& Relation, TStrings& Target) {
-  auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(Target, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Target.Clear();
   std::string rel;
   TIB_StringList fields;
   if (RelationColumns(Relation, slTableFields, ckRelationFields, rel, fields)) Target.AddStrings(fields);
+  update.End();
 }
 
 // ---- cursors ---------------------------------------------------------------------------------------------------

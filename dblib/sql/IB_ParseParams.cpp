@@ -240,9 +240,10 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
   if (inBlock && !KeepComments) out.append(SQL.substr(static_cast<size_t>(blockStart - 1)));
 
   if (ParamNames) {
-    auto update = MakeBracket(*ParamNames, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+    auto update = MakeBracket(*ParamNames, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
     for (const std::string& p : others) ParamNames->Add(p);
     for (const std::string& p : selectParams) ParamNames->Add(p);
+    update.End();
   }
   ServerSQL = std::move(out);
   return static_cast<int32_t>(selectParams.size());
@@ -254,7 +255,7 @@ int32_t ConvertParamsToMarkers(std::string_view SQL, std::string& ServerSQL) {
 }
 
 void GetForUpdateColumns(std::string_view SQL, TStrings& Columns) {
-  auto update = MakeBracket(Columns, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(Columns, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   {
     Columns.Clear();
     std::string server;
@@ -280,6 +281,7 @@ void GetForUpdateColumns(std::string_view SQL, TStrings& Columns) {
       Columns.SetCommaText(list);
     }
   }
+  update.End();
 }
 
 void ExpandSQLMacros(std::string_view Text, char BeginChar, char EndChar, std::string& Result,

@@ -286,7 +286,7 @@ std::string NextListItem(std::string_view S, int32_t& Pos) {
 }
 
 void SplitListText(std::string_view S, TStrings& Items) {
-  auto update = MakeBracket(Items, &TStrings::BeginUpdate, &TStrings::EndUpdate);
+  auto update = MakeBracket(Items, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
   Items.Clear();
   int32_t pos = 1;
   while (pos <= static_cast<int32_t>(S.size())) {
@@ -294,6 +294,7 @@ void SplitListText(std::string_view S, TStrings& Items) {
     if (item.empty()) break;
     Items.Add(item);
   }
+  update.End();
 }
 
 void ReplaceChars(std::string& S, std::string_view Chars, char NewChar) {

@@ -436,4 +436,97 @@ TEST_F(DatasetGuardTest, DestroyingAQueryInsideItsFetchEndsTheOperationQuietly) 
   EXPECT_EQ(100, q->GetRowNum());
 }
 
+// Every entry point that runs application code checks that the dataset lives after each call out: a
+// handler that destroys it ends the operation with the silent abort, and nothing of the dataset is
+// touched afterwards (AddressSanitizer watches), nor is its session left busy.
+TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPointQuietly) {
+  Fill(60);
+  TestClock clock(1, 1);
+  TIB_Query* victim = nullptr;
+  auto destroy = [&](TIB_Dataset*) { FreeAndNil(victim); };
+  using Arm = std::function<void(TIB_Query*)>;
+  using Run = std::function<void(TIB_Query*)>;
+  const auto open = [](TIB_Query* q) { q->Open(); };
+  const auto edit = [](TIB_Query* q) {
+    q->Open();
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("edited");
+  };
+  const auto search = [](TIB_Query* q) {
+    q->Open();
+    q->EnterSearchMode();
+  };
+  struct Case {
+    const char* Entry;
+    const char* Handler;
+    Run Before;
+    Arm Set;
+    Run Entry_;
+  } cases[] = {
+      {"Append", "OnCallback",
+       open, [&](TIB_Query* q) {
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset* d, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy(d);
+         };
+       },
+       [](TIB_Query* q) { q->Append(); }},
+      {"Append", "BeforeInsert", open, [&](TIB_Query* q) { q->BeforeInsert = destroy; }, [](TIB_Query* q) { q->Append(); }},
+      {"Append", "OnNewRecord", open, [&](TIB_Query* q) { q->OnNewRecord = destroy; }, [](TIB_Query* q) { q->Append(); }},
+      {"Append", "AfterInsert", open, [&](TIB_Query* q) { q->AfterInsert = destroy; }, [](TIB_Query* q) { q->Append(); }},
+      {"Insert", "BeforeInsert", open, [&](TIB_Query* q) { q->BeforeInsert = destroy; }, [](TIB_Query* q) { q->Insert(); }},
+      {"Insert", "OnNewRecord", open, [&](TIB_Query* q) { q->OnNewRecord = destroy; }, [](TIB_Query* q) { q->Insert(); }},
+      {"Insert", "AfterInsert", open, [&](TIB_Query* q) { q->AfterInsert = destroy; }, [](TIB_Query* q) { q->Insert(); }},
+      {"Edit", "BeforeEdit", open, [&](TIB_Query* q) { q->BeforeEdit = destroy; }, [](TIB_Query* q) { q->Edit(); }},
+      {"Edit", "AfterEdit", open, [&](TIB_Query* q) { q->AfterEdit = destroy; }, [](TIB_Query* q) { q->Edit(); }},
+      {"Delete", "BeforeDelete", open, [&](TIB_Query* q) { q->BeforeDelete = destroy; }, [](TIB_Query* q) { q->Delete(); }},
+      {"Delete", "AfterDelete", open, [&](TIB_Query* q) { q->AfterDelete = destroy; }, [](TIB_Query* q) { q->Delete(); }},
+      {"Post", "BeforePost", edit, [&](TIB_Query* q) { q->BeforePost = destroy; }, [](TIB_Query* q) { q->Post(); }},
+      {"Post", "AfterPost", edit, [&](TIB_Query* q) { q->AfterPost = destroy; }, [](TIB_Query* q) { q->Post(); }},
+      {"PostRetaining", "AfterPost", edit, [&](TIB_Query* q) { q->AfterPost = destroy; },
+       [](TIB_Query* q) { q->PostRetaining(); }},
+      {"Cancel", "BeforeCancel", edit, [&](TIB_Query* q) { q->BeforeCancel = destroy; }, [](TIB_Query* q) { q->Cancel(); }},
+      {"Cancel", "AfterCancel", edit, [&](TIB_Query* q) { q->AfterCancel = destroy; }, [](TIB_Query* q) { q->Cancel(); }},
+      {"GetRecordCount", "OnGetRecordCount", open,
+       [&](TIB_Query* q) { q->OnGetRecordCount = [&](TIB_Dataset* d, int32_t&) { destroy(d); }; },
+       [](TIB_Query* q) { q->GetRecordCount(); }},
+      {"EnterSearchMode", "BeforeSearch", open, [&](TIB_Query* q) { q->BeforeSearch = destroy; },
+       [](TIB_Query* q) { q->EnterSearchMode(); }},
+      {"EnterSearchMode", "AfterSearch", open, [&](TIB_Query* q) { q->AfterSearch = destroy; },
+       [](TIB_Query* q) { q->EnterSearchMode(); }},
+      {"PostSearch", "BeforeOpen", search, [&](TIB_Query* q) { q->BeforeOpen = destroy; },
+       [](TIB_Query* q) { q->PostSearch(true); }},
+      {"PostSearch", "AfterOpen", search, [&](TIB_Query* q) { q->AfterOpen = destroy; },
+       [](TIB_Query* q) { q->PostSearch(true); }},
+      {"PostSearch", "OnCallback",
+       search, [&](TIB_Query* q) {
+         q->SetAutoFetchAll(true);
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset* d, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy(d);
+         };
+       },
+       [](TIB_Query* q) { q->PostSearch(true); }},
+  };
+  TIB_Session* session = nullptr;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.Entry) + " / " + k.Handler);
+    TIB_Query* q = victim = NewQuery();
+    q->SetRequestLive(true);
+    q->SetCallbackInc(-1);
+    q->SetCallbackInitInt(0);
+    q->SetCallbackRefreshInt(0);
+    k.Before(q);
+    session = q->GetSession();
+    k.Set(q);
+    EXPECT_THROW(k.Entry_(q), EAbort);
+    EXPECT_EQ(nullptr, victim);
+    if (victim) delete victim;
+    EXPECT_EQ(0, session->GetBusyLevel());
+    EXPECT_EQ(0, Tr->GetOpenCursorCount());
+    Tr->Rollback();
+  }
+  EXPECT_EQ(60, std::stoi(Read("SELECT COUNT(*) FROM T")));
+}
+
 }  // namespace
