@@ -33,22 +33,7 @@ std::string_view TrimTrailingBlanks(std::string_view S) {
 
 }  // namespace
 
-bool IsSingleByteCharSet(int32_t CharSetId) {
-  switch (CharSetId & 0xFF) {
-    case 3:   // UNICODE_FSS
-    case 4:   // UTF8
-    case 5:   // SJIS_0208
-    case 6:   // EUCJ_0208
-    case 44:  // KSC_5601
-    case 56:  // BIG_5
-    case 57:  // GB_2312
-    case 67:  // GBK
-    case 68:  // CP943C
-    case 69:  // GB18030
-      return false;
-    default: return true;
-  }
-}
+bool IsSingleByteCharSet(int32_t CharSetId) { return CharSetBytesPerChar(CharSetId) == 1; }
 
 int32_t CompareTextAsServer(int32_t CharSetId, std::string_view A, std::string_view B, bool CaseInsensitive) {
   CharSetId &= 0xFF;
