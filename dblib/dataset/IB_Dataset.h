@@ -233,10 +233,14 @@ public:
     if (FCallbackFreeze > 0) --FCallbackFreeze;
   }
   void BeginDeferEvents() { ++FDeferCount; }
-  void EndDeferEvents() {
+  // True when it sent the notices held back (their handlers may have destroyed the dataset).
+  bool EndDeferEvents() {
     if (FDeferCount > 0) --FDeferCount;
-    if (FDeferCount == 0 && (FStateChangePending || FDataChangePending || FAfterScrollPending)) [[unlikely]]
+    if (FDeferCount == 0 && (FStateChangePending || FDataChangePending || FAfterScrollPending)) [[unlikely]] {
       SendDeferredEvents();
+      return true;
+    }
+    return false;
   }
   // Ends a deferral without sending what it held back (a scope left by an exception): the events stay
   // pending for the next end.
@@ -759,7 +763,7 @@ protected:
   public:
     explicit TDatasetOperation(TIB_Dataset* D) : FD(D), FAlive(D->FAlive) {}
     ~TDatasetOperation() {
-      if (FEnd || FFetching || FDefer || FBusy) [[unlikely]] {
+      if (FOpen != 0) [[unlikely]] {
         // Only an exception leaves an operation without End(): a normal return that skipped it would
         // drop the brackets' notices.
         assert(std::uncaught_exceptions() > FUncaught && "an operation left without End()");
@@ -783,7 +787,15 @@ protected:
     // BeginFetching now, EndFetching at the end.
     void Fetching();
     // Runs Step at the end, before the brackets close, while the dataset lives (once per operation).
-    void AtEnd(std::function<void()> Step) { FEnd = std::move(Step); }
+    void AtEnd(std::function<void()> Step) {
+      if (!Step) {
+        FEnd.reset();
+        FOpen &= ~kEndStep;
+        return;
+      }
+      FEnd = std::make_unique<std::function<void()>>(std::move(Step));
+      FOpen |= kEndStep;
+    }
     bool Alive() const noexcept { return FAlive.Get(); }
     // The silent abort when the dataset is gone.
     void Check() const { CheckAlive(FAlive); }
@@ -796,10 +808,10 @@ protected:
     [[gnu::cold]] void CloseQuietly() noexcept;
     TIB_Dataset* FD;
     TIB_AliveFlag FAlive;
-    std::function<void()> FEnd;
-    bool FBusy = false;
-    bool FDefer = false;
-    bool FFetching = false;
+    // The brackets still open, one bit each: the whole test of a destructor on the normal path.
+    enum : uint8_t { kEndStep = 1, kFetching = 2, kDefer = 4, kBusy = 8 };
+    std::unique_ptr<std::function<void()>> FEnd;  // (held apart: most operations have none)
+    uint8_t FOpen = 0;
 #ifndef NDEBUG
     int FUncaught = std::uncaught_exceptions();
 #endif
@@ -969,40 +981,41 @@ private:
 
 inline void TIB_Dataset::TDatasetOperation::End() {
   // Each closing step runs while the dataset lives (code it called may have destroyed it); a step's
-  // flag is cleared before it runs, so after a failure the rest still close.
+  // bit is cleared before it runs, so after a failure the rest still close.
+  uint8_t open = FOpen;
   if (!FAlive.Get()) [[unlikely]] {
-    FEnd = nullptr;
-    FFetching = FDefer = FBusy = false;
+    FEnd.reset();
+    FOpen = 0;
     return;
   }
   try {
-    if (FEnd) [[unlikely]] {
-      const std::function<void()> end = std::move(FEnd);
-      FEnd = nullptr;
-      end();
+    if (open & kEndStep) [[unlikely]] {
+      FOpen = open &= ~kEndStep;
+      const std::unique_ptr<std::function<void()>> end = std::move(FEnd);
+      (*end)();
       if (!FAlive.Get()) {
-        FFetching = FDefer = FBusy = false;
+        FOpen = 0;
         return;
       }
     }
-    if (FFetching) {
-      FFetching = false;
+    if (open & kFetching) [[unlikely]] {
+      FOpen = open &= ~kFetching;
       FD->EndFetching();
-      if (!FAlive.Get()) [[unlikely]] {
-        FDefer = FBusy = false;
+      if (!FAlive.Get()) {
+        FOpen = 0;
         return;
       }
     }
-    if (FDefer) {
-      FDefer = false;
-      FD->EndDeferEvents();
-      if (!FAlive.Get()) [[unlikely]] {
-        FBusy = false;
+    if (open & kDefer) {
+      FOpen = open &= ~kDefer;
+      // Only the held-back notices' handlers can destroy the dataset here.
+      if (FD->EndDeferEvents() && open != 0 && !FAlive.Get()) [[unlikely]] {
+        FOpen = 0;
         return;
       }
     }
-    if (FBusy) {
-      FBusy = false;
+    if (open & kBusy) {
+      FOpen = 0;
       FD->EndBusy();
     }
   } catch (...) {

@@ -49,30 +49,30 @@ auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
 
 void TIB_Dataset::TDatasetOperation::Busy(bool Yield) {
   FD->BeginBusy(Yield);
-  FBusy = true;
+  FOpen |= kBusy;
 }
 
 void TIB_Dataset::TDatasetOperation::Defer() {
   FD->BeginDeferEvents();
-  FDefer = true;
+  FOpen |= kDefer;
 }
 
 void TIB_Dataset::TDatasetOperation::Fetching() {
   FD->BeginFetching();
-  FFetching = true;
+  FOpen |= kFetching;
 }
 
 void TIB_Dataset::TDatasetOperation::CloseQuietly() noexcept {
   if (!FAlive.Get()) return;
-  if (FEnd) {
-    const std::function<void()> end = std::move(FEnd);
-    FEnd = nullptr;
-    RunReported(end);
+  const uint8_t open = std::exchange(FOpen, 0);
+  if (open & kEndStep) {
+    const std::unique_ptr<std::function<void()>> end = std::move(FEnd);
+    RunReported(*end);
     if (!FAlive.Get()) return;
   }
-  if (std::exchange(FFetching, false)) FD->EndFetchingQuietly();
-  if (std::exchange(FDefer, false)) FD->EndDeferEventsQuietly();
-  if (std::exchange(FBusy, false)) FD->EndBusyQuietly();
+  if (open & kFetching) FD->EndFetchingQuietly();
+  if (open & kDefer) FD->EndDeferEventsQuietly();
+  if (open & kBusy) FD->EndBusyQuietly();
 }
 
 void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
