@@ -333,4 +333,48 @@ bool CharSetConvert(int32_t FromCharSetId, int32_t ToCharSetId, std::string_view
   return true;
 }
 
+std::string CharSetHighestChar(int32_t CharSetId, int32_t OrderCharSetId) {
+  CharSetId &= 0xFF;
+  OrderCharSetId &= 0xFF;
+  const bool single = CharSetBytesPerChar(CharSetId) == 1, orderSingle = CharSetBytesPerChar(OrderCharSetId) == 1;
+  std::string r;
+  if (CharSetId == OrderCharSetId) {
+    if (single) return "\xFF";
+    if (IsUtf8Encoded(CharSetId)) AppendUtf8(r, CharSetId == kUTF8 ? 0x10FFFF : 0xFFFF);
+    return r;
+  }
+  if (IsUtf8Encoded(CharSetId) && IsUtf8Encoded(OrderCharSetId)) {
+    // UNICODE_FSS holds the Basic Multilingual Plane.
+    AppendUtf8(r, 0xFFFF);
+    return r;
+  }
+  const TByteSet* set = single ? &ByteSet(CharSetId) : nullptr;
+  const TByteSet* order = orderSingle ? &ByteSet(OrderCharSetId) : nullptr;
+  if ((set && !set->Mapped) || (order && !order->Mapped) || (!set && !IsUtf8Encoded(CharSetId)) ||
+      (!order && !IsUtf8Encoded(OrderCharSetId)))
+    return r;
+  if (order) {
+    // The highest byte of the order's set whose character CharSetId holds.
+    for (int b = 255; b >= 0; --b) {
+      const char32_t c = order->ToUnicode[static_cast<size_t>(b)];
+      if (c == kNoChar) continue;
+      if (!set) {
+        AppendUtf8(r, c);
+        return r;
+      }
+      const auto to = set->FromUnicode.find(c);
+      if (to != set->FromUnicode.end()) return std::string(1, static_cast<char>(to->second));
+    }
+    return r;
+  }
+  // Ordered by code points: the set's character with the highest one.
+  int best = -1;
+  for (int b = 0; b < 256; ++b) {
+    const char32_t c = set->ToUnicode[static_cast<size_t>(b)];
+    if (c != kNoChar && (best < 0 || c > set->ToUnicode[static_cast<size_t>(best)])) best = b;
+  }
+  if (best >= 0) r.assign(1, static_cast<char>(best));
+  return r;
+}
+
 bool CharSetFoldingAvailable() { return Icu().Available(); }

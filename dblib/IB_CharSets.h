@@ -41,5 +41,10 @@ std::string CharSetUpperCase(int32_t CharSetId, std::string_view Text);
 // target set, the text is malformed, or a set is not known (NONE and OCTETS convert to nothing else).
 bool CharSetConvert(int32_t FromCharSetId, int32_t ToCharSetId, std::string_view Text, std::string& Out);
 
+// The character of CharSetId, in its encoding, that sorts highest in OrderCharSetId's binary order (code
+// points for UTF8 and UNICODE_FSS, bytes for the single-byte sets), of those both sets hold; empty when a
+// set is not known (the other multi-byte sets; a single-byte set without ICU, unless both are the same).
+std::string CharSetHighestChar(int32_t CharSetId, int32_t OrderCharSetId);
+
 // True when ICU was found: the full case folding and the conversions are there.
 bool CharSetFoldingAvailable();

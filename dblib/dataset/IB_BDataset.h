@@ -406,6 +406,8 @@ private:
   // The character set the server orders Column by: its own set, read from the schema once per column,
   // when the connection transliterates it into another; else the set its values travel in.
   int32_t StoredCharSet(TIB_Column& Column);
+  // The set OrderingSearchValue bounds the ordering column in: StoredCharSet for text, else -1.
+  int32_t OrderingCharSet(TIB_Column& Column);
   std::string FStoredCharSetOf;
   int32_t FStoredCharSet = 0;
   std::string FFilter, FFilterPlan;

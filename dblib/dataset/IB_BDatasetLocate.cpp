@@ -65,7 +65,7 @@ void TIB_BDataset::ClearOrderingSearchText() {
   bool drop = false;
   // Only a search text set before restarts the query (from the start again).
   if (!GetParams()->FindByName("OLNK_" + bare, param) || param->GetIsNull()) return;
-  const std::string empty = OrderingSearchValue(*c, "", GetOrderingItemNo() < 0, drop);
+  const std::string empty = OrderingSearchValue(*c, "", GetOrderingItemNo() < 0, drop, OrderingCharSet(*c));
   if (!drop && param->GetAsString() == empty) return;
   SetOrderingSearchText("");
 }

@@ -163,21 +163,30 @@ long double PackedNumber(const XSQLVAR& V, const uint8_t* P) {
 
 }  // namespace
 
-std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop) {
+std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop,
+                                int32_t ColumnCharSet) {
   Drop = false;
   const int16_t t = BaseType(Column);
   if (IsTextType(t)) {
     const int32_t charset = Column.GetSQLSubType() & 0xFF;
+    const int32_t own = ColumnCharSet < 0 ? charset : ColumnCharSet & 0xFF;
+    const bool unicode = charset == kUTF8 || charset == kUnicodeFss, ownUnicode = own == kUTF8 || own == kUnicodeFss;
+    // The server compares a column with a value of another set in the single-byte one of the two: a
+    // column of a Unicode set through a single-byte connection (or of another single-byte set) is bounded
+    // in an order that is not the one it is sorted in, and no value bounds the rows the text starts: the
+    // value is the empty text's, which keeps every row.
+    const bool otherOrder = own != charset && !(unicode && (ownUnicode || IsSingleByteCharSet(own)));
     const auto len = static_cast<size_t>(std::max<int16_t>(Column.GetSQLLen(), 0));
     // The column holds maxLength characters (of up to len bytes together).
     const size_t maxLength = CharSetMaxLength(charset, len);
-    std::string r = Text.substr(0, std::min(CharSetPrefixBytes(charset, Text, maxLength), len));
+    std::string r =
+        otherOrder ? std::string() : Text.substr(0, std::min(CharSetPrefixBytes(charset, Text, maxLength), len));
     if (Descending) {
-      // The highest character of the set; 0xFF is malformed UTF-8, which the server refuses.
-      const std::string high = IsSingleByteCharSet(charset) ? "\xFF"
-                               : charset == 4               ? "\xF4\x8F\xBF\xBF"
-                               : charset == 3               ? "\xEF\xBF\xBF"
-                                                            : "";
+      // The character of the values' set that sorts highest in the order the server bounds the column by
+      // (0xFF is malformed UTF-8, which the server refuses; the highest code point is no character of a
+      // single-byte set, and cannot be compared with its column).
+      std::string high = CharSetHighestChar(charset, otherOrder ? charset : own);
+      if (high.empty()) high = CharSetHighestChar(charset, charset);
       if (!high.empty()) {
         for (size_t length = CharSetTextLength(charset, r); length < maxLength && r.size() + high.size() <= len;
              ++length)
@@ -520,7 +529,8 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
       at.resize(CharSetPrefixBytes(c->GetSQLSubType(), at, static_cast<size_t>(pos)));
     if (c->HasAttribute("NOCASE")) at = CharSetUpperCase(c->GetSQLSubType(), at);
     bool drop = false;
-    if (param->GetIsNull() || param->GetAsString() != OrderingSearchValue(*c, at, GetOrderingItemNo() < 0, drop)) {
+    if (param->GetIsNull() ||
+        param->GetAsString() != OrderingSearchValue(*c, at, GetOrderingItemNo() < 0, drop, OrderingCharSet(*c))) {
       SetOrderingSearchText(at);
       FSeekPosition = 0;
     }
@@ -720,6 +730,10 @@ int32_t TIB_BDataset::StoredCharSet(TIB_Column& Column) {
   return stored;
 }
 
+int32_t TIB_BDataset::OrderingCharSet(TIB_Column& Column) {
+  return IsTextType(BaseType(Column)) ? StoredCharSet(Column) : -1;
+}
+
 std::string TIB_BDataset::GetOrderingColumnText() {
   TIB_Column* c = OrderingColumn();
   if (!c || c->GetIsNull()) return {};
@@ -746,7 +760,7 @@ void TIB_BDataset::SetOrderingSearchText(const std::string& Text) {
   TIB_Column* c = OrderingColumn();
   if (!c) return;
   bool drop = false;
-  const std::string value = OrderingSearchValue(*c, Text, GetOrderingItemNo() < 0, drop);
+  const std::string value = OrderingSearchValue(*c, Text, GetOrderingItemNo() < 0, drop, OrderingCharSet(*c));
   std::string bare;
   StripQuotes(GetOrderingLink(), bare);
   TIB_Column* param = nullptr;
@@ -774,7 +788,8 @@ void TIB_BDataset::SysClearFieldBuffers() {
   // The value for the order as it is now: an empty text bounds the rows from the other end when the
   // direction changed.
   bool drop = false;
-  const std::string value = OrderingSearchValue(*c, FOrderingSearchText, GetOrderingItemNo() < 0, drop);
+  const std::string value =
+      OrderingSearchValue(*c, FOrderingSearchText, GetOrderingItemNo() < 0, drop, OrderingCharSet(*c));
   if (drop) return;
   if (param->GetIsNull() || param->GetAsString() != value) AssignOrderingSearchValue(*param, value);
 }

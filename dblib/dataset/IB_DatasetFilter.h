@@ -28,11 +28,16 @@ class TIB_Column;
 // The value SetOrderingSearchText gives the ordering column's search value for Text, cut to the column's
 // length in characters. Descending order: a text is padded to that length with its character set's
 // highest character (0xFF for single-byte
-// sets, U+10FFFF for UTF8, U+FFFF for UNICODE_FSS; no padding for the other multi-byte sets). An empty
+// sets, U+10FFFF for UTF8, U+FFFF for UNICODE_FSS; no padding for the other multi-byte sets). Where the
+// column's own set (ColumnCharSet, when known) is another than the one its values travel in, the pad is
+// the character that sorts highest in the column's set; and where the server would compare the two in an
+// order the column is not sorted in (a Unicode column through a single-byte connection, two single-byte
+// sets), the value is the empty text's, which bounds no row away. An empty
 // text becomes the lowest value of the column's type (ascending) or the highest (descending) for SMALLINT,
 // INTEGER, BIGINT, NUMERIC, FLOAT, DOUBLE, DATE, TIME and TIMESTAMP; for another type Drop is set and the
 // condition must not be used. Ascending text is not padded.
 // Dates and times are written "yyyy-mm-dd hh:nn:ss.zzzz" and numbers with '.', whatever the locale.
-std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop);
+std::string OrderingSearchValue(TIB_Column& Column, const std::string& Text, bool Descending, bool& Drop,
+                                int32_t ColumnCharSet = -1);
 // Gives Param (a parameter of the column's type) a value of OrderingSearchValue.
 void AssignOrderingSearchValue(TIB_Column& Param, const std::string& Value);

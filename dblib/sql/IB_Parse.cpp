@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "dblib/sql/IB_ParseInternal.h"
 #include "platform/SysUtils.h"
@@ -75,19 +76,32 @@ bool IsWordChar(char Ch) {
   return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' || Ch == '$';
 }
 
-// The word that ends before index I (0-based, exclusive) after blanks, upper-cased; I moves to its start.
-std::string WordBefore(std::string_view S, size_t& I) {
-  while (I > 0 && static_cast<unsigned char>(S[I - 1]) <= ' ') --I;
-  const size_t end = I;
-  while (I > 0 && IsWordChar(S[I - 1])) --I;
-  return UpperCase(S.substr(I, end - I));
+// The positions (1-based) of the FORs that belong to NEXT VALUE FOR expressions, in order: the three
+// words outside strings and comments, at any depth of parentheses, with blanks or comments between them
+// as the word reader takes them.
+std::vector<int32_t> NextValueForPositions(std::string_view SQL) {
+  // A parenthesis among the terms stops the scanner counting them; the stops at '(' are passed over.
+  static const std::vector<std::string> kNext{"NEXT", "("};
+  std::vector<int32_t> r;
+  std::string matched;
+  for (int32_t from = 1;;) {
+    int32_t s = from, e = 0;
+    if (!FindSQLClause(SQL, "", false, kNext, s, e, matched, true, false)) return r;
+    from = e + 1;
+    if (matched != "NEXT" || (e > 1 && IsWordChar(SQL[static_cast<size_t>(e - 2)]))) continue;
+    size_t p = static_cast<size_t>(e - 1);
+    if (NextWord(SQL, p) == "NEXT" && NextWord(SQL, p) == "VALUE" && NextWord(SQL, p) == "FOR") {
+      r.push_back(static_cast<int32_t>(p) - 2);
+      from = static_cast<int32_t>(p) + 1;
+    }
+  }
 }
 
-// The FOR at Pos (1-based) belongs to a NEXT VALUE FOR expression, not to a FOR UPDATE clause.
-bool IsNextValueFor(std::string_view SQL, int32_t Pos) {
-  if (Pos < 2 || Pos > static_cast<int32_t>(SQL.size()) + 1) return false;
-  size_t i = static_cast<size_t>(Pos - 1);
-  return WordBefore(SQL, i) == "VALUE" && WordBefore(SQL, i) == "NEXT";
+// The FOR at Pos (1-based) belongs to a NEXT VALUE FOR expression, not to a FOR UPDATE clause. Positions
+// holds NextValueForPositions(SQL) once made.
+bool IsNextValueFor(std::string_view SQL, int32_t Pos, std::optional<std::vector<int32_t>>& Positions) {
+  if (!Positions) Positions = NextValueForPositions(SQL);
+  return std::binary_search(Positions->begin(), Positions->end(), Pos);
 }
 
 void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms, int32_t& StartPos,
@@ -95,6 +109,7 @@ void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<st
   StartPos = 0;
   EndPos = 0;
   std::string matched;
+  std::optional<std::vector<int32_t>> nextValueFors;
   int32_t from = 0;
   for (;;) {
     StartPos = from;
@@ -105,13 +120,13 @@ void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<st
       return;
     }
     // A NEXT VALUE FOR is an expression: the search goes on behind its FOR.
-    if (Keyword == "FOR" && IsNextValueFor(SQL, StartPos)) {
+    if (Keyword == "FOR" && IsNextValueFor(SQL, StartPos, nextValueFors)) {
       from = StartPos + 3;
       continue;
     }
     break;
   }
-  while (matched == "FOR" && IsNextValueFor(SQL, EndPos)) {
+  while (matched == "FOR" && IsNextValueFor(SQL, EndPos, nextValueFors)) {
     int32_t s = EndPos + 3, e = 0;
     FindSQLClause(SQL, "", false, Terms, s, e, matched, false, false);
     EndPos = e;

@@ -38,6 +38,17 @@ protected:
     q->GetKeyLinks().SetText(Keys);
     return q;
   }
+  // The IDs of the rows, walked from the current one to the end.
+  static std::string Ids(TIB_Dataset* D) {
+    std::string ids;
+    for (; !D->GetEof(); D->Next()) ids += (ids.empty() ? "" : ",") + D->FieldByName("ID")->GetAsString();
+    return ids;
+  }
+  static std::string Repeat(const std::string& S, int N) {
+    std::string r;
+    while (N-- > 0) r += S;
+    return r;
+  }
   TIB_Query* Ordered(const std::string& SQL, const char* Links, int32_t Item) {
     TIB_Query* q = NewQuery(SQL);
     q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
@@ -50,6 +61,7 @@ protected:
 // Cyrillic in WIN1251 and in UTF-8.
 const std::string kBorisW = "\xC1\xEE\xF0\xE8\xF1", kBorschW = "\xE1\xEE\xF0\xF9", kAnnaW = "\xC0\xED\xED\xE0",
                   kVeraW = "\xC2\xE5\xF0\xE0", kBorW = "\xE1\xEE\xF0", kYozhW = "\xB8\xE6";
+const std::string kYamaW = "\xFF\xEC\xE0", kBjornW = "\xC1\xB8\xF0\xED";  // яма Бёрн
 const std::string kZh = "\xD0\x96", kzh = "\xD0\xB6";  // Ж ж
 
 // ---- lengths ------------------------------------------------------------------------------------------
@@ -265,6 +277,57 @@ TEST_F(CharSetTest, TheSeekComparesAsTheServerOrdersTheColumn) {
   EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
   EXPECT_TRUE(q->IncSearchString(kBorisW.substr(0, 3), 1, false));
   EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger());
+  delete q;
+}
+
+// The server bounds a UTF8 column by a WIN1251 restart value in WIN1251's byte order (it compares the
+// two in the single-byte set) while it orders the column in code points: no restart value bounds the rows
+// the text starts in that order, so every row stays and the seek finds the text in the column's order.
+// Descending, ё sorts above я; ascending, ёж sorts after Б though its first byte is lower.
+TEST_F(CharSetTest, APositionedSearchKeepsEveryRowWhereTheServerBoundsInAnotherOrder) {
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  Exec("CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET UTF8)");
+  Tr->Commit();
+  Reconnect("WIN1251");
+  const std::string rows[] = {kYozhW, kYamaW, kBjornW, kBorisW, kAnnaW};
+  for (int i = 0; i < 5; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM P", "NAME=ITEM=1;POS", -1);
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString(kYozhW.substr(0, 1), 1, false));
+  EXPECT_EQ("1,2,3,4,5", Ids(q));
+  EXPECT_TRUE(q->IncSearchString(kBorisW.substr(0, 1), 1, false));
+  EXPECT_EQ("3,4,5", Ids(q));
+  EXPECT_TRUE(q->IncSearchString(kYamaW.substr(0, 1), 1, false));
+  EXPECT_EQ("2,3,4,5", Ids(q));
+  q->SetOrderingItemNo(1);
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString(kBorisW.substr(0, 1), 1, false));
+  EXPECT_EQ("4,3,2,1", Ids(q));
+  delete q;
+}
+
+// A WIN1251 column through a UTF8 connection is bounded and ordered in WIN1251's bytes: the descending
+// restart value is padded with я, WIN1251's highest character, in UTF-8 (the highest code point, which
+// WIN1251 does not hold, cannot be compared with the column at all).
+TEST_F(CharSetTest, ADescendingPositionedSearchPadsWithWhatSortsHighestInTheColumnsSet) {
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  Exec("CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET WIN1251)");
+  Tr->Commit();
+  Reconnect("WIN1251");
+  const std::string rows[] = {kYozhW, kYamaW, kBjornW, kBorisW, kAnnaW};
+  for (int i = 0; i < 5; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  Reconnect("UTF8");
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM P", "NAME=ITEM=1;POS", -1);
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString("\xD0\x91", 1, false));  // Б
+  EXPECT_EQ("4,3,5,1", Ids(q));
+  EXPECT_TRUE(q->IncSearchString("\xD1\x8F", 1, false));  // я
+  EXPECT_EQ("2,4,3,5,1", Ids(q));
+  bool drop = true;
+  const std::string value = OrderingSearchValue(*q->FieldByName("NAME"), "\xD0\x91", true, drop, 52);
+  EXPECT_EQ("\xD0\x91" + Repeat("\xD1\x8F", 19), value);
   delete q;
 }
 

@@ -141,6 +141,29 @@ TEST_F(DatasetSQLSyntaxTest, NextValueForInTheSelectListIsNoForClause) {
   EXPECT_EQ("", Trim(GetSQLForUpdate(q->GetSourceSQL())));
 }
 
+// Comments and line breaks between the words: still an expression; a FOR UPDATE behind it is the one a
+// query that cannot edit drops.
+TEST_F(DatasetSQLSyntaxTest, NextValueForIsNoForClauseWhateverSeparatesItsWords) {
+  Fill(4);
+  Exec("CREATE SEQUENCE SEQ");
+  Tr->Commit();
+  for (const char* nv : {"NEXT VALUE /* seq */ FOR SEQ", "NEXT VALUE\r\nFOR SEQ",
+                         "NEXT /* a */ VALUE -- b\r\nFOR SEQ"}) {
+    for (const char* tail : {"", " FOR UPDATE"}) {
+      SCOPED_TRACE(std::string(nv) + tail);
+      TIB_Query* q =
+          NewQuery(std::string("SELECT ID, NAME, ") + nv + " AS NV FROM T WHERE GRP = 1 ORDER BY ID" + tail);
+      q->Open();
+      EXPECT_EQ("1,4", Ids(q));
+      q->First();
+      EXPECT_GT(q->FieldByName("NV")->GetAsInt64(), 0);
+      EXPECT_EQ("", Trim(GetSQLForUpdate(q->GetSourceSQL())));
+      EXPECT_NE(std::string::npos, q->GetSourceSQL().find("FOR SEQ AS NV FROM T")) << q->GetSourceSQL();
+      delete q;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Settings the building reads
 

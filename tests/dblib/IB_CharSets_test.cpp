@@ -57,4 +57,17 @@ TEST(CharSets, UpperCaseLeavesWhatIsNoLetter) {
   EXPECT_EQ("AB\xE9", CharSetUpperCase(0, "ab\xE9"));
 }
 
+// The character that sorts highest in another set's binary order, of those both sets hold.
+TEST(CharSets, TheHighestCharacterIsTheOneTheOrderingSetSortsLast) {
+  EXPECT_EQ("\xFF", CharSetHighestChar(52, 52));
+  EXPECT_EQ("\xF4\x8F\xBF\xBF", CharSetHighestChar(4, 4));
+  EXPECT_EQ("\xEF\xBF\xBF", CharSetHighestChar(4, 3));  // UNICODE_FSS holds the BMP only
+  EXPECT_EQ("", CharSetHighestChar(5, 4));
+  if (!CharSetFoldingAvailable()) GTEST_SKIP() << "ICU (libicuuc) is not installed";
+  EXPECT_EQ("\xD1\x8F", CharSetHighestChar(4, 52));  // я, at 0xFF in WIN1251
+  EXPECT_EQ("\x99", CharSetHighestChar(52, 4));      // ™ (U+2122), WIN1251's highest code point
+  EXPECT_EQ("\xFF", CharSetHighestChar(53, 21));     // ÿ at 0xFF in both
+  EXPECT_EQ("\xBB", CharSetHighestChar(52, 21));     // », ISO8859_1's highest byte whose character WIN1251 holds
+}
+
 }  // namespace

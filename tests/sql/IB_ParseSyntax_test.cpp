@@ -83,4 +83,25 @@ TEST(IB_ParseSyntax, NextValueForIsNoForClause) {
   EXPECT_EQ("FOR UPDATE WITH LOCK", GetSQLForUpdate("SELECT NEXT VALUE FOR SEQ FROM T FOR UPDATE WITH LOCK"));
 }
 
+// Comments and line breaks may stand between the words of NEXT VALUE FOR as between any others.
+TEST(IB_ParseSyntax, NextValueForIsNoForClauseWhateverSeparatesItsWords) {
+  for (const char* nv : {"NEXT VALUE /* seq */ FOR SEQ", "NEXT VALUE\r\nFOR SEQ", "NEXT\r\nVALUE\r\nFOR SEQ",
+                         "NEXT /* a */ VALUE -- b\r\n FOR SEQ", "NEXT/**/VALUE/**/FOR SEQ",
+                         "NEXT VALUE // c\nFOR SEQ", "next value/*\r\n*/for SEQ"}) {
+    const std::string select = std::string("SELECT ID, ") + nv + " AS NV";
+    const std::string sql = select + " FROM NODE WHERE GRP = 1 ORDER BY ID";
+    EXPECT_EQ(select, GetSQLSelect(sql)) << nv;
+    EXPECT_EQ("WHERE GRP = 1", GetSQLWhere(sql)) << nv;
+    EXPECT_EQ("ORDER BY ID", GetSQLOrder(sql)) << nv;
+    EXPECT_EQ("", GetSQLForUpdate(sql)) << nv;
+    EXPECT_EQ("FOR UPDATE", GetSQLForUpdate(sql + " FOR UPDATE")) << nv;
+  }
+  // The words in a comment or a string make no NEXT VALUE FOR.
+  EXPECT_EQ("FOR UPDATE", GetSQLForUpdate("SELECT ID FROM T -- NEXT VALUE\r\nFOR UPDATE"));
+  EXPECT_EQ("FOR UPDATE", GetSQLForUpdate("SELECT ID FROM T /* NEXT VALUE */ FOR UPDATE"));
+  EXPECT_EQ("FOR UPDATE", GetSQLForUpdate("SELECT ID FROM T WHERE S = 'NEXT VALUE' FOR UPDATE"));
+  // Nor does a word that only ends in NEXT.
+  EXPECT_EQ("FOR UPDATE", GetSQLForUpdate("SELECT ID FROM T ORDER BY IS_NEXT, VALUE FOR UPDATE"));
+}
+
 }  // namespace
