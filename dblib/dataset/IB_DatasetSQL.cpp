@@ -878,7 +878,7 @@ void TIB_Dataset::SyncKeySource() {
     return;
   }
   if (FKeySyncCount > 0) return;
-  TCountGuard syncing(FKeySyncCount);
+  TIB_AliveCount<int32_t> syncing(FAlive, FKeySyncCount);
   TIB_Row* target = k->GetFields();
   auto copy = [&](const TStrings& Links) {
     target->BeginUpdate();

@@ -456,6 +456,35 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     q->Open();
     q->EnterSearchMode();
   };
+  // The transaction's attempt to commit fetches the query to its end, for a limited time.
+  const auto attempt = [&](TIB_Query* q) {
+    Tr->SetIsolation(tiCommitted);
+    TIB_TimeoutProps& p = Tr->GetTimeoutProps();
+    p.SetAllowCheckOAT(1);
+    p.SetAttempt(1);
+    p.SetAttemptTicks(1000);
+    p.SetAttemptMaxRows(100);
+    q->SetCommitAction(caFetchAll);
+    q->Open();
+  };
+  // The row after the current one lost its values (another attachment changed it) and is gone at the
+  // server: showing it reads it again by its key, finds nothing and fetches the row taking its place.
+  int32_t reloaded = 0;
+  const auto dropped = [&](TIB_Query* q) {
+    q->Open();
+    q->SetRowNum(10);
+    reloaded = q->GetBufferCount();
+    q->SetRowNum(reloaded);
+    const std::string mark = q->GetBookmark();
+    Exec("DELETE FROM T WHERE ID = " + q->FieldByName("ID")->GetAsString());
+    q->SetRowNum(reloaded - 1);
+    q->InvalidateBookmark(mark);
+  };
+  const auto cached = [&](TIB_Query* q) {
+    q->SetCachedUpdates(true);
+    edit(q);
+    q->Post();
+  };
   struct Case {
     const char* Entry;
     const char* Handler;
@@ -507,6 +536,36 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
          };
        },
        [](TIB_Query* q) { q->PostSearch(true); }},
+      {"SetRowNum (rows fetched to show)", "OnCallback",
+       open, [&](TIB_Query* q) {
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset* d, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy(d);
+         };
+       },
+       [](TIB_Query* q) { q->SetRowNum(40); }},
+      {"FetchForTicks (the transaction's attempt to commit)", "AfterFetchRow", attempt,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; },
+       [&](TIB_Query*) {
+         TestClock::Now += 10'000'000;
+         bool terminate = false;
+         Tr->TimeoutCheck(terminate);
+       }},
+      {"SetRowNum (a dropped row read again by its key)", "AfterFetchRow", dropped,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [&](TIB_Query* q) { q->SetRowNum(reloaded); }},
+      {"Delete (leaving the row for a dropped one)", "AfterFetchRow", dropped,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [](TIB_Query* q) { q->Delete(); }},
+      {"ApplyUpdates", "OnUpdateRecord", cached,
+       [&](TIB_Query* q) {
+         q->OnUpdateRecord = [&](TIB_Dataset* d, TIB_UpdateKind, TIB_UpdateAction&) { destroy(d); };
+       },
+       [](TIB_Query* q) { q->ApplyUpdates(); }},
+      {"ApplyUpdates", "OnUpdateError", cached,
+       [&](TIB_Query* q) {
+         Exec("DELETE FROM T WHERE ID = 1");
+         q->OnUpdateError = [&](TIB_Dataset* d, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction&) { destroy(d); };
+       },
+       [](TIB_Query* q) { q->ApplyUpdates(); }},
   };
   TIB_Session* session = nullptr;
   for (const Case& k : cases) {
@@ -525,7 +584,10 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     EXPECT_EQ(0, session->GetBusyLevel());
     EXPECT_EQ(0, Tr->GetOpenCursorCount());
     Tr->Rollback();
+    Tr->GetTimeoutProps().SetAttempt(0);
+    Tr->SetIsolation(tiConcurrency);
   }
+  EXPECT_EQ("1,n1;2,n2;3,n3", Read("SELECT ID, NAME FROM T WHERE ID <= 3 ORDER BY ID"));
   EXPECT_EQ(60, std::stoi(Read("SELECT COUNT(*) FROM T")));
 }
 
