@@ -36,6 +36,10 @@ TIB_BDataset::TIB_BDataset(TComponent* AOwner)
 TIB_BDataset::~TIB_BDataset() = default;
 
 void TIB_BDataset::BeforeDestruction() {
+  // Destroyed from a handler of an apply, whose state stands for the change being applied (the row
+  // itself was posted before the apply), or of a cancel: nothing is posted on the way out.
+  if (FApplying) FState = dssBrowse;
+  DropCancelledRow();
   // Pending cached changes go with the dataset: the transaction stops counting them.
   RunReported([&] { TIB_Dataset::SysClose(); });
   FFilterCursor = nullptr;  // owned: it goes with the dataset's components
