@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -485,6 +486,17 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     edit(q);
     q->Post();
   };
+  // The query looks up the row its key source (another query) is on, by ID.
+  TIB_Query* keySource = nullptr;
+  const auto lookup = [&](TIB_Query* q) {
+    keySource = NewQuery();
+    auto* source = new TIB_DataSource(Owner);
+    source->SetDataset(keySource);
+    keySource->Open();
+    q->GetKeyLinks().SetText("T.ID=ID");
+    q->SetKeySource(source);
+    q->Open();
+  };
   struct Case {
     const char* Entry;
     const char* Handler;
@@ -568,6 +580,11 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
          q->OnUpdateError = [&](TIB_Dataset* d, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction&) { destroy(d); };
        },
        [](TIB_Query* q) { q->ApplyUpdates(); }, true},
+      {"the key source's SetRowNum (following it)", "AfterFetchRow", lookup,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [&](TIB_Query*) {
+         const std::unique_ptr<TIB_Query> source(keySource);  // goes with the case
+         source->SetRowNum(50);
+       }},
   };
   TIB_Session* session = nullptr;
   const std::string table = Read();
