@@ -488,9 +488,11 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
   };
   // The query looks up the row its key source (another query) is on, by ID.
   TIB_Query* keySource = nullptr;
+  TIB_DataSource* source = nullptr;
   const auto lookup = [&](TIB_Query* q) {
     keySource = NewQuery();
-    auto* source = new TIB_DataSource(Owner);
+    keySource->SetRequestLive(true);
+    source = new TIB_DataSource(Owner);
     source->SetDataset(keySource);
     keySource->Open();
     q->GetKeyLinks().SetText("T.ID=ID");
@@ -584,6 +586,21 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
        [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [&](TIB_Query*) {
          const std::unique_ptr<TIB_Query> source(keySource);  // goes with the case
          source->SetRowNum(50);
+       }},
+      {"SetRowNum (writing the key into the key source's row)", "the key source's OnDataChange", lookup,
+       [&](TIB_Query*) {
+         source->OnDataChange = [&](TIB_StatementLink*, TIB_Statement*, TIB_Column*) {
+           if (victim) destroy(victim);
+         };
+       },
+       [&](TIB_Query* q) {
+         try {
+           q->SetRowNum(5);
+         } catch (...) {
+           keySource->Cancel();  // the key written into its row
+           delete keySource;
+           throw;
+         }
        }},
   };
   TIB_Session* session = nullptr;
