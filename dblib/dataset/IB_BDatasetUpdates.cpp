@@ -450,7 +450,10 @@ std::string TIB_BDataset::SavepointName() {
 
 bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
-  TIB_AliveRestorer<TIB_DatasetState> state(FAlive, FState, kind == ukModify ? dssEdit : kind == ukInsert ? dssInsert : dssDelete);
+  TIB_AliveRestorer<TIB_DatasetState> state(FAlive, FState,
+                                            kind == ukModify   ? dssEdit
+                                            : kind == ukInsert ? dssInsert
+                                                               : dssDelete);
   // The row as the server knows it: the values before an edit as the old values, the node's values as
   // the new ones, and the key the server still has. A row edited and then deleted is deleted as the
   // server has it: its old record is both.

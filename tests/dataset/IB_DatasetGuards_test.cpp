@@ -552,8 +552,8 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
          };
        },
        [](TIB_Query* q) { q->PostSearch(true); }},
-      {"SetRowNum (rows fetched to show)", "OnCallback",
-       open, [&](TIB_Query* q) {
+      {"SetRowNum (rows fetched to show)", "OnCallback", open,
+       [&](TIB_Query* q) {
          q->SetCallbackInc(1);
          q->OnCallback = [&](TIB_Dataset* d, TIB_CallbackStatus S, int32_t, bool&) {
            if (S == cbsProgress) destroy(d);
@@ -583,7 +583,8 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
        },
        [](TIB_Query* q) { q->ApplyUpdates(); }, true},
       {"the key source's SetRowNum (following it)", "AfterFetchRow", lookup,
-       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [&](TIB_Query*) {
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; },
+       [&](TIB_Query*) {
          const std::unique_ptr<TIB_Query> source(keySource);  // goes with the case
          source->SetRowNum(50);
        }},
