@@ -499,6 +499,21 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     q->SetKeySource(source);
     q->Open();
   };
+  // The query is the detail of another query, whose row it follows.
+  TIB_Query* master = nullptr;
+  const auto detail = [&](TIB_Query* q) {
+    master = NewQuery("SELECT ID FROM T ORDER BY ID");
+    auto* source = new TIB_DataSource(Owner);
+    source->SetDataset(master);
+    master->Open();
+    q->GetMasterLinks().SetText("ID=T.ID");
+    q->SetMasterSource(source);
+    q->Open();
+  };
+  const auto moveMaster = [&](TIB_Query*) {
+    const std::unique_ptr<TIB_Query> gone(master);  // goes with the case
+    master->Next();
+  };
   struct Case {
     const char* Entry;
     const char* Handler;
@@ -603,6 +618,16 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
            throw;
          }
        }},
+      {"the master's Next (following it)", "AfterFetchRow", detail,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, moveMaster},
+      {"the master's Next (following it)", "AfterScroll", detail, [&](TIB_Query* q) { q->AfterScroll = destroy; },
+       moveMaster},
+      {"the master's Next (posting the detail's edit first)", "BeforePost",
+       [&](TIB_Query* q) {
+         detail(q);
+         edit(q);
+       },
+       [&](TIB_Query* q) { q->BeforePost = destroy; }, moveMaster},
   };
   TIB_Session* session = nullptr;
   const std::string table = Read();
