@@ -36,6 +36,10 @@ TIB_BDataset::TIB_BDataset(TComponent* AOwner)
 TIB_BDataset::~TIB_BDataset() = default;
 
 void TIB_BDataset::BeforeDestruction() {
+  // Destroyed from a handler of an apply, whose state stands for the change being applied (the row
+  // itself was posted before the apply), or of a cancel: nothing is posted on the way out.
+  if (FApplying) FState = dssBrowse;
+  DropCancelledRow();
   // Pending cached changes go with the dataset: the transaction stops counting them.
   RunReported([&] { TIB_Dataset::SysClose(); });
   FFilterCursor = nullptr;  // owned: it goes with the dataset's components
@@ -405,7 +409,7 @@ bool TIB_BDataset::ShowsFetchedRow() {
 void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   if (!FActive || FCursorDone || FEof) return;
   if (ShowsFetched && !GetIsModifying()) {
-    FetchToShow(Rows, TIB_AliveFlag(FAlive));
+    FetchToShow(Rows);
     return;
   }
   // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
@@ -486,40 +490,43 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   op.End();
 }
 
-void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
+void TIB_BDataset::FetchToShow(int32_t Rows) {
   // As FetchUntil, but the Fields row keeps the row fetched last for the move that shows a row next;
-  // only a failed fetch puts the current row back. (Alive: the caller's flag of the dataset.)
-  const bool wasInFetch = std::exchange(FInFetch, true);
-  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  // only a failed fetch puts the current row back. (The step that ends the operation holds a reference
+  // to what it puts back, so that it needs no allocation of its own.)
+  TDatasetOperation op(this);
+  struct TResume {
+    bool WasInFetch;
+    bool Fetched = false;
+    int32_t RowNum;
+  } resume{std::exchange(FInFetch, true), false, std::exchange(FRowNum, FFetchedRows)};
   FLastPacked = nullptr;
-  try {
-    const int32_t want = Rows < 0 ? INT32_MAX : Rows;
-    // Each row fetched takes the place of the one the Fields row held.
-    const auto fetchReplacing = [this] {
-      FFetchReplacesRow = true;
-      FetchRow();
-    };
-    if (want - TIB_BDataset::GetBufferCount() > 1) {
-      TDatasetOperation loop(this);
-      loop.Fetching();
-      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
-      loop.End();
-    } else {
-      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+  op.AtEnd([this, &resume] {
+    FInFetch = resume.WasInFetch;
+    FRowNum = resume.RowNum;
+    if (!resume.Fetched) {
+      RunReported([this] { LoadCurrentRow(); });
+      return;
     }
-  } catch (...) {
-    if (Alive.Get()) {
-      FInFetch = wasInFetch;
-      FRowNum = rowNum;
-      RunReported([&] { LoadCurrentRow(); });
-    }
-    throw;
+    FFieldsHold = FLastPacked;
+    FFetchedUnshown = true;
+  });
+  const int32_t want = Rows < 0 ? INT32_MAX : Rows;
+  // Each row fetched takes the place of the one the Fields row held.
+  const auto fetchReplacing = [this] {
+    FFetchReplacesRow = true;
+    FetchRow();
+  };
+  if (want - TIB_BDataset::GetBufferCount() > 1) {
+    TDatasetOperation loop(this);
+    loop.Fetching();
+    while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+    loop.End();
+  } else {
+    while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
   }
-  if (!Alive.Get()) return;
-  FInFetch = wasInFetch;
-  FRowNum = rowNum;
-  FFieldsHold = FLastPacked;
-  FFetchedUnshown = true;
+  resume.Fetched = true;
+  op.End();
 }
 
 TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
@@ -579,7 +586,7 @@ void TIB_BDataset::LoadCurrentRow() {
     // is never the row being edited.)
     if (n->RecordLength == 0 && !n->Has(nfInserted) && (!GetIsModifying() || FLeavingRow) &&
         FReloadDepth == 0 && !FFieldsCursor->BuildSQL().empty()) {
-      TCountGuard reloading(FReloadDepth);
+      TIB_AliveCount<int32_t> reloading(FAlive, FReloadDepth);
       held = nullptr;
       if (!FFieldsCursor->FetchNode(n, true, false)) {
         const TIB_NodeList::TCursor& c = FNodeList->GetRowCursor();
@@ -657,7 +664,7 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
       const TIB_AliveFlag alive(FAlive);
       try {
         // (As FetchUntil(Value, true), whose other checks ShowsFetchedRow has made.)
-        if (FActive && !FCursorDone && !FEof) FetchToShow(Value, alive);
+        if (FActive && !FCursorDone && !FEof) FetchToShow(Value);
         SetRowNumShown(Value);
       } catch (...) {
         if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });
@@ -879,7 +886,7 @@ void TIB_BDataset::SyncToKeySource() {
       return;
     }
   }
-  TCountGuard syncing(FKeySyncCount);
+  TIB_AliveCount<int32_t> syncing(FAlive, FKeySyncCount);
   TIB_Dataset* k = GetKeyDataset();
   TIB_Row* from = k && k->GetPrepared() && k->GetState() != dssSearch ? k->GetFields() : nullptr;
   TIB_Row* key = GetKeyFields();

@@ -87,7 +87,7 @@ void TIB_BDataset::RereadRowsAfterInsert() {
   TIB_Node* back = FNodeList->InsertAtRow();
   FNodeList->SetNodeKey(back, keyBytes.data());
   FNodeList->SetRecord(back, record.data(), static_cast<int32_t>(record.size()));
-  TValueRestorer<bool> leaving(FLeavingRow, true);
+  TIB_AliveRestorer<bool> leaving(FAlive, FLeavingRow, true);
   MoveToNode(FNodeList->GetRowCursor());
 }
 
@@ -183,7 +183,7 @@ void TIB_BDataset::RemoveCurrentNode(bool Remove) {
     to = {FNodeList->GetTail(), FNodeList->GetCount() + 1, FNodeList->HiddenCount()};
   }
   if (bufferFollows) FNodeList->SetBufferPosition(to.Node, to.Row, to.DeletedBefore);
-  TValueRestorer<bool> leaving(FLeavingRow, true);
+  TIB_AliveRestorer<bool> leaving(FAlive, FLeavingRow, true);
   MoveToNode(to);
 }
 
@@ -450,7 +450,10 @@ std::string TIB_BDataset::SavepointName() {
 
 bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
-  TValueRestorer<TIB_DatasetState> state(FState, kind == ukModify ? dssEdit : kind == ukInsert ? dssInsert : dssDelete);
+  TIB_AliveRestorer<TIB_DatasetState> state(FAlive, FState,
+                                            kind == ukModify   ? dssEdit
+                                            : kind == ukInsert ? dssInsert
+                                                               : dssDelete);
   // The row as the server knows it: the values before an edit as the old values, the node's values as
   // the new ones, and the key the server still has. A row edited and then deleted is deleted as the
   // server has it: its old record is both.
@@ -475,7 +478,11 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     TIB_UpdateAction action = uaFail;
     try {
       if (OnUpdateRecord && CanFireEvents()) {
-        OnUpdateRecord(FSubstitute ? FSubstitute : this, kind, action);
+        // A copy: the handler may destroy the dataset and with it the event it runs from.
+        const TIB_UpdateRecordEvent handler = OnUpdateRecord;
+        const TIB_AliveFlag alive = FAlive;
+        handler(FSubstitute ? FSubstitute : this, kind, action);
+        CheckAlive(alive);
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
@@ -483,7 +490,12 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     } catch (const EIB_Error& e) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
       action = uaFail;
-      if (OnUpdateError && CanFireEvents()) OnUpdateError(FSubstitute ? FSubstitute : this, e, kind, action);
+      if (OnUpdateError && CanFireEvents()) {
+        const TIB_UpdateErrorEvent handler = OnUpdateError;
+        const TIB_AliveFlag alive = FAlive;
+        handler(FSubstitute ? FSubstitute : this, e, kind, action);
+        CheckAlive(alive);
+      }
       if (action == uaFail) throw;
       if (action == uaAbort) throw EAbort();
       if (action == uaRetry) continue;
@@ -504,7 +516,8 @@ void TIB_BDataset::ApplyUpdates() {
   if (!FCachedUpdates) return;
   if (GetIsModifying()) Post();
   if (!GetUpdatesPending() || FApplying) return;
-  TValueRestorer<bool> applying(FApplying, true);
+  TIB_AliveRestorer<bool> applying(FAlive, FApplying, true);
+  const TIB_AliveFlag alive = FAlive;
   TIB_Transaction* t = GetIB_Transaction();
   // Started explicitly, unless the application (or the transaction's own apply) did so already: a second
   // explicit start raises.
@@ -523,6 +536,8 @@ void TIB_BDataset::ApplyUpdates() {
       if (wasMarked) marked.push_back(n);
     }
   } catch (...) {
+    // A handler that destroyed the dataset ends the apply: nothing of the dataset is touched.
+    if (!alive.Get()) throw;
     // Nothing of this apply stays at the server, and every change is pending again.
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);

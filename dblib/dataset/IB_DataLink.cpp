@@ -24,6 +24,7 @@ TIB_DataLink::TIB_DataLink(TComponent* AOwner) : TIB_Component(AOwner) {
 TIB_DataLink::~TIB_DataLink() = default;
 
 void TIB_DataLink::BeforeDestruction() {
+  FAlive.Clear();
   EndBusy();
   RunReported([&] { SetDataSource(nullptr); });
   DropDataSource();
@@ -75,18 +76,24 @@ void TIB_DataLink::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && FDataSource && AComponent == static_cast<TComponent*>(FDataSource)) DropDataSource();
 }
 
+// Copies: a handler may destroy the link and with it the event it runs from.
 void TIB_DataLink::Fire(const TIB_DataLinkEvent& Event) {
-  if (Event && CanFire()) Event(this, FDataSource);
+  if (!Event || !CanFire()) return;
+  const TIB_DataLinkEvent handler = Event;
+  handler(this, FDataSource);
 }
 
 void TIB_DataLink::FireField(const TIB_DataLinkFieldEvent& Event, TIB_Column* Field) {
-  if (Event && CanFire()) Event(this, FDataSource, Field);
+  if (!Event || !CanFire()) return;
+  const TIB_DataLinkFieldEvent handler = Event;
+  handler(this, FDataSource, Field);
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // Dispatcher and requests
 
 void TIB_DataLink::ProcessEvent(int32_t AEvent, intptr_t AArg) {
+  const TIB_AliveFlag alive = FAlive;
   switch (AEvent) {
     case sleBeforeLeave: DoBeforeAssignment(); break;
     case sleAfterJoin: DoAfterAssignment(); break;
@@ -109,7 +116,7 @@ void TIB_DataLink::ProcessEvent(int32_t AEvent, intptr_t AArg) {
     case sleSearchAction: SearchAction(static_cast<int32_t>(AArg)); break;
     default: break;
   }
-  if (FAllEvents) SysAfterEvent(AEvent, AArg);
+  if (alive.Get() && FAllEvents) SysAfterEvent(AEvent, AArg);
 }
 
 bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
@@ -127,13 +134,19 @@ bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
     case dlnFocusControl: return false;
     case dlnInsertRequest: return FDataSource && FDataSource->Perform(dsnInsertRequest);
     case dlnModify: return Modify();
-    case dlnDataChange:
-      if (FDataSource) DataChange(nullptr);
-      return FDataSource != nullptr;
+    case dlnDataChange: {
+      if (!FDataSource) return false;
+      const TIB_AliveFlag alive = FAlive;
+      DataChange(nullptr);
+      return alive.Get() && FDataSource != nullptr;
+    }
     case dlnFocusRequest: return FDataSource && FDataSource->Perform(dsnFocusRequest);
-    case dlnUpdateData:
-      if (FDataSource) UpdateData(nullptr);
-      return FDataSource != nullptr;
+    case dlnUpdateData: {
+      if (!FDataSource) return false;
+      const TIB_AliveFlag alive = FAlive;
+      UpdateData(nullptr);
+      return alive.Get() && FDataSource != nullptr;
+    }
     case dlnUpdateDataAll: return Perform(dlnUpdateData);
     default: return false;
   }
@@ -143,9 +156,11 @@ bool TIB_DataLink::Edit() { return FDataSource && FDataSource->Perform(dsnEditRe
 
 bool TIB_DataLink::Modify() {
   if (!FDataSource) return false;
-  TCountGuard<int32_t> level(FModifyLevel);
+  const TIB_AliveFlag alive = FAlive;
+  TIB_AliveCount<int32_t> level(alive, FModifyLevel);
   if (GetStatePrevented()) return false;
   FDataSource->Perform(dsnModifyRequest);
+  if (!alive.Get()) return false;
   const TIB_DatasetState s = GetDataState();
   return s == dssSearch || s == dssEdit || s == dssInsert;
 }
@@ -323,26 +338,29 @@ void TIB_DataLink::StateChanged() {
   const bool editable = (GetModifying() || s == dssSearch) && !GetStatePrevented();
   if (editable != FEditable) {
     FEditable = editable;
+    const TIB_AliveFlag alive = FAlive;
     DoEditingChanged();
+    if (!alive.Get()) return;
   }
   Fire(OnStateChanged);
 }
 
 void TIB_DataLink::DataChange(TIB_Column* Field) {
   if (FUpdatingData || FModifyLevel > 0 || GetDisabled()) return;
-  TCountGuard<int32_t> level(FModifyLevel);
+  TIB_AliveCount<int32_t> level(FAlive, FModifyLevel);
   FireField(OnDataChange, Field);
 }
 
 void TIB_DataLink::UpdateData(TIB_Column* Field) {
   if (FUpdatingData) return;
-  TValueRestorer<bool> updating(FUpdatingData, true);
+  TIB_AliveRestorer<bool> updating(FAlive, FUpdatingData, true);
   FireField(OnUpdateData, Field);
 }
 
 void TIB_DataLink::Refresh() {
+  const TIB_AliveFlag alive = FAlive;
   StateChanged();
-  DataChange(nullptr);
+  if (alive.Get()) DataChange(nullptr);
 }
 
 void TIB_DataLink::DoPreparedChanged() {
@@ -412,18 +430,22 @@ void TIB_DataLink::ApplyCriteria(TIB_Column* Field) {
 }
 
 void TIB_DataLink::ClearCriteria() {
+  // (A key link's criteria move the dataset it serves, whose handlers may destroy the link.)
+  const TIB_AliveFlag alive = FAlive;
   {
-    TCountGuard<int32_t> level(FCriteriaLevel);
+    TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
     SetSearchBuffer(std::string());
     SetSearchDisplay(std::string());
     SetSearchWhere(std::string());
     SetSearchData(std::string());
   }
-  ApplyCriteria(GetField());
+  if (alive.Get()) ApplyCriteria(GetField());
 }
 
 void TIB_DataLink::ForgetCriteria() {
+  const TIB_AliveFlag alive = FAlive;
   ClearCriteria();
+  if (!alive.Get()) return;
   FSavedBuffer.clear();
   FSavedDisplay.clear();
   FSavedWhere.clear();
@@ -438,14 +460,15 @@ void TIB_DataLink::SaveCriteria() {
 }
 
 void TIB_DataLink::RecallCriteria() {
+  const TIB_AliveFlag alive = FAlive;
   {
-    TCountGuard<int32_t> level(FCriteriaLevel);
+    TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
     SetSearchBuffer(FSavedBuffer);
     SetSearchDisplay(FSavedDisplay);
     SetSearchWhere(FSavedWhere);
     SetSearchData(FSavedData);
   }
-  ApplyCriteria(nullptr);
+  if (alive.Get()) ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::SaveLastCriteria() {
@@ -456,14 +479,15 @@ void TIB_DataLink::SaveLastCriteria() {
 }
 
 void TIB_DataLink::RecallLastCriteria() {
+  const TIB_AliveFlag alive = FAlive;
   {
-    TCountGuard<int32_t> level(FCriteriaLevel);
+    TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
     SetSearchBuffer(FLastBuffer);
     SetSearchDisplay(FLastDisplay);
     SetSearchWhere(FLastWhere);
     SetSearchData(FLastData);
   }
-  ApplyCriteria(nullptr);
+  if (alive.Get()) ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::WriteCriteria() {
@@ -485,14 +509,15 @@ void TIB_DataLink::ReadCriteria() {
   TIB_Dataset* d = GetDataset();
   TStrings* list = d ? d->GetSearchTransferList() : nullptr;
   if (name.empty() || !list) return;
+  const TIB_AliveFlag alive = FAlive;
   {
-    TCountGuard<int32_t> level(FCriteriaLevel);
+    TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
     SetSearchBuffer(list->GetValue(name));
     SetSearchDisplay(list->GetValue(name + ".Display"));
     SetSearchWhere(list->GetValue(name + ".Where"));
     SetSearchData(list->GetValue(name + ".Data"));
   }
-  ApplyCriteria(nullptr);
+  if (alive.Get()) ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::SearchAction(int32_t Action) {
@@ -557,19 +582,22 @@ std::string TIB_ControlDataLink::GetSearchBuffer() {
 }
 
 void TIB_ControlDataLink::DataChange(TIB_Column* Field) {
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::DataChange(Field);
-  FModified = false;
+  if (alive.Get()) FModified = false;
 }
 
 void TIB_ControlDataLink::UpdateData(TIB_Column* Field) {
   if (!FModified) return;
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::UpdateData(Field);
-  FModified = false;
+  if (alive.Get()) FModified = false;
 }
 
 void TIB_ControlDataLink::Refresh() {
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::Refresh();
-  if (OnRepaint) OnRepaint();
+  if (alive.Get() && OnRepaint) OnRepaint();
 }
 
 TColor TIB_ControlDataLink::GetInvalidColor() {
@@ -662,7 +690,7 @@ std::string TIB_KeyDataLink::GetLinkName() {
 
 void TIB_KeyDataLink::OwnerStateChanged() {
   if (FStateNesting >= 2) return;
-  TCountGuard<int32_t> nesting(FStateNesting);
+  TIB_AliveCount<int32_t> nesting(FAlive, FStateNesting);
   FOwningDataset->StateChanged();
 }
 
@@ -705,11 +733,12 @@ void TIB_KeyDataLink::MoveOwnerToSearchData() {
 }
 
 void TIB_KeyDataLink::StateChanged() {
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::StateChanged();
-  if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
+  if (!alive.Get() || FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
   OwnerStateChanged();
-  if (GetDataState() != dssSearch) return;
-  TCountGuard<int32_t> level(FCriteriaLevel);
+  if (!alive.Get() || GetDataState() != dssSearch) return;
+  TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
   if (!FOwningDataset->GetActive()) {
     if (FSearchData.empty()) return;
     FOwningDataset->Open();
@@ -718,10 +747,12 @@ void TIB_KeyDataLink::StateChanged() {
 }
 
 void TIB_KeyDataLink::DataChange(TIB_Column* Field) {
+  const TIB_AliveFlag alive = FAlive;
   {
-    TCountGuard<int32_t> level(FModifyLevel);
+    TIB_AliveCount<int32_t> level(alive, FModifyLevel);
     FireField(OnDataChange, Field);
   }
+  if (!alive.Get()) return;
   // The KeySource moved (a change of its whole row) or one of its key columns changed: the owning
   // dataset follows it (it does not while it writes its own key into the KeySource).
   if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetActive() || GetDataState() == dssSearch) return;
@@ -742,7 +773,7 @@ void TIB_KeyDataLink::DataChange(TIB_Column* Field) {
 void TIB_KeyDataLink::SetSearchData(const std::string& Value) {
   TIB_DataLink::SetSearchData(Value);
   if (!FOwningDataset->GetActive() || FGuard || FSyncCount != 0) return;
-  TCountGuard<int32_t> level(FCriteriaLevel);
+  TIB_AliveCount<int32_t> level(FAlive, FCriteriaLevel);
   if (FOwningDataset->GetBookmark() == FSearchData) return;
   if (GetDataState() == dssSearch) {
     MoveOwnerToSearchData();
@@ -753,10 +784,11 @@ void TIB_KeyDataLink::SetSearchData(const std::string& Value) {
 
 void TIB_KeyDataLink::SyncCriteria() {
   if (FCriteriaLevel > 0 || FGuard) return;
-  TValueRestorer<bool> guard(FGuard, true);
+  const TIB_AliveFlag alive = FAlive;
+  TIB_AliveRestorer<bool> guard(alive, FGuard, true);
   if (FOwningDataset->GetActive()) {
     SetSearchData(FOwningDataset->GetBookmark());
-    SetSearchWhere(BuildKeyWhere());
+    if (alive.Get()) SetSearchWhere(BuildKeyWhere());
   } else {
     ClearCriteria();
   }
@@ -820,23 +852,26 @@ void TIB_MasterDataLink::DoAfterAssignment() {
 }
 
 void TIB_MasterDataLink::StateChanged() {
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::StateChanged();
-  if (FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
-  TCountGuard<int32_t> nesting(FNesting);
+  if (!alive.Get() || FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
+  TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->StateChanged();
 }
 
 void TIB_MasterDataLink::SysBeforeRowChange() {
   if (!FOwningDataset->GetActive() || FNesting >= 2) return;
-  TCountGuard<int32_t> nesting(FNesting);
+  TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->CheckBrowseMode();
 }
 
 void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
+  const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::DataChange(Field);
   // A change of a single column is an edit of the master's row, not a move to another one.
-  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying)) return;
-  TCountGuard<int32_t> nesting(FNesting);
+  if (!alive.Get() || Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying))
+    return;
+  TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->FollowMasterRow();
 }
 

@@ -104,6 +104,7 @@ void TIB_Dataset::BeforeDestruction() {
   // Destroyed from inside its own open or close: that frame will not finish, so this close must run.
   FOpening = false;
   FClosing = false;
+  DropCancelledRow();
   ReleaseRowLock();
   RunReported([&] { SysClose(); });
   RunReported([&] { SysUnprepare(); });
@@ -156,6 +157,10 @@ void TIB_Dataset::SetSession(TIB_Session* ASession) {
 // Out of line: the last holder frees the flag; the compiler, seeing only the inlined copies, takes
 // the count for a use after the free.
 void TIB_AliveFlag::Free(TShared* Shared) noexcept { delete Shared; }
+
+void TIB_Dataset::DropCancelledRow() {
+  if (FCancelling && GetIsModifying()) RunReported([&] { SetState(dssBrowse); });
+}
 
 void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
   if (!Alive.Get()) throw EAbort();

@@ -751,6 +751,9 @@ protected:
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
   static void CheckAlive(const TIB_AliveFlag& Alive);
+  // Destroyed from a handler of its own cancel: the row being cancelled is not posted by the close on
+  // the way out.
+  void DropCancelledRow();
 
   // One operation of the dataset (a navigation step, a fetch loop, a key search, a refresh): it opens
   // the brackets it is asked for, and End() closes them in reverse order, only while the dataset lives

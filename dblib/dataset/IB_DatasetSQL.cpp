@@ -878,7 +878,9 @@ void TIB_Dataset::SyncKeySource() {
     return;
   }
   if (FKeySyncCount > 0) return;
-  TCountGuard syncing(FKeySyncCount);
+  // The key source's row tells its links of the change: a handler may destroy this dataset.
+  const TIB_AliveFlag alive = FAlive;
+  TIB_AliveCount<int32_t> syncing(alive, FKeySyncCount);
   TIB_Row* target = k->GetFields();
   auto copy = [&](const TStrings& Links) {
     target->BeginUpdate();
@@ -894,7 +896,11 @@ void TIB_Dataset::SyncKeySource() {
     target->EndUpdate(true);
   };
   copy(FKeyLinks);
-  if (k->GetIsModifying()) copy(FKeyDescLinks);
+  CheckAlive(alive);
+  if (k->GetIsModifying()) {
+    copy(FKeyDescLinks);
+    CheckAlive(alive);
+  }
 }
 
 void TIB_Dataset::ApplyMasterParams() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,53 @@ TEST_F(DataLinkTest, DataChangeIsNotReenteredFromTheLinksOwnHandlers) {
   l->Perform(dlnDataChange);
   l->Perform(dlnUpdateData);
   EXPECT_EQ(1, changes);
+}
+
+// A link destroyed by its own handler (a control closing its form) is not touched again: the dataset's
+// move, edit or post that told it goes on, and the change is written.
+TEST_F(DataLinkTest, ALinkDestroyedByItsOwnHandlerIsLeftAloneAndTheDatasetGoesOn) {
+  Fill(8);
+  TIB_Query* q = NewQuery("SELECT ID, NAME FROM T ORDER BY ID");
+  q->SetRequestLive(true);
+  Source->SetDataset(q);
+  q->Open();
+  TIB_DataLink* link = nullptr;
+  const auto destroy = [&](TIB_DataLink*, TIB_DataSource*) { FreeAndNil(link); };
+  const auto destroyField = [&](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { FreeAndNil(link); };
+  const auto editNext = [&](const char* Name) {
+    q->Next();
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString(Name);
+    if (auto* c = dynamic_cast<TIB_ControlDataLink*>(link)) c->SetModified(true);  // its control was typed into
+    q->Post();
+  };
+  const struct {
+    const char* Handler;
+    std::function<void(TIB_DataLink*)> Arm;
+    std::function<void()> Run;
+  } cases[] = {
+      {"OnDataChange", [&](TIB_DataLink* l) { l->OnDataChange = destroyField; }, [&] { editNext("a"); }},
+      {"OnStateChanged", [&](TIB_DataLink* l) { l->OnStateChanged = destroy; }, [&] { editNext("b"); }},
+      {"OnUpdateData", [&](TIB_DataLink* l) { l->OnUpdateData = destroyField; }, [&] { editNext("c"); }},
+      {"OnDataChange asked by the link itself", [&](TIB_DataLink* l) { l->OnDataChange = destroyField; },
+       [&] { EXPECT_FALSE(link->Perform(dlnDataChange)); }},
+  };
+  for (bool control : {false, true}) {
+    for (const auto& k : cases) {
+      SCOPED_TRACE(std::string(k.Handler) + (control ? " of a control link" : ""));
+      link = control ? new TIB_ControlDataLink(Owner) : new TIB_DataLink(Owner);
+      link->SetDataSource(Source);
+      k.Arm(link);
+      k.Run();
+      EXPECT_EQ(nullptr, link);
+      delete link;
+      EXPECT_EQ(0, q->GetSession()->GetBusyLevel());
+    }
+  }
+  q->Last();
+  EXPECT_EQ(8, q->GetRowNum());
+  Tr->Commit();
+  EXPECT_EQ("1,n1;2,a;3,b;4,c;5,a;6,b;7,c;8,n8", ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","));
 }
 
 TEST_F(DataLinkTest, MovingToAnotherSourceNamesTheNewOneBeforeAndTheOldOneAfter) {

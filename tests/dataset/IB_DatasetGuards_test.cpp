@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -456,12 +457,70 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     q->Open();
     q->EnterSearchMode();
   };
+  // The transaction's attempt to commit fetches the query to its end, for a limited time.
+  const auto attempt = [&](TIB_Query* q) {
+    Tr->SetIsolation(tiCommitted);
+    TIB_TimeoutProps& p = Tr->GetTimeoutProps();
+    p.SetAllowCheckOAT(1);
+    p.SetAttempt(1);
+    p.SetAttemptTicks(1000);
+    p.SetAttemptMaxRows(100);
+    q->SetCommitAction(caFetchAll);
+    q->Open();
+  };
+  // The row after the current one lost its values (another attachment changed it) and is gone at the
+  // server: showing it reads it again by its key, finds nothing and fetches the row taking its place.
+  int32_t reloaded = 0;
+  const auto dropped = [&](TIB_Query* q) {
+    q->Open();
+    q->SetRowNum(10);
+    reloaded = q->GetBufferCount();
+    q->SetRowNum(reloaded);
+    const std::string mark = q->GetBookmark();
+    Exec("DELETE FROM T WHERE ID = " + q->FieldByName("ID")->GetAsString());
+    q->SetRowNum(reloaded - 1);
+    q->InvalidateBookmark(mark);
+  };
+  const auto cached = [&](TIB_Query* q) {
+    q->SetCachedUpdates(true);
+    edit(q);
+    q->Post();
+  };
+  // The query looks up the row its key source (another query) is on, by ID.
+  TIB_Query* keySource = nullptr;
+  TIB_DataSource* source = nullptr;
+  const auto lookup = [&](TIB_Query* q) {
+    keySource = NewQuery();
+    keySource->SetRequestLive(true);
+    source = new TIB_DataSource(Owner);
+    source->SetDataset(keySource);
+    keySource->Open();
+    q->GetKeyLinks().SetText("T.ID=ID");
+    q->SetKeySource(source);
+    q->Open();
+  };
+  // The query is the detail of another query, whose row it follows.
+  TIB_Query* master = nullptr;
+  const auto detail = [&](TIB_Query* q) {
+    master = NewQuery("SELECT ID FROM T ORDER BY ID");
+    auto* source = new TIB_DataSource(Owner);
+    source->SetDataset(master);
+    master->Open();
+    q->GetMasterLinks().SetText("ID=T.ID");
+    q->SetMasterSource(source);
+    q->Open();
+  };
+  const auto moveMaster = [&](TIB_Query*) {
+    const std::unique_ptr<TIB_Query> gone(master);  // goes with the case
+    master->Next();
+  };
   struct Case {
     const char* Entry;
     const char* Handler;
     Run Before;
     Arm Set;
     Run Entry_;
+    bool Writes = false;  // the entry point (or the case's setup) writes before the handler runs
   } cases[] = {
       {"Append", "OnCallback",
        open, [&](TIB_Query* q) {
@@ -480,11 +539,12 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
       {"Edit", "BeforeEdit", open, [&](TIB_Query* q) { q->BeforeEdit = destroy; }, [](TIB_Query* q) { q->Edit(); }},
       {"Edit", "AfterEdit", open, [&](TIB_Query* q) { q->AfterEdit = destroy; }, [](TIB_Query* q) { q->Edit(); }},
       {"Delete", "BeforeDelete", open, [&](TIB_Query* q) { q->BeforeDelete = destroy; }, [](TIB_Query* q) { q->Delete(); }},
-      {"Delete", "AfterDelete", open, [&](TIB_Query* q) { q->AfterDelete = destroy; }, [](TIB_Query* q) { q->Delete(); }},
+      {"Delete", "AfterDelete", open, [&](TIB_Query* q) { q->AfterDelete = destroy; }, [](TIB_Query* q) { q->Delete(); },
+       true},
       {"Post", "BeforePost", edit, [&](TIB_Query* q) { q->BeforePost = destroy; }, [](TIB_Query* q) { q->Post(); }},
-      {"Post", "AfterPost", edit, [&](TIB_Query* q) { q->AfterPost = destroy; }, [](TIB_Query* q) { q->Post(); }},
+      {"Post", "AfterPost", edit, [&](TIB_Query* q) { q->AfterPost = destroy; }, [](TIB_Query* q) { q->Post(); }, true},
       {"PostRetaining", "AfterPost", edit, [&](TIB_Query* q) { q->AfterPost = destroy; },
-       [](TIB_Query* q) { q->PostRetaining(); }},
+       [](TIB_Query* q) { q->PostRetaining(); }, true},
       {"Cancel", "BeforeCancel", edit, [&](TIB_Query* q) { q->BeforeCancel = destroy; }, [](TIB_Query* q) { q->Cancel(); }},
       {"Cancel", "AfterCancel", edit, [&](TIB_Query* q) { q->AfterCancel = destroy; }, [](TIB_Query* q) { q->Cancel(); }},
       {"GetRecordCount", "OnGetRecordCount", open,
@@ -507,8 +567,70 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
          };
        },
        [](TIB_Query* q) { q->PostSearch(true); }},
+      {"SetRowNum (rows fetched to show)", "OnCallback", open,
+       [&](TIB_Query* q) {
+         q->SetCallbackInc(1);
+         q->OnCallback = [&](TIB_Dataset* d, TIB_CallbackStatus S, int32_t, bool&) {
+           if (S == cbsProgress) destroy(d);
+         };
+       },
+       [](TIB_Query* q) { q->SetRowNum(40); }},
+      {"FetchForTicks (the transaction's attempt to commit)", "AfterFetchRow", attempt,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; },
+       [&](TIB_Query*) {
+         TestClock::Now += 10'000'000;
+         bool terminate = false;
+         Tr->TimeoutCheck(terminate);
+       }},
+      {"SetRowNum (a dropped row read again by its key)", "AfterFetchRow", dropped,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [&](TIB_Query* q) { q->SetRowNum(reloaded); }, true},
+      {"Delete (leaving the row for a dropped one)", "AfterFetchRow", dropped,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, [](TIB_Query* q) { q->Delete(); }, true},
+      {"ApplyUpdates", "OnUpdateRecord", cached,
+       [&](TIB_Query* q) {
+         q->OnUpdateRecord = [&](TIB_Dataset* d, TIB_UpdateKind, TIB_UpdateAction&) { destroy(d); };
+       },
+       [](TIB_Query* q) { q->ApplyUpdates(); }},
+      {"ApplyUpdates", "OnUpdateError", cached,
+       [&](TIB_Query* q) {
+         Exec("DELETE FROM T WHERE ID = 1");
+         q->OnUpdateError = [&](TIB_Dataset* d, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction&) { destroy(d); };
+       },
+       [](TIB_Query* q) { q->ApplyUpdates(); }, true},
+      {"the key source's SetRowNum (following it)", "AfterFetchRow", lookup,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; },
+       [&](TIB_Query*) {
+         const std::unique_ptr<TIB_Query> source(keySource);  // goes with the case
+         source->SetRowNum(50);
+       }},
+      {"SetRowNum (writing the key into the key source's row)", "the key source's OnDataChange", lookup,
+       [&](TIB_Query*) {
+         source->OnDataChange = [&](TIB_StatementLink*, TIB_Statement*, TIB_Column*) {
+           if (victim) destroy(victim);
+         };
+       },
+       [&](TIB_Query* q) {
+         try {
+           q->SetRowNum(5);
+         } catch (...) {
+           keySource->Cancel();  // the key written into its row
+           delete keySource;
+           throw;
+         }
+       }},
+      {"the master's Next (following it)", "AfterFetchRow", detail,
+       [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, moveMaster},
+      {"the master's Next (following it)", "AfterScroll", detail, [&](TIB_Query* q) { q->AfterScroll = destroy; },
+       moveMaster},
+      {"the master's Next (posting the detail's edit first)", "BeforePost",
+       [&](TIB_Query* q) {
+         detail(q);
+         edit(q);
+       },
+       [&](TIB_Query* q) { q->BeforePost = destroy; }, moveMaster},
   };
   TIB_Session* session = nullptr;
+  const std::string table = Read();
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.Entry) + " / " + k.Handler);
     TIB_Query* q = victim = NewQuery();
@@ -524,8 +646,17 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
     if (victim) delete victim;
     EXPECT_EQ(0, session->GetBusyLevel());
     EXPECT_EQ(0, Tr->GetOpenCursorCount());
-    Tr->Rollback();
+    if (k.Writes) {
+      Tr->Rollback();
+    } else {
+      // Nothing the entry point was about to write is written: the table is as it was.
+      Tr->Commit();
+      EXPECT_EQ(table, Read());
+    }
+    Tr->GetTimeoutProps().SetAttempt(0);
+    Tr->SetIsolation(tiConcurrency);
   }
+  EXPECT_EQ("1,n1;2,n2;3,n3", Read("SELECT ID, NAME FROM T WHERE ID <= 3 ORDER BY ID"));
   EXPECT_EQ(60, std::stoi(Read("SELECT COUNT(*) FROM T")));
 }
 
