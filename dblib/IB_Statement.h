@@ -264,6 +264,7 @@ public:
 
   // ---- statement links -----------------------------------------------------------------------------
   int32_t Get_StatementLinkCount() const noexcept { return static_cast<int32_t>(FStatementLinks.size()); }
+  bool HasStatementLinks() const noexcept { return !FStatementLinks.empty(); }
   TIB_StatementLink* GetStatementLink(int Index) const;
   // Sends AEvent to every statement link, over a snapshot of the list: a link that leaves during the
   // walk is not called after it left, and none is skipped.

@@ -403,13 +403,13 @@ bool TIB_BDataset::FetchKey() {
 bool TIB_BDataset::ShowsFetchedRow() {
   return !GetIsModifying() && !BeforeScroll && !OnGetCanScroll && !AfterFetchRow && !(FFiltered && FOnFilterRecord) &&
          !GetKeyDataLink() &&
-         FFields->GetCalculatedColumns().empty() && (GetDeferEventsCount() > 0 || Get_StatementLinkCount() == 0);
+         FFields->GetCalculatedColumns().empty() && (GetDeferEventsCount() > 0 || !HasStatementLinks());
 }
 
 void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   if (!FActive || FCursorDone || FEof) return;
   if (ShowsFetched && !GetIsModifying()) {
-    FetchToShow(Rows);
+    FetchToShow(Rows, TIB_AliveFlag(FAlive));
     return;
   }
   // The fetch counts rows from the buffered ones and fills the Fields row: at its end (while the
@@ -490,43 +490,42 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
   op.End();
 }
 
-void TIB_BDataset::FetchToShow(int32_t Rows) {
+void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
   // As FetchUntil, but the Fields row keeps the row fetched last for the move that shows a row next;
-  // only a failed fetch puts the current row back. (The step that ends the operation holds a reference
-  // to what it puts back, so that it needs no allocation of its own.)
-  TDatasetOperation op(this);
-  struct TResume {
-    bool WasInFetch;
-    bool Fetched = false;
-    int32_t RowNum;
-  } resume{std::exchange(FInFetch, true), false, std::exchange(FRowNum, FFetchedRows)};
+  // only a failed fetch puts the current row back. (Alive: the flag of the operation that called it.)
+  // This runs once for every row a walk shows, so it ends its bracket in a catch block instead of an
+  // operation of its own (which would cost a tenth of the row): the same steps, checked the same way.
+  const bool wasInFetch = std::exchange(FInFetch, true);
+  const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
   FLastPacked = nullptr;
-  op.AtEnd([this, &resume] {
-    FInFetch = resume.WasInFetch;
-    FRowNum = resume.RowNum;
-    if (!resume.Fetched) {
-      RunReported([this] { LoadCurrentRow(); });
-      return;
+  try {
+    const int32_t want = Rows < 0 ? INT32_MAX : Rows;
+    // Each row fetched takes the place of the one the Fields row held.
+    const auto fetchReplacing = [this] {
+      FFetchReplacesRow = true;
+      FetchRow();
+    };
+    if (want - TIB_BDataset::GetBufferCount() > 1) {
+      TDatasetOperation loop(this);
+      loop.Fetching();
+      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+      loop.End();
+    } else {
+      while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
     }
-    FFieldsHold = FLastPacked;
-    FFetchedUnshown = true;
-  });
-  const int32_t want = Rows < 0 ? INT32_MAX : Rows;
-  // Each row fetched takes the place of the one the Fields row held.
-  const auto fetchReplacing = [this] {
-    FFetchReplacesRow = true;
-    FetchRow();
-  };
-  if (want - TIB_BDataset::GetBufferCount() > 1) {
-    TDatasetOperation loop(this);
-    loop.Fetching();
-    while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
-    loop.End();
-  } else {
-    while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+  } catch (...) {
+    if (Alive.Get()) {
+      FInFetch = wasInFetch;
+      FRowNum = rowNum;
+      RunReported([&] { LoadCurrentRow(); });
+    }
+    throw;
   }
-  resume.Fetched = true;
-  op.End();
+  if (!Alive.Get()) throw EAbort();
+  FInFetch = wasInFetch;
+  FRowNum = rowNum;
+  FFieldsHold = FLastPacked;
+  FFetchedUnshown = true;
 }
 
 TIB_Node* TIB_BDataset::FetchUntilKey(const uint8_t* Key) {
@@ -664,7 +663,7 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
       const TIB_AliveFlag alive(FAlive);
       try {
         // (As FetchUntil(Value, true), whose other checks ShowsFetchedRow has made.)
-        if (FActive && !FCursorDone && !FEof) FetchToShow(Value);
+        if (FActive && !FCursorDone && !FEof) FetchToShow(Value, alive);
         SetRowNumShown(Value);
       } catch (...) {
         if (alive.Get() && std::exchange(FFetchedUnshown, false)) RunReported([&] { LoadCurrentRow(); });

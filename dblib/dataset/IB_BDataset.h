@@ -267,7 +267,7 @@ private:
   // would call nothing (no calculated columns, change notices held or unheard).
   bool ShowsFetchedRow();
   // FetchUntil for such a move.
-  void FetchToShow(int32_t Rows);
+  void FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive);
   // Fetches until the key is buffered or the cursor ends.
   TIB_Node* FetchUntilKey(const uint8_t* Key);
   // Unpacks the current row into the Fields row and the key row.

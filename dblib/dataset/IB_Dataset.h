@@ -26,7 +26,9 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -790,15 +792,19 @@ protected:
     // BeginFetching now, EndFetching at the end.
     void Fetching();
     // Runs Step at the end, before the brackets close, while the dataset lives (once per operation).
-    void AtEnd(std::function<void()> Step) {
-      if (!Step) {
-        FEnd.reset();
-        FOpen &= ~kEndStep;
-        return;
-      }
-      FEnd = std::make_unique<std::function<void()>>(std::move(Step));
+    // (The step is a small lambda of a few trivially copyable captures, kept in the operation itself:
+    // an operation without one pays nothing for it.)
+    template <class F>
+    void AtEnd(F Step) {
+      static_assert(sizeof(F) <= sizeof(FEndStep) && alignof(F) <= alignof(std::max_align_t) &&
+                        std::is_trivially_copyable_v<F> && std::is_trivially_destructible_v<F>,
+                    "a closing step holds a few trivially copyable captures");
+      ::new (static_cast<void*>(FEndStep)) F(Step);
+      FEndRun = [](const void* P) { (*static_cast<const F*>(P))(); };
       FOpen |= kEndStep;
     }
+    // Drops the closing step: the operation's code has done it itself.
+    void AtEnd(std::nullptr_t) { FOpen &= ~kEndStep; }
     bool Alive() const noexcept { return FAlive.Get(); }
     // The silent abort when the dataset is gone.
     void Check() const { CheckAlive(FAlive); }
@@ -813,8 +819,10 @@ protected:
     TIB_AliveFlag FAlive;
     // The brackets still open, one bit each: the whole test of a destructor on the normal path.
     enum : uint8_t { kEndStep = 1, kFetching = 2, kDefer = 4, kBusy = 8 };
-    std::unique_ptr<std::function<void()>> FEnd;  // (held apart: most operations have none)
     uint8_t FOpen = 0;
+    // The closing step, valid while kEndStep is set.
+    void (*FEndRun)(const void*);
+    alignas(std::max_align_t) unsigned char FEndStep[32];
 #ifndef NDEBUG
     int FUncaught = std::uncaught_exceptions();
 #endif
@@ -987,15 +995,13 @@ inline void TIB_Dataset::TDatasetOperation::End() {
   // bit is cleared before it runs, so after a failure the rest still close.
   uint8_t open = FOpen;
   if (!FAlive.Get()) [[unlikely]] {
-    FEnd.reset();
     FOpen = 0;
     return;
   }
   try {
     if (open & kEndStep) [[unlikely]] {
       FOpen = open &= ~kEndStep;
-      const std::unique_ptr<std::function<void()>> end = std::move(FEnd);
-      (*end)();
+      FEndRun(FEndStep);
       if (!FAlive.Get()) {
         FOpen = 0;
         return;

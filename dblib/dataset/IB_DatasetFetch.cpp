@@ -66,8 +66,7 @@ void TIB_Dataset::TDatasetOperation::CloseQuietly() noexcept {
   if (!FAlive.Get()) return;
   const uint8_t open = std::exchange(FOpen, 0);
   if (open & kEndStep) {
-    const std::unique_ptr<std::function<void()>> end = std::move(FEnd);
-    RunReported(*end);
+    RunReported([this] { FEndRun(FEndStep); });
     if (!FAlive.Get()) return;
   }
   if (open & kFetching) FD->EndFetchingQuietly();
@@ -331,7 +330,7 @@ void TIB_Dataset::CheckBrowseMode() {
 }
 
 void TIB_Dataset::NoticeRowLeave() {
-  if (!FRowLeaveNoticed && Get_StatementLinkCount() != 0) ProcessLinkEvent(sleRefreshState);
+  if (!FRowLeaveNoticed && HasStatementLinks()) ProcessLinkEvent(sleRefreshState);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -695,7 +694,7 @@ void TIB_Dataset::SysBeginScroll() {
   if (!FPrepared) return;
   // The links hear first that the row is left: a detail posts its change under the row it was made under.
   // (A row being changed is posted below, which tells them.)
-  if (Get_StatementLinkCount() != 0 && !FRowLeaveNoticed && !GetIsModifying()) [[unlikely]]
+  if (HasStatementLinks() && !FRowLeaveNoticed && !GetIsModifying()) [[unlikely]]
     NoticeRowLeave();
   DoBeforeScroll();
   // An open dataset scrolls unless a handler says otherwise.
@@ -792,7 +791,7 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
   // update or tell anyone: it is skipped.
   if (!FPrepared) {
     SetPrepared(true);
-  } else if (!(FActive && FState == dssBrowse && Get_StatementLinkCount() == 0)) {
+  } else if (!(FActive && FState == dssBrowse && !HasStatementLinks())) {
     // A post may shift the rows: the move still counts from the row that was current before it.
     const int32_t before = FRowNum;
     CheckBrowseMode();
@@ -851,7 +850,7 @@ bool TIB_Dataset::CanStepQuickly() {
   // What the scroll's start could refuse or tell, and what the browse check could post. (A forward-only
   // cursor neither defers nor holds back its scroll's end while events are deferred or it refreshes.)
   return FActive && !FEof && FPrepared && FState == dssBrowse && !FKeySource &&
-         !FKeyDataLink && Get_StatementLinkCount() == 0 && !BeforeScroll && !OnGetCanScroll;
+         !FKeyDataLink && !HasStatementLinks() && !BeforeScroll && !OnGetCanScroll;
 }
 
 void TIB_Dataset::StepQuickly() {
