@@ -78,6 +78,7 @@ TIB_Row::TIB_Row(TIB_RowStatement* AStatement, uint8_t ARowType)
 }
 
 TIB_Row::~TIB_Row() {
+  if (FGoneFlag) *FGoneFlag = true;
   FreeBlobNodeList(FBlobNodeList);
   ClearDescription();
 }
@@ -760,8 +761,25 @@ void TIB_Row::ResetRow(bool AClear, bool AResetBlobs, bool ACalculate, bool AQui
 
 void TIB_Row::CalculateFields() {
   if (FCalculating) return;
-  const TValueRestorer<bool> calculating(FCalculating, true);
-  for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) FStatement->DoCalculateField(*this, *col);
+  // A handler that destroys the row's statement (and so the row) ends the calculation with the silent
+  // abort; nothing of the row is touched after it.
+  bool gone = false;
+  FGoneFlag = &gone;
+  FCalculating = true;
+  try {
+    for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) {
+      FStatement->DoCalculateField(*this, *col);
+      if (gone) throw EAbort();
+    }
+  } catch (...) {
+    if (!gone) {
+      FCalculating = false;
+      FGoneFlag = nullptr;
+    }
+    throw;
+  }
+  FCalculating = false;
+  FGoneFlag = nullptr;
 }
 
 // ---- change notices -------------------------------------------------------------------------------

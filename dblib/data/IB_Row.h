@@ -321,6 +321,8 @@ private:
   bool FKeyRowCalculated = false;
   bool FNoBlobNodes = false;
   bool FCalculating = false;
+  // While the row calculates, the flag its destructor sets: a handler may destroy the row's statement.
+  bool* FGoneFlag = nullptr;
   bool FRowChanged = false;
   bool FHeldRowChanged = false;
   TIB_RowBufferNode* FBufferNode = nullptr;

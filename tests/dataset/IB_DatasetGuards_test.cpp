@@ -618,6 +618,19 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
            throw;
          }
        }},
+      {"Next", "OnCalculateField",
+       [&](TIB_Query* q) {
+         TIB_StringList calculated;
+         calculated.Add("TWICE INTEGER");
+         q->SetCalculatedFields(calculated);
+         q->Open();
+       },
+       [&](TIB_Query* q) {
+         q->OnCalculateField = [&](TIB_Statement*, TIB_Row*, TIB_Column*) {
+           if (victim) destroy(victim);
+         };
+       },
+       [](TIB_Query* q) { q->Next(); }},
       {"the master's Next (following it)", "AfterFetchRow", detail,
        [&](TIB_Query* q) { q->AfterFetchRow = destroy; }, moveMaster},
       {"the master's Next (following it)", "AfterScroll", detail, [&](TIB_Query* q) { q->AfterScroll = destroy; },
