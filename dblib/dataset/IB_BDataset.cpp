@@ -823,11 +823,7 @@ void TIB_BDataset::SetBookmark(const std::string& Value) {
   CheckBrowseMode();
   if (Value == GetBookmark()) return;
   // The browse check told the links that the row is left: the move does not tell them again.
-  const TIB_AliveFlag alive(FAlive);
-  const bool noticed = std::exchange(FRowLeaveNoticed, true);
-  TScopeExit restore([&] {
-    if (alive.Get()) FRowLeaveNoticed = noticed;
-  });
+  const TIB_AliveRestorer<bool> noticed(FAlive, FRowLeaveNoticed, true);
   if (Value.empty()) {
     ClearOrderingSearchText();
     SetRowNum(0);

@@ -493,6 +493,8 @@ public:
   void GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) override;
   // Whether Column comes from the key relation (the relation the update statements write).
   bool IsKeyRelationColumn(const TIB_Column& Column);
+  // Whether the SQL text starts with a WITH list (its rows come through no updatable cursor).
+  bool GetSQLStartsWithWith();
   void GetColumnPreventChange(TIB_Column& Column, bool& Prevent) override;
   void SysDescribeFields(TIB_Row& Row) override;
   TIB_CustomDMLEvent OnCustomEdit, OnCustomInsert, OnCustomDelete, OnCustomLockRow;
@@ -621,6 +623,9 @@ protected:
   virtual void SysBeforeWriteBack(bool) {}
   virtual void DoCustomEdit();
   virtual void DoCustomInsert();
+  // Writes the Fields row's typed blob values, then the row itself through Write; a refused write keeps the
+  // blob values for the next one. The written row becomes the row's old values and names its key.
+  void WriteRowWithBlobs(void (TIB_Dataset::*Write)());
   virtual void DoCustomDelete();
   virtual void SysExecEdit();
   virtual void SysExecInsert();

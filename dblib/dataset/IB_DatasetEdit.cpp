@@ -455,11 +455,11 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
   }
 }
 
-void TIB_Dataset::SysPostEdit() {
+void TIB_Dataset::WriteRowWithBlobs(void (TIB_Dataset::*Write)()) {
   FFields->PostBlobNodes();
   try {
     SysBeforeWriteBack(false);
-    DoCustomEdit();
+    (this->*Write)();
   } catch (...) {
     // A refused post keeps the typed blob values for the next one.
     FFields->ForgetPostedBlobNodes();
@@ -468,23 +468,17 @@ void TIB_Dataset::SysPostEdit() {
   FFields->ResetBlobNodes(false);
   FFields->ResetRow(false, false, false);
   FillKeyRow();
+}
+
+void TIB_Dataset::SysPostEdit() {
+  WriteRowWithBlobs(&TIB_Dataset::DoCustomEdit);
   // The last write of a retained insert ends the insert: a cursor's row then goes as after any insert.
   if (FState == dssInsert && FRetainingCount == 0 && GetIsUnidirectional()) FFields->ClearRow(rsNone);
 }
 
 void TIB_Dataset::SysPostInsert() {
-  FFields->PostBlobNodes();
-  try {
-    SysBeforeWriteBack(false);
-    DoCustomInsert();
-  } catch (...) {
-    FFields->ForgetPostedBlobNodes();
-    throw;
-  }
-  FFields->ResetBlobNodes(false);
-  FFields->ResetRow(false, false, false);
   // The written row is now named by its key: a retained insert is later edited or deleted by it.
-  FillKeyRow();
+  WriteRowWithBlobs(&TIB_Dataset::DoCustomInsert);
   // A row written by a retaining post stays in the row, still being inserted.
   if (GetIsUnidirectional() && FRetainingCount == 0) FFields->ClearRow(rsNone);
 }

@@ -25,23 +25,6 @@ constexpr size_t kMaxCursorName = 31;
 // Each thread's sessions number their cursors; the number makes names given in the same millisecond differ.
 thread_local uint32_t CursorCounter = 0;
 
-// Runs End at the end of a scope unless the dataset (whose token Alive is) is gone by then.
-template <class F>
-auto AtEndIfAlive(const TIB_AliveFlag& Alive, F End) {
-  auto fn = [Alive, End = std::move(End)] {
-    if (Alive.Get()) RunReported(End);
-  };
-  return TScopeExit<decltype(fn)>(std::move(fn));
-}
-
-// Sets Target to Value for the length of a scope, unless the dataset is gone by its end.
-template <class T>
-auto SetWhileAlive(const TIB_AliveFlag& Alive, T& Target, T Value) {
-  T old = Target;
-  Target = Value;
-  return AtEndIfAlive(Alive, [&Target, old] { Target = old; });
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -132,7 +115,7 @@ void TIB_Dataset::Execute() {
 bool TIB_Dataset::SysOpen() {
   const bool remembered = FReturnToSearch;
   if (!FActive && !FOpening) {
-    auto opening = SetWhileAlive(FAlive, FOpening, true);
+    const TIB_AliveRestorer<bool> opening(FAlive, FOpening, true);
     if (HasState(csLoading) || HasState(csReading)) {
       FPendingActive = true;
       return false;
@@ -229,7 +212,7 @@ void TIB_Dataset::SysNotifyDyn20() {
 
 void TIB_Dataset::SysClose() {
   if (FClosing) return;
-  auto closing = SetWhileAlive(FAlive, FClosing, true);
+  const TIB_AliveRestorer<bool> closing(FAlive, FClosing, true);
   const bool wasActive = GetIsActiveOrBuffered();
   if (wasActive && FRefreshDepth == 0) Perform(dnBeforeClose);
   TIB_Transaction* t = GetIB_Transaction();
@@ -528,7 +511,7 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
     FetchRow();
     return 1;
   }
-  auto multi = SetWhileAlive(FAlive, FMultiRowCount, FMultiRowCount + 1);
+  const TIB_AliveRestorer<int32_t> multi(FAlive, FMultiRowCount, FMultiRowCount + 1);
   TDatasetOperation op(this);
   op.Fetching();
   op.Defer();
@@ -799,7 +782,7 @@ int32_t TIB_Dataset::MoveBy(int32_t n) {
     // The browse check told the links that the row is left: the scroll does not tell them again.
     int32_t moved;
     {
-      auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+      const TIB_AliveRestorer<bool> noticed(FAlive, FRowLeaveNoticed, true);
       const int32_t start = FRowNum;
       SysMoveBy(n);
       moved = FRowNum - start;
@@ -825,7 +808,7 @@ void TIB_Dataset::First() {
   }
   CheckBrowseMode();
   {
-    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+    const TIB_AliveRestorer<bool> noticed(FAlive, FRowLeaveNoticed, true);
     SysFirst();
   }
   op.End();
@@ -885,7 +868,7 @@ void TIB_Dataset::Last() {
   }
   CheckBrowseMode();
   {
-    auto noticed = SetWhileAlive(FAlive, FRowLeaveNoticed, true);
+    const TIB_AliveRestorer<bool> noticed(FAlive, FRowLeaveNoticed, true);
     SysLast();
   }
   op.End();

@@ -264,7 +264,7 @@ void TIB_Dataset::AdoptKeyRelationColumns(TIB_Row& Row) {
   // With a key relation given, a column named like one of its columns stands for it, so that the key
   // links find it and edits write it.
   XSQLDA* da = Row.GetPSQLDA();
-  if (!da || FKeyRelation.empty() || SQLWords(FSQL->GetText(), 1) != std::vector<std::string>{"WITH"}) return;
+  if (!da || FKeyRelation.empty() || !GetSQLStartsWithWith()) return;
   TIB_ConnectionSchemaCache* cache = GetIB_Connection() ? GetIB_Connection()->GetSchemaCache() : nullptr;
   if (!cache) return;
   std::string rel;
@@ -956,3 +956,5 @@ void TIB_Dataset::ApplyMasterLinksToRow() {
   copy(FMasterLinks, true);
   copy(FMasterParamLinks, false);
 }
+
+bool TIB_Dataset::GetSQLStartsWithWith() { return SQLWords(FSQL->GetText(), 1) == std::vector<std::string>{"WITH"}; }

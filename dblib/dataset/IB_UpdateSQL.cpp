@@ -178,7 +178,7 @@ bool TIB_UpdateSQL::UseSearched(TIB_UpdateSQLKind Kind) {
   const bool searched = Kind == uskDelete ? FDataset->GetSearchedDeletes() : FDataset->GetSearchedEdits();
   // The rows of a query over a WITH list come through no updatable cursor.
   const bool positioned = FDataset->GetCursorOnCurrentRow() &&
-                          SQLWords(FDataset->GetSQL().GetText(), 1) != std::vector<std::string>{"WITH"};
+                          !FDataset->GetSQLStartsWithWith();
   if (searched || positioned) return searched;
   // WHERE CURRENT OF would write the row the cursor stands on, which is another one (or the cursor writes
   // no row at all): the row is found by its key, and without a key it is not written at all.
