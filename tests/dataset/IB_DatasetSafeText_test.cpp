@@ -158,4 +158,44 @@ TEST_F(SafeTextTest, AnErrorNamesItsStatementByItsClass) {
   q->Cancel();
 }
 
+// ---- malformed text ---------------------------------------------------------------------------------------
+
+// Through a UTF8 connection a search text that is no UTF-8 (a cut character, a byte no character starts
+// with, an overlong form, a surrogate) finds no row, whatever set the column keeps its text in (over an
+// ISO8859_1 column it matched row 1).
+TEST_F(SafeTextTest, AnIncrementalSearchWithMalformedUtf8FindsNothing) {
+  Exec("CREATE TABLE L (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET ISO8859_1)");
+  Exec("CREATE TABLE U (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET UTF8)");
+  Tr->Commit();
+  Reconnect("UTF8");
+  const char* rows[] = {"\xC3\x84rger", "n\xC3\xA4he", "nord", "\xC3\xBC" "ber"};  // Ärger nähe nord über
+  for (const char* table : {"L", "U"})
+    for (int i = 0; i < 4; ++i)
+      Exec(std::string("INSERT INTO ") + table + " VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  for (const char* table : {"L", "U"}) {
+    for (const char* links : {"NAME=ITEM=1", "NAME=ITEM=1;POS"}) {
+      SCOPED_TRACE(std::string(table) + " " + links);
+      TIB_Query* q = NewQuery(std::string("SELECT ID, NAME FROM ") + table);
+      q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+      q->GetOrderingLinks().SetText(links);
+      q->SetOrderingItemNo(1);
+      q->Open();
+      EXPECT_TRUE(q->IncSearchString("n\xC3\xA4", 1, false));
+      EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger());
+      for (const char* bad : {"\xC3", "n\xFF", "\xC0\xAF", "\xED\xA0\x80"}) {
+        bool found = true;
+        try {
+          found = q->IncSearchString(bad, 1, false);
+        } catch (const EIB_Error&) {
+          found = false;
+        }
+        EXPECT_FALSE(found) << bad;
+        EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger()) << bad;
+      }
+      delete q;
+    }
+  }
+}
+
 }  // namespace
