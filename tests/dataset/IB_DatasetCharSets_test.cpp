@@ -270,6 +270,25 @@ TEST_F(CharSetTest, AnSjisSecondByteThatLooksLikeALetterIsNotUpperCased) {
   delete q;
 }
 
+// A NOCASE ordering column with its expression is ordered by it (ORDER BY UPPER(NAME)), the order the
+// search compares its upper-cased text in: "be" finds berlin between Amsterdam and Zurich.
+TEST_F(CharSetTest, ANoCaseOrderingFollowsItsExpression) {
+  Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20))");
+  Tr->Commit();
+  int id = 0;
+  for (const char* n : {"Zurich", "berlin", "Amsterdam"}) Exec("INSERT INTO C VALUES (" + std::to_string(++id) + ", '" + n + "')");
+  Tr->Commit();
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM C", "NAME=ITEM=1", 1);
+  q->GetColumnAttributes().SetText("NAME=NOCASE=UPPER(NAME)");
+  q->Open();
+  EXPECT_EQ("3,2,1", Ids(q));
+  EXPECT_TRUE(q->IncSearchString("be", 1, false));
+  EXPECT_EQ("berlin", q->FieldByName("NAME")->GetAsString());
+  EXPECT_TRUE(q->IncSearchString("ZU", 1, false));
+  EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+  delete q;
+}
+
 // ---- descending search and the server's order ---------------------------------------------------------
 
 // Descending with POS on a UTF8 VARCHAR(20): the restart value is padded to 20 characters (not 80 bytes of
