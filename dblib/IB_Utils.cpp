@@ -433,7 +433,28 @@ std::string MaskSQLPasswords(std::string_view SQL) {
   while (i < SQL.size()) {
     const char c = SQL[i];
     size_t next = SkipComment(SQL, i);
-    if (next == i && (c == '\'' || c == '"')) next = SkipQuoted(SQL, i, c);
+    if (next == i && (c == '\'' || c == '"')) {
+      next = SkipQuoted(SQL, i, c);
+      // A literal that holds a statement of its own (EXECUTE STATEMENT 'CREATE USER U PASSWORD ''x'''):
+      // its text is masked as well, and quoted again.
+      const bool closed = next - i >= 2 && SQL[next - 1] == c;
+      const std::string_view inner = SQL.substr(i + 1, next - i - 1 - (closed ? 1 : 0));
+      if (c == '\'' && HasPasswordWord(inner)) {
+        std::string text;
+        for (size_t k = 0; k < inner.size(); ++k) {
+          text += inner[k];
+          if (inner[k] == '\'' && k + 1 < inner.size() && inner[k + 1] == '\'') ++k;
+        }
+        const std::string masked = MaskSQLPasswords(text);
+        if (masked != text) {
+          out += '\'';
+          for (char m : masked) out.append(m == '\'' ? 2 : 1, m);
+          if (closed) out += '\'';
+          i = next;
+          continue;
+        }
+      }
+    }
     if (next == i && IsSQLWordChar(c)) {
       while (next < SQL.size() && IsSQLWordChar(SQL[next])) ++next;
       const std::string_view word = SQL.substr(i, next - i);

@@ -222,6 +222,12 @@ TEST(MaskSQLPasswordsTest, TheLiteralAfterPasswordIsMaskedWhereverItStands) {
       {"EXECUTE STATEMENT 'x' ON EXTERNAL 'db' AS USER 'u' PASSWORD 'p' ROLE 'r'",
        "EXECUTE STATEMENT 'x' ON EXTERNAL 'db' AS USER 'u' PASSWORD '*****' ROLE 'r'"},
       {"CREATE USER U PASSWORD 'unclosed", "CREATE USER U PASSWORD '*****'"},
+      // A statement inside a literal, and one inside that.
+      {"EXECUTE BLOCK AS BEGIN EXECUTE STATEMENT 'CREATE USER U PASSWORD ''x''''y'' FIRSTNAME ''A'''; END",
+       "EXECUTE BLOCK AS BEGIN EXECUTE STATEMENT 'CREATE USER U PASSWORD ''*****'' FIRSTNAME ''A'''; END"},
+      {"SELECT 'EXECUTE STATEMENT ''ALTER USER U PASSWORD ''''p'''''' ' FROM T",
+       "SELECT 'EXECUTE STATEMENT ''ALTER USER U PASSWORD ''''*****'''''' ' FROM T"},
+      {"SELECT 'a PASSWORD b' FROM T", "SELECT 'a PASSWORD b' FROM T"},
       // Not the word: a longer name, a quoted name, a literal, a comment; and no literal after it.
       {"SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'",
        "SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'"},
