@@ -276,7 +276,8 @@ TEST_F(CharSetTest, ANoCaseOrderingFollowsItsExpression) {
   Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20))");
   Tr->Commit();
   int id = 0;
-  for (const char* n : {"Zurich", "berlin", "Amsterdam"}) Exec("INSERT INTO C VALUES (" + std::to_string(++id) + ", '" + n + "')");
+  for (const char* n : {"Zurich", "berlin", "Amsterdam"})
+    Exec("INSERT INTO C VALUES (" + std::to_string(++id) + ", '" + n + "')");
   Tr->Commit();
   TIB_Query* q = Ordered("SELECT ID, NAME FROM C", "NAME=ITEM=1", 1);
   q->GetColumnAttributes().SetText("NAME=NOCASE=UPPER(NAME)");

@@ -71,12 +71,14 @@ TEST_F(SafeTextTest, AColumnNameThatLooksLikeAConditionStaysOneName) {
   q->GetFields()->GetColumns(1)->SetAsInteger(20);
   q->Post();
   Tr->Commit();
-  EXPECT_EQ("1 1;2 20;3 3;4 4;5 5", ReadSecond("SELECT ID, \"\"\"K\"\" IS NOT NULL OR \"\"K\"\"\" FROM Q ORDER BY ID", " "));
+  EXPECT_EQ("1 1;2 20;3 3;4 4;5 5",
+            ReadSecond("SELECT ID, \"\"\"K\"\" IS NOT NULL OR \"\"K\"\"\" FROM Q ORDER BY ID", " "));
 }
 
 // A generator name that would close its quotes and call a function reads the generator of that name.
 TEST_F(SafeTextTest, AGeneratorNameThatCarriesAFunctionCallReadsThatGenerator) {
-  const std::string name = "\"G\", 0) + EVIL() + GEN_ID(\"G\"", quoted = "\"\"\"G\"\", 0) + EVIL() + GEN_ID(\"\"G\"\"\"";
+  const std::string name = "\"G\", 0) + EVIL() + GEN_ID(\"G\"",
+                    quoted = "\"\"\"G\"\", 0) + EVIL() + GEN_ID(\"\"G\"\"\"";
   Exec("CREATE SEQUENCE G");
   Exec("CREATE SEQUENCE " + quoted);
   Exec("CREATE FUNCTION EVIL RETURNS BIGINT AS BEGIN RETURN 1000; END");
@@ -84,7 +86,7 @@ TEST_F(SafeTextTest, AGeneratorNameThatCarriesAFunctionCallReadsThatGenerator) {
   Exec("ALTER SEQUENCE " + quoted + " RESTART WITH 41");
   Tr->Commit();
   TIB_DSQL* d = NewDSQL();
-  EXPECT_EQ(42, d->Gen_ID(name, 1));  // the name ran EVIL() and read G twice: 1000
+  EXPECT_EQ(42, d->Gen_ID(name, 1));    // the name ran EVIL() and read G twice: 1000
   EXPECT_EQ(42, d->Gen_ID(quoted, 0));  // the same name, quoted
   EXPECT_EQ(0, d->Gen_ID("G", 0));
 }
@@ -168,7 +170,7 @@ TEST_F(SafeTextTest, AnIncrementalSearchWithMalformedUtf8FindsNothing) {
   Exec("CREATE TABLE U (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20) CHARACTER SET UTF8)");
   Tr->Commit();
   Reconnect("UTF8");
-  const char* rows[] = {"\xC3\x84rger", "n\xC3\xA4he", "nord", "\xC3\xBC" "ber"};  // Ärger nähe nord über
+  const char* rows[] = {"\xC3\x84rger", "n\xC3\xA4he", "nord", "\303\274ber"};  // Ärger nähe nord über
   for (const char* table : {"L", "U"})
     for (int i = 0; i < 4; ++i)
       Exec(std::string("INSERT INTO ") + table + " VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");

@@ -231,7 +231,8 @@ TEST(MaskSQLPasswordsTest, TheLiteralAfterPasswordIsMaskedWhereverItStands) {
       // Not the word: a longer name, a quoted name, a literal, a comment; and no literal after it.
       {"SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'",
        "SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'"},
-      {"UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL", "UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL"},
+      {"UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL",
+       "UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL"},
       {"SELECT q'{ PASSWORD 'a' }' FROM T", "SELECT q'{ PASSWORD 'a' }' FROM T"},
       {"", ""},
   };

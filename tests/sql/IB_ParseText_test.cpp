@@ -56,7 +56,8 @@ TEST(IB_ParseIdent, ReservedWordsAndCase) {
 
 TEST(IB_ParseIdent, AQuotedNameIsOneQuotedWordWithItsInnerQuotesDoubled) {
   for (const char* s : {"\"A\"", "\"a b\"", "\"a\"\"b\"", "\"\"", "\"\"\"\""}) EXPECT_TRUE(IsQuotedIdent(s)) << s;
-  for (const char* s : {"A", "\"", "\"a\"b\"", "\"a\" OR \"b\"", "\"a\"\"", " \"a\"", "'a'"}) EXPECT_FALSE(IsQuotedIdent(s)) << s;
+  for (const char* s : {"A", "\"", "\"a\"b\"", "\"a\" OR \"b\"", "\"a\"\"", " \"a\"", "'a'"})
+    EXPECT_FALSE(IsQuotedIdent(s)) << s;
 }
 
 TEST(IB_ParseIdent, EveryTableWordIsReserved) {

@@ -371,8 +371,9 @@ TEST_F(MonitorTest, NoItemOrErrorTextShowsAPassword) {
   // A statement that the server refuses: its prepare item, the library's error item and the exception.
   M->SetMonitorGroups(0xFF);
   Items.clear();
-  TIB_DSQL* q = NewDSQL("CREATE USER DBLIB_X PASSWORD 'Secret-1' FIRSTNAME 'A' bogus\nALTER USER DBLIB_X SET "
-                        "PASSWORD 'Secret-2'");
+  TIB_DSQL* q = NewDSQL(
+      "CREATE USER DBLIB_X PASSWORD 'Secret-1' FIRSTNAME 'A' bogus\nALTER USER DBLIB_X SET "
+      "PASSWORD 'Secret-2'");
   try {
     q->Prepare();
     ADD_FAILURE() << "the server took the text";
