@@ -257,6 +257,13 @@ size_t CharSetPrefixBytes(int32_t CharSetId, std::string_view Text, size_t MaxLe
   return Text.size();
 }
 
+bool CharSetTextWellFormed(int32_t CharSetId, std::string_view Text) {
+  if (!IsUtf8Encoded(CharSetId & 0xFF)) return true;
+  for (size_t i = 0; i < Text.size();)
+    if (NextUtf8(Text, i) == kNoChar) return false;
+  return true;
+}
+
 std::string CharSetUpperCase(int32_t CharSetId, std::string_view Text) {
   CharSetId &= 0xFF;
   std::string r;
@@ -282,11 +289,14 @@ std::string CharSetUpperCase(int32_t CharSetId, std::string_view Text) {
   }
   if (CharSetBytesPerChar(CharSetId) > 1) {
     // The Asian multi-byte sets: ASCII letters only (a trail byte may look like one, so none is touched
-    // after a byte with the high bit set).
+    // after a byte that starts a two-byte character; in SJIS only 0x81-0x9F and 0xE0-0xFC start one, the
+    // other high bytes are one-byte characters, half-width katakana).
+    const bool sjis = CharSetId == 5 || CharSetId == 68;
     r.assign(Text);
     for (size_t i = 0; i < r.size(); ++i) {
-      if (static_cast<unsigned char>(r[i]) >= 0x80) {
-        ++i;
+      const auto b = static_cast<unsigned char>(r[i]);
+      if (b >= 0x80) {
+        if (!sjis || (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ++i;
       } else if (r[i] >= 'a' && r[i] <= 'z') {
         r[i] = static_cast<char>(r[i] - 32);
       }

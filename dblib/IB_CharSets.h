@@ -32,6 +32,11 @@ size_t CharSetTextLength(int32_t CharSetId, std::string_view Text);
 // The bytes of Text's first MaxLength units (all of Text when it is shorter): never splits a character.
 size_t CharSetPrefixBytes(int32_t CharSetId, std::string_view Text, size_t MaxLength);
 
+// True when Text is well-formed in the set: every character of a UTF8 or UNICODE_FSS text a whole UTF-8
+// sequence (no cut character, stray byte, overlong form or surrogate). Texts of the other sets are not
+// checked (true).
+bool CharSetTextWellFormed(int32_t CharSetId, std::string_view Text);
+
 // Text upper-cased as the engine's UPPER() does in that character set: each character mapped to its
 // capital (Unicode's simple case mapping) where the set has that capital; OCTETS is left as it is, NONE
 // and ASCII fold ASCII letters only. Bytes that are no character of the set stay as they are.

@@ -3,8 +3,6 @@
 // execution in IB_StatementExecute.cpp.
 #include "dblib/IB_Statement.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -24,14 +22,6 @@ namespace {
 // Out of the way of the lookups that find their name.
 [[noreturn, gnu::cold, gnu::noinline]] void RaiseNameNotFound(const std::string& Name) {
   IB_Raise<EIB_StatementError>(IBMsg::FieldNameNotFound, {Name});
-}
-
-std::string ClassNameOf(const TObject& Obj) {
-  int status = 0;
-  char* name = abi::__cxa_demangle(typeid(Obj).name(), nullptr, nullptr, &status);
-  std::string result = status == 0 && name ? name : typeid(Obj).name();
-  std::free(name);
-  return result;
 }
 
 }  // namespace
@@ -859,10 +849,10 @@ void TIB_Statement::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& Er
                                   int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) {
   if (FPreparing) {
     TStringList lines;
-    lines.SetText(FServerSQL);
+    lines.SetText(MaskSQLPasswords(FServerSQL));  // never a password in an error text
     ErrorMessage.AddStrings(lines);
   }
-  std::string line = ClassNameOf(*this) + ": \"";
+  std::string line = IB_ClassName(this) + ": \"";
   if (GetOwner() && !GetOwner()->GetName().empty()) line += GetOwner()->GetName() + ".";
   line += GetName() + "\"";
   TIB_Session* s = GetBoundSession();

@@ -1,12 +1,16 @@
 #include "dblib/IB_Utils.h"
 
+#include <cxxabi.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <typeinfo>
 
 #include "dblib/IB_Constants.h"
 #include "platform/Registry.h"
+#include "platform/SysUtils.h"
 
 bool BuffersEqual(const void* P1, const void* P2, size_t Count) {
   if (Count == 0) return false;
@@ -336,4 +340,156 @@ std::string UnscramblePassword(const std::string& Text, const std::string& Key) 
   std::string bytes(hex.size() / 2, '\0');
   HexTextToBinary(hex, bytes.data(), bytes.size());
   return Combine(bytes, Key);
+}
+
+std::string IB_ClassName(const TObject* Obj) {
+  if (!Obj) return "nil";
+  const char* mangled = typeid(*Obj).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  const std::string full = status == 0 && demangled ? demangled : mangled;
+  std::free(demangled);
+  // The name after the last "::" outside template arguments (and outside the parentheses of
+  // "(anonymous namespace)").
+  size_t start = 0;
+  int depth = 0;
+  for (size_t i = 0; i < full.size(); ++i) {
+    const char c = full[i];
+    if (c == '<' || c == '(') ++depth;
+    if ((c == '>' || c == ')') && depth > 0) --depth;
+    if (depth == 0 && c == ':' && i + 1 < full.size() && full[i + 1] == ':') {
+      start = i + 2;
+      ++i;
+    }
+  }
+  return full.substr(start);
+}
+
+namespace {
+
+bool IsSQLWordChar(char C) {
+  return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '_' || C == '$' ||
+         static_cast<unsigned char>(C) >= 0x80;
+}
+
+// The position after a comment that starts at I (I itself when none starts there).
+size_t SkipComment(std::string_view S, size_t I) {
+  if (S.compare(I, 2, "--") == 0) {
+    const size_t end = S.find_first_of("\r\n", I);
+    return end == std::string_view::npos ? S.size() : end;
+  }
+  if (S.compare(I, 2, "/*") == 0) {
+    const size_t end = S.find("*/", I + 2);
+    return end == std::string_view::npos ? S.size() : end + 2;
+  }
+  return I;
+}
+
+// The position after the quoted text (a literal or a quoted name) that starts at I with Quote; a doubled
+// quote stays inside. An unclosed one runs to the end.
+size_t SkipQuoted(std::string_view S, size_t I, char Quote) {
+  for (size_t j = I + 1; j < S.size(); ++j) {
+    if (S[j] != Quote) continue;
+    if (j + 1 < S.size() && S[j + 1] == Quote) {
+      ++j;
+      continue;
+    }
+    return j + 1;
+  }
+  return S.size();
+}
+
+// The position after a string literal that starts at I ('...', or the engine's Q'{...}' form); I when
+// none starts there.
+size_t SkipLiteral(std::string_view S, size_t I) {
+  if (I < S.size() && S[I] == '\'') return SkipQuoted(S, I, '\'');
+  if (I + 2 < S.size() && (S[I] == 'q' || S[I] == 'Q') && S[I + 1] == '\'') {
+    const char open = S[I + 2];
+    const char close = open == '(' ? ')' : open == '{' ? '}' : open == '[' ? ']' : open == '<' ? '>' : open;
+    for (size_t j = I + 3; j + 1 < S.size(); ++j)
+      if (S[j] == close && S[j + 1] == '\'') return j + 2;
+    return S.size();
+  }
+  return I;
+}
+
+bool HasPasswordWord(std::string_view S) {
+  static constexpr std::string_view kWord = "PASSWORD";
+  for (size_t i = 0; i + kWord.size() <= S.size(); ++i) {
+    size_t k = 0;
+    while (k < kWord.size() && (S[i + k] & ~0x20) == kWord[k]) ++k;
+    if (k == kWord.size()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string MaskSQLPasswords(std::string_view SQL) {
+  if (!HasPasswordWord(SQL)) return std::string(SQL);
+  std::string out;
+  out.reserve(SQL.size());
+  size_t i = 0;
+  while (i < SQL.size()) {
+    const char c = SQL[i];
+    size_t next = SkipComment(SQL, i);
+    if (next == i && (c == '\'' || c == '"')) {
+      next = SkipQuoted(SQL, i, c);
+      // A literal that holds a statement of its own (EXECUTE STATEMENT 'CREATE USER U PASSWORD ''x'''):
+      // its text is masked as well, and quoted again.
+      const bool closed = next - i >= 2 && SQL[next - 1] == c;
+      const std::string_view inner = SQL.substr(i + 1, next - i - 1 - (closed ? 1 : 0));
+      if (c == '\'' && HasPasswordWord(inner)) {
+        std::string text;
+        for (size_t k = 0; k < inner.size(); ++k) {
+          text += inner[k];
+          if (inner[k] == '\'' && k + 1 < inner.size() && inner[k + 1] == '\'') ++k;
+        }
+        const std::string masked = MaskSQLPasswords(text);
+        if (masked != text) {
+          out += '\'';
+          for (char m : masked) out.append(m == '\'' ? 2 : 1, m);
+          if (closed) out += '\'';
+          i = next;
+          continue;
+        }
+      }
+    }
+    if (next == i && IsSQLWordChar(c)) {
+      while (next < SQL.size() && IsSQLWordChar(SQL[next])) ++next;
+      const std::string_view word = SQL.substr(i, next - i);
+      out.append(word);
+      i = next;
+      if (!SameText(word, "PASSWORD")) {
+        // Q'...': the rest of the engine's quoted literal goes along whole.
+        if (word.size() == 1 && (word[0] & ~0x20) == 'Q' && i < SQL.size() && SQL[i] == '\'') {
+          const size_t end = SkipLiteral(SQL, i - 1);
+          out.append(SQL.substr(i, end - i));
+          i = end;
+        }
+        continue;
+      }
+      // Blanks and comments, then the literal.
+      size_t at = i;
+      while (at < SQL.size()) {
+        if (static_cast<unsigned char>(SQL[at]) <= ' ') {
+          ++at;
+          continue;
+        }
+        const size_t after = SkipComment(SQL, at);
+        if (after == at) break;
+        at = after;
+      }
+      const size_t end = SkipLiteral(SQL, at);
+      if (end == at) continue;
+      out.append(SQL.substr(i, at - i));
+      out += "'*****'";
+      i = end;
+      continue;
+    }
+    if (next == i) next = i + 1;
+    out.append(SQL.substr(i, next - i));
+    i = next;
+  }
+  return out;
 }

@@ -12,6 +12,8 @@
 #include "platform/Graphics.h"
 #include "platform/Locale.h"
 
+class TObject;
+
 // The value of type T stored at P, which need not be aligned for T; a zero T when P is null.
 template <typename T>
 T ReadAs(const void* P) {
@@ -56,6 +58,17 @@ std::string BinaryToHexText(const void* Buffer, size_t Count);
 // Fills Count bytes from the first 2 x Count hexadecimal digits of Text (either case). Raises
 // Exception "Invalid text in HexTextToBinary" when Text is too short or holds other characters.
 void HexTextToBinary(std::string_view Text, void* Buffer, size_t Count);
+
+// The class name of Obj as the library's messages show it: the class's own name, without the namespaces
+// or enclosing classes that hold it ("TIB_UpdateStatement", never "(anonymous namespace)::..."); "nil"
+// for none.
+std::string IB_ClassName(const TObject* Obj);
+
+// SQL text as traces and error texts may show it: the literal after each word PASSWORD (outside
+// comments, literals and quoted names; blanks and comments between them) is shown as '*****' (CREATE
+// DATABASE ... PASSWORD '...', CREATE/ALTER USER ... PASSWORD '...', CONNECT ... PASSWORD '...', ON
+// EXTERNAL ... PASSWORD '...'). Text without such a literal comes back unchanged.
+std::string MaskSQLPasswords(std::string_view SQL);
 
 // The value of the environment variable Name; empty when it is not set.
 std::string GetEnvVar(const std::string& Name);

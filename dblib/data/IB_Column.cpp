@@ -2,13 +2,10 @@
 // defaults of the typed getters and setters. Display settings and masks are in IB_ColumnDisplay.cpp.
 #include "dblib/data/IB_Column.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <typeinfo>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Errors.h"
@@ -18,21 +15,6 @@
 #include "dblib/data/IB_Row.h"
 #include "dblib/data/IB_RowNames.h"
 #include "platform/ScopeGuards.h"
-
-namespace {
-
-// The class name of Obj as the messages show it ("nil" for none).
-std::string ClassNameOf(const TObject* Obj) {
-  if (!Obj) return "nil";
-  const char* mangled = typeid(*Obj).name();
-  int status = 0;
-  char* name = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string result = status == 0 && name ? name : mangled;
-  std::free(name);
-  return result;
-}
-
-}  // namespace
 
 TIB_Column::TIB_Column(TIB_Row* ARow, int16_t AFieldNo, XSQLVAR* APSQLVAR)
     : FRow(ARow), FFieldNo(AFieldNo), FPSQLVAR(APSQLVAR) {
@@ -606,6 +588,11 @@ void TIB_Column::BeforeModify() {
   if (FSlot) std::memcpy(FSavedValue.get(), FSlot, size);
 }
 
+void TIB_Column::CheckWrite() {
+  if (FFieldNo < 0 || !FRow || FRow->GetRowType() != rtFields) return;
+  if (TIB_RowStatement* st = GetStatement()) st->CheckFieldWrite(*this);
+}
+
 void TIB_Column::AfterModify() {
   // A change nobody hears beyond this column's own events skips the row's notices (a parameter of a
   // statement without links or handlers for it).
@@ -732,7 +719,7 @@ void TIB_Column::InitDateTimeFormats() {
 void TIB_Column::Assign(TObject* Source) {
   auto* src = dynamic_cast<TIB_Column*>(Source);
   if (!src) {
-    IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignTo, {ClassNameOf(Source)});
+    IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignTo, {IB_ClassName(Source)});
   }
   if (src->GetIsNull()) {
     if (!GetIsNull()) SetNull(true);
@@ -764,5 +751,5 @@ void TIB_Column::AssignTo(TObject* Dest) {
     list->SetText(GetAsString());
     return;
   }
-  IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignFrom, {ClassNameOf(Dest)});
+  IB_Raise<EIB_ColumnError>(IBMsg::CannotAssignFrom, {IB_ClassName(Dest)});
 }

@@ -161,6 +161,9 @@ public:
 
   // The change protocol that every typed setter runs inside.
   void BeforeModify();
+  // Asked by the setters that read a text before they store it: a write the statement refuses (a dataset
+  // in search mode) is refused before the text is read.
+  void CheckWrite();
   void AfterModify();
 
   // Attributes.

@@ -136,6 +136,7 @@ void TIB_ColumnDateTime::SetAsDateTime(TDateTime Value) { WriteValue(Value); }
 void TIB_ColumnDateTime::SetAsTimestampText(const std::string& Value) { WriteValue(TimestampTextToDateTime(Value)); }
 
 void TIB_ColumnDateTime::SetAsString(const std::string& Value) {
+  CheckWrite();
   std::string text = Value;
   if (OnSetText) OnSetText(this, text);
   if (text.empty()) {

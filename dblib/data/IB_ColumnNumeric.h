@@ -22,6 +22,7 @@ protected:
   // when BlankMakesNull, else StoreZero runs, and the result is true. Otherwise Text receives the text.
   template <class F>
   bool StoreBlankText(const std::string& Value, bool TrimFirst, std::string& Text, F StoreZero) {
+    CheckWrite();
     bool blank = false;
     Text = TakeSetText(Value, TrimFirst, blank);
     if (!blank) return false;

@@ -61,6 +61,9 @@ public:
   virtual void GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) = 0;
   virtual void GetColumnPreventChange(TIB_Column& Column, bool& Prevent) = 0;
   virtual bool GetCalculatingFields() = 0;
+  // Refuses a write into Column of the fields row when the statement cannot take one now (a dataset in
+  // search mode keeps its criteria in its data links): the typed setters ask before they read their text.
+  virtual void CheckFieldWrite(TIB_Column& /*Column*/) {}
   virtual void DoCalculateField(TIB_Row& Row, TIB_Column& Column) = 0;
   // The OnValidateField event (when assigned).
   virtual void DoValidateField(TIB_Row& Row, TIB_Column& Column) = 0;

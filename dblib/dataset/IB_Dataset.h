@@ -540,6 +540,8 @@ public:
   void SetIB_Transaction(TIB_Transaction* Value) override;
   void SetIB_Connection(TIB_Connection* Value) override;
   bool GetCalculatingFields() override { return FFields->GetCalculating(); }
+  // In search mode the fields row holds no criteria: an application's write into it is refused.
+  void CheckFieldWrite(TIB_Column& Column) override;
   void SysClose() override;
   void SysUnprepare() override;
 

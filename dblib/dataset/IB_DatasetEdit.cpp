@@ -198,10 +198,19 @@ void TIB_Dataset::GetColumnPreventChange(TIB_Column& Column, bool& Prevent) {
   if (!Prevent && FState != dssSearch) Prevent = Column.GetReadOnly();
 }
 
+void TIB_Dataset::CheckFieldWrite(TIB_Column& Column) {
+  // (The dataset clears the row itself when it enters search mode: those writes do not come here.)
+  if (FState == dssSearch && Column.GetFieldNo() >= 0)
+    IB_Raise<EIB_DatasetError>(IBMsg::CannotWriteInSearchMode, {Column.GetFullName()});
+}
+
 void TIB_Dataset::SysCheckCanModify(TIB_Column* Column) {
   // Calculated columns are written by the dataset itself, whatever its state.
   if (Column && Column->GetFieldNo() < 0) return;
   switch (FState) {
+    case dssSearch:
+      if (Column) CheckFieldWrite(*Column);
+      break;
     case dssInactive: IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsInactive);
     case dssPrepared:
     case dssBrowse:

@@ -514,6 +514,9 @@ void TIB_BDataset::IncSearchClear() {
 bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch, bool SeekNearest) {
   TIB_Column* c = OrderingColumn();
   if (!c || (FSearchNesting == 0 && GetFetching())) IB_Raise<EIB_DatasetError>(IBMsg::UnableToPerformSearch);
+  // A text that is no text of the column's values' set (malformed UTF-8) starts no value: nothing is found
+  // and the dataset stays where it is.
+  if (IsTextType(BaseType(*c)) && !CharSetTextWellFormed(c->GetSQLSubType(), Text)) return false;
   FFoundRow = 0;
   FSeekPosition = std::max(StartAtMatch, 1) - 1;
   // With a position condition on the ordering link the dataset first restarts at the text (cut to POS

@@ -41,7 +41,7 @@ std::string Bare(const std::string& Identifier) {
 // only where it has to be, so "PAIR" and PAIR are one name and "Pair" another.
 std::string Ident(int Dialect, const std::string& Name) {
   std::string r;
-  MakeSQLIdentExact(Dialect, IsQuoted(Name, '"') ? Bare(Name) : Trim(Name), r);
+  MakeSQLIdentExact(Dialect, IsQuotedIdent(Trim(Name)) ? Bare(Name) : Trim(Name), r);
   return r;
 }
 

@@ -153,6 +153,9 @@ std::string QualifiedRelation(std::string_view SQL, std::string_view Qualifier);
 // Identifiers, quotes and small text routines
 
 bool IsReservedWord(std::string_view S);
+// True when S is one whole quoted name: a double quote, the name with each of its double quotes doubled,
+// and a closing double quote. MakeSQLIdent takes such a text as already quoted, and only such a text.
+bool IsQuotedIdent(std::string_view S);
 void MakeSQLIdent(int32_t Dialect, std::string_view Name, std::string& Result);
 void MakeSQLIdentExact(int32_t Dialect, std::string_view Name, std::string& Result);
 

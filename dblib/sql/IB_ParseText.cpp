@@ -61,18 +61,29 @@ bool IsSimpleIdent(std::string_view S, bool AllowLower) {
   return true;
 }
 
+// True when every character of S can stand in an unquoted name (letters, digits, '$', '_' and the bytes
+// of other alphabets): nothing in it ends the name.
+bool IsNameText(std::string_view S) {
+  for (char c : S) {
+    if (!(IsAsciiLetter(c) || IsDigit(c) || c == '$' || c == '_' || U(c) >= 0x80)) return false;
+  }
+  return true;
+}
+
 void MakeIdent(int32_t Dialect, std::string_view Name, std::string& Result, bool Exact) {
   std::string s = Trim(Name);
   if (s.empty()) {
     Result = Dialect >= 3 ? "\"\"" : "";
     return;
   }
-  if (Dialect < 3) {
-    Result = UpperCase(s);
+  // Only one whole quoted name passes as it is: any other text that holds a double quote is quoted whole,
+  // so that no name can end the quotes it is put in and carry SQL of its own.
+  if (IsQuotedIdent(s)) {
+    Result = Dialect < 3 ? UpperCase(s) : s;
     return;
   }
-  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') {
-    Result = s;
+  if (Dialect < 3 && IsNameText(s)) {
+    Result = UpperCase(s);
     return;
   }
   if (IsSimpleIdent(s, !Exact) && !IsReservedWord(s)) {
@@ -109,6 +120,16 @@ bool ReadHashCode(std::string_view S, size_t& Pos, std::string& Out, bool& Any) 
 bool IsReservedWord(std::string_view S) {
   if (S.empty() || S.size() > 32) return false;
   return ReservedWordSet().count(UpperCase(S)) != 0;
+}
+
+bool IsQuotedIdent(std::string_view S) {
+  if (S.size() < 2 || S.front() != '"' || S.back() != '"') return false;
+  for (size_t i = 1; i + 1 < S.size(); ++i) {
+    if (S[i] != '"') continue;
+    if (i + 2 >= S.size() || S[i + 1] != '"') return false;  // a lone quote ends the name early
+    ++i;
+  }
+  return true;
 }
 
 void MakeSQLIdent(int32_t Dialect, std::string_view Name, std::string& Result) {

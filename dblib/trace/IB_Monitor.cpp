@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dblib/IB_Utils.h"
 #include "dblib/trace/IB_DumpTexts.h"
 #include "platform/Clock.h"
 #include "platform/Forms.h"
@@ -300,7 +301,7 @@ ISC_STATUS W_isc_dsql_prepare(ISC_STATUS* S, isc_tr_handle* TR, isc_stmt_handle*
         i.Line("TR_HANDLE = " + H(TR));
         i.Line("STMT_HANDLE = " + H(Stmt));
         i.Line("");
-        i.Line(Text(SQL, Length));
+        i.Line(MaskSQLPasswords(Text(SQL, Length)));
       },
       [&](TIB_TraceState& t) { return t.Next.isc_dsql_prepare(S, TR, Stmt, Length, SQL, Dialect, Out); },
       [&](TItem& i, ISC_STATUS R, TIB_SessionBase& Session) {
@@ -358,7 +359,7 @@ ISC_STATUS W_isc_dsql_execute_immediate(ISC_STATUS* S, isc_db_handle* DB, isc_tr
         i.Line("DB_HANDLE = " + H(DB));
         i.Line("TR_HANDLE = " + H(TR));
         i.Line("");
-        i.Line(Text(SQL, Length));
+        i.Line(MaskSQLPasswords(Text(SQL, Length)));
         i.Line("");
       },
       [&](TIB_TraceState& t) { return t.Next.isc_dsql_execute_immediate(S, DB, TR, Length, SQL, Dialect, In); },
@@ -374,7 +375,7 @@ ISC_STATUS W_isc_dsql_exec_immed2(ISC_STATUS* S, isc_db_handle* DB, isc_tr_handl
         i.Line("DB_HANDLE = " + H(DB));
         i.Line("TR_HANDLE = " + H(TR));
         i.Line("");
-        i.Line(Text(SQL, Length));
+        i.Line(MaskSQLPasswords(Text(SQL, Length)));
         i.Line("");
       },
       [&](TIB_TraceState& t) { return t.Next.isc_dsql_exec_immed2(S, DB, TR, Length, SQL, Dialect, In, Out); },

@@ -241,6 +241,55 @@ TEST_F(CharSetTest, IncrementalSearchFoldsCaseAsTheEngine) {
   }
 }
 
+// In SJIS a katakana's second byte may be the code of a lower-case ASCII letter (ヂ is 0x83 0x61): it is
+// no letter and stays as it is, as the engine's UPPER() leaves it, so a NOCASE search for ヂ finds ヂ (not
+// ア, 0x83 0x41); ASCII letters around it, and after a one-byte half-width katakana, are folded.
+TEST_F(CharSetTest, AnSjisSecondByteThatLooksLikeALetterIsNotUpperCased) {
+  Exec("CREATE TABLE K (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10) CHARACTER SET SJIS_0208)");
+  Tr->Commit();
+  Reconnect("SJIS_0208");
+  const std::string dzi = "\x83\x61", a = "\x83\x41", halfA = "\xB1";  // ヂ ア ｱ
+  const std::string rows[] = {a + "x", dzi + "y", "b" + dzi, halfA + "q"};
+  for (int i = 0; i < 4; ++i) Exec("INSERT INTO K VALUES (" + std::to_string(i + 1) + ", '" + rows[i] + "')");
+  Tr->Commit();
+  // The engine's upper case of each row, and the library's.
+  TIB_Cursor* c = NewCursor("SELECT ID, UPPER(NAME) FROM K ORDER BY ID");
+  c->Open();
+  for (int i = 0; !c->GetEof(); c->Next(), ++i)
+    EXPECT_EQ(c->GetFields()->GetColumns(1)->GetAsString(), CharSetUpperCase(5, rows[i])) << i;
+  delete c;
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM K", "NAME=ITEM=1", 1);
+  q->GetColumnAttributes().SetText("NAME=NOCASE");
+  q->Open();
+  EXPECT_TRUE(q->IncSearchString(dzi, 1, false));
+  EXPECT_EQ(2, q->FieldByName("ID")->GetAsInteger());
+  EXPECT_TRUE(q->IncSearchString(a, 1, false));
+  EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+  EXPECT_TRUE(q->IncSearchString("B" + dzi, 1, false));
+  EXPECT_EQ(3, q->FieldByName("ID")->GetAsInteger());
+  delete q;
+}
+
+// A NOCASE ordering column with its expression is ordered by it (ORDER BY UPPER(NAME)), the order the
+// search compares its upper-cased text in: "be" finds berlin between Amsterdam and Zurich.
+TEST_F(CharSetTest, ANoCaseOrderingFollowsItsExpression) {
+  Exec("CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20))");
+  Tr->Commit();
+  int id = 0;
+  for (const char* n : {"Zurich", "berlin", "Amsterdam"})
+    Exec("INSERT INTO C VALUES (" + std::to_string(++id) + ", '" + n + "')");
+  Tr->Commit();
+  TIB_Query* q = Ordered("SELECT ID, NAME FROM C", "NAME=ITEM=1", 1);
+  q->GetColumnAttributes().SetText("NAME=NOCASE=UPPER(NAME)");
+  q->Open();
+  EXPECT_EQ("3,2,1", Ids(q));
+  EXPECT_TRUE(q->IncSearchString("be", 1, false));
+  EXPECT_EQ("berlin", q->FieldByName("NAME")->GetAsString());
+  EXPECT_TRUE(q->IncSearchString("ZU", 1, false));
+  EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+  delete q;
+}
+
 // ---- descending search and the server's order ---------------------------------------------------------
 
 // Descending with POS on a UTF8 VARCHAR(20): the restart value is padded to 20 characters (not 80 bytes of

@@ -70,4 +70,14 @@ TEST(CharSets, TheHighestCharacterIsTheOneTheOrderingSetSortsLast) {
   EXPECT_EQ("\xBB", CharSetHighestChar(52, 21));     // », ISO8859_1's highest byte whose character WIN1251 holds
 }
 
+TEST(CharSets, AUtf8TextIsWellFormedOnlyWithWholeCharacters) {
+  for (const char* s : {"", "abc", "n\xC3\xA4he", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"})
+    EXPECT_TRUE(CharSetTextWellFormed(4, s)) << s;
+  for (const char* s : {"\xC3", "n\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\x80", "\xF4\x90\x80\x80"}) {
+    EXPECT_FALSE(CharSetTextWellFormed(4, s)) << s;
+    EXPECT_FALSE(CharSetTextWellFormed(3, s)) << s;  // UNICODE_FSS
+    EXPECT_TRUE(CharSetTextWellFormed(21, s)) << s;  // ISO8859_1: every byte is a character
+  }
+}
+
 }  // namespace

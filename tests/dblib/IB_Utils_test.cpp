@@ -209,4 +209,49 @@ TEST(ScrambleKeyTest, EachLevelGivesItsKeyAndANewKeyIsStoredAsHexText) {
   EXPECT_EQ(BinaryToHexText(fresh.data(), fresh.size()), reg.ReadString("Security", "JumbleKey", ""));
 }
 
+// ---- passwords in SQL text --------------------------------------------------------------------------
+
+TEST(MaskSQLPasswordsTest, TheLiteralAfterPasswordIsMaskedWhereverItStands) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"CREATE DATABASE 'a.fdb' USER 'SYSDBA' PASSWORD 'TestPw42' PAGE_SIZE = 8192",
+       "CREATE DATABASE 'a.fdb' USER 'SYSDBA' PASSWORD '*****' PAGE_SIZE = 8192"},
+      {"create user u password 'it''s' using plugin Srp", "create user u password '*****' using plugin Srp"},
+      {"ALTER USER U SET PASSWORD\r\n  /* new */ -- one\n 'x' FIRSTNAME 'Al'",
+       "ALTER USER U SET PASSWORD\r\n  /* new */ -- one\n '*****' FIRSTNAME 'Al'"},
+      {"CONNECT 'db' USER 'u' PASSWORD Q'{a'b}'", "CONNECT 'db' USER 'u' PASSWORD '*****'"},
+      {"EXECUTE STATEMENT 'x' ON EXTERNAL 'db' AS USER 'u' PASSWORD 'p' ROLE 'r'",
+       "EXECUTE STATEMENT 'x' ON EXTERNAL 'db' AS USER 'u' PASSWORD '*****' ROLE 'r'"},
+      {"CREATE USER U PASSWORD 'unclosed", "CREATE USER U PASSWORD '*****'"},
+      // A statement inside a literal, and one inside that.
+      {"EXECUTE BLOCK AS BEGIN EXECUTE STATEMENT 'CREATE USER U PASSWORD ''x''''y'' FIRSTNAME ''A'''; END",
+       "EXECUTE BLOCK AS BEGIN EXECUTE STATEMENT 'CREATE USER U PASSWORD ''*****'' FIRSTNAME ''A'''; END"},
+      {"SELECT 'EXECUTE STATEMENT ''ALTER USER U PASSWORD ''''p'''''' ' FROM T",
+       "SELECT 'EXECUTE STATEMENT ''ALTER USER U PASSWORD ''''*****'''''' ' FROM T"},
+      {"SELECT 'a PASSWORD b' FROM T", "SELECT 'a PASSWORD b' FROM T"},
+      // Not the word: a longer name, a quoted name, a literal, a comment; and no literal after it.
+      {"SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'",
+       "SELECT MYPASSWORD 'x', \"PASSWORD\" 'y', 'PASSWORD' 'z' FROM T -- PASSWORD 'w'"},
+      {"UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL",
+       "UPDATE T SET PASSWORD = 'kept' WHERE PASSWORD IS NULL"},
+      {"SELECT q'{ PASSWORD 'a' }' FROM T", "SELECT q'{ PASSWORD 'a' }' FROM T"},
+      {"", ""},
+  };
+  for (const auto& [sql, masked] : cases) EXPECT_EQ(masked, MaskSQLPasswords(sql)) << sql;
+}
+
+// ---- class names --------------------------------------------------------------------------------------
+
+namespace inner {
+class TSomeObject : public TObject {};
+}  // namespace inner
+
+TEST(ClassNameTest, TheClassesOwnNameWithoutItsNamespaces) {
+  const inner::TSomeObject inNamespace;
+  struct TLocal : TObject {};
+  const TLocal local;
+  EXPECT_EQ("TSomeObject", IB_ClassName(&inNamespace));
+  EXPECT_EQ("TLocal", IB_ClassName(&local));
+  EXPECT_EQ("nil", IB_ClassName(nullptr));
+}
+
 }  // namespace

@@ -34,12 +34,30 @@ TEST(IB_ParseIdent, ReservedWordsAndCase) {
       {false, 3, "A$B_1", "A$B_1"},
       {false, 3, "1ABC", "\"1ABC\""},
       {false, 3, "my \"x\" col", "\"my \"\"x\"\" col\""},
+      // Only one whole quoted name passes as it is; any other text with quotes is quoted whole.
+      {false, 3, "\"My \"\"x\"\" col\"", "\"My \"\"x\"\" col\""},
+      {true, 3, "\"Already\"", "\"Already\""},
+      {false, 3, "\"K\" IS NOT NULL OR \"K\"", "\"\"\"K\"\" IS NOT NULL OR \"\"K\"\"\""},
+      {true, 3, "\"K\" IS NOT NULL OR \"K\"", "\"\"\"K\"\" IS NOT NULL OR \"\"K\"\"\""},
+      {false, 3, "\"G\", 0) + EVIL() + GEN_ID(\"G\"", "\"\"\"G\"\", 0) + EVIL() + GEN_ID(\"\"G\"\"\""},
+      {false, 3, "\"a\"\"", "\"\"\"a\"\"\"\"\""},
+      {false, 3, "\"", "\"\"\"\""},
+      // Dialect 1 has no quoted names: a name that would end its word is quoted whole all the same.
+      {false, 1, "G, 0) + EVIL() + GEN_ID(G", "\"G, 0) + EVIL() + GEN_ID(G\""},
+      {false, 1, "my_col$1", "MY_COL$1"},
+      {false, 1, "\"Quoted\"", "\"QUOTED\""},
   };
   for (const auto& c : cases) {
     std::string r;
     (c.Exact ? MakeSQLIdentExact : MakeSQLIdent)(c.Dialect, c.Name, r);
     EXPECT_EQ(c.Expected, r) << c.Name << " " << c.Dialect;
   }
+}
+
+TEST(IB_ParseIdent, AQuotedNameIsOneQuotedWordWithItsInnerQuotesDoubled) {
+  for (const char* s : {"\"A\"", "\"a b\"", "\"a\"\"b\"", "\"\"", "\"\"\"\""}) EXPECT_TRUE(IsQuotedIdent(s)) << s;
+  for (const char* s : {"A", "\"", "\"a\"b\"", "\"a\" OR \"b\"", "\"a\"\"", " \"a\"", "'a'"})
+    EXPECT_FALSE(IsQuotedIdent(s)) << s;
 }
 
 TEST(IB_ParseIdent, EveryTableWordIsReserved) {

@@ -345,4 +345,58 @@ TEST_F(MonitorTest, AHandlerThatFailsOrFreesItsMonitorLeavesTheCallDone) {
   EXPECT_TRUE(Items.empty());
 }
 
+// ---- passwords --------------------------------------------------------------------------------------
+
+// No item, trace text or error text shows a password: the literal after PASSWORD reads '*****', with the
+// default groups and with every group.
+TEST_F(MonitorTest, NoItemOrErrorTextShowsAPassword) {
+  M->SetMonitorGroups(0xFF);
+  M->SetEnabled(true);
+  auto noPassword = [&](const std::string& Secret) {
+    for (const std::string& item : Items) EXPECT_EQ(std::string::npos, item.find(Secret)) << item;
+  };
+  // The database's creation, with the groups a new monitor has.
+  M->SetMonitorGroups(Bit(mgConnection) | Bit(mgTransaction) | Bit(mgStatement));
+  auto* db = new TIB_Connection(Owner);
+  db->SetDatabaseName(Dir.File("secret.fdb"));
+  db->SetUsername("SYSDBA");
+  db->SetPassword("TestPw42");
+  db->SetSQLDialect(3);
+  db->CreateDatabase();
+  const auto created = ItemsOf("/*---\r\nEXECUTE IMMEDIATE\r\n");
+  ASSERT_EQ(1u, created.size());
+  EXPECT_NE(std::string::npos, created[0].find(" USER 'SYSDBA' PASSWORD '*****'")) << created[0];
+  noPassword("TestPw42");
+  db->DropDatabase();
+  // A statement that the server refuses: its prepare item, the library's error item and the exception.
+  M->SetMonitorGroups(0xFF);
+  Items.clear();
+  TIB_DSQL* q = NewDSQL(
+      "CREATE USER DBLIB_X PASSWORD 'Secret-1' FIRSTNAME 'A' bogus\nALTER USER DBLIB_X SET "
+      "PASSWORD 'Secret-2'");
+  try {
+    q->Prepare();
+    ADD_FAILURE() << "the server took the text";
+  } catch (const EIB_ISCError& e) {
+    const std::string texts = std::string(e.what()) + e.ErrorMessage().GetText() + e.SQL().GetText();
+    EXPECT_NE(std::string::npos, texts.find("PASSWORD '*****' FIRSTNAME 'A' bogus")) << texts;
+    EXPECT_NE(std::string::npos, texts.find("SET PASSWORD '*****'")) << texts;
+    EXPECT_EQ(std::string::npos, texts.find("Secret-")) << texts;
+  }
+  EXPECT_FALSE(ItemsOf("/*---\r\nPREPARE STATEMENT\r\n").empty());
+  EXPECT_FALSE(ItemsOf("/*===\r\n//>>> ERROR <<<//").empty());
+  noPassword("Secret-");
+  // An immediate statement.
+  Items.clear();
+  try {
+    NewDSQL()->ExecuteImmediate("ALTER USER DBLIB_NOBODY PASSWORD q'{Secret-3}'");
+  } catch (const EIB_ISCError& e) {
+    EXPECT_EQ(std::string::npos, (e.ErrorMessage().GetText() + e.SQL().GetText()).find("Secret-"));
+  }
+  const auto immediate = ItemsOf("/*---\r\nEXECUTE IMMEDIATE 2\r\n");
+  ASSERT_EQ(1u, immediate.size());
+  EXPECT_NE(std::string::npos, immediate[0].find("ALTER USER DBLIB_NOBODY PASSWORD '*****'")) << immediate[0];
+  noPassword("Secret-");
+}
+
 }  // namespace
