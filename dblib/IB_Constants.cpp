@@ -228,6 +228,7 @@ constexpr TIB_Message kMessages[] = {
     {65518, "Not implemented"},
     {65519, "Cursor is already open"},
     {65520, "Not ready yet"},
+    {65521, "Cannot %s while cached updates are being applied"},
 };
 
 }  // namespace

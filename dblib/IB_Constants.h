@@ -201,5 +201,6 @@ inline constexpr TIB_Msg<Exception> UnsupportedDumpType{65517};  // "Unsupported
 inline constexpr TIB_Msg<Exception, EIB_DatasetError> NotImplemented{65518};  // "Not implemented"
 inline constexpr TIB_Msg<EIB_DatasetError> CursorIsAlreadyOpen{65519};  // "Cursor is already open"
 inline constexpr TIB_Msg<EIB_DatasetError> NotReadyYet{65520};  // "Not ready yet"
+inline constexpr TIB_Msg<EIB_DatasetError> CannotWhileApplyingUpdates{65521};  // "Cannot %s while cached updates are being applied"
 // clang-format on
 }  // namespace IBMsg

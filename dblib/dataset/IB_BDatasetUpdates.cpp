@@ -514,6 +514,8 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
 
 void TIB_BDataset::ApplyUpdates() {
   if (!FCachedUpdates) return;
+  // From a handler of the apply (the row being written is in an editing state then): refused.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"ApplyUpdates"});
   if (GetIsModifying()) Post();
   if (!GetUpdatesPending() || FApplying) return;
   TIB_AliveRestorer<bool> applying(FAlive, FApplying, true);
@@ -595,6 +597,8 @@ void TIB_BDataset::CommitUpdates() {
 
 void TIB_BDataset::CancelUpdates() {
   if (!FCachedUpdates) return;
+  // From a handler of the apply: the apply walks the list of changes, and its cursor stands on one.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"CancelUpdates"});
   if (GetIsModifying()) Cancel();
   if (FNodeList->GetUpdateListCount() == 0) return;
   std::vector<TIB_Node*> removed;
