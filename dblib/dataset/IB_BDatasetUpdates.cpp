@@ -558,6 +558,8 @@ void TIB_BDataset::ApplyUpdates() {
 
 void TIB_BDataset::SysUndoApply() {
   // The commit after the apply failed: the changes count as pending again and are applied next time.
+  // (An apply still running, whose handler's call failed, settles its own changes.)
+  if (FApplying) return;
   TIB_Transaction* t = GetIB_Transaction();
   if (t && t->GetStarted() && !FAppliedNodes.empty()) {
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + SavepointName(), nullptr, nullptr); });
@@ -568,6 +570,8 @@ void TIB_BDataset::SysUndoApply() {
 }
 
 void TIB_BDataset::CommitUpdates() {
+  // From a handler of the apply: the apply walks nodes this would remove.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"CommitUpdates"});
   FAppliedNodes.clear();
   // A blob or array applied was written under a temporary id, which is invalid once committed: such
   // rows are read again by key for the ids the server gave them.

@@ -351,12 +351,12 @@ TEST_F(FetchEndsTest, LocatingTheRowShownSendsNoNoticeAfterAStateChange) {
   Tr->Rollback();
 }
 
-// ApplyUpdates and CancelUpdates from a handler of the apply are refused with a clear error: the
-// changes and the buffer stay whole, and the apply's own outcome holds.
+// ApplyUpdates, CancelUpdates and CommitUpdates from a handler of the apply are refused with a clear
+// error: the changes and the buffer stay whole, and the apply's own outcome holds.
 TEST_F(FetchEndsTest, CancelOrApplyUpdatesDuringAnApplyIsRefused) {
   Fill(5);
   for (bool cancel : {true, false}) {
-    SCOPED_TRACE(cancel ? "CancelUpdates from OnUpdateError" : "ApplyUpdates from OnUpdateRecord");
+    SCOPED_TRACE(cancel ? "CancelUpdates from OnUpdateError" : "ApplyUpdates, CommitUpdates from OnUpdateRecord");
     TIB_Query* q = NewQuery();
     q->SetCachedUpdates(true);
     q->Open();
@@ -366,7 +366,7 @@ TEST_F(FetchEndsTest, CancelOrApplyUpdatesDuringAnApplyIsRefused) {
     q->FieldByName("ID")->SetAsInteger(5);  // the key is taken: the apply fails there
     q->FieldByName("NAME")->SetAsString("dup");
     q->Post();
-    std::string refusal;
+    std::string refusal, commitRefusal;
     if (cancel) {
       q->OnUpdateError = [&](TIB_Dataset* D, const EIB_Error&, TIB_UpdateKind, TIB_UpdateAction& Action) {
         refusal = MessageOf<EIB_DatasetError>([&] { static_cast<TIB_Query*>(D)->CancelUpdates(); });
@@ -377,10 +377,12 @@ TEST_F(FetchEndsTest, CancelOrApplyUpdatesDuringAnApplyIsRefused) {
     } else {
       q->OnUpdateRecord = [&](TIB_Dataset* D, TIB_UpdateKind, TIB_UpdateAction& Action) {
         refusal = MessageOf<EIB_DatasetError>([&] { static_cast<TIB_Query*>(D)->ApplyUpdates(); });
+        commitRefusal = MessageOf<EIB_DatasetError>([&] { static_cast<TIB_Query*>(D)->CommitUpdates(); });
         Action = uaSkip;
       };
       q->ApplyUpdates();
       EXPECT_EQ("Cannot ApplyUpdates while cached updates are being applied", refusal);
+      EXPECT_EQ("Cannot CommitUpdates while cached updates are being applied", commitRefusal);
       q->CommitUpdates();
     }
     // The insert is still pending, where it was typed; the buffer walks as before.
