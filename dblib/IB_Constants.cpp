@@ -228,7 +228,8 @@ constexpr TIB_Message kMessages[] = {
     {65518, "Not implemented"},
     {65519, "Cursor is already open"},
     {65520, "Not ready yet"},
-    {65570, "Cannot write %s in search mode: a search takes its criteria from the data links (a control's link hands its text over with SetSearchBuffer), not from the columns"},
+    {65521, "Cannot %s while cached updates are being applied"},
+    {65522, "Cannot write %s in search mode: a search takes its criteria from the data links (a control's link hands its text over with SetSearchBuffer), not from the columns"},
 };
 
 }  // namespace

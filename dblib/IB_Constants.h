@@ -201,6 +201,7 @@ inline constexpr TIB_Msg<Exception> UnsupportedDumpType{65517};  // "Unsupported
 inline constexpr TIB_Msg<Exception, EIB_DatasetError> NotImplemented{65518};  // "Not implemented"
 inline constexpr TIB_Msg<EIB_DatasetError> CursorIsAlreadyOpen{65519};  // "Cursor is already open"
 inline constexpr TIB_Msg<EIB_DatasetError> NotReadyYet{65520};  // "Not ready yet"
-inline constexpr TIB_Msg<EIB_DatasetError> CannotWriteInSearchMode{65570};  // "Cannot write %s in search mode: ..."
+inline constexpr TIB_Msg<EIB_DatasetError> CannotWhileApplyingUpdates{65521};  // "Cannot %s while cached updates are being applied"
+inline constexpr TIB_Msg<EIB_DatasetError> CannotWriteInSearchMode{65522};  // "Cannot write %s in search mode: ..."
 // clang-format on
 }  // namespace IBMsg

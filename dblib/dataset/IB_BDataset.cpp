@@ -479,14 +479,19 @@ void TIB_BDataset::FetchUntil(int32_t Rows, bool ShowsFetched) {
     });
   });
   const int32_t want = Rows < 0 ? INT32_MAX : Rows;
-  if (want - GetBufferCount() > 1) {
-    TDatasetOperation loop(this);
-    loop.Fetching();
-    while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
-    loop.End();
-  } else {
-    while (FActive && !FEof && GetBufferCount() < want) FetchRow();
-  }
+  // (A failed fetch puts the current row back in the catch block, not in a destructor.)
+  op.Run([&] {
+    if (want - GetBufferCount() > 1) {
+      TDatasetOperation loop(this);
+      loop.Fetching();
+      loop.Run([&] {
+        while (FActive && !FEof && !FAbort && GetBufferCount() < want) FetchRow();
+      });
+      loop.End();
+    } else {
+      while (FActive && !FEof && GetBufferCount() < want) FetchRow();
+    }
+  });
   op.End();
 }
 
@@ -508,7 +513,9 @@ void TIB_BDataset::FetchToShow(int32_t Rows, const TIB_AliveFlag& Alive) {
     if (want - TIB_BDataset::GetBufferCount() > 1) {
       TDatasetOperation loop(this);
       loop.Fetching();
-      while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+      loop.Run([&] {
+        while (FActive && !FEof && !FAbort && TIB_BDataset::GetBufferCount() < want) fetchReplacing();
+      });
       loop.End();
     } else {
       while (FActive && !FEof && TIB_BDataset::GetBufferCount() < want) fetchReplacing();

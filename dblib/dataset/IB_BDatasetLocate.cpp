@@ -95,7 +95,7 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
     // The callback step: what waits in the message queue runs (a newer search among it).
     TDatasetOperation step(this);
     step.Fetching();
-    DoCallback();
+    step.Run([this] { DoCallback(); });
     step.End();
   }
   if (overtaken()) return search.Ended(false);
@@ -128,19 +128,21 @@ bool TIB_BDataset::LocateKeyBytes(const std::vector<uint8_t>& Key) {
       RunReported([this] { LoadCurrentRow(); });
     });
     int32_t sinceSearch = 0;
-    while (!found && FActive && !FCursorDone && !FEof && !FAbort && !overtaken()) {
-      const int32_t before = FFetchedRows;
-      FetchRow();
-      if (FFetchedRows == before) break;
-      const bool fetched = FKeyScratch == Key;
-      if (fetched || ++sinceSearch >= kLocateResearchRows) {
-        sinceSearch = 0;
-        found = BufferedNode(Key);
+    loop.Run([&] {
+      while (!found && FActive && !FCursorDone && !FEof && !FAbort && !overtaken()) {
+        const int32_t before = FFetchedRows;
+        FetchRow();
+        if (FFetchedRows == before) break;
+        const bool fetched = FKeyScratch == Key;
+        if (fetched || ++sinceSearch >= kLocateResearchRows) {
+          sinceSearch = 0;
+          found = BufferedNode(Key);
+        }
+        // Fetched but not kept (a record filter refused it): reading the query anew would not keep it either.
+        if ((fetched && !found) || FSoughtRefused) refused = true;
+        if (refused) break;
       }
-      // Fetched but not kept (a record filter refused it): reading the query anew would not keep it either.
-      if ((fetched && !found) || FSoughtRefused) refused = true;
-      if (refused) break;
-    }
+    });
     aborted = FAbort;
     loop.End();
   }

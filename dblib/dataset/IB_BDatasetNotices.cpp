@@ -17,17 +17,25 @@
 
 void TIB_BDataset::SysFetchForTicks(uint32_t Ticks) {
   if (!FActive || FCursorDone || FEof) return;
-  // As FetchUntil: the fetch fills the Fields row, which shows the current row again afterwards.
+  // As FetchUntil: the rows pass through the Fields row, and its links (a detail following it, a control
+  // showing it) hear nothing of them; afterwards the current row is put back, and they hear once of it.
+  // On an exception too that happens in the catch block, not in a destructor.
   TDatasetOperation op(this);
   const bool wasInFetch = std::exchange(FInFetch, true);
   const int32_t rowNum = std::exchange(FRowNum, FFetchedRows);
+  FFields->BeginUpdate();
   op.AtEnd([this, wasInFetch, rowNum] {
     FInFetch = wasInFetch;
     FRowNum = rowNum;
     RunReported([this] { LoadCurrentRow(); });
+    FFields->EndUpdateSilently();
+    // The one notice (the row's own, sent straight), the last step: a link may destroy the dataset there.
+    DoLinkEvent22(nullptr);
   });
-  const uint64_t start = GetTickCount64();
-  while (FActive && !FEof && !FAbort && GetTickCount64() - start < Ticks) FetchRow();
+  op.Run([&] {
+    const uint64_t start = GetTickCount64();
+    while (FActive && !FEof && !FAbort && GetTickCount64() - start < Ticks) FetchRow();
+  });
   op.End();
 }
 

@@ -514,6 +514,8 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
 
 void TIB_BDataset::ApplyUpdates() {
   if (!FCachedUpdates) return;
+  // From a handler of the apply (the row being written is in an editing state then): refused.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"ApplyUpdates"});
   if (GetIsModifying()) Post();
   if (!GetUpdatesPending() || FApplying) return;
   TIB_AliveRestorer<bool> applying(FAlive, FApplying, true);
@@ -556,6 +558,8 @@ void TIB_BDataset::ApplyUpdates() {
 
 void TIB_BDataset::SysUndoApply() {
   // The commit after the apply failed: the changes count as pending again and are applied next time.
+  // (An apply still running, whose handler's call failed, settles its own changes.)
+  if (FApplying) return;
   TIB_Transaction* t = GetIB_Transaction();
   if (t && t->GetStarted() && !FAppliedNodes.empty()) {
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + SavepointName(), nullptr, nullptr); });
@@ -566,6 +570,8 @@ void TIB_BDataset::SysUndoApply() {
 }
 
 void TIB_BDataset::CommitUpdates() {
+  // From a handler of the apply: the apply walks nodes this would remove.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"CommitUpdates"});
   FAppliedNodes.clear();
   // A blob or array applied was written under a temporary id, which is invalid once committed: such
   // rows are read again by key for the ids the server gave them.
@@ -595,6 +601,8 @@ void TIB_BDataset::CommitUpdates() {
 
 void TIB_BDataset::CancelUpdates() {
   if (!FCachedUpdates) return;
+  // From a handler of the apply: the apply walks the list of changes, and its cursor stands on one.
+  if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"CancelUpdates"});
   if (GetIsModifying()) Cancel();
   if (FNodeList->GetUpdateListCount() == 0) return;
   std::vector<TIB_Node*> removed;

@@ -293,6 +293,8 @@ void TIB_Dataset::StateChanged() {
 
 void TIB_Dataset::SendDeferredEvents() {
   if (FStateChangePending) {
+    // The data-change notice below is the one held back: none stays pending for a later bracket.
+    FDataChangePending = false;
     StateChanged();
     ProcessLinkEvent(sleDataChange);
   } else if (FDataChangePending) {

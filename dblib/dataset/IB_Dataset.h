@@ -735,12 +735,19 @@ protected:
   // end of the fetching bracket clears the abort flag, so a caller cannot read it afterwards).
   bool FetchLoop(uint32_t Limit);
   void BeginFetching();
+  // Ends the fetching bracket. The bracket is closed and the abort flag taken before anything is called
+  // (a call out that raises leaves no stale abort behind to stop the next fetch at once); then the busy
+  // end, the end callback and, after an abort, the state notice run, each also when one before failed.
+  // The first failure goes on, the later ones are reported.
   void EndFetching();
-  // Ends a fetch bracket without callbacks or notices (a scope left by an exception).
+  // Ends a fetch bracket without callbacks or notices (an operation's destructor).
   void EndFetchingQuietly() noexcept;
   // Clears the fields row (and the key row): the dataset shows no row.
   void ShowNoRow();
-  void DoCallbackEvent(TIB_CallbackStatus Status);
+  // Aborted: the Abort answer offered to a handler once no fetch runs (the end callback).
+  void DoCallbackEvent(TIB_CallbackStatus Status, bool Aborted = false);
+  // The abort flag, or the Abort answer of an OnCallback handler still running.
+  bool GetAbortRequested() const noexcept { return FAbort || (FCallbackAbort && *FCallbackAbort); }
   void DefaultCallback(TIB_CallbackStatus Status);
   void ProcessCallbackMessages();
   void API_OpenCursor();
@@ -769,7 +776,9 @@ protected:
   // (code it called may destroy it). The closing steps send deferred notices, call back and may read a
   // detail, so they run on the normal path only: End's error (a notice's handler, a detail's failed
   // read) reaches the caller after every bracket is closed. An operation left by an exception closes
-  // its brackets quietly in its destructor: counters and flags go back, nothing is sent. One per
+  // its brackets quietly in its destructor: counters and flags go back, nothing is sent. A fetch's end
+  // is owed to the application on that road too (the cancel dialog hidden, the end callback): an
+  // operation that fetches runs its loop through Run, whose catch block ends it in full. One per
   // operation, never per row.
   class TDatasetOperation {
   public:
@@ -779,7 +788,7 @@ protected:
         // Only an exception leaves an operation without End(): a normal return that skipped it would
         // drop the brackets' notices.
         assert(std::uncaught_exceptions() > FUncaught && "an operation left without End()");
-        CloseQuietly();
+        CloseQuietly(false);
       }
     }
     // Closes the brackets on the normal path. Inline: a navigation step of every row ends here.
@@ -812,6 +821,18 @@ protected:
     }
     // Drops the closing step: the operation's code has done it itself.
     void AtEnd(std::nullptr_t) { FOpen &= ~kEndStep; }
+    // Runs Body, the operation's work. An exception leaving it closes the brackets before it goes on,
+    // here and not in the destructor, so that the fetching bracket ends in full (its end callback hides
+    // the cancel dialog, its busy end runs); a failure of those ends is reported.
+    template <class F>
+    void Run(F&& Body) {
+      try {
+        Body();
+      } catch (...) {
+        EndAfterFailure();
+        throw;
+      }
+    }
     bool Alive() const noexcept { return FAlive.Get(); }
     // The silent abort when the dataset is gone.
     void Check() const { CheckAlive(FAlive); }
@@ -820,8 +841,11 @@ protected:
     // A closing step failed (its exception is the current one): closes the rest quietly, then raises
     // or reports.
     [[gnu::cold]] void CloseAfterFailure();
-    // The exception path: the restoring step, then the brackets without their notices.
-    [[gnu::cold]] void CloseQuietly() noexcept;
+    // The exception path: the restoring step, then the brackets without their notices. Outside a
+    // destructor (InCatch) the fetching bracket ends in full, its failure reported.
+    [[gnu::cold]] void CloseQuietly(bool InCatch) noexcept;
+    // Run's catch block: CloseQuietly(true).
+    [[gnu::cold]] void EndAfterFailure() noexcept;
     TIB_Dataset* FD;
     TIB_AliveFlag FAlive;
     // The brackets still open, one bit each: the whole test of a destructor on the normal path.
@@ -873,6 +897,9 @@ protected:
   // The fetch holds a busy bracket of its own.
   bool FFetchBusy = false;
   bool FAbort = false;
+  // The Abort argument of the OnCallback handler running (a variable of the call: the handler may destroy
+  // the dataset and still set it), read as the abort flag meanwhile.
+  bool* FCallbackAbort = nullptr;
   // GetStepsQuickly's answer once asked (-1: not yet).
   int8_t FQuickStepClass = -1;
   // The next FetchRow leaves out the fields row's reset notice (set by StepQuickly, taken by FetchRow).

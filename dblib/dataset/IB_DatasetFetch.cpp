@@ -45,17 +45,29 @@ void TIB_Dataset::TDatasetOperation::Fetching() {
   FOpen |= kFetching;
 }
 
-void TIB_Dataset::TDatasetOperation::CloseQuietly() noexcept {
-  if (!FAlive.Get()) return;
+void TIB_Dataset::TDatasetOperation::CloseQuietly(bool InCatch) noexcept {
+  if (!FAlive.Get()) {
+    FOpen = 0;
+    return;
+  }
   const uint8_t open = std::exchange(FOpen, 0);
   if (open & kEndStep) {
     RunReported([this] { FEndRun(FEndStep); });
     if (!FAlive.Get()) return;
   }
-  if (open & kFetching) FD->EndFetchingQuietly();
+  if (open & kFetching) {
+    if (InCatch) {
+      RunReported([this] { FD->EndFetching(); });
+      if (!FAlive.Get()) return;
+    } else {
+      FD->EndFetchingQuietly();
+    }
+  }
   if (open & kDefer) FD->EndDeferEventsQuietly();
   if (open & kBusy) FD->EndBusyQuietly();
 }
+
+void TIB_Dataset::TDatasetOperation::EndAfterFailure() noexcept { CloseQuietly(true); }
 
 void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
   // Inside the handler the step's own exception is caught: one still uncaught is leaving through this
@@ -63,7 +75,7 @@ void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
   // unwinding reports too.) Otherwise the step's error reaches the caller once the rest is closed,
   // quietly: the failure is the news.
   const std::exception_ptr failure = std::current_exception();
-  CloseQuietly();
+  CloseQuietly(true);
   if (std::uncaught_exceptions() > 0) {
     ReportException(failure);
     return;
@@ -98,7 +110,8 @@ void TIB_Dataset::Close() {
   if (!GetIsActiveOrBuffered()) return;
   TDatasetOperation op(this);
   op.Busy(false);
-  if (FFetching && !FAbort && FRefreshDepth == 0) IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
+  if (FFetching && !GetAbortRequested() && FRefreshDepth == 0)
+    IB_Raise<EIB_DatasetError>(IBMsg::DatasetIsCurrentlyFetching);
   SysClose();
   op.End();
 }
@@ -517,10 +530,12 @@ int32_t TIB_Dataset::FetchRows(int32_t n) {
   op.Defer();
   const uint32_t gen = FCursorGen;
   int32_t count = 0;
-  while (count < n && FActive && !FEof && !FAbort && FCursorGen == gen) {
-    FetchRow();
-    ++count;
-  }
+  op.Run([&] {
+    while (count < n && FActive && !FEof && !FAbort && FCursorGen == gen) {
+      FetchRow();
+      ++count;
+    }
+  });
   op.End();
   return count;
 }
@@ -539,7 +554,9 @@ bool TIB_Dataset::FetchLoop(uint32_t Limit) {
   }
   TDatasetOperation op(this);
   op.Fetching();
-  while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
+  op.Run([&] {
+    while (FActive && !FEof && !FAbort && FCursorGen == gen) FetchRow();
+  });
   // Closed under the loop (not overtaken by a reopen): the fetch counts as aborted.
   if (!FEof && !FAbort && FCursorGen == gen) FAbort = true;
   const bool aborted = FAbort;  // the end of the fetch clears the flag
@@ -562,7 +579,8 @@ void TIB_Dataset::BeginFetching() {
   try {
     DoCallbackEvent(cbsStart);
   } catch (...) {
-    if (alive.Get()) EndFetching();
+    // The bracket ends in full (its busy end, its end callback); its own failure is reported.
+    if (alive.Get()) RunReported([this] { EndFetching(); });
     throw;
   }
 }
@@ -571,15 +589,28 @@ void TIB_Dataset::EndFetching() {
   if (FFetchingDepth > 0) --FFetchingDepth;
   if (FFetchingDepth > 0 || !FFetching) return;
   FFetching = false;
-  if (FFetchBusy) {
-    FFetchBusy = false;
-    EndBusy();
-  }
-  if (FCallbackInc >= 0 && FCallbackFreeze == 0) DoCallbackEvent(cbsEnd);
-  if (FAbort) {
-    FAbort = false;
-    StateChanged();
-  }
+  const bool aborted = std::exchange(FAbort, false);
+  const bool busy = std::exchange(FFetchBusy, false);
+  const bool callbacks = FCallbackInc >= 0 && FCallbackFreeze == 0;
+  if (!busy && !callbacks && !aborted) return;
+  const TIB_AliveFlag alive = FAlive;
+  std::exception_ptr failure;
+  const auto step = [&](auto&& Body) {
+    if (!alive.Get()) return;
+    try {
+      Body();
+    } catch (...) {
+      if (!failure) {
+        failure = std::current_exception();
+      } else {
+        ReportException(std::current_exception());
+      }
+    }
+  };
+  if (busy) step([this] { EndBusy(); });
+  if (callbacks) step([this, aborted] { DoCallbackEvent(cbsEnd, aborted); });
+  if (aborted) step([this] { StateChanged(); });
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TIB_Dataset::EndFetchingQuietly() noexcept {
@@ -594,7 +625,10 @@ void TIB_Dataset::EndFetchingQuietly() noexcept {
 }
 
 void TIB_Dataset::AbortFetching() noexcept {
-  if (FFetching) FAbort = true;
+  if (!FFetching) return;
+  FAbort = true;
+  // From an OnCallback handler (or code it runs): its Abort shows it at once.
+  if (FCallbackAbort) *FCallbackAbort = true;
 }
 
 void TIB_Dataset::DoCallback() {
@@ -619,18 +653,25 @@ void TIB_Dataset::ProcessCallbackMessages() {
   CheckAlive(alive);
 }
 
-void TIB_Dataset::DoCallbackEvent(TIB_CallbackStatus Status) {
+void TIB_Dataset::DoCallbackEvent(TIB_CallbackStatus Status, bool Aborted) {
   if (!OnCallback || !CanFireEvents()) {
     DefaultCallback(Status);
     return;
   }
-  // The handler and its Abort answer live outside the dataset: the handler may destroy it.
+  // The handler and its Abort answer live outside the dataset: the handler may destroy it and still set
+  // Abort. Abort starts as the dataset's abort flag; while the handler runs it counts as that flag (Abort
+  // set, Close is allowed there; AbortFetching shows in it), and what the handler made of it becomes the
+  // flag while the fetch runs. (Once the fetch has ended there is nothing to abort.)
   const TIB_CallbackEvent handler = OnCallback;
   const TIB_AliveFlag alive = FAlive;
-  bool abort = FAbort;
-  handler(this, Status, FRowNum, abort);
+  const bool before = FFetching ? FAbort : Aborted;
+  bool abort = before;
+  {
+    const TIB_AliveRestorer<bool*> answer(FAlive, FCallbackAbort, &abort);
+    handler(this, Status, FRowNum, abort);
+  }
   CheckAlive(alive);
-  if (abort && FFetching) FAbort = true;
+  if (abort != before && FFetching) FAbort = abort;
 }
 
 void TIB_Dataset::DefaultCallback(TIB_CallbackStatus Status) {

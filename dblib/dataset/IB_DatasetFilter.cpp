@@ -550,11 +550,13 @@ bool TIB_BDataset::IncSearchString(const std::string& Text, int32_t StartAtMatch
   {
     TDatasetOperation fetching(this);
     fetching.Fetching();
-    if (Text.empty()) {
-      FFoundRow = 1;
-    } else {
-      matched = Seek(Text, c, SeekNearest);
-    }
+    fetching.Run([&] {
+      if (Text.empty()) {
+        FFoundRow = 1;
+      } else {
+        matched = Seek(Text, c, SeekNearest);
+      }
+    });
     fetching.End();
   }
   // A search started meanwhile has the last word.
