@@ -332,7 +332,7 @@ protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
   bool CanFireEvents() const;
   void Fire(const TIB_StatementEvent& Event) {
-    if (Event && CanFireEvents()) Event(this);
+    if (Event && CanFireEvents()) CallOut(Event, this);
   }
 
   // Prepare.

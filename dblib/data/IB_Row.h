@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dblib/IB_Alive.h"
 #include "dblib/IB_BlobNode.h"
 #include "dblib/IB_Header.h"
 #include "dblib/data/IB_RowNames.h"
@@ -321,8 +322,8 @@ private:
   bool FKeyRowCalculated = false;
   bool FNoBlobNodes = false;
   bool FCalculating = false;
-  // While the row calculates, the flag its destructor sets: a handler may destroy the row's statement.
-  bool* FGoneFlag = nullptr;
+  // The row's liveness token, cleared by its destructor: a handler may destroy the row's statement.
+  TIB_AliveFlag FAlive;
   bool FRowChanged = false;
   bool FHeldRowChanged = false;
   TIB_RowBufferNode* FBufferNode = nullptr;

@@ -66,7 +66,7 @@ bool TIB_Dataset::GetCanEdit() {
   if (FFields->GetRowState() == rsNone || FState == dssInsert) return false;
   bool can = true;
   if (!HasCustomDML(0)) can = FRequestLive && (!FSearchedEdits || KeyColumnsFromKeyRelation());
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmEdit, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmEdit, can);
   return can;
 }
 
@@ -77,7 +77,7 @@ bool TIB_Dataset::GetCanInsert() {
     if (!m || m->GetFields()->GetRowState() == rsNone || m->FState == dssDelete) return false;
   }
   bool can = HasCustomDML(1) || !GetKeyRelation().empty();
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmInsert, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmInsert, can);
   return can;
 }
 
@@ -88,7 +88,7 @@ bool TIB_Dataset::GetCanDelete() {
   if (!HasCustomDML(2)) {
     can = FRequestLive && !GetKeyRelation().empty() && (!FSearchedDeletes || KeyColumnsFromKeyRelation());
   }
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmDelete, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmDelete, can);
   return can;
 }
 
@@ -491,7 +491,7 @@ void TIB_Dataset::SysRevertRow() {
 void TIB_Dataset::DoCustomEdit() {
   if (!(FState == dssEdit || (FState == dssInsert && (FRetainingCount > 0 || FRetainedInsert)))) return;
   if (OnCustomEdit && CanFireEvents()) {
-    OnCustomEdit(this);
+    CallOut(OnCustomEdit, this);
   } else {
     SysExecEdit();
   }
@@ -500,7 +500,7 @@ void TIB_Dataset::DoCustomEdit() {
 void TIB_Dataset::DoCustomInsert() {
   if (FState != dssInsert) return;
   if (OnCustomInsert && CanFireEvents()) {
-    OnCustomInsert(this);
+    CallOut(OnCustomInsert, this);
   } else {
     SysExecInsert();
   }
@@ -509,7 +509,7 @@ void TIB_Dataset::DoCustomInsert() {
 void TIB_Dataset::DoCustomDelete() {
   if (!(FState == dssDelete || (FState == dssInsert && FRetainedInsert))) return;
   if (OnCustomDelete && CanFireEvents()) {
-    OnCustomDelete(this);
+    CallOut(OnCustomDelete, this);
   } else {
     SysExecDelete();
   }
@@ -521,7 +521,7 @@ void TIB_Dataset::SysExecDelete() { FUpdateSQL->ExecDelete(); }
 
 bool TIB_Dataset::SysExecLockRow() {
   if (OnCustomLockRow && CanFireEvents()) {
-    OnCustomLockRow(this);
+    CallOut(OnCustomLockRow, this);
     return true;
   }
   return FUpdateSQL->ExecLockRow();
@@ -593,9 +593,13 @@ void TIB_Dataset::CheckRequiredFields() {
 bool TIB_Dataset::ConfirmDelete() {
   bool confirmed = true;
   if (OnConfirmDelete && CanFireEvents()) {
-    OnConfirmDelete(this, confirmed);
+    CallOut(OnConfirmDelete, this, confirmed);
   } else if (FConfirmDeletePrompt.Count() > 0) {
-    confirmed = Dialogs().MessageDlg(FConfirmDeletePrompt.GetText(), mtWarning, {mbOK, mbCancel}, 0, mbOK) == mrOk;
+    // The dialog runs the message loop: a task it runs may destroy the dataset.
+    const auto ask = [](const std::string& Prompt) {
+      return Dialogs().MessageDlg(Prompt, mtWarning, {mbOK, mbCancel}, 0, mbOK) == mrOk;
+    };
+    confirmed = CallOut(ask, FConfirmDeletePrompt.GetText());
   }
   return confirmed;
 }

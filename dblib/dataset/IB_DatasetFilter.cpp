@@ -312,12 +312,8 @@ bool TIB_BDataset::FilterAccepts() {
   if (!FFiltered || !FOnFilterRecord) return true;
   bool accept = true;
   {
-    const TIB_AliveFlag alive = FAlive;
-    FFilteringRecord = true;
-    TScopeExit filtering([this, alive] {
-      if (alive.Get()) FFilteringRecord = false;
-    });
-    FOnFilterRecord(GetFields(), accept);
+    TIB_AliveRestorer<bool> filtering(FAlive, FFilteringRecord, true);
+    CallOut(FOnFilterRecord, GetFields(), accept);
   }
   if (!accept && FSoughtKey) {
     // The refused row never reaches the buffer: a search for its key learns it here.
