@@ -323,7 +323,7 @@ void TIB_Statement::SysSubstituteMacros() {
   std::string result;
   ExpandSQLMacros(FSQL->GetText(), FMacroBegin, FMacroEnd, result, [this](const std::string& Name) {
     std::string text;
-    if (OnMacroSubstitute) OnMacroSubstitute(this, Name, text);
+    if (OnMacroSubstitute) CallOut(OnMacroSubstitute, this, Name, text);
     return text;
   });
   FSQL->SetText(result);

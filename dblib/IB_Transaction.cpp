@@ -369,11 +369,11 @@ void TIB_Transaction::SetStarted(bool Value) {
 // Focus
 
 void TIB_Transaction::DoGainFocus() {
-  if (OnGainFocus && CanFireEvents()) OnGainFocus(this);
+  if (OnGainFocus && CanFireEvents()) CallOut(OnGainFocus, this);
 }
 
 void TIB_Transaction::DoLoseFocus() {
-  if (OnLoseFocus && CanFireEvents()) OnLoseFocus(this);
+  if (OnLoseFocus && CanFireEvents()) CallOut(OnLoseFocus, this);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -426,7 +426,7 @@ void TIB_Dataset::SysCloseIfUnidirectional() {
 
 void TIB_Dataset::ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) {
   if (OnDMLCacheReceivedItem && CanFireEvents()) {
-    OnDMLCacheReceivedItem(this, Item);
+    CallOut(OnDMLCacheReceivedItem, this, Item);
   } else {
     SysDMLCacheReceivedItem(Item);
   }

@@ -444,11 +444,7 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
       return;
     } catch (const EIB_Error& e) {
       TIB_DataAction action = daFail;
-      if (Event && CanFireEvents()) {
-        const TIB_AliveFlag alive = FAlive;
-        Event(this, e, action);
-        CheckAlive(alive);
-      }
+      if (Event && CanFireEvents()) CallOut(Event, this, e, action);
       if (action == daFail) throw;
       if (action == daAbort) throw EAbort();
     }
@@ -771,7 +767,7 @@ void TIB_Dataset::ApplyDefaultValues() {
 
 void TIB_Dataset::AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType) {
   if (OnDMLCacheAnnounceItem && CanFireEvents()) {
-    OnDMLCacheAnnounceItem(this, ItemType);
+    CallOut(OnDMLCacheAnnounceItem, this, ItemType);
     return;
   }
   TIB_Transaction* t = GetIB_Transaction();

@@ -148,9 +148,7 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
-    const TIB_AliveFlag alive = FAlive;
-    OnGetRecordCount(this, count);
-    CheckAlive(alive);
+    CallOut(OnGetRecordCount, this, count);
     return count;
   }
   std::string sql;
