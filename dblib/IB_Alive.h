@@ -87,6 +87,25 @@ private:
   T& FCounter;
 };
 
+// Runs a closing step at the end of a scope, unless released or unless the object whose token Alive is
+// died meanwhile. As TScopeExit, the step only puts state back: it never raises or calls out.
+template <class F>
+class [[nodiscard]] TIB_AliveExit {
+public:
+  TIB_AliveExit(const TIB_AliveFlag& Alive, F Step) : FAlive(Alive), FStep(std::move(Step)) {}
+  ~TIB_AliveExit() {
+    if (FActive && FAlive.Get()) FStep();
+  }
+  TIB_AliveExit(const TIB_AliveExit&) = delete;
+  TIB_AliveExit& operator=(const TIB_AliveExit&) = delete;
+  void Release() noexcept { FActive = false; }
+
+private:
+  TIB_AliveFlag FAlive;
+  F FStep;
+  bool FActive = true;
+};
+
 // Calls Handler(Args...) on a copy of it, then ends with the silent abort when the object whose token
 // Alive is died meanwhile. Returns what the handler returns.
 template <class H, class... A>

@@ -399,6 +399,11 @@ TIB_Connection* TIB_Statement::GetIB_Connection() { return FConnectionLink->GetI
 
 TIB_Transaction* TIB_Statement::GetIB_Transaction() { return FTransactionLink->GetIB_Transaction(); }
 
+const TIB_AliveFlag* TIB_Statement::TransactionToken() {
+  TIB_Transaction* t = FTransactionLink ? FTransactionLink->GetIB_Transaction() : nullptr;
+  return t ? &t->GetAlive() : nullptr;
+}
+
 TIB_Transaction* TIB_Statement::GetStoredIB_Transaction() {
   TIB_Transaction* t = GetIB_Transaction();
   if (!t || t == FInternalTransaction) return nullptr;
@@ -604,11 +609,11 @@ void TIB_Statement::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
 void TIB_Statement::GetColumnPreventChange(TIB_Column&, bool&) {}
 
 void TIB_Statement::DoCalculateField(TIB_Row& Row, TIB_Column& Column) {
-  if (FPrepared && OnCalculateField && CanFireEvents()) CallOut(OnCalculateField, this, &Row, &Column);
+  if (FPrepared && OnCalculateField && CanFireEvents()) CallOutWatching(OnCalculateField, this, &Row, &Column);
 }
 
 void TIB_Statement::DoValidateField(TIB_Row& Row, TIB_Column& Column) {
-  if (OnValidateField && CanFireEvents()) CallOut(OnValidateField, this, &Row, &Column);
+  if (OnValidateField && CanFireEvents()) CallOutWatching(OnValidateField, this, &Row, &Column);
 }
 
 void TIB_Statement::SysCalculateFields() {

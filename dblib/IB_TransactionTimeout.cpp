@@ -45,7 +45,7 @@ void TIB_Transaction::CheckOAT() {
 void TIB_Transaction::TimeoutCheck(bool& Terminate) {
   // A prompt that runs the application's messages must not start the checks of this transaction again.
   if (FInTimeoutCheck) return;
-  TValueRestorer<bool> inCheck(FInTimeoutCheck, true);
+  TIB_AliveRestorer<bool> inCheck(FAlive, FInTimeoutCheck, true);
   if (OnSessionTimer && CanFireEvents()) CallOut(OnSessionTimer, this, Terminate);
   if (Terminate || !GetStarted() || !Past(GetElapsed(), FTimeoutProps.GetAllowCheckOAT())) return;
   TIB_TimeoutProps& p = FTimeoutProps;

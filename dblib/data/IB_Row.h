@@ -206,7 +206,7 @@ public:
   void EndUpdateSilently();
   void NotifyDataChange(TIB_Column* Column);
   void NotifyBeforeChange(TIB_Column* Column) {
-    if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
+    if (OnBeforeColumnChange) IB_CallOut(FAlive, OnBeforeColumnChange, this, Column);
   }
   void NotifyColumnChanged(TIB_Column* Column);
   // Whether a change of a column now goes unheard beyond the column's own events: a parameter row

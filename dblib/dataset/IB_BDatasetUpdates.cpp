@@ -478,7 +478,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     TIB_UpdateAction action = uaFail;
     try {
       if (OnUpdateRecord && CanFireEvents()) {
-        CallOut(OnUpdateRecord, FSubstitute ? FSubstitute : this, kind, action);
+        CallOutWatching(OnUpdateRecord, FSubstitute ? FSubstitute : this, kind, action);
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
@@ -487,7 +487,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
       action = uaFail;
       if (OnUpdateError && CanFireEvents()) {
-        CallOut(OnUpdateError, FSubstitute ? FSubstitute : this, e, kind, action);
+        CallOutWatching(OnUpdateError, FSubstitute ? FSubstitute : this, e, kind, action);
       }
       if (action == uaFail) throw;
       if (action == uaAbort) throw EAbort();
@@ -535,12 +535,14 @@ void TIB_BDataset::ApplyUpdates() {
     }
   } catch (...) {
     // A handler that destroyed the dataset ends the apply: nothing of the dataset is touched, and
-    // nothing of the apply stays at the server.
+    // nothing of the apply stays at the server. One that destroyed the transaction took the apply's work
+    // and the rows' buffer with it: nothing is left to put back.
     if (!alive.Get()) {
       if (t && transactionAlive.Get() && connection && connectionAlive.Get())
         RunReported([&] { t->RollbackToSavepoint(connection, savepoint); });
       throw;
     }
+    if (t && !transactionAlive.Get()) throw;
     // Nothing of this apply stays at the server, and every change is pending again.
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);

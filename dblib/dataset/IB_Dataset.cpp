@@ -162,7 +162,7 @@ void TIB_Dataset::DropCancelledRow() {
 
 void TIB_Dataset::FireAssignedEvent(const TIB_DatasetEvent& Event) {
   if (!CanFireEvents()) return;
-  CallOut(Event, this);
+  CallOutWatching(Event, this);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -426,7 +426,7 @@ void TIB_Dataset::SysCloseIfUnidirectional() {
 
 void TIB_Dataset::ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) {
   if (OnDMLCacheReceivedItem && CanFireEvents()) {
-    CallOut(OnDMLCacheReceivedItem, this, Item);
+    CallOutWatching(OnDMLCacheReceivedItem, this, Item);
   } else {
     SysDMLCacheReceivedItem(Item);
   }

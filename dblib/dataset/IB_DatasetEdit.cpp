@@ -66,7 +66,7 @@ bool TIB_Dataset::GetCanEdit() {
   if (FFields->GetRowState() == rsNone || FState == dssInsert) return false;
   bool can = true;
   if (!HasCustomDML(0)) can = FRequestLive && (!FSearchedEdits || KeyColumnsFromKeyRelation());
-  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmEdit, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmEdit, can);
   return can;
 }
 
@@ -77,7 +77,7 @@ bool TIB_Dataset::GetCanInsert() {
     if (!m || m->GetFields()->GetRowState() == rsNone || m->FState == dssDelete) return false;
   }
   bool can = HasCustomDML(1) || !GetKeyRelation().empty();
-  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmInsert, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmInsert, can);
   return can;
 }
 
@@ -88,7 +88,7 @@ bool TIB_Dataset::GetCanDelete() {
   if (!HasCustomDML(2)) {
     can = FRequestLive && !GetKeyRelation().empty() && (!FSearchedDeletes || KeyColumnsFromKeyRelation());
   }
-  if (can && OnGetCanModify && CanFireEvents()) CallOut(OnGetCanModify, this, cmDelete, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmDelete, can);
   return can;
 }
 
@@ -444,7 +444,7 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
       return;
     } catch (const EIB_Error& e) {
       TIB_DataAction action = daFail;
-      if (Event && CanFireEvents()) CallOut(Event, this, e, action);
+      if (Event && CanFireEvents()) CallOutWatching(Event, this, e, action);
       if (action == daFail) throw;
       if (action == daAbort) throw EAbort();
     }
@@ -453,12 +453,13 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
 
 void TIB_Dataset::WriteRowWithBlobs(void (TIB_Dataset::*Write)()) {
   FFields->PostBlobNodes();
+  const TIB_AliveFlag alive = FAlive;
   try {
     SysBeforeWriteBack(false);
     (this->*Write)();
   } catch (...) {
     // A refused post keeps the typed blob values for the next one.
-    FFields->ForgetPostedBlobNodes();
+    if (alive.Get()) FFields->ForgetPostedBlobNodes();
     throw;
   }
   FFields->ResetBlobNodes(false);
@@ -487,7 +488,7 @@ void TIB_Dataset::SysRevertRow() {
 void TIB_Dataset::DoCustomEdit() {
   if (!(FState == dssEdit || (FState == dssInsert && (FRetainingCount > 0 || FRetainedInsert)))) return;
   if (OnCustomEdit && CanFireEvents()) {
-    CallOut(OnCustomEdit, this);
+    CallOutWatching(OnCustomEdit, this);
   } else {
     SysExecEdit();
   }
@@ -496,7 +497,7 @@ void TIB_Dataset::DoCustomEdit() {
 void TIB_Dataset::DoCustomInsert() {
   if (FState != dssInsert) return;
   if (OnCustomInsert && CanFireEvents()) {
-    CallOut(OnCustomInsert, this);
+    CallOutWatching(OnCustomInsert, this);
   } else {
     SysExecInsert();
   }
@@ -505,7 +506,7 @@ void TIB_Dataset::DoCustomInsert() {
 void TIB_Dataset::DoCustomDelete() {
   if (!(FState == dssDelete || (FState == dssInsert && FRetainedInsert))) return;
   if (OnCustomDelete && CanFireEvents()) {
-    CallOut(OnCustomDelete, this);
+    CallOutWatching(OnCustomDelete, this);
   } else {
     SysExecDelete();
   }
@@ -517,7 +518,7 @@ void TIB_Dataset::SysExecDelete() { FUpdateSQL->ExecDelete(); }
 
 bool TIB_Dataset::SysExecLockRow() {
   if (OnCustomLockRow && CanFireEvents()) {
-    CallOut(OnCustomLockRow, this);
+    CallOutWatching(OnCustomLockRow, this);
     return true;
   }
   return FUpdateSQL->ExecLockRow();
@@ -589,13 +590,13 @@ void TIB_Dataset::CheckRequiredFields() {
 bool TIB_Dataset::ConfirmDelete() {
   bool confirmed = true;
   if (OnConfirmDelete && CanFireEvents()) {
-    CallOut(OnConfirmDelete, this, confirmed);
+    CallOutWatching(OnConfirmDelete, this, confirmed);
   } else if (FConfirmDeletePrompt.Count() > 0) {
     // The dialog runs the message loop: a task it runs may destroy the dataset.
     const auto ask = [](const std::string& Prompt) {
       return Dialogs().MessageDlg(Prompt, mtWarning, {mbOK, mbCancel}, 0, mbOK) == mrOk;
     };
-    confirmed = CallOut(ask, FConfirmDeletePrompt.GetText());
+    confirmed = CallOutWatching(ask, FConfirmDeletePrompt.GetText());
   }
   return confirmed;
 }
@@ -767,7 +768,7 @@ void TIB_Dataset::ApplyDefaultValues() {
 
 void TIB_Dataset::AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType) {
   if (OnDMLCacheAnnounceItem && CanFireEvents()) {
-    CallOut(OnDMLCacheAnnounceItem, this, ItemType);
+    CallOutWatching(OnDMLCacheAnnounceItem, this, ItemType);
     return;
   }
   TIB_Transaction* t = GetIB_Transaction();

@@ -671,7 +671,7 @@ bool TIB_Dataset::SysGetCanScroll() {
 bool TIB_Dataset::GetCanScroll() {
   if (FRefreshDepth > 0) return true;
   bool can = SysGetCanScroll();
-  if (can && OnGetCanScroll && CanFireEvents()) CallOut(OnGetCanScroll, this, can);
+  if (can && OnGetCanScroll && CanFireEvents()) CallOutWatching(OnGetCanScroll, this, can);
   return can;
 }
 

@@ -313,7 +313,7 @@ bool TIB_BDataset::FilterAccepts() {
   bool accept = true;
   {
     TIB_AliveRestorer<bool> filtering(FAlive, FFilteringRecord, true);
-    CallOut(FOnFilterRecord, GetFields(), accept);
+    CallOutWatching(FOnFilterRecord, GetFields(), accept);
   }
   if (!accept && FSoughtKey) {
     // The refused row never reaches the buffer: a search for its key learns it here.
@@ -414,19 +414,19 @@ void TIB_BDataset::SetRowSelected(int32_t ARow, bool Value) {
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
   ProcessLinkEvent(sleRowSelectedChanged, ARow);
   if (OnRowSelectedChanged)
-    CallOut(OnRowSelectedChanged, this, ARow, HexOf(n->KeyData(), FNodeList->GetKeyLength()), Value);
+    CallOutWatching(OnRowSelectedChanged, this, ARow, HexOf(n->KeyData(), FNodeList->GetKeyLength()), Value);
 }
 
 void TIB_BDataset::SelectAll(bool Value) {
   FNodeList->SetAllSelected(Value);
   ProcessLinkEvent(sleRowSelectedChanged, -1);
-  if (OnMultiSelect) CallOut(OnMultiSelect, this);
+  if (OnMultiSelect) CallOutWatching(OnMultiSelect, this);
 }
 
 void TIB_BDataset::SelectRange(int32_t AFrom, int32_t ATo, bool OthersToo, bool Value) {
   FNodeList->SetRangeSelected(std::min(AFrom, ATo), std::max(AFrom, ATo), OthersToo, Value);
   ProcessLinkEvent(sleRowSelectedChanged, -1);
-  if (OnMultiSelect) CallOut(OnMultiSelect, this);
+  if (OnMultiSelect) CallOutWatching(OnMultiSelect, this);
 }
 
 // ---- incremental search ------------------------------------------------------------------------------------

@@ -148,7 +148,7 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
-    CallOut(OnGetRecordCount, this, count);
+    CallOutWatching(OnGetRecordCount, this, count);
     return count;
   }
   std::string sql;
