@@ -122,6 +122,16 @@ decltype(auto) IB_CallOut(const TIB_AliveFlag& Alive, const H& Handler, A&&... A
   }
 }
 
+// The same for a handler the library sets on its own objects (a row's notice to its statement): it
+// touches nothing of itself once its work is done, so it runs in place, without the copy, and only the
+// token is held. Used where a notice goes out for every row shown.
+template <class H, class... A>
+void IB_CallOwn(const TIB_AliveFlag& Alive, const H& Handler, A&&... Args) {
+  const TIB_AliveFlag alive(Alive);
+  Handler(std::forward<A>(Args)...);
+  IB_CheckAlive(alive);
+}
+
 // The same for an operation that touches several objects afterwards: the silent abort when any of
 // them died. (The list holds copies of the tokens for the length of the call.)
 template <class H, class... A>

@@ -797,23 +797,28 @@ void TIB_Row::EndUpdate(bool AOnePerColumn) {
   FHeldRowChanged = false;
   if (all) {
     if (!FRowChanged) FRowChanged = held;
-    if (OnDataChange) IB_CallOut(FAlive, OnDataChange, this, nullptr);
+    if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, nullptr);
     FRowChanged = false;
   } else if (!AOnePerColumn || changed.size() < 2) {
     for (TIB_Column* col : changed) {
-      if (OnDataChange) IB_CallOut(FAlive, OnDataChange, this, col);
+      if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, col);
     }
   } else if (OnDataChange) {
-    IB_CallOut(FAlive, OnDataChange, this, nullptr);
+    IB_CallOwn(FAlive, OnDataChange, this, nullptr);
   }
   if (FRowType == rtParams) SetRowState(rsUnmodified);
 }
 
 void TIB_Row::NotifyDataChange(TIB_Column* Column) {
   if (FUpdateCount == 0) {
-    // The notice reaches the statement's links and their handlers: the row may be gone after it.
-    if (OnDataChange) IB_CallOut(FAlive, OnDataChange, this, Column);
-    if (FRowType == rtParams) SetRowState(rsUnmodified);
+    // The notice reaches the statement's links and their handlers: the row may be gone after it. A
+    // fields row (a notice for every row shown) touches nothing of itself afterwards.
+    if (FRowType != rtParams) {
+      if (OnDataChange) OnDataChange(this, Column);
+      return;
+    }
+    if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, Column);
+    SetRowState(rsUnmodified);
     return;
   }
   if (Column) {

@@ -289,13 +289,17 @@ void TIB_Dataset::StateChanged() {
 }
 
 void TIB_Dataset::SendDeferredEvents() {
+  // Each notice's handlers may delete the dataset: the rest is not sent then (the silent abort).
+  const TIB_AliveFlag alive = FAlive;
   if (FStateChangePending) {
     StateChanged();
+    CheckAlive(alive);
     ProcessLinkEvent(sleDataChange);
   } else if (FDataChangePending) {
     FDataChangePending = false;
     ProcessLinkEvent(sleDataChange);
   }
+  CheckAlive(alive);
   if (FAfterScrollPending) {
     FAfterScrollPending = false;
     SysEndScroll();

@@ -605,6 +605,8 @@ void TIB_Dataset::CascadeToDetails(int Action) {
   TIB_Session* s = GetSession();
   if (!s) return;
   const std::vector<TIB_Component*> all = s->GetRegistry(srDatasets);
+  // A detail's handlers may delete this master: the cascade then ends with the silent abort.
+  const TIB_AliveFlag alive = FAlive;
   for (TIB_Component* c : all) {
     auto* d = dynamic_cast<TIB_Dataset*>(c);
     if (!d || d == this || d->GetMasterDataset() != this) continue;
@@ -612,6 +614,7 @@ void TIB_Dataset::CascadeToDetails(int Action) {
     if (std::find(now.begin(), now.end(), c) == now.end()) continue;
     if (Action == 7) d->SysPost(false, false);
     if (Action == 8 && d->FState == dssInsert) d->SysCancel();
+    IB_CheckAlive(alive);
   }
 }
 

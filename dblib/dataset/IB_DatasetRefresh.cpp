@@ -105,7 +105,8 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   FRowLeaveNoticed = noticed;
   end.Release();
   --FRefreshDepth;
-  EndDeferEvents();
+  // The held-back notices' handlers may delete the dataset.
+  if (EndDeferEvents()) CheckAlive(alive);
   if (FRefreshDepth == 0 && !FFetching && FPositionChanged) SysEndScroll();
   // A move of the KeySource that came while the cursor was closed by the transaction's end.
   if (FRefreshDepth == 0 && FKeySyncDeferred && FActive) Perform(dnKeySourceSync);
