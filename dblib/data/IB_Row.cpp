@@ -813,12 +813,11 @@ void TIB_Row::NotifyDataChange(TIB_Column* Column) {
   if (FUpdateCount == 0) {
     // The notice reaches the statement's links and their handlers: the row may be gone after it. A
     // fields row (a notice for every row shown) touches nothing of itself afterwards.
-    if (FRowType != rtParams) {
-      if (OnDataChange) OnDataChange(this, Column);
+    if (FRowType == rtParams) [[unlikely]] {
+      NotifyParamsChange(Column);
       return;
     }
-    if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, Column);
-    SetRowState(rsUnmodified);
+    if (OnDataChange) OnDataChange(this, Column);
     return;
   }
   if (Column) {
@@ -829,6 +828,11 @@ void TIB_Row::NotifyDataChange(TIB_Column* Column) {
     FAllChanged = true;
     if (FRowChanged) FHeldRowChanged = true;
   }
+}
+
+void TIB_Row::NotifyParamsChange(TIB_Column* Column) {
+  if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, Column);
+  SetRowState(rsUnmodified);
 }
 
 void TIB_Row::NotifyColumnChanged(TIB_Column* Column) {

@@ -209,6 +209,8 @@ public:
     if (OnBeforeColumnChange) IB_CallOut(FAlive, OnBeforeColumnChange, this, Column);
   }
   void NotifyColumnChanged(TIB_Column* Column);
+  // NotifyDataChange of a parameter row, which marks itself unmodified after the notice.
+  [[gnu::noinline]] void NotifyParamsChange(TIB_Column* Column);
   // Whether a change of a column now goes unheard beyond the column's own events: a parameter row
   // outside an update bracket whose statement has nothing that hears it (see GetRowChangesHeard).
   bool GetChangesUnheard() const {

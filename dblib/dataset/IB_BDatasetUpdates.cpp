@@ -50,9 +50,7 @@ void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
     IB_Raise<EIB_DatasetError>(IBMsg::CannotUsePostRetainingWithCachedUpdates);
   }
   // The rows are read again only once the post is over and the dataset browses.
-  TScopeExit dropReread([this, alive = FAlive] {
-    if (alive.Get()) FRereadAfterPost = false;
-  });
+  TIB_AliveExit dropReread(FAlive, [this] { FRereadAfterPost = false; });
   TIB_Dataset::SysPost(CancelUnmodified, Retaining);
   if (FRereadAfterPost && FState == dssBrowse) {
     FRereadAfterPost = false;

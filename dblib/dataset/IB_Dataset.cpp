@@ -289,17 +289,15 @@ void TIB_Dataset::StateChanged() {
 }
 
 void TIB_Dataset::SendDeferredEvents() {
-  // Each notice's handlers may delete the dataset: the rest is not sent then (the silent abort).
-  const TIB_AliveFlag alive = FAlive;
+  // Each notice's handlers may delete the dataset: StateChanged and the walk of the links then end
+  // with the silent abort, and the rest is not sent.
   if (FStateChangePending) {
     StateChanged();
-    CheckAlive(alive);
     ProcessLinkEvent(sleDataChange);
   } else if (FDataChangePending) {
     FDataChangePending = false;
     ProcessLinkEvent(sleDataChange);
   }
-  CheckAlive(alive);
   if (FAfterScrollPending) {
     FAfterScrollPending = false;
     SysEndScroll();

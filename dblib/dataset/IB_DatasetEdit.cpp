@@ -290,8 +290,8 @@ void TIB_Dataset::SysInsert() {
   FFields->BeginUpdate();
   bool ended = false;
   const TIB_AliveFlag alive = FAlive;
-  TScopeExit endUpdate([&] {
-    if (!ended && alive.Get()) FFields->EndUpdateSilently();
+  TIB_AliveExit endUpdate(alive, [&] {
+    if (!ended) FFields->EndUpdateSilently();
   });
   SysCloseIfUnidirectional();
   FFields->ClearRow(rsUnmodified);

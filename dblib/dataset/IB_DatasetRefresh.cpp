@@ -50,17 +50,14 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   BeginDeferEvents();
   const TIB_AliveFlag alive = FAlive;
   // Left by an exception: the depth and the deferral go back, and nothing is sent.
-  TScopeExit end([this, alive] {
-    if (!alive.Get()) return;
+  TIB_AliveExit end(alive, [this] {
     --FRefreshDepth;
     EndDeferEventsQuietly();
   });
   const bool outermost = FRefreshDepth == 1;
   // The links hear once that the row is left: from the scroll's start, else from the close.
   const bool noticed = FRowLeaveNoticed;
-  TScopeExit restoreNoticed([this, alive, noticed] {
-    if (alive.Get()) FRowLeaveNoticed = noticed;
-  });
+  TIB_AliveExit restoreNoticed(alive, [this, noticed] { FRowLeaveNoticed = noticed; });
   if (FFetching) {
     AbortFetching();
   } else {
