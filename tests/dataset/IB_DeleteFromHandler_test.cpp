@@ -39,6 +39,7 @@ struct TWorld {
   TIB_Query* Q = nullptr;
   TIB_DataSource* QS = nullptr;
   TIB_DSQL* S = nullptr;
+  TIB_Cursor* C = nullptr;   // kind cursor: a forward-only detail of M
   TIB_DSQL* Work = nullptr;  // runs the pending change of the transaction cases
 };
 
@@ -55,10 +56,11 @@ struct TKill {
   }
 };
 
-enum TKind { kQuery, kStatement, kTransaction, kSource };
+enum TKind { kQuery, kCursor, kStatement, kTransaction, kSource };
 const char* KindName(TKind K) {
   switch (K) {
     case kQuery: return "TIB_Query";
+    case kCursor: return "TIB_Cursor";
     case kStatement: return "TIB_DSQL";
     case kTransaction: return "TIB_Transaction";
     default: return "TIB_DataSource";
@@ -114,6 +116,23 @@ protected:
       W.S->GetSQL().SetText("UPDATE T SET NAME = 'dsql' WHERE ID = 3");
       return;
     }
+    if (Kind == kCursor) {
+      W.M = Query(W, "SELECT ID FROM T WHERE ID <= 3 ORDER BY ID");
+      W.MS = new TIB_DataSource(Owner);
+      W.MS->SetDataset(W.M);
+      W.M->Open();
+      W.C = new TIB_Cursor(Owner);
+      W.C->SetIB_Connection(Conn);
+      W.C->SetIB_Transaction(W.T);
+      W.C->GetSQL().SetText("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+      W.C->SetRequestLive(true);
+      W.C->SetSearchedEdits(true);
+      W.C->SetSearchedDeletes(true);
+      W.C->GetKeyLinks().SetText("ID");
+      W.C->GetMasterLinks().SetText("GRP=ID");
+      W.C->SetMasterSource(W.MS);
+      return;
+    }
     if (Kind == kQuery) {
       W.M = Query(W, "SELECT ID FROM T WHERE ID <= 3 ORDER BY ID");
       W.MS = new TIB_DataSource(Owner);
@@ -130,7 +149,8 @@ protected:
   }
   // Deletes what is left, datasets first; the transaction's work is rolled back with it.
   static void TearDownWorld(TWorld& W) {
-    for (TComponent** c : {reinterpret_cast<TComponent**>(&W.Q), reinterpret_cast<TComponent**>(&W.QS),
+    for (TComponent** c : {reinterpret_cast<TComponent**>(&W.C), reinterpret_cast<TComponent**>(&W.Q),
+                           reinterpret_cast<TComponent**>(&W.QS),
                            reinterpret_cast<TComponent**>(&W.M), reinterpret_cast<TComponent**>(&W.MS),
                            reinterpret_cast<TComponent**>(&W.S), reinterpret_cast<TComponent**>(&W.Work),
                            reinterpret_cast<TComponent**>(&W.T)}) {
@@ -144,6 +164,7 @@ protected:
     if (V == vTransaction) return reinterpret_cast<TComponent**>(&W.T);
     switch (Kind) {
       case kQuery: return V == vSelf ? reinterpret_cast<TComponent**>(&W.Q) : reinterpret_cast<TComponent**>(&W.M);
+      case kCursor: return V == vSelf ? reinterpret_cast<TComponent**>(&W.C) : reinterpret_cast<TComponent**>(&W.M);
       case kStatement: return reinterpret_cast<TComponent**>(&W.S);
       case kTransaction: return V == vSelf ? reinterpret_cast<TComponent**>(&W.T) : reinterpret_cast<TComponent**>(&W.Q);
       default: return V == vSelf ? reinterpret_cast<TComponent**>(&W.QS) : reinterpret_cast<TComponent**>(&W.Q);
@@ -160,6 +181,12 @@ std::vector<TCase> Cases(TestClock& Clock) {
     w.Q->Open();
     w.Q->Edit();
     w.Q->FieldByName("NAME")->SetAsString("edited");
+  };
+  const auto copen = [](W& w) { w.C->Open(); };
+  const auto cedit = [](W& w) {
+    w.C->Open();
+    w.C->Edit();
+    w.C->FieldByName("NAME")->SetAsString("edited");
   };
   const auto insert = [](W& w) {
     w.Q->Open();
@@ -314,6 +341,29 @@ std::vector<TCase> Cases(TestClock& Clock) {
        ARM(w.Q->OnMacroSubstitute), prepare},
       {kQuery, "OnError", [](W& w) { w.Q->GetSQL().SetText("SELECT A FROM NO_SUCH_TABLE"); },
        [](W& w, const TKill& k) { w.Q->SetOnError(k); }, prepare, kAll, 0, true},
+      // ---- a forward-only cursor (a detail too) -----------------------------------------------------------------
+      {kCursor, "BeforeOpen", none, ARM(w.C->BeforeOpen), copen},
+      {kCursor, "AfterOpen", none, ARM(w.C->AfterOpen), copen},
+      {kCursor, "BeforeClose", copen, ARM(w.C->BeforeClose), [](W& w) { w.C->Close(); }},
+      {kCursor, "AfterClose", copen, ARM(w.C->AfterClose), [](W& w) { w.C->Close(); }},
+      {kCursor, "BeforeScroll", copen, ARM(w.C->BeforeScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "AfterScroll", copen, ARM(w.C->AfterScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "AfterFetchRow", none, ARM(w.C->AfterFetchRow), copen},
+      {kCursor, "AfterFetchEof", copen, ARM(w.C->AfterFetchEof), [](W& w) {
+         while (!w.C->GetEof()) w.C->Next();
+       }},
+      {kCursor, "BeforeEdit", copen, ARM(w.C->BeforeEdit), [](W& w) { w.C->Edit(); }},
+      {kCursor, "AfterEdit", copen, ARM(w.C->AfterEdit), [](W& w) { w.C->Edit(); }},
+      {kCursor, "BeforePost", cedit, ARM(w.C->BeforePost), [](W& w) { w.C->Post(); }},
+      {kCursor, "AfterPost", cedit, ARM(w.C->AfterPost), [](W& w) { w.C->Post(); }},
+      {kCursor, "BeforeDelete", copen, ARM(w.C->BeforeDelete), [](W& w) { w.C->Delete(); }},
+      {kCursor, "AfterDelete", copen, ARM(w.C->AfterDelete), [](W& w) { w.C->Delete(); }},
+      {kCursor, "OnGetCanScroll", copen, ARM(w.C->OnGetCanScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "OnCustomEdit", cedit, ARM(w.C->OnCustomEdit), [](W& w) { w.C->Post(); }},
+      {kCursor, "OnValidateField", copen, ARM(w.C->OnValidateField), [](W& w) {
+         w.C->Edit();
+         w.C->FieldByName("NAME")->SetAsString("validated");
+       }},
       // ---- a statement ------------------------------------------------------------------------------------------
       {kStatement, "BeforePrepare", none, ARM(w.S->BeforePrepare), [](W& w) { w.S->Prepare(); }, kNoPartner},
       {kStatement, "AfterPrepare", none, ARM(w.S->AfterPrepare), [](W& w) { w.S->Prepare(); }, kNoPartner},
