@@ -184,7 +184,7 @@ bool TIB_Session::ThreadEnded() const noexcept { return FThreadLife->Ended; }
 
 void TIB_Session::BeforeDestruction() {
   // Stopped at once, even inside a tick: no timer may call a freed session.
-  if (FTickAlive) *FTickAlive = false;
+  FAlive.Clear();
   FTimerInterval = 0;
   RunReported([this] { ApplyTimer(0); });
   // Components leave first to last; each one's SetSession takes it out of its registries.
@@ -238,7 +238,7 @@ void TIB_Session::Forget(TIB_Component* AComponent) {
 }
 
 void TIB_Session::Fire(const TNotifyEvent& Event) {
-  if (Event && CanFireEvents()) Event(this);
+  if (Event && CanFireEvents()) IB_CallOut(FAlive, Event, this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,31 +367,21 @@ void TIB_Session::Tick() {
   if (!IsBusy()) {
     // A check or the event may free this session (say, the last component of a default session goes):
     // the tick then stops touching it.
-    bool alive = true;
-    {
-      FTickAlive = &alive;
-      FInTimer = true;
-      TScopeExit endTick([&] {
-        if (!alive) return;
-        FTickAlive = nullptr;
-        FInTimer = false;
-      });
-      RunReported([&] {
-        std::vector<TIB_Component*> snapshot = FRegistries[srTransactions];
-        for (TIB_Component* t : snapshot) {
-          if (Terminate || !alive) break;
-          if (!InRegistry(srTransactions, t)) continue;
-          // A transaction whose check fails (a forced close that cannot commit, say) is reported and
-          // the others are still checked: one failure must not keep every later transaction open.
-          RunReported([&] { t->TimeoutCheck(Terminate); });
-        }
-        if (alive && !Terminate) {
-          const TNotifyEvent event = OnSessionTimer;  // outlives the session should the handler free it
-          Fire(event);
-        }
-      });
-    }
-    if (!alive) return;
+    const TIB_AliveFlag alive = FAlive;
+    FInTimer = true;
+    RunReported([&] {
+      std::vector<TIB_Component*> snapshot = FRegistries[srTransactions];
+      for (TIB_Component* t : snapshot) {
+        if (Terminate || !alive.Get()) break;
+        if (!InRegistry(srTransactions, t)) continue;
+        // A transaction whose check fails (a forced close that cannot commit, say) is reported and
+        // the others are still checked: one failure must not keep every later transaction open.
+        RunReported([&] { t->TimeoutCheck(Terminate); });
+      }
+      if (alive.Get() && !Terminate) Fire(OnSessionTimer);
+    });
+    if (!alive.Get()) return;
+    FInTimer = false;
   }
   if (FTimerInterval != FActiveInterval) RunReported([this] { ApplyTimer(FTimerInterval); });
 }
@@ -405,7 +395,11 @@ TIB_Component::TIB_Component(TComponent* AOwner) : TComponent(AOwner) {
   FindSession(false);
 }
 
-TIB_Component::~TIB_Component() = default;
+// The token dies once the teardown (BeforeDestruction) is done at the latest: the teardown of most
+// components works on a whole object through the same paths as any operation (a transaction's close),
+// and every frame further up the stack resumes only after it. A dataset and a data link clear it as
+// their teardown starts (it posts nothing and calls nobody).
+TIB_Component::~TIB_Component() { FAlive.Clear(); }
 
 void TIB_Component::BeforeDestruction() {
   RunReported([this] { SetSession(nullptr); });
@@ -521,7 +515,7 @@ void TIB_Component::Notification(TComponent* AComponent, TOperation Operation) {
 
 void TIB_Component::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
                                   int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) {
-  if (OnError) OnError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+  if (OnError) CallOut(OnError, Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
 }
 
 void TIB_Component::BeginBusyChecked(bool Yield) {

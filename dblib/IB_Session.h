@@ -49,6 +49,7 @@
 #include <utility>
 #include <vector>
 
+#include "dblib/IB_Alive.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/IB_SessionBase.h"
 #include "platform/Classes.h"
@@ -304,7 +305,7 @@ private:
   bool FAllowDefaultTransaction = true;
   std::atomic<int32_t> FRefCount{0};
   bool FInTimer = false;
-  bool* FTickAlive = nullptr;    // the running tick's flag, cleared when the session goes
+  TIB_AliveFlag FAlive;          // cleared when the session goes (a running tick sees it)
   uint32_t FTimerInterval = 0;   // what the caller set
   uint32_t FActiveInterval = 0;  // what the platform's timer runs with
   TApplication* FTimerApplication = nullptr;
@@ -375,8 +376,21 @@ public:
 
   TIB_ErrorEvent OnError;
 
+  // The component's liveness token: cleared when it is deleted (see IB_Alive.h).
+  const TIB_AliveFlag& GetAlive() const noexcept { return FAlive; }
+  bool IsAlive() const noexcept { return FAlive.Get(); }
+
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // Calls an application's handler through IB_CallOut, watching this component: the silent abort
+  // when the handler destroyed it.
+  template <class H, class... A>
+  decltype(auto) CallOut(const H& Handler, A&&... Args) {
+    return IB_CallOut(FAlive, Handler, std::forward<A>(Args)...);
+  }
+
+  TIB_AliveFlag FAlive;
 
   // Binds an owner-found session (or, with CreateDefault, CurrentSession) when unbound; true when
   // the component has a session afterwards.
@@ -406,16 +420,21 @@ private:
 // A dataset, which code it calls may destroy, uses its operation object instead.
 class TIB_BusyBracket {
 public:
-  explicit TIB_BusyBracket(TIB_Component* AComponent, bool Yield = false) : FComponent(AComponent) {
+  explicit TIB_BusyBracket(TIB_Component* AComponent, bool Yield = false)
+      : FComponent(AComponent), FAlive(AComponent->GetAlive()) {
     FComponent->BeginBusy(Yield);
   }
   ~TIB_BusyBracket() {
-    if (FComponent) FComponent->EndBusyQuietly();
+    if (FComponent && FAlive.Get()) FComponent->EndBusyQuietly();
   }
   TIB_BusyBracket(const TIB_BusyBracket&) = delete;
   TIB_BusyBracket& operator=(const TIB_BusyBracket&) = delete;
+  // A component that code it called destroyed ends the bracket with the silent abort.
   void End() {
-    if (TIB_Component* c = std::exchange(FComponent, nullptr)) c->EndBusy();
+    if (TIB_Component* c = std::exchange(FComponent, nullptr)) {
+      IB_CheckAlive(FAlive);
+      c->EndBusy();
+    }
   }
   // End(), then Result: for `return busy.Ended(value);`.
   template <class T>
@@ -426,4 +445,5 @@ public:
 
 private:
   TIB_Component* FComponent;
+  TIB_AliveFlag FAlive;
 };

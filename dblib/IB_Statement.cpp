@@ -389,6 +389,11 @@ TIB_Connection* TIB_Statement::GetIB_Connection() { return FConnectionLink->GetI
 
 TIB_Transaction* TIB_Statement::GetIB_Transaction() { return FTransactionLink->GetIB_Transaction(); }
 
+const TIB_AliveFlag* TIB_Statement::TransactionToken() {
+  TIB_Transaction* t = FTransactionLink ? FTransactionLink->GetIB_Transaction() : nullptr;
+  return t ? &t->GetAlive() : nullptr;
+}
+
 TIB_Transaction* TIB_Statement::GetStoredIB_Transaction() {
   TIB_Transaction* t = GetIB_Transaction();
   if (!t || t == FInternalTransaction) return nullptr;
@@ -594,11 +599,11 @@ void TIB_Statement::GetColumnReadOnly(TIB_Column& Column, bool& ReadOnly) {
 void TIB_Statement::GetColumnPreventChange(TIB_Column&, bool&) {}
 
 void TIB_Statement::DoCalculateField(TIB_Row& Row, TIB_Column& Column) {
-  if (FPrepared && OnCalculateField && CanFireEvents()) OnCalculateField(this, &Row, &Column);
+  if (FPrepared && OnCalculateField && CanFireEvents()) CallOutWatching(OnCalculateField, this, &Row, &Column);
 }
 
 void TIB_Statement::DoValidateField(TIB_Row& Row, TIB_Column& Column) {
-  if (OnValidateField && CanFireEvents()) OnValidateField(this, &Row, &Column);
+  if (OnValidateField && CanFireEvents()) CallOutWatching(OnValidateField, this, &Row, &Column);
 }
 
 void TIB_Statement::SysCalculateFields() {
@@ -822,13 +827,17 @@ TIB_StatementLink* TIB_Statement::GetStatementLink(int Index) const {
 
 namespace {
 
-// The walk of DispatchLinkEvent.
-void DispatchLinkEventTo(const std::vector<TIB_StatementLink*>& Links, int32_t AEvent, intptr_t AArg) {
+// The walk of DispatchLinkEvent. A link's handler may destroy the statement (Alive is its token), and
+// with it the list: the walk then ends with the silent abort.
+void DispatchLinkEventTo(const TIB_AliveFlag& Alive, const std::vector<TIB_StatementLink*>& Links, int32_t AEvent,
+                         intptr_t AArg) {
+  const TIB_AliveFlag alive = Alive;
   const std::vector<TIB_StatementLink*> snapshot = Links;
   for (TIB_StatementLink* link : snapshot) {
     // A link that an earlier one's handler removed hears nothing more.
     if (std::find(Links.begin(), Links.end(), link) == Links.end()) continue;
     link->ProcessEvent(AEvent, AArg);
+    IB_CheckAlive(alive);
   }
 }
 
@@ -837,7 +846,7 @@ void DispatchLinkEventTo(const std::vector<TIB_StatementLink*>& Links, int32_t A
 // Out of line so that the common case, a statement without links (several notices per execute), costs
 // a test and no call.
 void TIB_Statement::DispatchLinkEvent(int32_t AEvent, intptr_t AArg) {
-  DispatchLinkEventTo(FStatementLinks, AEvent, AArg);
+  DispatchLinkEventTo(FAlive, FStatementLinks, AEvent, AArg);
 }
 
 void TIB_Statement::UpdateData() { ProcessLinkEvent(sleUpdateData); }

@@ -331,8 +331,17 @@ protected:
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
   bool CanFireEvents() const;
+  // The token of the statement's transaction (nil without one).
+  const TIB_AliveFlag* TransactionToken();
+  // Calls an application's handler through IB_CallOut watching the statement and its transaction: the
+  // silent abort when the handler destroyed either.
+  template <class H, class... A>
+  decltype(auto) CallOutWatching(const H& Handler, A&&... Args) {
+    if (const TIB_AliveFlag* t = TransactionToken()) return IB_CallOut({FAlive, *t}, Handler, std::forward<A>(Args)...);
+    return IB_CallOut(FAlive, Handler, std::forward<A>(Args)...);
+  }
   void Fire(const TIB_StatementEvent& Event) {
-    if (Event && CanFireEvents()) Event(this);
+    if (Event && CanFireEvents()) CallOutWatching(Event, this);
   }
 
   // Prepare.

@@ -95,11 +95,12 @@ void TIB_Statement::SysExecute() {
   // parameter of a SELECT or a procedure needs its id as much as one of an INSERT.
   if (hasParams) FParams->PostBlobNodes();
   FFieldsRowResetOnActivate = false;
+  const TIB_AliveFlag alive = FAlive;
   try {
     SysExecuteStatement();
   } catch (...) {
     // The values stay set for another execute, which writes them again.
-    if (hasParams) FParams->ForgetPostedBlobNodes();
+    if (hasParams && alive.Get()) FParams->ForgetPostedBlobNodes();
     throw;
   }
   FExecutedSinceInfo = true;

@@ -63,7 +63,7 @@ void TIB_TransactionLink::CheckFocus(TIB_Transaction* AFocused) {
   if (!FReceiveFocus || AFocused == FTransaction) return;
   if (HasState(csDestroying)) return;
   if (OnReceiveFocus) {
-    OnReceiveFocus(this, AFocused);
+    CallOut(OnReceiveFocus, this, AFocused);
   } else {
     SetIB_Transaction(AFocused);
   }
@@ -133,11 +133,11 @@ void TIB_StatementLink::SetStatement(TIB_Statement* AStatement) {
 }
 
 void TIB_StatementLink::DoPrepareSQL() {
-  if (OnPrepareSQL) OnPrepareSQL(this, FStatement);
+  if (OnPrepareSQL) CallOut(OnPrepareSQL, this, FStatement);
 }
 
 void TIB_StatementLink::ProcessEvent(int32_t AEvent, intptr_t /*AArg*/) {
-  if (AEvent == slePreparedChanged && OnPreparedChanged) OnPreparedChanged(this, FStatement);
+  if (AEvent == slePreparedChanged && OnPreparedChanged) CallOut(OnPreparedChanged, this, FStatement);
 }
 
 bool TIB_StatementLink::GetPrepared() const { return FStatement && FStatement->GetPrepared(); }

@@ -98,6 +98,8 @@ bool TIB_Statement::SysCheckTransaction(bool Raise) {
 }
 
 bool TIB_Statement::CheckTransactionFully(TIB_Transaction* T, bool Raise) {
+  // The connection's and the transaction's handlers run from here may destroy this statement.
+  const TIB_AliveFlag alive = FAlive;
   TIB_Transaction* t = T;
   if (!t) {
     SysCheckConnection(false);
@@ -133,6 +135,7 @@ bool TIB_Statement::CheckTransactionFully(TIB_Transaction* T, bool Raise) {
       if (c && !c->GetConnected() && c->GetConnectionStatus() == csNotConnected) c->Perform(cnConnect);
     }
     if (!t->SysStart()) t->SysStart();
+    IB_CheckAlive(alive);
   }
   return t && t->GetStarted();
 }
@@ -171,17 +174,18 @@ bool TIB_Statement::PrepareCoreFully() {
 
 void TIB_Statement::SysPrepare() {
   if (FPreparing) return;
-  TValueRestorer<bool> repreparing(FRepreparing, FPrepared);
+  // The handlers called from here on may destroy the statement: nothing of it is put back then.
+  TIB_AliveRestorer<bool> repreparing(FAlive, FRepreparing, FPrepared);
   if (FPrepared) {
     KeepParamValues();
   } else {
     DoBeforePrepare();
   }
-  TValueRestorer<bool> preparing(FPreparing, true);
+  TIB_AliveRestorer<bool> preparing(FAlive, FPreparing, true);
   FStatementTypeStale = true;
   const bool savedValid = FSQLValid;
   // Whatever fails from here to the described rows leaves the statement unprepared with empty rows.
-  TScopeExit resetOnFailure([&] {
+  TIB_AliveExit resetOnFailure(FAlive, [&] {
     FSQLValid = savedValid;
     RunReported([&] { SysResetDescription(); });
   });
@@ -190,18 +194,20 @@ void TIB_Statement::SysPrepare() {
     // build ends, inside the SQL's update bracket.
     const std::string savedSQL = FSQL->GetText();
     const std::string savedJoinLinks = FJoinLinks.GetText();
-    auto update = MakeBracket(*FSQL, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
+    FSQL->BeginUpdate();
+    TIB_AliveExit quietUpdate(FAlive, [&] { FSQL->EndUpdateQuietly(); });
     const auto restore = [&] {
       if (FSQL->GetText() != savedSQL) FSQL->SetText(savedSQL);
       if (FJoinLinks.GetText() != savedJoinLinks) FJoinLinks.SetText(savedJoinLinks);
     };
-    TScopeExit restoreTexts([&] { RunReported(restore); });
+    TIB_AliveExit restoreTexts(FAlive, [&] { RunReported(restore); });
     FBuildParams.Clear();
     FSQLValid = true;
     SysPrepareSQL();
     restoreTexts.Release();
     restore();
-    update.End();
+    quietUpdate.Release();
+    FSQL->EndUpdate();
   }
 
   int32_t inCount = 0, outCount = 0;
@@ -254,7 +260,7 @@ void TIB_Statement::SysPrepareSQL() {
   int32_t kept = 0;
   if (needPlan) {
     ParseSQLParams(FSQL->GetText(), nullptr, nullptr, nullptr, FPreparedSQL, marker, false, kept);
-    TValueRestorer<bool> buildingPlan(FBuildingPlan, true);
+    TIB_AliveRestorer<bool> buildingPlan(FAlive, FBuildingPlan, true);
     SysBuildForUpdate();
     SysBuildPlan();
     SysBuildSelect();
@@ -323,7 +329,7 @@ void TIB_Statement::SysSubstituteMacros() {
   std::string result;
   ExpandSQLMacros(FSQL->GetText(), FMacroBegin, FMacroEnd, result, [this](const std::string& Name) {
     std::string text;
-    if (OnMacroSubstitute) OnMacroSubstitute(this, Name, text);
+    if (OnMacroSubstitute) CallOutWatching(OnMacroSubstitute, this, Name, text);
     return text;
   });
   FSQL->SetText(result);
@@ -440,7 +446,7 @@ void TIB_Statement::DoPreparedChanged() {
 
 void TIB_Statement::SysUnprepare() {
   if (FUnpreparing || !FPrepared) return;
-  TValueRestorer<bool> unpreparing(FUnpreparing, true);
+  TIB_AliveRestorer<bool> unpreparing(FAlive, FUnpreparing, true);
   SysClose();
   DoBeforeUnprepare();
   KeepParamValues();

@@ -45,6 +45,7 @@ void TIB_Transaction::BeforeDestruction() {
   }
   // Links let go of the transaction; each of them unregisters itself.
   const std::vector<TIB_TransactionLinkIntf*> links = FLinks;
+  const TIB_AliveFlag alive = FAlive;
   for (TIB_TransactionLinkIntf* link : links) {
     if (!Contains(FLinks, link)) continue;
     RunReported([&] { link->TransactionDestroying(this); });
@@ -205,12 +206,17 @@ TIB_TransactionLinkIntf* TIB_Transaction::GetTransactionLink(int Index) const {
 void TIB_Transaction::ProcessLinkEvent(uint8_t AEvent) {
   // Handlers may add or remove links: walk a snapshot and skip the ones that have left.
   const std::vector<TIB_TransactionLinkIntf*> links = FLinks;
+  const TIB_AliveFlag alive = FAlive;
   for (TIB_TransactionLinkIntf* link : links)
-    if (Contains(FLinks, link)) link->ProcessEvent(AEvent);
+    if (Contains(FLinks, link)) {
+      link->ProcessEvent(AEvent);
+      // A link's handler may destroy the transaction.
+      IB_CheckAlive(alive);
+    }
 }
 
 void TIB_Transaction::Fire(const TIB_TransactionEvent& Event) {
-  if (Event && CanFireEvents()) Event(this);
+  if (Event && CanFireEvents()) CallOut(Event, this);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -363,11 +369,11 @@ void TIB_Transaction::SetStarted(bool Value) {
 // Focus
 
 void TIB_Transaction::DoGainFocus() {
-  if (OnGainFocus && CanFireEvents()) OnGainFocus(this);
+  if (OnGainFocus && CanFireEvents()) CallOut(OnGainFocus, this);
 }
 
 void TIB_Transaction::DoLoseFocus() {
-  if (OnLoseFocus && CanFireEvents()) OnLoseFocus(this);
+  if (OnLoseFocus && CanFireEvents()) CallOut(OnLoseFocus, this);
 }
 
 // ---------------------------------------------------------------------------------------------------

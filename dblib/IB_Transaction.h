@@ -115,6 +115,9 @@ public:
   void RollbackRetaining();
   // A quiet commit retaining (no Before/After events, no dataset posting).
   void SavePoint();
+  // Takes the work on AConnection back to the savepoint Name (a cached-updates apply whose dataset a
+  // handler destroyed: nothing of that apply may stay to be committed).
+  void RollbackToSavepoint(TIB_Connection* AConnection, const std::string& Name);
   // Ends the transaction: commits with AutoCommit (unless the connection was lost), else rolls back.
   void Close();
   // Asks the user (Yes/No/Cancel) whether to keep the changes, and keeps or undoes them. Returns
@@ -325,15 +328,26 @@ private:
   void DatasetPass(bool Before, bool Committing);
   // Runs Body; an exception from it restores the state from Prior (the state before the operation)
   // and passes on, so that no "in progress" state survives a failure.
+  // A handler that destroys the transaction ends the operation with the silent abort, touching nothing.
   template <class F>
   void Guarded(TIB_TransactionState Prior, F&& Body) {
+    const TIB_AliveFlag alive = FAlive;
     try {
       Body();
     } catch (...) {
-      RestoreStateAfterFailure(Prior);
+      if (alive.Get()) RestoreStateAfterFailure(Prior);
       throw;
     }
+    IB_CheckAlive(alive);
   }
+  // A dataset of a loop, with its token taken before the loop's first call out.
+  struct TDatasetEntry {
+    TIB_TransactionDatasetIntf* D;
+    TIB_AliveFlag Alive;
+  };
+  static std::vector<TDatasetEntry> Entries(const std::vector<TIB_TransactionDatasetIntf*>& Datasets);
+  // The entry's dataset lives and still belongs to this transaction.
+  bool Present(const TDatasetEntry& E) const { return E.Alive.Get() && HasDataset(E.D); }
   std::vector<TIB_TransactionDatasetIntf*> BufferedDatasets(const std::vector<TIB_TransactionDatasetIntf*>& Given);
 
   isc_tr_handle FHandle = 0;

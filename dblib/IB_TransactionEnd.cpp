@@ -20,13 +20,26 @@ bool ServerForgotTransaction(const ISC_STATUS* Status) {
 // ---------------------------------------------------------------------------------------------------
 // Datasets
 
+std::vector<TIB_Transaction::TDatasetEntry> TIB_Transaction::Entries(
+    const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
+  std::vector<TDatasetEntry> result;
+  result.reserve(Datasets.size());
+  for (TIB_TransactionDatasetIntf* d : Datasets) result.push_back({d, d->GetDatasetAlive()});
+  return result;
+}
+
+// The loops over the datasets take each one's token first: a handler may destroy any dataset, or the
+// transaction itself (the loop then ends with the silent abort).
+
 void TIB_Transaction::PostDatasets(bool SkipCachedUpdates) {
   auto takesPart = [&](TIB_TransactionDatasetIntf* d) {
     return HasDataset(d) && d->GetIsModifying() && !(SkipCachedUpdates && d->GetCachedUpdates());
   };
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  for (TIB_TransactionDatasetIntf* d : datasets)
-    if (takesPart(d)) d->Post();
+  const TIB_AliveFlag alive = FAlive;
+  for (const TDatasetEntry& e : Entries(FDatasets)) {
+    if (Present(e) && takesPart(e.D)) e.D->Post();
+    IB_CheckAlive(alive);
+  }
   if (std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
     IB_Raise<EIB_TransactionError>(IBMsg::FailedToPostAllDatasets);
 }
@@ -38,24 +51,29 @@ void TIB_Transaction::CancelDatasets(bool SkipCachedUpdates) {
   // A rollback undoes the server's side of every change whatever a dataset's cancel did: one dataset's
   // failure is reported and never stops the rollback.
   const bool rollingBack = FState == tsRollingBack || FState == tsRollbackRetaining;
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  for (TIB_TransactionDatasetIntf* d : datasets) {
-    if (!takesPart(d)) continue;
+  const TIB_AliveFlag alive = FAlive;
+  for (const TDatasetEntry& e : Entries(FDatasets)) {
+    TIB_TransactionDatasetIntf* d = e.D;
+    if (!Present(e) || !takesPart(d)) continue;
     if (rollingBack) {
       RunReported([&] { d->Cancel(); });
     } else {
       d->Cancel();
     }
+    IB_CheckAlive(alive);
   }
   if (!rollingBack && std::any_of(FDatasets.begin(), FDatasets.end(), takesPart))
     IB_Raise<EIB_TransactionError>(IBMsg::FailedToCancelAllDatasets);
 }
 
 void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  for (TIB_TransactionDatasetIntf* d : datasets) {
-    if (!HasDataset(d)) continue;
-    // One dataset's failure is reported and the others still follow the transaction.
+  const TIB_AliveFlag alive = FAlive;
+  for (const TDatasetEntry& e : Entries(FDatasets)) {
+    IB_CheckAlive(alive);
+    if (!Present(e)) continue;
+    TIB_TransactionDatasetIntf* d = e.D;
+    // One dataset's failure is reported and the others still follow the transaction. A dataset a
+    // handler destroyed ends its own step with the silent abort.
     RunReported([&] {
       // Applied cached updates that are rolled back count as pending again.
       if (Before && !Committing) d->UndoApply();
@@ -94,6 +112,7 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
       }
     });
   }
+  IB_CheckAlive(alive);
 }
 
 void TIB_Transaction::PostAll() {
@@ -131,32 +150,55 @@ void TIB_Transaction::ApplyUpdates(const std::vector<TIB_TransactionDatasetIntf*
   if (FState == tsActive) IB_Raise<EIB_TransactionError>(IBMsg::TransactionHasPendingChanges);
   TIB_BusyBracket busy(this);
   // Every dataset is checked before anything is sent.
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
+  const std::vector<TDatasetEntry> datasets = Entries(BufferedDatasets(Datasets));
+  const TIB_AliveFlag alive = FAlive;
   // A transaction the application started itself stays its own: starting again would raise.
   const bool ownStart = !FExplicitStart;
   if (ownStart) StartTransaction();
   try {
-    for (TIB_TransactionDatasetIntf* d : datasets) d->ApplyUpdates();
+    for (const TDatasetEntry& e : datasets) {
+      if (Present(e)) e.D->ApplyUpdates();
+      IB_CheckAlive(alive);
+    }
     Commit();
   } catch (...) {
+    if (!alive.Get()) throw;
     // Nothing was committed: every dataset takes its changes back as pending, and the transaction is no
     // more explicitly started than the apply found it.
-    for (TIB_TransactionDatasetIntf* d : datasets) RunReported([&] { d->UndoApply(); });
+    for (const TDatasetEntry& e : datasets) {
+      if (Present(e)) RunReported([&] { e.D->UndoApply(); });
+      if (!alive.Get()) throw;
+    }
     if (ownStart && FExplicitStart) {
       FExplicitStart = false;
       RunReported([&] { ProcessLinkEvent(tleStateChanged); });
     }
     throw;
   }
-  for (TIB_TransactionDatasetIntf* d : datasets) d->CommitUpdates();
+  for (const TDatasetEntry& e : datasets) {
+    if (Present(e)) e.D->CommitUpdates();
+    IB_CheckAlive(alive);
+  }
   busy.End();
 }
 
 void TIB_Transaction::CancelUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets) {
   TIB_BusyBracket busy(this);
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = BufferedDatasets(Datasets);
-  for (TIB_TransactionDatasetIntf* d : datasets) d->CancelUpdates();
+  const TIB_AliveFlag alive = FAlive;
+  for (const TDatasetEntry& e : Entries(BufferedDatasets(Datasets))) {
+    if (Present(e)) e.D->CancelUpdates();
+    IB_CheckAlive(alive);
+  }
   busy.End();
+}
+
+void TIB_Transaction::RollbackToSavepoint(TIB_Connection* AConnection, const std::string& Name) {
+  if (!GetStarted() || !AConnection || !AConnection->GetConnected()) return;
+  TIB_Session* s = GetSession();
+  const std::string sql = "ROLLBACK TO SAVEPOINT " + Name;
+  s->CallChecked(this, s->Entries.isc_dsql_exec_immed2, AConnection->GetdbHandle(), &FHandle,
+                 static_cast<unsigned short>(sql.size()), sql.c_str(), AConnection->GetSQLDialect(),
+                 static_cast<const XSQLDA*>(nullptr), static_cast<const XSQLDA*>(nullptr));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -406,7 +448,7 @@ void TIB_Transaction::RollbackRetainingCore() {
 void TIB_Transaction::Close() {
   if (IsIdle() || FClosing) return;
   TIB_BusyBracket busy(this);
-  TValueRestorer<bool> closing(FClosing, true);
+  TIB_AliveRestorer<bool> closing(FAlive, FClosing, true);
   if (GetAutoCommit() && !FConnectionLost)
     Commit();
   else

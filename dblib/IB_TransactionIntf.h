@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dblib/IB_Alive.h"
+
 class TIB_Connection;
 class TIB_Transaction;
 class TIB_DMLCacheItem;
@@ -36,6 +38,9 @@ public:
 
   // The component name, for messages.
   virtual std::string GetDatasetName() const = 0;
+  // The dataset's liveness token: a loop of the transaction asks it after each call out (a handler may
+  // destroy any dataset). A dataset that is never destroyed under a loop may keep the default.
+  virtual TIB_AliveFlag GetDatasetAlive() const { return TIB_AliveFlag(); }
   virtual TIB_Connection* GetDatasetConnection() const = 0;
   virtual bool GetActive() const = 0;
   // In the edit, insert or delete state.

@@ -149,7 +149,7 @@ void TIB_Transaction::FireCustomizeTPB(TIB_Connection* AConnection, std::vector<
   if (!OnCustomizeTPB) return;
   // The handler gets the classic room to write into and may grow it.
   if (Buffer.size() < static_cast<size_t>(IB_TPBBufferSize)) Buffer.resize(IB_TPBBufferSize);
-  OnCustomizeTPB(this, AConnection, Length, Buffer);
+  CallOut(OnCustomizeTPB, this, AConnection, Length, Buffer);
   if (Length < 1 || static_cast<size_t>(Length) > Buffer.size())
     IB_Raise<EIB_TransactionError>(IBMsg::InvalidTPBLength, {int64_t{Length}, static_cast<int64_t>(Buffer.size())});
 }

@@ -45,8 +45,8 @@ void TIB_Transaction::CheckOAT() {
 void TIB_Transaction::TimeoutCheck(bool& Terminate) {
   // A prompt that runs the application's messages must not start the checks of this transaction again.
   if (FInTimeoutCheck) return;
-  TValueRestorer<bool> inCheck(FInTimeoutCheck, true);
-  if (OnSessionTimer && CanFireEvents()) OnSessionTimer(this, Terminate);
+  TIB_AliveRestorer<bool> inCheck(FAlive, FInTimeoutCheck, true);
+  if (OnSessionTimer && CanFireEvents()) CallOut(OnSessionTimer, this, Terminate);
   if (Terminate || !GetStarted() || !Past(GetElapsed(), FTimeoutProps.GetAllowCheckOAT())) return;
   TIB_TimeoutProps& p = FTimeoutProps;
   CheckOAT();
@@ -67,16 +67,20 @@ void TIB_Transaction::AttemptCommit() {
   if (!MayEndQuietly() || FOpenCursorCount == 0 || !SessionIdle()) return;
   const TIB_TimeoutProps& p = FTimeoutProps;
   const uint32_t ticks = p.GetAttemptTicks();
-  const std::vector<TIB_TransactionDatasetIntf*> datasets = FDatasets;
-  auto fetchable = [&](TIB_TransactionDatasetIntf* d) { return HasDataset(d) && d->GetCursorIsOpen(); };
-  for (TIB_TransactionDatasetIntf* d : datasets) {
-    if (!fetchable(d)) continue;
+  // A dataset's handlers may destroy any dataset or this transaction.
+  const std::vector<TDatasetEntry> datasets = Entries(FDatasets);
+  const TIB_AliveFlag alive = FAlive;
+  auto fetchable = [&](const TDatasetEntry& e) { return Present(e) && e.D->GetCursorIsOpen(); };
+  for (const TDatasetEntry& e : datasets) {
+    if (!fetchable(e)) continue;
+    TIB_TransactionDatasetIntf* d = e.D;
     // Rows of a forward-only cursor are gone once read: fetching them would lose them.
     if (d->GetUnidirectional()) return;
     const TIB_CommitAction action = d->GetCommitAction();
     if (action != caClose && action != caFetchAll) continue;
     // Fetched to its end, the dataset keeps its rows and the server transaction can end under it.
     if (d->GetBufferedRowCount() < p.GetAttemptMaxRows() || action == caFetchAll) d->FetchForTicks(ticks);
+    IB_CheckAlive(alive);
     CheckOAT();
     return;
   }
@@ -85,9 +89,10 @@ void TIB_Transaction::AttemptCommit() {
   if (GetTransactionIsActive() && 2 * count >= 5) slices = 4;
   const uint64_t budget = static_cast<uint64_t>(ticks) * static_cast<uint64_t>(slices);
   const uint64_t start = GetTickCount64();
-  for (TIB_TransactionDatasetIntf* d : datasets) {
+  for (const TDatasetEntry& e : datasets) {
     if (GetTickCount64() - start >= budget) break;
-    if (fetchable(d) && d->GetBufferedRowCount() < p.GetAttemptMaxRows()) d->FetchForTicks(3 * ticks);
+    if (fetchable(e) && e.D->GetBufferedRowCount() < p.GetAttemptMaxRows()) e.D->FetchForTicks(3 * ticks);
+    IB_CheckAlive(alive);
   }
   // The datasets follow their CommitAction through the commit; changes of the application stay put.
   if (GetTransactionIsActive()) return;
@@ -97,7 +102,7 @@ void TIB_Transaction::AttemptCommit() {
 
 void TIB_Transaction::PromptUserTimeout() {
   if (OnTimeoutPromptUser) {
-    if (CanFireEvents()) OnTimeoutPromptUser(this);
+    if (CanFireEvents()) CallOut(OnTimeoutPromptUser, this);
     return;
   }
   if (!SessionIdle() || !GetTransactionIsActive()) return;

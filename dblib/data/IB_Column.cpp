@@ -45,7 +45,7 @@ void TIB_Column::ResetAlignment() {
   if (FIsBoolean) FAlignment = 2;
 }
 
-TIB_Column::~TIB_Column() = default;
+TIB_Column::~TIB_Column() { FAlive.Clear(); }
 
 TIB_RowStatement* TIB_Column::GetStatement() const {
   TIB_RowStatement* st = FRow ? FRow->GetStatement() : nullptr;
@@ -577,7 +577,7 @@ void TIB_Column::BeforeModify() {
   const size_t size = DataSize() + 2;
   if (!FSavedValue) FSavedValue.reset(new uint8_t[size]());
   if (FInModify) return;
-  if (OnBeforeModify) OnBeforeModify(this);
+  if (OnBeforeModify) IB_CallOut(FAlive, OnBeforeModify, this);
   // Only a calculated column (negative number) asks its statement whether it is being calculated.
   if (FFieldNo >= 0) {
     if (!FRow->GetChangesUnheard()) FRow->NotifyBeforeChange(this);
@@ -597,12 +597,14 @@ void TIB_Column::AfterModify() {
   // A change nobody hears beyond this column's own events skips the row's notices (a parameter of a
   // statement without links or handlers for it).
   bool unheard;
+  const TIB_AliveFlag alive = FAlive;
   if (!FInModify) {
-    const TValueRestorer<bool> inModify(FInModify, true);
-    if (OnValidate) OnValidate(this);
+    const TIB_AliveRestorer<bool> inModify(alive, FInModify, true);
+    if (OnValidate) IB_CallOut(alive, OnValidate, this);
     unheard = FRow->GetChangesUnheard();
     if (!unheard) {
       if (TIB_RowStatement* st = GetStatement()) st->DoValidateField(*FRow, *this);
+      IB_CheckAlive(alive);
     }
   } else {
     unheard = FRow->GetChangesUnheard();
@@ -613,7 +615,7 @@ void TIB_Column::AfterModify() {
     FRow->NotifyColumnChanged(this);
   }
   // Changed against the value saved before the change: only asked when someone listens.
-  if (OnAfterModify && GetIsChanged()) OnAfterModify(this);
+  if (OnAfterModify && GetIsChanged()) IB_CallOut(alive, OnAfterModify, this);
 }
 
 bool TIB_Column::BeginUnheardModify() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "dblib/IB_Alive.h"
 #include "dblib/IB_Header.h"
 #include "dblib/data/IB_RowStatement.h"
 #include "platform/Classes.h"
@@ -226,6 +227,10 @@ public:
   TIB_ColumnTextEvent OnSetText;
 
 protected:
+  // The column's liveness token, cleared by its destructor: a handler may destroy the column's row or
+  // describe it again.
+  TIB_AliveFlag FAlive;
+
   // Value access for the column classes. Data() is the current value's bytes (the old value's while
   // an old-value reader runs); all access goes through memcpy, as positions in the record are unaligned.
   uint8_t* Data() const noexcept {

@@ -78,7 +78,7 @@ TIB_Row::TIB_Row(TIB_RowStatement* AStatement, uint8_t ARowType)
 }
 
 TIB_Row::~TIB_Row() {
-  if (FGoneFlag) *FGoneFlag = true;
+  FAlive.Clear();
   FreeBlobNodeList(FBlobNodeList);
   ClearDescription();
 }
@@ -763,23 +763,11 @@ void TIB_Row::CalculateFields() {
   if (FCalculating) return;
   // A handler that destroys the row's statement (and so the row) ends the calculation with the silent
   // abort; nothing of the row is touched after it.
-  bool gone = false;
-  FGoneFlag = &gone;
-  FCalculating = true;
-  try {
-    for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) {
-      FStatement->DoCalculateField(*this, *col);
-      if (gone) throw EAbort();
-    }
-  } catch (...) {
-    if (!gone) {
-      FCalculating = false;
-      FGoneFlag = nullptr;
-    }
-    throw;
+  TIB_AliveRestorer<bool> calculating(FAlive, FCalculating, true);
+  for (TIB_Column* col : std::vector<TIB_Column*>(FCalculatedColumns)) {
+    FStatement->DoCalculateField(*this, *col);
+    IB_CheckAlive(calculating.Token());
   }
-  FCalculating = false;
-  FGoneFlag = nullptr;
 }
 
 // ---- change notices -------------------------------------------------------------------------------
@@ -809,22 +797,27 @@ void TIB_Row::EndUpdate(bool AOnePerColumn) {
   FHeldRowChanged = false;
   if (all) {
     if (!FRowChanged) FRowChanged = held;
-    if (OnDataChange) OnDataChange(this, nullptr);
+    if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, nullptr);
     FRowChanged = false;
   } else if (!AOnePerColumn || changed.size() < 2) {
     for (TIB_Column* col : changed) {
-      if (OnDataChange) OnDataChange(this, col);
+      if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, col);
     }
   } else if (OnDataChange) {
-    OnDataChange(this, nullptr);
+    IB_CallOwn(FAlive, OnDataChange, this, nullptr);
   }
   if (FRowType == rtParams) SetRowState(rsUnmodified);
 }
 
 void TIB_Row::NotifyDataChange(TIB_Column* Column) {
   if (FUpdateCount == 0) {
+    // The notice reaches the statement's links and their handlers: the row may be gone after it. A
+    // fields row (a notice for every row shown) touches nothing of itself afterwards.
+    if (FRowType == rtParams) [[unlikely]] {
+      NotifyParamsChange(Column);
+      return;
+    }
     if (OnDataChange) OnDataChange(this, Column);
-    if (FRowType == rtParams) SetRowState(rsUnmodified);
     return;
   }
   if (Column) {
@@ -835,6 +828,11 @@ void TIB_Row::NotifyDataChange(TIB_Column* Column) {
     FAllChanged = true;
     if (FRowChanged) FHeldRowChanged = true;
   }
+}
+
+void TIB_Row::NotifyParamsChange(TIB_Column* Column) {
+  if (OnDataChange) IB_CallOwn(FAlive, OnDataChange, this, Column);
+  SetRowState(rsUnmodified);
 }
 
 void TIB_Row::NotifyColumnChanged(TIB_Column* Column) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dblib/IB_Alive.h"
 #include "dblib/IB_BlobNode.h"
 #include "dblib/IB_Header.h"
 #include "dblib/data/IB_RowNames.h"
@@ -205,9 +206,11 @@ public:
   void EndUpdateSilently();
   void NotifyDataChange(TIB_Column* Column);
   void NotifyBeforeChange(TIB_Column* Column) {
-    if (OnBeforeColumnChange) OnBeforeColumnChange(this, Column);
+    if (OnBeforeColumnChange) IB_CallOut(FAlive, OnBeforeColumnChange, this, Column);
   }
   void NotifyColumnChanged(TIB_Column* Column);
+  // NotifyDataChange of a parameter row, which marks itself unmodified after the notice.
+  [[gnu::noinline]] void NotifyParamsChange(TIB_Column* Column);
   // Whether a change of a column now goes unheard beyond the column's own events: a parameter row
   // outside an update bracket whose statement has nothing that hears it (see GetRowChangesHeard).
   bool GetChangesUnheard() const {
@@ -321,8 +324,8 @@ private:
   bool FKeyRowCalculated = false;
   bool FNoBlobNodes = false;
   bool FCalculating = false;
-  // While the row calculates, the flag its destructor sets: a handler may destroy the row's statement.
-  bool* FGoneFlag = nullptr;
+  // The row's liveness token, cleared by its destructor: a handler may destroy the row's statement.
+  TIB_AliveFlag FAlive;
   bool FRowChanged = false;
   bool FHeldRowChanged = false;
   TIB_RowBufferNode* FBufferNode = nullptr;

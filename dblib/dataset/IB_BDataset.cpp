@@ -631,11 +631,12 @@ bool TIB_BDataset::RefreshRow() {
   if (n->IsSentinel()) return false;
   const int32_t row = GetRowNum();
   bool found = false;
+  const TIB_AliveFlag alive = FAlive;
   try {
     found = FFieldsCursor->FetchNode(n, true, true);
   } catch (...) {
     // The row keeps the values it had.
-    RunReported([&] { LoadCurrentRow(); });
+    if (alive.Get()) RunReported([&] { LoadCurrentRow(); });
     throw;
   }
   if (!found) {

@@ -198,6 +198,7 @@ bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
   FBufferFieldsCursor->PrepareDescription();
   TIB_Node* n = FNodeList->AddRetainedKey(Key);
   bool exists = false;
+  const TIB_AliveFlag alive = FAlive;
   try {
     // Read into the buffer row: the current row's values stay as they are. While a record filter runs
     // (the buffer row may be what it looks at) the binding cursor reads the row instead.
@@ -207,7 +208,7 @@ bool TIB_BDataset::SysLookupKeyForBufferFields(const uint8_t* Key) {
       exists = ReadBySeekStatement(n, Key);
     }
   } catch (...) {
-    FNodeList->RemoveNode(n);
+    if (alive.Get()) FNodeList->RemoveNode(n);
     throw;
   }
   if (!exists) {

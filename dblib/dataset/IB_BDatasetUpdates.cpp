@@ -50,9 +50,7 @@ void TIB_BDataset::SysPost(bool CancelUnmodified, bool Retaining) {
     IB_Raise<EIB_DatasetError>(IBMsg::CannotUsePostRetainingWithCachedUpdates);
   }
   // The rows are read again only once the post is over and the dataset browses.
-  TScopeExit dropReread([this, alive = FAlive] {
-    if (alive.Get()) FRereadAfterPost = false;
-  });
+  TIB_AliveExit dropReread(FAlive, [this] { FRereadAfterPost = false; });
   TIB_Dataset::SysPost(CancelUnmodified, Retaining);
   if (FRereadAfterPost && FState == dssBrowse) {
     FRereadAfterPost = false;
@@ -478,11 +476,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     TIB_UpdateAction action = uaFail;
     try {
       if (OnUpdateRecord && CanFireEvents()) {
-        // A copy: the handler may destroy the dataset and with it the event it runs from.
-        const TIB_UpdateRecordEvent handler = OnUpdateRecord;
-        const TIB_AliveFlag alive = FAlive;
-        handler(FSubstitute ? FSubstitute : this, kind, action);
-        CheckAlive(alive);
+        CallOutWatching(OnUpdateRecord, FSubstitute ? FSubstitute : this, kind, action);
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
@@ -491,10 +485,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
       action = uaFail;
       if (OnUpdateError && CanFireEvents()) {
-        const TIB_UpdateErrorEvent handler = OnUpdateError;
-        const TIB_AliveFlag alive = FAlive;
-        handler(FSubstitute ? FSubstitute : this, e, kind, action);
-        CheckAlive(alive);
+        CallOutWatching(OnUpdateError, FSubstitute ? FSubstitute : this, e, kind, action);
       }
       if (action == uaFail) throw;
       if (action == uaAbort) throw EAbort();
@@ -526,6 +517,11 @@ void TIB_BDataset::ApplyUpdates() {
   if (t && !t->GetStarted() && !t->GetExplicitStart()) t->StartTransaction();
   const std::string savepoint = SavepointName();
   SysExecuteImmediate("SAVEPOINT " + savepoint, nullptr, nullptr);
+  // Should a handler destroy the dataset, the transaction takes the apply back on its own.
+  TIB_Connection* connection = GetIB_Connection();
+  t = GetIB_Transaction();
+  const TIB_AliveFlag connectionAlive = connection ? connection->GetAlive() : TIB_AliveFlag();
+  const TIB_AliveFlag transactionAlive = t ? t->GetAlive() : TIB_AliveFlag();
   std::vector<TIB_Node*> nodes;
   for (TIB_Node* n = FNodeList->GetUpdateListFirst(); n; n = n->Extra->UpdNext) {
     if (!n->Has(nfApplied | nfApplyFailed)) nodes.push_back(n);
@@ -538,8 +534,15 @@ void TIB_BDataset::ApplyUpdates() {
       if (wasMarked) marked.push_back(n);
     }
   } catch (...) {
-    // A handler that destroyed the dataset ends the apply: nothing of the dataset is touched.
-    if (!alive.Get()) throw;
+    // A handler that destroyed the dataset ends the apply: nothing of the dataset is touched, and
+    // nothing of the apply stays at the server. One that destroyed the transaction took the apply's work
+    // and the rows' buffer with it: nothing is left to put back.
+    if (!alive.Get()) {
+      if (t && transactionAlive.Get() && connection && connectionAlive.Get())
+        RunReported([&] { t->RollbackToSavepoint(connection, savepoint); });
+      throw;
+    }
+    if (t && !transactionAlive.Get()) throw;
     // Nothing of this apply stays at the server, and every change is pending again.
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);

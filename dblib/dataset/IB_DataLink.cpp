@@ -24,6 +24,7 @@ TIB_DataLink::TIB_DataLink(TComponent* AOwner) : TIB_Component(AOwner) {
 TIB_DataLink::~TIB_DataLink() = default;
 
 void TIB_DataLink::BeforeDestruction() {
+  // As a dataset's: the link's frames further up the stack leave at once.
   FAlive.Clear();
   EndBusy();
   RunReported([&] { SetDataSource(nullptr); });

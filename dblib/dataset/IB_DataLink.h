@@ -158,9 +158,6 @@ protected:
   bool CanFire() const { return !HasState(csLoading) && !HasState(csDestroying); }
   void Fire(const TIB_DataLinkEvent& Event);
   void FireField(const TIB_DataLinkFieldEvent& Event, TIB_Column* Field);
-  // Cleared when the link goes: a frame whose call out destroyed the link (a handler, the dataset it
-  // moved) sees that and leaves without touching it.
-  TIB_AliveFlag FAlive;
 
   virtual TColor GetEditingColor();
   virtual TColor GetInsertingColor();

@@ -11,11 +11,18 @@
 
 namespace {
 
-// Calls Fn for each link of a snapshot of List that is still registered when its turn comes.
+// Calls Fn for each link of a snapshot of List that is still registered when its turn comes. A link's
+// handler may destroy the data source (Alive is its token) and with it the list: the walk then ends
+// with the silent abort.
 template <class F>
-void ForEachRegistered(const std::vector<TIB_DataLink*>& Snapshot, const std::vector<TIB_DataLink*>& List, F&& Fn) {
+void ForEachRegistered(const TIB_AliveFlag& Alive, const std::vector<TIB_DataLink*>& Snapshot,
+                       const std::vector<TIB_DataLink*>& List, F&& Fn) {
+  const TIB_AliveFlag alive = Alive;
   for (TIB_DataLink* l : Snapshot) {
-    if (std::find(List.begin(), List.end(), l) != List.end()) Fn(l);
+    if (std::find(List.begin(), List.end(), l) != List.end()) {
+      Fn(l);
+      IB_CheckAlive(alive);
+    }
   }
 }
 
@@ -104,17 +111,17 @@ void TIB_DataSource::DatasetDestroying(TIB_Dataset* ADataset) {
 // Events
 
 void TIB_DataSource::Fire(const TIB_DataSourceEvent& Event) {
-  if (Event && CanFire()) Event(this, GetDataset());
+  if (Event && CanFire()) CallOut(Event, this, GetDataset());
 }
 
 void TIB_DataSource::FireColumn(const TIB_ColLinkEvent& Event, intptr_t AArg) {
-  if (Event && CanFire()) Event(this, GetStatement(), reinterpret_cast<TIB_Column*>(AArg));
+  if (Event && CanFire()) CallOut(Event, this, GetStatement(), reinterpret_cast<TIB_Column*>(AArg));
 }
 
 void TIB_DataSource::DoPrepareSQL() {
   TIB_StatementLink::DoPrepareSQL();
   const std::vector<TIB_DataLink*> snapshot = FDataLinks;
-  ForEachRegistered(snapshot, FDataLinks, [](TIB_DataLink* l) { l->SysPrepareSQL(); });
+  ForEachRegistered(FAlive, snapshot, FDataLinks, [](TIB_DataLink* l) { l->SysPrepareSQL(); });
 }
 
 void TIB_DataSource::ProcessEvent(int32_t AEvent, intptr_t AArg) {
@@ -146,7 +153,7 @@ void TIB_DataSource::ProcessEvent(int32_t AEvent, intptr_t AArg) {
     return;
   }
   const std::vector<TIB_DataLink*> snapshot = FDataLinks;
-  ForEachRegistered(snapshot, FDataLinks, [&](TIB_DataLink* l) { l->ProcessEvent(AEvent, AArg); });
+  ForEachRegistered(FAlive, snapshot, FDataLinks, [&](TIB_DataLink* l) { l->ProcessEvent(AEvent, AArg); });
 }
 
 void TIB_DataSource::NotifyDataLinks() {
@@ -156,13 +163,13 @@ void TIB_DataSource::NotifyDataLinks() {
   }
   Fire(OnStateChanged);
   const std::vector<TIB_DataLink*> snapshot = FDataLinks;
-  ForEachRegistered(snapshot, FDataLinks, [](TIB_DataLink* l) { l->StateChanged(); });
+  ForEachRegistered(FAlive, snapshot, FDataLinks, [](TIB_DataLink* l) { l->StateChanged(); });
   // Links that joined during the walk are told once too.
   std::vector<TIB_DataLink*> joined;
   for (TIB_DataLink* l : FDataLinks) {
     if (std::find(snapshot.begin(), snapshot.end(), l) == snapshot.end()) joined.push_back(l);
   }
-  ForEachRegistered(joined, FDataLinks, [](TIB_DataLink* l) { l->StateChanged(); });
+  ForEachRegistered(FAlive, joined, FDataLinks, [](TIB_DataLink* l) { l->StateChanged(); });
 }
 
 void TIB_DataSource::SetEnabled(bool Value) {

@@ -19,6 +19,7 @@ class TIB_Dataset::TTransactionSite : public TIB_TransactionDatasetIntf {
 public:
   explicit TTransactionSite(TIB_Dataset& D) : FD(D) {}
   std::string GetDatasetName() const override { return FD.GetName(); }
+  TIB_AliveFlag GetDatasetAlive() const override { return FD.GetAlive(); }
   TIB_Connection* GetDatasetConnection() const override { return FD.GetIB_Connection(); }
   bool GetActive() const override { return FD.FActive; }
   bool GetIsModifying() const override { return FD.GetIsModifying(); }
@@ -97,7 +98,8 @@ TIB_Dataset::~TIB_Dataset() = default;
 TIB_TransactionDatasetIntf* TIB_Dataset::GetTransactionSite() const { return FTransactionSite.get(); }
 
 void TIB_Dataset::BeforeDestruction() {
-  // Any fetch loop further up the stack sees this and leaves without touching the dataset.
+  // The token dies first: the teardown's close posts nothing and stops at its first call out, and any
+  // fetch loop further up the stack leaves without touching the dataset.
   FAlive.Clear();
   IncludeState(csDestroying);
   FAbort = true;
@@ -154,25 +156,13 @@ void TIB_Dataset::SetSession(TIB_Session* ASession) {
   JoinSessionRegistry(srDatasets);
 }
 
-// Out of line: the last holder frees the flag; the compiler, seeing only the inlined copies, takes
-// the count for a use after the free.
-void TIB_AliveFlag::Free(TShared* Shared) noexcept { delete Shared; }
-
 void TIB_Dataset::DropCancelledRow() {
   if (FCancelling && GetIsModifying()) RunReported([&] { SetState(dssBrowse); });
 }
 
-void TIB_Dataset::CheckAlive(const TIB_AliveFlag& Alive) {
-  if (!Alive.Get()) throw EAbort();
-}
-
 void TIB_Dataset::FireAssignedEvent(const TIB_DatasetEvent& Event) {
   if (!CanFireEvents()) return;
-  // A copy: the handler may destroy the dataset and with it the event it runs from.
-  const TIB_DatasetEvent handler = Event;
-  const TIB_AliveFlag alive = FAlive;
-  handler(this);
-  CheckAlive(alive);
+  CallOutWatching(Event, this);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -267,8 +257,13 @@ void TIB_Dataset::SetState(TIB_DatasetState Value) {
   TIB_Transaction* t = GetIB_Transaction();
   if (old >= dssEdit && t) t->AdjustPostPendingCount(-1);
   FState = Value;
+  // The sources' handlers may destroy the dataset or its transaction: a handler's error is reported,
+  // their death ends the change with the silent abort.
+  const TIB_AliveFlag alive = FAlive;
+  const TIB_AliveFlag transactionAlive = t ? t->GetAlive() : FAlive;
   RunReported([&] { StateChanged(); });
-  if (Value >= dssEdit && t) t->AdjustPostPendingCount(1);
+  IB_CheckAlive(alive);
+  if (Value >= dssEdit && t && transactionAlive.Get()) t->AdjustPostPendingCount(1);
   if (old == dssSearch || Value == dssSearch || (HasState(csDesigning) && Value < dssSearch)) {
     ProcessLinkEvent(sleDataChange);
   }
@@ -285,13 +280,17 @@ void TIB_Dataset::StateChanged() {
   // The passing prepared state of an insert being set up is not shown.
   if (FState == dssPrepared && FInserting) return;
   const std::vector<TIB_DatasetSourceIntf*> sources = FDataSources;
+  const TIB_AliveFlag alive = FAlive;
   for (TIB_DatasetSourceIntf* s : sources) {
     if (std::find(FDataSources.begin(), FDataSources.end(), s) == FDataSources.end()) continue;
     s->DatasetStateChanged(this);
+    IB_CheckAlive(alive);
   }
 }
 
 void TIB_Dataset::SendDeferredEvents() {
+  // Each notice's handlers may delete the dataset: StateChanged and the walk of the links then end
+  // with the silent abort, and the rest is not sent.
   if (FStateChangePending) {
     // The data-change notice below is the one held back: none stays pending for a later bracket.
     FDataChangePending = false;
@@ -431,7 +430,7 @@ void TIB_Dataset::SysCloseIfUnidirectional() {
 
 void TIB_Dataset::ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) {
   if (OnDMLCacheReceivedItem && CanFireEvents()) {
-    OnDMLCacheReceivedItem(this, Item);
+    CallOutWatching(OnDMLCacheReceivedItem, this, Item);
   } else {
     SysDMLCacheReceivedItem(Item);
   }

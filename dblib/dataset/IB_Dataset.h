@@ -42,70 +42,6 @@ class TIB_UpdateSQL;
 class TIB_KeyDataLink;
 class TIB_MasterDataLink;
 
-// A flag shared between an object and the frames of its running operations: the object clears it when
-// it goes, and a frame whose callback destroyed the object sees that and leaves without touching it.
-// Datasets are used on their session's thread only (the busy bracket refuses another), so the count of
-// holders is a plain one: a step of a fetch loop takes a copy for every row.
-class TIB_AliveFlag {
-public:
-  TIB_AliveFlag() : FShared(new TShared) {}
-  TIB_AliveFlag(const TIB_AliveFlag& Other) noexcept : FShared(Other.FShared) { ++FShared->Holders; }
-  TIB_AliveFlag& operator=(const TIB_AliveFlag& Other) noexcept {
-    TIB_AliveFlag copy(Other);
-    std::swap(FShared, copy.FShared);
-    return *this;
-  }
-  ~TIB_AliveFlag() {
-    if (--FShared->Holders == 0) Free(FShared);
-  }
-  bool Get() const noexcept { return FShared->Alive; }
-  void Clear() noexcept { FShared->Alive = false; }
-
-private:
-  struct TShared {
-    size_t Holders = 1;
-    bool Alive = true;
-  };
-  static void Free(TShared* Shared) noexcept;
-  TShared* FShared;
-};
-
-// Sets a member of a dataset for the length of a scope and puts the old value back at its end, unless
-// the dataset (Alive is its token) was destroyed by code it called meanwhile.
-template <class T>
-class [[nodiscard]] TIB_AliveRestorer {
-public:
-  TIB_AliveRestorer(const TIB_AliveFlag& Alive, T& Target, T Value) : FAlive(Alive), FTarget(Target), FOld(Target) {
-    FTarget = std::move(Value);
-  }
-  ~TIB_AliveRestorer() {
-    if (FAlive.Get()) FTarget = std::move(FOld);
-  }
-  TIB_AliveRestorer(const TIB_AliveRestorer&) = delete;
-  TIB_AliveRestorer& operator=(const TIB_AliveRestorer&) = delete;
-
-private:
-  TIB_AliveFlag FAlive;
-  T& FTarget;
-  T FOld;
-};
-
-// Raises a counter of a dataset for the length of a scope, unless the dataset is gone by its end.
-template <class T>
-class [[nodiscard]] TIB_AliveCount {
-public:
-  TIB_AliveCount(const TIB_AliveFlag& Alive, T& Counter) : FAlive(Alive), FCounter(Counter) { ++FCounter; }
-  ~TIB_AliveCount() {
-    if (FAlive.Get()) --FCounter;
-  }
-  TIB_AliveCount(const TIB_AliveCount&) = delete;
-  TIB_AliveCount& operator=(const TIB_AliveCount&) = delete;
-
-private:
-  TIB_AliveFlag FAlive;
-  T& FCounter;
-};
-
 // A + B held to the range of int32_t (row numbers and moves never wrap).
 constexpr int32_t ClampedSum(int64_t A, int64_t B) noexcept {
   const int64_t sum = A + B;
@@ -766,7 +702,7 @@ protected:
   void FireAssignedEvent(const TIB_DatasetEvent& Event);
 
   // Ends with the silent abort when the dataset was destroyed by code it called (Alive is its token).
-  static void CheckAlive(const TIB_AliveFlag& Alive);
+  static void CheckAlive(const TIB_AliveFlag& Alive) { IB_CheckAlive(Alive); }
   // Destroyed from a handler of its own cancel: the row being cancelled is not posted by the close on
   // the way out.
   void DropCancelledRow();
@@ -846,6 +782,8 @@ protected:
     [[gnu::cold]] void CloseQuietly(bool InCatch) noexcept;
     // Run's catch block: CloseQuietly(true).
     [[gnu::cold]] void EndAfterFailure() noexcept;
+    // The dataset died: nothing more is closed, and the operation ends with the silent abort.
+    [[noreturn, gnu::cold]] void Gone();
     TIB_Dataset* FD;
     TIB_AliveFlag FAlive;
     // The brackets still open, one bit each: the whole test of a destructor on the normal path.
@@ -926,7 +864,6 @@ protected:
   bool FRecordCountValid = false;
   std::vector<TIB_DatasetSourceIntf*> FDataSources;
   bool FCancelDialogShown = false;
-  TIB_AliveFlag FAlive;
 
   // Properties.
   bool FAutoFetchFirst = true;
@@ -1026,36 +963,27 @@ private:
 
 inline void TIB_Dataset::TDatasetOperation::End() {
   // Each closing step runs while the dataset lives (code it called may have destroyed it); a step's
-  // bit is cleared before it runs, so after a failure the rest still close.
+  // bit is cleared before it runs, so after a failure the rest still close. An operation whose dataset
+  // died never returns normally: its caller would go on with the freed dataset.
   uint8_t open = FOpen;
-  if (!FAlive.Get()) [[unlikely]] {
-    FOpen = 0;
-    return;
-  }
+  if (!FAlive.Get()) [[unlikely]]
+    Gone();
   try {
     if (open & kEndStep) [[unlikely]] {
       FOpen = open &= ~kEndStep;
       FEndRun(FEndStep);
-      if (!FAlive.Get()) {
-        FOpen = 0;
-        return;
-      }
+      if (!FAlive.Get()) Gone();
     }
     if (open & kFetching) [[unlikely]] {
       FOpen = open &= ~kFetching;
       FD->EndFetching();
-      if (!FAlive.Get()) {
-        FOpen = 0;
-        return;
-      }
+      if (!FAlive.Get()) Gone();
     }
     if (open & kDefer) {
       FOpen = open &= ~kDefer;
       // Only the held-back notices' handlers can destroy the dataset here.
-      if (FD->EndDeferEvents() && open != 0 && !FAlive.Get()) [[unlikely]] {
-        FOpen = 0;
-        return;
-      }
+      if (FD->EndDeferEvents() && !FAlive.Get()) [[unlikely]]
+        Gone();
     }
     if (open & kBusy) {
       FOpen = 0;

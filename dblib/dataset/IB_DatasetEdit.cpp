@@ -66,7 +66,7 @@ bool TIB_Dataset::GetCanEdit() {
   if (FFields->GetRowState() == rsNone || FState == dssInsert) return false;
   bool can = true;
   if (!HasCustomDML(0)) can = FRequestLive && (!FSearchedEdits || KeyColumnsFromKeyRelation());
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmEdit, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmEdit, can);
   return can;
 }
 
@@ -77,7 +77,7 @@ bool TIB_Dataset::GetCanInsert() {
     if (!m || m->GetFields()->GetRowState() == rsNone || m->FState == dssDelete) return false;
   }
   bool can = HasCustomDML(1) || !GetKeyRelation().empty();
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmInsert, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmInsert, can);
   return can;
 }
 
@@ -88,7 +88,7 @@ bool TIB_Dataset::GetCanDelete() {
   if (!HasCustomDML(2)) {
     can = FRequestLive && !GetKeyRelation().empty() && (!FSearchedDeletes || KeyColumnsFromKeyRelation());
   }
-  if (can && OnGetCanModify && CanFireEvents()) OnGetCanModify(this, cmDelete, can);
+  if (can && OnGetCanModify && CanFireEvents()) CallOutWatching(OnGetCanModify, this, cmDelete, can);
   return can;
 }
 
@@ -299,8 +299,8 @@ void TIB_Dataset::SysInsert() {
   FFields->BeginUpdate();
   bool ended = false;
   const TIB_AliveFlag alive = FAlive;
-  TScopeExit endUpdate([&] {
-    if (!ended && alive.Get()) FFields->EndUpdateSilently();
+  TIB_AliveExit endUpdate(alive, [&] {
+    if (!ended) FFields->EndUpdateSilently();
   });
   SysCloseIfUnidirectional();
   FFields->ClearRow(rsUnmodified);
@@ -453,11 +453,7 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
       return;
     } catch (const EIB_Error& e) {
       TIB_DataAction action = daFail;
-      if (Event && CanFireEvents()) {
-        const TIB_AliveFlag alive = FAlive;
-        Event(this, e, action);
-        CheckAlive(alive);
-      }
+      if (Event && CanFireEvents()) CallOutWatching(Event, this, e, action);
       if (action == daFail) throw;
       if (action == daAbort) throw EAbort();
     }
@@ -466,12 +462,13 @@ void TIB_Dataset::RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const st
 
 void TIB_Dataset::WriteRowWithBlobs(void (TIB_Dataset::*Write)()) {
   FFields->PostBlobNodes();
+  const TIB_AliveFlag alive = FAlive;
   try {
     SysBeforeWriteBack(false);
     (this->*Write)();
   } catch (...) {
     // A refused post keeps the typed blob values for the next one.
-    FFields->ForgetPostedBlobNodes();
+    if (alive.Get()) FFields->ForgetPostedBlobNodes();
     throw;
   }
   FFields->ResetBlobNodes(false);
@@ -500,7 +497,7 @@ void TIB_Dataset::SysRevertRow() {
 void TIB_Dataset::DoCustomEdit() {
   if (!(FState == dssEdit || (FState == dssInsert && (FRetainingCount > 0 || FRetainedInsert)))) return;
   if (OnCustomEdit && CanFireEvents()) {
-    OnCustomEdit(this);
+    CallOutWatching(OnCustomEdit, this);
   } else {
     SysExecEdit();
   }
@@ -509,7 +506,7 @@ void TIB_Dataset::DoCustomEdit() {
 void TIB_Dataset::DoCustomInsert() {
   if (FState != dssInsert) return;
   if (OnCustomInsert && CanFireEvents()) {
-    OnCustomInsert(this);
+    CallOutWatching(OnCustomInsert, this);
   } else {
     SysExecInsert();
   }
@@ -518,7 +515,7 @@ void TIB_Dataset::DoCustomInsert() {
 void TIB_Dataset::DoCustomDelete() {
   if (!(FState == dssDelete || (FState == dssInsert && FRetainedInsert))) return;
   if (OnCustomDelete && CanFireEvents()) {
-    OnCustomDelete(this);
+    CallOutWatching(OnCustomDelete, this);
   } else {
     SysExecDelete();
   }
@@ -530,7 +527,7 @@ void TIB_Dataset::SysExecDelete() { FUpdateSQL->ExecDelete(); }
 
 bool TIB_Dataset::SysExecLockRow() {
   if (OnCustomLockRow && CanFireEvents()) {
-    OnCustomLockRow(this);
+    CallOutWatching(OnCustomLockRow, this);
     return true;
   }
   return FUpdateSQL->ExecLockRow();
@@ -602,9 +599,13 @@ void TIB_Dataset::CheckRequiredFields() {
 bool TIB_Dataset::ConfirmDelete() {
   bool confirmed = true;
   if (OnConfirmDelete && CanFireEvents()) {
-    OnConfirmDelete(this, confirmed);
+    CallOutWatching(OnConfirmDelete, this, confirmed);
   } else if (FConfirmDeletePrompt.Count() > 0) {
-    confirmed = Dialogs().MessageDlg(FConfirmDeletePrompt.GetText(), mtWarning, {mbOK, mbCancel}, 0, mbOK) == mrOk;
+    // The dialog runs the message loop: a task it runs may destroy the dataset.
+    const auto ask = [](const std::string& Prompt) {
+      return Dialogs().MessageDlg(Prompt, mtWarning, {mbOK, mbCancel}, 0, mbOK) == mrOk;
+    };
+    confirmed = CallOutWatching(ask, FConfirmDeletePrompt.GetText());
   }
   return confirmed;
 }
@@ -613,6 +614,8 @@ void TIB_Dataset::CascadeToDetails(int Action) {
   TIB_Session* s = GetSession();
   if (!s) return;
   const std::vector<TIB_Component*> all = s->GetRegistry(srDatasets);
+  // A detail's handlers may delete this master: the cascade then ends with the silent abort.
+  const TIB_AliveFlag alive = FAlive;
   for (TIB_Component* c : all) {
     auto* d = dynamic_cast<TIB_Dataset*>(c);
     if (!d || d == this || d->GetMasterDataset() != this) continue;
@@ -620,6 +623,7 @@ void TIB_Dataset::CascadeToDetails(int Action) {
     if (std::find(now.begin(), now.end(), c) == now.end()) continue;
     if (Action == 7) d->SysPost(false, false);
     if (Action == 8 && d->FState == dssInsert) d->SysCancel();
+    IB_CheckAlive(alive);
   }
 }
 
@@ -776,7 +780,7 @@ void TIB_Dataset::ApplyDefaultValues() {
 
 void TIB_Dataset::AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType) {
   if (OnDMLCacheAnnounceItem && CanFireEvents()) {
-    OnDMLCacheAnnounceItem(this, ItemType);
+    CallOutWatching(OnDMLCacheAnnounceItem, this, ItemType);
     return;
   }
   TIB_Transaction* t = GetIB_Transaction();

@@ -69,6 +69,11 @@ void TIB_Dataset::TDatasetOperation::CloseQuietly(bool InCatch) noexcept {
 
 void TIB_Dataset::TDatasetOperation::EndAfterFailure() noexcept { CloseQuietly(true); }
 
+void TIB_Dataset::TDatasetOperation::Gone() {
+  FOpen = 0;
+  throw EAbort();
+}
+
 void TIB_Dataset::TDatasetOperation::CloseAfterFailure() {
   // Inside the handler the step's own exception is caught: one still uncaught is leaving through this
   // operation, and goes on while the step's is reported. (An operation ended from a destructor during
@@ -707,7 +712,7 @@ bool TIB_Dataset::SysGetCanScroll() {
 bool TIB_Dataset::GetCanScroll() {
   if (FRefreshDepth > 0) return true;
   bool can = SysGetCanScroll();
-  if (can && OnGetCanScroll && CanFireEvents()) OnGetCanScroll(this, can);
+  if (can && OnGetCanScroll && CanFireEvents()) CallOutWatching(OnGetCanScroll, this, can);
   return can;
 }
 

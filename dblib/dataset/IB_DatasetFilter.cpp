@@ -312,12 +312,8 @@ bool TIB_BDataset::FilterAccepts() {
   if (!FFiltered || !FOnFilterRecord) return true;
   bool accept = true;
   {
-    const TIB_AliveFlag alive = FAlive;
-    FFilteringRecord = true;
-    TScopeExit filtering([this, alive] {
-      if (alive.Get()) FFilteringRecord = false;
-    });
-    FOnFilterRecord(GetFields(), accept);
+    TIB_AliveRestorer<bool> filtering(FAlive, FFilteringRecord, true);
+    CallOutWatching(FOnFilterRecord, GetFields(), accept);
   }
   if (!accept && FSoughtKey) {
     // The refused row never reaches the buffer: a search for its key learns it here.
@@ -417,19 +413,20 @@ void TIB_BDataset::SetRowSelected(int32_t ARow, bool Value) {
   if (n->Has(nfSelected) == Value) IB_Raise<EIB_DatasetError>(IBMsg::InvalidRowNum);
   n->Flags = Value ? (n->Flags | nfSelected) : (n->Flags & static_cast<uint16_t>(~nfSelected));
   ProcessLinkEvent(sleRowSelectedChanged, ARow);
-  if (OnRowSelectedChanged) OnRowSelectedChanged(this, ARow, HexOf(n->KeyData(), FNodeList->GetKeyLength()), Value);
+  if (OnRowSelectedChanged)
+    CallOutWatching(OnRowSelectedChanged, this, ARow, HexOf(n->KeyData(), FNodeList->GetKeyLength()), Value);
 }
 
 void TIB_BDataset::SelectAll(bool Value) {
   FNodeList->SetAllSelected(Value);
   ProcessLinkEvent(sleRowSelectedChanged, -1);
-  if (OnMultiSelect) OnMultiSelect(this);
+  if (OnMultiSelect) CallOutWatching(OnMultiSelect, this);
 }
 
 void TIB_BDataset::SelectRange(int32_t AFrom, int32_t ATo, bool OthersToo, bool Value) {
   FNodeList->SetRangeSelected(std::min(AFrom, ATo), std::max(AFrom, ATo), OthersToo, Value);
   ProcessLinkEvent(sleRowSelectedChanged, -1);
-  if (OnMultiSelect) OnMultiSelect(this);
+  if (OnMultiSelect) CallOutWatching(OnMultiSelect, this);
 }
 
 // ---- incremental search ------------------------------------------------------------------------------------

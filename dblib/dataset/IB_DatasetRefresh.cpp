@@ -50,17 +50,14 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   BeginDeferEvents();
   const TIB_AliveFlag alive = FAlive;
   // Left by an exception: the depth and the deferral go back, and nothing is sent.
-  TScopeExit end([this, alive] {
-    if (!alive.Get()) return;
+  TIB_AliveExit end(alive, [this] {
     --FRefreshDepth;
     EndDeferEventsQuietly();
   });
   const bool outermost = FRefreshDepth == 1;
   // The links hear once that the row is left: from the scroll's start, else from the close.
   const bool noticed = FRowLeaveNoticed;
-  TScopeExit restoreNoticed([this, alive, noticed] {
-    if (alive.Get()) FRowLeaveNoticed = noticed;
-  });
+  TIB_AliveExit restoreNoticed(alive, [this, noticed] { FRowLeaveNoticed = noticed; });
   if (FFetching) {
     AbortFetching();
   } else {
@@ -105,7 +102,8 @@ bool TIB_Dataset::SysRefresh(bool KeepRows, bool Reopen) {
   FRowLeaveNoticed = noticed;
   end.Release();
   --FRefreshDepth;
-  EndDeferEvents();
+  // The held-back notices' handlers may delete the dataset.
+  if (EndDeferEvents()) CheckAlive(alive);
   if (FRefreshDepth == 0 && !FFetching && FPositionChanged) SysEndScroll();
   // A move of the KeySource that came while the cursor was closed by the transaction's end.
   if (FRefreshDepth == 0 && FKeySyncDeferred && FActive) Perform(dnKeySourceSync);
@@ -148,9 +146,7 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   if (FState == dssSearch) SysPostSearch(false);
   if (OnGetRecordCount && CanFireEvents()) {
     int32_t count = 0;
-    const TIB_AliveFlag alive = FAlive;
-    OnGetRecordCount(this, count);
-    CheckAlive(alive);
+    CallOutWatching(OnGetRecordCount, this, count);
     return count;
   }
   std::string sql;

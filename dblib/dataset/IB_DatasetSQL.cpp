@@ -355,7 +355,7 @@ void TIB_Dataset::SysSubstituteMacros() {
     std::string result;
     ExpandSQLMacros(Text, FMacroBegin, FMacroEnd, result, [this](const std::string& Name) {
       std::string text;
-      if (OnMacroSubstitute) OnMacroSubstitute(this, Name, text);
+      if (OnMacroSubstitute) CallOutWatching(OnMacroSubstitute, this, Name, text);
       return text;
     });
     return result;

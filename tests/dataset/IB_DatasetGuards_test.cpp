@@ -673,4 +673,257 @@ TEST_F(DatasetGuardTest, DestroyingADatasetFromAnyOfItsHandlersEndsTheEntryPoint
   EXPECT_EQ(60, std::stoi(Read("SELECT COUNT(*) FROM T")));
 }
 
+// A master deleted by its detail's handler while its own move tells the detail ends the move with the
+// silent abort; so does a key source deleted by its lookup's handler, and a master whose insert posts a
+// detail whose handler deletes it.
+TEST_F(DatasetGuardTest, AMasterOrKeySourceDeletedByItsFollowerEndsItsOwnMoveWithTheSilentAbort) {
+  Fill(6);
+  const std::string table = Read();
+  auto masterAndDetail = [&](TIB_Query*& M, TIB_Query*& D) {
+    M = NewQuery("SELECT ID FROM T WHERE ID <= 2 ORDER BY ID");
+    M->SetRequestLive(true);
+    auto* source = new TIB_DataSource(Owner);
+    source->SetDataset(M);
+    M->Open();
+    D = NewQuery("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+    D->SetRequestLive(true);
+    D->GetMasterLinks().SetText("GRP=ID");
+    D->SetMasterSource(source);
+    D->Open();
+  };
+  TIB_Query* m = nullptr;
+  TIB_Query* d = nullptr;
+  int touched = 0;
+  // The detail's AfterOpen (its refresh for the master's next row) deletes the master.
+  masterAndDetail(m, d);
+  d->AfterOpen = [&](TIB_Dataset*) {
+    FreeAndNil(m);
+    ++touched;
+  };
+  EXPECT_THROW(m->Next(), EAbort);
+  EXPECT_EQ(nullptr, m);
+  EXPECT_EQ(1, touched);
+  EXPECT_EQ(0, d->GetSession()->GetBusyLevel());
+  delete d;
+
+  // The master's SetRowNum, the detail's AfterScroll.
+  masterAndDetail(m, d);
+  d->AfterScroll = [&](TIB_Dataset*) { FreeAndNil(m); };
+  EXPECT_THROW(m->SetRowNum(2), EAbort);
+  EXPECT_EQ(nullptr, m);
+  delete d;
+
+  // The master's Insert posts the detail's edit first; the detail's BeforePost deletes the master.
+  masterAndDetail(m, d);
+  d->Edit();
+  d->FieldByName("NAME")->SetAsString("posted");
+  d->BeforePost = [&](TIB_Dataset*) { FreeAndNil(m); };
+  EXPECT_THROW(m->Insert(), EAbort);
+  EXPECT_EQ(nullptr, m);
+  delete d;
+
+  // A lookup's handler deletes its key source while the key source moves.
+  TIB_Query* keySource = NewQuery();
+  keySource->SetRequestLive(true);
+  auto* source = new TIB_DataSource(Owner);
+  source->SetDataset(keySource);
+  keySource->Open();
+  TIB_Query* lookup = NewQuery();
+  lookup->GetKeyLinks().SetText("T.ID=ID");
+  lookup->SetKeySource(source);
+  lookup->Open();
+  lookup->AfterScroll = [&](TIB_Dataset*) { FreeAndNil(keySource); };
+  EXPECT_THROW(keySource->Next(), EAbort);
+  EXPECT_EQ(nullptr, keySource);
+  EXPECT_EQ(0, lookup->GetSession()->GetBusyLevel());
+  delete lookup;
+  Tr->Rollback();
+  EXPECT_EQ(table, Read());
+}
+
+// An entry point whose dataset a handler deleted never returns normally, not even when the handler ran
+// from a notice held back until the operation's end (a data source hears the new state there).
+TEST_F(DatasetGuardTest, AnEntryPointWhoseDatasetDiedInAHeldBackNoticeEndsWithTheSilentAbort) {
+  Fill(6);
+  struct Case {
+    const char* Entry;
+    std::function<void(TIB_Query*)> Before;
+    std::function<void(TIB_Query*)> Run;
+  } cases[] = {
+      {"Open", [](TIB_Query*) {}, [](TIB_Query* q) { q->Open(); }},
+      {"Close", [](TIB_Query* q) { q->Open(); }, [](TIB_Query* q) { q->Close(); }},
+      {"Refresh", [](TIB_Query* q) { q->Open(); }, [](TIB_Query* q) { q->Refresh(); }},
+      {"Edit", [](TIB_Query* q) { q->Open(); }, [](TIB_Query* q) { q->Edit(); }},
+      {"Next", [](TIB_Query* q) { q->Open(); }, [](TIB_Query* q) { q->Next(); }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Entry);
+    TIB_Query* q = NewQuery();
+    q->SetRequestLive(true);
+    auto* source = new TIB_DataSource(Owner);
+    source->SetDataset(q);
+    k.Before(q);
+    int heard = 0;
+    source->OnStateChanged = [&](TIB_DataSource*, TIB_Dataset*) {
+      ++heard;
+      FreeAndNil(q);
+    };
+    source->OnDataChange = [&](TIB_StatementLink*, TIB_Statement*, TIB_Column*) {
+      ++heard;
+      FreeAndNil(q);
+    };
+    EXPECT_THROW(k.Run(q), EAbort);
+    EXPECT_EQ(nullptr, q);
+    EXPECT_GE(heard, 1);
+    EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+    delete source;
+  }
+}
+
+// The transaction's cached-update loops take each dataset's token: a dataset deleted by a handler (its
+// own, the transaction's, or another dataset's) is skipped, and what is written is exactly what was
+// applied before the commit.
+TEST_F(DatasetGuardTest, TheTransactionsCachedUpdateLoopsSkipADatasetAHandlerDeleted) {
+  Fill(6);
+  const std::string table = Read();
+  auto cachedEdit = [&](int32_t Row, const std::string& Name) {
+    TIB_Query* q = NewQuery();
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(true);
+    q->Open();
+    q->SetRowNum(Row);
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString(Name);
+    q->Post();
+    return q;
+  };
+  // The dataset's own OnUpdateRecord deletes it: nothing is written.
+  TIB_Query* q = cachedEdit(1, "one");
+  q->OnUpdateRecord = [&](TIB_Dataset*, TIB_UpdateKind, TIB_UpdateAction&) { FreeAndNil(q); };
+  EXPECT_THROW(Tr->ApplyUpdates(), EAbort);
+  EXPECT_EQ(nullptr, q);
+  Tr->Commit();
+  EXPECT_EQ(table, Read());
+
+  // One dataset's handler deletes another that waits for its turn: the first is applied and committed.
+  TIB_Query* first = cachedEdit(1, "first");
+  TIB_Query* second = cachedEdit(2, "second");
+  first->OnUpdateRecord = [&](TIB_Dataset* d, TIB_UpdateKind Kind, TIB_UpdateAction& Action) {
+    FreeAndNil(second);
+    static_cast<TIB_BDataset*>(d)->SysUpdateRecord(Kind);
+    Action = uaApplied;
+  };
+  Tr->ApplyUpdates();
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ("1,first;2,n2;3,n3", Read("SELECT ID, NAME FROM T WHERE ID <= 3 ORDER BY ID"));
+  EXPECT_FALSE(first->GetUpdatesPending());
+  delete first;
+  Exec("UPDATE T SET NAME = 'n1' WHERE ID = 1");
+  Tr->Commit();
+
+  // The transaction's AfterCommit deletes the dataset whose updates it is about to mark committed.
+  q = cachedEdit(3, "three");
+  Tr->AfterCommit = [&](TIB_Transaction*) { FreeAndNil(q); };
+  Tr->ApplyUpdates();
+  Tr->AfterCommit = nullptr;
+  EXPECT_EQ(nullptr, q);
+  EXPECT_EQ("1,n1;2,n2;3,three", Read("SELECT ID, NAME FROM T WHERE ID <= 3 ORDER BY ID"));
+  Exec("UPDATE T SET NAME = 'n3' WHERE ID = 3");
+  Tr->Commit();
+
+  // CancelUpdates: the first dataset's cancel (its state notice) deletes the second.
+  first = cachedEdit(1, "first");
+  second = cachedEdit(2, "second");
+  auto* source = new TIB_DataSource(Owner);
+  source->SetDataset(first);
+  source->OnDataChange = [&](TIB_StatementLink*, TIB_Statement*, TIB_Column*) { FreeAndNil(second); };
+  Tr->CancelUpdates();
+  EXPECT_EQ(nullptr, second);
+  EXPECT_FALSE(first->GetUpdatesPending());
+  delete source;
+  delete first;
+  Tr->Commit();
+  EXPECT_EQ(table, Read());
+}
+
+// A transaction deleted from its own AfterCommit, or from a dataset's AfterClose during the commit's
+// pass over its datasets, ends the commit with the silent abort; what was committed stays, what was not
+// is rolled back with the transaction.
+TEST_F(DatasetGuardTest, ATransactionDeletedDuringItsCommitEndsTheCommitWithTheSilentAbort) {
+  Fill(3);
+  auto* t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(Conn);
+  auto update = [&](const std::string& SQL) {
+    TIB_DSQL* s = NewDSQL(SQL);
+    s->SetIB_Transaction(t);
+    s->Execute();
+    delete s;
+  };
+  update("UPDATE T SET NAME = 'committed' WHERE ID = 1");
+  int touched = 0;
+  t->AfterCommit = [&](TIB_Transaction*) {
+    FreeAndNil(t);
+    ++touched;
+  };
+  EXPECT_THROW(t->Commit(), EAbort);
+  EXPECT_EQ(nullptr, t);
+  EXPECT_EQ(1, touched);
+  EXPECT_EQ("1,committed;2,n2;3,n3", Read());
+
+  // The commit closes a dataset first (its CommitAction), whose AfterClose deletes the transaction.
+  t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(Conn);
+  update("UPDATE T SET NAME = 'lost' WHERE ID = 2");
+  TIB_Query* q = NewQuery();
+  q->SetIB_Transaction(t);
+  q->SetCommitAction(caClose);
+  q->Open();
+  q->AfterClose = [&](TIB_Dataset*) { FreeAndNil(t); };
+  EXPECT_THROW(t->Commit(), EAbort);
+  EXPECT_EQ(nullptr, t);
+  EXPECT_FALSE(q->GetActive());
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+  delete q;
+  EXPECT_EQ("1,committed;2,n2;3,n3", Read());
+}
+
+// An apply whose dataset a handler deletes leaves nothing of itself at the server: the rows written
+// before the delete are taken back to the apply's savepoint, and a later commit writes none of them.
+TEST_F(DatasetGuardTest, AnApplyThatLosesItsDatasetRollsBackToItsSavepoint) {
+  Fill(6);
+  const std::string table = Read();
+  for (bool throughTransaction : {false, true}) {
+    SCOPED_TRACE(throughTransaction ? "the transaction's apply" : "the dataset's apply");
+    TIB_Query* q = NewQuery();
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(true);
+    q->Open();
+    for (int32_t row = 1; row <= 3; ++row) {
+      q->SetRowNum(row);
+      q->Edit();
+      q->FieldByName("NAME")->SetAsString("cached" + std::to_string(row));
+      q->Post();
+    }
+    int written = 0;
+    q->OnUpdateRecord = [&](TIB_Dataset* d, TIB_UpdateKind Kind, TIB_UpdateAction& Action) {
+      if (written == 2) {
+        FreeAndNil(q);
+        return;
+      }
+      static_cast<TIB_BDataset*>(d)->SysUpdateRecord(Kind);
+      Action = uaApplied;
+      ++written;
+    };
+    if (throughTransaction) {
+      EXPECT_THROW(Tr->ApplyUpdates(), EAbort);
+    } else {
+      EXPECT_THROW(q->ApplyUpdates(), EAbort);
+    }
+    EXPECT_EQ(nullptr, q);
+    EXPECT_EQ(2, written);
+    Tr->Commit();
+    EXPECT_EQ(table, Read());
+  }
+}
+
 }  // namespace

@@ -1,0 +1,519 @@
+// Any handler may delete any component. For each component kind, every event it offers and every handler
+// it calls directly deletes, from inside the call, (a) the component itself, (b) its master or its dataset,
+// (c) its transaction; the handler goes on touching what it captured, as a form's handler does. The entry
+// point that ran the handler ends done or with the silent abort, nothing freed is read (AddressSanitizer
+// watches), no busy level stays raised, and the table, read through a second attachment, holds what was
+// committed and nothing else. The events are taken from the headers, so that a new one cannot be missed.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DatasetTestSupport.h"
+#include "dblib/IB_Constants.h"
+#include "dblib/IB_Session.h"
+#include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_DataSource.h"
+#include "platform/Forms.h"
+
+namespace {
+
+using datasettest::DatasetDbTest;
+using datasettest::TestClock;
+
+// Whom the handler deletes.
+enum TVictim { vSelf, vPartner, vTransaction };
+constexpr unsigned kAll = 7, kNoPartner = 5;
+
+// The components of one case, each on the case's own transaction. Kind query: Q is a detail of M (by
+// GRP); kinds transaction and data source: Q is a plain query of T; kind statement: S.
+struct TWorld {
+  TIB_Transaction* T = nullptr;
+  TIB_Query* M = nullptr;
+  TIB_DataSource* MS = nullptr;
+  TIB_Query* Q = nullptr;
+  TIB_DataSource* QS = nullptr;
+  TIB_DSQL* S = nullptr;
+  TIB_Cursor* C = nullptr;   // kind cursor: a forward-only detail of M
+  TIB_DSQL* Work = nullptr;  // runs the pending change of the transaction cases
+};
+
+// The handler of every case, whatever the event's arguments: counts the call, deletes the victim on the
+// first one, then touches what it captured.
+struct TKill {
+  std::function<void()>* Kill;
+  int* Calls;
+  int* Touched;
+  template <class... A>
+  void operator()(A&&...) const {
+    if (++*Calls == 1) (*Kill)();
+    *Touched = *Calls;
+  }
+};
+
+enum TKind { kQuery, kCursor, kStatement, kTransaction, kSource };
+const char* KindName(TKind K) {
+  switch (K) {
+    case kQuery: return "TIB_Query";
+    case kCursor: return "TIB_Cursor";
+    case kStatement: return "TIB_DSQL";
+    case kTransaction: return "TIB_Transaction";
+    default: return "TIB_DataSource";
+  }
+}
+
+struct TCase {
+  TKind Kind;
+  const char* Event;
+  std::function<void(TWorld&)> Setup;
+  std::function<void(TWorld&, const TKill&)> Arm;
+  std::function<void(TWorld&)> Run;
+  unsigned Victims = kAll;
+  // The victims for which the transaction's pending change (row 2 named "changed") is committed by the
+  // entry point before the handler runs, or goes on to be committed after it.
+  unsigned Commits = 0;
+  // The entry point fails on its own (the handler is an error event that leaves the error alone): when the
+  // handler deleted something other than the component, that error goes on.
+  bool Fails = false;
+};
+
+class DeleteFromHandlerTest : public DatasetDbTest {
+protected:
+  void SetUp() override {
+    DatasetDbTest::SetUp();
+    Exec("CREATE EXCEPTION E_KEEP 'row 4 stays'");
+    Tr->Commit();
+    Exec("CREATE TRIGGER T_KEEP FOR T BEFORE DELETE AS BEGIN IF (OLD.ID = 4) THEN EXCEPTION E_KEEP; END");
+    Tr->Commit();
+    Fill(12);
+  }
+  std::string Read() { return ReadSecond("SELECT ID, NAME, GRP FROM T ORDER BY ID", ","); }
+
+  TIB_Query* Query(TWorld& W, const std::string& SQL) {
+    auto* q = new TIB_Query(Owner);
+    q->SetIB_Connection(Conn);
+    q->SetIB_Transaction(W.T);
+    q->GetSQL().SetText(SQL);
+    q->SetRequestLive(true);
+    q->SetCallbackInc(-1);
+    q->SetCallbackInitInt(0);
+    q->SetCallbackRefreshInt(0);
+    return q;
+  }
+  void Build(TWorld& W, TKind Kind) {
+    W.T = new TIB_Transaction(Owner);
+    W.T->SetIB_Connection(Conn);
+    W.T->SetIsolation(tiConcurrency);
+    if (Kind == kStatement) {
+      W.S = new TIB_DSQL(Owner);
+      W.S->SetIB_Connection(Conn);
+      W.S->SetIB_Transaction(W.T);
+      W.S->GetSQL().SetText("UPDATE T SET NAME = 'dsql' WHERE ID = 3");
+      return;
+    }
+    if (Kind == kCursor) {
+      W.M = Query(W, "SELECT ID FROM T WHERE ID <= 3 ORDER BY ID");
+      W.MS = new TIB_DataSource(Owner);
+      W.MS->SetDataset(W.M);
+      W.M->Open();
+      W.C = new TIB_Cursor(Owner);
+      W.C->SetIB_Connection(Conn);
+      W.C->SetIB_Transaction(W.T);
+      W.C->GetSQL().SetText("SELECT ID, NAME, GRP FROM T ORDER BY ID");
+      W.C->SetRequestLive(true);
+      W.C->SetSearchedEdits(true);
+      W.C->SetSearchedDeletes(true);
+      W.C->GetKeyLinks().SetText("ID");
+      W.C->GetMasterLinks().SetText("GRP=ID");
+      W.C->SetMasterSource(W.MS);
+      return;
+    }
+    if (Kind == kQuery) {
+      W.M = Query(W, "SELECT ID FROM T WHERE ID <= 3 ORDER BY ID");
+      W.MS = new TIB_DataSource(Owner);
+      W.MS->SetDataset(W.M);
+      W.M->Open();
+      W.Q = Query(W, "SELECT ID, NAME, GRP FROM T ORDER BY ID");
+      W.Q->GetMasterLinks().SetText("GRP=ID");
+      W.Q->SetMasterSource(W.MS);
+    } else {
+      W.Q = Query(W, "SELECT ID, NAME, GRP FROM T ORDER BY ID");
+    }
+    W.QS = new TIB_DataSource(Owner);
+    W.QS->SetDataset(W.Q);
+  }
+  // Deletes what is left, datasets first; the transaction's work is rolled back with it.
+  static void TearDownWorld(TWorld& W) {
+    for (TComponent** c : {reinterpret_cast<TComponent**>(&W.C), reinterpret_cast<TComponent**>(&W.Q),
+                           reinterpret_cast<TComponent**>(&W.QS),
+                           reinterpret_cast<TComponent**>(&W.M), reinterpret_cast<TComponent**>(&W.MS),
+                           reinterpret_cast<TComponent**>(&W.S), reinterpret_cast<TComponent**>(&W.Work),
+                           reinterpret_cast<TComponent**>(&W.T)}) {
+      TComponent* doomed = *c;
+      *c = nullptr;
+      delete doomed;
+    }
+  }
+  // The victim's pointer, nulled by the delete.
+  static TComponent** VictimOf(TWorld& W, TKind Kind, TVictim V) {
+    if (V == vTransaction) return reinterpret_cast<TComponent**>(&W.T);
+    switch (Kind) {
+      case kQuery: return V == vSelf ? reinterpret_cast<TComponent**>(&W.Q) : reinterpret_cast<TComponent**>(&W.M);
+      case kCursor: return V == vSelf ? reinterpret_cast<TComponent**>(&W.C) : reinterpret_cast<TComponent**>(&W.M);
+      case kStatement: return reinterpret_cast<TComponent**>(&W.S);
+      case kTransaction: return V == vSelf ? reinterpret_cast<TComponent**>(&W.T) : reinterpret_cast<TComponent**>(&W.Q);
+      default: return V == vSelf ? reinterpret_cast<TComponent**>(&W.QS) : reinterpret_cast<TComponent**>(&W.Q);
+    }
+  }
+};
+
+std::vector<TCase> Cases(TestClock& Clock) {
+  using W = TWorld;
+  const auto none = [](W&) {};
+  const auto prepare = [](W& w) { w.Q->Prepare(); };
+  const auto open = [](W& w) { w.Q->Open(); };
+  const auto edit = [](W& w) {
+    w.Q->Open();
+    w.Q->Edit();
+    w.Q->FieldByName("NAME")->SetAsString("edited");
+  };
+  const auto copen = [](W& w) { w.C->Open(); };
+  const auto cedit = [](W& w) {
+    w.C->Open();
+    w.C->Edit();
+    w.C->FieldByName("NAME")->SetAsString("edited");
+  };
+  const auto insert = [](W& w) {
+    w.Q->Open();
+    w.Q->Insert();
+    w.Q->FieldByName("ID")->SetAsInteger(100);
+    w.Q->FieldByName("NAME")->SetAsString("inserted");
+  };
+  const auto cached = [](W& w) {
+    w.Q->SetCachedUpdates(true);
+    w.Q->Open();
+    w.Q->Edit();
+    w.Q->FieldByName("NAME")->SetAsString("cached");
+    w.Q->Post();
+  };
+  // The transaction holds a change of its own (row 2 named "changed"), through a statement on it.
+  const auto pending = [](W& w) {
+    w.Q->Open();
+    w.Work = new TIB_DSQL(nullptr);
+    w.Work->SetIB_Connection(w.T->GetConnection(0));
+    w.Work->SetIB_Transaction(w.T);
+    w.Work->GetSQL().SetText("UPDATE T SET NAME = 'changed' WHERE ID = 2");
+    w.Work->Execute();
+  };
+  const auto focusTransaction = [](W& w) {
+    w.T->SetAnnounceFocus(true);
+    w.T->GetSession()->SetFocused(frTransaction, w.T);
+  };
+  const auto focusSource = [](W& w) {
+    w.QS->SetAnnounceFocus(true);
+    w.QS->GetSession()->SetFocused(frDataSource, w.QS);
+  };
+  TestClock* clock = &Clock;
+  const auto timeoutCheck = [clock](W& w) {
+    clock->Now += 100'000'000;
+    bool terminate = false;
+    w.T->TimeoutCheck(terminate);
+  };
+#define ARM(member) [](W& w, const TKill& k) { member = k; }
+  std::vector<TCase> c = {
+      // ---- a buffered query: its dataset events --------------------------------------------------------------
+      {kQuery, "BeforeOpen", prepare, ARM(w.Q->BeforeOpen), open},
+      {kQuery, "AfterOpen", prepare, ARM(w.Q->AfterOpen), open},
+      {kQuery, "BeforeClose", open, ARM(w.Q->BeforeClose), [](W& w) { w.Q->Close(); }},
+      {kQuery, "AfterClose", open, ARM(w.Q->AfterClose), [](W& w) { w.Q->Close(); }},
+      {kQuery, "BeforeSearch", open, ARM(w.Q->BeforeSearch), [](W& w) { w.Q->EnterSearchMode(); }},
+      {kQuery, "AfterSearch", open, ARM(w.Q->AfterSearch), [](W& w) { w.Q->EnterSearchMode(); }},
+      {kQuery, "BeforeEdit", open, ARM(w.Q->BeforeEdit), [](W& w) { w.Q->Edit(); }},
+      {kQuery, "AfterEdit", open, ARM(w.Q->AfterEdit), [](W& w) { w.Q->Edit(); }},
+      {kQuery, "BeforeInsert", open, ARM(w.Q->BeforeInsert), [](W& w) { w.Q->Insert(); }},
+      {kQuery, "AfterInsert", open, ARM(w.Q->AfterInsert), [](W& w) { w.Q->Insert(); }},
+      {kQuery, "OnNewRecord", open, ARM(w.Q->OnNewRecord), [](W& w) { w.Q->Insert(); }},
+      {kQuery, "BeforeDelete", open, ARM(w.Q->BeforeDelete), [](W& w) { w.Q->Delete(); }},
+      {kQuery, "AfterDelete", open, ARM(w.Q->AfterDelete), [](W& w) { w.Q->Delete(); }},
+      {kQuery, "BeforePost", edit, ARM(w.Q->BeforePost), [](W& w) { w.Q->Post(); }},
+      {kQuery, "AfterPost", edit, ARM(w.Q->AfterPost), [](W& w) { w.Q->Post(); }},
+      {kQuery, "BeforeCancel", edit, ARM(w.Q->BeforeCancel), [](W& w) { w.Q->Cancel(); }},
+      {kQuery, "AfterCancel", edit, ARM(w.Q->AfterCancel), [](W& w) { w.Q->Cancel(); }},
+      {kQuery, "BeforeScroll", open, ARM(w.Q->BeforeScroll), [](W& w) { w.Q->Next(); }},
+      {kQuery, "AfterScroll", open, ARM(w.Q->AfterScroll), [](W& w) { w.Q->Next(); }},
+      {kQuery, "OnOrderingChanged", none, ARM(w.Q->OnOrderingChanged), prepare},
+      {kQuery, "AfterFetchRow", prepare, ARM(w.Q->AfterFetchRow), [](W& w) {
+         w.Q->Open();
+         w.Q->Last();
+       }},
+      {kQuery, "AfterFetchEof", open, ARM(w.Q->AfterFetchEof), [](W& w) { w.Q->Last(); }},
+      {kQuery, "OnCallback",
+       [](W& w) {
+         w.Q->SetCallbackInc(1);
+         w.Q->Open();
+       },
+       ARM(w.Q->OnCallback), [](W& w) { w.Q->FetchAll(); }},
+      {kQuery, "OnConfirmDelete", open, ARM(w.Q->OnConfirmDelete), [](W& w) { w.Q->Delete(); }},
+      {kQuery, "OnGetCanModify", open, ARM(w.Q->OnGetCanModify), [](W& w) { w.Q->Edit(); }},
+      {kQuery, "OnGetCanScroll", open, ARM(w.Q->OnGetCanScroll), [](W& w) { w.Q->Next(); }},
+      {kQuery, "OnGetRecordCount", open, ARM(w.Q->OnGetRecordCount), [](W& w) { w.Q->GetRecordCount(); }},
+      {kQuery, "OnEditError",
+       [](W& w) {
+         w.Q->SetPessimisticLocking(true);
+         w.Q->GetLockSQL().SetText("UPDATE NO_SUCH_TABLE SET A = 1");
+         w.Q->Open();
+       },
+       ARM(w.Q->OnEditError), [](W& w) { w.Q->Edit(); }, kAll, 0, true},
+      {kQuery, "OnPostError",
+       [](W& w) {
+         w.Q->Open();
+         w.Q->Insert();
+         w.Q->FieldByName("ID")->SetAsInteger(1);  // taken
+       },
+       ARM(w.Q->OnPostError), [](W& w) { w.Q->Post(); }, kAll, 0, true},
+      {kQuery, "OnDeleteError",
+       [](W& w) {
+         w.Q->Open();
+         w.Q->SetRowNum(2);  // row 4, kept by a trigger
+       },
+       ARM(w.Q->OnDeleteError), [](W& w) { w.Q->Delete(); }, kAll, 0, true},
+      {kQuery, "OnDMLCacheAnnounceItem",
+       [=](W& w) {
+         w.Q->SetDMLCacheFlags(IB_DMLCacheFlag(dcfAnnounceEdit));
+         edit(w);
+       },
+       ARM(w.Q->OnDMLCacheAnnounceItem), [](W& w) { w.Q->Post(); }},
+      {kQuery, "OnCustomEdit", edit, ARM(w.Q->OnCustomEdit), [](W& w) { w.Q->Post(); }},
+      {kQuery, "OnCustomInsert", insert, ARM(w.Q->OnCustomInsert), [](W& w) { w.Q->Post(); }},
+      {kQuery, "OnCustomDelete", open, ARM(w.Q->OnCustomDelete), [](W& w) { w.Q->Delete(); }},
+      {kQuery, "OnCustomLockRow",
+       [](W& w) {
+         w.Q->SetPessimisticLocking(true);
+         w.Q->Open();
+       },
+       ARM(w.Q->OnCustomLockRow), [](W& w) { w.Q->Edit(); }},
+      {kQuery, "OnUpdateRecord", cached, ARM(w.Q->OnUpdateRecord), [](W& w) { w.Q->ApplyUpdates(); }},
+      {kQuery, "OnUpdateError",
+       [](W& w) {
+         w.Q->SetCachedUpdates(true);
+         w.Q->Open();
+         w.Q->Insert();
+         w.Q->FieldByName("ID")->SetAsInteger(1);  // taken
+         w.Q->Post();
+       },
+       ARM(w.Q->OnUpdateError), [](W& w) { w.Q->ApplyUpdates(); }, kAll, 0, true},
+      {kQuery, "OnRowSelectedChanged", open, ARM(w.Q->OnRowSelectedChanged),
+       [](W& w) { w.Q->SetRowSelected(1, true); }},
+      {kQuery, "OnMultiSelect", open, ARM(w.Q->OnMultiSelect), [](W& w) { w.Q->SelectAll(true); }},
+      {kQuery, "OnFilterRecord", [](W& w) { w.Q->SetFiltered(true); },
+       [](W& w, const TKill& k) { w.Q->SetOnFilterRecord(k); }, open},
+      // ---- ... its statement events ---------------------------------------------------------------------------
+      {kQuery, "BeforePrepare", none, ARM(w.Q->BeforePrepare), prepare},
+      {kQuery, "AfterPrepare", none, ARM(w.Q->AfterPrepare), prepare},
+      {kQuery, "OnPrepareSQL", none, ARM(w.Q->OnPrepareSQL), prepare},
+      {kQuery, "OnPreparedChanged", none, ARM(w.Q->OnPreparedChanged), prepare},
+      {kQuery, "OnLayoutChanged", none, ARM(w.Q->OnLayoutChanged), prepare},
+      {kQuery, "BeforeUnprepare", prepare, ARM(w.Q->BeforeUnprepare), [](W& w) { w.Q->Unprepare(); }},
+      {kQuery, "AfterUnprepare", prepare, ARM(w.Q->AfterUnprepare), [](W& w) { w.Q->Unprepare(); }},
+      {kQuery, "OnInvalidateSQL", prepare, ARM(w.Q->OnInvalidateSQL), [](W& w) { w.Q->InvalidateSQL(); }},
+      {kQuery, "BeforeExecute", prepare, ARM(w.Q->BeforeExecute), open},
+      {kQuery, "AfterExecute", prepare, ARM(w.Q->AfterExecute), open},
+      {kQuery, "OnActiveChange", prepare, ARM(w.Q->OnActiveChange), open},
+      {kQuery, "OnCalculateField",
+       [](W& w) {
+         TIB_StringList calculated;
+         calculated.Add("TWICE INTEGER");
+         w.Q->SetCalculatedFields(calculated);
+         w.Q->Prepare();
+       },
+       ARM(w.Q->OnCalculateField), open},
+      {kQuery, "OnValidateField", open, ARM(w.Q->OnValidateField), [](W& w) {
+         w.Q->Edit();
+         w.Q->FieldByName("NAME")->SetAsString("validated");
+       }},
+      {kQuery, "OnMacroSubstitute",
+       [](W& w) { w.Q->GetSQL().SetText("SELECT ID, NAME, GRP FROM T <<WHERE>> ORDER BY ID"); },
+       ARM(w.Q->OnMacroSubstitute), prepare},
+      {kQuery, "OnError", [](W& w) { w.Q->GetSQL().SetText("SELECT A FROM NO_SUCH_TABLE"); },
+       [](W& w, const TKill& k) { w.Q->SetOnError(k); }, prepare, kAll, 0, true},
+      // ---- a forward-only cursor (a detail too) -----------------------------------------------------------------
+      {kCursor, "BeforeOpen", none, ARM(w.C->BeforeOpen), copen},
+      {kCursor, "AfterOpen", none, ARM(w.C->AfterOpen), copen},
+      {kCursor, "BeforeClose", copen, ARM(w.C->BeforeClose), [](W& w) { w.C->Close(); }},
+      {kCursor, "AfterClose", copen, ARM(w.C->AfterClose), [](W& w) { w.C->Close(); }},
+      {kCursor, "BeforeScroll", copen, ARM(w.C->BeforeScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "AfterScroll", copen, ARM(w.C->AfterScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "AfterFetchRow", none, ARM(w.C->AfterFetchRow), copen},
+      {kCursor, "AfterFetchEof", copen, ARM(w.C->AfterFetchEof), [](W& w) {
+         while (!w.C->GetEof()) w.C->Next();
+       }},
+      {kCursor, "BeforeEdit", copen, ARM(w.C->BeforeEdit), [](W& w) { w.C->Edit(); }},
+      {kCursor, "AfterEdit", copen, ARM(w.C->AfterEdit), [](W& w) { w.C->Edit(); }},
+      {kCursor, "BeforePost", cedit, ARM(w.C->BeforePost), [](W& w) { w.C->Post(); }},
+      {kCursor, "AfterPost", cedit, ARM(w.C->AfterPost), [](W& w) { w.C->Post(); }},
+      {kCursor, "BeforeDelete", copen, ARM(w.C->BeforeDelete), [](W& w) { w.C->Delete(); }},
+      {kCursor, "AfterDelete", copen, ARM(w.C->AfterDelete), [](W& w) { w.C->Delete(); }},
+      {kCursor, "OnGetCanScroll", copen, ARM(w.C->OnGetCanScroll), [](W& w) { w.C->Next(); }},
+      {kCursor, "OnCustomEdit", cedit, ARM(w.C->OnCustomEdit), [](W& w) { w.C->Post(); }},
+      {kCursor, "OnValidateField", copen, ARM(w.C->OnValidateField), [](W& w) {
+         w.C->Edit();
+         w.C->FieldByName("NAME")->SetAsString("validated");
+       }},
+      // ---- a statement ------------------------------------------------------------------------------------------
+      {kStatement, "BeforePrepare", none, ARM(w.S->BeforePrepare), [](W& w) { w.S->Prepare(); }, kNoPartner},
+      {kStatement, "AfterPrepare", none, ARM(w.S->AfterPrepare), [](W& w) { w.S->Prepare(); }, kNoPartner},
+      {kStatement, "BeforeExecute", none, ARM(w.S->BeforeExecute), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "AfterExecute", none, ARM(w.S->AfterExecute), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "BeforeExecDML", none, ARM(w.S->BeforeExecDML), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "AfterExecDML", none, ARM(w.S->AfterExecDML), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "BeforeExecDDL", [](W& w) { w.S->GetSQL().SetText("CREATE TABLE X (A INTEGER)"); },
+       ARM(w.S->BeforeExecDDL), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "AfterExecDDL", [](W& w) { w.S->GetSQL().SetText("CREATE TABLE X (A INTEGER)"); },
+       ARM(w.S->AfterExecDDL), [](W& w) { w.S->Execute(); }, kNoPartner},
+      {kStatement, "OnError", [](W& w) { w.S->GetSQL().SetText("UPDATE NO_SUCH_TABLE SET A = 1"); },
+       [](W& w, const TKill& k) { w.S->SetOnError(k); }, [](W& w) { w.S->Prepare(); }, kNoPartner, 0, true},
+      // ---- a transaction (the partner is a query of it) ------------------------------------------------------------
+      {kTransaction, "BeforeStart", none, ARM(w.T->BeforeStart), open},
+      {kTransaction, "AfterStart", none, ARM(w.T->AfterStart), open},
+      {kTransaction, "OnCustomizeTPB", none, ARM(w.T->OnCustomizeTPB), open},
+      {kTransaction, "BeforeEnd", pending, ARM(w.T->BeforeEnd), [](W& w) { w.T->Commit(); }, kAll, 1u << vPartner},
+      {kTransaction, "BeforeCommit", pending, ARM(w.T->BeforeCommit), [](W& w) { w.T->Commit(); }, kAll,
+       1u << vPartner},
+      {kTransaction, "AfterCommit", pending, ARM(w.T->AfterCommit), [](W& w) { w.T->Commit(); }, kAll, kAll},
+      {kTransaction, "AfterEnd", pending, ARM(w.T->AfterEnd), [](W& w) { w.T->Commit(); }, kAll, kAll},
+      {kTransaction, "BeforeCommitRetaining", pending, ARM(w.T->BeforeCommitRetaining),
+       [](W& w) { w.T->CommitRetaining(); }, kAll, 1u << vPartner},
+      {kTransaction, "AfterCommitRetaining", pending, ARM(w.T->AfterCommitRetaining),
+       [](W& w) { w.T->CommitRetaining(); }, kAll, kAll},
+      {kTransaction, "BeforeRollback", pending, ARM(w.T->BeforeRollback), [](W& w) { w.T->Rollback(); }},
+      {kTransaction, "AfterRollback", pending, ARM(w.T->AfterRollback), [](W& w) { w.T->Rollback(); }},
+      {kTransaction, "BeforeRollbackRetaining", pending, ARM(w.T->BeforeRollbackRetaining),
+       [](W& w) { w.T->RollbackRetaining(); }},
+      {kTransaction, "AfterRollbackRetaining", pending, ARM(w.T->AfterRollbackRetaining),
+       [](W& w) { w.T->RollbackRetaining(); }},
+      {kTransaction, "OnGainFocus", none, ARM(w.T->OnGainFocus), focusTransaction},
+      {kTransaction, "OnLoseFocus", focusTransaction, ARM(w.T->OnLoseFocus),
+       [](W& w) { w.T->GetSession()->SetFocused(frTransaction, nullptr); }},
+      {kTransaction, "OnSessionTimer", pending, ARM(w.T->OnSessionTimer), timeoutCheck},
+      {kTransaction, "OnTimeoutPromptUser",
+       [=](W& w) {
+         w.T->GetTimeoutProps().SetPromptUser(1);
+         pending(w);
+       },
+       ARM(w.T->OnTimeoutPromptUser), timeoutCheck},
+      // ---- a data source (the partner is its dataset) --------------------------------------------------------------
+      {kSource, "BeforeAssignment", open, ARM(w.QS->BeforeAssignment), [](W& w) { w.QS->SetDataset(nullptr); }},
+      {kSource, "AfterAssignment", [](W& w) { w.QS->SetDataset(nullptr); }, ARM(w.QS->AfterAssignment),
+       [](W& w) { w.QS->SetDataset(w.Q); }},
+      {kSource, "OnStateChanged", open, ARM(w.QS->OnStateChanged), [](W& w) { w.Q->Edit(); }},
+      {kSource, "OnDataChange", open, ARM(w.QS->OnDataChange), [](W& w) { w.Q->Next(); }},
+      {kSource, "OnUpdateData", edit, ARM(w.QS->OnUpdateData), [](W& w) { w.Q->Post(); }},
+      {kSource, "OnGainFocus", [](W& w) { w.QS->SetAnnounceFocus(true); }, ARM(w.QS->OnGainFocus), focusSource},
+      {kSource, "OnLoseFocus", focusSource, ARM(w.QS->OnLoseFocus),
+       [](W& w) { w.QS->GetSession()->SetFocused(frDataSource, nullptr); }},
+  };
+#undef ARM
+  return c;
+}
+
+// Events no case of the table reaches, each with its reason.
+const std::set<std::string>& NotInTable() {
+  static const std::set<std::string> names = {
+      // Declared for the application's own pause feature; the library never calls them.
+      "OnPauseChanged", "OnGetCanPause",
+      // Reached only through another transaction's commit delivering its DML notices.
+      "OnDMLCacheReceivedItem",
+      // The client library calls it during a blob transfer, between its own segment calls.
+      "OnBlobCallback",
+  };
+  return names;
+}
+
+TEST_F(DeleteFromHandlerTest, EveryEventAndHandlerMayDeleteTheComponentItsPartnerOrItsTransaction) {
+  TestClock clock(1, 1);
+  const std::string table = Read();
+  const std::string changed = [&] {
+    std::string t = table;
+    t.replace(t.find("2,n2,2"), 6, "2,changed,2");
+    return t;
+  }();
+  for (const TCase& k : Cases(clock)) {
+    for (TVictim v : {vSelf, vPartner, vTransaction}) {
+      if (!(k.Victims & (1u << v))) continue;
+      SCOPED_TRACE(std::string(KindName(k.Kind)) + "." + k.Event + " deletes " +
+                   (v == vSelf ? "the component" : v == vPartner ? "its partner" : "its transaction"));
+      TWorld w;
+      Build(w, k.Kind);
+      TComponent** victim = VictimOf(w, k.Kind, v);
+      std::function<void()> kill = [victim] {
+        TComponent* doomed = *victim;
+        *victim = nullptr;
+        delete doomed;
+      };
+      int calls = 0, touched = 0;
+      bool aborted = false;
+      try {
+        k.Setup(w);
+        k.Arm(w, TKill{&kill, &calls, &touched});
+        k.Run(w);
+      } catch (const EAbort&) {
+        aborted = true;
+      } catch (const EIB_Error& e) {
+        if (!k.Fails || v == vSelf) ADD_FAILURE() << "the entry point raised: " << e.what();
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "the entry point raised: " << e.what();
+      }
+      EXPECT_GE(calls, 1) << "the handler never ran";
+      EXPECT_EQ(calls, touched);
+      EXPECT_EQ(nullptr, *victim);
+      // Deleting the component that runs the operation never lets the operation return normally.
+      if (v == vSelf && calls >= 1 && k.Kind != kSource) EXPECT_TRUE(aborted);
+      EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+      TearDownWorld(w);
+      EXPECT_EQ((k.Commits & (1u << v)) ? changed : table, Read());
+      if (k.Commits & (1u << v)) {
+        Exec("UPDATE T SET NAME = 'n2' WHERE ID = 2");
+        Tr->Commit();
+      }
+    }
+  }
+}
+
+// The table holds every event member the headers declare (and every handler called directly): a new
+// event fails here until it has its cases.
+TEST_F(DeleteFromHandlerTest, TheTableNamesEveryEventTheHeadersDeclare) {
+  TestClock clock(1, 1);
+  std::set<std::string> inTable;
+  for (const TCase& k : Cases(clock)) inTable.insert(k.Event);
+  const std::regex member(R"(\n\s+(T\w+)\s+((?:(?:On|Before|After)\w+\s*,\s*)*(?:On|Before|After)\w+)\s*;)");
+  const std::regex name(R"((On|Before|After)\w+)");
+  std::set<std::string> declared = {"OnFilterRecord", "OnError"};
+  for (const char* header : {"dblib/IB_Statement.h", "dblib/dataset/IB_Dataset.h", "dblib/dataset/IB_BDataset.h",
+                             "dblib/IB_Transaction.h", "dblib/dataset/IB_DataSource.h"}) {
+    std::ifstream in(std::string(DBLIB_SOURCE_ROOT) + "/" + header);
+    ASSERT_TRUE(in) << header;
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string s = text.str();
+    int found = 0;
+    for (auto m = std::sregex_iterator(s.begin(), s.end(), member); m != std::sregex_iterator(); ++m) {
+      const std::string names = (*m)[2];
+      for (auto n = std::sregex_iterator(names.begin(), names.end(), name); n != std::sregex_iterator(); ++n) {
+        declared.insert(n->str());
+        ++found;
+      }
+    }
+    EXPECT_GT(found, 0) << header;
+  }
+  EXPECT_GE(declared.size(), 70u);
+  for (const std::string& e : declared) {
+    EXPECT_TRUE(inTable.count(e) || NotInTable().count(e)) << e << " has no case in the table";
+  }
+}
+
+}  // namespace
