@@ -503,6 +503,9 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     if (action == uaRetry) continue;
     if (action == uaAbort) throw EAbort();
     if (action == uaApplied) {
+      // The row is now one of the server's (or gone from it) in this transaction: the server's count
+      // kept for the query follows, while the change stops counting as pending.
+      if (FRecordCountValid && kind != ukModify) FRecordCount += kind == ukInsert ? 1 : -1;
       FNodeList->MarkApplied(Node, nfApplied);
       if (Node->Extra) Node->Extra->OldKeyData.reset();
       return true;
@@ -541,6 +544,7 @@ void TIB_BDataset::ApplyUpdates() {
     // Nothing of this apply stays at the server, and every change is pending again.
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);
+    FRecordCountValid = false;
     FNodeList->SetRowPosition(where.Node, where.Row, where.DeletedBefore);
     RunReported([&] { LoadCurrentRow(); });
     SyncPosition();
@@ -561,6 +565,7 @@ void TIB_BDataset::SysUndoApply() {
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + SavepointName(), nullptr, nullptr); });
   }
   for (TIB_Node* n : FAppliedNodes) FNodeList->ClearApplyMark(n);
+  if (!FAppliedNodes.empty()) FRecordCountValid = false;
   FAppliedNodes.clear();
   SyncPendingNotice();
 }
