@@ -232,7 +232,7 @@ void TIB_BDataset::RestoreCachedInserts() {
       TIB_Column *d = nullptr, *c = nullptr;
       const std::string master = Trim(FMasterLinks.GetValueFromIndex(i));
       const int dot = CharPosOutsideQuotes('.', master, 1);
-      if (!FFields->FindByName(Trim(FMasterLinks.GetName(i)), d) ||
+      if (!FindLinkedColumn(FMasterLinks.GetName(i), d) ||
           !(mf->FindByName(master, c) || (dot > 0 && mf->FindByName(master.substr(static_cast<size_t>(dot)), c)))) {
         continue;
       }

@@ -456,6 +456,9 @@ public:
   void ApplyMasterParams();
   // Copies the master's values into the detail columns of a row being edited or inserted.
   void ApplyMasterLinksToRow();
+  // The fields-row column a link of this dataset names as its own (a MasterLinks entry's name): by the
+  // name as written, or by a qualifier the FROM clause gives its relation (FLIGHT F: F.ORIGIN).
+  bool FindLinkedColumn(const std::string& Name, TIB_Column*& Column);
   // ---- events ----------------------------------------------------------------------------------------
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeSearch, AfterSearch, BeforeEdit, AfterEdit,
       BeforeInsert, AfterInsert, BeforeDelete, AfterDelete, BeforePost, AfterPost, BeforeCancel, AfterCancel,
