@@ -57,8 +57,9 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
     if (!HasDataset(d)) continue;
     // One dataset's failure is reported and the others still follow the transaction.
     RunReported([&] {
-      // Applied cached updates that are rolled back count as pending again.
+      // Applied cached updates that are rolled back count as pending again; committed, they are rows.
       if (Before && !Committing) d->UndoApply();
+      if (!Before && Committing) d->AcceptApplied();
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
         if (Committing)
           d->Post();
@@ -333,6 +334,9 @@ void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
         return;
       }
       ended = !GetStarted();
+      for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+        if (HasDataset(d)) RunReported([&] { d->AcceptApplied(); });
+      }
       if (IsSavePoint) {
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
           if (HasDataset(d) && d->GetHoldsRowLock()) {
@@ -376,6 +380,10 @@ void TIB_Transaction::RollbackRetainingCore() {
     CancelDatasets(true);
     if (FState == tsRollbackRetaining) {
       if (GetStarted()) {
+        // Applied cached updates that are rolled back count as pending again.
+        for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+          if (HasDataset(d)) RunReported([&] { d->UndoApply(); });
+        }
         ServerRollback();
         StartCore();
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {

@@ -253,6 +253,7 @@ protected:
   void SysCommitCachedUpdates() override { CommitUpdates(); }
   void SysCancelCachedUpdates() override { CancelUpdates(); }
   void SysUndoApply() override;
+  void SysAcceptApplied() override;
   // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;

@@ -570,6 +570,15 @@ void TIB_BDataset::SysUndoApply() {
   SyncPendingNotice();
 }
 
+void TIB_BDataset::SysAcceptApplied() {
+  bool marked = false;
+  for (const TIB_Node* n = FNodeList->GetUpdateListFirst(); n && !marked; n = n->Extra->UpdNext) {
+    marked = n->Has(nfApplied | nfApplyFailed);
+  }
+  // Left marked, an applied row would take no further change: an edit of it would be lost.
+  if (marked) CommitUpdates();
+}
+
 void TIB_BDataset::CommitUpdates() {
   FAppliedNodes.clear();
   // A blob or array applied was written under a temporary id, which is invalid once committed: such

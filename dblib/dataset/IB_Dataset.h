@@ -647,6 +647,7 @@ protected:
   virtual void SysCommitCachedUpdates() {}
   virtual void SysCancelCachedUpdates() {}
   virtual void SysUndoApply() {}
+  virtual void SysAcceptApplied() {}
   void CheckRequiredFields();
   bool ConfirmDelete();
   // Runs Step; an EIB_Error goes to Event, whose answer fails (re-raise), aborts or retries.

@@ -1,5 +1,6 @@
 // The record count of a buffered query with cached changes: the count equals the rows the query shows,
-// and the count of the same SQL run directly once the changes are written.
+// and the count of the same SQL run directly once the changes are written; and what the end of the
+// transaction makes of the changes a query applied itself.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -181,6 +182,69 @@ TEST_F(BDatasetCountsTest, AnAppliedDeleteAndAFailedApplyKeepTheCount) {
   EXPECT_EQ(q->GetRecordCount(), 29);
   EXPECT_EQ(Shown(q), 29);
   delete q;
+}
+
+// Changes a query applied itself are confirmed by the commit that follows (its retaining form too):
+// they stop being pending, and a later change of the same rows is cached and written in turn. A rollback
+// (its retaining form too) undoes them at the server: they are pending again, and written by the next
+// apply.
+TEST_F(BDatasetCountsTest, TheTransactionsEndSettlesWhatTheQueryApplied) {
+  struct Case {
+    const char* Name;
+    bool Commits;
+    std::function<void()> End;
+  };
+  const Case cases[] = {
+      {"commit", true, [this] { Tr->Commit(); }},
+      {"commit retaining", true, [this] { Tr->CommitRetaining(); }},
+      {"rollback", false, [this] { Tr->Rollback(); }},
+      {"rollback retaining", false, [this] { Tr->RollbackRetaining(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Exec("DELETE FROM T");
+    Tr->Commit();
+    Fill(3);
+    TIB_Query* q = NewQuery();
+    q->SetCachedUpdates(true);
+    q->SetRequestLive(true);
+    q->SetCommitAction(caRefresh);
+    q->Open();
+    q->SetRowNum(1);
+    q->Edit();
+    q->FieldByName("NAME")->SetAsString("edited");
+    q->Post();
+    q->SetRowNum(2);
+    q->Delete();
+    q->Insert();
+    q->FieldByName("ID")->SetAsInteger(5);
+    q->FieldByName("NAME")->SetAsString("new");
+    q->Post();
+    q->ApplyUpdates();
+    EXPECT_FALSE(q->GetUpdatesPending());
+    c.End();
+    EXPECT_EQ(q->GetUpdatesPending(), !c.Commits);
+    EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","), c.Commits ? "1,edited;3,n3;5,new" : "1,n1;2,n2;3,n3");
+    if (!c.Commits) {
+      EXPECT_EQ(q->GetRecordCount(), 3);
+      q->ApplyUpdates();
+      Tr->Commit();
+      EXPECT_FALSE(q->GetUpdatesPending());
+      EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","), "1,edited;3,n3;5,new");
+    }
+    // The rows written are plain rows now: a new change of each is cached and written.
+    ASSERT_TRUE(q->GetActive());
+    EXPECT_EQ(q->GetRecordCount(), 3);
+    for (q->First(); !q->GetEof(); q->Next()) {
+      q->Edit();
+      q->FieldByName("NAME")->SetAsString("again" + q->FieldByName("ID")->GetAsString());
+      q->Post();
+    }
+    EXPECT_TRUE(q->GetUpdatesPending());
+    Tr->ApplyUpdates();
+    EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM T ORDER BY ID", ","), "1,again1;3,again3;5,again5");
+    delete q;
+  }
 }
 
 }  // namespace
