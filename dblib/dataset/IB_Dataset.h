@@ -653,6 +653,10 @@ protected:
   // Runs Step; an EIB_Error goes to Event, whose answer fails (re-raise), aborts or retries.
   void RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const std::function<void()>& Step);
   void ApplyGeneratorsAndServerDefaults();
+  // Gives each empty IDENTITY column of the row the next value of its generator, as a GeneratorLinks
+  // entry would, unless GeneratorLinks (the dataset's or the connection's) name the column or the
+  // column is not written by the insert (read-only).
+  void ApplyIdentityGenerators();
   void ApplyDefaultValues();
   // The server default of Column as a text the column takes; false when it gives none.
   bool ServerDefaultText(TIB_Column& Column, std::string& Text);

@@ -427,7 +427,24 @@ void TIB_UpdateSQL::ExecInsert() {
   TIB_Statement* s = GetInsertStatement();
   const int32_t rows = RunDML(*s, FEntries[uskInsert].Bindings, false);
   RaiseCount(rows, s->GetStatementType() & 0x7F, uskInsert);
+  TakeReturnedValues(*s);
   Announce(ditInsert);
+}
+
+void TIB_UpdateSQL::TakeReturnedValues(TIB_Statement& S) {
+  TIB_Row* out = S.GetFields();
+  if (!out || out->GetColumnCount() == 0 || out->GetRowState() == rsNone) return;
+  TIB_Row* fields = FDataset->GetFields();
+  for (int i = 0; i < out->GetColumnCount(); ++i) {
+    TIB_Column* from = out->GetColumns(i);
+    TIB_Column* to = nullptr;
+    // A blob's id is the statement's: the row keeps the value it wrote.
+    if (from->GetIsBlobKind() || from->GetIsArrayKind() || !FindCustomColumn(*fields, from->GetBestName(), to) ||
+        to->GetFieldNo() < 0 || to->GetIsBlobKind() || to->GetIsArrayKind()) {
+      continue;
+    }
+    to->Assign(from);
+  }
 }
 
 void TIB_UpdateSQL::ExecDelete() {
