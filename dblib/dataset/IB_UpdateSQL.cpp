@@ -499,7 +499,17 @@ void TIB_UpdateSQL::OneOffEdit() {
       bindings.push_back({&c, false});
       any = true;
     }
-    if (!any) return;
+    if (!any) {
+      // A changed value that no relation's statement may write (the query names no key relation, as
+      // over a join) is refused, never reported as written.
+      for (int i = 0; i < fields->GetColumnCount(); ++i) {
+        TIB_Column& c = *fields->GetColumns(i);
+        if (IsUpdatable(c) && TIB_Dataset::ColumnValueChanged(c)) {
+          IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"EditDSQL"});
+        }
+      }
+      return;
+    }
     sql += std::string(kCRLF) + "WHERE ";
     std::string where;
     auto add = [&](const std::string& Term) { where += (where.empty() ? "" : std::string(kCRLF) + "  AND ") + Term; };
