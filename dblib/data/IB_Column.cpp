@@ -174,7 +174,8 @@ bool TIB_Column::GetIsIdentity() {
   if (!FRow || FRow->GetRowType() != rtFields || GetNoSourceField()) return false;
   // The engine's IDENTITY columns are NOT NULL whole numbers: no other column is asked about.
   const int type = GetSQLType() & ~1;
-  if (GetIsNullable() || GetSQLScale() != 0 || (type != SQL_SHORT && type != SQL_LONG && type != SQL_INT64)) return false;
+  if (GetIsNullable() || GetSQLScale() != 0 || (type != SQL_SHORT && type != SQL_LONG && type != SQL_INT64))
+    return false;
   return GetStatement()->SchemaListContains(sclIdentity, GetSQLName() + "," + GetRelName());
 }
 

@@ -571,6 +571,9 @@ void TIB_BDataset::SysUndoApply() {
 }
 
 void TIB_BDataset::SysAcceptApplied() {
+  // A commit retaining inside the apply (from a handler it runs) leaves the walk its nodes: the next
+  // end of the transaction settles them.
+  if (FApplying) return;
   bool marked = false;
   for (const TIB_Node* n = FNodeList->GetUpdateListFirst(); n && !marked; n = n->Extra->UpdNext) {
     marked = n->Has(nfApplied | nfApplyFailed);

@@ -108,14 +108,7 @@ public:
   TIB_Transaction* GetTransaction() override;
 
 private:
-  enum TCursorKind {
-    ckFieldSource,
-    ckPrimaryKey,
-    ckRelationFields,
-    ckColumnDefault,
-    ckDomainDefault,
-    ckCount
-  };
+  enum TCursorKind { ckFieldSource, ckPrimaryKey, ckRelationFields, ckColumnDefault, ckDomainDefault, ckCount };
 
   TIB_Connection* GetConnection() const { return FConnection; }
   bool Connected() const;

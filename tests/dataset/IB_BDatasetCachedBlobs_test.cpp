@@ -196,7 +196,8 @@ TEST_F(BDatasetCachedBlobsTest, AHeldBlobOfASkippedChangeIsNotTheNextChangesValu
     int Row;
     const char* Name;  // nullptr: unchanged
     const char* Txt;   // nullptr: unchanged
-  } edits[] = {{10, nullptr, "held ten"}, {20, "renamed", nullptr}, {30, nullptr, "held thirty"}, {40, "last", nullptr}};
+  } edits[] = {
+      {10, nullptr, "held ten"}, {20, "renamed", nullptr}, {30, nullptr, "held thirty"}, {40, "last", nullptr}};
   for (const auto& e : edits) {
     q->SetRowNum(e.Row);
     q->Edit();

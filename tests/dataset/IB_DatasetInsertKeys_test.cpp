@@ -41,8 +41,9 @@ protected:
   void SetUp() override {
     InsertKeysTest::SetUp();
     Exec("CREATE TABLE AIRPORT (CODE VARCHAR(3) NOT NULL PRIMARY KEY)");
-    Exec("CREATE TABLE FLIGHT (ID INTEGER NOT NULL PRIMARY KEY, ORIGIN VARCHAR(3) NOT NULL REFERENCES AIRPORT, "
-         "NAME VARCHAR(10))");
+    Exec(
+        "CREATE TABLE FLIGHT (ID INTEGER NOT NULL PRIMARY KEY, ORIGIN VARCHAR(3) NOT NULL REFERENCES AIRPORT, "
+        "NAME VARCHAR(10))");
     Tr->Commit();
     Exec("INSERT INTO AIRPORT VALUES ('VIE')");
     Exec("INSERT INTO AIRPORT VALUES ('ZRH')");
@@ -220,10 +221,9 @@ TEST_F(IdentityInsertTest, TypedKeysAndGeneratorLinksComeFirst) {
   };
   const Case cases[] = {
       {"typed", [](TIB_Query*) {}, [](TIB_Query* q) { q->FieldByName("ID")->SetAsInteger(77); }, 77, 1},
-      {"own links", [](TIB_Query* q) { q->GetGeneratorLinks().SetText("ID=OWN_GEN"); },
-       [](TIB_Query*) {}, 501, 0},
-      {"connection links", [this](TIB_Query*) { Conn->GetGeneratorLinks().SetText("C.ID=OWN_GEN"); },
-       [](TIB_Query*) {}, 502, 0},
+      {"own links", [](TIB_Query* q) { q->GetGeneratorLinks().SetText("ID=OWN_GEN"); }, [](TIB_Query*) {}, 501, 0},
+      {"connection links", [this](TIB_Query*) { Conn->GetGeneratorLinks().SetText("C.ID=OWN_GEN"); }, [](TIB_Query*) {},
+       502, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -256,8 +256,9 @@ TEST_F(IdentityInsertTest, AnInsertSQLReturningTheKeyGivesTheRowItsKey) {
                         Case{"INSERT INTO C (ID, NAME) VALUES (NULL, :NAME) RETURNING ID, NAME", 1001}}) {
     const char* sql = c.SQL;
     SCOPED_TRACE(sql);
-    Exec("CREATE OR ALTER TRIGGER C_BI FOR C BEFORE INSERT AS BEGIN IF (NEW.ID IS NULL) THEN NEW.ID = 1000 + "
-         "GEN_ID(OWN_GEN, 1); END");
+    Exec(
+        "CREATE OR ALTER TRIGGER C_BI FOR C BEFORE INSERT AS BEGIN IF (NEW.ID IS NULL) THEN NEW.ID = 1000 + "
+        "GEN_ID(OWN_GEN, 1); END");
     Tr->Commit();
     TIB_Query* q = Live();
     q->GetInsertSQL().SetText(sql);

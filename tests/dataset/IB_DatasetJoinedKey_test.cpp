@@ -104,8 +104,9 @@ TEST_F(JoinedKeyTest, TheCachedEditStatementNamesNoOtherRelationsColumn) {
   const std::string airports = ReadSecond("SELECT CODE, NAME, PAX FROM AIRPORTS ORDER BY CODE", ",");
   for (const bool searched : {true, false}) {
     SCOPED_TRACE(searched ? "searched edits" : "no searched edits");
-    TIB_Query* q = NewQuery("SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX, F.NAME FROM AIRPORTS A "
-                            "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
+    TIB_Query* q = NewQuery(
+        "SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX, F.NAME FROM AIRPORTS A "
+        "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
     q->SetKeyRelation("FLIGHTS");
     TIB_StringList links;
     links.SetText("FLIGHTS.ID");
@@ -172,8 +173,9 @@ TEST_F(JoinedKeyTest, TheCachedEditStatementNamesNoOtherRelationsColumn) {
 TEST_F(JoinedKeyTest, ACachedEditOverAJoinWithoutKeyRelationIsRefusedByTheApply) {
   Exec("ALTER TABLE AIRPORTS ADD PAX INTEGER");
   Tr->Commit();
-  TIB_Query* q = NewQuery("SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX FROM AIRPORTS A "
-                          "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
+  TIB_Query* q = NewQuery(
+      "SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX FROM AIRPORTS A "
+      "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
   TIB_StringList links;
   links.SetText("FLIGHTS.ID");
   q->SetKeyLinks(links);
@@ -189,7 +191,8 @@ TEST_F(JoinedKeyTest, ACachedEditOverAJoinWithoutKeyRelationIsRefusedByTheApply)
   PrepareLog::Real = Conn->GetSession()->Entries.isc_dsql_prepare;
   PrepareLog::Texts.clear();
   TValueRestorer<decltype(PrepareLog::Real)> log(Conn->GetSession()->Entries.isc_dsql_prepare, &PrepareLog::Prepare);
-  EXPECT_EQ("Unable to initialize default EditDSQL", testsupport::MessageOf<EIB_DatasetError>([&] { q->ApplyUpdates(); }));
+  EXPECT_EQ("Unable to initialize default EditDSQL",
+            testsupport::MessageOf<EIB_DatasetError>([&] { q->ApplyUpdates(); }));
   EXPECT_TRUE(PrepareLog::Starting("UPDATE").empty());
   EXPECT_TRUE(q->GetUpdatesPending());
   Tr->Commit();
