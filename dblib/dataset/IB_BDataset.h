@@ -290,6 +290,8 @@ private:
   // Writes the Fields row into the current node: values, and the key (kept as the old key when
   // KeepOldKey and the key changed).
   void WriteBackNode(TIB_Node* Node, bool KeepOldKey);
+  // After an applied insert: a key the write returned into the Fields row becomes the node's.
+  void RekeyAfterInsert(TIB_Node* Node);
   // Moves off a row that left the view (deleted): to the next visible row, else the previous one.
   void MoveOffCurrent();
   // Takes the current row's node out of the buffer (when Remove) and shows the row after it, fetched on

@@ -448,6 +448,15 @@ std::string TIB_BDataset::SavepointName() {
   return name;
 }
 
+void TIB_BDataset::RekeyAfterInsert(TIB_Node* Node) {
+  TIB_Row* key = GetKeyFields();
+  if (!key || key->GetColumnCount() == 0) return;
+  FillKeyRow();
+  KeyFromKeyRow(FKeyScratch);
+  // The insert returned the key the engine gave (INSERT ... RETURNING): the row is known by it now.
+  if (std::memcmp(FKeyScratch.data(), Node->KeyData(), FKeyScratch.size()) != 0) WriteBackNode(Node, false);
+}
+
 bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
   TIB_AliveRestorer<TIB_DatasetState> state(FAlive, FState,
@@ -486,6 +495,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
+        if (kind == ukInsert) RekeyAfterInsert(Node);
       }
     } catch (const EIB_Error& e) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.

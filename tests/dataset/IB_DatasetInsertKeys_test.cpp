@@ -251,21 +251,25 @@ TEST_F(IdentityInsertTest, AnInsertSQLReturningTheKeyGivesTheRowItsKey) {
   struct Case {
     const char* SQL;
     int64_t Least;  // the trigger gives keys from 1001 on where the statement sends none
+    bool Cached;
   };
-  for (const Case& c : {Case{"INSERT INTO C (NAME) VALUES (:NAME) RETURNING ID", 4},
-                        Case{"INSERT INTO C (ID, NAME) VALUES (NULL, :NAME) RETURNING ID, NAME", 1001}}) {
+  for (const Case& c : {Case{"INSERT INTO C (NAME) VALUES (:NAME) RETURNING ID", 4, false},
+                        Case{"INSERT INTO C (ID, NAME) VALUES (NULL, :NAME) RETURNING ID, NAME", 1001, false},
+                        Case{"INSERT INTO C (NAME) VALUES (:NAME) RETURNING ID", 4, true}}) {
     const char* sql = c.SQL;
-    SCOPED_TRACE(sql);
+    SCOPED_TRACE(std::string(sql) + (c.Cached ? " cached" : ""));
     Exec(
         "CREATE OR ALTER TRIGGER C_BI FOR C BEFORE INSERT AS BEGIN IF (NEW.ID IS NULL) THEN NEW.ID = 1000 + "
         "GEN_ID(OWN_GEN, 1); END");
     Tr->Commit();
     TIB_Query* q = Live();
     q->GetInsertSQL().SetText(sql);
+    q->SetCachedUpdates(c.Cached);
     q->Open();
     q->Insert();
     q->FieldByName("NAME")->SetAsString("custom");
     q->Post();
+    if (c.Cached) q->ApplyUpdates();
     const int64_t id = q->FieldByName("ID")->GetAsInt64();
     EXPECT_GE(id, c.Least);
     Tr->Commit();
@@ -274,6 +278,7 @@ TEST_F(IdentityInsertTest, AnInsertSQLReturningTheKeyGivesTheRowItsKey) {
     q->Edit();
     q->FieldByName("NAME")->SetAsString("custom2");
     q->Post();
+    if (c.Cached) q->ApplyUpdates();
     Tr->Commit();
     EXPECT_EQ(ReadSecond("SELECT ID, NAME FROM C WHERE ID = " + std::to_string(id), ","),
               std::to_string(id) + ",custom2");
