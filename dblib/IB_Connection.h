@@ -172,6 +172,11 @@ public:
   // The default source text of the column Relation.Field ("DEFAULT 5"), else of its domain; empty when
   // neither has one. Names are the stored ones, without quotes.
   virtual std::string GetDefaultSource(const std::string& Relation, const std::string& Field) = 0;
+  // The generator of the IDENTITY column Relation.Field, spelled for SQL; empty for any other column.
+  // Names are the stored ones, without quotes.
+  virtual std::string GetIdentityGenerator(const std::string& /*Relation*/, const std::string& /*Field*/) {
+    return std::string();
+  }
   virtual void ClearLoadedLists() = 0;
   virtual void DeleteCacheFiles() = 0;
   virtual const std::string& GetSchemaCacheDir() const = 0;

@@ -579,6 +579,12 @@ bool TIB_Statement::SchemaListContains(TIB_SchemaColumnList List, const std::str
   TIB_ConnectionSchemaCache* cache = c ? c->GetSchemaCache() : nullptr;
   const size_t comma = Entry.rfind(',');
   if (!cache || comma == std::string::npos) return false;
+  if (List == sclIdentity) {
+    std::string rel, field;
+    StripQuotes(Trim(Entry.substr(comma + 1)), rel);
+    StripQuotes(Trim(Entry.substr(0, comma)), field);
+    return !cache->GetIdentityGenerator(rel, field).empty();
+  }
   return cache->IsColumnListed(List == sclComputed ? slComputed : slDefaults, Entry.substr(comma + 1),
                                Entry.substr(0, comma));
 }

@@ -75,8 +75,9 @@ void TIB_Transaction::DatasetPass(bool Before, bool Committing) {
     // One dataset's failure is reported and the others still follow the transaction. A dataset a
     // handler destroyed ends its own step with the silent abort.
     RunReported([&] {
-      // Applied cached updates that are rolled back count as pending again.
+      // Applied cached updates that are rolled back count as pending again; committed, they are rows.
       if (Before && !Committing) d->UndoApply();
+      if (!Before && Committing) d->AcceptApplied();
       if (Before && d->GetIsModifying() && !d->GetCachedUpdates()) {
         if (Committing)
           d->Post();
@@ -375,6 +376,9 @@ void TIB_Transaction::CommitRetainingCore(bool IsSavePoint) {
         return;
       }
       ended = !GetStarted();
+      for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+        if (HasDataset(d)) RunReported([&] { d->AcceptApplied(); });
+      }
       if (IsSavePoint) {
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
           if (HasDataset(d) && d->GetHoldsRowLock()) {
@@ -418,6 +422,10 @@ void TIB_Transaction::RollbackRetainingCore() {
     CancelDatasets(true);
     if (FState == tsRollbackRetaining) {
       if (GetStarted()) {
+        // Applied cached updates that are rolled back count as pending again.
+        for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {
+          if (HasDataset(d)) RunReported([&] { d->UndoApply(); });
+        }
         ServerRollback();
         StartCore();
         for (TIB_TransactionDatasetIntf* d : std::vector<TIB_TransactionDatasetIntf*>(FDatasets)) {

@@ -75,6 +75,9 @@ public:
   virtual void CancelUpdates() = 0;
   // The commit that followed ApplyUpdates failed: the applied changes count as pending again.
   virtual void UndoApply() {}
+  // The transaction committed (or committed retaining) what the dataset's own ApplyUpdates sent: the
+  // applied changes become plain rows (as CommitUpdates makes them). Nothing when none was applied.
+  virtual void AcceptApplied() {}
   // A DML notice that matched one of the receive flags.
   virtual void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) = 0;
 

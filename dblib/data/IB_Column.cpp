@@ -152,8 +152,18 @@ bool TIB_Column::GetIsDefaulted() {
   return GetStatement()->SchemaListContains(sclDefaulted, GetSQLName() + "," + GetRelName());
 }
 
+bool TIB_Column::GetIsIdentity() {
+  if (!FRow || FRow->GetRowType() != rtFields || GetNoSourceField()) return false;
+  // The engine's IDENTITY columns are NOT NULL whole numbers: no other column is asked about.
+  const int type = GetSQLType() & ~1;
+  if (GetIsNullable() || GetSQLScale() != 0 || (type != SQL_SHORT && type != SQL_LONG && type != SQL_INT64))
+    return false;
+  return GetStatement()->SchemaListContains(sclIdentity, GetSQLName() + "," + GetRelName());
+}
+
 bool TIB_Column::GetRequired() {
-  if (!GetIsNullable() && !GetNoSourceField()) return !HasAttribute("NOTREQUIRED");
+  // An IDENTITY column left empty gets its generator's value: the engine's NOT NULL asks nothing of the user.
+  if (!GetIsNullable() && !GetNoSourceField() && !GetIsIdentity()) return !HasAttribute("NOTREQUIRED");
   return HasAttribute("REQUIRED");
 }
 

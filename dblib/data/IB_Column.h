@@ -66,6 +66,9 @@ public:
   bool GetNoSourceField() const;
   bool GetComputed();
   bool GetIsDefaulted();
+  // A fields-row column that is an IDENTITY column of its relation (asked of the schema cache for NOT
+  // NULL whole-number columns only).
+  bool GetIsIdentity();
   bool GetNoTime() const noexcept { return !FDateOnlyFormat.empty(); }
   bool GetNoDate() const noexcept { return !FTimeOnlyFormat.empty(); }
   bool GetRequired();

@@ -17,7 +17,8 @@ struct TIB_BlobNode;
 enum TIB_AttributeLevel : uint8_t { alStatement, alConnection };
 
 // The schema-cache lists a column consults about itself.
-enum TIB_SchemaColumnList : uint8_t { sclComputed, sclDefaulted };
+// sclIdentity: the column is an IDENTITY column (its values come from its own generator).
+enum TIB_SchemaColumnList : uint8_t { sclComputed, sclDefaulted, sclIdentity };
 
 // The statement's per-column property lists that a column writes back to.
 enum TIB_FieldsList : uint8_t { flDisplayWidth, flEditMask };

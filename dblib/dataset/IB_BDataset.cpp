@@ -972,11 +972,32 @@ void TIB_BDataset::SysFetchRowRange(int32_t From, int32_t To) {
   }
 }
 
+void TIB_BDataset::CountPendingShown(int32_t& Inserted, int32_t& Deleted, bool Recount) {
+  FNodeList->CountPendingInView(Inserted, Deleted);
+  if (Recount) FRetainedDeletesSeen.clear();
+  const std::vector<const TIB_Node*> waiting = FNodeList->RetainedPendingDeletes();
+  // Every row of the result fetched: a node out of the buffer is a row out of view (another master's).
+  if (waiting.empty() || (FActive && FCursorDone)) return;
+  const size_t length = static_cast<size_t>(FNodeList->GetKeyLength());
+  for (const TIB_Node* n : waiting) {
+    const std::vector<uint8_t> key(n->ServerKey(), n->ServerKey() + length);
+    auto seen = std::find_if(FRetainedDeletesSeen.begin(), FRetainedDeletesSeen.end(),
+                             [&key](const auto& S) { return S.first == key; });
+    if (seen == FRetainedDeletesSeen.end()) {
+      // A refresh, a filter or the transaction's end trimmed the buffer and the cursor has not brought
+      // the row back yet: the server's count still holds it when the SELECT returns its key.
+      FRetainedDeletesSeen.emplace_back(key, FSeekCursor->SeekKey(key.data()));
+      seen = std::prev(FRetainedDeletesSeen.end());
+    }
+    if (seen->second) ++Deleted;
+  }
+}
+
 int32_t TIB_BDataset::DoGetRecordCount() {
   // The count of the rows at the server: SysRecordCount adds the cached changes in view to it. A count
   // of the rows as shown (the buffer's, the application's) has them taken out first.
   int32_t inserted = 0, deleted = 0;
-  FNodeList->CountPendingInView(inserted, deleted);
+  CountPendingShown(inserted, deleted, true);
   const int32_t correction = deleted - inserted;
   if (FActive && FCursorDone) return GetBufferCount() + correction;
   const bool application = OnGetRecordCount && CanFireEvents();
@@ -988,7 +1009,7 @@ int32_t TIB_BDataset::SysRecordCount() {
   const int32_t count = TIB_Dataset::SysRecordCount();
   if (!FPrepared) return count;
   int32_t inserted = 0, deleted = 0;
-  FNodeList->CountPendingInView(inserted, deleted);
+  CountPendingShown(inserted, deleted, false);
   return std::max(count + inserted - deleted, GetBufferCount());
 }
 

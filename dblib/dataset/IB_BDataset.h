@@ -230,6 +230,10 @@ protected:
   int32_t SysMoveBy(int32_t n) override;
   int32_t DoGetRecordCount() override;
   int32_t SysRecordCount() override;
+  // The pending cached inserts and deletes among the rows of the result: those in the buffer, and the
+  // deletes whose nodes wait out of it for a row the server's SELECT still holds (asked of the server
+  // once per count: Recount drops the answers kept for the count before).
+  void CountPendingShown(int32_t& Inserted, int32_t& Deleted, bool Recount);
   void SysInvalidateRows() override;
   // Buffers the visible rows From..To (fetching on) and reads those whose values were dropped again by
   // key; rows gone at the server leave the buffer. What a grid asks for before it paints.
@@ -249,6 +253,7 @@ protected:
   void SysCommitCachedUpdates() override { CommitUpdates(); }
   void SysCancelCachedUpdates() override { CancelUpdates(); }
   void SysUndoApply() override;
+  void SysAcceptApplied() override;
   // Received DML notices and the time-out attempts' fetch: IB_BDatasetNotices.cpp.
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -285,6 +290,8 @@ private:
   // Writes the Fields row into the current node: values, and the key (kept as the old key when
   // KeepOldKey and the key changed).
   void WriteBackNode(TIB_Node* Node, bool KeepOldKey);
+  // After an applied insert: a key the write returned into the Fields row becomes the node's.
+  void RekeyAfterInsert(TIB_Node* Node);
   // Moves off a row that left the view (deleted): to the next visible row, else the previous one.
   void MoveOffCurrent();
   // Takes the current row's node out of the buffer (when Remove) and shows the row after it, fetched on
@@ -381,6 +388,9 @@ private:
   // The key statement of keys-only mode (owned as a component).
   TIB_Cursor* FKeysCursor;
   TIB_Transaction* FPendingNotified = nullptr;
+  // The answers of CountPendingShown for the deleted nodes out of the buffer: their server keys and
+  // whether the result holds them.
+  std::vector<std::pair<std::vector<uint8_t>, bool>> FRetainedDeletesSeen;
   // Nodes marked by the last apply whose commit has not confirmed them yet.
   std::vector<TIB_Node*> FAppliedNodes;
   std::vector<uint8_t> FKeyScratch;

@@ -230,7 +230,7 @@ void TIB_BDataset::RestoreCachedInserts() {
       TIB_Column *d = nullptr, *c = nullptr;
       const std::string master = Trim(FMasterLinks.GetValueFromIndex(i));
       const int dot = CharPosOutsideQuotes('.', master, 1);
-      if (!FFields->FindByName(Trim(FMasterLinks.GetName(i)), d) ||
+      if (!FindLinkedColumn(FMasterLinks.GetName(i), d) ||
           !(mf->FindByName(master, c) || (dot > 0 && mf->FindByName(master.substr(static_cast<size_t>(dot)), c)))) {
         continue;
       }
@@ -446,6 +446,15 @@ std::string TIB_BDataset::SavepointName() {
   return name;
 }
 
+void TIB_BDataset::RekeyAfterInsert(TIB_Node* Node) {
+  TIB_Row* key = GetKeyFields();
+  if (!key || key->GetColumnCount() == 0) return;
+  FillKeyRow();
+  KeyFromKeyRow(FKeyScratch);
+  // The insert returned the key the engine gave (INSERT ... RETURNING): the row is known by it now.
+  if (std::memcmp(FKeyScratch.data(), Node->KeyData(), FKeyScratch.size()) != 0) WriteBackNode(Node, false);
+}
+
 bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
   const TIB_UpdateKind kind = Node->Has(nfDeleted) ? ukDelete : Node->Has(nfInserted) ? ukInsert : ukModify;
   TIB_AliveRestorer<TIB_DatasetState> state(FAlive, FState,
@@ -480,6 +489,7 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
       } else {
         SysUpdateRecord(kind);
         action = uaApplied;
+        if (kind == ukInsert) RekeyAfterInsert(Node);
       }
     } catch (const EIB_Error& e) {
       // The engine's errors and the library's own reach the handler alike; unhandled they go on.
@@ -494,6 +504,9 @@ bool TIB_BDataset::ApplyOne(TIB_Node* Node) {
     if (action == uaRetry) continue;
     if (action == uaAbort) throw EAbort();
     if (action == uaApplied) {
+      // The row is now one of the server's (or gone from it) in this transaction: the server's count
+      // kept for the query follows, while the change stops counting as pending.
+      if (FRecordCountValid && kind != ukModify) FRecordCount += kind == ukInsert ? 1 : -1;
       FNodeList->MarkApplied(Node, nfApplied);
       if (Node->Extra) Node->Extra->OldKeyData.reset();
       return true;
@@ -546,6 +559,7 @@ void TIB_BDataset::ApplyUpdates() {
     // Nothing of this apply stays at the server, and every change is pending again.
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);
+    FRecordCountValid = false;
     FNodeList->SetRowPosition(where.Node, where.Row, where.DeletedBefore);
     RunReported([&] { LoadCurrentRow(); });
     SyncPosition();
@@ -568,8 +582,21 @@ void TIB_BDataset::SysUndoApply() {
     RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + SavepointName(), nullptr, nullptr); });
   }
   for (TIB_Node* n : FAppliedNodes) FNodeList->ClearApplyMark(n);
+  if (!FAppliedNodes.empty()) FRecordCountValid = false;
   FAppliedNodes.clear();
   SyncPendingNotice();
+}
+
+void TIB_BDataset::SysAcceptApplied() {
+  // A commit retaining inside the apply (from a handler it runs) leaves the walk its nodes: the next
+  // end of the transaction settles them.
+  if (FApplying) return;
+  bool marked = false;
+  for (const TIB_Node* n = FNodeList->GetUpdateListFirst(); n && !marked; n = n->Extra->UpdNext) {
+    marked = n->Has(nfApplied | nfApplyFailed);
+  }
+  // Left marked, an applied row would take no further change: an edit of it would be lost.
+  if (marked) CommitUpdates();
 }
 
 void TIB_BDataset::CommitUpdates() {

@@ -51,6 +51,7 @@ public:
   void CommitUpdates() override { FD.SysCommitCachedUpdates(); }
   void CancelUpdates() override { FD.SysCancelCachedUpdates(); }
   void UndoApply() override { FD.SysUndoApply(); }
+  void AcceptApplied() override { FD.SysAcceptApplied(); }
   void ProcessDMLCacheItem(const TIB_DMLCacheItem& Item) override { FD.ProcessDMLCacheItem(Item); }
   int32_t GetBufferedRowCount() const override { return FD.GetBufferCount(); }
   void FetchForTicks(uint32_t Ticks) override {

@@ -392,6 +392,9 @@ public:
   void ApplyMasterParams();
   // Copies the master's values into the detail columns of a row being edited or inserted.
   void ApplyMasterLinksToRow();
+  // The fields-row column a link of this dataset names as its own (a MasterLinks entry's name): by the
+  // name as written, or by a qualifier the FROM clause gives its relation (FLIGHT F: F.ORIGIN).
+  bool FindLinkedColumn(const std::string& Name, TIB_Column*& Column);
   // ---- events ----------------------------------------------------------------------------------------
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeSearch, AfterSearch, BeforeEdit, AfterEdit,
       BeforeInsert, AfterInsert, BeforeDelete, AfterDelete, BeforePost, AfterPost, BeforeCancel, AfterCancel,
@@ -582,11 +585,16 @@ protected:
   virtual void SysCommitCachedUpdates() {}
   virtual void SysCancelCachedUpdates() {}
   virtual void SysUndoApply() {}
+  virtual void SysAcceptApplied() {}
   void CheckRequiredFields();
   bool ConfirmDelete();
   // Runs Step; an EIB_Error goes to Event, whose answer fails (re-raise), aborts or retries.
   void RunWithErrorEvent(const TIB_DataSetErrorEvent& Event, const std::function<void()>& Step);
   void ApplyGeneratorsAndServerDefaults();
+  // Gives each empty IDENTITY column of the row the next value of its generator, as a GeneratorLinks
+  // entry would, unless GeneratorLinks (the dataset's or the connection's) name the column or the
+  // column is not written by the insert (read-only).
+  void ApplyIdentityGenerators();
   void ApplyDefaultValues();
   // The server default of Column as a text the column takes; false when it gives none.
   bool ServerDefaultText(TIB_Column& Column, std::string& Text);

@@ -390,6 +390,9 @@ void TIB_Dataset::SysPost(bool CancelUnmodified, bool Retaining) {
     return op.End();
   }
   Perform(dnBeforePost);
+  // A new row's IDENTITY key left empty is the engine's to give: it is taken from its generator now, so
+  // that the row is written and shown with it.
+  if (FState == dssInsert && !FRetainedInsert) ApplyIdentityGenerators();
   if (writesRow && FCheckRequired) CheckRequiredFields();
   if (!Retaining) ProcessLinkEvent(sleRefreshState);
   FOldState = FState;
@@ -630,16 +633,48 @@ void TIB_Dataset::CascadeToDetails(int Action) {
 // ---------------------------------------------------------------------------------------------------------
 // New-row values
 
+namespace {
+
+// The next value of Generator into Column.
+void Generate(TIB_Connection* Connection, TIB_Transaction* Transaction, TIB_Column& Column,
+              const std::string& Generator) {
+  int64_t value = 0;
+  std::exception_ptr failure;
+  if (!GetGeneratorValue(Connection, Transaction, Generator, 1, value, &failure)) {
+    if (failure) std::rethrow_exception(failure);
+    IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
+  }
+  Column.SetAsInt64(value);
+}
+
+}  // namespace
+
+void TIB_Dataset::ApplyIdentityGenerators() {
+  TIB_Connection* conn = GetIB_Connection();
+  TIB_ConnectionSchemaCache* cache = conn && conn->GetConnected() ? conn->GetSchemaCache() : nullptr;
+  if (!cache) return;
+  for (int i = 0; i < FFields->GetColumnCount(); ++i) {
+    TIB_Column* c = FFields->GetColumns(i);
+    if (!c->GetIsNull() || !c->GetIsIdentity()) continue;
+    std::string rel, field;
+    StripQuotes(c->GetRelName(), rel);
+    StripQuotes(c->GetSQLName(), field);
+    const std::string generator = cache->GetIdentityGenerator(rel, field);
+    if (generator.empty() || c->GetReadOnly()) continue;
+    // GeneratorLinks come first: an entry naming the column leaves it to them.
+    bool linked = conn->GetGeneratorLinks().IndexOfName(c->GetRelName() + "." + c->GetSQLName()) >= 0;
+    for (int k = 0; k < FGeneratorLinks.Count() && !linked; ++k) {
+      TIB_Column* named = nullptr;
+      linked = FFields->FindByName(Trim(FGeneratorLinks.GetName(k)), named) && named == c;
+    }
+    if (!linked) Generate(conn, GetIB_Transaction(), *c, generator);
+  }
+}
+
 void TIB_Dataset::ApplyGeneratorsAndServerDefaults() {
   TIB_Connection* conn = GetIB_Connection();
   auto generate = [&](TIB_Column& Column, const std::string& Generator) {
-    int64_t value = 0;
-    std::exception_ptr failure;
-    if (!GetGeneratorValue(conn, GetIB_Transaction(), Generator, 1, value, &failure)) {
-      if (failure) std::rethrow_exception(failure);
-      IB_Raise<EIB_StatementError>(IBMsg::UnableToGetGeneratorValue);
-    }
-    Column.SetAsInt64(value);
+    Generate(conn, GetIB_Transaction(), Column, Generator);
   };
   for (int i = 0; i < FGeneratorLinks.Count(); ++i) {
     TIB_Column* c = nullptr;
@@ -655,6 +690,7 @@ void TIB_Dataset::ApplyGeneratorsAndServerDefaults() {
       if (k >= 0) generate(*c, Trim(conn->GetGeneratorLinks().GetValueFromIndex(k)));
     }
   }
+  ApplyIdentityGenerators();
   if (!FGetServerDefaults) return;
   for (int i = 0; i < FFields->GetColumnCount(); ++i) {
     TIB_Column* c = FFields->GetColumns(i);

@@ -882,6 +882,14 @@ void TIB_Dataset::SyncKeySource() {
   const TIB_AliveFlag alive = FAlive;
   TIB_AliveCount<int32_t> syncing(alive, FKeySyncCount);
   TIB_Row* target = k->GetFields();
+  // A key column the master fills (whatever form its MasterLinks entry names it by) is the master's.
+  auto masterLinked = [&](const TIB_Column* Column) {
+    for (int i = 0; i < FMasterLinks.Count(); ++i) {
+      TIB_Column* c = nullptr;
+      if (FindLinkedColumn(FMasterLinks.GetName(i), c) && c == Column) return true;
+    }
+    return false;
+  };
   auto copy = [&](const TStrings& Links) {
     target->BeginUpdate();
     TScopeExit end([&] { target->EndUpdateSilently(); });
@@ -890,7 +898,9 @@ void TIB_Dataset::SyncKeySource() {
       const std::string dest = Trim(Links.GetName(i).empty() ? name : Links.GetValueFromIndex(i));
       if (&Links == &FKeyLinks && FMasterLinks.IndexOfName(name) >= 0) continue;
       TIB_Column *from = nullptr, *to = nullptr;
-      if (FFields->FindByName(name, from) && target->FindByName(dest, to)) to->Assign(from);
+      if (!FFields->FindByName(name, from) || !target->FindByName(dest, to)) continue;
+      if (&Links == &FKeyLinks && masterLinked(from)) continue;
+      to->Assign(from);
     }
     end.Release();
     target->EndUpdate(true);
@@ -934,6 +944,16 @@ void TIB_Dataset::ApplyMasterParams() {
   params->EndUpdate(true);
 }
 
+bool TIB_Dataset::FindLinkedColumn(const std::string& Name, TIB_Column*& Column) {
+  const std::string name = Trim(Name);
+  if (FFields->FindByName(name, Column)) return true;
+  const int dot = CharPosOutsideQuotes('.', name, 1);
+  if (dot <= 1) return false;
+  // The columns know their relation by its name only: an alias stands for the relation it names.
+  const std::string relation = QualifiedRelation(FSQL->GetText(), Trim(name.substr(0, static_cast<size_t>(dot - 1))));
+  return !relation.empty() && FFields->FindByName(relation + "." + name.substr(static_cast<size_t>(dot)), Column);
+}
+
 void TIB_Dataset::ApplyMasterLinksToRow() {
   TIB_Dataset* m = GetMasterDataset();
   if (!FPrepared || !m || !m->GetPrepared()) return;
@@ -944,7 +964,7 @@ void TIB_Dataset::ApplyMasterLinksToRow() {
   auto copy = [&](const TStrings& Links, bool Qualified) {
     for (int i = 0; i < Links.Count(); ++i) {
       TIB_Column *d = nullptr, *c = nullptr;
-      if (!FFields->FindByName(Trim(Links.GetName(i)), d)) continue;
+      if (!FindLinkedColumn(Links.GetName(i), d)) continue;
       if (Qualified ? !FindMasterColumn(mf, Links.GetValueFromIndex(i), c)
                     : !mf->FindByName(Trim(Links.GetValueFromIndex(i)), c)) {
         continue;

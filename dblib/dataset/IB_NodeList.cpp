@@ -1022,6 +1022,14 @@ void TIB_NodeList::CountPendingInView(int32_t& Inserted, int32_t& Deleted) const
   }
 }
 
+std::vector<const TIB_Node*> TIB_NodeList::RetainedPendingDeletes() const {
+  std::vector<const TIB_Node*> nodes;
+  for (const TIB_Node* n = FUpdateFirst; n; n = n->Extra->UpdNext) {
+    if (n->Has(nfInRetained) && n->Has(nfDeleted) && !n->Has(kMarks)) nodes.push_back(n);
+  }
+  return nodes;
+}
+
 void TIB_NodeList::MarkChanged(TIB_Node* Node, uint16_t Flag) {
   if (Node->Has(nfInserted | nfModified)) return;
   if (Flag == nfModified && !Node->OldRecordData()) MoveRecordToOld(Node);

@@ -132,6 +132,9 @@ public:
   // The pending (unapplied) cached inserts and deletes among the rows of the list, leaving out those
   // retained for rows out of view (a detail's changes under another master row). Walks the update list.
   void CountPendingInView(int32_t& Inserted, int32_t& Deleted) const;
+  // The nodes of the pending (unapplied) cached deletes that wait in the retained list: rows the cursor
+  // has not brought back since a trim, or rows out of view. Walks the update list.
+  std::vector<const TIB_Node*> RetainedPendingDeletes() const;
 
   TIB_Node* GetHead() const noexcept { return FHead; }
   TIB_Node* GetTail() const noexcept { return FTail; }

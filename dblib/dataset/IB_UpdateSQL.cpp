@@ -427,7 +427,24 @@ void TIB_UpdateSQL::ExecInsert() {
   TIB_Statement* s = GetInsertStatement();
   const int32_t rows = RunDML(*s, FEntries[uskInsert].Bindings, false);
   RaiseCount(rows, s->GetStatementType() & 0x7F, uskInsert);
+  TakeReturnedValues(*s);
   Announce(ditInsert);
+}
+
+void TIB_UpdateSQL::TakeReturnedValues(TIB_Statement& S) {
+  TIB_Row* out = S.GetFields();
+  if (!out || out->GetColumnCount() == 0 || out->GetRowState() == rsNone) return;
+  TIB_Row* fields = FDataset->GetFields();
+  for (int i = 0; i < out->GetColumnCount(); ++i) {
+    TIB_Column* from = out->GetColumns(i);
+    TIB_Column* to = nullptr;
+    // A blob's id is the statement's: the row keeps the value it wrote.
+    if (from->GetIsBlobKind() || from->GetIsArrayKind() || !FindCustomColumn(*fields, from->GetBestName(), to) ||
+        to->GetFieldNo() < 0 || to->GetIsBlobKind() || to->GetIsArrayKind()) {
+      continue;
+    }
+    to->Assign(from);
+  }
 }
 
 void TIB_UpdateSQL::ExecDelete() {
@@ -482,7 +499,17 @@ void TIB_UpdateSQL::OneOffEdit() {
       bindings.push_back({&c, false});
       any = true;
     }
-    if (!any) return;
+    if (!any) {
+      // A changed value that no relation's statement may write (the query names no key relation, as
+      // over a join) is refused, never reported as written.
+      for (int i = 0; i < fields->GetColumnCount(); ++i) {
+        TIB_Column& c = *fields->GetColumns(i);
+        if (IsUpdatable(c) && TIB_Dataset::ColumnValueChanged(c)) {
+          IB_Raise<EIB_DatasetError>(IBMsg::UnableToInitializeDefault, {"EditDSQL"});
+        }
+      }
+      return;
+    }
     sql += std::string(kCRLF) + "WHERE ";
     std::string where;
     auto add = [&](const std::string& Term) { where += (where.empty() ? "" : std::string(kCRLF) + "  AND ") + Term; };

@@ -97,6 +97,9 @@ private:
   // The column of Fields a custom statement's parameter name stands for: over a join, the key
   // relation's column of that name before another relation's column of the same name.
   bool FindCustomColumn(TIB_Row& Fields, const std::string& Name, TIB_Column*& Column);
+  // The values an insert returned (INSERT ... RETURNING: a key the engine gave) into the dataset's
+  // columns of the same names.
+  void TakeReturnedValues(TIB_Statement& S);
   static void ApplyBindings(TIB_Statement& S, const std::vector<TBinding>& Bindings);
   // Executes S, bound, inside a savepoint that is undone when more than one row changed.
   int32_t RunDML(TIB_Statement& S, const std::vector<TBinding>& Bindings, bool Guard);

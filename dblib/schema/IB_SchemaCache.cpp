@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "dblib/IB_Constants.h"
+#include "dblib/IB_DSQL.h"
 #include "dblib/IB_Errors.h"
 #include "dblib/sql/IB_Parse.h"
 #include "dblib/IB_Transaction.h"
@@ -218,6 +220,7 @@ void TIB_SchemaCache::TransactionEnded(TIB_Component* Transaction) {
 void TIB_SchemaCache::ClearLoadedLists() {
   FLoaded = 0;
   FIdentity.clear();
+  FIdentities.clear();
 }
 
 // ---- files -----------------------------------------------------------------------------------------------------
@@ -487,6 +490,42 @@ std::string TIB_SchemaCache::GetDefaultSource(const std::string& Relation, const
     }
   });
   return source;
+}
+
+std::string TIB_SchemaCache::GetIdentityGenerator(const std::string& Relation, const std::string& Field) {
+  if (Relation.empty() || Field.empty() || !Connected()) return std::string();
+  const std::string key = Relation + '\0' + Field;
+  if (const auto known = FIdentities.find(key); known != FIdentities.end()) return known->second;
+  // One singleton asked without a cursor: the answer comes with the execution, nothing to close. A server
+  // older than IDENTITY columns knows no RDB$GENERATOR_NAME: its columns have none.
+  std::string generator;
+  RunLookup(true, [&] {
+    std::unique_ptr<TIB_DSQL> statement(new TIB_DSQL(nullptr));
+    statement->SetIB_Connection(FConnection);
+    statement->SetIB_Transaction(GetTransaction());
+    std::string relation, field;
+    QuoteText(Relation, '\'', relation);
+    QuoteText(Field, '\'', field);
+    std::vector<char> da(XSQLDA_LENGTH(1), 0);
+    auto* out = reinterpret_cast<XSQLDA*>(da.data());
+    out->version = SQLDA_VERSION1;
+    out->sqln = out->sqld = 1;
+    char name[256] = {};
+    short nullFlag = 0;
+    XSQLVAR& v = out->sqlvar[0];
+    v.sqltype = SQL_TEXT + 1;
+    v.sqllen = static_cast<ISC_SHORT>(sizeof name);
+    v.sqldata = name;
+    v.sqlind = &nullFlag;
+    statement->SysCheckTransaction(true);
+    statement->ExecuteImmediate("SELECT RDB$GENERATOR_NAME\r\nFROM RDB$RELATION_FIELDS\r\nWHERE RDB$RELATION_NAME = " +
+                                    relation + "\r\n  AND RDB$FIELD_NAME = " + field,
+                                nullptr, out);
+    if (nullFlag == 0) MakeSQLIdentExact(Dialect(), TrimRight(std::string(name, sizeof name)), generator);
+  });
+  // Unknown while a schema change may be uncommitted: asked again next time.
+  if (!FChangePending) FIdentities[key] = generator;
+  return generator;
 }
 
 void TIB_SchemaCache::FreeCursors() {

@@ -9,13 +9,14 @@
 // place; one that is truncated, damaged, of another database or of another version is not used: the
 // list is read from the database again and the file rewritten.
 //
-// Ownership: the connection owns its cache; the cache owns its lists, its five lookup cursors and the
+// Ownership: the connection owns its cache; the cache owns its lists, its lookup cursors and the
 // read-only transaction they and the schema queries run in. The lists live as long as the cache but are
 // refilled after every connect, disconnect and schema change: do not keep a list's items across those.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,9 @@ public:
   // The two cursors' answer for Relation.Field. A server error of theirs is the cache's own, as with the
   // other lookups: nothing is found when the network is gone, else "Internal SchemaCache ERRCODE: n".
   std::string GetDefaultSource(const std::string& Relation, const std::string& Field) override;
+  // Read once per column and kept until the lists are filled again (RDB$RELATION_FIELDS's
+  // RDB$GENERATOR_NAME; a server without IDENTITY columns answers empty).
+  std::string GetIdentityGenerator(const std::string& Relation, const std::string& Field) override;
 
   const std::string& GetSchemaCacheDir() const override { return FSchemaCacheDir; }
   // Stores Dir trimmed, without trailing backslashes.
@@ -93,7 +97,7 @@ public:
   void DeleteCacheFiles() override;
   // Every list is filled again on its next use.
   void ClearLoadedLists() override;
-  // Frees the five cursors and rolls back the cache's transaction when it is started.
+  // Frees the lookup cursors and rolls back the cache's transaction when it is started.
   void FreeCursors() override;
   // Deletes the files and clears the lists; until a transaction of the connection ends, lists are read
   // from the server each time (the change may not be committed yet) and no file is written.
@@ -131,4 +135,7 @@ private:
   std::string FSchemaCacheDir;
   std::string FIdentity;
   bool FChangePending = false;
+  // IDENTITY generators by RELATION + '\0' + FIELD (stored names) of the columns asked for so far;
+  // empty for a column that has none.
+  std::map<std::string, std::string> FIdentities;
 };

@@ -2,6 +2,7 @@
 // found again; the record count of a SELECT that skips rows.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,117 @@ TEST_F(JoinedKeyTest, CachedChangesOnAJoinAreWrittenToTheKeyRelationFoundByItsOw
     EXPECT_EQ(std::string::npos, where.find("NAME")) << sql;
     EXPECT_EQ(std::string::npos, where.find("AIRPORTS")) << sql;
   }
+}
+
+// The edit statement of a cached change over a join names the key relation's columns only, in its SET
+// list and in its WHERE clause, also where the other relation has columns of the same names and a
+// value was written into one of them; the other relation's row is never touched.
+TEST_F(JoinedKeyTest, TheCachedEditStatementNamesNoOtherRelationsColumn) {
+  Exec("ALTER TABLE FLIGHTS ADD NAME VARCHAR(20)");
+  Exec("ALTER TABLE AIRPORTS ADD PAX INTEGER");
+  Tr->Commit();
+  Exec("UPDATE FLIGHTS SET NAME = 'f' || ID");
+  Exec("UPDATE AIRPORTS SET PAX = 7");
+  Tr->Commit();
+  const std::string airports = ReadSecond("SELECT CODE, NAME, PAX FROM AIRPORTS ORDER BY CODE", ",");
+  for (const bool searched : {true, false}) {
+    SCOPED_TRACE(searched ? "searched edits" : "no searched edits");
+    TIB_Query* q = NewQuery(
+        "SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX, F.NAME FROM AIRPORTS A "
+        "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
+    q->SetKeyRelation("FLIGHTS");
+    TIB_StringList links;
+    links.SetText("FLIGHTS.ID");
+    q->SetKeyLinks(links);
+    q->SetRequestLive(true);
+    q->SetCachedUpdates(true);
+    q->SetSearchedEdits(searched);
+    q->Open();
+    PrepareLog::Real = Conn->GetSession()->Entries.isc_dsql_prepare;
+    PrepareLog::Texts.clear();
+    TValueRestorer<decltype(PrepareLog::Real)> log(Conn->GetSession()->Entries.isc_dsql_prepare, &PrepareLog::Prepare);
+    q->SetRowNum(2);
+    ASSERT_EQ(2, q->FieldByName("FLIGHTS.ID")->GetAsInteger());
+    q->Edit();
+    q->FieldByName("FLIGHTS.PAX")->SetAsInteger(searched ? 222 : 333);
+    q->FieldByName("FLIGHTS.NAME")->SetAsString(searched ? "s2" : "p2");
+    try {
+      q->FieldByName("AIRPORTS.NAME")->SetAsString("Elsewhere");
+    } catch (const EIB_Error&) {
+      // Refused: the column is read-only.
+    }
+    q->Post();
+    q->ApplyUpdates();
+    Tr->Commit();
+    EXPECT_EQ(ReadSecond("SELECT ID, PAX, NAME FROM FLIGHTS WHERE ID = 2", ","),
+              std::string(searched ? "2,222,s2" : "2,333,p2"));
+    EXPECT_EQ(ReadSecond("SELECT CODE, NAME, PAX FROM AIRPORTS ORDER BY CODE", ","), airports);
+    const auto update = PrepareLog::Starting("UPDATE ");
+    ASSERT_EQ(1u, update.size());
+    const std::string& sql = update[0];
+    EXPECT_EQ(0u, sql.find("UPDATE FLIGHTS")) << sql;
+    EXPECT_EQ(std::string::npos, sql.find("AIRPORTS")) << sql;
+    // Every column it names is one of FLIGHTS: qualified by it, or a FLIGHTS column in the SET list.
+    EXPECT_EQ(std::string::npos, sql.find("CODE")) << sql;
+    std::string set = sql.substr(sql.find("SET") + 3, sql.find("WHERE") - sql.find("SET") - 3);
+    ReplaceChars(set, "\r\n", ' ');
+    std::string items;
+    for (size_t from = 0; from <= set.size();) {
+      const size_t comma = std::min(set.find(',', from), set.size());
+      std::string item = Trim(set.substr(from, comma - from));
+      items += (items.empty() ? "" : ";") + Trim(item.substr(0, item.find('=')));
+      from = comma + 1;
+    }
+    EXPECT_EQ("PAX;NAME", items) << sql;
+    size_t at = 0;
+    int qualified = 0;
+    while ((at = sql.find('.', at)) != std::string::npos) {
+      size_t from = at;
+      while (from > 0 && (std::isalnum(static_cast<unsigned char>(sql[from - 1])) || sql[from - 1] == '_' ||
+                          sql[from - 1] == '$' || sql[from - 1] == '"')) {
+        --from;
+      }
+      EXPECT_EQ("FLIGHTS", sql.substr(from, at - from)) << sql;
+      ++qualified;
+      ++at;
+    }
+    EXPECT_LT(0, qualified) << sql;
+    delete q;
+  }
+}
+
+// Without a key relation (a join names none) a cached edit cannot be written: the apply refuses it as
+// the post without cached updates does, sends no statement, and the change stays pending.
+TEST_F(JoinedKeyTest, ACachedEditOverAJoinWithoutKeyRelationIsRefusedByTheApply) {
+  Exec("ALTER TABLE AIRPORTS ADD PAX INTEGER");
+  Tr->Commit();
+  TIB_Query* q = NewQuery(
+      "SELECT A.NAME, A.PAX, F.ID, F.ORIGIN, F.PAX FROM AIRPORTS A "
+      "JOIN FLIGHTS F ON A.CODE = F.ORIGIN ORDER BY F.ID");
+  TIB_StringList links;
+  links.SetText("FLIGHTS.ID");
+  q->SetKeyLinks(links);
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  q->SetSearchedEdits(false);
+  q->Open();
+  ASSERT_EQ("", q->GetKeyRelation());
+  q->Edit();
+  q->FieldByName("FLIGHTS.PAX")->SetAsInteger(555);
+  q->FieldByName("AIRPORTS.PAX")->SetAsInteger(999);
+  q->Post();
+  PrepareLog::Real = Conn->GetSession()->Entries.isc_dsql_prepare;
+  PrepareLog::Texts.clear();
+  TValueRestorer<decltype(PrepareLog::Real)> log(Conn->GetSession()->Entries.isc_dsql_prepare, &PrepareLog::Prepare);
+  EXPECT_EQ("Unable to initialize default EditDSQL",
+            testsupport::MessageOf<EIB_DatasetError>([&] { q->ApplyUpdates(); }));
+  EXPECT_TRUE(PrepareLog::Starting("UPDATE").empty());
+  EXPECT_TRUE(q->GetUpdatesPending());
+  Tr->Commit();
+  EXPECT_EQ("1,100", ReadSecond("SELECT ID, PAX FROM FLIGHTS WHERE ID = 1", ","));
+  EXPECT_EQ("EDDF,null;LFPG,null", ReadSecond("SELECT CODE, PAX FROM AIRPORTS ORDER BY CODE", ","));
+  q->CancelUpdates();
+  delete q;
 }
 
 TEST_F(JoinedKeyTest, ColumnsOutsideTheKeyRelationAreReadOnlyAndNeverWritten) {
