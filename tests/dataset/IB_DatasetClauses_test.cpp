@@ -229,6 +229,22 @@ TEST_F(DatasetClausesTest, ALiveCursorWithLockGetsForUpdateBeforeItAndSearchedCh
   }
 }
 
+TEST_F(DatasetClausesTest, ALiveCursorTurnedOffKeepsItsLock) {
+  Fill(3);
+  TIB_Cursor* c = NewCursor("SELECT ID, NAME FROM T WHERE ID > 1 FOR UPDATE WITH LOCK");
+  c->Prepare();
+  EXPECT_TRUE(c->GetRequestLive());
+  c->SetRequestLive(false);
+  EXPECT_EQ("", GetSQLForUpdate(c->GetSQL().GetText()));
+  c->Open();
+  EXPECT_EQ("2,3", Ids(c));
+  EXPECT_TRUE(HasSQLLock(c->GetServerSQL())) << c->GetServerSQL();
+  EXPECT_NE(std::string::npos, UpdateElsewhere(2).find(kLocked));
+  c->Close();
+  Tr->Rollback();
+  EXPECT_EQ("", UpdateElsewhere(2));
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // IS [NOT] DISTINCT FROM and the key relation
 
