@@ -55,7 +55,8 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
     // The WHERE clause names the column as the select list writes it; a column that a "*" stands for is
     // qualified as the FROM clause names its relation (its alias, the derived table or WITH query that
     // reads it), for the relation's own name is unknown there.
-    std::string reference = SelectItemOf(Column);
+    const std::string item = SelectItemOf(Column);
+    std::string reference = item;
     if (reference.empty()) {
       auto* st = dynamic_cast<TIB_Statement*>(Column.GetStatement());
       const std::string qualifier = st ? FromClauseQualifier(st->GetSQL().GetText(), relation) : std::string();
@@ -64,7 +65,8 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
     if (Column.GetColumnName() != r.SQLName) {
       r.Source = reference.empty() ? relation + "." + r.SQLName : reference;
     } else if (!reference.empty()) {
-      if (r.BestName == r.FullName) r.BestName = reference;
+      // The select list's own spelling tells the columns of a self-join apart, where the bare name does not.
+      if (!item.empty() || r.BestName == r.FullName) r.BestName = reference;
       r.FullName = reference;
     }
   }

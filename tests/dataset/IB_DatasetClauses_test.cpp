@@ -91,9 +91,10 @@ TEST_F(DatasetClausesTest, SearchCriteriaNameTheColumnAsTheFromClauseDoes) {
     const char* Ids;
   } cases[] = {
       {"SELECT E.ID, E.NAME FROM T E", "NAME", "n2", "E.NAME = 'n2'", "2"},
-      {"SELECT E.ID, E.NAME, E.GRP FROM T E", "GRP", "2", "GRP = 2", "2,5"},
+      {"SELECT E.ID, E.NAME, E.GRP FROM T E", "GRP", "2", "E.GRP = 2", "2,5"},
       {"SELECT * FROM T E", "NAME", "n3", "E.NAME = 'n3'", "3"},
       {"SELECT E.*, M.NAME AS BOSS FROM T E JOIN T M ON M.ID = E.GRP + 1", "NAME", "n4", "E.NAME = 'n4'", "4"},
+      {"SELECT E.ID, E.NAME, M.ID AS MID FROM T E JOIN T M ON M.ID = E.GRP + 1", "ID", ">4", "E.ID > 4", "5,6"},
       {"SELECT D.ID, D.NAME FROM (SELECT ID, NAME FROM T WHERE ID > 1) D", "NAME", "n5", "D.NAME = 'n5'", "5"},
       {"SELECT * FROM (SELECT ID, NAME FROM T WHERE ID > 1) D", "NAME", "n*", "D.NAME LIKE 'n%'", "2,3,4,5,6"},
       {"SELECT * FROM (SELECT ID, NAME AS LABEL FROM T) D", "LABEL", "n6", "D.LABEL = 'n6'", "6"},
