@@ -304,21 +304,24 @@ void TIB_Dataset::AdoptKeyRelationColumns(TIB_Row& Row) {
 void TIB_Dataset::MarkSelectDerivedColumns() {
   if (FRowsShared) return;
   const TIB_StringList& items = GetSelectColumnList();
-  const int n = FFields->GetColumnCount();
-  for (int i = 0; i < n; ++i) {
-    TIB_Column* c = FFields->GetColumns(i);
-    const int at = c->GetFieldNo();
+  // Items after a "*" the statement could not spell out are not known by position.
+  const bool known = items.IndexOf("<*>") < 0;
+  for (int k = 0; k < FFields->GetColumnCount(); ++k) {
+    TIB_Column* c = FFields->GetColumns(k);
+    const int i = c->GetFieldNo();
     bool derived = false;
-    // Items after a "*" the statement could not spell out are not known by position.
-    if (at >= 0 && at < items.Count() && !c->GetRelName().empty() && items.IndexOf("<*>") < 0) {
-      // "ALIAS=expression" (escaped) for an item with an alias, else the item itself.
-      const std::string entry = items.Get(at);
-      size_t eq = 0;
-      while ((eq = entry.find('=', eq)) != std::string::npos && eq > 0 && entry[eq - 1] == '\\') ++eq;
-      std::string text, expression, alias;
-      UnescapeListText(eq == std::string::npos ? entry : entry.substr(eq + 1), text);
-      if (eq != std::string::npos || !SplitSelectItem(text, expression, alias)) expression = text;
-      derived = !IsPlainColumnReference(expression);
+    if (known && i >= 0 && i < items.Count() && c->GetPSQLVAR()->relname_length > 0) {
+      // "ALIAS=expression" (escaped) for an item with an alias, else the item itself; a plain name reads
+      // the same escaped.
+      const std::string entry = items.Get(i);
+      if (!IsPlainColumnReference(entry)) {
+        size_t eq = 0;
+        while ((eq = entry.find('=', eq)) != std::string::npos && eq > 0 && entry[eq - 1] == '\\') ++eq;
+        std::string text, expression, alias;
+        UnescapeListText(eq == std::string::npos ? entry : entry.substr(eq + 1), text);
+        if (eq != std::string::npos || !SplitSelectItem(text, expression, alias)) expression = text;
+        derived = !IsPlainColumnReference(expression);
+      }
     }
     c->SetSelectDerived(derived);
   }

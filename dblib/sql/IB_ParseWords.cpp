@@ -171,7 +171,9 @@ std::string AliasAt(const std::vector<std::string>& W, size_t K) {
 }  // namespace
 
 bool IsPlainColumnReference(std::string_view Item) {
-  const std::string t = Trim(Item);
+  std::string_view t = Item;
+  while (!t.empty() && static_cast<unsigned char>(t.front()) <= ' ') t.remove_prefix(1);
+  while (!t.empty() && static_cast<unsigned char>(t.back()) <= ' ') t.remove_suffix(1);
   size_t i = 0, parts = 0;
   const size_t n = t.size();
   while (i < n) {
