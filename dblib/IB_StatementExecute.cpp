@@ -460,7 +460,7 @@ bool TIB_Statement::SQLIsAggregate() {
   if (!GetSQLGroup(text).empty()) return true;
   const std::string select = BlankControlChars(GetSQLSelect(text));
   const std::string upper = UpperCase(select);
-  if (upper.find(" DISTINCT ") != std::string::npos || upper.find(" DISTINCT(") != std::string::npos) return true;
+  if (SelectsDistinct(select)) return true;
   if (upper.find('(') == std::string::npos) return false;
   TIB_StringList items;
   const TStrings* list = &FSelectColumns;

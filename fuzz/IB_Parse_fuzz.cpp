@@ -5,6 +5,7 @@
 // The first byte of an input picks one routine family and, for the clause setters, the clause; the
 // rest is the text. One family per input keeps each run short (a handful of whole-text searches rather
 // than all of them), so the fuzzer tries far more inputs in its time.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -120,8 +121,9 @@ void Words(const std::string& SQL) {
   }
 }
 
-// The words of a statement: the command-text words, the FROM clause's words and the relation a
-// qualifier stands for, and the blanking of control characters.
+// The words of a statement: the command-text words, the FROM clause's words, the relation a qualifier
+// stands for and the qualifier a relation's columns take, the relations it reads, whether it folds rows by
+// a DISTINCT, plain column references, its lock clause, and the blanking of control characters.
 void StatementWords(const std::string& SQL, const std::string& Qualifier) {
   const std::string blank = BlankControlChars(SQL);
   Check(blank.size() == SQL.size());
@@ -145,6 +147,30 @@ void StatementWords(const std::string& SQL, const std::string& Qualifier) {
     bool found = false;
     for (const std::string& w : fromWords) found = found || w == relation;
     Check(found);
+  }
+  // The qualifier of a relation's columns is a name or an alias the FROM clause writes.
+  const std::string qualifier = FromClauseQualifier(SQL, Qualifier);
+  if (!qualifier.empty()) {
+    bool found = false;
+    for (const std::string& w : fromWords) found = found || w == qualifier;
+    Check(found);
+  }
+  RelationNamedOutsideSelectList(SQL, Qualifier);
+  SelectsDistinct(SQL);
+  // A plain column reference holds no blank, parenthesis or operator outside its quotes.
+  if (IsPlainColumnReference(Qualifier)) {
+    const std::string t = Trim(Qualifier);
+    bool quoted = false;
+    for (char c : t) {
+      if (c == '"') quoted = !quoted;
+      if (!quoted) Check(c == '"' || c == '.' || c == '_' || c == '$' || std::isalnum(static_cast<unsigned char>(c)));
+    }
+  }
+  // The lock clause taken out of a statement: what stood before it stays.
+  if (HasSQLLock(SQL)) {
+    std::string s = SQL;
+    RemoveSQLLock(s);
+    Check(s.size() < SQL.size() + 4);
   }
 }
 

@@ -220,8 +220,9 @@ void TIB_Dataset::SetRequestLive(bool Value) {
   if (Value) {
     // "FOR UPDATE" is added at the next prepare.
     if (Trim(GetSQLForUpdate(FSQL->GetText())).empty() && !(FSearchedEdits && FSearchedDeletes)) InvalidateSQL();
-  } else if (!Trim(GetSQLForUpdate(FSQL->GetText())).empty()) {
-    SetSQLClause(9, "");
+  } else if (const std::string clause = Trim(GetSQLForUpdate(FSQL->GetText())); !clause.empty()) {
+    // The rows that the SQL asks to lock (WITH LOCK) stay locked.
+    SetSQLClause(9, HasSQLLock(clause) ? "WITH LOCK" : "");
   } else {
     InvalidateSQL();
   }

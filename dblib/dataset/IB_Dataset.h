@@ -544,6 +544,9 @@ protected:
   bool KeyColumnsFromKeyRelation();
   // Gives the columns of a query over a WITH list that name columns of the key relation that relation.
   void AdoptKeyRelationColumns(TIB_Row& Row);
+  // Marks the columns whose select item is an expression or a sub-select (the engine names a relation's
+  // column for some): read-only, never written by the generated statements.
+  void MarkSelectDerivedColumns();
   // Refuses a master or key source whose chains of master and key sources lead back to this dataset.
   void CheckLinkSourceCycle(TIB_DatasetLinkSource* Value);
   // The NOCASE expression the attribute lists give a column named Column (before the fields row is

@@ -289,6 +289,7 @@ void TIB_Dataset::SysAllocateRows() {
   if (FUpdateSQL) FUpdateSQL->UnprepareAll();
   FKeyCopyValid = false;
   TIB_Statement::SysAllocateRows();
+  MarkSelectDerivedColumns();
   FNotNullInds.clear();
   for (int i = 0; i < FFields->GetColumnCount(); ++i) {
     XSQLVAR* v = FFields->GetColumns(i)->GetPSQLVAR();

@@ -94,6 +94,23 @@ std::string NoCaseValueOf(const std::string& Text, bool* NoCase = nullptr) {
 // A SELECT statement, also behind leading comments and a WITH list.
 bool IsSelectText(const std::string& SQL) { return !GetSQLSelect(SQL).empty(); }
 
+// RelationNamedOutsideSelectList, asked again and again for the same text: the last answer is kept.
+bool ReadsFrom(const std::string& SQL, const std::string& Relation) {
+  thread_local std::string lastSQL, lastRelation;
+  thread_local bool lastAnswer = false;
+  if (SQL != lastSQL || Relation != lastRelation) {
+    lastAnswer = RelationNamedOutsideSelectList(SQL, Relation);
+    lastSQL = SQL;
+    lastRelation = Relation;
+  }
+  return lastAnswer;
+}
+
+// Takes the FOR UPDATE out of SQL; the rows that the SQL asks to lock (WITH LOCK) stay locked.
+void ClearForUpdateKeepingLock(std::string& SQL) {
+  SetSQLForUpdate(SQL, HasSQLLock(GetSQLForUpdate(SQL)) ? "WITH LOCK" : "");
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -129,7 +146,9 @@ void TIB_Dataset::SetSQLClause(int N, const std::string& Text) {
 
 std::string TIB_Dataset::GetKeyRelation() {
   std::string r = TIB_Statement::GetKeyRelation();
-  if (!r.empty()) return r;
+  // The columns' one relation is the key relation when the statement reads from it, not when only a
+  // scalar sub-select of the select list does.
+  if (!r.empty() && (!FKeyRelation.empty() || ReadsFrom(FSQL->GetText(), r))) return r;
   std::string from = Trim(GetSQLFrom(FSQL->GetText()));
   if (from.size() < 5) return std::string();
   std::string text;
@@ -166,8 +185,8 @@ TIB_StringProperty& TIB_Dataset::DefineKeyLinks() {
   }
   TValueRestorer<bool> guard(FDefiningKeyLinks, true);
   const std::string sql = FSQL->GetText();
-  const std::string select = UpperCase(GetSQLSelect(sql));
-  if (select.find("DISTINCT") != std::string::npos || SQLIsAggregate() || SQLIsSelectProc() ||
+  // Rows folded by SELECT DISTINCT or an aggregate are no relation's rows (IS DISTINCT FROM folds none).
+  if (SelectsDistinct(GetSQLSelect(sql)) || SQLIsAggregate() || SQLIsSelectProc() ||
       !Trim(GetSQLUnion(sql)).empty()) {
     return FKeyLinks;
   }
@@ -282,6 +301,32 @@ void TIB_Dataset::AdoptKeyRelationColumns(TIB_Row& Row) {
   }
 }
 
+void TIB_Dataset::MarkSelectDerivedColumns() {
+  if (FRowsShared) return;
+  const TIB_StringList& items = GetSelectColumnList();
+  // Items after a "*" the statement could not spell out are not known by position.
+  const bool known = items.IndexOf("<*>") < 0;
+  for (int k = 0; k < FFields->GetColumnCount(); ++k) {
+    TIB_Column* c = FFields->GetColumns(k);
+    const int i = c->GetFieldNo();
+    bool derived = false;
+    if (known && i >= 0 && i < items.Count() && c->GetPSQLVAR()->relname_length > 0) {
+      // "ALIAS=expression" (escaped) for an item with an alias, else the item itself; a plain name reads
+      // the same escaped.
+      const std::string entry = items.Get(i);
+      if (!IsPlainColumnReference(entry)) {
+        size_t eq = 0;
+        while ((eq = entry.find('=', eq)) != std::string::npos && eq > 0 && entry[eq - 1] == '\\') ++eq;
+        std::string text, expression, alias;
+        UnescapeListText(eq == std::string::npos ? entry : entry.substr(eq + 1), text);
+        if (eq != std::string::npos || !SplitSelectItem(text, expression, alias)) expression = text;
+        derived = !IsPlainColumnReference(expression);
+      }
+    }
+    c->SetSelectDerived(derived);
+  }
+}
+
 // Which fields feed which key columns, worked out once per layout; a null source is the row number of a
 // dataset without key links.
 void TIB_Dataset::BuildKeyCopy() {
@@ -338,7 +383,7 @@ void TIB_Dataset::SysBuildForUpdate() {
   const bool forClause = !Trim(GetSQLForUpdate(sql)).empty();
   if (GetReadOnly() || FCachedUpdates || (FPreventEditing && FPreventDeleting)) {
     if (forClause) {
-      SetSQLForUpdate(sql, "");
+      ClearForUpdateKeepingLock(sql);
       FSQL->SetText(sql);
     }
     return;
@@ -600,7 +645,7 @@ void TIB_Dataset::SysBuildSelect() {
     SetSQLOrder(sql, order);
     const bool editsSearched = FSearchedEdits || FEditSQL.Count() > 0;
     const bool deletesSearched = FSearchedDeletes || FDeleteSQL.Count() > 0;
-    if (editsSearched && deletesSearched) SetSQLForUpdate(sql, "");
+    if (editsSearched && deletesSearched) ClearForUpdateKeepingLock(sql);
   }
   if (sql != FSQL->GetText()) FSQL->SetText(sql);
   // The key links are settled while the SQL is built (the fields row is described after it).

@@ -1,6 +1,7 @@
 // TIB_UpdateSQL: building, binding and running a dataset's edit, insert, delete and lock statements.
 #include "dblib/dataset/IB_UpdateSQL.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dblib/IB_Constants.h"
@@ -192,7 +193,10 @@ bool TIB_UpdateSQL::ByRowValues() {
 }
 
 bool TIB_UpdateSQL::IsUpdatable(TIB_Column& Column) {
-  if (Column.GetFieldNo() < 0 || Column.GetOwnReadOnly() || Column.GetComputed()) return false;
+  // An expression or a sub-select of the select list is no column to write, whatever column the engine
+  // names for it.
+  if (Column.GetFieldNo() < 0 || Column.GetOwnReadOnly() || Column.GetSelectDerived() || Column.GetComputed())
+    return false;
   bool readOnly = false;
   FDataset->TIB_Statement::GetColumnReadOnly(Column, readOnly);
   return !readOnly;
@@ -223,7 +227,8 @@ std::string TIB_UpdateSQL::BuildWhere(bool Searched, std::vector<TBinding>& Trai
   const std::string r = FDataset->GetKeyRelation();
   for (int i = 0; i < fields->GetColumnCount(); ++i) {
     TIB_Column& c = *fields->GetColumns(i);
-    if (c.GetIsBlobKind() || c.GetIsArrayKind() || c.GetFieldNo() < 0 || c.GetComputed()) continue;
+    if (c.GetIsBlobKind() || c.GetIsArrayKind() || c.GetFieldNo() < 0 || c.GetSelectDerived() || c.GetComputed())
+      continue;
     if (!SameText(c.GetRelName(), r)) continue;
     add(Qualified(c) + " = " + p + OldParamName(c));
   }
@@ -245,7 +250,10 @@ void TIB_UpdateSQL::BuildStatement(TIB_UpdateSQLKind Kind, TEntry& E) {
   std::vector<TIB_Column*> cols;
   for (int i = 0; i < fields->GetColumnCount(); ++i) {
     TIB_Column& c = *fields->GetColumns(i);
-    if (IsUpdatable(c) && SameText(c.GetRelName(), r)) cols.push_back(&c);
+    if (!IsUpdatable(c) || !SameText(c.GetRelName(), r)) continue;
+    // A column the select list shows twice (NAME, NAME AS N2) is written once, by its first item.
+    const auto same = [&](TIB_Column* o) { return o->GetSQLName() == c.GetSQLName(); };
+    if (std::none_of(cols.begin(), cols.end(), same)) cols.push_back(&c);
   }
   std::string sql;
   std::vector<TBinding> leading, trailing;
@@ -517,7 +525,8 @@ void TIB_UpdateSQL::OneOffEdit() {
       // The row as fetched (or written), by the plain columns of the key relation.
       for (int i = 0; i < fields->GetColumnCount(); ++i) {
         TIB_Column& c = *fields->GetColumns(i);
-        if (c.GetIsBlobKind() || c.GetIsArrayKind() || c.GetFieldNo() < 0 || c.GetComputed()) continue;
+        if (c.GetIsBlobKind() || c.GetIsArrayKind() || c.GetFieldNo() < 0 || c.GetSelectDerived() || c.GetComputed())
+      continue;
         if (!SameText(c.GetRelName(), r)) continue;
         if (c.GetOldIsNull()) {
           add(Qualified(c) + " IS NULL");

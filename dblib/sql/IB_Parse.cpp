@@ -58,19 +58,22 @@ bool MatchAt(std::string_view S, int32_t Pos, std::string_view W, int32_t Limit,
 }
 
 // The row limits (ROWS n [TO m], OFFSET n ROWS, FETCH FIRST n ROWS ONLY) follow the ORDER BY and end
-// every clause before them.
+// every clause before them. WITH LOCK, with or without a FOR UPDATE before it, ends the statement: a WITH
+// ends a clause only as the WITH of WITH LOCK (not the one of STARTING WITH).
 const std::vector<std::string> kSelectTerms{"FROM", "WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER", "FOR", ";"};
-const std::vector<std::string> kFromTerms{"WHERE", "GROUP",  "HAVING", "UNION", "PLAN", "ORDER",
-                                          "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
-const std::vector<std::string> kWhereTerms{"ORDER", "GROUP",  "HAVING", "UNION", "PLAN",
-                                           "ROWS",  "OFFSET", "FETCH",  "FOR",   ";"};
-const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
-const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
-const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
-const std::vector<std::string> kPlanTerms{"ORDER", "ROWS", "OFFSET", "FETCH", "FOR", ";"};
-const std::vector<std::string> kOrderTerms{"ROWS", "OFFSET", "FETCH", "FOR", ";"};
-const std::vector<std::string> kLimitTerms{"FOR", ";"};
+const std::vector<std::string> kFromTerms{"WHERE", "GROUP", "HAVING", "UNION", "PLAN", "ORDER",
+                                          "ROWS",  "OFFSET", "FETCH", "FOR",   "WITH", ";"};
+const std::vector<std::string> kWhereTerms{"ORDER", "GROUP", "HAVING", "UNION", "PLAN", "ROWS",
+                                           "OFFSET", "FETCH", "FOR",   "WITH",  ";"};
+const std::vector<std::string> kGroupTerms{"HAVING", "UNION", "PLAN", "ORDER", "ROWS",
+                                           "OFFSET", "FETCH", "FOR",  "WITH",  ";"};
+const std::vector<std::string> kHavingTerms{"UNION", "PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", "WITH", ";"};
+const std::vector<std::string> kUnionTerms{"PLAN", "ORDER", "ROWS", "OFFSET", "FETCH", "FOR", "WITH", ";"};
+const std::vector<std::string> kPlanTerms{"ORDER", "ROWS", "OFFSET", "FETCH", "FOR", "WITH", ";"};
+const std::vector<std::string> kOrderTerms{"ROWS", "OFFSET", "FETCH", "FOR", "WITH", ";"};
+const std::vector<std::string> kLimitTerms{"FOR", "WITH", ";"};
 const std::vector<std::string> kForTerms{";"};
+const std::vector<std::string> kLockTerms{";"};
 
 bool IsWordChar(char Ch) {
   return (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || (Ch >= '0' && Ch <= '9') || Ch == '_' || Ch == '$';
@@ -104,6 +107,39 @@ bool IsNextValueFor(std::string_view SQL, int32_t Pos, std::optional<std::vector
   return std::binary_search(Positions->begin(), Positions->end(), Pos);
 }
 
+// The word that ends right before Pos (1-based), across blanks and block comments; empty when something
+// else stands there.
+std::string_view PrecedingWord(std::string_view SQL, int32_t Pos) {
+  size_t b = static_cast<size_t>(std::max(Pos - 1, 0));
+  for (;;) {
+    while (b > 0 && static_cast<unsigned char>(SQL[b - 1]) <= ' ') --b;
+    if (b < 2 || SQL[b - 1] != '/' || SQL[b - 2] != '*') break;
+    const size_t open = b >= 3 ? SQL.rfind("/*", b - 3) : std::string_view::npos;
+    if (open == std::string_view::npos) break;
+    b = open;
+  }
+  size_t w = b;
+  while (w > 0 && IsWordChar(SQL[w - 1])) --w;
+  return SQL.substr(w, b - w);
+}
+
+// The WITH at Pos (1-based) begins the lock clause WITH LOCK: the two words, with nothing behind them but
+// blanks, comments and ';' (the clause ends a SELECT), and no STARTING right before the WITH.
+bool IsLockClauseAt(std::string_view SQL, int32_t Pos) {
+  size_t p = static_cast<size_t>(Pos - 1);
+  if (NextWord(SQL, p) != "WITH" || NextWord(SQL, p) != "LOCK") return false;
+  for (;;) {
+    if (!NextWord(SQL, p).empty()) return false;
+    if (p >= SQL.size()) break;
+    if (SQL[p] != ';') return false;
+    ++p;
+  }
+  return !SameText(PrecedingWord(SQL, Pos), "STARTING");
+}
+
+// The FROM at Pos (1-based) is the one of IS [NOT] DISTINCT FROM, a comparison, not a FROM clause.
+bool IsDistinctFromAt(std::string_view SQL, int32_t Pos) { return SameText(PrecedingWord(SQL, Pos), "DISTINCT"); }
+
 void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<std::string>& Terms, int32_t& StartPos,
             int32_t& EndPos, bool MustBeFirst) {
   StartPos = 0;
@@ -119,18 +155,36 @@ void Locate(std::string_view SQL, std::string_view Keyword, const std::vector<st
       EndPos = 0;
       return;
     }
-    // A NEXT VALUE FOR is an expression: the search goes on behind its FOR.
+    // A NEXT VALUE FOR is an expression: the search goes on behind its FOR; likewise behind a WITH that
+    // begins no lock clause and behind the FROM of IS [NOT] DISTINCT FROM.
     if (Keyword == "FOR" && IsNextValueFor(SQL, StartPos, nextValueFors)) {
       from = StartPos + 3;
       continue;
     }
+    if ((Keyword == "WITH" && !IsLockClauseAt(SQL, StartPos)) || (Keyword == "FROM" && IsDistinctFromAt(SQL, StartPos))) {
+      from = StartPos + 4;
+      continue;
+    }
     break;
   }
-  while (matched == "FOR" && IsNextValueFor(SQL, EndPos, nextValueFors)) {
-    int32_t s = EndPos + 3, e = 0;
+  for (;;) {
+    int32_t skip = 0;
+    if (matched == "FOR" && IsNextValueFor(SQL, EndPos, nextValueFors)) {
+      skip = 3;
+    } else if ((matched == "WITH" && !IsLockClauseAt(SQL, EndPos)) || (matched == "FROM" && IsDistinctFromAt(SQL, EndPos))) {
+      skip = 4;
+    } else {
+      break;
+    }
+    int32_t s = EndPos + skip, e = 0;
     FindSQLClause(SQL, "", false, Terms, s, e, matched, false, false);
     EndPos = e;
   }
+}
+
+// The lock clause WITH LOCK that stands alone (without a FOR UPDATE before it, whose clause holds it).
+void LocateLock(std::string_view SQL, int32_t& StartPos, int32_t& EndPos) {
+  Locate(SQL, "WITH", kLockTerms, StartPos, EndPos, false);
 }
 
 // A clause of the first SELECT is never taken from the part behind UNION.
@@ -173,6 +227,12 @@ void SetClause(TClause C, std::string& SQL, std::string_view NewClause) {
   }
   if (Trim(NewClause).empty()) return;  // nothing to remove
   if (C == clFor) {
+    // A FOR UPDATE goes before a WITH LOCK.
+    LocateLock(SQL, s, e);
+    if (s > 0) {
+      ReplaceSQLRange(SQL, NewClause, s, s);
+      return;
+    }
     SQL += CRLF;
     SQL += NewClause;
     return;
@@ -431,6 +491,18 @@ std::string GetSQLSelect(std::string_view SQL) {
   return Trim(SQL.substr(static_cast<size_t>(s - 1), static_cast<size_t>(e - s)));
 }
 
+bool HasSQLLock(std::string_view SQL) {
+  int32_t s, e;
+  LocateLock(SQL, s, e);
+  return s > 0;
+}
+
+void RemoveSQLLock(std::string& SQL) {
+  int32_t s, e;
+  LocateLock(SQL, s, e);
+  if (s > 0) ReplaceSQLRange(SQL, "", s, e);
+}
+
 std::string GetSQLFrom(std::string_view SQL) { return GetClause(clFrom, SQL); }
 std::string GetSQLWhere(std::string_view SQL) { return GetClause(clWhere, SQL); }
 std::string GetSQLGroup(std::string_view SQL) { return GetClause(clGroup, SQL); }
@@ -514,6 +586,8 @@ void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
   SetSQLPlan(s, "");
   SetSQLOrder(s, "");
   SetSQLForUpdate(s, "");
+  // The engine refuses locks with aggregates; counting locks no row.
+  RemoveSQLLock(s);
   if (!derived) {
     SetSQLSelect(s, "SELECT COUNT( * )");
     Result = Trim(s);
@@ -545,6 +619,7 @@ int32_t MakeKeyLookupSQL(std::string_view SQL, std::string_view NewSelect, const
   SetSQLPlan(s, "");
   SetSQLOrder(s, "");
   SetSQLForUpdate(s, "");
+  RemoveSQLLock(s);
   std::string cond;
   for (int i = 0; i < KeyFields.Count(); ++i) {
     std::string item = KeyFields.Get(i);

@@ -58,7 +58,13 @@ std::string GetSQLPlan(std::string_view SQL);
 std::string GetSQLOrder(std::string_view SQL);
 std::string GetSQLForUpdate(std::string_view SQL);
 
-// Clause setters: NewClause is a whole clause with its keyword; an empty NewClause removes the clause.
+// The lock clause WITH LOCK ends a SELECT, after its FOR UPDATE (whose clause then holds it) or alone.
+// HasSQLLock tells whether SQL (or a FOR clause) holds one; RemoveSQLLock takes it out.
+bool HasSQLLock(std::string_view SQL);
+void RemoveSQLLock(std::string& SQL);
+
+// Clause setters: NewClause is a whole clause with its keyword; an empty NewClause removes the clause. A new
+// FOR clause goes before a WITH LOCK that stands alone.
 void SetSQLSelect(std::string& SQL, std::string_view NewClause);
 void SetSQLFrom(std::string& SQL, std::string_view NewClause);
 void SetSQLWhere(std::string& SQL, std::string_view NewClause);
@@ -117,9 +123,10 @@ bool ApplyDatabaseCommand(TIB_DatabaseCommandTarget& Connection, std::string_vie
 // Parameters and macros
 
 // Turns every parameter ('?' or MarkerChar followed by a name, outside quotes, comments and brackets) into
-// "?" + " /* name */ " in ServerSQL and collects the names in ParamNames (those of the SELECT clause last).
-// SelectItems receives the escaped items of the SELECT list. Analysis is accepted and not used. Any list may
-// be null. Returns the number of parameters of the SELECT clause.
+// "?" + " /* name */ " in ServerSQL and collects the names in ParamNames in the order of the text (the order
+// in which the server describes the markers). SelectItems receives the escaped items of the SELECT list.
+// Analysis is accepted and not used. Any list may be null. Returns the number of parameters of the SELECT
+// clause (its list and its FIRST / SKIP).
 int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* SelectItems, TStrings* Analysis,
                        std::string& ServerSQL, char MarkerChar, bool KeepComments, int32_t& KeptCommentChars);
 // ParseSQLParams with no lists, '?' markers only, comments dropped.
@@ -143,8 +150,23 @@ std::string BlankControlChars(std::string S);
 // The first Max words of a text, upper case, outside comments; a quoted text counts as the word "?".
 // Enough for the short command texts (COMMIT RETAIN, SET TRANSACTION, the first word of a DML).
 std::vector<std::string> SQLWords(std::string_view S, size_t Max);
+// True when a SELECT clause folds its rows by a DISTINCT: SELECT DISTINCT or an aggregate's DISTINCT
+// ("COUNT( DISTINCT X )"); neither IS [NOT] DISTINCT FROM nor a sub-select's DISTINCT counts.
+bool SelectsDistinct(std::string_view Select);
 // The words of a FROM clause: names (a quoted one whole, quotes kept), and ",", "(" and ")" apart.
 std::vector<std::string> FromClauseWords(std::string_view From);
+// True when Item (a SELECT list item without its alias) is a plain column reference: a name or a
+// qualifier and a name, each a simple or a double-quoted identifier.
+bool IsPlainColumnReference(std::string_view Item);
+// How the WHERE clause of SQL qualifies the columns of Relation (an identifier, quoted when it needs to
+// be): the alias the FROM clause gives the relation, or its name as written there; the
+// alias of a derived table that reads it; the one item of a FROM clause with a single item (a WITH query,
+// a view). Empty when the FROM clause tells none of these.
+std::string FromClauseQualifier(std::string_view SQL, std::string_view Relation);
+// True when SQL names Relation (an identifier, quoted when it needs to be) as a source outside its select list: in its FROM
+// clause, a derived table, its WITH list or a condition's sub-select; not only in a scalar sub-select of
+// the select list.
+bool RelationNamedOutsideSelectList(std::string_view SQL, std::string_view Relation);
 // The relation that Qualifier (a relation's name or its alias) stands for in the FROM clause of SQL, as
 // written there; empty when it names none. Quoted names compare exactly, others without regard to case.
 std::string QualifiedRelation(std::string_view SQL, std::string_view Qualifier);

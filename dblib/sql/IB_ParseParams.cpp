@@ -151,7 +151,10 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
 
   std::string out;
   out.reserve(SQL.size() + SQL.size() / 8 + 16);
-  std::vector<std::string> others, selectParams;
+  // Firebird describes the markers in the order they stand in the text (a select list's, a WITH list's,
+  // a derived table's alike): the names follow that order.
+  std::vector<std::string> names;
+  int32_t selectParams = 0;
   int32_t number = 0;
   bool collecting = false;
   std::string name;
@@ -162,7 +165,8 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
     out += " /* ";
     out += name;
     out += " */ ";
-    (namePos <= selectEnd ? selectParams : others).push_back(std::move(name));
+    if (namePos > selStart && namePos <= selectEnd) ++selectParams;
+    names.push_back(std::move(name));
     name.clear();
     ++number;
     collecting = false;
@@ -241,12 +245,11 @@ int32_t ParseSQLParams(std::string_view SQL, TStrings* ParamNames, TStrings* Sel
 
   if (ParamNames) {
     auto update = MakeBracket(*ParamNames, &TStrings::BeginUpdate, &TStrings::EndUpdate, &TStrings::EndUpdateQuietly);
-    for (const std::string& p : others) ParamNames->Add(p);
-    for (const std::string& p : selectParams) ParamNames->Add(p);
+    for (const std::string& p : names) ParamNames->Add(p);
     update.End();
   }
   ServerSQL = std::move(out);
-  return static_cast<int32_t>(selectParams.size());
+  return selectParams;
 }
 
 int32_t ConvertParamsToMarkers(std::string_view SQL, std::string& ServerSQL) {

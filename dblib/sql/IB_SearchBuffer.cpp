@@ -51,9 +51,24 @@ TIB_QBEColumn QBEColumnOf(TIB_Column& Column) {
     // and a WHERE clause can only repeat it.
     r.SelectItem = SelectItemOf(Column);
     if (!r.SelectItem.empty()) r.SQLName.clear();
-  } else if (Column.GetColumnName() != r.SQLName) {
-    r.Source = SelectItemOf(Column);
-    if (r.Source.empty()) r.Source = relation + "." + r.SQLName;
+  } else {
+    // The WHERE clause names the column as the select list writes it; a column that a "*" stands for is
+    // qualified as the FROM clause names its relation (its alias, the derived table or WITH query that
+    // reads it), for the relation's own name is unknown there.
+    const std::string item = SelectItemOf(Column);
+    std::string reference = item;
+    if (reference.empty()) {
+      auto* st = dynamic_cast<TIB_Statement*>(Column.GetStatement());
+      const std::string qualifier = st ? FromClauseQualifier(st->GetSQL().GetText(), relation) : std::string();
+      if (!qualifier.empty()) reference = qualifier + "." + Column.GetColumnName();
+    }
+    if (Column.GetColumnName() != r.SQLName) {
+      r.Source = reference.empty() ? relation + "." + r.SQLName : reference;
+    } else if (!reference.empty()) {
+      // The select list's own spelling tells the columns of a self-join apart, where the bare name does not.
+      if (!item.empty() || r.BestName == r.FullName) r.BestName = reference;
+      r.FullName = reference;
+    }
   }
   r.NoCase = Column.GetUpperExpression();
   if (const int16_t t = static_cast<int16_t>(r.SQLType & ~1); t == SQL_TEXT || t == SQL_VARYING)

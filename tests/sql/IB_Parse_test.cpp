@@ -305,9 +305,12 @@ TEST(IB_ParseParams, MarkersNamesAndServerText) {
       {"SELECT A/*c*/B FROM T", ':', false, "SELECT A B FROM T", "", 0, 0},
       // A comment the text never closes goes to the server as written, for it to refuse.
       {"DELETE FROM T /* WHERE ID = :ID", ':', false, "DELETE FROM T /* WHERE ID = :ID", "", 0, 0},
-      // Parameters of the SELECT clause come last.
+      // The names stand in the order of the markers (the server's); the SELECT clause's are counted.
       {"SELECT :S AS X, A FROM P(:F) WHERE B = :W", ':', false,
-       "SELECT ? /* S */  AS X, A FROM P(? /* F */ ) WHERE B = ? /* W */ ", "F,W,S", 1, 0},
+       "SELECT ? /* S */  AS X, A FROM P(? /* F */ ) WHERE B = ? /* W */ ", "S,F,W", 1, 0},
+      {"WITH X AS (SELECT A FROM T WHERE B = :C) SELECT FIRST :N A, :S FROM X WHERE A = :W", ':', false,
+       "WITH X AS (SELECT A FROM T WHERE B = ? /* C */ ) SELECT FIRST ? /* N */  A, ? /* S */  FROM X WHERE A = ? /* W */ ",
+       "C,N,S,W", 2, 0},
   };
   for (const auto& c : cases) {
     TParsed p;
