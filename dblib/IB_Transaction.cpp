@@ -235,9 +235,9 @@ TDateTime TIB_Transaction::GetElapsed() const {
 }
 
 void TIB_Transaction::SetTransactionState(TIB_TransactionState Value) {
-  if (GetAutoCommit() && !FExplicitStart && Value == tsActive) {
+  if (GetAutoCommit() && !FExplicitStart && Value == tsActive && (FServerAutoCommit || FAutoCommitHolds == 0)) {
     // The change is saved at once, so the transaction never holds work of its own; with the server's
-    // auto-commit the server has done that already.
+    // auto-commit the server has done that already. (A hold keeps the change until its end.)
     if (!FServerAutoCommit) SavePoint();
     return;
   }
@@ -301,6 +301,17 @@ void TIB_Transaction::Activate() {
   }
   ++FActivationCount;
   FTimeoutProps.SetCommitFailed(false);
+}
+
+void TIB_Transaction::ReleaseAutoCommit(bool Save, bool TakenBack) {
+  if (FAutoCommitHolds > 0) --FAutoCommitHolds;
+  if (FAutoCommitHolds > 0 || FState != tsActive || !GetAutoCommit() || FServerAutoCommit || FExplicitStart) return;
+  if (Save) {
+    SavePoint();
+  } else if (TakenBack) {
+    // Nothing of the held work is left: the transaction holds what it held before, pending dataset work.
+    RunReported([&] { SetTransactionState(FPostPendingCount > 0 || FUpdatesPendingCount > 0 ? tsPending : tsStarted); });
+  }
 }
 
 void TIB_Transaction::UpdatePendingState() {

@@ -131,6 +131,16 @@ public:
   void CancelUpdates(const std::vector<TIB_TransactionDatasetIntf*>& Datasets = {});
   // Called by a statement after it changed data.
   void Activate();
+  // Holds the auto-commit off: work that must stay one unit with a savepoint of its own (a cached-updates
+  // apply, a change undone alone when it touched several rows) would lose that savepoint to the commit
+  // retaining of each statement. While held, a change leaves the transaction active; holds nest.
+  void HoldAutoCommit() noexcept { ++FAutoCommitHolds; }
+  // Ends a hold. With Save, the end of the last hold saves the work it held as the auto-commit would have
+  // (a quiet commit retaining). Without it, the caller took that work back to its savepoint when TakenBack,
+  // and the transaction is at rest again; else (the work could not be taken back) it stays active, for
+  // the application's commit or rollback. Without Save nothing is raised.
+  void ReleaseAutoCommit(bool Save, bool TakenBack = false);
+  bool GetAutoCommitHeld() const noexcept { return FAutoCommitHolds > 0; }
   // Commits an idle read-committed transaction that has run longer than the time-out settings allow,
   // so that it stops holding back the server's oldest active transaction.
   void CheckOAT();
@@ -382,6 +392,7 @@ private:
   int32_t FLockedRowCount = 0;
   bool FExplicitStart = false;
   bool FClosing = false;
+  int32_t FAutoCommitHolds = 0;
   TIB_TimeoutProps FTimeoutProps;
   bool FConnectionLost = false;
 };

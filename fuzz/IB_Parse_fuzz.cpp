@@ -75,6 +75,12 @@ void Params(const std::string& SQL) {
 void Builders(const std::string& SQL, const std::string& Other) {
   std::string r;
   MakeRecordCountSQL(SQL, r);
+  // The count names the markers it keeps in the order of the text, each once, and sends the same text.
+  std::vector<int32_t> marks;
+  std::string counted;
+  MakeRecordCountSQL(SQL, counted, &marks);
+  Check(counted == r);
+  for (size_t i = 0; i < marks.size(); ++i) Check(marks[i] >= 0 && (i == 0 || marks[i] > marks[i - 1]));
   TStringList keys;
   keys.Add("ID");
   keys.Add(Other);

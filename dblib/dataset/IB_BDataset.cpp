@@ -331,6 +331,11 @@ bool TIB_BDataset::PrepareKeysCursor() {
       FFieldsCursor->BuildSQL().empty()) {
     return false;
   }
+  // A key column that is an expression (ID + 0 AS K) is known by its alias, which a SELECT of the key
+  // columns cannot name: such rows are fetched whole.
+  for (int i = 0; i < key->GetColumnCount(); ++i) {
+    if (key->GetColumns(i)->GetRelName().empty()) return false;
+  }
   std::string sql = GetServerSQL();
   if (!GetSQLUnion(sql).empty() || SQLIsAggregate()) return false;
   SetSQLSelect(sql, FKeySelectList);

@@ -328,6 +328,9 @@ private:
   std::string RowLayout();
   std::string FRowLayout;
   bool ApplyOne(TIB_Node* Node);
+  // The apply inside its savepoint: writes every pending change; on a failure takes the writes back to
+  // the savepoint (TakenBack tells whether that went through) and leaves every change pending.
+  void ApplyWalk(bool& TakenBack);
   // Reads the posted row again (without cached updates) as BufferSynchroFlags say, and for the new ids
   // of the blobs written when Blobs.
   void SynchroAfterPost(TIB_BufferSynchroFlag Flag, bool Blobs);

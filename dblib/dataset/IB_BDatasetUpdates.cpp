@@ -2,6 +2,7 @@
 // in the buffer, applied inside a savepoint, then accepted after the commit or cancelled).
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "dblib/IB_Constants.h"
 #include "dblib/sql/IB_Parse.h"
@@ -522,17 +523,35 @@ void TIB_BDataset::ApplyUpdates() {
   if (FApplying) IB_Raise<EIB_DatasetError>(IBMsg::CannotWhileApplyingUpdates, {"ApplyUpdates"});
   if (GetIsModifying()) Post();
   if (!GetUpdatesPending() || FApplying) return;
-  TIB_AliveRestorer<bool> applying(FAlive, FApplying, true);
-  const TIB_AliveFlag alive = FAlive;
   TIB_Transaction* t = GetIB_Transaction();
   // Started explicitly, unless the application (or the transaction's own apply) did so already: a second
   // explicit start raises.
   if (t && !t->GetStarted() && !t->GetExplicitStart()) t->StartTransaction();
+  t = GetIB_Transaction();
+  // The writes of the apply are one unit within its savepoint: a transaction started without an explicit
+  // start and committing each change by itself (AutoCommit) keeps them until all went through, and then
+  // saves them at once.
+  const TIB_AliveFlag transactionAlive = t ? t->GetAlive() : TIB_AliveFlag();
+  if (t) t->HoldAutoCommit();
+  bool takenBack = false;
+  try {
+    ApplyWalk(takenBack);
+  } catch (...) {
+    if (t && transactionAlive.Get()) t->ReleaseAutoCommit(false, takenBack);
+    throw;
+  }
+  // The save tells the dataset that its applied changes are committed (the walk has ended by now).
+  if (t && transactionAlive.Get()) t->ReleaseAutoCommit(true);
+}
+
+void TIB_BDataset::ApplyWalk(bool& TakenBack) {
+  TIB_AliveRestorer<bool> applying(FAlive, FApplying, true);
+  const TIB_AliveFlag alive = FAlive;
   const std::string savepoint = SavepointName();
   SysExecuteImmediate("SAVEPOINT " + savepoint, nullptr, nullptr);
   // Should a handler destroy the dataset, the transaction takes the apply back on its own.
   TIB_Connection* connection = GetIB_Connection();
-  t = GetIB_Transaction();
+  TIB_Transaction* t = GetIB_Transaction();
   const TIB_AliveFlag connectionAlive = connection ? connection->GetAlive() : TIB_AliveFlag();
   const TIB_AliveFlag transactionAlive = t ? t->GetAlive() : TIB_AliveFlag();
   std::vector<TIB_Node*> nodes;
@@ -541,6 +560,15 @@ void TIB_BDataset::ApplyUpdates() {
   }
   const TIB_NodeList::TCursor where = FNodeList->GetRowCursor();
   std::vector<TIB_Node*> marked;
+  // Takes the apply's work at the server back to its savepoint; true when that went through.
+  auto takeBack = [&](const std::function<void()>& Rollback) {
+    try {
+      Rollback();
+      TakenBack = true;
+    } catch (...) {
+      ReportException(std::current_exception());
+    }
+  };
   try {
     for (TIB_Node* n : nodes) {
       const bool wasMarked = ApplyOne(n);
@@ -552,12 +580,12 @@ void TIB_BDataset::ApplyUpdates() {
     // and the rows' buffer with it: nothing is left to put back.
     if (!alive.Get()) {
       if (t && transactionAlive.Get() && connection && connectionAlive.Get())
-        RunReported([&] { t->RollbackToSavepoint(connection, savepoint); });
+        takeBack([&] { t->RollbackToSavepoint(connection, savepoint); });
       throw;
     }
     if (t && !transactionAlive.Get()) throw;
     // Nothing of this apply stays at the server, and every change is pending again.
-    RunReported([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
+    takeBack([&] { SysExecuteImmediate("ROLLBACK TO SAVEPOINT " + savepoint, nullptr, nullptr); });
     for (TIB_Node* n : marked) FNodeList->ClearApplyMark(n);
     FRecordCountValid = false;
     FNodeList->SetRowPosition(where.Node, where.Row, where.DeletedBefore);

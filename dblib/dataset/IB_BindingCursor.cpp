@@ -19,15 +19,13 @@ std::string Upper(std::string S) {
   return S;
 }
 
-// The dataset's SELECT without a trailing FOR UPDATE / WITH LOCK, which a derived table cannot hold.
+// The dataset's SELECT without its FOR UPDATE and WITH LOCK, however spelled (a derived table cannot
+// hold them, and a row read by key takes no lock), and without a closing ';'.
 std::string InnerSelect(std::string SQL) {
-  for (const char* tail : {"WITH LOCK", "FOR UPDATE"}) {
-    const std::string u = Upper(SQL);
-    const size_t at = u.rfind(tail);
-    if (at != std::string::npos && u.find_first_not_of(" \t\r\n;", at + std::strlen(tail)) == std::string::npos) {
-      SQL.resize(at);
-    }
-  }
+  SetSQLForUpdate(SQL, "");
+  RemoveSQLLock(SQL);
+  SQL = TrimRight(SQL);
+  while (!SQL.empty() && SQL.back() == ';') SQL = TrimRight(SQL.substr(0, SQL.size() - 1));
   return SQL;
 }
 

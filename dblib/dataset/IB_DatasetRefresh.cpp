@@ -1,5 +1,7 @@
 // TIB_Dataset: refreshing (reopening at the same place where the dataset can find it again) and the
 // record count (a count statement built from the query, cached until the cursor is reopened).
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "dblib/IB_Constants.h"
@@ -150,7 +152,8 @@ int32_t TIB_Dataset::DoGetRecordCount() {
     return count;
   }
   std::string sql;
-  MakeRecordCountSQL(FPreparedSQL, sql);
+  std::vector<int32_t> marks;
+  MakeRecordCountSQL(FPreparedSQL, sql, &marks);
   std::vector<std::byte> buffer(XSQLDA_LENGTH(1));
   auto* out = reinterpret_cast<XSQLDA*>(buffer.data());
   out->version = SQLDA_VERSION1;
@@ -166,6 +169,26 @@ int32_t TIB_Dataset::DoGetRecordCount() {
   v.sqlind = &ind;
   XSQLDA* in = FParamsDescribed > 0 ? FParams->GetPSQLDA() : nullptr;
   if (in) FParams->PostBlobNodes();
+  // The count binds the values of the markers it kept, in their order (those of the clauses it left out,
+  // an ORDER BY, have no place in it).
+  std::vector<std::byte> kept;
+  if (in) {
+    bool same = static_cast<int32_t>(marks.size()) == in->sqld;
+    for (size_t i = 0; same && i < marks.size(); ++i) same = marks[i] == static_cast<int32_t>(i);
+    const bool known = std::all_of(marks.begin(), marks.end(), [&](int32_t m) { return m >= 0 && m < in->sqld; });
+    if (!same && known) {
+      if (marks.empty()) {
+        in = nullptr;
+      } else {
+        kept.resize(XSQLDA_LENGTH(marks.size()));
+        auto* da = reinterpret_cast<XSQLDA*>(kept.data());
+        da->version = SQLDA_VERSION1;
+        da->sqln = da->sqld = static_cast<ISC_SHORT>(marks.size());
+        for (size_t i = 0; i < marks.size(); ++i) da->sqlvar[i] = in->sqlvar[marks[i]];
+        in = da;
+      }
+    }
+  }
   SysExecuteImmediate(sql, in, out);
   return ind == 0 ? count : 0;
 }

@@ -869,6 +869,25 @@ bool FindMasterColumn(TIB_Row* Master, const std::string& Value, TIB_Column*& Co
   return dot > 0 && Master->FindByName(v.substr(static_cast<size_t>(dot)), Column);
 }
 
+// One part of a column reference as the engine knows it: a quoted one as written, others upper case.
+std::string ReferencePart(std::string_view Part) {
+  const std::string p = Trim(Part);
+  if (!IsQuoted(p, '"')) return UpperCase(p);
+  std::string bare;
+  StripQuotes(p, bare);
+  return bare;
+}
+
+// Whether two qualified column references ("G.ORIGIN", "g.origin") name the same column.
+bool SameQualifiedReference(const std::string& A, const std::string& B) {
+  const int a = CharPosOutsideQuotes('.', A, 1), b = CharPosOutsideQuotes('.', B, 1);
+  if (a <= 1 || b <= 1) return false;
+  return ReferencePart(std::string_view(A).substr(0, static_cast<size_t>(a - 1))) ==
+             ReferencePart(std::string_view(B).substr(0, static_cast<size_t>(b - 1))) &&
+         ReferencePart(std::string_view(A).substr(static_cast<size_t>(a))) ==
+             ReferencePart(std::string_view(B).substr(static_cast<size_t>(b)));
+}
+
 }  // namespace
 
 TIB_Dataset* TIB_Dataset::GetKeyDataset() const { return DatasetOf(FKeySource); }
@@ -991,8 +1010,31 @@ void TIB_Dataset::ApplyMasterParams() {
 
 bool TIB_Dataset::FindLinkedColumn(const std::string& Name, TIB_Column*& Column) {
   const std::string name = Trim(Name);
-  if (FFields->FindByName(name, Column)) return true;
   const int dot = CharPosOutsideQuotes('.', name, 1);
+  // A qualified name is first the select item that names it: in a self-join (FLIGHT F JOIN FLIGHT G)
+  // G.ORIGIN is G's own column, whichever of the relation's ORIGIN columns stands first.
+  if (dot > 1) {
+    const TIB_StringList& items = GetSelectColumnList();
+    int found = -1;
+    if (items.IndexOf("<*>") < 0) {
+      for (int i = 0; i < items.Count() && found < 0; ++i) {
+        const std::string& entry = items.Get(i);
+        size_t eq = 0;
+        while ((eq = entry.find('=', eq)) != std::string::npos && eq > 0 && entry[eq - 1] == '\\') ++eq;
+        std::string text, expression, alias;
+        UnescapeListText(eq == std::string::npos ? entry : entry.substr(eq + 1), text);
+        if (eq != std::string::npos || !SplitSelectItem(text, expression, alias)) expression = text;
+        if (SameQualifiedReference(Trim(expression), name)) found = i;
+      }
+    }
+    for (int k = 0; found >= 0 && k < FFields->GetColumnCount(); ++k) {
+      if (FFields->GetColumns(k)->GetFieldNo() == found) {
+        Column = FFields->GetColumns(k);
+        return true;
+      }
+    }
+  }
+  if (FFields->FindByName(name, Column)) return true;
   if (dot <= 1) return false;
   // The columns know their relation by its name only: an alias stands for the relation it names.
   const std::string relation = QualifiedRelation(FSQL->GetText(), Trim(name.substr(0, static_cast<size_t>(dot - 1))));

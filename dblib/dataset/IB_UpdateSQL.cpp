@@ -379,12 +379,28 @@ int32_t TIB_UpdateSQL::RunDML(TIB_Statement& S, const std::vector<TBinding>& Bin
   const uint8_t type = S.GetStatementType() & 0x7F;
   // A change that may touch several rows runs inside a savepoint, so that it can be undone alone.
   Guard = Guard && (type == stUpdate || type == stDelete);
-  if (Guard) S.ExecuteImmediate(std::string("SAVEPOINT ") + kSavepoint);
-  // A failed change leaves the savepoint to the transaction's end (the next one of the name replaces it).
-  S.Execute();
-  const int32_t rows = S.GetRowsAffected();
-  if (Guard && rows > 1) S.ExecuteImmediate(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
-  if (Guard) S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY");
+  if (!Guard) {
+    S.Execute();
+    return S.GetRowsAffected();
+  }
+  // An auto-committing transaction would commit the change before it could be undone: it keeps it until
+  // the savepoint is done with.
+  TIB_Transaction* t = S.GetIB_Transaction();
+  const TIB_AliveFlag transactionAlive = t ? t->GetAlive() : TIB_AliveFlag();
+  if (t) t->HoldAutoCommit();
+  int32_t rows = 0;
+  try {
+    S.ExecuteImmediate(std::string("SAVEPOINT ") + kSavepoint);
+    // A failed change leaves the savepoint to the transaction's end (the next one of the name replaces it).
+    S.Execute();
+    rows = S.GetRowsAffected();
+    if (rows > 1) S.ExecuteImmediate(std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint);
+    S.ExecuteImmediate(std::string("RELEASE SAVEPOINT ") + kSavepoint + " ONLY");
+  } catch (...) {
+    if (t && transactionAlive.Get()) t->ReleaseAutoCommit(false);
+    throw;
+  }
+  if (t && transactionAlive.Get()) t->ReleaseAutoCommit(true);
   return rows;
 }
 

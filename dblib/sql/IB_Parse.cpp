@@ -572,7 +572,89 @@ bool IsGrantOrRevokeSelect(std::string_view S) {
 // ---------------------------------------------------------------------------------------------------------
 // Statement builders
 
-void MakeRecordCountSQL(std::string_view SQL, std::string& Result) {
+namespace {
+
+// Calls Marker(Pos) for each parameter marker '?' of SQL (1-based, outside strings, quoted names,
+// comments and brackets) and Comment(Pos, Width) for each block comment opener (Width characters); the
+// scan goes on behind what Comment returns, and when that is more than Width, Comment took the whole
+// comment.
+template <class M, class C>
+void ScanMarkers(std::string_view SQL, M&& Marker, C&& Comment) {
+  bool inSingle = false, inDouble = false, inBlock = false, inLine = false;
+  int32_t skip = 0, bracket = 0, paren = 0;
+  const int32_t n = static_cast<int32_t>(SQL.size());
+  for (int32_t pos = 1; pos <= n;) {
+    const bool wasBlock = inBlock, wasLine = inLine;
+    ScanSQLChar(SQL, pos, inSingle, skip, bracket, paren, inBlock, inLine, inDouble);
+    const int32_t width = 1 + skip;
+    if (!wasBlock && inBlock) {
+      const int32_t taken = Comment(pos, width);
+      if (taken > width) inBlock = false;
+      pos += taken;
+      continue;
+    }
+    if (!wasBlock && !inBlock && !wasLine && !inLine && !inSingle && !inDouble && bracket <= 0 && SQL[pos - 1] == '?') {
+      Marker(pos);
+    }
+    pos += width;
+  }
+}
+
+// The tag MakeRecordCountSQL puts behind each marker to tell them apart: a block comment the clause
+// routines pass over as they pass over any comment.
+constexpr std::string_view kMarkerTag = "/*#";
+
+std::string TagMarkers(std::string_view SQL) {
+  std::string out;
+  out.reserve(SQL.size() + 16);
+  int32_t number = 0;
+  size_t copied = 0;
+  ScanMarkers(
+      SQL,
+      [&](int32_t Pos) {
+        out.append(SQL.substr(copied, static_cast<size_t>(Pos) - copied));
+        copied = static_cast<size_t>(Pos);
+        out += kMarkerTag;
+        out += IntToStr(number++);
+        out += "#*/";
+      },
+      [](int32_t, int32_t Width) { return Width; });
+  out.append(SQL.substr(copied));
+  return out;
+}
+
+// Takes the tags out of SQL again and lists the numbers of the markers it holds, in order.
+void UntagMarkers(std::string& SQL, std::vector<int32_t>& Kept) {
+  std::string out;
+  out.reserve(SQL.size());
+  size_t copied = 0;
+  ScanMarkers(
+      SQL, [](int32_t) {},
+      [&](int32_t Pos, int32_t Width) -> int32_t {
+        const size_t at = static_cast<size_t>(Pos - 1);
+        if (at == 0 || SQL[at - 1] != '?' || SQL.compare(at, kMarkerTag.size(), kMarkerTag) != 0) return Width;
+        size_t end = at + kMarkerTag.size();
+        int32_t number = 0;
+        while (end < SQL.size() && SQL[end] >= '0' && SQL[end] <= '9') number = number * 10 + (SQL[end++] - '0');
+        if (SQL.compare(end, 3, "#*/") != 0) return Width;
+        out.append(SQL, copied, at - copied);
+        copied = end + 3;
+        Kept.push_back(number);
+        return static_cast<int32_t>(copied - at);
+      });
+  out.append(SQL, copied, std::string::npos);
+  SQL = std::move(out);
+}
+
+}  // namespace
+
+void MakeRecordCountSQL(std::string_view SQL, std::string& Result, std::vector<int32_t>* KeptMarkers) {
+  if (KeptMarkers) {
+    KeptMarkers->clear();
+    MakeRecordCountSQL(TagMarkers(SQL), Result, nullptr);
+    UntagMarkers(Result, *KeptMarkers);
+    return;
+  }
   std::string s(SQL);
   const std::string first = FirstSelectWord(s);
   // Rows folded by DISTINCT, GROUP BY, HAVING or UNION (or cut by FIRST / SKIP or a row limit) are counted

@@ -91,8 +91,10 @@ bool IsGrantOrRevokeSelect(std::string_view S);
 // The columns of a FOR UPDATE OF clause (Columns is cleared first).
 void GetForUpdateColumns(std::string_view SQL, TStrings& Columns);
 
-// A statement that counts the rows SQL returns.
-void MakeRecordCountSQL(std::string_view SQL, std::string& Result);
+// A statement that counts the rows SQL returns. The count leaves clauses out (the ORDER BY, say), and
+// with them the parameter markers that stand there: KeptMarkers, when given, receives the numbers
+// (0-based, in the order of SQL) of the markers Result holds, in their order in Result.
+void MakeRecordCountSQL(std::string_view SQL, std::string& Result, std::vector<int32_t>* KeptMarkers = nullptr);
 // A statement that looks one row up by its key fields (KeyFields items are NAME or NAME=...). Returns
 // the number of parameters in the new FROM clause; SelectParamCount receives the number of parameters
 // in the SELECT clause of SQL.

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "DatasetTestSupport.h"
 #include "dblib/dataset/IB_BDataset.h"
@@ -253,3 +254,46 @@ TEST_F(BDatasetCountsTest, TheTransactionsEndSettlesWhatTheQueryApplied) {
 }
 
 }  // namespace
+
+// ---- parameters of the clauses the count leaves out ---------------------------------------------------
+
+// The count statement leaves the ORDER BY out, and with it the markers that stand there: it binds the
+// values of the markers it keeps, in their order, so that it counts what the query shows, also when a
+// dropped marker stands between two kept ones.
+TEST_F(BDatasetCountsTest, TheCountBindsTheMarkersItKeeps) {
+  Fill(30);
+  struct Case {
+    const char* SQL;
+    std::vector<int> Values;  // in the order of the markers: a marker bound to another's value counts other rows
+    const char* Direct;
+    int32_t Expected;
+  };
+  const Case cases[] = {
+      {"SELECT ID, NAME FROM T WHERE GRP = :D ORDER BY IIF(:X = 1, NAME, ID)", {2, 1},
+       "SELECT COUNT(*) FROM T WHERE GRP = 2", 10},
+      {"SELECT ID, NAME FROM T WHERE GRP = :D ORDER BY IIF(:X = 1, NAME, ID) ROWS :N", {2, 1, 4},
+       "SELECT COUNT(*) FROM (SELECT ID FROM T WHERE GRP = 2 ROWS 4)", 4},
+      {"SELECT ID, NAME FROM T WHERE GRP = :D\r\nORDER BY (SELECT COUNT(*) FROM T X WHERE X.ID < :X)\r\n"
+       "OFFSET :N ROWS",
+       {2, 1, 4}, "SELECT COUNT(*) FROM (SELECT ID FROM T WHERE GRP = 2 OFFSET 4 ROWS)", 6},
+      {"SELECT ID, NAME FROM T WHERE GRP = ? AND ID > :X ORDER BY IIF(? = 1, NAME, ID)", {2, 1, 1},
+       "SELECT COUNT(*) FROM T WHERE GRP = 2 AND ID > 1", 10},
+      {"SELECT ID, NAME FROM T WHERE GRP = :D ORDER BY IIF(:D = 1, NAME, ID) /* ? */ ROWS :N", {2, 4},
+       "SELECT COUNT(*) FROM (SELECT ID FROM T WHERE GRP = 2 ROWS 4)", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.SQL);
+    TIB_Query* q = NewQuery(c.SQL);
+    q->Prepare();
+    TIB_Row* p = q->GetParams();
+    ASSERT_EQ(p->GetColumnCount(), static_cast<int>(c.Values.size()));
+    for (int i = 0; i < p->GetColumnCount(); ++i) p->GetColumns(i)->SetAsInteger(c.Values[static_cast<size_t>(i)]);
+    EXPECT_EQ(Direct(c.Direct), c.Expected);
+    EXPECT_EQ(q->GetRecordCount(), c.Expected);
+    q->Open();
+    q->Last();
+    EXPECT_EQ(q->GetRecordCount(), c.Expected);
+    EXPECT_EQ(q->GetRowNum(), c.Expected);
+    delete q;
+  }
+}

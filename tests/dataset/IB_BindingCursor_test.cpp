@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
 #include <set>
 #include <type_traits>
@@ -471,6 +472,64 @@ TEST_F(BindingCursorTest, TheKeySelectListNamesTheKeyColumnsAsTheSelectListSpell
     q->Unprepare();
     EXPECT_EQ(q->GetKeySelectList(), "");
     delete q;
+  }
+}
+
+// A query that locks its rows (FOR UPDATE, WITH LOCK, spelled as users write them) reads a row by key
+// through its own SELECT without the lock, or through a derived table over it (which cannot hold one,
+// here for a key that is an expression): in whole-row mode when a row is read again, in keys-only mode
+// for every row shown. (A key that is an expression cannot be selected alone: asked for keys only, its
+// query fetches whole rows.)
+TEST_F(BindingCursorTest, RowsOfAQueryThatLocksAreReadByKeyWhateverSpellsTheLock) {
+  Fill(9);
+  const char* const locks[] = {"WITH\r\nLOCK",
+                               "with  lock",
+                               "WITH /* the row */ LOCK",
+                               "WITH -- the row\r\nLOCK",
+                               "FOR UPDATE OF NAME",
+                               "for update\r\nof NAME with lock",
+                               "FOR UPDATE WITH LOCK;"};
+  struct Base {
+    const char* SQL;
+    const char* Links;
+    bool Derived;
+  };
+  const Base bases[] = {{"SELECT ID, NAME FROM T ORDER BY ID", "", false},
+                        {"SELECT ID + 0 AS K, NAME FROM T ORDER BY 1", "K", true}};
+  for (const Base& b : bases) {
+    for (const char* lock : locks) {
+      for (bool whole : {true, false}) {
+        const std::string sql = std::string(b.SQL) + " " + lock;
+        SCOPED_TRACE(sql + (whole ? " whole rows" : " keys only"));
+        auto* q = new TIB_Query(Owner);
+        q->SetIB_Connection(Conn);
+        q->SetIB_Transaction(Tr);
+        q->GetSQL().SetText(sql);
+        if (*b.Links) q->GetKeyLinks().SetText(b.Links);
+        q->SetFetchWholeRows(whole);
+        q->Open();
+        // A key that is an expression cannot be selected alone: such a query fetches whole rows.
+        EXPECT_EQ(q->GetKeysOnly(), !whole && !b.Derived);
+        q->Last();
+        EXPECT_EQ(q->GetRowNum(), 9);
+        q->SetRowNum(5);
+        EXPECT_EQ(Name(q), "n5");
+        EXPECT_EQ(q->GetFields()->GetColumns(0)->GetAsInteger(), 5);
+        Exec("UPDATE T SET NAME = 'again' WHERE ID = 3");
+        q->SetRowNum(3);
+        EXPECT_TRUE(q->RefreshRow());
+        EXPECT_EQ(Name(q), "again");
+        q->SetRowNum(7);
+        EXPECT_EQ(Name(q), "n7");
+        std::string text = q->GetFieldsCursor()->GetSourceSQL();
+        EXPECT_EQ(text.find(") BIND_ROW") != std::string::npos, b.Derived) << text;
+        for (char& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(text.find("LOCK"), std::string::npos) << text;
+        EXPECT_EQ(text.find("UPDATE"), std::string::npos) << text;
+        delete q;
+        Exec("UPDATE T SET NAME = 'n3' WHERE ID = 3");
+      }
+    }
   }
 }
 

@@ -225,6 +225,36 @@ TEST(IB_ParseBuilders, RecordCount) {
   }
 }
 
+// The count names the markers it keeps, in their order, and the text it sends holds exactly those
+// markers (a '?' in a string, a quoted name or a comment is none; the ORDER BY's go with the clause).
+TEST(IB_ParseBuilders, RecordCountKeptMarkers) {
+  struct Case {
+    const char* SQL;
+    std::vector<int32_t> Kept;
+    const char* Sent;
+  };
+  const Case cases[] = {
+      {"SELECT A FROM T WHERE B = ? ORDER BY IIF(? = 1, A, B)", {0}, "SELECT COUNT( * )\r\nFROM T WHERE B = ?"},
+      {"SELECT A FROM T WHERE B = ? /* D */ AND C = '?' ORDER BY ? ROWS ? /* N */", {0, 2},
+       "SELECT COUNT( * ) FROM (\r\nSELECT A FROM T WHERE B = ? /* D */ AND C = '?'\r\n\r\nROWS ? /* N */\r\n) COUNTED_ROWS (C1)"},
+      {"SELECT \"?\", ? FROM T -- ?\r\nWHERE B = ? ORDER BY ? PLAN (T NATURAL)", {0, 1},
+       "SELECT COUNT( * ) FROM (\r\nSELECT \"?\", ? FROM T -- ?\r\nWHERE B = ?\r\n) COUNTED_ROWS (C1, C2)"},
+      {"SELECT A FROM T WHERE B = ? ORDER BY A FOR UPDATE OF A WITH LOCK", {0}, "SELECT COUNT( * )\r\nFROM T WHERE B = ?"},
+      {"SELECT A FROM T", {}, "SELECT COUNT( * )\r\nFROM T"},
+  };
+  for (const Case& c : cases) {
+    std::string r;
+    std::vector<int32_t> kept{42};
+    MakeRecordCountSQL(c.SQL, r, &kept);
+    EXPECT_EQ(kept, c.Kept) << c.SQL;
+    EXPECT_EQ(r, c.Sent) << c.SQL;
+    // Without the list the text is the same.
+    std::string plain;
+    MakeRecordCountSQL(c.SQL, plain);
+    EXPECT_EQ(plain, r) << c.SQL;
+  }
+}
+
 TEST(IB_ParseBuilders, KeyLookup) {
   TStringList keys;
   keys.Add("ID");
