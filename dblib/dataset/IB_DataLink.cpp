@@ -883,8 +883,7 @@ void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
   TIB_DataLink::DataChange(Field);
   // A change of a single column is an edit of the master's row, not a move to another one.
   IB_CheckAlive(alive);
-  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying))
-    return;
+  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying)) return;
   TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->FollowMasterRow();
 }

@@ -18,6 +18,7 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Session.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_DataLink.h"
 #include "dblib/dataset/IB_DataSource.h"
 #include "dblib/sql/IB_SearchBuffer.h"
 #include "platform/Forms.h"
@@ -211,7 +212,8 @@ protected:
       case kCursor: return V == vSelf ? reinterpret_cast<TComponent**>(&W.C) : reinterpret_cast<TComponent**>(&W.M);
       case kStatement: return reinterpret_cast<TComponent**>(&W.S);
       case kTransaction: return V == vSelf ? reinterpret_cast<TComponent**>(&W.T) : reinterpret_cast<TComponent**>(&W.Q);
-      case kConnection: return V == vSelf ? reinterpret_cast<TComponent**>(&W.Cn) : reinterpret_cast<TComponent**>(&W.Q);
+      case kConnection:
+        return V == vSelf ? reinterpret_cast<TComponent**>(&W.Cn) : reinterpret_cast<TComponent**>(&W.Q);
       case kLink: return V == vSelf ? reinterpret_cast<TComponent**>(&W.L) : reinterpret_cast<TComponent**>(&W.Cn);
       case kLookup: return V == vSelf ? reinterpret_cast<TComponent**>(&W.LK) : reinterpret_cast<TComponent**>(&W.KS);
       default: return V == vSelf ? reinterpret_cast<TComponent**>(&W.QS) : reinterpret_cast<TComponent**>(&W.Q);
@@ -728,6 +730,76 @@ TEST_F(DeleteFromHandlerTest, TheTableNamesEveryEventTheHeadersDeclare) {
   for (const std::string& e : declared) {
     EXPECT_TRUE(inTable.count(e) || NotInTable().count(e)) << e << " has no case in the table";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A disconnect whose walk loses a transaction (a dataset's handler deletes it) still detaches: the
+// attachment is let go, the entry point ends with the silent abort, and the connection attaches again.
+TEST_F(DeleteFromHandlerTest, ADisconnectThatLosesATransactionStillDetachesAndEndsWithTheSilentAbort) {
+  auto* cn = new TIB_Connection(Owner);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetCharSet("ISO8859_1");
+  auto* t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(cn);
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(cn);
+  q->SetIB_Transaction(t);
+  q->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+  q->Open();
+  ASSERT_TRUE(cn->GetConnected());
+  q->AfterClose = [&](TIB_Dataset*) { FreeAndNil(t); };
+  EXPECT_THROW(cn->Disconnect(), EAbort);
+  EXPECT_EQ(nullptr, t);
+  EXPECT_FALSE(cn->GetConnected());
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+  q->AfterClose = nullptr;
+  cn->Connect();
+  EXPECT_TRUE(cn->GetConnected());
+  delete q;
+  delete cn;
+}
+
+// The login handler sets its flag after deleting the connection, as a form's handler may: nothing of
+// the connection is written, and the connect ends with the silent abort.
+TEST_F(DeleteFromHandlerTest, ALoginHandlerMaySetItsFlagAfterDeletingTheConnection) {
+  auto* cn = new TIB_Connection(Owner);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetLoginPrompt(true);
+  cn->OnLogin = [&cn](TIB_Connection*, bool& AbortLogin) {
+    FreeAndNil(cn);
+    AbortLogin = true;
+  };
+  EXPECT_THROW(cn->Connect(), EAbort);
+  EXPECT_EQ(nullptr, cn);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+}
+
+// A control's link deleted by its own handler ends only that notice: the move goes on and the other
+// links hear it. A detail deleted by its own handler while its master moves ends the master's move.
+TEST_F(DeleteFromHandlerTest, ALinkDeletedAloneEndsItsNoticeAndADetailDeletedEndsItsMastersMove) {
+  TWorld w;
+  Build(w, kQuery);
+  w.Q->Open();
+  auto* first = new TIB_DataLink(Owner);
+  auto* second = new TIB_DataLink(Owner);
+  first->SetDataSource(w.MS);
+  second->SetDataSource(w.MS);
+  int heard = 0;
+  first->OnDataChange = [&first](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { FreeAndNil(first); };
+  second->OnDataChange = [&heard](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { ++heard; };
+  w.M->Next();
+  EXPECT_EQ(nullptr, first);
+  EXPECT_EQ(1, heard);
+  EXPECT_EQ(2, w.M->GetRowNum());
+  w.Q->AfterScroll = [&w](TIB_Dataset*) { FreeAndNil(w.Q); };
+  EXPECT_THROW(w.M->Next(), EAbort);
+  EXPECT_EQ(nullptr, w.Q);
+  delete second;
+  TearDownWorld(w);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
 }
 
 }  // namespace
