@@ -102,11 +102,22 @@ void TIB_Connection::Loaded() {
   TIB_Component::Loaded();
   if (!FStreamedConnected) return;
   // The stored form is loaded all the same: a failure is reported and the connection stays detached.
+  // Their handlers may destroy the connection (the walks then end with the silent abort) or other
+  // statements and datasets (those left the lists and are skipped).
+  const TIB_AliveFlag alive = FAlive;
   RunReported([&] {
     if (SysConnect(false)) {
       FStreamedConnected = false;
-      for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) s->FinishDeferredPrepare();
-      for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) d->ApplyDeferredActive();
+      for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) {
+        if (std::find(FStatements.begin(), FStatements.end(), s) == FStatements.end()) continue;
+        s->FinishDeferredPrepare();
+        IB_CheckAlive(alive);
+      }
+      for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) {
+        if (std::find(FDatasets.begin(), FDatasets.end(), d) == FDatasets.end()) continue;
+        d->ApplyDeferredActive();
+        IB_CheckAlive(alive);
+      }
     }
   });
 }

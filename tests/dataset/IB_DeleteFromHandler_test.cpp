@@ -803,3 +803,46 @@ TEST_F(DeleteFromHandlerTest, ALinkDeletedAloneEndsItsNoticeAndADetailDeletedEnd
 }
 
 }  // namespace
+
+namespace {
+
+// A stored form loads: its connection attaches at the end of loading and opens the datasets that waited
+// for it; the first one's handler deletes the other. The connection's walk skips the one that went.
+TEST_F(DeleteFromHandlerTest, ADatasetOpenedAtTheEndOfLoadingMayDeleteAnotherThatWaits) {
+  testsupport::ExceptionSink sink;
+  // The cursors and the transaction come first in the form: they are loaded before the connection, and
+  // the cursors wait for it.
+  auto* form = new TComponent(Owner);
+  TIB_Cursor* cursors[2];
+  for (TIB_Cursor*& c : cursors) c = new TIB_Cursor(form);
+  auto* t = new TIB_Transaction(form);
+  auto* cn = new TIB_Connection(form);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetCharSet("ISO8859_1");
+  t->SetIB_Connection(cn);
+  for (TIB_Cursor* c : cursors) {
+    c->SetIB_Connection(cn);
+    c->SetIB_Transaction(t);
+    c->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+  }
+  int opened = 0;
+  TIB_Cursor* doomed = nullptr;
+  cursors[0]->AfterOpen = cursors[1]->AfterOpen = [&](TIB_Dataset* D) {
+    if (++opened == 1) {
+      doomed = D == cursors[0] ? cursors[1] : cursors[0];
+      delete doomed;
+    }
+  };
+  form->BeginLoading();
+  cn->SetConnected(true);
+  for (TIB_Cursor* c : cursors) c->SetActive(true);
+  form->EndLoading();
+  ASSERT_NE(nullptr, doomed);
+  EXPECT_TRUE(cn->GetConnected());
+  EXPECT_EQ(1, opened);
+  EXPECT_EQ(std::vector<std::string>{}, sink.Messages);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+  delete form;
+}
+
+}  // namespace
