@@ -520,6 +520,10 @@ std::vector<TCase> Cases(TestClock& Clock) {
          w.Cn->OnLogin = [](TIB_Connection*, bool& AbortLogin) { AbortLogin = true; };
        },
        ARM(w.Cn->OnLoginFailure), cnConnect},
+      {kConnection, "OnError", [](W& w) { w.Cn->SetDatabaseName(w.NewFile); },  // no such file
+       [](W& w, const TKill& k) { w.Cn->SetOnError(k); }, cnConnect, kAll, 0, true},
+      {kConnection, "OnError", [](W& w) { w.Cn->SetDatabaseName(w.NewFile); }, ARM(w.Cn->GetSession()->OnError),
+       cnConnect, kAll, 0, true},
       {kConnection, "BeforeDisconnect", open, ARM(w.Cn->BeforeDisconnect), cnDisconnect},
       {kConnection, "AfterDisconnect", open, ARM(w.Cn->AfterDisconnect), cnDisconnect},
       {kConnection, "OnConnectedChanged", open, ARM(w.Cn->OnConnectedChanged), cnDisconnect},
