@@ -850,3 +850,28 @@ TEST_F(DeleteFromHandlerTest, ADatasetOpenedAtTheEndOfLoadingMayDeleteAnotherTha
 }
 
 }  // namespace
+
+namespace {
+
+// A link whose BeforeAssignment or AfterAssignment deletes it, while the application moves it to another
+// data source: the move ends with the silent abort, and neither source keeps it.
+TEST_F(DeleteFromHandlerTest, ALinkDeletedWhileItMovesToAnotherSourceEndsTheMoveWithTheSilentAbort) {
+  auto* from = new TIB_DataSource(Owner);
+  auto* to = new TIB_DataSource(Owner);
+  for (bool after : {false, true}) {
+    SCOPED_TRACE(after ? "AfterAssignment" : "BeforeAssignment");
+    auto* link = new TIB_DataLink(Owner);
+    link->SetDataSource(from);
+    (after ? link->AfterAssignment : link->BeforeAssignment) = [&link](TIB_DataLink*, TIB_DataSource*) {
+      FreeAndNil(link);
+    };
+    EXPECT_THROW(link->SetDataSource(to), EAbort);
+    EXPECT_EQ(nullptr, link);
+    EXPECT_EQ(0, from->Get_DataLinkCount());
+    EXPECT_EQ(0, to->Get_DataLinkCount());
+  }
+  delete from;
+  delete to;
+}
+
+}  // namespace
