@@ -102,11 +102,22 @@ void TIB_Connection::Loaded() {
   TIB_Component::Loaded();
   if (!FStreamedConnected) return;
   // The stored form is loaded all the same: a failure is reported and the connection stays detached.
+  // Their handlers may destroy the connection (the walks then end with the silent abort) or other
+  // statements and datasets (those left the lists and are skipped).
+  const TIB_AliveFlag alive = FAlive;
   RunReported([&] {
     if (SysConnect(false)) {
       FStreamedConnected = false;
-      for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) s->FinishDeferredPrepare();
-      for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) d->ApplyDeferredActive();
+      for (TIB_ConnectionStatementSite* s : std::vector(FStatements)) {
+        if (std::find(FStatements.begin(), FStatements.end(), s) == FStatements.end()) continue;
+        s->FinishDeferredPrepare();
+        IB_CheckAlive(alive);
+      }
+      for (TIB_ConnectionDatasetSite* d : std::vector(FDatasets)) {
+        if (std::find(FDatasets.begin(), FDatasets.end(), d) == FDatasets.end()) continue;
+        d->ApplyDeferredActive();
+        IB_CheckAlive(alive);
+      }
     }
   });
 }
@@ -115,14 +126,20 @@ void TIB_Connection::Loaded() {
 
 bool TIB_Connection::CanFireEvents() const { return !IsDestroying() && !HasState(csDestroying); }
 
+// A handler that destroyed the connection ends the running step with the silent abort.
 void TIB_Connection::Fire(const TIB_ConnectionEvent& Event) {
-  if (Event && CanFireEvents()) Event(this);
+  if (Event && CanFireEvents()) CallOut(Event, this);
 }
 
+// A link's notice may destroy the connection (and with it the list): the walk then ends with the silent
+// abort. Links that left the list meanwhile (their owner destroyed) are skipped.
 void TIB_Connection::SendLinkNotice(int32_t AEvent) {
-  std::vector<TIB_ConnectionLink*> snapshot(FLinks);
+  const TIB_AliveFlag alive = FAlive;
+  const std::vector<TIB_ConnectionLink*> snapshot(FLinks);
   for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
-    if (std::find(FLinks.begin(), FLinks.end(), *it) != FLinks.end()) (*it)->ProcessEvent(AEvent);
+    if (std::find(FLinks.begin(), FLinks.end(), *it) == FLinks.end()) continue;
+    (*it)->ProcessEvent(AEvent);
+    IB_CheckAlive(alive);
   }
 }
 
@@ -188,12 +205,14 @@ bool TIB_Connection::SysConnect(bool FromSQLConnect) {
 }
 
 void TIB_Connection::FinishConnect(void (TIB_Connection::*Step)()) {
+  const TIB_AliveFlag alive = FAlive;
   try {
     (this->*Step)();
   } catch (...) {
     // A connect that raises leaves the connection detached (a server that died right after the attach
-    // fails the first request of a follower): what got attached is let go again.
-    RunReported([&] { SysDisconnect(); });
+    // fails the first request of a follower): what got attached is let go again, unless a handler
+    // destroyed the connection (its destruction detached it).
+    if (alive.Get()) RunReported([&] { SysDisconnect(); });
     throw;
   }
 }
@@ -274,17 +293,21 @@ void TIB_Connection::BeforeDisconnectStep() {
   FStatus = csDisconnecting;
   // Every part runs even when an earlier one fails: a detach that follows must not leave transactions,
   // statements or cached statement handles behind on the gone attachment. The first failure is raised
-  // at the end.
+  // at the end (the silent abort of a part whose handler destroyed a transaction or dataset too). A
+  // part whose handler destroyed the connection ends the step with the silent abort at once.
+  const TIB_AliveFlag alive = FAlive;
   std::exception_ptr failure;
-  auto attempt = [&failure](auto&& Part) {
+  auto attempt = [&failure, &alive](auto&& Part) {
     try {
       Part();
     } catch (...) {
+      IB_CheckAlive(alive);
       if (failure)
         ReportException(std::current_exception());
       else
         failure = std::current_exception();
     }
+    IB_CheckAlive(alive);
   };
   attempt([&] { Fire(BeforeDisconnect); });
   for (size_t i = 0; i < FTransactions.size();) {
@@ -334,11 +357,14 @@ void TIB_Connection::DisconnectCore() {
 
 void TIB_Connection::SysDisconnect() {
   if (!GetConnected()) return;
+  const TIB_AliveFlag alive = FAlive;
   std::exception_ptr failure;
   try {
     BeforeDisconnectStep();
   } catch (...) {
-    // Detach all the same; the failure is raised once the connection is down.
+    // Detach all the same; the failure is raised once the connection is down. A connection a handler
+    // destroyed was detached by its destruction: nothing of it is touched.
+    IB_CheckAlive(alive);
     failure = std::current_exception();
   }
   FStatus = csDisconnecting;
@@ -346,6 +372,7 @@ void TIB_Connection::SysDisconnect() {
   try {
     AfterDisconnectStep();
   } catch (...) {
+    IB_CheckAlive(alive);
     if (failure)
       ReportException(std::current_exception());
     else
@@ -379,7 +406,7 @@ void TIB_Connection::SysCreateDatabase() {
   Fire(BeforeCreateDatabase);
   SendLinkNotice(cevBeforeCreateDatabase);
   // A later attach attempt must not create again.
-  TScopeExit notCreating([this] {
+  TIB_AliveExit notCreating(FAlive, [this] {
     if (FStatus == csCreatingDatabase) FStatus = csConnecting;
   });
   ConnectCore();
@@ -400,7 +427,7 @@ void TIB_Connection::SysDropDatabase() {
   {
     // A drop that fails, or is refused with the error suppressed by a handler, leaves the connection
     // attached and usable: nothing was dropped.
-    TScopeExit stillAttached([this] {
+    TIB_AliveExit stillAttached(FAlive, [this] {
       if (GetConnected()) FStatus = csConnected;
     });
     BeforeDisconnectStep();
@@ -639,16 +666,20 @@ void TIB_Connection::SysAfterExecDDL() {
   FlushStatementHandleCache(0);
 }
 
-TIB_ExecDDLBracket::TIB_ExecDDLBracket(TIB_Connection* AConnection) : FConnection(AConnection) {
+TIB_ExecDDLBracket::TIB_ExecDDLBracket(TIB_Connection* AConnection)
+    : FConnection(AConnection), FAlive(AConnection ? AConnection->GetAlive() : TIB_AliveFlag()) {
   if (FConnection) FConnection->SysBeforeExecDDL();
 }
 
 TIB_ExecDDLBracket::~TIB_ExecDDLBracket() {
-  if (FConnection) FConnection->SysAfterExecDDLQuietly();
+  if (FConnection && FAlive.Get()) FConnection->SysAfterExecDDLQuietly();
 }
 
 void TIB_ExecDDLBracket::End() {
-  if (TIB_Connection* c = std::exchange(FConnection, nullptr)) c->SysAfterExecDDL();
+  if (TIB_Connection* c = std::exchange(FConnection, nullptr)) {
+    IB_CheckAlive(FAlive);
+    c->SysAfterExecDDL();
+  }
 }
 
 void TIB_Connection::SysAfterExecDDLQuietly() noexcept {
@@ -661,31 +692,31 @@ void TIB_Connection::SysAfterExecDDLQuietly() noexcept {
 void TIB_Connection::SetFocus() { GetSession()->SetFocusedConnection(this); }
 
 void TIB_Connection::DoGainFocus() {
-  if (OnGainFocus && CanFireEvents() && !HasState(csLoading)) OnGainFocus(this);
+  if (OnGainFocus && CanFireEvents() && !HasState(csLoading)) CallOut(OnGainFocus, this);
 }
 
 void TIB_Connection::DoLoseFocus() {
-  if (OnLoseFocus && CanFireEvents() && !HasState(csLoading)) OnLoseFocus(this);
+  if (OnLoseFocus && CanFireEvents() && !HasState(csLoading)) CallOut(OnLoseFocus, this);
 }
 
 void TIB_Connection::DoSoundExParse(const std::string& Value, std::string& Result) {
   if (OnSoundExParse)
-    OnSoundExParse(this, Value, Result);
+    CallOut(OnSoundExParse, this, Value, Result);
   else
     Result = IntToStr(SoundexCode(Value));
 }
 
 void TIB_Connection::DoSoundExMaxParse(const std::string& Value, std::string& Result) {
   if (OnSoundExMaxParse)
-    OnSoundExMaxParse(this, Value, Result);
+    CallOut(OnSoundExMaxParse, this, Value, Result);
   else if (OnSoundExParse)
-    OnSoundExParse(this, Value, Result);
+    CallOut(OnSoundExParse, this, Value, Result);
   else
     Result = IntToStr(SoundexMaxCode(Value));
 }
 
 void TIB_Connection::DoReceiveDMLCache(const TIB_DMLCacheItem& Item) {
-  if (OnReceiveDMLCache && CanFireEvents()) OnReceiveDMLCache(this, Item);
+  if (OnReceiveDMLCache && CanFireEvents()) CallOut(OnReceiveDMLCache, this, Item);
 }
 
 int32_t TIB_Connection::GetStartedTransactionCount() const {
@@ -696,7 +727,7 @@ int32_t TIB_Connection::GetStartedTransactionCount() const {
 void TIB_Connection::DoProcessSearchBuffer(TIB_Column* IB_Field, std::string& SearchBuffer, TStrings* WhereClause,
                                            TStrings* Parameters, TStrings* Macros, bool& DefaultHandling) {
   if (OnProcessSearchBuffer)
-    OnProcessSearchBuffer(this, IB_Field, SearchBuffer, WhereClause, Parameters, Macros, DefaultHandling);
+    CallOut(OnProcessSearchBuffer, this, IB_Field, SearchBuffer, WhereClause, Parameters, Macros, DefaultHandling);
 }
 
 // ---- registries ----------------------------------------------------------------------------------------------
@@ -777,7 +808,7 @@ void TIB_ConnectionLink::DoReceiveFocus(TIB_Component* AFocused) {
   auto* connection = dynamic_cast<TIB_Connection*>(AFocused);
   if (connection == FConnection) return;
   if (OnReceiveFocus)
-    OnReceiveFocus(this, connection);
+    CallOut(OnReceiveFocus, this, connection);
   else
     SetIB_Connection(connection);
 }

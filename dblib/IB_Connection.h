@@ -542,6 +542,7 @@ public:
 
 private:
   TIB_Connection* FConnection;
+  TIB_AliveFlag FAlive;
 };
 
 // Adds one string item to a parameter block: the item byte, the length byte and the text. Buffer is

@@ -102,7 +102,10 @@ void TIB_Connection::DoLogin() {
     FRegistryUsed = true;
   }
   if (OnLogin) {
-    OnLogin(this, FLoginAborted);
+    // The handler sets its own flag: one that destroyed the connection may still set it.
+    bool aborted = FLoginAborted;
+    CallOut(OnLogin, this, aborted);
+    FLoginAborted = aborted;
     return;
   }
   TLoginRequest request;
@@ -133,7 +136,7 @@ void TIB_Connection::DoLogin() {
 
 void TIB_Connection::DoLoginFailure() {
   if (OnLoginFailure)
-    OnLoginFailure(this);
+    CallOut(OnLoginFailure, this);
   else
     IB_Raise<EIB_ConnectionError>(IBMsg::LoginFailed);
 }

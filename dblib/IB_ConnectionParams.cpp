@@ -300,7 +300,7 @@ std::string TIB_Connection::BuildDPB(const std::string& User, const std::string&
   AddDPBString(len, dpb, Role, isc_dpb_sql_role_name);
   if (uint16_t d = GetSQLDialect(); d != 1) addByte(isc_dpb_sql_dialect, static_cast<uint8_t>(std::min<int>(d, 255)));
   if (OnCustomizeDPB) {
-    OnCustomizeDPB(this, len, dpb);
+    CallOut(OnCustomizeDPB, this, len, dpb);
     if (len < 1 || static_cast<size_t>(len) > dpb.size())
       IB_Raise<EIB_ConnectionError>(IBMsg::InvalidDPBLength, {int64_t{len}, int64_t(dpb.size())});
     dpb.resize(static_cast<size_t>(len));

@@ -51,17 +51,25 @@ std::vector<TIB_Transaction*> TransactionsOf(TIB_Connection* Connection) {
 void TIB_TransactionDMLCache::DeliverToOthers(const TIB_DMLCacheItem& Item, const TIB_Transaction* Except) {
   TIB_Connection* connection = Item.GetConnection();
   if (!connection) return;
+  // The connection's handler may destroy it (its call out ends with the silent abort); a receiver's may
+  // destroy the connection or the receiving transaction: the silent abort then.
+  const TIB_AliveFlag alive = connection->GetAlive();
   connection->DoReceiveDMLCache(Item);
   // Receivers may change the transactions and their datasets: walk snapshots, skipping what has left.
   const std::vector<TIB_Transaction*> transactions = TransactionsOf(connection);
   for (TIB_Transaction* t : transactions) {
-    if (t == Except || t->GetIsolation() != tiCommitted) continue;
+    if (t == Except) continue;
     const std::vector<TIB_Transaction*> now = TransactionsOf(connection);
-    if (std::find(now.begin(), now.end(), t) == now.end()) continue;
+    if (std::find(now.begin(), now.end(), t) == now.end() || t->GetIsolation() != tiCommitted) continue;
+    const TIB_AliveFlag receiver = t->GetAlive();
     std::vector<TIB_TransactionDatasetIntf*> datasets;
     for (int i = 0; i < t->Get_DatasetCount(); ++i) datasets.push_back(t->GetDataset(i));
-    for (TIB_TransactionDatasetIntf* d : datasets)
-      if (t->HasDataset(d) && d->GetActive() && d->GetDatasetConnection() == connection) DeliverTo(d, Item);
+    for (TIB_TransactionDatasetIntf* d : datasets) {
+      if (!t->HasDataset(d) || !d->GetActive() || d->GetDatasetConnection() != connection) continue;
+      DeliverTo(d, Item);
+      IB_CheckAlive(alive);
+      IB_CheckAlive(receiver);
+    }
   }
 }
 
@@ -77,17 +85,26 @@ void TIB_TransactionDMLCache::AddDMLCacheItem(TIB_Connection* AConnection, TIB_T
   }
   FItems.push_back(std::move(item));
   const TIB_DMLCacheItem& kept = *FItems.back();
+  // A receiver's handler may destroy the transaction, and the item with it: the silent abort then.
+  const TIB_AliveFlag alive = FTransaction->GetAlive();
   for (int i = 0; i < FTransaction->Get_DatasetCount(); ++i) {
     TIB_TransactionDatasetIntf* d = FTransaction->GetDataset(i);
-    if (d != Originator && d->GetActive()) DeliverTo(d, kept);
+    if (d == Originator || !d->GetActive()) continue;
+    DeliverTo(d, kept);
+    IB_CheckAlive(alive);
   }
 }
 
 void TIB_TransactionDMLCache::Flush(bool Deliver) {
+  // The receivers' handlers may destroy the transaction and with it this cache: the silent abort then.
+  const TIB_AliveFlag alive = FTransaction->GetAlive();
   while (!FItems.empty()) {
     // Taken out first: a receiver that announces changes of its own cannot disturb the walk.
     std::unique_ptr<TIB_DMLCacheItem> item = std::move(FItems.front());
     FItems.pop_front();
-    if (Deliver && FTransaction->GetConnectionIndex(item->GetConnection()) >= 0) DeliverToOthers(*item, FTransaction);
+    if (Deliver && FTransaction->GetConnectionIndex(item->GetConnection()) >= 0) {
+      DeliverToOthers(*item, FTransaction);
+      IB_CheckAlive(alive);
+    }
   }
 }

@@ -209,10 +209,16 @@ void TIB_Session::BeforeDestruction() {
 
 void TIB_Session::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes,
                                 int32_t SQLCODE, TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) {
-  if (auto* c = dynamic_cast<TIB_Component*>(Sender))
-    c->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
-  if (RaiseException)
-    TIB_SessionBase::DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+  auto* c = dynamic_cast<TIB_Component*>(Sender);
+  if (c) c->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+  if (!RaiseException || !OnError || HasState(csLoading) || HasState(csDestroying)) return;
+  // The session's handler may destroy the component whose error it reports, or the session: the silent
+  // abort then.
+  if (c)
+    IB_CallOut({FAlive, c->GetAlive()}, OnError, Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL,
+               RaiseException);
+  else
+    IB_CallOut(FAlive, OnError, Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
 }
 
 bool TIB_Session::InRegistry(TIB_SessionRegistry Registry, const TIB_Component* AComponent) const {
@@ -260,14 +266,28 @@ void TIB_Session::SetFocused(TIB_FocusRole Role, TIB_Component* Value) {
 
 void TIB_Session::SetFocusedHolder(TIB_FocusRole Role, TIB_SessionRegistry Links, TIB_Component* Value) {
   if ((Value && Value->IsInternal()) || Value == FFocused[Role]) return;
-  if (TIB_Component* old = FFocused[Role]) old->DoLoseFocus();
+  // The handlers may destroy the session or the component taking the focus: the silent abort then.
+  const TIB_AliveFlag alive = FAlive, focused = Value ? Value->GetAlive() : FAlive;
+  const auto watch = [&] {
+    IB_CheckAlive(alive);
+    IB_CheckAlive(focused);
+  };
+  if (TIB_Component* old = FFocused[Role]) {
+    old->DoLoseFocus();
+    watch();
+  }
   FFocused[Role] = Value;
-  if (Role == frDataSource) SetFocused(frDataset, Value ? Value->GetFocusPeer(frDataset) : nullptr);
+  if (Role == frDataSource) {
+    SetFocused(frDataset, Value ? Value->GetFocusPeer(frDataset) : nullptr);
+    watch();
+  }
   if (!Value || Value->GetAnnounceFocus()) {
     std::vector<TIB_Component*> snapshot = FRegistries[Links];
     // Links that a handler frees meanwhile are skipped.
     ForEachStill(snapshot, FRegistries[Links], [&](TIB_Component* link) {
-      if (link->GetReceiveFocus()) link->DoReceiveFocus(Value);
+      if (!link->GetReceiveFocus()) return;
+      link->DoReceiveFocus(Value);
+      watch();
     });
   }
   // Unless a handler has moved the focus on meanwhile.

@@ -875,13 +875,20 @@ void TIB_Statement::DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& Er
   SQL.Add("");
   SQL.Add("STATEMENT:");
   SQL.Add(line);
+  // The handlers of the statement, its transaction and its connection may each destroy the statement:
+  // the silent abort then, before the next one is asked.
+  const TIB_AliveFlag alive = FAlive;
   TIB_Component::DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
   if (RaiseException) {
-    if (TIB_Transaction* t = GetIB_Transaction())
+    if (TIB_Transaction* t = GetIB_Transaction()) {
       t->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+      IB_CheckAlive(alive);
+    }
   }
   if (RaiseException) {
-    if (TIB_Connection* c = GetIB_Connection())
+    if (TIB_Connection* c = GetIB_Connection()) {
       c->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+      IB_CheckAlive(alive);
+    }
   }
 }

@@ -155,18 +155,21 @@ void TIB_Statement::ExecDML() {
 void TIB_Statement::ExecDDL() {
   Fire(BeforeExecDDL);
   ProcessLinkEvent(sleBeforeExecDDL);
-  TIB_Connection* c = GetIB_Connection();
-  if (c) c->SysBeforeExecDDL();
-  {
-    // A failed execute still puts the connection's caches right (quietly); the execute's error is the
-    // one raised.
-    TScopeExit closeBracket([&] {
-      if (c) c->SysAfterExecDDLQuietly();
-    });
-    API_Execute();
-    closeBracket.Release();
-  }
-  if (c) c->SysAfterExecDDL();
+  // The connection's handlers may destroy the statement or its transaction (the connection's own death
+  // ends its step with the silent abort): the silent abort then. A failed execute still puts the
+  // connection's caches right (quietly); the execute's error is the one raised.
+  const TIB_AliveFlag alive = FAlive;
+  const TIB_AliveFlag* t = TransactionToken();
+  const TIB_AliveFlag transaction = t ? *t : alive;
+  const auto watch = [&] {
+    IB_CheckAlive(alive);
+    IB_CheckAlive(transaction);
+  };
+  TIB_ExecDDLBracket bracket(GetIB_Connection());
+  watch();
+  API_Execute();
+  bracket.End();
+  watch();
   Fire(AfterExecDDL);
   ProcessLinkEvent(sleAfterExecDDL);
 }

@@ -229,6 +229,9 @@ public:
   TIB_ColumnTextEvent OnGetText;
   TIB_ColumnTextEvent OnSetText;
 
+  // The column's liveness token (see IB_Alive.h).
+  const TIB_AliveFlag& GetAlive() const noexcept { return FAlive; }
+
 protected:
   // The column's liveness token, cleared by its destructor: a handler may destroy the column's row or
   // describe it again.

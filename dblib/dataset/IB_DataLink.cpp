@@ -77,17 +77,14 @@ void TIB_DataLink::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && FDataSource && AComponent == static_cast<TComponent*>(FDataSource)) DropDataSource();
 }
 
-// Copies: a handler may destroy the link and with it the event it runs from.
+// A handler that destroys the link ends what the link was doing with the silent abort; the walk of its
+// data source that brought the notice ends that notice there and goes on with the next link.
 void TIB_DataLink::Fire(const TIB_DataLinkEvent& Event) {
-  if (!Event || !CanFire()) return;
-  const TIB_DataLinkEvent handler = Event;
-  handler(this, FDataSource);
+  if (Event && CanFire()) CallOut(Event, this, FDataSource);
 }
 
 void TIB_DataLink::FireField(const TIB_DataLinkFieldEvent& Event, TIB_Column* Field) {
-  if (!Event || !CanFire()) return;
-  const TIB_DataLinkFieldEvent handler = Event;
-  handler(this, FDataSource, Field);
+  if (Event && CanFire()) CallOut(Event, this, FDataSource, Field);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -117,7 +114,8 @@ void TIB_DataLink::ProcessEvent(int32_t AEvent, intptr_t AArg) {
     case sleSearchAction: SearchAction(static_cast<int32_t>(AArg)); break;
     default: break;
   }
-  if (alive.Get() && FAllEvents) SysAfterEvent(AEvent, AArg);
+  IB_CheckAlive(alive);
+  if (FAllEvents) SysAfterEvent(AEvent, AArg);
 }
 
 bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
@@ -139,14 +137,16 @@ bool TIB_DataLink::Perform(int32_t Code, intptr_t /*AArg*/) {
       if (!FDataSource) return false;
       const TIB_AliveFlag alive = FAlive;
       DataChange(nullptr);
-      return alive.Get() && FDataSource != nullptr;
+      IB_CheckAlive(alive);
+      return FDataSource != nullptr;
     }
     case dlnFocusRequest: return FDataSource && FDataSource->Perform(dsnFocusRequest);
     case dlnUpdateData: {
       if (!FDataSource) return false;
       const TIB_AliveFlag alive = FAlive;
       UpdateData(nullptr);
-      return alive.Get() && FDataSource != nullptr;
+      IB_CheckAlive(alive);
+      return FDataSource != nullptr;
     }
     case dlnUpdateDataAll: return Perform(dlnUpdateData);
     default: return false;
@@ -161,7 +161,7 @@ bool TIB_DataLink::Modify() {
   TIB_AliveCount<int32_t> level(alive, FModifyLevel);
   if (GetStatePrevented()) return false;
   FDataSource->Perform(dsnModifyRequest);
-  if (!alive.Get()) return false;
+  IB_CheckAlive(alive);
   const TIB_DatasetState s = GetDataState();
   return s == dssSearch || s == dssEdit || s == dssInsert;
 }
@@ -341,7 +341,7 @@ void TIB_DataLink::StateChanged() {
     FEditable = editable;
     const TIB_AliveFlag alive = FAlive;
     DoEditingChanged();
-    if (!alive.Get()) return;
+    IB_CheckAlive(alive);
   }
   Fire(OnStateChanged);
 }
@@ -361,7 +361,8 @@ void TIB_DataLink::UpdateData(TIB_Column* Field) {
 void TIB_DataLink::Refresh() {
   const TIB_AliveFlag alive = FAlive;
   StateChanged();
-  if (alive.Get()) DataChange(nullptr);
+  IB_CheckAlive(alive);
+  DataChange(nullptr);
 }
 
 void TIB_DataLink::DoPreparedChanged() {
@@ -440,13 +441,14 @@ void TIB_DataLink::ClearCriteria() {
     SetSearchWhere(std::string());
     SetSearchData(std::string());
   }
-  if (alive.Get()) ApplyCriteria(GetField());
+  IB_CheckAlive(alive);
+  ApplyCriteria(GetField());
 }
 
 void TIB_DataLink::ForgetCriteria() {
   const TIB_AliveFlag alive = FAlive;
   ClearCriteria();
-  if (!alive.Get()) return;
+  IB_CheckAlive(alive);
   FSavedBuffer.clear();
   FSavedDisplay.clear();
   FSavedWhere.clear();
@@ -469,7 +471,8 @@ void TIB_DataLink::RecallCriteria() {
     SetSearchWhere(FSavedWhere);
     SetSearchData(FSavedData);
   }
-  if (alive.Get()) ApplyCriteria(nullptr);
+  IB_CheckAlive(alive);
+  ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::SaveLastCriteria() {
@@ -488,7 +491,8 @@ void TIB_DataLink::RecallLastCriteria() {
     SetSearchWhere(FLastWhere);
     SetSearchData(FLastData);
   }
-  if (alive.Get()) ApplyCriteria(nullptr);
+  IB_CheckAlive(alive);
+  ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::WriteCriteria() {
@@ -518,7 +522,8 @@ void TIB_DataLink::ReadCriteria() {
     SetSearchWhere(list->GetValue(name + ".Where"));
     SetSearchData(list->GetValue(name + ".Data"));
   }
-  if (alive.Get()) ApplyCriteria(nullptr);
+  IB_CheckAlive(alive);
+  ApplyCriteria(nullptr);
 }
 
 void TIB_DataLink::SearchAction(int32_t Action) {
@@ -585,20 +590,23 @@ std::string TIB_ControlDataLink::GetSearchBuffer() {
 void TIB_ControlDataLink::DataChange(TIB_Column* Field) {
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::DataChange(Field);
-  if (alive.Get()) FModified = false;
+  IB_CheckAlive(alive);
+  FModified = false;
 }
 
 void TIB_ControlDataLink::UpdateData(TIB_Column* Field) {
   if (!FModified) return;
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::UpdateData(Field);
-  if (alive.Get()) FModified = false;
+  IB_CheckAlive(alive);
+  FModified = false;
 }
 
 void TIB_ControlDataLink::Refresh() {
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::Refresh();
-  if (alive.Get() && OnRepaint) OnRepaint();
+  IB_CheckAlive(alive);
+  if (OnRepaint) CallOut(OnRepaint);
 }
 
 TColor TIB_ControlDataLink::GetInvalidColor() {
@@ -736,9 +744,11 @@ void TIB_KeyDataLink::MoveOwnerToSearchData() {
 void TIB_KeyDataLink::StateChanged() {
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::StateChanged();
-  if (!alive.Get() || FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
+  IB_CheckAlive(alive);
+  if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetPrepared()) return;
   OwnerStateChanged();
-  if (!alive.Get() || GetDataState() != dssSearch) return;
+  IB_CheckAlive(alive);
+  if (GetDataState() != dssSearch) return;
   TIB_AliveCount<int32_t> level(alive, FCriteriaLevel);
   if (!FOwningDataset->GetActive()) {
     if (FSearchData.empty()) return;
@@ -753,7 +763,7 @@ void TIB_KeyDataLink::DataChange(TIB_Column* Field) {
     TIB_AliveCount<int32_t> level(alive, FModifyLevel);
     FireField(OnDataChange, Field);
   }
-  if (!alive.Get()) return;
+  IB_CheckAlive(alive);
   // The KeySource moved (a change of its whole row) or one of its key columns changed: the owning
   // dataset follows it (it does not while it writes its own key into the KeySource).
   if (FOwningDataset->HasState(csDestroying) || !FOwningDataset->GetActive() || GetDataState() == dssSearch) return;
@@ -789,7 +799,8 @@ void TIB_KeyDataLink::SyncCriteria() {
   TIB_AliveRestorer<bool> guard(alive, FGuard, true);
   if (FOwningDataset->GetActive()) {
     SetSearchData(FOwningDataset->GetBookmark());
-    if (alive.Get()) SetSearchWhere(BuildKeyWhere());
+    IB_CheckAlive(alive);
+    SetSearchWhere(BuildKeyWhere());
   } else {
     ClearCriteria();
   }
@@ -855,7 +866,8 @@ void TIB_MasterDataLink::DoAfterAssignment() {
 void TIB_MasterDataLink::StateChanged() {
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::StateChanged();
-  if (!alive.Get() || FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
+  IB_CheckAlive(alive);
+  if (FNesting >= 2 || FOwningDataset->HasState(csDestroying)) return;
   TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->StateChanged();
 }
@@ -870,8 +882,8 @@ void TIB_MasterDataLink::DataChange(TIB_Column* Field) {
   const TIB_AliveFlag alive = FAlive;
   TIB_DataLink::DataChange(Field);
   // A change of a single column is an edit of the master's row, not a move to another one.
-  if (!alive.Get() || Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying))
-    return;
+  IB_CheckAlive(alive);
+  if (Field || FNesting >= 2 || GetDataState() == dssSearch || FOwningDataset->HasState(csDestroying)) return;
   TIB_AliveCount<int32_t> nesting(FAlive, FNesting);
   FOwningDataset->FollowMasterRow();
 }

@@ -13,16 +13,25 @@ namespace {
 
 // Calls Fn for each link of a snapshot of List that is still registered when its turn comes. A link's
 // handler may destroy the data source (Alive is its token) and with it the list: the walk then ends
-// with the silent abort.
+// with the silent abort. A link destroyed alone by a handler (a control's link going with its form)
+// ends with the silent abort too: the notice that reached it ends there and the walk goes on with the
+// next link. A link that went with the component owning it (a detail's or lookup's link, with the
+// dataset a handler destroyed) ends the walk with the silent abort, as that dataset's entry points do.
 template <class F>
 void ForEachRegistered(const TIB_AliveFlag& Alive, const std::vector<TIB_DataLink*>& Snapshot,
                        const std::vector<TIB_DataLink*>& List, F&& Fn) {
   const TIB_AliveFlag alive = Alive;
   for (TIB_DataLink* l : Snapshot) {
-    if (std::find(List.begin(), List.end(), l) != List.end()) {
+    if (std::find(List.begin(), List.end(), l) == List.end()) continue;
+    const TIB_AliveFlag link = l->GetAlive();
+    const auto* owner = dynamic_cast<const TIB_Component*>(l->GetOwner());
+    const TIB_AliveFlag owning = owner ? owner->GetAlive() : alive;
+    try {
       Fn(l);
-      IB_CheckAlive(alive);
+    } catch (const EAbort&) {
+      if (link.Get() || !owning.Get()) throw;
     }
+    IB_CheckAlive(alive);
   }
 }
 

@@ -598,6 +598,8 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
   TIB_Connection* conn = GetIB_Connection();
   const TIB_CompareTextEvent customText = conn ? conn->OnCustomCompareText : nullptr;
   const TIB_CompareTextEvent customStr = conn ? conn->OnCustomCompareStr : nullptr;
+  // The hooks are the connection's: one that destroyed the dataset or the connection ends the search.
+  const TIB_AliveFlag alive = FAlive, connection = conn ? conn->GetAlive() : FAlive;
   long double target = 0;
   if (numeric) target = StrToFloat(text);
   if (dateTime) target = StrToDateTime(text);
@@ -621,7 +623,11 @@ bool TIB_BDataset::Seek(const std::string& AText, TIB_Column* Column, bool SeekN
       const TIB_CompareTextEvent& hook = caseInsensitive ? customText : customStr;
       if (hook) {
         if (Partial && v.size() > text.size()) v = v.substr(0, text.size());
-        return static_cast<int>(hook(Column, std::string(v), text));
+        // Taken as a copy above.
+        const int32_t sign = hook(Column, std::string(v), text);
+        IB_CheckAlive(alive);
+        IB_CheckAlive(connection);
+        return static_cast<int>(sign);
       }
       if (keySet != charset) {
         if (!CharSetConvert(charset, keySet, v, value)) {

@@ -25,7 +25,11 @@ public:
   TIB_UpdateStatement(TComponent* AOwner, TIB_Dataset* ADataset) : TIB_DSQL(AOwner), FDataset(ADataset) {}
   void DoHandleError(TObject* Sender, int32_t ERRCODE, TStrings& ErrorMessage, TStrings& ErrorCodes, int32_t SQLCODE,
                      TStrings& SQLMessage, TStrings& SQL, bool& RaiseException) override {
+    // Their handlers may destroy the statement or the dataset: the silent abort then.
+    const TIB_AliveFlag alive = FAlive, dataset = FDataset->GetAlive();
     TIB_DSQL::DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
+    IB_CheckAlive(alive);
+    IB_CheckAlive(dataset);
     if (RaiseException) {
       FDataset->DoHandleError(Sender, ERRCODE, ErrorMessage, ErrorCodes, SQLCODE, SQLMessage, SQL, RaiseException);
     }

@@ -98,9 +98,14 @@ void SearchBufferToSQL(TIB_Column* Column, const std::string& SearchText, TStrin
   auto* st = dynamic_cast<TIB_Statement*>(Column->GetStatement());
   TIB_Connection* conn = st ? st->GetIB_Connection() : nullptr;
   std::string text = SearchText;
+  // The connection's hooks may destroy the column (its statement, or the statement's description, with
+  // the statement's transaction or connection): the silent abort then (the connection's own death raises
+  // it in its call out).
+  const TIB_AliveFlag column = Column->GetAlive();
   if (conn) {
     bool defaultHandling = true;
     conn->DoProcessSearchBuffer(Column, text, WhereLines, ParamValues, Macros, defaultHandling);
+    IB_CheckAlive(column);
     if (!defaultHandling) return;
   }
   TIB_QBEContext ctx;
@@ -114,14 +119,16 @@ void SearchBufferToSQL(TIB_Column* Column, const std::string& SearchText, TStrin
   }
   if (conn) {
     ctx.EscapeChar = conn->EscapeCharacter;
-    ctx.SoundExParse = [conn](const std::string& S) {
+    ctx.SoundExParse = [conn, &column](const std::string& S) {
       std::string r;
       conn->DoSoundExParse(S, r);
+      IB_CheckAlive(column);
       return r;
     };
-    ctx.SoundExMaxParse = [conn](const std::string& S) {
+    ctx.SoundExMaxParse = [conn, &column](const std::string& S) {
       std::string r;
       conn->DoSoundExMaxParse(S, r);
+      IB_CheckAlive(column);
       return r;
     };
   }

@@ -72,8 +72,9 @@ TEST_F(DataLinkTest, ALinkDestroyedByItsOwnHandlerIsLeftAloneAndTheDatasetGoesOn
       {"OnDataChange", [&](TIB_DataLink* l) { l->OnDataChange = destroyField; }, [&] { editNext("a"); }},
       {"OnStateChanged", [&](TIB_DataLink* l) { l->OnStateChanged = destroy; }, [&] { editNext("b"); }},
       {"OnUpdateData", [&](TIB_DataLink* l) { l->OnUpdateData = destroyField; }, [&] { editNext("c"); }},
+      // Asked by the application of the link itself: the link is the entry point's object, gone.
       {"OnDataChange asked by the link itself", [&](TIB_DataLink* l) { l->OnDataChange = destroyField; },
-       [&] { EXPECT_FALSE(link->Perform(dlnDataChange)); }},
+       [&] { EXPECT_THROW(link->Perform(dlnDataChange), EAbort); }},
   };
   for (bool control : {false, true}) {
     for (const auto& k : cases) {

@@ -18,7 +18,9 @@
 #include "dblib/IB_Constants.h"
 #include "dblib/IB_Session.h"
 #include "dblib/dataset/IB_BDataset.h"
+#include "dblib/dataset/IB_DataLink.h"
 #include "dblib/dataset/IB_DataSource.h"
+#include "dblib/sql/IB_SearchBuffer.h"
 #include "platform/Forms.h"
 
 namespace {
@@ -31,8 +33,17 @@ enum TVictim { vSelf, vPartner, vTransaction };
 constexpr unsigned kAll = 7, kNoPartner = 5;
 
 // The components of one case, each on the case's own transaction. Kind query: Q is a detail of M (by
-// GRP); kinds transaction and data source: Q is a plain query of T; kind statement: S.
+// GRP); kinds transaction and data source: Q is a plain query of T; kind statement: S. Kinds connection
+// and connection link: the case's own connection Cn to the table's database, T and Q on it, and a link L
+// that follows the session's focused connection. Kind lookup: LK looks up its ID by the GRP of the key
+// source KS (a data source KSS over it).
 struct TWorld {
+  TIB_Connection* Cn = nullptr;
+  TIB_ConnectionLink* L = nullptr;
+  TIB_Query* KS = nullptr;
+  TIB_DataSource* KSS = nullptr;
+  TIB_Query* LK = nullptr;
+  std::string NewFile;  // a database file a case may create
   TIB_Transaction* T = nullptr;
   TIB_Query* M = nullptr;
   TIB_DataSource* MS = nullptr;
@@ -56,16 +67,22 @@ struct TKill {
   }
 };
 
-enum TKind { kQuery, kCursor, kStatement, kTransaction, kSource };
+enum TKind { kQuery, kCursor, kStatement, kTransaction, kSource, kConnection, kLink, kLookup };
 const char* KindName(TKind K) {
   switch (K) {
     case kQuery: return "TIB_Query";
     case kCursor: return "TIB_Cursor";
     case kStatement: return "TIB_DSQL";
     case kTransaction: return "TIB_Transaction";
+    case kConnection: return "TIB_Connection";
+    case kLink: return "TIB_ConnectionLink";
+    case kLookup: return "TIB_Query (lookup)";
     default: return "TIB_DataSource";
   }
 }
+// The victim whose death the entry point must end with the silent abort: the component that runs it.
+// A data source runs no operation; a lookup's and a link's handlers run inside their partner's.
+TVictim RunnerOf(TKind K) { return K == kLookup || K == kLink ? vPartner : vSelf; }
 
 struct TCase {
   TKind Kind;
@@ -96,7 +113,7 @@ protected:
 
   TIB_Query* Query(TWorld& W, const std::string& SQL) {
     auto* q = new TIB_Query(Owner);
-    q->SetIB_Connection(Conn);
+    q->SetIB_Connection(W.Cn ? W.Cn : Conn);
     q->SetIB_Transaction(W.T);
     q->GetSQL().SetText(SQL);
     q->SetRequestLive(true);
@@ -106,9 +123,35 @@ protected:
     return q;
   }
   void Build(TWorld& W, TKind Kind) {
+    if (Kind == kConnection || Kind == kLink) {
+      W.Cn = new TIB_Connection(Owner);
+      W.Cn->SetDatabaseName(Conn->GetDatabaseName());
+      W.Cn->SetCharSet("ISO8859_1");
+      W.Cn->SetSQLDialect(3);
+      W.Cn->SetPageSize(8192);
+      W.NewFile = Dir.File("new" + std::to_string(++FNewFiles) + ".fdb");
+    }
     W.T = new TIB_Transaction(Owner);
-    W.T->SetIB_Connection(Conn);
+    W.T->SetIB_Connection(W.Cn ? W.Cn : Conn);
     W.T->SetIsolation(tiConcurrency);
+    if (Kind == kConnection || Kind == kLink) {
+      W.Q = Query(W, "SELECT ID, NAME, GRP FROM T ORDER BY ID");
+      if (Kind == kLink) {
+        W.L = new TIB_ConnectionLink(Owner);
+        W.L->SetSession(W.Cn->GetSession());
+        W.L->SetReceiveFocus(true);
+      }
+      return;
+    }
+    if (Kind == kLookup) {
+      W.KS = Query(W, "SELECT ID, NAME, GRP FROM T WHERE ID <= 4 ORDER BY ID");
+      W.KSS = new TIB_DataSource(Owner);
+      W.KSS->SetDataset(W.KS);
+      W.LK = Query(W, "SELECT ID, NAME FROM T WHERE ID <= 3 ORDER BY ID");
+      W.LK->GetKeyLinks().SetText("ID=GRP");
+      W.LK->SetKeySource(W.KSS);
+      return;
+    }
     if (Kind == kStatement) {
       W.S = new TIB_DSQL(Owner);
       W.S->SetIB_Connection(Conn);
@@ -150,10 +193,12 @@ protected:
   // Deletes what is left, datasets first; the transaction's work is rolled back with it.
   static void TearDownWorld(TWorld& W) {
     for (TComponent** c : {reinterpret_cast<TComponent**>(&W.C), reinterpret_cast<TComponent**>(&W.Q),
-                           reinterpret_cast<TComponent**>(&W.QS),
+                           reinterpret_cast<TComponent**>(&W.QS), reinterpret_cast<TComponent**>(&W.LK),
+                           reinterpret_cast<TComponent**>(&W.KS), reinterpret_cast<TComponent**>(&W.KSS),
                            reinterpret_cast<TComponent**>(&W.M), reinterpret_cast<TComponent**>(&W.MS),
                            reinterpret_cast<TComponent**>(&W.S), reinterpret_cast<TComponent**>(&W.Work),
-                           reinterpret_cast<TComponent**>(&W.T)}) {
+                           reinterpret_cast<TComponent**>(&W.L), reinterpret_cast<TComponent**>(&W.T),
+                           reinterpret_cast<TComponent**>(&W.Cn)}) {
       TComponent* doomed = *c;
       *c = nullptr;
       delete doomed;
@@ -167,9 +212,14 @@ protected:
       case kCursor: return V == vSelf ? reinterpret_cast<TComponent**>(&W.C) : reinterpret_cast<TComponent**>(&W.M);
       case kStatement: return reinterpret_cast<TComponent**>(&W.S);
       case kTransaction: return V == vSelf ? reinterpret_cast<TComponent**>(&W.T) : reinterpret_cast<TComponent**>(&W.Q);
+      case kConnection:
+        return V == vSelf ? reinterpret_cast<TComponent**>(&W.Cn) : reinterpret_cast<TComponent**>(&W.Q);
+      case kLink: return V == vSelf ? reinterpret_cast<TComponent**>(&W.L) : reinterpret_cast<TComponent**>(&W.Cn);
+      case kLookup: return V == vSelf ? reinterpret_cast<TComponent**>(&W.LK) : reinterpret_cast<TComponent**>(&W.KS);
       default: return V == vSelf ? reinterpret_cast<TComponent**>(&W.QS) : reinterpret_cast<TComponent**>(&W.Q);
     }
   }
+  int FNewFiles = 0;
 };
 
 std::vector<TCase> Cases(TestClock& Clock) {
@@ -219,6 +269,36 @@ std::vector<TCase> Cases(TestClock& Clock) {
     w.QS->GetSession()->SetFocused(frDataSource, w.QS);
   };
   TestClock* clock = &Clock;
+  const auto cnConnect = [](W& w) { w.Cn->Connect(); };
+  const auto cnDisconnect = [](W& w) { w.Cn->Disconnect(); };
+  // A DDL statement on the case's connection (it changes nothing the table shows).
+  const auto ddl = [](W& w) {
+    w.Work = new TIB_DSQL(nullptr);
+    w.Work->SetIB_Connection(w.Cn);
+    w.Work->SetIB_Transaction(w.T);
+    w.Work->GetSQL().SetText("COMMENT ON TABLE T IS 'commented'");
+    w.Work->Execute();
+  };
+  const auto newFile = [](W& w) { w.Cn->SetDatabaseName(w.NewFile); };
+  const auto create = [](W& w) { w.Cn->CreateDatabase(); };
+  const auto qbe = [](W& w) {
+    w.Q->GetColumnAttributes().SetText("NAME=SOUNDEX=GRP");
+    w.Q->Prepare();
+  };
+  const auto search = [](W& w) {
+    TIB_StringList lines, params;
+    SearchBufferToSQL(w.Q->FieldByName("NAME"), "n1", &lines, nullptr, &params);
+  };
+  const auto ordered = [](W& w) {
+    w.Q->GetOrderingItems().SetText("By name=NAME;NAME DESC");
+    w.Q->GetOrderingLinks().SetText("NAME=ITEM=1");
+    w.Q->SetOrderingItemNo(1);
+    w.Q->Open();
+  };
+  const auto lookupOpen = [](W& w) {
+    w.KS->Open();
+    w.LK->Open();
+  };
   const auto timeoutCheck = [clock](W& w) {
     clock->Now += 100'000'000;
     bool terminate = false;
@@ -416,6 +496,122 @@ std::vector<TCase> Cases(TestClock& Clock) {
       {kSource, "OnGainFocus", [](W& w) { w.QS->SetAnnounceFocus(true); }, ARM(w.QS->OnGainFocus), focusSource},
       {kSource, "OnLoseFocus", focusSource, ARM(w.QS->OnLoseFocus),
        [](W& w) { w.QS->GetSession()->SetFocused(frDataSource, nullptr); }},
+      // ---- the session's error event, reporting the error of a query or a statement ------------------------------
+      {kQuery, "OnError", [](W& w) { w.Q->GetSQL().SetText("SELECT A FROM NO_SUCH_TABLE"); },
+       ARM(w.Q->GetSession()->OnError), prepare, kAll, 0, true},
+      {kQuery, "OnError",
+       [](W& w) {
+         w.Q->Open();
+         w.Q->Insert();
+         w.Q->FieldByName("ID")->SetAsInteger(1);  // taken
+       },
+       ARM(w.Q->GetSession()->OnError), [](W& w) { w.Q->Post(); }, kAll, 0, true},
+      {kStatement, "OnError", [](W& w) { w.S->GetSQL().SetText("UPDATE NO_SUCH_TABLE SET A = 1"); },
+       ARM(w.S->GetSession()->OnError), [](W& w) { w.S->Prepare(); }, kNoPartner, 0, true},
+      // ---- a connection (the partner is a query on it) --------------------------------------------------------------
+      {kConnection, "BeforeConnect", none, ARM(w.Cn->BeforeConnect), cnConnect},
+      {kConnection, "AfterConnect", none, ARM(w.Cn->AfterConnect), cnConnect},
+      {kConnection, "OnConnectedChanged", none, ARM(w.Cn->OnConnectedChanged), cnConnect},
+      {kConnection, "OnCustomizeDPB", none, ARM(w.Cn->OnCustomizeDPB), cnConnect},
+      {kConnection, "OnLogin", [](W& w) { w.Cn->SetLoginPrompt(true); }, ARM(w.Cn->OnLogin), cnConnect},
+      {kConnection, "OnLoginFailure",
+       [](W& w) {
+         w.Cn->SetLoginPrompt(true);
+         w.Cn->OnLogin = [](TIB_Connection*, bool& AbortLogin) { AbortLogin = true; };
+       },
+       ARM(w.Cn->OnLoginFailure), cnConnect},
+      {kConnection, "OnError", [](W& w) { w.Cn->SetDatabaseName(w.NewFile); },  // no such file
+       [](W& w, const TKill& k) { w.Cn->SetOnError(k); }, cnConnect, kAll, 0, true},
+      {kConnection, "OnError", [](W& w) { w.Cn->SetDatabaseName(w.NewFile); }, ARM(w.Cn->GetSession()->OnError),
+       cnConnect, kAll, 0, true},
+      {kConnection, "BeforeDisconnect", open, ARM(w.Cn->BeforeDisconnect), cnDisconnect},
+      {kConnection, "AfterDisconnect", open, ARM(w.Cn->AfterDisconnect), cnDisconnect},
+      {kConnection, "OnConnectedChanged", open, ARM(w.Cn->OnConnectedChanged), cnDisconnect},
+      // ... the handlers the disconnect's walk of its transactions and datasets reaches
+      {kConnection, "BeforeClose", open, ARM(w.Q->BeforeClose), cnDisconnect},
+      {kConnection, "AfterClose", open, ARM(w.Q->AfterClose), cnDisconnect},
+      {kConnection, "BeforeEnd", open, ARM(w.T->BeforeEnd), cnDisconnect},
+      {kConnection, "AfterEnd", open, ARM(w.T->AfterEnd), cnDisconnect},
+      {kConnection, "BeforeExecDDL", open, ARM(w.Cn->BeforeExecDDL), ddl},
+      {kConnection, "AfterExecDDL", open, ARM(w.Cn->AfterExecDDL), ddl},
+      {kConnection, "BeforeCreateDatabase", newFile, ARM(w.Cn->BeforeCreateDatabase), create},
+      {kConnection, "AfterCreateDatabase", newFile, ARM(w.Cn->AfterCreateDatabase), create},
+      {kConnection, "BeforeDropDatabase",
+       [=](W& w) {
+         newFile(w);
+         create(w);
+       },
+       ARM(w.Cn->BeforeDropDatabase), [](W& w) { w.Cn->DropDatabase(); }},
+      {kConnection, "AfterDropDatabase",
+       [=](W& w) {
+         newFile(w);
+         create(w);
+       },
+       ARM(w.Cn->AfterDropDatabase), [](W& w) { w.Cn->DropDatabase(); }},
+      {kConnection, "OnGainFocus", [](W& w) { w.Cn->SetAnnounceFocus(true); }, ARM(w.Cn->OnGainFocus),
+       [](W& w) { w.Cn->SetFocus(); }},
+      {kConnection, "OnLoseFocus",
+       [](W& w) {
+         w.Cn->SetAnnounceFocus(true);
+         w.Cn->SetFocus();
+       },
+       ARM(w.Cn->OnLoseFocus), [](W& w) { w.Cn->GetSession()->SetFocused(frConnection, nullptr); }},
+      {kConnection, "OnProcessSearchBuffer", qbe, ARM(w.Cn->OnProcessSearchBuffer), search},
+      {kConnection, "OnSoundExParse", qbe, ARM(w.Cn->OnSoundExParse), search},
+      {kConnection, "OnSoundExMaxParse",
+       [=](W& w) {
+         w.Q->GetColumnAttributes().SetText("NAME=SOUNDEX=GRP;NOTRAILING");
+         w.Cn->OnSoundExParse = [](TIB_Connection*, const std::string&, std::string& R) { R = "1"; };
+         w.Q->Prepare();
+       },
+       ARM(w.Cn->OnSoundExMaxParse), search},
+      {kConnection, "OnCustomCompareStr", ordered,
+       [](W& w, const TKill& k) {
+         w.Cn->OnCustomCompareStr = [k](TIB_Column* C, const std::string& A, const std::string& B) {
+           k(C, A, B);
+           return int32_t{-1};
+         };
+       },
+       [](W& w) { w.Q->IncSearchString("n5", 1, false); }},
+      {kConnection, "OnCustomCompareText",
+       [=](W& w) {
+         w.Q->GetColumnAttributes().SetText("NAME=NOCASE");
+         ordered(w);
+       },
+       [](W& w, const TKill& k) {
+         w.Cn->OnCustomCompareText = [k](TIB_Column* C, const std::string& A, const std::string& B) {
+           k(C, A, B);
+           return int32_t{-1};
+         };
+       },
+       [](W& w) { w.Q->IncSearchString("n5", 1, false); }},
+      {kConnection, "OnReceiveDMLCache",
+       [](W& w) {
+         w.Q->SetDMLCacheFlags(IB_DMLCacheFlag(dcfAnnounceEdit));
+         w.Q->Open();
+         w.Q->Next();
+         w.Q->Edit();
+         w.Q->FieldByName("NAME")->SetAsString("changed");
+         w.Q->Post();
+       },
+       ARM(w.Cn->OnReceiveDMLCache), [](W& w) { w.T->Commit(); }, kAll, kAll},
+      // ---- a link that follows the session's focused connection (its partner is that connection) ------------------
+      {kLink, "OnReceiveFocus",
+       [](W& w) {
+         w.Cn->SetAnnounceFocus(true);
+         w.Cn->Connect();
+       },
+       ARM(w.L->OnReceiveFocus),
+       [](W& w) { w.Cn->SetFocus(); }},
+      // ---- a lookup, moved by its key source (its partner) ----------------------------------------------------------
+      {kLookup, "BeforeScroll", lookupOpen, ARM(w.LK->BeforeScroll), [](W& w) { w.KS->Next(); }},
+      {kLookup, "AfterScroll", lookupOpen, ARM(w.LK->AfterScroll), [](W& w) { w.KS->Next(); }},
+      {kLookup, "AfterScroll", lookupOpen, ARM(w.LK->AfterScroll), [](W& w) {
+         w.KS->Edit();
+         w.KS->FieldByName("GRP")->SetAsInteger(3);
+       }},
+      {kLookup, "OnDataChange", lookupOpen, ARM(w.KSS->OnDataChange), [](W& w) { w.KS->Next(); }},
+      {kLookup, "OnStateChanged", lookupOpen, ARM(w.KSS->OnStateChanged), [](W& w) { w.KS->Edit(); }},
   };
 #undef ARM
   return c;
@@ -472,9 +668,10 @@ TEST_F(DeleteFromHandlerTest, EveryEventAndHandlerMayDeleteTheComponentItsPartne
       EXPECT_EQ(calls, touched);
       EXPECT_EQ(nullptr, *victim);
       // Deleting the component that runs the operation never lets the operation return normally.
-      if (v == vSelf && calls >= 1 && k.Kind != kSource) EXPECT_TRUE(aborted);
+      if (v == RunnerOf(k.Kind) && calls >= 1 && k.Kind != kSource) EXPECT_TRUE(aborted);
       EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
       TearDownWorld(w);
+      Conn->GetSession()->OnError = nullptr;
       EXPECT_EQ((k.Commits & (1u << v)) ? changed : table, Read());
       if (k.Commits & (1u << v)) {
         Exec("UPDATE T SET NAME = 'n2' WHERE ID = 2");
@@ -489,7 +686,11 @@ TEST_F(DeleteFromHandlerTest, EveryEventAndHandlerMayDeleteTheComponentItsPartne
 TEST_F(DeleteFromHandlerTest, TheTableNamesEveryEventTheHeadersDeclare) {
   TestClock clock(1, 1);
   std::set<std::string> inTable;
-  for (const TCase& k : Cases(clock)) inTable.insert(k.Event);
+  std::set<std::pair<TKind, std::string>> inTableByKind;
+  for (const TCase& k : Cases(clock)) {
+    inTable.insert(k.Event);
+    inTableByKind.insert({k.Kind, k.Event});
+  }
   const std::regex member(R"(\n\s+(T\w+)\s+((?:(?:On|Before|After)\w+\s*,\s*)*(?:On|Before|After)\w+)\s*;)");
   const std::regex name(R"((On|Before|After)\w+)");
   std::set<std::string> declared = {"OnFilterRecord", "OnError"};
@@ -510,10 +711,167 @@ TEST_F(DeleteFromHandlerTest, TheTableNamesEveryEventTheHeadersDeclare) {
     }
     EXPECT_GT(found, 0) << header;
   }
+  // The connection's header: each event there has a case of the connection (or of its link) itself, not
+  // one of a statement that shares its name.
+  {
+    std::ifstream in(std::string(DBLIB_SOURCE_ROOT) + "/dblib/IB_Connection.h");
+    ASSERT_TRUE(in);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string s = text.str();
+    int found = 0;
+    for (auto m = std::sregex_iterator(s.begin(), s.end(), member); m != std::sregex_iterator(); ++m) {
+      const std::string names = (*m)[2];
+      for (auto n = std::sregex_iterator(names.begin(), names.end(), name); n != std::sregex_iterator(); ++n) {
+        ++found;
+        EXPECT_TRUE(inTableByKind.count({kConnection, n->str()}) || inTableByKind.count({kLink, n->str()}))
+            << "TIB_Connection." << n->str() << " has no case in the table";
+      }
+    }
+    EXPECT_GE(found, 23);
+  }
   EXPECT_GE(declared.size(), 70u);
   for (const std::string& e : declared) {
     EXPECT_TRUE(inTable.count(e) || NotInTable().count(e)) << e << " has no case in the table";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A disconnect whose walk loses a transaction (a dataset's handler deletes it) still detaches: the
+// attachment is let go, the entry point ends with the silent abort, and the connection attaches again.
+TEST_F(DeleteFromHandlerTest, ADisconnectThatLosesATransactionStillDetachesAndEndsWithTheSilentAbort) {
+  auto* cn = new TIB_Connection(Owner);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetCharSet("ISO8859_1");
+  auto* t = new TIB_Transaction(Owner);
+  t->SetIB_Connection(cn);
+  auto* q = new TIB_Query(Owner);
+  q->SetIB_Connection(cn);
+  q->SetIB_Transaction(t);
+  q->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+  q->Open();
+  ASSERT_TRUE(cn->GetConnected());
+  q->AfterClose = [&](TIB_Dataset*) { FreeAndNil(t); };
+  EXPECT_THROW(cn->Disconnect(), EAbort);
+  EXPECT_EQ(nullptr, t);
+  EXPECT_FALSE(cn->GetConnected());
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+  q->AfterClose = nullptr;
+  cn->Connect();
+  EXPECT_TRUE(cn->GetConnected());
+  delete q;
+  delete cn;
+}
+
+// The login handler sets its flag after deleting the connection, as a form's handler may: nothing of
+// the connection is written, and the connect ends with the silent abort.
+TEST_F(DeleteFromHandlerTest, ALoginHandlerMaySetItsFlagAfterDeletingTheConnection) {
+  auto* cn = new TIB_Connection(Owner);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetLoginPrompt(true);
+  cn->OnLogin = [&cn](TIB_Connection*, bool& AbortLogin) {
+    FreeAndNil(cn);
+    AbortLogin = true;
+  };
+  EXPECT_THROW(cn->Connect(), EAbort);
+  EXPECT_EQ(nullptr, cn);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+}
+
+// A control's link deleted by its own handler ends only that notice: the move goes on and the other
+// links hear it. A detail deleted by its own handler while its master moves ends the master's move.
+TEST_F(DeleteFromHandlerTest, ALinkDeletedAloneEndsItsNoticeAndADetailDeletedEndsItsMastersMove) {
+  TWorld w;
+  Build(w, kQuery);
+  w.Q->Open();
+  auto* first = new TIB_DataLink(Owner);
+  auto* second = new TIB_DataLink(Owner);
+  first->SetDataSource(w.MS);
+  second->SetDataSource(w.MS);
+  int heard = 0;
+  first->OnDataChange = [&first](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { FreeAndNil(first); };
+  second->OnDataChange = [&heard](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { ++heard; };
+  w.M->Next();
+  EXPECT_EQ(nullptr, first);
+  EXPECT_EQ(1, heard);
+  EXPECT_EQ(2, w.M->GetRowNum());
+  w.Q->AfterScroll = [&w](TIB_Dataset*) { FreeAndNil(w.Q); };
+  EXPECT_THROW(w.M->Next(), EAbort);
+  EXPECT_EQ(nullptr, w.Q);
+  delete second;
+  TearDownWorld(w);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+}
+
+}  // namespace
+
+namespace {
+
+// A stored form loads: its connection attaches at the end of loading and opens the datasets that waited
+// for it; the first one's handler deletes the other. The connection's walk skips the one that went.
+TEST_F(DeleteFromHandlerTest, ADatasetOpenedAtTheEndOfLoadingMayDeleteAnotherThatWaits) {
+  testsupport::ExceptionSink sink;
+  // The cursors and the transaction come first in the form: they are loaded before the connection, and
+  // the cursors wait for it.
+  auto* form = new TComponent(Owner);
+  TIB_Cursor* cursors[2];
+  for (TIB_Cursor*& c : cursors) c = new TIB_Cursor(form);
+  auto* t = new TIB_Transaction(form);
+  auto* cn = new TIB_Connection(form);
+  cn->SetDatabaseName(Conn->GetDatabaseName());
+  cn->SetCharSet("ISO8859_1");
+  t->SetIB_Connection(cn);
+  for (TIB_Cursor* c : cursors) {
+    c->SetIB_Connection(cn);
+    c->SetIB_Transaction(t);
+    c->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+  }
+  int opened = 0;
+  TIB_Cursor* doomed = nullptr;
+  cursors[0]->AfterOpen = cursors[1]->AfterOpen = [&](TIB_Dataset* D) {
+    if (++opened == 1) {
+      doomed = D == cursors[0] ? cursors[1] : cursors[0];
+      delete doomed;
+    }
+  };
+  form->BeginLoading();
+  cn->SetConnected(true);
+  for (TIB_Cursor* c : cursors) c->SetActive(true);
+  form->EndLoading();
+  ASSERT_NE(nullptr, doomed);
+  EXPECT_TRUE(cn->GetConnected());
+  EXPECT_EQ(1, opened);
+  EXPECT_EQ(std::vector<std::string>{}, sink.Messages);
+  EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+  delete form;
+}
+
+}  // namespace
+
+namespace {
+
+// A link whose BeforeAssignment or AfterAssignment deletes it, while the application moves it to another
+// data source: the move ends with the silent abort, and neither source keeps it.
+TEST_F(DeleteFromHandlerTest, ALinkDeletedWhileItMovesToAnotherSourceEndsTheMoveWithTheSilentAbort) {
+  auto* from = new TIB_DataSource(Owner);
+  auto* to = new TIB_DataSource(Owner);
+  for (bool after : {false, true}) {
+    SCOPED_TRACE(after ? "AfterAssignment" : "BeforeAssignment");
+    auto* link = new TIB_DataLink(Owner);
+    link->SetDataSource(from);
+    (after ? link->AfterAssignment : link->BeforeAssignment) = [&link](TIB_DataLink*, TIB_DataSource*) {
+      FreeAndNil(link);
+    };
+    EXPECT_THROW(link->SetDataSource(to), EAbort);
+    EXPECT_EQ(nullptr, link);
+    EXPECT_EQ(0, from->Get_DataLinkCount());
+    EXPECT_EQ(0, to->Get_DataLinkCount());
+  }
+  delete from;
+  delete to;
 }
 
 }  // namespace
