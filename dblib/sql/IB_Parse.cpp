@@ -600,9 +600,13 @@ void ScanMarkers(std::string_view SQL, M&& Marker, C&& Comment) {
   }
 }
 
-// The tag MakeRecordCountSQL puts behind each marker to tell them apart: a block comment the clause
-// routines pass over as they pass over any comment.
+// The tag MakeRecordCountSQL puts in front of each marker to tell them apart: a block comment the clause
+// routines pass over as they pass over any comment. In front, not behind: a comment ends a word, and a
+// word that follows the marker must stay as the clause routines read it without the tag (a '?' does not
+// end one), while the marker itself starts no clause either way. Behind a '/' the tag starts with a blank
+// (kSpacedTag), or the two would read as a line comment.
 constexpr std::string_view kMarkerTag = "/*#";
+constexpr std::string_view kSpacedTag = " /*~";
 
 std::string TagMarkers(std::string_view SQL) {
   std::string out;
@@ -612,9 +616,10 @@ std::string TagMarkers(std::string_view SQL) {
   ScanMarkers(
       SQL,
       [&](int32_t Pos) {
-        out.append(SQL.substr(copied, static_cast<size_t>(Pos) - copied));
-        copied = static_cast<size_t>(Pos);
-        out += kMarkerTag;
+        const size_t at = static_cast<size_t>(Pos - 1);
+        out.append(SQL.substr(copied, at - copied));
+        copied = at;
+        out += at > 0 && SQL[at - 1] == '/' ? kSpacedTag : kMarkerTag;
         out += IntToStr(number++);
         out += "#*/";
       },
@@ -632,12 +637,15 @@ void UntagMarkers(std::string& SQL, std::vector<int32_t>& Kept) {
       SQL, [](int32_t) {},
       [&](int32_t Pos, int32_t Width) -> int32_t {
         const size_t at = static_cast<size_t>(Pos - 1);
-        if (at == 0 || SQL[at - 1] != '?' || SQL.compare(at, kMarkerTag.size(), kMarkerTag) != 0) return Width;
+        // The spaced tag's comment starts behind its blank, which goes with it.
+        const bool spaced = at >= 2 && SQL[at - 1] == ' ' && SQL[at - 2] == '/' && at - 1 >= copied &&
+                            SQL.compare(at - 1, kSpacedTag.size(), kSpacedTag) == 0;
+        if (!spaced && SQL.compare(at, kMarkerTag.size(), kMarkerTag) != 0) return Width;
         size_t end = at + kMarkerTag.size();
         int32_t number = 0;
         while (end < SQL.size() && SQL[end] >= '0' && SQL[end] <= '9') number = number * 10 + (SQL[end++] - '0');
-        if (SQL.compare(end, 3, "#*/") != 0) return Width;
-        out.append(SQL, copied, at - copied);
+        if (SQL.compare(end, 3, "#*/") != 0 || end + 3 >= SQL.size() || SQL[end + 3] != '?') return Width;
+        out.append(SQL, copied, at - (spaced ? 1 : 0) - copied);
         copied = end + 3;
         Kept.push_back(number);
         return static_cast<int32_t>(copied - at);

@@ -241,6 +241,9 @@ TEST(IB_ParseBuilders, RecordCountKeptMarkers) {
        "SELECT COUNT( * ) FROM (\r\nSELECT \"?\", ? FROM T -- ?\r\nWHERE B = ?\r\n) COUNTED_ROWS (C1, C2)"},
       {"SELECT A FROM T WHERE B = ? ORDER BY A FOR UPDATE OF A WITH LOCK", {0}, "SELECT COUNT( * )\r\nFROM T WHERE B = ?"},
       {"SELECT A FROM T", {}, "SELECT COUNT( * )\r\nFROM T"},
+      // Markers behind a '/' (a division, or another marker's).
+      {"SELECT A FROM T WHERE B = 10/? AND C = ?/? ORDER BY A", {0, 1, 2},
+       "SELECT COUNT( * )\r\nFROM T WHERE B = 10/? AND C = ?/?"},
   };
   for (const Case& c : cases) {
     std::string r;
