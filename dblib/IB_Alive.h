@@ -14,33 +14,13 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/Classes.h"
 #include "platform/SysUtils.h"
 
 // A flag shared between an object and the frames of its running operations: the object clears it when
-// it goes, and a frame whose call out destroyed the object sees that and leaves without touching it.
-class TIB_AliveFlag {
-public:
-  TIB_AliveFlag() : FShared(new TShared) {}
-  TIB_AliveFlag(const TIB_AliveFlag& Other) noexcept : FShared(Other.FShared) { ++FShared->Holders; }
-  TIB_AliveFlag& operator=(const TIB_AliveFlag& Other) noexcept {
-    TIB_AliveFlag copy(Other);
-    std::swap(FShared, copy.FShared);
-    return *this;
-  }
-  ~TIB_AliveFlag() {
-    if (--FShared->Holders == 0) Free(FShared);
-  }
-  bool Get() const noexcept { return FShared->Alive; }
-  void Clear() noexcept { FShared->Alive = false; }
-
-private:
-  struct TShared {
-    size_t Holders = 1;
-    bool Alive = true;
-  };
-  static void Free(TShared* Shared) noexcept;
-  TShared* FShared;
-};
+// it goes, and a frame whose call out destroyed the object sees that and leaves without touching it. The
+// platform's components carry it too (their loader asks it), so it is one type.
+using TIB_AliveFlag = TAliveFlag;
 
 // The silent abort when the object whose token Alive is was destroyed.
 inline void IB_CheckAlive(const TIB_AliveFlag& Alive) {

@@ -305,7 +305,6 @@ private:
   bool FAllowDefaultTransaction = true;
   std::atomic<int32_t> FRefCount{0};
   bool FInTimer = false;
-  TIB_AliveFlag FAlive;          // cleared when the session goes (a running tick sees it)
   uint32_t FTimerInterval = 0;   // what the caller set
   uint32_t FActiveInterval = 0;  // what the platform's timer runs with
   TApplication* FTimerApplication = nullptr;
@@ -376,9 +375,8 @@ public:
 
   TIB_ErrorEvent OnError;
 
-  // The component's liveness token: cleared when it is deleted (see IB_Alive.h).
-  const TIB_AliveFlag& GetAlive() const noexcept { return FAlive; }
-  bool IsAlive() const noexcept { return FAlive.Get(); }
+  // The component's liveness token (GetAlive, IsAlive and FAlive, from TComponent) is cleared when it is
+  // deleted (see IB_Alive.h and the destructor).
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -389,8 +387,6 @@ protected:
   decltype(auto) CallOut(const H& Handler, A&&... Args) {
     return IB_CallOut(FAlive, Handler, std::forward<A>(Args)...);
   }
-
-  TIB_AliveFlag FAlive;
 
   // Binds an owner-found session (or, with CreateDefault, CurrentSession) when unbound; true when
   // the component has a session afterwards.

@@ -5,6 +5,13 @@
 #include "platform/ScopeGuards.h"
 
 // ---------------------------------------------------------------------------------------------
+// TAliveFlag
+
+// Out of line: the last holder frees the flag; the compiler, seeing only the inlined copies, takes
+// the count for a use after the free.
+void TAliveFlag::Free(TShared* Shared) noexcept { delete Shared; }
+
+// ---------------------------------------------------------------------------------------------
 // TComponent
 
 TComponent::TComponent(TComponent* AOwner) {
@@ -12,6 +19,7 @@ TComponent::TComponent(TComponent* AOwner) {
 }
 
 TComponent::~TComponent() {
+  FAlive.Clear();
   // Normally BeforeDestruction has done all of this; this is the safety net for a derived
   // override that did not reach the base.
   if (!FFreeNotifies.empty() || !FComponents.empty() || FOwner) TComponent::BeforeDestruction();
@@ -67,12 +75,26 @@ void TComponent::BeginLoading() {
 }
 
 void TComponent::EndLoading() {
+  if (!FinishLoading()) throw EAbort();
+}
+
+// Over a snapshot with the tokens of what this component owns: a component deleted (or moved to another
+// owner) by an earlier one's Loaded() is skipped, and the walk stops once this component went.
+bool TComponent::FinishLoading() {
+  const TAliveFlag alive = FAlive;
   ExcludeState(csReading);
   ExcludeState(csLoading);
   Loaded();
-  std::vector<TComponent*> snapshot = FComponents;
-  for (TComponent* c : snapshot)
-    if (std::find(FComponents.begin(), FComponents.end(), c) != FComponents.end()) c->EndLoading();
+  if (!alive.Get()) return false;
+  std::vector<std::pair<TComponent*, TAliveFlag>> snapshot;
+  snapshot.reserve(FComponents.size());
+  for (TComponent* c : FComponents) snapshot.emplace_back(c, c->FAlive);
+  for (const auto& [c, cAlive] : snapshot) {
+    if (!cAlive.Get() || std::find(FComponents.begin(), FComponents.end(), c) == FComponents.end()) continue;
+    c->FinishLoading();
+    if (!alive.Get()) return false;
+  }
+  return true;
 }
 
 void TComponent::Loaded() { ExcludeState(csLoading); }

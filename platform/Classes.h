@@ -1,10 +1,12 @@
 // The component model and string lists: the stand-in for the platform's class library core.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/SysUtils.h"
@@ -13,6 +15,34 @@
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 class TComponent;
+
+// The liveness token of a component: a flag shared between the object and the frames of its running
+// operations. The object clears it when it goes; a frame holding a copy, whose call out to other code
+// destroyed the object, sees that and leaves without touching it. Used on the object's own thread only,
+// so the holder count is a plain one and asking is a load.
+class TAliveFlag {
+public:
+  TAliveFlag() : FShared(new TShared) {}
+  TAliveFlag(const TAliveFlag& Other) noexcept : FShared(Other.FShared) { ++FShared->Holders; }
+  TAliveFlag& operator=(const TAliveFlag& Other) noexcept {
+    TAliveFlag copy(Other);
+    std::swap(FShared, copy.FShared);
+    return *this;
+  }
+  ~TAliveFlag() {
+    if (--FShared->Holders == 0) Free(FShared);
+  }
+  bool Get() const noexcept { return FShared->Alive; }
+  void Clear() noexcept { FShared->Alive = false; }
+
+private:
+  struct TShared {
+    size_t Holders = 1;
+    bool Alive = true;
+  };
+  static void Free(TShared* Shared) noexcept;
+  TShared* FShared;
+};
 
 enum TOperation { opInsert, opRemove };
 
@@ -29,6 +59,8 @@ using TComponentState = uint32_t;
 // last created first, when it is deleted itself. Components that asked for a free notice of another
 // (FreeNotification) get Notification(other, opRemove) when that other goes away.
 // Components are heap objects: delete them (or let their owner do it); never place them on the stack.
+// Each carries a liveness token (GetAlive), cleared at the latest when its destructor runs; a derived
+// class may clear it earlier in its teardown.
 class TComponent : public TObject {
 public:
   explicit TComponent(TComponent* AOwner);
@@ -53,7 +85,9 @@ public:
   void ExcludeState(TComponentStateFlag Flag) { FComponentState &= ~static_cast<uint32_t>(Flag); }
 
   // Loading from a stored form: BeginLoading sets csLoading|csReading on this component and what it
-  // owns; EndLoading clears them and calls Loaded() on each, owner first.
+  // owns; EndLoading clears them and calls Loaded() on each, owner first. Loaded() may run application
+  // code that deletes any component: one deleted before its turn is skipped, and when this component
+  // itself went, EndLoading ends with the silent abort (EAbort), touching nothing of it.
   void BeginLoading();
   void EndLoading();
   virtual void Loaded();
@@ -66,14 +100,22 @@ public:
 
   void* Tag = nullptr;
 
+  // The component's liveness token (see TAliveFlag).
+  const TAliveFlag& GetAlive() const noexcept { return FAlive; }
+  bool IsAlive() const noexcept { return FAlive.Get(); }
+
 protected:
   virtual void Notification(TComponent* AComponent, TOperation Operation);
+
+  TAliveFlag FAlive;
 
 private:
   void Insert(TComponent* AComponent);
   void Remove(TComponent* AComponent);
   void DestroyComponents();
   void RemoveNotification(TComponent* AComponent);
+  // EndLoading's walk: false when code it called destroyed this component.
+  bool FinishLoading();
 
   TComponent* FOwner = nullptr;
   std::string FName;

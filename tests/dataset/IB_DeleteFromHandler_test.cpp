@@ -875,3 +875,86 @@ TEST_F(DeleteFromHandlerTest, ALinkDeletedWhileItMovesToAnotherSourceEndsTheMove
 }
 
 }  // namespace
+
+namespace {
+
+// A stored form loads: a query whose Active was set while loading opens at the end of loading (in its own
+// Loaded when the connection comes first in the form, in the connection's when the query comes first), and
+// its AfterOpen deletes the form, the connection or a component still waiting to load. The loader reads
+// nothing of what went: the form's deletion ends EndLoading with the silent abort; otherwise the loading
+// goes on and what is left finishes it.
+TEST_F(DeleteFromHandlerTest, AHandlerRunAtTheEndOfLoadingMayDeleteTheFormItsConnectionOrAComponentThatWaits) {
+  enum TLoadVictim { lvForm, lvConnection, lvWaiting };
+  for (bool queryFirst : {false, true}) {
+    for (TLoadVictim victim : {lvForm, lvConnection, lvWaiting}) {
+      SCOPED_TRACE(std::string(queryFirst ? "query first, " : "connection first, ") +
+                   (victim == lvForm ? "form" : victim == lvConnection ? "connection" : "waiting component"));
+      testsupport::ExceptionSink sink;
+      auto* form = new TComponent(Owner);
+      TIB_Connection* cn = nullptr;
+      TIB_Query* q = nullptr;
+      auto makeConnection = [&] {
+        cn = new TIB_Connection(form);
+        cn->SetDatabaseName(Conn->GetDatabaseName());
+        cn->SetCharSet("ISO8859_1");
+      };
+      // The transaction comes first: it is loaded before the query opens.
+      auto* t = new TIB_Transaction(form);
+      if (!queryFirst) makeConnection();
+      q = new TIB_Query(form);
+      if (queryFirst) makeConnection();
+      // Loaded after the query and the connection: still waiting when the query opens.
+      auto* waiting = new TIB_DataSource(form);
+      auto* last = new TComponent(form);
+      t->SetIB_Connection(cn);
+      q->SetIB_Connection(cn);
+      q->SetIB_Transaction(t);
+      q->GetSQL().SetText("SELECT ID FROM T ORDER BY ID");
+      waiting->SetDataset(q);
+      int opened = 0;
+      q->AfterOpen = [&](TIB_Dataset*) {
+        ++opened;
+        switch (victim) {
+          case lvForm: FreeAndNil(form); break;
+          case lvConnection: FreeAndNil(cn); break;
+          case lvWaiting: FreeAndNil(waiting); break;
+        }
+      };
+      form->BeginLoading();
+      cn->SetConnected(true);
+      q->SetActive(true);
+      if (victim == lvForm) {
+        EXPECT_THROW(form->EndLoading(), EAbort);
+      } else {
+        EXPECT_NO_THROW(form->EndLoading());
+      }
+      EXPECT_EQ(1, opened);
+      EXPECT_EQ(std::vector<std::string>{}, sink.Messages);
+      EXPECT_EQ(0, Conn->GetSession()->GetBusyLevel());
+      if (victim == lvForm) {
+        EXPECT_EQ(nullptr, form);
+        continue;
+      }
+      // What is left finished loading.
+      for (int i = 0; i < form->GetComponentCount(); ++i) {
+        EXPECT_FALSE(form->GetComponent(i)->HasState(csLoading)) << i;
+        EXPECT_FALSE(form->GetComponent(i)->HasState(csReading)) << i;
+      }
+      EXPECT_FALSE(last->HasState(csLoading));
+      if (victim == lvConnection) {
+        EXPECT_EQ(nullptr, cn);
+        EXPECT_FALSE(q->GetActive());
+        EXPECT_EQ(waiting->GetDataset(), q);
+      } else {
+        EXPECT_EQ(nullptr, waiting);
+        EXPECT_TRUE(cn->GetConnected());
+        EXPECT_TRUE(q->GetActive());
+        q->First();
+        EXPECT_EQ(1, q->FieldByName("ID")->GetAsInteger());
+      }
+      delete form;
+    }
+  }
+}
+
+}  // namespace
