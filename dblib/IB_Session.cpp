@@ -349,7 +349,7 @@ void TIB_Session::EndBusyQuietly() noexcept {
 }
 
 void TIB_Session::DoGetDataLinkColor(TIB_DataLink* DataLink, TColor& Color) {
-  if (OnGetDataLinkColor) OnGetDataLinkColor(this, DataLink, Color);
+  if (OnGetDataLinkColor) IB_CallOut(FAlive, OnGetDataLinkColor, this, DataLink, Color);
 }
 
 // ---------------------------------------------------------------------------------------------

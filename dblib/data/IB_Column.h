@@ -237,6 +237,15 @@ protected:
   // describe it again.
   TIB_AliveFlag FAlive;
 
+  // OnGetText and OnSetText through the guarded call out: a handler that destroys the column (its
+  // dataset, its row) ends the getter or setter with the silent abort.
+  void DoGetText(std::string& Text) {
+    if (OnGetText) IB_CallOut(FAlive, OnGetText, this, Text);
+  }
+  void DoSetText(std::string& Text) {
+    if (OnSetText) IB_CallOut(FAlive, OnSetText, this, Text);
+  }
+
   // Value access for the column classes. Data() is the current value's bytes (the old value's while
   // an old-value reader runs); all access goes through memcpy, as positions in the record are unaligned.
   uint8_t* Data() const noexcept {

@@ -97,13 +97,13 @@ std::string TIB_ColumnBlob::GetAsString() {
     TIB_BlobStream stream(*this, bsmRead);
     text = ReadAll(stream);
   }
-  if (OnGetText) OnGetText(this, text);
+  DoGetText(text);
   return text;
 }
 
 void TIB_ColumnBlob::SetAsString(const std::string& Value) {
   std::string text = Value;
-  if (OnSetText) OnSetText(this, text);
+  DoSetText(text);
   TIB_BlobStream stream(*this, bsmWrite);
   if (!text.empty()) {
     stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));

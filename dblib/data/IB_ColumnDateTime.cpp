@@ -114,7 +114,7 @@ std::string TIB_ColumnDateTime::GetAsString() {
       text = DateTimeToStr(v);
     }
   }
-  if (OnGetText) OnGetText(this, text);
+  DoGetText(text);
   return text;
 }
 
@@ -138,7 +138,7 @@ void TIB_ColumnDateTime::SetAsTimestampText(const std::string& Value) { WriteVal
 void TIB_ColumnDateTime::SetAsString(const std::string& Value) {
   CheckWrite();
   std::string text = Value;
-  if (OnSetText) OnSetText(this, text);
+  DoSetText(text);
   if (text.empty()) {
     Clear();
     return;

@@ -167,14 +167,14 @@ bool TIB_ColumnNumBase::BlankMakesNull() const {
 
 std::string TIB_ColumnNumBase::TakeSetText(const std::string& Value, bool TrimFirst, bool& Blank) {
   std::string text = Value;
-  if (OnSetText) OnSetText(this, text);
+  DoSetText(text);
   if (TrimFirst) text = Trim(text);
   Blank = text.empty();
   return text;
 }
 
 std::string TIB_ColumnNumBase::FinishGetText(std::string Text) {
-  if (OnGetText) OnGetText(this, Text);
+  DoGetText(Text);
   return Text;
 }
 

@@ -123,7 +123,7 @@ void TIB_ColumnText::SetTextValue(const std::string& Text) {
 
 std::string TIB_ColumnText::GetAsString() {
   std::string text = GetTextValue();
-  if (OnGetText) OnGetText(this, text);
+  DoGetText(text);
   return text;
 }
 
@@ -133,7 +133,7 @@ void TIB_ColumnText::SetAsString(const std::string& Value) {
     return;
   }
   std::string text = Value;
-  OnSetText(this, text);
+  DoSetText(text);
   SetTextValue(text);
 }
 
@@ -174,13 +174,13 @@ void TIB_ColumnText::SetAsRawText(const std::u16string& Value) {
 std::string TIB_ColumnDB_KEY::GetAsString() {
   std::string text;
   if (!GetIsNull() && Data()) text = BinaryToHexText(Data(), DataSize());
-  if (OnGetText) OnGetText(this, text);
+  DoGetText(text);
   return text;
 }
 
 void TIB_ColumnDB_KEY::SetAsString(const std::string& Value) {
   std::string text = Value;
-  if (OnSetText) OnSetText(this, text);
+  DoSetText(text);
   if (text.empty()) {
     BeforeModify();
     SetIsNull(true);

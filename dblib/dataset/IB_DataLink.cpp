@@ -288,7 +288,7 @@ void TIB_DataLink::DoReceiveFocus(TIB_Component* AFocused) {
   if (!FReceiveFocus) return;
   auto* source = dynamic_cast<TIB_DataSource*>(AFocused);
   if (OnReceiveFocus) {
-    OnReceiveFocus(this, source);
+    IB_CallOut(FAlive, OnReceiveFocus, this, source);
   } else {
     SetDataSource(source);
   }

@@ -810,7 +810,7 @@ void TIB_Monitor::UpdateHooks() {
 }
 
 void TIB_Monitor::DoMonitorOutputItem(const std::string& NewString) {
-  if (OnMonitorOutputItem) OnMonitorOutputItem(this, NewString);
+  if (OnMonitorOutputItem) IB_CallOut(FAlive, OnMonitorOutputItem, this, NewString);
 }
 
 std::string TIB_Monitor::TimeStampLine() const {

@@ -927,3 +927,44 @@ TEST_F(DatasetGuardTest, AnApplyThatLosesItsDatasetRollsBackToItsSavepoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// A column's text handlers may destroy the dataset they read or write for: the getter or setter ends
+// with the silent abort, nothing of the freed column is touched, and nothing is written.
+TEST_F(DatasetGuardTest, AColumnsTextHandlerThatDestroysItsDatasetEndsWithTheSilentAbort) {
+  Fill(3);
+  for (const char* column : {"NAME", "ID"}) {
+    TIB_Query* q = NewQuery();
+    q->SetRequestLive(true);
+    q->Open();
+    q->Edit();
+    std::string seen;
+    q->FieldByName(column)->OnSetText = [&seen, &q](TIB_Column*, std::string& Text) {
+      delete q;
+      q = nullptr;
+      seen = Text;  // the handler's own captures stay usable
+      Text = "7";
+    };
+    EXPECT_THROW(q->FieldByName(column)->SetAsString("9"), EAbort) << column;
+    EXPECT_EQ(nullptr, q);
+    EXPECT_EQ("9", seen);
+  }
+  for (const char* column : {"NAME", "ID"}) {
+    TIB_Query* q = NewQuery();
+    q->Open();
+    int calls = 0;
+    q->FieldByName(column)->OnGetText = [&calls, &q](TIB_Column*, std::string& Text) {
+      delete q;
+      q = nullptr;
+      Text += "!";
+      ++calls;
+    };
+    EXPECT_THROW(q->FieldByName(column)->GetAsString(), EAbort) << column;
+    EXPECT_EQ(1, calls);
+  }
+  Tr->Commit();
+  EXPECT_EQ("1,n1;2,n2;3,n3", Read());
+}
+
+}  // namespace
